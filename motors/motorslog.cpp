@@ -1,0 +1,3 @@
+#include "motors/motorslog.h"
+
+Q_LOGGING_CATEGORY(lcMotors, "kordo.motors")
