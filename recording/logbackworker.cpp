@@ -1,0 +1,134 @@
+#include "recording/logbackworker.h"
+
+#include "recording/recordinglog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace {
+
+const char TAG[] = "LOG_BACK_WORKER: ";
+
+// Bounds the search for a free name when one controller reconnects many times in
+// the same second.
+constexpr int MAX_SAME_SECOND_FILES = 1000;
+
+// The serial number becomes part of a path: allow only what base 20 produces.
+bool isSafeSerialText(const QString &serial)
+{
+    static const QRegularExpression allowed(QStringLiteral("^[0-9A-Za-z]+$"));
+    return allowed.match(serial).hasMatch();
+}
+
+} // namespace
+
+LogBackWorker::LogBackWorker(QObject *parent)
+    : QObject(parent)
+    , m_clock([] { return QDateTime::currentDateTime(); })
+{
+}
+
+LogBackWorker::~LogBackWorker() = default;
+
+QString LogBackWorker::serialNumberForFileName(uint32_t serialNumber)
+{
+    return QString::number(serialNumber, 20);
+}
+
+void LogBackWorker::setClock(Clock clock)
+{
+    m_clock = std::move(clock);
+}
+
+QString LogBackWorker::currentFilePath() const
+{
+    return m_file ? m_file->fileName() : QString();
+}
+
+void LogBackWorker::createFile(QString logDirectory, QString deviceSerialNumber)
+{
+    // A reconnection without a disconnect arrives here with the old file still open.
+    closeFile();
+    m_file.reset();
+
+    // The file is opened by absolute path; the process's current directory is
+    // neither used nor changed.
+    if (!QDir::isAbsolutePath(logDirectory) || !isSafeSerialText(deviceSerialNumber)) {
+        qCWarning(lcRecording) << TAG << "refused log file in" << logDirectory << "for" << deviceSerialNumber;
+        emit fileState(FileNotCreated);
+        return;
+    }
+
+    const QDateTime now = m_clock();
+    const QString baseName = deviceSerialNumber + QLatin1Char('_')
+        + now.toString(QStringLiteral("yyyy_MM_dd_hh_mm_ss"));
+    if (!openUniqueFile(logDirectory, baseName)) {
+        emit fileState(FileNotCreated);
+        return;
+    }
+
+    m_lineCounter = 0;
+    if (!writeLine(QStringLiteral("Date ") + now.date().toString(QStringLiteral("dd.MM.yyyy")))) {
+        m_file->close();
+        emit fileState(FileNotCreated);
+        return;
+    }
+    qCDebug(lcRecording) << TAG << "log file" << m_file->fileName();
+    emit fileState(FileCreated);
+}
+
+bool LogBackWorker::openUniqueFile(const QString &logDirectory, const QString &baseName)
+{
+    const QDir dir(logDirectory);
+    for (int index = 1; index <= MAX_SAME_SECOND_FILES; ++index) {
+        // Two connections in the same second would share a name: the later file
+        // gets a suffix instead of overwriting the earlier one.
+        const QString name = index == 1 ? baseName + QStringLiteral(".log")
+                                        : baseName + QStringLiteral("_%1.log").arg(index);
+        const QString path = dir.absoluteFilePath(name);
+        if (QFileInfo::exists(path))
+            continue;
+
+        auto file = std::make_unique<QFile>(path);
+        // NewOnly: never open a file that appeared after the check above.
+        if (file->open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::NewOnly)) {
+            m_file = std::move(file);
+            return true;
+        }
+        if (!QFileInfo::exists(path)) {
+            qCWarning(lcRecording) << TAG << "cannot create" << path << file->errorString();
+            return false;
+        }
+    }
+    qCWarning(lcRecording) << TAG << "no free log file name for" << baseName;
+    return false;
+}
+
+void LogBackWorker::writeMessage(QString logMsg)
+{
+    if (!m_file || !m_file->isOpen() || !writeLine(logMsg))
+        emit fileState(MessageNotWritten);
+}
+
+bool LogBackWorker::writeLine(const QString &message)
+{
+    const QString line = QStringLiteral("N ") + QString::number(m_lineCounter)
+        + QStringLiteral(", T ") + m_clock().toString(QStringLiteral("hh:mm:ss"))
+        + QStringLiteral(", M ") + message + QLatin1Char('\n');
+    const QByteArray bytes = line.toUtf8();
+    // Flushed line by line so that a crash loses at most the line being written.
+    if (m_file->write(bytes) != bytes.size() || !m_file->flush()) {
+        qCWarning(lcRecording) << TAG << "write failed" << m_file->errorString();
+        return false;
+    }
+    ++m_lineCounter;
+    return true;
+}
+
+void LogBackWorker::closeFile()
+{
+    if (m_file && m_file->isOpen())
+        m_file->close();
+}

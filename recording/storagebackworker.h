@@ -1,0 +1,66 @@
+#pragma once
+
+#include "recording/samplerecord.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+// Records telemetry samples into comma-separated files for later analysis. Lives in
+// its own thread; samples are collected with their arrival times in two alternating
+// buffers and a full buffer is appended to the current file in one go.
+class StorageBackWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int BATCH_SIZE = 300;
+
+    using Clock = std::function<qint64()>; // ms since the epoch
+
+    // sampleDirectory: absolute path of the directory the sample files go to.
+    explicit StorageBackWorker(QString sampleDirectory, QObject *parent = nullptr);
+    // Writes what is still buffered, including samples queued to it before its thread
+    // stopped, so stopping loses no sample.
+    ~StorageBackWorker() override;
+
+    void setClock(Clock clock);
+
+    // Absolute path of the current sample file; empty until the first file is named.
+    QString currentFilePath() const;
+
+public slots:
+    // Preferred form: the sample travels by value, so the sender keeps nothing alive.
+    void addSample(const ONLINE_QUANTS_S &sample);
+    // Form of the poll helper's declared signal. The pointer is read when the call
+    // runs in this thread, so the sender must keep the sample valid until then.
+    void addSample(ONLINE_QUANTS_S *sample);
+    // Telemetry mode entered: samples from now on go to a new file.
+    void changeFile();
+    // Writes the buffered samples to the current file now.
+    void flush();
+
+signals:
+    // A user message for the info line (isMsgBox false) when samples could not be written.
+    void sendTextForMsgBox(QString msg, bool isMsgBox);
+
+private:
+    struct Buffer
+    {
+        QList<ONLINE_QUANTS_S> samples;
+        QList<qint64> times;
+    };
+
+    void writeBuffer(Buffer &buffer);
+    void reportWriteFailure(const QString &path, int sampleCount, const QString &reason);
+
+    QString m_directory;
+    Buffer m_buffers[2];
+    int m_activeBuffer = 0;
+    bool m_fileNamed = false;
+    QString m_fileName = QStringLiteral("init");
+    qint64 m_lastFileStamp = 0;
+    Clock m_clock;
+};
