@@ -1,0 +1,138 @@
+#pragma once
+
+#include "link/portinfo.h"
+#include "link/vyxprotocol.h"
+#include "link/watchdog.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QThread>
+#include <QVector>
+
+#include <atomic>
+#include <cstdint>
+
+class QIODevice;
+class PortProvider;
+
+// Owns the one port to the controller: chooses and opens it, notices when it vanishes, and
+// carries the traffic: one send queue (polls first), one request in flight, its echo
+// dropped, the answer routed back to the requester by class name, a watchdog for answers
+// that never come. Lives in the coordinator thread and is driven by its 50 ms tick.
+class ComHelper : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum PortState {
+        PortInit = 0,
+        PortIdle = 1,
+        PortChoose = 2,
+        PortAwaitSelection = 3,
+        PortCheckReadiness = 4,
+        PortWaitReadiness = 5,
+        PortOpen = 6,
+        PortConnected = 7,
+        PortLost = 10,
+    };
+    Q_ENUM(PortState)
+
+    static constexpr uint8_t NO_DEVICE_ADDRESS = 0xEE;
+
+    // The provider must outlive the port manager.
+    explicit ComHelper(PortProvider *provider, QObject *parent = nullptr);
+    ~ComHelper() override;
+
+    PortState state() const { return m_state; }
+    int queuedRequests() const { return m_queue.size(); }
+    uint32_t watchDogLimit() const { return m_watchdog.limit(); }
+    bool isWatchDogRunning() const { return m_watchdog.isRunning(); }
+
+    // Queues a request on behalf of a named receiver (the slots use the sender's class name).
+    bool queueVyxMessage(const QString &receiver, uint8_t vyxMsgId, const QByteArray &msg, bool pingType,
+                         bool waitForAnswer);
+    bool queueRawMessage(const QString &receiver, const QByteArray &msg, bool pingType, bool waitForAnswer);
+
+public slots:
+    // Port life cycle. The first three may be called from any thread.
+    void startPortSelection();
+    void selectPort(const QString &portName);
+    void portSelectionCanceled();
+    bool isConnected() const { return m_portOpen.load(); }
+    void handleComportReadiness(bool isReady);
+    void handleTimeout();
+
+    // Traffic.
+    bool sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
+    bool sendMessage(QByteArray msg, bool pollOrCheckDevice, bool waitForAnswer);
+    void handleReadyRead();
+    void answerCorrect();
+    void watchDogLimitReset();
+    void watchDogLimitSet(uint32_t time_in_ms);
+    void watchDogExpired();
+    void clearMessageStack();
+    void setVyxAddress(uint8_t address);
+
+signals:
+    void portConnectionStateChange(QString portName, bool m_isZorbel, bool isConnecting, bool isConnected);
+    void needPortSelectAndInform(QList<PortInfo> ports, bool zorbelPorts);
+    void portsUpdate(QList<PortInfo> zorbelPorts, QList<PortInfo> genPorts);
+    void hidePortMessage();
+    void checkComportReadiness(QString portName);
+    void comPortOpened();
+    void comPortClosed();
+
+    void processVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
+    void watchDogOverflowObj(uint8_t msgId, QString receiver);
+    void handleReceivedChar(long receivedChar);
+
+private:
+    struct PendingMessage
+    {
+        QByteArray bytes;
+        uint8_t msgId = 0;
+        bool pingType = false;
+        bool waitForAnswer = false;
+        bool isVyx = true;
+        QString receiver;
+    };
+
+    bool runsInOwnThread() const { return QThread::currentThread() == thread(); }
+    QString senderName() const;
+    bool enqueue(PendingMessage request);
+    bool sendNext();
+    void refreshPortLists(const QList<PortInfo> &ports);
+    void actOnState();
+    void choosePort();
+    void startReadinessCheck();
+    void openSelectedPort();
+    void closeLostPort();
+    void takePortAsLost();
+    void stopReadinessThread();
+    void reportIdle();
+    void receiveByte(uint8_t byte);
+
+    PortProvider *m_provider;
+
+    // Port life cycle.
+    QList<PortInfo> m_zorbelPorts;
+    QList<PortInfo> m_genPorts;
+    int m_knownPortCount = 0;
+    QIODevice *m_port = nullptr;
+    std::atomic<bool> m_portOpen {false};
+    PortState m_state = PortInit;
+    QString m_selectedPort;
+    bool m_isZorbel = false;
+    QThread m_readinessThread;
+
+    // Traffic.
+    QVector<PendingMessage> m_queue;
+    PendingMessage m_currentRequest;
+    uint16_t m_echoSkip = 0;
+    QByteArray m_lastSent;
+    uint8_t m_deviceAddress = NO_DEVICE_ADDRESS;
+    VYX_Protocol m_codec;
+    VYX_Protocol::VyxRxConfig m_rxConfig;
+    VYX_Protocol::VYX_MSG m_rxMsg;
+    WatchDog m_watchdog;
+};

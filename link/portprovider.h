@@ -1,0 +1,26 @@
+#pragma once
+
+#include "link/portinfo.h"
+
+class QIODevice;
+class QObject;
+
+// The seam between the port manager and the machine's serial ports: everything above it
+// (the port state machine, the request queue) runs unchanged against real ports, the
+// simulated controller and test fakes.
+class PortProvider
+{
+public:
+    virtual ~PortProvider() = default;
+
+    // The ports present now. Called every tick from the coordinator thread.
+    virtual QList<PortInfo> availablePorts() const = 0;
+
+    // A port for the name, configured (250000 8N1, no flow control) but not opened. It emits
+    // readChannelFinished() when it is lost (device removed, line hung up).
+    virtual QIODevice *createPort(const QString &portName, QObject *parent) = 0;
+
+    // Whether the port can be opened now; opens and closes a temporary port. Called from the
+    // readiness thread, so it must not touch state shared with the coordinator thread.
+    virtual bool checkReadiness(const QString &portName) = 0;
+};

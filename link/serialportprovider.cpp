@@ -1,0 +1,81 @@
+#include "serialportprovider.h"
+
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+namespace {
+
+constexpr qint32 LINE_BAUD_RATE = 250000;
+
+void configureLine(QSerialPort &port)
+{
+    port.setBaudRate(LINE_BAUD_RATE);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+// A serial port that reports its loss the way every port above the seam does. A hung-up
+// line (pseudo-terminal peer gone) shows as a read error that repeats at every wake-up,
+// an unplugged adapter as a resource error: both mean the port is gone.
+class SerialLinkPort : public QSerialPort
+{
+public:
+    SerialLinkPort(const QString &name, QObject *parent) : QSerialPort(name, parent)
+    {
+        configureLine(*this);
+        connect(this, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+            if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
+                emit readChannelFinished();
+        });
+    }
+};
+
+} // namespace
+
+SerialPortProvider::SerialPortProvider(const QStringList &extraPortSpecs)
+{
+    for (const QString &spec : extraPortSpecs)
+        m_extraPorts.append(parseExtraPort(spec));
+}
+
+PortInfo SerialPortProvider::parseExtraPort(const QString &spec)
+{
+    const int at = spec.lastIndexOf(QLatin1Char('@'));
+    PortInfo info;
+    info.portName = at < 0 ? spec : spec.left(at);
+    info.systemLocation = info.portName;
+    info.serialNumber = at < 0 ? QString() : spec.mid(at + 1);
+    info.description = QStringLiteral("Extra port");
+    return info;
+}
+
+QList<PortInfo> SerialPortProvider::availablePorts() const
+{
+    QList<PortInfo> ports;
+    const auto serialPorts = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &p : serialPorts)
+        ports.append({p.portName(), p.systemLocation(), p.serialNumber(), p.description()});
+    for (const PortInfo &extra : m_extraPorts) {
+        if (QFileInfo::exists(extra.systemLocation))
+            ports.append(extra);
+    }
+    return ports;
+}
+
+QIODevice *SerialPortProvider::createPort(const QString &portName, QObject *parent)
+{
+    return new SerialLinkPort(portName, parent);
+}
+
+bool SerialPortProvider::checkReadiness(const QString &portName)
+{
+    QSerialPort probe(portName);
+    configureLine(probe);
+    if (!probe.open(QIODevice::ReadWrite))
+        return false;
+    probe.close();
+    return true;
+}

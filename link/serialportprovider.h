@@ -1,0 +1,23 @@
+#pragma once
+
+#include "link/portprovider.h"
+
+#include <QStringList>
+
+// The machine's serial ports through Qt SerialPort, plus extra ports given on the command
+// line as "PATH[@SERIAL]" (a pseudo-terminal, a symlink). An extra port is listed only while
+// its path exists, so removing it looks like unplugging an adapter.
+class SerialPortProvider : public PortProvider
+{
+public:
+    explicit SerialPortProvider(const QStringList &extraPortSpecs = {});
+
+    static PortInfo parseExtraPort(const QString &spec);
+
+    QList<PortInfo> availablePorts() const override;
+    QIODevice *createPort(const QString &portName, QObject *parent) override;
+    bool checkReadiness(const QString &portName) override;
+
+private:
+    QList<PortInfo> m_extraPorts;
+};

@@ -1,0 +1,123 @@
+#include "link/comhelper.h"
+#include "link/serialportprovider.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <atomic>
+#include <poll.h>
+#include <pty.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// The controller's end of a pseudo-terminal: echoes one request as the half-duplex line
+// does, then answers it in chunks of three bytes.
+class PtyPeer
+{
+public:
+    PtyPeer() { m_ok = openpty(&m_master, &m_slave, m_name, nullptr, nullptr) == 0; }
+    ~PtyPeer()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        closeMaster();
+        if (m_slave >= 0)
+            close(m_slave);
+    }
+
+    bool isOk() const { return m_ok; }
+    QString path() const { return QString::fromLocal8Bit(m_name); }
+    void closeMaster()
+    {
+        if (m_master >= 0)
+            close(m_master);
+        m_master = -1;
+    }
+
+    void answerOnce(const QByteArray &answer)
+    {
+        m_thread = std::thread([this, answer] {
+            QByteArray request;
+            char buf[64];
+            while (!m_stop && !request.endsWith('\x1f')) {
+                pollfd fd {m_master, POLLIN, 0};
+                if (poll(&fd, 1, 50) > 0) {
+                    const ssize_t n = read(m_master, buf, sizeof buf);
+                    if (n > 0)
+                        request.append(buf, int(n));
+                }
+            }
+            const QByteArray reply = request + answer;
+            for (int i = 0; !m_stop && i < reply.size(); i += 3) {
+                (void)!write(m_master, reply.constData() + i, size_t(qMin(3, reply.size() - i)));
+                usleep(2000);
+            }
+        });
+    }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    char m_name[256] = {};
+    bool m_ok = false;
+    std::atomic<bool> m_stop {false};
+    std::thread m_thread;
+};
+
+bool tickUntilConnected(ComHelper &com)
+{
+    com.handleTimeout();
+    return com.isConnected();
+}
+
+} // namespace
+
+class TestSerialLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void frameIsDecodedAcrossReads()
+    {
+        PtyPeer peer;
+        QVERIFY(peer.isOk());
+        peer.answerOnce(VYX_Protocol().encode(0xEE, 0x22, QByteArray::fromHex("2001020304")));
+
+        SerialPortProvider provider({peer.path() + QStringLiteral("@AE0001")});
+        ComHelper com(&provider);
+        QSignalSpy answers(&com, &ComHelper::processVyxMessageObj);
+        com.startPortSelection();
+        QTRY_VERIFY_WITH_TIMEOUT(tickUntilConnected(com), 10000);
+
+        QVERIFY(com.queueVyxMessage(QStringLiteral("Device"), 0x22, {}, true, true));
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 10000);
+        QCOMPARE(answers[0][0].toString(), QStringLiteral("Device"));
+        const auto msg = answers[0][1].value<VYX_Protocol::VYX_MSG>();
+        QCOMPARE(int(msg.msgId), 0x22);
+        QCOMPARE(msg.payloadBytes(), QByteArray::fromHex("2001020304"));
+    }
+
+    void hangUpIsALostPort()
+    {
+        PtyPeer peer;
+        QVERIFY(peer.isOk());
+        SerialPortProvider provider({peer.path() + QStringLiteral("@AE0001")});
+        ComHelper com(&provider);
+        QSignalSpy closed(&com, &ComHelper::comPortClosed);
+        com.startPortSelection();
+        QTRY_VERIFY_WITH_TIMEOUT(tickUntilConnected(com), 10000);
+
+        peer.closeMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(com.state() == ComHelper::PortLost, 10000);
+        com.handleTimeout(); // the vanished path may take one more tick to be acted on
+        com.handleTimeout();
+        QCOMPARE(closed.size(), 1);
+        QVERIFY(!com.isConnected());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialLine)
+#include "tst_serialline.moc"
