@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recording/samplerecord.h"
+#include "device/records.h"
 
 #include <QByteArray>
 
