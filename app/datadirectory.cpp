@@ -16,7 +16,7 @@ const QString DataDirectory::SAMPLE_DIR = QStringLiteral("Kordo_Samples");
 
 namespace {
 
-const char TAG[] = "DATA_DIRECTORY: ";
+const QString TAG = QStringLiteral("DATA_DIRECTORY: ");
 
 bool makeDirectory(const QString &path)
 {
@@ -68,9 +68,9 @@ DataDirectory DataDirectory::resolve(const QString &explicitDir, const QString &
     }
 
     if (result.isValid())
-        qCDebug(lcDataDirectory) << TAG << "data directory" << result.m_path;
+        qCDebug(lcDataDirectory).noquote() << TAG + QStringLiteral("data directory ") + result.m_path;
     else
-        qCWarning(lcDataDirectory) << TAG << result.m_error;
+        qCWarning(lcDataDirectory).noquote() << TAG + result.m_error;
     return result;
 }
 
@@ -109,7 +109,7 @@ QString DataDirectory::subdirectory(const QString &name, QString *error) const
         }
     }
     if (!message.isEmpty())
-        qCWarning(lcDataDirectory) << TAG << message;
+        qCWarning(lcDataDirectory).noquote() << TAG + message;
     if (error)
         *error = message;
     return path;

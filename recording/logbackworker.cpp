@@ -9,7 +9,7 @@
 
 namespace {
 
-const char TAG[] = "LOG_BACK_WORKER: ";
+const QString TAG = QStringLiteral("LOG_BACK_WORKER: ");
 
 // Bounds the search for a free name when one controller reconnects many times in
 // the same second.
@@ -56,7 +56,7 @@ void LogBackWorker::createFile(QString logDirectory, QString deviceSerialNumber)
     // The file is opened by absolute path; the process's current directory is
     // neither used nor changed.
     if (!QDir::isAbsolutePath(logDirectory) || !isSafeSerialText(deviceSerialNumber)) {
-        qCWarning(lcRecording) << TAG << "refused log file in" << logDirectory << "for" << deviceSerialNumber;
+        qCWarning(lcRecording).noquote() << TAG + QStringLiteral("refused log file in \"%1\" for serial \"%2\"").arg(logDirectory, deviceSerialNumber);
         emit fileState(FileNotCreated);
         return;
     }
@@ -75,7 +75,7 @@ void LogBackWorker::createFile(QString logDirectory, QString deviceSerialNumber)
         emit fileState(FileNotCreated);
         return;
     }
-    qCDebug(lcRecording) << TAG << "log file" << m_file->fileName();
+    qCDebug(lcRecording).noquote() << TAG + QStringLiteral("log file ") + m_file->fileName();
     emit fileState(FileCreated);
 }
 
@@ -98,11 +98,11 @@ bool LogBackWorker::openUniqueFile(const QString &logDirectory, const QString &b
             return true;
         }
         if (!QFileInfo::exists(path)) {
-            qCWarning(lcRecording) << TAG << "cannot create" << path << file->errorString();
+            qCWarning(lcRecording).noquote() << TAG + QStringLiteral("cannot create %1: %2").arg(path, file->errorString());
             return false;
         }
     }
-    qCWarning(lcRecording) << TAG << "no free log file name for" << baseName;
+    qCWarning(lcRecording).noquote() << TAG + QStringLiteral("no free log file name for ") + baseName;
     return false;
 }
 
@@ -120,7 +120,7 @@ bool LogBackWorker::writeLine(const QString &message)
     const QByteArray bytes = line.toUtf8();
     // Flushed line by line so that a crash loses at most the line being written.
     if (m_file->write(bytes) != bytes.size() || !m_file->flush()) {
-        qCWarning(lcRecording) << TAG << "write failed" << m_file->errorString();
+        qCWarning(lcRecording).noquote() << TAG + QStringLiteral("write failed: ") + m_file->errorString();
         return false;
     }
     ++m_lineCounter;

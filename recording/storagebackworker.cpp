@@ -13,7 +13,7 @@
 
 namespace {
 
-const char TAG[] = "STORAGE_BACK_WORKER: ";
+const QString TAG = QStringLiteral("STORAGE_BACK_WORKER: ");
 
 } // namespace
 
@@ -22,7 +22,7 @@ StorageBackWorker::StorageBackWorker(QString sampleDirectory, QObject *parent)
     , m_directory(std::move(sampleDirectory))
     , m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
-    qCDebug(lcRecording) << TAG << "Init storage";
+    qCDebug(lcRecording).noquote() << TAG + QStringLiteral("Init storage");
 }
 
 StorageBackWorker::~StorageBackWorker()
@@ -88,7 +88,7 @@ void StorageBackWorker::writeBuffer(Buffer &buffer)
 {
     if (buffer.samples.isEmpty())
         return;
-    qCDebug(lcRecording) << TAG << "write now";
+    qCDebug(lcRecording).noquote() << TAG + QStringLiteral("write now");
 
     const int count = buffer.samples.size();
     const QString path = currentFilePath();
@@ -117,7 +117,7 @@ void StorageBackWorker::writeBuffer(Buffer &buffer)
 
 void StorageBackWorker::reportWriteFailure(const QString &path, int sampleCount, const QString &reason)
 {
-    qCWarning(lcRecording) << TAG << "samples lost:" << sampleCount << path << reason;
+    qCWarning(lcRecording).noquote() << TAG + QStringLiteral("%1 samples lost, %2: %3").arg(sampleCount).arg(path, reason);
     emit sendTextForMsgBox(tr("%1 telemetry samples are not written to %2: %3")
                                .arg(sampleCount)
                                .arg(QDir::toNativeSeparators(path), reason),
