@@ -1,0 +1,109 @@
+#pragma once
+
+#include "motors/motortotal.h"
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QDateTime;
+class QSqlQuery;
+
+// One motor as kept in the database and in motor files.
+struct MotorEntry
+{
+    QString name;
+    QString datetime;   // "yyyy-MM-dd hh:mm:ss", possibly empty
+    MOTOR_TOTAL params;
+};
+
+// The motor database: SQLite file Kordo_data.db in the database directory, one table
+// `motors` keyed by the motor name. Lives in the GUI thread; one connection per instance,
+// named uniquely so that several instances can coexist. Never changes the process's
+// current directory.
+//
+// A database that cannot be opened or written leaves the object usable: health() and
+// problemText() tell the coordinator what to show the user once, and every operation
+// then fails cleanly (reads still work on a read-only database).
+class DbManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Health { Ready, ReadOnly, Unavailable };
+
+    static const char *const FILE_NAME;                     // "Kordo_data.db"
+    static const char *const DATE_FORMAT;                   // "yyyy-MM-dd hh:mm:ss"
+    static constexpr int LAST_UNKNOWN_MOTOR_NUMBER = 65534;
+
+    DbManager(QObject *parent, const QString &databaseDirectory);
+    ~DbManager() override;
+
+    Health health() const { return m_health; }
+    // A translated message for the user when health() is not Ready, else empty.
+    QString problemText() const { return m_problemText; }
+    QString databaseFilePath() const { return m_filePath; }
+
+    // A name the motor file can carry: not empty, no ";" and no line break.
+    static bool isValidMotorName(const QString &name);
+    // Identified values that SQLite keeps faithfully (it stores NaN as NULL).
+    static bool isStorable(const MOTOR_TOTAL &motor);
+    static QString dateTimeText(const QDateTime &when);
+
+    // Inserts the motor, replacing any motor of the same name.
+    bool saveMotor(const QString &name, const QString &datetime, MOTOR_TOTAL *motorParams);
+    // Appends names and storing times of all motors, ordered by name.
+    bool getMotorList(QStringList *names, QStringList *datetimes);
+    // All or nothing, in one transaction: optionally deletes every motor, then stores
+    // each entry (replacing motors of the same name). Any failure rolls everything back.
+    bool storeMotors(const QVector<MotorEntry> &entries, bool replaceAll);
+
+public slots:
+    bool getMotorParams(const QString &motorName, MOTOR_TOTAL *motorParams);
+    bool renameMotor(const QString &oldMotorName, const QString &newMotorName);
+    bool removeMotor(const QString &motorName);
+    bool removeAllMotor();
+    // The stored name of the motor with these identified values; stores it when needed
+    // (as motorName, or as the first free "Unknown motor N"). Null when it could not be
+    // found nor stored.
+    QString findMotor(MOTOR_TOTAL *motorTotal, const QString &motorName);
+    QString findMotor(MOTOR_TOTAL *motorTotal);
+
+private:
+    struct Column
+    {
+        QString name;
+        QString type;
+        QString constraint;
+    };
+
+    void openDatabase();
+    void createTable();
+    bool hasAllColumns() const;
+    bool canWrite(QString *error);
+    void markUnavailable(const QString &reason);
+    void markReadOnly(const QString &reason);
+    bool readable() const { return m_health != Health::Unavailable; }
+    bool writable() const { return m_health == Health::Ready; }
+
+    bool exec(QSqlQuery &query, const QString &what);
+    bool insertMotor(const QString &name, const QString &datetime, const MOTOR_TOTAL &motor);
+    bool deleteAllRows();
+    QStringList namesMatching(const MOTOR_TOTAL &motor, bool *ok);
+    QString storeAsUnknownMotor(const MOTOR_TOTAL &motor, const QString &datetime);
+
+    QString createStatement() const;
+    QString migrateStatement() const;
+    QString insertStatement() const;
+    QString selectParamsStatement() const;
+
+    QVector<Column> m_columns;
+    QString m_tableName;
+    QString m_filePath;
+    QString m_connectionName;
+    QSqlDatabase m_db;
+    Health m_health = Health::Ready;
+    QString m_problemText;
+};

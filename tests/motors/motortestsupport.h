@@ -1,0 +1,81 @@
+#pragma once
+
+#include "motors/motortotal.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+#include <QUuid>
+#include <QVariant>
+
+// Helpers shared by the motor tests: sample records and a second, independent
+// connection to a database file, so tests look at the file rather than through
+// the class under test.
+namespace MotorTestSupport {
+
+inline MOTOR_TOTAL sampleMotor(int seed)
+{
+    MOTOR_TOTAL m;
+    m.Rs = 0.1f * float(seed) + 0.0123f;
+    m.Ls_d = 1.7e-5f * float(seed + 1);
+    m.Ls_q = 2.3e-5f * float(seed + 1);
+    m.Flux = 0.00071f * float(seed + 2);
+    m.voltage_scale = uint16_t(167 + seed);
+    m.maxFrequency = uint16_t(1000 + 10 * seed);
+    m.maxMotorCurrent = uint16_t(300 + seed);
+    m.polePairs = uint8_t(7 + seed);
+    m.validData = 3;
+    m.resCurrent = uint16_t(150 + seed);
+    m.indCurrent = m.resCurrent;
+    m.fluxFrequency = uint8_t(m.maxFrequency / 20);
+    return m;
+}
+
+// Runs statements on the file through a connection of its own; returns the rows of the
+// last statement as lists of strings, or fails the check when a statement fails.
+inline QList<QStringList> runSql(const QString &filePath, const QStringList &statements, bool *ok = nullptr)
+{
+    const QString connection = QUuid::createUuid().toString();
+    QList<QStringList> rows;
+    bool allOk = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(filePath);
+        allOk = db.open();
+        QSqlQuery query(db);
+        for (const QString &statement : statements) {
+            if (!allOk)
+                break;
+            allOk = query.exec(statement);
+            if (!allOk)
+                qWarning() << "runSql:" << statement << query.lastError().text();
+        }
+        while (allOk && query.next()) {
+            QStringList row;
+            for (int i = 0; i < query.record().count(); ++i)
+                row << query.value(i).toString();
+            rows << row;
+        }
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    if (ok)
+        *ok = allOk;
+    return rows;
+}
+
+inline QByteArray fileDigest(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+} // namespace MotorTestSupport
