@@ -1,4 +1,4 @@
-#include "fakeport.h"
+#include "tests/common/fakeport.h"
 #include "link/comhelper.h"
 
 #include <QSignalSpy>
