@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -77,5 +78,28 @@ inline QByteArray fileDigest(const QString &path)
         return QByteArray();
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
 }
+
+// Makes a path unmodifiable, even for root, for the lifetime of the guard (ext2/3/4,
+// xfs, btrfs); active() is false where chattr is not available.
+class ImmutableGuard
+{
+public:
+    explicit ImmutableGuard(const QString &path) : m_path(path)
+    {
+        m_active = QProcess::execute(QStringLiteral("chattr"), { QStringLiteral("+i"), path }) == 0;
+    }
+    ~ImmutableGuard()
+    {
+        if (m_active)
+            QProcess::execute(QStringLiteral("chattr"), { QStringLiteral("-i"), m_path });
+    }
+    ImmutableGuard(const ImmutableGuard &) = delete;
+    ImmutableGuard &operator=(const ImmutableGuard &) = delete;
+    bool active() const { return m_active; }
+
+private:
+    QString m_path;
+    bool m_active = false;
+};
 
 } // namespace MotorTestSupport

@@ -3,7 +3,6 @@
 #include "motortestsupport.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,26 +17,6 @@ const char CREATED_SCHEMA[] =
     "CREATE TABLE motors (name TEXT UNIQUE,rs REAL ,ls_d REAL ,ls_q REAL ,rated_flux REAL ,"
     "k_p INTEGER ,k_i INTEGER ,max_voltage INTEGER ,max_frequency INTEGER ,max_current INTEGER ,"
     "pole_pairs INTEGER ,max_res_current INTEGER ,datetime TEXT ,PRIMARY KEY (name))";
-
-// Makes a path unmodifiable even for root for the lifetime of the guard.
-class ImmutableGuard
-{
-public:
-    explicit ImmutableGuard(const QString &path) : m_path(path)
-    {
-        m_active = QProcess::execute(QStringLiteral("chattr"), { QStringLiteral("+i"), path }) == 0;
-    }
-    ~ImmutableGuard()
-    {
-        if (m_active)
-            QProcess::execute(QStringLiteral("chattr"), { QStringLiteral("-i"), m_path });
-    }
-    bool active() const { return m_active; }
-
-private:
-    QString m_path;
-    bool m_active = false;
-};
 
 } // namespace
 

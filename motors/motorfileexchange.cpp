@@ -1,0 +1,80 @@
+#include "motors/motorfileexchange.h"
+
+#include "motors/dbmanager.h"
+#include "motors/motorfile.h"
+#include "motors/motorslog.h"
+#include "motors/payloadcipher.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+MotorFileExchange::MotorFileExchange(DbManager &database)
+    : m_database(database)
+{
+}
+
+MotorResult MotorFileExchange::exportMotors(const QString &fileName, const QStringList &names,
+                                            const QStringList &datetimes)
+{
+    if (names.size() != datetimes.size())
+        return exportFailed(QStringLiteral("%1 names but %2 dates").arg(names.size()).arg(datetimes.size()));
+
+    QVector<MotorEntry> motors;
+    motors.reserve(names.size());
+    for (int i = 0; i < names.size(); ++i) {
+        MotorEntry motor { names[i], datetimes[i], MOTOR_TOTAL() };
+        if (!m_database.getMotorParams(motor.name, &motor.params))
+            return exportFailed(QStringLiteral("motor \"%1\" cannot be read").arg(motor.name));
+        motors << motor;
+    }
+
+    PayloadCipher cipher(MotorFile::PROGRAM_KEY);
+    QByteArray text;
+    if (!MotorFile::compose(motors, cipher, &text))
+        return exportFailed(QStringLiteral("a motor name or date holds \";\" or a line break, or is empty"));
+
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return exportFailed(file.errorString());
+    if (file.write(text) != text.size() || !file.commit())
+        return exportFailed(file.errorString());
+    qCDebug(lcMotors).noquote() << "DB_MAN:" << "exported" << motors.size() << "motors to" << fileName;
+    return { true, QString() };
+}
+
+MotorResult MotorFileExchange::importMotors(const QString &fileName, bool overwrite)
+{
+    // Read only: importing from a write-protected file is fine.
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return importFailed(file.errorString());
+    if (file.size() > MotorFile::MAX_FILE_SIZE)
+        return importFailed(QStringLiteral("file of %1 bytes is too large").arg(file.size()));
+    const QByteArray text = file.read(MotorFile::MAX_FILE_SIZE + 1);
+    file.close();
+    if (text.size() > MotorFile::MAX_FILE_SIZE)     // grew while being read, or not a plain file
+        return importFailed(QStringLiteral("file is too large"));
+
+    PayloadCipher cipher(MotorFile::PROGRAM_KEY);
+    QVector<MotorEntry> motors;
+    QString error;
+    if (!MotorFile::parse(text, cipher, &motors, &error))
+        return importFailed(error);
+    if (!m_database.storeMotors(motors, overwrite))
+        return importFailed(QStringLiteral("the database refused the motors"));
+    qCDebug(lcMotors).noquote() << "DB_MAN:" << "imported" << motors.size() << "motors from" << fileName
+                                << (overwrite ? "(overwrite)" : "(append)");
+    return { true, QString() };
+}
+
+MotorResult MotorFileExchange::exportFailed(const QString &why) const
+{
+    qCDebug(lcMotors).noquote() << "DB_MAN:" << "export failed:" << why;
+    return { false, tr("Export failed!") };
+}
+
+MotorResult MotorFileExchange::importFailed(const QString &why) const
+{
+    qCDebug(lcMotors).noquote() << "DB_MAN:" << "import failed:" << why;
+    return { false, tr("Import failed!") };
+}
