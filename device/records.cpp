@@ -1,5 +1,6 @@
 #include "device/records.h"
 
+#include <QObject> // Qt::CheckState metatype needs the Qt meta-object
 #include <QtGlobal>
 
 #include <algorithm>
@@ -604,4 +605,11 @@ void registerDeviceRecordMetaTypes()
     qRegisterMetaType<SET_PWM_IN_PARAMS *>("SET_PWM_IN_PARAMS*");
     qRegisterMetaType<SET_MOTION_PARAMS *>("SET_MOTION_PARAMS*");
     qRegisterMetaType<QVector<ONLINE_QUANTS_S> *>("QVector<ONLINE_QUANTS_S>*");
+    // Fixed-width integers and the check state travel in queued device signals under
+    // these names.
+    qRegisterMetaType<uint8_t>("uint8_t");
+    qRegisterMetaType<int16_t>("int16_t");
+    qRegisterMetaType<uint16_t>("uint16_t");
+    qRegisterMetaType<uint32_t>("uint32_t");
+    qRegisterMetaType<Qt::CheckState>("Qt::CheckState");
 }

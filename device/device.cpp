@@ -1,0 +1,332 @@
+#include "device/device.h"
+
+#include "device/answerpayload.h"
+#include "device/devicelog.h"
+
+#include <QLibraryInfo>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const char *const TAG = "DEVICE:";
+const QString OWN_NAME = QStringLiteral("Device");
+
+constexpr uint16_t MOTOR_PARAM_HALVES = Device::READ_MOTOR_PARAMS | Device::READ_MOTOR_USER_PARAMS;
+
+bool isReadingState(Device_State_e state)
+{
+    return state == DEVICE_CONNECTED || state == DEVICE_RUNNING;
+}
+
+// Thousandths to the 1/1024 wire unit, kept within the signed 16-bit word.
+int16_t gainWord(uint32_t thousandths)
+{
+    const double word = std::round(double(thousandths) * 1.024);
+    return int16_t(std::min(word, double(std::numeric_limits<int16_t>::max())));
+}
+
+} // namespace
+
+const std::array<Device::ReadRequest, 5> Device::READ_REQUESTS = {{
+    {VyxMsg::GET_PWM_IN_PARAMS, READ_PWM_IN},
+    {VyxMsg::GET_MOTION_PARAMS, READ_MOTION},
+    {VyxMsg::GET_MOTOR_PARAMS, READ_MOTOR_PARAMS},
+    {VyxMsg::GET_MOTOR_USER_PARAMS, READ_MOTOR_USER_PARAMS},
+    {VyxMsg::GET_MOTOR_HOURS, READ_MOTOR_HOURS},
+}};
+
+Device::Device(QObject *parent) : QObject(parent)
+{
+    registerDeviceRecordMetaTypes();
+}
+
+// ---- identity and state -------------------------------------------------------------------
+
+void Device::createDevice(uint32_t serialNumber, uint8_t fw_h, uint8_t fw_m, uint8_t fw_l, uint32_t hwBuild,
+                          uint8_t devAdd)
+{
+    storeIdentity(serialNumber, fw_h, fw_m, fw_l, hwBuild, devAdd);
+    m_pwmInParams = SET_PWM_IN_PARAMS();
+    m_motionParams = SET_MOTION_PARAMS();
+    m_motorName.clear();
+    announce(DEVICE_CONNECTED, m_deviceAddress, m_fw);
+    startReadBatch(READ_ALL);
+}
+
+void Device::runDevice(bool actualSerNum, uint32_t serialNumber, uint8_t fw_h, uint8_t fw_m, uint8_t fw_l,
+                       uint32_t hwBuild, uint8_t devAdd)
+{
+    if (!actualSerNum)
+        storeIdentity(serialNumber, fw_h, fw_m, fw_l, hwBuild, devAdd);
+    announce(DEVICE_RUNNING, m_deviceAddress, m_fw);
+    startReadBatch(READ_ALL);
+}
+
+void Device::bootloaderRun(bool knownDevice)
+{
+    // The bootloader answers no stored-data reads.
+    endReadBatch();
+    m_commandedAddress = NO_DEVICE_ADDRESS;
+    announce(DEVICE_BOOT_STARTED, knownDevice ? m_deviceAddress : 0, Device_FW_s());
+}
+
+void Device::bootloaderConnected(bool knownDevice)
+{
+    endReadBatch();
+    m_commandedAddress = NO_DEVICE_ADDRESS;
+    announce(DEVICE_BOOT_CONNECTED, knownDevice ? m_deviceAddress : 0, Device_FW_s());
+}
+
+void Device::deleteDevice()
+{
+    // Nobody answers any more: re-sending the reads would only keep the line busy.
+    endReadBatch();
+    m_commandedAddress = NO_DEVICE_ADDRESS;
+    m_motorName.clear();
+    m_motorParamsRead = 0;
+    announce(DEVICE_DISCONNECTED, 0, Device_FW_s());
+    emit ui_fillMotorName(QString());
+    emit ui_emptyParams();
+}
+
+void Device::storeIdentity(uint32_t serialNumber, uint8_t fw_h, uint8_t fw_m, uint8_t fw_l, uint32_t hwBuild,
+                           uint8_t devAdd)
+{
+    m_serialNumber.store(serialNumber);
+    m_fw = {fw_h, fw_m, fw_l};
+    m_hwBuild = hwBuild;
+    m_deviceAddress = devAdd;
+    m_commandedAddress = devAdd;
+    m_motorParamsRead = 0; // the motor record may belong to another device
+}
+
+void Device::announce(Device_State_e state, uint32_t shownAddress, Device_FW_s fw)
+{
+    m_state = state;
+    emit setDeviceAddress(m_commandedAddress);
+    emit deviceConnectionStateChanged(state);
+    emit on_connectionChanged(shownAddress, state, fw);
+}
+
+void Device::updateDeviceAddress(uint8_t address)
+{
+    m_deviceAddress = address;
+    m_commandedAddress = address;
+    emit setDeviceAddress(address);
+    emit on_connectionChanged(address, m_state, m_fw);
+}
+
+// ---- read batch -----------------------------------------------------------------------------
+
+void Device::startReadBatch(uint16_t mask)
+{
+    m_batchRunning = true;
+    m_pendingMask = mask;
+    m_missedMask = 0;
+    m_failedMask = 0;
+    request(mask);
+}
+
+// A partial re-read joins a batch that is still running instead of cutting it short.
+void Device::extendReadBatch(uint16_t mask)
+{
+    if (!isReadingState(m_state))
+        return;
+    if (!m_batchRunning) {
+        startReadBatch(mask);
+        return;
+    }
+    m_pendingMask |= mask;
+    m_missedMask &= uint16_t(~mask);
+    m_failedMask &= uint16_t(~mask);
+    request(mask);
+}
+
+void Device::endReadBatch()
+{
+    m_batchRunning = false;
+    m_pendingMask = 0;
+    m_missedMask = 0;
+}
+
+void Device::request(uint16_t mask)
+{
+    if (mask == 0) {
+        m_batchRunning = false;
+        if (m_failedMask != 0)
+            emit setError(m_failedMask);
+        return;
+    }
+    for (const ReadRequest &entry : READ_REQUESTS) {
+        if (mask & entry.mask)
+            emit sendVyxMessageObj(entry.msgId, QByteArray(), false, true);
+    }
+}
+
+void Device::readAnswered(uint16_t bit)
+{
+    // Answers are stored in any state; only an awaited one moves the batch on.
+    if (!m_batchRunning || !(m_pendingMask & bit))
+        return;
+    m_pendingMask &= uint16_t(~bit);
+    m_missedMask &= uint16_t(~bit);
+    if (m_pendingMask == 0)
+        request(0);
+}
+
+void Device::readMissed(uint8_t msgId)
+{
+    for (const ReadRequest &entry : READ_REQUESTS) {
+        if (entry.msgId != msgId || !(m_pendingMask & entry.mask))
+            continue;
+        if (m_missedMask & entry.mask) {
+            deviceDebug(TAG) << "read request given up" << Qt::hex << msgId;
+            m_failedMask |= entry.mask;
+            m_pendingMask &= uint16_t(~entry.mask);
+            m_missedMask &= uint16_t(~entry.mask);
+        } else {
+            m_missedMask |= entry.mask;
+        }
+    }
+}
+
+void Device::watchDogOverflowObj(uint8_t msgId, QString receiver)
+{
+    if (!m_batchRunning)
+        return;
+    if (receiver == OWN_NAME)
+        readMissed(msgId);
+    // Any lost request empties the port manager's whole queue, the reads still waiting
+    // in it included: ask again for everything not yet answered.
+    request(m_pendingMask);
+}
+
+void Device::updateMotorHours()
+{
+    extendReadBatch(READ_MOTOR_HOURS);
+}
+
+void Device::updateMotorParams()
+{
+    extendReadBatch(MOTOR_PARAM_HALVES);
+}
+
+// ---- answers --------------------------------------------------------------------------------
+
+void Device::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
+{
+    if (receiver != OWN_NAME)
+        return;
+    switch (msg.msgId) {
+    case VyxMsg::GET_MOTOR_USER_PARAMS:
+        takeMotorUserParams(msg);
+        break;
+    case VyxMsg::GET_MOTOR_PARAMS:
+        takeMotorParams(msg);
+        break;
+    case VyxMsg::GET_MOTION_PARAMS:
+        takeMotionParams(msg);
+        break;
+    case VyxMsg::GET_PWM_IN_PARAMS:
+        takePwmInParams(msg);
+        break;
+    case VyxMsg::GET_MOTOR_HOURS:
+        takeMotorHours(msg);
+        break;
+    default:
+        break;
+    }
+}
+
+void Device::takeMotorUserParams(const VYX_Protocol::VYX_MSG &msg)
+{
+    const AnswerPayload payload(msg);
+    m_motorParams.unpackUser(payload.bytes(MOTOR_TOTAL::USER_SIZE));
+    if (payload.length() >= MOTOR_TOTAL::USER_SIZE)
+        m_motorParamsRead |= READ_MOTOR_USER_PARAMS;
+    deviceDebug(TAG) << "m_motorParams.Rs: " << m_motorParams.Rs;
+    deviceDebug(TAG) << "m_motorParams.Ls_d: " << m_motorParams.Ls_d;
+    deviceDebug(TAG) << "m_motorParams.Ls_q: " << m_motorParams.Ls_q;
+    deviceDebug(TAG) << "m_motorParams.Flux: " << m_motorParams.Flux;
+    deviceDebug(TAG) << "m_motorParams.maxMotorCurrent: " << m_motorParams.maxMotorCurrent;
+    deviceDebug(TAG) << "m_motorParams.voltage_scale: " << m_motorParams.voltage_scale;
+    deviceDebug(TAG) << "m_motorParams.validData: " << m_motorParams.validData;
+    deviceDebug(TAG) << "m_motorParams.polePairs: " << m_motorParams.polePairs;
+    readAnswered(READ_MOTOR_USER_PARAMS);
+    emit ui_changeUserMotorParams();
+}
+
+void Device::takeMotorParams(const VYX_Protocol::VYX_MSG &msg)
+{
+    const AnswerPayload payload(msg);
+    m_motorParams.unpackIdent(payload.bytes(MOTOR_TOTAL::IDENT_SIZE));
+    if (payload.length() >= MOTOR_TOTAL::IDENT_SIZE)
+        m_motorParamsRead |= READ_MOTOR_PARAMS;
+    readAnswered(READ_MOTOR_PARAMS);
+}
+
+void Device::takeMotionParams(const VYX_Protocol::VYX_MSG &msg)
+{
+    const AnswerPayload payload(msg);
+    const SET_MOTION_PARAMS record = SET_MOTION_PARAMS::unpack(payload.data(), payload.length());
+    if (!record.isPlausible())
+        deviceDebug(TAG) << "motion wrong";
+    m_motionParams = record;
+    emit setControllerParams(uint16_t(m_motionParams.Kp), uint16_t(m_motionParams.Ki));
+    readAnswered(READ_MOTION);
+    emit ui_fillMotionParams(&m_motionParams, false);
+}
+
+void Device::takePwmInParams(const VYX_Protocol::VYX_MSG &msg)
+{
+    const AnswerPayload payload(msg);
+    deviceDebug(TAG) << "In params " << payload.at(0);
+    const SET_PWM_IN_PARAMS record = SET_PWM_IN_PARAMS::unpack(payload.data(), payload.length());
+    if (!record.isPlausible())
+        deviceDebug(TAG) << "motion pwm in";
+    setPwmInParams(record);
+    readAnswered(READ_PWM_IN);
+    // A release build always refreshes the page; a debug build leaves edits in place.
+    emit ui_fillPwmInParams(&m_pwmInParams, !QLibraryInfo::isDebugBuild());
+}
+
+void Device::takeMotorHours(const VYX_Protocol::VYX_MSG &msg)
+{
+    const AnswerPayload payload(msg);
+    m_motorHours = unpackMotorHours(payload.data(), payload.length());
+    readAnswered(READ_MOTOR_HOURS);
+    emit ui_fillMotorHours(m_motorHours);
+    // The database would store an incomplete or stale record as a new motor.
+    if ((m_motorParamsRead & MOTOR_PARAM_HALVES) == MOTOR_PARAM_HALVES) {
+        m_motorName = emit db_findMotor(&m_motorParams, QString());
+    } else {
+        deviceDebug(TAG) << "motor parameters not read, motor not looked up";
+        m_motorName.clear();
+    }
+    emit ui_fillMotorName(m_motorName);
+}
+
+// ---- records from the parameter exchange and from tuning ----------------------------------
+
+void Device::setMotionParams(SET_MOTION_PARAMS motionParams)
+{
+    m_motionParams = motionParams;
+    emit setControllerParams(uint16_t(m_motionParams.Kp), uint16_t(m_motionParams.Ki));
+}
+
+void Device::setPwmInParams(SET_PWM_IN_PARAMS pwmInParams)
+{
+    deviceDebug(TAG) << "pwm in set again";
+    m_pwmInParams = pwmInParams;
+}
+
+void Device::updateControllerParams(uint32_t Kp, uint32_t Ki)
+{
+    deviceDebug(TAG) << "params kp:" << Kp << "Ki:" << Ki;
+    m_motionParams.Kp = gainWord(Kp);
+    m_motionParams.Ki = gainWord(Ki);
+    emit ui_fillMotionParams(&m_motionParams, false);
+    emit setMotionParamsDirectly(m_motionParams);
+}

@@ -1,0 +1,353 @@
+#include "device/paramshelper.h"
+
+#include "device/answerpayload.h"
+#include "device/devicelog.h"
+#include "device/ownthread.h"
+
+#include <QLibraryInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const char *const TAG = "PARAMS_HELPER:";
+const QString OWN_NAME = QStringLiteral("ParamsHelper");
+
+// The scale field is honoured only by debug builds of the Qt library; releases send 1.00.
+constexpr uint8_t RELEASE_SCALE = 100;
+
+uint8_t tenthsByte(uint16_t microseconds)
+{
+    return uint8_t(std::min(microseconds / 10, 0xFF));
+}
+
+// Scale x 100 in the 7-bit field.
+uint8_t scaleField(double scale)
+{
+    if (!(scale > 0.0)) // NaN too
+        return 0;
+    return uint8_t(std::lround(std::min(scale, 1.27) * 100.0) & 0x7F);
+}
+
+// A gain times 1024, rounded to nearest and kept within the signed 16-bit word.
+int16_t gainWord(float gain)
+{
+    constexpr double low = std::numeric_limits<int16_t>::min();
+    constexpr double high = std::numeric_limits<int16_t>::max();
+    const double word = std::round(double(gain) * 1024.0);
+    if (!(word >= low)) // NaN too
+        return int16_t(low);
+    return int16_t(std::min(word, high));
+}
+
+} // namespace
+
+constexpr std::array<uint16_t, 3> ParamsHelper::BRAKE_INTENSITY;
+
+ParamsHelper::ParamsHelper(QObject *parent) : QObject(parent)
+{
+    registerDeviceRecordMetaTypes();
+}
+
+bool ParamsHelper::isSending() const
+{
+    const SendState state = m_state.load();
+    const bool inFlight = state == PARAMS_SENDING_PWM_IN || state == PARAMS_SENDING_MOTION
+                          || state == PARAMS_ACCEPTED;
+    return inFlight || m_pwmIn.pending.load() || m_motion.pending.load();
+}
+
+bool ParamsHelper::isConnected() const
+{
+    return m_deviceState == DEVICE_CONNECTED || m_deviceState == DEVICE_RUNNING;
+}
+
+// ---- edits ------------------------------------------------------------------------------------
+
+void ParamsHelper::setPwmInParams(uint16_t lowLevel, uint16_t centerLevel, uint16_t highLevel, uint8_t deadZone,
+                                  bool pwmType, bool controlType, bool digitalControl, bool analogControl,
+                                  uint16_t speedNorm, double scale)
+{
+    if (postToOwnThread(this, [=] {
+            setPwmInParams(lowLevel, centerLevel, highLevel, deadZone, pwmType, controlType, digitalControl,
+                           analogControl, speedNorm, scale);
+        }))
+        return;
+    if (!isConnected())
+        return;
+
+    SET_PWM_IN_PARAMS &record = m_pwmIn.toSend; // byte 3 bits 5..7 keep their value
+    record.lowLevel = tenthsByte(lowLevel);
+    record.centerLevel = tenthsByte(centerLevel);
+    record.highLevel = tenthsByte(highLevel);
+    record.deadZone = deadZone & 0x1F;
+    record.pwmType = pwmType;
+    record.controlType = controlType;
+    record.digitalControl = digitalControl;
+    record.analogControl = analogControl;
+    record.speedNorm = (speedNorm / 10) & 0x0FFF;
+    record.scale = QLibraryInfo::isDebugBuild() ? scaleField(scale) : RELEASE_SCALE;
+    m_pwmIn.quietTicks = 0;
+    m_pwmIn.pending.store(true);
+}
+
+void ParamsHelper::setMotionParams(uint16_t acceleration, uint16_t brakeIntense, bool brakeEnable,
+                                   bool reverseDir, uint8_t deviceAddress, bool hwAddress, uint16_t timeToLeave,
+                                   float Kp, float Ki)
+{
+    if (postToOwnThread(this, [=] {
+            setMotionParams(acceleration, brakeIntense, brakeEnable, reverseDir, deviceAddress, hwAddress,
+                            timeToLeave, Kp, Ki);
+        }))
+        return;
+    if (!isConnected())
+        return;
+    deviceDebug(TAG) << "Motion device state " << m_deviceState;
+    deviceDebug(TAG) << "DeviceAddress " << deviceAddress;
+
+    SET_MOTION_PARAMS record;
+    record.acceleration = uint8_t(acceleration * 5 + 10);
+    record.brakeIntensity = BRAKE_INTENSITY[std::min<size_t>(brakeIntense, BRAKE_INTENSITY.size() - 1)] & 0x7F;
+    record.brakeEnable = brakeEnable;
+    record.reverseDir = reverseDir;
+    record.deviceAddress = deviceAddress & 0x07;
+    record.hwAddress = hwAddress;
+    record.timeToLeave = uint8_t((timeToLeave / 50) & 0x3F);
+    record.Kp = gainWord(Kp);
+    record.Ki = gainWord(Ki);
+    m_motion.toSend = record;
+    m_motion.quietTicks = 0;
+    m_motion.pending.store(true);
+}
+
+void ParamsHelper::setMotionParamsDirectly(SET_MOTION_PARAMS motionParams)
+{
+    if (!isConnected())
+        return;
+    m_motion.toSend = motionParams;
+    m_motion.sent = motionParams;
+    m_motion.awaitingConfirmation = true;
+    setState(PARAMS_SENDING_MOTION);
+    deviceDebug(TAG) << "Detect send 0x45 message directly Kp:" << motionParams.Kp << " Ki_Kff:" << motionParams.Ki;
+    emit com_sendVyxMessageObj(VyxMsg::WRITE_MOTION_PARAMS, motionParams.pack(), false, true);
+}
+
+// ---- quiet period -----------------------------------------------------------------------------
+
+void ParamsHelper::tick()
+{
+    if (m_state.load() == PARAMS_TIMEOUT)
+        recoverFromTimeout();
+    stepQuietPeriod(m_pwmIn, PARAMS_SENDING_PWM_IN);
+    stepQuietPeriod(m_motion, PARAMS_SENDING_MOTION);
+}
+
+template <typename Record>
+void ParamsHelper::stepQuietPeriod(Outgoing<Record> &record, SendState sendingState)
+{
+    if (!record.pending.load())
+        return;
+    if (record.quietTicks > QUIET_TICKS && m_state.load() == PARAMS_IDLE) {
+        record.pending.store(false);
+        setState(sendingState);
+        sendRecord();
+    }
+    if (record.quietTicks < std::numeric_limits<uint32_t>::max())
+        ++record.quietTicks;
+}
+
+void ParamsHelper::sendRecord()
+{
+    deviceDebug(TAG) << "Send msg";
+    if (!isConnected()) {
+        setState(PARAMS_IDLE);
+        return;
+    }
+    if (m_state.load() == PARAMS_SENDING_PWM_IN) {
+        deviceDebug(TAG) << "Pwm in send";
+        m_pwmIn.sent = m_pwmIn.toSend;
+        m_pwmIn.awaitingConfirmation = true;
+        emit com_sendVyxMessageObj(VyxMsg::WRITE_PWM_IN_PARAMS, m_pwmIn.sent.pack(), false, true);
+    } else if (m_state.load() == PARAMS_SENDING_MOTION) {
+        deviceDebug(TAG) << "Motion send";
+        m_motion.sent = m_motion.toSend;
+        m_motion.awaitingConfirmation = true;
+        emit com_sendVyxMessageObj(VyxMsg::WRITE_MOTION_PARAMS, m_motion.sent.pack(), false, true);
+    }
+}
+
+// A request that got no answer must not hold later writes back for good.
+void ParamsHelper::recoverFromTimeout()
+{
+    if (m_lostMsgId == VyxMsg::WRITE_PWM_IN_PARAMS || m_lostMsgId == VyxMsg::WRITE_MOTION_PARAMS)
+        emit sendTextForMsgBox(tr("Device did not confirm the settings"), false);
+    setState(PARAMS_IDLE);
+}
+
+// ---- answers and confirmations ------------------------------------------------------------------
+
+void ParamsHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
+{
+    if (receiver != OWN_NAME && !receiver.isEmpty())
+        return;
+    const AnswerPayload payload(msg);
+    switch (msg.msgId) {
+    case VyxMsg::WRITE_PWM_IN_PARAMS:
+        if (payload.answerCode() == ANSWER_OK) {
+            deviceDebug(TAG) << "Received pwm in params";
+            setState(PARAMS_ACCEPTED);
+        } else {
+            // Refused, or an answer without a code: nothing is stored, nothing to wait for.
+            m_pwmIn.awaitingConfirmation = false;
+            setState(PARAMS_IDLE);
+        }
+        break;
+    case VyxMsg::WRITE_MOTION_PARAMS:
+        if (payload.answerCode() == ANSWER_OK) {
+            // The address of the record the device accepted, not of a newer edit.
+            emit updateDeviceAddress(m_motion.sent.deviceAddress);
+            deviceDebug(TAG) << "Received motion param";
+            setState(PARAMS_ACCEPTED);
+        } else {
+            m_motion.awaitingConfirmation = false;
+            setState(PARAMS_IDLE);
+        }
+        break;
+    case VyxMsg::GET_STATUS:
+        if (payload.at(0) == VyxMsg::WRITE_PWM_IN_PARAMS) {
+            deviceDebug(TAG) << "Set pwm in";
+            confirmPwmIn();
+        } else if (payload.at(0) == VyxMsg::WRITE_MOTION_PARAMS) {
+            deviceDebug(TAG) << "Motion";
+            confirmMotion();
+        }
+        break;
+    case VyxMsg::GET_ERROR_LOG:
+        m_errorLog = ERROR_WARN_LOG::unpack(payload.data(), payload.length());
+        emit fillErrors(m_errorLog);
+        deviceDebug(TAG) << "Er_a" << Qt::hex << m_errorLog.lastErrors;
+        deviceDebug(TAG) << "Er_i" << Qt::hex << m_errorLog.prevErrors;
+        break;
+    case VyxMsg::CLEAR_ERROR_LOG:
+        if (payload.answerCode() == ANSWER_OK)
+            emit sendTextForMsgBox(tr("Error log was cleared"), true);
+        else
+            emit sendTextForMsgBox(tr("Problem with clearing of error log"), true);
+        requestErrorLog();
+        break;
+    case VyxMsg::GET_RUN_DATA:
+        m_runData = RUN_DATA::unpack(payload.data(), payload.length());
+        emit fillData(m_runData);
+        break;
+    case VyxMsg::GET_RESISTANCES:
+        m_resistances = RESISTANCE::unpack(payload.data(), payload.length());
+        emit fillResistances(m_resistances);
+        deviceDebug(TAG) << QString::number(double(m_resistances.global), 'g', 6);
+        break;
+    default:
+        break;
+    }
+}
+
+void ParamsHelper::receivePollAnswer(Poll_Answer_s pollAns)
+{
+    if (!pollAns.hasSavedMsg)
+        return;
+    if (pollAns.savedMsgId == VyxMsg::WRITE_PWM_IN_PARAMS) {
+        deviceDebug(TAG) << "Pwm in poll ans";
+        confirmPwmIn();
+    } else if (pollAns.savedMsgId == VyxMsg::WRITE_MOTION_PARAMS) {
+        deviceDebug(TAG) << "Motion poll ans";
+        confirmMotion();
+    }
+}
+
+// A confirmation that no write of ours is waiting for would hand the device model a
+// record that was never stored (or the defaults): it is only logged.
+void ParamsHelper::confirmPwmIn()
+{
+    if (!m_pwmIn.awaitingConfirmation) {
+        deviceDebug(TAG) << "unexpected confirmation of 0x47";
+        return;
+    }
+    m_pwmIn.awaitingConfirmation = false;
+    setState(PARAMS_IDLE);
+    emit updateCheckBox(Qt::Checked, Qt::PartiallyChecked);
+    emit device_setPwmInParams(m_pwmIn.sent);
+}
+
+void ParamsHelper::confirmMotion()
+{
+    if (!m_motion.awaitingConfirmation) {
+        deviceDebug(TAG) << "unexpected confirmation of 0x45";
+        return;
+    }
+    m_motion.awaitingConfirmation = false;
+    setState(PARAMS_IDLE);
+    emit updateCheckBox(Qt::PartiallyChecked, Qt::Checked);
+    emit device_setMotionParams(m_motion.sent);
+}
+
+void ParamsHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
+{
+    if (receiver != OWN_NAME)
+        return;
+    m_lostMsgId = msgId;
+    setState(PARAMS_TIMEOUT);
+}
+
+void ParamsHelper::deviceConnectionState(Device_State_e deviceState)
+{
+    m_deviceState = deviceState;
+    if (deviceState == DEVICE_DISCONNECTED) {
+        m_pwmIn.awaitingConfirmation = false;
+        m_motion.awaitingConfirmation = false;
+        setState(PARAMS_IDLE);
+        emit updateCheckBox(Qt::Unchecked, Qt::Unchecked);
+    } else if (m_state.load() == PARAMS_TIMEOUT
+               && (deviceState == DEVICE_CONNECTED || deviceState == DEVICE_RUNNING)) {
+        setState(PARAMS_IDLE);
+    }
+}
+
+// ---- diagnostics ------------------------------------------------------------------------------
+
+void ParamsHelper::requestErrorLog()
+{
+    if (postToOwnThread(this, [this] { requestErrorLog(); }))
+        return;
+    deviceDebug(TAG) << "device state in error log " << m_deviceState;
+    requestDiagnostic(VyxMsg::GET_ERROR_LOG);
+}
+
+void ParamsHelper::clearErrorLog()
+{
+    if (postToOwnThread(this, [this] { clearErrorLog(); }))
+        return;
+    requestDiagnostic(VyxMsg::CLEAR_ERROR_LOG);
+}
+
+void ParamsHelper::requestRunData()
+{
+    if (postToOwnThread(this, [this] { requestRunData(); }))
+        return;
+    requestDiagnostic(VyxMsg::GET_RUN_DATA);
+}
+
+void ParamsHelper::requestResistances()
+{
+    if (postToOwnThread(this, [this] { requestResistances(); }))
+        return;
+    deviceDebug(TAG) << "device state in resistance " << m_deviceState;
+    requestDiagnostic(VyxMsg::GET_RESISTANCES);
+}
+
+void ParamsHelper::requestDiagnostic(uint8_t msgId)
+{
+    if (isConnected())
+        emit com_sendVyxMessageObj(msgId, QByteArray(), true, true);
+    else
+        emit sendTextForMsgBox(tr("Device is not connected"), true);
+}

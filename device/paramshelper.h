@@ -1,0 +1,113 @@
+#pragma once
+
+#include "device/records.h"
+#include "link/vyxprotocol.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+// Writes the user's PWM input and motion settings into the controller and reads its
+// diagnostic records on request. An edit is packed at once but sent only after a quiet
+// period of 16 ticks; the controller first accepts the record and later confirms in a
+// status answer that it has stored it, and only then is the record handed to the device
+// model. Lives in the coordinator thread; calls from the GUI thread are re-posted there.
+class ParamsHelper : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum SendState : uint32_t {
+        PARAMS_IDLE = 0,            // nothing in flight
+        PARAMS_SENDING_PWM_IN = 1,  // WRITE_PWM_IN_PARAMS sent, answer awaited
+        PARAMS_SENDING_MOTION = 2,  // WRITE_MOTION_PARAMS sent, answer awaited
+        PARAMS_ACCEPTED = 3,        // accepted; storage confirmation awaited
+        PARAMS_TIMEOUT = 4,         // a request got no answer
+    };
+    Q_ENUM(SendState)
+
+    // A record is sent on the tick after its quiet counter has passed this value,
+    // i.e. on the 16th tick after the last edit.
+    static constexpr uint32_t QUIET_TICKS = 14;
+    static constexpr std::array<uint16_t, 3> BRAKE_INTENSITY = {50, 70, 90};
+
+    explicit ParamsHelper(QObject *parent = nullptr);
+
+    // Readable from any thread: an edit waits or a write is not yet confirmed.
+    bool isSending() const;
+    SendState sendState() const { return m_state.load(); }
+
+    ERROR_WARN_LOG lastErrorLog() const { return m_errorLog; }
+    RUN_DATA lastRunData() const { return m_runData; }
+    RESISTANCE lastResistances() const { return m_resistances; }
+
+public slots:
+    // Edits of the settings page; dropped unless a device is connected.
+    void setPwmInParams(uint16_t lowLevel, uint16_t centerLevel, uint16_t highLevel, uint8_t deadZone,
+                        bool pwmType, bool controlType, bool digitalControl, bool analogControl,
+                        uint16_t speedNorm, double scale);
+    void setMotionParams(uint16_t acceleration, uint16_t brakeIntense, bool brakeEnable, bool reverseDir,
+                         uint8_t deviceAddress, bool hwAddress, uint16_t timeToLeave, float Kp, float Ki);
+    // New gains after a tuning run: written at once, without the quiet period.
+    void setMotionParamsDirectly(SET_MOTION_PARAMS motionParams);
+    // The quiet-period step, ticked while the settings page is shown.
+    void tick();
+
+    void requestErrorLog();
+    void clearErrorLog();
+    void requestRunData();
+    void requestResistances();
+
+    void receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
+    void receivePollAnswer(Poll_Answer_s pollAns);
+    void watchDogOverflowObj(uint8_t msgId, QString receiver);
+    void deviceConnectionState(Device_State_e deviceState);
+
+signals:
+    void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
+    void updateCheckBox(Qt::CheckState pwmIn, Qt::CheckState motion);
+    // Confirmed records, by value: the receivers live in other threads.
+    void device_setPwmInParams(SET_PWM_IN_PARAMS pwmInParams);
+    void device_setMotionParams(SET_MOTION_PARAMS motionParams);
+    void updateDeviceAddress(uint8_t address);
+    void sendTextForMsgBox(QString msg, bool isMsgBox);
+    void fillErrors(ERROR_WARN_LOG eaw);
+    void fillData(RUN_DATA runData);
+    void fillResistances(RESISTANCE res);
+    void setParamFinished(bool paramsLoaded);
+
+private:
+    // One of the two settings records on its way to the controller.
+    template <typename Record>
+    struct Outgoing
+    {
+        std::atomic<bool> pending {false};  // waits for the quiet period
+        uint32_t quietTicks = 0;            // ticks since the last edit
+        Record toSend;
+        Record sent;                        // copy taken at send time
+        bool awaitingConfirmation = false;  // sent, storage not yet confirmed
+    };
+
+    bool isConnected() const;
+    void setState(SendState state) { m_state.store(state); }
+    template <typename Record>
+    void stepQuietPeriod(Outgoing<Record> &record, SendState sendingState);
+    void sendRecord();
+    void confirmPwmIn();
+    void confirmMotion();
+    void recoverFromTimeout();
+    void requestDiagnostic(uint8_t msgId);
+
+    Outgoing<SET_PWM_IN_PARAMS> m_pwmIn;
+    Outgoing<SET_MOTION_PARAMS> m_motion;
+    std::atomic<SendState> m_state {PARAMS_IDLE};
+    uint8_t m_lostMsgId = 0;
+    ERROR_WARN_LOG m_errorLog;
+    RUN_DATA m_runData;
+    RESISTANCE m_resistances;
+    Device_State_e m_deviceState = DEVICE_DISCONNECTED;
+};

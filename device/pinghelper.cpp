@@ -1,0 +1,273 @@
+#include "device/pinghelper.h"
+
+#include "device/answerpayload.h"
+#include "device/devicelog.h"
+#include "device/ownthread.h"
+
+namespace {
+
+const char *const TAG = "PING_HELPER:";
+const QString OWN_NAME = QStringLiteral("PingHelper");
+
+constexpr uint32_t DUTY_ENABLE_BIT = 1u << 16;
+
+} // namespace
+
+PingHelper::PingHelper(QObject *parent) : QObject(parent)
+{
+    registerDeviceRecordMetaTypes();
+}
+
+// ---- operations -----------------------------------------------------------------------
+
+void PingHelper::enablePolling(bool on)
+{
+    // Without a port nothing answers any more: a known device is gone.
+    const bool dropDevice = !on && isDeviceKnown();
+    resetMode(on ? PING_SEARCH : PING_OFF);
+    if (dropDevice)
+        emit device_deleteDevice();
+}
+
+void PingHelper::startRun()
+{
+    if (postToOwnThread(this, [this] { startRun(); }))
+        return;
+    resetMode(PING_START_RUN);
+    send(VyxMsg::START_RUN);
+}
+
+void PingHelper::setDutyCycle(int16_t dutyCycle, bool enableDutyCycle)
+{
+    const uint16_t wireDuty = uint16_t(DutyCommand::dutyFromPercent(dutyCycle));
+    m_duty.store((enableDutyCycle ? DUTY_ENABLE_BIT : 0u) | wireDuty);
+}
+
+DutyCommand PingHelper::dutyCommand() const
+{
+    const uint32_t word = m_duty.load();
+    DutyCommand command;
+    command.enable = (word & DUTY_ENABLE_BIT) != 0;
+    command.duty = int16_t(uint16_t(word & 0xFFFF));
+    return command;
+}
+
+// ---- tick -------------------------------------------------------------------------------
+
+void PingHelper::handleTimeout()
+{
+    switch (m_mode) {
+    case PING_OFF:
+    case PING_START_RUN:
+        break;
+    case PING_SEARCH_RESTART:
+        resetMode(PING_SEARCH);
+        sendEvery(SEARCH_EVERY, VyxMsg::GET_DEVICE_INFO, QByteArray());
+        break;
+    case PING_SEARCH:
+        sendEvery(SEARCH_EVERY, VyxMsg::GET_DEVICE_INFO, QByteArray());
+        break;
+    case PING_CONNECTED:
+        sendEvery(STATUS_EVERY, VyxMsg::GET_STATUS, QByteArray());
+        break;
+    case PING_TELEMETRY:
+        // The duty command is read at send time, so the newest setting goes out.
+        sendEvery(TELEMETRY_EVERY, VyxMsg::TELEMETRY, dutyCommand().encode());
+        break;
+    }
+}
+
+void PingHelper::sendEvery(uint32_t ticks, uint8_t msgId, const QByteArray &payload)
+{
+    if (++m_tickCounter < ticks)
+        return;
+    m_tickCounter = 0;
+    send(msgId, payload);
+}
+
+void PingHelper::send(uint8_t msgId, const QByteArray &payload)
+{
+    // Device info is only a probe: a silent port must not count as a lost request.
+    const bool waitForAnswer = msgId != VyxMsg::GET_DEVICE_INFO;
+    emit com_sendVyxMessageObj(msgId, payload, true, waitForAnswer);
+}
+
+void PingHelper::resetMode(PollMode mode)
+{
+    emit watchDogLimitReset();
+    m_retryCounter = 0;
+    m_mode = mode;
+    m_tickCounter = 0;
+}
+
+// ---- answers ----------------------------------------------------------------------------
+
+void PingHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
+{
+    if (receiver != OWN_NAME)
+        return;
+    const AnswerPayload payload(msg);
+    switch (msg.msgId) {
+    case VyxMsg::GET_DEVICE_INFO:
+        handleIdentity(msg);
+        break;
+    case VyxMsg::GET_STATUS:
+        m_retryCounter = 0;
+        if (payload.answerCode() == ANSWER_OK)
+            decodeStatusBlock(payload.data(), payload.length());
+        break;
+    case VyxMsg::START_RUN:
+        if (payload.answerCode() == ANSWER_OK && m_mode == PING_START_RUN) {
+            // The device model keeps the identity it already has.
+            DeviceIdentity keep;
+            keep.address = NO_DEVICE_ADDRESS;
+            enterTelemetry(true, keep);
+        }
+        break;
+    case VyxMsg::TELEMETRY:
+        handleTelemetry(msg);
+        break;
+    default:
+        emit transmitVyxMessage(receiver, msg);
+        break;
+    }
+}
+
+void PingHelper::handleIdentity(const VYX_Protocol::VYX_MSG &msg)
+{
+    const AnswerPayload payload(msg);
+    if (payload.answerCode() == ANSWER_REFUSED) {
+        resetMode(PING_SEARCH_RESTART);
+        return;
+    }
+    if (payload.answerCode() != ANSWER_OK)
+        return;
+
+    const DeviceIdentity id = DeviceIdentity::decode(payload.data(), payload.length());
+    if (id.longLayout)
+        deviceDebug(TAG) << QStringLiteral("FW %1.%2.%3").arg(id.fw.fw_h).arg(id.fw.fw_m).arg(id.fw.fw_l);
+    else
+        deviceDebug(TAG) << QStringLiteral("FW %1.x.%2").arg(id.fw.fw_h).arg(id.fw.fw_l);
+    deviceDebug(TAG) << "SN" << id.serialNumber;
+    if (id.hasHwBuild)
+        deviceDebug(TAG) << "HW" << id.hwBuild;
+    if (id.hasAddress)
+        deviceDebug(TAG) << "Dev Id" << id.address;
+
+    if (id.runFlag == 0) {
+        resetMode(PING_CONNECTED);
+        emit device_createDevice(id.serialNumber, id.fw.fw_h, id.fw.fw_m, id.fw.fw_l, id.hwBuild, id.address);
+    } else if (id.runFlag == 1) {
+        enterTelemetry(false, id);
+    }
+}
+
+void PingHelper::handleTelemetry(const VYX_Protocol::VYX_MSG &msg)
+{
+    m_retryCounter = 0;
+    const AnswerPayload payload(msg);
+    if (payload.answerCode() == ANSWER_OK) {
+        const int index = decodeStatusBlock(payload.data(), payload.length());
+        if (index < 0) {
+            m_sample = ONLINE_QUANTS_S();
+        } else {
+            // A record shorter than 16 bytes reads its missing bytes as zero.
+            TelemetryRecord::unpack(payload.data() + index, payload.length() - index).decodeInto(m_sample);
+        }
+    } else if (payload.answerCode() == ANSWER_REFUSED) {
+        m_sample = ONLINE_QUANTS_S();
+    }
+    // Any other code repeats the last sample, so the vector keeps one entry per exchange.
+    m_samples.append(m_sample);
+    emit on_telemetryUpdated(&m_samples);
+    emit addSample(m_sample);
+}
+
+int PingHelper::decodeStatusBlock(const uint8_t *data, int length)
+{
+    const StatusBlock block = StatusBlock::decode(data, length);
+    // Stall and error stop the motor even when the block turns out to be cut short.
+    if (block.flags & STATUS_STALL)
+        emit resetControl(tr("Stalled motor"), 1);
+    if (block.flags & STATUS_ERROR)
+        emit resetControl(tr("Error occured"), 4);
+    if (!block.isValid())
+        return -1;
+    emit sendPollAnswer(block.values);
+    return block.endIndex;
+}
+
+void PingHelper::enterTelemetry(bool actualSerNum, const DeviceIdentity &identity)
+{
+    m_sample = ONLINE_QUANTS_S();
+    emit watchDogLimitSet(TELEMETRY_ANSWER_LIMIT_MS);
+    m_retryCounter = 0;
+    m_mode = PING_TELEMETRY;
+    m_tickCounter = 0;
+    emit device_runDevice(actualSerNum, identity.serialNumber, identity.fw.fw_h, identity.fw.fw_m,
+                          identity.fw.fw_l, identity.hwBuild, identity.address);
+    deviceDebug(TAG) << "clear storage";
+    m_samples.clear();
+    emit changeFile();
+}
+
+// ---- lost requests and device state ---------------------------------------------------------
+
+void PingHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
+{
+    if (receiver != OWN_NAME)
+        return;
+    switch (msgId) {
+    case VyxMsg::START_RUN:
+        if (++m_retryCounter >= 2)
+            contactLost();
+        else
+            send(VyxMsg::START_RUN);
+        break;
+    case VyxMsg::GET_STATUS:
+        if (++m_retryCounter >= 2) {
+            contactLost();
+        } else {
+            send(VyxMsg::GET_STATUS);
+            m_tickCounter = 0;
+        }
+        break;
+    case VyxMsg::TELEMETRY:
+        // Below the limit the next tick simply sends a new request.
+        if (++m_retryCounter > TELEMETRY_LOSSES_TOLERATED) {
+            deviceDebug(TAG) << "This end of connection";
+            contactLost();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void PingHelper::contactLost()
+{
+    resetMode(PING_SEARCH);
+    emit device_deleteDevice();
+}
+
+bool PingHelper::isDeviceKnown() const
+{
+    return m_mode == PING_CONNECTED || m_mode == PING_START_RUN || m_mode == PING_TELEMETRY;
+}
+
+void PingHelper::deviceConnectionState(Device_State_e deviceState)
+{
+    m_deviceState = deviceState;
+    switch (deviceState) {
+    case DEVICE_DISCONNECTED:
+        resetMode(PING_SEARCH);
+        break;
+    case DEVICE_BOOT_STARTED:
+    case DEVICE_BOOT_CONNECTED:
+        resetMode(PING_OFF);
+        break;
+    case DEVICE_CONNECTED:
+    case DEVICE_RUNNING:
+        break;
+    }
+}

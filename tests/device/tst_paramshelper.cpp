@@ -1,0 +1,467 @@
+#include "device/paramshelper.h"
+#include "devicetestsupport.h"
+
+#include <QLibraryInfo>
+#include <QtTest>
+
+#include <thread>
+
+namespace {
+
+Poll_Answer_s savedMsg(uint8_t msgId)
+{
+    Poll_Answer_s p;
+    p.hasSavedMsg = true;
+    p.savedMsgId = msgId;
+    return p;
+}
+
+using CheckStates = QPair<Qt::CheckState, Qt::CheckState>;
+
+} // namespace
+
+class TestParamsHelper : public QObject
+{
+    Q_OBJECT
+
+    ParamsHelper *params = nullptr;
+    QSignalSpy *sent = nullptr;
+    QSignalSpy *texts = nullptr;
+    QVector<CheckStates> checkBoxes;
+
+    void tick(int times = 1)
+    {
+        for (int i = 0; i < times; ++i)
+            params->tick();
+    }
+
+    void feed(const VYX_Protocol::VYX_MSG &msg) { params->receiveVyxMessageObj(QStringLiteral("ParamsHelper"), msg); }
+
+    // Speed ramp 6 (40), brake 1 (70) enabled, address 5, time to leave 175 ms, Kp 0.5, Ki 0.0123.
+    void editMotion(uint16_t acceleration = 6)
+    {
+        params->setMotionParams(acceleration, 1, true, false, 5, false, 175, 0.5f, 0.0123f);
+    }
+
+    void editPwmIn() { params->setPwmInParams(1000, 1500, 2000, 15, false, true, true, false, 5000, 1.0); }
+
+    // Edits, then the quiet period until the write goes out; returns the write.
+    SentRequest sendAfterQuietPeriod(bool motion)
+    {
+        motion ? editMotion() : editPwmIn();
+        tick(16);
+        const QVector<SentRequest> requests = takeRequests(*sent);
+        return requests.value(0);
+    }
+
+private slots:
+    void init()
+    {
+        params = new ParamsHelper;
+        sent = new QSignalSpy(params, &ParamsHelper::com_sendVyxMessageObj);
+        texts = new QSignalSpy(params, &ParamsHelper::sendTextForMsgBox);
+        checkBoxes.clear();
+        connect(params, &ParamsHelper::updateCheckBox, this,
+                [this](Qt::CheckState pwmIn, Qt::CheckState motion) { checkBoxes << CheckStates(pwmIn, motion); });
+        params->deviceConnectionState(DEVICE_CONNECTED);
+    }
+
+    void cleanup()
+    {
+        delete texts;
+        delete sent;
+        delete params;
+    }
+
+    void motionEditSentOnceAfterTheLastOfASeries()
+    {
+        // An edit every 10 ticks (0.5 s) for 5 s: nothing goes out meanwhile.
+        for (int i = 0; i < 10; ++i) {
+            editMotion(uint16_t(i));
+            tick(10);
+        }
+        editMotion(7);
+        QCOMPARE(sent->count(), 0);
+        QVERIFY(params->isSending());
+
+        tick(15);
+        QCOMPARE(sent->count(), 0);
+        tick(); // the 16th tick after the last edit
+        const QVector<SentRequest> writes = takeRequests(*sent);
+        QCOMPARE(writes.size(), 1);
+        QCOMPARE(writes[0].msgId, uint8_t(VyxMsg::WRITE_MOTION_PARAMS));
+        QVERIFY(!writes[0].pingType);
+        QVERIFY(writes[0].waitForAnswer);
+        const SET_MOTION_PARAMS written = SET_MOTION_PARAMS::unpack(writes[0].payload);
+        QCOMPARE(written.acceleration, uint8_t(45)); // the last edit
+        tick(40);
+        QCOMPARE(sent->count(), 0);
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_SENDING_MOTION);
+    }
+
+    void motionWriteConfirmedThroughTheStatusBlock()
+    {
+        QSignalSpy address(params, &ParamsHelper::updateDeviceAddress);
+        QSignalSpy handedOn(params, &ParamsHelper::device_setMotionParams);
+        const SentRequest write = sendAfterQuietPeriod(true);
+
+        feed(answer(VyxMsg::WRITE_MOTION_PARAMS, "20"));
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_ACCEPTED);
+        QCOMPARE(address.count(), 1);
+        QCOMPARE(address.at(0).at(0).toUInt(), 5u);
+        QCOMPARE(handedOn.count(), 0); // accepted is not yet stored
+        QVERIFY(params->isSending());
+
+        params->receivePollAnswer(savedMsg(VyxMsg::WRITE_MOTION_PARAMS));
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
+        QCOMPARE(checkBoxes, QVector<CheckStates>{CheckStates(Qt::PartiallyChecked, Qt::Checked)});
+        QCOMPARE(handedOn.count(), 1);
+        QCOMPARE(handedOn.at(0).at(0).value<SET_MOTION_PARAMS>().pack(), write.payload);
+        QVERIFY(!params->isSending());
+
+        params->receivePollAnswer(savedMsg(VyxMsg::WRITE_MOTION_PARAMS)); // repeated: nothing new
+        QCOMPARE(handedOn.count(), 1);
+    }
+
+    void motionPacking_data()
+    {
+        QTest::addColumn<int>("acceleration");
+        QTest::addColumn<int>("brake");
+        QTest::addColumn<bool>("brakeEnable");
+        QTest::addColumn<bool>("reverse");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<bool>("hwAddress");
+        QTest::addColumn<int>("timeToLeave");
+        QTest::addColumn<float>("kp");
+        QTest::addColumn<float>("ki");
+        QTest::addColumn<QByteArray>("payload");
+
+        // word 0x006AC614: 20, brake 70, enabled, address 5, 175 ms -> 3; Kp 512, Ki 13
+        QTest::newRow("brake 1, 175 ms, small gains")
+            << 2 << 1 << true << false << 5 << false << 175 << 0.5f << 0.0123f << QByteArray::fromHex("14c66a0000020d00");
+        // word 0x07FF5A64: 100, brake 90, reversed, address 7, from hardware, 63 x 50 ms; Kp -1024
+        QTest::newRow("every bit set") << 18 << 2 << false << true << 7 << true << 3150 << -1.0f << 0.0f
+                                       << QByteArray::fromHex("645aff0700fc0000");
+        // Out-of-range input is kept within its field: brake index 7 -> 90, address 9 -> 1,
+        // 5000 ms -> 36 (6 bits), gains saturate.
+        QTest::newRow("out of range") << 0 << 7 << false << false << 9 << false << 5000 << 100.0f << -100.0f
+                                      << QByteArray::fromHex("0a5a8204ff7f0080");
+    }
+
+    void motionPacking()
+    {
+        QFETCH(int, acceleration);
+        QFETCH(int, brake);
+        QFETCH(bool, brakeEnable);
+        QFETCH(bool, reverse);
+        QFETCH(int, address);
+        QFETCH(bool, hwAddress);
+        QFETCH(int, timeToLeave);
+        QFETCH(float, kp);
+        QFETCH(float, ki);
+        QFETCH(QByteArray, payload);
+
+        params->setMotionParams(uint16_t(acceleration), uint16_t(brake), brakeEnable, reverse, uint8_t(address),
+                                hwAddress, uint16_t(timeToLeave), kp, ki);
+        tick(16);
+        const QVector<SentRequest> writes = takeRequests(*sent);
+        QCOMPARE(writes.size(), 1);
+        QCOMPARE(writes[0].payload.toHex(), payload.toHex());
+    }
+
+    void pwmInPacking()
+    {
+        params->setPwmInParams(1000, 1500, 2000, 15, true, false, true, false, 12340, 0.57);
+        tick(16);
+        const QVector<SentRequest> writes = takeRequests(*sent);
+        QCOMPARE(writes.size(), 1);
+        QCOMPARE(writes[0].msgId, uint8_t(VyxMsg::WRITE_PWM_IN_PARAMS));
+        // 100, 150, 200, dead zone 15; word: bipolar, digital, speed norm 1234, scale
+        // 1.00 (0.57 only with a debug build of the Qt library).
+        const QByteArray expected = QLibraryInfo::isDebugBuild() ? QByteArray::fromHex("6496c80f254d3900")
+                                                                 : QByteArray::fromHex("6496c80f254d6400");
+        QCOMPARE(writes[0].payload.toHex(), expected.toHex());
+    }
+
+    void pwmInWriteConfirmedThroughAStatusAnswer()
+    {
+        QSignalSpy handedOn(params, &ParamsHelper::device_setPwmInParams);
+        const SentRequest write = sendAfterQuietPeriod(false);
+        feed(answer(VyxMsg::WRITE_PWM_IN_PARAMS, "20"));
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_ACCEPTED);
+
+        params->receiveVyxMessageObj(QString(), answer(VyxMsg::GET_STATUS, "47"));
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
+        QCOMPARE(checkBoxes, QVector<CheckStates>{CheckStates(Qt::Checked, Qt::PartiallyChecked)});
+        QCOMPARE(handedOn.count(), 1);
+        QCOMPARE(handedOn.at(0).at(0).value<SET_PWM_IN_PARAMS>().pack(), write.payload);
+    }
+
+    void refusedWrite_data()
+    {
+        QTest::addColumn<bool>("motion");
+        QTest::addColumn<QByteArray>("answerPayload");
+        QTest::newRow("motion refused") << true << QByteArray::fromHex("21");
+        QTest::newRow("pwm in refused") << false << QByteArray::fromHex("21");
+        QTest::newRow("motion, empty answer") << true << QByteArray();
+        QTest::newRow("pwm in, unknown code") << false << QByteArray::fromHex("7f");
+    }
+
+    void refusedWrite()
+    {
+        QFETCH(bool, motion);
+        QFETCH(QByteArray, answerPayload);
+        QSignalSpy motionHandedOn(params, &ParamsHelper::device_setMotionParams);
+        QSignalSpy pwmHandedOn(params, &ParamsHelper::device_setPwmInParams);
+        QSignalSpy address(params, &ParamsHelper::updateDeviceAddress);
+        const uint8_t id = motion ? VyxMsg::WRITE_MOTION_PARAMS : VyxMsg::WRITE_PWM_IN_PARAMS;
+        QCOMPARE(sendAfterQuietPeriod(motion).msgId, id);
+
+        feed(answer(id, answerPayload));
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
+        QVERIFY(!params->isSending());
+        // A stray confirmation does not hand on a record the device never stored.
+        params->receivePollAnswer(savedMsg(id));
+        QCOMPARE(motionHandedOn.count() + pwmHandedOn.count(), 0);
+        QCOMPARE(address.count(), 0);
+        QVERIFY(checkBoxes.isEmpty());
+        QCOMPARE(texts->count(), 0);
+        tick(40);
+        QCOMPARE(sent->count(), 0); // no retry
+    }
+
+    void timeoutRecovers_data()
+    {
+        QTest::addColumn<int>("lostId");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("write lost") << int(VyxMsg::WRITE_MOTION_PARAMS) << 1;
+        QTest::newRow("error log request lost") << int(VyxMsg::GET_ERROR_LOG) << 0;
+    }
+
+    void timeoutRecovers()
+    {
+        QFETCH(int, lostId);
+        QFETCH(int, messages);
+        sendAfterQuietPeriod(true);
+        editPwmIn();
+        tick(20); // the PWM input record waits behind the write in flight
+        QCOMPARE(sent->count(), 0);
+
+        params->watchDogOverflowObj(uint8_t(lostId), QStringLiteral("ParamsHelper"));
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_TIMEOUT);
+        tick();
+        QCOMPARE(texts->count(), messages);
+        if (messages) {
+            QCOMPARE(texts->at(0).at(0).toString(), QStringLiteral("Device did not confirm the settings"));
+            QCOMPARE(texts->at(0).at(1).toBool(), false); // info line
+        }
+        // Back to idle on that tick, so the waiting record goes out at once.
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::WRITE_PWM_IN_PARAMS});
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_SENDING_PWM_IN);
+    }
+
+    void timeoutReleasedByADeviceAnnouncement()
+    {
+        sendAfterQuietPeriod(true);
+        params->watchDogOverflowObj(VyxMsg::WRITE_MOTION_PARAMS, QStringLiteral("ParamsHelper"));
+        params->watchDogOverflowObj(VyxMsg::WRITE_MOTION_PARAMS, QStringLiteral("PingHelper"));
+        params->deviceConnectionState(DEVICE_RUNNING);
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
+    }
+
+    void confirmationReleasesTheOtherRecord()
+    {
+        QSignalSpy handedOn(params, &ParamsHelper::device_setMotionParams);
+        sendAfterQuietPeriod(true);
+        feed(answer(VyxMsg::WRITE_MOTION_PARAMS, "20"));
+        editPwmIn();
+        tick(30);
+        QCOMPARE(sent->count(), 0); // held while the motion record is unconfirmed
+
+        params->receivePollAnswer(savedMsg(VyxMsg::WRITE_MOTION_PARAMS));
+        QCOMPARE(handedOn.count(), 1);
+        tick();
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::WRITE_PWM_IN_PARAMS});
+    }
+
+    void bothPendingPwmInGoesFirst()
+    {
+        editMotion();
+        editPwmIn();
+        tick(16);
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::WRITE_PWM_IN_PARAMS});
+        feed(answer(VyxMsg::WRITE_PWM_IN_PARAMS, "20"));
+        params->receivePollAnswer(savedMsg(VyxMsg::WRITE_PWM_IN_PARAMS));
+        tick();
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::WRITE_MOTION_PARAMS});
+    }
+
+    void gainsFromTuningGoOutAtOnce()
+    {
+        QSignalSpy handedOn(params, &ParamsHelper::device_setMotionParams);
+        SET_MOTION_PARAMS gains;
+        gains.Kp = 1024;
+        gains.Ki = 512;
+        params->setMotionParamsDirectly(gains);
+        const QVector<SentRequest> writes = takeRequests(*sent);
+        QCOMPARE(idsOf(writes), QVector<uint8_t>{VyxMsg::WRITE_MOTION_PARAMS});
+        QCOMPARE(writes[0].payload, gains.pack());
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_SENDING_MOTION);
+
+        feed(answer(VyxMsg::WRITE_MOTION_PARAMS, "20"));
+        params->receivePollAnswer(savedMsg(VyxMsg::WRITE_MOTION_PARAMS));
+        QCOMPARE(handedOn.count(), 1);
+        QCOMPARE(handedOn.at(0).at(0).value<SET_MOTION_PARAMS>().Kp, int16_t(1024));
+    }
+
+    void withoutDeviceNothingIsSent()
+    {
+        params->deviceConnectionState(DEVICE_DISCONNECTED);
+        QCOMPARE(checkBoxes, QVector<CheckStates>{CheckStates(Qt::Unchecked, Qt::Unchecked)});
+        editMotion();
+        editPwmIn();
+        params->setMotionParamsDirectly(SET_MOTION_PARAMS());
+        tick(40);
+        QCOMPARE(sent->count(), 0);
+        QVERIFY(!params->isSending());
+
+        params->requestErrorLog();
+        params->clearErrorLog();
+        params->requestRunData();
+        params->requestResistances();
+        QCOMPARE(sent->count(), 0);
+        QCOMPARE(texts->count(), 4);
+        for (const QList<QVariant> &args : qAsConst(*texts)) {
+            QCOMPARE(args.at(0).toString(), QStringLiteral("Device is not connected"));
+            QCOMPARE(args.at(1).toBool(), true);
+        }
+    }
+
+    void disconnectAbandonsAWriteInFlight()
+    {
+        sendAfterQuietPeriod(true);
+        feed(answer(VyxMsg::WRITE_MOTION_PARAMS, "20"));
+        params->deviceConnectionState(DEVICE_DISCONNECTED);
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
+        QCOMPARE(checkBoxes.last(), CheckStates(Qt::Unchecked, Qt::Unchecked));
+        QVERIFY(!params->isSending());
+    }
+
+    void diagnosticRequests()
+    {
+        params->requestErrorLog();
+        params->clearErrorLog();
+        params->requestRunData();
+        params->requestResistances();
+        const QVector<SentRequest> requests = takeRequests(*sent);
+        QCOMPARE(idsOf(requests), (QVector<uint8_t>{VyxMsg::GET_ERROR_LOG, VyxMsg::CLEAR_ERROR_LOG,
+                                                     VyxMsg::GET_RUN_DATA, VyxMsg::GET_RESISTANCES}));
+        for (const SentRequest &r : requests) {
+            QVERIFY(r.payload.isEmpty());
+            QVERIFY(r.pingType && r.waitForAnswer);
+        }
+    }
+
+    void clearingTheErrorLog_data()
+    {
+        QTest::addColumn<QByteArray>("answerPayload");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("cleared") << QByteArray::fromHex("20") << QStringLiteral("Error log was cleared");
+        QTest::newRow("refused") << QByteArray::fromHex("21") << QStringLiteral("Problem with clearing of error log");
+        QTest::newRow("empty answer") << QByteArray() << QStringLiteral("Problem with clearing of error log");
+    }
+
+    void clearingTheErrorLog()
+    {
+        QFETCH(QByteArray, answerPayload);
+        QFETCH(QString, message);
+        feed(answer(VyxMsg::CLEAR_ERROR_LOG, answerPayload));
+        QCOMPARE(texts->count(), 1);
+        QCOMPARE(texts->at(0).at(0).toString(), message);
+        QCOMPARE(texts->at(0).at(1).toBool(), true);
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::GET_ERROR_LOG}); // read again
+    }
+
+    // Diagnostic answers of any length: missing bytes read as zero, never past the payload.
+    void diagnosticAnswers_data()
+    {
+        QTest::addColumn<int>("msgId");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<int>("claimedLength");
+        QTest::addColumn<QByteArray>("stored");
+
+        ERROR_WARN_LOG log;
+        log.allErrors = 0x8001;
+        log.lastErrors = 0x40;
+        log.lastWarnings = 0x5;
+        RUN_DATA run;
+        run.maxCurrent = 0xABC;
+        run.avgCurrent = 0x123;
+        run.maxTempEsc = 90;
+        run.maxTempMotor = 70;
+        RESISTANCE res;
+        res.phaseA = 0.1f;
+        res.global = 0.125f;
+
+        QTest::newRow("error log") << 0x25 << log.pack() << -1 << log.pack();
+        QTest::newRow("error log, 6 bytes") << 0x25 << log.pack().left(6) << -1
+                                            << log.pack().left(6) + QByteArray(18, '\0');
+        QTest::newRow("run data") << 0x27 << run.pack() << -1 << run.pack();
+        QTest::newRow("run data, empty") << 0x27 << QByteArray() << -1 << QByteArray(8, '\0');
+        QTest::newRow("resistances") << 0x49 << res.pack() << -1 << res.pack();
+        QTest::newRow("resistances, 5 bytes") << 0x49 << res.pack().left(5) << -1
+                                              << res.pack().left(5) + QByteArray(11, '\0');
+        QTest::newRow("resistances, claims 255") << 0x49 << res.pack() << 255 << res.pack();
+    }
+
+    void diagnosticAnswers()
+    {
+        QFETCH(int, msgId);
+        QFETCH(QByteArray, payload);
+        QFETCH(int, claimedLength);
+        QFETCH(QByteArray, stored);
+        QSignalSpy errors(params, &ParamsHelper::fillErrors);
+        QSignalSpy data(params, &ParamsHelper::fillData);
+        QSignalSpy resistances(params, &ParamsHelper::fillResistances);
+
+        feed(answer(uint8_t(msgId), payload, claimedLength));
+
+        QByteArray shown;
+        if (msgId == VyxMsg::GET_ERROR_LOG && errors.count() == 1)
+            shown = errors.at(0).at(0).value<ERROR_WARN_LOG>().pack();
+        else if (msgId == VyxMsg::GET_RUN_DATA && data.count() == 1)
+            shown = data.at(0).at(0).value<RUN_DATA>().pack();
+        else if (resistances.count() == 1)
+            shown = resistances.at(0).at(0).value<RESISTANCE>().pack();
+        QCOMPARE(errors.count() + data.count() + resistances.count(), 1);
+        QCOMPARE(shown.toHex(), stored.toHex());
+    }
+
+    void answersForOthersAreIgnored()
+    {
+        sendAfterQuietPeriod(true);
+        params->receiveVyxMessageObj(QStringLiteral("PingHelper"), answer(VyxMsg::WRITE_MOTION_PARAMS, "20"));
+        params->receiveVyxMessageObj(QStringLiteral("Device"), answer(VyxMsg::GET_STATUS, "45"));
+        params->watchDogOverflowObj(VyxMsg::WRITE_MOTION_PARAMS, QStringLiteral("Device"));
+        feed(answer(0x99, "2020"));
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_SENDING_MOTION);
+        QVERIFY(checkBoxes.isEmpty());
+    }
+
+    // The settings page calls from the GUI thread: the edit is carried out in the helper's
+    // own thread, never concurrently with its tick.
+    void editFromAnotherThreadRunsInTheHelpersThread()
+    {
+        std::thread gui([this] { editMotion(); });
+        gui.join();
+        QVERIFY(!params->isSending()); // not applied in the calling thread
+
+        QCoreApplication::sendPostedEvents(params);
+        QVERIFY(params->isSending());
+        tick(16);
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::WRITE_MOTION_PARAMS});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestParamsHelper)
+#include "tst_paramshelper.moc"

@@ -1,0 +1,557 @@
+#include "device/pinghelper.h"
+#include "devicetestsupport.h"
+
+#include <QtTest>
+
+namespace {
+
+// w0: Vbus 201 (25.1 V), Is 80 (10.0 A), PWM low bits 0x1DC; w1: PWM high bits 1
+// (1500 us), power 250 W, speed 0x2A00 (10.5 krpm); w2: temp 71 (40 C), Vs 100 (12.5 V),
+// torque 0x3E00 (-0.5 Nm); h6 0x0148, h7 0x0100.
+const char *const KNOWN_RECORD = "c9400177e9030015473200f848010001";
+
+// The extremes of every field: negative speed and current, saturated unsigned fields.
+QByteArray extremeRecord()
+{
+    TelemetryRecord r;
+    r.speedRaw = 0x1F600;  // -2.5 krpm in 7.10
+    r.torqueRaw = 0x0400;  // 1.0 Nm
+    r.isRaw = 0xFF8;       // -1.0 A in 9.3
+    r.vbusRaw = 0x3FF;     // 127.9 V
+    r.vsRaw = 0x7FF;       // -0.125 V, shown as -0.1
+    r.tempRaw = 0;         // -31 C
+    r.power = 8191;
+    r.pwmInUs = 4095;
+    r.rsRaw = 0xFFFF;
+    r.fluxRaw = 0x8000;    // 1.0 V/Hz
+    return r.pack();
+}
+
+QByteArray identity(uint8_t runFlag)
+{
+    DeviceIdentity id;
+    id.answerCode = ANSWER_OK;
+    id.runFlag = runFlag;
+    return id.encodeLong();
+}
+
+QByteArray statusBlock(const Poll_Answer_s &values, uint8_t code = ANSWER_OK)
+{
+    return StatusBlock::encode(code, values);
+}
+
+} // namespace
+
+class TestPingHelper : public QObject
+{
+    Q_OBJECT
+
+    PingHelper *ping = nullptr;
+    QSignalSpy *sent = nullptr;
+
+    void tick(int times = 1)
+    {
+        for (int i = 0; i < times; ++i)
+            ping->handleTimeout();
+    }
+
+    void feed(const VYX_Protocol::VYX_MSG &msg) { ping->receiveVyxMessageObj(QStringLiteral("PingHelper"), msg); }
+    void lose(uint8_t msgId) { ping->watchDogOverflowObj(msgId, QStringLiteral("PingHelper")); }
+
+    void connectIdleDevice()
+    {
+        ping->enablePolling(true);
+        feed(answer(VyxMsg::GET_DEVICE_INFO, identity(0)));
+        QCOMPARE(ping->pollMode(), PingHelper::PING_CONNECTED);
+        sent->clear();
+    }
+
+    void enterTelemetryMode()
+    {
+        ping->enablePolling(true);
+        feed(answer(VyxMsg::GET_DEVICE_INFO, identity(1)));
+        QCOMPARE(ping->pollMode(), PingHelper::PING_TELEMETRY);
+        sent->clear();
+    }
+
+private slots:
+    void init()
+    {
+        ping = new PingHelper;
+        sent = new QSignalSpy(ping, &PingHelper::com_sendVyxMessageObj);
+    }
+
+    void cleanup()
+    {
+        delete sent;
+        delete ping;
+    }
+
+    void searchSendsDeviceInfoEverySecondTick()
+    {
+        QSignalSpy limitReset(ping, &PingHelper::watchDogLimitReset);
+        ping->enablePolling(true);
+        QCOMPARE(limitReset.count(), 1);
+
+        tick();
+        QCOMPARE(sent->count(), 0);
+        tick();
+        const QVector<SentRequest> first = takeRequests(*sent);
+        QCOMPARE(first.size(), 1);
+        QCOMPARE(first[0].msgId, uint8_t(VyxMsg::GET_DEVICE_INFO));
+        QVERIFY(first[0].payload.isEmpty());
+        QVERIFY(first[0].pingType);
+        QVERIFY(!first[0].waitForAnswer); // a silent port is no lost request
+
+        tick(6);
+        QCOMPARE(sent->count(), 3);
+    }
+
+    void refusedIdentityRestartsTheSearch()
+    {
+        ping->enablePolling(true);
+        tick();
+        feed(answer(VyxMsg::GET_DEVICE_INFO, "21"));
+        QCOMPARE(ping->pollMode(), PingHelper::PING_SEARCH_RESTART);
+        tick(); // back to searching, counter 1
+        QCOMPARE(ping->pollMode(), PingHelper::PING_SEARCH);
+        QCOMPARE(sent->count(), 0);
+        tick();
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::GET_DEVICE_INFO});
+    }
+
+    void identityLayouts_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<uint>("serial");
+        QTest::addColumn<int>("fwH");
+        QTest::addColumn<int>("fwM");
+        QTest::addColumn<int>("fwL");
+        QTest::addColumn<uint>("hwBuild");
+        QTest::addColumn<int>("address");
+
+        // code, run flag, fw 1.2.3, serial 0x12345678, hw 7, three bytes not read, address 5
+        QTest::newRow("long") << QByteArray::fromHex("2000010203785634120700000005") << 0x12345678u << 1 << 2 << 3
+                              << 7u << 5;
+        QTest::newRow("long with a trailing byte")
+            << QByteArray::fromHex("200001020378563412070000000599") << 0x12345678u << 1 << 2 << 3 << 7u << 5;
+        // code, run flag, fw 1.x.3, serial, hw 7, three bytes not read, address 5
+        QTest::newRow("short 13") << QByteArray::fromHex("20000103785634120700000005") << 0x12345678u << 1 << 0
+                                  << 3 << 7u << 5;
+        QTest::newRow("short 12, no address") << QByteArray::fromHex("200001037856341207000000") << 0x12345678u
+                                              << 1 << 0 << 3 << 7u << int(NO_DEVICE_ADDRESS);
+        QTest::newRow("short 8, no hardware build") << QByteArray::fromHex("2000010378563412") << 0x12345678u << 1
+                                                    << 0 << 3 << 0u << int(NO_DEVICE_ADDRESS);
+        QTest::newRow("short 7, serial cut") << QByteArray::fromHex("20000103785634") << 0u << 1 << 0 << 3 << 0u
+                                             << int(NO_DEVICE_ADDRESS);
+        QTest::newRow("code and run flag only") << QByteArray::fromHex("2000") << 0u << 0 << 0 << 0 << 0u
+                                                << int(NO_DEVICE_ADDRESS);
+    }
+
+    void identityLayouts()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(uint, serial);
+        QFETCH(int, fwH);
+        QFETCH(int, fwM);
+        QFETCH(int, fwL);
+        QFETCH(uint, hwBuild);
+        QFETCH(int, address);
+
+        QSignalSpy created(ping, &PingHelper::device_createDevice);
+        ping->enablePolling(true);
+        feed(answer(VyxMsg::GET_DEVICE_INFO, payload));
+
+        QCOMPARE(created.count(), 1);
+        const QList<QVariant> args = created.takeFirst();
+        QCOMPARE(args.at(0).toUInt(), serial);
+        QCOMPARE(args.at(1).toInt(), fwH);
+        QCOMPARE(args.at(2).toInt(), fwM);
+        QCOMPARE(args.at(3).toInt(), fwL);
+        QCOMPARE(args.at(4).toUInt(), hwBuild);
+        QCOMPARE(args.at(5).toInt(), address);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_CONNECTED);
+
+        // Contact is kept with a status request every fourth tick, waiting for its answer.
+        sent->clear();
+        tick(3);
+        QCOMPARE(sent->count(), 0);
+        tick();
+        const QVector<SentRequest> status = takeRequests(*sent);
+        QCOMPARE(idsOf(status), QVector<uint8_t>{VyxMsg::GET_STATUS});
+        QVERIFY(status[0].pingType && status[0].waitForAnswer);
+    }
+
+    void runningDeviceGoesStraightToTelemetry()
+    {
+        enterTelemetryMode();
+        feed(answer(VyxMsg::TELEMETRY, statusBlock({}) + QByteArray::fromHex(KNOWN_RECORD)));
+        QCOMPARE(ping->samples().size(), 1);
+
+        QSignalSpy run(ping, &PingHelper::device_runDevice);
+        QSignalSpy changeFile(ping, &PingHelper::changeFile);
+        QSignalSpy limitSet(ping, &PingHelper::watchDogLimitSet);
+        ping->enablePolling(true);
+        DeviceIdentity id;
+        id.answerCode = ANSWER_OK;
+        id.runFlag = 1;
+        id.fw = {2, 5, 9};
+        id.serialNumber = 4242;
+        id.hwBuild = 3;
+        id.address = 6;
+        feed(answer(VyxMsg::GET_DEVICE_INFO, id.encodeLong()));
+
+        QCOMPARE(run.count(), 1);
+        const QList<QVariant> args = run.takeFirst();
+        QCOMPARE(args.at(0).toBool(), false); // the call carries the identity
+        QCOMPARE(args.at(1).toUInt(), 4242u);
+        QCOMPARE(args.at(2).toInt(), 2);
+        QCOMPARE(args.at(3).toInt(), 5);
+        QCOMPARE(args.at(4).toInt(), 9);
+        QCOMPARE(args.at(5).toUInt(), 3u);
+        QCOMPARE(args.at(6).toInt(), 6);
+        QCOMPARE(changeFile.count(), 1);
+        QCOMPARE(limitSet.count(), 1);
+        QCOMPARE(limitSet.at(0).at(0).toUInt(), PingHelper::TELEMETRY_ANSWER_LIMIT_MS);
+        QVERIFY(ping->samples().isEmpty());
+
+        tick();
+        const QVector<SentRequest> telemetry = takeRequests(*sent);
+        QCOMPARE(idsOf(telemetry), QVector<uint8_t>{VyxMsg::TELEMETRY});
+        QCOMPARE(telemetry[0].payload, QByteArray::fromHex("00"));
+        QVERIFY(telemetry[0].pingType && telemetry[0].waitForAnswer);
+        tick();
+        QCOMPARE(sent->count(), 1); // every tick
+    }
+
+    void statusAnswerIsForwarded()
+    {
+        connectIdleDevice();
+        QSignalSpy poll(ping, &PingHelper::sendPollAnswer);
+        Poll_Answer_s saved;
+        saved.hasSavedMsg = true;
+        saved.savedMsgId = VyxMsg::WRITE_MOTION_PARAMS;
+
+        feed(answer(VyxMsg::GET_STATUS, statusBlock(saved, ANSWER_REFUSED)));
+        QCOMPARE(poll.count(), 0);
+        feed(answer(VyxMsg::GET_STATUS, statusBlock(saved)));
+        QCOMPARE(poll.count(), 1);
+        const Poll_Answer_s got = poll.at(0).at(0).value<Poll_Answer_s>();
+        QVERIFY(got.hasSavedMsg);
+        QCOMPARE(got.savedMsgId, uint8_t(VyxMsg::WRITE_MOTION_PARAMS));
+        QVERIFY(!got.hasIdState && !got.hasStall && !got.hasError);
+    }
+
+    void telemetryDecoding_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<float>("torque");
+        QTest::addColumn<float>("speed");
+        QTest::addColumn<float>("is");
+        QTest::addColumn<float>("vbus");
+        QTest::addColumn<float>("vs");
+        QTest::addColumn<float>("power");
+        QTest::addColumn<float>("rs");
+        QTest::addColumn<float>("flux");
+        QTest::addColumn<int>("temp");
+        QTest::addColumn<uint>("pwm");
+
+        const QByteArray known = QByteArray::fromHex(KNOWN_RECORD);
+        Poll_Answer_s progress;
+        progress.hasIdState = true;
+        progress.idState = 0x31;
+        progress.hasErrorPrediction = true;
+
+        QTest::newRow("plain block") << statusBlock({}) + known << -0.5f << 10500.0f << 10.0f << 25.1f << 12.5f
+                                     << 250.0f << 328.0f / 32768 << 0.0078125f << 40 << 1500u;
+        QTest::newRow("record after two value bytes")
+            << statusBlock(progress) + known << -0.5f << 10500.0f << 10.0f << 25.1f << 12.5f << 250.0f
+            << 328.0f / 32768 << 0.0078125f << 40 << 1500u;
+        QTest::newRow("extremes") << statusBlock({}) + extremeRecord() << 1.0f << -2500.0f << -1.0f << 127.9f
+                                  << -0.1f << 8191.0f << 65535.0f / 32768 << 1.0f << -31 << 4095u;
+        QTest::newRow("refused: zeros") << statusBlock({}, ANSWER_REFUSED) + known << 0.0f << 0.0f << 0.0f << 0.0f
+                                        << 0.0f << 0.0f << 0.0f << 0.0f << 0 << 0u;
+        QTest::newRow("block cut short: zeros") << QByteArray::fromHex("2003") << 0.0f << 0.0f << 0.0f << 0.0f
+                                                << 0.0f << 0.0f << 0.0f << 0.0f << 0 << 0u;
+        // w0 0x000040c9 only: Vbus 201, Is 16; the missing bytes read as zero.
+        QTest::newRow("record of two bytes") << QByteArray::fromHex("2000c940") << 0.0f << 0.0f << 2.0f << 25.1f
+                                             << 0.0f << 0.0f << 0.0f << 0.0f << -31 << 0u;
+        QTest::newRow("no record at all") << QByteArray::fromHex("2000") << 0.0f << 0.0f << 0.0f << 0.0f << 0.0f
+                                          << 0.0f << 0.0f << 0.0f << -31 << 0u;
+    }
+
+    void telemetryDecoding()
+    {
+        QFETCH(QByteArray, payload);
+        enterTelemetryMode();
+        QSignalSpy updated(ping, &PingHelper::on_telemetryUpdated);
+        QSignalSpy recorded(ping, &PingHelper::addSample);
+
+        feed(answer(VyxMsg::TELEMETRY, payload));
+
+        QCOMPARE(updated.count(), 1);
+        const QVector<ONLINE_QUANTS_S> *published = updated.at(0).at(0).value<QVector<ONLINE_QUANTS_S> *>();
+        QCOMPARE(published, &ping->samples());
+        QCOMPARE(ping->samples().size(), 1);
+        QCOMPARE(recorded.count(), 1);
+        const ONLINE_QUANTS_S s = recorded.at(0).at(0).value<ONLINE_QUANTS_S>();
+        QTEST(s.Torque, "torque");
+        QTEST(s.Speed, "speed");
+        QTEST(s.Is, "is");
+        QTEST(s.Vbus, "vbus");
+        QTEST(s.Vs, "vs");
+        QTEST(s.Power, "power");
+        QTEST(s.Rs, "rs");
+        QTEST(s.Flux, "flux");
+        QTEST(int(s.Temp), "temp");
+        QTEST(uint(s.PWm_in_us), "pwm");
+        QCOMPARE(s.EstState, uint8_t(0));
+        QCOMPARE(s.CtrlState, uint8_t(0));
+        QCOMPARE(ping->samples().last().Speed, s.Speed); // the recorder gets the appended sample
+    }
+
+    void unknownAnswerCodeRepeatsTheLastSample()
+    {
+        enterTelemetryMode();
+        feed(answer(VyxMsg::TELEMETRY, statusBlock({}) + QByteArray::fromHex(KNOWN_RECORD)));
+        feed(answer(VyxMsg::TELEMETRY, "5500"));
+        QCOMPARE(ping->samples().size(), 2);
+        QCOMPARE(ping->samples().at(1).Vbus, 25.1f);
+    }
+
+    void stallAndErrorComeBeforePollAnswerAndSample()
+    {
+        enterTelemetryMode();
+        QStringList events;
+        connect(ping, &PingHelper::resetControl, this,
+                [&](const QString &msg, uint8_t code) { events << QStringLiteral("%1/%2").arg(msg).arg(code); });
+        connect(ping, &PingHelper::sendPollAnswer, this, [&](Poll_Answer_s p) {
+            events << QStringLiteral("poll stall %1 error %2").arg(p.stallCode).arg(p.errorCode);
+        });
+        connect(ping, &PingHelper::addSample, this, [&](ONLINE_QUANTS_S s) {
+            events << QStringLiteral("sample %1").arg(double(s.Vbus));
+        });
+
+        feed(answer(VyxMsg::TELEMETRY, QByteArray::fromHex("20180204") + QByteArray::fromHex(KNOWN_RECORD)));
+
+        const QStringList expected = {QStringLiteral("Stalled motor/1"), QStringLiteral("Error occured/4"),
+                                      QStringLiteral("poll stall 2 error 4"), QStringLiteral("sample 25.1")};
+        QCOMPARE(events, expected);
+    }
+
+    void telemetryLossesTolerated()
+    {
+        enterTelemetryMode();
+        QSignalSpy deleted(ping, &PingHelper::device_deleteDevice);
+        for (int i = 0; i < 3; ++i)
+            lose(VyxMsg::TELEMETRY);
+        QCOMPARE(deleted.count(), 0);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_TELEMETRY);
+
+        feed(answer(VyxMsg::TELEMETRY, statusBlock({}) + QByteArray::fromHex(KNOWN_RECORD))); // count reset
+        for (int i = 0; i < 3; ++i)
+            lose(VyxMsg::TELEMETRY);
+        QCOMPARE(deleted.count(), 0);
+        QCOMPARE(sent->count(), 0); // the next tick sends, not the loss
+
+        lose(VyxMsg::TELEMETRY);
+        QCOMPARE(deleted.count(), 1);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_SEARCH);
+    }
+
+    void dutyCommand_data()
+    {
+        QTest::addColumn<int>("percent");
+        QTest::addColumn<bool>("enable");
+        QTest::addColumn<QByteArray>("payload");
+
+        QTest::newRow("-100 %") << -100 << true << QByteArray::fromHex("0115c0");
+        QTest::newRow("100 %") << 100 << true << QByteArray::fromHex("01eb3f");
+        QTest::newRow("50 %") << 50 << true << QByteArray::fromHex("01f51f");
+        QTest::newRow("0 % enabled") << 0 << true << QByteArray::fromHex("010000");
+        QTest::newRow("disabled") << 77 << false << QByteArray::fromHex("00");
+        QTest::newRow("out of range saturates") << 1000 << true << QByteArray::fromHex("01ff7f");
+    }
+
+    void dutyCommand()
+    {
+        QFETCH(int, percent);
+        QFETCH(bool, enable);
+        QFETCH(QByteArray, payload);
+        enterTelemetryMode();
+
+        ping->setDutyCycle(int16_t(percent), enable);
+        QCOMPARE(ping->isDutyEnabled(), enable);
+        tick();
+        const QVector<SentRequest> requests = takeRequests(*sent);
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].payload.toHex(), payload.toHex());
+    }
+
+    void lostStatusIsResentOnceThenContactIsLost()
+    {
+        connectIdleDevice();
+        QSignalSpy deleted(ping, &PingHelper::device_deleteDevice);
+        tick(2);
+
+        lose(VyxMsg::GET_STATUS);
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::GET_STATUS});
+        tick(3); // the periodic count restarted with the resend
+        QCOMPARE(sent->count(), 0);
+        feed(answer(VyxMsg::GET_STATUS, "2000")); // an answer clears the count
+
+        lose(VyxMsg::GET_STATUS);
+        QCOMPARE(deleted.count(), 0);
+        lose(VyxMsg::GET_STATUS);
+        QCOMPARE(deleted.count(), 1);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_SEARCH);
+    }
+
+    void startRunEntersTelemetryKeepingTheIdentity()
+    {
+        connectIdleDevice();
+        QSignalSpy run(ping, &PingHelper::device_runDevice);
+        QSignalSpy changeFile(ping, &PingHelper::changeFile);
+
+        ping->startRun();
+        const QVector<SentRequest> start = takeRequests(*sent);
+        QCOMPARE(idsOf(start), QVector<uint8_t>{VyxMsg::START_RUN});
+        QVERIFY(start[0].pingType && start[0].waitForAnswer);
+        tick(8);
+        QCOMPARE(sent->count(), 0); // waiting for the answer
+
+        lose(VyxMsg::START_RUN);
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::START_RUN});
+        feed(answer(VyxMsg::START_RUN, "20"));
+
+        QCOMPARE(run.count(), 1);
+        const QList<QVariant> args = run.takeFirst();
+        QCOMPARE(args.at(0).toBool(), true);
+        QCOMPARE(args.at(1).toUInt(), 0u);
+        QCOMPARE(args.at(6).toInt(), int(NO_DEVICE_ADDRESS));
+        QCOMPARE(changeFile.count(), 1);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_TELEMETRY);
+
+        feed(answer(VyxMsg::START_RUN, "20")); // no longer waiting for it
+        QCOMPARE(run.count(), 0);
+    }
+
+    void startRunLostTwiceLosesContact()
+    {
+        connectIdleDevice();
+        QSignalSpy deleted(ping, &PingHelper::device_deleteDevice);
+        ping->startRun();
+        lose(VyxMsg::START_RUN);
+        lose(VyxMsg::START_RUN);
+        QCOMPARE(deleted.count(), 1);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_SEARCH);
+    }
+
+    void closingThePortDropsAKnownDevice()
+    {
+        QSignalSpy deleted(ping, &PingHelper::device_deleteDevice);
+        ping->enablePolling(true);
+        ping->enablePolling(false);
+        QCOMPARE(deleted.count(), 0); // nothing was known
+
+        connectIdleDevice();
+        ping->enablePolling(false);
+        QCOMPARE(deleted.count(), 1);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_OFF);
+        tick(8);
+        QCOMPARE(sent->count(), 0);
+    }
+
+    void deviceStateSteersPolling()
+    {
+        connectIdleDevice();
+        ping->deviceConnectionState(DEVICE_BOOT_STARTED);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_OFF);
+        tick(8);
+        QCOMPARE(sent->count(), 0);
+
+        ping->deviceConnectionState(DEVICE_CONNECTED);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_OFF);
+        ping->deviceConnectionState(DEVICE_DISCONNECTED);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_SEARCH);
+    }
+
+    void otherReceiversAreIgnored()
+    {
+        connectIdleDevice();
+        QSignalSpy poll(ping, &PingHelper::sendPollAnswer);
+        QSignalSpy deleted(ping, &PingHelper::device_deleteDevice);
+        ping->receiveVyxMessageObj(QStringLiteral("ParamsHelper"), answer(VyxMsg::GET_STATUS, "2000"));
+        ping->receiveVyxMessageObj(QString(), answer(VyxMsg::GET_DEVICE_INFO, "2100"));
+        for (int i = 0; i < 3; ++i)
+            ping->watchDogOverflowObj(VyxMsg::GET_STATUS, QStringLiteral("Device"));
+        QCOMPARE(poll.count(), 0);
+        QCOMPARE(deleted.count(), 0);
+        QCOMPARE(ping->pollMode(), PingHelper::PING_CONNECTED);
+    }
+
+    // Answers that are too short, too long or unexpected never make the helper read past
+    // what arrived: they are handled as the protocol says, with missing bytes as zero.
+    void badInput_data()
+    {
+        QTest::addColumn<int>("msgId");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<int>("claimedLength");
+        QTest::addColumn<int>("pollAnswers");
+        QTest::addColumn<int>("resets");
+        QTest::addColumn<int>("samples");
+        QTest::addColumn<int>("forwarded");
+        QTest::addColumn<int>("mode");
+
+        const int connected = PingHelper::PING_CONNECTED;
+        const int restart = PingHelper::PING_SEARCH_RESTART;
+        QTest::newRow("empty status") << 0x23 << QByteArray() << -1 << 0 << 0 << 0 << 0 << connected;
+        QTest::newRow("status without flag byte") << 0x23 << QByteArray::fromHex("20") << -1 << 0 << 0 << 0 << 0
+                                                  << connected;
+        QTest::newRow("status claims five values, has one")
+            << 0x23 << QByteArray::fromHex("201f01") << -1 << 0 << 2 << 0 << 0 << connected;
+        QTest::newRow("status with flags 5-7 only") << 0x23 << QByteArray::fromHex("20e0") << -1 << 1 << 0 << 0
+                                                    << 0 << connected;
+        QTest::newRow("telemetry claims a value it lacks") << 0x70 << QByteArray::fromHex("2002") << -1 << 0 << 0
+                                                           << 1 << 0 << connected;
+        QTest::newRow("empty telemetry") << 0x70 << QByteArray() << -1 << 0 << 0 << 1 << 0 << connected;
+        QTest::newRow("telemetry longer than the buffer")
+            << 0x70 << QByteArray::fromHex("2000") + QByteArray::fromHex(KNOWN_RECORD) << 200 << 1 << 0 << 1 << 0
+            << connected;
+        QTest::newRow("empty identity") << 0x22 << QByteArray() << -1 << 0 << 0 << 0 << 0 << connected;
+        QTest::newRow("identity code only") << 0x22 << QByteArray::fromHex("20") << -1 << 0 << 0 << 0 << 0
+                                            << connected;
+        QTest::newRow("identity with run flag 7") << 0x22 << QByteArray::fromHex("200701020378563412")
+                                                  << -1 << 0 << 0 << 0 << 0 << connected;
+        QTest::newRow("identity refused, nothing else") << 0x22 << QByteArray::fromHex("21") << -1 << 0 << 0 << 0
+                                                        << 0 << restart;
+        QTest::newRow("empty start-run answer") << 0x35 << QByteArray() << -1 << 0 << 0 << 0 << 0 << connected;
+        QTest::newRow("unknown id") << 0x99 << QByteArray::fromHex("2001") << -1 << 0 << 0 << 0 << 1 << connected;
+        QTest::newRow("unknown id, length beyond the buffer")
+            << 0x47 << QByteArray::fromHex("20") << 1000 << 0 << 0 << 0 << 1 << connected;
+    }
+
+    void badInput()
+    {
+        QFETCH(int, msgId);
+        QFETCH(QByteArray, payload);
+        QFETCH(int, claimedLength);
+        connectIdleDevice();
+        QSignalSpy poll(ping, &PingHelper::sendPollAnswer);
+        QSignalSpy resets(ping, &PingHelper::resetControl);
+        QSignalSpy forwarded(ping, &PingHelper::transmitVyxMessage);
+        QSignalSpy created(ping, &PingHelper::device_createDevice);
+
+        feed(answer(uint8_t(msgId), payload, claimedLength));
+
+        QTEST(poll.count(), "pollAnswers");
+        QTEST(resets.count(), "resets");
+        QTEST(int(ping->samples().size()), "samples");
+        QTEST(forwarded.count(), "forwarded");
+        QTEST(int(ping->pollMode()), "mode");
+        QCOMPARE(created.count(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPingHelper)
+#include "tst_pinghelper.moc"
