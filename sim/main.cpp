@@ -1,0 +1,148 @@
+// kordo-sim: a simulated controller on a pseudo-terminal, for the program's demo and
+// for tests that go through the real serial stack.
+
+#include "sim/ptylink.h"
+#include "sim/realtimeclock.h"
+#include "sim/simcommandline.h"
+#include "sim/simulatedcontroller.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The link is removed when the program is killed; a signal handler may only use this copy.
+char g_linkPath[4096] = {};
+
+void removeLinkAndExit(int)
+{
+    if (g_linkPath[0])
+        ::unlink(g_linkPath);
+    _exit(0);
+}
+
+bool createLink(const QString &linkPath, const QString &target, QString *error)
+{
+    const QByteArray link = QFile::encodeName(linkPath);
+    struct stat st {};
+    if (::lstat(link.constData(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            *error = QStringLiteral("%1 exists and is not a symbolic link").arg(linkPath);
+            return false;
+        }
+        ::unlink(link.constData());
+    }
+    if (::symlink(QFile::encodeName(target).constData(), link.constData()) != 0) {
+        *error = QStringLiteral("cannot create %1: %2").arg(linkPath, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (size_t(link.size()) < sizeof(g_linkPath))
+        std::memcpy(g_linkPath, link.constData(), size_t(link.size()) + 1);
+    return true;
+}
+
+class TraceWriter
+{
+public:
+    bool open(const QString &fileName)
+    {
+        m_file.setFileName(fileName);
+        return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
+    }
+
+    void write(bool fromHost, const QByteArray &bytes, qint64 timeMs)
+    {
+        if (!m_file.isOpen())
+            return;
+        const QByteArray line = QByteArray::number(timeMs) + (fromHost ? " in  " : " out ")
+            + bytes.toHex(' ').toUpper() + '\n';
+        m_file.write(line);
+        m_file.flush();
+    }
+
+private:
+    QFile m_file;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kordo-sim"));
+
+    SimCommandLine options;
+    QString error;
+    if (!parseSimCommandLine(QCoreApplication::arguments(), &options, &error)) {
+        std::fprintf(stderr, "kordo-sim: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    TraceWriter trace;
+    if (!options.traceFile.isEmpty() && !trace.open(options.traceFile)) {
+        std::fprintf(stderr, "kordo-sim: cannot write %s\n", qPrintable(options.traceFile));
+        return 1;
+    }
+
+    PtyLink link;
+    if (!link.open(&error)) {
+        std::fprintf(stderr, "kordo-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+    QString listenPath = link.slavePath();
+    if (!options.linkPath.isEmpty()) {
+        if (!createLink(options.linkPath, link.slavePath(), &error)) {
+            std::fprintf(stderr, "kordo-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        listenPath = options.linkPath;
+    }
+    std::signal(SIGTERM, removeLinkAndExit);
+    std::signal(SIGINT, removeLinkAndExit);
+    std::signal(SIGHUP, removeLinkAndExit);
+
+    SimulatedController controller(options.config);
+    RealTimeClock clock(&controller);
+
+    QObject::connect(&link, &PtyLink::received, &controller, [&](const QByteArray &bytes) {
+        clock.catchUp();
+        controller.receiveFromHost(bytes);
+    });
+    QObject::connect(&controller, &SimulatedController::outputAvailable, &link,
+                     [&] { link.write(controller.takeOutput()); });
+    QObject::connect(&controller, &SimulatedController::traffic, &controller,
+                     [&](bool fromHost, const QByteArray &bytes, qint64 timeMs) {
+                         trace.write(fromHost, bytes, timeMs);
+                     });
+    QObject::connect(&controller, &SimulatedController::applicationStarted, &controller, [&] {
+        if (options.flashDumpFile.isEmpty())
+            return;
+        QSaveFile dump(options.flashDumpFile);
+        if (!dump.open(QIODevice::WriteOnly) || dump.write(controller.bootloader().flash()) < 0 || !dump.commit())
+            std::fprintf(stderr, "kordo-sim: cannot write %s\n", qPrintable(options.flashDumpFile));
+    });
+    QObject::connect(&controller, &SimulatedController::vanished, &app, [&] {
+        link.close();
+        if (g_linkPath[0])
+            ::unlink(g_linkPath);
+        std::printf("vanished\n");
+        std::fflush(stdout);
+        app.quit();
+    });
+
+    clock.start();
+    std::printf("ready %s\n", qPrintable(listenPath));
+    std::fflush(stdout);
+    const int result = app.exec();
+    if (g_linkPath[0])
+        ::unlink(g_linkPath);
+    return result;
+}

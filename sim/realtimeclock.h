@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+class SimulatedController;
+
+// Moves a simulated controller's clock along with real time (demo mode, kordo-sim).
+// Tests leave it off and advance the controller themselves.
+class RealTimeClock : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RealTimeClock(SimulatedController *controller, QObject *parent = nullptr);
+
+    void start(int intervalMs = 10);
+    void stop();
+    bool isActive() const { return m_timer.isActive(); }
+    // Brings the controller up to the present, e.g. before handing it received bytes.
+    void catchUp();
+
+private:
+    SimulatedController *m_controller;
+    QTimer m_timer;
+    QElapsedTimer m_elapsed;
+    qint64 m_lastUs = 0;
+};

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <cstdint>
+
+// Everything the simulated controller can be set up with. The defaults make a
+// plausible small ESC: a 6-cell pack driving a 900 Kv motor with 7 pole pairs.
+
+struct MotorConfig
+{
+    double kv = 900.0;            // rpm per volt
+    int cells = 6;                // LiPo cells in series
+    int polePairs = 7;
+    double rs = 0.060;            // phase resistance, Ohm
+    double ls = 12e-6;            // phase inductance, H
+    double maxCurrent = 30.0;     // A
+    double noLoadCurrent = 0.6;   // A
+    double cellVoltage = 3.95;    // resting voltage of one cell, V
+    double ambientC = 25.0;
+    uint16_t pwmInUs = 1000;      // pulse width seen on the PWM input (receiver at idle)
+};
+
+struct IdentityConfig
+{
+    uint32_t serialNumber = 12345;
+    uint8_t fwMajor = 1;
+    uint8_t fwMiddle = 2;
+    uint8_t fwMinor = 3;
+    uint8_t hwBuild = 2;
+    uint8_t address = 1;          // bus address; 0..7 is also the motion record's address
+    int shortLayoutLength = 0;    // 0: long identity layout; 2..13: short layout of that length
+    bool startRunning = false;    // already in control/telemetry mode at power-up
+    uint32_t motorSeconds = 12345; // motor hours counter at power-up
+    bool blankMotor = false;      // no motor stored yet (all motor parameters zero)
+};
+
+struct IdentConfig
+{
+    double timeScale = 1.0;       // 0.1 runs the identification ten times faster
+    int predictedErrorCode = 0;   // 0 none, 4 (resistance current) or 7 (flux frequency)
+    int failAtState = 0;          // estimator state (1..11) whose step goes bad; 0 none
+};
+
+struct BootloaderConfig
+{
+    bool startInBootloader = false;
+    uint8_t version = 0x91;       // 0x90 or 0x91
+    bool aes = false;             // 0x91 only: encrypted images, commands 0xA0/0xA1
+    uint16_t productId = 0x0413;
+    uint8_t fead3 = 0x5A;         // variant bytes an image must match
+    uint8_t fead4 = 0xC3;
+    uint32_t mcu = 0x10016438;
+    int32_t flashKiB = 64;        // reported flash size; the lowest 16 KiB hold the bootloader
+    uint32_t uid1 = 0x00430031;
+    uint32_t uid2 = 0x3437510B;
+    uint32_t uid3 = 0x30383830;
+    int interByteTimeoutMs = 1000; // a request left incomplete this long is dropped
+};
+
+struct FaultConfig
+{
+    quint32 seed = 1;
+    int answerDelayMs = 0;
+    double dropFraction = 0.0;     // answers left out, 0..1
+    double corruptFraction = 0.0;  // answer frames sent with a wrong checksum, 0..1
+    int silentAfterFrames = -1;    // stop answering after this many answered frames
+    int nackPage = -1;             // page index (address / 256) whose data is refused
+    int nackPageTimes = 1;         // how many times that page is refused
+    int vanishAfterMs = -1;        // the port disappears after this time
+    bool paceOutput = false;       // bytes take their real time on the line
+    int stallAfterMs = -1;         // stall report after this time
+    int errorAfterMs = -1;         // device error report after this time
+    uint8_t errorCode = 3;         // error bit + 1 ("Undervoltage")
+};
+
+struct SimulatorConfig
+{
+    MotorConfig motor;
+    IdentityConfig identity;
+    IdentConfig ident;
+    BootloaderConfig bootloader;
+    FaultConfig faults;
+};
+
+// The serial line: 250000 baud, 8N1, so 10 bit times per byte.
+constexpr int LINE_BYTES_PER_SECOND = 25000;

@@ -1,0 +1,216 @@
+#include "sim/simulatedcontroller.h"
+
+#include "sim/simlog.h"
+
+#include <algorithm>
+
+namespace {
+
+// Longest request kept for the trace; a page write of the bootloader is 258 bytes.
+constexpr int MAX_TRACED_REQUEST = 300;
+
+} // namespace
+
+SimulatedController::SimulatedController(const SimulatorConfig &config, QObject *parent)
+    : QObject(parent)
+    , m_config(config)
+    , m_firmware(config)
+    , m_bootloader(config.bootloader, config.faults)
+    , m_faults(config.faults)
+    , m_inBootloader(config.bootloader.startInBootloader)
+{
+    VYX_Protocol::init(m_rxConfig, 0, 255);
+    m_line.setPacing(config.faults.paceOutput, LINE_BYTES_PER_SECOND);
+}
+
+void SimulatedController::receiveFromHost(const QByteArray &bytes)
+{
+    if (m_vanished)
+        return;
+    // Half-duplex: the controller's receiver and the host's both see every byte the
+    // host puts on the line, at the time it has crossed it.
+    for (char c : bytes) {
+        const qint64 arrival = m_line.occupyLine(m_nowUs);
+        m_line.push(c, arrival);
+        m_inbound.push_back({ uint8_t(c), arrival });
+    }
+    processInbound();
+    notifyOutput();
+}
+
+QByteArray SimulatedController::takeOutput()
+{
+    return m_line.takeReleased(m_nowUs);
+}
+
+bool SimulatedController::hasOutput() const
+{
+    return m_line.hasReleased(m_nowUs);
+}
+
+void SimulatedController::advance(int ms)
+{
+    advanceMicroseconds(qint64(ms) * 1000);
+}
+
+void SimulatedController::advanceMicroseconds(qint64 us)
+{
+    if (us <= 0 || m_vanished)
+        return;
+    const qint64 end = m_nowUs + us;
+    const qint64 vanishAt = m_config.faults.vanishAfterMs >= 0 ? qint64(m_config.faults.vanishAfterMs) * 1000 : -1;
+    while (m_nowUs < end) {
+        // Stop at every byte arrival so that requests are handled at their own time.
+        qint64 next = end;
+        if (!m_inbound.empty())
+            next = std::min(next, std::max(m_nowUs, m_inbound.front().arrivalUs));
+        if (vanishAt > m_nowUs)
+            next = std::min(next, vanishAt);
+        m_firmware.advance(next - m_nowUs);
+        m_nowUs = next;
+        processInbound();
+        if (m_faults.hasVanished(m_nowUs)) {
+            vanish();
+            return;
+        }
+    }
+    notifyOutput();
+}
+
+void SimulatedController::processInbound()
+{
+    while (!m_inbound.empty() && m_inbound.front().arrivalUs <= m_nowUs) {
+        const InboundByte in = m_inbound.front();
+        m_inbound.pop_front();
+        processByte(in.byte, in.arrivalUs);
+    }
+}
+
+void SimulatedController::processByte(uint8_t byte, qint64 atUs)
+{
+    if (m_faults.isSilent())
+        return;
+    if (m_inBootloader)
+        processBootloaderByte(byte, atUs);
+    else
+        processFirmwareByte(byte, atUs);
+}
+
+void SimulatedController::processFirmwareByte(uint8_t byte, qint64 atUs)
+{
+    if (byte == VYX_Protocol::FRAME_START)
+        m_rawRequest.clear();
+    if (m_rawRequest.size() < MAX_TRACED_REQUEST)
+        m_rawRequest.append(char(byte));
+
+    VYX_Protocol::VYX_MSG msg;
+    if (!m_codec.decodeByte(byte, msg, m_rxConfig))
+        return;
+    emit traffic(true, m_rawRequest, atUs / 1000);
+    m_rawRequest.clear();
+    handleFrame(msg, atUs);
+}
+
+void SimulatedController::handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 atUs)
+{
+    if (msg.status != VYX_Protocol::Good) {
+        qCDebug(lcSim) << "SIM: ignored a broken frame, status" << msg.status;
+        return;
+    }
+    if (!m_firmware.acceptsAddress(msg.address))
+        return; // another controller on the bus is addressed
+    const FirmwareAnswer answer = m_firmware.handle(msg.msgId, msg.payloadBytes());
+    if (answer.answered) {
+        m_faults.countAnswer();
+        const bool corrupt = m_faults.corruptAnswer();
+        sendAnswer(encodeAnswer(msg.msgId, answer.payload, corrupt), atUs);
+    }
+    if (answer.enterBootloader)
+        enterBootloader();
+}
+
+QByteArray SimulatedController::encodeAnswer(uint8_t msgId, const QByteArray &payload, bool corrupt) const
+{
+    VYX_Protocol encoder;
+    const uint8_t address = m_firmware.busAddress();
+    QByteArray frame = encoder.encode(address, msgId, payload);
+    if (!corrupt || frame.isEmpty())
+        return frame;
+
+    // Replace the checksum (before the end byte; escaped when it is a special byte,
+    // and 0x1D occurs in an encoded frame only as the escape) by a wrong one.
+    uint8_t sum = uint8_t(address + msgId);
+    for (char c : payload)
+        sum = uint8_t(sum + uint8_t(c));
+    const uint8_t wrong = uint8_t(VYX_Protocol::checksumOf(sum) ^ 0x55);
+    const bool escaped = uint8_t(frame.at(frame.size() - 3)) == VYX_Protocol::FRAME_ESCAPE;
+    frame.chop(escaped ? 3 : 2);
+    if (VYX_Protocol::needsStuffing(wrong)) {
+        frame.append(char(VYX_Protocol::FRAME_ESCAPE));
+        frame.append(char(wrong ^ VYX_Protocol::STUFF_MASK));
+    } else {
+        frame.append(char(wrong));
+    }
+    frame.append(char(VYX_Protocol::FRAME_END));
+    return frame;
+}
+
+void SimulatedController::processBootloaderByte(uint8_t byte, qint64 atUs)
+{
+    if (m_rawRequest.size() < MAX_TRACED_REQUEST)
+        m_rawRequest.append(char(byte));
+    const QByteArray answer = m_bootloader.feed(byte, atUs);
+    if (!answer.isEmpty()) {
+        emit traffic(true, m_rawRequest, atUs / 1000);
+        m_rawRequest.clear();
+        m_faults.countAnswer();
+        sendAnswer(answer, atUs);
+    }
+    if (m_bootloader.startRequested())
+        startApplication();
+}
+
+void SimulatedController::sendAnswer(const QByteArray &bytes, qint64 readyUs)
+{
+    if (m_faults.dropAnswer()) {
+        qCDebug(lcSim) << "SIM: dropped an answer of" << bytes.size() << "bytes";
+        return;
+    }
+    emit traffic(false, bytes, m_nowUs / 1000);
+    const qint64 start = readyUs + m_faults.answerDelayUs();
+    for (char c : bytes)
+        m_line.push(c, m_line.occupyLine(start));
+}
+
+void SimulatedController::enterBootloader()
+{
+    qCInfo(lcSim) << "SIM: reset into the bootloader";
+    m_firmware.powerCycle();
+    m_bootloader.restart();
+    m_inBootloader = true;
+    m_rawRequest.clear();
+}
+
+void SimulatedController::startApplication()
+{
+    qCInfo(lcSim) << "SIM: bootloader starts the application";
+    m_inBootloader = false;
+    m_codec = VYX_Protocol();
+    m_rawRequest.clear();
+    emit applicationStarted();
+}
+
+void SimulatedController::vanish()
+{
+    qCInfo(lcSim) << "SIM: the controller vanished";
+    m_vanished = true;
+    m_line.clear();
+    m_inbound.clear();
+    emit vanished();
+}
+
+void SimulatedController::notifyOutput()
+{
+    if (hasOutput())
+        emit outputAvailable();
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "link/vyxprotocol.h"
+#include "sim/faultinjector.h"
+#include "sim/linescheduler.h"
+#include "sim/simconfig.h"
+#include "sim/simulatedbootloader.h"
+#include "sim/simulatedfirmware.h"
+
+#include <QObject>
+
+#include <deque>
+
+// A whole controller at the far end of a half-duplex serial line, without the line:
+// the host's bytes go in through receiveFromHost(); takeOutput() gives back, in
+// order, the echo of those bytes and then the controller's answer. The controller
+// has no clock of its own: advance() moves time for everything time-driven (answer
+// delay, line pacing, motor, identification, faults). With no delay or pacing, the
+// answer is ready as soon as the request's last byte arrived.
+class SimulatedController : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SimulatedController(const SimulatorConfig &config = SimulatorConfig(), QObject *parent = nullptr);
+
+    void receiveFromHost(const QByteArray &bytes);
+    QByteArray takeOutput();
+    bool hasOutput() const;
+
+    void advance(int ms);
+    void advanceMicroseconds(qint64 us);
+    qint64 nowMs() const { return m_nowUs / 1000; }
+
+    bool isInBootloader() const { return m_inBootloader; }
+    bool hasVanished() const { return m_vanished; }
+    const SimulatorConfig &config() const { return m_config; }
+    SimulatedFirmware &firmware() { return m_firmware; }
+    const SimulatedBootloader &bootloader() const { return m_bootloader; }
+
+signals:
+    // Bytes for the host have become readable (not emitted for every byte).
+    void outputAvailable();
+    // The "vanish" fault fired: the port is gone for good.
+    void vanished();
+    // The bootloader has started the application (end of a firmware update).
+    void applicationStarted();
+    // One frame (or bootloader request/answer) crossed the line; for traces.
+    void traffic(bool fromHost, const QByteArray &bytes, qint64 timeMs);
+
+private:
+    void processInbound();
+    void processByte(uint8_t byte, qint64 atUs);
+    void processFirmwareByte(uint8_t byte, qint64 atUs);
+    void processBootloaderByte(uint8_t byte, qint64 atUs);
+    void handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 atUs);
+    QByteArray encodeAnswer(uint8_t msgId, const QByteArray &payload, bool corrupt) const;
+    void sendAnswer(const QByteArray &bytes, qint64 readyUs);
+    void enterBootloader();
+    void startApplication();
+    void vanish();
+    void notifyOutput();
+
+    SimulatorConfig m_config;
+    SimulatedFirmware m_firmware;
+    SimulatedBootloader m_bootloader;
+    FaultInjector m_faults;
+    LineScheduler m_line;
+    VYX_Protocol m_codec;
+    VYX_Protocol::VyxRxConfig m_rxConfig;
+
+    struct InboundByte
+    {
+        uint8_t byte;
+        qint64 arrivalUs;
+    };
+    std::deque<InboundByte> m_inbound;
+    QByteArray m_rawRequest; // the request being received, as on the wire (for traces)
+    qint64 m_nowUs = 0;
+    bool m_inBootloader = false;
+    bool m_vanished = false;
+};

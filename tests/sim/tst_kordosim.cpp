@@ -1,0 +1,72 @@
+// kordo-sim on a pseudo-terminal, through the real serial stack.
+
+#include <QProcess>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray kDetection = QByteArray::fromHex("1aee22ef1f");
+// Identity of the default controller: OK, idle, fw 1.2.3, serial 12345, hw 2, address 1.
+const QByteArray kIdentity = QByteArray::fromHex("1a0122" "20000102033930000002000000014a" "1f");
+
+} // namespace
+
+class TestKordoSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answersDetectionOnAPseudoTerminal()
+    {
+        const QString program = qEnvironmentVariable("KORDO_BIN_DIR") + QStringLiteral("/kordo-sim");
+        QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program));
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString link = dir.filePath(QStringLiteral("ttySim"));
+        const QString trace = dir.filePath(QStringLiteral("trace.txt"));
+
+        QProcess sim;
+        sim.start(program, { QStringLiteral("--link"), link, QStringLiteral("--trace"), trace });
+        QVERIFY(sim.waitForStarted(10000));
+        QVERIFY2(sim.waitForReadyRead(10000), "no ready line");
+        QByteArray ready = sim.readLine();
+        QCOMPARE(ready.trimmed(), QByteArray("ready ") + QFile::encodeName(link));
+        QVERIFY(QFileInfo(link).isSymLink());
+
+        QSerialPort port(link);
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        QVERIFY2(port.setBaudRate(250000), qPrintable(QStringLiteral("the pseudo-terminal refuses 250000 baud: %1")
+                                                          .arg(port.errorString())));
+        QVERIFY(port.setDataBits(QSerialPort::Data8));
+        QVERIFY(port.setParity(QSerialPort::NoParity));
+        QVERIFY(port.setStopBits(QSerialPort::OneStop));
+        QVERIFY(port.setFlowControl(QSerialPort::NoFlowControl));
+        QCOMPARE(port.baudRate(), qint32(250000));
+
+        QCOMPARE(port.write(kDetection), qint64(kDetection.size()));
+        QByteArray received;
+        QElapsedTimer timer;
+        timer.start();
+        while (received.size() < kDetection.size() + kIdentity.size() && timer.elapsed() < 10000) {
+            if (port.waitForReadyRead(200))
+                received += port.readAll();
+        }
+        QCOMPARE(received, kDetection + kIdentity);
+        port.close();
+
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
+        QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
+
+        QFile traceFile(trace);
+        QVERIFY(traceFile.open(QIODevice::ReadOnly));
+        const QByteArray lines = traceFile.readAll();
+        QVERIFY2(lines.contains(" in  1A EE 22 EF 1F\n"), lines.constData());
+        QVERIFY2(lines.contains(" out 1A 01 22 20 00 01 02 03"), lines.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKordoSim)
+#include "tst_kordosim.moc"
