@@ -255,7 +255,6 @@ QByteArray SimulatedFirmware::telemetryAnswer(const QByteArray &payload)
     if (!command.enable) {
         // The host switched control off: that acknowledges stall and error reports.
         clearReports();
-        m_motorModel.setStalled(false);
         m_motorModel.setDuty(0.0);
     } else if (!m_stallLatched && !m_errorLatched) {
         m_motorModel.setDuty(double(command.duty) / DutyCommand::FULL_SCALE);
@@ -416,6 +415,7 @@ void SimulatedFirmware::clearReports()
 {
     m_stallLatched = false;
     m_errorLatched = false;
+    m_motorModel.setStalled(false);
 }
 
 void SimulatedFirmware::advance(qint64 us)
