@@ -1,0 +1,3 @@
+#include "ident/identlog.h"
+
+Q_LOGGING_CATEGORY(lcIdent, "kordo.ident")

@@ -1,0 +1,197 @@
+#pragma once
+
+#include "device/records.h"
+#include "ident/idsteps.h"
+#include "link/vyxprotocol.h"
+#include "motors/motortotal.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <atomic>
+#include <cstdint>
+
+class DbManager;
+struct MotorUserLimits;
+
+// Drives the motor identification that runs inside the controller: sends the user's
+// identification limits, starts the run, follows the estimator state that every poll
+// answer carries, tells the wizard pages which step is in progress, and finally reads
+// the identified parameters into motorParams(). Also writes a stored motor back to the
+// controller.
+//
+// Lives in the coordinator thread and talks to the port manager only through signals.
+// The operations the main window calls (setMotorUserParams, correctIdentification,
+// acceptAllConditions, stopIdentification, acceptConditions, setMotorFromDatabase) may
+// be called from the GUI thread: they work out their result from thread-safe values and
+// post the work into the coordinator thread. isIdentRunning and hasPredictedError are
+// atomic reads.
+class IdHelper : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class IdState : uint8_t {
+        Idle = 0,               // nothing pending; also while the final GET_MOTOR_PARAMS is outstanding
+        UserParamsSent = 2,
+        StoredMotorSent = 3,
+        UserParamsAccepted = 4,
+        RunRequested = 5,
+        Running = 6,            // the controller accepted IDENT_RUN
+        StopRequested = 7,
+        NoMovement = 8,
+        Acceleration = 9,
+        VariableSpeed = 10,
+        Deceleration = 11,
+        Finished = 12,          // identified parameters received
+        ErrorInfoRequested = 14,
+        Failed = 15,
+    };
+    Q_ENUM(IdState)
+
+    // The confirmations of the wizard's start page.
+    enum ID_WIDGET : uint8_t {
+        ID_WIDGET_ATTENTION = 1,
+        ID_WIDGET_NO_LOAD = 2,
+        ID_WIDGET_STEPS = 3,
+    };
+    Q_ENUM(ID_WIDGET)
+
+    // Results of setMotorUserParams and correctIdentification.
+    enum SendResult : int {
+        Sent = 0,
+        ParameterZero = 1,
+        DeviceNotConnected = 2,
+    };
+
+    // Error numbers written into the device log as "Ident error" + N.
+    enum IdentError : uint8_t {
+        NoError = 0,
+        ErrorUserParamsRefused = 1,
+        ErrorStopRefused = 2,
+        ErrorRunRefused = 3,
+        ErrorStopped = 4,         // stopped by the user or by an unhealthy estimator
+        ErrorNoAnswer = 5,        // an answer was lost, dropped or unreadable
+        ErrorConnectionLost = 7,
+    };
+
+    static constexpr uint8_t ERROR_PAGE = 7;   // the wizard's error page
+    // An own request that neither got an answer nor a loss report within this many ticks
+    // was dropped by the port manager (it empties its queue when another request is lost).
+    static constexpr uint32_t ANSWER_DEADLINE_TICKS = 40;
+
+    // `database` is read in its own thread (the GUI thread in the application).
+    explicit IdHelper(DbManager *database, QObject *parent = nullptr);
+
+    // ---- called by the main window, from any thread ----
+    // 0 sent, 1 a parameter is zero, 2 device not connected.
+    int setMotorUserParams(float maxCurrent, bool noLoadKnown, float noLoadCurrent, int lipoCells, float kv,
+                           int polePairs);
+    // 0 sent, 2 device not connected.
+    int correctIdentification();
+    void acceptAllConditions();
+    void stopIdentification();
+    // True when the motor was found in the database and is being sent. Reads the
+    // database; call it from the database's thread (it blocks on it otherwise).
+    bool setMotorFromDatabase(const QString &motorName);
+    bool isIdentRunning() const { return m_identRunning.load(); }
+    bool hasPredictedError() const { return m_predictedError.load(); }
+    // A copy of the motor being identified; safe from any thread.
+    MOTOR_TOTAL motorParamsSnapshot() const;
+
+    // ---- coordinator thread ----
+    const MOTOR_TOTAL *motorParams() const { return &m_motorParams; }
+    // One 50 ms tick: notices own requests that the port manager dropped without a report.
+    void tick();
+
+    IdState state() const { return m_state; }
+    uint8_t lastError() const { return m_lastError; }
+    uint8_t identErrorInfo() const { return m_identErrorInfo; }
+    int predictedErrorCode() const { return m_predictedErrorCode; }
+    const QVector<IdStep> &steps() const { return m_steps; }
+
+public slots:
+    void receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
+    void watchDogOverflowObj(uint8_t msgId, QString receiver);
+    void deviceConnectionState(Device_State_e deviceState);
+    void receivePollAnswer(Poll_Answer_s pollAns);
+    void acceptConditions(ID_WIDGET widget);
+
+signals:
+    void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
+    void changeIdState(QString actualState, QString nextState, QString buttonLabel, QStringList features,
+                       QStringList errors, uint32_t timeInMs);
+    void identFinished();
+    void setUiPage(uint8_t index);
+    void showPredictError();
+    void deviceDisconnect();
+    void writeLogMessage(QString message);
+    void updateMotorParams();
+    void updateMotorHours();
+
+private:
+    // The requests this class sends; answers are matched to them by message id.
+    enum class Request : uint8_t {
+        UserParams,        // SET_MOTOR_USER_PARAMS from the user's inputs or a correction
+        StoredIdentParams, // SET_MOTOR_IDENT_PARAMS of a stored motor
+        StoredUserParams,  // SET_MOTOR_USER_PARAMS of a stored motor
+        Run,
+        Stop,
+        ErrorInfo,
+        MotorParams,
+    };
+    static uint8_t messageIdOf(Request request);
+
+    bool isDeviceConnected() const { return m_deviceState.load() == DEVICE_CONNECTED; }
+    bool runsInOwnThread() const;
+    template <typename Call>
+    void runInOwnThread(Call call);
+
+    void applyUserLimits(const MotorUserLimits &limits);
+    void applyCorrection();
+    void sendStoredMotor(const MOTOR_TOTAL &motor);
+    void requestMotorParams();
+    void requestIdentError();
+    void send(Request request, const QByteArray &payload = {});
+    bool takeAwaited(uint8_t msgId, Request *request);
+
+    void handleStatusAnswer(Request request, uint8_t status);
+    void handleIdentError(const QByteArray &payload);
+    void handleMotorParams(const QByteArray &payload);
+    void handleLostAnswer(uint8_t msgId);
+    void handleEstState(uint8_t estState, uint8_t health);
+    void announceStep(IdState next, int step, uint32_t timeInMs);
+    void noteProgress(const char *debugText, const QString &logText);
+    void failOnUnhealthyEstimator();
+    void fail(IdentError error);
+
+    void setState(IdState state);
+    void setError(IdentError error) { m_lastError = error; }
+    void log(const QString &message);
+    void logError(IdentError error);
+    bool motorMaySpin() const;
+    bool isRunProgressState() const;
+    static bool isRunningState(IdState state);
+
+    DbManager *m_database;
+    QVector<IdStep> m_steps;
+
+    IdState m_state = IdState::Idle;
+    std::atomic<bool> m_identRunning {false};
+    std::atomic<Device_State_e> m_deviceState {DEVICE_DISCONNECTED};
+    uint8_t m_lastEstState = 0;
+    uint8_t m_lastError = NoError;
+    uint8_t m_identErrorInfo = 0;       // byte 0 of the IDENT_ERROR answer, kept as is
+    std::atomic<bool> m_predictedError {false};
+    int m_predictedErrorCode = 0;
+
+    QVector<Request> m_awaited;          // sent, not yet answered, oldest first
+    uint32_t m_ticksAwaiting = 0;
+
+    mutable QMutex m_motorParamsMutex;   // guards writes here against snapshot reads
+    MOTOR_TOTAL m_motorParams;
+};
