@@ -246,14 +246,14 @@ void Device::takeMotorUserParams(const VYX_Protocol::VYX_MSG &msg)
     m_motorParams.unpackUser(payload.bytes(MOTOR_TOTAL::USER_SIZE));
     if (payload.length() >= MOTOR_TOTAL::USER_SIZE)
         m_motorParamsRead |= READ_MOTOR_USER_PARAMS;
-    deviceDebug(TAG) << "m_motorParams.Rs: " << m_motorParams.Rs;
-    deviceDebug(TAG) << "m_motorParams.Ls_d: " << m_motorParams.Ls_d;
-    deviceDebug(TAG) << "m_motorParams.Ls_q: " << m_motorParams.Ls_q;
-    deviceDebug(TAG) << "m_motorParams.Flux: " << m_motorParams.Flux;
-    deviceDebug(TAG) << "m_motorParams.maxMotorCurrent: " << m_motorParams.maxMotorCurrent;
-    deviceDebug(TAG) << "m_motorParams.voltage_scale: " << m_motorParams.voltage_scale;
-    deviceDebug(TAG) << "m_motorParams.validData: " << m_motorParams.validData;
-    deviceDebug(TAG) << "m_motorParams.polePairs: " << m_motorParams.polePairs;
+    deviceDebug(TAG) << "m_motorParams.Rs:" << m_motorParams.Rs;
+    deviceDebug(TAG) << "m_motorParams.Ls_d:" << m_motorParams.Ls_d;
+    deviceDebug(TAG) << "m_motorParams.Ls_q:" << m_motorParams.Ls_q;
+    deviceDebug(TAG) << "m_motorParams.Flux:" << m_motorParams.Flux;
+    deviceDebug(TAG) << "m_motorParams.maxMotorCurrent:" << m_motorParams.maxMotorCurrent;
+    deviceDebug(TAG) << "m_motorParams.voltage_scale:" << m_motorParams.voltage_scale;
+    deviceDebug(TAG) << "m_motorParams.validData:" << m_motorParams.validData;
+    deviceDebug(TAG) << "m_motorParams.polePairs:" << m_motorParams.polePairs;
     readAnswered(READ_MOTOR_USER_PARAMS);
     emit ui_changeUserMotorParams();
 }
@@ -282,7 +282,7 @@ void Device::takeMotionParams(const VYX_Protocol::VYX_MSG &msg)
 void Device::takePwmInParams(const VYX_Protocol::VYX_MSG &msg)
 {
     const AnswerPayload payload(msg);
-    deviceDebug(TAG) << "In params " << payload.at(0);
+    deviceDebug(TAG) << "In params" << payload.at(0);
     const SET_PWM_IN_PARAMS record = SET_PWM_IN_PARAMS::unpack(payload.data(), payload.length());
     if (!record.isPlausible())
         deviceDebug(TAG) << "motion pwm in";

@@ -44,8 +44,6 @@ int16_t gainWord(float gain)
 
 } // namespace
 
-constexpr std::array<uint16_t, 3> ParamsHelper::BRAKE_INTENSITY;
-
 ParamsHelper::ParamsHelper(QObject *parent) : QObject(parent)
 {
     registerDeviceRecordMetaTypes();
@@ -104,8 +102,8 @@ void ParamsHelper::setMotionParams(uint16_t acceleration, uint16_t brakeIntense,
         return;
     if (!isConnected())
         return;
-    deviceDebug(TAG) << "Motion device state " << m_deviceState;
-    deviceDebug(TAG) << "DeviceAddress " << deviceAddress;
+    deviceDebug(TAG) << "Motion device state" << m_deviceState;
+    deviceDebug(TAG) << "DeviceAddress" << deviceAddress;
 
     SET_MOTION_PARAMS record;
     record.acceleration = uint8_t(acceleration * 5 + 10);
@@ -130,7 +128,7 @@ void ParamsHelper::setMotionParamsDirectly(SET_MOTION_PARAMS motionParams)
     m_motion.sent = motionParams;
     m_motion.awaitingConfirmation = true;
     setState(PARAMS_SENDING_MOTION);
-    deviceDebug(TAG) << "Detect send 0x45 message directly Kp:" << motionParams.Kp << " Ki_Kff:" << motionParams.Ki;
+    deviceDebug(TAG) << "Detect send 0x45 message directly Kp:" << motionParams.Kp << "Ki_Kff:" << motionParams.Ki;
     emit com_sendVyxMessageObj(VyxMsg::WRITE_MOTION_PARAMS, motionParams.pack(), false, true);
 }
 
@@ -318,7 +316,7 @@ void ParamsHelper::requestErrorLog()
 {
     if (postToOwnThread(this, [this] { requestErrorLog(); }))
         return;
-    deviceDebug(TAG) << "device state in error log " << m_deviceState;
+    deviceDebug(TAG) << "device state in error log" << m_deviceState;
     requestDiagnostic(VyxMsg::GET_ERROR_LOG);
 }
 
@@ -340,7 +338,7 @@ void ParamsHelper::requestResistances()
 {
     if (postToOwnThread(this, [this] { requestResistances(); }))
         return;
-    deviceDebug(TAG) << "device state in resistance " << m_deviceState;
+    deviceDebug(TAG) << "device state in resistance" << m_deviceState;
     requestDiagnostic(VyxMsg::GET_RESISTANCES);
 }
 
