@@ -1,5 +1,7 @@
 #include "device/records.h"
 
+#include "link/vyxprotocol.h"
+
 #include <QObject> // Qt::CheckState metatype needs the Qt meta-object
 #include <QtGlobal>
 
@@ -612,4 +614,6 @@ void registerDeviceRecordMetaTypes()
     qRegisterMetaType<uint16_t>("uint16_t");
     qRegisterMetaType<uint32_t>("uint32_t");
     qRegisterMetaType<Qt::CheckState>("Qt::CheckState");
+    // Answers reach the device objects in both threads.
+    qRegisterMetaType<VYX_Protocol::VYX_MSG>("VYX_Protocol::VYX_MSG");
 }

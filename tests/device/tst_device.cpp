@@ -381,6 +381,22 @@ private slots:
         QCOMPARE(device->failedReads(), uint16_t(0));
     }
 
+    // Queued connections between the threads find their argument types by these names.
+    void crossThreadTypesAreRegistered_data()
+    {
+        QTest::addColumn<QByteArray>("typeName");
+        for (const char *name : {"Device_State_e", "Device_FW_s", "Poll_Answer_s", "ONLINE_QUANTS_S",
+                                 "SET_PWM_IN_PARAMS", "SET_MOTION_PARAMS", "ERROR_WARN_LOG", "RUN_DATA", "RESISTANCE",
+                                 "VYX_Protocol::VYX_MSG", "uint8_t", "int16_t", "uint32_t", "Qt::CheckState"})
+            QTest::newRow(name) << QByteArray(name);
+    }
+
+    void crossThreadTypesAreRegistered()
+    {
+        QFETCH(QByteArray, typeName);
+        QVERIFY(QMetaType::type(typeName.constData()) != QMetaType::UnknownType);
+    }
+
     // Short answers are read with their missing bytes as zero, never past the payload;
     // an answer that claims more than the frame buffer holds is cut to the buffer.
     void shortAnswers_data()
