@@ -1,64 +1,42 @@
-#include "tests/common/fakeport.h"
-
 #include "device/messageids.h"
+#include "device/pinghelper.h"
 #include "ident/idhelper.h"
 #include "link/comhelper.h"
+#include "link/portprovider.h"
+#include "sim/simulatedcontroller.h"
+#include "sim/simulatedport.h"
 
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <map>
-
-// A whole identification through the real port manager: IdHelper's requests are framed,
-// written and answered by a scripted controller at the other end of a fake port, and the
-// answers find their way back by the receiver name "IdHelper". The controller's estimator
-// walks its states one poll answer per tick.
-class ScriptedController
+// The simulated controller behind the port seam, as the demo provides it.
+class SimulatorProvider : public PortProvider
 {
 public:
-    // The identified motor the controller reports: Rs 0.05 Ohm, Ls_d 12 uH, Ls_q 15 uH,
-    // flux 1.25 mWb (its byte 0x0a shows in the log as "a").
-    static QByteArray identifiedParams()
+    explicit SimulatorProvider(SimulatedController *controller) : m_controller(controller) {}
+
+    QList<PortInfo> availablePorts() const override
     {
-        return QByteArray::fromHex("cdcc4c3d" "9c534937" "82a87b37" "0ad7a33a");
+        return {{QStringLiteral("sim0"), QStringLiteral("sim0"), QStringLiteral("AE0001"), QStringLiteral("sim")}};
     }
-
-    explicit ScriptedController(FakePort *port) : m_port(port) {}
-
-    // Answers every request written since the last call, in order.
-    void serve()
+    QIODevice *createPort(const QString &, QObject *parent) override
     {
-        while (m_answered < m_port->writes.size()) {
-            const QByteArray written = m_port->writes.at(m_answered++);
-            const VYX_Protocol::VYX_MSG request = decode(written);
-            received.append(request);
-            m_port->answer(VYX_Protocol().encode(NO_DEVICE_ADDRESS, request.msgId, answerTo(request.msgId)));
-        }
+        return new SimulatedPort(m_controller, parent);
     }
-
-    // The estimator's report for the next poll: each state for a few polls, then finished.
-    Poll_Answer_s nextPoll()
-    {
-        static const std::pair<uint8_t, int> timeline[] = {{1, 3}, {2, 2}, {3, 2}, {4, 3}, {5, 2}, {9, 2},
-                                                            {13, 1}, {11, 1}, {8, 2}, {12, 100}};
-        Poll_Answer_s poll;
-        if (!m_running)
-            return poll;
-        int remaining = m_polls++;
-        for (const auto &entry : timeline) {
-            if (remaining < entry.second) {
-                poll.hasIdState = true;
-                poll.idState = uint8_t(entry.first << 4 | 0x1);
-                break;
-            }
-            remaining -= entry.second;
-        }
-        return poll;
-    }
-
-    QVector<VYX_Protocol::VYX_MSG> received;
+    bool checkReadiness(const QString &) override { return true; }
 
 private:
+    SimulatedController *m_controller;
+};
+
+// A whole identification through the real port manager and polling helper against the
+// simulated controller: IdHelper's requests are framed, written and answered, the
+// answers come back by the receiver name "IdHelper", and the estimator state reaches it
+// through the poll answers. Time moves only when a tick moves it.
+class TestIdentRun : public QObject
+{
+    Q_OBJECT
+
     static VYX_Protocol::VYX_MSG decode(const QByteArray &frame)
     {
         VYX_Protocol codec;
@@ -71,70 +49,80 @@ private:
         return {};
     }
 
-    QByteArray answerTo(uint8_t msgId)
-    {
-        switch (msgId) {
-        case VyxMsg::IDENT_RUN:
-            m_running = true;
-            return QByteArray(1, char(ANSWER_OK));
-        case VyxMsg::GET_MOTOR_PARAMS:
-            return identifiedParams();
-        default:
-            return QByteArray(1, char(ANSWER_OK));
-        }
-    }
-
-    FakePort *m_port;
-    int m_answered = 0;
-    bool m_running = false;
-    int m_polls = 0;
-};
-
-class TestIdentRun : public QObject
-{
-    Q_OBJECT
-
 private slots:
-    void fullIdentificationThroughThePortManager()
+    void fullIdentificationAgainstTheSimulatedController()
     {
-        FakeProvider provider;
-        provider.ports = {{QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("AE0001"), {}}};
+        SimulatorConfig config;
+        config.identity.blankMotor = true;   // whatever the controller reports, the run produced
+        config.motor.rs = 0.05;
+        config.motor.ls = 15e-6;
+        config.ident.timeScale = 0.25;       // the shortest step still spans two polls
+        SimulatedController controller(config);
+        SimulatorProvider provider(&controller);
+
         ComHelper com(&provider);
+        PingHelper ping;
         IdHelper id(nullptr);
+        connect(&com, &ComHelper::comPortOpened, &ping, [&ping] { ping.enablePolling(true); });
+        connect(&ping, &PingHelper::com_sendVyxMessageObj, &com, &ComHelper::sendVyxMessageObj);
         connect(&id, &IdHelper::com_sendVyxMessageObj, &com, &ComHelper::sendVyxMessageObj);
+        connect(&ping, &PingHelper::watchDogLimitReset, &com, &ComHelper::watchDogLimitReset);
+        connect(&ping, &PingHelper::watchDogLimitSet, &com, &ComHelper::watchDogLimitSet);
+        connect(&com, &ComHelper::processVyxMessageObj, &ping, &PingHelper::receiveVyxMessageObj);
         connect(&com, &ComHelper::processVyxMessageObj, &id, &IdHelper::receiveVyxMessageObj);
         connect(&com, &ComHelper::watchDogOverflowObj, &id, &IdHelper::watchDogOverflowObj);
+        connect(&com, &ComHelper::watchDogOverflowObj, &ping, &PingHelper::watchDogOverflowObj);
+        connect(&ping, &PingHelper::sendPollAnswer, &id, &IdHelper::receivePollAnswer);
+        // The device model's part: announce the state to both helpers.
+        const auto setDeviceState = [&](Device_State_e state) {
+            ping.deviceConnectionState(state);
+            id.deviceConnectionState(state);
+        };
+        connect(&ping, &PingHelper::device_createDevice, &id, [&] { setDeviceState(DEVICE_CONNECTED); });
+        connect(&ping, &PingHelper::device_deleteDevice, &id, [&] { setDeviceState(DEVICE_DISCONNECTED); });
+
+        QVector<VYX_Protocol::VYX_MSG> identRequests;
+        connect(&controller, &SimulatedController::traffic, &id, [&](bool fromHost, const QByteArray &bytes) {
+            const VYX_Protocol::VYX_MSG msg = decode(bytes);
+            if (fromHost && msg.msgId != VyxMsg::GET_DEVICE_INFO && msg.msgId != VyxMsg::GET_STATUS)
+                identRequests.append(msg);
+        });
+
+        const auto tick = [&] {
+            controller.advance(50);
+            com.handleTimeout();
+            ping.handleTimeout();
+            id.tick();
+            for (int i = 0; i < 5; ++i) // the port delivers by queued calls
+                QCoreApplication::processEvents();
+        };
 
         com.startPortSelection();
         com.handleTimeout(); // choose the only adapter
         com.handleTimeout(); // readiness check in its own thread
         QTRY_COMPARE_WITH_TIMEOUT(com.state(), ComHelper::PortOpen, 10000);
-        com.handleTimeout(); // open
-        QVERIFY(provider.lastPort);
-        ScriptedController controller(provider.lastPort.data());
+        for (int i = 0; i < 10 && ping.pollMode() != PingHelper::PING_CONNECTED; ++i)
+            tick();
+        QCOMPARE(ping.pollMode(), PingHelper::PING_CONNECTED);
 
         QSignalSpy steps(&id, &IdHelper::changeIdState);
         QSignalSpy finished(&id, &IdHelper::identFinished);
         QSignalSpy logs(&id, &IdHelper::writeLogMessage);
         QSignalSpy pages(&id, &IdHelper::setUiPage);
 
-        id.deviceConnectionState(DEVICE_CONNECTED);
         QCOMPARE(id.setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7), int(IdHelper::Sent));
-        controller.serve();
+        tick();
         QCOMPARE(id.state(), IdHelper::IdState::UserParamsAccepted);
         id.acceptConditions(IdHelper::ID_WIDGET_ATTENTION);
         id.acceptConditions(IdHelper::ID_WIDGET_NO_LOAD);
         id.acceptConditions(IdHelper::ID_WIDGET_STEPS);
         id.acceptAllConditions();
-        controller.serve();
+        tick();
         QCOMPARE(id.state(), IdHelper::IdState::Running);
 
-        for (int tick = 0; tick < 40 && finished.isEmpty(); ++tick) {
-            com.handleTimeout();
-            id.tick();
-            id.receivePollAnswer(controller.nextPoll());
-            controller.serve();
-        }
+        // About 25.6 s of scaled identification: 513 ticks; twice that at most.
+        for (int i = 0; i < 1100 && finished.isEmpty(); ++i)
+            tick();
 
         QCOMPARE(finished.size(), 1);
         QCOMPARE(id.state(), IdHelper::IdState::Finished);
@@ -142,12 +130,12 @@ private slots:
         QCOMPARE(pages.size(), 0);
 
         // On the wire: the worked example's limits, the run, the result request.
-        QCOMPARE(controller.received.size(), 3);
-        QCOMPARE(int(controller.received[0].msgId), int(VyxMsg::SET_MOTOR_USER_PARAMS));
-        QCOMPARE(controller.received[0].payloadBytes().toHex(), QByteArray("fb00560ac800070184c8800c"));
-        QCOMPARE(int(controller.received[1].msgId), int(VyxMsg::IDENT_RUN));
-        QCOMPARE(int(controller.received[1].length), 0);
-        QCOMPARE(int(controller.received[2].msgId), int(VyxMsg::GET_MOTOR_PARAMS));
+        QCOMPARE(identRequests.size(), 3);
+        QCOMPARE(int(identRequests[0].msgId), int(VyxMsg::SET_MOTOR_USER_PARAMS));
+        QCOMPARE(identRequests[0].payloadBytes().toHex(), QByteArray("fb00560ac800070184c8800c"));
+        QCOMPARE(int(identRequests[1].msgId), int(VyxMsg::IDENT_RUN));
+        QCOMPARE(int(identRequests[1].length), 0);
+        QCOMPARE(int(identRequests[2].msgId), int(VyxMsg::GET_MOTOR_PARAMS));
 
         // Each step announced once, in order, with its expected time.
         const struct { const char *name; const char *next; const char *button; uint32_t timeMs; } expected[] = {
@@ -168,23 +156,26 @@ private slots:
         QCOMPARE(steps[3][4].toStringList(),
                  QStringList({"At the start, the motor is not spinning", "At the end, the motor is spinning"}));
 
-        // The identified motor: the controller's electrical values and the user's limits.
+        // The identified motor: the simulated motor's electrical values, the user's limits.
         const MOTOR_TOTAL motor = *id.motorParams();
-        QCOMPARE(motor.packIdent().toHex(), ScriptedController::identifiedParams().toHex());
-        QCOMPARE(motor.packUser().toHex(), QByteArray("fb00560ac800070184c8800c"));
         QCOMPARE(motor.Rs, 0.05f);
+        QCOMPARE(motor.Ls_d, 15e-6f);
+        QVERIFY(motor.Ls_q > motor.Ls_d); // the simulated motor's saliency
+        QCOMPARE(motor.Flux, float(60.0 / (900.0 * 7)));
+        QCOMPARE(motor.packUser().toHex(), QByteArray("fb00560ac800070184c8800c"));
         QCOMPARE(id.motorParamsSnapshot(), motor);
 
         QStringList lines;
         for (const auto &args : logs)
             lines << args.at(0).toString();
+        const QString paramsHex = lines.takeLast();
+        QVERIFY2(paramsHex.startsWith(QLatin1String("Motor params:cdcc4c3d")), qPrintable(paramsHex)); // Rs 0.05
         QCOMPARE(lines, QStringList({"Curr scale:0", "Volt scale:25.20", "Flux freq:132.30", "Id Curr:2.00",
                                      "Max curr:20.00", "Pole pairs:7", "Set motor user params",
                                      "User accepts its attention during ID", "User has motor without load",
                                      "User knows all steps of ID", "User accpets all conditions", "Ident run",
                                      "No moving operations", "Accelarating operations", "Stable speed operations",
-                                     "Decelarating operations", "Ident finish", "Get motors params",
-                                     "Motor params:cdcc4c3d9c53493782a87b37ad7a33a"}));
+                                     "Decelarating operations", "Ident finish", "Get motors params"}));
     }
 };
 
