@@ -138,6 +138,8 @@ void ParamsHelper::tick()
 {
     if (m_state.load() == PARAMS_TIMEOUT)
         recoverFromTimeout();
+    else if (m_state.load() == PARAMS_ACCEPTED && ++m_acceptedTicks >= CONFIRMATION_TICKS)
+        giveUpConfirmation();
     stepQuietPeriod(m_pwmIn, PARAMS_SENDING_PWM_IN);
     stepQuietPeriod(m_motion, PARAMS_SENDING_MOTION);
 }
@@ -184,6 +186,14 @@ void ParamsHelper::recoverFromTimeout()
     setState(PARAMS_IDLE);
 }
 
+void ParamsHelper::giveUpConfirmation()
+{
+    m_pwmIn.awaitingConfirmation = false;
+    m_motion.awaitingConfirmation = false;
+    emit sendTextForMsgBox(tr("Device did not confirm the settings"), false);
+    setState(PARAMS_IDLE);
+}
+
 // ---- answers and confirmations ------------------------------------------------------------------
 
 void ParamsHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
@@ -195,6 +205,7 @@ void ParamsHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG 
     case VyxMsg::WRITE_PWM_IN_PARAMS:
         if (payload.answerCode() == ANSWER_OK) {
             deviceDebug(TAG) << "Received pwm in params";
+            m_acceptedTicks = 0;
             setState(PARAMS_ACCEPTED);
         } else {
             // Refused, or an answer without a code: nothing is stored, nothing to wait for.
@@ -207,6 +218,7 @@ void ParamsHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG 
             // The address of the record the device accepted, not of a newer edit.
             emit updateDeviceAddress(m_motion.sent.deviceAddress);
             deviceDebug(TAG) << "Received motion param";
+            m_acceptedTicks = 0;
             setState(PARAMS_ACCEPTED);
         } else {
             m_motion.awaitingConfirmation = false;

@@ -33,6 +33,9 @@ public:
     // A record is sent on the tick after its quiet counter has passed this value,
     // i.e. on the 16th tick after the last edit.
     static constexpr uint32_t QUIET_TICKS = 14;
+    // An accepted write whose storage is not confirmed within this many ticks (ten status
+    // polls) is given up, so it cannot hold later writes and the page for good.
+    static constexpr uint32_t CONFIRMATION_TICKS = 40;
     static constexpr std::array<uint16_t, 3> BRAKE_INTENSITY = {50, 70, 90};
 
     explicit ParamsHelper(QObject *parent = nullptr);
@@ -100,12 +103,14 @@ private:
     void confirmPwmIn();
     void confirmMotion();
     void recoverFromTimeout();
+    void giveUpConfirmation();
     void requestDiagnostic(uint8_t msgId);
 
     Outgoing<SET_PWM_IN_PARAMS> m_pwmIn;
     Outgoing<SET_MOTION_PARAMS> m_motion;
     std::atomic<SendState> m_state {PARAMS_IDLE};
     uint8_t m_lostMsgId = 0;
+    uint32_t m_acceptedTicks = 0;
     ERROR_WARN_LOG m_errorLog;
     RUN_DATA m_runData;
     RESISTANCE m_resistances;

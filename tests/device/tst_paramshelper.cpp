@@ -284,6 +284,24 @@ private slots:
         QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::WRITE_PWM_IN_PARAMS});
     }
 
+    void unconfirmedWriteIsGivenUp()
+    {
+        QSignalSpy handedOn(params, &ParamsHelper::device_setMotionParams);
+        sendAfterQuietPeriod(true);
+        feed(answer(VyxMsg::WRITE_MOTION_PARAMS, "20"));
+        tick(ParamsHelper::CONFIRMATION_TICKS - 1);
+        QVERIFY(params->isSending());
+        QCOMPARE(texts->count(), 0);
+        tick();
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
+        QVERIFY(!params->isSending());
+        QCOMPARE(texts->count(), 1);
+        QCOMPARE(texts->at(0).at(0).toString(), QStringLiteral("Device did not confirm the settings"));
+        // A late confirmation no longer hands the record on as stored.
+        params->receivePollAnswer(savedMsg(VyxMsg::WRITE_MOTION_PARAMS));
+        QCOMPARE(handedOn.count(), 0);
+    }
+
     void bothPendingPwmInGoesFirst()
     {
         editMotion();

@@ -1,0 +1,363 @@
+#include "appbase.h"
+
+#include "device/paramshelper.h"
+#include "device/pinghelper.h"
+#include "ident/idhelper.h"
+#include "link/comhelper.h"
+#include "motors/dbmanager.h"
+#include "recording/logbackworker.h"
+#include "recording/storagebackworker.h"
+
+#include <QDebug>
+#include <QLoggingCategory>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcApp, "kordo.app")
+
+namespace {
+
+QDebug appDebug()
+{
+    return QMessageLogger(nullptr, 0, nullptr).debug(lcApp()).noquote() << "APP_BASE:";
+}
+
+} // namespace
+
+AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent)
+    : QObject(parent)
+{
+    registerDeviceRecordMetaTypes();
+
+    QString problem;
+    m_logDirectory = dataDirectory.logDirectory(&problem);
+    // A log directory that cannot be made is reported by the log worker at the first
+    // connection ("Log file is not created").
+    const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
+    const QString sampleDirectory = dataDirectory.sampleDirectory();
+
+    m_timer = new QTimer(this);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    m_timer->setInterval(TICK_MS);
+    m_dbManager = new DbManager(nullptr, databaseDirectory);
+    m_motorLibrary = std::make_unique<MotorLibrary>(*m_dbManager);
+    m_motorFiles = std::make_unique<MotorFileExchange>(*m_dbManager);
+    m_startupProblem = m_motorLibrary->startupProblem();
+    m_comHelper = new ComHelper(portProvider, this);
+    m_idHelper = new IdHelper(m_dbManager, this);
+    m_paramsHelper = new ParamsHelper(this);
+    m_pingHelper = new PingHelper(this);
+
+    startLogWorker();
+    startSampleWorker(sampleDirectory);
+    connectHelpers();
+}
+
+AppBase::~AppBase()
+{
+    m_logThread.quit();
+    m_logThread.wait();
+    m_storageThread.quit();
+    m_storageThread.wait();
+    delete m_comHelper; // stops its readiness thread and closes the port
+    m_comHelper = nullptr;
+    delete m_dbManager;
+}
+
+void AppBase::startLogWorker()
+{
+    m_logWorker = new LogBackWorker;
+    m_logWorker->moveToThread(&m_logThread);
+    connect(&m_logThread, &QThread::finished, m_logWorker, &QObject::deleteLater);
+    connect(this, &AppBase::createLogFile, m_logWorker, &LogBackWorker::createFile);
+    connect(this, &AppBase::closeLogFile, m_logWorker, &LogBackWorker::closeFile);
+    connect(this, &AppBase::writeMsgToLogFile, m_logWorker, &LogBackWorker::writeMessage);
+    connect(m_idHelper, &IdHelper::writeLogMessage, m_logWorker, &LogBackWorker::writeMessage);
+    connect(m_logWorker, &LogBackWorker::fileState, this, &AppBase::logFileState);
+    m_logThread.start();
+}
+
+void AppBase::startSampleWorker(const QString &sampleDirectory)
+{
+    m_sampleWorker = new StorageBackWorker(sampleDirectory);
+    m_sampleWorker->moveToThread(&m_storageThread);
+    connect(&m_storageThread, &QThread::finished, m_sampleWorker, &QObject::deleteLater);
+    connect(m_pingHelper, &PingHelper::addSample, m_sampleWorker,
+            qOverload<const ONLINE_QUANTS_S &>(&StorageBackWorker::addSample));
+    connect(m_pingHelper, &PingHelper::changeFile, m_sampleWorker, &StorageBackWorker::changeFile);
+    connect(m_sampleWorker, &StorageBackWorker::sendTextForMsgBox, this, &AppBase::receiveTextForMsgBox);
+    m_storageThread.start();
+}
+
+void AppBase::connectHelpers()
+{
+    ComHelper *com = m_comHelper;
+    connect(m_timer, &QTimer::timeout, this, &AppBase::handleTimeout);
+    connect(com, &ComHelper::comPortOpened, this, &AppBase::comPortOpened);
+    connect(com, &ComHelper::comPortClosed, this, &AppBase::comPortClosed);
+
+    connect(m_pingHelper, &PingHelper::watchDogLimitReset, com, &ComHelper::watchDogLimitReset);
+    connect(m_pingHelper, &PingHelper::watchDogLimitSet, com, &ComHelper::watchDogLimitSet);
+
+    // The serial number for the log file is taken here, in this thread, before the device
+    // model (which may answer at once when it shares the thread) reports the new state.
+    connect(m_pingHelper, &PingHelper::device_createDevice, this,
+            [this](uint32_t serialNumber) { rememberIdentity(serialNumber); });
+    connect(m_pingHelper, &PingHelper::device_runDevice, this, [this](bool actualSerNum, uint32_t serialNumber) {
+        if (!actualSerNum)
+            rememberIdentity(serialNumber);
+    });
+    connect(m_pingHelper, &PingHelper::device_createDevice, &m_device, &Device::createDevice);
+    connect(m_pingHelper, &PingHelper::device_deleteDevice, &m_device, &Device::deleteDevice);
+    connect(m_pingHelper, &PingHelper::device_runDevice, &m_device, &Device::runDevice);
+    connect(&m_device, &Device::db_findMotor, m_dbManager,
+            qOverload<MOTOR_TOTAL *, const QString &>(&DbManager::findMotor));
+    connect(m_paramsHelper, &ParamsHelper::device_setPwmInParams, &m_device, &Device::setPwmInParams);
+    connect(m_paramsHelper, &ParamsHelper::device_setMotionParams, &m_device, &Device::setMotionParams);
+
+    // Answers and lost requests reach every requester; each keeps only its own.
+    connect(com, &ComHelper::processVyxMessageObj, m_pingHelper, &PingHelper::receiveVyxMessageObj);
+    connect(com, &ComHelper::processVyxMessageObj, m_idHelper, &IdHelper::receiveVyxMessageObj);
+    connect(com, &ComHelper::processVyxMessageObj, m_paramsHelper, &ParamsHelper::receiveVyxMessageObj);
+    connect(com, &ComHelper::processVyxMessageObj, &m_device, &Device::receiveVyxMessageObj);
+    connect(com, &ComHelper::watchDogOverflowObj, m_paramsHelper, &ParamsHelper::watchDogOverflowObj);
+    connect(com, &ComHelper::watchDogOverflowObj, m_idHelper, &IdHelper::watchDogOverflowObj);
+    connect(com, &ComHelper::watchDogOverflowObj, m_pingHelper, &PingHelper::watchDogOverflowObj);
+    connect(com, &ComHelper::watchDogOverflowObj, &m_device, &Device::watchDogOverflowObj);
+
+    connect(m_idHelper, &IdHelper::com_sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
+    connect(m_paramsHelper, &ParamsHelper::com_sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
+    connect(m_pingHelper, &PingHelper::com_sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
+    connect(&m_device, &Device::sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
+    connect(&m_device, &Device::setDeviceAddress, com, &ComHelper::setVyxAddress);
+
+    connect(m_paramsHelper, &ParamsHelper::sendTextForMsgBox, this, &AppBase::receiveTextForMsgBox);
+    connect(m_pingHelper, &PingHelper::sendPollAnswer, m_paramsHelper, &ParamsHelper::receivePollAnswer);
+    connect(m_pingHelper, &PingHelper::sendPollAnswer, m_idHelper, &IdHelper::receivePollAnswer);
+    connect(m_idHelper, &IdHelper::deviceDisconnect, &m_device, &Device::deleteDevice);
+    connect(m_idHelper, &IdHelper::updateMotorHours, &m_device, &Device::updateMotorHours);
+    connect(m_idHelper, &IdHelper::updateMotorParams, &m_device, &Device::updateMotorParams);
+
+    connect(&m_device, &Device::deviceConnectionStateChanged, this, &AppBase::deviceStateChanged);
+    connect(&m_device, &Device::deviceConnectionStateChanged, m_paramsHelper, &ParamsHelper::deviceConnectionState);
+    connect(&m_device, &Device::deviceConnectionStateChanged, m_idHelper, &IdHelper::deviceConnectionState);
+    connect(&m_device, &Device::deviceConnectionStateChanged, m_pingHelper, &PingHelper::deviceConnectionState);
+    connect(&m_device, &Device::setError, this, &AppBase::setError);
+    connect(&m_device, &Device::setMotionParamsDirectly, m_paramsHelper, &ParamsHelper::setMotionParamsDirectly);
+    connect(m_paramsHelper, &ParamsHelper::updateDeviceAddress, &m_device, &Device::updateDeviceAddress);
+}
+
+void AppBase::startClock()
+{
+    m_timer->start();
+    m_timerActive = true;
+    if (!m_startupProblem.isEmpty())
+        emit sendTextForInfo(m_startupProblem, true);
+}
+
+void AppBase::stopTimer()
+{
+    m_timer->stop();
+    m_timerActive = false;
+}
+
+void AppBase::handleTimeout()
+{
+    m_comHelper->handleTimeout();
+    m_idHelper->tick();
+    if (m_activity > ActivityNoPort)
+        m_pingHelper->handleTimeout();
+
+    switch (m_activity.load()) {
+    case ActivityParams:
+        m_paramsHelper->tick();
+        break;
+    case ActivityPortClosed:
+        m_activity = ActivityNoPort;
+        m_comHelper->startPortSelection();
+        break;
+    default:
+        break;
+    }
+}
+
+void AppBase::comPortOpened()
+{
+    m_activity = ActivityDevice;
+    m_pingHelper->enablePolling(true);
+    appDebug() << "Com connected";
+    emit on_updateProcess();
+}
+
+void AppBase::comPortClosed()
+{
+    appDebug() << "Com disconnected";
+    m_activity = ActivityPortClosed;
+    m_pingHelper->enablePolling(false);
+}
+
+void AppBase::rememberIdentity(uint32_t serialNumber)
+{
+    m_serialNumber = serialNumber;
+}
+
+void AppBase::deviceStateChanged(Device_State_e deviceState)
+{
+    m_deviceState = deviceState;
+    switch (deviceState) {
+    case DEVICE_CONNECTED:
+        emit createLogFile(m_logDirectory, LogBackWorker::serialNumberForFileName(m_serialNumber));
+        emit on_updateProcess();
+        break;
+    case DEVICE_DISCONNECTED:
+        emit closeLogFile();
+        emit resetControl(tr("Control signal lost"), 2);
+        emit on_deviceDisconnected();
+        break;
+    case DEVICE_RUNNING:
+        emit closeLogFile();
+        break;
+    default:
+        break;
+    }
+}
+
+void AppBase::logFileState(uint8_t state)
+{
+    switch (state) {
+    case 0:
+        emit writeMsgToLogFile(QStringLiteral("Connected device ") + QString::number(m_serialNumber));
+        break;
+    case 1:
+        emit sendTextForInfo(tr("Log file is not created"), true);
+        break;
+    case 2:
+        emit sendTextForInfo(tr("Data is not written to log file!"), false);
+        break;
+    default:
+        break;
+    }
+}
+
+void AppBase::setError(uint32_t errorCode)
+{
+    emit sendTextForInfo(tr("Error: 0x") + QString::number(errorCode, 16), true);
+}
+
+void AppBase::receiveTextForMsgBox(QString msg, bool isMsgBox)
+{
+    emit sendTextForInfo(msg, isMsgBox);
+}
+
+bool AppBase::isDeviceAvailable() const
+{
+    const Device_State_e state = m_deviceState;
+    return state == DEVICE_CONNECTED || state == DEVICE_RUNNING;
+}
+
+void AppBase::setActivePage(uint8_t page)
+{
+    const bool connected = m_deviceState != DEVICE_DISCONNECTED;
+    switch (page) {
+    case 0:
+        if (connected)
+            m_activity = ActivityDevice;
+        break;
+    case 1:
+        if (connected)
+            m_activity = ActivityParams;
+        break;
+    case 2:
+        if (connected) {
+            m_activity = ActivityIdent;
+            m_device.updateMotorHours();
+        }
+        break;
+    case 3:
+        m_activity = ActivityControl;
+        if (m_deviceState == DEVICE_CONNECTED)
+            emit on_deviceToRun();
+        break;
+    case 4:
+        m_activity = ActivityFirmware;
+        break;
+    default:
+        break;
+    }
+}
+
+bool AppBase::isActivityBusy()
+{
+    switch (m_activity.load()) {
+    case ActivityParams:
+        if (m_paramsHelper->isSending()) {
+            emit sendTextForInfo(tr("Parameteres are send to the device, now"), false);
+            return true;
+        }
+        return false;
+    case ActivityIdent:
+        if (m_idHelper->isIdentRunning()) {
+            emit sendTextForInfo(tr("Motor identification is still running"), false);
+            return true;
+        }
+        return false;
+    case ActivityControl:
+        if (m_deviceState == DEVICE_RUNNING && m_pingHelper->isDutyEnabled()) {
+            emit sendTextForInfo(tr("Please disable control first"), true);
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+// ---- motor database and motor files ----------------------------------------------------
+
+void AppBase::report(const MotorResult &result)
+{
+    if (!result.message.isEmpty())
+        emit sendTextForInfo(result.message, true);
+}
+
+bool AppBase::saveMotor(const QString &name)
+{
+    const MotorResult result = m_motorLibrary->saveMotor(name, m_idHelper->motorParamsSnapshot());
+    report(result);
+    return result.ok;
+}
+
+bool AppBase::renameMotor(const QString &oldName, const QString &newName)
+{
+    const MotorResult result = m_motorLibrary->renameMotor(oldName, newName);
+    report(result);
+    return result.ok;
+}
+
+bool AppBase::removeMotor(const QString &name)
+{
+    const MotorResult result = m_motorLibrary->removeMotor(name);
+    report(result);
+    return result.ok;
+}
+
+bool AppBase::removeAllMotors()
+{
+    const MotorResult result = m_motorLibrary->removeAllMotors();
+    report(result);
+    return result.ok;
+}
+
+bool AppBase::motorList(QStringList *names, QStringList *datetimes) const
+{
+    return m_motorLibrary->motorList(names, datetimes);
+}
+
+MotorResult AppBase::exportMotors(const QString &fileName, const QStringList &names, const QStringList &datetimes)
+{
+    return m_motorFiles->exportMotors(fileName, names, datetimes);
+}
+
+MotorResult AppBase::importMotors(const QString &fileName, bool overwrite)
+{
+    return m_motorFiles->importMotors(fileName, overwrite);
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "app/datadirectory.h"
+#include "device/device.h"
+#include "device/records.h"
+#include "motors/motorfileexchange.h"
+#include "motors/motorlibrary.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+#include <cstdint>
+
+class ComHelper;
+class DbManager;
+class IdHelper;
+class LogBackWorker;
+class ParamsHelper;
+class PingHelper;
+class PortProvider;
+class QTimer;
+class StorageBackWorker;
+
+// The device-side core: owns the port manager, the device model, the helpers, the motor
+// database and the recording workers, wires them together, and drives them from the one
+// 50 ms clock. Lives in the coordinator thread; the device model and the database manager
+// stay in the thread that constructed it (the GUI thread).
+class AppBase : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum AppActivity : int {
+        ActivityPortClosed = 0,
+        ActivityNoPort = 1,
+        ActivityDevice = 2,
+        ActivityParams = 3,
+        ActivityIdent = 4,
+        ActivityControl = 5,
+        ActivityFirmware = 6,
+    };
+    Q_ENUM(AppActivity)
+
+    static constexpr int TICK_MS = 50;
+
+    // The provider must outlive the coordinator.
+    AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent = nullptr);
+    ~AppBase() override;
+
+    // Called from the GUI thread.
+    void setActivePage(uint8_t page);
+    bool isActivityBusy();
+    bool isTimerActive() const { return m_timerActive.load(); }
+    Device_State_e deviceState() const { return m_deviceState.load(); }
+    bool isDeviceAvailable() const;
+    AppActivity activity() const { return m_activity.load(); }
+
+    ComHelper *comHelper() const { return m_comHelper; }
+    Device *device() { return &m_device; }
+    DbManager *dbManager() const { return m_dbManager; }
+    PingHelper *pingHelper() const { return m_pingHelper; }
+    ParamsHelper *paramsHelper() const { return m_paramsHelper; }
+    IdHelper *idHelper() const { return m_idHelper; }
+
+    // Motor database and motor files, called from the GUI thread (where the database
+    // lives). Each shows its outcome through sendTextForInfo as the user expects it.
+    bool saveMotor(const QString &name);
+    bool renameMotor(const QString &oldName, const QString &newName);
+    bool removeMotor(const QString &name);
+    bool removeAllMotors();
+    bool motorList(QStringList *names, QStringList *datetimes) const;
+    MotorResult exportMotors(const QString &fileName, const QStringList &names, const QStringList &datetimes);
+    MotorResult importMotors(const QString &fileName, bool overwrite);
+    QString logDirectory() const { return m_logDirectory; }
+
+public slots:
+    // Starts the 50 ms clock; call it in the coordinator thread once the coordinator has
+    // been moved there (a queued call right after the thread starts).
+    void startClock();
+    void stopTimer();
+
+    void handleTimeout();
+    void comPortOpened();
+    void comPortClosed();
+    void deviceStateChanged(Device_State_e deviceState);
+    void logFileState(uint8_t state);
+    void setError(uint32_t errorCode);
+    void receiveTextForMsgBox(QString msg, bool isMsgBox);
+
+signals:
+    void sendTextForInfo(QString msg, bool isMsgBox);
+    void resetControl(QString msg, uint8_t code);
+    void on_deviceToRun();
+    void on_deviceDisconnected();
+    void on_updateProcess();
+
+    void createLogFile(QString logDirectory, QString deviceSerialNumber);
+    void writeMsgToLogFile(QString msg);
+    void closeLogFile();
+
+private:
+    void startLogWorker();
+    void startSampleWorker(const QString &sampleDirectory);
+    void connectHelpers();
+    void rememberIdentity(uint32_t serialNumber);
+    void report(const MotorResult &result);
+
+    DbManager *m_dbManager = nullptr;
+    QTimer *m_timer = nullptr;
+    ComHelper *m_comHelper = nullptr;
+    IdHelper *m_idHelper = nullptr;
+    ParamsHelper *m_paramsHelper = nullptr;
+    PingHelper *m_pingHelper = nullptr;
+
+    std::atomic<AppActivity> m_activity {ActivityNoPort};
+    std::atomic<Device_State_e> m_deviceState {DEVICE_DISCONNECTED};
+    std::atomic<bool> m_timerActive {false};
+    uint32_t m_serialNumber = 0; // of the device last identified by the polling helper
+
+    QThread m_logThread;
+    QThread m_storageThread;
+    LogBackWorker *m_logWorker = nullptr;
+    StorageBackWorker *m_sampleWorker = nullptr;
+    QString m_logDirectory;
+    QString m_startupProblem;
+
+    Device m_device;
+    std::unique_ptr<MotorLibrary> m_motorLibrary;
+    std::unique_ptr<MotorFileExchange> m_motorFiles;
+};

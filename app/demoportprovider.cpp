@@ -1,0 +1,42 @@
+#include "demoportprovider.h"
+
+#include "sim/simulatedcontroller.h"
+#include "sim/simulatedport.h"
+
+const QString DemoPortProvider::DEMO_PORT_NAME = QStringLiteral("Kordo simulator");
+
+DemoPortProvider::DemoPortProvider(const QStringList &extraPortSpecs, const SimulatorConfig &config)
+    : m_machinePorts(extraPortSpecs), m_config(config)
+{
+}
+
+DemoPortProvider::~DemoPortProvider() = default;
+
+SimulatedController *DemoPortProvider::controller()
+{
+    if (!m_controller)
+        m_controller = std::make_unique<SimulatedController>(m_config);
+    return m_controller.get();
+}
+
+QList<PortInfo> DemoPortProvider::availablePorts() const
+{
+    QList<PortInfo> ports = m_machinePorts.availablePorts();
+    ports.append({DEMO_PORT_NAME, QStringLiteral("built-in"), QStringLiteral("AE000DEMO"),
+                  QStringLiteral("Simulated controller")});
+    return ports;
+}
+
+QIODevice *DemoPortProvider::createPort(const QString &portName, QObject *parent)
+{
+    if (portName != DEMO_PORT_NAME)
+        return m_machinePorts.createPort(portName, parent);
+    auto *port = new SimulatedPort(controller(), parent);
+    port->setRealTime(m_realTime);
+    return port;
+}
+
+bool DemoPortProvider::checkReadiness(const QString &portName)
+{
+    return portName == DEMO_PORT_NAME || m_machinePorts.checkReadiness(portName);
+}

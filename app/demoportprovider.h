@@ -1,0 +1,35 @@
+#pragma once
+
+#include "link/serialportprovider.h"
+#include "sim/simconfig.h"
+
+#include <memory>
+
+class SimulatedController;
+
+// The machine's ports plus the built-in simulated controller, listed as the maker's
+// adapter so that the program picks it without asking (demo mode). The controller lives
+// as long as the provider: a port opened again talks to the same controller.
+class DemoPortProvider : public PortProvider
+{
+public:
+    static const QString DEMO_PORT_NAME;
+
+    explicit DemoPortProvider(const QStringList &extraPortSpecs = {}, const SimulatorConfig &config = {});
+    ~DemoPortProvider() override;
+
+    // Off: the controller's clock stands still unless advanced by hand (tests).
+    void setRealTime(bool on) { m_realTime = on; }
+    // The controller behind the demo port; made in the thread of the first port opened.
+    SimulatedController *controller();
+
+    QList<PortInfo> availablePorts() const override;
+    QIODevice *createPort(const QString &portName, QObject *parent) override;
+    bool checkReadiness(const QString &portName) override;
+
+private:
+    SerialPortProvider m_machinePorts;
+    SimulatorConfig m_config;
+    std::unique_ptr<SimulatedController> m_controller;
+    bool m_realTime = true;
+};
