@@ -154,9 +154,11 @@ void AppBase::startClock()
         emit sendTextForInfo(m_startupProblem, true);
 }
 
+// Called once, at exit: the port is closed here, in the thread that owns it.
 void AppBase::stopTimer()
 {
     m_timer->stop();
+    m_comHelper->shutdown();
     m_timerActive = false;
 }
 

@@ -50,11 +50,21 @@ ComHelper::ComHelper(PortProvider *provider, QObject *parent)
 
 ComHelper::~ComHelper()
 {
+    shutdown();
+}
+
+void ComHelper::shutdown()
+{
     stopReadinessThread();
     if (m_port) {
         m_port->close();
         delete m_port;
+        m_port = nullptr;
     }
+    m_portOpen = false;
+    m_queue.clear();
+    m_watchdog.stop();
+    m_state = PortInit;
 }
 
 // ---- port life cycle ----------------------------------------------------------------

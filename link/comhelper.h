@@ -61,6 +61,8 @@ public slots:
     bool isConnected() const { return m_portOpen.load(); }
     void handleComportReadiness(bool isReady);
     void handleTimeout();
+    // At exit, in the owner thread: closes the port and stops the readiness check, quietly.
+    void shutdown();
 
     // Traffic.
     bool sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
