@@ -54,10 +54,14 @@ PortInfo SerialPortProvider::parseExtraPort(const QString &spec)
 
 QList<PortInfo> SerialPortProvider::availablePorts() const
 {
-    QList<PortInfo> ports;
-    const auto serialPorts = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &p : serialPorts)
-        ports.append({p.portName(), p.systemLocation(), p.serialNumber(), p.description()});
+    if (++m_callsSinceRefresh >= MACHINE_REFRESH_CALLS) {
+        m_callsSinceRefresh = 0;
+        m_machinePorts.clear();
+        const auto serialPorts = QSerialPortInfo::availablePorts();
+        for (const QSerialPortInfo &p : serialPorts)
+            m_machinePorts.append({p.portName(), p.systemLocation(), p.serialNumber(), p.description()});
+    }
+    QList<PortInfo> ports = m_machinePorts;
     for (const PortInfo &extra : m_extraPorts) {
         if (QFileInfo::exists(extra.systemLocation))
             ports.append(extra);

@@ -18,6 +18,13 @@ public:
     QIODevice *createPort(const QString &portName, QObject *parent) override;
     bool checkReadiness(const QString &portName) override;
 
+    // Listing the machine's serial ports costs milliseconds (it walks the device tree), and
+    // the port manager asks every tick: the machine's list is read afresh every this many
+    // calls, the extra ports' paths at every call.
+    static constexpr int MACHINE_REFRESH_CALLS = 10;
+
 private:
     QList<PortInfo> m_extraPorts;
+    mutable QList<PortInfo> m_machinePorts;
+    mutable int m_callsSinceRefresh = MACHINE_REFRESH_CALLS;
 };
