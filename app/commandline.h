@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+
+// What the program was asked to do on its command line.
+struct CommandLineOptions
+{
+    enum class Command {
+        RunWindow,      // the normal program
+        ExportMotors,   // --export-motors FILE [--motor NAME]...
+        ImportMotors,   // --import-motors FILE [--overwrite]
+        ShowHelp,
+        ShowVersion,
+        Invalid,        // see error
+    };
+
+    Command command = Command::RunWindow;
+    bool demo = false;          // --demo: the built-in simulated controller
+    QStringList portSpecs;      // --port PATH[@SERIAL], repeatable
+    QString dataDirectory;      // --data-dir DIR; empty: the default choice
+    QString motorFile;
+    QStringList motorNames;     // --motor NAME, repeatable; empty: every motor
+    bool overwrite = false;
+    QString error;
+    QString helpText;
+};
+
+class CommandLine
+{
+    Q_DECLARE_TR_FUNCTIONS(CommandLine)
+
+public:
+    // arguments[0] is the program. Works before any application object exists (so the
+    // program can choose a headless one for everything but the window); the help text is
+    // filled only once a QCoreApplication exists.
+    static CommandLineOptions parse(const QStringList &arguments);
+};

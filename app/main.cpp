@@ -1,0 +1,107 @@
+#include "app/commandline.h"
+#include "app/demoportprovider.h"
+#include "app/datadirectory.h"
+#include "app/embeddedfonts.h"
+#include "app/mainwindow.h"
+#include "app/motorbackupcommand.h"
+#include "app/userdialogs.h"
+#include "link/serialportprovider.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QTextStream>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const char *const PRODUCT_NAME = "Kordo manager";
+const char *const VERSION = "1.1.0";
+
+QStringList rawArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(QString::fromLatin1(PRODUCT_NAME));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(VERSION));
+    QCoreApplication::setOrganizationName(QStringLiteral("Kordo"));
+}
+
+// Everything but the window runs without a display.
+int runHeadless(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    nameApplication();
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const CommandLineOptions options = CommandLine::parse(app.arguments());
+    switch (options.command) {
+    case CommandLineOptions::Command::ShowHelp:
+        out << options.helpText;
+        return 0;
+    case CommandLineOptions::Command::ShowVersion:
+        out << PRODUCT_NAME << ' ' << VERSION << Qt::endl;
+        return 0;
+    case CommandLineOptions::Command::Invalid:
+        err << options.error << Qt::endl;
+        return 2;
+    default:
+        break;
+    }
+
+    const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
+    QString problem;
+    const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
+    MotorBackupCommand command(databaseDirectory, out, err);
+    if (options.command == CommandLineOptions::Command::ExportMotors)
+        return command.exportMotors(options.motorFile, options.motorNames);
+    return command.importMotors(options.motorFile, options.overwrite);
+}
+
+QString windowTitle()
+{
+    const QString title = QStringLiteral("%1  %2").arg(QString::fromLatin1(PRODUCT_NAME), QString::fromLatin1(VERSION));
+    return QLibraryInfo::isDebugBuild() ? QStringLiteral("Internal (%1)").arg(title) : title;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const CommandLineOptions early = CommandLine::parse(rawArguments(argc, argv));
+    if (early.command != CommandLineOptions::Command::RunWindow)
+        return runHeadless(argc, argv);
+
+    QApplication app(argc, argv);
+    nameApplication();
+    const CommandLineOptions options = CommandLine::parse(app.arguments());
+    const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
+
+    std::unique_ptr<PortProvider> ports;
+    if (options.demo)
+        ports = std::make_unique<DemoPortProvider>(options.portSpecs);
+    else
+        ports = std::make_unique<SerialPortProvider>(options.portSpecs);
+
+    WidgetDialogs dialogs;
+    auto window = std::make_unique<MainWindow>(ports.get(), dataDirectory, &dialogs);
+    dialogs.setParent(window.get());
+    EmbeddedFonts::registerAll();
+    window->setWindowIcon(QIcon(QStringLiteral(":/icons/symbol.png")));
+    window->setWindowTitle(windowTitle());
+    if (!dataDirectory.isValid())
+        dialogs.message(UserDialogs::Icon::Critical, window->windowTitle(), dataDirectory.errorString());
+    window->show();
+    const int result = app.exec();
+    window.reset(); // the window (and the coordinator) before the ports it uses
+    return result;
+}

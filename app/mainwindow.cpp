@@ -1,0 +1,439 @@
+#include "app/mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+#include "app/embeddedfonts.h"
+#include "app/metatypes.h"
+#include "app/pendingpage.h"
+#include "app/userdialogs.h"
+#include "device/device.h"
+#include "device/paramshelper.h"
+#include "device/pinghelper.h"
+#include "device/ui/escsettingspage.h"
+#include "link/comhelper.h"
+#include "motors/dbmanager.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QToolButton>
+
+// Resources live in the static UI library: the linker keeps them only when named.
+static void initKordoResources()
+{
+    Q_INIT_RESOURCE(kordo);
+}
+
+Q_LOGGING_CATEGORY(lcMainWindow, "kordo.app.window")
+
+namespace {
+
+constexpr int INFO_RESET_MS = 2000;
+const QString INFO_IDLE_TEXT = QStringLiteral("...");
+// How long the window waits for the coordinator's clock to stop at shutdown.
+constexpr int STOP_WAIT_MS = 5000;
+
+QDebug windowDebug()
+{
+    return QMessageLogger(nullptr, 0, nullptr).debug(lcMainWindow()).noquote() << "MAIN_WINDOW:";
+}
+
+QString readStyleSheet(const QString &name)
+{
+    QFile file(QStringLiteral(":/stylesheets/stylesheets/%1").arg(name));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QString connectionIconPath(DeviceStatusView::ConnectionIcon icon)
+{
+    switch (icon) {
+    case DeviceStatusView::ConnectionIcon::NoPort:
+        return QStringLiteral(":/icons/port_none.png");
+    case DeviceStatusView::ConnectionIcon::Connected:
+        return QStringLiteral(":/icons/link_connected.png");
+    case DeviceStatusView::ConnectionIcon::Running:
+        return QStringLiteral(":/icons/link_running.png");
+    case DeviceStatusView::ConnectionIcon::Flashing:
+        return QStringLiteral(":/icons/link_flashing.png");
+    case DeviceStatusView::ConnectionIcon::Disconnected:
+    default:
+        return QStringLiteral(":/icons/link_disconnected.png");
+    }
+}
+
+QString deviceIconPath(DeviceStatusView::DeviceIcon icon)
+{
+    switch (icon) {
+    case DeviceStatusView::DeviceIcon::Device:
+        return QStringLiteral(":/icons/device.png");
+    case DeviceStatusView::DeviceIcon::NonInitDevice:
+        return QStringLiteral(":/icons/device_noninit.png");
+    case DeviceStatusView::DeviceIcon::NoDevice:
+    default:
+        return QStringLiteral(":/icons/device_none.png");
+    }
+}
+
+} // namespace
+
+MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDirectory, UserDialogs *dialogs,
+                       Threading threading, QWidget *parent)
+    : QMainWindow(parent),
+      ui(new Ui::MainWindow),
+      m_dialogs(dialogs),
+      m_threading(threading),
+      m_translations(QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(Translations::DIRECTORY_NAME)),
+      m_settings(dataDirectory.settingsFilePath()),
+      m_appBase(portProvider, dataDirectory)
+{
+    initKordoResources();
+    m_portMessageBox = new QMessageBox(QMessageBox::Information, QString(), QString(), QMessageBox::Ok, this);
+    m_runQuestionBox = new QMessageBox(QMessageBox::Question, QString(), QString(),
+                                       QMessageBox::Yes | QMessageBox::No, this);
+    for (QMessageBox *box : {m_portMessageBox, m_runQuestionBox}) {
+        box->setFont(EmbeddedFonts::dialogFont());
+        box->setWindowModality(Qt::WindowModal);
+    }
+
+    startCoordinator();
+
+    ui->setupUi(this);
+    m_uiReady = true;
+    buildPages();
+    ui->comboBoxLanguage->hide();
+    ui->toolButtonWelcome->hide();
+    ui->pushButtonStateFirmware->hide();
+    fillLanguageList();
+
+    registerApplicationMetaTypes();
+    connectCoordinator();
+    applyStyleSheets();
+    setConnectionIcon(DeviceStatusView::ConnectionIcon::Disconnected);
+    setDeviceIcon(DeviceStatusView::DeviceIcon::NoDevice);
+
+    m_infoResetTimer.setParent(this);
+    m_infoResetTimer.setObjectName(QStringLiteral("infoResetTimer"));
+    m_infoResetTimer.setSingleShot(true);
+    m_infoResetTimer.setInterval(INFO_RESET_MS);
+    connect(&m_infoResetTimer, &QTimer::timeout, this, [this] { ui->labelInfo->setText(INFO_IDLE_TEXT); });
+    // Drives the identification wizard's progress once that page is in the program.
+    m_idProgressTimer.setParent(this);
+    m_idProgressTimer.setObjectName(QStringLiteral("idProgressTimer"));
+    windowDebug() << "End of init";
+}
+
+MainWindow::~MainWindow()
+{
+    stopCoordinator();
+    m_idProgressTimer.stop();
+    m_infoResetTimer.stop();
+    // The pages hold pointers into the coordinator: they go before it does.
+    m_uiReady = false;
+    delete takeCentralWidget();
+}
+
+void MainWindow::startCoordinator()
+{
+    if (m_threading != Threading::CoordinatorThread)
+        return;
+    QThread::currentThread()->setPriority(QThread::NormalPriority);
+    m_appBase.moveToThread(&m_coordinatorThread);
+    connect(this, &MainWindow::stopTimer, &m_appBase, &AppBase::stopTimer);
+    m_coordinatorThread.start(QThread::InheritPriority);
+    QMetaObject::invokeMethod(&m_appBase, &AppBase::startClock, Qt::QueuedConnection);
+}
+
+void MainWindow::stopCoordinator()
+{
+    if (m_threading != Threading::CoordinatorThread) {
+        m_appBase.stopTimer();
+        return;
+    }
+    emit stopTimer();
+    QDeadlineTimer deadline(STOP_WAIT_MS);
+    while (m_appBase.isTimerActive() && !deadline.hasExpired())
+        QThread::msleep(1);
+    // Brought back to this thread before its thread ends, so that its port and timers are
+    // destroyed in the thread they belong to.
+    AppBase *coordinator = &m_appBase;
+    QThread *guiThread = thread();
+    QMetaObject::invokeMethod(coordinator, [coordinator, guiThread] { coordinator->moveToThread(guiThread); },
+                              Qt::BlockingQueuedConnection);
+    m_coordinatorThread.quit();
+    m_coordinatorThread.wait();
+}
+
+void MainWindow::buildPages()
+{
+    m_escSettingsPage = new EscSettingsPage(m_appBase.paramsHelper(), m_appBase.device(), m_appBase.dbManager(),
+                                            m_dialogs, &m_settings);
+    ui->stackedWidgetMainDataArea->addWidget(m_escSettingsPage);
+    ui->stackedWidgetMainDataArea->addWidget(
+        new PendingPage(QStringLiteral("pageMainMotor"), QT_TRANSLATE_NOOP("PendingPage", "Motors and identification")));
+    ui->stackedWidgetMainDataArea->addWidget(
+        new PendingPage(QStringLiteral("pageMainEscOnline"), QT_TRANSLATE_NOOP("PendingPage", "Online control")));
+    ui->stackedWidgetMainDataArea->addWidget(
+        new PendingPage(QStringLiteral("pageMainFwUpdate"), QT_TRANSLATE_NOOP("PendingPage", "Firmware update")));
+    connect(m_escSettingsPage, &EscSettingsPage::infoText, this, &MainWindow::on_showInfo);
+
+    m_navigationButtons = {ui->toolButtonWelcome, ui->toolButtonEscParams, ui->toolButtonMotorParams,
+                           ui->toolButtonControl, ui->toolButtonFirmware};
+    for (QAbstractButton *button : qAsConst(m_navigationButtons))
+        connect(button, &QAbstractButton::clicked, this, [this, button] { navigate(button); });
+    checkOnly(PageWelcome);
+    ui->stackedWidgetMainDataArea->setCurrentIndex(PageWelcome);
+    connect(ui->stackedWidgetMainDataArea, &QStackedWidget::currentChanged, this, &MainWindow::pageChanged);
+}
+
+void MainWindow::connectCoordinator()
+{
+    ComHelper *com = m_appBase.comHelper();
+    connect(com, &ComHelper::portsUpdate, this, &MainWindow::on_portsUpdate);
+    connect(com, &ComHelper::needPortSelectAndInform, this, &MainWindow::on_needPortSelectAndInform);
+    connect(com, &ComHelper::hidePortMessage, this, &MainWindow::on_hidePortMessage);
+    connect(com, &ComHelper::portConnectionStateChange, this, &MainWindow::on_portConnectionChange);
+    connect(&m_appBase, &AppBase::on_deviceToRun, this, &MainWindow::on_deviceToRun);
+    connect(&m_appBase, &AppBase::on_deviceDisconnected, this, &MainWindow::on_deviceDisconnected);
+    connect(&m_appBase, &AppBase::on_updateProcess, this, &MainWindow::on_updateProcess);
+    connect(&m_appBase, &AppBase::sendTextForInfo, this, &MainWindow::on_showInfo);
+    connect(m_appBase.device(), &Device::on_connectionChanged, this, &MainWindow::on_connectionChanged);
+
+    connect(m_runQuestionBox, &QMessageBox::buttonClicked, this, [this](QAbstractButton *button) {
+        if (m_runQuestionBox->standardButton(button) != QMessageBox::Yes)
+            return;
+        PingHelper *ping = m_appBase.pingHelper();
+        QMetaObject::invokeMethod(ping, [ping] { ping->startRun(); }, Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::applyStyleSheets()
+{
+    const QString toolButtons = readStyleSheet(QStringLiteral("toolbutton.css"));
+    for (QAbstractButton *button : qAsConst(m_navigationButtons))
+        button->setStyleSheet(toolButtons);
+    ui->frameMenu->setStyleSheet(readStyleSheet(QStringLiteral("menu.css")));
+    ui->frameTop->setStyleSheet(readStyleSheet(QStringLiteral("topframe.css")));
+    const QString status = readStyleSheet(QStringLiteral("statusbutton.css"));
+    for (QPushButton *button : {ui->pushButtonStatePort, ui->pushButtonStateDevice, ui->pushButtonStateConnection,
+                                ui->pushButtonStateFirmware})
+        button->setStyleSheet(status);
+}
+
+// ---------------------------------------------------------------------------------
+// Languages
+
+void MainWindow::fillLanguageList()
+{
+    // The first item added becomes current and loads its language; the system language,
+    // when present, is then made current and loaded instead.
+    for (const QString &code : m_translations.availableLanguages())
+        ui->comboBoxLanguage->addItem(code);
+    const int system = ui->comboBoxLanguage->findText(Translations::systemLanguage());
+    if (system >= 0)
+        ui->comboBoxLanguage->setCurrentIndex(system);
+}
+
+void MainWindow::on_comboBoxLanguage_currentIndexChanged(int index)
+{
+    if (index >= 0)
+        m_translations.load(ui->comboBoxLanguage->itemText(index));
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange && m_uiReady) {
+        ui->retranslateUi(this);
+        showPortStatus();
+        showDeviceStatus();
+    } else if (event->type() == QEvent::LocaleChange) {
+        m_translations.load(Translations::systemLanguage());
+    }
+    QMainWindow::changeEvent(event);
+}
+
+// ---------------------------------------------------------------------------------
+// Navigation
+
+void MainWindow::checkOnly(int pageIndex)
+{
+    for (int i = 0; i < m_navigationButtons.size(); ++i) {
+        m_navigationButtons[i]->setCheckable(true);
+        m_navigationButtons[i]->setChecked(i == pageIndex);
+    }
+}
+
+void MainWindow::navigate(QAbstractButton *clicked)
+{
+    const int index = m_navigationButtons.indexOf(clicked);
+    if (index < 0)
+        return;
+    if (m_appBase.isActivityBusy()) { // it has told the user why
+        checkOnly(ui->stackedWidgetMainDataArea->currentIndex());
+        return;
+    }
+    checkOnly(index);
+    ui->stackedWidgetMainDataArea->setCurrentIndex(index);
+}
+
+void MainWindow::pageChanged(int index)
+{
+    windowDebug() << "Change index of tab" << index;
+    m_appBase.setActivePage(uint8_t(index));
+    if (index == PageEscSettings)
+        m_escSettingsPage->redrawPwmCharacteristic();
+}
+
+void MainWindow::on_updateProcess()
+{
+    m_appBase.setActivePage(uint8_t(ui->stackedWidgetMainDataArea->currentIndex()));
+}
+
+// ---------------------------------------------------------------------------------
+// Info line and messages
+
+void MainWindow::on_showInfo(QString msg, bool isMsgBox)
+{
+    if (isMsgBox) {
+        m_dialogs->message(UserDialogs::Icon::Information, windowTitle(), msg);
+        return;
+    }
+    ui->labelInfo->setText(msg);
+    // One timer for all messages: a newer text gets its full two seconds.
+    m_infoResetTimer.start();
+}
+
+// ---------------------------------------------------------------------------------
+// Port
+
+void MainWindow::on_portsUpdate(QList<PortInfo>, QList<PortInfo>)
+{
+}
+
+void MainWindow::on_needPortSelectAndInform(QList<PortInfo> ports, bool zorbelPorts)
+{
+    ComHelper *com = m_appBase.comHelper();
+    if (ports.isEmpty()) {
+        m_portMessageBox->setText(tr("No port is available"));
+        m_portMessageBox->show();
+        return;
+    }
+    QStringList names;
+    for (const PortInfo &port : qAsConst(ports))
+        names << port.portName;
+    const QString chosen = m_dialogs->chooseItem(zorbelPorts ? tr("Select Zorbel Port") : tr("Select Port"),
+                                                 tr("Port:"), names);
+    if (chosen.isEmpty())
+        QMetaObject::invokeMethod(com, &ComHelper::portSelectionCanceled, Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(com, [com, chosen] { com->selectPort(chosen); }, Qt::QueuedConnection);
+}
+
+void MainWindow::on_hidePortMessage()
+{
+    if (m_portMessageBox->isVisible())
+        m_portMessageBox->hide();
+}
+
+void MainWindow::startPortSelection()
+{
+    ComHelper *com = m_appBase.comHelper();
+    QMetaObject::invokeMethod(com, &ComHelper::startPortSelection, Qt::QueuedConnection);
+}
+
+void MainWindow::on_pushButtonStatePort_clicked()
+{
+    if (!m_appBase.comHelper()->isConnected()) {
+        startPortSelection();
+        return;
+    }
+    if (m_dialogs->askYesNo(tr("Connection change"), tr("Do you want to change current conection?")))
+        startPortSelection();
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    if (!m_appBase.comHelper()->isConnected())
+        startPortSelection();
+}
+
+void MainWindow::on_portConnectionChange(QString portName, bool isZorbel, bool isConnecting, bool isConnected)
+{
+    m_portStatus = {portName, isZorbel, isConnecting, isConnected};
+    showPortStatus();
+}
+
+void MainWindow::showPortStatus()
+{
+    const PortStatus &s = m_portStatus;
+    QPushButton *button = ui->pushButtonStatePort;
+    const QString style = readStyleSheet(s.isConnected && s.isZorbel ? QStringLiteral("statusbutton_bold.css")
+                                                                      : QStringLiteral("statusbutton.css"));
+    button->setStyleSheet(style);
+    if (s.isConnected) {
+        button->setText(s.portName);
+        setConnectionIcon(DeviceStatusView::ConnectionIcon::Disconnected);
+    } else {
+        button->setText(s.isConnecting ? tr("Connecting ...") : tr("Select Port ..."));
+        setConnectionIcon(DeviceStatusView::ConnectionIcon::NoPort);
+    }
+    setDeviceIcon(DeviceStatusView::DeviceIcon::NoDevice);
+}
+
+// ---------------------------------------------------------------------------------
+// Device
+
+void MainWindow::on_deviceToRun()
+{
+    m_runQuestionBox->setText(tr("Actually device is in communication mode. Do you run device?"));
+    m_runQuestionBox->show();
+}
+
+void MainWindow::on_deviceDisconnected()
+{
+    if (m_runQuestionBox->isVisible())
+        m_runQuestionBox->hide();
+}
+
+void MainWindow::on_connectionChanged(uint32_t serialNumber, Device_State_e deviceState, Device_FW_s fw)
+{
+    m_deviceStatus = {serialNumber, deviceState, fw};
+    showDeviceStatus();
+    m_escSettingsPage->redrawPwmCharacteristic();
+}
+
+void MainWindow::showDeviceStatus()
+{
+    // The device model announces its bus address with the state; the button names the
+    // device by its serial number, which is what is printed on it.
+    const DeviceStatusView view = DeviceStatusView::forState(m_deviceStatus.state, m_deviceStatus.number != 0,
+                                                             m_appBase.device()->serialNumber(), m_deviceStatus.fw);
+    ui->pushButtonStateFirmware->setVisible(view.firmwareVisible);
+    ui->pushButtonStateFirmware->setText(view.firmwareText);
+    ui->pushButtonStateDevice->setText(view.deviceText);
+    ui->pushButtonStateConnection->setText(view.connectionText);
+    setConnectionIcon(view.connectionIcon);
+    setDeviceIcon(view.deviceIcon);
+    m_escSettingsPage->setSettingsFileEnabled(view.settingsFileEnabled);
+}
+
+void MainWindow::setConnectionIcon(DeviceStatusView::ConnectionIcon icon)
+{
+    ui->labelConnectionStatusIcon->setPixmap(QPixmap(connectionIconPath(icon)));
+    ui->labelConnectionStatusIcon->setProperty("iconPath", connectionIconPath(icon));
+}
+
+void MainWindow::setDeviceIcon(DeviceStatusView::DeviceIcon icon)
+{
+    ui->labelDeviceStatusIcon->setPixmap(QPixmap(deviceIconPath(icon)));
+    ui->labelDeviceStatusIcon->setProperty("iconPath", deviceIconPath(icon));
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "app/appbase.h"
+#include "app/appsettings.h"
+#include "app/devicestatusview.h"
+#include "app/translations.h"
+#include "device/records.h"
+#include "link/portinfo.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+
+class EscSettingsPage;
+class PortProvider;
+class QAbstractButton;
+class QMessageBox;
+class UserDialogs;
+
+// The program's single window, as a shell: the page stack with its navigation buttons, the
+// port and device status, the info line, the port choice and the common questions. It owns
+// the coordinator and the thread it runs in; the pages are widgets of their own.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    enum class Threading {
+        CoordinatorThread, // the program: the coordinator in its own thread with its 50 ms clock
+        CallerThread,      // tests: the coordinator stays here and is ticked by hand
+    };
+
+    enum Page { PageWelcome = 0, PageEscSettings = 1, PageMotor = 2, PageControl = 3, PageFirmware = 4 };
+
+    // The provider and the dialogs must outlive the window.
+    MainWindow(PortProvider *portProvider, const DataDirectory &dataDirectory, UserDialogs *dialogs,
+               Threading threading = Threading::CoordinatorThread, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    AppBase &appBase() { return m_appBase; }
+    AppSettings &settings() { return m_settings; }
+    Translations &translations() { return m_translations; }
+    EscSettingsPage *escSettingsPage() const { return m_escSettingsPage; }
+
+    // Reactions to the coordinator's objects (connected by pointer).
+    void on_showInfo(QString msg, bool isMsgBox);
+    void on_portsUpdate(QList<PortInfo> zorbelPorts, QList<PortInfo> genPorts);
+    void on_needPortSelectAndInform(QList<PortInfo> ports, bool zorbelPorts);
+    void on_hidePortMessage();
+    void on_portConnectionChange(QString portName, bool isZorbel, bool isConnecting, bool isConnected);
+    void on_updateProcess();
+    void on_deviceDisconnected();
+    void on_deviceToRun();
+    void on_connectionChanged(uint32_t serialNumber, Device_State_e deviceState, Device_FW_s fw);
+
+signals:
+    void stopTimer();
+
+protected:
+    void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private slots:
+    void on_pushButtonStatePort_clicked();
+    void on_comboBoxLanguage_currentIndexChanged(int index);
+
+private:
+    void startCoordinator();
+    void stopCoordinator();
+    void buildPages();
+    void connectCoordinator();
+    void applyStyleSheets();
+    void fillLanguageList();
+    void navigate(QAbstractButton *clicked);
+    void checkOnly(int pageIndex);
+    void pageChanged(int index);
+    void startPortSelection();
+    void showPortStatus();
+    void showDeviceStatus();
+    void setConnectionIcon(DeviceStatusView::ConnectionIcon icon);
+    void setDeviceIcon(DeviceStatusView::DeviceIcon icon);
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    UserDialogs *m_dialogs;
+    Threading m_threading;
+    Translations m_translations;
+    AppSettings m_settings;
+    QThread m_coordinatorThread;
+    AppBase m_appBase;
+    QMessageBox *m_portMessageBox = nullptr;  // "No port is available", closed once a port is found
+    QMessageBox *m_runQuestionBox = nullptr;  // "Do you run device?", closed when the device is lost
+    QList<QAbstractButton *> m_navigationButtons;
+    QTimer m_infoResetTimer;
+    QTimer m_idProgressTimer;
+    EscSettingsPage *m_escSettingsPage = nullptr;
+    bool m_uiReady = false;     // the widget tree exists (language events may come earlier)
+    bool m_shownOnce = false;
+
+    // The last status shown, so that a language change can show it again.
+    struct PortStatus
+    {
+        QString portName;
+        bool isZorbel = false;
+        bool isConnecting = false;
+        bool isConnected = false;
+    } m_portStatus;
+    struct DeviceStatus
+    {
+        uint32_t number = 0;
+        Device_State_e state = DEVICE_DISCONNECTED;
+        Device_FW_s fw;
+    } m_deviceStatus;
+};

@@ -1,0 +1,27 @@
+#include "app/metatypes.h"
+
+#include "device/records.h"
+#include "link/portinfo.h"
+#include "link/vyxprotocol.h"
+#include "motors/motortotal.h"
+
+#include <QMetaType>
+
+#include <cstdint>
+
+void registerApplicationMetaTypes()
+{
+    registerDeviceRecordMetaTypes();
+    qRegisterMetaType<QList<PortInfo>>("QList<PortInfo>");
+    qRegisterMetaType<uint8_t>("uint8_t");
+    qRegisterMetaType<int8_t>("int8_t");
+    qRegisterMetaType<uint16_t>("uint16_t");
+    qRegisterMetaType<int16_t>("int16_t");
+    qRegisterMetaType<uint32_t>("uint32_t");
+    // The Qt library in use does not export the enum meta-object that
+    // qRegisterMetaType<Qt::CheckState>() needs; an enum travels as its int value.
+    if (!QMetaType::isRegistered(QMetaType::type("Qt::CheckState")))
+        QMetaType::registerNormalizedTypedef("Qt::CheckState", QMetaType::Int);
+    qRegisterMetaType<VYX_Protocol::VYX_MSG>("VYX_Protocol::VYX_MSG");
+    qRegisterMetaType<MOTOR_TOTAL>("MOTOR_TOTAL");
+}

@@ -1,0 +1,71 @@
+#include "app/userdialogs.h"
+
+#include "app/embeddedfonts.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QSysInfo>
+
+namespace {
+
+// The platform's own file dialog is used only on Windows.
+QFileDialog::Options fileDialogOptions()
+{
+    return QSysInfo::productType() == QLatin1String("windows") ? QFileDialog::Options()
+                                                                : QFileDialog::DontUseNativeDialog;
+}
+
+QMessageBox::Icon boxIcon(UserDialogs::Icon icon)
+{
+    switch (icon) {
+    case UserDialogs::Icon::Warning:
+        return QMessageBox::Warning;
+    case UserDialogs::Icon::Critical:
+        return QMessageBox::Critical;
+    case UserDialogs::Icon::Information:
+    default:
+        return QMessageBox::Information;
+    }
+}
+
+} // namespace
+
+void WidgetDialogs::message(Icon icon, const QString &title, const QString &text)
+{
+    QMessageBox box(boxIcon(icon), title, text, QMessageBox::Ok, m_parent, Qt::Dialog);
+    box.setFont(EmbeddedFonts::dialogFont());
+    box.exec();
+}
+
+bool WidgetDialogs::askYesNo(const QString &title, const QString &informativeText)
+{
+    QMessageBox box(QMessageBox::Question, title, title, QMessageBox::Yes | QMessageBox::No, m_parent, Qt::Dialog);
+    box.setFont(EmbeddedFonts::dialogFont());
+    box.setInformativeText(informativeText);
+    return box.exec() == QMessageBox::Yes;
+}
+
+QString WidgetDialogs::chooseItem(const QString &title, const QString &label, const QStringList &items)
+{
+    QInputDialog dialog(m_parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setFont(EmbeddedFonts::dialogFont());
+    dialog.setComboBoxItems(items);
+    dialog.setComboBoxEditable(false);
+    dialog.setTextValue(items.value(0));
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.textValue();
+}
+
+QString WidgetDialogs::saveFileName(const QString &title, const QString &directory, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(m_parent, title, directory, filter, nullptr, fileDialogOptions());
+}
+
+QString WidgetDialogs::openFileName(const QString &title, const QString &directory, const QString &filter)
+{
+    return QFileDialog::getOpenFileName(m_parent, title, directory, filter, nullptr, fileDialogOptions());
+}

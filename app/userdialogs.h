@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// The modal questions and file choices of the program, behind one small interface so that
+// widget tests answer them from a script instead of blocking on a dialog.
+class UserDialogs
+{
+public:
+    enum class Icon { Information, Warning, Critical };
+
+    virtual ~UserDialogs() = default;
+
+    // A message with an OK button.
+    virtual void message(Icon icon, const QString &title, const QString &text) = 0;
+    // Yes / No; true for Yes.
+    virtual bool askYesNo(const QString &title, const QString &informativeText) = 0;
+    // One of the items, or a null string when cancelled.
+    virtual QString chooseItem(const QString &title, const QString &label, const QStringList &items) = 0;
+    // A file name, or an empty string when cancelled.
+    virtual QString saveFileName(const QString &title, const QString &directory, const QString &filter) = 0;
+    virtual QString openFileName(const QString &title, const QString &directory, const QString &filter) = 0;
+};
+
+// The real dialogs, as children of the given window, in the program's dialog font.
+class WidgetDialogs : public UserDialogs
+{
+public:
+    explicit WidgetDialogs(QWidget *parent = nullptr) : m_parent(parent) {}
+    void setParent(QWidget *parent) { m_parent = parent; }
+
+    void message(Icon icon, const QString &title, const QString &text) override;
+    bool askYesNo(const QString &title, const QString &informativeText) override;
+    QString chooseItem(const QString &title, const QString &label, const QStringList &items) override;
+    QString saveFileName(const QString &title, const QString &directory, const QString &filter) override;
+    QString openFileName(const QString &title, const QString &directory, const QString &filter) override;
+
+private:
+    QWidget *m_parent;
+};

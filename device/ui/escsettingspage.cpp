@@ -1,0 +1,714 @@
+#include "device/ui/escsettingspage.h"
+
+#include "ui_escsettingspage.h"
+
+#include "app/appsettings.h"
+#include "app/embeddedfonts.h"
+#include "app/userdialogs.h"
+#include "device/device.h"
+#include "device/devicelog.h"
+#include "device/escsettingstext.h"
+#include "device/paramshelper.h"
+#include "device/pwmcharacteristic.h"
+#include "motors/dbmanager.h"
+
+#include <QFile>
+#include <QLibraryInfo>
+#include <QListView>
+#include <QSaveFile>
+#include <QSignalBlocker>
+#include <QStandardItemModel>
+
+#include <cmath>
+
+#include <qwt_plot_curve.h>
+#include <qwt_text.h>
+
+#include <vector>
+
+namespace {
+
+const QColor CHARACTERISTIC_COLOUR(55, 200, 171);
+constexpr int ACCELERATION_BASE = 1000;   // slider position 0
+constexpr int ACCELERATION_STEP = 500;    // per slider position
+constexpr int PLOT_FONT_POINTS = 8;
+
+// Only debug builds of the Qt library show and send the PWM scale.
+bool isDebugQt()
+{
+    return QLibraryInfo::isDebugBuild();
+}
+
+// A combo box item that cannot be chosen; `hidden` also takes it out of the drop-down list.
+void disableItem(QComboBox *box, int index, bool hidden)
+{
+    if (auto *model = qobject_cast<QStandardItemModel *>(box->model())) {
+        if (QStandardItem *item = model->item(index))
+            item->setEnabled(false);
+    }
+    if (hidden) {
+        if (auto *view = qobject_cast<QListView *>(box->view()))
+            view->setRowHidden(index, true);
+    }
+}
+
+// Blocks the signals of a group of widgets for the lifetime of the guard.
+class SignalBlockers
+{
+public:
+    explicit SignalBlockers(const QList<QWidget *> &widgets)
+    {
+        m_blockers.reserve(size_t(widgets.size()));
+        for (QWidget *w : widgets)
+            m_blockers.emplace_back(w);
+    }
+
+private:
+    std::vector<QSignalBlocker> m_blockers;
+};
+
+QwtPlotCurve *addCurve(QwtPlot *plot, const QVector<QPointF> &points, const QPen &pen)
+{
+    auto *curve = new QwtPlotCurve;
+    curve->setPen(pen);
+    curve->setRenderHint(QwtPlotItem::RenderAntialiased);
+    curve->setSamples(points);
+    curve->attach(plot);
+    return curve;
+}
+
+} // namespace
+
+EscSettingsPage::EscSettingsPage(ParamsHelper *params, Device *device, DbManager *database, UserDialogs *dialogs,
+                                 AppSettings *settings, QWidget *parent)
+    : QWidget(parent),
+      ui(new Ui::EscSettingsPage),
+      m_params(params),
+      m_device(device),
+      m_database(database),
+      m_dialogs(dialogs),
+      m_settings(settings)
+{
+    ui->setupUi(this);
+    setInitialState();
+
+    connect(m_device, &Device::ui_fillPwmInParams, this, &EscSettingsPage::on_fillPwmInParams);
+    connect(m_device, &Device::ui_fillMotionParams, this, &EscSettingsPage::on_fillMotionParams);
+    connect(m_device, &Device::ui_emptyParams, this, &EscSettingsPage::on_emptyParams);
+    connect(m_device, &Device::ui_changeUserMotorParams, this, &EscSettingsPage::redrawPwmCharacteristic);
+    connect(m_device, &Device::ui_fillMotorName, this, [this](const QString &name) { m_motorName = name; });
+    connect(m_params, &ParamsHelper::updateCheckBox, this, &EscSettingsPage::on_updateCheckBox);
+    connect(m_params, &ParamsHelper::fillErrors, this, &EscSettingsPage::on_fillErrors);
+    connect(m_params, &ParamsHelper::fillData, this, &EscSettingsPage::on_fillData);
+    connect(m_params, &ParamsHelper::fillResistances, this, &EscSettingsPage::on_fillResistances);
+    redrawPwmCharacteristic();
+}
+
+EscSettingsPage::~EscSettingsPage() = default;
+
+void EscSettingsPage::setInitialState()
+{
+    ui->comboBoxPwmType->setCurrentIndex(0);
+    disableItem(ui->comboBoxPwmType, 1, false);
+    ui->comboBoxControlType->setCurrentIndex(1);
+    disableItem(ui->comboBoxControlType, 0, true);
+    showControlType(1);
+    showPwmType(0);
+
+    for (QWidget *w : {static_cast<QWidget *>(ui->spinBoxPwmLow), static_cast<QWidget *>(ui->labelPwmLow),
+                       static_cast<QWidget *>(ui->spinBoxPwmCenter), static_cast<QWidget *>(ui->labelPwmCenter),
+                       static_cast<QWidget *>(ui->spinBoxPwmHigh), static_cast<QWidget *>(ui->labelPwmHigh),
+                       static_cast<QWidget *>(ui->labelScale), static_cast<QWidget *>(ui->doubleSpinBoxScale)})
+        w->setEnabled(false);
+    ui->labelScale->setVisible(isDebugQt());
+    ui->doubleSpinBoxScale->setVisible(isDebugQt());
+    for (QWidget *w : {static_cast<QWidget *>(ui->checkBoxBreak), static_cast<QWidget *>(ui->labelBreak),
+                       static_cast<QWidget *>(ui->horizontalSliderBreak),
+                       static_cast<QWidget *>(ui->horizontalSliderAcceleration),
+                       static_cast<QWidget *>(ui->spinBoxAcceleration),
+                       static_cast<QWidget *>(ui->labelAcceleration), static_cast<QWidget *>(ui->labelLow),
+                       static_cast<QWidget *>(ui->labelMid), static_cast<QWidget *>(ui->labelHigh)})
+        w->hide();
+
+    // The two indicators only show what the controller confirmed.
+    for (QCheckBox *indicator : {ui->checkBoxSendPwmInput, ui->checkBoxSendMotion}) {
+        indicator->setAttribute(Qt::WA_TransparentForMouseEvents);
+        indicator->setFocusPolicy(Qt::NoFocus);
+    }
+    setSettingsFileEnabled(false);
+}
+
+void EscSettingsPage::setSettingsFileEnabled(bool enabled)
+{
+    ui->toolButtonExportParams->setEnabled(enabled);
+    ui->toolButtonImportParams->setEnabled(enabled);
+}
+
+QList<QWidget *> EscSettingsPage::pwmInputWidgets() const
+{
+    return {ui->spinBoxPwmLow, ui->spinBoxPwmCenter, ui->spinBoxPwmHigh, ui->spinBoxPwmDeadZone,
+            ui->comboBoxPwmType, ui->comboBoxControlType, ui->checkBoxDigitalControl, ui->checkBoxAnalogControl,
+            ui->spinBoxSpeedNorm, ui->doubleSpinBoxScale};
+}
+
+QList<QWidget *> EscSettingsPage::motionWidgets() const
+{
+    return {ui->horizontalSliderAcceleration, ui->spinBoxAcceleration, ui->horizontalSliderBreak,
+            ui->spinBoxIndexDevice, ui->spinBoxTimeToLeave, ui->checkBoxBreak, ui->checkBoxReverseDir,
+            ui->doubleSpinBoxKp, ui->doubleSpinBoxKi_Kff};
+}
+
+// ---------------------------------------------------------------------------------
+// Sending
+
+void EscSettingsPage::sendPwmInParams()
+{
+    ui->checkBoxSendPwmInput->setCheckState(Qt::Unchecked);
+    const auto low = uint16_t(ui->spinBoxPwmLow->value());
+    const auto center = uint16_t(ui->spinBoxPwmCenter->value());
+    const auto high = uint16_t(ui->spinBoxPwmHigh->value());
+    const auto deadZone = uint8_t(ui->spinBoxPwmDeadZone->value());
+    const bool bipolar = ui->comboBoxPwmType->currentIndex() != 0;
+    const bool speedControl = ui->comboBoxControlType->currentIndex() != 0;
+    const bool digital = ui->checkBoxDigitalControl->isChecked();
+    const bool analog = ui->checkBoxAnalogControl->isChecked();
+    const auto speedNorm = uint16_t(ui->spinBoxSpeedNorm->value());
+    const double scale = ui->doubleSpinBoxScale->value();
+    ParamsHelper *params = m_params;
+    QMetaObject::invokeMethod(
+        params,
+        [=] { params->setPwmInParams(low, center, high, deadZone, bipolar, speedControl, digital, analog, speedNorm, scale); },
+        Qt::QueuedConnection);
+}
+
+void EscSettingsPage::sendMotionParams()
+{
+    ui->checkBoxSendMotion->setCheckState(Qt::Unchecked);
+    deviceDebug("MAIN_WINDOW:") << "Index " << ui->spinBoxIndexDevice->value();
+    const auto acceleration = uint16_t(ui->horizontalSliderAcceleration->value());
+    const auto brake = uint16_t(ui->horizontalSliderBreak->value());
+    const bool brakeEnable = ui->checkBoxBreak->isChecked();
+    const bool reverse = ui->checkBoxReverseDir->isChecked();
+    const auto address = uint8_t(ui->spinBoxIndexDevice->value());
+    const bool hwAddress = ui->spinBoxIndexDevice->isReadOnly();
+    const auto timeToLeave = uint16_t(ui->spinBoxTimeToLeave->value());
+    const auto kp = float(ui->doubleSpinBoxKp->value());
+    const auto ki = float(ui->doubleSpinBoxKi_Kff->value());
+    ParamsHelper *params = m_params;
+    QMetaObject::invokeMethod(
+        params,
+        [=] { params->setMotionParams(acceleration, brake, brakeEnable, reverse, address, hwAddress, timeToLeave, kp, ki); },
+        Qt::QueuedConnection);
+}
+
+void EscSettingsPage::on_fillSetParams()
+{
+    sendPwmInParams();
+}
+
+// ---------------------------------------------------------------------------------
+// Widget reactions
+
+void EscSettingsPage::on_horizontalSliderAcceleration_valueChanged(int value)
+{
+    ui->spinBoxAcceleration->setValue(value * ACCELERATION_STEP + ACCELERATION_BASE);
+    sendMotionParams();
+}
+
+void EscSettingsPage::on_horizontalSliderBreak_valueChanged(int)
+{
+    sendMotionParams();
+}
+
+void EscSettingsPage::on_checkBoxBreak_stateChanged(int)
+{
+    sendMotionParams();
+}
+
+void EscSettingsPage::on_checkBoxReverseDir_stateChanged(int)
+{
+    sendMotionParams();
+}
+
+void EscSettingsPage::on_spinBoxIndexDevice_valueChanged(int)
+{
+    sendMotionParams();
+}
+
+void EscSettingsPage::on_spinBoxTimeToLeave_valueChanged(int)
+{
+    sendMotionParams();
+}
+
+void EscSettingsPage::on_doubleSpinBoxKp_valueChanged(double)
+{
+    sendMotionParams();
+}
+
+void EscSettingsPage::on_doubleSpinBoxKi_Kff_valueChanged(double)
+{
+    sendMotionParams();
+}
+
+void EscSettingsPage::on_doubleSpinBoxScale_valueChanged(double)
+{
+    sendPwmInParams();
+}
+
+void EscSettingsPage::on_spinBoxSpeedNorm_valueChanged(int)
+{
+    sendPwmInParams();
+    redrawPwmCharacteristic();
+}
+
+void EscSettingsPage::on_spinBoxPwmLow_valueChanged(int)
+{
+    sendPwmInParams();
+    redrawPwmCharacteristic();
+}
+
+void EscSettingsPage::on_spinBoxPwmCenter_valueChanged(int)
+{
+    sendPwmInParams();
+    redrawPwmCharacteristic();
+}
+
+void EscSettingsPage::on_spinBoxPwmHigh_valueChanged(int)
+{
+    sendPwmInParams();
+    redrawPwmCharacteristic();
+}
+
+void EscSettingsPage::on_spinBoxPwmDeadZone_valueChanged(int)
+{
+    sendPwmInParams();
+    redrawPwmCharacteristic();
+}
+
+void EscSettingsPage::on_comboBoxPwmType_currentIndexChanged(int index)
+{
+    showPwmType(index);
+    sendPwmInParams();
+    redrawPwmCharacteristic();
+}
+
+void EscSettingsPage::on_comboBoxControlType_currentIndexChanged(int index)
+{
+    showControlType(index);
+    ui->doubleSpinBoxKi_Kff->setValue(index == 0 ? 0.0 : 1.25);
+    sendPwmInParams();
+    redrawPwmCharacteristic();
+}
+
+void EscSettingsPage::showPwmType(int index)
+{
+    ui->spinBoxPwmCenter->setEnabled(index != 0);
+}
+
+void EscSettingsPage::showControlType(int index)
+{
+    QDoubleSpinBox *gain = ui->doubleSpinBoxKi_Kff;
+    const QSignalBlocker blocker(gain); // a range change may clamp the value: not an edit
+    if (index == 0) {
+        ui->spinBoxSpeedNorm->setEnabled(false);
+        ui->doubleSpinBoxScale->setEnabled(true);
+        ui->labelCtrl_Ki_Kff->setText(tr("Controller Ki"));
+        gain->setDecimals(3);
+        gain->setRange(0.0, 65.535);
+        gain->setSingleStep(0.001);
+    } else {
+        ui->spinBoxSpeedNorm->setEnabled(true);
+        ui->doubleSpinBoxScale->setEnabled(false);
+        ui->labelCtrl_Ki_Kff->setText(tr("Controller Kff"));
+        gain->setDecimals(2);
+        gain->setRange(1.0, 2.0);
+        gain->setSingleStep(0.01);
+    }
+}
+
+void EscSettingsPage::on_checkBoxDigitalControl_stateChanged(int state)
+{
+    // One of the two inputs always stays enabled.
+    if (state == Qt::Unchecked) {
+        const QSignalBlocker blocker(ui->checkBoxAnalogControl);
+        ui->checkBoxAnalogControl->setChecked(true);
+    }
+    sendPwmInParams();
+}
+
+void EscSettingsPage::on_checkBoxAnalogControl_stateChanged(int state)
+{
+    if (state == Qt::Unchecked) {
+        const QSignalBlocker blocker(ui->checkBoxDigitalControl);
+        ui->checkBoxDigitalControl->setChecked(true);
+    }
+    sendPwmInParams();
+}
+
+void EscSettingsPage::setHardwareAddress(bool fromHardware)
+{
+    ui->spinBoxIndexDevice->setReadOnly(fromHardware);
+    ui->spinBoxIndexDevice->setButtonSymbols(fromHardware ? QAbstractSpinBox::NoButtons
+                                                          : QAbstractSpinBox::UpDownArrows);
+}
+
+// ---------------------------------------------------------------------------------
+// Filling from the device
+
+void EscSettingsPage::on_fillPwmInParams(SET_PWM_IN_PARAMS *pwmInParams, bool forced)
+{
+    if (!pwmInParams)
+        return;
+    const SET_PWM_IN_PARAMS p = *pwmInParams;
+    {
+        const SignalBlockers blocked(pwmInputWidgets());
+        ui->spinBoxPwmLow->setValue(p.lowLevel * 10);
+        ui->spinBoxPwmCenter->setValue(p.centerLevel * 10);
+        ui->spinBoxPwmHigh->setValue(p.highLevel * 10);
+        ui->spinBoxPwmDeadZone->setValue(p.deadZone);
+        ui->comboBoxPwmType->setCurrentIndex(p.pwmType ? 1 : 0);
+        ui->comboBoxControlType->setCurrentIndex(p.controlType ? 1 : 0);
+        showPwmType(ui->comboBoxPwmType->currentIndex());
+        showControlType(ui->comboBoxControlType->currentIndex());
+        ui->checkBoxDigitalControl->setChecked(p.digitalControl);
+        ui->checkBoxAnalogControl->setChecked(p.analogControl);
+        ui->spinBoxSpeedNorm->setValue(p.speedNorm * 10);
+        ui->doubleSpinBoxScale->setValue(p.scale / 100.0);
+    }
+    ui->checkBoxSendPwmInput->setCheckState(Qt::Checked);
+    redrawPwmCharacteristic();
+    if (forced) {
+        deviceDebug("MAIN_WINDOW:") << "Forced setup Pwm In Params";
+        sendPwmInParams();
+    }
+}
+
+void EscSettingsPage::on_fillMotionParams(SET_MOTION_PARAMS *motionParams, bool forced)
+{
+    if (!motionParams)
+        return;
+    const SET_MOTION_PARAMS m = *motionParams;
+    deviceDebug("MAIN_WINDOW:") << "Motion fills" << m.hwAddress << m.deviceAddress;
+    {
+        const SignalBlockers blocked(motionWidgets());
+        ui->horizontalSliderAcceleration->setValue((m.acceleration * 100 - ACCELERATION_BASE) / ACCELERATION_STEP);
+        ui->spinBoxAcceleration->setValue(m.acceleration * 100);
+        for (int position = 0; position < int(ParamsHelper::BRAKE_INTENSITY.size()); ++position) {
+            if (ParamsHelper::BRAKE_INTENSITY[size_t(position)] == m.brakeIntensity)
+                ui->horizontalSliderBreak->setValue(position);
+        }
+        setHardwareAddress(m.hwAddress);
+        ui->spinBoxIndexDevice->setValue(m.deviceAddress);
+        ui->spinBoxTimeToLeave->setValue(m.timeToLeave * 50);
+        ui->checkBoxBreak->setChecked(m.brakeEnable);
+        ui->checkBoxReverseDir->setChecked(m.reverseDir);
+        ui->doubleSpinBoxKp->setValue(uint16_t(m.Kp) / 1024.0);
+        ui->doubleSpinBoxKi_Kff->setValue(uint16_t(m.Ki) / 1024.0);
+    }
+    ui->checkBoxSendMotion->setCheckState(Qt::Checked);
+    if (forced) {
+        deviceDebug("MAIN_WINDOW:") << "Forced setup Motion Params";
+        sendMotionParams();
+    }
+}
+
+void EscSettingsPage::on_emptyParams()
+{
+    {
+        QList<QWidget *> widgets = pwmInputWidgets() + motionWidgets();
+        const SignalBlockers blocked(widgets);
+        ui->spinBoxPwmLow->setValue(1000);
+        ui->spinBoxPwmCenter->setValue(1500);
+        ui->spinBoxPwmHigh->setValue(2000);
+        ui->spinBoxPwmDeadZone->setValue(ui->spinBoxPwmDeadZone->minimum());
+        ui->comboBoxPwmType->setCurrentIndex(0);
+        ui->comboBoxControlType->setCurrentIndex(1);
+        showPwmType(0);
+        showControlType(1);
+        ui->spinBoxSpeedNorm->setValue(1000);
+        ui->doubleSpinBoxScale->setValue(0.0);
+        ui->checkBoxAnalogControl->setChecked(true);
+        ui->checkBoxDigitalControl->setChecked(false);
+        ui->horizontalSliderAcceleration->setValue(0);
+        ui->spinBoxAcceleration->setValue(ACCELERATION_BASE);
+        ui->horizontalSliderBreak->setValue(0);
+        ui->checkBoxBreak->setChecked(false);
+        ui->checkBoxReverseDir->setChecked(false);
+        setHardwareAddress(false);
+        ui->spinBoxIndexDevice->setValue(0);
+        ui->spinBoxTimeToLeave->setValue(150);
+        ui->doubleSpinBoxKp->setValue(0.0);
+        ui->doubleSpinBoxKi_Kff->setValue(0.0);
+    }
+    ui->textBrowserAllErrors->clear();
+    ui->textBrowserPrevErrors->clear();
+    ui->textBrowserLastErrors->clear();
+    ui->textBrowserLastData->clear();
+    ui->textBrowserRes->clear();
+    redrawPwmCharacteristic();
+}
+
+void EscSettingsPage::on_updateCheckBox(Qt::CheckState pwmIn, Qt::CheckState motion)
+{
+    ui->checkBoxSendPwmInput->setCheckState(pwmIn);
+    ui->checkBoxSendMotion->setCheckState(motion);
+}
+
+// ---------------------------------------------------------------------------------
+// Diagnostics
+
+void EscSettingsPage::on_pushButtonGetErrors_clicked()
+{
+    QMetaObject::invokeMethod(m_params, &ParamsHelper::requestErrorLog, Qt::QueuedConnection);
+}
+
+void EscSettingsPage::on_pushButtonClearErrors_clicked()
+{
+    QMetaObject::invokeMethod(m_params, &ParamsHelper::clearErrorLog, Qt::QueuedConnection);
+}
+
+void EscSettingsPage::on_pushButtonGetData_clicked()
+{
+    QMetaObject::invokeMethod(m_params, &ParamsHelper::requestRunData, Qt::QueuedConnection);
+}
+
+void EscSettingsPage::on_pushButtonGetRes_clicked()
+{
+    QMetaObject::invokeMethod(m_params, &ParamsHelper::requestResistances, Qt::QueuedConnection);
+}
+
+void EscSettingsPage::on_fillErrors(ERROR_WARN_LOG eaw)
+{
+    const struct {
+        QTextBrowser *browser;
+        uint32_t errors;
+        uint32_t warnings;
+    } views[] = {
+        {ui->textBrowserLastErrors, eaw.lastErrors, eaw.lastWarnings},
+        {ui->textBrowserPrevErrors, eaw.prevErrors, eaw.prevWarnings},
+        {ui->textBrowserAllErrors, eaw.allErrors, eaw.allWarnings},
+    };
+    for (const auto &view : views) {
+        view.browser->clear();
+        for (const QString &line : EscSettingsText::errorLogLines(view.errors, view.warnings))
+            view.browser->append(line);
+    }
+}
+
+void EscSettingsPage::on_fillData(RUN_DATA runData)
+{
+    ui->textBrowserLastData->clear();
+    for (const QString &line : EscSettingsText::runDataLines(runData))
+        ui->textBrowserLastData->append(line);
+}
+
+void EscSettingsPage::on_fillResistances(RESISTANCE res)
+{
+    ui->textBrowserRes->clear();
+    for (const QString &line : EscSettingsText::resistanceLines(res))
+        ui->textBrowserRes->append(line);
+}
+
+// ---------------------------------------------------------------------------------
+// PWM input characteristic
+
+void EscSettingsPage::redrawPwmCharacteristic()
+{
+    const PwmCharacteristic c = PwmCharacteristic::compute(ui->comboBoxPwmType->currentIndex() == 1,
+                                                           ui->comboBoxControlType->currentIndex() == 1,
+                                                           ui->spinBoxSpeedNorm->value(),
+                                                           ui->spinBoxPwmDeadZone->value());
+    if (!c.valid)
+        return;
+    QwtPlot *plot = ui->qwtPlot;
+    plot->detachItems(QwtPlotItem::Rtti_PlotItem, true);
+    QFile styleSheet(QStringLiteral(":/stylesheets/stylesheets/blue.css"));
+    if (styleSheet.open(QIODevice::ReadOnly))
+        plot->setStyleSheet(QString::fromUtf8(styleSheet.readAll()));
+    plot->setFont(EmbeddedFonts::dialogFont(PLOT_FONT_POINTS));
+
+    plot->setAxisScale(QwtPlot::yLeft, c.yMin, c.yMax);
+    plot->setAxisScale(QwtPlot::xBottom, c.yMin < 0 ? -1.1 : -0.1, 1.1);
+    QwtText unit(c.unit);
+    unit.setFont(EmbeddedFonts::dialogFont(PLOT_FONT_POINTS));
+    plot->setAxisTitle(QwtPlot::yLeft, unit);
+
+    QPen reference(CHARACTERISTIC_COLOUR, 1, Qt::DashLine);
+    for (double x : c.referenceX)
+        addCurve(plot, {{x, c.yMin}, {x, c.yMax}}, reference);
+    addCurve(plot, c.curve, QPen(CHARACTERISTIC_COLOUR, 2));
+    plot->replot();
+}
+
+// ---------------------------------------------------------------------------------
+// Settings file
+
+EscSettingsSnapshot EscSettingsPage::snapshot() const
+{
+    EscSettingsSnapshot s;
+    s.deadZone = ui->spinBoxPwmDeadZone->value();
+    s.pwmType = ui->comboBoxPwmType->currentIndex();
+    s.controlType = ui->comboBoxControlType->currentIndex();
+    s.speedNorm = ui->spinBoxSpeedNorm->value();
+    s.reverse = ui->checkBoxReverseDir->isChecked();
+    s.deviceAddress = ui->spinBoxIndexDevice->value();
+    s.hwAddress = ui->spinBoxIndexDevice->isReadOnly();
+    s.timeToLeave = ui->spinBoxTimeToLeave->value();
+    s.kp = ui->doubleSpinBoxKp->value();
+    s.kff = ui->doubleSpinBoxKi_Kff->value();
+    s.motorName = m_motorName;
+    if (!m_motorName.isEmpty() && !m_database->getMotorParams(m_motorName, &s.motor))
+        s.motor = MOTOR_TOTAL(); // not in the database: zeros
+    return s;
+}
+
+void EscSettingsPage::on_toolButtonExportParams_clicked()
+{
+    const QByteArray document = SettingsDocument::compose(snapshot());
+    const QString fileName = m_dialogs->saveFileName(tr("Choose params"), m_settings->firmwareDirectory(),
+                                                     tr("XML Files (*.xml)"));
+    if (fileName.isEmpty())
+        return;
+    // Written atomically: a failed export never leaves a cut-off file behind.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(document) != document.size()
+        || !file.commit()) {
+        m_dialogs->message(UserDialogs::Icon::Critical, tr("Error"),
+                           EmbeddedFonts::inDialogFont(tr("File saving failed!")));
+        return;
+    }
+    m_dialogs->message(UserDialogs::Icon::Information, tr("Done"),
+                       EmbeddedFonts::inDialogFont(tr("Settings are exported.")));
+}
+
+void EscSettingsPage::on_toolButtonImportParams_clicked()
+{
+    const QString fileName = m_dialogs->openFileName(tr("Choose params"), m_settings->firmwareDirectory(),
+                                                     tr("XML Files (*.xml)"));
+    if (fileName.isEmpty())
+        return;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_dialogs->message(UserDialogs::Icon::Critical, tr("Error"),
+                           EmbeddedFonts::inDialogFont(tr("File opening failed!")));
+        return;
+    }
+    // One byte more than allowed, so that a file that is too large is seen as such.
+    const ImportedSettings settings = SettingsDocument::parse(file.read(SettingsDocument::MAX_FILE_SIZE + 1));
+    if (settings.status != ImportedSettings::Status::Ok) {
+        m_dialogs->message(UserDialogs::Icon::Warning, tr("Content"),
+                           EmbeddedFonts::inDialogFont(tr("File not contain settings!")));
+        return;
+    }
+    applyImported(settings);
+}
+
+void EscSettingsPage::applyImported(const ImportedSettings &settings)
+{
+    // Set with signals active: each value goes through the widget's reaction (and so to
+    // the device after the quiet period), exactly as if the user had entered it.
+    QStringList clamped;
+    for (const SettingsValue &value : settings.values)
+        applyValue(value, clamped);
+    if (!clamped.isEmpty())
+        emit infoText(tr("Values out of range were limited: %1").arg(clamped.join(QStringLiteral(", "))), false);
+    if (settings.hasMotor) {
+        deviceDebug("MAIN_WINDOW:") << "Imported motor: " << settings.motor.name;
+        emit motorImported(settings.motor);
+    }
+}
+
+void EscSettingsPage::applyValue(const SettingsValue &value, QStringList &clamped)
+{
+    const auto report = [&](double used) {
+        clamped.append(QStringLiteral("%1 %2 \u2192 %3").arg(value.tag, QString::number(value.value),
+                                                               QString::number(used)));
+    };
+    const auto setInt = [&](auto *widget, double v) {
+        const int bounded = int(qBound(double(widget->minimum()), v, double(widget->maximum())));
+        if (bounded != v)
+            report(bounded);
+        widget->setValue(bounded);
+    };
+    const auto setDouble = [&](QDoubleSpinBox *widget, double v) {
+        const double bounded = qBound(widget->minimum(), v, widget->maximum());
+        if (bounded != v)
+            report(bounded);
+        widget->setValue(bounded);
+    };
+    const auto setIndex = [&](QComboBox *box, double v) {
+        const int bounded = int(qBound(0.0, v, double(box->count() - 1)));
+        if (bounded != v)
+            report(bounded);
+        box->setCurrentIndex(bounded);
+    };
+    const bool on = value.value != 0;
+
+    switch (value.field) {
+    case SettingsValue::LowLevel:
+        setInt(ui->spinBoxPwmLow, value.value);
+        break;
+    case SettingsValue::CenterLevel:
+        setInt(ui->spinBoxPwmCenter, value.value);
+        break;
+    case SettingsValue::HighLevel:
+        setInt(ui->spinBoxPwmHigh, value.value);
+        break;
+    case SettingsValue::DeadZone:
+        setInt(ui->spinBoxPwmDeadZone, value.value);
+        break;
+    case SettingsValue::PwmType:
+        setIndex(ui->comboBoxPwmType, value.value);
+        break;
+    case SettingsValue::ControlType:
+        setIndex(ui->comboBoxControlType, value.value);
+        break;
+    case SettingsValue::SpeedNorm:
+        setInt(ui->spinBoxSpeedNorm, value.value);
+        break;
+    case SettingsValue::Scale:
+        setDouble(ui->doubleSpinBoxScale, value.value);
+        break;
+    case SettingsValue::AnalogControl:
+        ui->checkBoxAnalogControl->setChecked(on);
+        break;
+    case SettingsValue::DigitalControl:
+        ui->checkBoxDigitalControl->setChecked(on);
+        break;
+    case SettingsValue::Acceleration: {
+        // The file holds the value (1000..10000); the slider its position.
+        const double position = std::floor((value.value - ACCELERATION_BASE) / ACCELERATION_STEP);
+        QSlider *slider = ui->horizontalSliderAcceleration;
+        const int bounded = int(qBound(double(slider->minimum()), position, double(slider->maximum())));
+        if (bounded != position)
+            report(bounded * ACCELERATION_STEP + ACCELERATION_BASE);
+        slider->setValue(bounded);
+        break;
+    }
+    case SettingsValue::BrakeIntensity:
+        setInt(ui->horizontalSliderBreak, value.value);
+        break;
+    case SettingsValue::BrakeEnable:
+        ui->checkBoxBreak->setChecked(on);
+        break;
+    case SettingsValue::Reverse:
+        ui->checkBoxReverseDir->setChecked(on);
+        break;
+    case SettingsValue::HwAddress:
+        setHardwareAddress(on);
+        break;
+    case SettingsValue::DeviceAddress:
+        if (!ui->spinBoxIndexDevice->isReadOnly())
+            setInt(ui->spinBoxIndexDevice, value.value);
+        break;
+    case SettingsValue::TimeToLeave:
+        setInt(ui->spinBoxTimeToLeave, value.value);
+        break;
+    case SettingsValue::Kp:
+        setDouble(ui->doubleSpinBoxKp, value.value);
+        break;
+    case SettingsValue::KiKff:
+        setDouble(ui->doubleSpinBoxKi_Kff, value.value);
+        break;
+    }
+}

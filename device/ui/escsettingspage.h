@@ -1,0 +1,108 @@
+#pragma once
+
+#include "device/records.h"
+#include "device/settingsdocument.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class EscSettingsPage;
+}
+
+class AppSettings;
+class DbManager;
+class Device;
+class ParamsHelper;
+class QAbstractSpinBox;
+class UserDialogs;
+
+// The ESC settings page: shows and edits the controller's PWM input and motion settings,
+// shows the diagnostic records read on request, draws the PWM input characteristic, and
+// exports and imports the settings as an XML file.
+//
+// The device model fills the page with signals blocked, so filling never writes back;
+// every user edit is handed to the parameter exchange, which writes it after its quiet
+// period. The exchange lives in the coordinator thread: calls to it are queued.
+class EscSettingsPage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    EscSettingsPage(ParamsHelper *params, Device *device, DbManager *database, UserDialogs *dialogs,
+                    AppSettings *settings, QWidget *parent = nullptr);
+    ~EscSettingsPage() override;
+
+    // Enables the import and export buttons (a device is connected and idle).
+    void setSettingsFileEnabled(bool enabled);
+
+    void redrawPwmCharacteristic();
+
+    // Reactions to the device objects. Plain member functions connected by pointer, so
+    // that the by-name connection of the widget slots below does not look at them.
+    void on_fillPwmInParams(SET_PWM_IN_PARAMS *pwmInParams, bool forced);
+    void on_fillMotionParams(SET_MOTION_PARAMS *motionParams, bool forced);
+    void on_emptyParams();
+    void on_updateCheckBox(Qt::CheckState pwmIn, Qt::CheckState motion);
+    void on_fillErrors(ERROR_WARN_LOG eaw);
+    void on_fillData(RUN_DATA runData);
+    void on_fillResistances(RESISTANCE res);
+    void on_fillSetParams();
+
+signals:
+    // Text for the window's info line (isMsgBox false) or a message box.
+    void infoText(QString msg, bool isMsgBox);
+    // A motor named in an imported settings file, for the motor page to select and apply.
+    void motorImported(ImportedMotor motor);
+
+private slots:
+    void on_horizontalSliderAcceleration_valueChanged(int value);
+    void on_horizontalSliderBreak_valueChanged(int value);
+    void on_checkBoxBreak_stateChanged(int state);
+    void on_checkBoxReverseDir_stateChanged(int state);
+    void on_spinBoxIndexDevice_valueChanged(int value);
+    void on_spinBoxTimeToLeave_valueChanged(int value);
+    void on_doubleSpinBoxKp_valueChanged(double value);
+    void on_doubleSpinBoxKi_Kff_valueChanged(double value);
+    void on_doubleSpinBoxScale_valueChanged(double value);
+    void on_spinBoxSpeedNorm_valueChanged(int value);
+    void on_spinBoxPwmLow_valueChanged(int value);
+    void on_spinBoxPwmCenter_valueChanged(int value);
+    void on_spinBoxPwmHigh_valueChanged(int value);
+    void on_spinBoxPwmDeadZone_valueChanged(int value);
+    void on_comboBoxPwmType_currentIndexChanged(int index);
+    void on_comboBoxControlType_currentIndexChanged(int index);
+    void on_checkBoxDigitalControl_stateChanged(int state);
+    void on_checkBoxAnalogControl_stateChanged(int state);
+    void on_pushButtonGetErrors_clicked();
+    void on_pushButtonClearErrors_clicked();
+    void on_pushButtonGetData_clicked();
+    void on_pushButtonGetRes_clicked();
+    void on_toolButtonImportParams_clicked();
+    void on_toolButtonExportParams_clicked();
+
+private:
+    void setInitialState();
+    void sendPwmInParams();
+    void sendMotionParams();
+    // Label, range and enabled states that follow the control / PWM type, without sending.
+    void showControlType(int index);
+    void showPwmType(int index);
+    void setHardwareAddress(bool fromHardware);
+    QList<QWidget *> pwmInputWidgets() const;
+    QList<QWidget *> motionWidgets() const;
+
+    EscSettingsSnapshot snapshot() const;
+    void applyImported(const ImportedSettings &settings);
+    void applyValue(const SettingsValue &value, QStringList &clamped);
+
+    std::unique_ptr<Ui::EscSettingsPage> ui;
+    ParamsHelper *m_params;
+    Device *m_device;
+    DbManager *m_database;
+    UserDialogs *m_dialogs;
+    AppSettings *m_settings;
+    QString m_motorName; // the motor the controller carries, as the device model names it
+};

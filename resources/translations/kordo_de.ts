@@ -1,0 +1,977 @@
+<?xml version='1.0' encoding='utf-8'?>
+<TS version="2.1" language="de">
+<context>
+    <name>AppBase</name>
+    <message>
+        <location filename="../../app/appbase.cpp" line="200" />
+        <source>Control signal lost</source>
+        <translation>Steuersignal verloren</translation>
+    </message>
+    <message>
+        <location filename="../../app/appbase.cpp" line="218" />
+        <source>Log file is not created</source>
+        <translation>Die Protokolldatei wurde nicht angelegt</translation>
+    </message>
+    <message>
+        <location filename="../../app/appbase.cpp" line="221" />
+        <source>Data is not written to log file!</source>
+        <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
+    </message>
+    <message>
+        <location filename="../../app/appbase.cpp" line="230" />
+        <source>Error: 0x</source>
+        <translation>Fehler: 0x</translation>
+    </message>
+    <message>
+        <location filename="../../app/appbase.cpp" line="280" />
+        <source>Parameteres are send to the device, now</source>
+        <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
+    </message>
+    <message>
+        <location filename="../../app/appbase.cpp" line="286" />
+        <source>Please disable control first</source>
+        <translation>Bitte zuerst die Steuerung abschalten</translation>
+    </message>
+</context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <location filename="../../app/commandline.cpp" line="8" />
+        <source>Configuration and diagnostics for the Kordo motor controller.</source>
+        <translation>Konfiguration und Diagnose für den Kordo-Motorregler.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="11" />
+        <source>Run on the built-in simulated controller.</source>
+        <translation>Mit dem eingebauten simulierten Regler arbeiten.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="13" />
+        <source>Add a serial port; a serial number starting with AE marks the maker's adapter.</source>
+        <translation>Eine serielle Schnittstelle hinzufügen; eine Seriennummer, die mit AE beginnt, kennzeichnet den Adapter des Herstellers.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="16" />
+        <source>Keep settings, logs and the motor database in this directory.</source>
+        <translation>Einstellungen, Protokolle und Motordatenbank in diesem Verzeichnis ablegen.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="19" />
+        <source>Write the motors of the database to a motor file and exit.</source>
+        <translation>Die Motoren der Datenbank in eine Motordatei schreiben und beenden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="22" />
+        <source>With --export-motors: export only this motor (repeatable).</source>
+        <translation>Mit --export-motors: nur diesen Motor exportieren (wiederholbar).</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="25" />
+        <source>Read the motors of a motor file into the database and exit.</source>
+        <translation>Die Motoren einer Motordatei in die Datenbank einlesen und beenden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="28" />
+        <source>With --import-motors: replace the whole motor list instead of adding.</source>
+        <translation>Mit --import-motors: die ganze Motorliste ersetzen statt zu ergänzen.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="40" />
+        <source>Unexpected argument: %1</source>
+        <translation>Unerwartetes Argument: %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="59" />
+        <source>--export-motors and --import-motors cannot be combined.</source>
+        <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="68" />
+        <source>--motor is used only with --export-motors.</source>
+        <translation>--motor gilt nur zusammen mit --export-motors.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="70" />
+        <source>--overwrite is used only with --import-motors.</source>
+        <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="72" />
+        <source>The motor file name is empty.</source>
+        <translation>Der Name der Motordatei ist leer.</translation>
+    </message>
+</context>
+<context>
+    <name>DataDirectory</name>
+    <message>
+        <location filename="../../app/datadirectory.cpp" line="54" />
+        <source>The data directory %1 cannot be created or written to.</source>
+        <translation>Das Datenverzeichnis %1 kann nicht angelegt oder beschrieben werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/datadirectory.cpp" line="65" />
+        <source>No data directory can be written: neither %1 nor %2.</source>
+        <translation>Kein Datenverzeichnis ist beschreibbar: weder %1 noch %2.</translation>
+    </message>
+    <message>
+        <location filename="../../app/datadirectory.cpp" line="106" />
+        <source>The directory %1 cannot be created.</source>
+        <translation>Das Verzeichnis %1 kann nicht angelegt werden.</translation>
+    </message>
+</context>
+<context>
+    <name>DbManager</name>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="101" />
+        <source>the SQLite driver is missing</source>
+        <translation>der SQLite-Treiber fehlt</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="106" />
+        <source>its directory does not exist</source>
+        <translation>ihr Verzeichnis existiert nicht</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="136" />
+        <source>the table %1 lacks columns</source>
+        <translation>der Tabelle %1 fehlen Spalten</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="172" />
+        <source>The motor database %1 cannot be used: %2. Motors cannot be listed, stored or exchanged.</source>
+        <translation>Die Motordatenbank %1 ist nicht nutzbar: %2. Motoren können weder aufgelistet noch gespeichert oder ausgetauscht werden.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="181" />
+        <source>The motor database %1 cannot be written: %2. Motors can be listed and exported, but not stored, renamed, removed or imported.</source>
+        <translation>Die Motordatenbank %1 ist nicht beschreibbar: %2. Motoren können aufgelistet und exportiert, aber nicht gespeichert, umbenannt, gelöscht oder importiert werden.</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceRecords</name>
+    <message>
+        <location filename="../../device/records.cpp" line="537" />
+        <source>Hw</source>
+        <translation>Hardware</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="538" />
+        <source>Eeprom</source>
+        <translation>EEPROM</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="539" />
+        <source>Undervoltage</source>
+        <translation>Unterspannung</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="540" />
+        <source>Overvoltage</source>
+        <translation>Überspannung</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="541" />
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="542" />
+        <source>Params</source>
+        <translation>Parameter</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="543" />
+        <source>Wrong Rs</source>
+        <translation>Falscher Rs</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="544" />
+        <source>Watchdog</source>
+        <translation>Watchdog</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="545" />
+        <source>Valid data</source>
+        <translation>Gültige Daten</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="546" />
+        <location filename="../../device/records.cpp" line="556" />
+        <source>Overtemp ESC</source>
+        <translation>Übertemperatur Regler</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="547" />
+        <source>Phase A</source>
+        <translation>Phase A</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="548" />
+        <source>Phase B</source>
+        <translation>Phase B</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="549" />
+        <source>Phase C</source>
+        <translation>Phase C</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="550" />
+        <source>DRV</source>
+        <translation>Treiber</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="551" />
+        <source>Signal diff</source>
+        <translation>Signaldifferenz</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="552" />
+        <source>DRV setup</source>
+        <translation>Treibereinstellung</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="557" />
+        <source>Demagnization</source>
+        <translation>Entmagnetisierung</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="558" />
+        <source>Motor stop</source>
+        <translation>Motorstillstand</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="562" />
+        <source>None</source>
+        <translation>Keine</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="563" />
+        <source>Torque</source>
+        <translation>Drehmoment</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="564" />
+        <source>Speed</source>
+        <translation>Drehzahl</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="565" />
+        <source>I</source>
+        <translation>I</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="566" />
+        <source>V-Dc</source>
+        <translation>V-DC</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="567" />
+        <source>V</source>
+        <translation>V</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="568" />
+        <source>Power</source>
+        <translation>Leistung</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="569" />
+        <source>Pwm</source>
+        <translation>PWM</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="570" />
+        <source>Rs</source>
+        <translation>Rs</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="571" />
+        <source>Flux</source>
+        <translation>Fluss</translation>
+    </message>
+    <message>
+        <location filename="../../device/records.cpp" line="572" />
+        <source>Temp</source>
+        <translation>Temperatur</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceStatusView</name>
+    <message>
+        <location filename="../../app/devicestatusview.cpp" line="12" />
+        <source>Device </source>
+        <translation>Gerät </translation>
+    </message>
+    <message>
+        <location filename="../../app/devicestatusview.cpp" line="14" />
+        <source>No Device</source>
+        <translation>Kein Gerät</translation>
+    </message>
+    <message>
+        <location filename="../../app/devicestatusview.cpp" line="15" />
+        <source>Disconnected</source>
+        <translation>Getrennt</translation>
+    </message>
+    <message>
+        <location filename="../../app/devicestatusview.cpp" line="22" />
+        <source>Connected</source>
+        <translation>Verbunden</translation>
+    </message>
+    <message>
+        <location filename="../../app/devicestatusview.cpp" line="31" />
+        <source>Running</source>
+        <translation>Läuft</translation>
+    </message>
+    <message>
+        <location filename="../../app/devicestatusview.cpp" line="38" />
+        <location filename="../../app/devicestatusview.cpp" line="47" />
+        <source>Boot</source>
+        <translation>Boot</translation>
+    </message>
+    <message>
+        <location filename="../../app/devicestatusview.cpp" line="40" />
+        <location filename="../../app/devicestatusview.cpp" line="49" />
+        <source>Flashing</source>
+        <translation>Flashen</translation>
+    </message>
+    <message>
+        <location filename="../../app/devicestatusview.cpp" line="48" />
+        <source>Non-init device</source>
+        <translation>Nicht initialisiertes Gerät</translation>
+    </message>
+</context>
+<context>
+    <name>EscSettingsPage</name>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="9" />
+        <source>PWM input</source>
+        <translation>PWM-Eingang</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="15" />
+        <source>Low level</source>
+        <translation>Unterer Pegel</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="34" />
+        <location filename="../../device/ui/escsettingspage.ui" line="60" />
+        <location filename="../../device/ui/escsettingspage.ui" line="86" />
+        <source> µs</source>
+        <translation> µs</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="41" />
+        <source>Center level</source>
+        <translation>Mittlerer Pegel</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="67" />
+        <source>High level</source>
+        <translation>Oberer Pegel</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="93" />
+        <source>Dead zone</source>
+        <translation>Totzone</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="112" />
+        <source> %</source>
+        <translation> %</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="119" />
+        <source>PWM type</source>
+        <translation>PWM-Art</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="127" />
+        <source>Unipolar</source>
+        <translation>Unipolar</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="132" />
+        <source>Bipolar</source>
+        <translation>Bipolar</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="140" />
+        <source>Control type</source>
+        <translation>Regelungsart</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="148" />
+        <source>Voltage</source>
+        <translation>Spannung</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="153" />
+        <source>Speed</source>
+        <translation>Drehzahl</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="161" />
+        <source>Speed norm</source>
+        <translation>Drehzahlnorm</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="180" />
+        <source> rpm</source>
+        <translation> U/min</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="187" />
+        <source>Scale</source>
+        <translation>Skalierung</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="213" />
+        <source>Digital control</source>
+        <translation>Digitale Steuerung</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="220" />
+        <source>Analog control</source>
+        <translation>Analoge Steuerung</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="230" />
+        <location filename="../../device/ui/escsettingspage.ui" line="476" />
+        <source>Stored in the device</source>
+        <translation>Im Gerät gespeichert</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="250" />
+        <source>Motion</source>
+        <translation>Bewegung</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="256" />
+        <source>Acceleration</source>
+        <translation>Beschleunigung</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="309" />
+        <source>Low</source>
+        <translation>Niedrig</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="316" />
+        <source>Mid</source>
+        <translation>Mittel</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="323" />
+        <source>High</source>
+        <translation>Hoch</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="332" />
+        <location filename="../../device/ui/escsettingspage.ui" line="361" />
+        <source>Brake</source>
+        <translation>Bremse</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="368" />
+        <source>Reverse direction</source>
+        <translation>Drehrichtung umkehren</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="375" />
+        <source>Device address</source>
+        <translation>Geräteadresse</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="398" />
+        <source>Time to leave</source>
+        <translation>Haltezeit</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="417" />
+        <source> ms</source>
+        <translation> ms</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="424" />
+        <source>Controller Kp</source>
+        <translation>Regler Kp</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="450" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="322" />
+        <source>Controller Kff</source>
+        <translation>Regler Kff</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="496" />
+        <source>PWM input characteristic</source>
+        <translation>PWM-Eingangskennlinie</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="514" />
+        <source>Import</source>
+        <translation>Importieren</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="521" />
+        <source>Export</source>
+        <translation>Exportieren</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="540" />
+        <source>Diagnostics</source>
+        <translation>Diagnose</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="548" />
+        <source>Get errors</source>
+        <translation>Fehler lesen</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="555" />
+        <source>Clear errors</source>
+        <translation>Fehler löschen</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="564" />
+        <source>Get run data</source>
+        <translation>Laufdaten lesen</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="571" />
+        <source>Get resistances</source>
+        <translation>Widerstände lesen</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="578" />
+        <source>All</source>
+        <translation>Alle</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="585" />
+        <source>Previous</source>
+        <translation>Vorherige</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="592" />
+        <source>Last</source>
+        <translation>Letzte</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="599" />
+        <source>Last run</source>
+        <translation>Letzter Lauf</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="606" />
+        <source>Resistances</source>
+        <translation>Widerstände</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="315" />
+        <source>Controller Ki</source>
+        <translation>Regler Ki</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="568" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="586" />
+        <source>Choose params</source>
+        <translation>Parameter wählen</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="569" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="587" />
+        <source>XML Files (*.xml)</source>
+        <translation>XML-Dateien (*.xml)</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="576" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="592" />
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="577" />
+        <source>File saving failed!</source>
+        <translation>Speichern der Datei fehlgeschlagen!</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="580" />
+        <source>Done</source>
+        <translation>Fertig</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="581" />
+        <source>Settings are exported.</source>
+        <translation>Die Einstellungen wurden exportiert.</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="593" />
+        <source>File opening failed!</source>
+        <translation>Öffnen der Datei fehlgeschlagen!</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="599" />
+        <source>Content</source>
+        <translation>Inhalt</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="600" />
+        <source>File not contain settings!</source>
+        <translation>Die Datei enthält keine Einstellungen!</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="614" />
+        <source>Values out of range were limited: %1</source>
+        <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
+    </message>
+</context>
+<context>
+    <name>EscSettingsText</name>
+    <message>
+        <location filename="../../device/escsettingstext.cpp" line="12" />
+        <source>Errors</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <location filename="../../device/escsettingstext.cpp" line="13" />
+        <source>Warns</source>
+        <translation>Warnungen</translation>
+    </message>
+    <message>
+        <location filename="../../device/escsettingstext.cpp" line="39" />
+        <source>Max temp ESC</source>
+        <translation>Max. Temperatur Regler</translation>
+    </message>
+    <message>
+        <location filename="../../device/escsettingstext.cpp" line="41" />
+        <source>Max temp Motor</source>
+        <translation>Max. Temperatur Motor</translation>
+    </message>
+    <message>
+        <location filename="../../device/escsettingstext.cpp" line="43" />
+        <source>Avg current</source>
+        <translation>Mittlerer Strom</translation>
+    </message>
+    <message>
+        <location filename="../../device/escsettingstext.cpp" line="45" />
+        <source>Max current</source>
+        <translation>Max. Strom</translation>
+    </message>
+    <message>
+        <location filename="../../device/escsettingstext.cpp" line="54" />
+        <source>Phase A</source>
+        <translation>Phase A</translation>
+    </message>
+    <message>
+        <location filename="../../device/escsettingstext.cpp" line="55" />
+        <source>Phase B</source>
+        <translation>Phase B</translation>
+    </message>
+    <message>
+        <location filename="../../device/escsettingstext.cpp" line="56" />
+        <source>Phase C</source>
+        <translation>Phase C</translation>
+    </message>
+    <message>
+        <location filename="../../device/escsettingstext.cpp" line="57" />
+        <source>Global</source>
+        <translation>Gesamt</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="43" />
+        <location filename="../../app/mainwindow.cpp" line="384" />
+        <source>Select Port ...</source>
+        <translation>Schnittstelle wählen ...</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="72" />
+        <source>No Device</source>
+        <translation>Kein Gerät</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="101" />
+        <source>Disconnected</source>
+        <translation>Getrennt</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="139" />
+        <source>Welcome</source>
+        <translation>Willkommen</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="173" />
+        <source>ESC settings</source>
+        <translation>Reglereinstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="207" />
+        <source>Motor</source>
+        <translation>Motor</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="241" />
+        <source>Control</source>
+        <translation>Steuerung</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="275" />
+        <source>Firmware</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="323" />
+        <source>&lt;h2&gt;Kordo manager&lt;/h2&gt;</source>
+        <translation>&lt;h2&gt;Kordo manager&lt;/h2&gt;</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="333" />
+        <source>Connect the controller through its USB serial adapter. The program finds it on its own; choose the port with the port button when it cannot.
+ESC settings: PWM input, motion and controller gains, diagnostics and the settings file.
+Motor: the motor database and the motor identification.
+Control: live telemetry and the duty command.
+Firmware: updating the controller.</source>
+        <translation>Verbinden Sie den Regler über seinen USB-Seriell-Adapter. Das Programm findet ihn selbst; wählen Sie die Schnittstelle mit der Schnittstellen-Taste, wenn es das nicht kann.
+Reglereinstellungen: PWM-Eingang, Bewegung und Reglerverstärkungen, Diagnose und die Einstellungsdatei.
+Motor: die Motordatenbank und die Motoridentifikation.
+Steuerung: Live-Telemetrie und die Tastgradvorgabe.
+Firmware: Aktualisieren des Reglers.</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.ui" line="356" />
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="320" />
+        <source>No port is available</source>
+        <translation>Keine Schnittstelle verfügbar</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="327" />
+        <source>Select Zorbel Port</source>
+        <translation>Zorbel-Schnittstelle wählen</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="327" />
+        <source>Select Port</source>
+        <translation>Schnittstelle wählen</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="328" />
+        <source>Port:</source>
+        <translation>Schnittstelle:</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="353" />
+        <source>Connection change</source>
+        <translation>Verbindungswechsel</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="353" />
+        <source>Do you want to change current conection?</source>
+        <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="384" />
+        <source>Connecting ...</source>
+        <translation>Verbinde ...</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="395" />
+        <source>Actually device is in communication mode. Do you run device?</source>
+        <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
+    </message>
+</context>
+<context>
+    <name>MotorBackupCommand</name>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="25" />
+        <source>Export failed!</source>
+        <translation>Export fehlgeschlagen!</translation>
+    </message>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="27" />
+        <location filename="../../app/motorbackupcommand.cpp" line="83" />
+        <source>The database directory cannot be used.</source>
+        <translation>Das Datenbankverzeichnis ist nicht nutzbar.</translation>
+    </message>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="35" />
+        <source>The motor list cannot be read.</source>
+        <translation>Die Motorliste kann nicht gelesen werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="45" />
+        <source>There is no motor named "%1".</source>
+        <translation>Es gibt keinen Motor namens „%1“.</translation>
+    </message>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="54" />
+        <source>The file %1 cannot be written: %2</source>
+        <translation>Die Datei %1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="59" />
+        <source>A motor cannot be read or written to the file.</source>
+        <translation>Ein Motor kann nicht gelesen oder in die Datei geschrieben werden.</translation>
+    </message>
+    <message numerus="yes">
+        <location filename="../../app/motorbackupcommand.cpp" line="60" />
+        <source>Exported %n motor(s) to %1.</source>
+        <translation><numerusform>%n Motor nach %1 exportiert.</numerusform><numerusform>%n Motoren nach %1 exportiert.</numerusform></translation>
+    </message>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="66" />
+        <source>Import failed!</source>
+        <translation>Import fehlgeschlagen!</translation>
+    </message>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="69" />
+        <source>The file %1 cannot be opened: %2</source>
+        <translation>Die Datei %1 kann nicht geöffnet werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="73" />
+        <source>The file is too large to be a motor file.</source>
+        <translation>Die Datei ist zu groß für eine Motordatei.</translation>
+    </message>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="80" />
+        <source>The file is damaged: %1</source>
+        <translation>Die Datei ist beschädigt: %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/motorbackupcommand.cpp" line="89" />
+        <source>The database refused the motors.</source>
+        <translation>Die Datenbank hat die Motoren abgelehnt.</translation>
+    </message>
+    <message numerus="yes">
+        <location filename="../../app/motorbackupcommand.cpp" line="94" />
+        <source>Imported %n motor(s) from %1, replacing the motor list.</source>
+        <translation><numerusform>%n Motor aus %1 importiert; er ersetzt die Motorliste.</numerusform><numerusform>%n Motoren aus %1 importiert; sie ersetzen die Motorliste.</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <location filename="../../app/motorbackupcommand.cpp" line="95" />
+        <source>Imported %n motor(s) from %1, added to the motor list.</source>
+        <translation><numerusform>%n Motor aus %1 importiert und zur Motorliste hinzugefügt.</numerusform><numerusform>%n Motoren aus %1 importiert und zur Motorliste hinzugefügt.</numerusform></translation>
+    </message>
+    <message numerus="yes">
+        <location filename="../../app/motorbackupcommand.cpp" line="97" />
+        <source>The database holds %n motor(s).</source>
+        <translation><numerusform>Die Datenbank enthält %n Motor.</numerusform><numerusform>Die Datenbank enthält %n Motoren.</numerusform></translation>
+    </message>
+</context>
+<context>
+    <name>MotorFileExchange</name>
+    <message>
+        <location filename="../../motors/motorfileexchange.cpp" line="73" />
+        <source>Export failed!</source>
+        <translation>Export fehlgeschlagen!</translation>
+    </message>
+    <message>
+        <location filename="../../motors/motorfileexchange.cpp" line="79" />
+        <source>Import failed!</source>
+        <translation>Import fehlgeschlagen!</translation>
+    </message>
+</context>
+<context>
+    <name>MotorLibrary</name>
+    <message>
+        <location filename="../../motors/motorlibrary.cpp" line="12" />
+        <source>Motor was saved to database!</source>
+        <translation>Der Motor wurde in der Datenbank gespeichert!</translation>
+    </message>
+    <message>
+        <location filename="../../motors/motorlibrary.cpp" line="13" />
+        <source>Problem with database!</source>
+        <translation>Problem mit der Datenbank!</translation>
+    </message>
+    <message>
+        <location filename="../../motors/motorlibrary.cpp" line="14" />
+        <source>This name exists or is not valid</source>
+        <translation>Dieser Name existiert bereits oder ist ungültig</translation>
+    </message>
+</context>
+<context>
+    <name>ParamsHelper</name>
+    <message>
+        <location filename="../../device/paramshelper.cpp" line="183" />
+        <source>Device did not confirm the settings</source>
+        <translation>Das Gerät hat die Einstellungen nicht bestätigt</translation>
+    </message>
+    <message>
+        <location filename="../../device/paramshelper.cpp" line="233" />
+        <source>Error log was cleared</source>
+        <translation>Das Fehlerprotokoll wurde gelöscht</translation>
+    </message>
+    <message>
+        <location filename="../../device/paramshelper.cpp" line="235" />
+        <source>Problem with clearing of error log</source>
+        <translation>Problem beim Löschen des Fehlerprotokolls</translation>
+    </message>
+    <message>
+        <location filename="../../device/paramshelper.cpp" line="350" />
+        <source>Device is not connected</source>
+        <translation>Das Gerät ist nicht verbunden</translation>
+    </message>
+</context>
+<context>
+    <name>PendingPage</name>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="176" />
+        <source>Motors and identification</source>
+        <translation>Motoren und Identifikation</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="178" />
+        <source>Online control</source>
+        <translation>Online-Steuerung</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="180" />
+        <source>Firmware update</source>
+        <translation>Firmware-Aktualisierung</translation>
+    </message>
+    <message>
+        <location filename="../../app/pendingpage.cpp" line="29" />
+        <source>%1: coming in a later version of the program.</source>
+        <translation>%1: kommt in einer späteren Version des Programms.</translation>
+    </message>
+</context>
+<context>
+    <name>PingHelper</name>
+    <message>
+        <location filename="../../device/pinghelper.cpp" line="191" />
+        <source>Stalled motor</source>
+        <translation>Motor blockiert</translation>
+    </message>
+    <message>
+        <location filename="../../device/pinghelper.cpp" line="193" />
+        <source>Error occured</source>
+        <translation>Ein Fehler ist aufgetreten</translation>
+    </message>
+</context>
+<context>
+    <name>StorageBackWorker</name>
+    <message>
+        <location filename="../../recording/storagebackworker.cpp" line="97" />
+        <source>no sample directory</source>
+        <translation>kein Messdatenverzeichnis</translation>
+    </message>
+    <message>
+        <location filename="../../recording/storagebackworker.cpp" line="99" />
+        <source>the directory cannot be created</source>
+        <translation>das Verzeichnis kann nicht angelegt werden</translation>
+    </message>
+    <message>
+        <location filename="../../recording/storagebackworker.cpp" line="121" />
+        <source>%1 telemetry samples are not written to %2: %3</source>
+        <translation>%1 Telemetriewerte wurden nicht nach %2 geschrieben: %3</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "app/userdialogs.h"
+
+#include <QList>
+#include <QStringList>
+
+// Answers the program's modal dialogs from a script and records what was asked.
+class ScriptedDialogs : public UserDialogs
+{
+public:
+    struct Message
+    {
+        Icon icon;
+        QString title;
+        QString text;
+    };
+
+    QList<Message> messages;
+    QStringList questions;          // titles of Yes/No questions
+    bool answerYes = false;
+    QStringList itemTitles;         // titles of item choices
+    QList<QStringList> itemOffers;
+    QString itemAnswer;             // null: cancel
+    QString saveAnswer;             // empty: cancel
+    QString openAnswer;
+    int fileDialogs = 0;
+
+    void message(Icon icon, const QString &title, const QString &text) override { messages.append({icon, title, text}); }
+    bool askYesNo(const QString &title, const QString &) override
+    {
+        questions.append(title);
+        return answerYes;
+    }
+    QString chooseItem(const QString &title, const QString &, const QStringList &items) override
+    {
+        itemTitles.append(title);
+        itemOffers.append(items);
+        return itemAnswer;
+    }
+    QString saveFileName(const QString &, const QString &, const QString &) override
+    {
+        ++fileDialogs;
+        return saveAnswer;
+    }
+    QString openFileName(const QString &, const QString &, const QString &) override
+    {
+        ++fileDialogs;
+        return openAnswer;
+    }
+};

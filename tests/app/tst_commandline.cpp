@@ -1,0 +1,235 @@
+#include "app/commandline.h"
+#include "app/motorbackupcommand.h"
+#include "motors/dbmanager.h"
+
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(CommandLineOptions::Command)
+
+// The command line, and the two headless motor commands on a database of their own.
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString dbDir() const { return m_dir.filePath(QStringLiteral("db")); }
+
+    static MOTOR_TOTAL motor(float rs, uint8_t polePairs)
+    {
+        MOTOR_TOTAL m;
+        m.Rs = rs;
+        m.Ls_d = 1e-5f;
+        m.Ls_q = 2e-5f;
+        m.Flux = 0.003f;
+        m.polePairs = polePairs;
+        m.voltage_scale = 2400;
+        return m;
+    }
+
+    void storeMotors(const QStringList &names)
+    {
+        QDir().mkpath(dbDir());
+        DbManager db(nullptr, dbDir());
+        for (int i = 0; i < names.size(); ++i) {
+            MOTOR_TOTAL m = motor(0.05f + 0.01f * float(i), uint8_t(7 + i));
+            QVERIFY(db.saveMotor(names[i], QStringLiteral("2026-01-0%1 10:00:00").arg(i + 1), &m));
+        }
+    }
+
+    QStringList motorNames()
+    {
+        DbManager db(nullptr, dbDir());
+        QStringList names;
+        QStringList dates;
+        db.getMotorList(&names, &dates);
+        return names;
+    }
+
+    struct Run
+    {
+        int code;
+        QString out;
+        QString err;
+    };
+
+    // The program hands the commands a database directory that exists.
+    Run exportMotors(const QString &file, const QStringList &names)
+    {
+        QDir().mkpath(dbDir());
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        MotorBackupCommand command(dbDir(), o, e);
+        const int code = command.exportMotors(file, names);
+        return {code, out, err};
+    }
+
+    Run importMotors(const QString &file, bool overwrite)
+    {
+        QDir().mkpath(dbDir());
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        MotorBackupCommand command(dbDir(), o, e);
+        const int code = command.importMotors(file, overwrite);
+        return {code, out, err};
+    }
+
+private slots:
+    void init()
+    {
+        QDir(dbDir()).removeRecursively();
+    }
+
+    void parse_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<CommandLineOptions::Command>("command");
+        QTest::addColumn<bool>("demo");
+        QTest::addColumn<QStringList>("ports");
+        QTest::addColumn<QString>("dataDir");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("motors");
+        QTest::addColumn<bool>("overwrite");
+
+        using C = CommandLineOptions::Command;
+        QTest::newRow("nothing") << QStringList {} << C::RunWindow << false << QStringList {} << QString() << QString()
+                                 << QStringList {} << false;
+        QTest::newRow("demo with data dir") << QStringList {"--demo", "--data-dir", "/tmp/k"} << C::RunWindow << true
+                                            << QStringList {} << "/tmp/k" << QString() << QStringList {} << false;
+        QTest::newRow("two ports") << QStringList {"--port", "/dev/pts/3@AE0001", "--port=/dev/ttyS0"} << C::RunWindow
+                                   << false << QStringList {"/dev/pts/3@AE0001", "/dev/ttyS0"} << QString()
+                                   << QString() << QStringList {} << false;
+        QTest::newRow("export some") << QStringList {"--export-motors", "m.ms", "--motor", "A", "--motor", "B c"}
+                                     << C::ExportMotors << false << QStringList {} << QString() << "m.ms"
+                                     << QStringList {"A", "B c"} << false;
+        QTest::newRow("import overwrite") << QStringList {"--import-motors", "m.ms", "--overwrite", "--data-dir", "d"}
+                                          << C::ImportMotors << false << QStringList {} << "d" << "m.ms"
+                                          << QStringList {} << true;
+        QTest::newRow("help") << QStringList {"--help"} << C::ShowHelp << false << QStringList {} << QString()
+                              << QString() << QStringList {} << false;
+        QTest::newRow("version") << QStringList {"--version"} << C::ShowVersion << false << QStringList {} << QString()
+                                 << QString() << QStringList {} << false;
+        QTest::newRow("unknown option") << QStringList {"--colour"} << C::Invalid << false << QStringList {}
+                                        << QString() << QString() << QStringList {} << false;
+        QTest::newRow("missing value") << QStringList {"--port"} << C::Invalid << false << QStringList {} << QString()
+                                       << QString() << QStringList {} << false;
+        QTest::newRow("both commands") << QStringList {"--export-motors", "a", "--import-motors", "b"} << C::Invalid
+                                       << false << QStringList {} << QString() << QString() << QStringList {} << false;
+        QTest::newRow("motor without export") << QStringList {"--motor", "A"} << C::Invalid << false
+                                              << QStringList {} << QString() << QString() << QStringList {"A"} << false;
+        QTest::newRow("overwrite without import") << QStringList {"--export-motors", "a", "--overwrite"} << C::Invalid
+                                                  << false << QStringList {} << QString() << "a" << QStringList {}
+                                                  << true;
+        QTest::newRow("stray argument") << QStringList {"file.ms"} << C::Invalid << false << QStringList {}
+                                        << QString() << QString() << QStringList {} << false;
+    }
+    void parse()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(CommandLineOptions::Command, command);
+        arguments.prepend(QStringLiteral("kordoman"));
+        const CommandLineOptions options = CommandLine::parse(arguments);
+        QCOMPARE(options.command, command);
+        if (command == CommandLineOptions::Command::Invalid) {
+            QVERIFY(!options.error.isEmpty());
+            return;
+        }
+        QTEST(options.demo, "demo");
+        QTEST(options.portSpecs, "ports");
+        QTEST(options.dataDirectory, "dataDir");
+        QTEST(options.motorFile, "file");
+        QTEST(options.motorNames, "motors");
+        QTEST(options.overwrite, "overwrite");
+    }
+
+    void helpNamesEveryOption()
+    {
+        const CommandLineOptions options = CommandLine::parse({"kordoman", "--help"});
+        for (const char *option : {"--demo", "--port", "--data-dir", "--export-motors", "--motor", "--import-motors",
+                                   "--overwrite", "--version"})
+            QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
+    }
+
+    void exportThenImportRestoresTheMotors()
+    {
+        storeMotors({"Alpha", "Beta", "Gamma"});
+        MOTOR_TOTAL stored;
+        QVERIFY(DbManager(nullptr, dbDir()).getMotorParams(QStringLiteral("Beta"), &stored));
+        const QString file = m_dir.filePath(QStringLiteral("all.ms"));
+        const Run exported = exportMotors(file, {});
+        QCOMPARE(exported.code, 0);
+        QVERIFY(exported.out.contains(QLatin1String("3")));
+        QVERIFY(exported.err.isEmpty());
+
+        const QString some = m_dir.filePath(QStringLiteral("some.ms"));
+        QCOMPARE(exportMotors(some, {"Gamma"}).code, 0);
+
+        QVERIFY(QDir(dbDir()).removeRecursively());
+        const Run imported = importMotors(file, false);
+        QCOMPARE(imported.code, 0);
+        QCOMPARE(motorNames(), (QStringList {"Alpha", "Beta", "Gamma"}));
+        DbManager db(nullptr, dbDir());
+        MOTOR_TOTAL beta;
+        QVERIFY(db.getMotorParams(QStringLiteral("Beta"), &beta));
+        QCOMPARE(beta, stored);
+
+        QCOMPARE(importMotors(some, true).code, 0);
+        QCOMPARE(motorNames(), QStringList {"Gamma"});
+    }
+
+    void importAppendsUnlessOverwriting()
+    {
+        storeMotors({"Alpha"});
+        const QString file = m_dir.filePath(QStringLiteral("alpha.ms"));
+        QCOMPARE(exportMotors(file, {}).code, 0);
+        QVERIFY(QDir(dbDir()).removeRecursively());
+        storeMotors({"Zeta"});
+        QCOMPARE(importMotors(file, false).code, 0);
+        QCOMPARE(motorNames(), (QStringList {"Alpha", "Zeta"}));
+    }
+
+    void failuresPrintTheMessageAndReason_data()
+    {
+        QTest::addColumn<bool>("isExport");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content"); // written to the file first when not empty
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("unknown motor") << true << "x.ms" << QByteArray() << QStringList {"Nope"} << "Nope";
+        QTest::newRow("unwritable file") << true << "missing-dir/x.ms" << QByteArray() << QStringList {}
+                                         << "cannot be written";
+        QTest::newRow("missing file") << false << "none.ms" << QByteArray() << QStringList {} << "cannot be opened";
+        QTest::newRow("damaged file") << false << "bad.ms" << QByteArray("Alpha;2026-01-01 10:00:00;AAAA\n")
+                                      << QStringList {} << "damaged";
+        QTest::newRow("not a motor file") << false << "text.ms" << QByteArray("hello\n") << QStringList {}
+                                          << "damaged";
+    }
+    void failuresPrintTheMessageAndReason()
+    {
+        QFETCH(bool, isExport);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, names);
+        QFETCH(QString, reason);
+        storeMotors({"Alpha"});
+        const QString path = m_dir.filePath(file);
+        if (!content.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        const Run run = isExport ? exportMotors(path, names) : importMotors(path, false);
+        QCOMPARE(run.code, 1);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.startsWith(isExport ? "Export failed!" : "Import failed!"), qPrintable(run.err));
+        QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+        QCOMPARE(motorNames(), QStringList {"Alpha"}); // a failed import changes nothing
+        if (isExport)
+            QVERIFY(!QFile::exists(path));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

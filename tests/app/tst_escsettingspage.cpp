@@ -1,0 +1,359 @@
+#include "tests/app/windowrig.h"
+
+#include "device/ui/escsettingspage.h"
+#include "sim/simulatedfirmware.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTextBrowser>
+#include <QtTest>
+
+// The ESC settings page on the simulated controller: filling, edits through the quiet
+// period, the two indicators, diagnostics and the settings file.
+class TestEscSettingsPage : public QObject
+{
+    Q_OBJECT
+
+    // The values of every editable widget, to see what an operation changed.
+    static QVariantMap widgetValues(const WindowRig &rig)
+    {
+        QVariantMap values;
+        for (QSpinBox *box : rig.window->findChildren<QSpinBox *>())
+            values[box->objectName()] = box->value();
+        for (QDoubleSpinBox *box : rig.window->findChildren<QDoubleSpinBox *>())
+            values[box->objectName()] = box->value();
+        for (QComboBox *box : rig.window->findChildren<QComboBox *>())
+            values[box->objectName()] = box->currentIndex();
+        for (QSlider *slider : rig.window->findChildren<QSlider *>())
+            values[slider->objectName()] = slider->value();
+        for (QCheckBox *box : rig.window->findChildren<QCheckBox *>()) {
+            if (!box->objectName().startsWith(QLatin1String("checkBoxSend")))
+                values[box->objectName()] = box->isChecked();
+        }
+        values[QStringLiteral("hwAddress")] = rig.find<QSpinBox>("spinBoxIndexDevice")->isReadOnly();
+        return values;
+    }
+
+    static int writes(const QSignalSpy &spy, uint8_t msgId)
+    {
+        int count = 0;
+        for (const QList<QVariant> &call : spy) {
+            if (call.value(0).value<uint8_t>() == msgId)
+                ++count;
+        }
+        return count;
+    }
+
+    QTemporaryDir m_files;
+
+    QString writeFile(const QString &name, const QByteArray &content)
+    {
+        const QString path = m_files.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+            return QString();
+        return path;
+    }
+
+    // A connected rig on the settings page with nothing left to send.
+    static bool ready(WindowRig &rig)
+    {
+        if (!rig.connectDevice())
+            return false;
+        rig.showPage("toolButtonEscParams");
+        return rig.settle();
+    }
+
+    static void import(WindowRig &rig, const QString &path)
+    {
+        rig.dialogs.openAnswer = path;
+        rig.find<QAbstractButton>("toolButtonImportParams")->click();
+    }
+
+private slots:
+    void fillingFromTheDeviceWritesNothing()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        const SET_MOTION_PARAMS stored = rig.controller().firmware().motionParams();
+        QCOMPARE(rig.find<QSpinBox>("spinBoxTimeToLeave")->value(), stored.timeToLeave * 50);
+
+        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        SET_MOTION_PARAMS other = stored;
+        other.timeToLeave = 12;
+        other.reverseDir = !stored.reverseDir;
+        other.acceleration = 60;
+        other.Kp = 2048;
+        emit rig.device()->ui_fillMotionParams(&other, false);
+        SET_PWM_IN_PARAMS pwm = rig.device()->pwmInParams();
+        pwm.deadZone = 9;
+        emit rig.device()->ui_fillPwmInParams(&pwm, false);
+        QCOMPARE(rig.find<QCheckBox>("checkBoxSendMotion")->checkState(), Qt::Checked);
+        QCOMPARE(rig.find<QCheckBox>("checkBoxSendPwmInput")->checkState(), Qt::Checked);
+        QCOMPARE(rig.find<QSpinBox>("spinBoxTimeToLeave")->value(), 600);
+        QCOMPARE(rig.find<QCheckBox>("checkBoxReverseDir")->isChecked(), other.reverseDir);
+        QCOMPARE(rig.find<QSlider>("horizontalSliderAcceleration")->value(), 10);
+        QCOMPARE(rig.find<QSpinBox>("spinBoxAcceleration")->value(), 6000);
+        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxKp")->value(), 2.0);
+        QCOMPARE(rig.find<QSpinBox>("spinBoxPwmDeadZone")->value(), 9);
+        rig.tick(40);
+        QCOMPARE(writes(sent, 0x45), 0);
+        QCOMPARE(writes(sent, 0x47), 0);
+        QVERIFY(!rig.params()->isSending());
+    }
+
+    void oneEditReachesTheControllerOnceAfterTheQuietPeriod()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QCheckBox *indicator = rig.find<QCheckBox>("checkBoxSendMotion");
+
+        rig.find<QSpinBox>("spinBoxTimeToLeave")->setValue(400);
+        QCOMPARE(indicator->checkState(), Qt::Unchecked);
+        QCoreApplication::processEvents(); // the edit reaches the exchange
+        rig.tick(15);
+        QCOMPARE(writes(sent, 0x45), 0); // still quiet
+        rig.tick(1);
+        QCOMPARE(writes(sent, 0x45), 1);
+        QVERIFY(rig.tickUntil([&] { return indicator->checkState() == Qt::Checked; }));
+        QCOMPARE(rig.find<QCheckBox>("checkBoxSendPwmInput")->checkState(), Qt::PartiallyChecked);
+        rig.tick(40);
+        QCOMPARE(writes(sent, 0x45), 1);
+        QCOMPARE(rig.controller().firmware().motionParams().timeToLeave, uint8_t(8));
+        QCOMPARE(rig.device()->motionParams().timeToLeave, uint8_t(8));
+    }
+
+    void editsWithinTheQuietPeriodAreSentAsOne()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QDoubleSpinBox *kp = rig.find<QDoubleSpinBox>("doubleSpinBoxKp");
+        for (int i = 1; i <= 5; ++i) {
+            kp->setValue(0.5 * i);
+            rig.tick(10);
+        }
+        QCOMPARE(writes(sent, 0x45), 0);
+        QVERIFY(rig.settle());
+        QCOMPARE(writes(sent, 0x45), 1);
+        QCOMPARE(rig.controller().firmware().motionParams().Kp, int16_t(2560));
+    }
+
+    void digitalAndAnalogControlNeverBothOff()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        QCheckBox *digital = rig.find<QCheckBox>("checkBoxDigitalControl");
+        QCheckBox *analog = rig.find<QCheckBox>("checkBoxAnalogControl");
+        digital->setChecked(true);
+        analog->setChecked(false);
+        QVERIFY(digital->isChecked());
+        digital->setChecked(false);
+        QVERIFY(analog->isChecked());
+        QVERIFY(rig.settle());
+        QVERIFY(rig.controller().firmware().pwmInParams().analogControl);
+        QVERIFY(!rig.controller().firmware().pwmInParams().digitalControl);
+    }
+
+    void diagnosticsAreShown()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        rig.find<QAbstractButton>("pushButtonGetRes")->click();
+        rig.find<QAbstractButton>("pushButtonGetData")->click();
+        QTextBrowser *res = rig.find<QTextBrowser>("textBrowserRes");
+        QTextBrowser *data = rig.find<QTextBrowser>("textBrowserLastData");
+        QVERIFY(rig.tickUntil([&] { return !res->toPlainText().isEmpty() && !data->toPlainText().isEmpty(); }));
+        QVERIFY(res->toPlainText().startsWith(QLatin1String("Phase A")));
+        QVERIFY(data->toPlainText().contains(QLatin1String("Max temp ESC")));
+
+        emit rig.device()->ui_emptyParams();
+        QVERIFY(res->toPlainText().isEmpty());
+        QVERIFY(data->toPlainText().isEmpty());
+    }
+
+    void exportThenImportRestoresTheExportedFields()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        QSpinBox *deadZone = rig.find<QSpinBox>("spinBoxPwmDeadZone");
+        QSpinBox *address = rig.find<QSpinBox>("spinBoxIndexDevice");
+        QSpinBox *ttl = rig.find<QSpinBox>("spinBoxTimeToLeave");
+        QSpinBox *low = rig.find<QSpinBox>("spinBoxPwmLow");
+        QDoubleSpinBox *kp = rig.find<QDoubleSpinBox>("doubleSpinBoxKp");
+        QDoubleSpinBox *kff = rig.find<QDoubleSpinBox>("doubleSpinBoxKi_Kff");
+        QCheckBox *reverse = rig.find<QCheckBox>("checkBoxReverseDir");
+        QCheckBox *digital = rig.find<QCheckBox>("checkBoxDigitalControl");
+        deadZone->setValue(11);
+        address->setValue(3);
+        ttl->setValue(700);
+        kp->setValue(1.234);
+        kff->setValue(1.75);
+        reverse->setChecked(true);
+        QVERIFY(rig.settle());
+        const QVariantMap exported = widgetValues(rig);
+
+        const QString path = m_files.filePath(QStringLiteral("settings.xml"));
+        rig.dialogs.saveAnswer = path;
+        rig.find<QAbstractButton>("toolButtonExportParams")->click();
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages[0].title, QStringLiteral("Done"));
+        QVERIFY(rig.dialogs.messages[0].text.contains(QLatin1String(">Settings are exported.</font>")));
+        QVERIFY(QFile::exists(path));
+
+        // Change the exported fields and two that the file does not carry.
+        deadZone->setValue(20);
+        address->setValue(6);
+        ttl->setValue(100);
+        kp->setValue(3.0);
+        kff->setValue(1.1);
+        reverse->setChecked(false);
+        low->setValue(1100);
+        digital->setChecked(!digital->isChecked());
+        QVERIFY(rig.settle());
+        const QVariantMap changed = widgetValues(rig);
+
+        import(rig, path);
+        QVariantMap expected = exported;
+        expected[QStringLiteral("spinBoxPwmLow")] = changed[QStringLiteral("spinBoxPwmLow")];
+        expected[QStringLiteral("checkBoxDigitalControl")] = changed[QStringLiteral("checkBoxDigitalControl")];
+        expected[QStringLiteral("checkBoxAnalogControl")] = changed[QStringLiteral("checkBoxAnalogControl")];
+        QCOMPARE(widgetValues(rig), expected);
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+
+        // Imported values go to the controller like edits.
+        QVERIFY(rig.settle());
+        QCOMPARE(rig.controller().firmware().motionParams().timeToLeave, uint8_t(14));
+        QCOMPARE(rig.controller().firmware().pwmInParams().deadZone, uint8_t(11));
+    }
+
+    void exportThatCannotBeWrittenSaysSo()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        const QString path = m_files.filePath(QStringLiteral("no-such-dir/settings.xml"));
+        rig.dialogs.saveAnswer = path;
+        rig.find<QAbstractButton>("toolButtonExportParams")->click();
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::Critical);
+        QVERIFY(rig.dialogs.messages[0].text.contains(QLatin1String("File saving failed!")));
+        QVERIFY(!QFile::exists(path));
+
+        rig.dialogs.saveAnswer.clear(); // cancelled: nothing at all
+        rig.find<QAbstractButton>("toolButtonExportParams")->click();
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+    }
+
+    void filesWithoutSettingsChangeNothing_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("config root") << QByteArray("<config><motion><ttl>1000</ttl></motion></config>");
+        QTest::newRow("not xml") << QByteArray("ttl = 1000");
+        QTest::newRow("cut off") << QByteArray("<settings><motion><ttl>1000</ttl></motion>");
+        QTest::newRow("entities")
+            << QByteArray("<!DOCTYPE settings [<!ENTITY t \"1000\">]><settings><motion><ttl>&t;</ttl></motion></settings>");
+        QTest::newRow("too large") << "<settings><motion><ttl>1000</ttl></motion>" + QByteArray(2 << 20, ' ')
+                                          + "</settings>";
+    }
+    void filesWithoutSettingsChangeNothing()
+    {
+        QFETCH(QByteArray, content);
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        const QVariantMap before = widgetValues(rig);
+        import(rig, writeFile(QStringLiteral("bad.xml"), content));
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::Warning);
+        QCOMPARE(rig.dialogs.messages[0].title, QStringLiteral("Content"));
+        QVERIFY(rig.dialogs.messages[0].text.contains(QLatin1String("File not contain settings!")));
+        QCOMPARE(widgetValues(rig), before);
+        QVERIFY(!rig.params()->isSending());
+    }
+
+    void missingFileCannotBeOpened()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        import(rig, m_files.filePath(QStringLiteral("absent.xml")));
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::Critical);
+        QVERIFY(rig.dialogs.messages[0].text.contains(QLatin1String("File opening failed!")));
+    }
+
+    void accelerationValueMovesTheSlider()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        import(rig, writeFile(QStringLiteral("acc.xml"),
+                              "<settings><motion><acceleration>3500</acceleration></motion></settings>"));
+        QCOMPARE(rig.find<QSlider>("horizontalSliderAcceleration")->value(), 5);
+        QCOMPARE(rig.find<QSpinBox>("spinBoxAcceleration")->value(), 3500);
+        QVERIFY(rig.dialogs.messages.isEmpty());
+    }
+
+    void outOfRangeValuesAreLimitedAndReported()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        import(rig, writeFile(QStringLiteral("range.xml"),
+                              "<settings><motion><ttl>99999</ttl><kp>40</kp><acceleration>-5</acceleration>"
+                              "<device_address>12</device_address></motion>"
+                              "<pwm_input><pwm_type>9</pwm_type><dead_zone>x</dead_zone></pwm_input></settings>"));
+        QCOMPARE(rig.find<QSpinBox>("spinBoxTimeToLeave")->value(), 3150);
+        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxKp")->value(), 31.999);
+        QCOMPARE(rig.find<QSlider>("horizontalSliderAcceleration")->value(), 0);
+        QCOMPARE(rig.find<QSpinBox>("spinBoxIndexDevice")->value(), 7);
+        QCOMPARE(rig.find<QComboBox>("comboBoxPwmType")->currentIndex(), 1);
+        QCOMPARE(rig.find<QSpinBox>("spinBoxPwmDeadZone")->value(), 0); // text that does not parse gives 0
+        const QString info = rig.find<QLabel>("labelInfo")->text();
+        for (const char *tag : {"ttl 99999", "kp 40", "acceleration -5", "device_address 12", "pwm_type 9"})
+            QVERIFY2(info.contains(QLatin1String(tag)), qPrintable(info));
+        QVERIFY(!info.contains(QLatin1String("dead_zone")));
+    }
+
+    void importedMotorIsHandedOn()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        QSignalSpy motors(rig.window->escSettingsPage(), &EscSettingsPage::motorImported);
+        import(rig, writeFile(QStringLiteral("motor.xml"),
+                              "<settings><motor><name>Outrunner</name><params><rs>0.05</rs><pole_pairs>7</pole_pairs>"
+                              "</params></motor></settings>"));
+        QCOMPARE(motors.size(), 1);
+        const auto motor = motors[0][0].value<ImportedMotor>();
+        QCOMPARE(motor.name, QStringLiteral("Outrunner"));
+        QVERIFY(motor.hasParams);
+        QCOMPARE(motor.params.Rs, 0.05f);
+        QCOMPARE(motor.params.polePairs, uint8_t(7));
+    }
+
+    void controlTypeSetsTheGainWidget()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        QComboBox *control = rig.find<QComboBox>("comboBoxControlType");
+        QDoubleSpinBox *gain = rig.find<QDoubleSpinBox>("doubleSpinBoxKi_Kff");
+        control->setCurrentIndex(1);
+        control->setCurrentIndex(0);
+        QCOMPARE(rig.find<QLabel>("labelCtrl_Ki_Kff")->text(), QStringLiteral("Controller Ki"));
+        QCOMPARE(gain->decimals(), 3);
+        QCOMPARE(gain->maximum(), 65.535);
+        QCOMPARE(gain->value(), 0.0);
+        QVERIFY(!rig.find<QWidget>("spinBoxSpeedNorm")->isEnabled());
+        control->setCurrentIndex(1);
+        QCOMPARE(rig.find<QLabel>("labelCtrl_Ki_Kff")->text(), QStringLiteral("Controller Kff"));
+        QCOMPARE(gain->decimals(), 2);
+        QCOMPARE(gain->minimum(), 1.0);
+        QCOMPARE(gain->value(), 1.25);
+        QVERIFY(rig.find<QWidget>("spinBoxSpeedNorm")->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestEscSettingsPage)
+#include "tst_escsettingspage.moc"

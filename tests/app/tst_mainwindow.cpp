@@ -1,0 +1,218 @@
+#include "tests/app/windowrig.h"
+
+#include "device/ui/escsettingspage.h"
+#include "link/comhelper.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QtTest>
+
+// The window shell on the simulated controller: start-up, device status, navigation, the
+// info line and the port and run questions.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    static QStackedWidget *pages(const WindowRig &rig)
+    {
+        return rig.find<QStackedWidget>("stackedWidgetMainDataArea");
+    }
+
+    static QMessageBox *visibleBox(const WindowRig &rig, const QString &text)
+    {
+        for (QMessageBox *box : rig.window->findChildren<QMessageBox *>()) {
+            if (box->isVisible() && box->text() == text)
+                return box;
+        }
+        return nullptr;
+    }
+
+private slots:
+    void startUpWithoutSettingsFileOrLanguages()
+    {
+        WindowRig rig;
+        const QString ini = QDir(rig.dataDir.path()).filePath(QStringLiteral("kordoman.ini"));
+        QVERIFY(QFile::exists(ini));
+        QSettings settings(ini, QSettings::IniFormat);
+        QCOMPARE(settings.allKeys(), QStringList {"fw_dir"});
+        QCOMPARE(settings.value("fw_dir").toString(), QDir::homePath());
+        QCOMPARE(rig.window->settings().firmwareDirectory(), QDir::homePath());
+
+        QCOMPARE(rig.find<QComboBox>("comboBoxLanguage")->count(), 0);
+        QVERIFY(rig.find<QComboBox>("comboBoxLanguage")->isHidden());
+        QVERIFY(!rig.window->translations().isProgramTranslationInstalled());
+    }
+
+    void pagesAndInitialState()
+    {
+        WindowRig rig;
+        const QStringList names {"pageMainWelcome", "pageMainEscSettings", "pageMainMotor", "pageMainEscOnline",
+                                 "pageMainFwUpdate"};
+        QCOMPARE(pages(rig)->count(), names.size());
+        for (int i = 0; i < names.size(); ++i)
+            QCOMPARE(pages(rig)->widget(i)->objectName(), names[i]);
+        QCOMPARE(pages(rig)->currentIndex(), 0);
+        // Pages not in the program yet say so and hold nothing else.
+        for (int i = 2; i < names.size(); ++i) {
+            const QList<QWidget *> children = pages(rig)->widget(i)->findChildren<QWidget *>();
+            QCOMPARE(children.size(), 1);
+            QVERIFY(qobject_cast<QLabel *>(children[0])->text().contains(QLatin1String("coming")));
+        }
+        QVERIFY(rig.find<QWidget>("toolButtonWelcome")->isHidden());
+        QVERIFY(rig.find<QWidget>("pushButtonStateFirmware")->isHidden());
+        QCOMPARE(rig.text("pushButtonStateDevice"), QStringLiteral("No Device"));
+        QCOMPARE(rig.find<QLabel>("labelDeviceStatusIcon")->property("iconPath").toString(),
+                 QStringLiteral(":/icons/device_none.png"));
+        QVERIFY(!rig.find<QLabel>("labelDeviceStatusIcon")->pixmap(Qt::ReturnByValue).isNull());
+    }
+
+    void simulatedDeviceIsFoundWithoutDialog()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        QVERIFY(rig.dialogs.itemOffers.isEmpty()); // the only adapter port is taken at once
+        QCOMPARE(rig.text("pushButtonStatePort"), DemoPortProvider::DEMO_PORT_NAME);
+        QVERIFY(rig.find<QWidget>("pushButtonStatePort")->styleSheet().contains(QLatin1String("bold")));
+        QCOMPARE(rig.text("pushButtonStateDevice"), QStringLiteral("Device 12345"));
+        QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
+        QVERIFY(!rig.find<QWidget>("pushButtonStateFirmware")->isHidden());
+        QCOMPARE(rig.text("pushButtonStateFirmware"), QStringLiteral("1.2.3"));
+        QCOMPARE(rig.find<QLabel>("labelConnectionStatusIcon")->property("iconPath").toString(),
+                 QStringLiteral(":/icons/link_connected.png"));
+        QCOMPARE(rig.find<QLabel>("labelDeviceStatusIcon")->property("iconPath").toString(),
+                 QStringLiteral(":/icons/device.png"));
+        QVERIFY(rig.find<QWidget>("toolButtonExportParams")->isEnabled());
+        QVERIFY(rig.find<QWidget>("toolButtonImportParams")->isEnabled());
+    }
+
+    void pageClickWhileBusyKeepsThePage()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonEscParams");
+        QCOMPARE(pages(rig)->currentIndex(), 1);
+        QCOMPARE(rig.app().activity(), AppBase::ActivityParams);
+        QVERIFY(rig.settle());
+
+        // An edit waits for its quiet period: the page must not be left.
+        rig.find<QSpinBox>("spinBoxTimeToLeave")->setValue(300);
+        QCoreApplication::processEvents();
+        QVERIFY(rig.params()->isSending());
+        rig.showPage("toolButtonControl");
+        QCOMPARE(pages(rig)->currentIndex(), 1);
+        QVERIFY(rig.find<QAbstractButton>("toolButtonEscParams")->isChecked());
+        QVERIFY(!rig.find<QAbstractButton>("toolButtonControl")->isChecked());
+        QCOMPARE(rig.find<QLabel>("labelInfo")->text(), QStringLiteral("Parameteres are send to the device, now"));
+
+        QVERIFY(rig.settle());
+        rig.showPage("toolButtonControl");
+        QCOMPARE(pages(rig)->currentIndex(), 3);
+        QVERIFY(rig.find<QAbstractButton>("toolButtonControl")->isChecked());
+        QVERIFY(!rig.find<QAbstractButton>("toolButtonEscParams")->isChecked());
+        QCOMPARE(rig.app().activity(), AppBase::ActivityControl);
+    }
+
+    void runQuestionStartsTheDeviceAndClosesWhenItIsLost()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonControl"); // a connected device is asked to run
+        const QString question = QStringLiteral("Actually device is in communication mode. Do you run device?");
+        QMessageBox *box = visibleBox(rig, question);
+        QVERIFY(box);
+        box->button(QMessageBox::Yes)->click();
+        QVERIFY(rig.tickUntil([&] { return rig.text("pushButtonStateConnection") == QLatin1String("Running"); }));
+        QCOMPARE(rig.find<QLabel>("labelConnectionStatusIcon")->property("iconPath").toString(),
+                 QStringLiteral(":/icons/link_running.png"));
+        QVERIFY(!rig.find<QWidget>("toolButtonExportParams")->isEnabled());
+
+        rig.window->on_deviceToRun();
+        QVERIFY(visibleBox(rig, question));
+        rig.window->on_deviceDisconnected();
+        QVERIFY(!visibleBox(rig, question));
+    }
+
+    void infoLineShowsTextForTwoSeconds()
+    {
+        WindowRig rig;
+        QLabel *info = rig.find<QLabel>("labelInfo");
+        auto *reset = rig.window->findChild<QTimer *>(QStringLiteral("infoResetTimer"));
+        QVERIFY(reset);
+        rig.window->on_showInfo(QStringLiteral("first"), false);
+        rig.window->on_showInfo(QStringLiteral("second"), false);
+        QCOMPARE(info->text(), QStringLiteral("second"));
+        QVERIFY(reset->isActive());
+        QCOMPARE(reset->interval(), 2000);
+        QVERIFY(reset->isSingleShot());
+        QMetaObject::invokeMethod(reset, "timeout");
+        QCOMPARE(info->text(), QStringLiteral("..."));
+
+        rig.window->on_showInfo(QStringLiteral("boxed"), true);
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("boxed"));
+        QCOMPARE(info->text(), QStringLiteral("..."));
+    }
+
+    void portChoice_data()
+    {
+        QTest::addColumn<bool>("adapters");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("adapter ports") << true << "Select Zorbel Port";
+        QTest::newRow("other ports") << false << "Select Port";
+    }
+    void portChoice()
+    {
+        QFETCH(bool, adapters);
+        WindowRig rig;
+        const QList<PortInfo> ports {{"ttyUSB0", "/dev/ttyUSB0", "AE01", {}}, {"ttyUSB1", "/dev/ttyUSB1", "AE02", {}}};
+        rig.window->on_needPortSelectAndInform(ports, adapters);
+        QTEST(rig.dialogs.itemTitles.value(0), "title");
+        QCOMPARE(rig.dialogs.itemOffers.value(0), (QStringList {"ttyUSB0", "ttyUSB1"}));
+    }
+
+    void emptyPortListOnlyInforms()
+    {
+        WindowRig rig;
+        rig.window->on_needPortSelectAndInform({}, false);
+        QVERIFY(rig.dialogs.itemOffers.isEmpty());
+        QVERIFY(visibleBox(rig, QStringLiteral("No port is available")));
+        rig.window->on_hidePortMessage();
+        QVERIFY(!visibleBox(rig, QStringLiteral("No port is available")));
+    }
+
+    void portButtonAsksBeforeChangingAConnection()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.dialogs.answerYes = false;
+        rig.find<QAbstractButton>("pushButtonStatePort")->click();
+        QCOMPARE(rig.dialogs.questions, QStringList {"Connection change"});
+        rig.tick(10);
+        QVERIFY(rig.app().comHelper()->isConnected());
+        QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
+    }
+
+    void portStatusTexts()
+    {
+        WindowRig rig;
+        rig.window->on_portConnectionChange(QStringLiteral("ttyS0"), false, true, false);
+        QCOMPARE(rig.text("pushButtonStatePort"), QStringLiteral("Connecting ..."));
+        QCOMPARE(rig.find<QLabel>("labelConnectionStatusIcon")->property("iconPath").toString(),
+                 QStringLiteral(":/icons/port_none.png"));
+        rig.window->on_portConnectionChange(QStringLiteral("ttyS0"), false, false, true);
+        QCOMPARE(rig.text("pushButtonStatePort"), QStringLiteral("ttyS0"));
+        QVERIFY(!rig.find<QWidget>("pushButtonStatePort")->styleSheet().contains(QLatin1String("bold")));
+        QCOMPARE(rig.find<QLabel>("labelConnectionStatusIcon")->property("iconPath").toString(),
+                 QStringLiteral(":/icons/link_disconnected.png"));
+        rig.window->on_portConnectionChange(QString(), false, false, false);
+        QCOMPARE(rig.text("pushButtonStatePort"), QStringLiteral("Select Port ..."));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
