@@ -6,6 +6,7 @@
 #include "motors/motortotal.h"
 
 #include <QMetaType>
+#include <QObject> // the Qt namespace meta-object behind Qt::CheckState
 
 #include <cstdint>
 
@@ -18,10 +19,7 @@ void registerApplicationMetaTypes()
     qRegisterMetaType<uint16_t>("uint16_t");
     qRegisterMetaType<int16_t>("int16_t");
     qRegisterMetaType<uint32_t>("uint32_t");
-    // The Qt library in use does not export the enum meta-object that
-    // qRegisterMetaType<Qt::CheckState>() needs; an enum travels as its int value.
-    if (!QMetaType::isRegistered(QMetaType::type("Qt::CheckState")))
-        QMetaType::registerNormalizedTypedef("Qt::CheckState", QMetaType::Int);
+    qRegisterMetaType<Qt::CheckState>("Qt::CheckState");
     qRegisterMetaType<VYX_Protocol::VYX_MSG>("VYX_Protocol::VYX_MSG");
     qRegisterMetaType<MOTOR_TOTAL>("MOTOR_TOTAL");
 }

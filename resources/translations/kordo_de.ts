@@ -3,32 +3,37 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="200" />
+        <location filename="../../app/appbase.cpp" line="215" />
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="218" />
+        <location filename="../../app/appbase.cpp" line="233" />
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="221" />
+        <location filename="../../app/appbase.cpp" line="236" />
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="230" />
+        <location filename="../../app/appbase.cpp" line="245" />
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="280" />
+        <location filename="../../app/appbase.cpp" line="295" />
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="286" />
+        <location filename="../../app/appbase.cpp" line="301" />
+        <source>Motor identification is still running</source>
+        <translation>Die Motoridentifikation läuft noch</translation>
+    </message>
+    <message>
+        <location filename="../../app/appbase.cpp" line="307" />
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
@@ -684,7 +689,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43" />
-        <location filename="../../app/mainwindow.cpp" line="384" />
+        <location filename="../../app/mainwindow.cpp" line="386" />
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -705,8 +710,8 @@
     </message>
     <message>
         <location filename="../../app/mainwindow.ui" line="173" />
-        <source>ESC settings</source>
-        <translation>Reglereinstellungen</translation>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
     </message>
     <message>
         <location filename="../../app/mainwindow.ui" line="207" />
@@ -747,42 +752,42 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="320" />
+        <location filename="../../app/mainwindow.cpp" line="322" />
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="327" />
+        <location filename="../../app/mainwindow.cpp" line="329" />
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="327" />
+        <location filename="../../app/mainwindow.cpp" line="329" />
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="328" />
+        <location filename="../../app/mainwindow.cpp" line="330" />
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="353" />
+        <location filename="../../app/mainwindow.cpp" line="355" />
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="353" />
+        <location filename="../../app/mainwindow.cpp" line="355" />
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="384" />
+        <location filename="../../app/mainwindow.cpp" line="386" />
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="395" />
+        <location filename="../../app/mainwindow.cpp" line="397" />
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -900,22 +905,23 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>ParamsHelper</name>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="183" />
+        <location filename="../../device/paramshelper.cpp" line="185" />
+        <location filename="../../device/paramshelper.cpp" line="193" />
         <source>Device did not confirm the settings</source>
         <translation>Das Gerät hat die Einstellungen nicht bestätigt</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="233" />
+        <location filename="../../device/paramshelper.cpp" line="245" />
         <source>Error log was cleared</source>
         <translation>Das Fehlerprotokoll wurde gelöscht</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="235" />
+        <location filename="../../device/paramshelper.cpp" line="247" />
         <source>Problem with clearing of error log</source>
         <translation>Problem beim Löschen des Fehlerprotokolls</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="350" />
+        <location filename="../../device/paramshelper.cpp" line="362" />
         <source>Device is not connected</source>
         <translation>Das Gerät ist nicht verbunden</translation>
     </message>
@@ -923,17 +929,17 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PendingPage</name>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="176" />
+        <location filename="../../app/mainwindow.cpp" line="178" />
         <source>Motors and identification</source>
         <translation>Motoren und Identifikation</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="178" />
+        <location filename="../../app/mainwindow.cpp" line="180" />
         <source>Online control</source>
         <translation>Online-Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="180" />
+        <location filename="../../app/mainwindow.cpp" line="182" />
         <source>Firmware update</source>
         <translation>Firmware-Aktualisierung</translation>
     </message>

@@ -1,0 +1,73 @@
+#include "app/demoportprovider.h"
+#include "app/mainwindow.h"
+#include "device/paramshelper.h"
+#include "tests/app/scripteddialogs.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QStringList g_warnings;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg || type == QtCriticalMsg)
+        g_warnings << message;
+    g_previousHandler(type, context, message);
+}
+
+} // namespace
+
+// The program's arrangement: the coordinator in its own thread on its real 50 ms clock,
+// the simulated controller on the wall clock. Bounded waits only; no timing assertions.
+class TestMainWindowThreads : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { g_previousHandler = qInstallMessageHandler(collectWarnings); }
+    void cleanupTestCase() { qInstallMessageHandler(g_previousHandler); }
+
+    void editReachesTheDeviceAcrossThreadsAndShutdownIsClean()
+    {
+        QTemporaryDir dir;
+        DemoPortProvider ports;
+        ScriptedDialogs dialogs;
+        auto window = std::make_unique<MainWindow>(&ports, DataDirectory::resolve(dir.path(), QString(), QString()),
+                                                   &dialogs);
+        QVERIFY(window->appBase().thread() != QThread::currentThread());
+        window->show();
+        auto *connection = window->findChild<QAbstractButton *>(QStringLiteral("pushButtonStateConnection"));
+        QTRY_COMPARE_WITH_TIMEOUT(connection->text(), QStringLiteral("Connected"), 60000);
+
+        window->findChild<QAbstractButton *>(QStringLiteral("toolButtonEscParams"))->click();
+        QCOMPARE(window->appBase().activity(), AppBase::ActivityParams);
+        ParamsHelper *params = window->appBase().paramsHelper();
+        QTRY_VERIFY_WITH_TIMEOUT(!params->isSending(), 60000);
+
+        auto *ttl = window->findChild<QSpinBox *>(QStringLiteral("spinBoxTimeToLeave"));
+        auto *indicator = window->findChild<QCheckBox *>(QStringLiteral("checkBoxSendMotion"));
+        ttl->setValue(ttl->value() == 500 ? 550 : 500);
+        QCOMPARE(indicator->checkState(), Qt::Unchecked);
+        // The confirmation crosses from the coordinator thread as a queued Qt::CheckState.
+        QTRY_COMPARE_WITH_TIMEOUT(indicator->checkState(), Qt::Checked, 60000);
+
+        window.reset(); // stops the clock, brings the coordinator home, ends its thread
+        for (const QString &warning : qAsConst(g_warnings)) {
+            QVERIFY2(!warning.contains(QLatin1String("Cannot queue")), qPrintable(warning));
+            QVERIFY2(!warning.startsWith(QLatin1String("QObject")), qPrintable(warning));
+            QVERIFY2(!warning.contains(QLatin1String("another thread")), qPrintable(warning));
+        }
+        QVERIFY(dialogs.messages.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestMainWindowThreads)
+#include "tst_mainwindow_threads.moc"
