@@ -12,6 +12,7 @@
 #include "device/pwmcharacteristic.h"
 #include "motors/dbmanager.h"
 
+#include <QEvent>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QListView>
@@ -105,6 +106,17 @@ EscSettingsPage::EscSettingsPage(ParamsHelper *params, Device *device, DbManager
 }
 
 EscSettingsPage::~EscSettingsPage() = default;
+
+void EscSettingsPage::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        // The form's texts come back in the new language; the gain label follows the
+        // control type, so it is set again.
+        ui->retranslateUi(this);
+        showControlType(ui->comboBoxControlType->currentIndex());
+    }
+    QWidget::changeEvent(event);
+}
 
 void EscSettingsPage::setInitialState()
 {

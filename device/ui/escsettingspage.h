@@ -51,6 +51,9 @@ public:
     void on_fillResistances(RESISTANCE res);
     void on_fillSetParams();
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 signals:
     // Text for the window's info line (isMsgBox false) or a message box.
     void infoText(QString msg, bool isMsgBox);

@@ -2,6 +2,7 @@
 #include "app/motorbackupcommand.h"
 #include "motors/dbmanager.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QtTest>
@@ -150,6 +151,38 @@ private slots:
         for (const char *option : {"--demo", "--port", "--data-dir", "--export-motors", "--motor", "--import-motors",
                                    "--overwrite", "--version"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
+    }
+
+    // The commands open no window: they run where no display exists.
+    void programRunsTheCommandsWithoutADisplay()
+    {
+        const QString program = QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(QStringLiteral("kordoman"));
+        QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        const QString dataDir = m_dir.filePath(QStringLiteral("program"));
+        const auto run = [&](const QStringList &arguments, QByteArray *out, QByteArray *err) {
+            QProcess process;
+            process.setProcessEnvironment(env);
+            process.start(program, QStringList {"--data-dir", dataDir} + arguments);
+            if (!process.waitForFinished(60000))
+                return -1;
+            *out = process.readAllStandardOutput();
+            *err = process.readAllStandardError();
+            return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        };
+        QByteArray out, err;
+        const QString file = m_dir.filePath(QStringLiteral("program.ms"));
+        QCOMPARE(run({"--export-motors", file}, &out, &err), 0);
+        QVERIFY(QFile::exists(file));
+        QVERIFY(out.contains("0"));
+        QCOMPARE(run({"--import-motors", m_dir.filePath(QStringLiteral("absent.ms"))}, &out, &err), 1);
+        QVERIFY2(err.startsWith("Import failed!"), err.constData());
+        QCOMPARE(run({"--version"}, &out, &err), 0);
+        QCOMPARE(out.trimmed(), QByteArray("Kordo manager 1.1.0"));
+        QCOMPARE(run({"--no-such-option"}, &out, &err), 2);
     }
 
     void exportThenImportRestoresTheMotors()

@@ -197,6 +197,26 @@ private slots:
         QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
     }
 
+    void languageChangeKeepsTheStatus()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        Translations german(QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(Translations::DIRECTORY_NAME));
+        german.load(QStringLiteral("de"));
+        QVERIFY(german.isProgramTranslationInstalled());
+        QCoreApplication::processEvents(); // language change events
+        QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Verbunden"));
+        QCOMPARE(rig.text("pushButtonStateDevice"), QStringLiteral("Ger\u00e4t 12345"));
+        QCOMPARE(rig.text("pushButtonStatePort"), DemoPortProvider::DEMO_PORT_NAME);
+        QCOMPARE(rig.text("toolButtonControl"), QStringLiteral("Steuerung"));
+        QCOMPARE(rig.find<QLabel>("labelCtrl_Ki_Kff")->text(),
+                 rig.find<QComboBox>("comboBoxControlType")->currentIndex() == 0 ? QStringLiteral("Regler Ki")
+                                                                                  : QStringLiteral("Regler Kff"));
+        german.load(QStringLiteral("en")); // no such file: back to the program's own texts
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
+    }
+
     void portStatusTexts()
     {
         WindowRig rig;
