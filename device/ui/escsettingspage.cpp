@@ -97,7 +97,6 @@ EscSettingsPage::EscSettingsPage(ParamsHelper *params, Device *device, DbManager
     connect(m_device, &Device::ui_fillMotionParams, this, &EscSettingsPage::on_fillMotionParams);
     connect(m_device, &Device::ui_emptyParams, this, &EscSettingsPage::on_emptyParams);
     connect(m_device, &Device::ui_changeUserMotorParams, this, &EscSettingsPage::redrawPwmCharacteristic);
-    connect(m_device, &Device::ui_fillMotorName, this, [this](const QString &name) { m_motorName = name; });
     connect(m_params, &ParamsHelper::updateCheckBox, this, &EscSettingsPage::on_updateCheckBox);
     connect(m_params, &ParamsHelper::fillErrors, this, &EscSettingsPage::on_fillErrors);
     connect(m_params, &ParamsHelper::fillData, this, &EscSettingsPage::on_fillData);
@@ -568,8 +567,8 @@ EscSettingsSnapshot EscSettingsPage::snapshot() const
     s.timeToLeave = ui->spinBoxTimeToLeave->value();
     s.kp = ui->doubleSpinBoxKp->value();
     s.kff = ui->doubleSpinBoxKi_Kff->value();
-    s.motorName = m_motorName;
-    if (!m_motorName.isEmpty() && !m_database->getMotorParams(m_motorName, &s.motor))
+    s.motorName = m_device->motorName();
+    if (!s.motorName.isEmpty() && !m_database->getMotorParams(s.motorName, &s.motor))
         s.motor = MOTOR_TOTAL(); // not in the database: zeros
     return s;
 }

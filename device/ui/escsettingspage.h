@@ -107,5 +107,4 @@ private:
     DbManager *m_database;
     UserDialogs *m_dialogs;
     AppSettings *m_settings;
-    QString m_motorName; // the motor the controller carries, as the device model names it
 };

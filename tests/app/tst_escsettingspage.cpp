@@ -205,7 +205,13 @@ private slots:
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(rig.dialogs.messages[0].title, QStringLiteral("Done"));
         QVERIFY(rig.dialogs.messages[0].text.contains(QLatin1String(">Settings are exported.</font>")));
-        QVERIFY(QFile::exists(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const ImportedSettings written = SettingsDocument::parse(file.readAll());
+        QVERIFY(written.hasMotor); // the controller's motor, as the database names it
+        QCOMPARE(written.motor.name, rig.device()->motorName());
+        QCOMPARE(written.motor.params.Rs, rig.device()->motorParams().Rs);
+        QCOMPARE(written.motor.params.polePairs, rig.device()->motorParams().polePairs);
 
         // Change the exported fields and two that the file does not carry.
         deadZone->setValue(20);

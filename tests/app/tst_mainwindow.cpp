@@ -1,9 +1,11 @@
 #include "tests/app/windowrig.h"
 
+#include "app/embeddedfonts.h"
 #include "device/ui/escsettingspage.h"
 #include "link/comhelper.h"
 
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QSettings>
@@ -46,6 +48,17 @@ private slots:
         QCOMPARE(rig.find<QComboBox>("comboBoxLanguage")->count(), 0);
         QVERIFY(rig.find<QComboBox>("comboBoxLanguage")->isHidden());
         QVERIFY(!rig.window->translations().isProgramTranslationInstalled());
+    }
+
+    void embeddedFontsGiveTheDialogFont()
+    {
+        WindowRig rig; // the window makes the resources available
+        QCOMPARE(EmbeddedFonts::registerAll(), 8);
+        const QFontInfo dialog(EmbeddedFonts::dialogFont());
+        QCOMPARE(dialog.family(), EmbeddedFonts::DIALOG_FONT_FAMILY);
+        QCOMPARE(dialog.styleName(), QStringLiteral("Medium"));
+        QCOMPARE(EmbeddedFonts::inDialogFont(QStringLiteral("Done")),
+                 QStringLiteral("<font face=\"Roboto Medium\">Done</font>"));
     }
 
     void pagesAndInitialState()
