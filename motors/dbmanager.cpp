@@ -222,11 +222,11 @@ QString DbManager::selectParamsStatement() const
         .arg(names.join(QLatin1Char(',')), m_tableName, m_columns[ColName].name);
 }
 
-bool DbManager::exec(QSqlQuery &query, const QString &what)
+bool DbManager::exec(QSqlQuery &query)
 {
     if (query.exec())
         return true;
-    qCDebug(lcMotors).noquote() << "DB_MAN:" << what << query.lastError().text();
+    qCDebug(lcMotors).noquote() << "DB_MAN:" << query.lastError().text();
     return false;
 }
 
@@ -237,8 +237,10 @@ bool DbManager::insertMotor(const QString &name, const QString &datetime, const 
     if (!isValidMotorName(name) || !isStorable(motor))
         return false;
     QSqlQuery query(m_db);
-    if (!query.prepare(insertStatement()))
-        return exec(query, QStringLiteral("prepare failed:"));
+    if (!query.prepare(insertStatement())) {
+        qCDebug(lcMotors).noquote() << "DB_MAN:" << query.lastError().text();
+        return false;
+    }
     const auto bind = [&query, this](int column, const QVariant &value) {
         query.bindValue(placeholder(m_columns[column].name), value);
     };
@@ -256,7 +258,7 @@ bool DbManager::insertMotor(const QString &name, const QString &datetime, const 
     bind(ColMaxResCurrent, uint(motor.resCurrent & MOTOR_TOTAL::CURRENT_MASK));
     bind(ColDatetime, datetime);
     qCDebug(lcMotors).noquote() << "DB_MAN:" << query.lastQuery();
-    return exec(query, QString());
+    return exec(query);
 }
 
 bool DbManager::saveMotor(const QString &name, const QString &datetime, MOTOR_TOTAL *motorParams)
@@ -271,7 +273,7 @@ bool DbManager::deleteAllRows()
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("DELETE FROM %1").arg(m_tableName));
     qCDebug(lcMotors).noquote() << "DB_MAN:" << query.lastQuery();
-    return exec(query, QString());
+    return exec(query);
 }
 
 bool DbManager::storeMotors(const QVector<MotorEntry> &entries, bool replaceAll)
@@ -306,7 +308,7 @@ bool DbManager::renameMotor(const QString &oldMotorName, const QString &newMotor
     query.bindValue(QStringLiteral(":new"), newMotorName);
     query.bindValue(QStringLiteral(":old"), oldMotorName);
     // A missing motor is not renamed: that is a failure, not a success.
-    return exec(query, QString()) && query.numRowsAffected() == 1;
+    return exec(query) && query.numRowsAffected() == 1;
 }
 
 bool DbManager::removeMotor(const QString &motorName)
@@ -317,7 +319,7 @@ bool DbManager::removeMotor(const QString &motorName)
     query.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = :%2;").arg(m_tableName, m_columns[ColName].name));
     query.bindValue(placeholder(m_columns[ColName].name), motorName);
     qCDebug(lcMotors).noquote() << "DB_MAN:" << query.lastQuery();
-    return exec(query, QString());
+    return exec(query);
 }
 
 bool DbManager::removeAllMotor()
@@ -334,7 +336,7 @@ bool DbManager::getMotorParams(const QString &motorName, MOTOR_TOTAL *motorParam
     QSqlQuery query(m_db);
     query.prepare(selectParamsStatement());
     query.bindValue(placeholder(m_columns[ColName].name), motorName);
-    const bool executed = exec(query, QString());
+    const bool executed = exec(query);
     qCDebug(lcMotors).noquote() << "DB_MAN:" << "Inside read databse";
     if (!executed || !query.next())
         return false;
@@ -370,7 +372,7 @@ bool DbManager::getMotorList(QStringList *names, QStringList *datetimes)
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("SELECT %1,%2 FROM %3 ORDER BY %1")
                       .arg(m_columns[ColName].name, m_columns[ColDatetime].name, m_tableName));
-    if (!exec(query, QString()))
+    if (!exec(query))
         return false;
     while (query.next()) {
         names->append(query.value(0).toString());
@@ -390,7 +392,7 @@ QStringList DbManager::namesMatching(const MOTOR_TOTAL &motor, bool *ok)
     query.bindValue(placeholder(m_columns[ColLsQ].name), floatValue(motor.Ls_q));
     query.bindValue(placeholder(m_columns[ColRatedFlux].name), floatValue(motor.Flux));
     QStringList names;
-    *ok = exec(query, QString());
+    *ok = exec(query);
     // Storage order: the most recently written match comes last.
     while (*ok && query.next())
         names << query.value(0).toString();

@@ -88,7 +88,7 @@ private:
     bool readable() const { return m_health != Health::Unavailable; }
     bool writable() const { return m_health == Health::Ready; }
 
-    bool exec(QSqlQuery &query, const QString &what);
+    bool exec(QSqlQuery &query);   // logs the database error on failure
     bool insertMotor(const QString &name, const QString &datetime, const MOTOR_TOTAL &motor);
     bool deleteAllRows();
     QStringList namesMatching(const MOTOR_TOTAL &motor, bool *ok);
