@@ -71,6 +71,7 @@ SimulatedFirmware::SimulatedFirmware(const SimulatorConfig &config)
         m_motor = identifiedMotor(config.motor);
 
     m_pwmIn.deadZone = 10;
+    m_pwmIn.controlType = true; // speed control, the only kind the program offers
     m_pwmIn.digitalControl = true;
     m_pwmIn.speedNorm = 2000;
     m_pwmIn.scale = 100;
