@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLibraryInfo>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QTextStream>
 
@@ -77,6 +78,9 @@ QString windowTitle()
 
 int main(int argc, char *argv[])
 {
+    // The program's debug lines are for developers: QT_LOGGING_RULES="kordo.*.debug=true"
+    // brings them back (the environment overrides this default).
+    QLoggingCategory::setFilterRules(QStringLiteral("kordo.*.debug=false"));
     const CommandLineOptions early = CommandLine::parse(rawArguments(argc, argv));
     if (early.command != CommandLineOptions::Command::RunWindow)
         return runHeadless(argc, argv);
