@@ -4,7 +4,9 @@
 
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSysInfo>
 
 namespace {
@@ -58,6 +60,42 @@ QString WidgetDialogs::chooseItem(const QString &title, const QString &label, co
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     return dialog.textValue();
+}
+
+QString WidgetDialogs::askText(const QString &title, const QString &label, const QString &text)
+{
+    QInputDialog dialog(m_parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setFont(EmbeddedFonts::dialogFont());
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextEchoMode(QLineEdit::Normal);
+    dialog.setTextValue(text);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    // Accepted but empty stays distinguishable from a cancel.
+    const QString answer = dialog.textValue();
+    return answer.isNull() ? QStringLiteral("") : answer;
+}
+
+UserDialogs::Choice WidgetDialogs::askChoice(const QString &informativeText, const QString &yesLabel,
+                                             const QString &noLabel, bool noEnabled)
+{
+    QMessageBox box(QMessageBox::Question, QString(), QString(),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_parent, Qt::Dialog);
+    box.setFont(EmbeddedFonts::dialogFont());
+    box.setInformativeText(informativeText);
+    box.button(QMessageBox::Yes)->setText(yesLabel);
+    box.button(QMessageBox::No)->setText(noLabel);
+    box.button(QMessageBox::No)->setEnabled(noEnabled);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return Choice::Yes;
+    case QMessageBox::No:
+        return Choice::No;
+    default:
+        return Choice::Cancel;
+    }
 }
 
 QString WidgetDialogs::saveFileName(const QString &title, const QString &directory, const QString &filter)

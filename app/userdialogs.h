@@ -11,6 +11,8 @@ class UserDialogs
 {
 public:
     enum class Icon { Information, Warning, Critical };
+    // The buttons of a three-way question.
+    enum class Choice { Yes, No, Cancel };
 
     virtual ~UserDialogs() = default;
 
@@ -20,6 +22,11 @@ public:
     virtual bool askYesNo(const QString &title, const QString &informativeText) = 0;
     // One of the items, or a null string when cancelled.
     virtual QString chooseItem(const QString &title, const QString &label, const QStringList &items) = 0;
+    // A line of text, starting from `text`; a null string when cancelled.
+    virtual QString askText(const QString &title, const QString &label, const QString &text) = 0;
+    // Yes, No and Cancel, the first two with their own labels; No may be offered disabled.
+    virtual Choice askChoice(const QString &informativeText, const QString &yesLabel, const QString &noLabel,
+                             bool noEnabled) = 0;
     // A file name, or an empty string when cancelled.
     virtual QString saveFileName(const QString &title, const QString &directory, const QString &filter) = 0;
     virtual QString openFileName(const QString &title, const QString &directory, const QString &filter) = 0;
@@ -35,6 +42,9 @@ public:
     void message(Icon icon, const QString &title, const QString &text) override;
     bool askYesNo(const QString &title, const QString &informativeText) override;
     QString chooseItem(const QString &title, const QString &label, const QStringList &items) override;
+    QString askText(const QString &title, const QString &label, const QString &text) override;
+    Choice askChoice(const QString &informativeText, const QString &yesLabel, const QString &noLabel,
+                     bool noEnabled) override;
     QString saveFileName(const QString &title, const QString &directory, const QString &filter) override;
     QString openFileName(const QString &title, const QString &directory, const QString &filter) override;
 

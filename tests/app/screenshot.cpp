@@ -4,7 +4,7 @@
 #include "app/demoportprovider.h"
 #include "app/embeddedfonts.h"
 #include "app/mainwindow.h"
-#include "tests/app/scripteddialogs.h"
+#include "tests/common/scripteddialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "tests/app/windowrig.h"
+#include "tests/common/windowrig.h"
 
 #include "device/ui/escsettingspage.h"
 #include "sim/simulatedfirmware.h"

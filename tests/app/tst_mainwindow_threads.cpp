@@ -1,7 +1,7 @@
 #include "app/demoportprovider.h"
 #include "app/mainwindow.h"
 #include "device/paramshelper.h"
-#include "tests/app/scripteddialogs.h"
+#include "tests/common/scripteddialogs.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -22,6 +22,23 @@ public:
     QStringList itemTitles;         // titles of item choices
     QList<QStringList> itemOffers;
     QString itemAnswer;             // null: cancel
+    struct TextPrompt
+    {
+        QString title;
+        QString label;
+        QString text;
+    };
+    QList<TextPrompt> textPrompts;
+    QString textAnswer;             // null: cancel
+    struct ChoiceOffer
+    {
+        QString informativeText;
+        QString yesLabel;
+        QString noLabel;
+        bool noEnabled;
+    };
+    QList<ChoiceOffer> choiceOffers;
+    Choice choiceAnswer = Choice::Cancel;
     QString saveAnswer;             // empty: cancel
     QString openAnswer;
     int fileDialogs = 0;
@@ -37,6 +54,18 @@ public:
         itemTitles.append(title);
         itemOffers.append(items);
         return itemAnswer;
+    }
+    QString askText(const QString &title, const QString &label, const QString &text) override
+    {
+        textPrompts.append({title, label, text});
+        return textAnswer;
+    }
+    Choice askChoice(const QString &informativeText, const QString &yesLabel, const QString &noLabel,
+                     bool noEnabled) override
+    {
+        choiceOffers.append({informativeText, yesLabel, noLabel, noEnabled});
+        // A disabled button cannot be pressed: the user can only cancel then.
+        return choiceAnswer == Choice::No && !noEnabled ? Choice::Cancel : choiceAnswer;
     }
     QString saveFileName(const QString &, const QString &, const QString &) override
     {

@@ -3,7 +3,7 @@
 #include "app/mainwindow.h"
 #include "device/device.h"
 #include "device/paramshelper.h"
-#include "tests/app/scripteddialogs.h"
+#include "tests/common/scripteddialogs.h"
 #include "app/demoportprovider.h"
 #include "sim/simulatedcontroller.h"
 
