@@ -12,6 +12,7 @@
 #include "device/ui/escsettingspage.h"
 #include "link/comhelper.h"
 #include "motors/dbmanager.h"
+#include "motors/ui/motorpage.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -174,13 +175,15 @@ void MainWindow::buildPages()
     m_escSettingsPage = new EscSettingsPage(m_appBase.paramsHelper(), m_appBase.device(), m_appBase.dbManager(),
                                             m_dialogs, &m_settings);
     ui->stackedWidgetMainDataArea->addWidget(m_escSettingsPage);
-    ui->stackedWidgetMainDataArea->addWidget(
-        new PendingPage(QStringLiteral("pageMainMotor"), QT_TRANSLATE_NOOP("PendingPage", "Motors and identification")));
+    m_motorPage = new MotorPage(&m_appBase, m_dialogs);
+    ui->stackedWidgetMainDataArea->addWidget(m_motorPage);
     ui->stackedWidgetMainDataArea->addWidget(
         new PendingPage(QStringLiteral("pageMainEscOnline"), QT_TRANSLATE_NOOP("PendingPage", "Online control")));
     ui->stackedWidgetMainDataArea->addWidget(
         new PendingPage(QStringLiteral("pageMainFwUpdate"), QT_TRANSLATE_NOOP("PendingPage", "Firmware update")));
     connect(m_escSettingsPage, &EscSettingsPage::infoText, this, &MainWindow::on_showInfo);
+    connect(m_motorPage, &MotorPage::infoText, this, &MainWindow::on_showInfo);
+    connect(m_escSettingsPage, &EscSettingsPage::motorImported, m_motorPage, &MotorPage::on_motorImported);
 
     m_navigationButtons = {ui->toolButtonWelcome, ui->toolButtonEscParams, ui->toolButtonMotorParams,
                            ui->toolButtonControl, ui->toolButtonFirmware};
@@ -287,10 +290,13 @@ void MainWindow::pageChanged(int index)
     m_appBase.setActivePage(uint8_t(index));
     if (index == PageEscSettings)
         m_escSettingsPage->redrawPwmCharacteristic();
+    else if (index == PageMotor)
+        m_motorPage->refresh();
 }
 
 void MainWindow::on_updateProcess()
 {
+    m_motorPage->showMotorList();
     m_appBase.setActivePage(uint8_t(ui->stackedWidgetMainDataArea->currentIndex()));
 }
 

@@ -19,6 +19,7 @@ class MainWindow;
 }
 
 class EscSettingsPage;
+class MotorPage;
 class PortProvider;
 class QAbstractButton;
 class QMessageBox;
@@ -48,6 +49,7 @@ public:
     AppSettings &settings() { return m_settings; }
     Translations &translations() { return m_translations; }
     EscSettingsPage *escSettingsPage() const { return m_escSettingsPage; }
+    MotorPage *motorPage() const { return m_motorPage; }
 
     // Reactions to the coordinator's objects (connected by pointer).
     void on_showInfo(QString msg, bool isMsgBox);
@@ -100,6 +102,7 @@ private:
     QTimer m_infoResetTimer;
     QTimer m_idProgressTimer;
     EscSettingsPage *m_escSettingsPage = nullptr;
+    MotorPage *m_motorPage = nullptr;
     bool m_uiReady = false;     // the widget tree exists (language events may come earlier)
     bool m_shownOnce = false;
 

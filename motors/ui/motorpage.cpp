@@ -1,0 +1,291 @@
+#include "motors/ui/motorpage.h"
+
+#include "ui_motorpage.h"
+
+#include "app/appbase.h"
+#include "app/embeddedfonts.h"
+#include "app/userdialogs.h"
+#include "device/device.h"
+#include "device/escsettingstext.h"
+#include "ident/idhelper.h"
+#include "motors/dbmanager.h"
+#include "motors/motorlibrary.h"
+
+#include <QEvent>
+#include <QHeaderView>
+
+namespace {
+
+// Button texts of the two motor file questions; not translated.
+const QString ALL_LABEL = QStringLiteral("All");
+const QString SELECTED_LABEL = QStringLiteral("Selected");
+const QString OVERWRITE_LABEL = QStringLiteral("Overwrite");
+const QString APPEND_LABEL = QStringLiteral("Append");
+
+} // namespace
+
+MotorPage::MotorPage(AppBase *coordinator, UserDialogs *dialogs, QWidget *parent)
+    : QWidget(parent),
+      ui(new Ui::MotorPage),
+      m_coordinator(coordinator),
+      m_device(coordinator->device()),
+      m_database(coordinator->dbManager()),
+      m_idHelper(coordinator->idHelper()),
+      m_dialogs(dialogs)
+{
+    ui->setupUi(this);
+    QHeaderView *header = ui->tableWidgetMotors->horizontalHeader();
+    header->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(DateColumn, QHeaderView::ResizeToContents);
+    showMotorList();
+
+    connect(m_device, &Device::ui_fillMotorName, this, &MotorPage::on_fillMotorName);
+    connect(m_device, &Device::ui_fillMotorHours, this, &MotorPage::on_fillMotorHours);
+    fillMotorTable(QString());
+}
+
+MotorPage::~MotorPage() = default;
+
+void MotorPage::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+    QWidget::changeEvent(event);
+}
+
+void MotorPage::showMotorList()
+{
+    ui->stackedWidgetMotorParams->setCurrentWidget(ui->pageMotorParams);
+}
+
+void MotorPage::refresh()
+{
+    fillMotorTable(ui->lineEditActualMotorType->text());
+}
+
+void MotorPage::showBox(const QString &msg)
+{
+    emit infoText(msg, true);
+}
+
+void MotorPage::showFailure(const QString &msg)
+{
+    m_dialogs->message(UserDialogs::Icon::Critical, tr("Error"), EmbeddedFonts::inDialogFont(msg));
+}
+
+// ---------------------------------------------------------------------------------
+// The motor list
+
+void MotorPage::fillMotorTable(const QString &selectName)
+{
+    QStringList names;
+    QStringList datetimes;
+    m_coordinator->motorList(&names, &datetimes);
+
+    QTableWidget *table = ui->tableWidgetMotors;
+    // Resets the model: no cell stays current to name whichever motor the refill puts there.
+    table->clearContents();
+    table->setRowCount(names.size());
+    for (int row = 0; row < names.size(); ++row) {
+        auto *name = new QTableWidgetItem(names[row]);
+        name->setToolTip(names[row]);
+        table->setItem(row, NameColumn, name);
+        table->setItem(row, DateColumn, new QTableWidgetItem(datetimes.value(row)));
+    }
+    const int row = selectName.isEmpty() ? -1 : names.indexOf(selectName);
+    if (row >= 0) {
+        table->setCurrentCell(row, NameColumn);
+        table->selectRow(row);
+    }
+}
+
+QString MotorPage::selectedMotorName() const
+{
+    // The name column of the current row, whichever cell of the row is current.
+    const int row = ui->tableWidgetMotors->currentRow();
+    const QTableWidgetItem *item = row >= 0 ? ui->tableWidgetMotors->item(row, NameColumn) : nullptr;
+    return item ? item->text() : QString();
+}
+
+QString MotorPage::selectedMotorDate() const
+{
+    const int row = ui->tableWidgetMotors->currentRow();
+    const QTableWidgetItem *item = row >= 0 ? ui->tableWidgetMotors->item(row, DateColumn) : nullptr;
+    return item ? item->text() : QString();
+}
+
+void MotorPage::on_fillMotorName(QString motorName)
+{
+    if (motorName.isEmpty()) {
+        ui->lineEditActualMotorType->clear();
+        ui->lineEditMotorHours->clear();
+        return;
+    }
+    ui->lineEditActualMotorType->setText(motorName);
+    fillMotorTable(motorName);
+}
+
+void MotorPage::on_fillMotorHours(uint32_t motorHours)
+{
+    ui->lineEditMotorHours->setText(EscSettingsText::motorHoursText(motorHours));
+}
+
+// ---------------------------------------------------------------------------------
+// Actions on the selected motor
+
+QString MotorPage::setMotorRefusal(Device_State_e state)
+{
+    switch (state) {
+    case DEVICE_CONNECTED:
+        return QString();
+    case DEVICE_RUNNING:
+        return tr("Device is running");
+    case DEVICE_BOOT_STARTED:
+    case DEVICE_BOOT_CONNECTED:
+        return tr("Bootloader mode");
+    case DEVICE_DISCONNECTED:
+    default:
+        return tr("Device is disconnected");
+    }
+}
+
+void MotorPage::on_toolButtonSetMotor_clicked()
+{
+    const QString name = selectedMotorName();
+    if (name.isNull()) {
+        showBox(tr("No motor is selected!"));
+        return;
+    }
+    const QString refusal = setMotorRefusal(m_device->state());
+    if (!refusal.isEmpty()) {
+        showBox(refusal);
+        return;
+    }
+    // Reads the database here and posts both halves of the record to the coordinator
+    // thread; the device model reads them back and names its motor again.
+    if (!m_idHelper->setMotorFromDatabase(name)) {
+        showBox(tr("Problem. Motor is not set!"));
+        return;
+    }
+    ui->lineEditActualMotorType->setText(name);
+    showBox(tr("Motor is set"));
+}
+
+void MotorPage::on_toolButtonRenameMotor_clicked()
+{
+    const QString oldName = selectedMotorName();
+    if (oldName.isNull()) {
+        showBox(tr("No motor is selected!"));
+        return;
+    }
+    const QString newName =
+        m_dialogs->askText(tr("Rename motor"), EmbeddedFonts::inDialogFont(tr("New motor name:")), oldName);
+    if (newName.isEmpty())
+        return;
+    if (!m_coordinator->renameMotor(oldName, newName))
+        return; // the coordinator has said why
+    fillMotorTable(newName);
+    if (ui->lineEditActualMotorType->text() == oldName)
+        ui->lineEditActualMotorType->setText(newName);
+    // The device model still names the motor by its old name (a settings export would
+    // write it): let it look its motor up again.
+    if (m_device->motorName() == oldName)
+        m_device->updateMotorHours();
+}
+
+void MotorPage::on_toolButtonRemoveMotor_clicked()
+{
+    const QString name = selectedMotorName();
+    if (name.isNull()) {
+        showBox(tr("No motor is selected!"));
+        return;
+    }
+    m_coordinator->removeMotor(name);
+    fillMotorTable(QString());
+}
+
+// ---------------------------------------------------------------------------------
+// Motor files
+
+void MotorPage::on_pushButtonExportMotors_clicked()
+{
+    const bool hasSelection = !selectedMotorName().isNull();
+    const UserDialogs::Choice choice =
+        m_dialogs->askChoice(tr("Which motor to save to the file?"), ALL_LABEL, SELECTED_LABEL, hasSelection);
+    QStringList names;
+    QStringList datetimes;
+    switch (choice) {
+    case UserDialogs::Choice::Cancel:
+        return;
+    case UserDialogs::Choice::No:
+        if (!hasSelection)
+            return;
+        names << selectedMotorName();
+        datetimes << selectedMotorDate();
+        break;
+    case UserDialogs::Choice::Yes:
+        if (!m_coordinator->motorList(&names, &datetimes)) {
+            showFailure(tr("Export failed!"));
+            return;
+        }
+        break;
+    }
+
+    const QString fileName = m_dialogs->saveFileName(tr("Save motors"), QString(), tr("MS Files (*.ms)"));
+    if (fileName.isEmpty())
+        return;
+    if (!m_coordinator->exportMotors(fileName, names, datetimes).ok)
+        showFailure(tr("Export failed!"));
+}
+
+void MotorPage::on_pushButtonImportMotors_clicked()
+{
+    const QString fileName = m_dialogs->openFileName(tr("Load motors"), QString(), tr("MS Files (*.ms)"));
+    if (fileName.isEmpty())
+        return;
+    const UserDialogs::Choice choice = m_dialogs->askChoice(
+        tr("What operation to perform on the original motor list?"), OVERWRITE_LABEL, APPEND_LABEL, true);
+    if (choice == UserDialogs::Choice::Cancel)
+        return;
+    if (!m_coordinator->importMotors(fileName, choice == UserDialogs::Choice::Yes).ok)
+        showFailure(tr("Import failed!"));
+
+    // The list is shown at once (a controller in its bootloader answers no reads); a
+    // connected device model then looks its motor up again, reading its motor hours, and
+    // its answer selects that motor.
+    const bool disconnected = m_device->state() == DEVICE_DISCONNECTED;
+    fillMotorTable(disconnected ? QString() : ui->lineEditActualMotorType->text());
+    if (!disconnected)
+        m_device->updateMotorHours();
+}
+
+// ---------------------------------------------------------------------------------
+// The motor of an imported settings file
+
+void MotorPage::on_motorImported(ImportedMotor motor)
+{
+    if (motor.name.isEmpty())
+        return;
+    QString name = motor.name;
+    if (motor.hasParams) {
+        name = m_database->findMotor(&motor.params, motor.name);
+        if (name.isNull()) {
+            showBox(MotorLibrary::problemText());
+            return;
+        }
+    } else {
+        QStringList names;
+        QStringList datetimes;
+        if (!m_coordinator->motorList(&names, &datetimes) || !names.contains(motor.name))
+            return; // not a stored motor: nothing changes
+    }
+    fillMotorTable(name);
+    // Only the motor just selected may be applied, never whatever row happens to be current.
+    if (selectedMotorName() == name)
+        ui->toolButtonSetMotor->animateClick(SET_MOTOR_CLICK_MS);
+}
+
+void MotorPage::on_checkBoxNoLoadCurrent_stateChanged(int state)
+{
+    ui->doubleSpinBoxNoLoadCurrent->setEnabled(state == Qt::Checked);
+}
