@@ -1,6 +1,8 @@
 #include "ident/idhelper.h"
 
+#include "device/answerpayload.h"
 #include "device/messageids.h"
+#include "device/ownthread.h"
 #include "ident/identlog.h"
 #include "ident/motoruserlimits.h"
 #include "motors/dbmanager.h"
@@ -22,8 +24,8 @@ const QString RECEIVER_NAME = QString::fromLatin1(IdHelper::staticMetaObject.cla
 // frame claims.
 QByteArray payloadOf(const VYX_Protocol::VYX_MSG &msg)
 {
-    const int length = int(std::min<uint32_t>(msg.length, uint32_t(msg.payload.size())));
-    return QByteArray(reinterpret_cast<const char *>(msg.payload.data()), length);
+    const AnswerPayload answer(msg);
+    return QByteArray(reinterpret_cast<const char *>(answer.data()), answer.length());
 }
 
 QString hexWithoutPadding(const QByteArray &bytes)
@@ -52,20 +54,13 @@ IdHelper::IdHelper(DbManager *database, QObject *parent)
 
 // ---- calls from the main window ---------------------------------------------------------
 
-bool IdHelper::runsInOwnThread() const
-{
-    return QThread::currentThread() == thread();
-}
-
 // The GUI thread must not touch the sequencer's state: its calls are posted into the
 // coordinator thread, where they run in the order they were made.
 template <typename Call>
 void IdHelper::runInOwnThread(Call call)
 {
-    if (runsInOwnThread())
+    if (!postToOwnThread(this, call))
         call();
-    else
-        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
 }
 
 int IdHelper::setMotorUserParams(float maxCurrent, bool noLoadKnown, float noLoadCurrent, int lipoCells, float kv,

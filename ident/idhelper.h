@@ -147,7 +147,6 @@ private:
     static uint8_t messageIdOf(Request request);
 
     bool isDeviceConnected() const { return m_deviceState.load() == DEVICE_CONNECTED; }
-    bool runsInOwnThread() const;
     template <typename Call>
     void runInOwnThread(Call call);
 
