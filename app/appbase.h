@@ -2,7 +2,7 @@
 
 #include "app/datadirectory.h"
 #include "device/device.h"
-#include "device/records.h"
+#include "wire/records.h"
 #include "motors/motorfileexchange.h"
 #include "motors/motorlibrary.h"
 

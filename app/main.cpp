@@ -1,10 +1,10 @@
 #include "app/commandline.h"
 #include "app/demoportprovider.h"
 #include "app/datadirectory.h"
-#include "app/embeddedfonts.h"
+#include "ui/embeddedfonts.h"
 #include "app/mainwindow.h"
 #include "app/motorbackupcommand.h"
-#include "app/userdialogs.h"
+#include "ui/userdialogs.h"
 #include "link/serialportprovider.h"
 
 #include <QApplication>

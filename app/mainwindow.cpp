@@ -2,10 +2,10 @@
 
 #include "ui_mainwindow.h"
 
-#include "app/embeddedfonts.h"
+#include "ui/embeddedfonts.h"
 #include "app/metatypes.h"
 #include "app/pendingpage.h"
-#include "app/userdialogs.h"
+#include "ui/userdialogs.h"
 #include "device/device.h"
 #include "device/paramshelper.h"
 #include "device/pinghelper.h"

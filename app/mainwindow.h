@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/appbase.h"
-#include "app/appsettings.h"
+#include "ui/appsettings.h"
 #include "app/devicestatusview.h"
 #include "app/translations.h"
-#include "device/records.h"
+#include "wire/records.h"
 #include "link/portinfo.h"
 
 #include <QList>

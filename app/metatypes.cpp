@@ -1,9 +1,9 @@
 #include "app/metatypes.h"
 
-#include "device/records.h"
+#include "wire/records.h"
 #include "link/portinfo.h"
-#include "link/vyxprotocol.h"
-#include "motors/motortotal.h"
+#include "wire/vyxprotocol.h"
+#include "wire/motortotal.h"
 
 #include <QMetaType>
 #include <QObject> // the Qt namespace meta-object behind Qt::CheckState

@@ -6,7 +6,7 @@
 //   build/bin/bench_link [--seconds 30]
 
 #include "app/appbase.h"
-#include "device/messageids.h"
+#include "wire/messageids.h"
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/vyxprotocol.h"
+#include "wire/vyxprotocol.h"
 
 #include <QByteArray>
 

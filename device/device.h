@@ -1,8 +1,8 @@
 #pragma once
 
-#include "device/records.h"
-#include "link/vyxprotocol.h"
-#include "motors/motortotal.h"
+#include "wire/records.h"
+#include "wire/vyxprotocol.h"
+#include "wire/motortotal.h"
 
 #include <QByteArray>
 #include <QObject>

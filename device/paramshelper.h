@@ -1,7 +1,7 @@
 #pragma once
 
-#include "device/records.h"
-#include "link/vyxprotocol.h"
+#include "wire/records.h"
+#include "wire/vyxprotocol.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,7 +1,7 @@
 #include "ident/idhelper.h"
 
 #include "device/answerpayload.h"
-#include "device/messageids.h"
+#include "wire/messageids.h"
 #include "device/ownthread.h"
 #include "ident/identlog.h"
 #include "ident/motoruserlimits.h"

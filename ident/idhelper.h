@@ -1,9 +1,9 @@
 #pragma once
 
-#include "device/records.h"
+#include "wire/records.h"
 #include "ident/idsteps.h"
-#include "link/vyxprotocol.h"
-#include "motors/motortotal.h"
+#include "wire/vyxprotocol.h"
+#include "wire/motortotal.h"
 
 #include <QByteArray>
 #include <QMutex>

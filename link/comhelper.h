@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/portinfo.h"
-#include "link/vyxprotocol.h"
+#include "wire/vyxprotocol.h"
 #include "link/watchdog.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "motors/motortotal.h"
+#include "wire/motortotal.h"
 
 #include <QObject>
 #include <QSqlDatabase>

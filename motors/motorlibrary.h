@@ -1,7 +1,7 @@
 #pragma once
 
 #include "motors/motorresult.h"
-#include "motors/motortotal.h"
+#include "wire/motortotal.h"
 
 #include <QCoreApplication>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "device/records.h"
-#include "motors/motortotal.h"
+#include "wire/records.h"
+#include "wire/motortotal.h"
 #include "sim/identrun.h"
 #include "sim/motormodel.h"
 #include "sim/simconfig.h"

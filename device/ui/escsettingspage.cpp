@@ -2,9 +2,9 @@
 
 #include "ui_escsettingspage.h"
 
-#include "app/appsettings.h"
-#include "app/embeddedfonts.h"
-#include "app/userdialogs.h"
+#include "ui/appsettings.h"
+#include "ui/embeddedfonts.h"
+#include "ui/userdialogs.h"
 #include "device/device.h"
 #include "device/devicelog.h"
 #include "device/escsettingstext.h"

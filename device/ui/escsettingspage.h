@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/records.h"
+#include "wire/records.h"
 #include "device/settingsdocument.h"
 
 #include <QStringList>

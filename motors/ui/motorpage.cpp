@@ -3,8 +3,8 @@
 #include "ui_motorpage.h"
 
 #include "app/appbase.h"
-#include "app/embeddedfonts.h"
-#include "app/userdialogs.h"
+#include "ui/embeddedfonts.h"
+#include "ui/userdialogs.h"
 #include "device/device.h"
 #include "device/escsettingstext.h"
 #include "ident/idhelper.h"

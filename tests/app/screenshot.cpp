@@ -2,7 +2,7 @@
 // headless (QT_QPA_PLATFORM=offscreen) and saved as a PNG. Run by hand:
 //   build/tests/kordo_screenshot docs/screenshot.png
 #include "app/demoportprovider.h"
-#include "app/embeddedfonts.h"
+#include "ui/embeddedfonts.h"
 #include "app/mainwindow.h"
 #include "tests/common/scripteddialogs.h"
 

@@ -1,6 +1,6 @@
 #include "tests/common/windowrig.h"
 
-#include "app/embeddedfonts.h"
+#include "ui/embeddedfonts.h"
 #include "device/ui/escsettingspage.h"
 #include "link/comhelper.h"
 

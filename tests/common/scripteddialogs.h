@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/userdialogs.h"
+#include "ui/userdialogs.h"
 
 #include <QList>
 #include <QStringList>

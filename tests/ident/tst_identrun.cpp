@@ -1,4 +1,4 @@
-#include "device/messageids.h"
+#include "wire/messageids.h"
 #include "device/pinghelper.h"
 #include "ident/idhelper.h"
 #include "link/comhelper.h"

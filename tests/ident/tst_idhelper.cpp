@@ -1,4 +1,4 @@
-#include "device/messageids.h"
+#include "wire/messageids.h"
 #include "ident/idhelper.h"
 #include "motors/dbmanager.h"
 

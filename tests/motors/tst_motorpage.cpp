@@ -1,7 +1,7 @@
 #include "tests/common/windowrig.h"
 #include "tests/motors/motortestsupport.h"
 
-#include "app/embeddedfonts.h"
+#include "ui/embeddedfonts.h"
 #include "device/ui/escsettingspage.h"
 #include "ident/idhelper.h"
 #include "motors/dbmanager.h"

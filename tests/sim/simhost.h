@@ -3,7 +3,7 @@
 // A tiny scripted host for the simulator tests: writes requests, strips the echo and
 // decodes what the controller answered.
 
-#include "link/vyxprotocol.h"
+#include "wire/vyxprotocol.h"
 #include "sim/simulatedcontroller.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "simhost.h"
 
-#include "device/records.h"
+#include "wire/records.h"
 #include "sim/simulatedcontroller.h"
 
 #include <QRandomGenerator>

@@ -1,7 +1,7 @@
 #include "simhost.h"
 
-#include "device/records.h"
-#include "motors/motortotal.h"
+#include "wire/records.h"
+#include "wire/motortotal.h"
 #include "sim/simulatedcontroller.h"
 
 #include <QRandomGenerator>

@@ -1,8 +1,8 @@
 #include "sim/simulatedcontroller.h"
 #include "sim/simulatedport.h"
 
-#include "device/records.h"
-#include "link/vyxprotocol.h"
+#include "wire/records.h"
+#include "wire/vyxprotocol.h"
 
 #include <QSignalSpy>
 #include <QtTest>

@@ -1,6 +1,6 @@
-#include "app/userdialogs.h"
+#include "ui/userdialogs.h"
 
-#include "app/embeddedfonts.h"
+#include "ui/embeddedfonts.h"
 
 #include <QFileDialog>
 #include <QInputDialog>

@@ -1,4 +1,4 @@
-#include "app/appsettings.h"
+#include "ui/appsettings.h"
 
 #include <QDir>
 #include <QFileInfo>

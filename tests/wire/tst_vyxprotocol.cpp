@@ -1,4 +1,4 @@
-#include "link/vyxprotocol.h"
+#include "wire/vyxprotocol.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

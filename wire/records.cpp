@@ -1,6 +1,6 @@
-#include "device/records.h"
+#include "wire/records.h"
 
-#include "link/vyxprotocol.h"
+#include "wire/vyxprotocol.h"
 
 #include <QObject> // Qt::CheckState metatype needs the Qt meta-object
 #include <QtGlobal>

@@ -6,7 +6,7 @@
 // short answer can never make a reader run past the payload. Bits that the program
 // does not interpret are kept, so pack(unpack(bytes)) gives the same bytes back.
 
-#include "device/messageids.h"
+#include "wire/messageids.h"
 
 #include <QByteArray>
 #include <QMetaType>

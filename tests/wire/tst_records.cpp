@@ -1,4 +1,4 @@
-#include "device/records.h"
+#include "wire/records.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "motors/motortotal.h"
+#include "wire/motortotal.h"
 
 #include <QtTest>
 

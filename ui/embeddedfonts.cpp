@@ -1,4 +1,4 @@
-#include "app/embeddedfonts.h"
+#include "ui/embeddedfonts.h"
 
 #include <QFontDatabase>
 #include <QStringList>
