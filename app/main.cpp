@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "app/demoportprovider.h"
+#include "app/diagnosticscommand.h"
 #include "app/datadirectory.h"
 #include "ui/embeddedfonts.h"
 #include "app/mainwindow.h"
@@ -59,8 +60,15 @@ int runHeadless(int argc, char *argv[])
         break;
     }
 
+    if (options.command == CommandLineOptions::Command::ListPorts)
+        return DiagnosticsCommand(options.portSpecs, out, err).listPorts();
+
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
     QString problem;
+    if (options.command == CommandLineOptions::Command::SupportBundle)
+        return DiagnosticsCommand(options.portSpecs, out, err)
+            .writeSupportBundle(options.bundleFile, QStringLiteral("%1 %2").arg(PRODUCT_NAME, VERSION),
+                                dataDirectory.logDirectory(&problem));
     const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
     MotorBackupCommand command(databaseDirectory, out, err);
     if (options.command == CommandLineOptions::Command::ExportMotors)

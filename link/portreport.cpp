@@ -1,0 +1,36 @@
+#include "link/portreport.h"
+
+QSerialPort::SerialPortError PortReport::openWithSerialPort(const PortInfo &port)
+{
+    QSerialPort probe(port.systemLocation.isEmpty() ? port.portName : port.systemLocation);
+    probe.setBaudRate(250000);
+    if (!probe.open(QIODevice::ReadWrite))
+        return probe.error() == QSerialPort::NoError ? QSerialPort::UnknownError : probe.error();
+    probe.close();
+    return QSerialPort::NoError;
+}
+
+QString PortReport::describe(const QList<PortInfo> &ports, const Probe &probe, const PortSystem &system)
+{
+    if (ports.isEmpty())
+        return tr("No serial port found.") + QLatin1Char('\n');
+    QString text;
+    for (const PortInfo &port : ports) {
+        const QString kind = port.isAdapter() ? tr("Zorbel adapter, serial number %1").arg(port.serialNumber)
+                                              : tr("other port");
+        text += port.portName + QStringLiteral(": ") + kind;
+        if (!port.description.isEmpty())
+            text += QStringLiteral(" (") + port.description + QLatin1Char(')');
+        text += QLatin1Char('\n');
+        if (!probe)
+            continue;
+        const QSerialPort::SerialPortError error = probe(port);
+        const QString location = port.systemLocation.isEmpty() ? port.portName : port.systemLocation;
+        text += QStringLiteral("    ")
+                + (error == QSerialPort::NoError ? tr("can be opened")
+                                                 : tr("cannot be opened: %1").arg(PortDoctor::explain(location, error, system)))
+                       .replace(QLatin1Char('\n'), QStringLiteral("\n    "))
+                + QLatin1Char('\n');
+    }
+    return text;
+}
