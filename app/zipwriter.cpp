@@ -13,6 +13,8 @@ constexpr quint16 METHOD_STORED = 0;
 constexpr quint16 METHOD_DEFLATED = 8;
 constexpr quint16 VERSION_NEEDED = 20;      // 2.0: deflate
 constexpr quint16 FLAG_UTF8_NAMES = 0x0800;
+constexpr quint16 MADE_BY_UNIX = (3 << 8) | VERSION_NEEDED;
+constexpr quint32 UNIX_FILE_ATTRIBUTES = quint32(0100644) << 16; // a regular file, rw-r--r--
 constexpr qint64 MAX_ARCHIVE_SIZE = std::numeric_limits<quint32>::max();
 
 void put16(QByteArray &out, quint16 value)
@@ -120,7 +122,7 @@ QByteArray ZipWriter::archive() const
         out.append(e.body);
 
         put32(directory, 0x02014b50);
-        put16(directory, VERSION_NEEDED); // made by: MS-DOS attributes, version 2.0
+        put16(directory, MADE_BY_UNIX); // names are taken as they are, not as a DOS code page
         put16(directory, VERSION_NEEDED);
         put16(directory, FLAG_UTF8_NAMES);
         put16(directory, e.method);
@@ -134,7 +136,7 @@ QByteArray ZipWriter::archive() const
         put16(directory, 0); // comment
         put16(directory, 0); // disk
         put16(directory, 0); // internal attributes
-        put32(directory, 0); // external attributes
+        put32(directory, UNIX_FILE_ATTRIBUTES);
         put32(directory, offset);
         directory.append(e.name);
     }

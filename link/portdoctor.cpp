@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr int MAX_NAMED_HOLDERS = 3;
+
 // Groups that no user should join to reach a port.
 bool isSystemGroup(const QString &group)
 {
@@ -138,7 +140,7 @@ PortDoctor::Cause PortDoctor::diagnose(const QString &portPath, QSerialPort::Ser
     }
     // Accessible yet refused: another program has it open or locked (Qt reports both, and
     // the system's "busy", as a permission error).
-    if (error == QSerialPort::PermissionError || !system.holders(path).isEmpty())
+    if (error == QSerialPort::PermissionError)
         return Cause::Busy;
     return Cause::Other;
 }
@@ -172,8 +174,11 @@ QString PortDoctor::explain(const QString &portPath, QSerialPort::SerialPortErro
         if (holders.isEmpty())
             return tr("%1 is in use by another program. Close the program that uses it (a terminal "
                       "program, another Kordo manager, a modem manager) and try again.").arg(path);
-        return tr("%1 is in use by another program: %2. Close it and try again.")
-            .arg(path, holders.join(QStringLiteral(", ")));
+        // A device everybody holds (a terminal) would name every shell: a few names do.
+        const QString names = holders.size() > MAX_NAMED_HOLDERS
+                                  ? QStringList(holders.mid(0, MAX_NAMED_HOLDERS)).join(QStringLiteral(", ")) + QStringLiteral(", ...")
+                                  : holders.join(QStringLiteral(", "));
+        return tr("%1 is in use by another program: %2. Close it and try again.").arg(path, names);
     }
     case Cause::Other:
         break;

@@ -23,6 +23,7 @@ class TestSupportBundle : public QObject
         QFile file(fileName);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
+        file.flush(); // before the time stamp, which the write would move again
         if (modified.isValid())
             QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
     }

@@ -12,10 +12,19 @@ inline QString unzipProgram()
     return QStandardPaths::findExecutable(QStringLiteral("unzip"));
 }
 
+// UTF-8 entry names come out as UTF-8 only in a UTF-8 locale.
+inline void startUnzip(QProcess &process, const QStringList &arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(env);
+    process.start(unzipProgram(), arguments);
+}
+
 inline int unzip(const QStringList &arguments, QByteArray *output)
 {
     QProcess process;
-    process.start(unzipProgram(), arguments);
+    startUnzip(process, arguments);
     if (!process.waitForFinished(60000))
         return -1;
     *output = process.readAllStandardOutput() + process.readAllStandardError();
@@ -38,9 +47,8 @@ inline QStringList entries(const QString &zipFile)
 
 inline QByteArray entry(const QString &zipFile, const QString &name)
 {
-    QByteArray output;
     QProcess process;
-    process.start(unzipProgram(), {"-p", zipFile, name});
+    startUnzip(process, {"-p", zipFile, name});
     if (!process.waitForFinished(60000))
         return {};
     return process.readAllStandardOutput();

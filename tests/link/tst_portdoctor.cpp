@@ -65,6 +65,9 @@ private slots:
         QTest::newRow("held by a named program")
             << "dialout" << true << true << false << QStringList {"minicom (4242)"} << QSerialPort::PermissionError
             << C::Busy << QStringList {"in use by another program: minicom (4242)"};
+        QTest::newRow("held by many")
+            << "dialout" << true << true << false << QStringList {"a (1)", "b (2)", "c (3)", "d (4)"}
+            << QSerialPort::PermissionError << C::Busy << QStringList {"program: a (1), b (2), c (3), ...."};
         QTest::newRow("held, holder not told")
             << "dialout" << true << true << false << none << QSerialPort::PermissionError << C::Busy
             << QStringList {"in use by another program", "modem manager"};
@@ -73,6 +76,9 @@ private slots:
                                    << QStringList {"/dev/ttyUSB0 is gone", "Plug it in again"};
         QTest::newRow("gone while refusing") << "dialout" << false << true << false << none
                                              << QSerialPort::PermissionError << C::Vanished << QStringList {"gone"};
+        QTest::newRow("held, but refusing the settings")
+            << "dialout" << true << true << false << QStringList {"cat (7)"} << QSerialPort::UnsupportedOperationError
+            << C::Other << QStringList {"250000 baud"};
         QTest::newRow("settings refused")
             << "dialout" << true << true << false << none << QSerialPort::UnsupportedOperationError << C::Other
             << QStringList {"cannot be opened", "250000 baud"};
