@@ -1,6 +1,12 @@
+#include "app/appbase.h"
 #include "app/supportbundle.h"
+#include "app/supportbundlerecorder.h"
 #include "app/zipwriter.h"
+#include "device/device.h"
+#include "device/paramshelper.h"
+#include "link/comhelper.h"
 #include "tests/app/zipcheck.h"
+#include "tests/common/fakeport.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -146,6 +152,47 @@ private slots:
 
         QVERIFY(!SupportBundle::write(path(QStringLiteral("no/such/dir/x.zip")), content, &error));
         QVERIFY(!error.isEmpty());
+    }
+
+    // What the window's bundle takes from the session: the connected controller's settings
+    // only while it is connected, its diagnostic records until another controller comes.
+    void recorderKeepsWhatTheSessionShowed()
+    {
+        FakeProvider provider;
+        AppBase app(&provider, DataDirectory::resolve(path(QStringLiteral("recorder")), QString(), QString()));
+        SupportBundleRecorder recorder(app.comHelper(), app.paramsHelper(), app.device());
+        const QByteArray xml("<settings/>");
+        QVERIFY(!recorder.content(QString(), xml, QString()).deviceKnown);
+
+        app.device()->createDevice(12345, 1, 2, 3, 0, 0);
+        ERROR_WARN_LOG log;
+        log.allErrors = 0x4;
+        emit app.paramsHelper()->fillErrors(log);
+        emit app.paramsHelper()->fillData(RUN_DATA());
+        const PortInfo adapter {QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("AE01"), QString()};
+        emit app.comHelper()->portsUpdate({adapter}, {});
+        emit app.comHelper()->portConnectionStateChange(QStringLiteral("ttyUSB0"), true, false, true);
+
+        SupportBundleContent connected = recorder.content(QStringLiteral("P 1"), xml, QString());
+        QVERIFY(connected.deviceKnown);
+        QCOMPARE(connected.serialNumber, 12345u);
+        QCOMPARE(int(connected.firmware.fw_m), 2);
+        QCOMPARE(connected.settingsXml, xml);
+        QVERIFY(connected.errorLog && connected.errorLog->allErrors == 0x4);
+        QVERIFY(connected.runData);
+        QCOMPARE(connected.portList, QStringLiteral("ttyUSB0: Zorbel adapter, serial number AE01\nConnected to ttyUSB0.\n"));
+
+        app.device()->deleteDevice();
+        const SupportBundleContent lost = recorder.content(QStringLiteral("P 1"), xml, QString());
+        QVERIFY(!lost.deviceKnown);
+        QVERIFY(lost.settingsXml.isEmpty());
+        QVERIFY(lost.errorLog); // still the records of the controller last seen
+
+        app.device()->createDevice(999, 1, 2, 3, 0, 0);
+        const SupportBundleContent other = recorder.content(QStringLiteral("P 1"), xml, QString());
+        QCOMPARE(other.serialNumber, 999u);
+        QVERIFY(!other.errorLog);
+        QVERIFY(!other.runData);
     }
 
     // The program's own commands: the port list with a pseudo-terminal given as the
