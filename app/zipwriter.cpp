@@ -101,6 +101,21 @@ bool ZipWriter::addEntry(const QString &name, const QByteArray &data)
     return true;
 }
 
+// The fields the local header and the central directory record share, in the same order.
+void ZipWriter::putSharedFields(QByteArray &out, const Entry &e) const
+{
+    put16(out, VERSION_NEEDED);
+    put16(out, FLAG_UTF8_NAMES);
+    put16(out, e.method);
+    put16(out, m_dosTime);
+    put16(out, m_dosDate);
+    put32(out, e.crc);
+    put32(out, quint32(e.body.size()));
+    put32(out, e.size);
+    put16(out, quint16(e.name.size()));
+    put16(out, 0); // no extra field
+}
+
 QByteArray ZipWriter::archive() const
 {
     QByteArray out;
@@ -108,31 +123,13 @@ QByteArray ZipWriter::archive() const
     for (const Entry &e : m_entries) {
         const quint32 offset = quint32(out.size());
         put32(out, 0x04034b50);
-        put16(out, VERSION_NEEDED);
-        put16(out, FLAG_UTF8_NAMES);
-        put16(out, e.method);
-        put16(out, m_dosTime);
-        put16(out, m_dosDate);
-        put32(out, e.crc);
-        put32(out, quint32(e.body.size()));
-        put32(out, e.size);
-        put16(out, quint16(e.name.size()));
-        put16(out, 0); // no extra field
+        putSharedFields(out, e);
         out.append(e.name);
         out.append(e.body);
 
         put32(directory, 0x02014b50);
         put16(directory, MADE_BY_UNIX); // names are taken as they are, not as a DOS code page
-        put16(directory, VERSION_NEEDED);
-        put16(directory, FLAG_UTF8_NAMES);
-        put16(directory, e.method);
-        put16(directory, m_dosTime);
-        put16(directory, m_dosDate);
-        put32(directory, e.crc);
-        put32(directory, quint32(e.body.size()));
-        put32(directory, e.size);
-        put16(directory, quint16(e.name.size()));
-        put16(directory, 0); // extra field
+        putSharedFields(directory, e);
         put16(directory, 0); // comment
         put16(directory, 0); // disk
         put16(directory, 0); // internal attributes

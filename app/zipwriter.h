@@ -34,6 +34,8 @@ private:
         quint16 method = 0;
     };
 
+    void putSharedFields(QByteArray &out, const Entry &e) const;
+
     quint16 m_dosTime = 0;
     quint16 m_dosDate = 0;
     QVector<Entry> m_entries;

@@ -1314,42 +1314,42 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PortDoctor</name>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="94"/>
+        <location filename="../../link/portdoctor.cpp" line="96"/>
         <source>the device was not found</source>
         <translation>das Gerät wurde nicht gefunden</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="96"/>
+        <location filename="../../link/portdoctor.cpp" line="98"/>
         <source>access was refused</source>
         <translation>der Zugriff wurde verweigert</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="98"/>
+        <location filename="../../link/portdoctor.cpp" line="100"/>
         <source>it is already open</source>
         <translation>er ist bereits geöffnet</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="100"/>
+        <location filename="../../link/portdoctor.cpp" line="102"/>
         <source>it does not take the line settings (250000 baud, 8N1)</source>
         <translation>er nimmt die Leitungseinstellungen (250000 Baud, 8N1) nicht an</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="102"/>
+        <location filename="../../link/portdoctor.cpp" line="104"/>
         <source>the device stopped answering</source>
         <translation>das Gerät antwortet nicht mehr</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="104"/>
+        <location filename="../../link/portdoctor.cpp" line="106"/>
         <source>error %1</source>
         <translation>Fehler %1</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="153"/>
+        <location filename="../../link/portdoctor.cpp" line="155"/>
         <source>%1 is gone: the adapter was unplugged or lost its power. Plug it in again; the program finds it by itself.</source>
         <translation>%1 ist verschwunden: Der Adapter wurde abgezogen oder hat keinen Strom mehr. Stecken Sie ihn wieder ein; das Programm findet ihn von selbst.</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="157"/>
+        <location filename="../../link/portdoctor.cpp" line="159"/>
         <source>You may not open %1: it belongs to the group &quot;%2&quot;, and you are not a member. Join the group with the command
     %3
 then log out and log in again.</source>
@@ -1358,27 +1358,27 @@ then log out and log in again.</source>
 bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="162"/>
+        <location filename="../../link/portdoctor.cpp" line="164"/>
         <source>You may not open %1 yet: you were added to the group &quot;%2&quot; after this login session began. Log out and log in again (or restart the computer).</source>
         <translation>Sie dürfen %1 noch nicht öffnen: Sie wurden der Gruppe „%2“ erst nach Beginn dieser Anmeldung hinzugefügt. Melden Sie sich ab und wieder an (oder starten Sie den Rechner neu).</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="166"/>
+        <location filename="../../link/portdoctor.cpp" line="168"/>
         <source>You may not open %1: it belongs to the group &quot;%2&quot;, which is not meant for users. Install the program&apos;s udev rule for the Zorbel adapter and plug the adapter in again, or ask your administrator.</source>
         <translation>Sie dürfen %1 nicht öffnen: Der Anschluss gehört der Gruppe „%2“, die nicht für Benutzer gedacht ist. Installieren Sie die udev-Regel des Programms für den Zorbel-Adapter und stecken Sie den Adapter neu ein, oder fragen Sie Ihren Administrator.</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="173"/>
+        <location filename="../../link/portdoctor.cpp" line="175"/>
         <source>%1 is in use by another program. Close the program that uses it (a terminal program, another Kordo manager, a modem manager) and try again.</source>
         <translation>%1 wird von einem anderen Programm benutzt. Schließen Sie das Programm, das den Anschluss benutzt (ein Terminalprogramm, einen weiteren Kordo manager, einen Modem-Manager), und versuchen Sie es erneut.</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="175"/>
+        <location filename="../../link/portdoctor.cpp" line="181"/>
         <source>%1 is in use by another program: %2. Close it and try again.</source>
         <translation>%1 wird von einem anderen Programm benutzt: %2. Schließen Sie es und versuchen Sie es erneut.</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="181"/>
+        <location filename="../../link/portdoctor.cpp" line="186"/>
         <source>%1 cannot be opened: %2.</source>
         <translation>%1 kann nicht geöffnet werden: %2.</translation>
     </message>
@@ -1550,7 +1550,7 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ZipWriter</name>
     <message>
-        <location filename="../../app/zipwriter.cpp" line="159"/>
+        <location filename="../../app/zipwriter.cpp" line="158"/>
         <source>The archive is too large.</source>
         <translation>Das Archiv ist zu groß.</translation>
     </message>
