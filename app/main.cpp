@@ -1,6 +1,8 @@
 #include "app/commandline.h"
 #include "app/demoportprovider.h"
 #include "app/diagnosticscommand.h"
+#include "app/installlayout.h"
+#include "app/translations.h"
 #include "app/datadirectory.h"
 #include "ui/embeddedfonts.h"
 #include "app/mainwindow.h"
@@ -43,6 +45,9 @@ int runHeadless(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     nameApplication();
+    // The commands speak the system's language, as the window does.
+    Translations translations(InstallLayout::ofRunningProgram().languagesDirectory());
+    translations.load(Translations::systemLanguage());
     QTextStream out(stdout);
     QTextStream err(stderr);
     const CommandLineOptions options = CommandLine::parse(app.arguments());

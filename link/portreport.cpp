@@ -26,11 +26,9 @@ QString PortReport::describe(const QList<PortInfo> &ports, const Probe &probe, c
             continue;
         const QSerialPort::SerialPortError error = probe(port);
         const QString location = port.systemLocation.isEmpty() ? port.portName : port.systemLocation;
-        text += QStringLiteral("    ")
-                + (error == QSerialPort::NoError ? tr("can be opened")
-                                                 : tr("cannot be opened: %1").arg(PortDoctor::explain(location, error, system)))
-                       .replace(QLatin1Char('\n'), QStringLiteral("\n    "))
-                + QLatin1Char('\n');
+        // The doctor's message names the port and why it does not open.
+        QString state = error == QSerialPort::NoError ? tr("can be opened") : PortDoctor::explain(location, error, system);
+        text += QStringLiteral("    ") + state.replace(QLatin1Char('\n'), QStringLiteral("\n    ")) + QLatin1Char('\n');
     }
     return text;
 }

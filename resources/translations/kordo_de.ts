@@ -1326,12 +1326,12 @@ Firmware: Aktualisieren des Reglers.</translation>
     <message>
         <location filename="../../link/portdoctor.cpp" line="100"/>
         <source>it is already open</source>
-        <translation>er ist bereits geöffnet</translation>
+        <translation>der Anschluss ist bereits geöffnet</translation>
     </message>
     <message>
         <location filename="../../link/portdoctor.cpp" line="102"/>
         <source>it does not take the line settings (250000 baud, 8N1)</source>
-        <translation>er nimmt die Leitungseinstellungen (250000 Baud, 8N1) nicht an</translation>
+        <translation>der Anschluss nimmt die Leitungseinstellungen (250000 Baud, 8N1) nicht an</translation>
     </message>
     <message>
         <location filename="../../link/portdoctor.cpp" line="104"/>
@@ -1404,11 +1404,6 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <location filename="../../link/portreport.cpp" line="30"/>
         <source>can be opened</source>
         <translation>lässt sich öffnen</translation>
-    </message>
-    <message>
-        <location filename="../../link/portreport.cpp" line="31"/>
-        <source>cannot be opened: %1</source>
-        <translation>lässt sich nicht öffnen: %1</translation>
     </message>
 </context>
 <context>
