@@ -175,13 +175,22 @@ QString PortDoctor::explain(const QString &portPath, QSerialPort::SerialPortErro
             return tr("%1 is in use by another program. Close the program that uses it (a terminal "
                       "program, another Kordo manager, a modem manager) and try again.").arg(path);
         // A device everybody holds (a terminal) would name every shell: a few names do.
-        const QString names = holders.size() > MAX_NAMED_HOLDERS
-                                  ? QStringList(holders.mid(0, MAX_NAMED_HOLDERS)).join(QStringLiteral(", ")) + QStringLiteral(", ...")
-                                  : holders.join(QStringLiteral(", "));
+        QString names = QStringList(holders.mid(0, MAX_NAMED_HOLDERS)).join(QStringLiteral(", "));
+        if (holders.size() > MAX_NAMED_HOLDERS)
+            names += QStringLiteral(", ...");
         return tr("%1 is in use by another program: %2. Close it and try again.").arg(path, names);
     }
     case Cause::Other:
         break;
     }
     return tr("%1 cannot be opened: %2.").arg(path, reasonText(error));
+}
+
+QString PortDoctor::explain(const QIODevice *port, const PortSystem &system)
+{
+    if (!port)
+        return QString();
+    if (const auto *serial = qobject_cast<const QSerialPort *>(port))
+        return explain(serial->portName(), serial->error(), system);
+    return port->errorString();
 }

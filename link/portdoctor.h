@@ -53,4 +53,7 @@ public:
     // The message for the user; empty when error is NoError.
     static QString explain(const QString &portPath, QSerialPort::SerialPortError error,
                            const PortSystem &system = PortSystem::machine());
+    // For a port from the port seam that failed to open: a serial port is explained as
+    // above; any other device (the simulated controller) by its own error text.
+    static QString explain(const QIODevice *port, const PortSystem &system = PortSystem::machine());
 };

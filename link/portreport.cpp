@@ -1,9 +1,15 @@
 #include "link/portreport.h"
 
+namespace {
+
+constexpr qint32 LINE_BAUD_RATE = 250000; // as the port manager opens it
+
+} // namespace
+
 QSerialPort::SerialPortError PortReport::openWithSerialPort(const PortInfo &port)
 {
     QSerialPort probe(port.systemLocation.isEmpty() ? port.portName : port.systemLocation);
-    probe.setBaudRate(250000);
+    probe.setBaudRate(LINE_BAUD_RATE);
     if (!probe.open(QIODevice::ReadWrite))
         return probe.error() == QSerialPort::NoError ? QSerialPort::UnknownError : probe.error();
     probe.close();
@@ -27,7 +33,8 @@ QString PortReport::describe(const QList<PortInfo> &ports, const Probe &probe, c
         const QSerialPort::SerialPortError error = probe(port);
         const QString location = port.systemLocation.isEmpty() ? port.portName : port.systemLocation;
         // The doctor's message names the port and why it does not open.
-        QString state = error == QSerialPort::NoError ? tr("can be opened") : PortDoctor::explain(location, error, system);
+        QString state =
+            error == QSerialPort::NoError ? tr("can be opened") : PortDoctor::explain(location, error, system);
         text += QStringLiteral("    ") + state.replace(QLatin1Char('\n'), QStringLiteral("\n    ")) + QLatin1Char('\n');
     }
     return text;

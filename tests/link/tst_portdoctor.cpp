@@ -106,6 +106,23 @@ private slots:
             QVERIFY2(message.contains(mention), qPrintable(message));
     }
 
+    // What the port manager hands over after a failed open: a serial port is explained by
+    // its cause, another device by its own error text.
+    void explainsAFailedPortObject()
+    {
+        FakePortSystem system;
+        system.path = QStringLiteral("/dev/kordo-absent");
+        system.present = false;
+        QSerialPort serial(system.path);
+        QVERIFY(!serial.open(QIODevice::ReadWrite));
+        QCOMPARE(PortDoctor::explain(&serial, system).left(25), QStringLiteral("/dev/kordo-absent is gone"));
+
+        QFile other(QStringLiteral("/nonexistent/kordo"));
+        QVERIFY(!other.open(QIODevice::ReadOnly));
+        QCOMPARE(PortDoctor::explain(&other, system), other.errorString());
+        QCOMPARE(PortDoctor::explain(static_cast<const QIODevice *>(nullptr), system), QString());
+    }
+
     void portNamesAndPathsNameTheSameDevice()
     {
         QCOMPARE(PortDoctor::devicePath(QStringLiteral("ttyACM1")), QStringLiteral("/dev/ttyACM1"));
