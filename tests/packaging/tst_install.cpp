@@ -99,6 +99,15 @@ private slots:
         QCOMPARE(layout.portableDataDirectory(), QString());
         QVERIFY(QFileInfo(QDir(layout.languagesDirectory()).filePath(QStringLiteral("kordo_de.qm"))).isFile());
 
+        // Nothing but the two programs is in bin/: German help texts come from share/.
+        QProcessEnvironment german = QProcessEnvironment::systemEnvironment();
+        german.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
+        german.insert(QStringLiteral("LANG"), QStringLiteral("de_DE.UTF-8"));
+        QByteArray help;
+        QCOMPARE(run(installed(QStringLiteral("bin/kordoman")), {"--help"}, &help, german), 0);
+        QVERIFY2(help.contains("--list-ports") && help.contains("Die seriellen Anschl\xc3\xbcsse auflisten"),
+                 help.constData());
+
         // The build tree is the portable layout: translations and data beside the executable.
         const InstallLayout build = InstallLayout::detect(QStringLiteral(KORDO_BUILD_DIR "/bin"));
         QVERIFY(!build.isInstalled());
