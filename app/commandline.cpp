@@ -26,7 +26,12 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
                                           QStringLiteral("FILE"));
     const QCommandLineOption overwrite(QStringLiteral("overwrite"),
                                        tr("With --import-motors: replace the whole motor list instead of adding."));
-    parser.addOptions({demo, port, dataDir, exportMotors, motor, importMotors, overwrite});
+    const QCommandLineOption listPorts(QStringLiteral("list-ports"),
+                                       tr("List the serial ports, tell the maker's adapter and whether each can be opened, and exit."));
+    const QCommandLineOption supportBundle(QStringLiteral("support-bundle"),
+                                           tr("Write a support bundle (zip) for whoever helps you, and exit."),
+                                           QStringLiteral("FILE"));
+    parser.addOptions({demo, port, dataDir, exportMotors, motor, importMotors, overwrite, listPorts, supportBundle});
 
     CommandLineOptions options;
     const auto invalid = [&options](const QString &error) {
@@ -57,6 +62,17 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
     }
     if (parser.isSet(exportMotors) && parser.isSet(importMotors))
         return invalid(tr("--export-motors and --import-motors cannot be combined."));
+    if (int(parser.isSet(exportMotors) || parser.isSet(importMotors)) + int(parser.isSet(listPorts))
+            + int(parser.isSet(supportBundle)) > 1)
+        return invalid(tr("Give only one of --export-motors, --import-motors, --list-ports and --support-bundle."));
+    if (parser.isSet(listPorts))
+        options.command = CommandLineOptions::Command::ListPorts;
+    if (parser.isSet(supportBundle)) {
+        options.command = CommandLineOptions::Command::SupportBundle;
+        options.bundleFile = parser.value(supportBundle);
+        if (options.bundleFile.isEmpty())
+            return invalid(tr("The support bundle file name is empty."));
+    }
     if (parser.isSet(exportMotors)) {
         options.command = CommandLineOptions::Command::ExportMotors;
         options.motorFile = parser.value(exportMotors);
@@ -68,7 +84,9 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
         return invalid(tr("--motor is used only with --export-motors."));
     if (options.overwrite && options.command != CommandLineOptions::Command::ImportMotors)
         return invalid(tr("--overwrite is used only with --import-motors."));
-    if (options.command != CommandLineOptions::Command::RunWindow && options.motorFile.isEmpty())
+    const bool motorCommand = options.command == CommandLineOptions::Command::ExportMotors
+                              || options.command == CommandLineOptions::Command::ImportMotors;
+    if (motorCommand && options.motorFile.isEmpty())
         return invalid(tr("The motor file name is empty."));
     return options;
 }

@@ -11,6 +11,8 @@ struct CommandLineOptions
         RunWindow,      // the normal program
         ExportMotors,   // --export-motors FILE [--motor NAME]...
         ImportMotors,   // --import-motors FILE [--overwrite]
+        ListPorts,      // --list-ports
+        SupportBundle,  // --support-bundle FILE
         ShowHelp,
         ShowVersion,
         Invalid,        // see error
@@ -23,6 +25,7 @@ struct CommandLineOptions
     QString motorFile;
     QStringList motorNames;     // --motor NAME, repeatable; empty: every motor
     bool overwrite = false;
+    QString bundleFile;         // --support-bundle FILE
     QString error;
     QString helpText;
 };

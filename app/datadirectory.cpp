@@ -1,5 +1,7 @@
 #include "app/datadirectory.h"
 
+#include "app/installlayout.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -36,7 +38,8 @@ bool canCreateFilesIn(const QString &path)
 
 DataDirectory DataDirectory::resolve(const QString &explicitDir)
 {
-    return resolve(explicitDir, QCoreApplication::applicationDirPath(),
+    // An installed program never writes beside its executable.
+    return resolve(explicitDir, InstallLayout::ofRunningProgram().portableDataDirectory(),
                    QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 

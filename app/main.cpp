@@ -1,5 +1,8 @@
 #include "app/commandline.h"
 #include "app/demoportprovider.h"
+#include "app/diagnosticscommand.h"
+#include "app/installlayout.h"
+#include "app/translations.h"
 #include "app/datadirectory.h"
 #include "ui/embeddedfonts.h"
 #include "app/mainwindow.h"
@@ -42,6 +45,9 @@ int runHeadless(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     nameApplication();
+    // The commands speak the system's language, as the window does.
+    Translations translations(InstallLayout::ofRunningProgram().languagesDirectory());
+    translations.load(Translations::systemLanguage());
     QTextStream out(stdout);
     QTextStream err(stderr);
     const CommandLineOptions options = CommandLine::parse(app.arguments());
@@ -59,8 +65,15 @@ int runHeadless(int argc, char *argv[])
         break;
     }
 
+    if (options.command == CommandLineOptions::Command::ListPorts)
+        return DiagnosticsCommand(options.portSpecs, out, err).listPorts();
+
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
     QString problem;
+    if (options.command == CommandLineOptions::Command::SupportBundle)
+        return DiagnosticsCommand(options.portSpecs, out, err)
+            .writeSupportBundle(options.bundleFile, QStringLiteral("%1 %2").arg(PRODUCT_NAME, VERSION),
+                                dataDirectory.logDirectory(&problem));
     const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
     MotorBackupCommand command(databaseDirectory, out, err);
     if (options.command == CommandLineOptions::Command::ExportMotors)

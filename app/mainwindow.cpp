@@ -3,8 +3,10 @@
 #include "ui_mainwindow.h"
 
 #include "ui/embeddedfonts.h"
+#include "app/installlayout.h"
 #include "app/metatypes.h"
 #include "app/pendingpage.h"
+#include "app/supportbundleaction.h"
 #include "ui/userdialogs.h"
 #include "device/device.h"
 #include "device/paramshelper.h"
@@ -89,7 +91,7 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
       ui(new Ui::MainWindow),
       m_dialogs(dialogs),
       m_threading(threading),
-      m_translations(QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(Translations::DIRECTORY_NAME)),
+      m_translations(InstallLayout::ofRunningProgram().languagesDirectory()),
       m_settings(dataDirectory.settingsFilePath()),
       m_appBase(portProvider, dataDirectory)
 {
@@ -107,6 +109,7 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     ui->setupUi(this);
     m_uiReady = true;
     buildPages();
+    new SupportBundleAction(this, m_appBase, m_escSettingsPage, m_dialogs);
     ui->comboBoxLanguage->hide();
     ui->toolButtonWelcome->hide();
     ui->pushButtonStateFirmware->hide();

@@ -6,7 +6,8 @@ packages=(
   build-essential cmake
   qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite libqwt-qt5-dev
   qttools5-dev-tools qttools5-dev
-  clang libclang-rt-dev
+  clang libclang-rt-dev               # the fuzzing harnesses (libFuzzer)
+  desktop-file-utils appstream unzip  # the install test validates the desktop entry, metainfo and zip
 )
 
 missing=()

@@ -40,6 +40,9 @@ public:
 
     void redrawPwmCharacteristic();
 
+    // The settings file of the values shown, as an export writes it.
+    QByteArray settingsDocument() const { return SettingsDocument::compose(snapshot()); }
+
     // Reactions to the device objects. Plain member functions connected by pointer, so
     // that the by-name connection of the widget slots below does not look at them.
     void on_fillPwmInParams(SET_PWM_IN_PARAMS *pwmInParams, bool forced);

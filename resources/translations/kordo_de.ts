@@ -82,27 +82,47 @@
         <translation>Mit --import-motors: die ganze Motorliste ersetzen statt zu ergänzen.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="40"/>
+        <location filename="../../app/commandline.cpp" line="30"/>
+        <source>List the serial ports, tell the maker&apos;s adapter and whether each can be opened, and exit.</source>
+        <translation>Die seriellen Anschlüsse auflisten, den Adapter des Herstellers erkennen, angeben, ob sich jeder öffnen lässt, und beenden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="32"/>
+        <source>Write a support bundle (zip) for whoever helps you, and exit.</source>
+        <translation>Ein Support-Paket (zip) für Ihre Helfer schreiben und beenden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="45"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="59"/>
+        <location filename="../../app/commandline.cpp" line="64"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="68"/>
+        <location filename="../../app/commandline.cpp" line="67"/>
+        <source>Give only one of --export-motors, --import-motors, --list-ports and --support-bundle.</source>
+        <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports und --support-bundle an.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="74"/>
+        <source>The support bundle file name is empty.</source>
+        <translation>Der Dateiname des Support-Pakets ist leer.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="84"/>
         <source>--motor is used only with --export-motors.</source>
         <translation>--motor gilt nur zusammen mit --export-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="70"/>
+        <location filename="../../app/commandline.cpp" line="86"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="72"/>
+        <location filename="../../app/commandline.cpp" line="90"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
@@ -110,17 +130,17 @@
 <context>
     <name>DataDirectory</name>
     <message>
-        <location filename="../../app/datadirectory.cpp" line="54"/>
+        <location filename="../../app/datadirectory.cpp" line="57"/>
         <source>The data directory %1 cannot be created or written to.</source>
         <translation>Das Datenverzeichnis %1 kann nicht angelegt oder beschrieben werden.</translation>
     </message>
     <message>
-        <location filename="../../app/datadirectory.cpp" line="65"/>
+        <location filename="../../app/datadirectory.cpp" line="68"/>
         <source>No data directory can be written: neither %1 nor %2.</source>
         <translation>Kein Datenverzeichnis ist beschreibbar: weder %1 noch %2.</translation>
     </message>
     <message>
-        <location filename="../../app/datadirectory.cpp" line="106"/>
+        <location filename="../../app/datadirectory.cpp" line="109"/>
         <source>The directory %1 cannot be created.</source>
         <translation>Das Verzeichnis %1 kann nicht angelegt werden.</translation>
     </message>
@@ -345,6 +365,19 @@
         <location filename="../../app/devicestatusview.cpp" line="48"/>
         <source>Non-init device</source>
         <translation>Nicht initialisiertes Gerät</translation>
+    </message>
+</context>
+<context>
+    <name>DiagnosticsCommand</name>
+    <message>
+        <location filename="../../app/diagnosticscommand.cpp" line="36"/>
+        <source>The support bundle %1 cannot be written: %2</source>
+        <translation>Das Support-Paket %1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/diagnosticscommand.cpp" line="39"/>
+        <source>Support bundle written to %1.</source>
+        <translation>Support-Paket nach %1 geschrieben.</translation>
     </message>
 </context>
 <context>
@@ -791,7 +824,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="392"/>
+        <location filename="../../app/mainwindow.cpp" line="395"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -854,42 +887,42 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="328"/>
+        <location filename="../../app/mainwindow.cpp" line="331"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <location filename="../../app/mainwindow.cpp" line="338"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <location filename="../../app/mainwindow.cpp" line="338"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="336"/>
+        <location filename="../../app/mainwindow.cpp" line="339"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="361"/>
+        <location filename="../../app/mainwindow.cpp" line="364"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="361"/>
+        <location filename="../../app/mainwindow.cpp" line="364"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="392"/>
+        <location filename="../../app/mainwindow.cpp" line="395"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="403"/>
+        <location filename="../../app/mainwindow.cpp" line="406"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1250,12 +1283,12 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PendingPage</name>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="181"/>
+        <location filename="../../app/mainwindow.cpp" line="184"/>
         <source>Online control</source>
         <translation>Online-Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="183"/>
+        <location filename="../../app/mainwindow.cpp" line="186"/>
         <source>Firmware update</source>
         <translation>Firmware-Aktualisierung</translation>
     </message>
@@ -1276,6 +1309,101 @@ Firmware: Aktualisieren des Reglers.</translation>
         <location filename="../../device/pinghelper.cpp" line="193"/>
         <source>Error occured</source>
         <translation>Ein Fehler ist aufgetreten</translation>
+    </message>
+</context>
+<context>
+    <name>PortDoctor</name>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="96"/>
+        <source>the device was not found</source>
+        <translation>das Gerät wurde nicht gefunden</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="98"/>
+        <source>access was refused</source>
+        <translation>der Zugriff wurde verweigert</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="100"/>
+        <source>it is already open</source>
+        <translation>der Anschluss ist bereits geöffnet</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="102"/>
+        <source>it does not take the line settings (250000 baud, 8N1)</source>
+        <translation>der Anschluss nimmt die Leitungseinstellungen (250000 Baud, 8N1) nicht an</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="104"/>
+        <source>the device stopped answering</source>
+        <translation>das Gerät antwortet nicht mehr</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="106"/>
+        <source>error %1</source>
+        <translation>Fehler %1</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="155"/>
+        <source>%1 is gone: the adapter was unplugged or lost its power. Plug it in again; the program finds it by itself.</source>
+        <translation>%1 ist verschwunden: Der Adapter wurde abgezogen oder hat keinen Strom mehr. Stecken Sie ihn wieder ein; das Programm findet ihn von selbst.</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="159"/>
+        <source>You may not open %1: it belongs to the group &quot;%2&quot;, and you are not a member. Join the group with the command
+    %3
+then log out and log in again.</source>
+        <translation>Sie dürfen %1 nicht öffnen: Der Anschluss gehört der Gruppe „%2“, und Sie sind nicht Mitglied. Treten Sie der Gruppe mit dem Befehl
+    %3
+bei, melden Sie sich dann ab und wieder an.</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="164"/>
+        <source>You may not open %1 yet: you were added to the group &quot;%2&quot; after this login session began. Log out and log in again (or restart the computer).</source>
+        <translation>Sie dürfen %1 noch nicht öffnen: Sie wurden der Gruppe „%2“ erst nach Beginn dieser Anmeldung hinzugefügt. Melden Sie sich ab und wieder an (oder starten Sie den Rechner neu).</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="168"/>
+        <source>You may not open %1: it belongs to the group &quot;%2&quot;, which is not meant for users. Install the program&apos;s udev rule for the Zorbel adapter and plug the adapter in again, or ask your administrator.</source>
+        <translation>Sie dürfen %1 nicht öffnen: Der Anschluss gehört der Gruppe „%2“, die nicht für Benutzer gedacht ist. Installieren Sie die udev-Regel des Programms für den Zorbel-Adapter und stecken Sie den Adapter neu ein, oder fragen Sie Ihren Administrator.</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="175"/>
+        <source>%1 is in use by another program. Close the program that uses it (a terminal program, another Kordo manager, a modem manager) and try again.</source>
+        <translation>%1 wird von einem anderen Programm benutzt. Schließen Sie das Programm, das den Anschluss benutzt (ein Terminalprogramm, einen weiteren Kordo manager, einen Modem-Manager), und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="181"/>
+        <source>%1 is in use by another program: %2. Close it and try again.</source>
+        <translation>%1 wird von einem anderen Programm benutzt: %2. Schließen Sie es und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <location filename="../../link/portdoctor.cpp" line="186"/>
+        <source>%1 cannot be opened: %2.</source>
+        <translation>%1 kann nicht geöffnet werden: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>PortReport</name>
+    <message>
+        <location filename="../../link/portreport.cpp" line="16"/>
+        <source>No serial port found.</source>
+        <translation>Kein serieller Anschluss gefunden.</translation>
+    </message>
+    <message>
+        <location filename="../../link/portreport.cpp" line="19"/>
+        <source>Zorbel adapter, serial number %1</source>
+        <translation>Zorbel-Adapter, Seriennummer %1</translation>
+    </message>
+    <message>
+        <location filename="../../link/portreport.cpp" line="20"/>
+        <source>other port</source>
+        <translation>anderer Anschluss</translation>
+    </message>
+    <message>
+        <location filename="../../link/portreport.cpp" line="30"/>
+        <source>can be opened</source>
+        <translation>lässt sich öffnen</translation>
     </message>
 </context>
 <context>
@@ -1302,6 +1430,124 @@ Firmware: Aktualisieren des Reglers.</translation>
         <location filename="../../recording/storagebackworker.cpp" line="121"/>
         <source>%1 telemetry samples are not written to %2: %3</source>
         <translation>%1 Telemetriewerte wurden nicht nach %2 geschrieben: %3</translation>
+    </message>
+</context>
+<context>
+    <name>SupportBundle</name>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="59"/>
+        <source>Program: %1 (Qt %2)</source>
+        <translation>Programm: %1 (Qt %2)</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="61"/>
+        <source>Controller: serial number %1, firmware %2.%3.%4</source>
+        <translation>Regler: Seriennummer %1, Firmware %2.%3.%4</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="68"/>
+        <source>Controller: none connected</source>
+        <translation>Regler: keiner verbunden</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="72"/>
+        <source>the settings (no controller connected)</source>
+        <translation>die Einstellungen (kein Regler verbunden)</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="74"/>
+        <source>the error log (not read from the controller in this session)</source>
+        <translation>das Fehlerprotokoll (in dieser Sitzung nicht vom Regler gelesen)</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="76"/>
+        <source>the last run data (not read from the controller in this session)</source>
+        <translation>die Daten des letzten Laufs (in dieser Sitzung nicht vom Regler gelesen)</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="78"/>
+        <source>Not in this bundle: %1.</source>
+        <translation>Nicht in diesem Paket: %1.</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="89"/>
+        <source>Last</source>
+        <translation>Letzte</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="90"/>
+        <source>Previous</source>
+        <translation>Vorherige</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="91"/>
+        <source>All</source>
+        <translation>Alle</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="97"/>
+        <source>no errors or warnings</source>
+        <translation>keine Fehler oder Warnungen</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundle.cpp" line="122"/>
+        <source>An entry cannot be added to the archive.</source>
+        <translation>Ein Eintrag kann nicht in das Archiv aufgenommen werden.</translation>
+    </message>
+</context>
+<context>
+    <name>SupportBundleAction</name>
+    <message>
+        <location filename="../../app/supportbundleaction.cpp" line="42"/>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundleaction.cpp" line="43"/>
+        <source>Save support bundle...</source>
+        <translation>Support-Paket speichern...</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundleaction.cpp" line="50"/>
+        <source>Save support bundle</source>
+        <translation>Support-Paket speichern</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundleaction.cpp" line="50"/>
+        <source>Zip files (*.zip)</source>
+        <translation>Zip-Dateien (*.zip)</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundleaction.cpp" line="59"/>
+        <location filename="../../app/supportbundleaction.cpp" line="63"/>
+        <source>Support bundle</source>
+        <translation>Support-Paket</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundleaction.cpp" line="60"/>
+        <source>The support bundle %1 cannot be written: %2</source>
+        <translation>Das Support-Paket %1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/supportbundleaction.cpp" line="64"/>
+        <source>The support bundle was saved to %1. Send it to whoever helps you; it holds the versions, the port list, the device logs of this session and, with a controller connected, its settings, error log and last run data.</source>
+        <translation>Das Support-Paket wurde unter %1 gespeichert. Senden Sie es an Ihre Helfer; es enthält die Versionen, die Anschlussliste, die Geräteprotokolle dieser Sitzung und, wenn ein Regler verbunden ist, seine Einstellungen, sein Fehlerprotokoll und die Daten des letzten Laufs.</translation>
+    </message>
+</context>
+<context>
+    <name>SupportBundleRecorder</name>
+    <message>
+        <location filename="../../app/supportbundlerecorder.cpp" line="59"/>
+        <source>Connected to %1.</source>
+        <translation>Verbunden mit %1.</translation>
+    </message>
+</context>
+<context>
+    <name>ZipWriter</name>
+    <message>
+        <location filename="../../app/zipwriter.cpp" line="158"/>
+        <source>The archive is too large.</source>
+        <translation>Das Archiv ist zu groß.</translation>
     </message>
 </context>
 </TS>

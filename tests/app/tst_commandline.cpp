@@ -123,6 +123,16 @@ private slots:
         QTest::newRow("overwrite without import") << QStringList {"--export-motors", "a", "--overwrite"} << C::Invalid
                                                   << false << QStringList {} << QString() << "a" << QStringList {}
                                                   << true;
+        QTest::newRow("list ports") << QStringList {"--list-ports", "--port", "/dev/pts/3@AE0001"} << C::ListPorts
+                                    << false << QStringList {"/dev/pts/3@AE0001"} << QString() << QString()
+                                    << QStringList {} << false;
+        QTest::newRow("support bundle") << QStringList {"--support-bundle", "b.zip", "--data-dir", "d"}
+                                        << C::SupportBundle << false << QStringList {} << "d" << "b.zip"
+                                        << QStringList {} << false;
+        QTest::newRow("bundle without file") << QStringList {"--support-bundle", ""} << C::Invalid << false
+                                             << QStringList {} << QString() << QString() << QStringList {} << false;
+        QTest::newRow("two commands") << QStringList {"--list-ports", "--export-motors", "a"} << C::Invalid << false
+                                      << QStringList {} << QString() << "a" << QStringList {} << false;
         QTest::newRow("stray argument") << QStringList {"file.ms"} << C::Invalid << false << QStringList {}
                                         << QString() << QString() << QStringList {} << false;
     }
@@ -140,7 +150,8 @@ private slots:
         QTEST(options.demo, "demo");
         QTEST(options.portSpecs, "ports");
         QTEST(options.dataDirectory, "dataDir");
-        QTEST(options.motorFile, "file");
+        // The file the command works on.
+        QTEST(command == CommandLineOptions::Command::SupportBundle ? options.bundleFile : options.motorFile, "file");
         QTEST(options.motorNames, "motors");
         QTEST(options.overwrite, "overwrite");
     }
@@ -149,7 +160,7 @@ private slots:
     {
         const CommandLineOptions options = CommandLine::parse({"kordoman", "--help"});
         for (const char *option : {"--demo", "--port", "--data-dir", "--export-motors", "--motor", "--import-motors",
-                                   "--overwrite", "--version"})
+                                   "--overwrite", "--version", "--list-ports", "--support-bundle"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
     }
 

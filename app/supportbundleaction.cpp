@@ -1,0 +1,68 @@
+#include "app/supportbundleaction.h"
+
+#include "app/appbase.h"
+#include "app/supportbundlerecorder.h"
+#include "device/ui/escsettingspage.h"
+#include "ui/userdialogs.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QEvent>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+
+SupportBundleAction::SupportBundleAction(QMainWindow *window, AppBase &appBase, EscSettingsPage *settingsPage,
+                                         UserDialogs *dialogs)
+    : QObject(window),
+      m_appBase(appBase),
+      m_settingsPage(settingsPage),
+      m_dialogs(dialogs),
+      m_recorder(new SupportBundleRecorder(appBase.comHelper(), appBase.paramsHelper(), appBase.device(), this)),
+      m_menu(window->menuBar()->addMenu(QString())),
+      m_action(m_menu->addAction(QString()))
+{
+    m_action->setObjectName(QStringLiteral("actionSupportBundle"));
+    connect(m_action, &QAction::triggered, this, &SupportBundleAction::save);
+    window->installEventFilter(this);
+    retranslate();
+}
+
+bool SupportBundleAction::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        retranslate();
+    return QObject::eventFilter(watched, event);
+}
+
+void SupportBundleAction::retranslate()
+{
+    m_menu->setTitle(tr("&Help"));
+    m_action->setText(tr("Save support bundle..."));
+}
+
+void SupportBundleAction::save()
+{
+    const QString suggestion = QDir::home().absoluteFilePath(
+        QStringLiteral("kordo-support-%1.zip").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
+    const QString fileName = m_dialogs->saveFileName(tr("Save support bundle"), suggestion, tr("Zip files (*.zip)"));
+    if (fileName.isEmpty())
+        return;
+    const QString program =
+        QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion());
+    const SupportBundleContent content =
+        m_recorder->content(program, m_settingsPage->settingsDocument(), m_appBase.logDirectory());
+    QString error;
+    if (!SupportBundle::write(fileName, content, &error)) {
+        m_dialogs->message(UserDialogs::Icon::Critical, tr("Support bundle"),
+                           tr("The support bundle %1 cannot be written: %2").arg(fileName, error));
+        return;
+    }
+    m_dialogs->message(UserDialogs::Icon::Information, tr("Support bundle"),
+                       tr("The support bundle was saved to %1. Send it to whoever helps you; it holds the "
+                          "versions, the port list, the device logs of this session and, with a controller "
+                          "connected, its settings, error log and last run data.")
+                           .arg(fileName));
+}

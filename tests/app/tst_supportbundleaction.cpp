@@ -1,0 +1,69 @@
+#include "tests/app/zipcheck.h"
+#include "tests/common/windowrig.h"
+
+#include <QAction>
+#include <QMenuBar>
+#include <QTextBrowser>
+#include <QtTest>
+
+// The window's "Save support bundle..." on the simulated controller: what the session showed
+// goes into the zip.
+class TestSupportBundleAction : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_out;
+
+    static QAction *action(WindowRig &rig) { return rig.window->findChild<QAction *>(QStringLiteral("actionSupportBundle")); }
+
+private slots:
+    void initTestCase()
+    {
+        if (ZipCheck::unzipProgram().isEmpty())
+            QSKIP("unzip is not installed (package unzip)");
+    }
+
+    void savesWhatTheSessionShowed()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        QVERIFY(action(rig));
+        QVERIFY(rig.window->menuBar()->actions().size() == 1);
+
+        rig.showPage("toolButtonEscParams");
+        rig.find<QAbstractButton>("pushButtonGetErrors")->click();
+        rig.find<QAbstractButton>("pushButtonGetData")->click();
+        QVERIFY(rig.tickUntil([&] { return !rig.find<QTextBrowser>("textBrowserLastData")->toPlainText().isEmpty(); }));
+        const QDir logs(rig.app().logDirectory());
+        QVERIFY(rig.tickUntil([&] { return !logs.entryList({QStringLiteral("*.log")}, QDir::Files).isEmpty(); }));
+
+        const QString zip = m_out.filePath(QStringLiteral("session.zip"));
+        rig.dialogs.saveAnswer = zip;
+        action(rig)->trigger();
+        QCOMPARE(rig.dialogs.fileDialogs, 1);
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages.constLast().icon, UserDialogs::Icon::Information);
+
+        const QStringList entries = ZipCheck::entries(zip);
+        const QString log = QStringLiteral("device-logs/") + logs.entryList({QStringLiteral("*.log")}, QDir::Files).constFirst();
+        QCOMPARE(entries, (QStringList {log, "error-log.txt", "ports.txt", "run-data.txt", "settings.xml", "versions.txt"}));
+        QVERIFY(ZipCheck::entry(zip, QStringLiteral("settings.xml")).startsWith("<?xml"));
+        const QByteArray versions = ZipCheck::entry(zip, QStringLiteral("versions.txt"));
+        QVERIFY2(versions.contains(QStringLiteral("serial number %1").arg(rig.device()->serialNumber()).toUtf8()),
+                 versions.constData());
+        QVERIFY2(ZipCheck::entry(zip, QStringLiteral("ports.txt")).contains("Zorbel adapter"),
+                 ZipCheck::entry(zip, QStringLiteral("ports.txt")).constData());
+    }
+
+    void cancelledChoiceWritesNothing()
+    {
+        WindowRig rig;
+        rig.dialogs.saveAnswer.clear();
+        action(rig)->trigger();
+        QCOMPARE(rig.dialogs.fileDialogs, 1);
+        QVERIFY(rig.dialogs.messages.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestSupportBundleAction)
+#include "tst_supportbundleaction.moc"
