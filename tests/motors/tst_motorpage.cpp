@@ -163,6 +163,9 @@ private slots:
         QCOMPARE(writes[0].second, motor.packIdent());
         QCOMPARE(writes[1].first, uint8_t(0x30));
         QCOMPARE(writes[1].second, motor.packUser());
+        // Said only once the controller has accepted both halves.
+        QVERIFY(rig.dialogs.messages.isEmpty());
+        QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }));
         QCOMPARE(lastMessage(rig), QStringLiteral("Motor is set"));
         QCOMPARE(actualMotor(rig), QStringLiteral("Test"));
 
@@ -301,6 +304,7 @@ private slots:
         rig.window->motorPage()->refresh();
         QVERIFY(select(rig, QStringLiteral("B")));
 
+        rig.dialogs.answerYes = true;
         click(rig, "toolButtonRemoveMotor");
         QCOMPARE(column(rig, MotorPage::NameColumn), QStringList({"A", "C"}));
         QVERIFY(rig.dialogs.messages.isEmpty());
@@ -485,12 +489,113 @@ private slots:
             return;
         }
         QCOMPARE(current(rig), applied);
-        QTRY_COMPARE_WITH_TIMEOUT(lastMessage(rig), QStringLiteral("Motor is set"), 10000);
+        QVERIFY(rig.tickUntil([&] { return lastMessage(rig) == QLatin1String("Motor is set"); }));
         const auto writes = motorWrites(sent);
         QCOMPARE(writes.size(), 2);
         QCOMPARE(writes[0].second, stored(rig, applied).packIdent());
         QCOMPARE(writes[1].second, stored(rig, applied).packUser());
         QCOMPARE(actualMotor(rig), applied);
+    }
+
+    void aRefusedMotorIsNotReportedAsSet()
+    {
+        WindowRig rig;
+        QVERIFY(connectedOnMotorPage(rig));
+        MOTOR_TOTAL tooLarge = sampleMotor(6);
+        tooLarge.Rs = 20.0f; // the controller takes up to 10 Ohm
+        store(rig, QStringLiteral("Huge"), tooLarge);
+        rig.window->motorPage()->refresh();
+        QVERIFY(select(rig, QStringLiteral("Huge")));
+
+        click(rig, "toolButtonSetMotor");
+        QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }));
+        rig.tick(10);
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(lastMessage(rig), QStringLiteral("The controller refused the motor \"Huge\". Motor is not set!"));
+        QCOMPARE(actualMotor(rig), QStringLiteral("Unknown motor 1"));
+    }
+
+    void removeAsksFirstAndTheActualMotorFollows()
+    {
+        WindowRig rig;
+        for (const char *name : {"A", "B"})
+            store(rig, QLatin1String(name), sampleMotor(name[0]));
+        rig.window->motorPage()->on_fillMotorName(QStringLiteral("A"));
+        QVERIFY(select(rig, QStringLiteral("A")));
+
+        rig.dialogs.answerYes = false;
+        click(rig, "toolButtonRemoveMotor");
+        QCOMPARE(rig.dialogs.questions, QStringList{QStringLiteral("Remove motor")});
+        QVERIFY(rig.dialogs.questionTexts.value(0).contains(QLatin1String("\"A\"")));
+        QCOMPARE(column(rig, MotorPage::NameColumn), QStringList({"A", "B"}));
+        QCOMPARE(actualMotor(rig), QStringLiteral("A"));
+
+        rig.dialogs.answerYes = true;
+        click(rig, "toolButtonRemoveMotor");
+        QCOMPARE(column(rig, MotorPage::NameColumn), QStringList({"B"}));
+        QCOMPARE(actualMotor(rig), QString());
+    }
+
+    // A settings file's motor reaches the database and the controller only when it can
+    // drive a motor, and replaces a stored motor of its name only when the user agrees.
+    void settingsFileMotorIsCheckedFirst_data()
+    {
+        QTest::addColumn<QByteArray>("params");
+        QTest::addColumn<bool>("answerYes");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("replaced");
+        QTest::addColumn<QString>("message");
+        const QByteArray zeros("<rs>0</rs><ls_q>0</ls_q><ls_d>0</ls_d><flux>0</flux><max_i>0</max_i><max_v>0</max_v>"
+                               "<max_f>0</max_f><id_res>0</id_res><pole_pairs>0</pole_pairs>");
+        const QByteArray other("<rs>0.25</rs><ls_q>3e-05</ls_q><ls_d>2e-05</ls_d><flux>0.002</flux><max_i>200</max_i>"
+                               "<max_v>251</max_v><max_f>2646</max_f><id_res>200</id_res><pole_pairs>7</pole_pairs>");
+        QByteArray infinite = other;
+        infinite.replace("<rs>0.25</rs>", "<rs>inf</rs>");
+        QByteArray noPoles = other;
+        noPoles.replace("<pole_pairs>7</pole_pairs>", "<pole_pairs>0</pole_pairs>");
+        const QString unusable = QStringLiteral("The motor \"Stored\" of the settings file has no usable values "
+                                                "(resistance, inductances, flux and pole pairs must be set). It is "
+                                                "not stored and not set.");
+        QTest::newRow("all zero") << zeros << true << false << false << unusable;
+        QTest::newRow("infinite resistance") << infinite << true << false << false << unusable;
+        QTest::newRow("no pole pairs") << noPoles << true << false << false << unusable;
+        QTest::newRow("other values, kept") << other << false << true << false << QString();
+        QTest::newRow("other values, replaced") << other << true << true << true << QStringLiteral("Motor is set");
+    }
+
+    void settingsFileMotorIsCheckedFirst()
+    {
+        QFETCH(QByteArray, params);
+        QFETCH(bool, answerYes);
+        QFETCH(bool, asked);
+        QFETCH(bool, replaced);
+        QFETCH(QString, message);
+        WindowRig rig;
+        QVERIFY(connectedOnMotorPage(rig));
+        store(rig, QStringLiteral("Stored"), sampleMotor(4));
+        const MOTOR_TOTAL before = stored(rig, QStringLiteral("Stored"));
+        rig.showPage("toolButtonEscParams");
+        QVERIFY(rig.settle());
+        const QString path = filePath(QStringLiteral("motor-check.xml"));
+        QFile out(path);
+        const QByteArray document = "<settings><motor><name>Stored</name><params>" + params + "</params></motor></settings>";
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(document) == document.size());
+        out.close();
+        QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
+
+        rig.dialogs.answerYes = answerYes;
+        rig.dialogs.openAnswer = path;
+        click(rig, "toolButtonImportParams");
+        rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }, 3000);
+        rig.tick(10);
+        QCOMPARE(rig.dialogs.questions.contains(QStringLiteral("Replace motor")), asked);
+        QCOMPARE(stored(rig, QStringLiteral("Stored")) != before, replaced);
+        QCOMPARE(motorWrites(sent).isEmpty(), !replaced);
+        QCOMPARE(lastMessage(rig), message);
+        QStringList names;
+        QStringList dates;
+        QVERIFY(rig.app().motorLibrary()->motorList(&names, &dates));
+        QCOMPARE(names, QStringList({"Stored", "Unknown motor 1"}));
     }
 
     void noLoadCurrentIsEnteredOnlyWhenKnown()
