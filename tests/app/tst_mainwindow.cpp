@@ -3,6 +3,7 @@
 #include "ui/embeddedfonts.h"
 #include "device/ui/escsettingspage.h"
 #include "link/comhelper.h"
+#include "ident/idsteps.h"
 
 #include <QComboBox>
 #include <QFontInfo>
@@ -322,6 +323,23 @@ private slots:
                      loaded.isEmpty() ? QStringLiteral("Connected") : QStringLiteral("Verbunden"));
             QCOMPARE(QLocale().toString(20000.5, 'f', 1), twentyThousandAndAHalf);
         }
+        QLocale::setDefault(QLocale::c());
+    }
+
+    // Texts translated at run time are found under the context they are marked with, in
+    // whatever language is loaded when they are shown.
+    void runTimeTextsAreTranslated()
+    {
+        const QVector<IdStep> steps = IdSteps::build(); // built before the language is loaded
+        Translations german(QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(Translations::DIRECTORY_NAME));
+        german.load(QStringLiteral("de"));
+        const IdStep shown = IdSteps::translated(steps.at(IdSteps::NoMovement));
+        QCOMPARE(shown.name, QStringLiteral("Keine Bewegung"));
+        QCOMPARE(shown.errors, QStringList{QStringLiteral("Der Motor dreht sich")});
+        QCOMPARE(QCoreApplication::translate("SimulatedPort", "The simulated controller is gone"),
+                 QStringLiteral("Der simulierte Regler ist nicht mehr da"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+        german.load(QStringLiteral("en"));
         QLocale::setDefault(QLocale::c());
     }
 
