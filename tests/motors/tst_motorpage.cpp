@@ -99,6 +99,17 @@ class TestMotorPage : public QObject
 
     QString filePath(const QString &name) const { return m_files.filePath(name); }
 
+    // A settings file holding only this motor element; empty when it cannot be written.
+    QString settingsFile(const QByteArray &motorElement) const
+    {
+        const QString path = filePath(QStringLiteral("settings.xml"));
+        QFile out(path);
+        const QByteArray document = "<settings>" + motorElement + "</settings>";
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(document) != document.size())
+            return QString();
+        return path;
+    }
+
     static QList<QByteArray> fileLines(const QString &path)
     {
         QFile file(path);
@@ -471,11 +482,8 @@ private slots:
         rig.window->motorPage()->refresh();
         rig.showPage("toolButtonEscParams");
         QVERIFY(rig.settle());
-        const QString path = filePath(QStringLiteral("settings.xml"));
-        QFile out(path);
-        const QByteArray document = "<settings>" + motorElement + "</settings>";
-        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(document) == document.size());
-        out.close();
+        const QString path = settingsFile(motorElement);
+        QVERIFY(!path.isEmpty());
         QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
 
         rig.dialogs.openAnswer = path;
@@ -576,11 +584,8 @@ private slots:
         const MOTOR_TOTAL before = stored(rig, QStringLiteral("Stored"));
         rig.showPage("toolButtonEscParams");
         QVERIFY(rig.settle());
-        const QString path = filePath(QStringLiteral("motor-check.xml"));
-        QFile out(path);
-        const QByteArray document = "<settings><motor><name>Stored</name><params>" + params + "</params></motor></settings>";
-        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(document) == document.size());
-        out.close();
+        const QString path = settingsFile("<motor><name>Stored</name><params>" + params + "</params></motor>");
+        QVERIFY(!path.isEmpty());
         QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
 
         rig.dialogs.answerYes = answerYes;
