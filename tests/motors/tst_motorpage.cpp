@@ -505,22 +505,44 @@ private slots:
         QCOMPARE(actualMotor(rig), applied);
     }
 
-    void aRefusedMotorIsNotReportedAsSet()
+    // "Motor is set" only once the controller has accepted both halves.
+    void setMotorIsReportedOnTheControllerAnswer_data()
     {
+        QTest::addColumn<float>("resistance");
+        QTest::addColumn<bool>("answerLost");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("actual");
+        QTest::newRow("accepted") << 0.5f << false << "Motor is set" << "Chosen";
+        // The controller takes up to 10 Ohm.
+        QTest::newRow("refused") << 20.0f << false
+                                 << "The controller refused the motor \"Chosen\". Motor is not set!"
+                                 << "Unknown motor 1";
+        // Only the report was lost here: the device model reads the motor back and names it.
+        QTest::newRow("answer lost") << 0.5f << true << "The controller did not answer. Motor is not set!"
+                                     << "Chosen";
+    }
+    void setMotorIsReportedOnTheControllerAnswer()
+    {
+        QFETCH(float, resistance);
+        QFETCH(bool, answerLost);
+        QFETCH(QString, message);
+        QFETCH(QString, actual);
         WindowRig rig;
         QVERIFY(connectedOnMotorPage(rig));
-        MOTOR_TOTAL tooLarge = sampleMotor(6);
-        tooLarge.Rs = 20.0f; // the controller takes up to 10 Ohm
-        store(rig, QStringLiteral("Huge"), tooLarge);
+        MOTOR_TOTAL motor = sampleMotor(6);
+        motor.Rs = resistance;
+        store(rig, QStringLiteral("Chosen"), motor);
         rig.window->motorPage()->refresh();
-        QVERIFY(select(rig, QStringLiteral("Huge")));
+        QVERIFY(select(rig, QStringLiteral("Chosen")));
 
         click(rig, "toolButtonSetMotor");
+        if (answerLost) // as the port manager reports a request that got no answer
+            rig.app().idHelper()->watchDogOverflowObj(0x41, QStringLiteral("IdHelper"));
         QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }));
         rig.tick(10);
         QCOMPARE(rig.dialogs.messages.size(), 1);
-        QCOMPARE(lastMessage(rig), QStringLiteral("The controller refused the motor \"Huge\". Motor is not set!"));
-        QCOMPARE(actualMotor(rig), QStringLiteral("Unknown motor 1"));
+        QCOMPARE(lastMessage(rig), message);
+        QCOMPARE(actualMotor(rig), actual);
     }
 
     void removeAsksFirstAndTheActualMotorFollows()
