@@ -150,8 +150,15 @@ void AppBase::startClock()
 {
     m_timer->start();
     m_timerActive = true;
-    if (!m_startupProblem.isEmpty())
-        emit sendTextForInfo(m_startupProblem, true);
+    reportStartupProblem();
+}
+
+void AppBase::reportStartupProblem()
+{
+    if (m_startupProblem.isEmpty())
+        return;
+    emit sendTextForInfo(m_startupProblem, true);
+    m_startupProblem.clear();
 }
 
 // Called once, at exit: the port is closed here, in the thread that owns it.
@@ -195,6 +202,7 @@ void AppBase::comPortClosed()
     appDebug() << "Com disconnected";
     m_activity = ActivityPortClosed;
     m_pingHelper->enablePolling(false);
+    m_errorsShown.clear();
 }
 
 void AppBase::rememberIdentity(uint32_t serialNumber)
@@ -242,6 +250,11 @@ void AppBase::logFileState(uint8_t state)
 
 void AppBase::setError(uint32_t errorCode)
 {
+    // A controller that fails the same way on every re-detection would raise the same
+    // box again and again: each error is shown once while the port stays open.
+    if (m_errorsShown.contains(errorCode))
+        return;
+    m_errorsShown.insert(errorCode);
     emit sendTextForInfo(tr("Error: 0x") + QString::number(errorCode, 16), true);
 }
 

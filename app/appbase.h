@@ -7,6 +7,7 @@
 #include "motors/motorlibrary.h"
 
 #include <QObject>
+#include <QSet>
 #include <QThread>
 
 #include <atomic>
@@ -63,6 +64,9 @@ public:
     PingHelper *pingHelper() const { return m_pingHelper; }
     ParamsHelper *paramsHelper() const { return m_paramsHelper; }
     IdHelper *idHelper() const { return m_idHelper; }
+    // The motor list and the motor files; both live in the GUI thread with the database.
+    MotorLibrary *motorLibrary() const { return m_motorLibrary.get(); }
+    MotorFileExchange *motorFiles() const { return m_motorFiles.get(); }
 
     // Motor database and motor files, called from the GUI thread (where the database
     // lives). Each shows its outcome through sendTextForInfo as the user expects it.
@@ -79,6 +83,8 @@ public slots:
     // Starts the 50 ms clock; call it in the coordinator thread once the coordinator has
     // been moved there (a queued call right after the thread starts).
     void startClock();
+    // Tells the window, once, what went wrong at start-up (an unusable database).
+    void reportStartupProblem();
     void stopTimer();
 
     void handleTimeout();
@@ -118,6 +124,7 @@ private:
     std::atomic<Device_State_e> m_deviceState {DEVICE_DISCONNECTED};
     std::atomic<bool> m_timerActive {false};
     uint32_t m_serialNumber = 0; // of the device last identified by the polling helper
+    QSet<uint32_t> m_errorsShown; // device errors shown since the port opened
 
     QThread m_logThread;
     QThread m_storageThread;

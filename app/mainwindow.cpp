@@ -8,6 +8,7 @@
 #include "app/pendingpage.h"
 #include "app/supportbundleaction.h"
 #include "ui/userdialogs.h"
+#include "ui/buttonicons.h"
 #include "device/device.h"
 #include "device/paramshelper.h"
 #include "device/pinghelper.h"
@@ -25,6 +26,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QToolButton>
 
 // Resources live in the static UI library: the linker keeps them only when named.
@@ -89,7 +91,8 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
                        Threading threading, QWidget *parent)
     : QMainWindow(parent),
       ui(new Ui::MainWindow),
-      m_dialogs(dialogs),
+      m_queuedDialogs(dialogs),
+      m_dialogs(&m_queuedDialogs),
       m_threading(threading),
       m_translations(InstallLayout::ofRunningProgram().languagesDirectory()),
       m_settings(dataDirectory.settingsFilePath()),
@@ -117,6 +120,7 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
 
     registerApplicationMetaTypes();
     connectCoordinator();
+    startClock();
     applyStyleSheets();
     setConnectionIcon(DeviceStatusView::ConnectionIcon::Disconnected);
     setDeviceIcon(DeviceStatusView::DeviceIcon::NoDevice);
@@ -150,7 +154,16 @@ void MainWindow::startCoordinator()
     m_appBase.moveToThread(&m_coordinatorThread);
     connect(this, &MainWindow::stopTimer, &m_appBase, &AppBase::stopTimer);
     m_coordinatorThread.start(QThread::InheritPriority);
-    QMetaObject::invokeMethod(&m_appBase, &AppBase::startClock, Qt::QueuedConnection);
+}
+
+void MainWindow::startClock()
+{
+    // Queued, so both run in the coordinator's thread; tests tick the coordinator by hand
+    // and only hear about the start-up problem.
+    if (m_threading == Threading::CoordinatorThread)
+        QMetaObject::invokeMethod(&m_appBase, &AppBase::startClock, Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(&m_appBase, &AppBase::reportStartupProblem, Qt::QueuedConnection);
 }
 
 void MainWindow::stopCoordinator()
@@ -178,7 +191,8 @@ void MainWindow::buildPages()
     m_escSettingsPage = new EscSettingsPage(m_appBase.paramsHelper(), m_appBase.device(), m_appBase.dbManager(),
                                             m_dialogs, &m_settings);
     ui->stackedWidgetMainDataArea->addWidget(m_escSettingsPage);
-    m_motorPage = new MotorPage(&m_appBase, m_dialogs);
+    m_motorPage = new MotorPage(m_appBase.device(), m_appBase.motorLibrary(), m_appBase.motorFiles(),
+                                m_appBase.idHelper(), m_dialogs);
     ui->stackedWidgetMainDataArea->addWidget(m_motorPage);
     ui->stackedWidgetMainDataArea->addWidget(
         new PendingPage(QStringLiteral("pageMainEscOnline"), QT_TRANSLATE_NOOP("PendingPage", "Online control")));
@@ -221,8 +235,13 @@ void MainWindow::connectCoordinator()
 void MainWindow::applyStyleSheets()
 {
     const QString toolButtons = readStyleSheet(QStringLiteral("toolbutton.css"));
-    for (QAbstractButton *button : qAsConst(m_navigationButtons))
+    // The checked background has the icons' own colour: checked, an icon takes the
+    // checked text colour of the style sheet instead.
+    const QColor checkedIconColour(0x26, 0x32, 0x38);
+    for (QAbstractButton *button : qAsConst(m_navigationButtons)) {
         button->setStyleSheet(toolButtons);
+        button->setIcon(ButtonIcons::withCheckedColour(button->icon(), button->iconSize(), checkedIconColour));
+    }
     ui->frameMenu->setStyleSheet(readStyleSheet(QStringLiteral("menu.css")));
     ui->frameTop->setStyleSheet(readStyleSheet(QStringLiteral("topframe.css")));
     const QString status = readStyleSheet(QStringLiteral("statusbutton.css"));
@@ -236,13 +255,14 @@ void MainWindow::applyStyleSheets()
 
 void MainWindow::fillLanguageList()
 {
-    // The first item added becomes current and loads its language; the system language,
-    // when present, is then made current and loaded instead.
+    // Filled with its change handler silent: adding the first item would make it current
+    // and load that language on every system. The program's own texts (English) stay
+    // unless the system language has a translation; choosing an item loads it later.
+    const QSignalBlocker silent(ui->comboBoxLanguage);
     for (const QString &code : m_translations.availableLanguages())
         ui->comboBoxLanguage->addItem(code);
-    const int system = ui->comboBoxLanguage->findText(Translations::systemLanguage());
-    if (system >= 0)
-        ui->comboBoxLanguage->setCurrentIndex(system);
+    const QString loaded = m_translations.loadStartLanguage(Translations::systemLanguage());
+    ui->comboBoxLanguage->setCurrentIndex(loaded.isEmpty() ? -1 : ui->comboBoxLanguage->findText(loaded));
 }
 
 void MainWindow::on_comboBoxLanguage_currentIndexChanged(int index)

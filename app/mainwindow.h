@@ -4,6 +4,7 @@
 #include "ui/appsettings.h"
 #include "app/devicestatusview.h"
 #include "app/translations.h"
+#include "ui/queueddialogs.h"
 #include "wire/records.h"
 #include "link/portinfo.h"
 
@@ -75,6 +76,8 @@ private slots:
 
 private:
     void startCoordinator();
+    // Once the window listens to the coordinator: its clock, and what went wrong at start.
+    void startClock();
     void stopCoordinator();
     void buildPages();
     void connectCoordinator();
@@ -90,6 +93,7 @@ private:
     void setDeviceIcon(DeviceStatusView::DeviceIcon icon);
 
     std::unique_ptr<Ui::MainWindow> ui;
+    QueuedDialogs m_queuedDialogs;  // one dialog at a time, for the window and its pages
     UserDialogs *m_dialogs;
     Threading m_threading;
     Translations m_translations;

@@ -40,12 +40,29 @@ void Translations::load(const QString &code)
     if (code == m_current)
         return;
     m_current = code;
-    QLocale::setDefault(QLocale(code));
     removeInstalled();
     m_programInstalled = m_program.load(QStringLiteral("kordo_%1.qm").arg(code), m_directory)
                          && QCoreApplication::installTranslator(&m_program);
     m_qtInstalled = m_qt.load(QStringLiteral("qt_%1.qm").arg(code), m_directory)
                     && QCoreApplication::installTranslator(&m_qt);
+    setNumberLocale(m_programInstalled ? QLocale(code) : QLocale(QLocale::English));
+}
+
+QString Translations::loadStartLanguage(const QString &systemLanguage)
+{
+    if (systemLanguage.isEmpty() || !availableLanguages().contains(systemLanguage)) {
+        setNumberLocale(QLocale(QLocale::English));
+        return QString();
+    }
+    load(systemLanguage);
+    return m_programInstalled ? systemLanguage : QString();
+}
+
+void Translations::setNumberLocale(const QLocale &locale)
+{
+    QLocale numbers(locale);
+    numbers.setNumberOptions(QLocale::OmitGroupSeparator);
+    QLocale::setDefault(numbers);
 }
 
 void Translations::removeInstalled()

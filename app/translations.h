@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QLocale>
 #include <QTranslator>
 
 // The program's two translations (its own texts and Qt's) for one language at a time,
@@ -23,12 +24,19 @@ public:
     bool isProgramTranslationInstalled() const { return m_programInstalled; }
     bool isQtTranslationInstalled() const { return m_qtInstalled; }
 
-    // Switches to the language unless it is the current one: sets the default locale and
-    // installs each of the two translations that loads.
+    // Switches to the language unless it is the current one: installs each of the two
+    // translations that loads, and sets the default locale to match the texts (the
+    // language when its translation loaded, English otherwise).
     void load(const QString &code);
+    // At start: the system language when a translation for it is present; otherwise the
+    // program's own texts (English) stay. Returns the code loaded, or an empty string.
+    QString loadStartLanguage(const QString &systemLanguage);
 
 private:
     void removeInstalled();
+    // Numbers follow the language of the texts; no group separators, so that a plot's
+    // axis and a value beside it read alike ("20000").
+    static void setNumberLocale(const QLocale &locale);
 
     QString m_directory;
     QString m_current;

@@ -120,6 +120,28 @@ void ParamsHelper::setMotionParams(uint16_t acceleration, uint16_t brakeIntense,
     m_motion.pending.store(true);
 }
 
+void ParamsHelper::setPwmInRecord(SET_PWM_IN_PARAMS record)
+{
+    if (postToOwnThread(this, [=] { setPwmInRecord(record); }))
+        return;
+    if (!isConnected())
+        return;
+    m_pwmIn.toSend = record;
+    m_pwmIn.quietTicks = 0;
+    m_pwmIn.pending.store(true);
+}
+
+void ParamsHelper::setMotionRecord(SET_MOTION_PARAMS record)
+{
+    if (postToOwnThread(this, [=] { setMotionRecord(record); }))
+        return;
+    if (!isConnected())
+        return;
+    m_motion.toSend = record;
+    m_motion.quietTicks = 0;
+    m_motion.pending.store(true);
+}
+
 void ParamsHelper::setMotionParamsDirectly(SET_MOTION_PARAMS motionParams)
 {
     if (!isConnected())

@@ -55,6 +55,10 @@ public slots:
                         uint16_t speedNorm, double scale);
     void setMotionParams(uint16_t acceleration, uint16_t brakeIntense, bool brakeEnable, bool reverseDir,
                          uint8_t deviceAddress, bool hwAddress, uint16_t timeToLeave, float Kp, float Ki);
+    // Whole records from the settings page, which keeps every field the user did not edit
+    // as the controller sent it; written after the quiet period like the edits above.
+    void setPwmInRecord(SET_PWM_IN_PARAMS record);
+    void setMotionRecord(SET_MOTION_PARAMS record);
     // New gains after a tuning run: written at once, without the quiet period.
     void setMotionParamsDirectly(SET_MOTION_PARAMS motionParams);
     // The quiet-period step, ticked while the settings page is shown.

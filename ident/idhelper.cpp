@@ -228,6 +228,8 @@ void IdHelper::applyCorrection()
 void IdHelper::sendStoredMotor(const MOTOR_TOTAL &motor)
 {
     setState(IdState::StoredMotorSent);
+    m_storedMotorPending = true;
+    m_storedIdentRefused = false;
     send(Request::StoredIdentParams, motor.packIdent());
     send(Request::StoredUserParams, motor.packUser());
     emit updateMotorParams();
@@ -279,7 +281,9 @@ void IdHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
 void IdHelper::handleStatusAnswer(Request request, uint8_t status)
 {
     if (request == Request::StoredIdentParams) {
-        // The stored half is confirmed later by the poll answers; a refusal changes nothing.
+        // The stored half is confirmed later by the poll answers; a refusal is told with
+        // the answer to the second half.
+        m_storedIdentRefused = status != ANSWER_OK;
         if (status == ANSWER_OK) {
             log(m_state == IdState::StoredMotorSent ? QStringLiteral("Set motor ident params in total params")
                                                     : QStringLiteral("Set motor ident params"));
@@ -293,6 +297,8 @@ void IdHelper::handleStatusAnswer(Request request, uint8_t status)
         return;
     }
     const bool accepted = status == ANSWER_OK;
+    if (request == Request::StoredUserParams)
+        finishStoredMotor(accepted && !m_storedIdentRefused, true);
 
     switch (request) {
     case Request::UserParams:
@@ -407,6 +413,7 @@ void IdHelper::tick()
 // first; the stop's answer (or its loss) then ends the run.
 void IdHelper::handleLostAnswer(uint8_t msgId)
 {
+    finishStoredMotor(false, false);
     ID_DEBUG << "Answer lost" << hex(msgId) << "in state" << int(m_state);
     if (m_state == IdState::StopRequested) {
         // The controller did not confirm the stop: drop the connection.
@@ -432,6 +439,7 @@ void IdHelper::deviceConnectionState(Device_State_e deviceState)
         return;
     const bool resultPending = m_awaited.contains(Request::MotorParams);
     m_awaited.clear();
+    finishStoredMotor(false, false);
     if (isRunningState(m_state) || resultPending) {
         setState(IdState::Failed);
         setError(ErrorConnectionLost);
@@ -528,9 +536,9 @@ void IdHelper::handleEstState(uint8_t estState, uint8_t health)
 void IdHelper::announceStep(IdState next, int step, uint32_t timeInMs)
 {
     setState(next);
-    const IdStep &current = m_steps.at(step);
-    emit changeIdState(current.name, m_steps.at(step + 1).name, current.buttonLabel, current.features, current.errors,
-                       timeInMs);
+    const IdStep current = IdSteps::translated(m_steps.at(step));
+    const QString nextName = IdSteps::translated(m_steps.at(step + 1)).name;
+    emit changeIdState(current.name, nextName, current.buttonLabel, current.features, current.errors, timeInMs);
 }
 
 void IdHelper::noteProgress(const char *debugText, const QString &logText)
@@ -544,6 +552,14 @@ void IdHelper::failOnUnhealthyEstimator()
     stopIdentification();
     setError(ErrorStopped);
     logError(ErrorStopped);
+}
+
+void IdHelper::finishStoredMotor(bool accepted, bool answered)
+{
+    if (!m_storedMotorPending)
+        return;
+    m_storedMotorPending = false;
+    emit storedMotorAnswered(accepted, answered);
 }
 
 void IdHelper::fail(IdentError error)

@@ -132,6 +132,9 @@ signals:
     void writeLogMessage(QString message);
     void updateMotorParams();
     void updateMotorHours();
+    // The outcome of setMotorFromDatabase: accepted when the controller took both halves;
+    // otherwise `answered` tells a refusal from a lost answer or connection.
+    void storedMotorAnswered(bool accepted, bool answered);
 
 private:
     // The requests this class sends; answers are matched to them by message id.
@@ -166,6 +169,7 @@ private:
     void announceStep(IdState next, int step, uint32_t timeInMs);
     void noteProgress(const char *debugText, const QString &logText);
     void failOnUnhealthyEstimator();
+    void finishStoredMotor(bool accepted, bool answered);
     void fail(IdentError error);
 
     void setState(IdState state);
@@ -190,6 +194,8 @@ private:
 
     QVector<Request> m_awaited;          // sent, not yet answered, oldest first
     uint32_t m_ticksAwaiting = 0;
+    bool m_storedMotorPending = false;   // both halves of a stored motor sent, outcome not told
+    bool m_storedIdentRefused = false;   // the first half was refused
 
     mutable QMutex m_motorParamsMutex;   // guards writes here against snapshot reads
     MOTOR_TOTAL m_motorParams;

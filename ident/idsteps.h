@@ -32,8 +32,10 @@ enum Index {
 // frequency.
 constexpr uint32_t ACCELERATION_MS_PER_FLUX_HZ = 200;
 
-// The five steps, texts translated in the context "IdHelper".
+// The five steps, texts in English (the program's own language).
 QVector<IdStep> build();
+// The step with its texts in the loaded language (context "IdHelper").
+IdStep translated(const IdStep &step);
 
 // The acceleration step's expected time for the flux frequency in use.
 uint32_t accelerationTimeMs(const QVector<IdStep> &steps, uint8_t fluxFrequencyHz);

@@ -55,3 +55,14 @@ bool MotorLibrary::motorList(QStringList *names, QStringList *datetimes) const
 {
     return m_database.getMotorList(names, datetimes);
 }
+
+bool MotorLibrary::motorParams(const QString &name, MOTOR_TOTAL *params) const
+{
+    return m_database.getMotorParams(name, params);
+}
+
+QString MotorLibrary::findMotor(const MOTOR_TOTAL &params, const QString &name)
+{
+    MOTOR_TOTAL motor = params;
+    return m_database.findMotor(&motor, name);
+}

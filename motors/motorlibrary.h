@@ -44,6 +44,11 @@ public:
     MotorResult removeAllMotors();
     // Names and storing dates of all motors, ordered by name; false when unreadable.
     bool motorList(QStringList *names, QStringList *datetimes) const;
+    // The stored values of one motor; false when it is not stored or unreadable.
+    bool motorParams(const QString &name, MOTOR_TOTAL *params) const;
+    // The name under which a motor with these identified values is stored, storing it
+    // under `name` when needed (DbManager::findMotor); a null string on failure.
+    QString findMotor(const MOTOR_TOTAL &params, const QString &name);
 
     static QString savedText();
     static QString problemText();

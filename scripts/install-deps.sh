@@ -8,6 +8,7 @@ packages=(
   qttools5-dev-tools qttools5-dev
   clang libclang-rt-dev               # the fuzzing harnesses (libFuzzer)
   desktop-file-utils appstream unzip  # the install test validates the desktop entry, metainfo and zip
+  qttranslations5-l10n               # Qt's own German texts (buttons, file dialogs)
 )
 
 missing=()

@@ -21,6 +21,7 @@
 #include <QStandardItemModel>
 
 #include <cmath>
+#include <limits>
 
 #include <qwt_plot_curve.h>
 #include <qwt_text.h>
@@ -33,6 +34,8 @@ const QColor CHARACTERISTIC_COLOUR(55, 200, 171);
 constexpr int ACCELERATION_BASE = 1000;   // slider position 0
 constexpr int ACCELERATION_STEP = 500;    // per slider position
 constexpr int PLOT_FONT_POINTS = 8;
+// Release builds write the PWM scale 1.00 whatever is entered.
+constexpr uint8_t RELEASE_SCALE = 100;
 
 // Only debug builds of the Qt library show and send the PWM scale.
 bool isDebugQt()
@@ -67,6 +70,29 @@ public:
 private:
     std::vector<QSignalBlocker> m_blockers;
 };
+
+// Widget values in the units of the record fields.
+uint8_t tenthsByte(int microseconds)
+{
+    return uint8_t(qBound(0, microseconds / 10, 0xFF));
+}
+
+uint8_t scaleField(double scale)
+{
+    if (!isDebugQt())
+        return RELEASE_SCALE;
+    if (!(scale > 0.0)) // NaN too
+        return 0;
+    return uint8_t(std::lround(std::min(scale, 1.27) * 100.0) & 0x7F);
+}
+
+int16_t gainWord(double gain)
+{
+    const double word = std::round(gain * 1024.0);
+    if (!(word >= std::numeric_limits<int16_t>::min())) // NaN too
+        return std::numeric_limits<int16_t>::min();
+    return int16_t(std::min(word, double(std::numeric_limits<int16_t>::max())));
+}
 
 QwtPlotCurve *addCurve(QwtPlot *plot, const QVector<QPointF> &points, const QPen &pen)
 {
@@ -175,41 +201,66 @@ QList<QWidget *> EscSettingsPage::motionWidgets() const
 void EscSettingsPage::sendPwmInParams()
 {
     ui->checkBoxSendPwmInput->setCheckState(Qt::Unchecked);
-    const auto low = uint16_t(ui->spinBoxPwmLow->value());
-    const auto center = uint16_t(ui->spinBoxPwmCenter->value());
-    const auto high = uint16_t(ui->spinBoxPwmHigh->value());
-    const auto deadZone = uint8_t(ui->spinBoxPwmDeadZone->value());
-    const bool bipolar = ui->comboBoxPwmType->currentIndex() != 0;
-    const bool speedControl = ui->comboBoxControlType->currentIndex() != 0;
-    const bool digital = ui->checkBoxDigitalControl->isChecked();
-    const bool analog = ui->checkBoxAnalogControl->isChecked();
-    const auto speedNorm = uint16_t(ui->spinBoxSpeedNorm->value());
-    const double scale = ui->doubleSpinBoxScale->value();
+    if (!m_pwmInRead)
+        return; // the page shows defaults, not the controller's values
     ParamsHelper *params = m_params;
-    QMetaObject::invokeMethod(
-        params,
-        [=] { params->setPwmInParams(low, center, high, deadZone, bipolar, speedControl, digital, analog, speedNorm, scale); },
-        Qt::QueuedConnection);
+    const SET_PWM_IN_PARAMS record = m_pwmIn;
+    QMetaObject::invokeMethod(params, [params, record] { params->setPwmInRecord(record); }, Qt::QueuedConnection);
 }
 
 void EscSettingsPage::sendMotionParams()
 {
     ui->checkBoxSendMotion->setCheckState(Qt::Unchecked);
     deviceDebug("MAIN_WINDOW:") << "Index " << ui->spinBoxIndexDevice->value();
-    const auto acceleration = uint16_t(ui->horizontalSliderAcceleration->value());
-    const auto brake = uint16_t(ui->horizontalSliderBreak->value());
-    const bool brakeEnable = ui->checkBoxBreak->isChecked();
-    const bool reverse = ui->checkBoxReverseDir->isChecked();
-    const auto address = uint8_t(ui->spinBoxIndexDevice->value());
-    const bool hwAddress = ui->spinBoxIndexDevice->isReadOnly();
-    const auto timeToLeave = uint16_t(ui->spinBoxTimeToLeave->value());
-    const auto kp = float(ui->doubleSpinBoxKp->value());
-    const auto ki = float(ui->doubleSpinBoxKi_Kff->value());
+    if (!m_motionRead)
+        return;
     ParamsHelper *params = m_params;
-    QMetaObject::invokeMethod(
-        params,
-        [=] { params->setMotionParams(acceleration, brake, brakeEnable, reverse, address, hwAddress, timeToLeave, kp, ki); },
-        Qt::QueuedConnection);
+    const SET_MOTION_PARAMS record = m_motion;
+    QMetaObject::invokeMethod(params, [params, record] { params->setMotionRecord(record); }, Qt::QueuedConnection);
+}
+
+void EscSettingsPage::takeEdit(const QWidget *widget)
+{
+    if (widget == ui->spinBoxPwmLow)
+        m_pwmIn.lowLevel = tenthsByte(ui->spinBoxPwmLow->value());
+    else if (widget == ui->spinBoxPwmCenter)
+        m_pwmIn.centerLevel = tenthsByte(ui->spinBoxPwmCenter->value());
+    else if (widget == ui->spinBoxPwmHigh)
+        m_pwmIn.highLevel = tenthsByte(ui->spinBoxPwmHigh->value());
+    else if (widget == ui->spinBoxPwmDeadZone)
+        m_pwmIn.deadZone = uint8_t(ui->spinBoxPwmDeadZone->value() & 0x1F);
+    else if (widget == ui->comboBoxPwmType)
+        m_pwmIn.pwmType = ui->comboBoxPwmType->currentIndex() != 0;
+    else if (widget == ui->comboBoxControlType)
+        m_pwmIn.controlType = ui->comboBoxControlType->currentIndex() != 0;
+    else if (widget == ui->checkBoxDigitalControl)
+        m_pwmIn.digitalControl = ui->checkBoxDigitalControl->isChecked();
+    else if (widget == ui->checkBoxAnalogControl)
+        m_pwmIn.analogControl = ui->checkBoxAnalogControl->isChecked();
+    else if (widget == ui->spinBoxSpeedNorm)
+        m_pwmIn.speedNorm = uint16_t((ui->spinBoxSpeedNorm->value() / 10) & 0x0FFF);
+    else if (widget == ui->doubleSpinBoxScale)
+        m_pwmIn.scale = scaleField(ui->doubleSpinBoxScale->value());
+    else if (widget == ui->horizontalSliderAcceleration)
+        m_motion.acceleration = uint8_t(ui->horizontalSliderAcceleration->value() * 5 + 10);
+    else if (widget == ui->horizontalSliderBreak)
+        m_motion.brakeIntensity = uint8_t(ParamsHelper::BRAKE_INTENSITY[std::min<size_t>(
+                                              size_t(ui->horizontalSliderBreak->value()),
+                                              ParamsHelper::BRAKE_INTENSITY.size() - 1)]
+                                          & 0x7F);
+    else if (widget == ui->checkBoxBreak)
+        m_motion.brakeEnable = ui->checkBoxBreak->isChecked();
+    else if (widget == ui->checkBoxReverseDir)
+        m_motion.reverseDir = ui->checkBoxReverseDir->isChecked();
+    else if (widget == ui->spinBoxIndexDevice) {
+        m_motion.deviceAddress = uint8_t(ui->spinBoxIndexDevice->value() & 0x07);
+        m_motion.hwAddress = ui->spinBoxIndexDevice->isReadOnly();
+    } else if (widget == ui->spinBoxTimeToLeave)
+        m_motion.timeToLeave = uint8_t((ui->spinBoxTimeToLeave->value() / 50) & 0x3F);
+    else if (widget == ui->doubleSpinBoxKp)
+        m_motion.Kp = gainWord(ui->doubleSpinBoxKp->value());
+    else if (widget == ui->doubleSpinBoxKi_Kff)
+        m_motion.Ki = gainWord(ui->doubleSpinBoxKi_Kff->value());
 }
 
 void EscSettingsPage::on_fillSetParams()
@@ -223,75 +274,89 @@ void EscSettingsPage::on_fillSetParams()
 void EscSettingsPage::on_horizontalSliderAcceleration_valueChanged(int value)
 {
     ui->spinBoxAcceleration->setValue(value * ACCELERATION_STEP + ACCELERATION_BASE);
+    takeEdit(ui->horizontalSliderAcceleration);
     sendMotionParams();
 }
 
 void EscSettingsPage::on_horizontalSliderBreak_valueChanged(int)
 {
+    takeEdit(ui->horizontalSliderBreak);
     sendMotionParams();
 }
 
 void EscSettingsPage::on_checkBoxBreak_stateChanged(int)
 {
+    takeEdit(ui->checkBoxBreak);
     sendMotionParams();
 }
 
 void EscSettingsPage::on_checkBoxReverseDir_stateChanged(int)
 {
+    takeEdit(ui->checkBoxReverseDir);
     sendMotionParams();
 }
 
 void EscSettingsPage::on_spinBoxIndexDevice_valueChanged(int)
 {
+    takeEdit(ui->spinBoxIndexDevice);
     sendMotionParams();
 }
 
 void EscSettingsPage::on_spinBoxTimeToLeave_valueChanged(int)
 {
+    takeEdit(ui->spinBoxTimeToLeave);
     sendMotionParams();
 }
 
 void EscSettingsPage::on_doubleSpinBoxKp_valueChanged(double)
 {
+    takeEdit(ui->doubleSpinBoxKp);
     sendMotionParams();
 }
 
 void EscSettingsPage::on_doubleSpinBoxKi_Kff_valueChanged(double)
 {
+    takeEdit(ui->doubleSpinBoxKi_Kff);
     sendMotionParams();
 }
 
 void EscSettingsPage::on_doubleSpinBoxScale_valueChanged(double)
 {
+    takeEdit(ui->doubleSpinBoxScale);
     sendPwmInParams();
 }
 
 void EscSettingsPage::on_spinBoxSpeedNorm_valueChanged(int)
 {
+    takeEdit(ui->spinBoxSpeedNorm);
     sendPwmInParams();
     redrawPwmCharacteristic();
 }
 
 void EscSettingsPage::on_spinBoxPwmLow_valueChanged(int)
 {
+    takeEdit(ui->spinBoxPwmLow);
     sendPwmInParams();
     redrawPwmCharacteristic();
 }
 
 void EscSettingsPage::on_spinBoxPwmCenter_valueChanged(int)
 {
+    takeEdit(ui->spinBoxPwmCenter);
     sendPwmInParams();
     redrawPwmCharacteristic();
 }
 
 void EscSettingsPage::on_spinBoxPwmHigh_valueChanged(int)
 {
+    takeEdit(ui->spinBoxPwmHigh);
     sendPwmInParams();
     redrawPwmCharacteristic();
 }
 
 void EscSettingsPage::on_spinBoxPwmDeadZone_valueChanged(int)
 {
+    takeEdit(ui->spinBoxPwmDeadZone);
     sendPwmInParams();
     redrawPwmCharacteristic();
 }
@@ -299,6 +364,7 @@ void EscSettingsPage::on_spinBoxPwmDeadZone_valueChanged(int)
 void EscSettingsPage::on_comboBoxPwmType_currentIndexChanged(int index)
 {
     showPwmType(index);
+    takeEdit(ui->comboBoxPwmType);
     sendPwmInParams();
     redrawPwmCharacteristic();
 }
@@ -307,6 +373,7 @@ void EscSettingsPage::on_comboBoxControlType_currentIndexChanged(int index)
 {
     showControlType(index);
     ui->doubleSpinBoxKi_Kff->setValue(index == 0 ? 0.0 : 1.25);
+    takeEdit(ui->comboBoxControlType);
     sendPwmInParams();
     redrawPwmCharacteristic();
 }
@@ -344,6 +411,8 @@ void EscSettingsPage::on_checkBoxDigitalControl_stateChanged(int state)
         const QSignalBlocker blocker(ui->checkBoxAnalogControl);
         ui->checkBoxAnalogControl->setChecked(true);
     }
+    takeEdit(ui->checkBoxDigitalControl);
+    takeEdit(ui->checkBoxAnalogControl);
     sendPwmInParams();
 }
 
@@ -353,6 +422,8 @@ void EscSettingsPage::on_checkBoxAnalogControl_stateChanged(int state)
         const QSignalBlocker blocker(ui->checkBoxDigitalControl);
         ui->checkBoxDigitalControl->setChecked(true);
     }
+    takeEdit(ui->checkBoxDigitalControl);
+    takeEdit(ui->checkBoxAnalogControl);
     sendPwmInParams();
 }
 
@@ -386,6 +457,8 @@ void EscSettingsPage::on_fillPwmInParams(SET_PWM_IN_PARAMS *pwmInParams, bool fo
         ui->spinBoxSpeedNorm->setValue(p.speedNorm * 10);
         ui->doubleSpinBoxScale->setValue(p.scale / 100.0);
     }
+    m_pwmIn = p;
+    m_pwmInRead = true;
     ui->checkBoxSendPwmInput->setCheckState(Qt::Checked);
     redrawPwmCharacteristic();
     if (forced) {
@@ -416,6 +489,8 @@ void EscSettingsPage::on_fillMotionParams(SET_MOTION_PARAMS *motionParams, bool 
         ui->doubleSpinBoxKp->setValue(uint16_t(m.Kp) / 1024.0);
         ui->doubleSpinBoxKi_Kff->setValue(uint16_t(m.Ki) / 1024.0);
     }
+    m_motion = m;
+    m_motionRead = true;
     ui->checkBoxSendMotion->setCheckState(Qt::Checked);
     if (forced) {
         deviceDebug("MAIN_WINDOW:") << "Forced setup Motion Params";
@@ -425,6 +500,8 @@ void EscSettingsPage::on_fillMotionParams(SET_MOTION_PARAMS *motionParams, bool 
 
 void EscSettingsPage::on_emptyParams()
 {
+    m_pwmInRead = false;
+    m_motionRead = false;
     {
         QList<QWidget *> widgets = pwmInputWidgets() + motionWidgets();
         const SignalBlockers blocked(widgets);
@@ -618,9 +695,24 @@ void EscSettingsPage::applyImported(const ImportedSettings &settings)
 {
     // Set with signals active: each value goes through the widget's reaction (and so to
     // the device after the quiet period), exactly as if the user had entered it.
+    // A value equal to the one shown changes no widget and so fires no reaction; it is
+    // taken into the record all the same, since the file asks for it.
     QStringList clamped;
-    for (const SettingsValue &value : settings.values)
-        applyValue(value, clamped);
+    QList<QWidget *> applied;
+    for (const SettingsValue &value : settings.values) {
+        if (QWidget *widget = applyValue(value, clamped))
+            applied.append(widget);
+    }
+    bool pwmInput = false;
+    bool motion = false;
+    for (QWidget *widget : qAsConst(applied)) {
+        takeEdit(widget);
+        (pwmInputWidgets().contains(widget) ? pwmInput : motion) = true;
+    }
+    if (pwmInput)
+        sendPwmInParams();
+    if (motion)
+        sendMotionParams();
     if (!clamped.isEmpty())
         emit infoText(tr("Values out of range were limited: %1").arg(clamped.join(QStringLiteral(", "))), false);
     if (settings.hasMotor) {
@@ -629,7 +721,7 @@ void EscSettingsPage::applyImported(const ImportedSettings &settings)
     }
 }
 
-void EscSettingsPage::applyValue(const SettingsValue &value, QStringList &clamped)
+QWidget *EscSettingsPage::applyValue(const SettingsValue &value, QStringList &clamped)
 {
     const auto report = [&](double used) {
         clamped.append(QStringLiteral("%1 %2 \u2192 %3").arg(value.tag, QString::number(value.value),
@@ -658,34 +750,34 @@ void EscSettingsPage::applyValue(const SettingsValue &value, QStringList &clampe
     switch (value.field) {
     case SettingsValue::LowLevel:
         setInt(ui->spinBoxPwmLow, value.value);
-        break;
+        return ui->spinBoxPwmLow;
     case SettingsValue::CenterLevel:
         setInt(ui->spinBoxPwmCenter, value.value);
-        break;
+        return ui->spinBoxPwmCenter;
     case SettingsValue::HighLevel:
         setInt(ui->spinBoxPwmHigh, value.value);
-        break;
+        return ui->spinBoxPwmHigh;
     case SettingsValue::DeadZone:
         setInt(ui->spinBoxPwmDeadZone, value.value);
-        break;
+        return ui->spinBoxPwmDeadZone;
     case SettingsValue::PwmType:
         setIndex(ui->comboBoxPwmType, value.value);
-        break;
+        return ui->comboBoxPwmType;
     case SettingsValue::ControlType:
         setIndex(ui->comboBoxControlType, value.value);
-        break;
+        return ui->comboBoxControlType;
     case SettingsValue::SpeedNorm:
         setInt(ui->spinBoxSpeedNorm, value.value);
-        break;
+        return ui->spinBoxSpeedNorm;
     case SettingsValue::Scale:
         setDouble(ui->doubleSpinBoxScale, value.value);
-        break;
+        return ui->doubleSpinBoxScale;
     case SettingsValue::AnalogControl:
         ui->checkBoxAnalogControl->setChecked(on);
-        break;
+        return ui->checkBoxAnalogControl;
     case SettingsValue::DigitalControl:
         ui->checkBoxDigitalControl->setChecked(on);
-        break;
+        return ui->checkBoxDigitalControl;
     case SettingsValue::Acceleration: {
         // The file holds the value (1000..10000); the slider its position.
         const double position = std::floor((value.value - ACCELERATION_BASE) / ACCELERATION_STEP);
@@ -694,32 +786,34 @@ void EscSettingsPage::applyValue(const SettingsValue &value, QStringList &clampe
         if (bounded != position)
             report(bounded * ACCELERATION_STEP + ACCELERATION_BASE);
         slider->setValue(bounded);
-        break;
+        return ui->horizontalSliderAcceleration;
     }
     case SettingsValue::BrakeIntensity:
         setInt(ui->horizontalSliderBreak, value.value);
-        break;
+        return ui->horizontalSliderBreak;
     case SettingsValue::BrakeEnable:
         ui->checkBoxBreak->setChecked(on);
-        break;
+        return ui->checkBoxBreak;
     case SettingsValue::Reverse:
         ui->checkBoxReverseDir->setChecked(on);
-        break;
+        return ui->checkBoxReverseDir;
     case SettingsValue::HwAddress:
         setHardwareAddress(on);
-        break;
+        return ui->spinBoxIndexDevice;
     case SettingsValue::DeviceAddress:
-        if (!ui->spinBoxIndexDevice->isReadOnly())
-            setInt(ui->spinBoxIndexDevice, value.value);
-        break;
+        if (ui->spinBoxIndexDevice->isReadOnly())
+            return nullptr;
+        setInt(ui->spinBoxIndexDevice, value.value);
+        return ui->spinBoxIndexDevice;
     case SettingsValue::TimeToLeave:
         setInt(ui->spinBoxTimeToLeave, value.value);
-        break;
+        return ui->spinBoxTimeToLeave;
     case SettingsValue::Kp:
         setDouble(ui->doubleSpinBoxKp, value.value);
-        break;
+        return ui->doubleSpinBoxKp;
     case SettingsValue::KiKff:
         setDouble(ui->doubleSpinBoxKi_Kff, value.value);
-        break;
+        return ui->doubleSpinBoxKi_Kff;
     }
+    return nullptr;
 }

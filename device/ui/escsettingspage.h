@@ -23,9 +23,12 @@ class UserDialogs;
 // shows the diagnostic records read on request, draws the PWM input characteristic, and
 // exports and imports the settings as an XML file.
 //
-// The device model fills the page with signals blocked, so filling never writes back;
-// every user edit is handed to the parameter exchange, which writes it after its quiet
-// period. The exchange lives in the coordinator thread: calls to it are queued.
+// The device model fills the page with signals blocked, so filling never writes back.
+// The page keeps the two records as the controller sent them; a user edit changes only
+// its own field of that record, and the whole record goes to the parameter exchange,
+// which writes it after its quiet period. So a value the controller holds is never
+// changed by a widget's range or step: what the user did not edit goes back bit for bit.
+// The exchange lives in the coordinator thread: calls to it are queued.
 class EscSettingsPage : public QWidget
 {
     Q_OBJECT
@@ -91,8 +94,11 @@ private slots:
 
 private:
     void setInitialState();
+    // Send the records kept from the controller (nothing before they were read).
     void sendPwmInParams();
     void sendMotionParams();
+    // Copies the widget's value into its field of the kept record (the user edited it).
+    void takeEdit(const QWidget *widget);
     // Label, range and enabled states that follow the control / PWM type, without sending.
     void showControlType(int index);
     void showPwmType(int index);
@@ -102,7 +108,7 @@ private:
 
     EscSettingsSnapshot snapshot() const;
     void applyImported(const ImportedSettings &settings);
-    void applyValue(const SettingsValue &value, QStringList &clamped);
+    QWidget *applyValue(const SettingsValue &value, QStringList &clamped);
 
     std::unique_ptr<Ui::EscSettingsPage> ui;
     ParamsHelper *m_params;
@@ -110,4 +116,10 @@ private:
     DbManager *m_database;
     UserDialogs *m_dialogs;
     AppSettings *m_settings;
+
+    // The records as the controller holds them, changed field by field by the user's edits.
+    SET_PWM_IN_PARAMS m_pwmIn;
+    SET_MOTION_PARAMS m_motion;
+    bool m_pwmInRead = false;
+    bool m_motionRead = false;
 };

@@ -2,17 +2,18 @@
 
 #include "ui_motorpage.h"
 
-#include "app/appbase.h"
 #include "ui/embeddedfonts.h"
 #include "ui/userdialogs.h"
 #include "device/device.h"
 #include "device/escsettingstext.h"
 #include "ident/idhelper.h"
-#include "motors/dbmanager.h"
+#include "motors/motorfileexchange.h"
 #include "motors/motorlibrary.h"
 
 #include <QEvent>
 #include <QHeaderView>
+
+#include <cmath>
 
 namespace {
 
@@ -22,15 +23,41 @@ const QString SELECTED_LABEL = QStringLiteral("Selected");
 const QString OVERWRITE_LABEL = QStringLiteral("Overwrite");
 const QString APPEND_LABEL = QStringLiteral("Append");
 
+bool isPositiveNumber(float value)
+{
+    return std::isfinite(value) && value > 0.0f;
+}
+
+// A motor the controller can run: identified values and pole pairs that are set.
+bool canDriveAMotor(const MOTOR_TOTAL &motor)
+{
+    return isPositiveNumber(motor.Rs) && isPositiveNumber(motor.Ls_d) && isPositiveNumber(motor.Ls_q)
+        && isPositiveNumber(motor.Flux) && motor.polePairs > 0;
+}
+
+// The values a settings file carries; the database rebuilds the others when reading.
+bool sameSettingsFileValues(const MOTOR_TOTAL &a, const MOTOR_TOTAL &b)
+{
+    MOTOR_TOTAL left = a;
+    MOTOR_TOTAL right = b;
+    for (MOTOR_TOTAL *m : {&left, &right}) {
+        m->validData = 0;
+        m->fluxFrequency = 0;
+        m->indCurrent = 0;
+    }
+    return left == right;
+}
+
 } // namespace
 
-MotorPage::MotorPage(AppBase *coordinator, UserDialogs *dialogs, QWidget *parent)
+MotorPage::MotorPage(Device *device, MotorLibrary *motors, MotorFileExchange *motorFiles, IdHelper *idHelper,
+                     UserDialogs *dialogs, QWidget *parent)
     : QWidget(parent),
       ui(new Ui::MotorPage),
-      m_coordinator(coordinator),
-      m_device(coordinator->device()),
-      m_database(coordinator->dbManager()),
-      m_idHelper(coordinator->idHelper()),
+      m_device(device),
+      m_motors(motors),
+      m_motorFiles(motorFiles),
+      m_idHelper(idHelper),
       m_dialogs(dialogs)
 {
     ui->setupUi(this);
@@ -41,6 +68,7 @@ MotorPage::MotorPage(AppBase *coordinator, UserDialogs *dialogs, QWidget *parent
 
     connect(m_device, &Device::ui_fillMotorName, this, &MotorPage::on_fillMotorName);
     connect(m_device, &Device::ui_fillMotorHours, this, &MotorPage::on_fillMotorHours);
+    connect(m_idHelper, &IdHelper::storedMotorAnswered, this, &MotorPage::on_storedMotorAnswered);
     fillMotorTable(QString());
 }
 
@@ -68,6 +96,13 @@ void MotorPage::showBox(const QString &msg)
     emit infoText(msg, true);
 }
 
+bool MotorPage::report(const MotorResult &result)
+{
+    if (!result.message.isEmpty())
+        showBox(result.message);
+    return result.ok;
+}
+
 void MotorPage::showFailure(const QString &msg)
 {
     m_dialogs->message(UserDialogs::Icon::Critical, tr("Error"), EmbeddedFonts::inDialogFont(msg));
@@ -80,7 +115,7 @@ void MotorPage::fillMotorTable(const QString &selectName)
 {
     QStringList names;
     QStringList datetimes;
-    m_coordinator->motorList(&names, &datetimes);
+    m_motors->motorList(&names, &datetimes);
 
     QTableWidget *table = ui->tableWidgetMotors;
     // Resets the model: no cell stays current to name whichever motor the refill puts there.
@@ -161,14 +196,36 @@ void MotorPage::on_toolButtonSetMotor_clicked()
         showBox(refusal);
         return;
     }
-    // Reads the database here and posts both halves of the record to the coordinator
-    // thread; the device model reads them back and names its motor again.
+    // A stored motor without usable values (written by an older version) never reaches
+    // the controller.
+    MOTOR_TOTAL stored;
+    if (m_motors->motorParams(name, &stored) && !canDriveAMotor(stored)) {
+        showBox(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(name));
+        return;
+    }
+    // The sequencer's thread-safe entry: it reads the database here and posts both halves
+    // of the record into its own thread. The controller's answer comes back as a signal.
     if (!m_idHelper->setMotorFromDatabase(name)) {
         showBox(tr("Problem. Motor is not set!"));
         return;
     }
-    ui->lineEditActualMotorType->setText(name);
-    showBox(tr("Motor is set"));
+    m_motorBeingSet = name;
+}
+
+void MotorPage::on_storedMotorAnswered(bool accepted, bool answered)
+{
+    const QString name = m_motorBeingSet;
+    m_motorBeingSet.clear();
+    if (name.isEmpty())
+        return; // not a motor this page sent
+    if (accepted) {
+        ui->lineEditActualMotorType->setText(name);
+        showBox(tr("Motor is set"));
+    } else if (answered) {
+        showBox(tr("The controller refused the motor \"%1\". Motor is not set!").arg(name));
+    } else {
+        showBox(tr("The controller did not answer. Motor is not set!"));
+    }
 }
 
 void MotorPage::on_toolButtonRenameMotor_clicked()
@@ -182,9 +239,14 @@ void MotorPage::on_toolButtonRenameMotor_clicked()
         m_dialogs->askText(tr("Rename motor"), EmbeddedFonts::inDialogFont(tr("New motor name:")), oldName);
     if (newName.isEmpty())
         return;
-    if (!m_coordinator->renameMotor(oldName, newName))
-        return; // the coordinator has said why
+    if (!report(m_motors->renameMotor(oldName, newName)))
+        return;
     fillMotorTable(newName);
+    renamed(oldName, newName);
+}
+
+void MotorPage::renamed(const QString &oldName, const QString &newName)
+{
     if (ui->lineEditActualMotorType->text() == oldName)
         ui->lineEditActualMotorType->setText(newName);
     // The device model still names the motor by its old name (a settings export would
@@ -200,8 +262,22 @@ void MotorPage::on_toolButtonRemoveMotor_clicked()
         showBox(tr("No motor is selected!"));
         return;
     }
-    m_coordinator->removeMotor(name);
+    if (!m_dialogs->askYesNo(tr("Remove motor"), tr("Remove the motor \"%1\" from the list?").arg(name)))
+        return;
+    if (!report(m_motors->removeMotor(name)))
+        return;
     fillMotorTable(QString());
+    removed(name);
+}
+
+void MotorPage::removed(const QString &name)
+{
+    if (ui->lineEditActualMotorType->text() == name)
+        ui->lineEditActualMotorType->clear();
+    // A connected controller still carries the motor: the device model looks it up again,
+    // which names it anew, and its answer selects it.
+    if (m_device->motorName() == name && m_device->state() != DEVICE_DISCONNECTED)
+        m_device->updateMotorHours();
 }
 
 // ---------------------------------------------------------------------------------
@@ -224,7 +300,7 @@ void MotorPage::on_pushButtonExportMotors_clicked()
         datetimes << selectedMotorDate();
         break;
     case UserDialogs::Choice::Yes:
-        if (!m_coordinator->motorList(&names, &datetimes)) {
+        if (!m_motors->motorList(&names, &datetimes)) {
             showFailure(tr("Export failed!"));
             return;
         }
@@ -234,7 +310,7 @@ void MotorPage::on_pushButtonExportMotors_clicked()
     const QString fileName = m_dialogs->saveFileName(tr("Save motors"), QString(), tr("MS Files (*.ms)"));
     if (fileName.isEmpty())
         return;
-    if (!m_coordinator->exportMotors(fileName, names, datetimes).ok)
+    if (!m_motorFiles->exportMotors(fileName, names, datetimes).ok)
         showFailure(tr("Export failed!"));
 }
 
@@ -247,7 +323,7 @@ void MotorPage::on_pushButtonImportMotors_clicked()
         tr("What operation to perform on the original motor list?"), OVERWRITE_LABEL, APPEND_LABEL, true);
     if (choice == UserDialogs::Choice::Cancel)
         return;
-    if (!m_coordinator->importMotors(fileName, choice == UserDialogs::Choice::Yes).ok)
+    if (!m_motorFiles->importMotors(fileName, choice == UserDialogs::Choice::Yes).ok)
         showFailure(tr("Import failed!"));
 
     // The list is shown at once (a controller in its bootloader answers no reads); a
@@ -268,7 +344,20 @@ void MotorPage::on_motorImported(ImportedMotor motor)
         return;
     QString name = motor.name;
     if (motor.hasParams) {
-        name = m_database->findMotor(&motor.params, motor.name);
+        if (!canDriveAMotor(motor.params)) {
+            showBox(tr("The motor \"%1\" of the settings file has no usable values (resistance, inductances, "
+                       "flux and pole pairs must be set). It is not stored and not set.")
+                        .arg(motor.name));
+            return;
+        }
+        MOTOR_TOTAL stored;
+        if (m_motors->motorParams(motor.name, &stored) && !sameSettingsFileValues(stored, motor.params)
+            && !m_dialogs->askYesNo(tr("Replace motor"),
+                                    tr("A motor named \"%1\" is stored with other values. Replace it with the "
+                                       "motor of the settings file?")
+                                        .arg(motor.name)))
+            return;
+        name = m_motors->findMotor(motor.params, motor.name);
         if (name.isNull()) {
             showBox(MotorLibrary::problemText());
             return;
@@ -276,7 +365,7 @@ void MotorPage::on_motorImported(ImportedMotor motor)
     } else {
         QStringList names;
         QStringList datetimes;
-        if (!m_coordinator->motorList(&names, &datetimes) || !names.contains(motor.name))
+        if (!m_motors->motorList(&names, &datetimes) || !names.contains(motor.name))
             return; // not a stored motor: nothing changes
     }
     fillMotorTable(name);

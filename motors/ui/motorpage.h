@@ -2,6 +2,7 @@
 
 #include "wire/records.h"
 #include "device/settingsdocument.h"
+#include "motors/motorresult.h"
 
 #include <QWidget>
 
@@ -11,10 +12,10 @@ namespace Ui {
 class MotorPage;
 }
 
-class AppBase;
-class DbManager;
 class Device;
 class IdHelper;
+class MotorFileExchange;
+class MotorLibrary;
 class UserDialogs;
 
 // The motor page: the motors of the database, the motor the connected controller carries
@@ -22,8 +23,10 @@ class UserDialogs;
 // motors, and exchanges them with motor files. Also holds the motor data inputs from
 // which an identification starts.
 //
-// The database and the device model live in this (the GUI) thread and are called
-// directly; the identification sequencer posts its work into the coordinator thread.
+// Its collaborators: the device model, the motor list (the database) and the motor files,
+// which live in this (the GUI) thread and are called directly, and the identification
+// sequencer, which lives in the coordinator thread: the page uses only its thread-safe
+// entry (which posts the work into that thread) and hears its outcome through a signal.
 class MotorPage : public QWidget
 {
     Q_OBJECT
@@ -35,7 +38,9 @@ public:
     // How long the programmatic click on "set motor" shows the button pressed.
     static constexpr int SET_MOTOR_CLICK_MS = 100;
 
-    MotorPage(AppBase *coordinator, UserDialogs *dialogs, QWidget *parent = nullptr);
+    // All must outlive the page.
+    MotorPage(Device *device, MotorLibrary *motors, MotorFileExchange *motorFiles, IdHelper *idHelper,
+              UserDialogs *dialogs, QWidget *parent = nullptr);
     ~MotorPage() override;
 
     // Lists the database's motors by name and selects `selectName` when it is listed;
@@ -51,7 +56,11 @@ public:
     void on_fillMotorName(QString motorName);
     void on_fillMotorHours(uint32_t motorHours);
     // The motor of an imported settings file: found or stored, selected and applied.
+    // A motor that cannot drive one (zero values) is refused; replacing a stored motor of
+    // the same name with other values is asked first.
     void on_motorImported(ImportedMotor motor);
+    // The controller's answer to "set motor".
+    void on_storedMotorAnswered(bool accepted, bool answered);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -75,11 +84,17 @@ private:
     void showBox(const QString &msg);
     void showFailure(const QString &msg);
     static QString setMotorRefusal(Device_State_e state);
+    // Shows the result's message, if any; returns whether it worked.
+    bool report(const MotorResult &result);
+    // After a change of the list: the shown motor names follow it.
+    void renamed(const QString &oldName, const QString &newName);
+    void removed(const QString &name);
 
     std::unique_ptr<Ui::MotorPage> ui;
-    AppBase *m_coordinator;
     Device *m_device;
-    DbManager *m_database;
+    MotorLibrary *m_motors;
+    MotorFileExchange *m_motorFiles;
     IdHelper *m_idHelper;
     UserDialogs *m_dialogs;
+    QString m_motorBeingSet;    // sent to the controller, answer awaited
 };

@@ -4,37 +4,37 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="215"/>
+        <location filename="../../app/appbase.cpp" line="223"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="233"/>
+        <location filename="../../app/appbase.cpp" line="241"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="236"/>
+        <location filename="../../app/appbase.cpp" line="244"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="245"/>
+        <location filename="../../app/appbase.cpp" line="258"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="295"/>
+        <location filename="../../app/appbase.cpp" line="308"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="301"/>
+        <location filename="../../app/appbase.cpp" line="314"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="307"/>
+        <location filename="../../app/appbase.cpp" line="320"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
@@ -538,7 +538,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="333"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="400"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -608,60 +608,60 @@
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="326"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="393"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="579"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="597"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="656"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="674"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="580"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="598"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="657"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="675"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="587"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="603"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="664"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="680"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="588"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="665"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="591"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="668"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="592"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="669"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="604"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="681"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="610"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="687"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="611"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="688"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="625"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="717"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -720,111 +720,111 @@
     </message>
 </context>
 <context>
-    <name>IdSteps</name>
+    <name>IdHelper</name>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="19"/>
+        <location filename="../../ident/idsteps.cpp" line="36"/>
         <source>No movement</source>
-        <translation type="unfinished"></translation>
+        <translation>Keine Bewegung</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="20"/>
-        <location filename="../../ident/idsteps.cpp" line="41"/>
+        <location filename="../../ident/idsteps.cpp" line="37"/>
+        <location filename="../../ident/idsteps.cpp" line="63"/>
         <source>The motor is not spinning!</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Motor dreht sich nicht!</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="20"/>
-        <source>The motor produces high-frequency noise</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="21"/>
-        <location filename="../../ident/idsteps.cpp" line="42"/>
-        <source>The motor is spinning</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="22"/>
         <location filename="../../ident/idsteps.cpp" line="38"/>
-        <location filename="../../ident/idsteps.cpp" line="43"/>
-        <source>Help, motor spins</source>
-        <translation type="unfinished"></translation>
+        <source>The motor produces high-frequency noise</source>
+        <translation>Der Motor erzeugt ein hochfrequentes Geräusch</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="24"/>
-        <source>Acceleration</source>
-        <translation type="unfinished">Beschleunigung</translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="25"/>
-        <location filename="../../ident/idsteps.cpp" line="30"/>
-        <location filename="../../ident/idsteps.cpp" line="36"/>
-        <source>The motor is spinning!</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="25"/>
-        <source>The motor speed increases</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="26"/>
-        <location filename="../../ident/idsteps.cpp" line="32"/>
-        <source>The motor is not spinning</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="27"/>
-        <location filename="../../ident/idsteps.cpp" line="33"/>
-        <source>Help, motor not spins</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="29"/>
-        <source>Variable speed</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="31"/>
-        <source>The motor speed can oscillate, but the motor does not stop.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="35"/>
-        <source>Decelaration</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="36"/>
-        <source>The motor speed is decreasing to stop.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="37"/>
-        <source>At the start, the motor is not spinning</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location filename="../../ident/idsteps.cpp" line="37"/>
-        <source>At the end, the motor is spinning</source>
-        <translation type="unfinished"></translation>
+        <location filename="../../ident/idsteps.cpp" line="39"/>
+        <location filename="../../ident/idsteps.cpp" line="65"/>
+        <source>The motor is spinning</source>
+        <translation>Der Motor dreht sich</translation>
     </message>
     <message>
         <location filename="../../ident/idsteps.cpp" line="40"/>
-        <source>Finish</source>
-        <translation type="unfinished"></translation>
+        <location filename="../../ident/idsteps.cpp" line="60"/>
+        <location filename="../../ident/idsteps.cpp" line="66"/>
+        <source>Help, motor spins</source>
+        <translation>Hilfe, der Motor dreht sich</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="41"/>
+        <location filename="../../ident/idsteps.cpp" line="42"/>
+        <source>Acceleration</source>
+        <translation>Beschleunigung</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="43"/>
+        <location filename="../../ident/idsteps.cpp" line="49"/>
+        <location filename="../../ident/idsteps.cpp" line="56"/>
+        <source>The motor is spinning!</source>
+        <translation>Der Motor dreht sich!</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="44"/>
+        <source>The motor speed increases</source>
+        <translation>Die Motordrehzahl steigt</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="45"/>
+        <location filename="../../ident/idsteps.cpp" line="52"/>
+        <source>The motor is not spinning</source>
+        <translation>Der Motor dreht sich nicht</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="46"/>
+        <location filename="../../ident/idsteps.cpp" line="53"/>
+        <source>Help, motor not spins</source>
+        <translation>Hilfe, der Motor dreht sich nicht</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="48"/>
+        <source>Variable speed</source>
+        <translation>Veränderliche Drehzahl</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="50"/>
+        <source>The motor speed can oscillate, but the motor does not stop.</source>
+        <translation>Die Motordrehzahl kann schwanken, aber der Motor bleibt nicht stehen.</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="55"/>
+        <source>Decelaration</source>
+        <translation>Abbremsen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="57"/>
+        <source>The motor speed is decreasing to stop.</source>
+        <translation>Die Motordrehzahl sinkt bis zum Stillstand.</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="58"/>
+        <source>At the start, the motor is not spinning</source>
+        <translation>Zu Beginn dreht sich der Motor nicht</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="59"/>
+        <source>At the end, the motor is spinning</source>
+        <translation>Am Ende dreht sich der Motor</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="62"/>
+        <source>Finish</source>
+        <translation>Abschluss</translation>
+    </message>
+    <message>
+        <location filename="../../ident/idsteps.cpp" line="64"/>
         <source>The identification is complete.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Identifikation ist abgeschlossen.</translation>
     </message>
 </context>
 <context>
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="395"/>
+        <location filename="../../app/mainwindow.cpp" line="415"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -887,42 +887,42 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="331"/>
+        <location filename="../../app/mainwindow.cpp" line="351"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="338"/>
+        <location filename="../../app/mainwindow.cpp" line="358"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="338"/>
+        <location filename="../../app/mainwindow.cpp" line="358"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="339"/>
+        <location filename="../../app/mainwindow.cpp" line="359"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="364"/>
+        <location filename="../../app/mainwindow.cpp" line="384"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="364"/>
+        <location filename="../../app/mainwindow.cpp" line="384"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="395"/>
+        <location filename="../../app/mainwindow.cpp" line="415"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="406"/>
+        <location filename="../../app/mainwindow.cpp" line="426"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1054,228 +1054,268 @@ Firmware: Aktualisieren des Reglers.</translation>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="16"/>
         <source>Motor list</source>
-        <translation type="unfinished"></translation>
+        <translation>Motorliste</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="22"/>
         <source>Actual motor</source>
-        <translation type="unfinished"></translation>
+        <translation>Aktueller Motor</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="36"/>
         <source>Motor hours</source>
-        <translation type="unfinished"></translation>
+        <translation>Motorstunden</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="69"/>
         <source>Motor</source>
-        <translation type="unfinished">Motor</translation>
+        <translation>Motor</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="74"/>
         <source>Stored</source>
-        <translation type="unfinished"></translation>
+        <translation>Gespeichert</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="84"/>
         <source>Write the selected motor into the controller</source>
-        <translation type="unfinished"></translation>
+        <translation>Den ausgewählten Motor in den Regler schreiben</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="87"/>
         <source>Set motor</source>
-        <translation type="unfinished"></translation>
+        <translation>Motor setzen</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="94"/>
         <source>Rename the selected motor</source>
-        <translation type="unfinished"></translation>
+        <translation>Den ausgewählten Motor umbenennen</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="97"/>
         <source>Rename</source>
-        <translation type="unfinished"></translation>
+        <translation>Umbenennen</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="104"/>
         <source>Remove the selected motor from the list</source>
-        <translation type="unfinished"></translation>
+        <translation>Den ausgewählten Motor aus der Liste entfernen</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="107"/>
         <source>Remove</source>
-        <translation type="unfinished"></translation>
+        <translation>Entfernen</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="121"/>
         <source>Save motors to a motor file</source>
-        <translation type="unfinished"></translation>
+        <translation>Motoren in einer Motordatei speichern</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="124"/>
         <source>Export</source>
-        <translation type="unfinished">Exportieren</translation>
+        <translation>Exportieren</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="131"/>
         <source>Load motors from a motor file</source>
-        <translation type="unfinished"></translation>
+        <translation>Motoren aus einer Motordatei laden</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="134"/>
         <source>Import</source>
-        <translation type="unfinished">Importieren</translation>
+        <translation>Importieren</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="146"/>
         <source>Motor data</source>
-        <translation type="unfinished"></translation>
+        <translation>Motordaten</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="152"/>
         <source>Max current [A]</source>
-        <translation type="unfinished"></translation>
+        <translation>Max. Strom [A]</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="169"/>
         <source>Kv  [rpm/V]</source>
-        <translation type="unfinished"></translation>
+        <translation>Kv  [U/min/V]</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="186"/>
         <source>LiPo cells</source>
-        <translation type="unfinished"></translation>
+        <translation>LiPo-Zellen</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="200"/>
         <source>Pole pairs</source>
-        <translation type="unfinished"></translation>
+        <translation>Polpaare</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="214"/>
         <source>NoLoadCurrent</source>
-        <translation type="unfinished"></translation>
+        <translation>Leerlaufstrom</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="234"/>
         <source>&lt;b&gt;Max current &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Continous max current in A&lt;br&gt;&lt;br&gt;&lt;b&gt;Kv &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Motor velocity constant in rpm/V&lt;br&gt;&lt;br&gt;&lt;b&gt;LiPo cells &lt;/b&gt;&lt;i&gt;(user choice)&lt;/i&gt;&lt;br&gt;- Operating voltage given by Lipo cell (4.2V)&lt;br&gt;- Example: 6 =&amp;gt; 6S LiPo = 4.2*6 = 25.2 V&lt;br&gt;&lt;br&gt;&lt;b&gt;Pole pairs &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Pole number of permanent magnet in motor&lt;br&gt;- Example: 7 =&amp;gt; 12N14P, 14 poles, 7 pole pairs</source>
-        <translation type="unfinished"></translation>
+        <translation>&lt;b&gt;Max. Strom &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Maximaler Dauerstrom in A&lt;br&gt;&lt;br&gt;&lt;b&gt;Kv &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Drehzahlkonstante des Motors in U/min/V&lt;br&gt;&lt;br&gt;&lt;b&gt;LiPo-Zellen &lt;/b&gt;&lt;i&gt;(Wahl des Benutzers)&lt;/i&gt;&lt;br&gt;- Betriebsspannung aus der Zahl der LiPo-Zellen (4,2 V)&lt;br&gt;- Beispiel: 6 =&amp;gt; 6S LiPo = 4,2*6 = 25,2 V&lt;br&gt;&lt;br&gt;&lt;b&gt;Polpaare &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Polzahl der Permanentmagnete im Motor&lt;br&gt;- Beispiel: 7 =&amp;gt; 12N14P, 14 Pole, 7 Polpaare</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="257"/>
         <source>The motor identification comes in a later version of the program.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Motoridentifikation folgt in einer späteren Version des Programms.</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.ui" line="260"/>
         <source>Identify motor</source>
-        <translation type="unfinished"></translation>
+        <translation>Motor identifizieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="73"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="108"/>
         <source>Error</source>
-        <translation type="unfinished">Fehler</translation>
+        <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="142"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="177"/>
         <source>Device is running</source>
-        <translation type="unfinished"></translation>
+        <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="145"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="180"/>
         <source>Bootloader mode</source>
-        <translation type="unfinished"></translation>
+        <translation>Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="148"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="183"/>
         <source>Device is disconnected</source>
-        <translation type="unfinished"></translation>
+        <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="156"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="178"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="200"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="191"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="235"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="262"/>
         <source>No motor is selected!</source>
-        <translation type="unfinished"></translation>
+        <translation>Kein Motor ausgewählt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="167"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="203"/>
+        <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
+        <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
+    </message>
+    <message>
+        <location filename="../../motors/ui/motorpage.cpp" line="209"/>
         <source>Problem. Motor is not set!</source>
-        <translation type="unfinished"></translation>
+        <translation>Problem. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="171"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="223"/>
         <source>Motor is set</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Motor ist gesetzt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="182"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="225"/>
+        <source>The controller refused the motor &quot;%1&quot;. Motor is not set!</source>
+        <translation>Der Regler hat den Motor „%1“ abgelehnt. Der Motor wurde nicht gesetzt!</translation>
+    </message>
+    <message>
+        <location filename="../../motors/ui/motorpage.cpp" line="227"/>
+        <source>The controller did not answer. Motor is not set!</source>
+        <translation>Der Regler hat nicht geantwortet. Der Motor wurde nicht gesetzt!</translation>
+    </message>
+    <message>
+        <location filename="../../motors/ui/motorpage.cpp" line="239"/>
         <source>Rename motor</source>
-        <translation type="unfinished"></translation>
+        <translation>Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="182"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="239"/>
         <source>New motor name:</source>
-        <translation type="unfinished"></translation>
+        <translation>Neuer Motorname:</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="214"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="265"/>
+        <source>Remove motor</source>
+        <translation>Motor entfernen</translation>
+    </message>
+    <message>
+        <location filename="../../motors/ui/motorpage.cpp" line="265"/>
+        <source>Remove the motor &quot;%1&quot; from the list?</source>
+        <translation>Den Motor „%1“ aus der Liste entfernen?</translation>
+    </message>
+    <message>
+        <location filename="../../motors/ui/motorpage.cpp" line="290"/>
         <source>Which motor to save to the file?</source>
-        <translation type="unfinished"></translation>
+        <translation>Welche Motoren sollen in die Datei gespeichert werden?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="228"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="238"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="304"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="314"/>
         <source>Export failed!</source>
-        <translation type="unfinished">Export fehlgeschlagen!</translation>
+        <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="234"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="310"/>
         <source>Save motors</source>
-        <translation type="unfinished"></translation>
+        <translation>Motoren speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="234"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="243"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="310"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="319"/>
         <source>MS Files (*.ms)</source>
-        <translation type="unfinished"></translation>
+        <translation>MS-Dateien (*.ms)</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="243"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="319"/>
         <source>Load motors</source>
-        <translation type="unfinished"></translation>
+        <translation>Motoren laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="247"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
         <source>What operation to perform on the original motor list?</source>
-        <translation type="unfinished"></translation>
+        <translation>Was soll mit der bisherigen Motorliste geschehen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="327"/>
         <source>Import failed!</source>
-        <translation type="unfinished">Import fehlgeschlagen!</translation>
+        <translation>Import fehlgeschlagen!</translation>
+    </message>
+    <message>
+        <location filename="../../motors/ui/motorpage.cpp" line="348"/>
+        <source>The motor &quot;%1&quot; of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
+        <translation>Der Motor „%1“ der Einstellungsdatei hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare müssen gesetzt sein). Er wird weder gespeichert noch gesetzt.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/ui/motorpage.cpp" line="355"/>
+        <source>Replace motor</source>
+        <translation>Motor ersetzen</translation>
+    </message>
+    <message>
+        <location filename="../../motors/ui/motorpage.cpp" line="356"/>
+        <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
+        <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
     </message>
 </context>
 <context>
     <name>ParamsHelper</name>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="185"/>
-        <location filename="../../device/paramshelper.cpp" line="193"/>
+        <location filename="../../device/paramshelper.cpp" line="207"/>
+        <location filename="../../device/paramshelper.cpp" line="215"/>
         <source>Device did not confirm the settings</source>
         <translation>Das Gerät hat die Einstellungen nicht bestätigt</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="245"/>
+        <location filename="../../device/paramshelper.cpp" line="267"/>
         <source>Error log was cleared</source>
         <translation>Das Fehlerprotokoll wurde gelöscht</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="247"/>
+        <location filename="../../device/paramshelper.cpp" line="269"/>
         <source>Problem with clearing of error log</source>
         <translation>Problem beim Löschen des Fehlerprotokolls</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="362"/>
+        <location filename="../../device/paramshelper.cpp" line="384"/>
         <source>Device is not connected</source>
         <translation>Das Gerät ist nicht verbunden</translation>
     </message>
@@ -1283,12 +1323,12 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PendingPage</name>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="184"/>
+        <location filename="../../app/mainwindow.cpp" line="198"/>
         <source>Online control</source>
         <translation>Online-Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="186"/>
+        <location filename="../../app/mainwindow.cpp" line="200"/>
         <source>Firmware update</source>
         <translation>Firmware-Aktualisierung</translation>
     </message>
@@ -1386,22 +1426,22 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>PortReport</name>
     <message>
-        <location filename="../../link/portreport.cpp" line="16"/>
+        <location filename="../../link/portreport.cpp" line="22"/>
         <source>No serial port found.</source>
         <translation>Kein serieller Anschluss gefunden.</translation>
     </message>
     <message>
-        <location filename="../../link/portreport.cpp" line="19"/>
+        <location filename="../../link/portreport.cpp" line="25"/>
         <source>Zorbel adapter, serial number %1</source>
         <translation>Zorbel-Adapter, Seriennummer %1</translation>
     </message>
     <message>
-        <location filename="../../link/portreport.cpp" line="20"/>
+        <location filename="../../link/portreport.cpp" line="26"/>
         <source>other port</source>
         <translation>anderer Anschluss</translation>
     </message>
     <message>
-        <location filename="../../link/portreport.cpp" line="30"/>
+        <location filename="../../link/portreport.cpp" line="37"/>
         <source>can be opened</source>
         <translation>lässt sich öffnen</translation>
     </message>
@@ -1411,7 +1451,7 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     <message>
         <location filename="../../sim/simulatedport.cpp" line="41"/>
         <source>The simulated controller is gone</source>
-        <translation type="unfinished"></translation>
+        <translation>Der simulierte Regler ist nicht mehr da</translation>
     </message>
 </context>
 <context>

@@ -3,6 +3,7 @@
 #include "ui/embeddedfonts.h"
 #include "device/ui/escsettingspage.h"
 #include "link/comhelper.h"
+#include "ident/idsteps.h"
 
 #include <QComboBox>
 #include <QFontInfo>
@@ -12,6 +13,7 @@
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 // The window shell on the simulated controller: start-up, device status, navigation, the
@@ -228,6 +230,117 @@ private slots:
         german.load(QStringLiteral("en")); // no such file: back to the program's own texts
         QCoreApplication::processEvents();
         QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
+    }
+
+    // A box runs its own event loop; device messages arriving meanwhile wait for it to
+    // close instead of opening a box inside the box, and one error is shown once while the
+    // port stays open.
+    void messagesNeverOpenABoxInsideABox()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.dialogs.messages.clear();
+        rig.dialogs.whileOpen = [&rig] {
+            for (int i = 0; i < 20; ++i)
+                rig.app().setError(0x1f); // the same failing read after every re-detection
+            rig.app().setError(0x20);
+            for (int i = 0; i < 5; ++i)
+                rig.app().logFileState(1);
+            QCoreApplication::processEvents();
+        };
+        rig.app().setError(0x1f);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.dialogs.mostOpenDialogs, 1);
+        QStringList texts;
+        for (const ScriptedDialogs::Message &m : qAsConst(rig.dialogs.messages))
+            texts << m.text;
+        QCOMPARE(texts, (QStringList{QStringLiteral("Error: 0x1f"), QStringLiteral("Error: 0x20"),
+                                     QStringLiteral("Log file is not created (\u00d75)")}));
+
+        rig.app().setError(0x1f);
+        QCOMPARE(rig.dialogs.messages.size(), 3);
+        rig.app().comPortClosed(); // a new connection may show it again
+        rig.app().setError(0x1f);
+        QCOMPARE(rig.dialogs.messages.size(), 4);
+    }
+
+    // The checked background has the icons' colour: checked, each icon must still show.
+    void checkedPageButtonsKeepAVisibleIcon_data()
+    {
+        QTest::addColumn<QString>("button");
+        for (const char *name : {"toolButtonWelcome", "toolButtonEscParams", "toolButtonMotorParams",
+                                 "toolButtonControl", "toolButtonFirmware"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void checkedPageButtonsKeepAVisibleIcon()
+    {
+        QFETCH(QString, button);
+        WindowRig rig;
+        auto *tool = rig.window->findChild<QToolButton *>(button);
+        QVERIFY(tool);
+        const QColor checkedBackground(0x37, 0xc8, 0xab);
+        const QImage image = tool->icon().pixmap(tool->iconSize(), QIcon::Normal, QIcon::On).toImage();
+        int opaque = 0;
+        double distance = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.alpha() < 128)
+                    continue;
+                ++opaque;
+                distance += std::abs(c.red() - checkedBackground.red()) + std::abs(c.green() - checkedBackground.green())
+                            + std::abs(c.blue() - checkedBackground.blue());
+            }
+        }
+        QVERIFY(opaque > 0);
+        QVERIFY2(distance / opaque > 150, qPrintable(QStringLiteral("mean distance %1").arg(distance / opaque)));
+    }
+
+    // English is the program's own language: a translation is loaded only for a system
+    // language that has one.
+    void startLanguage_data()
+    {
+        QTest::addColumn<QString>("system");
+        QTest::addColumn<QString>("loaded");
+        QTest::addColumn<QString>("twentyThousandAndAHalf");
+        QTest::newRow("English system") << "en" << QString() << "20000.5";
+        QTest::newRow("French system, no French") << "fr" << QString() << "20000.5";
+        QTest::newRow("German system") << "de" << "de" << "20000,5";
+    }
+    void startLanguage()
+    {
+        QFETCH(QString, system);
+        QFETCH(QString, loaded);
+        QFETCH(QString, twentyThousandAndAHalf);
+        const QString languages = QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(Translations::DIRECTORY_NAME);
+        {
+            Translations translations(languages);
+            QVERIFY(translations.availableLanguages().contains(QStringLiteral("de")));
+            QCOMPARE(translations.loadStartLanguage(system), loaded);
+            QCOMPARE(translations.isProgramTranslationInstalled(), !loaded.isEmpty());
+            QCOMPARE(translations.isQtTranslationInstalled(), !loaded.isEmpty());
+            QCOMPARE(QCoreApplication::translate("DeviceStatusView", "Connected"),
+                     loaded.isEmpty() ? QStringLiteral("Connected") : QStringLiteral("Verbunden"));
+            QCOMPARE(QLocale().toString(20000.5, 'f', 1), twentyThousandAndAHalf);
+        }
+        QLocale::setDefault(QLocale::c());
+    }
+
+    // Texts translated at run time are found under the context they are marked with, in
+    // whatever language is loaded when they are shown.
+    void runTimeTextsAreTranslated()
+    {
+        const QVector<IdStep> steps = IdSteps::build(); // built before the language is loaded
+        Translations german(QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(Translations::DIRECTORY_NAME));
+        german.load(QStringLiteral("de"));
+        const IdStep shown = IdSteps::translated(steps.at(IdSteps::NoMovement));
+        QCOMPARE(shown.name, QStringLiteral("Keine Bewegung"));
+        QCOMPARE(shown.errors, QStringList{QStringLiteral("Der Motor dreht sich")});
+        QCOMPARE(QCoreApplication::translate("SimulatedPort", "The simulated controller is gone"),
+                 QStringLiteral("Der simulierte Regler ist nicht mehr da"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+        german.load(QStringLiteral("en"));
+        QLocale::setDefault(QLocale::c());
     }
 
     void portStatusTexts()

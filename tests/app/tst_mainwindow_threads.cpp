@@ -35,6 +35,33 @@ private slots:
     void initTestCase() { g_previousHandler = qInstallMessageHandler(collectWarnings); }
     void cleanupTestCase() { qInstallMessageHandler(g_previousHandler); }
 
+    // The window listens before the coordinator's clock starts, so a problem found at
+    // start-up reaches the user, once.
+    void startUpProblemIsShownOnce_data()
+    {
+        QTest::addColumn<bool>("brokenDatabase");
+        QTest::addColumn<int>("messages");
+        QTest::newRow("working database") << false << 0;
+        QTest::newRow("a directory where the database file should be") << true << 1;
+    }
+    void startUpProblemIsShownOnce()
+    {
+        QFETCH(bool, brokenDatabase);
+        QFETCH(int, messages);
+        QTemporaryDir dir;
+        if (brokenDatabase)
+            QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("Kordo_Db/Kordo_data.db")));
+        DemoPortProvider ports;
+        ScriptedDialogs dialogs;
+        auto window = std::make_unique<MainWindow>(&ports, DataDirectory::resolve(dir.path(), QString(), QString()),
+                                                   &dialogs);
+        if (messages > 0)
+            QTRY_COMPARE_WITH_TIMEOUT(dialogs.messages.size(), messages, 20000);
+        QTest::qWait(500); // nothing more follows
+        QCOMPARE(dialogs.messages.size(), messages);
+        window.reset();
+    }
+
     void editReachesTheDeviceAcrossThreadsAndShutdownIsClean()
     {
         QTemporaryDir dir;

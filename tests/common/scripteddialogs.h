@@ -5,6 +5,9 @@
 #include <QList>
 #include <QStringList>
 
+#include <algorithm>
+#include <functional>
+
 // Answers the program's modal dialogs from a script and records what was asked.
 class ScriptedDialogs : public UserDialogs
 {
@@ -18,6 +21,7 @@ public:
 
     QList<Message> messages;
     QStringList questions;          // titles of Yes/No questions
+    QStringList questionTexts;      // and their informative texts
     bool answerYes = false;
     QStringList itemTitles;         // titles of item choices
     QList<QStringList> itemOffers;
@@ -43,10 +47,21 @@ public:
     QString openAnswer;
     int fileDialogs = 0;
 
-    void message(Icon icon, const QString &title, const QString &text) override { messages.append({icon, title, text}); }
-    bool askYesNo(const QString &title, const QString &) override
+    // Runs while a dialog is open, as the real dialog's event loop would run queued work.
+    std::function<void()> whileOpen;
+    int openDialogs = 0;
+    int mostOpenDialogs = 0;   // more than 1: a dialog was opened inside another
+
+    void message(Icon icon, const QString &title, const QString &text) override
+    {
+        messages.append({icon, title, text});
+        runOpen();
+    }
+    bool askYesNo(const QString &title, const QString &informativeText) override
     {
         questions.append(title);
+        questionTexts.append(informativeText);
+        runOpen();
         return answerYes;
     }
     QString chooseItem(const QString &title, const QString &, const QStringList &items) override
@@ -76,5 +91,18 @@ public:
     {
         ++fileDialogs;
         return openAnswer;
+    }
+
+private:
+    void runOpen()
+    {
+        ++openDialogs;
+        mostOpenDialogs = std::max(mostOpenDialogs, openDialogs);
+        if (whileOpen) {
+            const std::function<void()> work = whileOpen;
+            whileOpen = nullptr; // once, like a burst of messages
+            work();
+        }
+        --openDialogs;
     }
 };

@@ -13,6 +13,8 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include <functional>
+
 // The ESC settings page on the simulated controller: filling, edits through the quiet
 // period, the two indicators, diagnostics and the settings file.
 class TestEscSettingsPage : public QObject
@@ -73,6 +75,124 @@ class TestEscSettingsPage : public QObject
     {
         rig.dialogs.openAnswer = path;
         rig.find<QAbstractButton>("toolButtonImportParams")->click();
+    }
+
+
+    // Records whose words lie outside what the widgets can show or send: gains beyond
+    // the spin boxes' ranges, a scale that release builds never send, an acceleration and
+    // a brake intensity between slider positions, and bits no widget knows.
+    static SET_PWM_IN_PARAMS unusualPwmIn()
+    {
+        SET_PWM_IN_PARAMS p;
+        p.lowLevel = 95;
+        p.centerLevel = 151;
+        p.highLevel = 205;
+        p.deadZone = 17;
+        p.byte3Rest = 5;
+        p.pwmType = false;
+        p.controlType = true;
+        p.digitalControl = true;
+        p.analogControl = false;
+        p.speedNorm = 4000;
+        p.scale = 57;
+        p.word1Rest = 3;
+        return p;
+    }
+    static SET_MOTION_PARAMS unusualMotion()
+    {
+        SET_MOTION_PARAMS m;
+        m.acceleration = 13;
+        m.brakeIntensity = 33;
+        m.brakeEnable = true;
+        m.reverseDir = false;
+        m.deviceAddress = 5;
+        m.hwAddress = false;
+        m.timeToLeave = 63;
+        m.word0Rest = 9;
+        m.Kp = -5;  // 63.99 read as unsigned: beyond the Kp box
+        m.Ki = 13;  // 0.0127: below the Kff box
+        return m;
+    }
+
+    // The first record written with this message id, if any.
+    static bool written(const QSignalSpy &spy, uint8_t msgId, QByteArray *payload)
+    {
+        for (const QList<QVariant> &call : spy) {
+            if (call.value(0).value<uint8_t>() == msgId) {
+                *payload = call.value(1).toByteArray();
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // One edit of one settings widget and what it may change in the records.
+    struct EditRow
+    {
+        const char *widget;
+        std::function<void(WindowRig &)> edit;
+        std::function<void(SET_PWM_IN_PARAMS &)> pwmIn;    // null: no PWM input write
+        std::function<void(SET_MOTION_PARAMS &)> motion;   // null: no motion write
+    };
+    static QVector<EditRow> editRows()
+    {
+        const auto spin = [](const char *name, int v) {
+            return [=](WindowRig &rig) { rig.find<QSpinBox>(name)->setValue(v); };
+        };
+        const auto dspin = [](const char *name, double v) {
+            return [=](WindowRig &rig) { rig.find<QDoubleSpinBox>(name)->setValue(v); };
+        };
+        const auto check = [](const char *name, bool on) {
+            return [=](WindowRig &rig) { rig.find<QCheckBox>(name)->setChecked(on); };
+        };
+        const uint8_t enteredScale = QLibraryInfo::isDebugBuild() ? 80 : 100;
+        return {
+            {"spinBoxPwmLow", spin("spinBoxPwmLow", 1100), [](SET_PWM_IN_PARAMS &p) { p.lowLevel = 110; }, nullptr},
+            {"spinBoxPwmCenter", spin("spinBoxPwmCenter", 1400), [](SET_PWM_IN_PARAMS &p) { p.centerLevel = 140; },
+             nullptr},
+            {"spinBoxPwmHigh", spin("spinBoxPwmHigh", 1900), [](SET_PWM_IN_PARAMS &p) { p.highLevel = 190; }, nullptr},
+            {"spinBoxPwmDeadZone", spin("spinBoxPwmDeadZone", 20), [](SET_PWM_IN_PARAMS &p) { p.deadZone = 20; },
+             nullptr},
+            {"comboBoxPwmType", [](WindowRig &rig) { rig.find<QComboBox>("comboBoxPwmType")->setCurrentIndex(1); },
+             [](SET_PWM_IN_PARAMS &p) { p.pwmType = true; }, nullptr},
+            // Choosing the control type also sets the gain box (Ki 0 for "Voltage").
+            {"comboBoxControlType",
+             [](WindowRig &rig) { rig.find<QComboBox>("comboBoxControlType")->setCurrentIndex(0); },
+             [](SET_PWM_IN_PARAMS &p) { p.controlType = false; }, [](SET_MOTION_PARAMS &m) { m.Ki = 0; }},
+            // The analog input takes over when the digital one is switched off.
+            {"checkBoxDigitalControl", check("checkBoxDigitalControl", false),
+             [](SET_PWM_IN_PARAMS &p) {
+                 p.digitalControl = false;
+                 p.analogControl = true;
+             },
+             nullptr},
+            {"checkBoxAnalogControl", check("checkBoxAnalogControl", true),
+             [](SET_PWM_IN_PARAMS &p) { p.analogControl = true; }, nullptr},
+            {"spinBoxSpeedNorm", spin("spinBoxSpeedNorm", 20000), [](SET_PWM_IN_PARAMS &p) { p.speedNorm = 2000; },
+             nullptr},
+            {"doubleSpinBoxScale", dspin("doubleSpinBoxScale", 0.8),
+             [=](SET_PWM_IN_PARAMS &p) { p.scale = enteredScale; }, nullptr},
+            {"horizontalSliderAcceleration",
+             [](WindowRig &rig) { rig.find<QSlider>("horizontalSliderAcceleration")->setValue(4); }, nullptr,
+             [](SET_MOTION_PARAMS &m) { m.acceleration = 30; }},
+            {"horizontalSliderBreak",
+             [](WindowRig &rig) {
+                 QSlider *slider = rig.find<QSlider>("horizontalSliderBreak");
+                 slider->setValue(slider->value() == 2 ? 1 : 2);
+             },
+             nullptr, nullptr /* set by the test from the position chosen */},
+            {"checkBoxBreak", check("checkBoxBreak", false), nullptr,
+             [](SET_MOTION_PARAMS &m) { m.brakeEnable = false; }},
+            {"checkBoxReverseDir", check("checkBoxReverseDir", true), nullptr,
+             [](SET_MOTION_PARAMS &m) { m.reverseDir = true; }},
+            {"spinBoxIndexDevice", spin("spinBoxIndexDevice", 3), nullptr,
+             [](SET_MOTION_PARAMS &m) { m.deviceAddress = 3; }},
+            {"spinBoxTimeToLeave", spin("spinBoxTimeToLeave", 500), nullptr,
+             [](SET_MOTION_PARAMS &m) { m.timeToLeave = 10; }},
+            {"doubleSpinBoxKp", dspin("doubleSpinBoxKp", 2.5), nullptr, [](SET_MOTION_PARAMS &m) { m.Kp = 2560; }},
+            {"doubleSpinBoxKi_Kff", dspin("doubleSpinBoxKi_Kff", 1.5), nullptr,
+             [](SET_MOTION_PARAMS &m) { m.Ki = 1536; }},
+        };
     }
 
 private slots:
@@ -337,6 +457,73 @@ private slots:
         QVERIFY(motor.hasParams);
         QCOMPARE(motor.params.Rs, 0.05f);
         QCOMPARE(motor.params.polePairs, uint8_t(7));
+    }
+
+    // A widget's range never rewrites what the controller holds: one edit changes its own
+    // field, every other word goes back with the controller's own bits.
+    void anEditKeepsEveryOtherWordAsRead_data()
+    {
+        QTest::addColumn<int>("row");
+        const QVector<EditRow> rows = editRows();
+        for (int i = 0; i < rows.size(); ++i)
+            QTest::newRow(rows[i].widget) << i;
+    }
+    void anEditKeepsEveryOtherWordAsRead()
+    {
+        QFETCH(int, row);
+        EditRow edit = editRows().at(row);
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        SET_PWM_IN_PARAMS pwmIn = unusualPwmIn();
+        SET_MOTION_PARAMS motion = unusualMotion();
+        emit rig.device()->ui_fillPwmInParams(&pwmIn, false);
+        emit rig.device()->ui_fillMotionParams(&motion, false);
+        if (QLatin1String(edit.widget) == QLatin1String("horizontalSliderBreak")) {
+            const int position = rig.find<QSlider>("horizontalSliderBreak")->value() == 2 ? 1 : 2;
+            edit.motion = [=](SET_MOTION_PARAMS &m) { m.brakeIntensity = ParamsHelper::BRAKE_INTENSITY[size_t(position)]; };
+        }
+
+        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        edit.edit(rig);
+        QByteArray payload;
+        QVERIFY(rig.tickUntil([&] {
+            return (!edit.pwmIn || written(sent, 0x47, &payload)) && (!edit.motion || written(sent, 0x45, &payload));
+        }));
+        rig.tick(40); // nothing else follows
+
+        if (edit.pwmIn) {
+            SET_PWM_IN_PARAMS expected = unusualPwmIn();
+            edit.pwmIn(expected);
+            QVERIFY(written(sent, 0x47, &payload));
+            QCOMPARE(payload.toHex(), expected.pack().toHex());
+        } else {
+            QVERIFY(!written(sent, 0x47, &payload));
+        }
+        if (edit.motion) {
+            SET_MOTION_PARAMS expected = unusualMotion();
+            edit.motion(expected);
+            QVERIFY(written(sent, 0x45, &payload));
+            QCOMPARE(payload.toHex(), expected.pack().toHex());
+        } else {
+            QVERIFY(!written(sent, 0x45, &payload));
+        }
+    }
+
+    // The write-back forced when the page is shown sends exactly what was read.
+    void forcedWriteBackSendsWhatWasRead()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        SET_PWM_IN_PARAMS pwmIn = unusualPwmIn();
+        SET_MOTION_PARAMS motion = unusualMotion();
+        emit rig.device()->ui_fillPwmInParams(&pwmIn, true);
+        emit rig.device()->ui_fillMotionParams(&motion, true);
+        QByteArray pwmPayload;
+        QByteArray motionPayload;
+        QVERIFY(rig.tickUntil([&] { return written(sent, 0x47, &pwmPayload) && written(sent, 0x45, &motionPayload); }));
+        QCOMPARE(pwmPayload.toHex(), pwmIn.pack().toHex());
+        QCOMPARE(motionPayload.toHex(), motion.pack().toHex());
     }
 
     void controlTypeSetsTheGainWidget()

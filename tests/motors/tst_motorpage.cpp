@@ -99,6 +99,17 @@ class TestMotorPage : public QObject
 
     QString filePath(const QString &name) const { return m_files.filePath(name); }
 
+    // A settings file holding only this motor element; empty when it cannot be written.
+    QString settingsFile(const QByteArray &motorElement) const
+    {
+        const QString path = filePath(QStringLiteral("settings.xml"));
+        QFile out(path);
+        const QByteArray document = "<settings>" + motorElement + "</settings>";
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(document) != document.size())
+            return QString();
+        return path;
+    }
+
     static QList<QByteArray> fileLines(const QString &path)
     {
         QFile file(path);
@@ -163,6 +174,9 @@ private slots:
         QCOMPARE(writes[0].second, motor.packIdent());
         QCOMPARE(writes[1].first, uint8_t(0x30));
         QCOMPARE(writes[1].second, motor.packUser());
+        // Said only once the controller has accepted both halves.
+        QVERIFY(rig.dialogs.messages.isEmpty());
+        QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }));
         QCOMPARE(lastMessage(rig), QStringLiteral("Motor is set"));
         QCOMPARE(actualMotor(rig), QStringLiteral("Test"));
 
@@ -301,6 +315,7 @@ private slots:
         rig.window->motorPage()->refresh();
         QVERIFY(select(rig, QStringLiteral("B")));
 
+        rig.dialogs.answerYes = true;
         click(rig, "toolButtonRemoveMotor");
         QCOMPARE(column(rig, MotorPage::NameColumn), QStringList({"A", "C"}));
         QVERIFY(rig.dialogs.messages.isEmpty());
@@ -467,11 +482,8 @@ private slots:
         rig.window->motorPage()->refresh();
         rig.showPage("toolButtonEscParams");
         QVERIFY(rig.settle());
-        const QString path = filePath(QStringLiteral("settings.xml"));
-        QFile out(path);
-        const QByteArray document = "<settings>" + motorElement + "</settings>";
-        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(document) == document.size());
-        out.close();
+        const QString path = settingsFile(motorElement);
+        QVERIFY(!path.isEmpty());
         QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
 
         rig.dialogs.openAnswer = path;
@@ -485,12 +497,132 @@ private slots:
             return;
         }
         QCOMPARE(current(rig), applied);
-        QTRY_COMPARE_WITH_TIMEOUT(lastMessage(rig), QStringLiteral("Motor is set"), 10000);
+        QVERIFY(rig.tickUntil([&] { return lastMessage(rig) == QLatin1String("Motor is set"); }));
         const auto writes = motorWrites(sent);
         QCOMPARE(writes.size(), 2);
         QCOMPARE(writes[0].second, stored(rig, applied).packIdent());
         QCOMPARE(writes[1].second, stored(rig, applied).packUser());
         QCOMPARE(actualMotor(rig), applied);
+    }
+
+    // "Motor is set" only once the controller has accepted both halves.
+    void setMotorIsReportedOnTheControllerAnswer_data()
+    {
+        QTest::addColumn<float>("resistance");
+        QTest::addColumn<bool>("answerLost");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("actual");
+        QTest::newRow("accepted") << 0.5f << false << "Motor is set" << "Chosen";
+        // The controller takes up to 10 Ohm.
+        QTest::newRow("refused") << 20.0f << false
+                                 << "The controller refused the motor \"Chosen\". Motor is not set!"
+                                 << "Unknown motor 1";
+        // Only the report was lost here: the device model reads the motor back and names it.
+        QTest::newRow("answer lost") << 0.5f << true << "The controller did not answer. Motor is not set!"
+                                     << "Chosen";
+    }
+    void setMotorIsReportedOnTheControllerAnswer()
+    {
+        QFETCH(float, resistance);
+        QFETCH(bool, answerLost);
+        QFETCH(QString, message);
+        QFETCH(QString, actual);
+        WindowRig rig;
+        QVERIFY(connectedOnMotorPage(rig));
+        MOTOR_TOTAL motor = sampleMotor(6);
+        motor.Rs = resistance;
+        store(rig, QStringLiteral("Chosen"), motor);
+        rig.window->motorPage()->refresh();
+        QVERIFY(select(rig, QStringLiteral("Chosen")));
+
+        click(rig, "toolButtonSetMotor");
+        if (answerLost) // as the port manager reports a request that got no answer
+            rig.app().idHelper()->watchDogOverflowObj(0x41, QStringLiteral("IdHelper"));
+        QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }));
+        rig.tick(10);
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(lastMessage(rig), message);
+        QCOMPARE(actualMotor(rig), actual);
+    }
+
+    void removeAsksFirstAndTheActualMotorFollows()
+    {
+        WindowRig rig;
+        for (const char *name : {"A", "B"})
+            store(rig, QLatin1String(name), sampleMotor(name[0]));
+        rig.window->motorPage()->on_fillMotorName(QStringLiteral("A"));
+        QVERIFY(select(rig, QStringLiteral("A")));
+
+        rig.dialogs.answerYes = false;
+        click(rig, "toolButtonRemoveMotor");
+        QCOMPARE(rig.dialogs.questions, QStringList{QStringLiteral("Remove motor")});
+        QVERIFY(rig.dialogs.questionTexts.value(0).contains(QLatin1String("\"A\"")));
+        QCOMPARE(column(rig, MotorPage::NameColumn), QStringList({"A", "B"}));
+        QCOMPARE(actualMotor(rig), QStringLiteral("A"));
+
+        rig.dialogs.answerYes = true;
+        click(rig, "toolButtonRemoveMotor");
+        QCOMPARE(column(rig, MotorPage::NameColumn), QStringList({"B"}));
+        QCOMPARE(actualMotor(rig), QString());
+    }
+
+    // A settings file's motor reaches the database and the controller only when it can
+    // drive a motor, and replaces a stored motor of its name only when the user agrees.
+    void settingsFileMotorIsCheckedFirst_data()
+    {
+        QTest::addColumn<QByteArray>("params");
+        QTest::addColumn<bool>("answerYes");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("replaced");
+        QTest::addColumn<QString>("message");
+        const QByteArray zeros("<rs>0</rs><ls_q>0</ls_q><ls_d>0</ls_d><flux>0</flux><max_i>0</max_i><max_v>0</max_v>"
+                               "<max_f>0</max_f><id_res>0</id_res><pole_pairs>0</pole_pairs>");
+        const QByteArray other("<rs>0.25</rs><ls_q>3e-05</ls_q><ls_d>2e-05</ls_d><flux>0.002</flux><max_i>200</max_i>"
+                               "<max_v>251</max_v><max_f>2646</max_f><id_res>200</id_res><pole_pairs>7</pole_pairs>");
+        QByteArray infinite = other;
+        infinite.replace("<rs>0.25</rs>", "<rs>inf</rs>");
+        QByteArray noPoles = other;
+        noPoles.replace("<pole_pairs>7</pole_pairs>", "<pole_pairs>0</pole_pairs>");
+        const QString unusable = QStringLiteral("The motor \"Stored\" of the settings file has no usable values "
+                                                "(resistance, inductances, flux and pole pairs must be set). It is "
+                                                "not stored and not set.");
+        QTest::newRow("all zero") << zeros << true << false << false << unusable;
+        QTest::newRow("infinite resistance") << infinite << true << false << false << unusable;
+        QTest::newRow("no pole pairs") << noPoles << true << false << false << unusable;
+        QTest::newRow("other values, kept") << other << false << true << false << QString();
+        QTest::newRow("other values, replaced") << other << true << true << true << QStringLiteral("Motor is set");
+    }
+
+    void settingsFileMotorIsCheckedFirst()
+    {
+        QFETCH(QByteArray, params);
+        QFETCH(bool, answerYes);
+        QFETCH(bool, asked);
+        QFETCH(bool, replaced);
+        QFETCH(QString, message);
+        WindowRig rig;
+        QVERIFY(connectedOnMotorPage(rig));
+        store(rig, QStringLiteral("Stored"), sampleMotor(4));
+        const MOTOR_TOTAL before = stored(rig, QStringLiteral("Stored"));
+        rig.showPage("toolButtonEscParams");
+        QVERIFY(rig.settle());
+        const QString path = settingsFile("<motor><name>Stored</name><params>" + params + "</params></motor>");
+        QVERIFY(!path.isEmpty());
+        QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
+
+        rig.dialogs.answerYes = answerYes;
+        rig.dialogs.openAnswer = path;
+        click(rig, "toolButtonImportParams");
+        rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }, 3000);
+        rig.tick(10);
+        QCOMPARE(rig.dialogs.questions.contains(QStringLiteral("Replace motor")), asked);
+        QCOMPARE(stored(rig, QStringLiteral("Stored")) != before, replaced);
+        QCOMPARE(motorWrites(sent).isEmpty(), !replaced);
+        QCOMPARE(lastMessage(rig), message);
+        QStringList names;
+        QStringList dates;
+        QVERIFY(rig.app().motorLibrary()->motorList(&names, &dates));
+        QCOMPARE(names, QStringList({"Stored", "Unknown motor 1"}));
     }
 
     void noLoadCurrentIsEnteredOnlyWhenKnown()
