@@ -5,7 +5,6 @@
 #include <QtEndian>
 
 #include <array>
-#include <limits>
 
 namespace {
 
@@ -15,7 +14,6 @@ constexpr quint16 VERSION_NEEDED = 20;      // 2.0: deflate
 constexpr quint16 FLAG_UTF8_NAMES = 0x0800;
 constexpr quint16 MADE_BY_UNIX = (3 << 8) | VERSION_NEEDED;
 constexpr quint32 UNIX_FILE_ATTRIBUTES = quint32(0100644) << 16; // a regular file, rw-r--r--
-constexpr qint64 MAX_ARCHIVE_SIZE = std::numeric_limits<quint32>::max();
 
 void put16(QByteArray &out, quint16 value)
 {
@@ -84,8 +82,9 @@ bool ZipWriter::addEntry(const QString &name, const QByteArray &data)
 {
     Entry entry;
     entry.name = name.toUtf8();
-    if (entry.name.isEmpty() || entry.name.size() > 0xFFFF || m_entries.size() >= 0xFFFF
-        || data.size() >= MAX_ARCHIVE_SIZE)
+    // A QByteArray holds less than 2 GiB, so sizes and offsets always fit the format's
+    // 32-bit fields; only the 16-bit name length and entry count can overflow.
+    if (entry.name.isEmpty() || entry.name.size() > 0xFFFF || m_entries.size() >= 0xFFFF)
         return false;
     entry.crc = crc32(data);
     entry.size = quint32(data.size());
@@ -153,11 +152,6 @@ QByteArray ZipWriter::archive() const
 bool ZipWriter::write(const QString &fileName, QString *error) const
 {
     const QByteArray bytes = archive();
-    if (bytes.size() >= MAX_ARCHIVE_SIZE) {
-        if (error)
-            *error = QCoreApplication::translate("ZipWriter", "The archive is too large.");
-        return false;
-    }
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         if (error)
