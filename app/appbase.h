@@ -49,7 +49,7 @@ public:
     AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent = nullptr);
     ~AppBase() override;
 
-    // Called from the GUI thread.
+    // Called from the GUI thread; takes effect in the coordinator thread.
     void setActivePage(uint8_t page);
     bool isActivityBusy();
     bool isTimerActive() const { return m_timerActive.load(); }
@@ -80,6 +80,14 @@ public slots:
     // been moved there (a queued call right after the thread starts).
     void startClock();
     void stopTimer();
+
+public:
+    // At exit, from the thread that will destroy the coordinator: stops the clock and closes
+    // the port in the coordinator thread, then hands the coordinator over to `home`. Waits
+    // at most timeoutMs; false when the coordinator thread did not get to it in time.
+    bool stopAndMoveTo(QThread *home, int timeoutMs);
+
+public slots:
 
     void handleTimeout();
     void comPortOpened();

@@ -56,6 +56,7 @@ public:
     void on_portsUpdate(QList<PortInfo> zorbelPorts, QList<PortInfo> genPorts);
     void on_needPortSelectAndInform(QList<PortInfo> ports, bool zorbelPorts);
     void on_hidePortMessage();
+    void on_portChoiceClosed();
     void on_portConnectionChange(QString portName, bool isZorbel, bool isConnecting, bool isConnected);
     void on_updateProcess();
     void on_deviceDisconnected();
@@ -91,6 +92,7 @@ private:
 
     std::unique_ptr<Ui::MainWindow> ui;
     UserDialogs *m_dialogs;
+    int m_portChoicesClosed = 0; // choices the port manager closed without the user
     Threading m_threading;
     Translations m_translations;
     AppSettings m_settings;

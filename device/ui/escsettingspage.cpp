@@ -174,6 +174,8 @@ QList<QWidget *> EscSettingsPage::motionWidgets() const
 
 void EscSettingsPage::sendPwmInParams()
 {
+    if (!m_device->hasRead(Device::READ_PWM_IN))
+        return; // the fields hold defaults, not the controller's values
     ui->checkBoxSendPwmInput->setCheckState(Qt::Unchecked);
     const auto low = uint16_t(ui->spinBoxPwmLow->value());
     const auto center = uint16_t(ui->spinBoxPwmCenter->value());
@@ -194,6 +196,8 @@ void EscSettingsPage::sendPwmInParams()
 
 void EscSettingsPage::sendMotionParams()
 {
+    if (!m_device->hasRead(Device::READ_MOTION))
+        return; // the fields hold defaults, not the controller's values
     ui->checkBoxSendMotion->setCheckState(Qt::Unchecked);
     deviceDebug("MAIN_WINDOW:") << "Index " << ui->spinBoxIndexDevice->value();
     const auto acceleration = uint16_t(ui->horizontalSliderAcceleration->value());

@@ -22,6 +22,7 @@ public:
     QStringList itemTitles;         // titles of item choices
     QList<QStringList> itemOffers;
     QString itemAnswer;             // null: cancel
+    int itemChoicesClosed = 0;      // closeItemChoice() calls
     struct TextPrompt
     {
         QString title;
@@ -55,6 +56,7 @@ public:
         itemOffers.append(items);
         return itemAnswer;
     }
+    void closeItemChoice() override { ++itemChoicesClosed; }
     QString askText(const QString &title, const QString &label, const QString &text) override
     {
         textPrompts.append({title, label, text});
