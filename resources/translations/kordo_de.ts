@@ -4,37 +4,42 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="215"/>
+        <location filename="../../app/appbase.cpp" line="239"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="233"/>
+        <location filename="../../app/appbase.cpp" line="257"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="236"/>
+        <location filename="../../app/appbase.cpp" line="260"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="245"/>
+        <location filename="../../app/appbase.cpp" line="269"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="295"/>
+        <location filename="../../app/appbase.cpp" line="272"/>
+        <source>Could not be read from the device: %1</source>
+        <translation>Vom Gerät konnte nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/appbase.cpp" line="333"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="301"/>
+        <location filename="../../app/appbase.cpp" line="339"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="307"/>
+        <location filename="../../app/appbase.cpp" line="345"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
@@ -151,6 +156,34 @@
         <location filename="../../motors/dbmanager.cpp" line="181"/>
         <source>The motor database %1 cannot be written: %2. Motors can be listed and exported, but not stored, renamed, removed or imported.</source>
         <translation>Die Motordatenbank %1 ist nicht beschreibbar: %2. Motoren können aufgelistet und exportiert, aber nicht gespeichert, umbenannt, gelöscht oder importiert werden.</translation>
+    </message>
+</context>
+<context>
+    <name>Device</name>
+    <message>
+        <location filename="../../device/device.cpp" line="128"/>
+        <source>PWM input settings</source>
+        <translation>PWM-Eingangseinstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../device/device.cpp" line="130"/>
+        <source>motion settings</source>
+        <translation>Bewegungseinstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../device/device.cpp" line="132"/>
+        <source>motor parameters</source>
+        <translation>Motorparameter</translation>
+    </message>
+    <message>
+        <location filename="../../device/device.cpp" line="134"/>
+        <source>motor data</source>
+        <translation>Motordaten</translation>
+    </message>
+    <message>
+        <location filename="../../device/device.cpp" line="136"/>
+        <source>motor hours</source>
+        <translation>Motorstunden</translation>
     </message>
 </context>
 <context>
@@ -505,7 +538,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="333"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="337"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -575,60 +608,60 @@
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="326"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="330"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="579"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="597"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="583"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="601"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="580"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="598"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="584"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="602"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="587"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="603"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="591"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="607"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="588"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="592"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="591"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="595"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="592"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="596"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="604"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="608"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="610"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="614"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="611"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="615"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="625"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="629"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -791,7 +824,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="392"/>
+        <location filename="../../app/mainwindow.cpp" line="394"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -854,42 +887,42 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="328"/>
+        <location filename="../../app/mainwindow.cpp" line="321"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <location filename="../../app/mainwindow.cpp" line="329"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <location filename="../../app/mainwindow.cpp" line="329"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="336"/>
+        <location filename="../../app/mainwindow.cpp" line="330"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="361"/>
+        <location filename="../../app/mainwindow.cpp" line="363"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="361"/>
+        <location filename="../../app/mainwindow.cpp" line="363"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="392"/>
+        <location filename="../../app/mainwindow.cpp" line="394"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="403"/>
+        <location filename="../../app/mainwindow.cpp" line="405"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1226,23 +1259,24 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>ParamsHelper</name>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="185"/>
-        <location filename="../../device/paramshelper.cpp" line="193"/>
+        <location filename="../../device/paramshelper.cpp" line="187"/>
+        <location filename="../../device/paramshelper.cpp" line="195"/>
+        <location filename="../../device/paramshelper.cpp" line="340"/>
         <source>Device did not confirm the settings</source>
         <translation>Das Gerät hat die Einstellungen nicht bestätigt</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="245"/>
+        <location filename="../../device/paramshelper.cpp" line="247"/>
         <source>Error log was cleared</source>
         <translation>Das Fehlerprotokoll wurde gelöscht</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="247"/>
+        <location filename="../../device/paramshelper.cpp" line="249"/>
         <source>Problem with clearing of error log</source>
         <translation>Problem beim Löschen des Fehlerprotokolls</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="362"/>
+        <location filename="../../device/paramshelper.cpp" line="394"/>
         <source>Device is not connected</source>
         <translation>Das Gerät ist nicht verbunden</translation>
     </message>
@@ -1250,12 +1284,12 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PendingPage</name>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="181"/>
+        <location filename="../../app/mainwindow.cpp" line="173"/>
         <source>Online control</source>
         <translation>Online-Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="183"/>
+        <location filename="../../app/mainwindow.cpp" line="175"/>
         <source>Firmware update</source>
         <translation>Firmware-Aktualisierung</translation>
     </message>
@@ -1268,14 +1302,42 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PingHelper</name>
     <message>
-        <location filename="../../device/pinghelper.cpp" line="191"/>
+        <location filename="../../device/pinghelper.cpp" line="199"/>
         <source>Stalled motor</source>
         <translation>Motor blockiert</translation>
     </message>
     <message>
-        <location filename="../../device/pinghelper.cpp" line="193"/>
+        <location filename="../../device/pinghelper.cpp" line="201"/>
         <source>Error occured</source>
         <translation>Ein Fehler ist aufgetreten</translation>
+    </message>
+</context>
+<context>
+    <name>PortProblem</name>
+    <message>
+        <location filename="../../link/portproblem.cpp" line="7"/>
+        <source>Port %1 cannot be opened: no permission to use it</source>
+        <translation>Port %1 kann nicht geöffnet werden: keine Berechtigung</translation>
+    </message>
+    <message>
+        <location filename="../../link/portproblem.cpp" line="9"/>
+        <source>Port %1 cannot be opened: it is in use by another program</source>
+        <translation>Port %1 kann nicht geöffnet werden: er wird von einem anderen Programm benutzt</translation>
+    </message>
+    <message>
+        <location filename="../../link/portproblem.cpp" line="11"/>
+        <source>Port %1 cannot be opened: it is gone</source>
+        <translation>Port %1 kann nicht geöffnet werden: er ist nicht mehr vorhanden</translation>
+    </message>
+    <message>
+        <location filename="../../link/portproblem.cpp" line="16"/>
+        <source>Port %1 cannot be opened</source>
+        <translation>Port %1 kann nicht geöffnet werden</translation>
+    </message>
+    <message>
+        <location filename="../../link/portproblem.cpp" line="17"/>
+        <source>Port %1 cannot be opened: %2</source>
+        <translation>Port %1 kann nicht geöffnet werden: %2</translation>
     </message>
 </context>
 <context>

@@ -3,6 +3,7 @@
 #include "ui/userdialogs.h"
 
 #include <QList>
+#include <functional>
 #include <QStringList>
 
 // Answers the program's modal dialogs from a script and records what was asked.
@@ -23,6 +24,7 @@ public:
     QList<QStringList> itemOffers;
     QString itemAnswer;             // null: cancel
     int itemChoicesClosed = 0;      // closeItemChoice() calls
+    std::function<void()> whileChoosingItem; // runs while the choice is "open"
     struct TextPrompt
     {
         QString title;
@@ -54,6 +56,8 @@ public:
     {
         itemTitles.append(title);
         itemOffers.append(items);
+        if (whileChoosingItem)
+            whileChoosingItem();
         return itemAnswer;
     }
     void closeItemChoice() override { ++itemChoicesClosed; }
