@@ -1,4 +1,5 @@
 #include "app/appbase.h"
+#include "device/paramshelper.h"
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "tests/common/fakeport.h"
@@ -77,6 +78,55 @@ private slots:
         QVERIFY(provider.lastPort->writes.size() <= 4);
         for (const QByteArray &request : qAsConst(provider.lastPort->writes))
             QCOMPARE(uint8_t(request.at(2)), VyxMsg::GET_DEVICE_INFO);
+    }
+
+    // A settings write queued behind a status poll whose answer is lost: the write is
+    // dropped with the poll, its sender is told, sends it again, and it is confirmed.
+    void writeBehindALostPollStillGoesOut()
+    {
+        QTemporaryDir ownDataDir;
+        AppBase app(&provider, DataDirectory::resolve(ownDataDir.path(), QString(), QString()));
+        app.comHelper()->startPortSelection();
+        tickUntilPortOpen(app);
+        app.handleTimeout();
+        app.handleTimeout(); // the first detection request
+        FakePort *line = provider.lastPort;
+        const auto lastId = [line] { return uint8_t(line->writes.last().at(2)); };
+        const auto answerLast = [line, &lastId](const QByteArray &payload) {
+            line->answer(VYX_Protocol().encode(0xEE, lastId(), payload));
+        };
+        DeviceIdentity id;
+        id.answerCode = ANSWER_OK;
+        id.runFlag = 0;
+        answerLast(id.encodeLong());
+        for (int read = 0; read < 5; ++read)
+            answerLast(QByteArray(16, '\0'));
+        QVERIFY(!app.device()->isReadBatchRunning());
+
+        // Until a status poll is in flight; then the write queues behind it.
+        for (int tick = 0; tick < 8 && lastId() != VyxMsg::GET_STATUS; ++tick)
+            app.handleTimeout();
+        QCOMPARE(lastId(), VyxMsg::GET_STATUS);
+        app.paramsHelper()->setMotionParamsDirectly(SET_MOTION_PARAMS());
+        QCOMPARE(app.comHelper()->queuedRequests(), 1);
+
+        app.handleTimeout();
+        app.handleTimeout(); // the poll is lost; it goes again, the write follows it
+        QCOMPARE(lastId(), VyxMsg::GET_STATUS);
+        QCOMPARE(app.comHelper()->queuedRequests(), 1);
+        answerLast(QByteArray::fromHex("20"));
+        QCOMPARE(lastId(), VyxMsg::WRITE_MOTION_PARAMS);
+        answerLast(QByteArray::fromHex("20"));
+        QCOMPARE(app.paramsHelper()->sendState(), ParamsHelper::PARAMS_ACCEPTED);
+
+        Poll_Answer_s stored;
+        stored.hasSavedMsg = true;
+        stored.savedMsgId = VyxMsg::WRITE_MOTION_PARAMS;
+        for (int tick = 0; tick < 8 && lastId() != VyxMsg::GET_STATUS; ++tick)
+            app.handleTimeout();
+        answerLast(StatusBlock::encode(ANSWER_OK, stored));
+        QVERIFY(!app.paramsHelper()->isSending());
+        QVERIFY(!app.isActivityBusy());
     }
 
     // The page choice arrives from the GUI thread between the port loss and the next tick.
