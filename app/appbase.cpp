@@ -10,7 +10,10 @@
 
 #include <QDebug>
 #include <QLoggingCategory>
+#include <QSemaphore>
 #include <QTimer>
+
+#include <memory>
 
 Q_LOGGING_CATEGORY(lcApp, "kordo.app")
 
@@ -94,6 +97,7 @@ void AppBase::connectHelpers()
     connect(m_timer, &QTimer::timeout, this, &AppBase::handleTimeout);
     connect(com, &ComHelper::comPortOpened, this, &AppBase::comPortOpened);
     connect(com, &ComHelper::comPortClosed, this, &AppBase::comPortClosed);
+    connect(com, &ComHelper::portProblem, this, [this](const QString &problem) { emit sendTextForInfo(problem, false); });
 
     connect(m_pingHelper, &PingHelper::watchDogLimitReset, com, &ComHelper::watchDogLimitReset);
     connect(m_pingHelper, &PingHelper::watchDogLimitSet, com, &ComHelper::watchDogLimitSet);
@@ -167,6 +171,26 @@ void AppBase::stopTimer()
     m_timer->stop();
     m_comHelper->shutdown();
     m_timerActive = false;
+}
+
+bool AppBase::stopAndMoveTo(QThread *home, int timeoutMs)
+{
+    const auto stop = [this, home] {
+        stopTimer();
+        moveToThread(home);
+    };
+    if (QThread::currentThread() == thread()) {
+        stop();
+        return true;
+    }
+    // The call is queued behind the tick that may be running; the caller waits for it to
+    // finish, not for a flag to change.
+    auto done = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(this, [stop, done] {
+        stop();
+        done->release();
+    }, Qt::QueuedConnection);
+    return done->tryAcquire(1, timeoutMs);
 }
 
 void AppBase::handleTimeout()
@@ -255,7 +279,12 @@ void AppBase::setError(uint32_t errorCode)
     if (m_errorsShown.contains(errorCode))
         return;
     m_errorsShown.insert(errorCode);
-    emit sendTextForInfo(tr("Error: 0x") + QString::number(errorCode, 16), true);
+    QString text = tr("Error: 0x") + QString::number(errorCode, 16);
+    const QStringList records = Device::recordNames(uint16_t(errorCode));
+    if (!records.isEmpty())
+        text += QLatin1Char('
+') + tr("Could not be read from the device: %1").arg(records.join(QStringLiteral(", ")));
+    emit sendTextForInfo(text, true);
 }
 
 void AppBase::receiveTextForMsgBox(QString msg, bool isMsgBox)
@@ -269,8 +298,18 @@ bool AppBase::isDeviceAvailable() const
     return state == DEVICE_CONNECTED || state == DEVICE_RUNNING;
 }
 
+// The activity is only ever changed in the coordinator thread, between two ticks: a page
+// chosen in the GUI thread can then never hide a port loss from the tick that acts on it.
 void AppBase::setActivePage(uint8_t page)
 {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, page] { setActivePage(page); }, Qt::QueuedConnection);
+        return;
+    }
+    // Without a port nothing runs: no page starts polling or queues requests. The page's
+    // activity follows once the port opens (on_updateProcess).
+    if (m_activity <= ActivityNoPort)
+        return;
     const bool connected = m_deviceState != DEVICE_DISCONNECTED;
     switch (page) {
     case 0:
@@ -284,7 +323,7 @@ void AppBase::setActivePage(uint8_t page)
     case 2:
         if (connected) {
             m_activity = ActivityIdent;
-            m_device.updateMotorHours();
+            QMetaObject::invokeMethod(&m_device, &Device::updateMotorHours); // in the device's thread
         }
         break;
     case 3:

@@ -50,7 +50,7 @@ public:
     AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent = nullptr);
     ~AppBase() override;
 
-    // Called from the GUI thread.
+    // Called from the GUI thread; takes effect in the coordinator thread.
     void setActivePage(uint8_t page);
     bool isActivityBusy();
     bool isTimerActive() const { return m_timerActive.load(); }
@@ -86,6 +86,14 @@ public slots:
     // Tells the window, once, what went wrong at start-up (an unusable database).
     void reportStartupProblem();
     void stopTimer();
+
+public:
+    // At exit, from the thread that will destroy the coordinator: stops the clock and closes
+    // the port in the coordinator thread, then hands the coordinator over to `home`. Waits
+    // at most timeoutMs; false when the coordinator thread did not get to it in time.
+    bool stopAndMoveTo(QThread *home, int timeoutMs);
+
+public slots:
 
     void handleTimeout();
     void comPortOpened();

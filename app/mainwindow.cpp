@@ -18,7 +18,6 @@
 #include "motors/ui/motorpage.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
@@ -152,7 +151,6 @@ void MainWindow::startCoordinator()
         return;
     QThread::currentThread()->setPriority(QThread::NormalPriority);
     m_appBase.moveToThread(&m_coordinatorThread);
-    connect(this, &MainWindow::stopTimer, &m_appBase, &AppBase::stopTimer);
     m_coordinatorThread.start(QThread::InheritPriority);
 }
 
@@ -172,16 +170,10 @@ void MainWindow::stopCoordinator()
         m_appBase.stopTimer();
         return;
     }
-    emit stopTimer();
-    QDeadlineTimer deadline(STOP_WAIT_MS);
-    while (m_appBase.isTimerActive() && !deadline.hasExpired())
-        QThread::msleep(1);
     // Brought back to this thread before its thread ends, so that its port and timers are
     // destroyed in the thread they belong to.
-    AppBase *coordinator = &m_appBase;
-    QThread *guiThread = thread();
-    QMetaObject::invokeMethod(coordinator, [coordinator, guiThread] { coordinator->moveToThread(guiThread); },
-                              Qt::BlockingQueuedConnection);
+    if (!m_appBase.stopAndMoveTo(thread(), STOP_WAIT_MS))
+        qCWarning(lcMainWindow) << "MAIN_WINDOW: the coordinator did not stop in time";
     m_coordinatorThread.quit();
     m_coordinatorThread.wait();
 }
@@ -217,6 +209,7 @@ void MainWindow::connectCoordinator()
     connect(com, &ComHelper::portsUpdate, this, &MainWindow::on_portsUpdate);
     connect(com, &ComHelper::needPortSelectAndInform, this, &MainWindow::on_needPortSelectAndInform);
     connect(com, &ComHelper::hidePortMessage, this, &MainWindow::on_hidePortMessage);
+    connect(com, &ComHelper::portChoiceClosed, this, &MainWindow::on_portChoiceClosed);
     connect(com, &ComHelper::portConnectionStateChange, this, &MainWindow::on_portConnectionChange);
     connect(&m_appBase, &AppBase::on_deviceToRun, this, &MainWindow::on_deviceToRun);
     connect(&m_appBase, &AppBase::on_deviceDisconnected, this, &MainWindow::on_deviceDisconnected);
@@ -355,12 +348,21 @@ void MainWindow::on_needPortSelectAndInform(QList<PortInfo> ports, bool zorbelPo
     QStringList names;
     for (const PortInfo &port : qAsConst(ports))
         names << port.portName;
+    const int closedBefore = m_portChoicesClosed;
     const QString chosen = m_dialogs->chooseItem(zorbelPorts ? tr("Select Zorbel Port") : tr("Select Port"),
                                                  tr("Port:"), names);
+    if (m_portChoicesClosed != closedBefore)
+        return; // the port manager closed the choice and has moved on
     if (chosen.isEmpty())
         QMetaObject::invokeMethod(com, &ComHelper::portSelectionCanceled, Qt::QueuedConnection);
     else
         QMetaObject::invokeMethod(com, [com, chosen] { com->selectPort(chosen); }, Qt::QueuedConnection);
+}
+
+void MainWindow::on_portChoiceClosed()
+{
+    ++m_portChoicesClosed;
+    m_dialogs->closeItemChoice();
 }
 
 void MainWindow::on_hidePortMessage()

@@ -57,6 +57,7 @@ public:
     void on_portsUpdate(QList<PortInfo> zorbelPorts, QList<PortInfo> genPorts);
     void on_needPortSelectAndInform(QList<PortInfo> ports, bool zorbelPorts);
     void on_hidePortMessage();
+    void on_portChoiceClosed();
     void on_portConnectionChange(QString portName, bool isZorbel, bool isConnecting, bool isConnected);
     void on_updateProcess();
     void on_deviceDisconnected();
@@ -95,6 +96,7 @@ private:
     std::unique_ptr<Ui::MainWindow> ui;
     QueuedDialogs m_queuedDialogs;  // one dialog at a time, for the window and its pages
     UserDialogs *m_dialogs;
+    int m_portChoicesClosed = 0; // choices the port manager closed without the user
     Threading m_threading;
     Translations m_translations;
     AppSettings m_settings;

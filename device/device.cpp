@@ -50,6 +50,7 @@ void Device::createDevice(uint32_t serialNumber, uint8_t fw_h, uint8_t fw_m, uin
     storeIdentity(serialNumber, fw_h, fw_m, fw_l, hwBuild, devAdd);
     m_pwmInParams = SET_PWM_IN_PARAMS();
     m_motionParams = SET_MOTION_PARAMS();
+    m_recordsRead = 0;
     m_motorName.clear();
     announce(DEVICE_CONNECTED, m_deviceAddress, m_fw);
     startReadBatch(READ_ALL);
@@ -86,6 +87,7 @@ void Device::deleteDevice()
     m_commandedAddress = NO_DEVICE_ADDRESS;
     m_motorName.clear();
     m_motorParamsRead = 0;
+    m_recordsRead = 0;
     announce(DEVICE_DISCONNECTED, 0, Device_FW_s());
     emit ui_fillMotorName(QString());
     emit ui_emptyParams();
@@ -100,6 +102,7 @@ void Device::storeIdentity(uint32_t serialNumber, uint8_t fw_h, uint8_t fw_m, ui
     m_deviceAddress = devAdd;
     m_commandedAddress = devAdd;
     m_motorParamsRead = 0; // the motor record may belong to another device
+    m_recordsRead = 0;     // so may the settings records
 }
 
 void Device::announce(Device_State_e state, uint32_t shownAddress, Device_FW_s fw)
@@ -116,6 +119,22 @@ void Device::updateDeviceAddress(uint8_t address)
     m_commandedAddress = address;
     emit setDeviceAddress(address);
     emit on_connectionChanged(address, m_state, m_fw);
+}
+
+QStringList Device::recordNames(uint16_t mask)
+{
+    QStringList names;
+    if (mask & READ_PWM_IN)
+        names << tr("PWM input settings");
+    if (mask & READ_MOTION)
+        names << tr("motion settings");
+    if (mask & READ_MOTOR_PARAMS)
+        names << tr("motor parameters");
+    if (mask & READ_MOTOR_USER_PARAMS)
+        names << tr("motor data");
+    if (mask & READ_MOTOR_HOURS)
+        names << tr("motor hours");
+    return names;
 }
 
 // ---- read batch -----------------------------------------------------------------------------
@@ -149,6 +168,7 @@ void Device::endReadBatch()
     m_batchRunning = false;
     m_pendingMask = 0;
     m_missedMask = 0;
+    m_awaitedReads.clear(); // nobody answers them any more
 }
 
 void Device::request(uint16_t mask)
@@ -160,9 +180,20 @@ void Device::request(uint16_t mask)
         return;
     }
     for (const ReadRequest &entry : READ_REQUESTS) {
-        if (mask & entry.mask)
+        if (mask & entry.mask) {
+            m_awaitedReads.append(entry.msgId);
             emit sendVyxMessageObj(entry.msgId, QByteArray(), false, true);
+        }
     }
+}
+
+uint16_t Device::maskOf(uint8_t msgId)
+{
+    for (const ReadRequest &entry : READ_REQUESTS) {
+        if (entry.msgId == msgId)
+            return entry.mask;
+    }
+    return 0;
 }
 
 void Device::readAnswered(uint16_t bit)
@@ -176,31 +207,54 @@ void Device::readAnswered(uint16_t bit)
         request(0);
 }
 
+// A read without its answer is asked once more; a second miss gives it up, and the batch
+// ends with the error once nothing else is pending.
 void Device::readMissed(uint8_t msgId)
 {
-    for (const ReadRequest &entry : READ_REQUESTS) {
-        if (entry.msgId != msgId || !(m_pendingMask & entry.mask))
-            continue;
-        if (m_missedMask & entry.mask) {
-            deviceDebug(TAG) << "read request given up" << Qt::hex << msgId;
-            m_failedMask |= entry.mask;
-            m_pendingMask &= uint16_t(~entry.mask);
-            m_missedMask &= uint16_t(~entry.mask);
-        } else {
-            m_missedMask |= entry.mask;
-        }
+    const uint16_t bit = maskOf(msgId);
+    if (!m_batchRunning || !(m_pendingMask & bit))
+        return;
+    if (m_missedMask & bit) {
+        deviceDebug(TAG) << "read request given up" << Qt::hex << msgId;
+        m_failedMask |= bit;
+        m_pendingMask &= uint16_t(~bit);
+        m_missedMask &= uint16_t(~bit);
+        if (m_pendingMask == 0)
+            request(0);
+    } else {
+        m_missedMask |= bit;
+        request(bit);
     }
 }
 
+// Each request of ours that got no answer, or was dropped from the port manager's queue,
+// is reported on its own; reports for other requesters concern nothing read here.
 void Device::watchDogOverflowObj(uint8_t msgId, QString receiver)
 {
-    if (!m_batchRunning)
+    if (receiver != OWN_NAME)
         return;
-    if (receiver == OWN_NAME)
-        readMissed(msgId);
-    // Any lost request empties the port manager's whole queue, the reads still waiting
-    // in it included: ask again for everything not yet answered.
-    request(m_pendingMask);
+    const int index = m_awaitedReads.indexOf(msgId);
+    if (index >= 0)
+        m_awaitedReads.remove(index);
+    readMissed(msgId);
+}
+
+// Answers come in the order of the requests. One whose id is not that of the oldest
+// request still awaited answers nothing: that request counts as missing. Requests older
+// than an answered one were passed over and count as missing too.
+bool Device::takeAwaitedAnswer(uint8_t msgId)
+{
+    if (m_awaitedReads.isEmpty())
+        return true; // a late answer: stored, as answers are in any state
+    const int index = m_awaitedReads.indexOf(msgId);
+    const int passedOver = index < 0 ? 1 : index;
+    const QVector<uint8_t> missed = m_awaitedReads.mid(0, passedOver);
+    m_awaitedReads.remove(0, index < 0 ? 1 : index + 1);
+    for (const uint8_t id : missed) {
+        deviceDebug(TAG) << "answer" << Qt::hex << msgId << "in place of" << id;
+        readMissed(id);
+    }
+    return index >= 0;
 }
 
 void Device::updateMotorHours()
@@ -217,7 +271,7 @@ void Device::updateMotorParams()
 
 void Device::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
 {
-    if (receiver != OWN_NAME)
+    if (receiver != OWN_NAME || !takeAwaitedAnswer(msg.msgId))
         return;
     switch (msg.msgId) {
     case VyxMsg::GET_MOTOR_USER_PARAMS:
@@ -274,6 +328,8 @@ void Device::takeMotionParams(const VYX_Protocol::VYX_MSG &msg)
     if (!record.isPlausible())
         deviceDebug(TAG) << "motion wrong";
     m_motionParams = record;
+    if (payload.length() >= SET_MOTION_PARAMS::WIRE_SIZE)
+        m_recordsRead |= READ_MOTION;
     emit setControllerParams(uint16_t(m_motionParams.Kp), uint16_t(m_motionParams.Ki));
     readAnswered(READ_MOTION);
     emit ui_fillMotionParams(&m_motionParams, false);
@@ -287,6 +343,8 @@ void Device::takePwmInParams(const VYX_Protocol::VYX_MSG &msg)
     if (!record.isPlausible())
         deviceDebug(TAG) << "motion pwm in";
     setPwmInParams(record);
+    if (payload.length() >= SET_PWM_IN_PARAMS::WIRE_SIZE)
+        m_recordsRead |= READ_PWM_IN;
     readAnswered(READ_PWM_IN);
     // A release build always refreshes the page; a debug build leaves edits in place.
     emit ui_fillPwmInParams(&m_pwmInParams, !QLibraryInfo::isDebugBuild());

@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 #include <array>
 #include <atomic>
@@ -61,6 +63,11 @@ public:
     uint16_t pendingReads() const { return m_pendingMask; }
     uint16_t failedReads() const { return m_failedMask; }
     bool isReadBatchRunning() const { return m_batchRunning; }
+    // Whether the record (READ_PWM_IN or READ_MOTION) holds the present device's values:
+    // a page offers no edit built on the defaults instead.
+    bool hasRead(ReadBit record) const { return (m_recordsRead & record) == record; }
+    // The names of the records in a failed-read mask, for the user.
+    static QStringList recordNames(uint16_t mask);
 
 public slots:
     void createDevice(uint32_t serialNumber, uint8_t fw_h, uint8_t fw_m, uint8_t fw_l, uint32_t hwBuild,
@@ -121,6 +128,8 @@ private:
     void request(uint16_t mask);
     void readAnswered(uint16_t bit);
     void readMissed(uint8_t msgId);
+    bool takeAwaitedAnswer(uint8_t msgId);
+    static uint16_t maskOf(uint8_t msgId);
 
     void takeMotorUserParams(const VYX_Protocol::VYX_MSG &msg);
     void takeMotorParams(const VYX_Protocol::VYX_MSG &msg);
@@ -146,4 +155,6 @@ private:
     uint16_t m_pendingMask = 0;
     uint16_t m_missedMask = 0; // missed once; a second miss gives the request up
     uint16_t m_failedMask = 0;
+    QVector<uint8_t> m_awaitedReads; // ids of our requests not yet answered, oldest first
+    uint16_t m_recordsRead = 0;      // settings records holding the present device's values
 };

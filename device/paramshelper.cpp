@@ -149,6 +149,7 @@ void ParamsHelper::setMotionParamsDirectly(SET_MOTION_PARAMS motionParams)
     m_motion.toSend = motionParams;
     m_motion.sent = motionParams;
     m_motion.awaitingConfirmation = true;
+    m_writeResent = false;
     setState(PARAMS_SENDING_MOTION);
     deviceDebug(TAG) << "Detect send 0x45 message directly Kp:" << motionParams.Kp << "Ki_Kff:" << motionParams.Ki;
     emit com_sendVyxMessageObj(VyxMsg::WRITE_MOTION_PARAMS, motionParams.pack(), false, true);
@@ -187,6 +188,7 @@ void ParamsHelper::sendRecord()
         setState(PARAMS_IDLE);
         return;
     }
+    m_writeResent = false;
     if (m_state.load() == PARAMS_SENDING_PWM_IN) {
         deviceDebug(TAG) << "Pwm in send";
         m_pwmIn.sent = m_pwmIn.toSend;
@@ -326,8 +328,38 @@ void ParamsHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
 {
     if (receiver != OWN_NAME)
         return;
+    if (isWriteInFlight(msgId)) {
+        writeLost(msgId);
+        return;
+    }
+    if (m_state.load() != PARAMS_IDLE)
+        return; // a lost diagnostic request must not hide the state of a write
     m_lostMsgId = msgId;
     setState(PARAMS_TIMEOUT);
+}
+
+bool ParamsHelper::isWriteInFlight(uint8_t msgId) const
+{
+    const SendState state = m_state.load();
+    return (state == PARAMS_SENDING_PWM_IN && msgId == VyxMsg::WRITE_PWM_IN_PARAMS)
+           || (state == PARAMS_SENDING_MOTION && msgId == VyxMsg::WRITE_MOTION_PARAMS);
+}
+
+// A write that got no answer (lost, or dropped from the queue behind a lost request) is
+// sent once more; if that is lost too the record is released with a message, so the page
+// can be left and later edits go out.
+void ParamsHelper::writeLost(uint8_t msgId)
+{
+    const bool pwmIn = msgId == VyxMsg::WRITE_PWM_IN_PARAMS;
+    if (!m_writeResent && isConnected()) {
+        m_writeResent = true;
+        deviceDebug(TAG) << "write lost, sent again" << Qt::hex << msgId;
+        emit com_sendVyxMessageObj(msgId, pwmIn ? m_pwmIn.sent.pack() : m_motion.sent.pack(), false, true);
+        return;
+    }
+    (pwmIn ? m_pwmIn.awaitingConfirmation : m_motion.awaitingConfirmation) = false;
+    setState(PARAMS_IDLE);
+    emit sendTextForMsgBox(tr("Device did not confirm the settings"), false);
 }
 
 void ParamsHelper::deviceConnectionState(Device_State_e deviceState)

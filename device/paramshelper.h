@@ -107,6 +107,8 @@ private:
     void confirmPwmIn();
     void confirmMotion();
     void recoverFromTimeout();
+    bool isWriteInFlight(uint8_t msgId) const;
+    void writeLost(uint8_t msgId);
     void giveUpConfirmation();
     void requestDiagnostic(uint8_t msgId);
 
@@ -114,6 +116,7 @@ private:
     Outgoing<SET_MOTION_PARAMS> m_motion;
     std::atomic<SendState> m_state {PARAMS_IDLE};
     uint8_t m_lostMsgId = 0;
+    bool m_writeResent = false; // the write in flight was already sent a second time
     uint32_t m_acceptedTicks = 0;
     ERROR_WARN_LOG m_errorLog;
     RUN_DATA m_runData;

@@ -24,6 +24,7 @@ void PingHelper::enablePolling(bool on)
 {
     // Without a port nothing answers any more: a known device is gone.
     const bool dropDevice = !on && isDeviceKnown();
+    m_pollingEnabled = on;
     resetMode(on ? PING_SEARCH : PING_OFF);
     if (dropDevice)
         emit device_deleteDevice();
@@ -154,6 +155,13 @@ void PingHelper::handleIdentity(const VYX_Protocol::VYX_MSG &msg)
     if (id.hasAddress)
         deviceDebug(TAG) << "Dev Id" << id.address;
 
+    // Identity requests are not answered one by one: a controller that stalled answers the
+    // ones it missed later. Once the device is known, such an answer changes nothing.
+    if (isDeviceKnown() && id.serialNumber == m_knownSerial) {
+        deviceDebug(TAG) << "identity of the known device ignored";
+        return;
+    }
+    m_knownSerial = id.serialNumber;
     if (id.runFlag == 0) {
         resetMode(PING_CONNECTED);
         emit device_createDevice(id.serialNumber, id.fw.fw_h, id.fw.fw_m, id.fw.fw_l, id.hwBuild, id.address);
@@ -215,7 +223,8 @@ void PingHelper::enterTelemetry(bool actualSerNum, const DeviceIdentity &identit
 
 void PingHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
 {
-    if (receiver != OWN_NAME)
+    // Without a known device a lost request (one dropped as the port went) means nothing.
+    if (receiver != OWN_NAME || !isDeviceKnown())
         return;
     switch (msgId) {
     case VyxMsg::START_RUN:
@@ -260,7 +269,8 @@ void PingHelper::deviceConnectionState(Device_State_e deviceState)
     m_deviceState = deviceState;
     switch (deviceState) {
     case DEVICE_DISCONNECTED:
-        resetMode(PING_SEARCH);
+        // Without a port the search waits for the port to open again.
+        resetMode(m_pollingEnabled ? PING_SEARCH : PING_OFF);
         break;
     case DEVICE_BOOT_STARTED:
     case DEVICE_BOOT_CONNECTED:

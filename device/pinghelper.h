@@ -103,4 +103,6 @@ private:
     std::atomic<uint32_t> m_duty {0};
     QVector<ONLINE_QUANTS_S> m_samples;
     uint8_t m_retryCounter = 0;
+    bool m_pollingEnabled = false; // a port is open
+    uint32_t m_knownSerial = 0;    // of the device identified last
 };

@@ -390,6 +390,10 @@ void IdHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
 {
     if (receiver != RECEIVER_NAME)
         return;
+    // The port manager reports each dropped request too: only the first report of a loss
+    // finds its request still awaited.
+    if (std::none_of(m_awaited.cbegin(), m_awaited.cend(), [msgId](Request r) { return messageIdOf(r) == msgId; }))
+        return;
     // The port manager has emptied its queue: nothing else sent from here will be answered.
     m_awaited.clear();
     handleLostAnswer(msgId);

@@ -4,5 +4,8 @@
 
 void ComBackWorker::checkComportReadiness(const QString &portName)
 {
-    emit comPortReadiness(m_provider->checkReadiness(portName));
+    const QString problem = m_provider->readinessProblem(portName);
+    if (!problem.isEmpty())
+        emit comPortProblem(problem);
+    emit comPortReadiness(problem.isEmpty());
 }

@@ -18,6 +18,8 @@ public slots:
 
 signals:
     void comPortReadiness(bool isReady);
+    // Why the port cannot be opened; emitted before comPortReadiness(false).
+    void comPortProblem(QString problem);
 
 private:
     PortProvider *m_provider;

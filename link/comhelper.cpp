@@ -1,6 +1,7 @@
 #include "comhelper.h"
 
 #include "link/combackworker.h"
+#include "link/portproblem.h"
 #include "link/portprovider.h"
 
 #include <QDebug>
@@ -10,6 +11,7 @@
 #include <QTime>
 
 #include <algorithm>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcCom, "kordo.link")
 
@@ -88,9 +90,14 @@ void ComHelper::selectPort(const QString &portName)
         QMetaObject::invokeMethod(this, [this, portName] { selectPort(portName); }, Qt::QueuedConnection);
         return;
     }
-    m_selectedPort = portName;
-    if (m_state == PortAwaitSelection)
+    // A late answer to a choice the port manager has already closed (the adapter came back
+    // and was taken) must not replace the port being checked or opened.
+    if (m_state == PortAwaitSelection) {
+        m_selectedPort = portName;
         m_state = PortCheckReadiness;
+    } else if (m_state == PortInit || m_state == PortIdle) {
+        m_selectedPort = portName;
+    }
 }
 
 void ComHelper::portSelectionCanceled()
@@ -99,9 +106,10 @@ void ComHelper::portSelectionCanceled()
         QMetaObject::invokeMethod(this, &ComHelper::portSelectionCanceled, Qt::QueuedConnection);
         return;
     }
+    if (m_state != PortAwaitSelection)
+        return; // the choice was closed by the port manager: nothing to cancel
     m_selectedPort.clear();
-    if (m_state == PortAwaitSelection)
-        m_state = PortIdle;
+    m_state = PortIdle;
 }
 
 void ComHelper::reportIdle()
@@ -130,7 +138,11 @@ void ComHelper::handleTimeout()
             m_state = PortLost;
             return;
         }
-        if (m_state == PortIdle)
+        // A changed port set restarts the choice in every state without a port; an open
+        // choice is closed first, so the window never shows an outdated list.
+        if (m_state == PortAwaitSelection)
+            emit portChoiceClosed();
+        if (m_state == PortIdle || m_state == PortAwaitSelection)
             m_state = PortChoose;
     }
     actOnState();
@@ -198,6 +210,7 @@ void ComHelper::startReadinessCheck()
     connect(&m_readinessThread, &QThread::finished, worker, &QObject::deleteLater);
     connect(this, &ComHelper::checkComportReadiness, worker, &ComBackWorker::checkComportReadiness);
     connect(worker, &ComBackWorker::comPortReadiness, this, &ComHelper::handleComportReadiness);
+    connect(worker, &ComBackWorker::comPortProblem, this, &ComHelper::reportPortProblem);
     m_readinessThread.start();
     emit checkComportReadiness(m_selectedPort);
     m_state = PortWaitReadiness;
@@ -232,6 +245,7 @@ void ComHelper::openSelectedPort()
     connect(m_port, &QIODevice::readChannelFinished, this, &ComHelper::takePortAsLost);
     if (!m_port->open(QIODevice::ReadWrite)) {
         comDebug() << " Error during port opening" << m_port->errorString();
+        reportPortProblem(PortProblem::text(m_selectedPort, PortProblem::Reason::Other, m_port->errorString()));
         reportIdle();
         delete m_port;
         m_port = nullptr;
@@ -241,6 +255,8 @@ void ComHelper::openSelectedPort()
     comDebug() << "Port opened";
     m_portOpen = true;
     m_echoSkip = 0;
+    m_lastPortProblem.clear();
+    m_writeProblems = 0;
     emit portConnectionStateChange(m_selectedPort, m_isZorbel, false, true);
     m_state = PortConnected;
     emit comPortOpened();
@@ -275,6 +291,16 @@ void ComHelper::closeLostPort()
     emit comPortClosed();
     reportIdle();
     m_state = PortIdle;
+}
+
+// A port that stays unusable is retried every few ticks: its reason is shown once.
+void ComHelper::reportPortProblem(const QString &problem)
+{
+    if (problem == m_lastPortProblem)
+        return;
+    m_lastPortProblem = problem;
+    qCWarning(lcCom).noquote() << "COM_HELPER:" << problem;
+    emit portProblem(problem);
 }
 
 // ---- traffic -------------------------------------------------------------------------
@@ -313,6 +339,13 @@ bool ComHelper::queueRawMessage(const QString &receiver, const QByteArray &msg, 
 
 bool ComHelper::enqueue(PendingMessage request)
 {
+    // Without an open port nothing is kept: requests piled up here would flood the
+    // controller when it returns. Nobody waits for them: closing the port drops the device,
+    // and every requester hears of that.
+    if (!m_port || !m_port->isOpen()) {
+        comDebug() << "No port: request" << Qt::hex << request.msgId << "from" << request.receiver << "dropped";
+        return false;
+    }
     if (request.pingType) {
         // The newest poll goes first; it need not wait out the slot of a request that
         // expects no answer.
@@ -330,20 +363,45 @@ bool ComHelper::sendNext()
     if (m_watchdog.isRunning() || m_queue.isEmpty() || !m_port || !m_port->isOpen())
         return false;
 
-    m_watchdog.start();
-    const PendingMessage &head = m_queue.first();
+    const PendingMessage head = m_queue.takeFirst();
     const qint64 written = m_port->write(head.bytes);
     if (written <= 0) {
-        m_watchdog.stop();
+        // Nothing went out: the request stays at the head and the next send step retries.
+        reportWriteProblem(written < 0 ? WriteFailed : WriteBlocked);
+        m_queue.prepend(head);
         return false;
     }
-    m_watchdog.start();
     m_currentRequest = head;
     m_currentRequest.bytes.clear();
-    m_echoSkip = uint16_t(written);
+    m_echoSkip = uint16_t(written); // the part that went out still comes back as echo
     m_lastSent = head.bytes;
-    m_queue.removeFirst();
+    if (written < head.bytes.size()) {
+        // A cut frame is never answered: the request is lost at once.
+        reportWriteProblem(WriteCut);
+        loseCurrentRequest();
+        return false;
+    }
+    m_writeProblems = 0;
+    m_watchdog.start();
     return true;
+}
+
+void ComHelper::reportWriteProblem(WriteProblem problem)
+{
+    if (m_writeProblems & problem)
+        return; // each kind once, until a write succeeds again
+    m_writeProblems |= problem;
+    switch (problem) {
+    case WriteFailed:
+        qCWarning(lcCom).noquote() << "COM_HELPER: write failed:" << m_port->errorString();
+        break;
+    case WriteBlocked:
+        qCWarning(lcCom).noquote() << "COM_HELPER: the port took no byte; the request waits";
+        break;
+    case WriteCut:
+        qCWarning(lcCom).noquote() << "COM_HELPER: the port took only part of a request; it is lost";
+        break;
+    }
 }
 
 void ComHelper::handleReadyRead()
@@ -405,10 +463,26 @@ void ComHelper::watchDogExpired()
 {
     if (!m_currentRequest.waitForAnswer)
         return; // only the line is freed; this tick's send step writes the next request
-    m_queue.clear();
-    emit watchDogOverflowObj(m_currentRequest.msgId, m_currentRequest.receiver);
     if (m_lastSent.size() > 2)
         comDebug() << " Watch dog is enabled 0x" + QString::number(uint8_t(m_lastSent.at(2)), 16);
+    loseCurrentRequest();
+}
+
+// The queue is emptied, and every requester whose request is dropped is told, exactly as
+// the owner of the lost request is: each of them resends what it still needs. Requests
+// queued from inside these reports go out normally.
+void ComHelper::loseCurrentRequest()
+{
+    const QVector<PendingMessage> dropped = std::exchange(m_queue, {});
+    const PendingMessage lost = m_currentRequest;
+    m_currentRequest.pingType = false;
+    m_currentRequest.waitForAnswer = false;
+    if (lost.waitForAnswer)
+        emit watchDogOverflowObj(lost.msgId, lost.receiver);
+    for (const PendingMessage &request : dropped) {
+        if (request.waitForAnswer)
+            emit watchDogOverflowObj(request.msgId, request.receiver);
+    }
 }
 
 void ComHelper::clearMessageStack()

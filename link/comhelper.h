@@ -60,6 +60,8 @@ public slots:
     void portSelectionCanceled();
     bool isConnected() const { return m_portOpen.load(); }
     void handleComportReadiness(bool isReady);
+    // Why the chosen port cannot be opened; shown once per reason.
+    void reportPortProblem(const QString &problem);
     void handleTimeout();
     // At exit, in the owner thread: closes the port and stops the readiness check, quietly.
     void shutdown();
@@ -80,6 +82,11 @@ signals:
     void needPortSelectAndInform(QList<PortInfo> ports, bool zorbelPorts);
     void portsUpdate(QList<PortInfo> zorbelPorts, QList<PortInfo> genPorts);
     void hidePortMessage();
+    // The choice offered by needPortSelectAndInform is over without the user (the port set
+    // changed): the window closes it; an answer that still comes is ignored.
+    void portChoiceClosed();
+    // A user text: why the chosen port cannot be opened.
+    void portProblem(QString problem);
     void checkComportReadiness(QString portName);
     void comPortOpened();
     void comPortClosed();
@@ -103,6 +110,9 @@ private:
     QString senderName() const;
     bool enqueue(PendingMessage request);
     bool sendNext();
+    enum WriteProblem : uint8_t { WriteFailed = 1, WriteBlocked = 2, WriteCut = 4 };
+    void reportWriteProblem(WriteProblem problem);
+    void loseCurrentRequest();
     void refreshPortLists(const QList<PortInfo> &ports);
     void actOnState();
     void choosePort();
@@ -126,12 +136,14 @@ private:
     QString m_selectedPort;
     bool m_isZorbel = false;
     QThread m_readinessThread;
+    QString m_lastPortProblem;
 
     // Traffic.
     QVector<PendingMessage> m_queue;
     PendingMessage m_currentRequest;
     uint16_t m_echoSkip = 0;
     QByteArray m_lastSent;
+    uint8_t m_writeProblems = 0; // kinds of write failure reported since the last good write
     uint8_t m_deviceAddress = NO_DEVICE_ADDRESS;
     VYX_Protocol m_codec;
     VYX_Protocol::VyxRxConfig m_rxConfig;

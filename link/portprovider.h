@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/portinfo.h"
+#include "link/portproblem.h"
 
 class QIODevice;
 class QObject;
@@ -23,4 +24,11 @@ public:
     // Whether the port can be opened now; opens and closes a temporary port. Called from the
     // readiness thread, so it must not touch state shared with the coordinator thread.
     virtual bool checkReadiness(const QString &portName) = 0;
+
+    // The same check, telling why the port cannot be opened (a user text), or an empty
+    // text when it can. Ports that know no reason keep this default.
+    virtual QString readinessProblem(const QString &portName)
+    {
+        return checkReadiness(portName) ? QString() : PortProblem::text(portName, PortProblem::Reason::Other);
+    }
 };

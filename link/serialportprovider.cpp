@@ -33,6 +33,12 @@ public:
     }
 };
 
+// A name without a path is a device in /dev, as QSerialPort takes it.
+QString systemLocationOf(const QString &portName)
+{
+    return portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+}
+
 } // namespace
 
 SerialPortProvider::SerialPortProvider(const QStringList &extraPortSpecs)
@@ -76,10 +82,35 @@ QIODevice *SerialPortProvider::createPort(const QString &portName, QObject *pare
 
 bool SerialPortProvider::checkReadiness(const QString &portName)
 {
+    return readinessProblem(portName).isEmpty();
+}
+
+QString SerialPortProvider::readinessProblem(const QString &portName)
+{
     QSerialPort probe(portName);
     configureLine(probe);
-    if (!probe.open(QIODevice::ReadWrite))
-        return false;
-    probe.close();
-    return true;
+    if (probe.open(QIODevice::ReadWrite)) {
+        probe.close();
+        return QString();
+    }
+    return PortProblem::text(portName, reasonFor(probe.error(), systemLocationOf(portName)),
+                             probe.errorString());
+}
+
+// Qt reports a port held by another program and a port the user may not use alike; the
+// device file's access rights tell them apart.
+PortProblem::Reason SerialPortProvider::reasonFor(int serialError, const QString &systemLocation)
+{
+    switch (serialError) {
+    case QSerialPort::DeviceNotFoundError:
+        return PortProblem::Reason::Gone;
+    case QSerialPort::PermissionError: {
+        const QFileInfo file(systemLocation);
+        if (!file.exists())
+            return PortProblem::Reason::Gone;
+        return file.isReadable() && file.isWritable() ? PortProblem::Reason::Busy : PortProblem::Reason::NoPermission;
+    }
+    default:
+        return PortProblem::Reason::Other;
+    }
 }

@@ -17,6 +17,10 @@ public:
     QList<PortInfo> availablePorts() const override;
     QIODevice *createPort(const QString &portName, QObject *parent) override;
     bool checkReadiness(const QString &portName) override;
+    QString readinessProblem(const QString &portName) override;
+
+    // The reason shown for a QSerialPort::SerialPortError on opening the port at that path.
+    static PortProblem::Reason reasonFor(int serialError, const QString &systemLocation);
 
     // Listing the machine's serial ports costs milliseconds (it walks the device tree), and
     // the port manager asks every tick: the machine's list is read afresh every this many

@@ -57,9 +57,18 @@ QString WidgetDialogs::chooseItem(const QString &title, const QString &label, co
     dialog.setComboBoxItems(items);
     dialog.setComboBoxEditable(false);
     dialog.setTextValue(items.value(0));
-    if (dialog.exec() != QDialog::Accepted)
+    m_openChoice = &dialog;
+    const int result = dialog.exec();
+    m_openChoice.clear();
+    if (result != QDialog::Accepted)
         return QString();
     return dialog.textValue();
+}
+
+void WidgetDialogs::closeItemChoice()
+{
+    if (m_openChoice)
+        m_openChoice->reject();
 }
 
 QString WidgetDialogs::askText(const QString &title, const QString &label, const QString &text)

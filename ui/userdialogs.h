@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +24,8 @@ public:
     virtual bool askYesNo(const QString &title, const QString &informativeText) = 0;
     // One of the items, or a null string when cancelled.
     virtual QString chooseItem(const QString &title, const QString &label, const QStringList &items) = 0;
+    // Closes an item choice that is open, as if cancelled; nothing when none is open.
+    virtual void closeItemChoice() = 0;
     // A line of text, starting from `text`; a null string when cancelled.
     virtual QString askText(const QString &title, const QString &label, const QString &text) = 0;
     // Yes, No and Cancel, the first two with their own labels; No may be offered disabled.
@@ -42,6 +46,7 @@ public:
     void message(Icon icon, const QString &title, const QString &text) override;
     bool askYesNo(const QString &title, const QString &informativeText) override;
     QString chooseItem(const QString &title, const QString &label, const QStringList &items) override;
+    void closeItemChoice() override;
     QString askText(const QString &title, const QString &label, const QString &text) override;
     Choice askChoice(const QString &informativeText, const QString &yesLabel, const QString &noLabel,
                      bool noEnabled) override;
@@ -50,4 +55,5 @@ public:
 
 private:
     QWidget *m_parent;
+    QPointer<QDialog> m_openChoice;
 };

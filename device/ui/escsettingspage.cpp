@@ -200,6 +200,8 @@ QList<QWidget *> EscSettingsPage::motionWidgets() const
 
 void EscSettingsPage::sendPwmInParams()
 {
+    if (!m_device->hasRead(Device::READ_PWM_IN))
+        return; // the fields hold defaults, not the controller's values
     ui->checkBoxSendPwmInput->setCheckState(Qt::Unchecked);
     if (!m_pwmInRead)
         return; // the page shows defaults, not the controller's values
@@ -210,6 +212,8 @@ void EscSettingsPage::sendPwmInParams()
 
 void EscSettingsPage::sendMotionParams()
 {
+    if (!m_device->hasRead(Device::READ_MOTION))
+        return; // the fields hold defaults, not the controller's values
     ui->checkBoxSendMotion->setCheckState(Qt::Unchecked);
     deviceDebug("MAIN_WINDOW:") << "Index " << ui->spinBoxIndexDevice->value();
     if (!m_motionRead)

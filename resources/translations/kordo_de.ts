@@ -4,39 +4,24 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="223"/>
+        <location filename="../../app/appbase.cpp" line="247"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="241"/>
+        <location filename="../../app/appbase.cpp" line="265"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="244"/>
+        <location filename="../../app/appbase.cpp" line="268"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="258"/>
+        <location filename="../../app/appbase.cpp" line="282"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
-    </message>
-    <message>
-        <location filename="../../app/appbase.cpp" line="308"/>
-        <source>Parameteres are send to the device, now</source>
-        <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
-    </message>
-    <message>
-        <location filename="../../app/appbase.cpp" line="314"/>
-        <source>Motor identification is still running</source>
-        <translation>Die Motoridentifikation läuft noch</translation>
-    </message>
-    <message>
-        <location filename="../../app/appbase.cpp" line="320"/>
-        <source>Please disable control first</source>
-        <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
 </context>
 <context>
@@ -171,6 +156,34 @@
         <location filename="../../motors/dbmanager.cpp" line="181"/>
         <source>The motor database %1 cannot be written: %2. Motors can be listed and exported, but not stored, renamed, removed or imported.</source>
         <translation>Die Motordatenbank %1 ist nicht beschreibbar: %2. Motoren können aufgelistet und exportiert, aber nicht gespeichert, umbenannt, gelöscht oder importiert werden.</translation>
+    </message>
+</context>
+<context>
+    <name>Device</name>
+    <message>
+        <location filename="../../device/device.cpp" line="128"/>
+        <source>PWM input settings</source>
+        <translation>PWM-Eingangseinstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../device/device.cpp" line="130"/>
+        <source>motion settings</source>
+        <translation>Bewegungseinstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../device/device.cpp" line="132"/>
+        <source>motor parameters</source>
+        <translation>Motorparameter</translation>
+    </message>
+    <message>
+        <location filename="../../device/device.cpp" line="134"/>
+        <source>motor data</source>
+        <translation>Motordaten</translation>
+    </message>
+    <message>
+        <location filename="../../device/device.cpp" line="136"/>
+        <source>motor hours</source>
+        <translation>Motorstunden</translation>
     </message>
 </context>
 <context>
@@ -538,7 +551,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="400"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="404"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -608,60 +621,60 @@
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="393"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="397"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="656"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="674"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="660"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="678"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="657"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="675"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="661"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="679"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="664"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="680"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="668"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="684"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="665"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="669"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="668"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="672"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="669"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="673"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="681"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="685"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="687"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="691"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="688"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="692"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="717"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="721"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -824,7 +837,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="415"/>
+        <location filename="../../app/mainwindow.cpp" line="417"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -887,42 +900,42 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="351"/>
+        <location filename="../../app/mainwindow.cpp" line="344"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="358"/>
+        <location filename="../../app/mainwindow.cpp" line="352"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="358"/>
+        <location filename="../../app/mainwindow.cpp" line="352"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="359"/>
+        <location filename="../../app/mainwindow.cpp" line="353"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="384"/>
+        <location filename="../../app/mainwindow.cpp" line="386"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="384"/>
+        <location filename="../../app/mainwindow.cpp" line="386"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="415"/>
+        <location filename="../../app/mainwindow.cpp" line="417"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="426"/>
+        <location filename="../../app/mainwindow.cpp" line="428"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1299,23 +1312,24 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>ParamsHelper</name>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="207"/>
-        <location filename="../../device/paramshelper.cpp" line="215"/>
+        <location filename="../../device/paramshelper.cpp" line="209"/>
+        <location filename="../../device/paramshelper.cpp" line="217"/>
+        <location filename="../../device/paramshelper.cpp" line="362"/>
         <source>Device did not confirm the settings</source>
         <translation>Das Gerät hat die Einstellungen nicht bestätigt</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="267"/>
+        <location filename="../../device/paramshelper.cpp" line="269"/>
         <source>Error log was cleared</source>
         <translation>Das Fehlerprotokoll wurde gelöscht</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="269"/>
+        <location filename="../../device/paramshelper.cpp" line="271"/>
         <source>Problem with clearing of error log</source>
         <translation>Problem beim Löschen des Fehlerprotokolls</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="384"/>
+        <location filename="../../device/paramshelper.cpp" line="416"/>
         <source>Device is not connected</source>
         <translation>Das Gerät ist nicht verbunden</translation>
     </message>
@@ -1323,12 +1337,12 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PendingPage</name>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="198"/>
+        <location filename="../../app/mainwindow.cpp" line="190"/>
         <source>Online control</source>
         <translation>Online-Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="200"/>
+        <location filename="../../app/mainwindow.cpp" line="192"/>
         <source>Firmware update</source>
         <translation>Firmware-Aktualisierung</translation>
     </message>
@@ -1341,12 +1355,12 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PingHelper</name>
     <message>
-        <location filename="../../device/pinghelper.cpp" line="191"/>
+        <location filename="../../device/pinghelper.cpp" line="199"/>
         <source>Stalled motor</source>
         <translation>Motor blockiert</translation>
     </message>
     <message>
-        <location filename="../../device/pinghelper.cpp" line="193"/>
+        <location filename="../../device/pinghelper.cpp" line="201"/>
         <source>Error occured</source>
         <translation>Ein Fehler ist aufgetreten</translation>
     </message>
@@ -1421,6 +1435,34 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <location filename="../../link/portdoctor.cpp" line="186"/>
         <source>%1 cannot be opened: %2.</source>
         <translation>%1 kann nicht geöffnet werden: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>PortProblem</name>
+    <message>
+        <location filename="../../link/portproblem.cpp" line="7"/>
+        <source>Port %1 cannot be opened: no permission to use it</source>
+        <translation>Port %1 kann nicht geöffnet werden: keine Berechtigung</translation>
+    </message>
+    <message>
+        <location filename="../../link/portproblem.cpp" line="9"/>
+        <source>Port %1 cannot be opened: it is in use by another program</source>
+        <translation>Port %1 kann nicht geöffnet werden: er wird von einem anderen Programm benutzt</translation>
+    </message>
+    <message>
+        <location filename="../../link/portproblem.cpp" line="11"/>
+        <source>Port %1 cannot be opened: it is gone</source>
+        <translation>Port %1 kann nicht geöffnet werden: er ist nicht mehr vorhanden</translation>
+    </message>
+    <message>
+        <location filename="../../link/portproblem.cpp" line="16"/>
+        <source>Port %1 cannot be opened</source>
+        <translation>Port %1 kann nicht geöffnet werden</translation>
+    </message>
+    <message>
+        <location filename="../../link/portproblem.cpp" line="17"/>
+        <source>Port %1 cannot be opened: %2</source>
+        <translation>Port %1 kann nicht geöffnet werden: %2</translation>
     </message>
 </context>
 <context>
@@ -1580,14 +1622,6 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <location filename="../../app/supportbundlerecorder.cpp" line="59"/>
         <source>Connected to %1.</source>
         <translation>Verbunden mit %1.</translation>
-    </message>
-</context>
-<context>
-    <name>ZipWriter</name>
-    <message>
-        <location filename="../../app/zipwriter.cpp" line="158"/>
-        <source>The archive is too large.</source>
-        <translation>Das Archiv ist zu groß.</translation>
     </message>
 </context>
 </TS>

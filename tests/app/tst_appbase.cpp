@@ -1,4 +1,5 @@
 #include "app/appbase.h"
+#include "device/paramshelper.h"
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "tests/common/fakeport.h"
@@ -6,6 +7,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <thread>
 
 // The coordinator driven tick by tick in the test's thread, on a fake port.
 class TestAppBase : public QObject
@@ -29,6 +32,167 @@ private slots:
     void init()
     {
         provider.ports = {{QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("AE01"), {}}};
+        provider.ready = true;
+        provider.problem.clear();
+    }
+
+    // The port goes while a device is known, and the control page (then the firmware page)
+    // is chosen: nothing is polled or queued, and the controller coming back gets one
+    // detection request at a time, not a flood.
+    void nothingPilesUpWhileThePortIsGone()
+    {
+        QTemporaryDir ownDataDir; // its device log stays out of the other tests' way
+        AppBase app(&provider, DataDirectory::resolve(ownDataDir.path(), QString(), QString()));
+        app.comHelper()->startPortSelection();
+        tickUntilPortOpen(app);
+        app.handleTimeout();
+        app.handleTimeout(); // the first detection request
+        DeviceIdentity id;
+        id.answerCode = ANSWER_OK;
+        id.runFlag = 0;
+        id.serialNumber = 12345;
+        provider.lastPort->answer(VYX_Protocol().encode(0xEE, VyxMsg::GET_DEVICE_INFO, id.encodeLong()));
+        QCOMPARE(app.deviceState(), DEVICE_CONNECTED);
+
+        const PortInfo adapter = provider.ports.first();
+        provider.ports.clear(); // unplugged
+        app.handleTimeout();
+        app.handleTimeout();
+        QCOMPARE(app.deviceState(), DEVICE_DISCONNECTED);
+        app.setActivePage(3);
+        for (int i = 0; i < 50; ++i)
+            app.handleTimeout();
+        app.setActivePage(4);
+        for (int i = 0; i < 50; ++i)
+            app.handleTimeout();
+        QCOMPARE(app.activity(), AppBase::ActivityNoPort);
+        QCOMPARE(app.pingHelper()->pollMode(), PingHelper::PING_OFF);
+        QCOMPARE(app.comHelper()->queuedRequests(), 0);
+
+        provider.ports = {adapter};
+        tickUntilPortOpen(app);
+        for (int i = 0; i < 6; ++i)
+            app.handleTimeout();
+        // Detection requests at their own pace (one every second tick), none left over.
+        QVERIFY(!provider.lastPort->writes.isEmpty());
+        QVERIFY(provider.lastPort->writes.size() <= 4);
+        for (const QByteArray &request : qAsConst(provider.lastPort->writes))
+            QCOMPARE(uint8_t(request.at(2)), VyxMsg::GET_DEVICE_INFO);
+    }
+
+    // A settings write queued behind a status poll whose answer is lost: the write is
+    // dropped with the poll, its sender is told, sends it again, and it is confirmed.
+    void writeBehindALostPollStillGoesOut()
+    {
+        QTemporaryDir ownDataDir;
+        AppBase app(&provider, DataDirectory::resolve(ownDataDir.path(), QString(), QString()));
+        app.comHelper()->startPortSelection();
+        tickUntilPortOpen(app);
+        app.handleTimeout();
+        app.handleTimeout(); // the first detection request
+        FakePort *line = provider.lastPort;
+        const auto lastId = [line] { return uint8_t(line->writes.last().at(2)); };
+        const auto answerLast = [line, &lastId](const QByteArray &payload) {
+            line->answer(VYX_Protocol().encode(0xEE, lastId(), payload));
+        };
+        DeviceIdentity id;
+        id.answerCode = ANSWER_OK;
+        id.runFlag = 0;
+        answerLast(id.encodeLong());
+        for (int read = 0; read < 5; ++read)
+            answerLast(QByteArray(16, '\0'));
+        QVERIFY(!app.device()->isReadBatchRunning());
+
+        // Until a status poll is in flight; then the write queues behind it.
+        for (int tick = 0; tick < 8 && lastId() != VyxMsg::GET_STATUS; ++tick)
+            app.handleTimeout();
+        QCOMPARE(lastId(), VyxMsg::GET_STATUS);
+        app.paramsHelper()->setMotionParamsDirectly(SET_MOTION_PARAMS());
+        QCOMPARE(app.comHelper()->queuedRequests(), 1);
+
+        app.handleTimeout();
+        app.handleTimeout(); // the poll is lost; it goes again, the write follows it
+        QCOMPARE(lastId(), VyxMsg::GET_STATUS);
+        QCOMPARE(app.comHelper()->queuedRequests(), 1);
+        answerLast(QByteArray::fromHex("20"));
+        QCOMPARE(lastId(), VyxMsg::WRITE_MOTION_PARAMS);
+        answerLast(QByteArray::fromHex("20"));
+        QCOMPARE(app.paramsHelper()->sendState(), ParamsHelper::PARAMS_ACCEPTED);
+
+        Poll_Answer_s stored;
+        stored.hasSavedMsg = true;
+        stored.savedMsgId = VyxMsg::WRITE_MOTION_PARAMS;
+        for (int tick = 0; tick < 8 && lastId() != VyxMsg::GET_STATUS; ++tick)
+            app.handleTimeout();
+        answerLast(StatusBlock::encode(ANSWER_OK, stored));
+        QVERIFY(!app.paramsHelper()->isSending());
+        QVERIFY(!app.isActivityBusy());
+    }
+
+    // The page choice arrives from the GUI thread between the port loss and the next tick.
+    // It must not hide the loss: that tick restarts the port search.
+    void pageChoiceCannotUndoAPortLoss()
+    {
+        AppBase app(&provider, dataDirectory());
+        app.comPortOpened();
+        app.comPortClosed(); // as the port manager reports it, inside a tick
+        std::thread gui([&app] { app.setActivePage(3); });
+        gui.join();
+        app.handleTimeout();
+        QCOMPARE(app.comHelper()->state(), ComHelper::PortChoose);
+        QCoreApplication::processEvents(); // the page choice, now in the coordinator's thread
+        QCOMPARE(app.activity(), AppBase::ActivityNoPort); // no port: no page activity yet
+    }
+
+    void portProblemReachesTheInfoLineOnce()
+    {
+        provider.ready = false;
+        provider.problem = QStringLiteral("Port ttyUSB0 cannot be opened: no permission to use it");
+        AppBase app(&provider, dataDirectory());
+        QSignalSpy info(&app, &AppBase::sendTextForInfo);
+        app.comHelper()->startPortSelection();
+        QTRY_VERIFY_WITH_TIMEOUT((app.handleTimeout(), !info.isEmpty()), 10000);
+        for (int i = 0; i < 3; ++i) { // more failed attempts
+            app.handleTimeout();
+            app.handleTimeout();
+            QTRY_COMPARE_WITH_TIMEOUT(app.comHelper()->state(), ComHelper::PortChoose, 10000);
+        }
+        QCOMPARE(info.size(), 1);
+        QCOMPARE(info[0][0].toString(), provider.problem);
+        QCOMPARE(info[0][1].toBool(), false); // info line
+    }
+
+    void stopWaitsForTheCoordinatorThread()
+    {
+        QThread coordinatorThread;
+        auto *app = new AppBase(&provider, dataDirectory());
+        app->moveToThread(&coordinatorThread);
+        coordinatorThread.start();
+        QMetaObject::invokeMethod(app, &AppBase::startClock, Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(app->isTimerActive(), 10000);
+
+        QVERIFY(app->stopAndMoveTo(QThread::currentThread(), 10000));
+        QVERIFY(!app->isTimerActive());
+        QCOMPARE(app->thread(), QThread::currentThread());
+        coordinatorThread.quit();
+        QVERIFY(coordinatorThread.wait(10000));
+        delete app;
+    }
+
+    void stopGivesUpAtItsDeadline()
+    {
+        QThread coordinatorThread;
+        auto *app = new AppBase(&provider, dataDirectory());
+        app->moveToThread(&coordinatorThread);
+        coordinatorThread.start();
+        // A step that keeps the coordinator thread busy past the deadline.
+        QMetaObject::invokeMethod(app, [] { QThread::msleep(1000); }, Qt::QueuedConnection);
+        QVERIFY(!app->stopAndMoveTo(QThread::currentThread(), 50));
+        // The stop still happens once the thread gets to it.
+        QTRY_COMPARE_WITH_TIMEOUT(app->thread(), QThread::currentThread(), 10000);
+        coordinatorThread.quit();
+        QVERIFY(coordinatorThread.wait(10000));
+        delete app;
     }
 
     void activityFollowsThePort()
@@ -156,8 +320,30 @@ private slots:
         QCOMPARE(info.size(), 2);
         QCOMPARE(info[0][0].toString(), text);
         QCOMPARE(info[0][1].toBool(), isMsgBox);
-        QCOMPARE(info[1][0].toString(), QStringLiteral("Error: 0x1f"));
+        QCOMPARE(info[1][0].toString(), QStringLiteral("Error: 0x1f\nCould not be read from the device: PWM input "
+                                                       "settings, motion settings, motor parameters, motor data, motor hours"));
         QCOMPARE(info[1][1].toBool(), true);
+    }
+
+    void failedReadNamesTheRecord_data()
+    {
+        QTest::addColumn<uint>("failedMask");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("PWM input") << 0x01u << "Error: 0x1\nCould not be read from the device: PWM input settings";
+        QTest::newRow("motor hours") << 0x10u << "Error: 0x10\nCould not be read from the device: motor hours";
+        QTest::newRow("motor record") << 0x0Cu
+                                      << "Error: 0xc\nCould not be read from the device: motor parameters, motor data";
+    }
+
+    void failedReadNamesTheRecord()
+    {
+        QFETCH(uint, failedMask);
+        AppBase app(&provider, dataDirectory());
+        QSignalSpy info(&app, &AppBase::sendTextForInfo);
+        emit app.device()->setError(failedMask);
+        QCOMPARE(info.size(), 1);
+        QTEST(info[0][0].toString(), "text");
+        QVERIFY(info[0][1].toBool());
     }
 };
 

@@ -8,6 +8,42 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
+namespace {
+
+// The coordinator in its own thread on its real clock, as the window runs it.
+struct RunningCoordinator
+{
+    QThread thread;
+    AppBase *app;
+
+    RunningCoordinator(PortProvider *ports, const QString &dataDir)
+        : app(new AppBase(ports, DataDirectory::resolve(dataDir, {}, {})))
+    {
+    }
+
+    void start()
+    {
+        app->moveToThread(&thread);
+        thread.start();
+        QMetaObject::invokeMethod(app, &AppBase::startClock, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(app->comHelper(), &ComHelper::startPortSelection, Qt::QueuedConnection);
+    }
+
+    ~RunningCoordinator()
+    {
+        app->stopAndMoveTo(QThread::currentThread(), 10000);
+        thread.quit();
+        thread.wait(10000);
+        delete app;
+    }
+
+    int logFiles() const { return QDir(app->logDirectory()).entryList({QStringLiteral("*.log")}, QDir::Files).size(); }
+};
+
+} // namespace
+
 // The whole device side as the program runs it: the coordinator in its own thread on its
 // real 50 ms clock, the serial stack, and the standalone simulated controller on a
 // pseudo-terminal given as the maker's adapter.
@@ -48,11 +84,87 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_RUNNING, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(samples >= 20, 30000); // one second of telemetry
 
-        QMetaObject::invokeMethod(app, &AppBase::stopTimer, Qt::BlockingQueuedConnection);
+        QVERIFY(app->stopAndMoveTo(QThread::currentThread(), 10000));
         QVERIFY(!app->isTimerActive());
         coordinatorThread.quit();
         QVERIFY(coordinatorThread.wait(10000));
         delete app;
+    }
+
+    // The controller's port goes for 5 s while the control page is chosen, then comes back:
+    // no requests pile up meanwhile, and the return gives exactly one device and one log file.
+    void portGoneForFiveSecondsOnTheControlPage()
+    {
+        QTemporaryDir linkDir;
+        const QString link = linkDir.filePath(QStringLiteral("ttyKORDO"));
+        auto sim = std::make_unique<SimProcess>(QStringList(), 30000, link);
+        QVERIFY2(sim->isReady(), "kordo-sim did not start");
+        QTemporaryDir dataDir;
+        SerialPortProvider provider({sim->adapterPortSpec()});
+        RunningCoordinator coordinator(&provider, dataDir.path());
+        AppBase *app = coordinator.app;
+        int created = 0;
+        connect(app->device(), &Device::deviceConnectionStateChanged, this,
+                [&created](Device_State_e state) { created += state == DEVICE_CONNECTED ? 1 : 0; });
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 20000);
+        app->setActivePage(3);
+        QTRY_COMPARE_WITH_TIMEOUT(app->activity(), AppBase::ActivityControl, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(coordinator.logFiles(), 1, 10000);
+
+        sim.reset(); // unplugged
+        QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_DISCONNECTED, 20000);
+        app->setActivePage(3); // the user chooses the control page again meanwhile
+        QTest::qWait(5000);
+        int queued = -1;
+        QMetaObject::invokeMethod(app->comHelper(), [&queued, app] { queued = app->comHelper()->queuedRequests(); },
+                                  Qt::BlockingQueuedConnection);
+        QCOMPARE(queued, 0);
+
+        sim = std::make_unique<SimProcess>(QStringList(), 30000, link);
+        QVERIFY2(sim->isReady(), "kordo-sim did not start again");
+        QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(coordinator.logFiles(), 2, 10000);
+        QTest::qWait(1500); // a flood of stale detections would create the device again now
+        QCOMPARE(created, 2);
+        QCOMPARE(coordinator.logFiles(), 2);
+    }
+
+    // A machine with a built-in port: losing the adapter ends in the choice of that port.
+    // The adapter plugged in again is taken without the user: the choice closes, the device
+    // is connected again and one new log file is written.
+    void replugWhileThePortChoiceIsOpen()
+    {
+        QTemporaryDir linkDir;
+        const QString link = linkDir.filePath(QStringLiteral("ttyKORDO"));
+        const QString builtIn = linkDir.filePath(QStringLiteral("ttyS0"));
+        QFile(builtIn).open(QIODevice::WriteOnly); // listed, never opened
+        auto sim = std::make_unique<SimProcess>(QStringList(), 30000, link);
+        QVERIFY2(sim->isReady(), "kordo-sim did not start");
+        QTemporaryDir dataDir;
+        SerialPortProvider provider({sim->adapterPortSpec(), builtIn});
+        RunningCoordinator coordinator(&provider, dataDir.path());
+        AppBase *app = coordinator.app;
+        int choicesOffered = 0;
+        int choicesClosed = 0;
+        connect(app->comHelper(), &ComHelper::needPortSelectAndInform, this,
+                [&choicesOffered](const QList<PortInfo> &ports) { choicesOffered += ports.isEmpty() ? 0 : 1; });
+        connect(app->comHelper(), &ComHelper::portChoiceClosed, this, [&choicesClosed] { ++choicesClosed; });
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(coordinator.logFiles(), 1, 10000);
+        QCOMPARE(choicesOffered, 0);
+
+        sim.reset(); // unplugged
+        QTRY_COMPARE_WITH_TIMEOUT(choicesOffered, 1, 20000);
+        QCOMPARE(app->deviceState(), DEVICE_DISCONNECTED);
+
+        sim = std::make_unique<SimProcess>(QStringList(), 30000, link); // the user never answers
+        QVERIFY2(sim->isReady(), "kordo-sim did not start again");
+        QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 60000);
+        QCOMPARE(choicesClosed, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(coordinator.logFiles(), 2, 10000);
+        QCOMPARE(choicesOffered, 1);
     }
 };
 

@@ -190,6 +190,18 @@ private slots:
         QCOMPARE(rig.dialogs.itemOffers.value(0), (QStringList {"ttyUSB0", "ttyUSB1"}));
     }
 
+    // The adapter comes back while the choice of another port is open: the port manager
+    // takes the adapter and closes the choice; the window closes its dialog.
+    void portChoiceClosedByThePortManager()
+    {
+        WindowRig rig;
+        const QList<PortInfo> ports {{"ttyS0", "/dev/ttyS0", {}, {}}};
+        rig.dialogs.whileChoosingItem = [&rig] { emit rig.app().comHelper()->portChoiceClosed(); };
+        rig.window->on_needPortSelectAndInform(ports, false);
+        QCOMPARE(rig.dialogs.itemOffers.size(), 1);
+        QCOMPARE(rig.dialogs.itemChoicesClosed, 1);
+    }
+
     void emptyPortListOnlyInforms()
     {
         WindowRig rig;

@@ -75,7 +75,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(connection->text(), QStringLiteral("Connected"), 60000);
 
         window->findChild<QAbstractButton *>(QStringLiteral("toolButtonEscParams"))->click();
-        QCOMPARE(window->appBase().activity(), AppBase::ActivityParams);
+        // The page choice takes effect in the coordinator thread.
+        QTRY_COMPARE_WITH_TIMEOUT(window->appBase().activity(), AppBase::ActivityParams, 10000);
         ParamsHelper *params = window->appBase().paramsHelper();
         QTRY_VERIFY_WITH_TIMEOUT(!params->isSending(), 60000);
 

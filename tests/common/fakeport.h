@@ -19,7 +19,9 @@ public:
 
     QList<QByteArray> writes;
     QByteArray pendingEcho;
-    bool refuseWrites = false;
+    bool refuseWrites = false; // a full buffer: no byte taken
+    bool failWrites = false;   // a write error
+    int acceptAtMost = -1;     // >= 0: a write takes at most this many bytes
     bool failOpen = false;
 
     bool open(OpenMode mode) override { return failOpen ? false : QIODevice::open(mode); }
@@ -51,8 +53,12 @@ protected:
     }
     qint64 writeData(const char *data, qint64 size) override
     {
+        if (failWrites)
+            return -1;
         if (refuseWrites)
             return 0;
+        if (acceptAtMost >= 0)
+            size = qMin<qint64>(size, acceptAtMost);
         writes.append(QByteArray(data, int(size)));
         pendingEcho.append(data, int(size));
         return size;
@@ -80,5 +86,10 @@ public:
         lastPort = port;
         return port;
     }
+    QString problem; // the reason given when not ready
     bool checkReadiness(const QString &) override { return ready; }
+    QString readinessProblem(const QString &name) override
+    {
+        return ready ? QString() : problem.isEmpty() ? PortProblem::text(name, PortProblem::Reason::Other) : problem;
+    }
 };

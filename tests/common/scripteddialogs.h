@@ -3,6 +3,7 @@
 #include "ui/userdialogs.h"
 
 #include <QList>
+#include <functional>
 #include <QStringList>
 
 #include <algorithm>
@@ -26,6 +27,8 @@ public:
     QStringList itemTitles;         // titles of item choices
     QList<QStringList> itemOffers;
     QString itemAnswer;             // null: cancel
+    int itemChoicesClosed = 0;      // closeItemChoice() calls
+    std::function<void()> whileChoosingItem; // runs while the choice is "open"
     struct TextPrompt
     {
         QString title;
@@ -68,8 +71,11 @@ public:
     {
         itemTitles.append(title);
         itemOffers.append(items);
+        if (whileChoosingItem)
+            whileChoosingItem();
         return itemAnswer;
     }
+    void closeItemChoice() override { ++itemChoicesClosed; }
     QString askText(const QString &title, const QString &label, const QString &text) override
     {
         textPrompts.append({title, label, text});

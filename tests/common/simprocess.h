@@ -6,13 +6,15 @@
 #include <QTemporaryDir>
 
 // The standalone simulated controller (kordo-sim) on a pseudo-terminal, linked at a path
-// in a temporary directory. Started on construction; killed on destruction.
+// in a temporary directory, or at `linkPath` (a controller unplugged and plugged in again
+// comes back at the same path). Started on construction; killed on destruction.
 class SimProcess
 {
 public:
-    explicit SimProcess(const QStringList &options = {}, int readyTimeoutMs = 10000)
+    explicit SimProcess(const QStringList &options = {}, int readyTimeoutMs = 10000,
+                        const QString &linkPath = QString())
     {
-        m_linkPath = m_dir.filePath(QStringLiteral("ttyKORDO"));
+        m_linkPath = linkPath.isEmpty() ? m_dir.filePath(QStringLiteral("ttyKORDO")) : linkPath;
         const QString binDir = qEnvironmentVariable("KORDO_BIN_DIR", QStringLiteral(KORDO_DEFAULT_BIN_DIR));
         m_process.start(QDir(binDir).filePath(QStringLiteral("kordo-sim")),
                         QStringList {QStringLiteral("--link"), m_linkPath} + options);

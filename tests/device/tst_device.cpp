@@ -202,12 +202,11 @@ private slots:
         feed(answer(VyxMsg::GET_PWM_IN_PARAMS, plausiblePwmIn().pack()));
         feed(answer(VyxMsg::GET_MOTION_PARAMS, motionWithGains(0, 0).pack()));
 
-        // The lost request emptied the port manager's queue: all pending reads go again.
+        // Each lost (or dropped) read is reported on its own and asked again once.
         lose(VyxMsg::GET_MOTOR_PARAMS);
-        QCOMPARE(idsOf(takeRequests(*sent)),
-                 (QVector<uint8_t>{VyxMsg::GET_MOTOR_PARAMS, VyxMsg::GET_MOTOR_USER_PARAMS, VyxMsg::GET_MOTOR_HOURS}));
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::GET_MOTOR_PARAMS});
         lose(VyxMsg::GET_MOTOR_PARAMS);
-        QCOMPARE(idsOf(takeRequests(*sent)), (QVector<uint8_t>{VyxMsg::GET_MOTOR_USER_PARAMS, VyxMsg::GET_MOTOR_HOURS}));
+        QCOMPARE(sent->count(), 0);
         QCOMPARE(device->failedReads(), uint16_t(Device::READ_MOTOR_PARAMS));
         QCOMPARE(error.count(), 0);
 
@@ -237,17 +236,69 @@ private slots:
         QCOMPARE(error.count(), 1);
     }
 
-    void lossOfAnotherRequesterResendsWithoutBooking()
+    void lossOfAnotherRequesterChangesNothing()
     {
         create();
         feed(answer(VyxMsg::GET_PWM_IN_PARAMS, plausiblePwmIn().pack()));
+        // The reads dropped with it are reported to this model one by one.
         device->watchDogOverflowObj(VyxMsg::GET_STATUS, QStringLiteral("PingHelper"));
-        QCOMPARE(idsOf(takeRequests(*sent)), ALL_READS.mid(1));
-
-        // Not booked against the reads: one miss of their own still leaves them pending.
-        lose(VyxMsg::GET_MOTION_PARAMS);
+        device->watchDogOverflowObj(VyxMsg::GET_MOTION_PARAMS, QStringLiteral("ParamsHelper"));
+        QCOMPARE(sent->count(), 0);
         QCOMPARE(device->failedReads(), uint16_t(0));
         QCOMPARE(device->pendingReads(), uint16_t(0x1E));
+    }
+
+    // A controller that answers one read with a frame of another id: that read counts as
+    // missing, is asked once more and then given up with the error; the batch ends, and
+    // the record is not taken as read, so no page edits from its defaults.
+    void foreignAnswerCountsAsMissing_data()
+    {
+        QTest::addColumn<int>("foreignId");
+        QTest::addColumn<int>("badRead");
+        QTest::newRow("status in place of the PWM input") << int(VyxMsg::GET_STATUS) << int(VyxMsg::GET_PWM_IN_PARAMS);
+        QTest::newRow("write answer in place of the motion record")
+            << int(VyxMsg::WRITE_PWM_IN_PARAMS) << int(VyxMsg::GET_MOTION_PARAMS);
+        QTest::newRow("identity in place of the motor hours") << int(VyxMsg::GET_DEVICE_INFO) << int(VyxMsg::GET_MOTOR_HOURS);
+    }
+
+    void foreignAnswerCountsAsMissing()
+    {
+        QFETCH(int, foreignId);
+        QFETCH(int, badRead);
+        device->createDevice(777, 1, 2, 3, 9, 5);
+        QSignalSpy error(device, &Device::setError);
+        const QMap<int, QByteArray> goodAnswers = {
+            {VyxMsg::GET_PWM_IN_PARAMS, plausiblePwmIn().pack()},
+            {VyxMsg::GET_MOTION_PARAMS, motionWithGains(1024, 512).pack()},
+            {VyxMsg::GET_MOTOR_PARAMS, knownMotor().packIdent()},
+            {VyxMsg::GET_MOTOR_USER_PARAMS, knownMotor().packUser()},
+            {VyxMsg::GET_MOTOR_HOURS, packMotorHours(5)},
+        };
+        // The port manager answers the requests in the order they were sent.
+        QVector<uint8_t> asked;
+        for (int round = 0; round < 10 && !sent->isEmpty(); ++round) {
+            for (const uint8_t id : idsOf(takeRequests(*sent))) {
+                asked << id;
+                feed(id == badRead ? answer(uint8_t(foreignId), "20") : answer(id, goodAnswers.value(id)));
+            }
+        }
+        QCOMPARE(asked.count(uint8_t(badRead)), 2); // asked, then once more
+        QCOMPARE(asked.size(), 6);
+        QVERIFY(!device->isReadBatchRunning());
+        QCOMPARE(error.size(), 1);
+        const uint16_t badBit = badRead == VyxMsg::GET_PWM_IN_PARAMS ? Device::READ_PWM_IN
+                                : badRead == VyxMsg::GET_MOTION_PARAMS ? Device::READ_MOTION
+                                                                         : Device::READ_MOTOR_HOURS;
+        QCOMPARE(error[0][0].toUInt(), uint(badBit));
+        QCOMPARE(device->hasRead(Device::READ_PWM_IN), badBit != Device::READ_PWM_IN);
+        QCOMPARE(device->hasRead(Device::READ_MOTION), badBit != Device::READ_MOTION);
+    }
+
+    void recordNamesSayWhatWasNotRead()
+    {
+        QCOMPARE(Device::recordNames(0x0A), (QStringList{QStringLiteral("motion settings"), QStringLiteral("motor data")}));
+        QCOMPARE(Device::recordNames(Device::READ_ALL).size(), 5);
+        QVERIFY(Device::recordNames(0).isEmpty());
     }
 
     void runDeviceKeepsOrTakesTheIdentity()
@@ -366,19 +417,21 @@ private slots:
         QCOMPARE(device->commandedAddress(), uint8_t(3));
     }
 
-    void answersForOthersOrUnknownIdsChangeNothing()
+    void answersForOthersOrUnknownIdsChangeNothingStored()
     {
         create();
         const QByteArray before = device->motionParams().pack();
         device->receiveVyxMessageObj(QStringLiteral("ParamsHelper"),
                                      answer(VyxMsg::GET_MOTION_PARAMS, motionWithGains(9, 9).pack()));
+        QCOMPARE(sent->count(), 0);
         feed(answer(VyxMsg::WRITE_PWM_IN_PARAMS, "20"));
         feed(answer(0xFF, "2020202020"));
         QCOMPARE(device->motionParams().pack(), before);
         QCOMPARE(device->pendingReads(), uint16_t(Device::READ_ALL));
-        QCOMPARE(sent->count(), 0);
-        device->watchDogOverflowObj(VyxMsg::GET_MOTION_PARAMS, QStringLiteral("ParamsHelper"));
-        QCOMPARE(device->failedReads(), uint16_t(0));
+        QVERIFY(!device->hasRead(Device::READ_PWM_IN));
+        QVERIFY(!device->hasRead(Device::READ_MOTION));
+        // They took the place of the first two reads' answers: those are asked again.
+        QCOMPARE(idsOf(takeRequests(*sent)), ALL_READS.mid(0, 2));
     }
 
     // Queued connections between the threads find their argument types by these names.

@@ -546,6 +546,24 @@ private slots:
         QCOMPARE(gain->value(), 1.25);
         QVERIFY(rig.find<QWidget>("spinBoxSpeedNorm")->isEnabled());
     }
+
+    // A device whose records are not read yet: the fields hold defaults, and an edit made
+    // on them is not written (it would replace the controller's values with the defaults).
+    void noEditIsWrittenFromValuesNotRead()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        rig.device()->createDevice(4242, 1, 2, 3, 4, 1); // a new device: its reads only start now
+        QVERIFY(!rig.device()->hasRead(Device::READ_MOTION));
+        QVERIFY(!rig.device()->hasRead(Device::READ_PWM_IN));
+        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        rig.find<QSpinBox>("spinBoxTimeToLeave")->setValue(400);
+        QCoreApplication::processEvents();
+        rig.tick(40);
+        QVERIFY(rig.device()->hasRead(Device::READ_MOTION));
+        QCOMPARE(writes(sent, 0x45), 0);
+        QVERIFY(rig.controller().firmware().motionParams().timeToLeave != 8);
+    }
 };
 
 QTEST_MAIN(TestEscSettingsPage)

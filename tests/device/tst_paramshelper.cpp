@@ -230,41 +230,75 @@ private slots:
         QCOMPARE(sent->count(), 0); // no retry
     }
 
-    void timeoutRecovers_data()
+    // A write that got no answer, or was dropped from the queue behind another requester's
+    // lost request (the same report), is sent once more; lost again, it is released with a
+    // message, and the record that waited behind it goes out.
+    void lostWriteIsResentOnceThenReleased_data()
     {
-        QTest::addColumn<int>("lostId");
-        QTest::addColumn<int>("messages");
-        QTest::newRow("write lost") << int(VyxMsg::WRITE_MOTION_PARAMS) << 1;
-        QTest::newRow("error log request lost") << int(VyxMsg::GET_ERROR_LOG) << 0;
+        QTest::addColumn<bool>("motion");
+        QTest::newRow("motion write") << true;
+        QTest::newRow("PWM input write") << false;
     }
 
-    void timeoutRecovers()
+    void lostWriteIsResentOnceThenReleased()
     {
-        QFETCH(int, lostId);
-        QFETCH(int, messages);
-        sendAfterQuietPeriod(true);
-        editPwmIn();
-        tick(20); // the PWM input record waits behind the write in flight
+        QFETCH(bool, motion);
+        const SentRequest write = sendAfterQuietPeriod(motion);
+        motion ? editPwmIn() : editMotion();
+        tick(20); // the other record waits behind the write in flight
         QCOMPARE(sent->count(), 0);
 
-        params->watchDogOverflowObj(uint8_t(lostId), QStringLiteral("ParamsHelper"));
+        params->watchDogOverflowObj(write.msgId, QStringLiteral("ParamsHelper"));
+        const QVector<SentRequest> resent = takeRequests(*sent);
+        QCOMPARE(idsOf(resent), QVector<uint8_t>{write.msgId});
+        QCOMPARE(resent[0].payload, write.payload);
+        QVERIFY(params->isSending());
+        QCOMPARE(texts->count(), 0);
+
+        params->watchDogOverflowObj(write.msgId, QStringLiteral("ParamsHelper"));
+        QCOMPARE(sent->count(), 0);
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
+        QCOMPARE(texts->count(), 1);
+        QCOMPARE(texts->at(0).at(0).toString(), QStringLiteral("Device did not confirm the settings"));
+        QCOMPARE(texts->at(0).at(1).toBool(), false); // info line
+
+        tick(); // the waiting record goes out at once
+        QCOMPARE(idsOf(takeRequests(*sent)),
+                 QVector<uint8_t>{motion ? VyxMsg::WRITE_PWM_IN_PARAMS : VyxMsg::WRITE_MOTION_PARAMS});
+        // A late confirmation of the released write no longer hands it on as stored.
+        QSignalSpy motionHandedOn(params, &ParamsHelper::device_setMotionParams);
+        QSignalSpy pwmInHandedOn(params, &ParamsHelper::device_setPwmInParams);
+        params->receivePollAnswer(savedMsg(write.msgId));
+        QCOMPARE(motionHandedOn.count() + pwmInHandedOn.count(), 0);
+    }
+
+    void lostDiagnosticLeavesTheWriteAlone()
+    {
+        sendAfterQuietPeriod(true);
+        params->watchDogOverflowObj(VyxMsg::GET_ERROR_LOG, QStringLiteral("ParamsHelper"));
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_SENDING_MOTION);
+        tick();
+        QCOMPARE(texts->count(), 0);
+        QCOMPARE(sent->count(), 0);
+    }
+
+    void lostDiagnosticAloneRecovers()
+    {
+        params->requestErrorLog();
+        sent->clear();
+        params->watchDogOverflowObj(VyxMsg::GET_ERROR_LOG, QStringLiteral("ParamsHelper"));
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_TIMEOUT);
         tick();
-        QCOMPARE(texts->count(), messages);
-        if (messages) {
-            QCOMPARE(texts->at(0).at(0).toString(), QStringLiteral("Device did not confirm the settings"));
-            QCOMPARE(texts->at(0).at(1).toBool(), false); // info line
-        }
-        // Back to idle on that tick, so the waiting record goes out at once.
-        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::WRITE_PWM_IN_PARAMS});
-        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_SENDING_PWM_IN);
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
+        QCOMPARE(texts->count(), 0);
     }
 
     void timeoutReleasedByADeviceAnnouncement()
     {
-        sendAfterQuietPeriod(true);
-        params->watchDogOverflowObj(VyxMsg::WRITE_MOTION_PARAMS, QStringLiteral("ParamsHelper"));
-        params->watchDogOverflowObj(VyxMsg::WRITE_MOTION_PARAMS, QStringLiteral("PingHelper"));
+        params->requestRunData();
+        params->watchDogOverflowObj(VyxMsg::GET_RUN_DATA, QStringLiteral("ParamsHelper"));
+        params->watchDogOverflowObj(VyxMsg::GET_RUN_DATA, QStringLiteral("PingHelper"));
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_TIMEOUT);
         params->deviceConnectionState(DEVICE_RUNNING);
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
     }

@@ -27,11 +27,12 @@ QByteArray extremeRecord()
     return r.pack();
 }
 
-QByteArray identity(uint8_t runFlag)
+QByteArray identity(uint8_t runFlag, uint32_t serialNumber = 0)
 {
     DeviceIdentity id;
     id.answerCode = ANSWER_OK;
     id.runFlag = runFlag;
+    id.serialNumber = serialNumber;
     return id.encodeLong();
 }
 
@@ -472,8 +473,62 @@ private slots:
 
         ping->deviceConnectionState(DEVICE_CONNECTED);
         QCOMPARE(ping->pollMode(), PingHelper::PING_OFF);
-        ping->deviceConnectionState(DEVICE_DISCONNECTED);
+        ping->deviceConnectionState(DEVICE_DISCONNECTED); // the port is still open
         QCOMPARE(ping->pollMode(), PingHelper::PING_SEARCH);
+    }
+
+    // Without a port the device is dropped and nothing is polled until the port opens again:
+    // detection requests would pile up in the port manager and flood the controller later.
+    void noPollingWhileThePortIsClosed()
+    {
+        connectIdleDevice();
+        ping->enablePolling(false);
+        ping->deviceConnectionState(DEVICE_DISCONNECTED); // the device model's answer to the drop
+        QCOMPARE(ping->pollMode(), PingHelper::PING_OFF);
+        tick(100);
+        QCOMPARE(sent->count(), 0);
+        lose(VyxMsg::GET_STATUS); // a request dropped as the port went
+        QCOMPARE(sent->count(), 0);
+
+        ping->enablePolling(true);
+        tick(2);
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{VyxMsg::GET_DEVICE_INFO});
+    }
+
+    // A controller that stalled answers the identity requests it missed all at once. Once the
+    // device is known, an identity of the same controller changes nothing; another one is new.
+    void staleIdentityOfTheKnownDevice_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<uint8_t>("staleRunFlag");
+        QTest::addColumn<uint32_t>("serial");
+        QTest::addColumn<int>("created");
+        QTest::addColumn<int>("run");
+        QTest::newRow("idle device, same controller") << false << uint8_t(0) << 777u << 0 << 0;
+        QTest::newRow("idle device, same controller now running") << false << uint8_t(1) << 777u << 0 << 0;
+        QTest::newRow("running device, same controller idle") << true << uint8_t(0) << 777u << 0 << 0;
+        QTest::newRow("idle device, another controller") << false << uint8_t(0) << 778u << 1 << 0;
+        QTest::newRow("running device, another running controller") << true << uint8_t(1) << 778u << 0 << 1;
+    }
+
+    void staleIdentityOfTheKnownDevice()
+    {
+        QFETCH(bool, running);
+        QFETCH(uint8_t, staleRunFlag);
+        QFETCH(uint32_t, serial);
+        ping->enablePolling(true);
+        feed(answer(VyxMsg::GET_DEVICE_INFO, identity(running ? 1 : 0, 777)));
+        const PingHelper::PollMode mode = ping->pollMode();
+        QSignalSpy created(ping, &PingHelper::device_createDevice);
+        QSignalSpy run(ping, &PingHelper::device_runDevice);
+        QSignalSpy changeFile(ping, &PingHelper::changeFile);
+        for (int i = 0; i < 40; ++i)
+            feed(answer(VyxMsg::GET_DEVICE_INFO, identity(staleRunFlag, serial)));
+        QTEST(int(created.count()), "created");
+        QTEST(int(run.count()), "run");
+        QCOMPARE(changeFile.count(), run.count());
+        if (created.isEmpty() && run.isEmpty())
+            QCOMPARE(ping->pollMode(), mode);
     }
 
     void otherReceiversAreIgnored()

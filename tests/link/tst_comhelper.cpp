@@ -18,6 +18,18 @@ PortInfo port(const QString &name, const QString &serial)
     return {name, QStringLiteral("/dev/") + name, serial, {}};
 }
 
+// Warnings of the link, counted while a test runs.
+QStringList g_linkWarnings;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectLinkWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && qstrcmp(context.category, "kordo.link") == 0)
+        g_linkWarnings.append(message);
+    else
+        g_previousHandler(type, context, message);
+}
+
 } // namespace
 
 // Two requesters with their own class names, as the helpers that use the queue have.
@@ -120,13 +132,14 @@ private slots:
         QVERIFY(!com->isWatchDogRunning());
     }
 
-    void badChecksumRunsIntoTheWatchdogAndEmptiesTheQueue()
+    void badChecksumRunsIntoTheWatchdogAndEveryDroppedSenderIsTold()
     {
         connectToOneAdapter();
         QSignalSpy answers(com, &ComHelper::processVyxMessageObj);
         QSignalSpy lost(com, &ComHelper::watchDogOverflowObj);
         emit a->com_sendVyxMessageObj(0x44, {}, false, true);
-        emit a->com_sendVyxMessageObj(0x46, {}, false, true);
+        emit b->com_sendVyxMessageObj(0x45, {}, false, true);
+        emit a->com_sendVyxMessageObj(0x26, {}, false, false); // expects nothing: nothing to tell
         emit a->com_sendVyxMessageObj(0x48, {}, false, true);
         QByteArray bad = frame(0x44, QByteArray::fromHex("0102"));
         bad[bad.size() - 2] = char(bad.at(bad.size() - 2) ^ 0x01);
@@ -136,15 +149,109 @@ private slots:
         com->handleTimeout();
         QCOMPARE(lost.size(), 0);
         com->handleTimeout(); // default limit: two ticks
-        QCOMPARE(lost.size(), 1);
-        QCOMPARE(int(lost[0][0].value<uint8_t>()), 0x44);
-        QCOMPARE(lost[0][1].toString(), QStringLiteral("RequesterA"));
+        QStringList reports;
+        for (const QList<QVariant> &report : qAsConst(lost))
+            reports << QStringLiteral("%1 %2").arg(report[0].value<uint8_t>(), 0, 16).arg(report[1].toString());
+        QCOMPARE(reports, (QStringList{QStringLiteral("44 RequesterA"), QStringLiteral("45 RequesterB"),
+                                       QStringLiteral("48 RequesterA")}));
         QCOMPARE(com->queuedRequests(), 0);
         QCOMPARE(fakePort()->writes.size(), 1);
 
         // Requests after the loss go out normally.
         emit a->com_sendVyxMessageObj(0x40, {}, false, true);
         QCOMPARE(fakePort()->writes.size(), 2);
+    }
+
+    void aRequestResentFromItsLossReportGoesOut()
+    {
+        connectToOneAdapter();
+        emit b->com_sendVyxMessageObj(0x23, {}, true, true); // a status poll, lost
+        emit a->com_sendVyxMessageObj(0x45, QByteArray("\x01", 1), false, true); // a write behind it
+        connect(com, &ComHelper::watchDogOverflowObj, a, [this](uint8_t msgId, const QString &receiver) {
+            if (receiver == QLatin1String("RequesterA"))
+                emit a->com_sendVyxMessageObj(msgId, QByteArray("\x01", 1), false, true);
+        });
+        com->handleTimeout();
+        com->handleTimeout();
+        QCOMPARE(fakePort()->writes.size(), 2);
+        QCOMPARE(uint8_t(fakePort()->writes.last().at(2)), uint8_t(0x45));
+    }
+
+    void nothingIsQueuedWithoutAPort()
+    {
+        QSignalSpy lost(com, &ComHelper::watchDogOverflowObj);
+        for (int i = 0; i < 50; ++i)
+            emit b->com_sendVyxMessageObj(0x22, {}, true, false); // detection: expects nothing
+        emit a->com_sendVyxMessageObj(0x45, {}, false, true);
+        QCOMPARE(com->queuedRequests(), 0);
+        QCOMPARE(lost.size(), 0); // closing the port drops the device: nobody waits
+
+        connectToOneAdapter();
+        for (int i = 0; i < 5; ++i)
+            com->handleTimeout();
+        QVERIFY(fakePort()->writes.isEmpty()); // no stale request floods the controller
+    }
+
+    void writeFailures_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<bool>("isLost");
+        QTest::newRow("write error (-1)") << "error" << false;
+        QTest::newRow("full buffer (0)") << "full" << false;
+        QTest::newRow("part of the frame") << "partial" << true;
+    }
+
+    void writeFailures()
+    {
+        QFETCH(QString, failure);
+        QFETCH(bool, isLost);
+        connectToOneAdapter();
+        QSignalSpy lost(com, &ComHelper::watchDogOverflowObj);
+        FakePort *line = fakePort();
+        line->failWrites = failure == QLatin1String("error");
+        line->refuseWrites = failure == QLatin1String("full");
+        line->acceptAtMost = failure == QLatin1String("partial") ? 3 : -1;
+        g_linkWarnings.clear();
+        g_previousHandler = qInstallMessageHandler(collectLinkWarnings);
+        emit a->com_sendVyxMessageObj(0x45, QByteArray::fromHex("0102030405060708"), false, true);
+        emit a->com_sendVyxMessageObj(0x47, QByteArray::fromHex("0102030405060708"), false, true);
+        for (int i = 0; i < 3; ++i)
+            com->handleTimeout();
+        qInstallMessageHandler(g_previousHandler);
+
+        QCOMPARE(g_linkWarnings.size(), 1); // each kind of failure once, at warning level
+        if (isLost) {
+            // Every request cut short is lost at once, its sender told; the watchdog never ran.
+            QVERIFY(lost.size() >= 1);
+            QCOMPARE(int(lost[0][0].value<uint8_t>()), 0x45);
+            QCOMPARE(lost[0][1].toString(), QStringLiteral("RequesterA"));
+            QCOMPARE(com->queuedRequests(), 0);
+            QVERIFY(!com->isWatchDogRunning());
+        } else {
+            // Nothing went out: the request waits at the head and is tried again.
+            QCOMPARE(lost.size(), 0);
+            QCOMPARE(com->queuedRequests(), 2);
+            QVERIFY(!com->isWatchDogRunning());
+            line->failWrites = line->refuseWrites = false;
+            com->handleTimeout();
+            QCOMPARE(line->writes.size(), 1);
+            QCOMPARE(uint8_t(line->writes.first().at(2)), uint8_t(0x45));
+            QVERIFY(com->isWatchDogRunning());
+        }
+    }
+
+    void partialWriteEchoIsDropped()
+    {
+        connectToOneAdapter();
+        QSignalSpy answers(com, &ComHelper::processVyxMessageObj);
+        fakePort()->acceptAtMost = 3;
+        emit a->com_sendVyxMessageObj(0x45, QByteArray::fromHex("0102030405060708"), false, true);
+        fakePort()->acceptAtMost = -1;
+        emit b->com_sendVyxMessageObj(0x23, {}, true, true);
+        // The echo of the three bytes that did go out, then that of the poll, then its answer.
+        fakePort()->answer(frame(0x23, QByteArray::fromHex("20")));
+        QCOMPARE(answers.size(), 1);
+        QCOMPARE(answers[0][0].toString(), QStringLiteral("RequesterB"));
     }
 
     void requestWithoutAnswerFreesTheLineAfterItsSlot()
@@ -305,6 +412,22 @@ private slots:
         QCOMPARE(ask.size(), 2);
     }
 
+    void portProblemIsReportedOncePerReason()
+    {
+        QSignalSpy problems(com, &ComHelper::portProblem);
+        provider->ready = false;
+        provider->problem = QStringLiteral("Port ttyUSB0 cannot be opened: it is in use by another program");
+        provider->ports = {port(QStringLiteral("ttyUSB0"), QStringLiteral("AE0001"))};
+        com->startPortSelection();
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            com->handleTimeout(); // choose
+            com->handleTimeout(); // check
+            QTRY_COMPARE_WITH_TIMEOUT(com->state(), ComHelper::PortChoose, 10000);
+        }
+        QCOMPARE(problems.size(), 1);
+        QCOMPARE(problems[0][0].toString(), provider->problem);
+    }
+
     void failedReadinessRetriesTheChoice()
     {
         provider->ready = false;
@@ -363,6 +486,48 @@ private slots:
         com->handleTimeout();
         QCOMPARE(closed.size(), 1);
         QCOMPARE(com->state(), ComHelper::PortIdle);
+    }
+
+    // A machine with a built-in port: losing the adapter ends in the choice of the built-in
+    // port. The adapter coming back is taken at once, the open choice is closed, and a late
+    // answer to it changes nothing.
+    void replugWhileTheChoiceIsOpenTakesTheAdapter_data()
+    {
+        QTest::addColumn<QString>("lateAnswer");
+        QTest::newRow("no answer") << QString();
+        QTest::newRow("late cancel") << "cancel";
+        QTest::newRow("late choice of the built-in port") << "ttyS0";
+    }
+
+    void replugWhileTheChoiceIsOpenTakesTheAdapter()
+    {
+        QFETCH(QString, lateAnswer);
+        const PortInfo builtIn = port(QStringLiteral("ttyS0"), {});
+        const PortInfo adapter = port(QStringLiteral("ttyUSB0"), QStringLiteral("AE0001"));
+        QSignalSpy ask(com, &ComHelper::needPortSelectAndInform);
+        QSignalSpy closedChoice(com, &ComHelper::portChoiceClosed);
+        provider->ports = {builtIn};
+        com->startPortSelection();
+        com->handleTimeout();
+        QCOMPARE(com->state(), ComHelper::PortAwaitSelection);
+        QCOMPARE(ask.size(), 1);
+
+        provider->ports = {builtIn, adapter};
+        com->handleTimeout();
+        QCOMPARE(closedChoice.size(), 1);
+        QCOMPARE(com->state(), ComHelper::PortCheckReadiness);
+        if (lateAnswer == QLatin1String("cancel"))
+            com->portSelectionCanceled();
+        else if (!lateAnswer.isEmpty())
+            com->selectPort(lateAnswer);
+        com->handleTimeout();
+        QTRY_COMPARE_WITH_TIMEOUT(com->state(), ComHelper::PortOpen, 10000);
+        QSignalSpy status(com, &ComHelper::portConnectionStateChange);
+        com->handleTimeout();
+        QCOMPARE(com->state(), ComHelper::PortConnected);
+        QCOMPARE(status.last().at(0).toString(), QStringLiteral("ttyUSB0"));
+        QCOMPARE(ask.size(), 1); // the adapter was taken without asking
+        QCOMPARE(provider->portsCreated, 1);
     }
 
     void guiThreadCallsAreQueuedIntoTheOwnerThread()

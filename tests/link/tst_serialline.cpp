@@ -1,7 +1,9 @@
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"
 
+#include <QSerialPort>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -116,6 +118,51 @@ private slots:
         com.handleTimeout();
         QCOMPARE(closed.size(), 1);
         QVERIFY(!com.isConnected());
+    }
+
+    // Why a serial port cannot be opened, as the user reads it. Qt reports a port held by
+    // another program and one the user may not use alike; the device file tells them apart.
+    void openProblemReasons_data()
+    {
+        QTest::addColumn<int>("serialError");
+        QTest::addColumn<bool>("fileExists");
+        QTest::addColumn<int>("reason");
+        QTest::newRow("device not found") << int(QSerialPort::DeviceNotFoundError) << true
+                                          << int(PortProblem::Reason::Gone);
+        QTest::newRow("refused, file gone") << int(QSerialPort::PermissionError) << false
+                                            << int(PortProblem::Reason::Gone);
+        QTest::newRow("refused, file usable: busy") << int(QSerialPort::PermissionError) << true
+                                                    << int(PortProblem::Reason::Busy);
+        QTest::newRow("other error") << int(QSerialPort::OpenError) << true << int(PortProblem::Reason::Other);
+    }
+
+    void openProblemReasons()
+    {
+        QFETCH(int, serialError);
+        QFETCH(bool, fileExists);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ttyUSB0"));
+        if (fileExists)
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        QTEST(int(SerialPortProvider::reasonFor(serialError, path)), "reason");
+    }
+
+    void reasonTexts()
+    {
+        QCOMPARE(PortProblem::text(QStringLiteral("ttyUSB0"), PortProblem::Reason::Busy),
+                 QStringLiteral("Port ttyUSB0 cannot be opened: it is in use by another program"));
+        QCOMPARE(PortProblem::text(QStringLiteral("ttyUSB0"), PortProblem::Reason::Other, QStringLiteral("I/O error")),
+                 QStringLiteral("Port ttyUSB0 cannot be opened: I/O error"));
+    }
+
+    // A port that cannot be opened is refused with its reason, not just "not ready".
+    void readinessProblemOfAMissingPort()
+    {
+        SerialPortProvider provider;
+        const QString problem = provider.readinessProblem(QStringLiteral("/nonexistent/ttyKORDO"));
+        QVERIFY(!problem.isEmpty());
+        QVERIFY2(problem.startsWith(QStringLiteral("Port /nonexistent/ttyKORDO cannot be opened")), qPrintable(problem));
+        QVERIFY(!provider.checkReadiness(QStringLiteral("/nonexistent/ttyKORDO")));
     }
 };
 
