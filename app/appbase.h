@@ -63,6 +63,7 @@ public:
     PingHelper *pingHelper() const { return m_pingHelper; }
     ParamsHelper *paramsHelper() const { return m_paramsHelper; }
     IdHelper *idHelper() const { return m_idHelper; }
+    MotorLibrary *motorLibrary() const { return m_motorLibrary.get(); }
 
     // Motor database and motor files, called from the GUI thread (where the database
     // lives). Each shows its outcome through sendTextForInfo as the user expects it.
