@@ -389,24 +389,7 @@ private slots:
         QFETCH(double, maxCurrent);
         QFETCH(QString, message);
         WindowRig rig;
-        Device *device = rig.device();
-        device->createDevice(1, 1, 2, 3, 2, 1);
-        switch (state) {
-        case DEVICE_DISCONNECTED:
-            device->deleteDevice();
-            break;
-        case DEVICE_RUNNING:
-            device->runDevice(true);
-            break;
-        case DEVICE_BOOT_STARTED:
-            device->bootloaderRun(true);
-            break;
-        case DEVICE_BOOT_CONNECTED:
-            device->bootloaderConnected(true);
-            break;
-        default:
-            break;
-        }
+        rig.setDeviceState(Device_State_e(state));
         QCOMPARE(int(rig.app().idHelper()->deviceState()), state);
         QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
         rig.showPage("toolButtonMotorParams");
