@@ -3,6 +3,7 @@
 #include "wire/messageids.h"
 #include "ident/idhelper.h"
 #include "ident/ui/identwizard.h"
+#include "sim/identrun.h"
 #include "motors/dbmanager.h"
 #include "motors/ui/motorpage.h"
 
@@ -443,6 +444,20 @@ private slots:
         QVERIFY(rig.tickUntil([&] { return !rig.window->isVisible(); }));
         QCOMPARE(wire.ids(), QVector<int>({VyxMsg::IDENT_STOP}));
         QVERIFY(!rig.controller().firmware().ident().isWalking());
+    }
+
+    // Even with the highest flux frequency (the longest acceleration step) a demo
+    // identification is over within a minute.
+    void demoIdentificationTakesUnderAMinute()
+    {
+        IdentRun run(DemoPortProvider::demoConfig().ident);
+        run.start(255, 0);
+        int ms = 0;
+        for (; ms < 120000 && !run.isFinished(); ms += 50)
+            run.advance(50000);
+        QVERIFY(run.isFinished());
+        QVERIFY2(ms < 60000, qPrintable(QString::number(ms)));
+        QVERIFY2(ms > 30000, qPrintable(QString::number(ms))); // still long enough to follow
     }
 
     void motorInformationShowsIdentAndUserParts()
