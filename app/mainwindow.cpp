@@ -10,7 +10,6 @@
 #include "device/paramshelper.h"
 #include "device/pinghelper.h"
 #include "device/ui/escsettingspage.h"
-#include "ident/idhelper.h"
 #include "ident/ui/identwizard.h"
 #include "link/comhelper.h"
 #include "motors/dbmanager.h"

@@ -372,6 +372,26 @@ private slots:
         QCOMPARE(rig.controller().firmware().storedMotor().resCurrent, uint16_t(300));
     }
 
+    void correctionWithoutTheDeviceReturnsToTheMotorList()
+    {
+        WindowRig rig;
+        IdHelper *id = rig.app().idHelper();
+        rig.setDeviceState(DEVICE_CONNECTED);
+        Poll_Answer_s poll;
+        poll.hasErrorPrediction = true;
+        poll.errorPrediction = 7;
+        id->receivePollAnswer(poll);
+        rig.setDeviceState(DEVICE_DISCONNECTED);
+        QSignalSpy sent(id, &IdHelper::com_sendVyxMessageObj);
+
+        emit id->setUiPage(IdentWizard::PageError);
+        QCOMPARE(rig.text("pushButtonAcceptIdent"), QStringLiteral("Correction"));
+        button(rig, "pushButtonAcceptIdent")->click();
+        QCOMPARE(lastMessage(rig), QStringLiteral("Unexpected error occurs"));
+        QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
+        QCOMPARE(sent.size(), 0);
+    }
+
     void deviceStateRefusalsSendNothing_data()
     {
         QTest::addColumn<int>("state");
