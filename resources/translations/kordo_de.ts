@@ -1062,7 +1062,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="421"/>
+        <location filename="../../app/mainwindow.cpp" line="420"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -1125,42 +1125,42 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="346"/>
+        <location filename="../../app/mainwindow.cpp" line="345"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="353"/>
+        <location filename="../../app/mainwindow.cpp" line="352"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="353"/>
+        <location filename="../../app/mainwindow.cpp" line="352"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="354"/>
+        <location filename="../../app/mainwindow.cpp" line="353"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="379"/>
+        <location filename="../../app/mainwindow.cpp" line="378"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="379"/>
+        <location filename="../../app/mainwindow.cpp" line="378"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="421"/>
+        <location filename="../../app/mainwindow.cpp" line="420"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="432"/>
+        <location filename="../../app/mainwindow.cpp" line="431"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1490,7 +1490,7 @@ Firmware: Aktualisieren des Reglers.</translation>
     <message>
         <location filename="../../motors/ui/motorpage.cpp" line="154"/>
         <source>Device is running</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">Gerät läuft</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.cpp" line="157"/>
@@ -1500,7 +1500,7 @@ Firmware: Aktualisieren des Reglers.</translation>
     <message>
         <location filename="../../motors/ui/motorpage.cpp" line="160"/>
         <source>Device is disconnected</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">Gerät ist getrennt</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.cpp" line="168"/>
@@ -1595,12 +1595,12 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PendingPage</name>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="184"/>
+        <location filename="../../app/mainwindow.cpp" line="183"/>
         <source>Online control</source>
         <translation>Online-Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="186"/>
+        <location filename="../../app/mainwindow.cpp" line="185"/>
         <source>Firmware update</source>
         <translation>Firmware-Aktualisierung</translation>
     </message>
