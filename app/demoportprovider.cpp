@@ -5,6 +5,13 @@
 
 const QString DemoPortProvider::DEMO_PORT_NAME = QStringLiteral("Kordo simulator");
 
+SimulatorConfig DemoPortProvider::demoConfig()
+{
+    SimulatorConfig config;
+    config.ident.timeScale = DEMO_IDENT_TIME_SCALE;
+    return config;
+}
+
 DemoPortProvider::DemoPortProvider(const QStringList &extraPortSpecs, const SimulatorConfig &config)
     : m_machinePorts(extraPortSpecs), m_config(config)
 {

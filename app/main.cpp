@@ -105,7 +105,7 @@ int main(int argc, char *argv[])
 
     std::unique_ptr<PortProvider> ports;
     if (options.demo)
-        ports = std::make_unique<DemoPortProvider>(options.portSpecs);
+        ports = std::make_unique<DemoPortProvider>(options.portSpecs, DemoPortProvider::demoConfig());
     else
         ports = std::make_unique<SerialPortProvider>(options.portSpecs);
 

@@ -13,10 +13,12 @@
 #include "device/paramshelper.h"
 #include "device/pinghelper.h"
 #include "device/ui/escsettingspage.h"
+#include "ident/ui/identwizard.h"
 #include "link/comhelper.h"
 #include "motors/dbmanager.h"
 #include "motors/ui/motorpage.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
@@ -129,7 +131,7 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     m_infoResetTimer.setSingleShot(true);
     m_infoResetTimer.setInterval(INFO_RESET_MS);
     connect(&m_infoResetTimer, &QTimer::timeout, this, [this] { ui->labelInfo->setText(INFO_IDLE_TEXT); });
-    // Drives the identification wizard's progress once that page is in the program.
+    // Drives the identification wizard's progress bar.
     m_idProgressTimer.setParent(this);
     m_idProgressTimer.setObjectName(QStringLiteral("idProgressTimer"));
     windowDebug() << "End of init";
@@ -193,6 +195,21 @@ void MainWindow::buildPages()
     connect(m_escSettingsPage, &EscSettingsPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_motorPage, &MotorPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_escSettingsPage, &EscSettingsPage::motorImported, m_motorPage, &MotorPage::on_motorImported);
+
+    // The identification wizard's pages follow the motor list on the motor page.
+    m_identWizard = new IdentWizard(m_appBase.idHelper(), m_appBase.motorLibrary(), m_dialogs, &m_idProgressTimer,
+                                    m_motorPage->motorParamsStack());
+    m_motorPage->addBelowMotorParams(m_identWizard);
+    connect(m_motorPage, &MotorPage::identifyMotorRequested, m_identWizard,
+            &IdentWizard::on_pushSetIdentifyMotor_clicked);
+    connect(m_identWizard, &IdentWizard::motorSaved, m_motorPage, &MotorPage::on_fillMotorName);
+    // The controller carries the motor just identified: the device model reads it again
+    // and, with its motor hours, looks up its name.
+    connect(m_identWizard, &IdentWizard::motorSaved, this, [this] {
+        m_appBase.device()->updateMotorParams();
+        m_appBase.device()->updateMotorHours();
+    });
+    connect(m_identWizard, &IdentWizard::readyToClose, this, &QWidget::close);
 
     m_navigationButtons = {ui->toolButtonWelcome, ui->toolButtonEscParams, ui->toolButtonMotorParams,
                            ui->toolButtonControl, ui->toolButtonFirmware};
@@ -395,6 +412,17 @@ void MainWindow::showEvent(QShowEvent *event)
     m_shownOnce = true;
     if (!m_appBase.comHelper()->isConnected())
         startPortSelection();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // A running identification is stopped before the window goes; it closes once the
+    // controller confirmed the stop.
+    if (m_identWizard->holdCloseForStop()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::on_portConnectionChange(QString portName, bool isZorbel, bool isConnecting, bool isConnected)

@@ -20,6 +20,7 @@ class MainWindow;
 }
 
 class EscSettingsPage;
+class IdentWizard;
 class MotorPage;
 class PortProvider;
 class QAbstractButton;
@@ -51,6 +52,7 @@ public:
     Translations &translations() { return m_translations; }
     EscSettingsPage *escSettingsPage() const { return m_escSettingsPage; }
     MotorPage *motorPage() const { return m_motorPage; }
+    IdentWizard *identWizard() const { return m_identWizard; }
 
     // Reactions to the coordinator's objects (connected by pointer).
     void on_showInfo(QString msg, bool isMsgBox);
@@ -70,6 +72,7 @@ signals:
 protected:
     void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void on_pushButtonStatePort_clicked();
@@ -109,6 +112,7 @@ private:
     QTimer m_idProgressTimer;
     EscSettingsPage *m_escSettingsPage = nullptr;
     MotorPage *m_motorPage = nullptr;
+    IdentWizard *m_identWizard = nullptr;
     bool m_uiReady = false;     // the widget tree exists (language events may come earlier)
     bool m_shownOnce = false;
 

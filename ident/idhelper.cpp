@@ -108,6 +108,22 @@ void IdHelper::stopIdentification()
     });
 }
 
+void IdHelper::cancelIdentification()
+{
+    runInOwnThread([this] {
+        if (m_state == IdState::StopRequested)
+            return; // the stop is on its way
+        if (motorMaySpin()) {
+            stopIdentification();
+            return;
+        }
+        // Limits sent or accepted, no run: nothing turns, nothing to tell the controller.
+        // Their late answers find the sequencer idle and leave it so.
+        if (isRunningState(m_state))
+            setState(IdState::Idle);
+    });
+}
+
 bool IdHelper::setMotorFromDatabase(const QString &motorName)
 {
     if (!isDeviceConnected() || !m_database)
@@ -314,7 +330,10 @@ void IdHelper::handleStatusAnswer(Request request, uint8_t status)
                 setState(IdState::Idle);
             log(QStringLiteral("Set motor user params in total params"));
         } else {
-            setState(IdState::UserParamsAccepted);
+            // Only limits still waiting are accepted now: a run requested meanwhile (a
+            // correction) or a cancelled wizard keeps its state.
+            if (m_state == IdState::UserParamsSent)
+                setState(IdState::UserParamsAccepted);
             log(QStringLiteral("Set motor user params"));
         }
         break;
@@ -443,6 +462,12 @@ void IdHelper::deviceConnectionState(Device_State_e deviceState)
         return;
     const bool resultPending = m_awaited.contains(Request::MotorParams);
     m_awaited.clear();
+    if (motorMayTurn()) {
+        // The controller may still hear us while the port is open: tell it to stop. Nothing
+        // waits for the answer, the run is over for this side either way.
+        ID_DEBUG << "Device lost during a run: stop sent";
+        emit com_sendVyxMessageObj(messageIdOf(Request::Stop), QByteArray(), false, false);
+    }
     finishStoredMotor(false, false);
     if (isRunningState(m_state) || resultPending) {
         setState(IdState::Failed);
@@ -458,8 +483,14 @@ void IdHelper::receivePollAnswer(Poll_Answer_s pollAns)
         handleEstState(uint8_t(pollAns.idState >> 4), uint8_t(pollAns.idState & 0x0F));
 
     if (pollAns.hasSavedMsg && pollAns.savedMsgId == VyxMsg::SET_MOTOR_IDENT_PARAMS) {
-        setState(IdState::Idle);
-        ID_DEBUG << "Motor";
+        // While the motor may turn the run must end by its own finish or stop: an idle
+        // sequencer would let the user leave the page with the motor turning.
+        if (motorMayTurn()) {
+            ID_DEBUG << "Stored motor confirmed during a run: the run goes on";
+        } else {
+            setState(IdState::Idle);
+            ID_DEBUG << "Motor";
+        }
     }
 
     if (pollAns.hasErrorPrediction) {
@@ -606,6 +637,12 @@ bool IdHelper::isRunProgressState() const
 bool IdHelper::motorMaySpin() const
 {
     return m_state == IdState::RunRequested || isRunProgressState();
+}
+
+// Also while a stop is asked for and not yet confirmed.
+bool IdHelper::motorMayTurn() const
+{
+    return motorMaySpin() || m_state == IdState::StopRequested;
 }
 
 void IdHelper::log(const QString &message)

@@ -95,11 +95,15 @@ public:
     int correctIdentification();
     void acceptAllConditions();
     void stopIdentification();
+    // The user left the wizard: a run that may turn the motor is stopped (IDENT_STOP);
+    // limits sent or accepted without a run are dropped without a word to the controller.
+    void cancelIdentification();
     // True when the motor was found in the database and is being sent. Reads the
     // database; call it from the database's thread (it blocks on it otherwise).
     bool setMotorFromDatabase(const QString &motorName);
     bool isIdentRunning() const { return m_identRunning.load(); }
     bool hasPredictedError() const { return m_predictedError.load(); }
+    Device_State_e deviceState() const { return m_deviceState.load(); }
     // A copy of the motor being identified; safe from any thread.
     MOTOR_TOTAL motorParamsSnapshot() const;
 
@@ -177,6 +181,7 @@ private:
     void log(const QString &message);
     void logError(IdentError error);
     bool motorMaySpin() const;
+    bool motorMayTurn() const;
     bool isRunProgressState() const;
     static bool isRunningState(IdState state);
 

@@ -55,8 +55,14 @@ void SimulatedController::advance(int ms)
 
 void SimulatedController::advanceMicroseconds(qint64 us)
 {
-    if (us <= 0 || m_vanished)
+    if (us <= 0)
         return;
+    if (m_vanished) {
+        // The line is gone, the controller on its battery is not.
+        m_firmware.advance(us);
+        m_nowUs += us;
+        return;
+    }
     const qint64 end = m_nowUs + us;
     const qint64 vanishAt = m_config.faults.vanishAfterMs >= 0 ? qint64(m_config.faults.vanishAfterMs) * 1000 : -1;
     while (m_nowUs < end) {

@@ -12,6 +12,9 @@ constexpr double ESC_WARNING_TEMPERATURE_C = 80.0;
 constexpr uint32_t WARNING_OVERTEMP_ESC = 1u << 0;
 constexpr uint8_t STALL_CODE = 1;
 constexpr qint64 STEP_US = 1000;
+// The identification turns the motor only while the host is there: a second without any
+// frame from it (port or adapter gone) stops the run.
+constexpr qint64 IDENT_LINK_TIMEOUT_US = 1000000;
 
 // Identification error codes this controller reports through IDENT_ERROR.
 constexpr uint8_t IDENT_ERR_NONE = 0;
@@ -112,6 +115,7 @@ FirmwareAnswer SimulatedFirmware::handle(uint8_t msgId, const QByteArray &payloa
 {
     FirmwareAnswer answer;
     answer.answered = true;
+    m_lastFrameUs = m_nowUs;
     QByteArray &out = answer.payload;
     switch (msgId) {
     case VyxMsg::GET_DEVICE_INFO:
@@ -434,6 +438,11 @@ void SimulatedFirmware::step(qint64 us)
     m_nowUs += us;
     m_motorModel.advance(us);
     m_ident.advance(us);
+    if (m_ident.isWalking() && m_nowUs - m_lastFrameUs > IDENT_LINK_TIMEOUT_US) {
+        qCDebug(lcSim) << "SIM: identification stopped, the host is silent";
+        m_ident.stop();
+        m_identErrorCode = IDENT_ERR_STOPPED;
+    }
     if (m_ident.isFinished() && !m_resultStored)
         storeIdentificationResult();
     if (m_ident.hasFailed() && m_identErrorCode == IDENT_ERR_NONE)

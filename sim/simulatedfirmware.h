@@ -103,4 +103,5 @@ private:
     bool m_stallInjected = false;
     bool m_errorInjected = false;
     qint64 m_lastCommandUs = 0;
+    qint64 m_lastFrameUs = 0;        // the host's last frame, of any kind
 };

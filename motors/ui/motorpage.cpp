@@ -8,10 +8,12 @@
 #include "device/escsettingstext.h"
 #include "ident/idhelper.h"
 #include "motors/motorfileexchange.h"
+#include "ident/motorinfotext.h"
 #include "motors/motorlibrary.h"
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QLayout>
 
 #include <cmath>
 
@@ -84,6 +86,16 @@ void MotorPage::changeEvent(QEvent *event)
 void MotorPage::showMotorList()
 {
     ui->stackedWidgetMotorParams->setCurrentWidget(ui->pageMotorParams);
+}
+
+QStackedWidget *MotorPage::motorParamsStack() const
+{
+    return ui->stackedWidgetMotorParams;
+}
+
+void MotorPage::addBelowMotorParams(QWidget *widget)
+{
+    layout()->addWidget(widget);
 }
 
 void MotorPage::refresh()
@@ -377,4 +389,31 @@ void MotorPage::on_motorImported(ImportedMotor motor)
 void MotorPage::on_checkBoxNoLoadCurrent_stateChanged(int state)
 {
     ui->doubleSpinBoxNoLoadCurrent->setEnabled(state == Qt::Checked);
+}
+
+void MotorPage::on_pushSetIdentifyMotor_clicked()
+{
+    MotorUserInput input;
+    input.maxCurrent = float(ui->doubleSpinBoxMaxCurrent->value());
+    input.noLoadKnown = ui->checkBoxNoLoadCurrent->isChecked();
+    input.noLoadCurrent = float(ui->doubleSpinBoxNoLoadCurrent->value());
+    input.lipoCells = ui->spinBoxMaxLiPoCells->value();
+    input.kv = float(ui->doubleSpinBoxKv->value());
+    input.polePairs = ui->spinBoxPolePairs->value();
+    emit identifyMotorRequested(input);
+}
+
+void MotorPage::on_toolButtonInfoMotor_clicked()
+{
+    const QString name = selectedMotorName();
+    if (name.isNull()) {
+        showBox(tr("No motor is selected!"));
+        return;
+    }
+    MOTOR_TOTAL motor;
+    if (!m_database->getMotorParams(name, &motor)) {
+        showBox(MotorLibrary::problemText());
+        return;
+    }
+    m_dialogs->message(UserDialogs::Icon::Information, name, MotorInfoText::html(motor));
 }

@@ -3,6 +3,7 @@
 #include "wire/records.h"
 #include "device/settingsdocument.h"
 #include "motors/motorresult.h"
+#include "ident/motoruserlimits.h"
 
 #include <QWidget>
 
@@ -16,6 +17,7 @@ class Device;
 class IdHelper;
 class MotorFileExchange;
 class MotorLibrary;
+class QStackedWidget;
 class UserDialogs;
 
 // The motor page: the motors of the database, the motor the connected controller carries
@@ -51,6 +53,11 @@ public:
     // Back to the motor list from any page of the inner stack.
     void showMotorList();
 
+    // The inner stack: the motor list is its first page, the identification wizard's
+    // pages follow it. A widget added below it (the wizard's buttons) shares the page.
+    QStackedWidget *motorParamsStack() const;
+    void addBelowMotorParams(QWidget *widget);
+
     // Reactions to the device model. Plain member functions connected by pointer, so
     // that the by-name connection of the widget slots below does not look at them.
     void on_fillMotorName(QString motorName);
@@ -68,6 +75,8 @@ protected:
 signals:
     // Text for the window's info line (isMsgBox false) or a message box.
     void infoText(QString msg, bool isMsgBox);
+    // "Identify motor" with the motor data the user entered.
+    void identifyMotorRequested(MotorUserInput input);
 
 private slots:
     void on_toolButtonSetMotor_clicked();
@@ -76,6 +85,8 @@ private slots:
     void on_pushButtonExportMotors_clicked();
     void on_pushButtonImportMotors_clicked();
     void on_checkBoxNoLoadCurrent_stateChanged(int state);
+    void on_pushSetIdentifyMotor_clicked();
+    void on_toolButtonInfoMotor_clicked();
 
 private:
     // The name in the current row; a null string when no motor is current.

@@ -87,4 +87,27 @@ struct WindowRig
     }
 
     void showPage(const char *buttonName) { find<QAbstractButton>(buttonName)->click(); }
+
+    // Puts the device model into a state without a controller: first connected, as a
+    // device always is, then on to the state asked for.
+    void setDeviceState(Device_State_e state)
+    {
+        device()->createDevice(1, 1, 2, 3, 2, 1);
+        switch (state) {
+        case DEVICE_DISCONNECTED:
+            device()->deleteDevice();
+            break;
+        case DEVICE_RUNNING:
+            device()->runDevice(true);
+            break;
+        case DEVICE_BOOT_STARTED:
+            device()->bootloaderRun(true);
+            break;
+        case DEVICE_BOOT_CONNECTED:
+            device()->bootloaderConnected(true);
+            break;
+        case DEVICE_CONNECTED:
+            break;
+        }
+    }
 };

@@ -436,6 +436,87 @@ private slots:
         QCOMPARE(pages->size(), 1);
     }
 
+    void disconnectMidRunStillTellsTheControllerToStop()
+    {
+        runUpTo(IdState::Acceleration);
+        clearSpies();
+        id->deviceConnectionState(DEVICE_DISCONNECTED);
+        QCOMPARE(sent->size(), 1);
+        QCOMPARE(lastSentId(), int(VyxMsg::IDENT_STOP));
+        QCOMPARE(sent->last().at(3).toBool(), false); // nobody waits for the answer
+        QCOMPARE(id->state(), IdState::Failed);
+        // Its answer, if it comes, changes nothing.
+        reply(VyxMsg::IDENT_STOP, OK);
+        QCOMPARE(pages->size(), 1);
+    }
+
+    // ---- the wizard left ----
+
+    void cancelStopsARunAndDropsLimitsWithoutARun_data()
+    {
+        QTest::addColumn<int>("reached");     // -1: limits sent, not answered; 0: accepted; else a run state
+        QTest::addColumn<bool>("stopSent");
+        QTest::addColumn<int>("stateAfter");
+        QTest::newRow("limits sent") << -1 << false << int(IdState::Idle);
+        QTest::newRow("limits accepted") << 0 << false << int(IdState::Idle);
+        QTest::newRow("run requested") << int(IdState::RunRequested) << true << int(IdState::StopRequested);
+        QTest::newRow("no movement") << int(IdState::NoMovement) << true << int(IdState::StopRequested);
+        QTest::newRow("deceleration") << int(IdState::Deceleration) << true << int(IdState::StopRequested);
+    }
+
+    void cancelStopsARunAndDropsLimitsWithoutARun()
+    {
+        QFETCH(int, reached);
+        QFETCH(bool, stopSent);
+        QFETCH(int, stateAfter);
+        if (reached == -1) {
+            sendExampleParams();
+        } else if (reached == 0) {
+            sendExampleParams();
+            reply(VyxMsg::SET_MOTOR_USER_PARAMS, OK);
+        } else if (reached == int(IdState::RunRequested)) {
+            sendExampleParams();
+            reply(VyxMsg::SET_MOTOR_USER_PARAMS, OK);
+            id->acceptAllConditions();
+        } else {
+            runUpTo(IdState(reached));
+        }
+        clearSpies();
+        id->cancelIdentification();
+        QCOMPARE(int(id->state()), stateAfter);
+        QCOMPARE(sent->size(), stopSent ? 1 : 0);
+        if (stopSent) {
+            QCOMPARE(lastSentId(), int(VyxMsg::IDENT_STOP));
+            id->cancelIdentification(); // a second time: the stop is on its way already
+            QCOMPARE(sent->size(), 1);
+            return;
+        }
+        QVERIFY(!id->isIdentRunning());
+        // The late answer to the dropped limits leaves the sequencer idle.
+        if (reached == -1) {
+            reply(VyxMsg::SET_MOTOR_USER_PARAMS, OK);
+            QCOMPARE(id->state(), IdState::Idle);
+            QVERIFY(!id->isIdentRunning());
+        }
+    }
+
+    // A storage confirmation during a run must not let the page go with the motor turning.
+    void storedMotorConfirmationDoesNotEndARun()
+    {
+        runUpTo(IdState::VariableSpeed);
+        id->receivePollAnswer(savedMessage(VyxMsg::SET_MOTOR_IDENT_PARAMS));
+        QCOMPARE(id->state(), IdState::VariableSpeed);
+        QVERIFY(id->isIdentRunning());
+        id->stopIdentification();
+        id->receivePollAnswer(savedMessage(VyxMsg::SET_MOTOR_IDENT_PARAMS));
+        QCOMPARE(id->state(), IdState::StopRequested);
+        reply(VyxMsg::IDENT_STOP, OK);
+        QCOMPARE(id->state(), IdState::Failed);
+        // Once the motor is stopped the confirmation does what it always did.
+        id->receivePollAnswer(savedMessage(VyxMsg::SET_MOTOR_IDENT_PARAMS));
+        QCOMPARE(id->state(), IdState::Idle);
+    }
+
     // While the motor may spin, a lost answer first stops it; the stop's own loss then
     // drops the device. Either way the sequencer ends in Failed on the error page.
     void lostAnswerDuringARunStopsTheMotorFirst_data()

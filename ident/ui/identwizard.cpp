@@ -1,0 +1,422 @@
+#include "ident/ui/identwizard.h"
+
+#include "ui_identwizard.h"
+
+#include "ident/idhelper.h"
+#include "motors/motorlibrary.h"
+#include "ui/userdialogs.h"
+
+#include <QEvent>
+#include <QLineEdit>
+#include <QPalette>
+#include <QStackedWidget>
+
+#include <algorithm>
+
+IdentWizard::IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs, QTimer *progressTimer,
+                         QStackedWidget *stack, QWidget *parent)
+    : QWidget(parent),
+      ui(new Ui::IdentWizard),
+      m_idHelper(idHelper),
+      m_motors(motors),
+      m_dialogs(dialogs),
+      m_progressTimer(progressTimer),
+      m_stack(stack)
+{
+    ui->setupUi(this);
+    // The pages join the motor list in the motor page's stack, in index order.
+    while (ui->stackedWidgetIdentPages->count() > 0) {
+        QWidget *page = ui->stackedWidgetIdentPages->widget(0);
+        ui->stackedWidgetIdentPages->removeWidget(page);
+        m_stack->addWidget(page);
+    }
+    ui->stackedWidgetIdentPages->hide();
+    Q_ASSERT(m_stack->count() == PageError + 1);
+
+    ui->pushButtonCancelIdent->setShortcut(Qt::Key_Escape);
+    ui->textEdit_ErrorPredicted->hide();
+    fillErrorTexts();
+
+    m_predictedErrorTimer.setSingleShot(true);
+    m_predictedErrorTimer.setInterval(PREDICTED_ERROR_SHOW_MS);
+    connect(&m_predictedErrorTimer, &QTimer::timeout, this, &IdentWizard::on_hidePredictError);
+    m_closeDeadline.setSingleShot(true);
+    m_closeDeadline.setInterval(CLOSE_STOP_WAIT_MS);
+    connect(&m_closeDeadline, &QTimer::timeout, this, &IdentWizard::runEnded);
+    connect(m_progressTimer, &QTimer::timeout, this, &IdentWizard::on_updateIdProgress);
+
+    connect(m_idHelper, &IdHelper::changeIdState, this, &IdentWizard::on_changeIdState);
+    connect(m_idHelper, &IdHelper::setUiPage, this, &IdentWizard::on_setPageIdent);
+    connect(m_idHelper, &IdHelper::identFinished, this, &IdentWizard::on_identificationfinish);
+    connect(m_idHelper, &IdHelper::showPredictError, this, &IdentWizard::on_showPredictError);
+
+    connect(m_stack, &QStackedWidget::currentChanged, this, &IdentWizard::on_stackedWidgetMotorParams_currentChanged);
+    m_stack->installEventFilter(this);
+    m_shownPage = m_stack->currentIndex();
+    showButtons(m_shownPage);
+}
+
+IdentWizard::~IdentWizard()
+{
+    if (m_stack)
+        m_stack->removeEventFilter(this);
+}
+
+void IdentWizard::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        fillErrorTexts();
+        showButtons(currentPage());
+    }
+    QWidget::changeEvent(event);
+}
+
+// The motor page hidden (another page of the window, or the window closed) ends a run.
+bool IdentWizard::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_stack && event->type() == QEvent::Hide && !event->spontaneous()
+        && currentPage() == PageActualState)
+        m_idHelper->cancelIdentification();
+    return QWidget::eventFilter(watched, event);
+}
+
+int IdentWizard::currentPage() const
+{
+    return m_stack->currentIndex();
+}
+
+void IdentWizard::showPage(int index)
+{
+    if (index >= 0 && index < m_stack->count())
+        m_stack->setCurrentIndex(index);
+}
+
+void IdentWizard::showBox(const QString &msg)
+{
+    m_dialogs->message(UserDialogs::Icon::Information, window()->windowTitle(), msg);
+}
+
+// ---------------------------------------------------------------------------------
+// Start
+
+void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
+{
+    switch (m_idHelper->deviceState()) {
+    case DEVICE_DISCONNECTED:
+        showBox(tr("Device is disconnected"));
+        return;
+    case DEVICE_RUNNING:
+        showBox(tr("Device is running"));
+        return;
+    case DEVICE_BOOT_STARTED:
+    case DEVICE_BOOT_CONNECTED:
+        showBox(tr("Device is in bootloader mode"));
+        return;
+    case DEVICE_CONNECTED:
+        break;
+    }
+    const int result = m_idHelper->setMotorUserParams(input.maxCurrent, input.noLoadKnown, input.noLoadCurrent,
+                                                      input.lipoCells, input.kv, input.polePairs);
+    switch (result) {
+    case IdHelper::Sent:
+        for (QCheckBox *box : {ui->checkBoxMotorNoLoad, ui->checkBoxAttention, ui->checkBoxStepsId})
+            box->setChecked(true);
+        showPage(PageAttention);
+        break;
+    case IdHelper::ParameterZero:
+        showBox(tr("Parameters must be non-zero value"));
+        break;
+    default:
+        showBox(tr("Device is not connected"));
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Pages and buttons
+
+void IdentWizard::on_stackedWidgetMotorParams_currentChanged(int index)
+{
+    const int previous = m_shownPage;
+    m_shownPage = index;
+    if (index == PageStart) {
+        for (QCheckBox *box : {ui->checkBoxMotorNoLoad, ui->checkBoxAttention, ui->checkBoxStepsId})
+            box->setChecked(false);
+    }
+    showButtons(index);
+    // Back on the motor list, however it came: nothing of the wizard may go on. A run is
+    // stopped (the error page follows), sent limits are dropped.
+    if (index == PageMotorList && previous != PageMotorList) {
+        stopProgress();
+        m_idHelper->cancelIdentification();
+    }
+}
+
+void IdentWizard::showButtons(int page)
+{
+    QPushButton *back = ui->pushButtonBackIdent;
+    QPushButton *cancel = ui->pushButtonCancelIdent;
+    QPushButton *accept = ui->pushButtonAcceptIdent;
+    back->setVisible(page >= PageAttention && page <= PageStart);
+    cancel->setVisible(page != PageMotorList);
+    accept->setVisible(page != PageMotorList && page != PageActualState);
+    accept->setEnabled(true);
+
+    switch (page) {
+    case PageAttention:
+    case PageNoLoad:
+    case PageSteps:
+        accept->setText(tr("Accept"));
+        break;
+    case PageStart:
+        accept->setText(tr("Start"));
+        accept->setEnabled(allConditionsChecked());
+        break;
+    case PageFinish:
+        accept->setText(tr("Save motor"));
+        break;
+    case PageError: {
+        const bool correction = m_idHelper->hasPredictedError();
+        accept->setText(correction ? tr("Correction") : tr("Repeat"));
+        ui->textEdit_ErrorCorretion->setVisible(correction);
+        ui->textEdit_ErrorRepeat->setVisible(!correction);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+bool IdentWizard::allConditionsChecked() const
+{
+    return ui->checkBoxMotorNoLoad->isChecked() && ui->checkBoxAttention->isChecked()
+        && ui->checkBoxStepsId->isChecked();
+}
+
+void IdentWizard::on_checkBoxMotorNoLoad_stateChanged(int)
+{
+    ui->pushButtonAcceptIdent->setEnabled(ui->checkBoxMotorNoLoad->isChecked() && ui->checkBoxAttention->isChecked());
+}
+
+void IdentWizard::on_checkBoxAttention_stateChanged(int)
+{
+    ui->pushButtonAcceptIdent->setEnabled(allConditionsChecked());
+}
+
+void IdentWizard::on_checkBoxStepsId_stateChanged(int)
+{
+    ui->pushButtonAcceptIdent->setEnabled(allConditionsChecked());
+}
+
+void IdentWizard::on_pushButtonAcceptIdent_clicked()
+{
+    switch (currentPage()) {
+    case PageAttention:
+    case PageNoLoad:
+    case PageSteps:
+        showPage(currentPage() + 1);
+        break;
+    case PageStart:
+        m_idHelper->acceptConditions(IdHelper::ID_WIDGET_ATTENTION);
+        m_idHelper->acceptConditions(IdHelper::ID_WIDGET_NO_LOAD);
+        m_idHelper->acceptConditions(IdHelper::ID_WIDGET_STEPS);
+        ui->textEdit_ErrorPredicted->hide();
+        m_idHelper->acceptAllConditions();
+        showPage(PageActualState);
+        break;
+    case PageFinish:
+        saveMotor();
+        break;
+    case PageError:
+        acceptOnErrorPage();
+        break;
+    default:
+        break;
+    }
+}
+
+void IdentWizard::acceptOnErrorPage()
+{
+    if (m_idHelper->hasPredictedError() && m_idHelper->correctIdentification() != IdHelper::Sent) {
+        showBox(tr("Unexpected error occurs"));
+        showPage(PageMotorList);
+        return;
+    }
+    ui->textEdit_ErrorPredicted->hide();
+    m_idHelper->acceptAllConditions();
+    showPage(PageActualState);
+}
+
+void IdentWizard::on_pushButtonBackIdent_clicked()
+{
+    if (currentPage() > PageMotorList)
+        showPage(currentPage() - 1);
+}
+
+void IdentWizard::on_pushButtonCancelIdent_clicked()
+{
+    // During the run the page stays until the sequencer reports the stop (error page).
+    if (currentPage() == PageActualState)
+        m_idHelper->stopIdentification();
+    else
+        showPage(PageMotorList);
+}
+
+void IdentWizard::on_pushButtonStateId_clicked()
+{
+    m_idHelper->stopIdentification();
+}
+
+// ---------------------------------------------------------------------------------
+// Steps and progress
+
+void IdentWizard::on_changeIdState(QString actualState, QString nextState, QString buttonLabel,
+                                   QStringList features, QStringList errors, uint32_t timeInMs)
+{
+    ui->labelActualStateId->setText(actualState);
+    QString text = tr("<b>Right behaviour:</b><br>");
+    for (const QString &feature : qAsConst(features))
+        text += QStringLiteral("- ") + feature + QStringLiteral("<br>");
+    text += tr("<b>Errors:</b><br>");
+    for (const QString &error : qAsConst(errors))
+        text += QStringLiteral("* ") + error + QStringLiteral("<br>");
+    ui->labelStateIdBehaviour->clear();
+    ui->labelStateIdBehaviour->setText(text);
+    ui->labelNextStateId->setText(nextState);
+    ui->pushButtonStateId->setText(buttonLabel);
+
+    ui->progressBarStateId->setValue(0);
+    ui->progressBarStateId->setMaximum(int(std::min<uint32_t>(timeInMs, INT32_MAX)));
+    if (!m_progressTimer->isActive()) {
+        m_progressTimer->setInterval(PROGRESS_STEP_MS);
+        m_progressTimer->start();
+    }
+}
+
+void IdentWizard::on_updateIdProgress()
+{
+    QProgressBar *bar = ui->progressBarStateId;
+    bar->setValue(std::min(bar->value() + PROGRESS_STEP_MS, bar->maximum()));
+}
+
+void IdentWizard::stopProgress()
+{
+    if (!m_progressTimer->isActive())
+        return;
+    m_progressTimer->stop();
+    ui->progressBarStateId->setValue(0);
+}
+
+void IdentWizard::on_setPageIdent(uint8_t index)
+{
+    stopProgress();
+    showPage(index);
+    runEnded();
+}
+
+void IdentWizard::on_identificationfinish()
+{
+    stopProgress();
+    showPage(PageFinish);
+    runEnded();
+}
+
+void IdentWizard::on_showPredictError()
+{
+    ui->textEdit_ErrorPredicted->show();
+    m_predictedErrorTimer.start();
+}
+
+void IdentWizard::on_hidePredictError()
+{
+    ui->textEdit_ErrorPredicted->hide();
+}
+
+// ---------------------------------------------------------------------------------
+// Window close
+
+bool IdentWizard::holdCloseForStop()
+{
+    if (m_closeReleased || currentPage() != PageActualState)
+        return false;
+    if (!m_closePending) {
+        m_closePending = true;
+        m_idHelper->cancelIdentification();
+        m_closeDeadline.start();
+    }
+    return true;
+}
+
+void IdentWizard::runEnded()
+{
+    if (!m_closePending)
+        return;
+    m_closePending = false;
+    m_closeReleased = true;
+    m_closeDeadline.stop();
+    emit readyToClose();
+}
+
+// ---------------------------------------------------------------------------------
+// Saving the identified motor
+
+bool IdentWizard::isStoredMotorName(const QString &name) const
+{
+    QStringList names;
+    QStringList datetimes;
+    m_motors->motorList(&names, &datetimes);
+    return names.contains(name);
+}
+
+void IdentWizard::saveMotor()
+{
+    const QString name = ui->lineEditMotorName->text();
+    // A clash saves nothing; the red name says why, and the motor can still be saved
+    // under another name.
+    if (isStoredMotorName(name))
+        return;
+    const MotorResult result = m_motors->saveMotor(name, m_idHelper->motorParamsSnapshot());
+    if (!result.message.isEmpty())
+        showBox(result.message);
+    if (!result.ok)
+        return;
+    ui->lineEditMotorName->clear();
+    emit motorSaved(name);
+    showPage(PageMotorList);
+}
+
+void IdentWizard::on_lineEditMotorName_textChanged(QString text)
+{
+    QPalette palette = ui->lineEditMotorName->palette();
+    palette.setColor(QPalette::Text, isStoredMotorName(text) ? Qt::red : Qt::black);
+    ui->lineEditMotorName->setPalette(palette);
+}
+
+// ---------------------------------------------------------------------------------
+// Texts
+
+void IdentWizard::fillErrorTexts()
+{
+    const QString stepHints = tr("- Step Acceleration - without increasing speed") + QStringLiteral("<br>")
+        + tr("- Probably bad params: pole pairs or kv") + QStringLiteral("<br>")
+        + tr("- Step Variable speed - motor stops spinning") + QStringLiteral("<br>")
+        + tr("- Probably bad (low) params: Max current");
+    const QString repeat = QStringLiteral("<b>") + tr("Break identification by user") + QStringLiteral("</b><br>(")
+        + tr("Self-diagnosis ") + QStringLiteral("<u>") + tr("did not find") + QStringLiteral("</u>")
+        + tr(" an error") + QStringLiteral(")<br><br>") + tr("- No problems") + QStringLiteral("<br>")
+        + tr("- Use `Repeat` identification with actual motor params") + QStringLiteral("<br>")
+        + tr("- The motor did not have the desired behavior") + QStringLiteral("<br>")
+        + tr("- Use `Cancel, check and adjust motor params") + QStringLiteral("<br>") + stepHints;
+    const QString correction = QStringLiteral("<b>") + tr("Break identification by warning")
+        + QStringLiteral("</b><br>(") + tr("Self-diagnosis ") + QStringLiteral("<u>") + tr("find")
+        + QStringLiteral("</u>") + tr(" an error") + QStringLiteral(")<br><br>")
+        + tr("- Use `Correction` of identification") + QStringLiteral(" <i>(") + tr("no changes actual motor params")
+        + QStringLiteral(")</i><br>") + tr("- Use `Cancel`, check and adjust motor params") + QStringLiteral(" <i>(")
+        + tr("update motor params affects internal params") + QStringLiteral(")</i><br>") + stepHints;
+    ui->textEdit_ErrorRepeat->setHtml(repeat);
+    ui->textEdit_ErrorCorretion->setHtml(correction);
+    ui->textEdit_ErrorPredicted->setHtml(QStringLiteral("<b>")
+                                         + tr("Beware, you may need to break the identification!")
+                                         + QStringLiteral("</b>"));
+}

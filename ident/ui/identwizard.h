@@ -1,0 +1,119 @@
+#pragma once
+
+#include "ident/motoruserlimits.h"
+
+#include <QPointer>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+namespace Ui {
+class IdentWizard;
+}
+
+class IdHelper;
+class MotorLibrary;
+class UserDialogs;
+
+// The identification wizard of the motor page: its seven pages follow the motor list in
+// the page's inner stack (indices 1..7); this widget itself is the row of Back, Cancel and
+// Accept below that stack. It collects the user's confirmations, starts the run through
+// the identification sequencer, shows each step with its expected behaviour and a progress
+// bar, and saves the identified motor under a name.
+//
+// The sequencer lives in the coordinator thread: its operations are called here and post
+// themselves there; its signals arrive queued. Every way out of a run (Cancel, Escape,
+// the motor list shown again, the page hidden, the window closed) stops the motor first.
+class IdentWizard : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum Page {
+        PageMotorList = 0,
+        PageAttention = 1,
+        PageNoLoad = 2,
+        PageSteps = 3,
+        PageStart = 4,
+        PageActualState = 5,
+        PageFinish = 6,
+        PageError = 7,
+    };
+
+    static constexpr int PROGRESS_STEP_MS = 500;         // interval of the progress timer
+    static constexpr int PREDICTED_ERROR_SHOW_MS = 5000; // how long the warning stays
+    static constexpr int CLOSE_STOP_WAIT_MS = 3000;      // longest wait for a stop at window close
+
+    // All must outlive the wizard. The progress timer is the window's idProgressTimer; the
+    // stack is the motor page's stackedWidgetMotorParams with the motor list as its only page.
+    IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs, QTimer *progressTimer,
+                QStackedWidget *stack, QWidget *parent = nullptr);
+    ~IdentWizard() override;
+
+    // The window is about to close. True while a run that may turn the motor is being
+    // stopped: the close has to wait for readyToClose().
+    bool holdCloseForStop();
+
+    // "Identify motor" with the user's motor data (the motor page's button).
+    void on_pushSetIdentifyMotor_clicked(MotorUserInput input);
+
+    // Reactions to the sequencer and to the progress timer. Plain member functions
+    // connected by pointer, so that the by-name connection of the widget slots below does
+    // not look at them.
+    void on_changeIdState(QString actualState, QString nextState, QString buttonLabel, QStringList features,
+                          QStringList errors, uint32_t timeInMs);
+    void on_setPageIdent(uint8_t index);
+    void on_identificationfinish();
+    void on_showPredictError();
+    void on_hidePredictError();
+    void on_updateIdProgress();
+
+signals:
+    // The identified motor was stored under this name.
+    void motorSaved(QString name);
+    // The stop asked for by holdCloseForStop() is done (or took too long).
+    void readyToClose();
+
+protected:
+    void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private slots:
+    void on_pushButtonAcceptIdent_clicked();
+    void on_pushButtonBackIdent_clicked();
+    void on_pushButtonCancelIdent_clicked();
+    void on_pushButtonStateId_clicked();
+    void on_checkBoxMotorNoLoad_stateChanged(int state);
+    void on_checkBoxAttention_stateChanged(int state);
+    void on_checkBoxStepsId_stateChanged(int state);
+    void on_lineEditMotorName_textChanged(QString text);
+
+private:
+    void on_stackedWidgetMotorParams_currentChanged(int index);
+    int currentPage() const;
+    void showPage(int index);
+    void showBox(const QString &msg);
+    void showButtons(int page);
+    void acceptOnErrorPage();
+    void saveMotor();
+    bool isStoredMotorName(const QString &name) const;
+    void stopProgress();
+    void runEnded();
+    void fillErrorTexts();
+    bool allConditionsChecked() const;
+
+    std::unique_ptr<Ui::IdentWizard> ui;
+    IdHelper *m_idHelper;
+    MotorLibrary *m_motors;
+    UserDialogs *m_dialogs;
+    QTimer *m_progressTimer;
+    QPointer<QStackedWidget> m_stack; // the motor page's; may go before this widget
+    QTimer m_predictedErrorTimer;
+    QTimer m_closeDeadline;
+    int m_shownPage = PageMotorList;
+    bool m_closePending = false;   // the window waits for the run to stop
+    bool m_closeReleased = false;  // the wait is over: let the window close
+};
