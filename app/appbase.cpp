@@ -7,6 +7,7 @@
 #include "motors/dbmanager.h"
 #include "recording/logbackworker.h"
 #include "recording/storagebackworker.h"
+#include "tuning/testhelper.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -46,6 +47,7 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
     m_idHelper = new IdHelper(m_dbManager, this);
     m_paramsHelper = new ParamsHelper(this);
     m_pingHelper = new PingHelper(this);
+    m_testHelper = new TestHelper(this);
 
     startLogWorker();
     startSampleWorker(sampleDirectory);
@@ -144,6 +146,21 @@ void AppBase::connectHelpers()
     connect(&m_device, &Device::setError, this, &AppBase::setError);
     connect(&m_device, &Device::setMotionParamsDirectly, m_paramsHelper, &ParamsHelper::setMotionParamsDirectly);
     connect(m_paramsHelper, &ParamsHelper::updateDeviceAddress, &m_device, &Device::updateDeviceAddress);
+    connectTuning();
+}
+
+void AppBase::connectTuning()
+{
+    TestHelper *tuning = m_testHelper;
+    connect(&m_device, &Device::deviceConnectionStateChanged, tuning, &TestHelper::deviceConnectionState);
+    connect(m_paramsHelper, &ParamsHelper::device_setMotionParams, tuning, &TestHelper::motionParamsSaved);
+    connect(tuning, &TestHelper::sendTextForMsgBox, this, &AppBase::receiveTextForMsgBox);
+    // Same thread: the sample vector is read during the signal.
+    connect(m_pingHelper, &PingHelper::on_telemetryUpdated, tuning, &TestHelper::telemetryUpdated);
+    connect(tuning, &TestHelper::setDutyCycle, m_pingHelper, &PingHelper::setDutyCycle);
+    connect(&m_device, &Device::setControllerParams, tuning, &TestHelper::setControllerParams);
+    connect(tuning, &TestHelper::updateControllerParams, &m_device, &Device::updateControllerParams);
+    connect(m_pingHelper, &PingHelper::resetControl, tuning, &TestHelper::resetControl);
 }
 
 void AppBase::startClock()
@@ -164,6 +181,7 @@ void AppBase::stopTimer()
 
 void AppBase::handleTimeout()
 {
+    m_testHelper->handleTimeout();
     m_comHelper->handleTimeout();
     m_idHelper->tick();
     if (m_activity > ActivityNoPort)

@@ -1,0 +1,164 @@
+#include "app/appbase.h"
+#include "device/pinghelper.h"
+#include "link/comhelper.h"
+#include "link/portprovider.h"
+#include "sim/simulatedcontroller.h"
+#include "sim/simulatedport.h"
+#include "steptestrecorder.h"
+#include "tuning/stepresponseanalysis.h"
+#include "tuning/testhelper.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// The simulated controller behind the port seam, as the demo provides it.
+class SimulatorProvider : public PortProvider
+{
+public:
+    explicit SimulatorProvider(SimulatedController *controller) : m_controller(controller) {}
+
+    QList<PortInfo> availablePorts() const override
+    {
+        return {{QStringLiteral("sim0"), QStringLiteral("sim0"), QStringLiteral("AE0001"), QStringLiteral("sim")}};
+    }
+    QIODevice *createPort(const QString &, QObject *parent) override
+    {
+        return new SimulatedPort(m_controller, parent);
+    }
+    bool checkReadiness(const QString &) override { return true; }
+
+private:
+    SimulatedController *m_controller;
+};
+
+VYX_Protocol::VYX_MSG decode(const QByteArray &frame)
+{
+    VYX_Protocol codec;
+    VYX_Protocol::VyxRxConfig config;
+    VYX_Protocol::VYX_MSG msg;
+    for (char byte : frame) {
+        if (codec.decodeByte(uint8_t(byte), msg, config))
+            return msg;
+    }
+    return {};
+}
+
+} // namespace
+
+// Step tests against the simulated controller's speed loop, and one whole tuning run
+// through the coordinator, tick by tick.
+class TestTuningRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The analysis tells the speed loop's gains apart: too soft to settle within a step,
+    // good, and ringing.
+    void stepResponsesOfTheSimulatedSpeedLoop_data()
+    {
+        QTest::addColumn<int>("kp"); // thousandths
+        QTest::addColumn<int>("ki");
+        QTest::addColumn<int>("verdict"); // result modulo 10
+        QTest::newRow("too soft") << 200 << 13 << -1;
+        QTest::newRow("good") << 200 << 100 << 0;
+        QTest::newRow("good with a stronger Kp") << 1000 << 200 << 0;
+        QTest::newRow("ringing") << 1000 << 400 << 1;
+        QTest::newRow("ringing hard") << 500 << 800 << 1;
+    }
+
+    void stepResponsesOfTheSimulatedSpeedLoop()
+    {
+        QFETCH(int, kp);
+        QFETCH(int, ki);
+        QFETCH(int, verdict);
+        SimulatorConfig config;
+        config.identity.startRunning = true;
+        SimulatedFirmware firmware(config);
+        const SET_MOTION_PARAMS motion = motionWithGains(firmware, uint16_t(kp), uint16_t(ki));
+        QCOMPARE(firmware.handle(VyxMsg::WRITE_MOTION_PARAMS, motion.pack()).payload, QByteArray(1, char(ANSWER_OK)));
+
+        Test_Evalute_s evaluation;
+        evaluation.Kp = uint16_t(kp);
+        evaluation.Ki = uint16_t(ki);
+        const TuningVerdict result = StepResponseAnalysis::evaluate(recordStepTest(firmware, 50), evaluation);
+        QCOMPARE(result.result % 10, verdict);
+        if (verdict == 0)
+            QCOMPARE(int(result.evaluation.Ki), ki);
+        if (verdict == 1)
+            QVERIFY2(result.evaluation.Ki < ki, "a ringing loop gets a smaller Ki");
+    }
+
+    // From soft gains to a verdict of 0: the first trial's gains are written, confirmed,
+    // the plan is played on the spinning motor, the analysis runs in its thread and the
+    // run ends with the motor stopped.
+    void wholeRunFromSoftGainsToSuccess()
+    {
+        SimulatorConfig config;
+        SimulatedController controller(config);
+        SET_MOTION_PARAMS soft = controller.firmware().motionParams();
+        soft.Kp = 205; // 0.2
+        soft.Ki = 13;  // 0.0127: a step never settles
+        QCOMPARE(controller.firmware().handle(VyxMsg::WRITE_MOTION_PARAMS, soft.pack()).payload,
+                 QByteArray(1, char(ANSWER_OK)));
+        SimulatorProvider provider(&controller);
+        QTemporaryDir dataDir;
+        AppBase app(&provider, DataDirectory::resolve(dataDir.path(), QString(), QString()));
+        TestHelper *tuning = app.testHelper();
+
+        QVector<SET_MOTION_PARAMS> gainWrites;
+        connect(&controller, &SimulatedController::traffic, this, [&](bool fromHost, const QByteArray &bytes) {
+            const VYX_Protocol::VYX_MSG msg = decode(bytes);
+            if (fromHost && msg.msgId == VyxMsg::WRITE_MOTION_PARAMS)
+                gainWrites.append(SET_MOTION_PARAMS::unpack(msg.payloadBytes()));
+        });
+        QSignalSpy info(&app, &AppBase::sendTextForInfo);
+        QSignalSpy finished(tuning, &TestHelper::testFinished);
+        QSignalSpy phases(tuning, &TestHelper::calculateControllerParams);
+
+        const auto tick = [&] {
+            controller.advance(50);
+            app.handleTimeout();
+            for (int i = 0; i < 5; ++i) // the port delivers by queued calls
+                QCoreApplication::processEvents();
+        };
+
+        app.comHelper()->startPortSelection();
+        QTRY_VERIFY_WITH_TIMEOUT((tick(), app.deviceState() == DEVICE_CONNECTED), 10000);
+        app.pingHelper()->startRun();
+        for (int i = 0; i < 40 && (app.deviceState() != DEVICE_RUNNING || app.device()->isReadBatchRunning()); ++i)
+            tick();
+        QCOMPARE(app.deviceState(), DEVICE_RUNNING);
+        QCOMPARE(int(tuning->evaluation().Kp), 200);
+        QCOMPARE(int(tuning->evaluation().Ki), 13);
+
+        tuning->startTuning();
+        // One trial: 0.5 s at 0 % and five steps of 2.5 s; the analysis takes its own time.
+        for (int i = 0; i < 2000 && finished.isEmpty(); ++i)
+            tick();
+        QCOMPARE(finished.size(), 1);
+
+        QCOMPARE(phases.size(), 1);
+        const auto samples = phases[0][0].value<QVector<Test_Data_s>>();
+        QVERIFY2(samples.size() >= 250, qPrintable(QString::number(samples.size())));
+        QCOMPARE(tuning->phase(), TestHelper::PHASE_IDLE);
+        QVERIFY(info.contains({QStringLiteral("Controller tuning was succesful"), true}));
+
+        // The first trial's gains went to the controller once, and stayed there.
+        QCOMPARE(gainWrites.size(), 1);
+        QCOMPARE(gainWrites[0].Kp, int16_t(205));
+        QCOMPARE(gainWrites[0].Ki, int16_t(102));
+        QCOMPARE(controller.firmware().motionParams().Ki, int16_t(102));
+        QCOMPARE(app.device()->motionParams().Ki, int16_t(102));
+
+        // The motor is stopped and control is off.
+        QVERIFY(!app.pingHelper()->isDutyEnabled());
+        tick();
+        QCOMPARE(controller.firmware().motor().duty(), 0.0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTuningRun)
+#include "tst_tuningrun.moc"
