@@ -4,37 +4,37 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="215"/>
+        <location filename="../../app/appbase.cpp" line="233"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="233"/>
+        <location filename="../../app/appbase.cpp" line="251"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="236"/>
+        <location filename="../../app/appbase.cpp" line="254"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="245"/>
+        <location filename="../../app/appbase.cpp" line="263"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="295"/>
+        <location filename="../../app/appbase.cpp" line="313"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="301"/>
+        <location filename="../../app/appbase.cpp" line="319"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="307"/>
+        <location filename="../../app/appbase.cpp" line="325"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
@@ -1302,6 +1302,32 @@ Firmware: Aktualisieren des Reglers.</translation>
         <location filename="../../recording/storagebackworker.cpp" line="121"/>
         <source>%1 telemetry samples are not written to %2: %3</source>
         <translation>%1 Telemetriewerte wurden nicht nach %2 geschrieben: %3</translation>
+    </message>
+</context>
+<context>
+    <name>TestHelper</name>
+    <message>
+        <location filename="../../tuning/testhelper.cpp" line="69"/>
+        <location filename="../../tuning/testhelper.cpp" line="342"/>
+        <location filename="../../tuning/testhelper.cpp" line="343"/>
+        <source>Tuning fail</source>
+        <translation>Abstimmung fehlgeschlagen</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/testhelper.cpp" line="93"/>
+        <source>Tuning stop</source>
+        <translation>Abstimmung angehalten</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/testhelper.cpp" line="123"/>
+        <location filename="../../tuning/testhelper.cpp" line="272"/>
+        <source>Controller tuning was failed</source>
+        <translation>Die Abstimmung des Reglers ist fehlgeschlagen</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/testhelper.cpp" line="266"/>
+        <source>Controller tuning was succesful</source>
+        <translation>Die Abstimmung des Reglers war erfolgreich</translation>
     </message>
 </context>
 </TS>
