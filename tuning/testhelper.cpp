@@ -311,12 +311,12 @@ void TestHelper::resetControl(QString msg, uint8_t code)
         emit testFinished();
         break;
     case 4: // error in the controller
-        if (!active)
-            return;
         setPhase(PHASE_IDLE);
         m_runState = RUN_IDLE;
-        stopMotor();
-        emit testFinished();
+        if (active) {
+            stopMotor();
+            emit testFinished();
+        }
         break;
     default:
         break;

@@ -64,8 +64,6 @@ Test_Evalute_s evaluation(uint16_t ki, uint8_t retryCount = 0, int32_t kiDelta =
 
 } // namespace
 
-Q_DECLARE_METATYPE(QVector<Test_Data_s>)
-
 class TestStepResponseAnalysis : public QObject
 {
     Q_OBJECT

@@ -8,6 +8,7 @@
 #include "tuning/stepresponseanalysis.h"
 #include "tuning/testhelper.h"
 
+#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -45,6 +46,59 @@ VYX_Protocol::VYX_MSG decode(const QByteArray &frame)
     }
     return {};
 }
+
+// The coordinator against the simulated controller, holding soft gains (Kp 0.2,
+// Ki 0.0127: a step never settles), driven tick by tick.
+struct Rig
+{
+    explicit Rig(const SimulatorConfig &config)
+        : controller(config), provider(&controller),
+          app(&provider, DataDirectory::resolve(dataDir.path(), QString(), QString()))
+    {
+        SET_MOTION_PARAMS soft = controller.firmware().motionParams();
+        soft.Kp = 205;
+        soft.Ki = 13;
+        controller.firmware().handle(VyxMsg::WRITE_MOTION_PARAMS, soft.pack());
+        QObject::connect(&controller, &SimulatedController::traffic, &app,
+                         [this](bool fromHost, const QByteArray &bytes) {
+                             const VYX_Protocol::VYX_MSG msg = decode(bytes);
+                             if (fromHost && msg.msgId == VyxMsg::WRITE_MOTION_PARAMS)
+                                 gainWrites.append(SET_MOTION_PARAMS::unpack(msg.payloadBytes()));
+                         });
+    }
+
+    void tick()
+    {
+        controller.advance(50);
+        app.handleTimeout();
+        for (int i = 0; i < 5; ++i) // the port delivers by queued calls
+            QCoreApplication::processEvents();
+    }
+
+    // Finds the controller, switches it into running mode and reads its records.
+    bool connectAndRun()
+    {
+        // The port's readiness is checked in its own thread: the controller's clock waits.
+        app.comHelper()->startPortSelection();
+        QDeadlineTimer deadline(10000);
+        while (!app.comHelper()->isConnected() && !deadline.hasExpired()) {
+            app.handleTimeout();
+            QTest::qWait(5);
+        }
+        for (int i = 0; i < 20 && app.deviceState() != DEVICE_CONNECTED; ++i)
+            tick();
+        app.pingHelper()->startRun();
+        for (int i = 0; i < 40 && (app.deviceState() != DEVICE_RUNNING || app.device()->isReadBatchRunning()); ++i)
+            tick();
+        return app.deviceState() == DEVICE_RUNNING && !app.device()->isReadBatchRunning();
+    }
+
+    QTemporaryDir dataDir;
+    SimulatedController controller;
+    SimulatorProvider provider;
+    AppBase app;
+    QVector<SET_MOTION_PARAMS> gainWrites;
+};
 
 } // namespace
 
@@ -97,66 +151,64 @@ private slots:
     void wholeRunFromSoftGainsToSuccess()
     {
         SimulatorConfig config;
-        SimulatedController controller(config);
-        SET_MOTION_PARAMS soft = controller.firmware().motionParams();
-        soft.Kp = 205; // 0.2
-        soft.Ki = 13;  // 0.0127: a step never settles
-        QCOMPARE(controller.firmware().handle(VyxMsg::WRITE_MOTION_PARAMS, soft.pack()).payload,
-                 QByteArray(1, char(ANSWER_OK)));
-        SimulatorProvider provider(&controller);
-        QTemporaryDir dataDir;
-        AppBase app(&provider, DataDirectory::resolve(dataDir.path(), QString(), QString()));
-        TestHelper *tuning = app.testHelper();
-
-        QVector<SET_MOTION_PARAMS> gainWrites;
-        connect(&controller, &SimulatedController::traffic, this, [&](bool fromHost, const QByteArray &bytes) {
-            const VYX_Protocol::VYX_MSG msg = decode(bytes);
-            if (fromHost && msg.msgId == VyxMsg::WRITE_MOTION_PARAMS)
-                gainWrites.append(SET_MOTION_PARAMS::unpack(msg.payloadBytes()));
-        });
-        QSignalSpy info(&app, &AppBase::sendTextForInfo);
+        Rig rig(config);
+        TestHelper *tuning = rig.app.testHelper();
+        QSignalSpy info(&rig.app, &AppBase::sendTextForInfo);
         QSignalSpy finished(tuning, &TestHelper::testFinished);
-        QSignalSpy phases(tuning, &TestHelper::calculateControllerParams);
-
-        const auto tick = [&] {
-            controller.advance(50);
-            app.handleTimeout();
-            for (int i = 0; i < 5; ++i) // the port delivers by queued calls
-                QCoreApplication::processEvents();
-        };
-
-        app.comHelper()->startPortSelection();
-        QTRY_VERIFY_WITH_TIMEOUT((tick(), app.deviceState() == DEVICE_CONNECTED), 10000);
-        app.pingHelper()->startRun();
-        for (int i = 0; i < 40 && (app.deviceState() != DEVICE_RUNNING || app.device()->isReadBatchRunning()); ++i)
-            tick();
-        QCOMPARE(app.deviceState(), DEVICE_RUNNING);
+        QSignalSpy analyses(tuning, &TestHelper::calculateControllerParams);
+        QVERIFY(rig.connectAndRun());
         QCOMPARE(int(tuning->evaluation().Kp), 200);
         QCOMPARE(int(tuning->evaluation().Ki), 13);
 
         tuning->startTuning();
         // One trial: 0.5 s at 0 % and five steps of 2.5 s; the analysis takes its own time.
         for (int i = 0; i < 2000 && finished.isEmpty(); ++i)
-            tick();
+            rig.tick();
         QCOMPARE(finished.size(), 1);
 
-        QCOMPARE(phases.size(), 1);
-        const auto samples = phases[0][0].value<QVector<Test_Data_s>>();
+        QCOMPARE(analyses.size(), 1);
+        const auto samples = analyses[0][0].value<QVector<Test_Data_s>>();
         QVERIFY2(samples.size() >= 250, qPrintable(QString::number(samples.size())));
         QCOMPARE(tuning->phase(), TestHelper::PHASE_IDLE);
         QVERIFY(info.contains({QStringLiteral("Controller tuning was succesful"), true}));
 
         // The first trial's gains went to the controller once, and stayed there.
-        QCOMPARE(gainWrites.size(), 1);
-        QCOMPARE(gainWrites[0].Kp, int16_t(205));
-        QCOMPARE(gainWrites[0].Ki, int16_t(102));
-        QCOMPARE(controller.firmware().motionParams().Ki, int16_t(102));
-        QCOMPARE(app.device()->motionParams().Ki, int16_t(102));
+        QCOMPARE(rig.gainWrites.size(), 1);
+        QCOMPARE(rig.gainWrites[0].Kp, int16_t(205));
+        QCOMPARE(rig.gainWrites[0].Ki, int16_t(102));
+        QCOMPARE(rig.controller.firmware().motionParams().Ki, int16_t(102));
+        QCOMPARE(rig.app.device()->motionParams().Ki, int16_t(102));
 
         // The motor is stopped and control is off.
-        QVERIFY(!app.pingHelper()->isDutyEnabled());
-        tick();
-        QCOMPARE(controller.firmware().motor().duty(), 0.0);
+        QVERIFY(!rig.app.pingHelper()->isDutyEnabled());
+        rig.tick();
+        QCOMPARE(rig.controller.firmware().motor().duty(), 0.0);
+    }
+
+    // The adapter is pulled out in the middle of the steps: the run fails and the duty
+    // command is withdrawn.
+    void lostConnectionDuringTheStepsStopsTheMotor()
+    {
+        SimulatorConfig config;
+        config.faults.vanishAfterMs = 8000; // the run starts after about 2 s
+        Rig rig(config);
+        TestHelper *tuning = rig.app.testHelper();
+        QSignalSpy info(&rig.app, &AppBase::sendTextForInfo);
+        QSignalSpy finished(tuning, &TestHelper::testFinished);
+        QVERIFY(rig.connectAndRun());
+        tuning->startTuning();
+        for (int i = 0; i < 60 && tuning->phase() != TestHelper::PHASE_STEPS; ++i)
+            rig.tick();
+        QCOMPARE(tuning->phase(), TestHelper::PHASE_STEPS);
+        QVERIFY(rig.app.pingHelper()->isDutyEnabled());
+
+        for (int i = 0; i < 400 && finished.isEmpty(); ++i)
+            rig.tick();
+        QVERIFY(rig.controller.hasVanished());
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(tuning->phase(), TestHelper::PHASE_FAILED);
+        QVERIFY(info.contains({QStringLiteral("Tuning fail"), false}));
+        QVERIFY(!rig.app.pingHelper()->isDutyEnabled());
     }
 };
 
