@@ -1,10 +1,10 @@
 #include "app/appbase.h"
+#include "app/demoportprovider.h"
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
-#include "link/portprovider.h"
 #include "sim/simulatedcontroller.h"
-#include "sim/simulatedport.h"
 #include "steptestrecorder.h"
+#include "tests/sim/simhost.h"
 #include "tuning/stepresponseanalysis.h"
 #include "tuning/testhelper.h"
 
@@ -15,55 +15,25 @@
 
 namespace {
 
-// The simulated controller behind the port seam, as the demo provides it.
-class SimulatorProvider : public PortProvider
-{
-public:
-    explicit SimulatorProvider(SimulatedController *controller) : m_controller(controller) {}
-
-    QList<PortInfo> availablePorts() const override
-    {
-        return {{QStringLiteral("sim0"), QStringLiteral("sim0"), QStringLiteral("AE0001"), QStringLiteral("sim")}};
-    }
-    QIODevice *createPort(const QString &, QObject *parent) override
-    {
-        return new SimulatedPort(m_controller, parent);
-    }
-    bool checkReadiness(const QString &) override { return true; }
-
-private:
-    SimulatedController *m_controller;
-};
-
-VYX_Protocol::VYX_MSG decode(const QByteArray &frame)
-{
-    VYX_Protocol codec;
-    VYX_Protocol::VyxRxConfig config;
-    VYX_Protocol::VYX_MSG msg;
-    for (char byte : frame) {
-        if (codec.decodeByte(uint8_t(byte), msg, config))
-            return msg;
-    }
-    return {};
-}
-
 // The coordinator against the simulated controller, holding soft gains (Kp 0.2,
 // Ki 0.0127: a step never settles), driven tick by tick.
 struct Rig
 {
     explicit Rig(const SimulatorConfig &config)
-        : controller(config), provider(&controller),
+        : provider({}, config), controller(*provider.controller()),
           app(&provider, DataDirectory::resolve(dataDir.path(), QString(), QString()))
     {
+        provider.setRealTime(false);
         SET_MOTION_PARAMS soft = controller.firmware().motionParams();
         soft.Kp = 205;
         soft.Ki = 13;
         controller.firmware().handle(VyxMsg::WRITE_MOTION_PARAMS, soft.pack());
         QObject::connect(&controller, &SimulatedController::traffic, &app,
                          [this](bool fromHost, const QByteArray &bytes) {
-                             const VYX_Protocol::VYX_MSG msg = decode(bytes);
-                             if (fromHost && msg.msgId == VyxMsg::WRITE_MOTION_PARAMS)
-                                 gainWrites.append(SET_MOTION_PARAMS::unpack(msg.payloadBytes()));
+                             for (const VYX_Protocol::VYX_MSG &msg : SimHost::decode(bytes)) {
+                                 if (fromHost && msg.msgId == VyxMsg::WRITE_MOTION_PARAMS)
+                                     gainWrites.append(SET_MOTION_PARAMS::unpack(msg.payloadBytes()));
+                             }
                          });
     }
 
@@ -94,8 +64,8 @@ struct Rig
     }
 
     QTemporaryDir dataDir;
-    SimulatedController controller;
-    SimulatorProvider provider;
+    DemoPortProvider provider;
+    SimulatedController &controller;
     AppBase app;
     QVector<SET_MOTION_PARAMS> gainWrites;
 };
