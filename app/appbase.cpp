@@ -321,7 +321,8 @@ bool AppBase::isActivityBusy()
         }
         return false;
     case ActivityControl:
-        if (m_deviceState == DEVICE_RUNNING && m_pingHelper->isDutyEnabled()) {
+        // A tuning run starts its next trial by itself: the page must not be left meanwhile.
+        if ((m_deviceState == DEVICE_RUNNING && m_pingHelper->isDutyEnabled()) || m_testHelper->isTuningRunning()) {
             emit sendTextForInfo(tr("Please disable control first"), true);
             return true;
         }

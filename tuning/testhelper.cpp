@@ -97,7 +97,7 @@ void TestHelper::choiseController(int8_t result)
 {
     if (postToOwnThread(this, [this, result] { choiseController(result); }))
         return;
-    tuningDebug(TAG) << "Result from msgbox" << result;
+    tuningDebug(TAG) << "Result from msgbox" << int(result);
     if (isActive(m_phase.load()) || m_trials.isEmpty())
         return;
     if (result == 0) {
@@ -232,7 +232,7 @@ void TestHelper::motionParamsSaved(SET_MOTION_PARAMS motionParams)
 void TestHelper::handleControllerParams(Test_Evalute_s evaluteData, int8_t result, float error)
 {
     stopAnalysisThread();
-    tuningDebug(TAG) << "result of test" << result;
+    tuningDebug(TAG) << "result of test" << int(result);
     // Stopped, failed or disconnected while the analysis ran: no further trial may start.
     if (m_phase.load() != PHASE_ANALYSIS) {
         tuningDebug(TAG) << "result after the end of the run ignored";
@@ -290,7 +290,7 @@ void TestHelper::offerChoice(int8_t result)
 void TestHelper::resetControl(QString msg, uint8_t code)
 {
     Q_UNUSED(msg)
-    tuningDebug(TAG) << "reset control code:" << code;
+    tuningDebug(TAG) << "reset control code:" << int(code);
     const bool active = isActive(m_phase.load());
     switch (code) {
     case 1: // stalled motor

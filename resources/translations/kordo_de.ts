@@ -34,7 +34,7 @@
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="325"/>
+        <location filename="../../app/appbase.cpp" line="326"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>

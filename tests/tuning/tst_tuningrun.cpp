@@ -130,7 +130,13 @@ private slots:
         QCOMPARE(int(tuning->evaluation().Kp), 200);
         QCOMPARE(int(tuning->evaluation().Ki), 13);
 
+        rig.app.setActivePage(3); // the control page
+        QVERIFY(!rig.app.isActivityBusy());
         tuning->startTuning();
+        // While the test gains are written the motor is off, yet the page must not be left.
+        QCOMPARE(tuning->phase(), TestHelper::PHASE_START);
+        QVERIFY(!rig.app.pingHelper()->isDutyEnabled());
+        QVERIFY(rig.app.isActivityBusy());
         // One trial: 0.5 s at 0 % and five steps of 2.5 s; the analysis takes its own time.
         for (int i = 0; i < 2000 && finished.isEmpty(); ++i)
             rig.tick();
@@ -151,6 +157,7 @@ private slots:
 
         // The motor is stopped and control is off.
         QVERIFY(!rig.app.pingHelper()->isDutyEnabled());
+        QVERIFY(!rig.app.isActivityBusy());
         rig.tick();
         QCOMPARE(rig.controller.firmware().motor().duty(), 0.0);
     }
