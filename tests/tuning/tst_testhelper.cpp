@@ -56,6 +56,15 @@ class TestTestHelper : public QObject
     }
 
 private slots:
+    // The analysis thread's queued connections find their argument types by these names.
+    void crossThreadTypesAreRegistered()
+    {
+        TestHelper helper;
+        for (const char *name : {"Test_Data_s", "QVector<Test_Data_s>", "Test_Evalute_s", "int8_t", "uint32_t",
+                                 "SET_MOTION_PARAMS", "Device_State_e"})
+            QVERIFY2(QMetaType::type(name) != QMetaType::UnknownType, name);
+    }
+
     void gainsAreTakenToTheNearestThousandth_data()
     {
         QTest::addColumn<uint32_t>("wire");
