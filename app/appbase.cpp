@@ -7,6 +7,7 @@
 #include "motors/dbmanager.h"
 #include "recording/logbackworker.h"
 #include "recording/storagebackworker.h"
+#include "tuning/testhelper.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -49,6 +50,7 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
     m_idHelper = new IdHelper(m_dbManager, this);
     m_paramsHelper = new ParamsHelper(this);
     m_pingHelper = new PingHelper(this);
+    m_testHelper = new TestHelper(this);
 
     startLogWorker();
     startSampleWorker(sampleDirectory);
@@ -148,6 +150,21 @@ void AppBase::connectHelpers()
     connect(&m_device, &Device::setError, this, &AppBase::setError);
     connect(&m_device, &Device::setMotionParamsDirectly, m_paramsHelper, &ParamsHelper::setMotionParamsDirectly);
     connect(m_paramsHelper, &ParamsHelper::updateDeviceAddress, &m_device, &Device::updateDeviceAddress);
+    connectTuning();
+}
+
+void AppBase::connectTuning()
+{
+    TestHelper *tuning = m_testHelper;
+    connect(&m_device, &Device::deviceConnectionStateChanged, tuning, &TestHelper::deviceConnectionState);
+    connect(m_paramsHelper, &ParamsHelper::device_setMotionParams, tuning, &TestHelper::motionParamsSaved);
+    connect(tuning, &TestHelper::sendTextForMsgBox, this, &AppBase::receiveTextForMsgBox);
+    // Same thread: the sample vector is read during the signal.
+    connect(m_pingHelper, &PingHelper::on_telemetryUpdated, tuning, &TestHelper::telemetryUpdated);
+    connect(tuning, &TestHelper::setDutyCycle, m_pingHelper, &PingHelper::setDutyCycle);
+    connect(&m_device, &Device::setControllerParams, tuning, &TestHelper::setControllerParams);
+    connect(tuning, &TestHelper::updateControllerParams, &m_device, &Device::updateControllerParams);
+    connect(m_pingHelper, &PingHelper::resetControl, tuning, &TestHelper::resetControl);
 }
 
 void AppBase::startClock()
@@ -195,6 +212,7 @@ bool AppBase::stopAndMoveTo(QThread *home, int timeoutMs)
 
 void AppBase::handleTimeout()
 {
+    m_testHelper->handleTimeout();
     m_comHelper->handleTimeout();
     m_idHelper->tick();
     if (m_activity > ActivityNoPort)
@@ -355,7 +373,8 @@ bool AppBase::isActivityBusy()
         }
         return false;
     case ActivityControl:
-        if (m_deviceState == DEVICE_RUNNING && m_pingHelper->isDutyEnabled()) {
+        // A tuning run starts its next trial by itself: the page must not be left meanwhile.
+        if ((m_deviceState == DEVICE_RUNNING && m_pingHelper->isDutyEnabled()) || m_testHelper->isTuningRunning()) {
             emit sendTextForInfo(tr("Please disable control first"), true);
             return true;
         }

@@ -23,6 +23,7 @@ class PingHelper;
 class PortProvider;
 class QTimer;
 class StorageBackWorker;
+class TestHelper;
 
 // The device-side core: owns the port manager, the device model, the helpers, the motor
 // database and the recording workers, wires them together, and drives them from the one
@@ -67,6 +68,7 @@ public:
     // The motor list and the motor files; both live in the GUI thread with the database.
     MotorLibrary *motorLibrary() const { return m_motorLibrary.get(); }
     MotorFileExchange *motorFiles() const { return m_motorFiles.get(); }
+    TestHelper *testHelper() const { return m_testHelper; }
 
     // Motor database and motor files, called from the GUI thread (where the database
     // lives). Each shows its outcome through sendTextForInfo as the user expects it.
@@ -118,6 +120,7 @@ private:
     void startLogWorker();
     void startSampleWorker(const QString &sampleDirectory);
     void connectHelpers();
+    void connectTuning();
     void rememberIdentity(uint32_t serialNumber);
     void report(const MotorResult &result);
 
@@ -127,6 +130,7 @@ private:
     IdHelper *m_idHelper = nullptr;
     ParamsHelper *m_paramsHelper = nullptr;
     PingHelper *m_pingHelper = nullptr;
+    TestHelper *m_testHelper = nullptr;
 
     std::atomic<AppActivity> m_activity {ActivityNoPort};
     std::atomic<Device_State_e> m_deviceState {DEVICE_DISCONNECTED};

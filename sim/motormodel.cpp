@@ -68,6 +68,11 @@ bool MotorModel::isSpinning() const
     return std::abs(m_speedRpm) > SPINNING_RPM;
 }
 
+double MotorModel::fullSpeedRpm() const
+{
+    return m_fullSpeedRadS / RPM_TO_RAD_S;
+}
+
 double MotorModel::torqueConstant() const
 {
     return 60.0 / (2.0 * PI * m_config.kv);

@@ -29,6 +29,8 @@ public:
     double escTemperature() const { return m_escTempC; }
     double motorTemperature() const { return m_motorTempC; }
     bool isSpinning() const;
+    // The loaded speed at full duty from the resting pack: the speed loop's full scale.
+    double fullSpeedRpm() const;
 
     // Values the controller identifies or measures for this motor.
     double resistanceNow() const;    // Rs at the present winding temperature

@@ -83,8 +83,8 @@ SimulatedFirmware::SimulatedFirmware(const SimulatorConfig &config)
     m_motion.brakeIntensity = 70;
     m_motion.brakeEnable = true;
     m_motion.timeToLeave = 10; // 500 ms without commands stops the motor
-    m_motion.Kp = 512;         // 0.5
-    m_motion.Ki = 13;          // 0.0123
+    m_motion.Kp = 205;         // 0.2
+    m_motion.Ki = 102;         // 0.1: the speed loop settles a step within about a second
     if (config.identity.address <= 7) {
         m_motion.deviceAddress = config.identity.address;
     } else {
@@ -260,12 +260,31 @@ QByteArray SimulatedFirmware::telemetryAnswer(const QByteArray &payload)
     if (!command.enable) {
         // The host switched control off: that acknowledges stall and error reports.
         clearReports();
-        m_motorModel.setDuty(0.0);
+        stopMotor();
     } else if (!m_stallLatched && !m_errorLatched) {
-        m_motorModel.setDuty(double(command.duty) / DutyCommand::FULL_SCALE);
+        this->command(double(command.duty) / DutyCommand::FULL_SCALE);
     }
     const ONLINE_QUANTS_S sample = m_override ? *m_override : m_motorModel.sample();
     return statusBlock(ANSWER_OK) + TelemetryRecord::fromQuantities(sample).pack();
+}
+
+void SimulatedFirmware::command(double fraction)
+{
+    if (!isSpeedControl()) {
+        m_speedReference = 0.0;
+        m_motorModel.setDuty(fraction);
+        return;
+    }
+    m_speedReference = std::clamp(fraction, -1.0, 1.0);
+    if (m_speedReference == 0.0)
+        stopMotor();
+}
+
+void SimulatedFirmware::stopMotor()
+{
+    m_speedReference = 0.0;
+    m_speedLoop.reset();
+    m_motorModel.setDuty(0.0);
 }
 
 QByteArray SimulatedFirmware::runDataAnswer() const
@@ -396,6 +415,7 @@ void SimulatedFirmware::storeIdentificationResult()
 void SimulatedFirmware::injectStall()
 {
     m_stallLatched = true;
+    stopMotor();
     m_motorModel.setStalled(true);
 }
 
@@ -413,7 +433,7 @@ void SimulatedFirmware::raiseError(uint8_t errorCode)
         m_errorLog.lastErrors |= bit;
         m_errorLog.allErrors |= bit;
     }
-    m_motorModel.setDuty(0.0);
+    stopMotor();
 }
 
 void SimulatedFirmware::clearReports()
@@ -436,6 +456,12 @@ void SimulatedFirmware::advance(qint64 us)
 void SimulatedFirmware::step(qint64 us)
 {
     m_nowUs += us;
+    if (m_speedReference != 0.0) {
+        m_speedLoop.setGains(m_motion.Kp, m_motion.Ki);
+        const double fullSpeed = m_motorModel.fullSpeedRpm();
+        m_motorModel.setDuty(m_speedLoop.update(m_speedReference * fullSpeed, m_motorModel.speedRpm(), fullSpeed,
+                                                double(us) * 1e-6));
+    }
     m_motorModel.advance(us);
     m_ident.advance(us);
     if (m_ident.isWalking() && m_nowUs - m_lastFrameUs > IDENT_LINK_TIMEOUT_US) {
@@ -458,8 +484,9 @@ void SimulatedFirmware::step(qint64 us)
 
     // Lost control signal: stop the motor after the motion record's time to leave.
     const qint64 failsafeUs = m_motion.timeToLeave ? qint64(m_motion.timeToLeave) * 50000 : DEFAULT_FAILSAFE_US;
-    if (m_running && m_motorModel.duty() != 0.0 && m_nowUs - m_lastCommandUs > failsafeUs)
-        m_motorModel.setDuty(0.0);
+    if (m_running && (m_motorModel.duty() != 0.0 || m_speedReference != 0.0)
+        && m_nowUs - m_lastCommandUs > failsafeUs)
+        stopMotor();
 
     const FaultConfig &faults = m_config.faults;
     if (!m_stallInjected && faults.stallAfterMs >= 0 && m_nowUs >= qint64(faults.stallAfterMs) * 1000) {
@@ -475,6 +502,7 @@ void SimulatedFirmware::step(qint64 us)
 void SimulatedFirmware::powerCycle()
 {
     m_running = false;
+    stopMotor();
     m_motorModel = MotorModel(m_config.motor);
     m_ident.stop();
     m_pendingSaves.clear();

@@ -5,6 +5,7 @@
 #include "sim/identrun.h"
 #include "sim/motormodel.h"
 #include "sim/simconfig.h"
+#include "sim/speedloop.h"
 
 #include <QByteArray>
 #include <QVector>
@@ -71,6 +72,11 @@ private:
     void storeIdentificationResult();
     void raiseError(uint8_t code);
     void clearReports();
+    // Speed control (the PWM input record's control type) runs the speed loop; voltage
+    // control sets the duty directly.
+    bool isSpeedControl() const { return m_pwmIn.controlType; }
+    void command(double fraction);
+    void stopMotor();
 
     SimulatorConfig m_config;
     qint64 m_nowUs = 0;
@@ -85,6 +91,8 @@ private:
     ERROR_WARN_LOG m_errorLog;
     qint64 m_motorUs = 0;
     std::optional<ONLINE_QUANTS_S> m_override;
+    SpeedLoop m_speedLoop;
+    double m_speedReference = 0.0; // fraction of full speed; 0: the motor runs down
 
     struct PendingSave
     {

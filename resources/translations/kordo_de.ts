@@ -4,22 +4,22 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="247"/>
+        <location filename="../../app/appbase.cpp" line="265"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="265"/>
+        <location filename="../../app/appbase.cpp" line="283"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="268"/>
+        <location filename="../../app/appbase.cpp" line="286"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="282"/>
+        <location filename="../../app/appbase.cpp" line="300"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
@@ -834,10 +834,281 @@
     </message>
 </context>
 <context>
+    <name>IdentWizard</name>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="31"/>
+        <source>Warning - Attention</source>
+        <translation>Warnung - Aufmerksamkeit</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="38"/>
+        <source>The identification process requires your &lt;b&gt;attention&lt;/b&gt; and active access to the application.</source>
+        <translation>Die Identifikation erfordert Ihre &lt;b&gt;Aufmerksamkeit&lt;/b&gt; und Ihren aktiven Zugriff auf die Anwendung.</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="68"/>
+        <source>Warning - No load motor</source>
+        <translation>Warnung - Motor ohne Last</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="75"/>
+        <source>The motor &lt;b&gt;must be unloaded&lt;/b&gt; during identification. So please remove any load. For example: propeller, shaft, ...</source>
+        <translation>Der Motor &lt;b&gt;muss&lt;/b&gt; während der Identifikation &lt;b&gt;unbelastet sein&lt;/b&gt;. Entfernen Sie bitte jede Last, zum Beispiel Propeller, Welle, ...</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="105"/>
+        <source>Warning - Identification steps</source>
+        <translation>Warnung - Schritte der Identifikation</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="112"/>
+        <source>&lt;b&gt;1. Step - no movement&lt;/b&gt;&lt;br&gt;- The motor is not spinning!&lt;br&gt;- The motor produces high-frequency noise&lt;br&gt;Error: The motor is spinning</source>
+        <translation>&lt;b&gt;1. Schritt - keine Bewegung&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich nicht!&lt;br&gt;- Der Motor erzeugt ein hochfrequentes Geräusch&lt;br&gt;Fehler: Der Motor dreht sich</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="125"/>
+        <source>&lt;b&gt;2. Step - accelaration&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed increases&lt;br&gt;Error: The motor is not spinning</source>
+        <translation>&lt;b&gt;2. Schritt - Beschleunigung&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl steigt&lt;br&gt;Fehler: Der Motor dreht sich nicht</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="138"/>
+        <source>&lt;b&gt;3. Step - variable speed&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed can oscillate, but the motor does not stop.&lt;br&gt;Error: The motor is not spinning</source>
+        <translation>&lt;b&gt;3. Schritt - variable Drehzahl&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl kann schwanken, aber der Motor bleibt nicht stehen.&lt;br&gt;Fehler: Der Motor dreht sich nicht</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="151"/>
+        <source>&lt;b&gt;4. Step - decelaration&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed is decreasing to stop.&lt;br&gt;Error: At the start, the motor is not spinning&lt;br&gt;At the end, the motor is spinning</source>
+        <translation>&lt;b&gt;4. Schritt - Abbremsen&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl sinkt bis zum Stillstand.&lt;br&gt;Fehler: Zu Beginn dreht sich der Motor nicht&lt;br&gt;Am Ende dreht sich der Motor noch</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="164"/>
+        <source>&lt;b&gt;5. Step - finish&lt;/b&gt;&lt;br&gt;- The motor is not spinning!&lt;br&gt;- The identification is complete.&lt;br&gt;Error: The motor is spinning</source>
+        <translation>&lt;b&gt;5. Schritt - Ende&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich nicht!&lt;br&gt;- Die Identifikation ist abgeschlossen.&lt;br&gt;Fehler: Der Motor dreht sich</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="194"/>
+        <source>Start identification</source>
+        <translation>Identifikation starten</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="201"/>
+        <source>Yes, I am sure the motor is no load</source>
+        <translation>Ja, ich bin sicher, dass der Motor unbelastet ist</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="208"/>
+        <source>Yes, I am totally concentrated</source>
+        <translation>Ja, ich bin voll konzentriert</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="215"/>
+        <source>Yes, I know all the steps of identification</source>
+        <translation>Ja, ich kenne alle Schritte der Identifikation</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="233"/>
+        <source>Actual step:</source>
+        <translation>Aktueller Schritt:</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="279"/>
+        <source>Next step:</source>
+        <translation>Nächster Schritt:</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="330"/>
+        <source>Motor identification is completed successfully</source>
+        <translation>Die Motoridentifikation wurde erfolgreich abgeschlossen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="337"/>
+        <source>Fill in the motor name and save it to the list</source>
+        <translation>Geben Sie den Motornamen ein und speichern Sie den Motor in der Liste</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="367"/>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="407"/>
+        <source>Back</source>
+        <translation>Zurück</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="421"/>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.ui" line="428"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="170"/>
+        <source>Accept</source>
+        <translation>Bestätigen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="107"/>
+        <source>Device is disconnected</source>
+        <translation>Gerät ist getrennt</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="110"/>
+        <source>Device is running</source>
+        <translation>Gerät läuft</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="114"/>
+        <source>Device is in bootloader mode</source>
+        <translation>Gerät ist im Bootloader-Modus</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="128"/>
+        <source>Parameters must be non-zero value</source>
+        <translation>Die Parameter dürfen nicht null sein</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="131"/>
+        <source>Device is not connected</source>
+        <translation>Gerät ist nicht verbunden</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="173"/>
+        <source>Start</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="177"/>
+        <source>Save motor</source>
+        <translation>Motor speichern</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="181"/>
+        <source>Correction</source>
+        <translation>Korrektur</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="181"/>
+        <source>Repeat</source>
+        <translation>Wiederholen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="242"/>
+        <source>Unexpected error occurs</source>
+        <translation>Ein unerwarteter Fehler ist aufgetreten</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="278"/>
+        <source>&lt;b&gt;Right behaviour:&lt;/b&gt;&lt;br&gt;</source>
+        <translation>&lt;b&gt;Richtiges Verhalten:&lt;/b&gt;&lt;br&gt;</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="281"/>
+        <source>&lt;b&gt;Errors:&lt;/b&gt;&lt;br&gt;</source>
+        <translation>&lt;b&gt;Fehler:&lt;/b&gt;&lt;br&gt;</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="401"/>
+        <source>- Step Acceleration - without increasing speed</source>
+        <translation>- Schritt Beschleunigung - ohne steigende Drehzahl</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="402"/>
+        <source>- Probably bad params: pole pairs or kv</source>
+        <translation>- Wahrscheinlich falsche Parameter: Polpaare oder Kv</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="403"/>
+        <source>- Step Variable speed - motor stops spinning</source>
+        <translation>- Schritt Variable Drehzahl - der Motor bleibt stehen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="404"/>
+        <source>- Probably bad (low) params: Max current</source>
+        <translation>- Wahrscheinlich falsche (zu niedrige) Parameter: Maximalstrom</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="405"/>
+        <source>Break identification by user</source>
+        <translation>Identifikation vom Benutzer abgebrochen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="406"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="412"/>
+        <source>Self-diagnosis </source>
+        <translation>Die Selbstdiagnose hat </translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="406"/>
+        <source>did not find</source>
+        <translation>nicht gefunden</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="407"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="413"/>
+        <source> an error</source>
+        <translation> einen Fehler</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="407"/>
+        <source>- No problems</source>
+        <translation>- Keine Probleme</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="408"/>
+        <source>- Use `Repeat` identification with actual motor params</source>
+        <translation>- Identifikation mit den aktuellen Motorparametern `Wiederholen`</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="409"/>
+        <source>- The motor did not have the desired behavior</source>
+        <translation>- Der Motor hat sich nicht wie erwartet verhalten</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="410"/>
+        <source>- Use `Cancel, check and adjust motor params</source>
+        <translation>- `Abbrechen, Motorparameter prüfen und anpassen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="411"/>
+        <source>Break identification by warning</source>
+        <translation>Identifikation durch Warnung abgebrochen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="412"/>
+        <source>find</source>
+        <translation>gefunden</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
+        <source>- Use `Correction` of identification</source>
+        <translation>- `Korrektur` der Identifikation verwenden</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
+        <source>no changes actual motor params</source>
+        <translation>ändert die aktuellen Motorparameter nicht</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="415"/>
+        <source>- Use `Cancel`, check and adjust motor params</source>
+        <translation>- `Abbrechen`, Motorparameter prüfen und anpassen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
+        <source>update motor params affects internal params</source>
+        <translation>geänderte Motorparameter wirken auf die internen Parameter</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="420"/>
+        <source>Beware, you may need to break the identification!</source>
+        <translation>Achtung, Sie müssen die Identifikation eventuell abbrechen!</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="417"/>
+        <location filename="../../app/mainwindow.cpp" line="445"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -900,42 +1171,42 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="344"/>
+        <location filename="../../app/mainwindow.cpp" line="361"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="352"/>
+        <location filename="../../app/mainwindow.cpp" line="369"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="352"/>
+        <location filename="../../app/mainwindow.cpp" line="369"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="353"/>
+        <location filename="../../app/mainwindow.cpp" line="370"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="386"/>
+        <location filename="../../app/mainwindow.cpp" line="403"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="386"/>
+        <location filename="../../app/mainwindow.cpp" line="403"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="417"/>
+        <location filename="../../app/mainwindow.cpp" line="445"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="428"/>
+        <location filename="../../app/mainwindow.cpp" line="456"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1045,6 +1316,74 @@ Firmware: Aktualisieren des Reglers.</translation>
     </message>
 </context>
 <context>
+    <name>MotorInfoText</name>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="23"/>
+        <source>Rs: %1 Ohm</source>
+        <translation>Rs: %1 Ohm</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="24"/>
+        <source>Ls d: %1 uH</source>
+        <translation>Ls d: %1 uH</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="25"/>
+        <source>Ls q: %1 uH</source>
+        <translation>Ls q: %1 uH</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="26"/>
+        <source>Flux: %1 mWb</source>
+        <translation>Fluss: %1 mWb</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="29"/>
+        <source>Max voltage: %1 V</source>
+        <translation>Maximalspannung: %1 V</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="30"/>
+        <source>Max frequency: %1 Hz</source>
+        <translation>Maximalfrequenz: %1 Hz</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="31"/>
+        <source>Max current: %1 A</source>
+        <translation>Maximalstrom: %1 A</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="32"/>
+        <source>Pole pairs: %1</source>
+        <translation>Polpaare: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="33"/>
+        <source>Flux frequency: %1 Hz</source>
+        <translation>Flussfrequenz: %1 Hz</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="34"/>
+        <source>Resistance current: %1 A</source>
+        <translation>Widerstandsstrom: %1 A</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="35"/>
+        <source>Inductance current: %1 A</source>
+        <translation>Induktivitätsstrom: %1 A</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="37"/>
+        <source>Ident</source>
+        <translation>Ident</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="37"/>
+        <source>User</source>
+        <translation>Benutzer</translation>
+    </message>
+</context>
+<context>
     <name>MotorLibrary</name>
     <message>
         <location filename="../../motors/motorlibrary.cpp" line="12"/>
@@ -1120,191 +1459,197 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>Entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="121"/>
+        <location filename="../../motors/ui/motorpage.ui" line="114"/>
+        <source>Show the parameters of the selected motor</source>
+        <translation>Die Parameter des gewählten Motors zeigen</translation>
+    </message>
+    <message>
+        <location filename="../../motors/ui/motorpage.ui" line="117"/>
+        <source>Info</source>
+        <translation>Info</translation>
+    </message>
+    <message>
+        <location filename="../../motors/ui/motorpage.ui" line="131"/>
         <source>Save motors to a motor file</source>
         <translation>Motoren in einer Motordatei speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="124"/>
+        <location filename="../../motors/ui/motorpage.ui" line="134"/>
         <source>Export</source>
         <translation>Exportieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="131"/>
+        <location filename="../../motors/ui/motorpage.ui" line="141"/>
         <source>Load motors from a motor file</source>
         <translation>Motoren aus einer Motordatei laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="134"/>
+        <location filename="../../motors/ui/motorpage.ui" line="144"/>
         <source>Import</source>
         <translation>Importieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="146"/>
+        <location filename="../../motors/ui/motorpage.ui" line="156"/>
         <source>Motor data</source>
         <translation>Motordaten</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="152"/>
+        <location filename="../../motors/ui/motorpage.ui" line="162"/>
         <source>Max current [A]</source>
         <translation>Max. Strom [A]</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="169"/>
+        <location filename="../../motors/ui/motorpage.ui" line="179"/>
         <source>Kv  [rpm/V]</source>
         <translation>Kv  [U/min/V]</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="186"/>
+        <location filename="../../motors/ui/motorpage.ui" line="196"/>
         <source>LiPo cells</source>
         <translation>LiPo-Zellen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="200"/>
+        <location filename="../../motors/ui/motorpage.ui" line="210"/>
         <source>Pole pairs</source>
         <translation>Polpaare</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="214"/>
+        <location filename="../../motors/ui/motorpage.ui" line="224"/>
         <source>NoLoadCurrent</source>
         <translation>Leerlaufstrom</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="234"/>
+        <location filename="../../motors/ui/motorpage.ui" line="244"/>
         <source>&lt;b&gt;Max current &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Continous max current in A&lt;br&gt;&lt;br&gt;&lt;b&gt;Kv &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Motor velocity constant in rpm/V&lt;br&gt;&lt;br&gt;&lt;b&gt;LiPo cells &lt;/b&gt;&lt;i&gt;(user choice)&lt;/i&gt;&lt;br&gt;- Operating voltage given by Lipo cell (4.2V)&lt;br&gt;- Example: 6 =&amp;gt; 6S LiPo = 4.2*6 = 25.2 V&lt;br&gt;&lt;br&gt;&lt;b&gt;Pole pairs &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Pole number of permanent magnet in motor&lt;br&gt;- Example: 7 =&amp;gt; 12N14P, 14 poles, 7 pole pairs</source>
         <translation>&lt;b&gt;Max. Strom &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Maximaler Dauerstrom in A&lt;br&gt;&lt;br&gt;&lt;b&gt;Kv &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Drehzahlkonstante des Motors in U/min/V&lt;br&gt;&lt;br&gt;&lt;b&gt;LiPo-Zellen &lt;/b&gt;&lt;i&gt;(Wahl des Benutzers)&lt;/i&gt;&lt;br&gt;- Betriebsspannung aus der Zahl der LiPo-Zellen (4,2 V)&lt;br&gt;- Beispiel: 6 =&amp;gt; 6S LiPo = 4,2*6 = 25,2 V&lt;br&gt;&lt;br&gt;&lt;b&gt;Polpaare &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Polzahl der Permanentmagnete im Motor&lt;br&gt;- Beispiel: 7 =&amp;gt; 12N14P, 14 Pole, 7 Polpaare</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="257"/>
-        <source>The motor identification comes in a later version of the program.</source>
-        <translation>Die Motoridentifikation folgt in einer späteren Version des Programms.</translation>
-    </message>
-    <message>
-        <location filename="../../motors/ui/motorpage.ui" line="260"/>
+        <location filename="../../motors/ui/motorpage.ui" line="264"/>
         <source>Identify motor</source>
         <translation>Motor identifizieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="108"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="120"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="177"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="189"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="180"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="192"/>
         <source>Bootloader mode</source>
         <translation>Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="183"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="195"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="191"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="235"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="262"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="203"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="247"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="274"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="410"/>
         <source>No motor is selected!</source>
         <translation>Kein Motor ausgewählt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="203"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="215"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="209"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="221"/>
         <source>Problem. Motor is not set!</source>
         <translation>Problem. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="223"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="235"/>
         <source>Motor is set</source>
         <translation>Der Motor ist gesetzt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="225"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="237"/>
         <source>The controller refused the motor &quot;%1&quot;. Motor is not set!</source>
         <translation>Der Regler hat den Motor „%1“ abgelehnt. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="227"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="239"/>
         <source>The controller did not answer. Motor is not set!</source>
         <translation>Der Regler hat nicht geantwortet. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="239"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
         <source>Rename motor</source>
         <translation>Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="239"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
         <source>New motor name:</source>
         <translation>Neuer Motorname:</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="265"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="277"/>
         <source>Remove motor</source>
         <translation>Motor entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="265"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="277"/>
         <source>Remove the motor &quot;%1&quot; from the list?</source>
         <translation>Den Motor „%1“ aus der Liste entfernen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="290"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="302"/>
         <source>Which motor to save to the file?</source>
         <translation>Welche Motoren sollen in die Datei gespeichert werden?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="304"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="314"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="316"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="326"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="310"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="322"/>
         <source>Save motors</source>
         <translation>Motoren speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="310"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="319"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="322"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="331"/>
         <source>MS Files (*.ms)</source>
         <translation>MS-Dateien (*.ms)</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="319"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="331"/>
         <source>Load motors</source>
         <translation>Motoren laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="335"/>
         <source>What operation to perform on the original motor list?</source>
         <translation>Was soll mit der bisherigen Motorliste geschehen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="327"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="339"/>
         <source>Import failed!</source>
         <translation>Import fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="348"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="360"/>
         <source>The motor &quot;%1&quot; of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
         <translation>Der Motor „%1“ der Einstellungsdatei hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare müssen gesetzt sein). Er wird weder gespeichert noch gesetzt.</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="355"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="367"/>
         <source>Replace motor</source>
         <translation>Motor ersetzen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="356"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="368"/>
         <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
         <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
     </message>
@@ -1337,12 +1682,12 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PendingPage</name>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="190"/>
+        <location filename="../../app/mainwindow.cpp" line="192"/>
         <source>Online control</source>
         <translation>Online-Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="192"/>
+        <location filename="../../app/mainwindow.cpp" line="194"/>
         <source>Firmware update</source>
         <translation>Firmware-Aktualisierung</translation>
     </message>
@@ -1622,6 +1967,32 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <location filename="../../app/supportbundlerecorder.cpp" line="59"/>
         <source>Connected to %1.</source>
         <translation>Verbunden mit %1.</translation>
+    </message>
+</context>
+<context>
+    <name>TestHelper</name>
+    <message>
+        <location filename="../../tuning/testhelper.cpp" line="69"/>
+        <location filename="../../tuning/testhelper.cpp" line="342"/>
+        <location filename="../../tuning/testhelper.cpp" line="343"/>
+        <source>Tuning fail</source>
+        <translation>Abstimmung fehlgeschlagen</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/testhelper.cpp" line="93"/>
+        <source>Tuning stop</source>
+        <translation>Abstimmung angehalten</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/testhelper.cpp" line="123"/>
+        <location filename="../../tuning/testhelper.cpp" line="272"/>
+        <source>Controller tuning was failed</source>
+        <translation>Die Abstimmung des Reglers ist fehlgeschlagen</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/testhelper.cpp" line="266"/>
+        <source>Controller tuning was succesful</source>
+        <translation>Die Abstimmung des Reglers war erfolgreich</translation>
     </message>
 </context>
 </TS>

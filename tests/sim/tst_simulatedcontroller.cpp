@@ -157,6 +157,10 @@ private slots:
     {
         SimulatedController controller(runningConfig());
         SimHost host(controller);
+        // Voltage control: the duty command drives the motor directly.
+        SET_PWM_IN_PARAMS voltageControl = controller.firmware().pwmInParams();
+        voltageControl.controlType = false;
+        QCOMPARE(host.ask(VyxMsg::WRITE_PWM_IN_PARAMS, voltageControl.pack()), QByteArray::fromHex("20"));
         QVector<float> speeds;
         ONLINE_QUANTS_S last;
         for (int tick = 0; tick < 80; ++tick) { // 4 s of telemetry every 50 ms at 50 % duty
@@ -181,6 +185,43 @@ private slots:
         controller.advance(3000);
         QVERIFY(telemetryOf(host.ask(VyxMsg::TELEMETRY, QByteArray::fromHex("00"))).Speed < 500.0f);
         QVERIFY(controller.firmware().motorSeconds() >= 12345 + 3);
+    }
+
+    // Speed control: the duty command is the speed reference (100 % = the loaded full
+    // speed), held by the speed loop with the motion record's gains.
+    void speedLoopHoldsTheReferenceWithTheStoredGains_data()
+    {
+        QTest::addColumn<int>("kpWord");
+        QTest::addColumn<int>("kiWord");
+        QTest::addColumn<float>("lowest");
+        QTest::addColumn<float>("highest");
+        const float reference = 0.5f * 900.0f * 6 * 3.95f * 0.85f;
+        QTest::newRow("default gains reach the reference") << 205 << 102 << reference - 20 << reference + 20;
+        QTest::newRow("proportional only stays below it") << 512 << 0 << 0.2f * reference << 0.5f * reference;
+        QTest::newRow("no gains, no drive") << 0 << 0 << 0.0f << 1.0f;
+    }
+
+    void speedLoopHoldsTheReferenceWithTheStoredGains()
+    {
+        QFETCH(int, kpWord);
+        QFETCH(int, kiWord);
+        QFETCH(float, lowest);
+        QFETCH(float, highest);
+        SimulatedController controller(runningConfig());
+        SimHost host(controller);
+        SET_MOTION_PARAMS motion = controller.firmware().motionParams();
+        motion.Kp = int16_t(kpWord);
+        motion.Ki = int16_t(kiWord);
+        QCOMPARE(host.ask(VyxMsg::WRITE_MOTION_PARAMS, motion.pack()), QByteArray::fromHex("20"));
+        ONLINE_QUANTS_S last;
+        for (int tick = 0; tick < 100; ++tick) { // 5 s at 50 %
+            last = telemetryOf(host.ask(VyxMsg::TELEMETRY, dutyPayload(50)));
+            controller.advance(50);
+        }
+        QVERIFY2(last.Speed >= lowest && last.Speed <= highest, qPrintable(QString::number(double(last.Speed))));
+        // Control off: the loop lets go and the motor runs down.
+        host.ask(VyxMsg::TELEMETRY, QByteArray::fromHex("00"));
+        QCOMPARE(controller.firmware().motor().duty(), 0.0);
     }
 
     void stallReportLastsUntilControlIsSwitchedOff()
