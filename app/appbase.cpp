@@ -300,8 +300,7 @@ void AppBase::setError(uint32_t errorCode)
     QString text = tr("Error: 0x") + QString::number(errorCode, 16);
     const QStringList records = Device::recordNames(uint16_t(errorCode));
     if (!records.isEmpty())
-        text += QLatin1Char('
-') + tr("Could not be read from the device: %1").arg(records.join(QStringLiteral(", ")));
+        text += QLatin1Char('\n') + tr("Could not be read from the device: %1").arg(records.join(QStringLiteral(", ")));
     emit sendTextForInfo(text, true);
 }
 

@@ -25,6 +25,8 @@ public:
     void message(Icon icon, const QString &title, const QString &text) override;
     bool askYesNo(const QString &title, const QString &informativeText) override;
     QString chooseItem(const QString &title, const QString &label, const QStringList &items) override;
+    // Closing the open choice opens nothing: it goes straight through.
+    void closeItemChoice() override { m_dialogs->closeItemChoice(); }
     QString askText(const QString &title, const QString &label, const QString &text) override;
     Choice askChoice(const QString &informativeText, const QString &yesLabel, const QString &noLabel,
                      bool noEnabled) override;

@@ -411,7 +411,7 @@ void MotorPage::on_toolButtonInfoMotor_clicked()
         return;
     }
     MOTOR_TOTAL motor;
-    if (!m_database->getMotorParams(name, &motor)) {
+    if (!m_motors->motorParams(name, &motor)) {
         showBox(MotorLibrary::problemText());
         return;
     }
