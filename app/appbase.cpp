@@ -111,6 +111,15 @@ void AppBase::connectHelpers()
     connect(m_pingHelper, &PingHelper::device_runDevice, &m_device, &Device::runDevice);
     connect(&m_device, &Device::db_findMotor, m_dbManager,
             qOverload<MOTOR_TOTAL *, const QString &>(&DbManager::findMotor));
+    // A motor not stored while another program held the database is looked up (and
+    // stored) again once the database is free; both run in the GUI thread.
+    connect(m_dbManager, &DbManager::usableAgain, &m_device, [this] {
+        if (m_device.state() == DEVICE_CONNECTED)
+            m_device.updateMotorHours();
+    });
+    connect(m_dbManager, &DbManager::databaseMessage, this, [this](const QString &text) {
+        emit sendTextForInfo(text, true);
+    });
     connect(m_paramsHelper, &ParamsHelper::device_setPwmInParams, &m_device, &Device::setPwmInParams);
     connect(m_paramsHelper, &ParamsHelper::device_setMotionParams, &m_device, &Device::setMotionParams);
 

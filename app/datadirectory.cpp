@@ -50,6 +50,12 @@ DataDirectory DataDirectory::resolve(const QString &explicitDir, const QString &
         if (makeDirectory(path) && canCreateFilesIn(path)) {
             result.m_origin = Origin::CommandLine;
             result.m_path = path;
+        } else if (QFileInfo(path).isDir()) {
+            // What it holds is still used (a motor database is opened read-only); nothing
+            // new is made there, and nothing goes anywhere else.
+            result.m_origin = Origin::CommandLine;
+            result.m_path = path;
+            result.m_readOnly = true;
         } else {
             result.m_error = QCoreApplication::translate("DataDirectory",
                 "The data directory %1 cannot be created or written to.").arg(QDir::toNativeSeparators(path));
@@ -67,7 +73,9 @@ DataDirectory DataDirectory::resolve(const QString &explicitDir, const QString &
             .arg(QDir::toNativeSeparators(executableDir), QDir::toNativeSeparators(userDataDir));
     }
 
-    if (result.isValid())
+    if (result.m_readOnly)
+        qCWarning(lcDataDirectory).noquote() << TAG + QStringLiteral("data directory %1 is read-only").arg(result.m_path);
+    else if (result.isValid())
         qCDebug(lcDataDirectory).noquote() << TAG + QStringLiteral("data directory ") + result.m_path;
     else
         qCWarning(lcDataDirectory).noquote() << TAG + result.m_error;

@@ -6,6 +6,7 @@ packages=(
   build-essential cmake
   qtbase5-dev libqt5serialport5-dev libqt5sql5-sqlite libqwt-qt5-dev
   qttools5-dev-tools qttools5-dev
+  zlib1g-dev
 )
 
 missing=()

@@ -623,6 +623,8 @@ void EscSettingsPage::applyImported(const ImportedSettings &settings)
         applyValue(value, clamped);
     if (!clamped.isEmpty())
         emit infoText(tr("Values out of range were limited: %1").arg(clamped.join(QStringLiteral(", "))), false);
+    if (!settings.refused.isEmpty())
+        emit infoText(SettingsDocument::refusedValuesText(settings.refused), true);
     if (settings.hasMotor) {
         deviceDebug("MAIN_WINDOW:") << "Imported motor: " << settings.motor.name;
         emit motorImported(settings.motor);

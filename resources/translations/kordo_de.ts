@@ -4,37 +4,37 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="215"/>
+        <location filename="../../app/appbase.cpp" line="224"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="233"/>
+        <location filename="../../app/appbase.cpp" line="242"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="236"/>
+        <location filename="../../app/appbase.cpp" line="245"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="245"/>
+        <location filename="../../app/appbase.cpp" line="254"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="295"/>
+        <location filename="../../app/appbase.cpp" line="304"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="301"/>
+        <location filename="../../app/appbase.cpp" line="310"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="307"/>
+        <location filename="../../app/appbase.cpp" line="316"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
@@ -110,17 +110,17 @@
 <context>
     <name>DataDirectory</name>
     <message>
-        <location filename="../../app/datadirectory.cpp" line="54"/>
+        <location filename="../../app/datadirectory.cpp" line="60"/>
         <source>The data directory %1 cannot be created or written to.</source>
         <translation>Das Datenverzeichnis %1 kann nicht angelegt oder beschrieben werden.</translation>
     </message>
     <message>
-        <location filename="../../app/datadirectory.cpp" line="65"/>
+        <location filename="../../app/datadirectory.cpp" line="71"/>
         <source>No data directory can be written: neither %1 nor %2.</source>
         <translation>Kein Datenverzeichnis ist beschreibbar: weder %1 noch %2.</translation>
     </message>
     <message>
-        <location filename="../../app/datadirectory.cpp" line="106"/>
+        <location filename="../../app/datadirectory.cpp" line="114"/>
         <source>The directory %1 cannot be created.</source>
         <translation>Das Verzeichnis %1 kann nicht angelegt werden.</translation>
     </message>
@@ -128,29 +128,69 @@
 <context>
     <name>DbManager</name>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="101"/>
+        <location filename="../../motors/dbmanager.cpp" line="117"/>
+        <source>The motor name is empty.</source>
+        <translation>Der Motorname ist leer.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="120"/>
+        <source>The motor name &quot;%1&quot; contains &quot;;&quot;, which a motor name must not contain.</source>
+        <translation>Der Motorname &quot;%1&quot; enthält &quot;;&quot;, das ein Motorname nicht enthalten darf.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="122"/>
+        <source>The motor name contains a line break, which a motor name must not contain.</source>
+        <translation>Der Motorname enthält einen Zeilenumbruch, den ein Motorname nicht enthalten darf.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="143"/>
         <source>the SQLite driver is missing</source>
         <translation>der SQLite-Treiber fehlt</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="106"/>
+        <location filename="../../motors/dbmanager.cpp" line="149"/>
+        <source>There is no motor database: no directory for it can be used. Motors cannot be listed, stored or exchanged.</source>
+        <translation>Es gibt keine Motordatenbank: Für sie kann kein Verzeichnis verwendet werden. Motoren können weder aufgelistet noch gespeichert oder ausgetauscht werden.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="156"/>
         <source>its directory does not exist</source>
         <translation>ihr Verzeichnis existiert nicht</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="136"/>
+        <location filename="../../motors/dbmanager.cpp" line="167"/>
+        <source>there is no database file, and none can be created there</source>
+        <translation>es gibt keine Datenbankdatei, und dort kann keine angelegt werden</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="218"/>
         <source>the table %1 lacks columns</source>
         <translation>der Tabelle %1 fehlen Spalten</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="172"/>
+        <location filename="../../motors/dbmanager.cpp" line="275"/>
         <source>The motor database %1 cannot be used: %2. Motors cannot be listed, stored or exchanged.</source>
         <translation>Die Motordatenbank %1 ist nicht nutzbar: %2. Motoren können weder aufgelistet noch gespeichert oder ausgetauscht werden.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="181"/>
+        <location filename="../../motors/dbmanager.cpp" line="285"/>
         <source>The motor database %1 cannot be written: %2. Motors can be listed and exported, but not stored, renamed, removed or imported.</source>
         <translation>Die Motordatenbank %1 ist nicht beschreibbar: %2. Motoren können aufgelistet und exportiert, aber nicht gespeichert, umbenannt, gelöscht oder importiert werden.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="294"/>
+        <source>The motor database %1 is in use by another program. Motors cannot be stored, renamed, removed or imported until it is free; the program tries again by itself.</source>
+        <translation>Die Motordatenbank %1 wird von einem anderen Programm benutzt. Motoren können erst gespeichert, umbenannt, gelöscht oder importiert werden, wenn sie frei ist; das Programm versucht es selbst erneut.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="306"/>
+        <source>The motor database %1 is damaged (%2). Its motors cannot be read. Move the file away to start a new motor database.</source>
+        <translation>Die Motordatenbank %1 ist beschädigt (%2). Ihre Motoren können nicht gelesen werden. Verschieben Sie die Datei, um eine neue Motordatenbank zu beginnen.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="579"/>
+        <source>The motor was not stored: the motor database %1 is in use by another program. It is stored as soon as the database is free again.</source>
+        <translation>Der Motor wurde nicht gespeichert: Die Motordatenbank %1 wird von einem anderen Programm benutzt. Er wird gespeichert, sobald die Datenbank wieder frei ist.</translation>
     </message>
 </context>
 <context>
@@ -897,38 +937,38 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorBackupCommand</name>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="25"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="22"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="27"/>
-        <location filename="../../app/motorbackupcommand.cpp" line="83"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="24"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="65"/>
         <source>The database directory cannot be used.</source>
         <translation>Das Datenbankverzeichnis ist nicht nutzbar.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="35"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="32"/>
         <source>The motor list cannot be read.</source>
         <translation>Die Motorliste kann nicht gelesen werden.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="45"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="42"/>
         <source>There is no motor named &quot;%1&quot;.</source>
         <translation>Es gibt keinen Motor namens „%1“.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="54"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="51"/>
         <source>The file %1 cannot be written: %2</source>
         <translation>Die Datei %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="59"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="56"/>
         <source>A motor cannot be read or written to the file.</source>
         <translation>Ein Motor kann nicht gelesen oder in die Datei geschrieben werden.</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="60"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="57"/>
         <source>Exported %n motor(s) to %1.</source>
         <translation>
             <numerusform>%n Motor nach %1 exportiert.</numerusform>
@@ -936,32 +976,12 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="66"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="63"/>
         <source>Import failed!</source>
         <translation>Import fehlgeschlagen!</translation>
     </message>
-    <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="69"/>
-        <source>The file %1 cannot be opened: %2</source>
-        <translation>Die Datei %1 kann nicht geöffnet werden: %2</translation>
-    </message>
-    <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="73"/>
-        <source>The file is too large to be a motor file.</source>
-        <translation>Die Datei ist zu groß für eine Motordatei.</translation>
-    </message>
-    <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="80"/>
-        <source>The file is damaged: %1</source>
-        <translation>Die Datei ist beschädigt: %1</translation>
-    </message>
-    <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="89"/>
-        <source>The database refused the motors.</source>
-        <translation>Die Datenbank hat die Motoren abgelehnt.</translation>
-    </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="94"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="75"/>
         <source>Imported %n motor(s) from %1, replacing the motor list.</source>
         <translation>
             <numerusform>%n Motor aus %1 importiert; er ersetzt die Motorliste.</numerusform>
@@ -969,7 +989,7 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="95"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="76"/>
         <source>Imported %n motor(s) from %1, added to the motor list.</source>
         <translation>
             <numerusform>%n Motor aus %1 importiert und zur Motorliste hinzugefügt.</numerusform>
@@ -977,7 +997,7 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="97"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="78"/>
         <source>The database holds %n motor(s).</source>
         <translation>
             <numerusform>Die Datenbank enthält %n Motor.</numerusform>
@@ -988,12 +1008,37 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorFileExchange</name>
     <message>
-        <location filename="../../motors/motorfileexchange.cpp" line="73"/>
+        <location filename="../../motors/motorfileexchange.cpp" line="51"/>
+        <source>The file %1 cannot be opened: %2</source>
+        <translation>Die Datei %1 kann nicht geöffnet werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../motors/motorfileexchange.cpp" line="52"/>
+        <source>The file is too large to be a motor file.</source>
+        <translation>Die Datei ist zu groß für eine Motordatei.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/motorfileexchange.cpp" line="65"/>
+        <source>The file is damaged: %1</source>
+        <translation>Die Datei ist beschädigt: %1</translation>
+    </message>
+    <message>
+        <location filename="../../motors/motorfileexchange.cpp" line="69"/>
+        <source>The file holds no motors: nothing to import.</source>
+        <translation>Die Datei enthält keine Motoren: Es gibt nichts zu importieren.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/motorfileexchange.cpp" line="74"/>
+        <source>The database refused the motors.</source>
+        <translation>Die Datenbank hat die Motoren abgelehnt.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/motorfileexchange.cpp" line="83"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/motorfileexchange.cpp" line="79"/>
+        <location filename="../../motors/motorfileexchange.cpp" line="89"/>
         <source>Import failed!</source>
         <translation>Import fehlgeschlagen!</translation>
     </message>
@@ -1217,11 +1262,6 @@ Firmware: Aktualisieren des Reglers.</translation>
         <source>What operation to perform on the original motor list?</source>
         <translation type="unfinished"></translation>
     </message>
-    <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
-        <source>Import failed!</source>
-        <translation type="unfinished">Import fehlgeschlagen!</translation>
-    </message>
 </context>
 <context>
     <name>ParamsHelper</name>
@@ -1279,6 +1319,14 @@ Firmware: Aktualisieren des Reglers.</translation>
     </message>
 </context>
 <context>
+    <name>SettingsDocument</name>
+    <message>
+        <location filename="../../device/settingsdocument.cpp" line="285"/>
+        <source>These values of the settings file are not numbers the program can use and were not applied: %1</source>
+        <translation>Diese Werte der Einstellungsdatei sind keine Zahlen, die das Programm verwenden kann, und wurden nicht übernommen: %1</translation>
+    </message>
+</context>
+<context>
     <name>SimulatedPort</name>
     <message>
         <location filename="../../sim/simulatedport.cpp" line="41"/>
@@ -1289,19 +1337,34 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>StorageBackWorker</name>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="97"/>
-        <source>no sample directory</source>
-        <translation>kein Messdatenverzeichnis</translation>
+        <location filename="../../recording/storagebackworker.cpp" line="106"/>
+        <source>there is no sample directory</source>
+        <translation>es gibt kein Messdatenverzeichnis</translation>
     </message>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="99"/>
-        <source>the directory cannot be created</source>
-        <translation>das Verzeichnis kann nicht angelegt werden</translation>
+        <location filename="../../recording/storagebackworker.cpp" line="108"/>
+        <source>%1 is not a directory</source>
+        <translation>%1 ist kein Verzeichnis</translation>
     </message>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="121"/>
-        <source>%1 telemetry samples are not written to %2: %3</source>
-        <translation>%1 Telemetriewerte wurden nicht nach %2 geschrieben: %3</translation>
+        <location filename="../../recording/storagebackworker.cpp" line="110"/>
+        <source>the directory %1 cannot be created</source>
+        <translation>das Verzeichnis %1 kann nicht angelegt werden</translation>
+    </message>
+    <message>
+        <location filename="../../recording/storagebackworker.cpp" line="125"/>
+        <source>%1 cannot be opened: %2</source>
+        <translation>%1 kann nicht geöffnet werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../recording/storagebackworker.cpp" line="149"/>
+        <source>%1 cannot be written: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../recording/storagebackworker.cpp" line="156"/>
+        <source>%1 of %2 telemetry samples were lost: %3.</source>
+        <translation>%1 von %2 Telemetriewerten gingen verloren: %3.</translation>
     </message>
 </context>
 </TS>
