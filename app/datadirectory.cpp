@@ -73,10 +73,10 @@ DataDirectory DataDirectory::resolve(const QString &explicitDir, const QString &
             .arg(QDir::toNativeSeparators(executableDir), QDir::toNativeSeparators(userDataDir));
     }
 
-    if (result.m_readOnly)
-        qCWarning(lcDataDirectory).noquote() << TAG + QStringLiteral("data directory %1 is read-only").arg(result.m_path);
-    else if (result.isValid())
-        qCDebug(lcDataDirectory).noquote() << TAG + QStringLiteral("data directory ") + result.m_path;
+    // The user hears of a read-only directory from what cannot be written in it.
+    if (result.isValid())
+        qCDebug(lcDataDirectory).noquote() << TAG + QStringLiteral("data directory ") + result.m_path
+                                                  + (result.m_readOnly ? QStringLiteral(" (read-only)") : QString());
     else
         qCWarning(lcDataDirectory).noquote() << TAG + result.m_error;
     return result;

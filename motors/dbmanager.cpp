@@ -326,6 +326,10 @@ void DbManager::retryIfLocked()
 {
     if (m_health != Health::Locked)
         return;
+    // One short probe while the lock lasts; the full check only once it is gone.
+    QSqlError writeError;
+    if (!canWrite(&writeError) && isLockError(writeError))
+        return;
     checkHealth();
     if (m_health == Health::Ready) {
         qCDebug(lcMotors).noquote() << "DB_MAN:" << "the database is free again";

@@ -3,6 +3,7 @@
 #include "motors/dbmanager.h"
 #include "motors/motorfile.h"
 #include "motors/payloadcipher.h"
+#include "tests/motors/motortestsupport.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -244,6 +245,42 @@ private slots:
         QStringList names, dates;
         QVERIFY(db.getMotorList(&names, &dates));
         QCOMPARE(names, (QStringList {"Alpha", "Beta"}));
+    }
+
+    // A data directory that cannot be written: its database is exported, an import is
+    // refused saying why, and nothing is written anywhere.
+    void readOnlyDataDirectoryExportsButRefusesImports()
+    {
+        const QString program = QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(QStringLiteral("kordoman"));
+        const QString dataDir = m_dir.filePath(QStringLiteral("readonly"));
+        const QString databaseDir = dataDir + QStringLiteral("/Kordo_Db");
+        QVERIFY(QDir().mkpath(databaseDir));
+        {
+            DbManager db(nullptr, databaseDir);
+            MOTOR_TOTAL a = motor(0.05f, 7);
+            QVERIFY(db.saveMotor(QStringLiteral("Alpha"), QString(), &a));
+        }
+        const QString exported = m_dir.filePath(QStringLiteral("from-readonly.ms"));
+        MotorTestSupport::ImmutableGuard dataGuard(dataDir);
+        MotorTestSupport::ImmutableGuard databaseGuard(databaseDir);
+        if (!dataGuard.active() || !databaseGuard.active())
+            QSKIP("chattr +i is not available here");
+        const QByteArray before = MotorTestSupport::fileDigest(databaseDir + QStringLiteral("/Kordo_data.db"));
+
+        QProcess process;
+        process.start(program, {"--data-dir", dataDir, "--export-motors", exported});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(QFile::exists(exported));
+
+        process.start(program, {"--data-dir", dataDir, "--import-motors", exported, "--overwrite"});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 1);
+        const QByteArray err = process.readAllStandardError();
+        QVERIFY2(err.contains("Import failed! The motor database") && err.contains("cannot be written"), err.constData());
+        QCOMPARE(MotorTestSupport::fileDigest(databaseDir + QStringLiteral("/Kordo_data.db")), before);
+        QCOMPARE(QDir(dataDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList {QStringLiteral("Kordo_Db")});
     }
 
     void exportThenImportRestoresTheMotors()
