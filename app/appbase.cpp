@@ -33,7 +33,8 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
     // A log directory that cannot be made is reported by the log worker at the first
     // connection ("Log file is not created").
     const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
-    const QString sampleDirectory = dataDirectory.sampleDirectory();
+    // Made by the sample worker with the first samples, which names it when it cannot be.
+    const QString sampleDirectory = dataDirectory.samplePath();
 
     m_timer = new QTimer(this);
     m_timer->setTimerType(Qt::PreciseTimer);

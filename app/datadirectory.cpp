@@ -102,6 +102,11 @@ QString DataDirectory::sampleDirectory(QString *error) const
     return subdirectory(SAMPLE_DIR, error);
 }
 
+QString DataDirectory::samplePath() const
+{
+    return isValid() ? QDir(m_path).absoluteFilePath(SAMPLE_DIR) : QString();
+}
+
 QString DataDirectory::subdirectory(const QString &name, QString *error) const
 {
     QString message;

@@ -44,6 +44,9 @@ public:
     QString logDirectory(QString *error = nullptr) const;
     QString databaseDirectory(QString *error = nullptr) const;
     QString sampleDirectory(QString *error = nullptr) const;
+    // Absolute path of the sample directory, not created here: the sample worker makes
+    // it with the first samples and names it when that fails. Empty when !isValid().
+    QString samplePath() const;
 
 private:
     DataDirectory() = default;

@@ -144,14 +144,20 @@ void StorageBackWorker::appendToFile(const QString &path, const Buffer &buffer)
     const int written = int(whole - sampleLineEnds.cbegin());
     // Nothing of a batch that did not get past the header: the header goes too.
     const qint64 keep = written > 0 ? sampleLineEnds.at(written - 1) : 0;
-    if (!file.resize(start + keep))
-        qCWarning(lcRecording).noquote() << TAG + QStringLiteral("cannot cut %1 back: %2").arg(path, file.errorString());
+    if (!file.resize(start + keep)) {
+        qCWarning(lcRecording).noquote()
+            << TAG + QStringLiteral("cannot cut %1 back: %2").arg(path, file.errorString());
+    }
     reportLoss(count - written, count, tr("%1 cannot be written: %2").arg(QDir::toNativeSeparators(path), reason));
 }
 
 void StorageBackWorker::reportLoss(int lost, int batch, const QString &reason)
 {
-    qCWarning(lcRecording).noquote() << TAG + QStringLiteral("%1 of %2 samples lost: %3").arg(lost).arg(batch).arg(reason);
+    qCWarning(lcRecording).noquote()
+        << TAG + QStringLiteral("%1 of %2 samples lost: %3").arg(lost).arg(batch).arg(reason);
     // A message box: lost measurements must not pass by on the info line.
-    emit sendTextForMsgBox(tr("%1 of %2 telemetry samples were lost: %3.").arg(lost).arg(batch).arg(reason), true);
+    // One arg() call: a path holding "%1" must not be taken for a place marker.
+    emit sendTextForMsgBox(tr("%1 of %2 telemetry samples were lost: %3.")
+                               .arg(QString::number(lost), QString::number(batch), reason),
+                           true);
 }

@@ -1,14 +1,11 @@
 #include "app/commandline.h"
 #include "app/motorbackupcommand.h"
 #include "motors/dbmanager.h"
-#include "motors/motorfile.h"
-#include "motors/payloadcipher.h"
 #include "tests/motors/motortestsupport.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QtEndian>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(CommandLineOptions::Command)
@@ -21,18 +18,6 @@ class TestCommandLine : public QObject
     QTemporaryDir m_dir;
 
     QString dbDir() const { return m_dir.filePath(QStringLiteral("db")); }
-
-    // A motor line whose record announces 28 bytes but inflates to 16 MB.
-    static QByteArray bombField()
-    {
-        QByteArray compressed = qCompress(QByteArray(16 * 1024 * 1024, '\0'), 9);
-        qToBigEndian<quint32>(quint32(MOTOR_TOTAL::SIZE), compressed.data());
-        PayloadCipher cipher(MotorFile::PROGRAM_KEY);
-        cipher.setCompressionMode(PayloadCipher::CompressNever);
-        QByteArray cipherData = cipher.encryptBytes(compressed);
-        cipherData[1] = char(PayloadCipher::FLAG_CHECKSUM | PayloadCipher::FLAG_COMPRESSED);
-        return cipherData.toBase64();
-    }
 
     static MOTOR_TOTAL motor(float rs, uint8_t polePairs)
     {
@@ -208,7 +193,8 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QByteArray>("reason");
         QTest::newRow("empty file") << QByteArray("") << QByteArray("nothing to import");
-        QTest::newRow("zlib bomb") << QByteArray("Bomb;;" + bombField() + '\n') << QByteArray("damaged");
+        QTest::newRow("zlib bomb") << QByteArray("Bomb;;" + MotorTestSupport::zlibBombField() + '\n')
+                                   << QByteArray("damaged");
     }
 
     void programRefusesFilesWithoutUsableMotors()
@@ -338,8 +324,9 @@ private slots:
                                       << QStringList {} << "damaged" << false;
         QTest::newRow("not a motor file") << false << "text.ms" << QByteArray("hello\n") << QStringList {}
                                           << "damaged" << false;
-        QTest::newRow("zlib bomb, overwrite") << false << "bomb.ms" << QByteArray("Bomb;;" + bombField() + '\n')
-                                              << QStringList {} << "damaged" << true;
+        QTest::newRow("zlib bomb, overwrite")
+            << false << "bomb.ms" << QByteArray("Bomb;;" + MotorTestSupport::zlibBombField() + '\n') << QStringList {}
+            << "damaged" << true;
         QTest::newRow("empty file, overwrite") << false << "empty.ms" << QByteArray("") << QStringList {}
                                                << "nothing to import" << true;
         QTest::newRow("empty file, append") << false << "empty.ms" << QByteArray("") << QStringList {}

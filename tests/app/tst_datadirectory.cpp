@@ -111,6 +111,9 @@ private slots:
         QVERIFY(data.logDirectory(&error).isEmpty());
         QVERIFY(error.contains(QDir::toNativeSeparators(path + QStringLiteral("/Kordo_Logs"))));
         QVERIFY(!QFileInfo::exists(tmp.filePath(QStringLiteral("bin"))));
+        // Named for the sample worker's message, not made here.
+        QCOMPARE(data.samplePath(), path + QStringLiteral("/Kordo_Samples"));
+        QVERIFY(!QFileInfo::exists(data.samplePath()));
     }
 
     // The whole coordinator started on a data directory it cannot write: no file appears
