@@ -113,11 +113,15 @@ void AppBase::connectHelpers()
     connect(&m_device, &Device::db_findMotor, m_dbManager,
             qOverload<MOTOR_TOTAL *, const QString &>(&DbManager::findMotor));
     // A motor not stored while another program held the database is looked up (and
-    // stored) again once the database is free; both run in the GUI thread.
-    connect(m_dbManager, &DbManager::usableAgain, &m_device, [this] {
-        if (m_device.state() == DEVICE_CONNECTED)
-            m_device.updateMotorHours();
-    });
+    // stored) again once the database is free. Both live in the GUI thread; queued, as
+    // the database may notice it is free in the middle of the device model's own lookup.
+    connect(
+        m_dbManager, &DbManager::usableAgain, &m_device,
+        [this] {
+            if (m_device.state() == DEVICE_CONNECTED)
+                m_device.updateMotorHours();
+        },
+        Qt::QueuedConnection);
     connect(m_dbManager, &DbManager::databaseMessage, this, [this](const QString &text) {
         emit sendTextForInfo(text, true);
     });

@@ -3,11 +3,14 @@
 #include "device/paramshelper.h"
 #include "link/comhelper.h"
 #include "link/portprovider.h"
+#include "motors/dbmanager.h"
 #include "sim/simulatedcontroller.h"
 #include "sim/simulatedport.h"
 #include "wire/messageids.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -185,6 +188,49 @@ private slots:
         // One connection: a dropped identity answer does not make the device twice.
         QVERIFY(states.count() >= 1);
         QCOMPARE(states.at(0).at(0).value<Device_State_e>(), DEVICE_CONNECTED);
+    }
+
+    // Another program holds the motor database while the controller connects: the motor
+    // is not stored silently (the user is told), and it is stored once the lock is gone.
+    void lockedDatabaseStoresTheMotorOnceFree()
+    {
+        QTemporaryDir dataDir;
+        Rig rig(SimulatorConfig(), dataDir.path());
+        QSignalSpy texts(&rig.app, &AppBase::sendTextForInfo);
+        const QString connection = QStringLiteral("other program");
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+            other.setDatabaseName(rig.app.dbManager()->databaseFilePath());
+            QVERIFY(other.open());
+            QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE")));
+        }
+
+        rig.app.comHelper()->startPortSelection();
+        QTRY_VERIFY_WITH_TIMEOUT((rig.tick(), rig.app.activity() == AppBase::ActivityDevice), 10000);
+        QVERIFY(rig.tickUntil([&] { return rig.controller.requestsReceived(VyxMsg::GET_MOTOR_HOURS) > 0; }, 200));
+        QVERIFY(rig.tickUntil([&] { return !rig.app.device()->isReadBatchRunning(); }, 40));
+        for (int i = 0; i < 5; ++i)
+            rig.tick();
+        QVERIFY(rig.app.device()->motorName().isEmpty());
+        QStringList shown;
+        for (const QList<QVariant> &text : texts)
+            shown << text.at(0).toString();
+        QVERIFY2(shown.filter(QStringLiteral("The motor was not stored")).size() == 1,
+                 qPrintable(shown.join(QStringLiteral(" | "))));
+
+        {
+            QSqlDatabase other = QSqlDatabase::database(connection);
+            QVERIFY(QSqlQuery(other).exec(QStringLiteral("ROLLBACK")));
+            other.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
+        // The database retries by itself (real time), then the device model looks again.
+        QTRY_COMPARE_WITH_TIMEOUT((rig.tick(), rig.app.device()->motorName()), QStringLiteral("Unknown motor 1"),
+                                  15000);
+        QCOMPARE(rig.app.deviceState(), DEVICE_CONNECTED);
+        QStringList names, dates;
+        QVERIFY(rig.app.motorList(&names, &dates));
+        QCOMPARE(names, QStringList {QStringLiteral("Unknown motor 1")});
     }
 };
 
