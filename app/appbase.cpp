@@ -37,7 +37,8 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
     // A log directory that cannot be made is reported by the log worker at the first
     // connection ("Log file is not created").
     const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
-    const QString sampleDirectory = dataDirectory.sampleDirectory();
+    // Made by the sample worker with the first samples, which names it when it cannot be.
+    const QString sampleDirectory = dataDirectory.samplePath();
 
     m_timer = new QTimer(this);
     m_timer->setTimerType(Qt::PreciseTimer);
@@ -117,6 +118,19 @@ void AppBase::connectHelpers()
     connect(m_pingHelper, &PingHelper::device_runDevice, &m_device, &Device::runDevice);
     connect(&m_device, &Device::db_findMotor, m_dbManager,
             qOverload<MOTOR_TOTAL *, const QString &>(&DbManager::findMotor));
+    // A motor not stored while another program held the database is looked up (and
+    // stored) again once the database is free. Both live in the GUI thread; queued, as
+    // the database may notice it is free in the middle of the device model's own lookup.
+    connect(
+        m_dbManager, &DbManager::usableAgain, &m_device,
+        [this] {
+            if (m_device.state() == DEVICE_CONNECTED)
+                m_device.updateMotorHours();
+        },
+        Qt::QueuedConnection);
+    connect(m_dbManager, &DbManager::databaseMessage, this, [this](const QString &text) {
+        emit sendTextForInfo(text, true);
+    });
     connect(m_paramsHelper, &ParamsHelper::device_setPwmInParams, &m_device, &Device::setPwmInParams);
     connect(m_paramsHelper, &ParamsHelper::device_setMotionParams, &m_device, &Device::setMotionParams);
 

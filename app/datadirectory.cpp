@@ -53,6 +53,12 @@ DataDirectory DataDirectory::resolve(const QString &explicitDir, const QString &
         if (makeDirectory(path) && canCreateFilesIn(path)) {
             result.m_origin = Origin::CommandLine;
             result.m_path = path;
+        } else if (QFileInfo(path).isDir()) {
+            // What it holds is still used (a motor database is opened read-only); nothing
+            // new is made there, and nothing goes anywhere else.
+            result.m_origin = Origin::CommandLine;
+            result.m_path = path;
+            result.m_readOnly = true;
         } else {
             result.m_error = QCoreApplication::translate("DataDirectory",
                 "The data directory %1 cannot be created or written to.").arg(QDir::toNativeSeparators(path));
@@ -70,8 +76,10 @@ DataDirectory DataDirectory::resolve(const QString &explicitDir, const QString &
             .arg(QDir::toNativeSeparators(executableDir), QDir::toNativeSeparators(userDataDir));
     }
 
+    // The user hears of a read-only directory from what cannot be written in it.
     if (result.isValid())
-        qCDebug(lcDataDirectory).noquote() << TAG + QStringLiteral("data directory ") + result.m_path;
+        qCDebug(lcDataDirectory).noquote() << TAG + QStringLiteral("data directory ") + result.m_path
+                                                  + (result.m_readOnly ? QStringLiteral(" (read-only)") : QString());
     else
         qCWarning(lcDataDirectory).noquote() << TAG + result.m_error;
     return result;
@@ -95,6 +103,11 @@ QString DataDirectory::databaseDirectory(QString *error) const
 QString DataDirectory::sampleDirectory(QString *error) const
 {
     return subdirectory(SAMPLE_DIR, error);
+}
+
+QString DataDirectory::samplePath() const
+{
+    return isValid() ? QDir(m_path).absoluteFilePath(SAMPLE_DIR) : QString();
 }
 
 QString DataDirectory::subdirectory(const QString &name, QString *error) const

@@ -28,6 +28,10 @@ public:
                                  const QString &userDataDir);
 
     bool isValid() const { return m_origin != Origin::None; }
+    // The directory given on the command line exists but no file can be created in it:
+    // subdirectories that exist are handed out (their files are used read-only where
+    // they cannot be written), missing ones are not created.
+    bool isReadOnly() const { return m_readOnly; }
     Origin origin() const { return m_origin; }
     // Why no directory could be chosen; empty when isValid().
     QString errorString() const { return m_error; }
@@ -40,12 +44,16 @@ public:
     QString logDirectory(QString *error = nullptr) const;
     QString databaseDirectory(QString *error = nullptr) const;
     QString sampleDirectory(QString *error = nullptr) const;
+    // Absolute path of the sample directory, not created here: the sample worker makes
+    // it with the first samples and names it when that fails. Empty when !isValid().
+    QString samplePath() const;
 
 private:
     DataDirectory() = default;
     QString subdirectory(const QString &name, QString *error) const;
 
     Origin m_origin = Origin::None;
+    bool m_readOnly = false;
     QString m_path;
     QString m_error;
 };

@@ -1,11 +1,8 @@
 #include "app/motorbackupcommand.h"
 
 #include "motors/dbmanager.h"
-#include "motors/motorfile.h"
 #include "motors/motorfileexchange.h"
-#include "motors/payloadcipher.h"
 
-#include <QFile>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -64,35 +61,19 @@ int MotorBackupCommand::exportMotors(const QString &fileName, const QStringList 
 int MotorBackupCommand::importMotors(const QString &fileName, bool overwrite)
 {
     const QString failed = tr("Import failed!");
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(failed, tr("The file %1 cannot be opened: %2").arg(fileName, file.errorString()));
-    const QByteArray text = file.read(MotorFile::MAX_FILE_SIZE + 1);
-    file.close();
-    if (text.size() > MotorFile::MAX_FILE_SIZE)
-        return fail(failed, tr("The file is too large to be a motor file."));
-
-    // Checked here first for the reason; the import itself reads the file again.
-    PayloadCipher cipher(MotorFile::PROGRAM_KEY);
-    QVector<MotorEntry> motors;
-    QString damage;
-    if (!MotorFile::parse(text, cipher, &motors, &damage))
-        return fail(failed, tr("The file is damaged: %1").arg(damage));
-
     if (m_databaseDirectory.isEmpty())
         return fail(failed, tr("The database directory cannot be used."));
     DbManager database(nullptr, m_databaseDirectory);
-    if (database.health() != DbManager::Health::Ready)
-        return fail(failed, database.problemText());
     MotorFileExchange exchange(database);
-    if (!exchange.importMotors(fileName, overwrite).ok)
-        return fail(failed, tr("The database refused the motors."));
+    const MotorResult result = exchange.importMotors(fileName, overwrite);
+    if (!result.ok)
+        return fail(result.message, result.reason);
 
     QStringList names;
     QStringList dates;
     database.getMotorList(&names, &dates);
-    m_out << (overwrite ? tr("Imported %n motor(s) from %1, replacing the motor list.", nullptr, motors.size())
-                        : tr("Imported %n motor(s) from %1, added to the motor list.", nullptr, motors.size()))
+    m_out << (overwrite ? tr("Imported %n motor(s) from %1, replacing the motor list.", nullptr, result.count)
+                        : tr("Imported %n motor(s) from %1, added to the motor list.", nullptr, result.count))
                  .arg(fileName)
           << ' ' << tr("The database holds %n motor(s).", nullptr, names.size()) << Qt::endl;
     return 0;

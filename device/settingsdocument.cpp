@@ -1,6 +1,8 @@
 #include "device/settingsdocument.h"
 
+#include <QCoreApplication>
 #include <QDomDocument>
+#include <QStringList>
 #include <QHash>
 #include <QXmlStreamReader>
 
@@ -15,6 +17,7 @@ const QString MOTION = QStringLiteral("motion");
 const QString MOTOR = QStringLiteral("motor");
 const QString MOTOR_NAME = QStringLiteral("name");
 const QString MOTOR_PARAMS = QStringLiteral("params");
+constexpr int MAX_SHOWN_TEXT = 40;     // of a refused value, in the message
 
 struct FieldSpec
 {
@@ -56,35 +59,47 @@ const QHash<QString, FieldSpec> &motionFields()
     return fields;
 }
 
-double parseNumber(const QString &text, bool isDouble)
+// A value of the file, or nothing when its text is not a finite number of the field's
+// kind (a double; for integer fields a whole number within int).
+bool parseNumber(const QString &text, bool isDouble, double *value)
 {
     bool ok = false;
     const QString trimmed = text.trimmed();
     if (isDouble) {
-        const double value = trimmed.toDouble(&ok);
-        return ok && std::isfinite(value) ? value : 0.0;
+        const double parsed = trimmed.toDouble(&ok);
+        if (!ok || !std::isfinite(parsed))
+            return false;
+        *value = parsed;
+        return true;
     }
-    const int value = trimmed.toInt(&ok);
-    return ok ? value : 0;
+    const int parsed = trimmed.toInt(&ok);
+    if (!ok)
+        return false;
+    *value = parsed;
+    return true;
 }
 
-float parseFloat(const QString &text)
+bool parseFloat(const QString &text, float *value)
 {
     bool ok = false;
-    const float value = text.trimmed().toFloat(&ok);
-    return ok && std::isfinite(value) ? value : 0.0f;
+    const float parsed = text.trimmed().toFloat(&ok);
+    if (!ok || !std::isfinite(parsed))
+        return false;
+    *value = parsed;
+    return true;
 }
 
-// Unsigned field of the motor record: text that does not parse gives 0, larger values
-// are limited to what the field holds.
+// Unsigned field of the motor record: larger values are limited to what the field holds;
+// text that is not a whole number from 0 up is refused.
 template <typename T>
-T parseUnsigned(const QString &text, unsigned maximum = std::numeric_limits<T>::max())
+bool parseUnsigned(const QString &text, T *value, unsigned maximum = std::numeric_limits<T>::max())
 {
     bool ok = false;
-    const long long value = text.trimmed().toLongLong(&ok);
-    if (!ok || value < 0)
-        return 0;
-    return T(qMin<unsigned long long>(static_cast<unsigned long long>(value), maximum));
+    const long long parsed = text.trimmed().toLongLong(&ok);
+    if (!ok || parsed < 0)
+        return false;
+    *value = T(qMin<unsigned long long>(static_cast<unsigned long long>(parsed), maximum));
+    return true;
 }
 
 QString leafText(QXmlStreamReader &xml)
@@ -92,7 +107,7 @@ QString leafText(QXmlStreamReader &xml)
     return xml.readElementText(QXmlStreamReader::SkipChildElements);
 }
 
-void readGroup(QXmlStreamReader &xml, const QHash<QString, FieldSpec> &fields, QVector<SettingsValue> &values)
+void readGroup(QXmlStreamReader &xml, const QHash<QString, FieldSpec> &fields, ImportedSettings &result)
 {
     while (xml.readNextStartElement()) {
         const QString tag = xml.name().toString();
@@ -101,34 +116,46 @@ void readGroup(QXmlStreamReader &xml, const QHash<QString, FieldSpec> &fields, Q
             xml.skipCurrentElement();
             continue;
         }
-        values.append({it->field, parseNumber(leafText(xml), it->isDouble), tag});
+        const QString text = leafText(xml);
+        double value = 0;
+        if (parseNumber(text, it->isDouble, &value))
+            result.values.append({it->field, value, tag});
+        else
+            result.refused.append({tag, text});
     }
 }
 
-void readMotorParams(QXmlStreamReader &xml, MOTOR_TOTAL &motor)
+void readMotorParams(QXmlStreamReader &xml, MOTOR_TOTAL &motor, QVector<RefusedValue> &refused)
 {
     while (xml.readNextStartElement()) {
-        const QStringRef tag = xml.name();
+        const QString tag = xml.name().toString();
+        bool known = true;
+        bool parsed = false;
+        QString text;
         if (tag == QLatin1String("rs"))
-            motor.Rs = parseFloat(leafText(xml));
+            parsed = parseFloat(text = leafText(xml), &motor.Rs);
         else if (tag == QLatin1String("ls_d"))
-            motor.Ls_d = parseFloat(leafText(xml));
+            parsed = parseFloat(text = leafText(xml), &motor.Ls_d);
         else if (tag == QLatin1String("ls_q"))
-            motor.Ls_q = parseFloat(leafText(xml));
+            parsed = parseFloat(text = leafText(xml), &motor.Ls_q);
         else if (tag == QLatin1String("flux"))
-            motor.Flux = parseFloat(leafText(xml));
+            parsed = parseFloat(text = leafText(xml), &motor.Flux);
         else if (tag == QLatin1String("max_i"))
-            motor.maxMotorCurrent = parseUnsigned<uint16_t>(leafText(xml));
+            parsed = parseUnsigned<uint16_t>(text = leafText(xml), &motor.maxMotorCurrent);
         else if (tag == QLatin1String("max_v"))
-            motor.voltage_scale = parseUnsigned<uint16_t>(leafText(xml));
+            parsed = parseUnsigned<uint16_t>(text = leafText(xml), &motor.voltage_scale);
         else if (tag == QLatin1String("max_f"))
-            motor.maxFrequency = parseUnsigned<uint16_t>(leafText(xml));
+            parsed = parseUnsigned<uint16_t>(text = leafText(xml), &motor.maxFrequency);
         else if (tag == QLatin1String("id_res"))
-            motor.resCurrent = parseUnsigned<uint16_t>(leafText(xml), MOTOR_TOTAL::CURRENT_MASK);
+            parsed = parseUnsigned<uint16_t>(text = leafText(xml), &motor.resCurrent, MOTOR_TOTAL::CURRENT_MASK);
         else if (tag == QLatin1String("pole_pairs"))
-            motor.polePairs = parseUnsigned<uint8_t>(leafText(xml));
+            parsed = parseUnsigned<uint8_t>(text = leafText(xml), &motor.polePairs);
         else
+            known = false;
+        if (!known)
             xml.skipCurrentElement();
+        else if (!parsed)
+            refused.append({tag, text});    // the field stays 0
     }
 }
 
@@ -140,7 +167,7 @@ void readMotor(QXmlStreamReader &xml, ImportedSettings &result)
             motor.name = leafText(xml);
         } else if (xml.name() == MOTOR_PARAMS) {
             motor.hasParams = true;
-            readMotorParams(xml, motor.params);
+            readMotorParams(xml, motor.params, result.refused);
         } else {
             xml.skipCurrentElement();
         }
@@ -155,9 +182,9 @@ void readSettings(QXmlStreamReader &xml, ImportedSettings &result)
 {
     while (xml.readNextStartElement()) {
         if (xml.name() == PWM_INPUT)
-            readGroup(xml, pwmInputFields(), result.values);
+            readGroup(xml, pwmInputFields(), result);
         else if (xml.name() == MOTION)
-            readGroup(xml, motionFields(), result.values);
+            readGroup(xml, motionFields(), result);
         else if (xml.name() == MOTOR)
             readMotor(xml, result);
         else
@@ -248,4 +275,15 @@ ImportedSettings SettingsDocument::parse(const QByteArray &text)
         return {};
     result.status = ImportedSettings::Status::Ok;
     return result;
+}
+
+QString SettingsDocument::refusedValuesText(const QVector<RefusedValue> &refused)
+{
+    QStringList items;
+    for (const RefusedValue &value : refused)
+        items << QStringLiteral("%1 \"%2\"").arg(value.tag, value.text.trimmed().left(MAX_SHOWN_TEXT));
+    return QCoreApplication::translate("SettingsDocument",
+                                       "These values of the settings file are not numbers the program can use "
+                                       "and were not applied: %1")
+        .arg(items.join(QStringLiteral(", ")));
 }

@@ -38,8 +38,16 @@ struct SettingsValue
     };
 
     Field field;
-    double value;   // integers are whole numbers; text that does not parse gives 0
+    double value;   // integers are whole numbers
     QString tag;    // the element name, for messages
+};
+
+// A value whose text is not a number the field can take ("nan", "inf", an integer
+// beyond int, words): it is not applied (a motor parameter stays 0) and the user is told.
+struct RefusedValue
+{
+    QString tag;
+    QString text;
 };
 
 struct ImportedMotor
@@ -57,6 +65,7 @@ struct ImportedSettings
 
     Status status = Status::NotSettings;
     QVector<SettingsValue> values;
+    QVector<RefusedValue> refused;
     bool hasMotor = false;  // a <motor> element with a non-empty name
     ImportedMotor motor;
 };
@@ -71,6 +80,9 @@ QByteArray compose(const EscSettingsSnapshot &settings);
 // Never expands entities (a document with a DTD is refused) and walks the tree without
 // recursion, so hostile or deeply nested input costs only time linear in its size.
 ImportedSettings parse(const QByteArray &text);
+
+// For the user: which fields were refused, with their texts.
+QString refusedValuesText(const QVector<RefusedValue> &refused);
 
 } // namespace SettingsDocument
 

@@ -10,6 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTimer>
 #include <QVariant>
 
 #include <cmath>
@@ -33,6 +34,28 @@ QString nextConnectionName()
 {
     static QAtomicInteger<quint32> counter;
     return QStringLiteral("kordo.motors.%1").arg(counter.fetchAndAddRelaxed(1) + 1);
+}
+
+// SQLite's primary result codes (the extended ones carry them in the low byte).
+enum SqliteCode { SQLITE_CODE_BUSY = 5, SQLITE_CODE_LOCKED = 6, SQLITE_CODE_CORRUPT = 11, SQLITE_CODE_NOTADB = 26 };
+
+int sqliteCode(const QSqlError &error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? (code & 0xFF) : 0;
+}
+
+bool isLockError(const QSqlError &error)
+{
+    const int code = sqliteCode(error);
+    return code == SQLITE_CODE_BUSY || code == SQLITE_CODE_LOCKED;
+}
+
+bool isDamageError(const QSqlError &error)
+{
+    const int code = sqliteCode(error);
+    return code == SQLITE_CODE_CORRUPT || code == SQLITE_CODE_NOTADB;
 }
 
 // Floats are bound as doubles: exact, and QSQLITE would bind a float as text.
@@ -60,11 +83,18 @@ DbManager::DbManager(QObject *parent, const QString &databaseDirectory)
           { QStringLiteral("datetime"), QStringLiteral("TEXT"), QString() },
       }
     , m_tableName(QStringLiteral("motors"))
-    , m_filePath(QDir(databaseDirectory).absoluteFilePath(QString::fromLatin1(FILE_NAME)))
+    // No directory, or a relative one, would put the file wherever the program was
+    // started: the path stays relative and is never opened.
+    , m_filePath(QDir::isAbsolutePath(databaseDirectory)
+                     ? QDir(databaseDirectory).absoluteFilePath(QString::fromLatin1(FILE_NAME))
+                     : QString::fromLatin1(FILE_NAME))
     , m_connectionName(nextConnectionName())
+    , m_retryTimer(new QTimer(this))
 {
     Q_ASSERT(m_columns.size() == ColumnCount);
     qCDebug(lcMotors).noquote() << "DB_MAN:" << databaseDirectory;
+    m_retryTimer->setInterval(RETRY_INTERVAL_MS);
+    connect(m_retryTimer, &QTimer::timeout, this, &DbManager::retryIfLocked);
     openDatabase();
 }
 
@@ -79,6 +109,18 @@ bool DbManager::isValidMotorName(const QString &name)
 {
     return !name.isEmpty() && !name.contains(QLatin1Char(';'))
         && !name.contains(QLatin1Char('\n')) && !name.contains(QLatin1Char('\r'));
+}
+
+QString DbManager::invalidNameReason(const QString &name)
+{
+    if (name.isEmpty())
+        return tr("The motor name is empty.");
+    // The motor file separates its fields by ";" and its motors by line breaks.
+    if (name.contains(QLatin1Char(';')))
+        return tr("The motor name \"%1\" contains \";\", which a motor name must not contain.").arg(name);
+    if (name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\r')))
+        return tr("The motor name contains a line break, which a motor name must not contain.");
+    return QString();
 }
 
 bool DbManager::isStorable(const MOTOR_TOTAL &motor)
@@ -101,39 +143,82 @@ void DbManager::openDatabase()
         markUnavailable(tr("the SQLite driver is missing"));
         return;
     }
+    if (!QDir::isAbsolutePath(m_filePath)) {
+        qCDebug(lcMotors).noquote() << "DB_MAN:" << "Error: connection with database fail";
+        m_health = Health::Unavailable;
+        m_problemText = tr("There is no motor database: no directory for it can be used. "
+                           "Motors cannot be listed, stored or exchanged.");
+        qCWarning(lcMotors).noquote() << "DB_MAN:" << m_problemText;
+        return;
+    }
     if (!QDir(QFileInfo(m_filePath).absolutePath()).exists()) {
         qCDebug(lcMotors).noquote() << "DB_MAN:" << "Error: connection with database fail";
         markUnavailable(tr("its directory does not exist"));
         return;
     }
+    const bool existed = QFileInfo::exists(m_filePath);
     m_db.setDatabaseName(m_filePath);
+    // Another program holding the file locked makes each statement wait this long at
+    // most, on the GUI thread; a lock is then retried later, not waited for.
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BUSY_TIMEOUT_MS));
     if (!m_db.open()) {
         qCDebug(lcMotors).noquote() << "DB_MAN:" << "Error: connection with database fail";
-        markUnavailable(m_db.lastError().text());
+        markUnavailable(existed ? m_db.lastError().text()
+                                : tr("there is no database file, and none can be created there"));
         return;
     }
     qCDebug(lcMotors).noquote() << "DB_MAN:" << "Database: connection ok";
-    createTable();
-    QString writeError;
-    if (m_health == Health::Ready && !canWrite(&writeError))
-        markReadOnly(writeError);
+    checkHealth();
 }
 
-void DbManager::createTable()
+// Sets the health from what the database does now: table there (made when missing),
+// pages intact, a write possible.
+void DbManager::checkHealth()
+{
+    if (!createTable())
+        return;
+    QString damage;
+    if (!isIntact(&damage)) {
+        markDamaged(damage);
+        return;
+    }
+    QSqlError writeError;
+    if (!canWrite(&writeError)) {
+        if (isLockError(writeError))
+            markLocked();
+        else
+            markReadOnly(writeError.text());
+        return;
+    }
+    m_health = Health::Ready;
+    m_problemText.clear();
+    m_retryTimer->stop();
+}
+
+bool DbManager::createTable()
 {
     QSqlQuery create(m_db);
     qCDebug(lcMotors).noquote() << "DB_MAN:" << createStatement();
     if (!create.exec(createStatement())) {
-        markUnavailable(create.lastError().text());
-        return;
+        const QSqlError error = create.lastError();
+        if (isLockError(error))
+            markLocked();
+        else if (isDamageError(error))
+            markDamaged(error.text());
+        else
+            markUnavailable(error.text());
+        return false;
     }
     // Adds `datetime` to tables made before it existed; on a current table it fails
     // harmlessly (duplicate column), so only the resulting layout is checked.
     QSqlQuery migrate(m_db);
     qCDebug(lcMotors).noquote() << "DB_MAN:" << migrateStatement();
     migrate.exec(migrateStatement());
-    if (!hasAllColumns())
+    if (!hasAllColumns()) {
         markUnavailable(tr("the table %1 lacks columns").arg(m_tableName));
+        return false;
+    }
+    return true;
 }
 
 bool DbManager::hasAllColumns() const
@@ -146,22 +231,39 @@ bool DbManager::hasAllColumns() const
     return true;
 }
 
-// A write that is rolled back: fails on a read-only file or directory (no journal).
-bool DbManager::canWrite(QString *error)
+// SQLite's own check of every page; a motor database is small, so this is quick. A
+// database that cannot be checked now (locked) counts as intact until it can.
+bool DbManager::isIntact(QString *damage)
+{
+    QSqlQuery check(m_db);
+    if (!check.exec(QStringLiteral("PRAGMA quick_check"))) {
+        *damage = check.lastError().text();
+        return !isDamageError(check.lastError());
+    }
+    if (!check.next())
+        return true;
+    const QString verdict = check.value(0).toString();
+    *damage = verdict;
+    return verdict == QLatin1String("ok");
+}
+
+// A write that is rolled back: fails on a read-only file or directory (no journal), or
+// while another program holds the database.
+bool DbManager::canWrite(QSqlError *error)
 {
     QSqlQuery probe(m_db);
     if (!probe.exec(QStringLiteral("PRAGMA user_version")) || !probe.next()) {
-        *error = probe.lastError().text();
+        *error = probe.lastError();
         return false;
     }
     const int version = probe.value(0).toInt();
     probe.finish();
     if (!m_db.transaction()) {
-        *error = m_db.lastError().text();
+        *error = m_db.lastError();
         return false;
     }
     const bool wrote = probe.exec(QStringLiteral("PRAGMA user_version = %1").arg(version));
-    *error = probe.lastError().text();
+    *error = probe.lastError();
     m_db.rollback();
     return wrote;
 }
@@ -169,6 +271,7 @@ bool DbManager::canWrite(QString *error)
 void DbManager::markUnavailable(const QString &reason)
 {
     m_health = Health::Unavailable;
+    m_retryTimer->stop();
     m_problemText = tr("The motor database %1 cannot be used: %2. "
                        "Motors cannot be listed, stored or exchanged.")
                         .arg(QDir::toNativeSeparators(m_filePath), reason);
@@ -178,10 +281,72 @@ void DbManager::markUnavailable(const QString &reason)
 void DbManager::markReadOnly(const QString &reason)
 {
     m_health = Health::ReadOnly;
+    m_retryTimer->stop();
     m_problemText = tr("The motor database %1 cannot be written: %2. "
                        "Motors can be listed and exported, but not stored, renamed, removed or imported.")
                         .arg(QDir::toNativeSeparators(m_filePath), reason);
     qCWarning(lcMotors).noquote() << "DB_MAN:" << m_problemText;
+}
+
+void DbManager::markLocked()
+{
+    m_health = Health::Locked;
+    m_problemText = tr("The motor database %1 is in use by another program. Motors cannot be stored, "
+                       "renamed, removed or imported until it is free; the program tries again by itself.")
+                        .arg(QDir::toNativeSeparators(m_filePath));
+    qCWarning(lcMotors).noquote() << "DB_MAN:" << m_problemText;
+    if (!m_retryTimer->isActive())
+        m_retryTimer->start();
+}
+
+void DbManager::markDamaged(const QString &reason)
+{
+    m_health = Health::Damaged;
+    m_retryTimer->stop();
+    m_problemText = tr("The motor database %1 is damaged (%2). Its motors cannot be read. "
+                       "Move the file away to start a new motor database.")
+                        .arg(QDir::toNativeSeparators(m_filePath), reason);
+    qCWarning(lcMotors).noquote() << "DB_MAN:" << m_problemText;
+}
+
+void DbManager::noteFailure(const QSqlError &error)
+{
+    if (isLockError(error) && m_health == Health::Ready) {
+        markLocked();
+    } else if (isDamageError(error) && m_health != Health::Damaged) {
+        markDamaged(error.text());
+        if (!m_damageReported) {
+            m_damageReported = true;
+            emit databaseMessage(m_problemText);
+        }
+    }
+}
+
+void DbManager::retryIfLocked()
+{
+    if (m_health != Health::Locked)
+        return;
+    // One short probe while the lock lasts; the full check only once it is gone.
+    QSqlError writeError;
+    if (!canWrite(&writeError) && isLockError(writeError))
+        return;
+    checkHealth();
+    if (m_health == Health::Ready) {
+        qCDebug(lcMotors).noquote() << "DB_MAN:" << "the database is free again";
+        emit usableAgain();
+    }
+}
+
+bool DbManager::readable()
+{
+    retryIfLocked();
+    return m_health == Health::Ready || m_health == Health::ReadOnly || m_health == Health::Locked;
+}
+
+bool DbManager::writable()
+{
+    retryIfLocked();
+    return m_health == Health::Ready;
 }
 
 // ---- statements ----------------------------------------------------------------------
@@ -227,6 +392,7 @@ bool DbManager::exec(QSqlQuery &query)
     if (query.exec())
         return true;
     qCDebug(lcMotors).noquote() << "DB_MAN:" << query.lastError().text();
+    noteFailure(query.lastError());
     return false;
 }
 
@@ -286,6 +452,7 @@ bool DbManager::storeMotors(const QVector<MotorEntry> &entries, bool replaceAll)
     }
     if (!m_db.transaction()) {
         qCDebug(lcMotors).noquote() << "DB_MAN:" << m_db.lastError().text();
+        noteFailure(m_db.lastError());
         return false;
     }
     bool ok = !replaceAll || deleteAllRows();
@@ -293,6 +460,8 @@ bool DbManager::storeMotors(const QVector<MotorEntry> &entries, bool replaceAll)
         ok = insertMotor(entries[i].name, entries[i].datetime, entries[i].params);
     if (ok && m_db.commit())
         return true;
+    if (ok)
+        noteFailure(m_db.lastError());
     qCDebug(lcMotors).noquote() << "DB_MAN:" << "storing motors rolled back";
     m_db.rollback();
     return false;
@@ -406,10 +575,24 @@ QString DbManager::findMotor(MOTOR_TOTAL *motorTotal)
 
 QString DbManager::findMotor(MOTOR_TOTAL *motorTotal, const QString &motorName)
 {
-    if (!motorTotal || !readable() || !isStorable(*motorTotal))
+    if (!motorTotal || !isStorable(*motorTotal))
+        return QString();
+    const QString name = lookUpOrStore(*motorTotal, motorName);
+    // Not silently: the user learns that this motor is missing from the list for now.
+    if (name.isNull() && m_health == Health::Locked) {
+        emit databaseMessage(tr("The motor was not stored: the motor database %1 is in use by another "
+                                "program. It is stored as soon as the database is free again.")
+                                 .arg(QDir::toNativeSeparators(m_filePath)));
+    }
+    return name;
+}
+
+QString DbManager::lookUpOrStore(const MOTOR_TOTAL &motor, const QString &motorName)
+{
+    if (!readable())
         return QString();
     bool ok = false;
-    const QStringList matches = namesMatching(*motorTotal, &ok);
+    const QStringList matches = namesMatching(motor, &ok);
     if (!ok)
         return QString();
     const QString now = dateTimeText(QDateTime::currentDateTime());
@@ -417,12 +600,12 @@ QString DbManager::findMotor(MOTOR_TOTAL *motorTotal, const QString &motorName)
     if (motorName.isEmpty()) {
         if (!matches.isEmpty())
             return matches.last();
-        return storeAsUnknownMotor(*motorTotal, now);
+        return storeAsUnknownMotor(motor, now);
     }
     if (matches.contains(motorName))
         return motorName;
     // A name that could not be stored is not reported as the motor's name.
-    return saveMotor(motorName, now, motorTotal) ? motorName : QString();
+    return writable() && insertMotor(motorName, now, motor) ? motorName : QString();
 }
 
 QString DbManager::storeAsUnknownMotor(const MOTOR_TOTAL &motor, const QString &datetime)

@@ -9,7 +9,9 @@
 #include <QVector>
 
 class QDateTime;
+class QSqlError;
 class QSqlQuery;
+class QTimer;
 
 // One motor as kept in the database and in motor files.
 struct MotorEntry
@@ -27,12 +29,27 @@ struct MotorEntry
 // A database that cannot be opened or written leaves the object usable: health() and
 // problemText() tell the coordinator what to show the user once, and every operation
 // then fails cleanly (reads still work on a read-only database).
+//
+// Another program holding the database locked makes the GUI thread wait at most
+// BUSY_TIMEOUT_MS per statement. A locked database is tried again on every operation
+// and every RETRY_INTERVAL_MS until it is free; usableAgain() then tells the coordinator,
+// which looks the connected motor up again. A damaged database (pages that do not
+// read back) is found at opening and by every failing statement, and said so once.
 class DbManager : public QObject
 {
     Q_OBJECT
 
 public:
-    enum class Health { Ready, ReadOnly, Unavailable };
+    enum class Health {
+        Ready,
+        ReadOnly,       // listed and exported; nothing is written
+        Locked,         // another program holds it: reads are tried, writes wait for the retry
+        Damaged,        // its file is corrupt: nothing is read or written
+        Unavailable,    // there is no database (no directory, no file, no driver)
+    };
+
+    static constexpr int BUSY_TIMEOUT_MS = 100;
+    static constexpr int RETRY_INTERVAL_MS = 2000;
 
     static const char *const FILE_NAME;                     // "Kordo_data.db"
     static const char *const DATE_FORMAT;                   // "yyyy-MM-dd hh:mm:ss"
@@ -48,6 +65,9 @@ public:
 
     // A name the motor file can carry: not empty, no ";" and no line break.
     static bool isValidMotorName(const QString &name);
+    // Why a name cannot be used, in the user's words ("… the character ";" is not
+    // allowed"); empty for a valid name.
+    static QString invalidNameReason(const QString &name);
     // Identified values that SQLite keeps faithfully (it stores NaN as NULL).
     static bool isStorable(const MOTOR_TOTAL &motor);
     static QString dateTimeText(const QDateTime &when);
@@ -59,6 +79,13 @@ public:
     // All or nothing, in one transaction: optionally deletes every motor, then stores
     // each entry (replacing motors of the same name). Any failure rolls everything back.
     bool storeMotors(const QVector<MotorEntry> &entries, bool replaceAll);
+
+signals:
+    // A message for the user (a message box): a motor was not stored because the
+    // database is locked, or the database turned out to be damaged.
+    void databaseMessage(QString text);
+    // A locked database is free again: what failed meanwhile can be done now.
+    void usableAgain();
 
 public slots:
     bool getMotorParams(const QString &motorName, MOTOR_TOTAL *motorParams);
@@ -80,19 +107,28 @@ private:
     };
 
     void openDatabase();
-    void createTable();
+    bool createTable();
     bool hasAllColumns() const;
-    bool canWrite(QString *error);
+    bool canWrite(QSqlError *error);
+    bool isIntact(QString *damage);
+    void checkHealth();
     void markUnavailable(const QString &reason);
     void markReadOnly(const QString &reason);
-    bool readable() const { return m_health != Health::Unavailable; }
-    bool writable() const { return m_health == Health::Ready; }
+    void markLocked();
+    void markDamaged(const QString &reason);
+    // Noted after every failed statement: a lock or damage changes the health.
+    void noteFailure(const QSqlError &error);
+    // A locked database is checked again (quickly) before the operation.
+    void retryIfLocked();
+    bool readable();
+    bool writable();
 
-    bool exec(QSqlQuery &query);   // logs the database error on failure
+    bool exec(QSqlQuery &query);   // logs the database error on failure and notes it
     bool insertMotor(const QString &name, const QString &datetime, const MOTOR_TOTAL &motor);
     bool deleteAllRows();
     QStringList namesMatching(const MOTOR_TOTAL &motor, bool *ok);
     QString storeAsUnknownMotor(const MOTOR_TOTAL &motor, const QString &datetime);
+    QString lookUpOrStore(const MOTOR_TOTAL &motor, const QString &motorName);
 
     QString createStatement() const;
     QString migrateStatement() const;
@@ -106,4 +142,6 @@ private:
     QSqlDatabase m_db;
     Health m_health = Health::Ready;
     QString m_problemText;
+    QTimer *m_retryTimer = nullptr;
+    bool m_damageReported = false;
 };

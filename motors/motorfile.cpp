@@ -83,6 +83,8 @@ bool compose(const QVector<MotorEntry> &motors, PayloadCipher &cipher, QByteArra
 
 bool parse(const QByteArray &text, PayloadCipher &cipher, QVector<MotorEntry> *motors, QString *error)
 {
+    // A record is one MOTOR_TOTAL: a compressed field 3 may not inflate beyond it.
+    cipher.setMaxPlainSize(MOTOR_TOTAL::SIZE);
     QVector<MotorEntry> parsed;
     const QList<QByteArray> lines = splitLines(text);
     for (int i = 0; i < lines.size(); ++i) {

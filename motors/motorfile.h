@@ -31,7 +31,9 @@ bool compose(const QVector<MotorEntry> &motors, PayloadCipher &cipher, QByteArra
 
 // Every motor of a file text, or false at the first damaged line: fewer than three
 // fields, an invalid name, a field 3 that does not decipher, or fewer than 28 bytes.
-// `error` tells which line and why (for the debug output).
+// `error` tells which line and why. A compressed field 3 is inflated to at most
+// MOTOR_TOTAL::SIZE bytes (the cipher's plain size limit is set to that); one that would
+// inflate further is damaged.
 bool parse(const QByteArray &text, PayloadCipher &cipher, QVector<MotorEntry> *motors, QString *error);
 
 } // namespace MotorFile

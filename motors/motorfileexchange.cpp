@@ -39,7 +39,7 @@ MotorResult MotorFileExchange::exportMotors(const QString &fileName, const QStri
     if (file.write(text) != text.size() || !file.commit())
         return exportFailed(file.errorString());
     qCDebug(lcMotors).noquote() << "DB_MAN:" << "exported" << motors.size() << "motors to" << fileName;
-    return { true, QString() };
+    return { true, QString(), QString(), motors.size() };
 }
 
 MotorResult MotorFileExchange::importMotors(const QString &fileName, bool overwrite)
@@ -47,24 +47,34 @@ MotorResult MotorFileExchange::importMotors(const QString &fileName, bool overwr
     // Read only: importing from a write-protected file is fine.
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        return importFailed(file.errorString());
+        return importFailed(file.errorString(),
+                            tr("The file %1 cannot be opened: %2").arg(fileName, file.errorString()));
+    const QString tooLarge = tr("The file is too large to be a motor file.");
     if (file.size() > MotorFile::MAX_FILE_SIZE)
-        return importFailed(QStringLiteral("file of %1 bytes is too large").arg(file.size()));
+        return importFailed(QStringLiteral("file of %1 bytes is too large").arg(file.size()), tooLarge);
     const QByteArray text = file.read(MotorFile::MAX_FILE_SIZE + 1);
     file.close();
     if (text.size() > MotorFile::MAX_FILE_SIZE)     // grew while being read, or not a plain file
-        return importFailed(QStringLiteral("file is too large"));
+        return importFailed(QStringLiteral("file is too large"), tooLarge);
 
+    // The file is parsed once, here; every check below works on what it gave.
     PayloadCipher cipher(MotorFile::PROGRAM_KEY);
     QVector<MotorEntry> motors;
     QString error;
     if (!MotorFile::parse(text, cipher, &motors, &error))
-        return importFailed(error);
+        return importFailed(error, tr("The file is damaged: %1").arg(error));
+    // An empty file would make "Overwrite" delete every motor and put nothing back.
+    if (motors.isEmpty())
+        return importFailed(QStringLiteral("no motors in the file"),
+                            tr("The file holds no motors: nothing to import."));
+    if (m_database.health() != DbManager::Health::Ready)
+        return importFailed(QStringLiteral("the database cannot be written"), m_database.problemText());
     if (!m_database.storeMotors(motors, overwrite))
-        return importFailed(QStringLiteral("the database refused the motors"));
+        return importFailed(QStringLiteral("the database refused the motors"),
+                            tr("The database refused the motors."));
     qCDebug(lcMotors).noquote() << "DB_MAN:" << "imported" << motors.size() << "motors from" << fileName
                                 << (overwrite ? "(overwrite)" : "(append)");
-    return { true, QString() };
+    return { true, QString(), QString(), motors.size() };
 }
 
 MotorResult MotorFileExchange::exportFailed(const QString &why) const
@@ -73,8 +83,8 @@ MotorResult MotorFileExchange::exportFailed(const QString &why) const
     return { false, tr("Export failed!") };
 }
 
-MotorResult MotorFileExchange::importFailed(const QString &why) const
+MotorResult MotorFileExchange::importFailed(const QString &why, const QString &reason) const
 {
     qCDebug(lcMotors).noquote() << "DB_MAN:" << "import failed:" << why;
-    return { false, tr("Import failed!") };
+    return { false, tr("Import failed!"), reason };
 }

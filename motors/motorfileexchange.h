@@ -33,12 +33,15 @@ public:
     // Writes names[i] with datetimes[i] (the dates as the database lists them).
     MotorResult exportMotors(const QString &fileName, const QStringList &names, const QStringList &datetimes);
     // `overwrite`: the file's motors replace the whole list; otherwise they are added,
-    // replacing motors of the same name.
+    // replacing motors of the same name. A file without motors is refused ("nothing to
+    // import") whatever the mode. The file is read and parsed once; on failure the
+    // result's reason tells the user why.
     MotorResult importMotors(const QString &fileName, bool overwrite);
 
 private:
     MotorResult exportFailed(const QString &why) const;
-    MotorResult importFailed(const QString &why) const;
+    // `why` goes to the debug output, `reason` (translated) to the user.
+    MotorResult importFailed(const QString &why, const QString &reason) const;
 
     DbManager &m_database;
 };

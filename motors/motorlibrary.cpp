@@ -21,33 +21,43 @@ QString MotorLibrary::startupProblem() const
 MotorResult MotorLibrary::saveMotor(const QString &name, const MOTOR_TOTAL &params)
 {
     if (!DbManager::isValidMotorName(name))
-        return { false, invalidNameText() };
+        return { false, DbManager::invalidNameReason(name) };
     MOTOR_TOTAL motor = params;
     if (!m_database.saveMotor(name, DbManager::dateTimeText(QDateTime::currentDateTime()), &motor))
-        return { false, problemText() };
+        return { false, databaseProblem() };
     return { true, savedText() };
 }
 
 MotorResult MotorLibrary::renameMotor(const QString &oldName, const QString &newName)
 {
+    if (!DbManager::isValidMotorName(newName))
+        return { false, DbManager::invalidNameReason(newName) };
     if (m_database.health() != DbManager::Health::Ready)
-        return { false, problemText() };
+        return { false, databaseProblem() };
     if (!m_database.renameMotor(oldName, newName))
-        return { false, invalidNameText() };
+        return { false, m_database.health() == DbManager::Health::Ready ? invalidNameText() : databaseProblem() };
     return { true, QString() };
+}
+
+// What the database says of itself when it is not ready (read-only, locked, damaged,
+// missing), else the general text.
+QString MotorLibrary::databaseProblem() const
+{
+    const QString specific = m_database.problemText();
+    return specific.isEmpty() ? problemText() : specific;
 }
 
 MotorResult MotorLibrary::removeMotor(const QString &name)
 {
     if (!m_database.removeMotor(name))
-        return { false, problemText() };
+        return { false, databaseProblem() };
     return { true, QString() };
 }
 
 MotorResult MotorLibrary::removeAllMotors()
 {
     if (!m_database.removeAllMotor())
-        return { false, problemText() };
+        return { false, databaseProblem() };
     return { true, QString() };
 }
 

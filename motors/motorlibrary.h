@@ -33,8 +33,8 @@ public:
     QString startupProblem() const;
 
     // Stores the motor under `name`, dated now, replacing a motor of that name.
-    // "Motor was saved to database!" / "This name exists or is not valid" /
-    // "Problem with database!"
+    // "Motor was saved to database!" / which character the name must not hold /
+    // what is wrong with the database ("Problem with database!" when it does not say)
     MotorResult saveMotor(const QString &name, const MOTOR_TOTAL &params);
     // Fails with "This name exists or is not valid" (or "Problem with database!" when
     // the database cannot be written); no message on success.
@@ -55,5 +55,7 @@ public:
     static QString invalidNameText();
 
 private:
+    QString databaseProblem() const;
+
     DbManager &m_database;
 };

@@ -6,6 +6,10 @@
 #include <QDateTime>
 #include <QtEndian>
 
+#include <algorithm>
+
+#include <zlib.h>
+
 namespace {
 
 constexpr int HEADER_SIZE = 2;      // version, flags
@@ -32,12 +36,44 @@ quint32 clockSeed()
     return quint32(QDateTime::currentMSecsSinceEpoch() & 0xFFFF);
 }
 
-bool plausibleCompressedSize(const QByteArray &compressed)
+constexpr int LENGTH_PREFIX_SIZE = 4;     // qCompress: big-endian length, then the zlib stream
+
+// Inflates the qCompress form into at most its announced length, and that no larger than
+// `limit`. Stops and fails as soon as the output would grow past it (a forged length in
+// front of a stream that inflates far more), and on a broken or short stream, so no
+// input makes it allocate or work beyond the limit. qUncompress would grow its buffer
+// until the stream ends.
+bool boundedUncompress(const QByteArray &compressed, qint64 limit, QByteArray *out)
 {
-    if (compressed.size() < 4)
+    if (compressed.size() < LENGTH_PREFIX_SIZE)
         return false;
     const quint32 announced = qFromBigEndian<quint32>(compressed.constData());
-    return qint64(announced) <= qint64(compressed.size()) * MAX_ZLIB_RATIO;
+    const qint64 ratioLimit = qint64(compressed.size()) * MAX_ZLIB_RATIO;
+    if (qint64(announced) > std::min(limit, ratioLimit))
+        return false;
+    if (announced == 0 && compressed.size() == LENGTH_PREFIX_SIZE) {
+        out->clear();   // qCompress writes empty data as the length alone
+        return true;
+    }
+
+    QByteArray result(int(announced), Qt::Uninitialized);
+    char spare = 0;     // zlib wants a valid pointer even for no room at all
+    z_stream stream {};
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed.constData())) + LENGTH_PREFIX_SIZE;
+    stream.avail_in = uInt(compressed.size() - LENGTH_PREFIX_SIZE);
+    stream.next_out = reinterpret_cast<Bytef *>(announced > 0 ? result.data() : &spare);
+    stream.avail_out = uInt(announced);
+    if (inflateInit(&stream) != Z_OK)
+        return false;
+    // One call: with the whole input and exactly the announced room, anything but the
+    // end of the stream means broken, short or longer than announced.
+    const int status = inflate(&stream, Z_FINISH);
+    const bool complete = status == Z_STREAM_END && stream.total_out == announced;
+    inflateEnd(&stream);
+    if (!complete)
+        return false;
+    *out = result;
+    return true;
 }
 
 } // namespace
@@ -157,14 +193,9 @@ QByteArray PayloadCipher::decryptBytes(const QByteArray &cipherData)
     }
 
     if (flags & FLAG_COMPRESSED) {
-        if (!plausibleCompressedSize(rest)) {
-            m_lastError = CipherDecompressFailed;
-            return QByteArray();
-        }
-        const QByteArray uncompressed = qUncompress(rest);
-        // A compressed form of empty data still announces length 0; anything else that
-        // comes back empty is a zlib failure.
-        if (uncompressed.isEmpty() && qFromBigEndian<quint32>(rest.constData()) != 0) {
+        QByteArray uncompressed;
+        if (!boundedUncompress(rest, m_maxPlainSize, &uncompressed)) {
+            qCDebug(lcMotors) << "Compressed body refused: broken, or longer than" << m_maxPlainSize << "bytes.";
             m_lastError = CipherDecompressFailed;
             return QByteArray();
         }

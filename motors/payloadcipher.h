@@ -63,6 +63,12 @@ public:
 
     Error lastError() const { return m_lastError; }
 
+    // Longest plain text a compressed body may inflate to; a body announcing or
+    // inflating to more is refused (CipherDecompressFailed) without inflating the rest.
+    void setMaxPlainSize(qint64 bytes) { m_maxPlainSize = bytes; }
+    qint64 maxPlainSize() const { return m_maxPlainSize; }
+    static constexpr qint64 DEFAULT_MAX_PLAIN_SIZE = 16 * 1024 * 1024;
+
 private:
     bool hasKey() const { return m_hasKey; }
     void encipher(QByteArray &body) const;
@@ -75,5 +81,6 @@ private:
     CompressionMode m_compressionMode = CompressIfSmaller;
     IntegrityProtectionMode m_protectionMode = IntegrityCrc16;
     Error m_lastError = CipherOk;
+    qint64 m_maxPlainSize = DEFAULT_MAX_PLAIN_SIZE;
     QRandomGenerator m_random;
 };

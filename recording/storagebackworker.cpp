@@ -7,7 +7,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
+#include <QVector>
 
 #include <algorithm>
 
@@ -21,6 +23,7 @@ StorageBackWorker::StorageBackWorker(QString sampleDirectory, QObject *parent)
     : QObject(parent)
     , m_directory(std::move(sampleDirectory))
     , m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
+    , m_write([](QFile &file, const QByteArray &data) { return file.write(data); })
 {
     qCDebug(lcRecording).noquote() << TAG + QStringLiteral("Init storage");
 }
@@ -37,6 +40,11 @@ StorageBackWorker::~StorageBackWorker()
 void StorageBackWorker::setClock(Clock clock)
 {
     m_clock = std::move(clock);
+}
+
+void StorageBackWorker::setWriteFunction(WriteFunction write)
+{
+    m_write = std::move(write);
 }
 
 QString StorageBackWorker::currentFilePath() const
@@ -92,34 +100,64 @@ void StorageBackWorker::writeBuffer(Buffer &buffer)
 
     const int count = buffer.samples.size();
     const QString path = currentFilePath();
+    const QFileInfo directory(m_directory);
     // A relative directory would depend on the process's current directory.
     if (!QDir::isAbsolutePath(m_directory)) {
-        reportWriteFailure(m_directory + QLatin1Char('/') + m_fileName, count, tr("no sample directory"));
+        reportLoss(count, count, tr("there is no sample directory"));
+    } else if (directory.exists() && !directory.isDir()) {
+        reportLoss(count, count, tr("%1 is not a directory").arg(QDir::toNativeSeparators(m_directory)));
     } else if (!QDir().mkpath(m_directory)) {
-        reportWriteFailure(path, count, tr("the directory cannot be created"));
+        reportLoss(count, count, tr("the directory %1 cannot be created").arg(QDir::toNativeSeparators(m_directory)));
     } else {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            reportWriteFailure(path, count, file.errorString());
-        } else {
-            QByteArray text;
-            if (file.size() == 0)
-                text += SampleCsv::header();
-            for (int i = 0; i < count; ++i)
-                text += SampleCsv::line(buffer.times.at(i), buffer.samples.at(i));
-            if (file.write(text) != text.size() || !file.flush())
-                reportWriteFailure(path, count, file.errorString());
-        }
+        appendToFile(path, buffer);
     }
     buffer.samples.clear();
     buffer.times.clear();
 }
 
-void StorageBackWorker::reportWriteFailure(const QString &path, int sampleCount, const QString &reason)
+// Unbuffered, so that what a failed write left in the file is known: the file is cut back
+// to its last whole line, and only the samples whose lines are whole count as written.
+void StorageBackWorker::appendToFile(const QString &path, const Buffer &buffer)
 {
-    qCWarning(lcRecording).noquote() << TAG + QStringLiteral("%1 samples lost, %2: %3").arg(sampleCount).arg(path, reason);
-    emit sendTextForMsgBox(tr("%1 telemetry samples are not written to %2: %3")
-                               .arg(sampleCount)
-                               .arg(QDir::toNativeSeparators(path), reason),
-                           false);
+    const int count = buffer.samples.size();
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        reportLoss(count, count, tr("%1 cannot be opened: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return;
+    }
+    const qint64 start = file.size();
+    QByteArray text;
+    QVector<int> sampleLineEnds;    // offset after each sample line
+    sampleLineEnds.reserve(count);
+    if (start == 0)
+        text += SampleCsv::header();
+    for (int i = 0; i < count; ++i) {
+        text += SampleCsv::line(buffer.times.at(i), buffer.samples.at(i));
+        sampleLineEnds.append(text.size());
+    }
+    if (m_write(file, text) == text.size())
+        return;
+
+    const QString reason = file.errorString();
+    const qint64 landed = std::min<qint64>(std::max<qint64>(file.size() - start, 0), text.size());
+    const auto whole = std::upper_bound(sampleLineEnds.cbegin(), sampleLineEnds.cend(), int(landed));
+    const int written = int(whole - sampleLineEnds.cbegin());
+    // Nothing of a batch that did not get past the header: the header goes too.
+    const qint64 keep = written > 0 ? sampleLineEnds.at(written - 1) : 0;
+    if (!file.resize(start + keep)) {
+        qCWarning(lcRecording).noquote()
+            << TAG + QStringLiteral("cannot cut %1 back: %2").arg(path, file.errorString());
+    }
+    reportLoss(count - written, count, tr("%1 cannot be written: %2").arg(QDir::toNativeSeparators(path), reason));
+}
+
+void StorageBackWorker::reportLoss(int lost, int batch, const QString &reason)
+{
+    qCWarning(lcRecording).noquote()
+        << TAG + QStringLiteral("%1 of %2 samples lost: %3").arg(lost).arg(batch).arg(reason);
+    // A message box: lost measurements must not pass by on the info line.
+    // One arg() call: a path holding "%1" must not be taken for a place marker.
+    emit sendTextForMsgBox(tr("%1 of %2 telemetry samples were lost: %3.")
+                               .arg(QString::number(lost), QString::number(batch), reason),
+                           true);
 }

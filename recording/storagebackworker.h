@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+class QFile;
+
 #include <functional>
 
 // Records telemetry samples into comma-separated files for later analysis. Lives in
@@ -19,6 +21,10 @@ public:
     static constexpr int BATCH_SIZE = 300;
 
     using Clock = std::function<qint64()>; // ms since the epoch
+    // Writes the batch's text to the open (unbuffered, appending) file and returns the
+    // bytes written or -1, as QFile::write does. Tests put a failing one in its place
+    // (a full disk that takes only part of the batch).
+    using WriteFunction = std::function<qint64(QFile &file, const QByteArray &text)>;
 
     // sampleDirectory: absolute path of the directory the sample files go to.
     explicit StorageBackWorker(QString sampleDirectory, QObject *parent = nullptr);
@@ -27,6 +33,7 @@ public:
     ~StorageBackWorker() override;
 
     void setClock(Clock clock);
+    void setWriteFunction(WriteFunction write);
 
     // Absolute path of the current sample file; empty until the first file is named.
     QString currentFilePath() const;
@@ -43,7 +50,8 @@ public slots:
     void flush();
 
 signals:
-    // A user message for the info line (isMsgBox false) when samples could not be written.
+    // A user message (a message box) when samples could not be written: how many of the
+    // batch were lost, and why, naming the path at fault.
     void sendTextForMsgBox(QString msg, bool isMsgBox);
 
 private:
@@ -54,7 +62,8 @@ private:
     };
 
     void writeBuffer(Buffer &buffer);
-    void reportWriteFailure(const QString &path, int sampleCount, const QString &reason);
+    void appendToFile(const QString &path, const Buffer &buffer);
+    void reportLoss(int lost, int batch, const QString &reason);
 
     QString m_directory;
     Buffer m_buffers[2];
@@ -63,4 +72,5 @@ private:
     QString m_fileName = QStringLiteral("init");
     qint64 m_lastFileStamp = 0;
     Clock m_clock;
+    WriteFunction m_write;
 };

@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-dev               # the fuzzing harnesses (libFuzzer)
   desktop-file-utils appstream unzip  # the install test validates the desktop entry, metainfo and zip
   qttranslations5-l10n               # Qt's own German texts (buttons, file dialogs)
+  zlib1g-dev                         # the payload cipher inflates with zlib itself
 )
 
 missing=()

@@ -30,7 +30,38 @@ bool FaultInjector::corruptAnswer()
 
 bool FaultInjector::isSilent() const
 {
-    return m_config.silentAfterFrames >= 0 && m_answered >= m_config.silentAfterFrames;
+    return m_silencedByMessage
+        || (m_config.silentAfterFrames >= 0 && m_answered >= m_config.silentAfterFrames);
+}
+
+void FaultInjector::countAnswerTo(uint8_t msgId)
+{
+    ++m_answered;
+    if (m_config.silentAfterMessage == int(msgId))
+        m_silencedByMessage = true;
+}
+
+namespace {
+
+bool consume(std::map<uint8_t, int> &counts, uint8_t msgId)
+{
+    const auto it = counts.find(msgId);
+    if (it == counts.end() || it->second <= 0)
+        return false;
+    --it->second;
+    return true;
+}
+
+} // namespace
+
+bool FaultInjector::dropAnswerTo(uint8_t msgId)
+{
+    return consume(m_config.dropFirstAnswers, msgId);
+}
+
+bool FaultInjector::refuseRequest(uint8_t msgId)
+{
+    return consume(m_config.refuseNext, msgId);
 }
 
 bool FaultInjector::hasVanished(qint64 nowUs) const

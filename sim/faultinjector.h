@@ -4,6 +4,9 @@
 
 #include <QRandomGenerator>
 
+#include <cstdint>
+#include <map>
+
 // Seeded, repeatable decisions about which answers go wrong.
 class FaultInjector
 {
@@ -14,9 +17,15 @@ public:
     // Called once per answer, in order: whether to leave it out / spoil its checksum.
     bool dropAnswer();
     bool corruptAnswer();
-    // The controller stops answering once it has answered silentAfterFrames frames.
+    // The controller stops answering once it has answered silentAfterFrames frames, or
+    // once it has answered the message named by silentAfterMessage.
     bool isSilent() const;
     void countAnswer() { ++m_answered; }
+    void countAnswerTo(uint8_t msgId);
+
+    // Named faults, each consuming one of its count when it fires.
+    bool dropAnswerTo(uint8_t msgId);
+    bool refuseRequest(uint8_t msgId);
     bool hasVanished(qint64 nowUs) const;
 
 private:
@@ -25,4 +34,5 @@ private:
     FaultConfig m_config;
     QRandomGenerator m_random;
     int m_answered = 0;
+    bool m_silencedByMessage = false;
 };

@@ -89,6 +89,20 @@ bool parseFirmwareVersion(const QString &text, SimCommandLine &c)
     return true;
 }
 
+// "ID:N" (N times) or "ID" (once), for the named faults; ID is a message id, 0x for hex.
+bool addMessageCount(const QString &text, std::map<uint8_t, int> *counts)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() > 2)
+        return false;
+    quint64 msgId;
+    int times = 1;
+    if (!toUnsigned(parts[0], 255, &msgId) || (parts.size() == 2 && !toInt(parts[1], 0, 1 << 30, &times)))
+        return false;
+    (*counts)[uint8_t(msgId)] = times;
+    return true;
+}
+
 std::vector<ValueOption> valueOptions()
 {
     using C = SimCommandLine;
@@ -167,6 +181,14 @@ std::vector<ValueOption> valueOptions()
           intField([](C &c) { return &c.config.faults.errorAfterMs; }, 0, 1 << 30) },
         { "error-code", "Code of that error: error bit + 1 (default 3, \"Undervoltage\").", "N",
           uintField<uint8_t>([](C &c) { return &c.config.faults.errorCode; }, 255) },
+        // Named faults by message id (repeat an option for several ids)
+        { "drop-first", "Leave out the first N answers to message ID (e.g. 0x48:2; N is 1 when left out).",
+          "ID[:N]", [](const QString &t, C &c) { return addMessageCount(t, &c.config.faults.dropFirstAnswers); } },
+        { "refuse-next", "Answer the next N requests of message ID with ANSWER_REFUSED, changing nothing "
+                         "(e.g. 0x45; N is 1 when left out).",
+          "ID[:N]", [](const QString &t, C &c) { return addMessageCount(t, &c.config.faults.refuseNext); } },
+        { "silent-after-message", "Answer message ID, then go silent for good.", "ID",
+          intField([](C &c) { return &c.config.faults.silentAfterMessage; }, 0, 255) },
     };
 }
 
@@ -211,9 +233,12 @@ bool parseSimCommandLine(const QStringList &arguments, SimCommandLine *out, QStr
     }
     SimCommandLine result;
     for (const ValueOption &o : values) {
-        if (parser.isSet(o.name) && !o.apply(parser.value(o.name), result)) {
-            *error = QStringLiteral("bad value for --%1: %2").arg(o.name, parser.value(o.name));
-            return false;
+        // Every occurrence, in order: repeatable options collect, the others keep the last.
+        for (const QString &value : parser.values(o.name)) {
+            if (!o.apply(value, result)) {
+                *error = QStringLiteral("bad value for --%1: %2").arg(o.name, value);
+                return false;
+            }
         }
     }
     for (const FlagOption &o : flags) {

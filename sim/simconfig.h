@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <cstdint>
+#include <map>
 
 // Everything the simulated controller can be set up with. The defaults make a
 // plausible small ESC: a 6-cell pack driving a 900 Kv motor with 7 pole pairs.
@@ -72,6 +73,11 @@ struct FaultConfig
     int stallAfterMs = -1;         // stall report after this time
     int errorAfterMs = -1;         // device error report after this time
     uint8_t errorCode = 3;         // error bit + 1 ("Undervoltage")
+
+    // Named, repeatable faults by message id, beside the random fractions above.
+    std::map<uint8_t, int> dropFirstAnswers;   // leave out the first N answers to message X
+    std::map<uint8_t, int> refuseNext;         // answer the next N requests of X with ANSWER_REFUSED, unapplied
+    int silentAfterMessage = -1;               // answer message X once more, then nothing at all
 };
 
 struct SimulatorConfig

@@ -1,6 +1,7 @@
 #include "sim/simulatedcontroller.h"
 
 #include "sim/simlog.h"
+#include "wire/messageids.h"
 
 #include <algorithm>
 
@@ -94,7 +95,8 @@ void SimulatedController::processInbound()
 
 void SimulatedController::processByte(uint8_t byte, qint64 atUs)
 {
-    if (m_faults.isSilent())
+    // A silent controller still receives (and counts) frames; it only stops answering.
+    if (m_inBootloader && m_faults.isSilent())
         return;
     if (m_inBootloader)
         processBootloaderByte(byte, atUs);
@@ -125,14 +127,32 @@ void SimulatedController::handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 a
     }
     if (!m_firmware.acceptsAddress(msg.address))
         return; // another controller on the bus is addressed
+    ++m_requestCounts[msg.msgId];
+    if (m_faults.isSilent())
+        return;
+    if (m_faults.refuseRequest(msg.msgId)) {
+        qCDebug(lcSim) << "SIM: refused message" << Qt::hex << msg.msgId << "by the named fault";
+        m_faults.countAnswerTo(msg.msgId);
+        sendAnswer(encodeAnswer(msg.msgId, QByteArray(1, char(ANSWER_REFUSED)), false), atUs);
+        return;
+    }
     const FirmwareAnswer answer = m_firmware.handle(msg.msgId, msg.payloadBytes());
     if (answer.answered) {
-        m_faults.countAnswer();
+        m_faults.countAnswerTo(msg.msgId);
         const bool corrupt = m_faults.corruptAnswer();
-        sendAnswer(encodeAnswer(msg.msgId, answer.payload, corrupt), atUs);
+        if (m_faults.dropAnswerTo(msg.msgId))
+            qCDebug(lcSim) << "SIM: left out the answer to" << Qt::hex << msg.msgId << "by the named fault";
+        else
+            sendAnswer(encodeAnswer(msg.msgId, answer.payload, corrupt), atUs);
     }
     if (answer.enterBootloader)
         enterBootloader();
+}
+
+int SimulatedController::requestsReceived(uint8_t msgId) const
+{
+    const auto it = m_requestCounts.find(msgId);
+    return it == m_requestCounts.end() ? 0 : it->second;
 }
 
 QByteArray SimulatedController::encodeAnswer(uint8_t msgId, const QByteArray &payload, bool corrupt) const

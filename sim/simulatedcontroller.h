@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <deque>
+#include <map>
 
 // A whole controller at the far end of a half-duplex serial line, without the line:
 // the host's bytes go in through receiveFromHost(); takeOutput() gives back, in
@@ -31,6 +32,10 @@ public:
     void advance(int ms);
     void advanceMicroseconds(qint64 us);
     qint64 nowMs() const { return m_nowUs / 1000; }
+
+    // Good frames addressed to this controller, per message id, answered or not.
+    int requestsReceived(uint8_t msgId) const;
+    const std::map<uint8_t, int> &requestCounts() const { return m_requestCounts; }
 
     bool isInBootloader() const { return m_inBootloader; }
     bool hasVanished() const { return m_vanished; }
@@ -76,6 +81,7 @@ private:
     };
     std::deque<InboundByte> m_inbound;
     QByteArray m_rawRequest; // the request being received, as on the wire (for traces)
+    std::map<uint8_t, int> m_requestCounts;
     qint64 m_nowUs = 0;
     bool m_inBootloader = false;
     bool m_vanished = false;

@@ -719,6 +719,8 @@ void EscSettingsPage::applyImported(const ImportedSettings &settings)
         sendMotionParams();
     if (!clamped.isEmpty())
         emit infoText(tr("Values out of range were limited: %1").arg(clamped.join(QStringLiteral(", "))), false);
+    if (!settings.refused.isEmpty())
+        emit infoText(SettingsDocument::refusedValuesText(settings.refused), true);
     if (settings.hasMotor) {
         deviceDebug("MAIN_WINDOW:") << "Imported motor: " << settings.motor.name;
         emit motorImported(settings.motor);

@@ -335,8 +335,12 @@ void MotorPage::on_pushButtonImportMotors_clicked()
         tr("What operation to perform on the original motor list?"), OVERWRITE_LABEL, APPEND_LABEL, true);
     if (choice == UserDialogs::Choice::Cancel)
         return;
-    if (!m_motorFiles->importMotors(fileName, choice == UserDialogs::Choice::Yes).ok)
-        showFailure(tr("Import failed!"));
+    const MotorResult imported = m_motorFiles->importMotors(fileName, choice == UserDialogs::Choice::Yes);
+    if (!imported.ok) { // "Import failed!" and, on a line of its own, why
+        showFailure(imported.reason.isEmpty()
+                        ? imported.message
+                        : imported.message + QStringLiteral("<br>") + imported.reason.toHtmlEscaped());
+    }
 
     // The list is shown at once (a controller in its bootloader answers no reads); a
     // connected device model then looks its motor up again, reading its motor hours, and
@@ -355,6 +359,11 @@ void MotorPage::on_motorImported(ImportedMotor motor)
     if (motor.name.isEmpty())
         return;
     QString name = motor.name;
+    const QString invalidName = DbManager::invalidNameReason(name);
+    if (!invalidName.isEmpty()) {   // which character, not "Problem with database!"
+        showBox(invalidName);
+        return;
+    }
     if (motor.hasParams) {
         if (!canDriveAMotor(motor.params)) {
             showBox(tr("The motor \"%1\" of the settings file has no usable values (resistance, inductances, "

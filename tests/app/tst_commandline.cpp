@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 #include "app/motorbackupcommand.h"
 #include "motors/dbmanager.h"
+#include "tests/motors/motortestsupport.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -196,6 +197,89 @@ private slots:
         QCOMPARE(run({"--no-such-option"}, &out, &err), 2);
     }
 
+    // The program itself: an empty motor file with --overwrite deletes nothing and exits
+    // non-zero, and so does a zlib bomb (refused unread past the record's 28 bytes).
+    void programRefusesFilesWithoutUsableMotors_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::newRow("empty file") << QByteArray("") << QByteArray("nothing to import");
+        QTest::newRow("zlib bomb") << QByteArray("Bomb;;" + MotorTestSupport::zlibBombField() + '\n')
+                                   << QByteArray("damaged");
+    }
+
+    void programRefusesFilesWithoutUsableMotors()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, reason);
+        const QString program = QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(QStringLiteral("kordoman"));
+        QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program));
+        const QString dataDir = m_dir.filePath(QStringLiteral("refusing"));
+        const QString databaseDir = dataDir + QStringLiteral("/Kordo_Db");
+        QVERIFY(QDir().mkpath(databaseDir));
+        {
+            DbManager db(nullptr, databaseDir);
+            MOTOR_TOTAL a = motor(0.05f, 7);
+            MOTOR_TOTAL b = motor(0.06f, 8);
+            QVERIFY(db.saveMotor(QStringLiteral("Alpha"), QString(), &a));
+            QVERIFY(db.saveMotor(QStringLiteral("Beta"), QString(), &b));
+        }
+        const QString file = m_dir.filePath(QStringLiteral("refused.ms"));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(f.write(content), qint64(content.size()));
+        }
+        QProcess process;
+        process.start(program, {"--data-dir", dataDir, "--import-motors", file, "--overwrite"});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        const QByteArray err = process.readAllStandardError();
+        QVERIFY2(err.startsWith("Import failed!") && err.contains(reason), err.constData());
+
+        DbManager db(nullptr, databaseDir);
+        QStringList names, dates;
+        QVERIFY(db.getMotorList(&names, &dates));
+        QCOMPARE(names, (QStringList {"Alpha", "Beta"}));
+    }
+
+    // A data directory that cannot be written: its database is exported, an import is
+    // refused saying why, and nothing is written anywhere.
+    void readOnlyDataDirectoryExportsButRefusesImports()
+    {
+        const QString program = QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(QStringLiteral("kordoman"));
+        const QString dataDir = m_dir.filePath(QStringLiteral("readonly"));
+        const QString databaseDir = dataDir + QStringLiteral("/Kordo_Db");
+        QVERIFY(QDir().mkpath(databaseDir));
+        {
+            DbManager db(nullptr, databaseDir);
+            MOTOR_TOTAL a = motor(0.05f, 7);
+            QVERIFY(db.saveMotor(QStringLiteral("Alpha"), QString(), &a));
+        }
+        const QString exported = m_dir.filePath(QStringLiteral("from-readonly.ms"));
+        MotorTestSupport::ImmutableGuard dataGuard(dataDir);
+        MotorTestSupport::ImmutableGuard databaseGuard(databaseDir);
+        if (!dataGuard.active() || !databaseGuard.active())
+            QSKIP("chattr +i is not available here");
+        const QByteArray before = MotorTestSupport::fileDigest(databaseDir + QStringLiteral("/Kordo_data.db"));
+
+        QProcess process;
+        process.start(program, {"--data-dir", dataDir, "--export-motors", exported});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(QFile::exists(exported));
+
+        process.start(program, {"--data-dir", dataDir, "--import-motors", exported, "--overwrite"});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 1);
+        const QByteArray err = process.readAllStandardError();
+        QVERIFY2(err.contains("Import failed! The motor database") && err.contains("cannot be written"), err.constData());
+        QCOMPARE(MotorTestSupport::fileDigest(databaseDir + QStringLiteral("/Kordo_data.db")), before);
+        QCOMPARE(QDir(dataDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList {QStringLiteral("Kordo_Db")});
+    }
+
     void exportThenImportRestoresTheMotors()
     {
         storeMotors({"Alpha", "Beta", "Gamma"});
@@ -238,17 +322,26 @@ private slots:
     {
         QTest::addColumn<bool>("isExport");
         QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("content"); // written to the file first when not empty
+        QTest::addColumn<QByteArray>("content"); // written to the file first when not null
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("unknown motor") << true << "x.ms" << QByteArray() << QStringList {"Nope"} << "Nope";
+        QTest::addColumn<bool>("overwrite");
+        QTest::newRow("unknown motor") << true << "x.ms" << QByteArray() << QStringList {"Nope"} << "Nope" << false;
         QTest::newRow("unwritable file") << true << "missing-dir/x.ms" << QByteArray() << QStringList {}
-                                         << "cannot be written";
-        QTest::newRow("missing file") << false << "none.ms" << QByteArray() << QStringList {} << "cannot be opened";
+                                         << "cannot be written" << false;
+        QTest::newRow("missing file") << false << "none.ms" << QByteArray() << QStringList {} << "cannot be opened"
+                                      << false;
         QTest::newRow("damaged file") << false << "bad.ms" << QByteArray("Alpha;2026-01-01 10:00:00;AAAA\n")
-                                      << QStringList {} << "damaged";
+                                      << QStringList {} << "damaged" << false;
         QTest::newRow("not a motor file") << false << "text.ms" << QByteArray("hello\n") << QStringList {}
-                                          << "damaged";
+                                          << "damaged" << false;
+        QTest::newRow("zlib bomb, overwrite")
+            << false << "bomb.ms" << QByteArray("Bomb;;" + MotorTestSupport::zlibBombField() + '\n') << QStringList {}
+            << "damaged" << true;
+        QTest::newRow("empty file, overwrite") << false << "empty.ms" << QByteArray("") << QStringList {}
+                                               << "nothing to import" << true;
+        QTest::newRow("empty file, append") << false << "empty.ms" << QByteArray("") << QStringList {}
+                                            << "nothing to import" << false;
     }
     void failuresPrintTheMessageAndReason()
     {
@@ -257,14 +350,15 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QStringList, names);
         QFETCH(QString, reason);
+        QFETCH(bool, overwrite);
         storeMotors({"Alpha"});
         const QString path = m_dir.filePath(file);
-        if (!content.isEmpty()) {
+        if (!content.isNull()) {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(content);
         }
-        const Run run = isExport ? exportMotors(path, names) : importMotors(path, false);
+        const Run run = isExport ? exportMotors(path, names) : importMotors(path, overwrite);
         QCOMPARE(run.code, 1);
         QVERIFY(run.out.isEmpty());
         QVERIFY2(run.err.startsWith(isExport ? "Export failed!" : "Import failed!"), qPrintable(run.err));

@@ -1,7 +1,16 @@
+#include "app/appbase.h"
 #include "app/datadirectory.h"
+#include "motors/dbmanager.h"
+#include "tests/common/fakeport.h"
+#include "tests/motors/motortestsupport.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
+
+using MotorTestSupport::ImmutableGuard;
 
 namespace {
 
@@ -80,6 +89,99 @@ private slots:
         QVERIFY(!data.isValid());
         QVERIFY(data.errorString().contains(QDir::toNativeSeparators(executableDir)));
         QVERIFY(data.errorString().contains(QDir::toNativeSeparators(userDir)));
+    }
+
+    // A directory given on the command line that exists but cannot be written is used as
+    // it is: what it holds is handed out, nothing is made in it or anywhere else.
+    void readOnlyExplicitDirectoryIsUsedAsItIs()
+    {
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath(QStringLiteral("ro"));
+        QVERIFY(QDir().mkpath(path + QStringLiteral("/Kordo_Db")));
+        ImmutableGuard guard(path);
+        if (!guard.active())
+            QSKIP("chattr +i is not available here");
+
+        const DataDirectory data = DataDirectory::resolve(path, tmp.filePath(QStringLiteral("bin")), QString());
+        QVERIFY(data.isValid());
+        QVERIFY(data.isReadOnly());
+        QCOMPARE(int(data.origin()), int(DataDirectory::Origin::CommandLine));
+        QCOMPARE(data.databaseDirectory(), path + QStringLiteral("/Kordo_Db"));
+        QString error;
+        QVERIFY(data.logDirectory(&error).isEmpty());
+        QVERIFY(error.contains(QDir::toNativeSeparators(path + QStringLiteral("/Kordo_Logs"))));
+        QVERIFY(!QFileInfo::exists(tmp.filePath(QStringLiteral("bin"))));
+        // Named for the sample worker's message, not made here.
+        QCOMPARE(data.samplePath(), path + QStringLiteral("/Kordo_Samples"));
+        QVERIFY(!QFileInfo::exists(data.samplePath()));
+    }
+
+    // The whole coordinator started on a data directory it cannot write: no file appears
+    // outside it (the working directory least of all); a database there is read-only,
+    // and no database at all is said plainly.
+    void coordinatorWritesNothingOutsideTheDataDirectory_data()
+    {
+        QTest::addColumn<bool>("withDatabase"); // false: the directory cannot even be made
+        QTest::newRow("read-only, with a database") << true;
+        QTest::newRow("cannot be created") << false;
+    }
+
+    void coordinatorWritesNothingOutsideTheDataDirectory()
+    {
+        QFETCH(bool, withDatabase);
+        QTemporaryDir tmp;
+        const QString dataPath = tmp.filePath(QStringLiteral("data"));
+        const QString workingPath = tmp.filePath(QStringLiteral("cwd"));
+        QVERIFY(QDir().mkpath(workingPath));
+        std::unique_ptr<ImmutableGuard> dataGuard;
+        std::unique_ptr<ImmutableGuard> databaseGuard;
+        if (withDatabase) {
+            const QString databasePath = dataPath + QStringLiteral("/Kordo_Db");
+            QVERIFY(QDir().mkpath(databasePath));
+            {
+                DbManager db(nullptr, databasePath);
+                MOTOR_TOTAL m = MotorTestSupport::sampleMotor(1);
+                QVERIFY(db.saveMotor(QStringLiteral("Stored"), QString(), &m));
+            }
+            dataGuard = std::make_unique<ImmutableGuard>(dataPath);
+            databaseGuard = std::make_unique<ImmutableGuard>(databasePath);
+            if (!dataGuard->active() || !databaseGuard->active())
+                QSKIP("chattr +i is not available here");
+        } else {
+            QFile blocker(dataPath); // a file where the directory should be
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(workingPath));
+        {
+            FakeProvider provider;
+            const DataDirectory data = DataDirectory::resolve(dataPath, tmp.filePath(QStringLiteral("bin")), QString());
+            AppBase app(&provider, data);
+            QSignalSpy texts(&app, &AppBase::sendTextForInfo);
+            QStringList names, dates;
+            if (withDatabase) {
+                QCOMPARE(app.dbManager()->health(), DbManager::Health::ReadOnly);
+                QVERIFY(app.motorList(&names, &dates));
+                QCOMPARE(names, QStringList {QStringLiteral("Stored")});
+                QVERIFY(!app.saveMotor(QStringLiteral("New")));
+                QCOMPARE(texts.count(), 1);
+                QVERIFY2(texts[0][0].toString().contains(QStringLiteral("cannot be written")),
+                         qPrintable(texts[0][0].toString()));
+            } else {
+                QCOMPARE(app.dbManager()->health(), DbManager::Health::Unavailable);
+                QVERIFY2(app.dbManager()->problemText().startsWith(QStringLiteral("There is no motor database")),
+                         qPrintable(app.dbManager()->problemText()));
+                QVERIFY(!app.motorList(&names, &dates));
+            }
+        }
+        QVERIFY(QDir::setCurrent(previous));
+        QCOMPARE(QDir(workingPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 (QStringList {"cwd", "data"}));
+        if (withDatabase)
+            QCOMPARE(QDir(dataPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                     QStringList {"Kordo_Db"});
     }
 
     void subdirectoriesCreatedOnDemand_data()

@@ -427,6 +427,8 @@ private slots:
     {
         WindowRig rig;
         QVERIFY(ready(rig));
+        const int deadZoneBefore = rig.find<QSpinBox>("spinBoxPwmDeadZone")->value();
+        QVERIFY(deadZoneBefore != 0); // read from the controller
         import(rig, writeFile(QStringLiteral("range.xml"),
                               "<settings><motion><ttl>99999</ttl><kp>40</kp><acceleration>-5</acceleration>"
                               "<device_address>12</device_address></motion>"
@@ -436,11 +438,15 @@ private slots:
         QCOMPARE(rig.find<QSlider>("horizontalSliderAcceleration")->value(), 0);
         QCOMPARE(rig.find<QSpinBox>("spinBoxIndexDevice")->value(), 7);
         QCOMPARE(rig.find<QComboBox>("comboBoxPwmType")->currentIndex(), 1);
-        QCOMPARE(rig.find<QSpinBox>("spinBoxPwmDeadZone")->value(), 0); // text that does not parse gives 0
+        // Text that is not a number is not applied, and named in a message box.
+        QCOMPARE(rig.find<QSpinBox>("spinBoxPwmDeadZone")->value(), deadZoneBefore);
         const QString info = rig.find<QLabel>("labelInfo")->text();
         for (const char *tag : {"ttl 99999", "kp 40", "acceleration -5", "device_address 12", "pwm_type 9"})
             QVERIFY2(info.contains(QLatin1String(tag)), qPrintable(info));
         QVERIFY(!info.contains(QLatin1String("dead_zone")));
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("dead_zone \"x\"")),
+                 qPrintable(rig.dialogs.messages[0].text));
     }
 
     void importedMotorIsHandedOn()

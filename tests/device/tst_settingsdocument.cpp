@@ -110,25 +110,18 @@ private slots:
         QVERIFY(!imported.hasMotor);
     }
 
-    void valuesThatDoNotParseGiveZero_data()
+    void usableValuesAreRead_data()
     {
         QTest::addColumn<QByteArray>("element");
         QTest::addColumn<SettingsValue::Field>("field");
         QTest::addColumn<double>("value");
-        QTest::newRow("word") << QByteArray("<motion><ttl>many</ttl></motion>") << SettingsValue::TimeToLeave << 0.0;
-        QTest::newRow("fraction for an integer") << QByteArray("<motion><ttl>1.5</ttl></motion>")
-                                                 << SettingsValue::TimeToLeave << 0.0;
-        QTest::newRow("beyond int") << QByteArray("<pwm_input><speed_norm>99999999999</speed_norm></pwm_input>")
-                                    << SettingsValue::SpeedNorm << 0.0;
-        QTest::newRow("not a number") << QByteArray("<motion><kp>nan</kp></motion>") << SettingsValue::Kp << 0.0;
-        QTest::newRow("infinite") << QByteArray("<motion><kp>inf</kp></motion>") << SettingsValue::Kp << 0.0;
         QTest::newRow("huge double") << QByteArray("<motion><kp>1e308</kp></motion>") << SettingsValue::Kp << 1e308;
         QTest::newRow("negative") << QByteArray("<motion><device_address>-3</device_address></motion>")
                                   << SettingsValue::DeviceAddress << -3.0;
         QTest::newRow("blanks around") << QByteArray("<motion><ttl> 300 </ttl></motion>")
                                        << SettingsValue::TimeToLeave << 300.0;
     }
-    void valuesThatDoNotParseGiveZero()
+    void usableValuesAreRead()
     {
         QFETCH(QByteArray, element);
         QFETCH(SettingsValue::Field, field);
@@ -138,6 +131,39 @@ private slots:
         QCOMPARE(imported.values.size(), 1);
         QCOMPARE(imported.values[0].field, field);
         QCOMPARE(imported.values[0].value, value);
+        QVERIFY(imported.refused.isEmpty());
+    }
+
+    // A value that is not a number of its field's kind is not applied as 0: it is refused,
+    // and the message names the field and the text.
+    void unusableValuesAreRefusedByName_data()
+    {
+        QTest::addColumn<QByteArray>("element");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("word") << QByteArray("<motion><ttl>many</ttl></motion>") << "ttl" << "many";
+        QTest::newRow("fraction for an integer") << QByteArray("<motion><ttl>1.5</ttl></motion>") << "ttl" << "1.5";
+        QTest::newRow("beyond int") << QByteArray("<pwm_input><dead_zone>2147483648</dead_zone></pwm_input>")
+                                    << "dead_zone" << "2147483648";
+        QTest::newRow("not a number") << QByteArray("<motion><kp>nan</kp></motion>") << "kp" << "nan";
+        QTest::newRow("infinite") << QByteArray("<motion><kff>inf</kff></motion>") << "kff" << "inf";
+        QTest::newRow("empty") << QByteArray("<motion><kp></kp></motion>") << "kp" << "";
+        QTest::newRow("motor value") << QByteArray("<motor><name>M</name><params><rs>nan</rs></params></motor>")
+                                     << "rs" << "nan";
+    }
+    void unusableValuesAreRefusedByName()
+    {
+        QFETCH(QByteArray, element);
+        QFETCH(QString, tag);
+        QFETCH(QString, text);
+        const ImportedSettings imported = SettingsDocument::parse("<settings>" + element + "</settings>");
+        QCOMPARE(imported.status, ImportedSettings::Status::Ok);
+        QVERIFY(imported.values.isEmpty());
+        QCOMPARE(imported.refused.size(), 1);
+        QCOMPARE(imported.refused[0].tag, tag);
+        QCOMPARE(imported.refused[0].text, text);
+        const QString message = SettingsDocument::refusedValuesText(imported.refused);
+        QVERIFY2(message.contains(QStringLiteral("%1 \"%2\"").arg(tag, text)), qPrintable(message));
     }
 
     void motorWithoutNameIsIgnored()
@@ -162,6 +188,9 @@ private slots:
         QCOMPARE(imported.motor.params.polePairs, uint8_t(255));
         QCOMPARE(imported.motor.params.voltage_scale, uint16_t(0));
         QCOMPARE(imported.motor.params.Rs, 0.0f);
+        QCOMPARE(imported.refused.size(), 2);   // max_v -1 and rs x stay 0, and are named
+        QCOMPARE(imported.refused[0].tag, QStringLiteral("max_v"));
+        QCOMPARE(imported.refused[1].tag, QStringLiteral("rs"));
     }
 
     void filesWithoutSettingsAreRefused_data()
@@ -213,7 +242,10 @@ private slots:
                             + QByteArray("</ttl>").repeated(50000) + "</motion></settings>";
         const ImportedSettings leaf = SettingsDocument::parse(nested);
         QCOMPARE(leaf.status, ImportedSettings::Status::Ok);
-        QCOMPARE(valueOf(leaf, SettingsValue::TimeToLeave), 0.0); // the number lies in the skipped children
+        // The number lies in the skipped children: the element holds no number, and is refused.
+        QVERIFY(leaf.values.isEmpty());
+        QCOMPARE(leaf.refused.size(), 1);
+        QCOMPARE(leaf.refused[0].tag, QStringLiteral("ttl"));
     }
 
     void oversizedFileIsRefusedUnread()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "motors/motorfile.h"
+#include "motors/payloadcipher.h"
 #include "wire/motortotal.h"
 
 #include <QCryptographicHash>
@@ -13,11 +15,25 @@
 #include <QStringList>
 #include <QUuid>
 #include <QVariant>
+#include <QtEndian>
 
 // Helpers shared by the motor tests: sample records and a second, independent
 // connection to a database file, so tests look at the file rather than through
 // the class under test.
 namespace MotorTestSupport {
+
+// Field 3 of a motor line whose record is marked compressed and announces the 28 bytes
+// of a motor record, but inflates to 16 MB: a zlib bomb that passes the checksum.
+inline QByteArray zlibBombField()
+{
+    QByteArray compressed = qCompress(QByteArray(16 * 1024 * 1024, '\0'), 9);
+    qToBigEndian<quint32>(quint32(MOTOR_TOTAL::SIZE), compressed.data());
+    PayloadCipher cipher(MotorFile::PROGRAM_KEY);
+    cipher.setCompressionMode(PayloadCipher::CompressNever);
+    QByteArray cipherData = cipher.encryptBytes(compressed);
+    cipherData[1] = char(PayloadCipher::FLAG_CHECKSUM | PayloadCipher::FLAG_COMPRESSED);
+    return cipherData.toBase64();
+}
 
 inline MOTOR_TOTAL sampleMotor(int seed)
 {

@@ -3,6 +3,7 @@
 #include "motortestsupport.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,6 +20,40 @@ const char CREATED_SCHEMA[] =
     "pole_pairs INTEGER ,max_res_current INTEGER ,datetime TEXT ,PRIMARY KEY (name))";
 
 } // namespace
+
+// A second connection to the file, as another program would hold it.
+class OtherConnection
+{
+public:
+    explicit OtherConnection(const QString &file)
+        : m_name(QUuid::createUuid().toString())
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(file);
+        db.open();
+    }
+    ~OtherConnection()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name);
+            if (db.isOpen()) {
+                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                db.close();
+            }
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    bool exec(const QString &statement)
+    {
+        QSqlQuery query(QSqlDatabase::database(m_name));
+        return query.exec(statement);
+    }
+
+private:
+    QString m_name;
+};
+
+Q_DECLARE_METATYPE(DbManager::Health)
 
 class TestDbManager : public QObject
 {
@@ -374,15 +409,17 @@ private slots:
     void unusableDatabaseFailsCleanly_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("missing directory") << "missing";
-        QTest::newRow("directory is a file") << "file";
-        QTest::newRow("database file is a directory") << "dbdir";
-        QTest::newRow("corrupt database file") << "corrupt";
+        QTest::addColumn<DbManager::Health>("health");
+        QTest::newRow("missing directory") << "missing" << DbManager::Health::Unavailable;
+        QTest::newRow("directory is a file") << "file" << DbManager::Health::Unavailable;
+        QTest::newRow("database file is a directory") << "dbdir" << DbManager::Health::Unavailable;
+        QTest::newRow("corrupt database file") << "corrupt" << DbManager::Health::Damaged;
     }
 
     void unusableDatabaseFailsCleanly()
     {
         QFETCH(QString, kind);
+        QFETCH(DbManager::Health, health);
         m_db.reset();
         QString directory = m_dir->path();
         if (kind == QLatin1String("missing")) {
@@ -401,7 +438,7 @@ private slots:
         }
 
         DbManager db(nullptr, directory);
-        QCOMPARE(db.health(), DbManager::Health::Unavailable);
+        QCOMPARE(db.health(), health);
         QVERIFY(db.problemText().contains(QStringLiteral("Kordo_data.db")));
 
         MOTOR_TOTAL m = sampleMotor(1);
@@ -415,6 +452,140 @@ private slots:
         QVERIFY(!db.storeMotors({ { QStringLiteral("A"), QString(), m } }, true));
         QVERIFY(db.findMotor(&m).isNull());
         QVERIFY(db.findMotor(&m, QStringLiteral("A")).isNull());
+    }
+
+    // No directory (the data directory could not be made) or a relative one: the file is
+    // never put wherever the program was started.
+    void noDirectoryNeverUsesTheWorkingDirectory_data()
+    {
+        QTest::addColumn<QString>("directory");
+        QTest::newRow("none") << "";
+        QTest::newRow("relative") << "Kordo_Db";
+    }
+
+    void noDirectoryNeverUsesTheWorkingDirectory()
+    {
+        QFETCH(QString, directory);
+        QTemporaryDir workingDir;
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(workingDir.path()));
+        QVERIFY(QDir().mkpath(QStringLiteral("Kordo_Db")));
+        {
+            DbManager db(nullptr, directory);
+            QCOMPARE(db.health(), DbManager::Health::Unavailable);
+            QVERIFY2(db.problemText().startsWith(QStringLiteral("There is no motor database")),
+                     qPrintable(db.problemText()));
+            MOTOR_TOTAL m = sampleMotor(1);
+            QVERIFY(db.findMotor(&m).isNull());
+        }
+        QVERIFY(QDir::setCurrent(previous));
+        QCOMPARE(QDir(workingDir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(QDir(workingDir.filePath(QStringLiteral("Kordo_Db"))).entryList(QDir::Files), QStringList());
+    }
+
+    void readOnlyDirectoryWithoutDatabaseSaysThereIsNone()
+    {
+        m_db.reset();
+        QVERIFY(QFile::remove(dbFile()));
+        ImmutableGuard guard(m_dir->path());
+        if (!guard.active())
+            QSKIP("chattr +i is not available here");
+        DbManager db(nullptr, m_dir->path());
+        QCOMPARE(db.health(), DbManager::Health::Unavailable);
+        QVERIFY2(db.problemText().contains(QStringLiteral("there is no database file, and none can be created there")),
+                 qPrintable(db.problemText()));
+        QVERIFY(db.problemText().contains(QDir::toNativeSeparators(dbFile())));
+    }
+
+    // Damaged pages behind an intact header: found at opening and said, with the file.
+    void damagedPagesAreReported()
+    {
+        QVector<MotorEntry> motors;
+        for (int i = 0; i < 400; ++i)
+            motors.append({QStringLiteral("Motor with a long name to fill pages %1").arg(i), QString(), sampleMotor(i)});
+        QVERIFY(m_db->storeMotors(motors, false));
+        m_db.reset();
+        {
+            QFile file(dbFile());
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.size() > 8 * 4096);
+            QVERIFY(file.seek(file.size() - 3 * 4096)); // leaf pages of the table or its index
+            QCOMPARE(file.write(QByteArray(2 * 4096, '\x5a')), qint64(2 * 4096));
+        }
+        DbManager db(nullptr, m_dir->path());
+        QCOMPARE(db.health(), DbManager::Health::Damaged);
+        QVERIFY2(db.problemText().contains(QStringLiteral("is damaged")), qPrintable(db.problemText()));
+        QVERIFY(db.problemText().contains(QDir::toNativeSeparators(dbFile())));
+        QStringList names, dates;
+        QVERIFY(!db.getMotorList(&names, &dates));
+    }
+
+    // Another program holds a write transaction: the GUI thread waits briefly, the
+    // database is not written off as read-only, and once the lock is gone it works again.
+    void lockedAtStartUpIsUsableOnceFree_data()
+    {
+        QTest::addColumn<QString>("begin");
+        QTest::newRow("write transaction") << "BEGIN IMMEDIATE";
+        QTest::newRow("exclusive transaction") << "BEGIN EXCLUSIVE";
+    }
+
+    void lockedAtStartUpIsUsableOnceFree()
+    {
+        QFETCH(QString, begin);
+        MOTOR_TOTAL stored = sampleMotor(1);
+        QVERIFY(m_db->saveMotor(QStringLiteral("Stored"), QString(), &stored));
+        m_db.reset();
+
+        OtherConnection other(dbFile());
+        QVERIFY(other.exec(begin));
+        DbManager db(nullptr, m_dir->path());
+        QCOMPARE(db.health(), DbManager::Health::Locked);
+        QVERIFY2(db.problemText().contains(QStringLiteral("in use by another program")), qPrintable(db.problemText()));
+        QSignalSpy usable(&db, &DbManager::usableAgain);
+        MOTOR_TOTAL m = sampleMotor(2);
+        QVERIFY(!db.saveMotor(QStringLiteral("New"), QString(), &m));
+        QCOMPARE(usable.count(), 0);
+
+        QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+        QVERIFY(db.saveMotor(QStringLiteral("New"), QString(), &m));
+        QCOMPARE(db.health(), DbManager::Health::Ready);
+        QVERIFY(db.problemText().isEmpty());
+        QCOMPARE(usable.count(), 1);
+        QCOMPARE(rowCount(), 2);
+    }
+
+    // Mid-session: the lookup of a new motor does not store it silently.
+    void lockedLookupSaysTheMotorWasNotStored()
+    {
+        OtherConnection other(dbFile());
+        QVERIFY(other.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QSignalSpy messages(m_db.get(), &DbManager::databaseMessage);
+        QSignalSpy usable(m_db.get(), &DbManager::usableAgain);
+        MOTOR_TOTAL m = sampleMotor(3);
+        QVERIFY(m_db->findMotor(&m).isNull());
+        QCOMPARE(messages.count(), 1);
+        QVERIFY2(messages[0][0].toString().startsWith(QStringLiteral("The motor was not stored")),
+                 qPrintable(messages[0][0].toString()));
+        QCOMPARE(m_db->health(), DbManager::Health::Locked);
+
+        QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+        QCOMPARE(m_db->findMotor(&m), QStringLiteral("Unknown motor 1"));
+        QCOMPARE(usable.count(), 1);
+        QCOMPARE(messages.count(), 1);
+    }
+
+    // The retry runs by itself too, without any operation asking.
+    void lockIsRetriedByItself()
+    {
+        OtherConnection other(dbFile());
+        QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        MOTOR_TOTAL m = sampleMotor(4);
+        QVERIFY(!m_db->saveMotor(QStringLiteral("A"), QString(), &m));
+        QCOMPARE(m_db->health(), DbManager::Health::Locked);
+        QSignalSpy usable(m_db.get(), &DbManager::usableAgain);
+        QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
+        QVERIFY(usable.wait(4 * DbManager::RETRY_INTERVAL_MS));
+        QCOMPARE(m_db->health(), DbManager::Health::Ready);
     }
 
     void readOnlyDatabaseReadsButRefusesWrites()

@@ -234,6 +234,8 @@ private slots:
         QTest::newRow("10 MB of separators") << good + QByteArray(10 * 1024 * 1024, ';');
         QTest::newRow("NUL bytes") << good + QByteArray(64, '\0');
         QTest::newRow("good then damaged then good") << good + "Bad;;" + validField.left(43) + '\n' + motorLine("Later", 3);
+        QTest::newRow("zlib bomb") << good + "Bomb;;" + zlibBombField() + '\n';
+        QTest::newRow("no motors at all") << QByteArray("");
     }
 
     void damagedFilesAreRejected()
@@ -252,6 +254,34 @@ private slots:
             QCOMPARE(result.message, QStringLiteral("Import failed!"));
             QCOMPARE(fileDigest(targetFile()), before);
         }
+    }
+
+    // The user learns why: the file is damaged (which line), or holds nothing to import.
+    void refusedImportsSayWhy_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("empty file") << QByteArray("") << "The file holds no motors: nothing to import.";
+        QTest::newRow("zlib bomb") << QByteArray("Bomb;;" + zlibBombField() + '\n')
+                                   << "The file is damaged: line 1: record does not decipher (error 4)";
+    }
+
+    void refusedImportsSayWhy()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        fillTargetWithOldList();
+        const QString fileName = writeFile(QStringLiteral("refused.ms"), content);
+        MotorFileExchange exchange(*m_target);
+        for (bool overwrite : { false, true }) {
+            const MotorResult result = exchange.importMotors(fileName, overwrite);
+            QVERIFY(!result.ok);
+            QCOMPARE(result.reason, reason);
+            QCOMPARE(result.fullText(), QStringLiteral("Import failed!\n") + reason);
+        }
+        QStringList names, dates;
+        QVERIFY(m_target->getMotorList(&names, &dates));
+        QCOMPARE(names, (QStringList { "Alpha", "Zeta" }));
     }
 
     void failedStoreRollsBackTheWholeImport_data()
@@ -321,17 +351,6 @@ private slots:
         QStringList names, dates;
         QVERIFY(m_target->getMotorList(&names, &dates));
         QCOMPARE(names.size(), 3);
-    }
-
-    void emptyFileImportsNothing()
-    {
-        fillTargetWithOldList();
-        MotorFileExchange exchange(*m_target);
-        const QString fileName = writeFile(QStringLiteral("empty.ms"), QByteArray());
-        QVERIFY(exchange.importMotors(fileName, false).ok);
-        QStringList names, dates;
-        QVERIFY(m_target->getMotorList(&names, &dates));
-        QCOMPARE(names.size(), 2);
     }
 
     void windowsLineEndsAreRead()

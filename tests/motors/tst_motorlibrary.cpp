@@ -20,9 +20,13 @@ private slots:
         QTest::addColumn<bool>("saved");
         QTest::addColumn<QString>("message");
         QTest::newRow("plain name") << "Motor 1" << true << "Motor was saved to database!";
-        QTest::newRow("empty") << "" << false << "This name exists or is not valid";
-        QTest::newRow("semicolon") << "a;b" << false << "This name exists or is not valid";
-        QTest::newRow("line feed") << "a\nb" << false << "This name exists or is not valid";
+        // An invalid name says which character is not allowed.
+        QTest::newRow("empty") << "" << false << "The motor name is empty.";
+        QTest::newRow("semicolon") << "a;b" << false << "The motor name \"a;b\" contains \";\", which a motor name must not contain.";
+        QTest::newRow("line feed") << "a\nb" << false
+                                   << "The motor name contains a line break, which a motor name must not contain.";
+        QTest::newRow("carriage return") << "a\rb" << false
+                                         << "The motor name contains a line break, which a motor name must not contain.";
     }
 
     void saveMotor()
@@ -57,7 +61,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("free name") << "C" << true << "";
         QTest::newRow("existing name") << "B" << false << "This name exists or is not valid";
-        QTest::newRow("invalid name") << "C;D" << false << "This name exists or is not valid";
+        QTest::newRow("invalid name") << "C;D" << false
+                                      << "The motor name \"C;D\" contains \";\", which a motor name must not contain.";
     }
 
     void renameMotor()
@@ -98,7 +103,7 @@ private slots:
     }
 
     // A database that cannot be used is reported once at start and every operation then
-    // fails with a message, without touching anything.
+    // fails with that message (it says what is wrong and where), without touching anything.
     void unusableDatabase()
     {
         QTemporaryDir dir;
@@ -109,9 +114,10 @@ private slots:
         }
         DbManager db(nullptr, dir.path());
         MotorLibrary library(db);
-        QVERIFY(!library.startupProblem().isEmpty());
-
-        const QString problem = QStringLiteral("Problem with database!");
+        const QString problem = library.startupProblem();
+        QVERIFY2(problem.contains(QDir::toNativeSeparators(dir.filePath(QStringLiteral("Kordo_data.db")))),
+                 qPrintable(problem));
+        QVERIFY2(problem.contains(QLatin1String("damaged")), qPrintable(problem));
         const MotorResult saved = library.saveMotor(QStringLiteral("A"), sampleMotor(1));
         QVERIFY(!saved.ok);
         QCOMPARE(saved.message, problem);

@@ -263,7 +263,8 @@ private slots:
         QTest::newRow("cancelled") << QString() << "A" << QString();
         QTest::newRow("left empty") << QStringLiteral("") << "A" << QString();
         QTest::newRow("existing name") << "B" << "A" << "This name exists or is not valid";
-        QTest::newRow("not a motor file name") << "A;B" << "A" << "This name exists or is not valid";
+        QTest::newRow("not a motor file name")
+            << "A;B" << "A" << "The motor name \"A;B\" contains \";\", which a motor name must not contain.";
         QTest::newRow("new name") << "C" << "C" << QString();
     }
 
@@ -425,11 +426,14 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("export into a missing folder") << "pushButtonExportMotors" << "missing/motors.ms"
                                                       << QByteArray() << "Export failed!";
+        // An import says why it failed, on a line of its own.
         QTest::newRow("import of a missing file") << "pushButtonImportMotors" << "missing.ms" << QByteArray()
-                                                  << "Import failed!";
+                                                  << "Import failed!<br>The file %1 cannot be opened";
         QTest::newRow("import of a damaged line") << "pushButtonImportMotors" << "damaged.ms"
                                                   << QByteArray("X;2024-01-01 00:00:00;bm90IGEgbW90b3I=\n")
-                                                  << "Import failed!";
+                                                  << "Import failed!<br>The file is damaged: line 1";
+        QTest::newRow("import of an empty file, overwrite") << "pushButtonImportMotors" << "empty.ms" << QByteArray("")
+                                                            << "Import failed!<br>The file holds no motors: nothing to import.";
     }
 
     void motorFileFailuresAreReported()
@@ -442,7 +446,7 @@ private slots:
         store(rig, QStringLiteral("A"), sampleMotor(1));
         rig.window->motorPage()->refresh();
         const QString path = filePath(file);
-        if (!content.isEmpty()) {
+        if (!content.isNull()) {
             QFile out(path);
             QVERIFY(out.open(QIODevice::WriteOnly) && out.write(content) == content.size());
         }
@@ -454,7 +458,12 @@ private slots:
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::Critical);
         QCOMPARE(rig.dialogs.messages[0].title, QStringLiteral("Error"));
-        QCOMPARE(rig.dialogs.messages[0].text, EmbeddedFonts::inDialogFont(message));
+        const QString expected = EmbeddedFonts::inDialogFont(message.arg(path));
+        if (button == QLatin1String("pushButtonImportMotors"))
+            QVERIFY2(rig.dialogs.messages[0].text.startsWith(expected.left(expected.indexOf(QLatin1String("</font>")))),
+                     qPrintable(rig.dialogs.messages[0].text));
+        else
+            QCOMPARE(rig.dialogs.messages[0].text, expected);
         QCOMPARE(column(rig, MotorPage::NameColumn), QStringList({"A"}));
         QCOMPARE(stored(rig, QStringLiteral("A")), sampleMotor(1));
     }
@@ -623,6 +632,28 @@ private slots:
         QStringList dates;
         QVERIFY(rig.app().motorLibrary()->motorList(&names, &dates));
         QCOMPARE(names, QStringList({"Stored", "Unknown motor 1"}));
+    }
+
+    // A settings file naming its motor "A;B": the user learns which character is wrong,
+    // not "Problem with database!", and nothing is stored.
+    void settingsFileMotorNameSaysWhichCharacter()
+    {
+        WindowRig rig;
+        QVERIFY(connectedOnMotorPage(rig));
+        rig.showPage("toolButtonEscParams");
+        QVERIFY(rig.settle());
+        const QString path = filePath(QStringLiteral("settings.xml"));
+        QFile out(path);
+        const QByteArray document = "<settings><motor><name>A;B</name><params><rs>0.25</rs><ls_q>3e-05</ls_q>"
+                                    "<ls_d>2e-05</ls_d><flux>0.002</flux></params></motor></settings>";
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(document) == document.size());
+        out.close();
+        rig.dialogs.openAnswer = path;
+        click(rig, "toolButtonImportParams");
+        QTRY_COMPARE_WITH_TIMEOUT(lastMessage(rig),
+                                  QStringLiteral("The motor name \"A;B\" contains \";\", which a motor name must not contain."),
+                                  10000);
+        QVERIFY(!column(rig, MotorPage::NameColumn).contains(QStringLiteral("A;B")));
     }
 
     void noLoadCurrentIsEnteredOnlyWhenKnown()

@@ -213,22 +213,25 @@ private slots:
     void unwritableFileIsReported_data()
     {
         QTest::addColumn<QString>("obstacle"); // "dir": sample directory is a file; "file": file name is a directory
-        QTest::newRow("directory is a regular file") << "dir";
-        QTest::newRow("file name taken by a directory") << "file";
-        QTest::newRow("relative directory") << "relative";
+        QTest::addColumn<QString>("named");    // the path the message must name: "dir" or "file"
+        QTest::newRow("directory is a regular file") << "dir" << "dir";
+        QTest::newRow("file name taken by a directory") << "file" << "file";
+        QTest::newRow("relative directory") << "relative" << "";
     }
 
     void unwritableFileIsReported()
     {
         QFETCH(QString, obstacle);
+        QFETCH(QString, named);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QString sampleDir = dir.filePath(QStringLiteral("Kordo_Samples"));
+        const QString sampleFile = sampleDir + QStringLiteral("/samples_%1.csv").arg(START_MS);
         if (obstacle == QLatin1String("dir")) {
             QFile blocker(sampleDir);
             QVERIFY(blocker.open(QIODevice::WriteOnly));
         } else if (obstacle == QLatin1String("file")) {
-            QVERIFY(QDir().mkpath(sampleDir + QStringLiteral("/samples_%1.csv").arg(START_MS)));
+            QVERIFY(QDir().mkpath(sampleFile));
         } else {
             sampleDir = QStringLiteral("Kordo_Samples");
         }
@@ -238,10 +241,80 @@ private slots:
         rec.add(0, 300);
 
         QCOMPARE(reports.count(), 1);
-        QVERIFY(reports.at(0).at(0).toString().contains(QStringLiteral("samples_%1.csv").arg(START_MS)));
-        QVERIFY(reports.at(0).at(0).toString().startsWith(QStringLiteral("300 ")));
-        QCOMPARE(reports.at(0).at(1).toBool(), false);
+        const QString text = reports.at(0).at(0).toString();
+        QVERIFY2(text.startsWith(QStringLiteral("300 of 300 ")), qPrintable(text));
+        // The path at fault: the directory that is a file, or the file that cannot be made.
+        if (named == QLatin1String("dir"))
+            QVERIFY2(text.contains(QDir::toNativeSeparators(sampleDir) + QStringLiteral(" is not a directory")),
+                     qPrintable(text));
+        else if (named == QLatin1String("file"))
+            QVERIFY2(text.contains(QDir::toNativeSeparators(sampleFile)), qPrintable(text));
+        QCOMPARE(reports.at(0).at(1).toBool(), true); // a message box, not a passing info line
         QVERIFY(!QFileInfo::exists(QStringLiteral("Kordo_Samples"))); // nothing beside the working directory
+    }
+
+    // A disk that fills in the middle of a batch: the file keeps whole lines only, and the
+    // message says how many samples of the batch were lost.
+    void fullDiskLeavesWholeLinesOnly_data()
+    {
+        QTest::addColumn<int>("earlierBatches");  // written whole before the failing one
+        QTest::addColumn<int>("linesThatFit");    // whole lines of the failing write that reach the disk
+        QTest::addColumn<int>("extraBytes");      // and bytes of the next line
+        QTest::addColumn<int>("lost");
+        QTest::newRow("torn in the middle of line 101") << 0 << 101 << 7 << 200;  // header + 100 samples
+        QTest::newRow("stops right after a line") << 0 << 51 << 0 << 250;
+        QTest::newRow("torn inside the header") << 0 << 0 << 12 << 300;
+        QTest::newRow("nothing written") << 0 << 0 << 0 << 300;
+        QTest::newRow("second batch torn in line 5") << 1 << 4 << 3 << 296;
+    }
+
+    void fullDiskLeavesWholeLinesOnly()
+    {
+        QFETCH(int, earlierBatches);
+        QFETCH(int, linesThatFit);
+        QFETCH(int, extraBytes);
+        QFETCH(int, lost);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        Recorder rec(dir.path());
+        QSignalSpy reports(&rec.worker, &StorageBackWorker::sendTextForMsgBox);
+        rec.add(0, StorageBackWorker::BATCH_SIZE * earlierBatches);
+        QCOMPARE(reports.count(), 0);
+
+        // The disk takes what fits, then fails (as write() does on ENOSPC).
+        rec.worker.setWriteFunction([&](QFile &file, const QByteArray &text) -> qint64 {
+            int fits = 0;
+            for (int line = 0; line < linesThatFit; ++line)
+                fits = text.indexOf('\n', fits) + 1;
+            fits += extraBytes;
+            file.write(text.left(fits));
+            return -1;
+        });
+        const int first = StorageBackWorker::BATCH_SIZE * earlierBatches;
+        rec.add(first, first + StorageBackWorker::BATCH_SIZE);
+
+        QCOMPARE(reports.count(), 1);
+        const QString text = reports.at(0).at(0).toString();
+        QVERIFY2(text.startsWith(QStringLiteral("%1 of 300 telemetry samples were lost").arg(lost)), qPrintable(text));
+        QCOMPARE(reports.at(0).at(1).toBool(), true);
+
+        const QString path = rec.worker.currentFilePath();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        const int kept = first + StorageBackWorker::BATCH_SIZE - lost;
+        if (kept == 0) {
+            QVERIFY2(content.isEmpty(), content.left(80).constData());
+            return;
+        }
+        QVERIFY(content.endsWith('\n'));
+        const QStringList lines = QString::fromLatin1(content).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1 + kept);
+        QCOMPARE(lines.first(), HEADER);
+        for (int i = 1; i < lines.size(); ++i) // every line whole: seven fields, its own sample
+            QVERIFY2(lines[i].split(QLatin1Char(',')).size() == 7
+                         && lines[i].endsWith(QStringLiteral(",%1").arg((i - 1) % 100)),
+                     qPrintable(lines[i]));
     }
 
     void nullSampleIsIgnored()

@@ -66,6 +66,58 @@ private slots:
         QVERIFY2(lines.contains(" in  1A EE 22 EF 1F\n"), lines.constData());
         QVERIFY2(lines.contains(" out 1A 01 22 20 00 01 02 03"), lines.constData());
     }
+
+    void helpNamesTheNamedFaults()
+    {
+        const QString program = qEnvironmentVariable("KORDO_BIN_DIR") + QStringLiteral("/kordo-sim");
+        QProcess sim;
+        sim.start(program, { QStringLiteral("--help") });
+        QVERIFY(sim.waitForFinished(10000));
+        const QByteArray help = sim.readAllStandardOutput();
+        for (const char *option : { "--drop-first <ID[:N]>", "--refuse-next <ID[:N]>", "--silent-after-message <ID>" })
+            QVERIFY2(help.contains(option), option);
+
+        sim.start(program, { QStringLiteral("--drop-first"), QStringLiteral("0x1ff") });
+        QVERIFY(sim.waitForFinished(10000));
+        QVERIFY(sim.exitCode() != 0);
+        QVERIFY(sim.readAllStandardError().contains("bad value for --drop-first"));
+    }
+
+    // --refuse-next 0x22: the first identity request is answered ANSWER_REFUSED, the
+    // second as usual.
+    void namedFaultReachesTheController()
+    {
+        const QString program = qEnvironmentVariable("KORDO_BIN_DIR") + QStringLiteral("/kordo-sim");
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("ttySim"));
+        QProcess sim;
+        sim.start(program, { QStringLiteral("--link"), link, QStringLiteral("--refuse-next"), QStringLiteral("0x22") });
+        QVERIFY(sim.waitForStarted(10000));
+        QVERIFY2(sim.waitForReadyRead(10000), "no ready line");
+        QSerialPort port(link);
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        QVERIFY(port.setBaudRate(250000));
+
+        const auto exchange = [&port](int answerSize) {
+            port.write(kDetection);
+            QByteArray received;
+            QElapsedTimer timer;
+            timer.start();
+            while (received.size() < kDetection.size() + answerSize && timer.elapsed() < 10000) {
+                if (port.waitForReadyRead(200))
+                    received += port.readAll();
+            }
+            return received;
+        };
+        const QByteArray refused = exchange(6); // 1A 01 22 21 <checksum> 1F
+        QVERIFY2(refused.startsWith(kDetection + QByteArray::fromHex("1a012221")), refused.toHex().constData());
+        QCOMPARE(refused.size(), kDetection.size() + 6);
+        QCOMPARE(exchange(kIdentity.size()), kDetection + kIdentity);
+
+        port.close();
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestKordoSim)

@@ -520,6 +520,82 @@ private slots:
         QVERIFY(host.echoOk()); // the line still echoes
     }
 
+    // Named faults fire exactly as configured, and every request is counted by its id
+    // whether or not it was answered. Each row sends `script` (message ids in order) and
+    // gives, per request, '+' answered with ANSWER_OK/data, 'r' refused, '-' no answer.
+    void namedFaults_data()
+    {
+        QTest::addColumn<int>("kind"); // 0 drop first, 1 refuse next, 2 silent after
+        QTest::addColumn<int>("msgId");
+        QTest::addColumn<int>("times");
+        QTest::addColumn<QList<int>>("script");
+        QTest::addColumn<QString>("outcome");
+
+        const int hours = VyxMsg::GET_MOTOR_HOURS;
+        const int status = VyxMsg::GET_STATUS;
+        const int info = VyxMsg::GET_DEVICE_INFO;
+        QTest::newRow("drop the first 2 answers to 0x48")
+            << 0 << hours << 2 << QList<int> {hours, status, hours, hours, hours} << "-+-++";
+        QTest::newRow("refuse the next write of 0x45")
+            << 1 << int(VyxMsg::WRITE_MOTION_PARAMS) << 1
+            << QList<int> {int(VyxMsg::WRITE_MOTION_PARAMS), int(VyxMsg::WRITE_MOTION_PARAMS)} << "r+";
+        QTest::newRow("silent after 0x22") << 2 << info << 1 << QList<int> {status, info, status, info} << "++--";
+    }
+
+    void namedFaults()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, msgId);
+        QFETCH(int, times);
+        QFETCH(QList<int>, script);
+        QFETCH(QString, outcome);
+        SimulatorConfig config;
+        if (kind == 0)
+            config.faults.dropFirstAnswers[uint8_t(msgId)] = times;
+        else if (kind == 1)
+            config.faults.refuseNext[uint8_t(msgId)] = times;
+        else
+            config.faults.silentAfterMessage = msgId;
+        SimulatedController controller(config);
+        SimHost host(controller);
+        SET_MOTION_PARAMS motion;
+        motion.acceleration = 75;
+        motion.brakeIntensity = 90;
+        QString seen;
+        std::map<uint8_t, int> sent;
+        for (int id : script) {
+            const QByteArray payload = id == VyxMsg::WRITE_MOTION_PARAMS ? motion.pack() : QByteArray();
+            const QList<VYX_Protocol::VYX_MSG> frames = host.exchange(uint8_t(id), payload);
+            ++sent[uint8_t(id)];
+            if (frames.isEmpty())
+                seen += '-';
+            else
+                seen += frames.first().payloadBytes().startsWith(char(ANSWER_REFUSED)) ? 'r' : '+';
+            controller.advance(60); // a write is stored before the next request
+        }
+        QCOMPARE(seen, outcome);
+        for (const auto &idAndCount : sent)
+            QCOMPARE(controller.requestsReceived(idAndCount.first), idAndCount.second);
+        if (kind == 1) // the write after the refused one was applied
+            QCOMPARE(host.ask(VyxMsg::GET_MOTION_PARAMS), motion.pack());
+    }
+
+    void refusedWriteChangesNothing()
+    {
+        SimulatorConfig config;
+        config.faults.refuseNext[VyxMsg::WRITE_MOTION_PARAMS] = 1;
+        SimulatedController controller(config);
+        SimHost host(controller);
+        const QByteArray before = host.ask(VyxMsg::GET_MOTION_PARAMS);
+        SET_MOTION_PARAMS motion;
+        motion.acceleration = 75;
+        motion.brakeIntensity = 90;
+        QCOMPARE(host.ask(VyxMsg::WRITE_MOTION_PARAMS, motion.pack()), QByteArray(1, char(ANSWER_REFUSED)));
+        controller.advance(60);
+        QCOMPARE(host.ask(VyxMsg::GET_STATUS), QByteArray::fromHex("2000")); // nothing to confirm
+        QCOMPARE(host.ask(VyxMsg::GET_MOTION_PARAMS), before);
+    }
+
     void vanishes()
     {
         SimulatorConfig config;
