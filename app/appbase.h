@@ -22,6 +22,7 @@ class PingHelper;
 class PortProvider;
 class QTimer;
 class StorageBackWorker;
+class UpdateFwHelper;
 
 // The device-side core: owns the port manager, the device model, the helpers, the motor
 // database and the recording workers, wires them together, and drives them from the one
@@ -63,6 +64,10 @@ public:
     PingHelper *pingHelper() const { return m_pingHelper; }
     ParamsHelper *paramsHelper() const { return m_paramsHelper; }
     IdHelper *idHelper() const { return m_idHelper; }
+    UpdateFwHelper *updateFwHelper() const { return m_updateFwHelper; }
+
+    // Called from the GUI thread: the firmware activity, and the update posted to its thread.
+    void startFirmwareUpdate(const QString &fileName);
 
     // Motor database and motor files, called from the GUI thread (where the database
     // lives). Each shows its outcome through sendTextForInfo as the user expects it.
@@ -104,6 +109,7 @@ private:
     void startLogWorker();
     void startSampleWorker(const QString &sampleDirectory);
     void connectHelpers();
+    void connectFirmwareUpdater();
     void rememberIdentity(uint32_t serialNumber);
     void report(const MotorResult &result);
 
@@ -113,6 +119,7 @@ private:
     IdHelper *m_idHelper = nullptr;
     ParamsHelper *m_paramsHelper = nullptr;
     PingHelper *m_pingHelper = nullptr;
+    UpdateFwHelper *m_updateFwHelper = nullptr;
 
     std::atomic<AppActivity> m_activity {ActivityNoPort};
     std::atomic<Device_State_e> m_deviceState {DEVICE_DISCONNECTED};

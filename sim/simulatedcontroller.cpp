@@ -88,7 +88,7 @@ void SimulatedController::processInbound()
 
 void SimulatedController::processByte(uint8_t byte, qint64 atUs)
 {
-    if (m_faults.isSilent())
+    if (m_faults.isSilent() || !m_powered)
         return;
     if (m_inBootloader)
         processBootloaderByte(byte, atUs);
@@ -164,7 +164,7 @@ void SimulatedController::processBootloaderByte(uint8_t byte, qint64 atUs)
         emit traffic(true, m_rawRequest, atUs / 1000);
         m_rawRequest.clear();
         m_faults.countAnswer();
-        sendAnswer(answer, atUs);
+        sendAnswer(answer, atUs + m_bootloader.takeBusyUs());
     }
     if (m_bootloader.startRequested())
         startApplication();
@@ -198,6 +198,23 @@ void SimulatedController::startApplication()
     m_codec = VYX_Protocol();
     m_rawRequest.clear();
     emit applicationStarted();
+}
+
+void SimulatedController::setPowered(bool on)
+{
+    if (on == m_powered)
+        return;
+    m_powered = on;
+    m_rawRequest.clear();
+    if (!on) {
+        qCInfo(lcSim) << "SIM: power cut";
+        return;
+    }
+    qCInfo(lcSim) << "SIM: power back";
+    if (m_inBootloader)
+        m_bootloader.restart();
+    else
+        m_firmware.powerCycle();
 }
 
 void SimulatedController::vanish()

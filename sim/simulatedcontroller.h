@@ -33,6 +33,11 @@ public:
     qint64 nowMs() const { return m_nowUs / 1000; }
 
     bool isInBootloader() const { return m_inBootloader; }
+    // Power cut and return: while off, the controller hears nothing (the line still echoes
+    // the host's bytes); back on, it starts where it was: in the bootloader when it was
+    // there (the flash keeps what was written), otherwise in the firmware.
+    void setPowered(bool on);
+    bool isPowered() const { return m_powered; }
     bool hasVanished() const { return m_vanished; }
     const SimulatorConfig &config() const { return m_config; }
     SimulatedFirmware &firmware() { return m_firmware; }
@@ -79,4 +84,5 @@ private:
     qint64 m_nowUs = 0;
     bool m_inBootloader = false;
     bool m_vanished = false;
+    bool m_powered = true;
 };

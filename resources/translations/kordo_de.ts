@@ -4,39 +4,44 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="215"/>
+        <location filename="../../app/appbase.cpp" line="251"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="233"/>
+        <location filename="../../app/appbase.cpp" line="269"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="236"/>
+        <location filename="../../app/appbase.cpp" line="272"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="245"/>
+        <location filename="../../app/appbase.cpp" line="281"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="295"/>
+        <location filename="../../app/appbase.cpp" line="331"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="301"/>
+        <location filename="../../app/appbase.cpp" line="337"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="307"/>
+        <location filename="../../app/appbase.cpp" line="343"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
+    </message>
+    <message>
+        <location filename="../../app/appbase.cpp" line="349"/>
+        <source>Firmware update is still running</source>
+        <translation>Die Firmware-Aktualisierung läuft noch</translation>
     </message>
 </context>
 <context>
@@ -1302,6 +1307,75 @@ Firmware: Aktualisieren des Reglers.</translation>
         <location filename="../../recording/storagebackworker.cpp" line="121"/>
         <source>%1 telemetry samples are not written to %2: %3</source>
         <translation>%1 Telemetriewerte wurden nicht nach %2 geschrieben: %3</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateFwHelper</name>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="31"/>
+        <source>An update problem has occurred. Error 0x%1</source>
+        <translation>Bei der Aktualisierung ist ein Problem aufgetreten. Fehler 0x%1</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="61"/>
+        <source>Resetting device</source>
+        <translation>Gerät wird zurückgesetzt</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="65"/>
+        <source>The device is running. Please restart to update the firmware.</source>
+        <translation>Das Gerät läuft. Bitte starten Sie es neu, um die Firmware zu aktualisieren.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="71"/>
+        <source>Waiting for device to connect</source>
+        <translation>Warten auf die Verbindung mit dem Gerät</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="92"/>
+        <source>%1 s</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="109"/>
+        <source>Device was not connected</source>
+        <translation>Das Gerät wurde nicht verbunden</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="147"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="154"/>
+        <source>Update error</source>
+        <translation>Aktualisierungsfehler</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="198"/>
+        <source>Update stopped</source>
+        <translation>Aktualisierung abgebrochen</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="243"/>
+        <source>Device auto-connection</source>
+        <translation>Automatische Verbindung mit dem Gerät</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="321"/>
+        <source>A controller waits in its bootloader. Choose the firmware and update it.</source>
+        <translation>Ein Regler wartet in seinem Bootloader. Wählen Sie die Firmware und aktualisieren Sie ihn.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="430"/>
+        <source>Firmware writing</source>
+        <translation>Firmware wird geschrieben</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="502"/>
+        <source>Updating finish</source>
+        <translation>Aktualisierung abgeschlossen</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="503"/>
+        <source>Firmware update successful</source>
+        <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
 </context>
 </TS>
