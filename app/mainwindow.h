@@ -19,6 +19,7 @@ class MainWindow;
 }
 
 class EscSettingsPage;
+class FirmwarePage;
 class MotorPage;
 class PortProvider;
 class QAbstractButton;
@@ -50,6 +51,7 @@ public:
     Translations &translations() { return m_translations; }
     EscSettingsPage *escSettingsPage() const { return m_escSettingsPage; }
     MotorPage *motorPage() const { return m_motorPage; }
+    FirmwarePage *firmwarePage() const { return m_firmwarePage; }
 
     // Reactions to the coordinator's objects (connected by pointer).
     void on_showInfo(QString msg, bool isMsgBox);
@@ -103,6 +105,7 @@ private:
     QTimer m_idProgressTimer;
     EscSettingsPage *m_escSettingsPage = nullptr;
     MotorPage *m_motorPage = nullptr;
+    FirmwarePage *m_firmwarePage = nullptr;
     bool m_uiReady = false;     // the widget tree exists (language events may come earlier)
     bool m_shownOnce = false;
 

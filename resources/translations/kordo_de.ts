@@ -692,6 +692,54 @@
     </message>
 </context>
 <context>
+    <name>FirmwarePage</name>
+    <message>
+        <location filename="../../firmware/ui/firmwarepage.ui" line="17"/>
+        <source>Firmware update</source>
+        <translation>Firmware-Aktualisierung</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/ui/firmwarepage.ui" line="27"/>
+        <source>Firmware file:</source>
+        <translation>Firmware-Datei:</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/ui/firmwarepage.ui" line="36"/>
+        <source>Choose a firmware file (*.bin)</source>
+        <translation>Wählen Sie eine Firmware-Datei (*.bin)</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/ui/firmwarepage.ui" line="43"/>
+        <source>Browse...</source>
+        <translation>Durchsuchen...</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/ui/firmwarepage.ui" line="54"/>
+        <source>Update</source>
+        <translation>Aktualisieren</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/ui/firmwarepage.ui" line="80"/>
+        <source>Progress</source>
+        <translation>Fortschritt</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/ui/firmwarepage.cpp" line="35"/>
+        <source>Choose FW</source>
+        <translation>Firmware wählen</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/ui/firmwarepage.cpp" line="35"/>
+        <source>FW Files (*.bin *.BIN)</source>
+        <translation>Firmware-Dateien (*.bin *.BIN)</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/ui/firmwarepage.cpp" line="47"/>
+        <source>FW File is not selected.</source>
+        <translation>Keine Firmware-Datei gewählt.</translation>
+    </message>
+</context>
+<context>
     <name>IdSteps</name>
     <message>
         <location filename="../../ident/idsteps.cpp" line="19"/>
@@ -796,7 +844,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="392"/>
+        <location filename="../../app/mainwindow.cpp" line="400"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -859,42 +907,42 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="328"/>
+        <location filename="../../app/mainwindow.cpp" line="336"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <location filename="../../app/mainwindow.cpp" line="343"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <location filename="../../app/mainwindow.cpp" line="343"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="336"/>
+        <location filename="../../app/mainwindow.cpp" line="344"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="361"/>
+        <location filename="../../app/mainwindow.cpp" line="369"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="361"/>
+        <location filename="../../app/mainwindow.cpp" line="369"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="392"/>
+        <location filename="../../app/mainwindow.cpp" line="400"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="403"/>
+        <location filename="../../app/mainwindow.cpp" line="411"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1255,14 +1303,9 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PendingPage</name>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="181"/>
+        <location filename="../../app/mainwindow.cpp" line="183"/>
         <source>Online control</source>
         <translation>Online-Steuerung</translation>
-    </message>
-    <message>
-        <location filename="../../app/mainwindow.cpp" line="183"/>
-        <source>Firmware update</source>
-        <translation>Firmware-Aktualisierung</translation>
     </message>
     <message>
         <location filename="../../app/pendingpage.cpp" line="29"/>
