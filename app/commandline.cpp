@@ -26,7 +26,11 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
                                           QStringLiteral("FILE"));
     const QCommandLineOption overwrite(QStringLiteral("overwrite"),
                                        tr("With --import-motors: replace the whole motor list instead of adding."));
-    parser.addOptions({demo, port, dataDir, exportMotors, motor, importMotors, overwrite});
+    const QCommandLineOption flash(QStringLiteral("flash"),
+                                   tr("Write a firmware image into the connected controller (or the one waiting in "
+                                      "its bootloader) and exit: 0 on success."),
+                                   QStringLiteral("FILE"));
+    parser.addOptions({demo, port, dataDir, exportMotors, motor, importMotors, overwrite, flash});
 
     CommandLineOptions options;
     const auto invalid = [&options](const QString &error) {
@@ -57,6 +61,14 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
     }
     if (parser.isSet(exportMotors) && parser.isSet(importMotors))
         return invalid(tr("--export-motors and --import-motors cannot be combined."));
+    if (parser.isSet(flash)) {
+        if (parser.isSet(exportMotors) || parser.isSet(importMotors))
+            return invalid(tr("--flash cannot be combined with the motor file commands."));
+        options.command = CommandLineOptions::Command::Flash;
+        options.firmwareFile = parser.value(flash);
+        if (options.firmwareFile.isEmpty())
+            return invalid(tr("The firmware file name is empty."));
+    }
     if (parser.isSet(exportMotors)) {
         options.command = CommandLineOptions::Command::ExportMotors;
         options.motorFile = parser.value(exportMotors);
@@ -68,7 +80,9 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
         return invalid(tr("--motor is used only with --export-motors."));
     if (options.overwrite && options.command != CommandLineOptions::Command::ImportMotors)
         return invalid(tr("--overwrite is used only with --import-motors."));
-    if (options.command != CommandLineOptions::Command::RunWindow && options.motorFile.isEmpty())
+    if ((options.command == CommandLineOptions::Command::ExportMotors
+         || options.command == CommandLineOptions::Command::ImportMotors)
+        && options.motorFile.isEmpty())
         return invalid(tr("The motor file name is empty."));
     return options;
 }

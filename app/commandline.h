@@ -11,6 +11,7 @@ struct CommandLineOptions
         RunWindow,      // the normal program
         ExportMotors,   // --export-motors FILE [--motor NAME]...
         ImportMotors,   // --import-motors FILE [--overwrite]
+        Flash,          // --flash FILE [--port PATH[@SERIAL]]
         ShowHelp,
         ShowVersion,
         Invalid,        // see error
@@ -23,6 +24,7 @@ struct CommandLineOptions
     QString motorFile;
     QStringList motorNames;     // --motor NAME, repeatable; empty: every motor
     bool overwrite = false;
+    QString firmwareFile;       // --flash FILE
     QString error;
     QString helpText;
 };

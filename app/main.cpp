@@ -3,6 +3,7 @@
 #include "app/datadirectory.h"
 #include "ui/embeddedfonts.h"
 #include "app/mainwindow.h"
+#include "app/flashcommand.h"
 #include "app/motorbackupcommand.h"
 #include "ui/userdialogs.h"
 #include "link/serialportprovider.h"
@@ -37,6 +38,27 @@ void nameApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("Kordo"));
 }
 
+int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
+             QTextStream &err)
+{
+    if (!dataDirectory.isValid()) {
+        err << dataDirectory.errorString() << Qt::endl;
+        return 1;
+    }
+    std::unique_ptr<PortProvider> ports;
+    if (options.demo)
+        ports = std::make_unique<DemoPortProvider>(options.portSpecs);
+    else
+        ports = std::make_unique<SerialPortProvider>(options.portSpecs);
+    QStringList portNames;
+    for (const QString &spec : options.portSpecs)
+        portNames << SerialPortProvider::parseExtraPort(spec).portName;
+    if (options.demo)
+        portNames << DemoPortProvider::DEMO_PORT_NAME;
+    FlashCommand command(ports.get(), dataDirectory, portNames, out, err);
+    return command.run(options.firmwareFile);
+}
+
 // Everything but the window runs without a display.
 int runHeadless(int argc, char *argv[])
 {
@@ -60,6 +82,8 @@ int runHeadless(int argc, char *argv[])
     }
 
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
+    if (options.command == CommandLineOptions::Command::Flash)
+        return runFlash(options, dataDirectory, out, err);
     QString problem;
     const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
     MotorBackupCommand command(databaseDirectory, out, err);

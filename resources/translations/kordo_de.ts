@@ -87,27 +87,42 @@
         <translation>Mit --import-motors: die ganze Motorliste ersetzen statt zu ergänzen.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="40"/>
+        <location filename="../../app/commandline.cpp" line="30"/>
+        <source>Write a firmware image into the connected controller (or the one waiting in its bootloader) and exit: 0 on success.</source>
+        <translation>Ein Firmware-Abbild in den angeschlossenen Regler (oder den in seinem Bootloader wartenden) schreiben und beenden: 0 bei Erfolg.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="44"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="59"/>
+        <location filename="../../app/commandline.cpp" line="63"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="68"/>
+        <location filename="../../app/commandline.cpp" line="66"/>
+        <source>--flash cannot be combined with the motor file commands.</source>
+        <translation>--flash kann nicht mit den Motordatei-Befehlen kombiniert werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="70"/>
+        <source>The firmware file name is empty.</source>
+        <translation>Der Name der Firmware-Datei ist leer.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="80"/>
         <source>--motor is used only with --export-motors.</source>
         <translation>--motor gilt nur zusammen mit --export-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="70"/>
+        <location filename="../../app/commandline.cpp" line="82"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="72"/>
+        <location filename="../../app/commandline.cpp" line="86"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
@@ -737,6 +752,39 @@
         <location filename="../../firmware/ui/firmwarepage.cpp" line="47"/>
         <source>FW File is not selected.</source>
         <translation>Keine Firmware-Datei gewählt.</translation>
+    </message>
+</context>
+<context>
+    <name>FlashCommand</name>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="22"/>
+        <source>The firmware file %1 cannot be opened.</source>
+        <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="59"/>
+        <source>Several ports are present (%1): name one with --port.</source>
+        <translation>Mehrere Anschlüsse sind vorhanden (%1): wählen Sie einen mit --port.</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="64"/>
+        <source>Port opened; looking for the controller.</source>
+        <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="80"/>
+        <source>No controller was found.</source>
+        <translation>Es wurde kein Regler gefunden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="96"/>
+        <source>Written: %1%</source>
+        <translation>Geschrieben: %1%</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="116"/>
+        <source>Firmware update successful</source>
+        <translation type="unfinished">Firmware-Aktualisierung erfolgreich</translation>
     </message>
 </context>
 <context>

@@ -149,7 +149,7 @@ private slots:
     {
         const CommandLineOptions options = CommandLine::parse({"kordoman", "--help"});
         for (const char *option : {"--demo", "--port", "--data-dir", "--export-motors", "--motor", "--import-motors",
-                                   "--overwrite", "--version"})
+                                   "--overwrite", "--flash", "--version"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
     }
 
