@@ -784,7 +784,7 @@
     <message>
         <location filename="../../app/flashcommand.cpp" line="116"/>
         <source>Firmware update successful</source>
-        <translation type="unfinished">Firmware-Aktualisierung erfolgreich</translation>
+        <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
 </context>
 <context>
