@@ -106,11 +106,12 @@ void UpdateFwHelper::updateTick()
 void UpdateFwHelper::endSyncing()
 {
     firmwareDebug() << "Device was not connected";
+    // Idle before the device model hears of it: its answer may come back at once.
+    setState(UpdateIdle);
     const QString text = tr("Device was not connected");
     emit on_updateFwState(text, false, false, true);
     emit sendTextForMsgBox(text, true);
     emit setVyxProtocol();
-    setState(UpdateIdle);
     emit updateFinished(false, UpdateError::None);
 }
 
@@ -152,10 +153,10 @@ void UpdateFwHelper::reportFailure()
 {
     firmwareDebug() << "Update fw error: 0x" + hex(m_errorCode);
     emit on_updateFwState(tr("Update error"), false, true, true);
+    setState(UpdateIdle);
     emit sendTextForMsgBox(errorMessage(m_errorCode), true);
     emit setVyxProtocol();
     emit watchDogLimitReset();
-    setState(UpdateIdle);
     emit updateFinished(false, m_errorCode);
 }
 
@@ -311,7 +312,9 @@ void UpdateFwHelper::handleReceivedChar(uint8_t receivedChar)
 
 bool UpdateFwHelper::handleProbeByte(uint8_t byte)
 {
-    if (!m_probeAwaiting || (byte != Bootloader::ACK && byte != Bootloader::NACK))
+    // Only an ACK counts: 0x1F also ends every VYX frame, and a late answer of a running
+    // firmware must not pass for a bootloader.
+    if (!m_probeAwaiting || byte != Bootloader::ACK)
         return false;
     m_probeAwaiting = false;
     m_bootloaderWaiting = true;

@@ -209,6 +209,8 @@ private slots:
         QCOMPARE(rig.progress.last().at(3).toString(), QStringLiteral("0 s"));
         QCOMPARE(rig.progress.last().at(0).toInt(), UpdateFwHelper::SYNC_TICKS);
         QCOMPARE(rig.app.deviceState(), DEVICE_DISCONNECTED); // back to normal detection
+        rig.tick();
+        QCOMPARE(rig.finished.size(), 1); // ended once, though the device model answered at once
     }
 
     void lostDeviceStopsTheUpdateQuietly()
