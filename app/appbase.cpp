@@ -162,6 +162,7 @@ void AppBase::connectFirmwareUpdater()
     connect(com, &ComHelper::processVyxMessageObj, fw, &UpdateFwHelper::receiveVyxMessageObj);
     connect(com, &ComHelper::watchDogOverflowObj, fw, &UpdateFwHelper::watchDogOverflowObj);
     connect(com, &ComHelper::comPortClosed, fw, &UpdateFwHelper::portClosed);
+    connect(fw, &UpdateFwHelper::lowLatencyWanted, com, &ComHelper::setLowLatency);
     connect(fw, &UpdateFwHelper::setBootloaderProtocol, &m_device, &Device::bootloaderRun);
     connect(fw, &UpdateFwHelper::setBootloaderProtocol, com, &ComHelper::clearMessageStack);
     connect(fw, &UpdateFwHelper::setVyxProtocol, &m_device, &Device::deleteDevice);

@@ -35,6 +35,16 @@ void UpdateFwHelper::setState(UpdateState state)
 {
     m_state = state;
     m_running = state != UpdateIdle && state != StartApplication && state != UpdateFailed;
+    // From the bootloader's first answer to the end of the update.
+    setLowLatency(state >= BlGet && state <= StartApplication);
+}
+
+void UpdateFwHelper::setLowLatency(bool on)
+{
+    if (on == m_lowLatency)
+        return;
+    m_lowLatency = on;
+    emit lowLatencyWanted(on);
 }
 
 // ---- start and tick --------------------------------------------------------------------

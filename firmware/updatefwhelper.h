@@ -100,9 +100,12 @@ signals:
     // The update has ended: success, or the error code that ended it (0 for a controller
     // that never showed up, see the message sent with it).
     void updateFinished(bool success, uint32_t errorCode);
+    // While the bootloader is spoken to, every exchange waits on the port's latency.
+    void lowLatencyWanted(bool on);
 
 private:
     void setState(UpdateState state);
+    void setLowLatency(bool on);
     void sendSync();
     bool sendCommand(int index);
     void sendRaw(const QByteArray &bytes);
@@ -133,6 +136,7 @@ private:
     int m_tickCounter = 0;
     bool m_retried = false;
     int m_startNacks = 0;
+    bool m_lowLatency = false;
 
     Bootloader::CommandTable m_commands;
     Bootloader::BootloaderInfo m_info;

@@ -2,6 +2,8 @@
 
 #include "link/portinfo.h"
 
+#include <QtGlobal>
+
 class QIODevice;
 class QObject;
 
@@ -23,4 +25,14 @@ public:
     // Whether the port can be opened now; opens and closes a temporary port. Called from the
     // readiness thread, so it must not touch state shared with the coordinator thread.
     virtual bool checkReadiness(const QString &portName) = 0;
+
+    // Asks the driver of an open port (made by createPort) to pass received bytes on at
+    // once instead of after its latency timer, or gives back its own setting. Returns
+    // false where the port does not allow it; the traffic goes on either way.
+    virtual bool setLowLatency(QIODevice *port, bool on)
+    {
+        Q_UNUSED(port)
+        Q_UNUSED(on)
+        return false;
+    }
 };

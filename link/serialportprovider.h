@@ -17,6 +17,8 @@ public:
     QList<PortInfo> availablePorts() const override;
     QIODevice *createPort(const QString &portName, QObject *parent) override;
     bool checkReadiness(const QString &portName) override;
+    // Linux: the ASYNC_LOW_LATENCY flag of the serial driver (USB adapters).
+    bool setLowLatency(QIODevice *port, bool on) override;
 
     // Listing the machine's serial ports costs milliseconds (it walks the device tree), and
     // the port manager asks every tick: the machine's list is read afresh every this many

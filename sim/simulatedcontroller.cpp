@@ -48,6 +48,14 @@ bool SimulatedController::hasOutput() const
     return m_line.hasReleased(m_nowUs);
 }
 
+qint64 SimulatedController::nextEventUs() const
+{
+    qint64 next = m_line.nextReleaseAfter(m_nowUs);
+    if (!m_inbound.empty() && (next < 0 || m_inbound.front().arrivalUs < next))
+        next = m_inbound.front().arrivalUs;
+    return next;
+}
+
 void SimulatedController::advance(int ms)
 {
     advanceMicroseconds(qint64(ms) * 1000);

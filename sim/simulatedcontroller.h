@@ -31,6 +31,10 @@ public:
     void advance(int ms);
     void advanceMicroseconds(qint64 us);
     qint64 nowMs() const { return m_nowUs / 1000; }
+    qint64 nowUs() const { return m_nowUs; }
+    // When the line next changes (a host byte arrives, an answer byte becomes readable),
+    // or -1: a real-time clock wakes up then instead of at its next step.
+    qint64 nextEventUs() const;
 
     bool isInBootloader() const { return m_inBootloader; }
     // Power cut and return: while off, the controller hears nothing (the line still echoes

@@ -31,6 +31,13 @@ public:
         return new SimulatedPort(m_controller, parent);
     }
     bool checkReadiness(const QString &) override { return true; }
+    bool setLowLatency(QIODevice *, bool on) override
+    {
+        lowLatencyCalls << on;
+        return false; // refused, as a pseudo-terminal does
+    }
+
+    QList<bool> lowLatencyCalls;
 
 private:
     SimulatedController *m_controller;

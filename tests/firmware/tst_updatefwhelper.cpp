@@ -48,6 +48,9 @@ private slots:
         // The new firmware is found again by the normal detection.
         QVERIFY(rig.tickUntil([&] { return rig.app.deviceState() == DEVICE_CONNECTED; }, 40));
         QVERIFY(!rig.fw->isUpdateRunning());
+        // Low latency asked for while the bootloader was spoken to, and given back; the
+        // port refused, and the update went on.
+        QCOMPARE(rig.provider.lowLatencyCalls, QList<bool>({true, false}));
     }
 
     void encryptedImageSkipsItsHeader()
