@@ -212,6 +212,22 @@ private slots:
         QVERIFY(!s.fw.isUpdateRunning());
     }
 
+    // No tick of the firmware page follows a lost port: the end is reported at once.
+    void lostPortEndsTheUpdateAtOnce()
+    {
+        Script s;
+        QSignalSpy vyx(&s.fw, &UpdateFwHelper::setVyxProtocol);
+        s.startInBootloader(QStringLiteral("unused.bin"));
+        QVERIFY(s.fw.isUpdateRunning());
+        s.fw.portClosed();
+        QCOMPARE(s.finished.size(), 1);
+        QCOMPARE(s.texts.last().at(0).toString(), QStringLiteral("An update problem has occurred. Error 0x100"));
+        QCOMPARE(vyx.size(), 1);
+        QCOMPARE(s.fw.state(), UpdateFwHelper::UpdateIdle);
+        s.fw.portClosed(); // nothing more to end
+        QCOMPARE(s.finished.size(), 1);
+    }
+
     void otherReceiversAreIgnored()
     {
         Script s;

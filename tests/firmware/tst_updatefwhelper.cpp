@@ -27,7 +27,10 @@ private slots:
 
         rig.app.startFirmwareUpdate(rig.imagePath());
         QVERIFY(rig.fw->isUpdateRunning());
+        QVERIFY(rig.app.isActivityBusy()); // the page may not be left
+        QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update is still running"));
         QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+        QVERIFY(!rig.app.isActivityBusy());
 
         QCOMPARE(rig.finished.first().at(0).toBool(), true);
         QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
