@@ -38,6 +38,14 @@ void nameApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("Kordo"));
 }
 
+// The machine's ports and those of --port, plus the built-in simulated controller with --demo.
+std::unique_ptr<PortProvider> makePortProvider(const CommandLineOptions &options)
+{
+    if (options.demo)
+        return std::make_unique<DemoPortProvider>(options.portSpecs);
+    return std::make_unique<SerialPortProvider>(options.portSpecs);
+}
+
 int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
              QTextStream &err)
 {
@@ -45,11 +53,7 @@ int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirecto
         err << dataDirectory.errorString() << Qt::endl;
         return 1;
     }
-    std::unique_ptr<PortProvider> ports;
-    if (options.demo)
-        ports = std::make_unique<DemoPortProvider>(options.portSpecs);
-    else
-        ports = std::make_unique<SerialPortProvider>(options.portSpecs);
+    const std::unique_ptr<PortProvider> ports = makePortProvider(options);
     QStringList portNames;
     for (const QString &spec : options.portSpecs)
         portNames << SerialPortProvider::parseExtraPort(spec).portName;
@@ -114,11 +118,7 @@ int main(int argc, char *argv[])
     const CommandLineOptions options = CommandLine::parse(app.arguments());
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
 
-    std::unique_ptr<PortProvider> ports;
-    if (options.demo)
-        ports = std::make_unique<DemoPortProvider>(options.portSpecs);
-    else
-        ports = std::make_unique<SerialPortProvider>(options.portSpecs);
+    const std::unique_ptr<PortProvider> ports = makePortProvider(options);
 
     WidgetDialogs dialogs;
     auto window = std::make_unique<MainWindow>(ports.get(), dataDirectory, &dialogs);

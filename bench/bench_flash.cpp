@@ -10,6 +10,7 @@
 #include "firmware/updatefwhelper.h"
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"
+#include "bench/benchsupport.h"
 #include "tests/common/simprocess.h"
 #include "tests/firmware/firmwareimages.h"
 
@@ -33,18 +34,6 @@ constexpr int PAGES = IMAGE_BYTES / Bootloader::PAGE_SIZE;
 constexpr int LINE_BYTES = PAGES * (2 + 5 + 258 + 3);
 constexpr int LINE_BYTES_PER_SECOND = 25000;
 
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 // One update; the milliseconds from the first sync to the ACK of the start command, or -1.
 double flashOnce(const QString &imagePath)

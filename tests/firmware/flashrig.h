@@ -6,9 +6,8 @@
 #include "app/appbase.h"
 #include "firmware/updatefwhelper.h"
 #include "link/comhelper.h"
-#include "link/portprovider.h"
 #include "sim/simulatedcontroller.h"
-#include "sim/simulatedport.h"
+#include "tests/common/simulatorprovider.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -16,32 +15,6 @@
 #include <QTest>
 
 #include <functional>
-
-class SimulatorProvider : public PortProvider
-{
-public:
-    explicit SimulatorProvider(SimulatedController *controller) : m_controller(controller) {}
-
-    QList<PortInfo> availablePorts() const override
-    {
-        return {{QStringLiteral("sim0"), QStringLiteral("sim0"), QStringLiteral("AE0001"), QStringLiteral("sim")}};
-    }
-    QIODevice *createPort(const QString &, QObject *parent) override
-    {
-        return new SimulatedPort(m_controller, parent);
-    }
-    bool checkReadiness(const QString &) override { return true; }
-    bool setLowLatency(QIODevice *, bool on) override
-    {
-        lowLatencyCalls << on;
-        return false; // refused, as a pseudo-terminal does
-    }
-
-    QList<bool> lowLatencyCalls;
-
-private:
-    SimulatedController *m_controller;
-};
 
 class FlashRig
 {
