@@ -497,7 +497,9 @@ void UpdateFwHelper::onAck()
 void UpdateFwHelper::sendNextAfterPage()
 {
     m_pagePosition += Bootloader::PAGE_SIZE;
-    emit updateProgressBar(int(qint64(m_pagePosition) * 100 / m_image.fileSize()), 0, 100, QString());
+    // A short last page (unchecked image) must not take the bar past 100.
+    const qint64 done = qMin<qint64>(m_pagePosition, m_image.fileSize());
+    emit updateProgressBar(int(done * 100 / m_image.fileSize()), 0, 100, QString());
     if (m_image.imageLength() <= m_pagePosition) {
         setState(StartApplication);
         firmwareDebug() << "End of file";

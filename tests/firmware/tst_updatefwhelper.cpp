@@ -78,6 +78,32 @@ private slots:
         QCOMPARE(rig.controller.bootloader().flash().left(4096), file.mid(256));
     }
 
+    // Another bootloader version: the file goes as it is; the short last page is filled
+    // with 0xFF and the progress stops at 100.
+    void uncheckedImageLastPageFilled()
+    {
+        SimulatorConfig config;
+        config.bootloader.version = 0x92;
+        FlashRig rig(config);
+        const QByteArray image = TestImages::randomBytes(300, 5);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), image));
+        QVERIFY(rig.connect());
+
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+
+        QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
+        QCOMPARE(rig.pageAddresses(), QList<uint32_t>({0, 256}));
+        QCOMPARE(rig.writeProgress(), QList<int>({0, 85, 100}));
+        QCOMPARE(rig.controller.bootloader().flash().left(512), image + QByteArray(212, char(0xFF)));
+        QByteArray lastPage;
+        for (const auto &args : rig.sent) {
+            if (args.at(0).toByteArray().size() == 258)
+                lastPage = args.at(0).toByteArray();
+        }
+        QCOMPARE(lastPage.mid(1, 256), image.mid(256) + QByteArray(212, char(0xFF)));
+    }
+
     void imageProblemsStopBeforeWriting_data()
     {
         QTest::addColumn<QByteArray>("image");
