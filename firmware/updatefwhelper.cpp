@@ -197,6 +197,8 @@ void UpdateFwHelper::portClosed()
 void UpdateFwHelper::deviceConnectionState(Device_State_e deviceState)
 {
     m_deviceState = deviceState;
+    if (deviceState != DEVICE_DISCONNECTED)
+        m_probeAwaiting = false; // a device is known: no byte is a probe's answer any more
     if (deviceState == DEVICE_CONNECTED || deviceState == DEVICE_RUNNING)
         m_bootloaderWaiting = false;
     // The device model confirms the end of an update late (one event round): a pending
