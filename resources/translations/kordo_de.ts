@@ -4,42 +4,42 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="251"/>
+        <location filename="../../app/appbase.cpp" line="252"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="269"/>
+        <location filename="../../app/appbase.cpp" line="270"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="272"/>
+        <location filename="../../app/appbase.cpp" line="273"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="281"/>
+        <location filename="../../app/appbase.cpp" line="282"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="331"/>
+        <location filename="../../app/appbase.cpp" line="332"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="337"/>
+        <location filename="../../app/appbase.cpp" line="338"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="343"/>
+        <location filename="../../app/appbase.cpp" line="344"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="349"/>
+        <location filename="../../app/appbase.cpp" line="350"/>
         <source>Firmware update is still running</source>
         <translation>Die Firmware-Aktualisierung läuft noch</translation>
     </message>
@@ -1408,63 +1408,63 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>Bei der Aktualisierung ist ein Problem aufgetreten. Fehler 0x%1</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="61"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="71"/>
         <source>Resetting device</source>
         <translation>Gerät wird zurückgesetzt</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="65"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="75"/>
         <source>The device is running. Please restart to update the firmware.</source>
         <translation>Das Gerät läuft. Bitte starten Sie es neu, um die Firmware zu aktualisieren.</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="71"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="81"/>
         <source>Waiting for device to connect</source>
         <translation>Warten auf die Verbindung mit dem Gerät</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="92"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="102"/>
         <source>%1 s</source>
         <translation>%1 s</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="109"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="121"/>
         <source>Device was not connected</source>
         <translation>Das Gerät wurde nicht verbunden</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="147"/>
-        <location filename="../../firmware/updatefwhelper.cpp" line="154"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="158"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="165"/>
         <source>Update error</source>
         <translation>Aktualisierungsfehler</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="198"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="211"/>
         <source>Update stopped</source>
         <translation>Aktualisierung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="243"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="256"/>
         <source>Device auto-connection</source>
         <translation>Automatische Verbindung mit dem Gerät</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="321"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="336"/>
         <source>A controller waits in its bootloader. Choose the firmware and update it.</source>
         <translation>Ein Regler wartet in seinem Bootloader. Wählen Sie die Firmware und aktualisieren Sie ihn.</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="430"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="445"/>
         <source>Firmware writing</source>
         <translation>Firmware wird geschrieben</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="502"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="519"/>
         <source>Updating finish</source>
         <translation>Aktualisierung abgeschlossen</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="503"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="520"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
