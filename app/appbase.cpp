@@ -2,6 +2,7 @@
 
 #include "device/paramshelper.h"
 #include "device/pinghelper.h"
+#include "firmware/updatefwhelper.h"
 #include "ident/idhelper.h"
 #include "link/comhelper.h"
 #include "motors/dbmanager.h"
@@ -49,6 +50,7 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
     m_startupProblem = m_motorLibrary->startupProblem();
     m_comHelper = new ComHelper(portProvider, this);
     m_idHelper = new IdHelper(m_dbManager, this);
+    m_updateFwHelper = new UpdateFwHelper(this);
     m_paramsHelper = new ParamsHelper(this);
     m_pingHelper = new PingHelper(this);
     m_testHelper = new TestHelper(this);
@@ -56,6 +58,7 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
     startLogWorker();
     startSampleWorker(sampleDirectory);
     connectHelpers();
+    connectFirmwareUpdater();
 }
 
 AppBase::~AppBase()
@@ -181,6 +184,36 @@ void AppBase::connectTuning()
     connect(m_pingHelper, &PingHelper::resetControl, tuning, &TestHelper::resetControl);
 }
 
+void AppBase::connectFirmwareUpdater()
+{
+    ComHelper *com = m_comHelper;
+    UpdateFwHelper *fw = m_updateFwHelper;
+    connect(fw, &UpdateFwHelper::sendMessageToComPort, com, &ComHelper::sendMessage);
+    connect(fw, &UpdateFwHelper::com_sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
+    connect(fw, &UpdateFwHelper::watchDogLimitReset, com, &ComHelper::watchDogLimitReset);
+    connect(fw, &UpdateFwHelper::watchDogLimitSet, com, &ComHelper::watchDogLimitSet);
+    connect(fw, &UpdateFwHelper::answerCorrect, com, &ComHelper::answerCorrect);
+    connect(com, &ComHelper::handleReceivedChar, fw, &UpdateFwHelper::handleReceivedChar);
+    connect(com, &ComHelper::processVyxMessageObj, fw, &UpdateFwHelper::receiveVyxMessageObj);
+    connect(com, &ComHelper::watchDogOverflowObj, fw, &UpdateFwHelper::watchDogOverflowObj);
+    connect(com, &ComHelper::comPortClosed, fw, &UpdateFwHelper::portClosed);
+    connect(fw, &UpdateFwHelper::lowLatencyWanted, com, &ComHelper::setLowLatency);
+    connect(fw, &UpdateFwHelper::setBootloaderProtocol, &m_device, &Device::bootloaderRun);
+    connect(fw, &UpdateFwHelper::setBootloaderProtocol, com, &ComHelper::clearMessageStack);
+    connect(fw, &UpdateFwHelper::setVyxProtocol, &m_device, &Device::deleteDevice);
+    connect(fw, &UpdateFwHelper::setVyxProtocol, com, &ComHelper::clearMessageStack);
+    connect(fw, &UpdateFwHelper::finishPoll, com, &ComHelper::clearMessageStack);
+    connect(fw, &UpdateFwHelper::finishPoll, &m_device, &Device::bootloaderConnected);
+    connect(fw, &UpdateFwHelper::sendTextForMsgBox, this, &AppBase::receiveTextForMsgBox);
+    connect(&m_device, &Device::deviceConnectionStateChanged, fw, &UpdateFwHelper::deviceConnectionState);
+}
+
+void AppBase::startFirmwareUpdate(const QString &fileName)
+{
+    m_activity = ActivityFirmware;
+    m_updateFwHelper->startUpdate(fileName);
+}
+
 void AppBase::startClock()
 {
     m_timer->start();
@@ -231,10 +264,14 @@ void AppBase::handleTimeout()
     m_idHelper->tick();
     if (m_activity > ActivityNoPort)
         m_pingHelper->handleTimeout();
+    m_updateFwHelper->probeTick(m_activity > ActivityNoPort);
 
     switch (m_activity.load()) {
     case ActivityParams:
         m_paramsHelper->tick();
+        break;
+    case ActivityFirmware:
+        m_updateFwHelper->updateTick();
         break;
     case ActivityPortClosed:
         m_activity = ActivityNoPort;
@@ -389,6 +426,12 @@ bool AppBase::isActivityBusy()
         // A tuning run starts its next trial by itself: the page must not be left meanwhile.
         if ((m_deviceState == DEVICE_RUNNING && m_pingHelper->isDutyEnabled()) || m_testHelper->isTuningRunning()) {
             emit sendTextForInfo(tr("Please disable control first"), true);
+            return true;
+        }
+        return false;
+    case ActivityFirmware:
+        if (m_updateFwHelper->isUpdateRunning()) {
+            emit sendTextForInfo(tr("Firmware update is still running"), false);
             return true;
         }
         return false;

@@ -24,6 +24,7 @@ class PortProvider;
 class QTimer;
 class StorageBackWorker;
 class TestHelper;
+class UpdateFwHelper;
 
 // The device-side core: owns the port manager, the device model, the helpers, the motor
 // database and the recording workers, wires them together, and drives them from the one
@@ -69,6 +70,10 @@ public:
     MotorLibrary *motorLibrary() const { return m_motorLibrary.get(); }
     MotorFileExchange *motorFiles() const { return m_motorFiles.get(); }
     TestHelper *testHelper() const { return m_testHelper; }
+    UpdateFwHelper *updateFwHelper() const { return m_updateFwHelper; }
+
+    // Called from the GUI thread: the firmware activity, and the update posted to its thread.
+    void startFirmwareUpdate(const QString &fileName);
 
     // Motor database and motor files, called from the GUI thread (where the database
     // lives). Each shows its outcome through sendTextForInfo as the user expects it.
@@ -121,6 +126,7 @@ private:
     void startSampleWorker(const QString &sampleDirectory);
     void connectHelpers();
     void connectTuning();
+    void connectFirmwareUpdater();
     void rememberIdentity(uint32_t serialNumber);
     void report(const MotorResult &result);
 
@@ -131,6 +137,7 @@ private:
     ParamsHelper *m_paramsHelper = nullptr;
     PingHelper *m_pingHelper = nullptr;
     TestHelper *m_testHelper = nullptr;
+    UpdateFwHelper *m_updateFwHelper = nullptr;
 
     std::atomic<AppActivity> m_activity {ActivityNoPort};
     std::atomic<Device_State_e> m_deviceState {DEVICE_DISCONNECTED};

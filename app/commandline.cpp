@@ -31,7 +31,11 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
     const QCommandLineOption supportBundle(QStringLiteral("support-bundle"),
                                            tr("Write a support bundle (zip) for whoever helps you, and exit."),
                                            QStringLiteral("FILE"));
-    parser.addOptions({demo, port, dataDir, exportMotors, motor, importMotors, overwrite, listPorts, supportBundle});
+    const QCommandLineOption flash(QStringLiteral("flash"),
+                                   tr("Write a firmware image into the connected controller (or the one waiting in "
+                                      "its bootloader) and exit: 0 on success."),
+                                   QStringLiteral("FILE"));
+    parser.addOptions({demo, port, dataDir, exportMotors, motor, importMotors, overwrite, listPorts, supportBundle, flash});
 
     CommandLineOptions options;
     const auto invalid = [&options](const QString &error) {
@@ -63,10 +67,16 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
     if (parser.isSet(exportMotors) && parser.isSet(importMotors))
         return invalid(tr("--export-motors and --import-motors cannot be combined."));
     if (int(parser.isSet(exportMotors) || parser.isSet(importMotors)) + int(parser.isSet(listPorts))
-            + int(parser.isSet(supportBundle)) > 1)
-        return invalid(tr("Give only one of --export-motors, --import-motors, --list-ports and --support-bundle."));
+            + int(parser.isSet(supportBundle)) + int(parser.isSet(flash)) > 1)
+        return invalid(tr("Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash."));
     if (parser.isSet(listPorts))
         options.command = CommandLineOptions::Command::ListPorts;
+    if (parser.isSet(flash)) {
+        options.command = CommandLineOptions::Command::Flash;
+        options.firmwareFile = parser.value(flash);
+        if (options.firmwareFile.isEmpty())
+            return invalid(tr("The firmware file name is empty."));
+    }
     if (parser.isSet(supportBundle)) {
         options.command = CommandLineOptions::Command::SupportBundle;
         options.bundleFile = parser.value(supportBundle);

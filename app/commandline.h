@@ -13,6 +13,7 @@ struct CommandLineOptions
         ImportMotors,   // --import-motors FILE [--overwrite]
         ListPorts,      // --list-ports
         SupportBundle,  // --support-bundle FILE
+        Flash,          // --flash FILE [--port PATH[@SERIAL]]
         ShowHelp,
         ShowVersion,
         Invalid,        // see error
@@ -26,6 +27,7 @@ struct CommandLineOptions
     QStringList motorNames;     // --motor NAME, repeatable; empty: every motor
     bool overwrite = false;
     QString bundleFile;         // --support-bundle FILE
+    QString firmwareFile;       // --flash FILE
     QString error;
     QString helpText;
 };

@@ -6,6 +6,7 @@
 #include "app/datadirectory.h"
 #include "ui/embeddedfonts.h"
 #include "app/mainwindow.h"
+#include "app/flashcommand.h"
 #include "app/motorbackupcommand.h"
 #include "ui/userdialogs.h"
 #include "link/serialportprovider.h"
@@ -40,6 +41,31 @@ void nameApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("Kordo"));
 }
 
+// The machine's ports and those of --port, plus the built-in simulated controller with --demo.
+std::unique_ptr<PortProvider> makePortProvider(const CommandLineOptions &options)
+{
+    if (options.demo)
+        return std::make_unique<DemoPortProvider>(options.portSpecs, DemoPortProvider::demoConfig());
+    return std::make_unique<SerialPortProvider>(options.portSpecs);
+}
+
+int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
+             QTextStream &err)
+{
+    if (!dataDirectory.isValid()) {
+        err << dataDirectory.errorString() << Qt::endl;
+        return 1;
+    }
+    const std::unique_ptr<PortProvider> ports = makePortProvider(options);
+    QStringList portNames;
+    for (const QString &spec : options.portSpecs)
+        portNames << SerialPortProvider::parseExtraPort(spec).portName;
+    if (options.demo)
+        portNames << DemoPortProvider::DEMO_PORT_NAME;
+    FlashCommand command(ports.get(), dataDirectory, portNames, out, err);
+    return command.run(options.firmwareFile);
+}
+
 // Everything but the window runs without a display.
 int runHeadless(int argc, char *argv[])
 {
@@ -69,6 +95,8 @@ int runHeadless(int argc, char *argv[])
         return DiagnosticsCommand(options.portSpecs, out, err).listPorts();
 
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
+    if (options.command == CommandLineOptions::Command::Flash)
+        return runFlash(options, dataDirectory, out, err);
     QString problem;
     if (options.command == CommandLineOptions::Command::SupportBundle)
         return DiagnosticsCommand(options.portSpecs, out, err)
@@ -103,11 +131,7 @@ int main(int argc, char *argv[])
     const CommandLineOptions options = CommandLine::parse(app.arguments());
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
 
-    std::unique_ptr<PortProvider> ports;
-    if (options.demo)
-        ports = std::make_unique<DemoPortProvider>(options.portSpecs, DemoPortProvider::demoConfig());
-    else
-        ports = std::make_unique<SerialPortProvider>(options.portSpecs);
+    const std::unique_ptr<PortProvider> ports = makePortProvider(options);
 
     WidgetDialogs dialogs;
     auto window = std::make_unique<MainWindow>(ports.get(), dataDirectory, &dialogs);

@@ -14,6 +14,8 @@
 #include "device/pinghelper.h"
 #include "device/ui/escsettingspage.h"
 #include "ident/ui/identwizard.h"
+#include "firmware/ui/firmwarepage.h"
+#include "firmware/updatefwhelper.h"
 #include "link/comhelper.h"
 #include "motors/dbmanager.h"
 #include "motors/ui/motorpage.h"
@@ -190,8 +192,14 @@ void MainWindow::buildPages()
     ui->stackedWidgetMainDataArea->addWidget(m_motorPage);
     ui->stackedWidgetMainDataArea->addWidget(
         new PendingPage(QStringLiteral("pageMainEscOnline"), QT_TRANSLATE_NOOP("PendingPage", "Online control")));
-    ui->stackedWidgetMainDataArea->addWidget(
-        new PendingPage(QStringLiteral("pageMainFwUpdate"), QT_TRANSLATE_NOOP("PendingPage", "Firmware update")));
+    m_firmwarePage = new FirmwarePage(m_appBase.updateFwHelper(), m_dialogs, &m_settings);
+    ui->stackedWidgetMainDataArea->addWidget(m_firmwarePage);
+    connect(m_firmwarePage, &FirmwarePage::infoText, this, &MainWindow::on_showInfo);
+    connect(m_firmwarePage, &FirmwarePage::updateRequested, this,
+            [this](const QString &fileName) { m_appBase.startFirmwareUpdate(fileName); });
+    // A controller left in its bootloader (an interrupted update): offer the update again.
+    connect(m_appBase.updateFwHelper(), &UpdateFwHelper::bootloaderFound, this,
+            [this] { navigate(m_navigationButtons.value(PageFirmware)); });
     connect(m_escSettingsPage, &EscSettingsPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_motorPage, &MotorPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_escSettingsPage, &EscSettingsPage::motorImported, m_motorPage, &MotorPage::on_motorImported);

@@ -21,6 +21,7 @@ class MainWindow;
 
 class EscSettingsPage;
 class IdentWizard;
+class FirmwarePage;
 class MotorPage;
 class PortProvider;
 class QAbstractButton;
@@ -53,6 +54,7 @@ public:
     EscSettingsPage *escSettingsPage() const { return m_escSettingsPage; }
     MotorPage *motorPage() const { return m_motorPage; }
     IdentWizard *identWizard() const { return m_identWizard; }
+    FirmwarePage *firmwarePage() const { return m_firmwarePage; }
 
     // Reactions to the coordinator's objects (connected by pointer).
     void on_showInfo(QString msg, bool isMsgBox);
@@ -113,6 +115,7 @@ private:
     EscSettingsPage *m_escSettingsPage = nullptr;
     MotorPage *m_motorPage = nullptr;
     IdentWizard *m_identWizard = nullptr;
+    FirmwarePage *m_firmwarePage = nullptr;
     bool m_uiReady = false;     // the widget tree exists (language events may come earlier)
     bool m_shownOnce = false;
 

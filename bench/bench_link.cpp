@@ -10,6 +10,7 @@
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"
+#include "bench/benchsupport.h"
 #include "tests/common/simprocess.h"
 
 #include <QCommandLineParser>
@@ -31,19 +32,6 @@ double threadCpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-// Runs the event loop until the condition holds or the time is up.
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
 
 } // namespace
 

@@ -494,3 +494,9 @@ void ComHelper::setVyxAddress(uint8_t address)
 {
     m_deviceAddress = address;
 }
+
+void ComHelper::setLowLatency(bool on)
+{
+    if (m_port && m_port->isOpen() && !m_provider->setLowLatency(m_port, on))
+        comDebug() << "Low latency" << (on ? "not available" : "not restored") << "on" << m_selectedPort;
+}

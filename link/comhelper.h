@@ -76,6 +76,8 @@ public slots:
     void watchDogExpired();
     void clearMessageStack();
     void setVyxAddress(uint8_t address);
+    // Low latency of the open port while the firmware is written (where the port allows).
+    void setLowLatency(bool on);
 
 signals:
     void portConnectionStateChange(QString portName, bool m_isZorbel, bool isConnecting, bool isConnected);

@@ -3,6 +3,8 @@
 #include "link/portinfo.h"
 #include "link/portproblem.h"
 
+#include <QtGlobal>
+
 class QIODevice;
 class QObject;
 
@@ -30,5 +32,15 @@ public:
     virtual QString readinessProblem(const QString &portName)
     {
         return checkReadiness(portName) ? QString() : PortProblem::text(portName, PortProblem::Reason::Other);
+    }
+
+    // Asks the driver of an open port (made by createPort) to pass received bytes on at
+    // once instead of after its latency timer, or gives back its own setting. Returns
+    // false where the port does not allow it; the traffic goes on either way.
+    virtual bool setLowLatency(QIODevice *port, bool on)
+    {
+        Q_UNUSED(port)
+        Q_UNUSED(on)
+        return false;
     }
 };

@@ -4,6 +4,11 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
+
 namespace {
 
 constexpr qint32 LINE_BAUD_RATE = 250000;
@@ -31,6 +36,41 @@ public:
                 emit readChannelFinished();
         });
     }
+
+    // Sets the driver's low-latency flag, remembering whether it was set before, or puts
+    // that back. False where the driver refuses (a pseudo-terminal has no such flag).
+    bool setLowLatency(bool on)
+    {
+#ifdef Q_OS_LINUX
+        if (!isOpen())
+            return false;
+        const int fd = int(handle());
+        serial_struct serial {};
+        if (::ioctl(fd, TIOCGSERIAL, &serial) != 0)
+            return false;
+        if (on) {
+            if (!m_lowLatencyAsked)
+                m_hadLowLatency = (serial.flags & ASYNC_LOW_LATENCY) != 0;
+            m_lowLatencyAsked = true;
+            serial.flags |= ASYNC_LOW_LATENCY;
+        } else {
+            if (!m_lowLatencyAsked)
+                return true;
+            m_lowLatencyAsked = false;
+            if (m_hadLowLatency)
+                return true;
+            serial.flags &= ~ASYNC_LOW_LATENCY;
+        }
+        return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+#else
+        Q_UNUSED(on)
+        return false;
+#endif
+    }
+
+private:
+    bool m_lowLatencyAsked = false;
+    bool m_hadLowLatency = false;
 };
 
 // A name without a path is a device in /dev, as QSerialPort takes it.
@@ -78,6 +118,12 @@ QList<PortInfo> SerialPortProvider::availablePorts() const
 QIODevice *SerialPortProvider::createPort(const QString &portName, QObject *parent)
 {
     return new SerialLinkPort(portName, parent);
+}
+
+bool SerialPortProvider::setLowLatency(QIODevice *port, bool on)
+{
+    auto *serial = dynamic_cast<SerialLinkPort *>(port);
+    return serial && serial->setLowLatency(on);
 }
 
 bool SerialPortProvider::checkReadiness(const QString &portName)

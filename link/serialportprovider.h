@@ -21,6 +21,8 @@ public:
 
     // The reason shown for a QSerialPort::SerialPortError on opening the port at that path.
     static PortProblem::Reason reasonFor(int serialError, const QString &systemLocation);
+    // Linux: the ASYNC_LOW_LATENCY flag of the serial driver (USB adapters).
+    bool setLowLatency(QIODevice *port, bool on) override;
 
     // Listing the machine's serial ports costs milliseconds (it walks the device tree), and
     // the port manager asks every tick: the machine's list is read afresh every this many

@@ -38,6 +38,15 @@ bool LineScheduler::hasReleased(qint64 nowUs) const
     return !m_queue.empty() && m_queue.front().releaseUs <= nowUs;
 }
 
+qint64 LineScheduler::nextReleaseAfter(qint64 nowUs) const
+{
+    for (const Entry &entry : m_queue) {
+        if (entry.releaseUs > nowUs)
+            return entry.releaseUs;
+    }
+    return -1;
+}
+
 void LineScheduler::clear()
 {
     m_queue.clear();

@@ -20,6 +20,8 @@ public:
     QByteArray takeReleased(qint64 nowUs);
     bool hasReleased(qint64 nowUs) const;
     bool isEmpty() const { return m_queue.empty(); }
+    // The first release time after nowUs, or -1 when nothing more is queued.
+    qint64 nextReleaseAfter(qint64 nowUs) const;
     void clear();
 
 private:

@@ -115,6 +115,7 @@ int main(int argc, char *argv[])
     QObject::connect(&link, &PtyLink::received, &controller, [&](const QByteArray &bytes) {
         clock.catchUp();
         controller.receiveFromHost(bytes);
+        clock.scheduleNext();
     });
     QObject::connect(&controller, &SimulatedController::outputAvailable, &link,
                      [&] { link.write(controller.takeOutput()); });

@@ -158,6 +158,8 @@ std::vector<ValueOption> valueOptions()
           uintField<uint8_t>([](C &c) { return &c.config.bootloader.fead3; }, 255) },
         { "fead4", "Variant byte fead4 (default 0xC3).", "B",
           uintField<uint8_t>([](C &c) { return &c.config.bootloader.fead4; }, 255) },
+        { "page-write-us", "Time the bootloader takes to write one page, in us (default 0).", "US",
+          intField([](C &c) { return &c.config.bootloader.pageWriteUs; }, 0, 1000000) },
         // Faults
         { "seed", "Seed of the random faults (default 1).", "N",
           uintField<quint32>([](C &c) { return &c.config.faults.seed; }, 0xFFFFFFFFu) },

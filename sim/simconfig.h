@@ -57,6 +57,7 @@ struct BootloaderConfig
     uint32_t uid2 = 0x3437510B;
     uint32_t uid3 = 0x30383830;
     int interByteTimeoutMs = 1000; // a request left incomplete this long is dropped
+    int pageWriteUs = 0;          // time to write one page into the flash before the ACK
 };
 
 struct FaultConfig

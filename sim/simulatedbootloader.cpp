@@ -76,6 +76,13 @@ QByteArray SimulatedBootloader::commandList() const
     return list;
 }
 
+qint64 SimulatedBootloader::takeBusyUs()
+{
+    const qint64 busy = m_busyUs;
+    m_busyUs = 0;
+    return busy;
+}
+
 bool SimulatedBootloader::supports(uint8_t command) const
 {
     return command == GET || commandList().contains(char(command));
@@ -212,6 +219,7 @@ QByteArray SimulatedBootloader::handlePage()
     }
     m_flash.replace(int(m_address), dataLength, request.mid(1, dataLength));
     ++m_pagesWritten;
+    m_busyUs = m_config.pageWriteUs;
     return single(ACK);
 }
 

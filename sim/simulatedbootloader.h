@@ -42,6 +42,8 @@ public:
     const QByteArray &flash() const { return m_flash; }
     int pagesWritten() const { return m_pagesWritten; }
     QByteArray commandList() const;
+    // Time the last request keeps the bootloader busy before it answers (a page write).
+    qint64 takeBusyUs();
 
 private:
     enum class Expect { Sync, Command, Address, Page, AesBlock };
@@ -65,4 +67,5 @@ private:
     qint64 m_lastByteUs = 0;
     int m_pagesWritten = 0;
     int m_nacksLeft = 0;
+    qint64 m_busyUs = 0;
 };

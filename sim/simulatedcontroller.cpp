@@ -49,6 +49,14 @@ bool SimulatedController::hasOutput() const
     return m_line.hasReleased(m_nowUs);
 }
 
+qint64 SimulatedController::nextEventUs() const
+{
+    qint64 next = m_line.nextReleaseAfter(m_nowUs);
+    if (!m_inbound.empty() && (next < 0 || m_inbound.front().arrivalUs < next))
+        next = m_inbound.front().arrivalUs;
+    return next;
+}
+
 void SimulatedController::advance(int ms)
 {
     advanceMicroseconds(qint64(ms) * 1000);
@@ -96,7 +104,7 @@ void SimulatedController::processInbound()
 void SimulatedController::processByte(uint8_t byte, qint64 atUs)
 {
     // A silent controller still receives (and counts) frames; it only stops answering.
-    if (m_inBootloader && m_faults.isSilent())
+    if (!m_powered || (m_inBootloader && m_faults.isSilent()))
         return;
     if (m_inBootloader)
         processBootloaderByte(byte, atUs);
@@ -190,7 +198,7 @@ void SimulatedController::processBootloaderByte(uint8_t byte, qint64 atUs)
         emit traffic(true, m_rawRequest, atUs / 1000);
         m_rawRequest.clear();
         m_faults.countAnswer();
-        sendAnswer(answer, atUs);
+        sendAnswer(answer, atUs + m_bootloader.takeBusyUs());
     }
     if (m_bootloader.startRequested())
         startApplication();
@@ -224,6 +232,23 @@ void SimulatedController::startApplication()
     m_codec = VYX_Protocol();
     m_rawRequest.clear();
     emit applicationStarted();
+}
+
+void SimulatedController::setPowered(bool on)
+{
+    if (on == m_powered)
+        return;
+    m_powered = on;
+    m_rawRequest.clear();
+    if (!on) {
+        qCInfo(lcSim) << "SIM: power cut";
+        return;
+    }
+    qCInfo(lcSim) << "SIM: power back";
+    if (m_inBootloader)
+        m_bootloader.restart();
+    else
+        m_firmware.powerCycle();
 }
 
 void SimulatedController::vanish()

@@ -32,12 +32,21 @@ public:
     void advance(int ms);
     void advanceMicroseconds(qint64 us);
     qint64 nowMs() const { return m_nowUs / 1000; }
+    qint64 nowUs() const { return m_nowUs; }
+    // When the line next changes (a host byte arrives, an answer byte becomes readable),
+    // or -1: a real-time clock wakes up then instead of at its next step.
+    qint64 nextEventUs() const;
 
     // Good frames addressed to this controller, per message id, answered or not.
     int requestsReceived(uint8_t msgId) const;
     const std::map<uint8_t, int> &requestCounts() const { return m_requestCounts; }
 
     bool isInBootloader() const { return m_inBootloader; }
+    // Power cut and return: while off, the controller hears nothing (the line still echoes
+    // the host's bytes); back on, it starts where it was: in the bootloader when it was
+    // there (the flash keeps what was written), otherwise in the firmware.
+    void setPowered(bool on);
+    bool isPowered() const { return m_powered; }
     bool hasVanished() const { return m_vanished; }
     const SimulatorConfig &config() const { return m_config; }
     SimulatedFirmware &firmware() { return m_firmware; }
@@ -85,4 +94,5 @@ private:
     qint64 m_nowUs = 0;
     bool m_inBootloader = false;
     bool m_vanished = false;
+    bool m_powered = true;
 };

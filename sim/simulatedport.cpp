@@ -80,6 +80,7 @@ qint64 SimulatedPort::writeData(const char *data, qint64 size)
         return -1;
     m_clock.catchUp();
     m_controller->receiveFromHost(QByteArray(data, int(size)));
+    m_clock.scheduleNext();
     QMetaObject::invokeMethod(this, [this, size] { emit bytesWritten(size); }, Qt::QueuedConnection);
     return size;
 }

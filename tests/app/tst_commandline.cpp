@@ -161,7 +161,7 @@ private slots:
     {
         const CommandLineOptions options = CommandLine::parse({"kordoman", "--help"});
         for (const char *option : {"--demo", "--port", "--data-dir", "--export-motors", "--motor", "--import-motors",
-                                   "--overwrite", "--version", "--list-ports", "--support-bundle"})
+                                   "--overwrite", "--flash", "--version", "--list-ports", "--support-bundle"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
     }
 

@@ -2,32 +2,11 @@
 #include "device/pinghelper.h"
 #include "ident/idhelper.h"
 #include "link/comhelper.h"
-#include "link/portprovider.h"
 #include "sim/simulatedcontroller.h"
-#include "sim/simulatedport.h"
+#include "tests/common/simulatorprovider.h"
 
 #include <QSignalSpy>
 #include <QtTest>
-
-// The simulated controller behind the port seam, as the demo provides it.
-class SimulatorProvider : public PortProvider
-{
-public:
-    explicit SimulatorProvider(SimulatedController *controller) : m_controller(controller) {}
-
-    QList<PortInfo> availablePorts() const override
-    {
-        return {{QStringLiteral("sim0"), QStringLiteral("sim0"), QStringLiteral("AE0001"), QStringLiteral("sim")}};
-    }
-    QIODevice *createPort(const QString &, QObject *parent) override
-    {
-        return new SimulatedPort(m_controller, parent);
-    }
-    bool checkReadiness(const QString &) override { return true; }
-
-private:
-    SimulatedController *m_controller;
-};
 
 // A whole identification through the real port manager and polling helper against the
 // simulated controller: IdHelper's requests are framed, written and answered, the

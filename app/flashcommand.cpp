@@ -1,0 +1,120 @@
+#include "app/flashcommand.h"
+
+#include "app/appbase.h"
+#include "firmware/updatefwhelper.h"
+#include "link/comhelper.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTextStream>
+#include <QTimer>
+
+FlashCommand::FlashCommand(PortProvider *ports, const DataDirectory &dataDirectory, const QStringList &portNames,
+                           QTextStream &out, QTextStream &err)
+    : m_ports(ports), m_dataDirectory(dataDirectory), m_portNames(portNames), m_out(out), m_err(err)
+{
+}
+
+int FlashCommand::run(const QString &fileName)
+{
+    const QFileInfo file(fileName);
+    if (!file.isFile() || !file.isReadable()) {
+        m_err << tr("The firmware file %1 cannot be opened.").arg(fileName) << Qt::endl;
+        return 1;
+    }
+
+    AppBase app(m_ports, m_dataDirectory);
+    ComHelper *com = app.comHelper();
+    UpdateFwHelper *updater = app.updateFwHelper();
+    QEventLoop loop;
+    int exitCode = 1;
+    bool started = false;
+    QString failure;
+
+    const auto finish = [&](int code, const QString &message) {
+        exitCode = code;
+        failure = message;
+        loop.quit();
+    };
+    const auto start = [&] {
+        if (started)
+            return;
+        started = true;
+        app.startFirmwareUpdate(file.absoluteFilePath());
+    };
+
+    QObject::connect(com, &ComHelper::needPortSelectAndInform, &loop, [&](QList<PortInfo> ports, bool) {
+        QStringList names;
+        for (const PortInfo &port : ports)
+            names << port.portName;
+        for (const QString &wanted : qAsConst(m_portNames)) {
+            if (names.contains(wanted)) {
+                com->selectPort(wanted);
+                return;
+            }
+        }
+        if (names.size() == 1 && m_portNames.isEmpty())
+            com->selectPort(names.first());
+        else if (names.size() > 1 && m_portNames.isEmpty())
+            finish(1, tr("Several ports are present (%1): name one with --port.").arg(names.join(QStringLiteral(", "))));
+        else
+            com->portSelectionCanceled(); // asked again while the port list changes
+    });
+    QObject::connect(com, &ComHelper::comPortOpened, &loop,
+                     [&] { m_out << tr("Port opened; looking for the controller.") << Qt::endl; });
+
+    // The controller found: running firmware (once its records are read, so that the
+    // reset request does not queue behind them), or one waiting in its bootloader.
+    QTimer watch;
+    watch.setInterval(AppBase::TICK_MS);
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        const Device_State_e state = app.deviceState();
+        if ((state == DEVICE_CONNECTED && !app.device()->isReadBatchRunning()) || state == DEVICE_RUNNING)
+            start();
+    });
+    QObject::connect(updater, &UpdateFwHelper::bootloaderFound, &loop, start);
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, &loop, [&] {
+        if (!started)
+            finish(1, tr("No controller was found."));
+    });
+
+    QString lastState;
+    int lastPercent = -1;
+    QObject::connect(updater, &UpdateFwHelper::on_updateFwState, &loop, [&](QString state) {
+        if (!state.isEmpty() && state != lastState)
+            m_out << state << Qt::endl;
+        lastState = state;
+    });
+    QObject::connect(updater, &UpdateFwHelper::updateProgressBar, &loop,
+                     [&](int value, int, int max, QString format) {
+                         if (max != 100 || !format.isNull())
+                             return; // the countdown and the busy bar: the state line says enough
+                         const int percent = value / 10 * 10;
+                         if (percent != lastPercent)
+                             m_out << tr("Written: %1%").arg(percent) << Qt::endl;
+                         lastPercent = percent;
+                     });
+    QString lastMessage;
+    QObject::connect(updater, &UpdateFwHelper::sendTextForMsgBox, &loop, [&](QString msg) { lastMessage = msg; });
+    QObject::connect(updater, &UpdateFwHelper::updateFinished, &loop, [&](bool success, uint32_t) {
+        if (success)
+            finish(0, QString());
+        else
+            finish(1, lastMessage);
+    });
+
+    app.startClock();
+    com->startPortSelection();
+    watch.start();
+    giveUp.start(FIND_TIMEOUT_MS);
+    loop.exec();
+    app.stopTimer();
+
+    if (exitCode == 0)
+        m_out << tr("Firmware update successful") << Qt::endl;
+    else
+        m_err << failure << Qt::endl;
+    return exitCode;
+}

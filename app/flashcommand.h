@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/datadirectory.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+
+class PortProvider;
+class QTextStream;
+
+// Headless firmware update for production lines: the coordinator without a window writes
+// an image into the one controller on the line, a running one (reset into its bootloader)
+// or one already waiting in its bootloader. Prints the steps and the progress to `out`,
+// the failure with its error code and message to `err`, and returns the exit code.
+// Holds no global state: several may run side by side, one per port.
+class FlashCommand
+{
+    Q_DECLARE_TR_FUNCTIONS(FlashCommand)
+
+public:
+    // How long the line may stay without a controller before the command gives up.
+    static constexpr int FIND_TIMEOUT_MS = 20000;
+
+    // `portNames`: the ports the user named (--port); empty: the only port there is.
+    FlashCommand(PortProvider *ports, const DataDirectory &dataDirectory, const QStringList &portNames,
+                 QTextStream &out, QTextStream &err);
+
+    int run(const QString &fileName);
+
+private:
+    PortProvider *m_ports;
+    DataDirectory m_dataDirectory;
+    QStringList m_portNames;
+    QTextStream &m_out;
+    QTextStream &m_err;
+};

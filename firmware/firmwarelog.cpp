@@ -1,0 +1,3 @@
+#include "firmware/firmwarelog.h"
+
+Q_LOGGING_CATEGORY(lcFirmware, "kordo.firmware")

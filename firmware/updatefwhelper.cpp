@@ -1,0 +1,561 @@
+#include "firmware/updatefwhelper.h"
+
+#include "device/answerpayload.h"
+#include "device/ownthread.h"
+#include "firmware/firmwarelog.h"
+#include "firmware/updateerror.h"
+#include "wire/messageids.h"
+
+#include <QFile>
+
+namespace {
+
+const QString RECEIVER_NAME = QStringLiteral("UpdateFwHelper");
+// No controller holds more: a larger file is not read into memory.
+constexpr qint64 MAX_IMAGE_BYTES = 64 * 1024 * 1024;
+
+QString hex(uint32_t value)
+{
+    return QString::number(value, 16);
+}
+
+} // namespace
+
+UpdateFwHelper::UpdateFwHelper(QObject *parent) : QObject(parent)
+{
+    registerDeviceRecordMetaTypes(); // the fixed-width types of the signals, for queued calls
+}
+
+QString UpdateFwHelper::errorMessage(uint32_t errorCode)
+{
+    return tr("An update problem has occurred. Error 0x%1").arg(hex(errorCode));
+}
+
+void UpdateFwHelper::setState(UpdateState state)
+{
+    m_state = state;
+    m_running = state != UpdateIdle && state != StartApplication && state != UpdateFailed;
+    // From the bootloader's first answer to the end of the update.
+    setLowLatency(state >= BlGet && state <= StartApplication);
+}
+
+void UpdateFwHelper::setLowLatency(bool on)
+{
+    if (on == m_lowLatency)
+        return;
+    m_lowLatency = on;
+    emit lowLatencyWanted(on);
+}
+
+// ---- start and tick --------------------------------------------------------------------
+
+void UpdateFwHelper::startUpdate(const QString &fileName)
+{
+    if (postToOwnThread(this, [this, fileName] { startUpdate(fileName); }))
+        return;
+    if (m_running)
+        return;
+    m_fileName = fileName;
+    m_tickCounter = 0;
+    m_errorCode = UpdateError::None;
+    m_probeAwaiting = false;
+    m_bootloaderWaiting = false;
+    m_rxState = RxWaitAck;
+    m_commands.reset();
+    m_info = Bootloader::BootloaderInfo();
+
+    switch (m_deviceState) {
+    case DEVICE_CONNECTED:
+        setState(UpdateResetting);
+        emit updateProgressBar(0, 0, 0, QStringLiteral("")); // a busy bar without text
+        emit on_updateFwState(tr("Resetting device"), true, false, false);
+        emit com_sendVyxMessageObj(VyxMsg::FIRMWARE_UPDATE_ENTRY, QByteArray(), false, true);
+        break;
+    case DEVICE_RUNNING:
+        emit sendTextForMsgBox(tr("The device is running. Please restart to update the firmware."), true);
+        emit updateFinished(false, UpdateError::None);
+        break;
+    default:
+        firmwareDebug() << "Start update";
+        setState(UpdateWaitDevice);
+        emit on_updateFwState(tr("Waiting for device to connect"), true, false, false);
+        emit setBootloaderProtocol(false);
+        break;
+    }
+}
+
+void UpdateFwHelper::updateTick()
+{
+    switch (m_state) {
+    case UpdateResetting:
+        // The reset request may be dropped unsent when another request is lost before it.
+        if (++m_tickCounter >= RESET_ANSWER_TICKS) {
+            firmwareDebug() << "No answer to the reset request";
+            m_tickCounter = 0;
+            fail(UpdateError::Timeout);
+        }
+        break;
+    case UpdateResetAccepted:
+    case UpdateWaitDevice:
+        ++m_tickCounter;
+        if (m_deviceState != DEVICE_CONNECTED)
+            emit updateProgressBar(m_tickCounter, 0, SYNC_TICKS, tr("%1 s").arg(10 - m_tickCounter / 20));
+        if (m_tickCounter < SYNC_TICKS)
+            sendSync();
+        else
+            endSyncing();
+        break;
+    case UpdateFailed:
+        reportFailure();
+        break;
+    default:
+        break;
+    }
+}
+
+void UpdateFwHelper::endSyncing()
+{
+    firmwareDebug() << "Device was not connected";
+    // Idle before the device model hears of it: its answer may come back at once.
+    setState(UpdateIdle);
+    const QString text = tr("Device was not connected");
+    emit on_updateFwState(text, false, false, true);
+    emit sendTextForMsgBox(text, true);
+    emit setVyxProtocol();
+    emit updateFinished(false, UpdateError::None);
+}
+
+void UpdateFwHelper::probeTick(bool portOpen)
+{
+    if (!portOpen) {
+        m_probeTicks = 0;
+        m_probeAwaiting = false;
+        return;
+    }
+    if (m_state != UpdateIdle || m_deviceState != DEVICE_DISCONNECTED || m_bootloaderWaiting) {
+        m_probeTicks = 0;
+        return;
+    }
+    ++m_probeTicks;
+    if (m_probeTicks >= PROBE_AFTER_TICKS && (m_probeTicks - PROBE_AFTER_TICKS) % PROBE_EVERY_TICKS == 0) {
+        m_probeAwaiting = true;
+        m_rxState = RxWaitAck;
+        emit sendMessageToComPort(Bootloader::syncRequest(), true, false);
+    }
+}
+
+// ---- failures ----------------------------------------------------------------------------
+
+void UpdateFwHelper::fail(uint32_t errorCode)
+{
+    m_errorCode = errorCode;
+    setState(UpdateFailed);
+}
+
+void UpdateFwHelper::failNow(uint32_t errorCode)
+{
+    fail(errorCode);
+    emit on_updateFwState(tr("Update error"), false, true, true);
+    emit setVyxProtocol();
+}
+
+void UpdateFwHelper::reportFailure()
+{
+    firmwareDebug() << "Update fw error: 0x" + hex(m_errorCode);
+    emit on_updateFwState(tr("Update error"), false, true, true);
+    setState(UpdateIdle);
+    emit sendTextForMsgBox(errorMessage(m_errorCode), true);
+    emit setVyxProtocol();
+    emit watchDogLimitReset();
+    emit updateFinished(false, m_errorCode);
+}
+
+void UpdateFwHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
+{
+    if (receiver != RECEIVER_NAME)
+        return;
+    firmwareDebug() << "Watchdog " << msgId << receiver << m_state;
+    // A start command left unanswered ends the update too: nothing else would.
+    if (m_state == UpdateIdle || m_state == UpdateFailed)
+        return;
+    failNow(UpdateError::Timeout);
+}
+
+void UpdateFwHelper::portClosed()
+{
+    m_probeAwaiting = false;
+    if (m_bootloaderWaiting.exchange(false))
+        emit setVyxProtocol(); // the controller behind the next port may be another one
+    if (m_state == UpdateIdle)
+        return;
+    // No tick of the firmware page follows a lost port: report at once.
+    if (m_state != UpdateFailed)
+        m_errorCode = UpdateError::Timeout;
+    reportFailure();
+}
+
+void UpdateFwHelper::deviceConnectionState(Device_State_e deviceState)
+{
+    m_deviceState = deviceState;
+    if (deviceState != DEVICE_DISCONNECTED)
+        m_probeAwaiting = false; // a device is known: no byte is a probe's answer any more
+    if (deviceState == DEVICE_CONNECTED || deviceState == DEVICE_RUNNING)
+        m_bootloaderWaiting = false;
+    // The device model confirms the end of an update late (one event round): a pending
+    // error is still reported by the next tick.
+    if (deviceState != DEVICE_DISCONNECTED || m_state == UpdateIdle || m_state == UpdateFailed)
+        return;
+    const bool wasRunning = m_running;
+    setState(UpdateIdle);
+    if (wasRunning) {
+        emit on_updateFwState(tr("Update stopped"), false, false, true);
+        emit updateFinished(false, UpdateError::None);
+    }
+}
+
+// ---- requests ------------------------------------------------------------------------------
+
+void UpdateFwHelper::sendSync()
+{
+    m_rxState = RxWaitAck;
+    emit sendMessageToComPort(Bootloader::syncRequest(), true, false);
+}
+
+bool UpdateFwHelper::sendCommand(int index)
+{
+    if (!m_commands.isSupported(index))
+        return false;
+    m_rxState = RxWaitAck;
+    sendRaw(Bootloader::commandRequest(Bootloader::CommandTable::code(index)));
+    return true;
+}
+
+void UpdateFwHelper::sendRaw(const QByteArray &bytes)
+{
+    emit sendMessageToComPort(bytes, false, true);
+}
+
+// ---- answers -------------------------------------------------------------------------------
+
+void UpdateFwHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
+{
+    if ((receiver != RECEIVER_NAME && !receiver.isEmpty()) || msg.msgId != VyxMsg::FIRMWARE_UPDATE_ENTRY)
+        return;
+    if (m_state != UpdateResetting)
+        return; // a late answer to an earlier update
+    emit answerCorrect();
+    const uint8_t answer = AnswerPayload(msg).answerCode();
+    if (answer != ANSWER_OK) {
+        firmwareDebug() << "Reset refused, answer 0x" + hex(answer);
+        fail(UpdateError::ResetRefused);
+        return;
+    }
+    firmwareDebug() << "Device reset";
+    m_tickCounter = 0;
+    setState(UpdateResetAccepted);
+    emit on_updateFwState(tr("Device auto-connection"), true, false, false);
+    emit setBootloaderProtocol(true);
+    firmwareDebug() << "Reset accepted " << m_state;
+}
+
+bool UpdateFwHelper::expectsDataAnswer() const
+{
+    return m_state == BlGet || m_state == BlGetId || m_state == BlGetInfo || m_state == BlGetSecurity;
+}
+
+void UpdateFwHelper::handleReceivedChar(uint8_t receivedChar)
+{
+    firmwareDebug() << "received char " + hex(receivedChar);
+    if (m_state == UpdateIdle) {
+        handleProbeByte(receivedChar);
+        return;
+    }
+    // No raw request of this update is in flight: nothing to decode.
+    if (m_state == UpdateResetting || m_state == BlReady || m_state == UpdateFailed)
+        return;
+
+    switch (m_rxState) {
+    case RxWaitCount:
+        m_rxExpected = m_state == BlGetInfo ? Bootloader::GET_INFO_LENGTH : receivedChar + 1;
+        m_rxBuffer.clear();
+        m_rxState = RxReadData;
+        break;
+    case RxReadData:
+        m_rxBuffer.append(char(receivedChar));
+        if (m_rxBuffer.size() >= m_rxExpected) {
+            m_rxState = RxWaitEndAck;
+            onAnswerData();
+        }
+        break;
+    case RxWaitEndAck:
+        firmwareDebug() << "Rec end ack";
+        if (receivedChar == Bootloader::ACK) {
+            m_rxState = RxWaitAck;
+            emit answerCorrect();
+            continueIdentification();
+        } else if (receivedChar == Bootloader::NACK) {
+            m_rxState = RxWaitAck;
+            emit answerCorrect();
+            fail(UpdateError::Nack);
+        }
+        break;
+    case RxWaitAck:
+        if (receivedChar == Bootloader::ACK) {
+            firmwareDebug() << "received first ack";
+            if (m_state == UpdateResetAccepted || m_state == UpdateWaitDevice) {
+                onBootloaderFound(true);
+            } else if (expectsDataAnswer()) {
+                m_rxState = RxWaitCount; // the request stays in flight until the closing ACK
+            } else {
+                emit answerCorrect();
+                onAck();
+            }
+        } else if (receivedChar == Bootloader::NACK) {
+            if (m_state == UpdateResetAccepted || m_state == UpdateWaitDevice) {
+                onBootloaderFound(false);
+            } else {
+                emit answerCorrect();
+                onNack();
+            }
+        }
+        break;
+    }
+}
+
+bool UpdateFwHelper::handleProbeByte(uint8_t byte)
+{
+    // Only an ACK counts: 0x1F also ends every VYX frame, and a late answer of a running
+    // firmware must not pass for a bootloader.
+    if (!m_probeAwaiting || byte != Bootloader::ACK)
+        return false;
+    m_probeAwaiting = false;
+    m_bootloaderWaiting = true;
+    firmwareDebug() << "A controller waits in its bootloader";
+    emit answerCorrect();
+    emit finishPoll(false);
+    emit on_updateFwState(tr("A controller waits in its bootloader. Choose the firmware and update it."), false,
+                          false, true);
+    emit bootloaderFound();
+    return true;
+}
+
+void UpdateFwHelper::onAnswerData()
+{
+    using namespace Bootloader;
+    switch (m_state) {
+    case BlGet:
+        decodeGet(m_rxBuffer, &m_info, &m_commands);
+        firmwareDebug() << "Bootloader version: " + hex(m_info.version);
+        break;
+    case BlGetId:
+        decodeGetId(m_rxBuffer, &m_info);
+        firmwareDebug() << "PID: " + hex(m_info.PID);
+        break;
+    case BlGetInfo:
+        decodeGetInfo(m_rxBuffer, &m_info);
+        firmwareDebug() << "fead3: " + hex(m_info.fead3) << "fead4: " + hex(m_info.fead4) << "Mcu: " + hex(m_info.Mcu)
+                        << "Flash: " + QString::number(m_info.Flash) << "uid1: " + hex(m_info.uid1)
+                        << "uid2: " + hex(m_info.uid2) << "uid3: " + hex(m_info.uid3);
+        break;
+    case BlGetSecurity:
+        decodeGetSecurity(m_rxBuffer, &m_info);
+        firmwareDebug() << "Mcu: " + hex(m_info.Mcu) << "uid1: " + hex(m_info.uid1) << "uid2: " + hex(m_info.uid2)
+                        << "AES is present: " << m_info.aesPresent;
+        break;
+    default:
+        break;
+    }
+}
+
+void UpdateFwHelper::onBootloaderFound(bool acknowledged)
+{
+    const bool knownDevice = m_state == UpdateResetAccepted;
+    if (acknowledged) {
+        emit finishPoll(knownDevice);
+        firmwareDebug() << (knownDevice ? "Bootloader start device" : "bootloader start unknown");
+    } else {
+        firmwareDebug() << "BL call get";
+    }
+    emit answerCorrect();
+    firmwareDebug() << "Com: GET";
+    emit watchDogLimitReset();
+    setState(BlGet);
+    sendCommand(Bootloader::CmdGet);
+}
+
+void UpdateFwHelper::continueIdentification()
+{
+    using namespace Bootloader;
+    switch (m_state) {
+    case BlGet:
+        setState(BlGetId);
+        if (!sendCommand(CmdGetId))
+            fail(UpdateError::NotOffered);
+        break;
+    case BlGetId:
+        setState(BlGetInfo);
+        firmwareDebug() << "Get ID";
+        if (!sendCommand(CmdGetInfo))
+            fail(UpdateError::NotOffered);
+        break;
+    case BlGetInfo:
+        setState(BlGetSecurity);
+        firmwareDebug() << "Get ID Complex";
+        if (!sendCommand(CmdGetSecurity)) {
+            m_info.aesPresent = false;
+            setState(BlReady);
+            startWriting();
+        }
+        break;
+    case BlGetSecurity:
+        setState(BlReady);
+        firmwareDebug() << "Get Device SN";
+        startWriting();
+        break;
+    default:
+        break;
+    }
+}
+
+void UpdateFwHelper::startWriting()
+{
+    m_retried = false;
+    m_startNacks = 0;
+    firmwareDebug() << "Filename: " + m_fileName;
+    firmwareDebug() << "File BL version: 0x" + hex(m_info.version);
+    QFile file(m_fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail(UpdateError::File);
+        return;
+    }
+    if (file.size() > MAX_IMAGE_BYTES) {
+        fail(UpdateError::Size);
+        return;
+    }
+    const QByteArray content = file.readAll();
+    firmwareDebug() << "File len: 0x" + hex(uint32_t(file.size()));
+    m_image = FirmwareImage(content, FirmwareImage::layoutFor(m_info));
+    m_pagePosition = 0;
+    const uint32_t problem = m_image.check(m_info);
+    if (problem != UpdateError::None) {
+        fail(problem);
+        return;
+    }
+    firmwareDebug() << "Length file: " << m_image.fileSize() << "Char length: " << content.size();
+    emit on_updateFwState(tr("Firmware writing"), true, false, false);
+    emit updateProgressBar(0, 0, 100, QString());
+    emit watchDogLimitSet(WRITE_ANSWER_LIMIT_MS);
+    if (m_image.layout() == FirmwareImage::Layout::Encrypted) {
+        setState(AesBegin);
+        if (!sendCommand(Bootloader::CmdAesBegin))
+            fail(UpdateError::NotOffered);
+    } else {
+        setState(WriteCommand);
+        sendWriteCommand();
+    }
+}
+
+void UpdateFwHelper::sendWriteCommand()
+{
+    const int command = m_image.layout() == FirmwareImage::Layout::Encrypted ? Bootloader::CmdWriteAesPage
+                                                                            : Bootloader::CmdWritePage;
+    if (!sendCommand(command))
+        fail(UpdateError::NotOffered);
+}
+
+void UpdateFwHelper::onAck()
+{
+    switch (m_state) {
+    case AesBegin:
+        setState(AesBlockSent);
+        sendRaw(Bootloader::aesBlockRequest(m_image.aesBlock()));
+        break;
+    case AesBlockSent:
+        firmwareDebug() << "Start writing AES";
+        setState(WriteCommand);
+        sendWriteCommand();
+        break;
+    case WriteCommand:
+        setState(WriteAddress);
+        firmwareDebug() << "Send Add";
+        sendRaw(Bootloader::addressRequest(uint32_t(m_pagePosition)));
+        break;
+    case WriteAddress:
+        setState(WritePage);
+        firmwareDebug() << "Send page";
+        sendRaw(Bootloader::pageRequest(m_image.pageAt(m_pagePosition)));
+        break;
+    case WritePage:
+        sendNextAfterPage();
+        break;
+    case StartApplication:
+        finishSuccess();
+        break;
+    default:
+        break;
+    }
+}
+
+void UpdateFwHelper::sendNextAfterPage()
+{
+    m_pagePosition += Bootloader::PAGE_SIZE;
+    // A short last page (unchecked image) must not take the bar past 100.
+    const qint64 done = qMin<qint64>(m_pagePosition, m_image.fileSize());
+    emit updateProgressBar(int(done * 100 / m_image.fileSize()), 0, 100, QString());
+    if (m_image.imageLength() <= m_pagePosition) {
+        setState(StartApplication);
+        firmwareDebug() << "End of file";
+        if (!sendCommand(Bootloader::CmdStart))
+            fail(UpdateError::NotOffered);
+        return;
+    }
+    setState(WriteCommand);
+    sendWriteCommand();
+}
+
+void UpdateFwHelper::finishSuccess()
+{
+    setState(UpdateIdle);
+    emit on_updateFwState(tr("Updating finish"), false, false, true);
+    emit sendTextForMsgBox(tr("Firmware update successful"), true);
+    emit setVyxProtocol();
+    emit watchDogLimitReset();
+    emit updateFinished(true, UpdateError::None);
+}
+
+void UpdateFwHelper::restartImage()
+{
+    m_retried = true;
+    m_pagePosition = 0;
+    setState(WriteCommand);
+    emit updateProgressBar(0, 0, 100, QString());
+    sendWriteCommand();
+}
+
+void UpdateFwHelper::onNack()
+{
+    switch (m_state) {
+    case WriteCommand:
+    case WriteAddress:
+    case WritePage:
+        if (m_retried)
+            fail(UpdateError::Length);
+        else
+            restartImage();
+        break;
+    case StartApplication:
+        firmwareDebug() << "Finish a run";
+        if (++m_startNacks > MAX_START_NACKS) {
+            fail(UpdateError::Nack);
+            break;
+        }
+        emit watchDogLimitReset();
+        sendCommand(Bootloader::CmdStart);
+        break;
+    default:
+        firmwareDebug() << "Nack error, state: " << m_state;
+        fail(UpdateError::Nack);
+        emit watchDogLimitReset();
+        break;
+    }
+}

@@ -1,0 +1,151 @@
+#pragma once
+
+#include "firmware/bootloaderprotocol.h"
+#include "firmware/firmwareimage.h"
+#include "wire/records.h"
+#include "wire/vyxprotocol.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+
+// Writes a firmware image into the controller through its bootloader: asks the running
+// firmware to reset (or waits for a controller already in its bootloader), finds the
+// bootloader with sync bytes, identifies it, checks the image against what it reported,
+// writes the image page by page and starts the new firmware, reporting progress, success
+// and errors. Lives in the coordinator thread; the tick and the port manager's bytes and
+// answers are direct calls. While a port is open and no controller answers frames, it
+// also looks for a controller left waiting in its bootloader by an interrupted update.
+class UpdateFwHelper : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum UpdateState : uint32_t {
+        UpdateIdle = 0,
+        UpdateResetting = 1,
+        UpdateResetAccepted = 2,
+        UpdateWaitDevice = 3,
+        BlGet = 4,
+        BlGetId = 5,
+        BlGetInfo = 6,
+        BlGetSecurity = 7,
+        AesBegin = 8,
+        AesBlockSent = 9,
+        BlReady = 10,
+        WriteCommand = 11,
+        WriteAddress = 12,
+        WritePage = 13,
+        StartApplication = 14,
+        UpdateFailed = 15,
+    };
+    Q_ENUM(UpdateState)
+
+    // Sub-state of the byte decoder.
+    enum RxState { RxWaitAck = 0, RxWaitCount = 1, RxReadData = 2, RxWaitEndAck = 3 };
+
+    static constexpr int SYNC_TICKS = 200;                  // 10 s of syncs before giving up
+    static constexpr int RESET_ANSWER_TICKS = 40;           // 2 s for the answer to the reset request
+    static constexpr uint32_t WRITE_ANSWER_LIMIT_MS = 10000;
+    static constexpr int MAX_START_NACKS = 3;               // NACKs to the start command before failing
+    static constexpr int PROBE_AFTER_TICKS = 20;            // 1 s without a device before looking
+    static constexpr int PROBE_EVERY_TICKS = 20;
+
+    explicit UpdateFwHelper(QObject *parent = nullptr);
+
+    // Called by the coordinator in its thread (a call from another thread is posted there).
+    void startUpdate(const QString &fileName);
+    void updateTick();
+    // Every tick: looks for a controller waiting in its bootloader while the port is open
+    // and no device answers (the sync needs no frame).
+    void probeTick(bool portOpen);
+    // May be asked from any thread.
+    bool isUpdateRunning() const { return m_running.load(); }
+    bool isBootloaderWaiting() const { return m_bootloaderWaiting.load(); }
+
+    UpdateState state() const { return m_state; }
+    uint32_t errorCode() const { return m_errorCode; }
+    const Bootloader::BootloaderInfo &bootloaderInfo() const { return m_info; }
+    const Bootloader::CommandTable &commands() const { return m_commands; }
+
+    // The message of an update that ended with `errorCode`.
+    static QString errorMessage(uint32_t errorCode);
+
+public slots:
+    void handleReceivedChar(uint8_t receivedChar);
+    void watchDogOverflowObj(uint8_t msgId, QString receiver);
+    void receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
+    void deviceConnectionState(Device_State_e deviceState);
+    // The port is gone: an update in progress cannot go on.
+    void portClosed();
+
+signals:
+    void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
+    void sendMessageToComPort(QByteArray msg, bool pingType, bool waitForAnswer);
+    void answerCorrect();
+    void updateFwError();
+    void updateProgressBar(int value, int min, int max, QString format);
+    void watchDogLimitReset();
+    void watchDogLimitSet(uint32_t time_in_ms);
+    void setBootloaderProtocol(bool knownDevice);
+    void finishPoll(bool knownDevice);
+    void setVyxProtocol();
+    void on_updateFwState(QString newState, bool showProgressBar, bool showRestart, bool enableUpdateButton);
+    void sendTextForMsgBox(QString msg, bool isMsgBox);
+    // A controller waits in its bootloader without an update running (found by the probe).
+    void bootloaderFound();
+    // The update has ended: success, or the error code that ended it (0 for a controller
+    // that never showed up, see the message sent with it).
+    void updateFinished(bool success, uint32_t errorCode);
+    // While the bootloader is spoken to, every exchange waits on the port's latency.
+    void lowLatencyWanted(bool on);
+
+private:
+    void setState(UpdateState state);
+    void setLowLatency(bool on);
+    void sendSync();
+    bool sendCommand(int index);
+    void sendRaw(const QByteArray &bytes);
+    void fail(uint32_t errorCode);
+    void failNow(uint32_t errorCode);
+    void reportFailure();
+    void endSyncing();
+
+    void onAck();
+    void onNack();
+    void onAnswerData();
+    void onBootloaderFound(bool acknowledged);
+    void continueIdentification();
+    void startWriting();
+    void sendWriteCommand();
+    void sendNextAfterPage();
+    void finishSuccess();
+    void restartImage();
+    bool expectsDataAnswer() const;
+    bool handleProbeByte(uint8_t byte);
+
+    UpdateState m_state = UpdateIdle;
+    uint32_t m_errorCode = 0;
+    Device_State_e m_deviceState = DEVICE_DISCONNECTED;
+    QString m_fileName;
+    FirmwareImage m_image;
+    int m_pagePosition = 0;
+    int m_tickCounter = 0;
+    bool m_retried = false;
+    int m_startNacks = 0;
+    bool m_lowLatency = false;
+
+    Bootloader::CommandTable m_commands;
+    Bootloader::BootloaderInfo m_info;
+    RxState m_rxState = RxWaitAck;
+    QByteArray m_rxBuffer;
+    int m_rxExpected = 0;
+
+    int m_probeTicks = 0;
+    bool m_probeAwaiting = false;
+    std::atomic<bool> m_running {false};
+    std::atomic<bool> m_bootloaderWaiting {false};
+};

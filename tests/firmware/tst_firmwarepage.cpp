@@ -1,0 +1,126 @@
+#include "firmware/ui/firmwarepage.h"
+#include "firmware/updatefwhelper.h"
+#include "firmwareimages.h"
+#include "tests/common/windowrig.h"
+#include "ui/appsettings.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QtTest>
+
+class TestFirmwarePage : public QObject
+{
+    Q_OBJECT
+
+    struct PageRig
+    {
+        QTemporaryDir dir;
+        UpdateFwHelper updater;
+        ScriptedDialogs dialogs;
+        AppSettings settings {dir.filePath(QStringLiteral("kordoman.ini"))};
+        FirmwarePage page {&updater, &dialogs, &settings};
+
+        template <typename T>
+        T *find(const char *name) const
+        {
+            return page.findChild<T *>(QLatin1String(name));
+        }
+    };
+
+private slots:
+    void browseRemembersTheDirectory()
+    {
+        PageRig rig;
+        QCOMPARE(rig.page.objectName(), QStringLiteral("pageMainFwUpdate"));
+        const QString chosen = rig.dir.filePath(QStringLiteral("images/fw_2.bin"));
+        rig.dialogs.openAnswer = chosen;
+        rig.find<QPushButton>("pushButtonBrowseFw")->click();
+        QCOMPARE(rig.find<QLineEdit>("lineEditFwFileAddress")->text(), chosen);
+        QCOMPARE(rig.settings.firmwareDirectory(), rig.dir.filePath(QStringLiteral("images")));
+        QSettings file(rig.settings.filePath(), QSettings::IniFormat);
+        QCOMPARE(file.value(QStringLiteral("fw_dir")).toString(), rig.dir.filePath(QStringLiteral("images")));
+
+        rig.dialogs.openAnswer.clear(); // cancelled: nothing changes
+        rig.find<QPushButton>("pushButtonBrowseFw")->click();
+        QCOMPARE(rig.find<QLineEdit>("lineEditFwFileAddress")->text(), chosen);
+        QCOMPARE(rig.dialogs.fileDialogs, 2);
+    }
+
+    void updateNeedsAFile()
+    {
+        PageRig rig;
+        QSignalSpy info(&rig.page, &FirmwarePage::infoText);
+        QSignalSpy requested(&rig.page, &FirmwarePage::updateRequested);
+        rig.find<QPushButton>("pushButtonUpdateFw")->click();
+        QCOMPARE(info.size(), 1);
+        QCOMPARE(info[0][0].toString(), QStringLiteral("FW File is not selected."));
+        QCOMPARE(info[0][1].toBool(), true);
+        QCOMPARE(requested.size(), 0);
+
+        rig.find<QLineEdit>("lineEditFwFileAddress")->setText(QStringLiteral("/images/fw.bin"));
+        rig.find<QPushButton>("pushButtonUpdateFw")->click();
+        QCOMPARE(requested.size(), 1);
+        QCOMPARE(requested[0][0].toString(), QStringLiteral("/images/fw.bin"));
+    }
+
+    void stateAndProgressFollowTheUpdater()
+    {
+        PageRig rig;
+        QVERIFY(rig.find<QGroupBox>("groupBoxUpdateProgress")->isHidden());
+        emit rig.updater.on_updateFwState(QStringLiteral("Firmware writing"), true, false, false);
+        emit rig.updater.updateProgressBar(40, 0, 100, QString());
+        QCOMPARE(rig.find<QLabel>("labelFwActualState")->text(), QStringLiteral("Firmware writing"));
+        QVERIFY(!rig.find<QGroupBox>("groupBoxUpdateProgress")->isHidden());
+        QVERIFY(!rig.find<QPushButton>("pushButtonUpdateFw")->isEnabled());
+        auto *bar = rig.find<QProgressBar>("progressBarUpdateFw");
+        QCOMPARE(bar->value(), 40);
+        QCOMPARE(bar->text(), QStringLiteral("40%"));
+
+        emit rig.updater.updateProgressBar(21, 0, 200, QStringLiteral("9 s"));
+        QCOMPARE(bar->maximum(), 200);
+        QCOMPARE(bar->text(), QStringLiteral("9 s"));
+
+        emit rig.updater.on_updateFwState(QStringLiteral("Updating finish"), false, false, true);
+        QVERIFY(rig.find<QGroupBox>("groupBoxUpdateProgress")->isHidden());
+        QVERIFY(rig.find<QPushButton>("pushButtonUpdateFw")->isEnabled());
+    }
+
+    // A controller that answers only the bootloader's sync (its update was cut short) is
+    // found when the port opens; the window shows the firmware page, which updates it.
+    void controllerLeftInItsBootloaderIsOfferedTheUpdate()
+    {
+        SimulatorConfig config;
+        config.bootloader.startInBootloader = true;
+        WindowRig rig(config);
+        const QString imagePath = rig.dataDir.filePath(QStringLiteral("fw.bin"));
+        const QByteArray image = TestImages::plainImage(8192);
+        QVERIFY(TestImages::writeFile(imagePath, image));
+        rig.window->show();
+
+        auto *pages = rig.find<QStackedWidget>("stackedWidgetMainDataArea");
+        auto *state = rig.find<QLabel>("labelFwActualState");
+        QVERIFY(rig.tickUntil([&] { return pages->currentIndex() == MainWindow::PageFirmware; }));
+        QCOMPARE(state->text(),
+                 QStringLiteral("A controller waits in its bootloader. Choose the firmware and update it."));
+        QCOMPARE(rig.text("pushButtonStateDevice"), QStringLiteral("Non-init device"));
+        QVERIFY(rig.find<QPushButton>("pushButtonUpdateFw")->isEnabled());
+
+        rig.dialogs.openAnswer = imagePath;
+        rig.find<QPushButton>("pushButtonBrowseFw")->click();
+        rig.find<QPushButton>("pushButtonUpdateFw")->click();
+        QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }));
+        QCOMPARE(rig.dialogs.messages.last().text, QStringLiteral("Firmware update successful"));
+        QCOMPARE(state->text(), QStringLiteral("Updating finish"));
+        QCOMPARE(rig.controller().bootloader().flash().left(image.size()), image);
+        QVERIFY(rig.tickUntil([&] { return rig.app().deviceState() == DEVICE_CONNECTED; }));
+    }
+};
+
+QTEST_MAIN(TestFirmwarePage)
+#include "tst_firmwarepage.moc"

@@ -1,0 +1,78 @@
+#include "app/demoportprovider.h"
+#include "app/mainwindow.h"
+#include "firmwareimages.h"
+#include "sim/simulatedcontroller.h"
+#include "tests/common/scripteddialogs.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QStringList g_warnings;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg || type == QtCriticalMsg)
+        g_warnings << message;
+    g_previousHandler(type, context, message);
+}
+
+} // namespace
+
+// The program's arrangement: the updater in the coordinator thread on its real clock,
+// the page and the device model in this one, the simulated controller on the wall clock.
+// Bounded waits only.
+class TestFirmwareUpdateThreads : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { g_previousHandler = qInstallMessageHandler(collectWarnings); }
+    void cleanupTestCase() { qInstallMessageHandler(g_previousHandler); }
+
+    void updateFromThePageAcrossThreads()
+    {
+        QTemporaryDir dir;
+        const QString imagePath = dir.filePath(QStringLiteral("fw.bin"));
+        const QByteArray image = TestImages::plainImage(8192);
+        QVERIFY(TestImages::writeFile(imagePath, image));
+        DemoPortProvider ports;
+        ScriptedDialogs dialogs;
+        auto window = std::make_unique<MainWindow>(&ports, DataDirectory::resolve(dir.path(), QString(), QString()),
+                                                   &dialogs);
+        window->show();
+        auto *connection = window->findChild<QAbstractButton *>(QStringLiteral("pushButtonStateConnection"));
+        QTRY_COMPARE_WITH_TIMEOUT(connection->text(), QStringLiteral("Connected"), 60000);
+
+        window->findChild<QAbstractButton *>(QStringLiteral("toolButtonFirmware"))->click();
+        QCOMPARE(window->appBase().activity(), AppBase::ActivityFirmware);
+        window->findChild<QLineEdit *>(QStringLiteral("lineEditFwFileAddress"))->setText(imagePath);
+        window->findChild<QAbstractButton *>(QStringLiteral("pushButtonUpdateFw"))->click();
+
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogs.messages.isEmpty(), 60000);
+        QCOMPARE(dialogs.messages.last().text, QStringLiteral("Firmware update successful"));
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("labelFwActualState"))->text(),
+                 QStringLiteral("Updating finish"));
+        // The new firmware is found again by the normal detection.
+        QTRY_COMPARE_WITH_TIMEOUT(window->appBase().deviceState(), DEVICE_CONNECTED, 60000);
+
+        window.reset(); // stops the clock, brings the coordinator home, ends its thread
+        QCOMPARE(ports.controller()->bootloader().flash().left(image.size()), image);
+        for (const QString &warning : qAsConst(g_warnings)) {
+            QVERIFY2(!warning.contains(QLatin1String("Cannot queue")), qPrintable(warning));
+            QVERIFY2(!warning.startsWith(QLatin1String("QObject")), qPrintable(warning));
+            QVERIFY2(!warning.contains(QLatin1String("another thread")), qPrintable(warning));
+        }
+        QCOMPARE(dialogs.messages.size(), 1);
+    }
+};
+
+QTEST_MAIN(TestFirmwareUpdateThreads)
+#include "tst_firmwareupdate_threads.moc"

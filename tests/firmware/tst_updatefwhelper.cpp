@@ -1,0 +1,265 @@
+#include "firmware/updateerror.h"
+#include "firmwareimages.h"
+#include "flashrig.h"
+
+#include <QtTest>
+
+// Whole updates through the coordinator, the port manager and the device model against
+// the simulated bootloader, tick by tick.
+class TestUpdateFwHelper : public QObject
+{
+    Q_OBJECT
+
+    static constexpr int UPDATE_TICKS = 2000;
+
+    static QString errorText(uint32_t code)
+    {
+        return QStringLiteral("An update problem has occurred. Error 0x%1").arg(code, 0, 16);
+    }
+
+private slots:
+    void plainImageIsWrittenPageByPage()
+    {
+        FlashRig rig(SimulatorConfig {});
+        const QByteArray image = TestImages::plainImage(8192);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), image));
+        QVERIFY(rig.connect());
+
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QVERIFY(rig.fw->isUpdateRunning());
+        QVERIFY(rig.app.isActivityBusy()); // the page may not be left
+        QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update is still running"));
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+        QVERIFY(!rig.app.isActivityBusy());
+
+        QCOMPARE(rig.finished.first().at(0).toBool(), true);
+        QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
+        QList<uint32_t> addresses;
+        QList<int> progress {0};
+        for (int page = 0; page < 32; ++page) {
+            addresses << uint32_t(page * 256);
+            progress << (page + 1) * 256 * 100 / 8192;
+        }
+        QCOMPARE(rig.pageAddresses(), addresses);
+        QCOMPARE(progress.at(1), 3);
+        QCOMPARE(progress.last(), 100);
+        QCOMPARE(rig.writeProgress(), progress);
+        QVERIFY(rig.sentRequest(QByteArray::fromHex("21de")));
+        QCOMPARE(rig.controller.bootloader().flash().left(image.size()), image);
+        QCOMPARE(rig.controller.bootloader().pagesWritten(), 32);
+        QVERIFY(!rig.controller.isInBootloader());
+        // The new firmware is found again by the normal detection.
+        QVERIFY(rig.tickUntil([&] { return rig.app.deviceState() == DEVICE_CONNECTED; }, 40));
+        QVERIFY(!rig.fw->isUpdateRunning());
+        // Low latency asked for while the bootloader was spoken to, and given back; the
+        // port refused, and the update went on.
+        QCOMPARE(rig.provider.lowLatencyCalls, QList<bool>({true, false}));
+    }
+
+    void encryptedImageSkipsItsHeader()
+    {
+        SimulatorConfig config;
+        config.bootloader.aes = true;
+        FlashRig rig(config);
+        const QByteArray file = TestImages::encryptedImage(4352);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), file));
+        QVERIFY(rig.connect());
+
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+
+        QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
+        QVERIFY(rig.sentRequest(QByteArray::fromHex("a05f")));
+        QVERIFY(rig.sentRequest(file.mid(8, 16) + char(Bootloader::xorOf(file.mid(8, 16)))));
+        QCOMPARE(rig.pageAddresses().size(), 16);
+        QCOMPARE(rig.pageAddresses().last(), 3840u);
+        QCOMPARE(rig.writeProgress().last(), 94);
+        // Pages taken from file offsets 256 ... 4096, passed on as they are.
+        QCOMPARE(rig.controller.bootloader().flash().left(4096), file.mid(256));
+    }
+
+    // Another bootloader version: the file goes as it is; the short last page is filled
+    // with 0xFF and the progress stops at 100.
+    void uncheckedImageLastPageFilled()
+    {
+        SimulatorConfig config;
+        config.bootloader.version = 0x92;
+        FlashRig rig(config);
+        const QByteArray image = TestImages::randomBytes(300, 5);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), image));
+        QVERIFY(rig.connect());
+
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+
+        QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
+        QCOMPARE(rig.pageAddresses(), QList<uint32_t>({0, 256}));
+        QCOMPARE(rig.writeProgress(), QList<int>({0, 85, 100}));
+        QCOMPARE(rig.controller.bootloader().flash().left(512), image + QByteArray(212, char(0xFF)));
+        QByteArray lastPage;
+        for (const auto &args : rig.sent) {
+            if (args.at(0).toByteArray().size() == 258)
+                lastPage = args.at(0).toByteArray();
+        }
+        QCOMPARE(lastPage.mid(1, 256), image.mid(256) + QByteArray(212, char(0xFF)));
+    }
+
+    void imageProblemsStopBeforeWriting_data()
+    {
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<int>("flashKiB");
+        QTest::addColumn<uint32_t>("error");
+
+        QByteArray changed = TestImages::plainImage(8192);
+        changed[100] = char(changed[100] ^ 0x01);
+        QTest::newRow("4100 bytes") << TestImages::plainImage(4100) << 64 << UpdateError::Length;
+        QTest::newRow("empty") << QByteArray() << 64 << UpdateError::Length;
+        QTest::newRow("changed byte") << changed << 64 << UpdateError::Checksum;
+        QTest::newRow("other variant") << TestImages::plainImage(8192, 0x5A, 0xC4) << 64 << UpdateError::Variant;
+        QTest::newRow("larger than the flash") << TestImages::plainImage(8192) << 20 << UpdateError::Size;
+        QTest::newRow("no file") << QByteArray("no file") << 64 << UpdateError::File;
+    }
+
+    void imageProblemsStopBeforeWriting()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(int, flashKiB);
+        QFETCH(uint32_t, error);
+        SimulatorConfig config;
+        config.bootloader.flashKiB = flashKiB;
+        FlashRig rig(config);
+        if (image != "no file")
+            QVERIFY(TestImages::writeFile(rig.imagePath(), image));
+        QVERIFY(rig.connect());
+
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+
+        QCOMPARE(rig.finished.first().at(1).value<uint32_t>(), error);
+        QCOMPARE(rig.lastMessage(), errorText(error));
+        QVERIFY(!rig.sentRequest(QByteArray::fromHex("31ce")));
+        QCOMPARE(rig.controller.bootloader().pagesWritten(), 0);
+    }
+
+    void nackWhileWritingRestartsOnce_data()
+    {
+        QTest::addColumn<int>("nackTimes");
+        QTest::newRow("one NACK: the image again from 0") << 1;
+        QTest::newRow("second NACK: error 0x1") << 2;
+    }
+
+    void nackWhileWritingRestartsOnce()
+    {
+        QFETCH(int, nackTimes);
+        SimulatorConfig config;
+        config.faults.nackPage = 4; // the fifth page
+        config.faults.nackPageTimes = nackTimes;
+        FlashRig rig(config);
+        const QByteArray image = TestImages::plainImage(8192);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), image));
+        QVERIFY(rig.connect());
+
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+
+        const QList<uint32_t> addresses = rig.pageAddresses();
+        QCOMPARE(addresses.mid(0, 6), QList<uint32_t>({0, 256, 512, 768, 1024, 0}));
+        QCOMPARE(rig.writeProgress().mid(0, 6), QList<int>({0, 3, 6, 9, 12, 0}));
+        if (nackTimes == 1) {
+            QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
+            QCOMPARE(addresses.size(), 5 + 32);
+            QCOMPARE(rig.controller.bootloader().flash().left(image.size()), image);
+        } else {
+            QCOMPARE(rig.lastMessage(), QStringLiteral("An update problem has occurred. Error 0x1"));
+            QCOMPARE(addresses.size(), 5 + 5);
+            QVERIFY(!rig.sentRequest(QByteArray::fromHex("21de")));
+        }
+    }
+
+    void silentBootloaderFailsAfterTenSeconds_data()
+    {
+        QTest::addColumn<int>("atState");
+        QTest::newRow("while writing") << int(UpdateFwHelper::WritePage);
+        QTest::newRow("no ACK to the start command") << int(UpdateFwHelper::StartApplication);
+    }
+
+    void silentBootloaderFailsAfterTenSeconds()
+    {
+        QFETCH(int, atState);
+        FlashRig rig(SimulatorConfig {});
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        QVERIFY(rig.connect());
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QVERIFY(rig.tickUntil([&] { return int(rig.fw->state()) == atState; }, UPDATE_TICKS));
+        rig.controller.setPowered(false);
+
+        // 10 s of ticks: the watchdog gives up at the 200th, the next tick reports.
+        for (int i = 0; i < 195; ++i)
+            rig.tick();
+        QVERIFY(rig.finished.isEmpty());
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, 10));
+        QCOMPARE(rig.lastMessage(), QStringLiteral("An update problem has occurred. Error 0x100"));
+        QVERIFY(!rig.fw->isUpdateRunning());
+        QCOMPARE(rig.fw->state(), UpdateFwHelper::UpdateIdle);
+    }
+
+    void runningDeviceIsNotUpdated()
+    {
+        SimulatorConfig config;
+        config.identity.startRunning = true;
+        FlashRig rig(config);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        QVERIFY(rig.connect(DEVICE_RUNNING));
+        QSignalSpy vyx(rig.fw, &UpdateFwHelper::com_sendVyxMessageObj);
+
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        for (int i = 0; i < 5; ++i)
+            rig.tick();
+
+        QCOMPARE(rig.lastMessage(), QStringLiteral("The device is running. Please restart to update the firmware."));
+        QCOMPARE(vyx.size(), 0);
+        QCOMPARE(rig.sent.size(), 0);
+        QVERIFY(!rig.controller.isInBootloader());
+    }
+
+    void noBootloaderCountsDownTenSeconds()
+    {
+        FlashRig rig(SimulatorConfig {});
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        rig.controller.setPowered(false);
+        QVERIFY(rig.openPort());
+        rig.app.setActivePage(4);
+
+        rig.app.startFirmwareUpdate(rig.imagePath()); // no device: wait for a bootloader
+        QCOMPARE(rig.fw->state(), UpdateFwHelper::UpdateWaitDevice);
+        QCOMPARE(rig.app.deviceState(), DEVICE_BOOT_STARTED);
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, 220));
+        QCOMPARE(rig.lastMessage(), QStringLiteral("Device was not connected"));
+        QCOMPARE(rig.progress.size(), UpdateFwHelper::SYNC_TICKS);
+        QCOMPARE(rig.progress.first().at(3).toString(), QStringLiteral("10 s"));
+        QCOMPARE(rig.progress.at(19).at(3).toString(), QStringLiteral("9 s"));
+        QCOMPARE(rig.progress.last().at(3).toString(), QStringLiteral("0 s"));
+        QCOMPARE(rig.progress.last().at(0).toInt(), UpdateFwHelper::SYNC_TICKS);
+        QCOMPARE(rig.app.deviceState(), DEVICE_DISCONNECTED); // back to normal detection
+        rig.tick();
+        QCOMPARE(rig.finished.size(), 1); // ended once, though the device model answered at once
+    }
+
+    void lostDeviceStopsTheUpdateQuietly()
+    {
+        FlashRig rig(SimulatorConfig {});
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        QVERIFY(rig.connect());
+        rig.controller.setPowered(false);
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        // The reset request is lost (or dropped unsent behind the device model's lost
+        // reads); either way the update ends, and the page's button is usable again.
+        QSignalSpy pageState(rig.fw, &UpdateFwHelper::on_updateFwState);
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UpdateFwHelper::RESET_ANSWER_TICKS + 1));
+        QVERIFY(!rig.fw->isUpdateRunning());
+        QVERIFY(pageState.last().at(3).toBool());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdateFwHelper)
+#include "tst_updatefwhelper.moc"
