@@ -13,6 +13,7 @@
 #include "link/comhelper.h"
 #include "motors/dbmanager.h"
 #include "motors/ui/motorpage.h"
+#include "tuning/ui/controlpage.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -131,6 +132,8 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
 
 MainWindow::~MainWindow()
 {
+    // The motor stops before the coordinator sends its last request.
+    m_controlPage->stopMotor();
     stopCoordinator();
     m_idProgressTimer.stop();
     m_infoResetTimer.stop();
@@ -177,12 +180,15 @@ void MainWindow::buildPages()
     ui->stackedWidgetMainDataArea->addWidget(m_escSettingsPage);
     m_motorPage = new MotorPage(&m_appBase, m_dialogs);
     ui->stackedWidgetMainDataArea->addWidget(m_motorPage);
-    ui->stackedWidgetMainDataArea->addWidget(
-        new PendingPage(QStringLiteral("pageMainEscOnline"), QT_TRANSLATE_NOOP("PendingPage", "Online control")));
+    PingHelper *ping = m_appBase.pingHelper();
+    m_controlPage = new ControlPage([ping](int16_t duty, bool enable) { ping->setDutyCycle(duty, enable); },
+                                    m_dialogs);
+    ui->stackedWidgetMainDataArea->addWidget(m_controlPage);
     ui->stackedWidgetMainDataArea->addWidget(
         new PendingPage(QStringLiteral("pageMainFwUpdate"), QT_TRANSLATE_NOOP("PendingPage", "Firmware update")));
     connect(m_escSettingsPage, &EscSettingsPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_motorPage, &MotorPage::infoText, this, &MainWindow::on_showInfo);
+    connect(m_controlPage, &ControlPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_escSettingsPage, &EscSettingsPage::motorImported, m_motorPage, &MotorPage::on_motorImported);
 
     m_navigationButtons = {ui->toolButtonWelcome, ui->toolButtonEscParams, ui->toolButtonMotorParams,
@@ -206,6 +212,10 @@ void MainWindow::connectCoordinator()
     connect(&m_appBase, &AppBase::on_updateProcess, this, &MainWindow::on_updateProcess);
     connect(&m_appBase, &AppBase::sendTextForInfo, this, &MainWindow::on_showInfo);
     connect(m_appBase.device(), &Device::on_connectionChanged, this, &MainWindow::on_connectionChanged);
+    // Telemetry and resets reach the control page as copies, queued from the coordinator.
+    connect(m_appBase.pingHelper(), &PingHelper::telemetrySample, m_controlPage, &ControlPage::on_telemetryUpdated);
+    connect(m_appBase.pingHelper(), &PingHelper::resetControl, m_controlPage, &ControlPage::on_resetControl);
+    connect(&m_appBase, &AppBase::resetControl, m_controlPage, &ControlPage::on_resetControl);
 
     connect(m_runQuestionBox, &QMessageBox::buttonClicked, this, [this](QAbstractButton *button) {
         if (m_runQuestionBox->standardButton(button) != QMessageBox::Yes)

@@ -18,6 +18,7 @@ namespace Ui {
 class MainWindow;
 }
 
+class ControlPage;
 class EscSettingsPage;
 class MotorPage;
 class PortProvider;
@@ -50,6 +51,7 @@ public:
     Translations &translations() { return m_translations; }
     EscSettingsPage *escSettingsPage() const { return m_escSettingsPage; }
     MotorPage *motorPage() const { return m_motorPage; }
+    ControlPage *controlPage() const { return m_controlPage; }
 
     // Reactions to the coordinator's objects (connected by pointer).
     void on_showInfo(QString msg, bool isMsgBox);
@@ -103,6 +105,7 @@ private:
     QTimer m_idProgressTimer;
     EscSettingsPage *m_escSettingsPage = nullptr;
     MotorPage *m_motorPage = nullptr;
+    ControlPage *m_controlPage = nullptr;
     bool m_uiReady = false;     // the widget tree exists (language events may come earlier)
     bool m_shownOnce = false;
 

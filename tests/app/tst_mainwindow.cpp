@@ -71,7 +71,7 @@ private slots:
             QCOMPARE(pages(rig)->widget(i)->objectName(), names[i]);
         QCOMPARE(pages(rig)->currentIndex(), 0);
         // Pages not in the program yet say so and hold nothing else.
-        for (int i = MainWindow::PageControl; i < names.size(); ++i) {
+        for (int i = MainWindow::PageFirmware; i < names.size(); ++i) {
             const QList<QWidget *> children = pages(rig)->widget(i)->findChildren<QWidget *>();
             QCOMPARE(children.size(), 1);
             QVERIFY(qobject_cast<QLabel *>(children[0])->text().contains(QLatin1String("coming")));
