@@ -4,37 +4,37 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="215"/>
+        <location filename="../../app/appbase.cpp" line="220"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="233"/>
+        <location filename="../../app/appbase.cpp" line="238"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="236"/>
+        <location filename="../../app/appbase.cpp" line="241"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="245"/>
+        <location filename="../../app/appbase.cpp" line="250"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="295"/>
+        <location filename="../../app/appbase.cpp" line="300"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="301"/>
+        <location filename="../../app/appbase.cpp" line="306"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="307"/>
+        <location filename="../../app/appbase.cpp" line="312"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
@@ -105,6 +105,192 @@
         <location filename="../../app/commandline.cpp" line="72"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
+    </message>
+</context>
+<context>
+    <name>ControlPage</name>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="35"/>
+        <source>Curve 1</source>
+        <translation>Kurve 1</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="45"/>
+        <source>Curve 2</source>
+        <translation>Kurve 2</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="62"/>
+        <source>Live</source>
+        <translation>Live</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="65"/>
+        <source>Uncheck to freeze the plot; the values keep updating</source>
+        <translation>Abwählen hält das Diagramm an; die Werte laufen weiter</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="78"/>
+        <source>Save plot...</source>
+        <translation>Diagramm speichern...</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="81"/>
+        <source>Save the plot as a PNG image</source>
+        <translation>Das Diagramm als PNG-Bild speichern</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="88"/>
+        <source>Save samples...</source>
+        <translation>Messwerte speichern...</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="91"/>
+        <source>Save the samples of this run as a CSV table</source>
+        <translation>Die Messwerte dieses Laufs als CSV-Tabelle speichern</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="100"/>
+        <source>Telemetry</source>
+        <translation>Telemetrie</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="106"/>
+        <source>Speed</source>
+        <translation>Drehzahl</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="130"/>
+        <source>V</source>
+        <translation>V</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="154"/>
+        <source>V-Dc</source>
+        <translation>V-DC</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="178"/>
+        <source>Power</source>
+        <translation>Leistung</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="202"/>
+        <source>Torque</source>
+        <translation>Drehmoment</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="226"/>
+        <source>I</source>
+        <translation>I</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="250"/>
+        <source>Pwm</source>
+        <translation>PWM</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="274"/>
+        <source>Rs</source>
+        <translation>Rs</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="298"/>
+        <source>Flux</source>
+        <translation>Fluss</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="322"/>
+        <source>Temp</source>
+        <translation>Temperatur</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="349"/>
+        <source>Duty cycle</source>
+        <translation>Tastverhältnis</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="355"/>
+        <source>Enable control</source>
+        <translation>Steuerung aktivieren</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="406"/>
+        <source>Dead Band</source>
+        <translation>Totband</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="444"/>
+        <source>Tuning</source>
+        <translation>Abstimmung</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="451"/>
+        <source>Toggling</source>
+        <translation>Wechselbetrieb</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="458"/>
+        <source>Stop</source>
+        <translation>Stopp</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="117"/>
+        <source>Stop the motor (Esc)</source>
+        <translation>Motor anhalten (Esc)</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="291"/>
+        <source>Motor stopped</source>
+        <translation>Motor angehalten</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="324"/>
+        <source>Controller params tuninig is stopped because motor has not propeler or propeler is inconvenient. You can set approximation of params or default params</source>
+        <translation>Die Abstimmung der Reglerparameter wurde beendet, weil der Motor keinen oder einen ungeeigneten Propeller hat. Sie können genäherte Parameter oder die Standardparameter setzen</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="362"/>
+        <source>Save plot</source>
+        <translation>Diagramm speichern</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="362"/>
+        <source>PNG images (*.png)</source>
+        <translation>PNG-Bilder (*.png)</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="366"/>
+        <source>The plot could not be saved to %1</source>
+        <translation>Das Diagramm konnte nicht in %1 gespeichert werden</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="369"/>
+        <source>Plot saved to %1</source>
+        <translation>Diagramm in %1 gespeichert</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="374"/>
+        <source>Save samples</source>
+        <translation>Messwerte speichern</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="374"/>
+        <source>CSV tables (*.csv)</source>
+        <translation>CSV-Tabellen (*.csv)</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="379"/>
+        <source>The samples could not be saved to %1: %2</source>
+        <translation>Die Messwerte konnten nicht in %1 gespeichert werden: %2</translation>
+    </message>
+    <message numerus="yes">
+        <location filename="../../tuning/ui/controlpage.cpp" line="384"/>
+        <source>%n samples saved to %1</source>
+        <translation>
+            <numerusform>%n Messwert in %1 gespeichert</numerusform>
+            <numerusform>%n Messwerte in %1 gespeichert</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -791,7 +977,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="392"/>
+        <location filename="../../app/mainwindow.cpp" line="402"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -854,42 +1040,42 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="328"/>
+        <location filename="../../app/mainwindow.cpp" line="338"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <location filename="../../app/mainwindow.cpp" line="345"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <location filename="../../app/mainwindow.cpp" line="345"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="336"/>
+        <location filename="../../app/mainwindow.cpp" line="346"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="361"/>
+        <location filename="../../app/mainwindow.cpp" line="371"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="361"/>
+        <location filename="../../app/mainwindow.cpp" line="371"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="392"/>
+        <location filename="../../app/mainwindow.cpp" line="402"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="403"/>
+        <location filename="../../app/mainwindow.cpp" line="413"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1250,12 +1436,7 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PendingPage</name>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="181"/>
-        <source>Online control</source>
-        <translation>Online-Steuerung</translation>
-    </message>
-    <message>
-        <location filename="../../app/mainwindow.cpp" line="183"/>
+        <location filename="../../app/mainwindow.cpp" line="188"/>
         <source>Firmware update</source>
         <translation>Firmware-Aktualisierung</translation>
     </message>
@@ -1268,12 +1449,12 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PingHelper</name>
     <message>
-        <location filename="../../device/pinghelper.cpp" line="191"/>
+        <location filename="../../device/pinghelper.cpp" line="199"/>
         <source>Stalled motor</source>
         <translation>Motor blockiert</translation>
     </message>
     <message>
-        <location filename="../../device/pinghelper.cpp" line="193"/>
+        <location filename="../../device/pinghelper.cpp" line="201"/>
         <source>Error occured</source>
         <translation>Ein Fehler ist aufgetreten</translation>
     </message>
@@ -1289,17 +1470,17 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>StorageBackWorker</name>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="97"/>
+        <location filename="../../recording/storagebackworker.cpp" line="91"/>
         <source>no sample directory</source>
         <translation>kein Messdatenverzeichnis</translation>
     </message>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="99"/>
+        <location filename="../../recording/storagebackworker.cpp" line="93"/>
         <source>the directory cannot be created</source>
         <translation>das Verzeichnis kann nicht angelegt werden</translation>
     </message>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="121"/>
+        <location filename="../../recording/storagebackworker.cpp" line="115"/>
         <source>%1 telemetry samples are not written to %2: %3</source>
         <translation>%1 Telemetriewerte wurden nicht nach %2 geschrieben: %3</translation>
     </message>

@@ -1,0 +1,165 @@
+// Control page benchmark: the real window (offscreen) with its coordinator thread against
+// kordo-sim on a pseudo-terminal, paced at the real line rate, streaming telemetry with
+// control enabled and the plot live. Reports the CPU time of the whole program (every
+// thread; the simulator is a process of its own), the samples that reached the page
+// against the exchanges on the line, and the growth of the resident memory.
+//
+//   QT_QPA_PLATFORM=offscreen build/bin/bench_control [--seconds 60] [--duty 30]
+
+#include "app/mainwindow.h"
+#include "device/pinghelper.h"
+#include "link/comhelper.h"
+#include "link/serialportprovider.h"
+#include "tests/common/scripteddialogs.h"
+#include "tests/common/simprocess.h"
+#include "tuning/ui/controlpage.h"
+#include "wire/messageids.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QToolButton>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+double processCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+long residentKiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+// Runs the event loop until the condition holds or the time is up.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Streaming time (default 60)."),
+                                     QStringLiteral("N"), QStringLiteral("60"));
+    QCommandLineOption dutyOption(QStringLiteral("duty"), QStringLiteral("Duty command in percent (default 30)."),
+                                  QStringLiteral("P"), QStringLiteral("30"));
+    parser.addOption(secondsOption);
+    parser.addOption(dutyOption);
+    parser.process(application);
+    const int seconds = qMax(1, parser.value(secondsOption).toInt());
+    const int duty = qBound(-100, parser.value(dutyOption).toInt(), 100);
+
+    SimProcess sim({QStringLiteral("--pace")});
+    if (!sim.isReady()) {
+        std::fprintf(stderr, "kordo-sim did not start\n");
+        return 1;
+    }
+    QTemporaryDir dataDir;
+    SerialPortProvider provider({sim.adapterPortSpec()});
+    ScriptedDialogs dialogs;
+    MainWindow window(&provider, DataDirectory::resolve(dataDir.path(), {}, {}), &dialogs);
+    PingHelper *ping = window.appBase().pingHelper();
+
+    // Exchanges counted where they happen; samples counted where the page gets them.
+    std::atomic<int> exchanges {0};
+    std::atomic<int> lostRequests {0};
+    int delivered = 0;
+    QObject::connect(ping, &PingHelper::telemetrySample, ping, [&] { ++exchanges; }, Qt::DirectConnection);
+    QObject::connect(window.appBase().comHelper(), &ComHelper::watchDogOverflowObj, ping,
+                     [&](uint8_t msgId) {
+                         if (msgId == VyxMsg::TELEMETRY)
+                             ++lostRequests;
+                     },
+                     Qt::DirectConnection);
+    QObject::connect(ping, &PingHelper::telemetrySample, &window, [&] { ++delivered; });
+
+    window.resize(1200, 800);
+    window.show();
+    const auto find = [&](const char *name) { return window.findChild<QWidget *>(QLatin1String(name)); };
+    if (!waitFor([&] { return static_cast<QPushButton *>(find("pushButtonStateConnection"))->text()
+                                  == QLatin1String("Connected"); },
+                 30000)) {
+        std::fprintf(stderr, "the device was not found within 30 s\n");
+        return 1;
+    }
+    static_cast<QToolButton *>(find("toolButtonControl"))->click();
+    QMessageBox *question = nullptr;
+    waitFor([&] {
+        for (QMessageBox *box : window.findChildren<QMessageBox *>()) {
+            if (box->isVisible() && box->text().contains(QLatin1String("Do you run device?")))
+                question = box;
+        }
+        return question != nullptr;
+    }, 5000);
+    if (!question) {
+        std::fprintf(stderr, "no run question\n");
+        return 1;
+    }
+    question->button(QMessageBox::Yes)->click();
+    if (!waitFor([&] { return delivered > 0; }, 10000)) {
+        std::fprintf(stderr, "no telemetry\n");
+        return 1;
+    }
+    static_cast<QCheckBox *>(find("checkBoxDutyCycle"))->setChecked(true);
+    static_cast<QSlider *>(find("horizontalSliderDutyCycle"))->setValue(duty);
+
+    waitFor([] { return false; }, 3000); // warm-up: the motor spins up, buffers settle
+    const double cpuStart = processCpuSeconds();
+    const long memoryStart = residentKiB();
+    const int exchangesStart = exchanges;
+    const int deliveredStart = delivered;
+    const int lostStart = lostRequests;
+    QElapsedTimer streaming;
+    streaming.start();
+    waitFor([] { return false; }, seconds * 1000);
+    waitFor([&] { return delivered - deliveredStart >= exchanges - exchangesStart; }, 1000); // queued copies
+    const double elapsed = double(streaming.elapsed()) / 1000.0;
+    const double cpu = processCpuSeconds() - cpuStart;
+    const long memoryEnd = residentKiB();
+    const int exchanged = exchanges - exchangesStart;
+    const int shown = delivered - deliveredStart;
+
+    std::printf("streaming %.1f s at %d %% duty, plot live\n", elapsed, duty);
+    std::printf("telemetry: %d exchanges (%.1f per second), %d unanswered, %d reached the page, %d lost on the way\n",
+                exchanged, exchanged / elapsed, int(lostRequests - lostStart), shown, exchanged - shown);
+    std::printf("program CPU time: %.1f %% of one core (%.1f ms per second)\n", cpu * 100.0 / elapsed,
+                cpu * 1000.0 / elapsed);
+    std::printf("resident memory: %ld KiB -> %ld KiB (%+ld KiB)\n", memoryStart, memoryEnd, memoryEnd - memoryStart);
+    return 0;
+}
