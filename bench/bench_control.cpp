@@ -7,11 +7,13 @@
 //   QT_QPA_PLATFORM=offscreen build/bin/bench_control [--seconds 60] [--duty 30]
 
 #include "app/mainwindow.h"
+#include "device/device.h"
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"
 #include "tests/common/scripteddialogs.h"
 #include "tests/common/simprocess.h"
+#include "bench/benchsupport.h"
 #include "tuning/ui/controlpage.h"
 #include "wire/messageids.h"
 
@@ -25,10 +27,12 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 
 #include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -52,21 +56,10 @@ long residentKiB()
     return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
 }
 
-// Runs the event loop until the condition holds or the time is up.
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
 } // namespace
+
+using BenchSupport::threadCpuSeconds;
+using BenchSupport::waitFor;
 
 int main(int argc, char *argv[])
 {
@@ -79,8 +72,10 @@ int main(int argc, char *argv[])
                                      QStringLiteral("N"), QStringLiteral("60"));
     QCommandLineOption dutyOption(QStringLiteral("duty"), QStringLiteral("Duty command in percent (default 30)."),
                                   QStringLiteral("P"), QStringLiteral("30"));
+    QCommandLineOption frozenOption(QStringLiteral("frozen"), QStringLiteral("Plot frozen (Pause unchecked)."));
     parser.addOption(secondsOption);
     parser.addOption(dutyOption);
+    parser.addOption(frozenOption);
     parser.process(application);
     const int seconds = qMax(1, parser.value(secondsOption).toInt());
     const int duty = qBound(-100, parser.value(dutyOption).toInt(), 100);
@@ -112,8 +107,9 @@ int main(int argc, char *argv[])
     window.resize(1200, 800);
     window.show();
     const auto find = [&](const char *name) { return window.findChild<QWidget *>(QLatin1String(name)); };
-    if (!waitFor([&] { return static_cast<QPushButton *>(find("pushButtonStateConnection"))->text()
-                                  == QLatin1String("Connected"); },
+    // The device is idle and its stored records are read.
+    if (!waitFor([&] { return window.appBase().deviceState() == DEVICE_CONNECTED
+                              && !window.appBase().device()->isReadBatchRunning(); },
                  30000)) {
         std::fprintf(stderr, "the device was not found within 30 s\n");
         return 1;
@@ -122,7 +118,7 @@ int main(int argc, char *argv[])
     QMessageBox *question = nullptr;
     waitFor([&] {
         for (QMessageBox *box : window.findChildren<QMessageBox *>()) {
-            if (box->isVisible() && box->text().contains(QLatin1String("Do you run device?")))
+            if (box->isVisible() && box->button(QMessageBox::Yes)) // the run question, in any language
                 question = box;
         }
         return question != nullptr;
@@ -138,28 +134,46 @@ int main(int argc, char *argv[])
     }
     static_cast<QCheckBox *>(find("checkBoxDutyCycle"))->setChecked(true);
     static_cast<QSlider *>(find("horizontalSliderDutyCycle"))->setValue(duty);
+    const bool frozen = parser.isSet(frozenOption);
+    if (frozen)
+        static_cast<QPushButton *>(find("pushButtonPause"))->setChecked(false);
 
     waitFor([] { return false; }, 3000); // warm-up: the motor spins up, buffers settle
     const double cpuStart = processCpuSeconds();
+    const double guiStart = threadCpuSeconds();
     const long memoryStart = residentKiB();
     const int exchangesStart = exchanges;
     const int deliveredStart = delivered;
     const int lostStart = lostRequests;
     QElapsedTimer streaming;
     streaming.start();
-    waitFor([] { return false; }, seconds * 1000);
-    waitFor([&] { return delivered - deliveredStart >= exchanges - exchangesStart; }, 1000); // queued copies
+    // The program's own event loop, as in the application: nothing here polls.
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    QList<long> memoryTrend; // every 10 s, to tell a one-time rise from growth
+    QTimer memoryProbe;
+    QObject::connect(&memoryProbe, &QTimer::timeout, [&] { memoryTrend.append(residentKiB()); });
+    memoryProbe.start(10000);
+    loop.exec();
+    memoryProbe.stop();
     const double elapsed = double(streaming.elapsed()) / 1000.0;
     const double cpu = processCpuSeconds() - cpuStart;
+    const double gui = threadCpuSeconds() - guiStart;
     const long memoryEnd = residentKiB();
     const int exchanged = exchanges - exchangesStart;
     const int shown = delivered - deliveredStart;
 
-    std::printf("streaming %.1f s at %d %% duty, plot live\n", elapsed, duty);
+    std::printf("streaming %.1f s at %d %% duty, plot %s\n", elapsed, duty, frozen ? "frozen" : "live");
     std::printf("telemetry: %d exchanges (%.1f per second), %d unanswered, %d reached the page, %d lost on the way\n",
                 exchanged, exchanged / elapsed, int(lostRequests - lostStart), shown, exchanged - shown);
     std::printf("program CPU time: %.1f %% of one core (%.1f ms per second)\n", cpu * 100.0 / elapsed,
                 cpu * 1000.0 / elapsed);
-    std::printf("resident memory: %ld KiB -> %ld KiB (%+ld KiB)\n", memoryStart, memoryEnd, memoryEnd - memoryStart);
+    std::printf("  of which the GUI thread: %.1f %% (%.1f ms per second)\n", gui * 100.0 / elapsed,
+                gui * 1000.0 / elapsed);
+    std::printf("resident memory: %ld KiB -> %ld KiB (%+ld KiB); every 10 s:", memoryStart, memoryEnd,
+                memoryEnd - memoryStart);
+    for (long kib : qAsConst(memoryTrend))
+        std::printf(" %ld", kib);
+    std::printf("\n");
     return 0;
 }

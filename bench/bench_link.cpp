@@ -11,6 +11,7 @@
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"
 #include "tests/common/simprocess.h"
+#include "bench/benchsupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -22,30 +23,8 @@
 #include <cstdio>
 #include <ctime>
 
-namespace {
-
-double threadCpuSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-// Runs the event loop until the condition holds or the time is up.
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-} // namespace
+using BenchSupport::threadCpuSeconds;
+using BenchSupport::waitFor;
 
 int main(int argc, char *argv[])
 {

@@ -1,4 +1,5 @@
 #include "tests/common/windowrig.h"
+#include "tests/common/framedecode.h"
 
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
@@ -70,7 +71,7 @@ class TestControlPage : public QObject
         {
             QObject::connect(&controller(), &SimulatedController::traffic, window.get(),
                              [this](bool fromHost, const QByteArray &bytes) {
-                                 const VYX_Protocol::VYX_MSG msg = decode(bytes);
+                                 const VYX_Protocol::VYX_MSG msg = decodeFrame(bytes);
                                  if (fromHost && msg.msgId == VyxMsg::TELEMETRY)
                                      commands.append(DutyCommand::decode(msg.payloadBytes()));
                              });
@@ -90,17 +91,6 @@ class TestControlPage : public QObject
             QCoreApplication::processEvents();
         }
 
-        static VYX_Protocol::VYX_MSG decode(const QByteArray &frame)
-        {
-            VYX_Protocol codec;
-            VYX_Protocol::VyxRxConfig config;
-            VYX_Protocol::VYX_MSG msg;
-            for (char byte : frame) {
-                if (codec.decodeByte(uint8_t(byte), msg, config))
-                    return msg;
-            }
-            return {};
-        }
     };
 
     static ONLINE_QUANTS_S sampleWithSpeed(float speed)

@@ -78,8 +78,11 @@ ControlPage::~ControlPage() = default;
 void ControlPage::setUpPlot()
 {
     QwtPlot *plot = ui->qwtPlotTelemtry;
-    if (auto *canvas = qobject_cast<QwtPlotCanvas *>(plot->canvas()))
+    if (auto *canvas = qobject_cast<QwtPlotCanvas *>(plot->canvas())) {
         canvas->setFrameStyle(QFrame::NoFrame);
+        // Every sample changes the picture: a cache of it would only be painted twice.
+        canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
+    }
     for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft, QwtPlot::yRight}) {
         plot->enableAxis(axis, true);
         plot->setAxisAutoScale(axis, true);
