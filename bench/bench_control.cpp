@@ -34,6 +34,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -45,6 +46,12 @@ double processCpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Bytes the program holds on the heap, all threads' arenas together.
+long heapInUseKiB()
+{
+    return long(mallinfo2().uordblks / 1024);
 }
 
 long residentKiB()
@@ -142,6 +149,7 @@ int main(int argc, char *argv[])
     const double cpuStart = processCpuSeconds();
     const double guiStart = threadCpuSeconds();
     const long memoryStart = residentKiB();
+    const long heapStart = heapInUseKiB();
     const int exchangesStart = exchanges;
     const int deliveredStart = delivered;
     const int lostStart = lostRequests;
@@ -152,7 +160,11 @@ int main(int argc, char *argv[])
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     QList<long> memoryTrend; // every 10 s, to tell a one-time rise from growth
     QTimer memoryProbe;
-    QObject::connect(&memoryProbe, &QTimer::timeout, [&] { memoryTrend.append(residentKiB()); });
+    QList<long> heapTrend;
+    QObject::connect(&memoryProbe, &QTimer::timeout, [&] {
+        memoryTrend.append(residentKiB());
+        heapTrend.append(heapInUseKiB());
+    });
     memoryProbe.start(10000);
     loop.exec();
     memoryProbe.stop();
@@ -160,6 +172,7 @@ int main(int argc, char *argv[])
     const double cpu = processCpuSeconds() - cpuStart;
     const double gui = threadCpuSeconds() - guiStart;
     const long memoryEnd = residentKiB();
+    const long heapEnd = heapInUseKiB();
     const int exchanged = exchanges - exchangesStart;
     const int shown = delivered - deliveredStart;
 
@@ -173,6 +186,9 @@ int main(int argc, char *argv[])
     std::printf("resident memory: %ld KiB -> %ld KiB (%+ld KiB); every 10 s:", memoryStart, memoryEnd,
                 memoryEnd - memoryStart);
     for (long kib : qAsConst(memoryTrend))
+        std::printf(" %ld", kib);
+    std::printf("\nheap in use: %ld KiB -> %ld KiB (%+ld KiB); every 10 s:", heapStart, heapEnd, heapEnd - heapStart);
+    for (long kib : qAsConst(heapTrend))
         std::printf(" %ld", kib);
     std::printf("\n");
     return 0;

@@ -41,7 +41,7 @@ public:
     static constexpr uint32_t TELEMETRY_ANSWER_LIMIT_MS = 50;
     // The sample vector keeps at least this many of the newest samples; older ones are
     // dropped in blocks, so that a long run does not make the program grow.
-    static constexpr int SAMPLES_KEPT = 1200;
+    static constexpr int SAMPLES_KEPT = 200;
 
     explicit PingHelper(QObject *parent = nullptr);
 

@@ -18,6 +18,7 @@
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
+#include <qwt_scale_draw.h>
 #include <qwt_scale_engine.h>
 #include <qwt_scale_widget.h>
 
@@ -32,6 +33,9 @@ constexpr double CURVE_2_WIDTH = 1.5;
 const QString DEFAULT_LABEL = QStringLiteral("Default");
 const QString APPROX_LABEL = QStringLiteral("Approx.");
 
+// Once a minute at 20 samples per second.
+constexpr uint32_t LABEL_CACHE_SAMPLES = 1200;
+
 QString readStyleSheet(const QString &name)
 {
     QFile file(QStringLiteral(":/stylesheets/stylesheets/%1").arg(name));
@@ -44,6 +48,14 @@ QString quantityName(int quantity)
 }
 
 } // namespace
+
+// Tick labels are cached per value for good; on a time axis that moves on, the cache would
+// grow for as long as the run lasts, so it is dropped now and then.
+class TimeScaleDraw : public QwtScaleDraw
+{
+public:
+    void dropLabelCache() { invalidateCache(); }
+};
 
 ControlPage::ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWidget *parent)
     : QWidget(parent),
@@ -89,6 +101,8 @@ void ControlPage::setUpPlot()
     }
     plot->setStyleSheet(readStyleSheet(QStringLiteral("blue.css")));
     plot->axisScaleEngine(QwtPlot::xBottom)->setAttribute(QwtScaleEngine::Floating, true);
+    m_timeScale = new TimeScaleDraw;
+    plot->setAxisScaleDraw(QwtPlot::xBottom, m_timeScale);
 
     m_plotCurve1 = new QwtPlotCurve;
     m_plotCurve1->setPen(CURVE_1_COLOUR, CURVE_1_WIDTH);
@@ -153,6 +167,8 @@ void ControlPage::on_telemetryUpdated(ONLINE_QUANTS_S sample, uint32_t sampleNum
     m_history.append(sampleNumber, sample);
     m_curve1.update(ui->comboBoxTelQuant_1->currentIndex(), sample, sampleNumber);
     m_curve2.update(ui->comboBoxTelQuant_2->currentIndex(), sample, sampleNumber);
+    if (sampleNumber % LABEL_CACHE_SAMPLES == 0)
+        m_timeScale->dropLabelCache();
     if (ui->pushButtonPause->isChecked())
         showCurves();
 }

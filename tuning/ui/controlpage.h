@@ -17,6 +17,7 @@ class ControlPage;
 }
 
 class QwtPlotCurve;
+class TimeScaleDraw;
 class UserDialogs;
 
 // The online page: the running controller's telemetry as numbers and as a two-curve plot,
@@ -102,6 +103,7 @@ private:
     UserDialogs *m_dialogs;
     QwtPlotCurve *m_plotCurve1 = nullptr; // owned by the plot
     QwtPlotCurve *m_plotCurve2 = nullptr;
+    TimeScaleDraw *m_timeScale = nullptr; // owned by the plot
     CurveWindow m_curve1;
     CurveWindow m_curve2;
     TelemetryHistory m_history;
