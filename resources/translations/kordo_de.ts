@@ -235,57 +235,57 @@
         <translation>Stopp</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="117"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="134"/>
         <source>Stop the motor (Esc)</source>
         <translation>Motor anhalten (Esc)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="291"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="310"/>
         <source>Motor stopped</source>
         <translation>Motor angehalten</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="324"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="343"/>
         <source>Controller params tuninig is stopped because motor has not propeler or propeler is inconvenient. You can set approximation of params or default params</source>
         <translation>Die Abstimmung der Reglerparameter wurde beendet, weil der Motor keinen oder einen ungeeigneten Propeller hat. Sie können genäherte Parameter oder die Standardparameter setzen</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="362"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="381"/>
         <source>Save plot</source>
         <translation>Diagramm speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="362"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="381"/>
         <source>PNG images (*.png)</source>
         <translation>PNG-Bilder (*.png)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="366"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="385"/>
         <source>The plot could not be saved to %1</source>
         <translation>Das Diagramm konnte nicht in %1 gespeichert werden</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="369"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="388"/>
         <source>Plot saved to %1</source>
         <translation>Diagramm in %1 gespeichert</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="374"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="393"/>
         <source>Save samples</source>
         <translation>Messwerte speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="374"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="393"/>
         <source>CSV tables (*.csv)</source>
         <translation>CSV-Tabellen (*.csv)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="379"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="398"/>
         <source>The samples could not be saved to %1: %2</source>
         <translation>Die Messwerte konnten nicht in %1 gespeichert werden: %2</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../tuning/ui/controlpage.cpp" line="384"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="403"/>
         <source>%n samples saved to %1</source>
         <translation>
             <numerusform>%n Messwert in %1 gespeichert</numerusform>
