@@ -9,6 +9,7 @@
 #include "recording/logbackworker.h"
 #include "recording/storagebackworker.h"
 #include "tuning/testhelper.h"
+#include "wire/messageids.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -90,8 +91,7 @@ void AppBase::startSampleWorker(const QString &sampleDirectory)
     m_sampleWorker = new StorageBackWorker(sampleDirectory);
     m_sampleWorker->moveToThread(&m_storageThread);
     connect(&m_storageThread, &QThread::finished, m_sampleWorker, &QObject::deleteLater);
-    connect(m_pingHelper, &PingHelper::addSample, m_sampleWorker,
-            qOverload<const ONLINE_QUANTS_S &>(&StorageBackWorker::addSample));
+    connect(m_pingHelper, &PingHelper::addSample, m_sampleWorker, &StorageBackWorker::addSample);
     connect(m_pingHelper, &PingHelper::changeFile, m_sampleWorker, &StorageBackWorker::changeFile);
     connect(m_sampleWorker, &StorageBackWorker::sendTextForMsgBox, this, &AppBase::receiveTextForMsgBox);
     m_storageThread.start();
@@ -233,6 +233,11 @@ void AppBase::reportStartupProblem()
 void AppBase::stopTimer()
 {
     m_timer->stop();
+    // A running motor must not keep its last command: the last request says "control off".
+    if (m_pingHelper->pollMode() == PingHelper::PING_TELEMETRY) {
+        m_pingHelper->setDutyCycle(0, false);
+        m_comHelper->writeLastRequest(VyxMsg::TELEMETRY, DutyCommand().encode());
+    }
     m_comHelper->shutdown();
     m_timerActive = false;
 }

@@ -5,7 +5,6 @@
 #include "ui/embeddedfonts.h"
 #include "app/installlayout.h"
 #include "app/metatypes.h"
-#include "app/pendingpage.h"
 #include "app/supportbundleaction.h"
 #include "ui/userdialogs.h"
 #include "ui/buttonicons.h"
@@ -19,6 +18,7 @@
 #include "link/comhelper.h"
 #include "motors/dbmanager.h"
 #include "motors/ui/motorpage.h"
+#include "tuning/ui/controlpage.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -141,6 +141,8 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
 
 MainWindow::~MainWindow()
 {
+    // The motor stops before the coordinator sends its last request.
+    m_controlPage->stopMotor();
     stopCoordinator();
     m_idProgressTimer.stop();
     m_infoResetTimer.stop();
@@ -190,8 +192,10 @@ void MainWindow::buildPages()
     m_motorPage = new MotorPage(m_appBase.device(), m_appBase.motorLibrary(), m_appBase.motorFiles(),
                                 m_appBase.idHelper(), m_dialogs);
     ui->stackedWidgetMainDataArea->addWidget(m_motorPage);
-    ui->stackedWidgetMainDataArea->addWidget(
-        new PendingPage(QStringLiteral("pageMainEscOnline"), QT_TRANSLATE_NOOP("PendingPage", "Online control")));
+    PingHelper *ping = m_appBase.pingHelper();
+    m_controlPage = new ControlPage([ping](int16_t duty, bool enable) { ping->setDutyCycle(duty, enable); },
+                                    m_dialogs);
+    ui->stackedWidgetMainDataArea->addWidget(m_controlPage);
     m_firmwarePage = new FirmwarePage(m_appBase.updateFwHelper(), m_dialogs, &m_settings);
     ui->stackedWidgetMainDataArea->addWidget(m_firmwarePage);
     connect(m_firmwarePage, &FirmwarePage::infoText, this, &MainWindow::on_showInfo);
@@ -202,6 +206,7 @@ void MainWindow::buildPages()
             [this] { navigate(m_navigationButtons.value(PageFirmware)); });
     connect(m_escSettingsPage, &EscSettingsPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_motorPage, &MotorPage::infoText, this, &MainWindow::on_showInfo);
+    connect(m_controlPage, &ControlPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_escSettingsPage, &EscSettingsPage::motorImported, m_motorPage, &MotorPage::on_motorImported);
 
     // The identification wizard's pages follow the motor list on the motor page.
@@ -241,6 +246,10 @@ void MainWindow::connectCoordinator()
     connect(&m_appBase, &AppBase::on_updateProcess, this, &MainWindow::on_updateProcess);
     connect(&m_appBase, &AppBase::sendTextForInfo, this, &MainWindow::on_showInfo);
     connect(m_appBase.device(), &Device::on_connectionChanged, this, &MainWindow::on_connectionChanged);
+    // Telemetry and resets reach the control page as copies, queued from the coordinator.
+    connect(m_appBase.pingHelper(), &PingHelper::telemetrySample, m_controlPage, &ControlPage::on_telemetryUpdated);
+    connect(m_appBase.pingHelper(), &PingHelper::resetControl, m_controlPage, &ControlPage::on_resetControl);
+    connect(&m_appBase, &AppBase::resetControl, m_controlPage, &ControlPage::on_resetControl);
 
     connect(m_runQuestionBox, &QMessageBox::buttonClicked, this, [this](QAbstractButton *button) {
         if (m_runQuestionBox->standardButton(button) != QMessageBox::Yes)

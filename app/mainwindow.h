@@ -19,6 +19,7 @@ namespace Ui {
 class MainWindow;
 }
 
+class ControlPage;
 class EscSettingsPage;
 class IdentWizard;
 class FirmwarePage;
@@ -55,6 +56,7 @@ public:
     MotorPage *motorPage() const { return m_motorPage; }
     IdentWizard *identWizard() const { return m_identWizard; }
     FirmwarePage *firmwarePage() const { return m_firmwarePage; }
+    ControlPage *controlPage() const { return m_controlPage; }
 
     // Reactions to the coordinator's objects (connected by pointer).
     void on_showInfo(QString msg, bool isMsgBox);
@@ -116,6 +118,7 @@ private:
     MotorPage *m_motorPage = nullptr;
     IdentWizard *m_identWizard = nullptr;
     FirmwarePage *m_firmwarePage = nullptr;
+    ControlPage *m_controlPage = nullptr;
     bool m_uiReady = false;     // the widget tree exists (language events may come earlier)
     bool m_shownOnce = false;
 

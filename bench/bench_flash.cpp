@@ -25,6 +25,8 @@
 #include <cstdio>
 #include <functional>
 
+using BenchSupport::waitFor;
+
 namespace {
 
 constexpr int IMAGE_BYTES = 64 * 1024;

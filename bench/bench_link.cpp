@@ -23,17 +23,8 @@
 #include <cstdio>
 #include <ctime>
 
-namespace {
-
-double threadCpuSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-
-} // namespace
+using BenchSupport::threadCpuSeconds;
+using BenchSupport::waitFor;
 
 int main(int argc, char *argv[])
 {

@@ -25,6 +25,7 @@ void PingHelper::enablePolling(bool on)
     // Without a port nothing answers any more: a known device is gone.
     const bool dropDevice = !on && isDeviceKnown();
     m_pollingEnabled = on;
+    stopDuty(); // a port opened or closed: no motor is under control
     resetMode(on ? PING_SEARCH : PING_OFF);
     if (dropDevice)
         emit device_deleteDevice();
@@ -186,15 +187,22 @@ void PingHelper::handleTelemetry(const VYX_Protocol::VYX_MSG &msg)
         m_sample = ONLINE_QUANTS_S();
     }
     // Any other code repeats the last sample, so the vector keeps one entry per exchange.
+    if (m_samples.size() >= 2 * SAMPLES_KEPT)
+        m_samples.remove(0, SAMPLES_KEPT);
     m_samples.append(m_sample);
+    ++m_sampleNumber;
     emit on_telemetryUpdated(&m_samples);
     emit addSample(m_sample);
+    emit telemetrySample(m_sample, m_sampleNumber);
 }
 
 int PingHelper::decodeStatusBlock(const uint8_t *data, int length)
 {
     const StatusBlock block = StatusBlock::decode(data, length);
-    // Stall and error stop the motor even when the block turns out to be cut short.
+    // Stall and error stop the motor even when the block turns out to be cut short; the
+    // next request already carries the stop, before the control page has heard of it.
+    if (block.flags & (STATUS_STALL | STATUS_ERROR))
+        stopDuty();
     if (block.flags & STATUS_STALL)
         emit resetControl(tr("Stalled motor"), 1);
     if (block.flags & STATUS_ERROR)
@@ -216,6 +224,7 @@ void PingHelper::enterTelemetry(bool actualSerNum, const DeviceIdentity &identit
                           identity.fw.fw_l, identity.hwBuild, identity.address);
     deviceDebug(TAG) << "clear storage";
     m_samples.clear();
+    m_sampleNumber = 0;
     emit changeFile();
 }
 
@@ -255,6 +264,8 @@ void PingHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
 
 void PingHelper::contactLost()
 {
+    // A device found again starts with the motor stopped.
+    stopDuty();
     resetMode(PING_SEARCH);
     emit device_deleteDevice();
 }
@@ -269,6 +280,7 @@ void PingHelper::deviceConnectionState(Device_State_e deviceState)
     m_deviceState = deviceState;
     switch (deviceState) {
     case DEVICE_DISCONNECTED:
+        stopDuty();
         // Without a port the search waits for the port to open again.
         resetMode(m_pollingEnabled ? PING_SEARCH : PING_OFF);
         break;

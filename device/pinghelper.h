@@ -39,6 +39,9 @@ public:
     // Consecutive lost TELEMETRY requests that are still tolerated.
     static constexpr uint8_t TELEMETRY_LOSSES_TOLERATED = 3;
     static constexpr uint32_t TELEMETRY_ANSWER_LIMIT_MS = 50;
+    // The sample vector keeps at least this many of the newest samples; older ones are
+    // dropped in blocks, so that a long run does not make the program grow.
+    static constexpr int SAMPLES_KEPT = 200;
 
     explicit PingHelper(QObject *parent = nullptr);
 
@@ -50,8 +53,6 @@ public:
     bool isDutyEnabled() const { return dutyCommand().enable; }
 
     PollMode pollMode() const { return m_mode; }
-    const QVector<ONLINE_QUANTS_S> &samples() const { return m_samples; }
-    ONLINE_QUANTS_S currentSample() const { return m_sample; }
 
 public slots:
     void handleTimeout();
@@ -77,12 +78,19 @@ signals:
     void on_telemetryUpdated(QVector<ONLINE_QUANTS_S> *data);
     // A copy of every sample appended: for receivers in other threads (recorder, GUI).
     void addSample(ONLINE_QUANTS_S sample);
+    // The same copy with its number since the run started (1 for the first sample).
+    void telemetrySample(ONLINE_QUANTS_S sample, uint32_t sampleNumber);
     void changeFile();
     // An answer for this helper with an id it does not handle, passed on unchanged.
     void transmitVyxMessage(QString receiver, VYX_Protocol::VYX_MSG msg);
 
 private:
+    friend class TestPingHelper;
+    // Written in this thread only: not for readers in other threads.
+    const QVector<ONLINE_QUANTS_S> &samples() const { return m_samples; }
+
     void resetMode(PollMode mode);
+    void stopDuty() { m_duty.store(0); }
     void sendEvery(uint32_t ticks, uint8_t msgId, const QByteArray &payload);
     void send(uint8_t msgId, const QByteArray &payload = QByteArray());
     void handleIdentity(const VYX_Protocol::VYX_MSG &msg);
@@ -102,6 +110,7 @@ private:
     // setter in another thread never leaves a half-updated command.
     std::atomic<uint32_t> m_duty {0};
     QVector<ONLINE_QUANTS_S> m_samples;
+    uint32_t m_sampleNumber = 0; // samples since the run started
     uint8_t m_retryCounter = 0;
     bool m_pollingEnabled = false; // a port is open
     uint32_t m_knownSerial = 0;    // of the device identified last

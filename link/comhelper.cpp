@@ -29,6 +29,8 @@ bool containsPort(const QList<PortInfo> &ports, const QString &name)
 }
 
 constexpr uint32_t DEFAULT_ANSWER_LIMIT_MS = 100;
+// How long the last request at exit may take to leave the port.
+constexpr int LAST_REQUEST_WAIT_MS = 100;
 
 } // namespace
 
@@ -335,6 +337,17 @@ bool ComHelper::queueVyxMessage(const QString &receiver, uint8_t vyxMsgId, const
 bool ComHelper::queueRawMessage(const QString &receiver, const QByteArray &msg, bool pingType, bool waitForAnswer)
 {
     return enqueue({msg, 0, pingType, waitForAnswer, false, receiver});
+}
+
+bool ComHelper::writeLastRequest(uint8_t vyxMsgId, const QByteArray &msg)
+{
+    if (!m_port || !m_port->isOpen())
+        return false;
+    const QByteArray frame = m_codec.encode(m_deviceAddress, vyxMsgId, msg);
+    if (frame.isEmpty() || m_port->write(frame) != frame.size())
+        return false;
+    m_port->waitForBytesWritten(LAST_REQUEST_WAIT_MS);
+    return true;
 }
 
 bool ComHelper::enqueue(PendingMessage request)

@@ -52,6 +52,9 @@ public:
     bool queueVyxMessage(const QString &receiver, uint8_t vyxMsgId, const QByteArray &msg, bool pingType,
                          bool waitForAnswer);
     bool queueRawMessage(const QString &receiver, const QByteArray &msg, bool pingType, bool waitForAnswer);
+    // At exit, before shutdown(): writes one request at once, past the queue and any
+    // request in flight, and waits briefly until it has left; no answer is awaited.
+    bool writeLastRequest(uint8_t vyxMsgId, const QByteArray &msg);
 
 public slots:
     // Port life cycle. The first three may be called from any thread.

@@ -67,12 +67,6 @@ void StorageBackWorker::addSample(const ONLINE_QUANTS_S &sample)
     }
 }
 
-void StorageBackWorker::addSample(ONLINE_QUANTS_S *sample)
-{
-    if (sample)
-        addSample(*sample);
-}
-
 void StorageBackWorker::changeFile()
 {
     // The tail of the previous telemetry session belongs to the previous file.

@@ -39,11 +39,8 @@ public:
     QString currentFilePath() const;
 
 public slots:
-    // Preferred form: the sample travels by value, so the sender keeps nothing alive.
+    // The sample travels by value, so the sender keeps nothing alive for this thread.
     void addSample(const ONLINE_QUANTS_S &sample);
-    // Form of the poll helper's declared signal. The pointer is read when the call
-    // runs in this thread, so the sender must keep the sample valid until then.
-    void addSample(ONLINE_QUANTS_S *sample);
     // Telemetry mode entered: samples from now on go to a new file.
     void changeFile();
     // Writes the buffered samples to the current file now.

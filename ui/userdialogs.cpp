@@ -107,6 +107,16 @@ UserDialogs::Choice WidgetDialogs::askChoice(const QString &informativeText, con
     }
 }
 
+bool WidgetDialogs::askButtons(const QString &text, const QString &acceptLabel, const QString &rejectLabel)
+{
+    QMessageBox box(QMessageBox::Question, QString(), text, QMessageBox::NoButton, m_parent, Qt::Dialog);
+    box.setFont(EmbeddedFonts::dialogFont());
+    QPushButton *accept = box.addButton(acceptLabel, QMessageBox::AcceptRole);
+    box.addButton(rejectLabel, QMessageBox::RejectRole);
+    box.exec();
+    return box.clickedButton() == accept;
+}
+
 QString WidgetDialogs::saveFileName(const QString &title, const QString &directory, const QString &filter)
 {
     return QFileDialog::getSaveFileName(m_parent, title, directory, filter, nullptr, fileDialogOptions());

@@ -31,6 +31,8 @@ public:
     // Yes, No and Cancel, the first two with their own labels; No may be offered disabled.
     virtual Choice askChoice(const QString &informativeText, const QString &yesLabel, const QString &noLabel,
                              bool noEnabled) = 0;
+    // A question with two buttons of its own labels; true for the first (accept) button.
+    virtual bool askButtons(const QString &text, const QString &acceptLabel, const QString &rejectLabel) = 0;
     // A file name, or an empty string when cancelled.
     virtual QString saveFileName(const QString &title, const QString &directory, const QString &filter) = 0;
     virtual QString openFileName(const QString &title, const QString &directory, const QString &filter) = 0;
@@ -50,6 +52,7 @@ public:
     QString askText(const QString &title, const QString &label, const QString &text) override;
     Choice askChoice(const QString &informativeText, const QString &yesLabel, const QString &noLabel,
                      bool noEnabled) override;
+    bool askButtons(const QString &text, const QString &acceptLabel, const QString &rejectLabel) override;
     QString saveFileName(const QString &title, const QString &directory, const QString &filter) override;
     QString openFileName(const QString &title, const QString &directory, const QString &filter) override;
 

@@ -4,47 +4,47 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="316" />
+        <location filename="../../app/appbase.cpp" line="321"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="334" />
+        <location filename="../../app/appbase.cpp" line="339"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="337" />
+        <location filename="../../app/appbase.cpp" line="342"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="351" />
+        <location filename="../../app/appbase.cpp" line="356"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="354" />
+        <location filename="../../app/appbase.cpp" line="359"/>
         <source>Could not be read from the device: %1</source>
         <translation>Vom Gerät konnte nicht gelesen werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="415" />
+        <location filename="../../app/appbase.cpp" line="420"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="421" />
+        <location filename="../../app/appbase.cpp" line="426"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="428" />
+        <location filename="../../app/appbase.cpp" line="433"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="434" />
+        <location filename="../../app/appbase.cpp" line="439"/>
         <source>Firmware update is still running</source>
         <translation>Die Firmware-Aktualisierung läuft noch</translation>
     </message>
@@ -52,115 +52,301 @@
 <context>
     <name>CommandLine</name>
     <message>
-        <location filename="../../app/commandline.cpp" line="8" />
+        <location filename="../../app/commandline.cpp" line="8"/>
         <source>Configuration and diagnostics for the Kordo motor controller.</source>
         <translation>Konfiguration und Diagnose für den Kordo-Motorregler.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="11" />
+        <location filename="../../app/commandline.cpp" line="11"/>
         <source>Run on the built-in simulated controller.</source>
         <translation>Mit dem eingebauten simulierten Regler arbeiten.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="13" />
-        <source>Add a serial port; a serial number starting with AE marks the maker's adapter.</source>
+        <location filename="../../app/commandline.cpp" line="13"/>
+        <source>Add a serial port; a serial number starting with AE marks the maker&apos;s adapter.</source>
         <translation>Eine serielle Schnittstelle hinzufügen; eine Seriennummer, die mit AE beginnt, kennzeichnet den Adapter des Herstellers.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="16" />
+        <location filename="../../app/commandline.cpp" line="16"/>
         <source>Keep settings, logs and the motor database in this directory.</source>
         <translation>Einstellungen, Protokolle und Motordatenbank in diesem Verzeichnis ablegen.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="19" />
+        <location filename="../../app/commandline.cpp" line="19"/>
         <source>Write the motors of the database to a motor file and exit.</source>
         <translation>Die Motoren der Datenbank in eine Motordatei schreiben und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="22" />
+        <location filename="../../app/commandline.cpp" line="22"/>
         <source>With --export-motors: export only this motor (repeatable).</source>
         <translation>Mit --export-motors: nur diesen Motor exportieren (wiederholbar).</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="25" />
+        <location filename="../../app/commandline.cpp" line="25"/>
         <source>Read the motors of a motor file into the database and exit.</source>
         <translation>Die Motoren einer Motordatei in die Datenbank einlesen und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="28" />
+        <location filename="../../app/commandline.cpp" line="28"/>
         <source>With --import-motors: replace the whole motor list instead of adding.</source>
         <translation>Mit --import-motors: die ganze Motorliste ersetzen statt zu ergänzen.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="30" />
-        <source>List the serial ports, tell the maker's adapter and whether each can be opened, and exit.</source>
+        <location filename="../../app/commandline.cpp" line="30"/>
+        <source>List the serial ports, tell the maker&apos;s adapter and whether each can be opened, and exit.</source>
         <translation>Die seriellen Anschlüsse auflisten, den Adapter des Herstellers erkennen, angeben, ob sich jeder öffnen lässt, und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="32" />
+        <location filename="../../app/commandline.cpp" line="32"/>
         <source>Write a support bundle (zip) for whoever helps you, and exit.</source>
         <translation>Ein Support-Paket (zip) für Ihre Helfer schreiben und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="35" />
+        <location filename="../../app/commandline.cpp" line="35"/>
         <source>Write a firmware image into the connected controller (or the one waiting in its bootloader) and exit: 0 on success.</source>
         <translation>Ein Firmware-Abbild in den angeschlossenen Regler (oder den in seinem Bootloader wartenden) schreiben und beenden: 0 bei Erfolg.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="49" />
+        <location filename="../../app/commandline.cpp" line="49"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="68" />
+        <location filename="../../app/commandline.cpp" line="68"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="71" />
+        <location filename="../../app/commandline.cpp" line="71"/>
         <source>Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash.</source>
         <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports, --support-bundle und --flash an.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="78" />
+        <location filename="../../app/commandline.cpp" line="78"/>
         <source>The firmware file name is empty.</source>
         <translation>Der Name der Firmware-Datei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="84" />
+        <location filename="../../app/commandline.cpp" line="84"/>
         <source>The support bundle file name is empty.</source>
         <translation>Der Dateiname des Support-Pakets ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="94" />
+        <location filename="../../app/commandline.cpp" line="94"/>
         <source>--motor is used only with --export-motors.</source>
         <translation>--motor gilt nur zusammen mit --export-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="96" />
+        <location filename="../../app/commandline.cpp" line="96"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="100" />
+        <location filename="../../app/commandline.cpp" line="100"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
 </context>
 <context>
+    <name>ControlPage</name>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="35"/>
+        <source>Curve 1</source>
+        <translation>Kurve 1</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="45"/>
+        <source>Curve 2</source>
+        <translation>Kurve 2</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="62"/>
+        <source>Live</source>
+        <translation>Live</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="65"/>
+        <source>Uncheck to freeze the plot; the values keep updating</source>
+        <translation>Abwählen hält das Diagramm an; die Werte laufen weiter</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="78"/>
+        <source>Save plot...</source>
+        <translation>Diagramm speichern...</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="81"/>
+        <source>Save the plot as a PNG image</source>
+        <translation>Das Diagramm als PNG-Bild speichern</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="88"/>
+        <source>Save samples...</source>
+        <translation>Messwerte speichern...</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="91"/>
+        <source>Save the samples of this run as a CSV table</source>
+        <translation>Die Messwerte dieses Laufs als CSV-Tabelle speichern</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="100"/>
+        <source>Telemetry</source>
+        <translation>Telemetrie</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="106"/>
+        <source>Speed</source>
+        <translation>Drehzahl</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="130"/>
+        <source>V</source>
+        <translation>V</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="154"/>
+        <source>V-Dc</source>
+        <translation>V-DC</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="178"/>
+        <source>Power</source>
+        <translation>Leistung</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="202"/>
+        <source>Torque</source>
+        <translation>Drehmoment</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="226"/>
+        <source>I</source>
+        <translation>I</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="250"/>
+        <source>Pwm</source>
+        <translation>PWM</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="274"/>
+        <source>Rs</source>
+        <translation>Rs</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="298"/>
+        <source>Flux</source>
+        <translation>Fluss</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="322"/>
+        <source>Temp</source>
+        <translation>Temperatur</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="349"/>
+        <source>Duty cycle</source>
+        <translation>Tastverhältnis</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="355"/>
+        <source>Enable control</source>
+        <translation>Steuerung aktivieren</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="406"/>
+        <source>Dead Band</source>
+        <translation>Totband</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="444"/>
+        <source>Tuning</source>
+        <translation>Abstimmung</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="451"/>
+        <source>Toggling</source>
+        <translation>Wechselbetrieb</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.ui" line="458"/>
+        <source>Stop</source>
+        <translation>Stopp</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="134"/>
+        <source>Stop the motor (Esc)</source>
+        <translation>Motor anhalten (Esc)</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="310"/>
+        <source>Motor stopped</source>
+        <translation>Motor angehalten</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="343"/>
+        <source>Controller params tuninig is stopped because motor has not propeler or propeler is inconvenient. You can set approximation of params or default params</source>
+        <translation>Die Abstimmung der Reglerparameter wurde beendet, weil der Motor keinen oder einen ungeeigneten Propeller hat. Sie können genäherte Parameter oder die Standardparameter setzen</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="381"/>
+        <source>Save plot</source>
+        <translation>Diagramm speichern</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="381"/>
+        <source>PNG images (*.png)</source>
+        <translation>PNG-Bilder (*.png)</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="385"/>
+        <source>The plot could not be saved to %1</source>
+        <translation>Das Diagramm konnte nicht in %1 gespeichert werden</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="388"/>
+        <source>Plot saved to %1</source>
+        <translation>Diagramm in %1 gespeichert</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="393"/>
+        <source>Save samples</source>
+        <translation>Messwerte speichern</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="393"/>
+        <source>CSV tables (*.csv)</source>
+        <translation>CSV-Tabellen (*.csv)</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="398"/>
+        <source>The samples could not be saved to %1: %2</source>
+        <translation>Die Messwerte konnten nicht in %1 gespeichert werden: %2</translation>
+    </message>
+    <message numerus="yes">
+        <location filename="../../tuning/ui/controlpage.cpp" line="403"/>
+        <source>%n samples saved to %1</source>
+        <translation>
+            <numerusform>%n Messwert in %1 gespeichert</numerusform>
+            <numerusform>%n Messwerte in %1 gespeichert</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>DataDirectory</name>
     <message>
-        <location filename="../../app/datadirectory.cpp" line="63" />
+        <location filename="../../app/datadirectory.cpp" line="63"/>
         <source>The data directory %1 cannot be created or written to.</source>
         <translation>Das Datenverzeichnis %1 kann nicht angelegt oder beschrieben werden.</translation>
     </message>
     <message>
-        <location filename="../../app/datadirectory.cpp" line="74" />
+        <location filename="../../app/datadirectory.cpp" line="74"/>
         <source>No data directory can be written: neither %1 nor %2.</source>
         <translation>Kein Datenverzeichnis ist beschreibbar: weder %1 noch %2.</translation>
     </message>
     <message>
-        <location filename="../../app/datadirectory.cpp" line="122" />
+        <location filename="../../app/datadirectory.cpp" line="122"/>
         <source>The directory %1 cannot be created.</source>
         <translation>Das Verzeichnis %1 kann nicht angelegt werden.</translation>
     </message>
@@ -168,67 +354,67 @@
 <context>
     <name>DbManager</name>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="117" />
+        <location filename="../../motors/dbmanager.cpp" line="117"/>
         <source>The motor name is empty.</source>
         <translation>Der Motorname ist leer.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="120" />
-        <source>The motor name "%1" contains ";", which a motor name must not contain.</source>
-        <translation>Der Motorname "%1" enthält ";", das ein Motorname nicht enthalten darf.</translation>
+        <location filename="../../motors/dbmanager.cpp" line="120"/>
+        <source>The motor name &quot;%1&quot; contains &quot;;&quot;, which a motor name must not contain.</source>
+        <translation>Der Motorname &quot;%1&quot; enthält &quot;;&quot;, das ein Motorname nicht enthalten darf.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="122" />
+        <location filename="../../motors/dbmanager.cpp" line="122"/>
         <source>The motor name contains a line break, which a motor name must not contain.</source>
         <translation>Der Motorname enthält einen Zeilenumbruch, den ein Motorname nicht enthalten darf.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="143" />
+        <location filename="../../motors/dbmanager.cpp" line="143"/>
         <source>the SQLite driver is missing</source>
         <translation>der SQLite-Treiber fehlt</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="149" />
+        <location filename="../../motors/dbmanager.cpp" line="149"/>
         <source>There is no motor database: no directory for it can be used. Motors cannot be listed, stored or exchanged.</source>
         <translation>Es gibt keine Motordatenbank: Für sie kann kein Verzeichnis verwendet werden. Motoren können weder aufgelistet noch gespeichert oder ausgetauscht werden.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="156" />
+        <location filename="../../motors/dbmanager.cpp" line="156"/>
         <source>its directory does not exist</source>
         <translation>ihr Verzeichnis existiert nicht</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="167" />
+        <location filename="../../motors/dbmanager.cpp" line="167"/>
         <source>there is no database file, and none can be created there</source>
         <translation>es gibt keine Datenbankdatei, und dort kann keine angelegt werden</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="218" />
+        <location filename="../../motors/dbmanager.cpp" line="218"/>
         <source>the table %1 lacks columns</source>
         <translation>der Tabelle %1 fehlen Spalten</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="275" />
+        <location filename="../../motors/dbmanager.cpp" line="275"/>
         <source>The motor database %1 cannot be used: %2. Motors cannot be listed, stored or exchanged.</source>
         <translation>Die Motordatenbank %1 ist nicht nutzbar: %2. Motoren können weder aufgelistet noch gespeichert oder ausgetauscht werden.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="285" />
+        <location filename="../../motors/dbmanager.cpp" line="285"/>
         <source>The motor database %1 cannot be written: %2. Motors can be listed and exported, but not stored, renamed, removed or imported.</source>
         <translation>Die Motordatenbank %1 ist nicht beschreibbar: %2. Motoren können aufgelistet und exportiert, aber nicht gespeichert, umbenannt, gelöscht oder importiert werden.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="294" />
+        <location filename="../../motors/dbmanager.cpp" line="294"/>
         <source>The motor database %1 is in use by another program. Motors cannot be stored, renamed, removed or imported until it is free; the program tries again by itself.</source>
         <translation>Die Motordatenbank %1 wird von einem anderen Programm benutzt. Motoren können erst gespeichert, umbenannt, gelöscht oder importiert werden, wenn sie frei ist; das Programm versucht es selbst erneut.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="306" />
+        <location filename="../../motors/dbmanager.cpp" line="306"/>
         <source>The motor database %1 is damaged (%2). Its motors cannot be read. Move the file away to start a new motor database.</source>
         <translation>Die Motordatenbank %1 ist beschädigt (%2). Ihre Motoren können nicht gelesen werden. Verschieben Sie die Datei, um eine neue Motordatenbank zu beginnen.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="583" />
+        <location filename="../../motors/dbmanager.cpp" line="583"/>
         <source>The motor was not stored: the motor database %1 is in use by another program. It is stored as soon as the database is free again.</source>
         <translation>Der Motor wurde nicht gespeichert: Die Motordatenbank %1 wird von einem anderen Programm benutzt. Er wird gespeichert, sobald die Datenbank wieder frei ist.</translation>
     </message>
@@ -236,27 +422,27 @@
 <context>
     <name>Device</name>
     <message>
-        <location filename="../../device/device.cpp" line="128" />
+        <location filename="../../device/device.cpp" line="128"/>
         <source>PWM input settings</source>
         <translation>PWM-Eingangseinstellungen</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="130" />
+        <location filename="../../device/device.cpp" line="130"/>
         <source>motion settings</source>
         <translation>Bewegungseinstellungen</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="132" />
+        <location filename="../../device/device.cpp" line="132"/>
         <source>motor parameters</source>
         <translation>Motorparameter</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="134" />
+        <location filename="../../device/device.cpp" line="134"/>
         <source>motor data</source>
         <translation>Motordaten</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="136" />
+        <location filename="../../device/device.cpp" line="136"/>
         <source>motor hours</source>
         <translation>Motorstunden</translation>
     </message>
@@ -264,148 +450,148 @@
 <context>
     <name>DeviceRecords</name>
     <message>
-        <location filename="../../wire/records.cpp" line="537" />
+        <location filename="../../wire/records.cpp" line="537"/>
         <source>Hw</source>
         <translation>Hardware</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="538" />
+        <location filename="../../wire/records.cpp" line="538"/>
         <source>Eeprom</source>
         <translation>EEPROM</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="539" />
+        <location filename="../../wire/records.cpp" line="539"/>
         <source>Undervoltage</source>
         <translation>Unterspannung</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="540" />
+        <location filename="../../wire/records.cpp" line="540"/>
         <source>Overvoltage</source>
         <translation>Überspannung</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="541" />
+        <location filename="../../wire/records.cpp" line="541"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="542" />
+        <location filename="../../wire/records.cpp" line="542"/>
         <source>Params</source>
         <translation>Parameter</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="543" />
+        <location filename="../../wire/records.cpp" line="543"/>
         <source>Wrong Rs</source>
         <translation>Falscher Rs</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="544" />
+        <location filename="../../wire/records.cpp" line="544"/>
         <source>Watchdog</source>
         <translation>Watchdog</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="545" />
+        <location filename="../../wire/records.cpp" line="545"/>
         <source>Valid data</source>
         <translation>Gültige Daten</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="546" />
-        <location filename="../../wire/records.cpp" line="556" />
+        <location filename="../../wire/records.cpp" line="546"/>
+        <location filename="../../wire/records.cpp" line="556"/>
         <source>Overtemp ESC</source>
         <translation>Übertemperatur Regler</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="547" />
+        <location filename="../../wire/records.cpp" line="547"/>
         <source>Phase A</source>
         <translation>Phase A</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="548" />
+        <location filename="../../wire/records.cpp" line="548"/>
         <source>Phase B</source>
         <translation>Phase B</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="549" />
+        <location filename="../../wire/records.cpp" line="549"/>
         <source>Phase C</source>
         <translation>Phase C</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="550" />
+        <location filename="../../wire/records.cpp" line="550"/>
         <source>DRV</source>
         <translation>Treiber</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="551" />
+        <location filename="../../wire/records.cpp" line="551"/>
         <source>Signal diff</source>
         <translation>Signaldifferenz</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="552" />
+        <location filename="../../wire/records.cpp" line="552"/>
         <source>DRV setup</source>
         <translation>Treibereinstellung</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="557" />
+        <location filename="../../wire/records.cpp" line="557"/>
         <source>Demagnization</source>
         <translation>Entmagnetisierung</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="558" />
+        <location filename="../../wire/records.cpp" line="558"/>
         <source>Motor stop</source>
         <translation>Motorstillstand</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="562" />
+        <location filename="../../wire/records.cpp" line="562"/>
         <source>None</source>
         <translation>Keine</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="563" />
+        <location filename="../../wire/records.cpp" line="563"/>
         <source>Torque</source>
         <translation>Drehmoment</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="564" />
+        <location filename="../../wire/records.cpp" line="564"/>
         <source>Speed</source>
         <translation>Drehzahl</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="565" />
+        <location filename="../../wire/records.cpp" line="565"/>
         <source>I</source>
         <translation>I</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="566" />
+        <location filename="../../wire/records.cpp" line="566"/>
         <source>V-Dc</source>
         <translation>V-DC</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="567" />
+        <location filename="../../wire/records.cpp" line="567"/>
         <source>V</source>
         <translation>V</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="568" />
+        <location filename="../../wire/records.cpp" line="568"/>
         <source>Power</source>
         <translation>Leistung</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="569" />
+        <location filename="../../wire/records.cpp" line="569"/>
         <source>Pwm</source>
         <translation>PWM</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="570" />
+        <location filename="../../wire/records.cpp" line="570"/>
         <source>Rs</source>
         <translation>Rs</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="571" />
+        <location filename="../../wire/records.cpp" line="571"/>
         <source>Flux</source>
         <translation>Fluss</translation>
     </message>
     <message>
-        <location filename="../../wire/records.cpp" line="572" />
+        <location filename="../../wire/records.cpp" line="572"/>
         <source>Temp</source>
         <translation>Temperatur</translation>
     </message>
@@ -413,44 +599,44 @@
 <context>
     <name>DeviceStatusView</name>
     <message>
-        <location filename="../../app/devicestatusview.cpp" line="12" />
+        <location filename="../../app/devicestatusview.cpp" line="12"/>
         <source>Device </source>
         <translation>Gerät </translation>
     </message>
     <message>
-        <location filename="../../app/devicestatusview.cpp" line="14" />
+        <location filename="../../app/devicestatusview.cpp" line="14"/>
         <source>No Device</source>
         <translation>Kein Gerät</translation>
     </message>
     <message>
-        <location filename="../../app/devicestatusview.cpp" line="15" />
+        <location filename="../../app/devicestatusview.cpp" line="15"/>
         <source>Disconnected</source>
         <translation>Getrennt</translation>
     </message>
     <message>
-        <location filename="../../app/devicestatusview.cpp" line="22" />
+        <location filename="../../app/devicestatusview.cpp" line="22"/>
         <source>Connected</source>
         <translation>Verbunden</translation>
     </message>
     <message>
-        <location filename="../../app/devicestatusview.cpp" line="31" />
+        <location filename="../../app/devicestatusview.cpp" line="31"/>
         <source>Running</source>
         <translation>Läuft</translation>
     </message>
     <message>
-        <location filename="../../app/devicestatusview.cpp" line="38" />
-        <location filename="../../app/devicestatusview.cpp" line="47" />
+        <location filename="../../app/devicestatusview.cpp" line="38"/>
+        <location filename="../../app/devicestatusview.cpp" line="47"/>
         <source>Boot</source>
         <translation>Boot</translation>
     </message>
     <message>
-        <location filename="../../app/devicestatusview.cpp" line="40" />
-        <location filename="../../app/devicestatusview.cpp" line="49" />
+        <location filename="../../app/devicestatusview.cpp" line="40"/>
+        <location filename="../../app/devicestatusview.cpp" line="49"/>
         <source>Flashing</source>
         <translation>Flashen</translation>
     </message>
     <message>
-        <location filename="../../app/devicestatusview.cpp" line="48" />
+        <location filename="../../app/devicestatusview.cpp" line="48"/>
         <source>Non-init device</source>
         <translation>Nicht initialisiertes Gerät</translation>
     </message>
@@ -458,12 +644,12 @@
 <context>
     <name>DiagnosticsCommand</name>
     <message>
-        <location filename="../../app/diagnosticscommand.cpp" line="36" />
+        <location filename="../../app/diagnosticscommand.cpp" line="36"/>
         <source>The support bundle %1 cannot be written: %2</source>
         <translation>Das Support-Paket %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/diagnosticscommand.cpp" line="39" />
+        <location filename="../../app/diagnosticscommand.cpp" line="39"/>
         <source>Support bundle written to %1.</source>
         <translation>Support-Paket nach %1 geschrieben.</translation>
     </message>
@@ -471,285 +657,285 @@
 <context>
     <name>EscSettingsPage</name>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="9" />
+        <location filename="../../device/ui/escsettingspage.ui" line="9"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="15" />
+        <location filename="../../device/ui/escsettingspage.ui" line="15"/>
         <source>Low level</source>
         <translation>Unterer Pegel</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="34" />
-        <location filename="../../device/ui/escsettingspage.ui" line="60" />
-        <location filename="../../device/ui/escsettingspage.ui" line="86" />
+        <location filename="../../device/ui/escsettingspage.ui" line="34"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="60"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="86"/>
         <source> µs</source>
         <translation> µs</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="41" />
+        <location filename="../../device/ui/escsettingspage.ui" line="41"/>
         <source>Center level</source>
         <translation>Mittlerer Pegel</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="67" />
+        <location filename="../../device/ui/escsettingspage.ui" line="67"/>
         <source>High level</source>
         <translation>Oberer Pegel</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="93" />
+        <location filename="../../device/ui/escsettingspage.ui" line="93"/>
         <source>Dead zone</source>
         <translation>Totzone</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="112" />
+        <location filename="../../device/ui/escsettingspage.ui" line="112"/>
         <source> %</source>
         <translation> %</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="119" />
+        <location filename="../../device/ui/escsettingspage.ui" line="119"/>
         <source>PWM type</source>
         <translation>PWM-Art</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="127" />
+        <location filename="../../device/ui/escsettingspage.ui" line="127"/>
         <source>Unipolar</source>
         <translation>Unipolar</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="132" />
+        <location filename="../../device/ui/escsettingspage.ui" line="132"/>
         <source>Bipolar</source>
         <translation>Bipolar</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="140" />
+        <location filename="../../device/ui/escsettingspage.ui" line="140"/>
         <source>Control type</source>
         <translation>Regelungsart</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="148" />
+        <location filename="../../device/ui/escsettingspage.ui" line="148"/>
         <source>Voltage</source>
         <translation>Spannung</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="153" />
+        <location filename="../../device/ui/escsettingspage.ui" line="153"/>
         <source>Speed</source>
         <translation>Drehzahl</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="161" />
+        <location filename="../../device/ui/escsettingspage.ui" line="161"/>
         <source>Speed norm</source>
         <translation>Drehzahlnorm</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="180" />
+        <location filename="../../device/ui/escsettingspage.ui" line="180"/>
         <source> rpm</source>
         <translation> U/min</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="187" />
+        <location filename="../../device/ui/escsettingspage.ui" line="187"/>
         <source>Scale</source>
         <translation>Skalierung</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="213" />
+        <location filename="../../device/ui/escsettingspage.ui" line="213"/>
         <source>Digital control</source>
         <translation>Digitale Steuerung</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="220" />
+        <location filename="../../device/ui/escsettingspage.ui" line="220"/>
         <source>Analog control</source>
         <translation>Analoge Steuerung</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="230" />
-        <location filename="../../device/ui/escsettingspage.ui" line="476" />
+        <location filename="../../device/ui/escsettingspage.ui" line="230"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="476"/>
         <source>Stored in the device</source>
         <translation>Im Gerät gespeichert</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="250" />
+        <location filename="../../device/ui/escsettingspage.ui" line="250"/>
         <source>Motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="256" />
+        <location filename="../../device/ui/escsettingspage.ui" line="256"/>
         <source>Acceleration</source>
         <translation>Beschleunigung</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="309" />
+        <location filename="../../device/ui/escsettingspage.ui" line="309"/>
         <source>Low</source>
         <translation>Niedrig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="316" />
+        <location filename="../../device/ui/escsettingspage.ui" line="316"/>
         <source>Mid</source>
         <translation>Mittel</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="323" />
+        <location filename="../../device/ui/escsettingspage.ui" line="323"/>
         <source>High</source>
         <translation>Hoch</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="332" />
-        <location filename="../../device/ui/escsettingspage.ui" line="361" />
+        <location filename="../../device/ui/escsettingspage.ui" line="332"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="361"/>
         <source>Brake</source>
         <translation>Bremse</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="368" />
+        <location filename="../../device/ui/escsettingspage.ui" line="368"/>
         <source>Reverse direction</source>
         <translation>Drehrichtung umkehren</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="375" />
+        <location filename="../../device/ui/escsettingspage.ui" line="375"/>
         <source>Device address</source>
         <translation>Geräteadresse</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="398" />
+        <location filename="../../device/ui/escsettingspage.ui" line="398"/>
         <source>Time to leave</source>
         <translation>Haltezeit</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="417" />
+        <location filename="../../device/ui/escsettingspage.ui" line="417"/>
         <source> ms</source>
         <translation> ms</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="424" />
+        <location filename="../../device/ui/escsettingspage.ui" line="424"/>
         <source>Controller Kp</source>
         <translation>Regler Kp</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="450" />
-        <location filename="../../device/ui/escsettingspage.cpp" line="404" />
+        <location filename="../../device/ui/escsettingspage.ui" line="450"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="404"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="496" />
+        <location filename="../../device/ui/escsettingspage.ui" line="496"/>
         <source>PWM input characteristic</source>
         <translation>PWM-Eingangskennlinie</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="514" />
+        <location filename="../../device/ui/escsettingspage.ui" line="514"/>
         <source>Import</source>
         <translation>Importieren</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="521" />
+        <location filename="../../device/ui/escsettingspage.ui" line="521"/>
         <source>Export</source>
         <translation>Exportieren</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="540" />
+        <location filename="../../device/ui/escsettingspage.ui" line="540"/>
         <source>Diagnostics</source>
         <translation>Diagnose</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="548" />
+        <location filename="../../device/ui/escsettingspage.ui" line="548"/>
         <source>Get errors</source>
         <translation>Fehler lesen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="555" />
+        <location filename="../../device/ui/escsettingspage.ui" line="555"/>
         <source>Clear errors</source>
         <translation>Fehler löschen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="564" />
+        <location filename="../../device/ui/escsettingspage.ui" line="564"/>
         <source>Get run data</source>
         <translation>Laufdaten lesen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="571" />
+        <location filename="../../device/ui/escsettingspage.ui" line="571"/>
         <source>Get resistances</source>
         <translation>Widerstände lesen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="578" />
+        <location filename="../../device/ui/escsettingspage.ui" line="578"/>
         <source>All</source>
         <translation>Alle</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="585" />
+        <location filename="../../device/ui/escsettingspage.ui" line="585"/>
         <source>Previous</source>
         <translation>Vorherige</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="592" />
+        <location filename="../../device/ui/escsettingspage.ui" line="592"/>
         <source>Last</source>
         <translation>Letzte</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="599" />
+        <location filename="../../device/ui/escsettingspage.ui" line="599"/>
         <source>Last run</source>
         <translation>Letzter Lauf</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="606" />
+        <location filename="../../device/ui/escsettingspage.ui" line="606"/>
         <source>Resistances</source>
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="397" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="397"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="660" />
-        <location filename="../../device/ui/escsettingspage.cpp" line="678" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="660"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="678"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="661" />
-        <location filename="../../device/ui/escsettingspage.cpp" line="679" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="661"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="679"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="668" />
-        <location filename="../../device/ui/escsettingspage.cpp" line="684" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="668"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="684"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="669" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="669"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="672" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="672"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="673" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="673"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="685" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="685"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="691" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="691"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="692" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="692"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="721" />
+        <location filename="../../device/ui/escsettingspage.cpp" line="721"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -757,52 +943,52 @@
 <context>
     <name>EscSettingsText</name>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="12" />
+        <location filename="../../device/escsettingstext.cpp" line="12"/>
         <source>Errors</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="13" />
+        <location filename="../../device/escsettingstext.cpp" line="13"/>
         <source>Warns</source>
         <translation>Warnungen</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="39" />
+        <location filename="../../device/escsettingstext.cpp" line="39"/>
         <source>Max temp ESC</source>
         <translation>Max. Temperatur Regler</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="41" />
+        <location filename="../../device/escsettingstext.cpp" line="41"/>
         <source>Max temp Motor</source>
         <translation>Max. Temperatur Motor</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="43" />
+        <location filename="../../device/escsettingstext.cpp" line="43"/>
         <source>Avg current</source>
         <translation>Mittlerer Strom</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="45" />
+        <location filename="../../device/escsettingstext.cpp" line="45"/>
         <source>Max current</source>
         <translation>Max. Strom</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="54" />
+        <location filename="../../device/escsettingstext.cpp" line="54"/>
         <source>Phase A</source>
         <translation>Phase A</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="55" />
+        <location filename="../../device/escsettingstext.cpp" line="55"/>
         <source>Phase B</source>
         <translation>Phase B</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="56" />
+        <location filename="../../device/escsettingstext.cpp" line="56"/>
         <source>Phase C</source>
         <translation>Phase C</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="57" />
+        <location filename="../../device/escsettingstext.cpp" line="57"/>
         <source>Global</source>
         <translation>Gesamt</translation>
     </message>
@@ -810,47 +996,47 @@
 <context>
     <name>FirmwarePage</name>
     <message>
-        <location filename="../../firmware/ui/firmwarepage.ui" line="17" />
+        <location filename="../../firmware/ui/firmwarepage.ui" line="17"/>
         <source>Firmware update</source>
         <translation>Firmware-Aktualisierung</translation>
     </message>
     <message>
-        <location filename="../../firmware/ui/firmwarepage.ui" line="27" />
+        <location filename="../../firmware/ui/firmwarepage.ui" line="27"/>
         <source>Firmware file:</source>
         <translation>Firmware-Datei:</translation>
     </message>
     <message>
-        <location filename="../../firmware/ui/firmwarepage.ui" line="36" />
+        <location filename="../../firmware/ui/firmwarepage.ui" line="36"/>
         <source>Choose a firmware file (*.bin)</source>
         <translation>Wählen Sie eine Firmware-Datei (*.bin)</translation>
     </message>
     <message>
-        <location filename="../../firmware/ui/firmwarepage.ui" line="43" />
+        <location filename="../../firmware/ui/firmwarepage.ui" line="43"/>
         <source>Browse...</source>
         <translation>Durchsuchen...</translation>
     </message>
     <message>
-        <location filename="../../firmware/ui/firmwarepage.ui" line="54" />
+        <location filename="../../firmware/ui/firmwarepage.ui" line="54"/>
         <source>Update</source>
         <translation>Aktualisieren</translation>
     </message>
     <message>
-        <location filename="../../firmware/ui/firmwarepage.ui" line="80" />
+        <location filename="../../firmware/ui/firmwarepage.ui" line="80"/>
         <source>Progress</source>
         <translation>Fortschritt</translation>
     </message>
     <message>
-        <location filename="../../firmware/ui/firmwarepage.cpp" line="35" />
+        <location filename="../../firmware/ui/firmwarepage.cpp" line="35"/>
         <source>Choose FW</source>
         <translation>Firmware wählen</translation>
     </message>
     <message>
-        <location filename="../../firmware/ui/firmwarepage.cpp" line="35" />
+        <location filename="../../firmware/ui/firmwarepage.cpp" line="35"/>
         <source>FW Files (*.bin *.BIN)</source>
         <translation>Firmware-Dateien (*.bin *.BIN)</translation>
     </message>
     <message>
-        <location filename="../../firmware/ui/firmwarepage.cpp" line="47" />
+        <location filename="../../firmware/ui/firmwarepage.cpp" line="47"/>
         <source>FW File is not selected.</source>
         <translation>Keine Firmware-Datei gewählt.</translation>
     </message>
@@ -858,32 +1044,32 @@
 <context>
     <name>FlashCommand</name>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="22" />
+        <location filename="../../app/flashcommand.cpp" line="22"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="59" />
+        <location filename="../../app/flashcommand.cpp" line="59"/>
         <source>Several ports are present (%1): name one with --port.</source>
         <translation>Mehrere Anschlüsse sind vorhanden (%1): wählen Sie einen mit --port.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="64" />
+        <location filename="../../app/flashcommand.cpp" line="64"/>
         <source>Port opened; looking for the controller.</source>
         <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="80" />
+        <location filename="../../app/flashcommand.cpp" line="80"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="96" />
+        <location filename="../../app/flashcommand.cpp" line="96"/>
         <source>Written: %1%</source>
         <translation>Geschrieben: %1%</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="116" />
+        <location filename="../../app/flashcommand.cpp" line="116"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
@@ -891,100 +1077,100 @@
 <context>
     <name>IdHelper</name>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="36" />
+        <location filename="../../ident/idsteps.cpp" line="36"/>
         <source>No movement</source>
         <translation>Keine Bewegung</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="37" />
-        <location filename="../../ident/idsteps.cpp" line="63" />
+        <location filename="../../ident/idsteps.cpp" line="37"/>
+        <location filename="../../ident/idsteps.cpp" line="63"/>
         <source>The motor is not spinning!</source>
         <translation>Der Motor dreht sich nicht!</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="38" />
+        <location filename="../../ident/idsteps.cpp" line="38"/>
         <source>The motor produces high-frequency noise</source>
         <translation>Der Motor erzeugt ein hochfrequentes Geräusch</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="39" />
-        <location filename="../../ident/idsteps.cpp" line="65" />
+        <location filename="../../ident/idsteps.cpp" line="39"/>
+        <location filename="../../ident/idsteps.cpp" line="65"/>
         <source>The motor is spinning</source>
         <translation>Der Motor dreht sich</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="40" />
-        <location filename="../../ident/idsteps.cpp" line="60" />
-        <location filename="../../ident/idsteps.cpp" line="66" />
+        <location filename="../../ident/idsteps.cpp" line="40"/>
+        <location filename="../../ident/idsteps.cpp" line="60"/>
+        <location filename="../../ident/idsteps.cpp" line="66"/>
         <source>Help, motor spins</source>
         <translation>Hilfe, der Motor dreht sich</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="42" />
+        <location filename="../../ident/idsteps.cpp" line="42"/>
         <source>Acceleration</source>
         <translation>Beschleunigung</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="43" />
-        <location filename="../../ident/idsteps.cpp" line="49" />
-        <location filename="../../ident/idsteps.cpp" line="56" />
+        <location filename="../../ident/idsteps.cpp" line="43"/>
+        <location filename="../../ident/idsteps.cpp" line="49"/>
+        <location filename="../../ident/idsteps.cpp" line="56"/>
         <source>The motor is spinning!</source>
         <translation>Der Motor dreht sich!</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="44" />
+        <location filename="../../ident/idsteps.cpp" line="44"/>
         <source>The motor speed increases</source>
         <translation>Die Motordrehzahl steigt</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="45" />
-        <location filename="../../ident/idsteps.cpp" line="52" />
+        <location filename="../../ident/idsteps.cpp" line="45"/>
+        <location filename="../../ident/idsteps.cpp" line="52"/>
         <source>The motor is not spinning</source>
         <translation>Der Motor dreht sich nicht</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="46" />
-        <location filename="../../ident/idsteps.cpp" line="53" />
+        <location filename="../../ident/idsteps.cpp" line="46"/>
+        <location filename="../../ident/idsteps.cpp" line="53"/>
         <source>Help, motor not spins</source>
         <translation>Hilfe, der Motor dreht sich nicht</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="48" />
+        <location filename="../../ident/idsteps.cpp" line="48"/>
         <source>Variable speed</source>
         <translation>Veränderliche Drehzahl</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="50" />
+        <location filename="../../ident/idsteps.cpp" line="50"/>
         <source>The motor speed can oscillate, but the motor does not stop.</source>
         <translation>Die Motordrehzahl kann schwanken, aber der Motor bleibt nicht stehen.</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="55" />
+        <location filename="../../ident/idsteps.cpp" line="55"/>
         <source>Decelaration</source>
         <translation>Abbremsen</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="57" />
+        <location filename="../../ident/idsteps.cpp" line="57"/>
         <source>The motor speed is decreasing to stop.</source>
         <translation>Die Motordrehzahl sinkt bis zum Stillstand.</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="58" />
+        <location filename="../../ident/idsteps.cpp" line="58"/>
         <source>At the start, the motor is not spinning</source>
         <translation>Zu Beginn dreht sich der Motor nicht</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="59" />
+        <location filename="../../ident/idsteps.cpp" line="59"/>
         <source>At the end, the motor is spinning</source>
         <translation>Am Ende dreht sich der Motor</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="62" />
+        <location filename="../../ident/idsteps.cpp" line="62"/>
         <source>Finish</source>
         <translation>Abschluss</translation>
     </message>
     <message>
-        <location filename="../../ident/idsteps.cpp" line="64" />
+        <location filename="../../ident/idsteps.cpp" line="64"/>
         <source>The identification is complete.</source>
         <translation>Die Identifikation ist abgeschlossen.</translation>
     </message>
@@ -992,270 +1178,270 @@
 <context>
     <name>IdentWizard</name>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="31" />
+        <location filename="../../ident/ui/identwizard.ui" line="31"/>
         <source>Warning - Attention</source>
         <translation>Warnung - Aufmerksamkeit</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="38" />
+        <location filename="../../ident/ui/identwizard.ui" line="38"/>
         <source>The identification process requires your &lt;b&gt;attention&lt;/b&gt; and active access to the application.</source>
         <translation>Die Identifikation erfordert Ihre &lt;b&gt;Aufmerksamkeit&lt;/b&gt; und Ihren aktiven Zugriff auf die Anwendung.</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="68" />
+        <location filename="../../ident/ui/identwizard.ui" line="68"/>
         <source>Warning - No load motor</source>
         <translation>Warnung - Motor ohne Last</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="75" />
+        <location filename="../../ident/ui/identwizard.ui" line="75"/>
         <source>The motor &lt;b&gt;must be unloaded&lt;/b&gt; during identification. So please remove any load. For example: propeller, shaft, ...</source>
         <translation>Der Motor &lt;b&gt;muss&lt;/b&gt; während der Identifikation &lt;b&gt;unbelastet sein&lt;/b&gt;. Entfernen Sie bitte jede Last, zum Beispiel Propeller, Welle, ...</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="105" />
+        <location filename="../../ident/ui/identwizard.ui" line="105"/>
         <source>Warning - Identification steps</source>
         <translation>Warnung - Schritte der Identifikation</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="112" />
+        <location filename="../../ident/ui/identwizard.ui" line="112"/>
         <source>&lt;b&gt;1. Step - no movement&lt;/b&gt;&lt;br&gt;- The motor is not spinning!&lt;br&gt;- The motor produces high-frequency noise&lt;br&gt;Error: The motor is spinning</source>
         <translation>&lt;b&gt;1. Schritt - keine Bewegung&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich nicht!&lt;br&gt;- Der Motor erzeugt ein hochfrequentes Geräusch&lt;br&gt;Fehler: Der Motor dreht sich</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="125" />
+        <location filename="../../ident/ui/identwizard.ui" line="125"/>
         <source>&lt;b&gt;2. Step - accelaration&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed increases&lt;br&gt;Error: The motor is not spinning</source>
         <translation>&lt;b&gt;2. Schritt - Beschleunigung&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl steigt&lt;br&gt;Fehler: Der Motor dreht sich nicht</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="138" />
+        <location filename="../../ident/ui/identwizard.ui" line="138"/>
         <source>&lt;b&gt;3. Step - variable speed&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed can oscillate, but the motor does not stop.&lt;br&gt;Error: The motor is not spinning</source>
         <translation>&lt;b&gt;3. Schritt - variable Drehzahl&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl kann schwanken, aber der Motor bleibt nicht stehen.&lt;br&gt;Fehler: Der Motor dreht sich nicht</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="151" />
+        <location filename="../../ident/ui/identwizard.ui" line="151"/>
         <source>&lt;b&gt;4. Step - decelaration&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed is decreasing to stop.&lt;br&gt;Error: At the start, the motor is not spinning&lt;br&gt;At the end, the motor is spinning</source>
         <translation>&lt;b&gt;4. Schritt - Abbremsen&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl sinkt bis zum Stillstand.&lt;br&gt;Fehler: Zu Beginn dreht sich der Motor nicht&lt;br&gt;Am Ende dreht sich der Motor noch</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="164" />
+        <location filename="../../ident/ui/identwizard.ui" line="164"/>
         <source>&lt;b&gt;5. Step - finish&lt;/b&gt;&lt;br&gt;- The motor is not spinning!&lt;br&gt;- The identification is complete.&lt;br&gt;Error: The motor is spinning</source>
         <translation>&lt;b&gt;5. Schritt - Ende&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich nicht!&lt;br&gt;- Die Identifikation ist abgeschlossen.&lt;br&gt;Fehler: Der Motor dreht sich</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="194" />
+        <location filename="../../ident/ui/identwizard.ui" line="194"/>
         <source>Start identification</source>
         <translation>Identifikation starten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="201" />
+        <location filename="../../ident/ui/identwizard.ui" line="201"/>
         <source>Yes, I am sure the motor is no load</source>
         <translation>Ja, ich bin sicher, dass der Motor unbelastet ist</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="208" />
+        <location filename="../../ident/ui/identwizard.ui" line="208"/>
         <source>Yes, I am totally concentrated</source>
         <translation>Ja, ich bin voll konzentriert</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="215" />
+        <location filename="../../ident/ui/identwizard.ui" line="215"/>
         <source>Yes, I know all the steps of identification</source>
         <translation>Ja, ich kenne alle Schritte der Identifikation</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="233" />
+        <location filename="../../ident/ui/identwizard.ui" line="233"/>
         <source>Actual step:</source>
         <translation>Aktueller Schritt:</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="279" />
+        <location filename="../../ident/ui/identwizard.ui" line="279"/>
         <source>Next step:</source>
         <translation>Nächster Schritt:</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="330" />
+        <location filename="../../ident/ui/identwizard.ui" line="330"/>
         <source>Motor identification is completed successfully</source>
         <translation>Die Motoridentifikation wurde erfolgreich abgeschlossen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="337" />
+        <location filename="../../ident/ui/identwizard.ui" line="337"/>
         <source>Fill in the motor name and save it to the list</source>
         <translation>Geben Sie den Motornamen ein und speichern Sie den Motor in der Liste</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="367" />
+        <location filename="../../ident/ui/identwizard.ui" line="367"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="407" />
+        <location filename="../../ident/ui/identwizard.ui" line="407"/>
         <source>Back</source>
         <translation>Zurück</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="421" />
+        <location filename="../../ident/ui/identwizard.ui" line="421"/>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="428" />
-        <location filename="../../ident/ui/identwizard.cpp" line="170" />
+        <location filename="../../ident/ui/identwizard.ui" line="428"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="170"/>
         <source>Accept</source>
         <translation>Bestätigen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="107" />
+        <location filename="../../ident/ui/identwizard.cpp" line="107"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="110" />
+        <location filename="../../ident/ui/identwizard.cpp" line="110"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="114" />
+        <location filename="../../ident/ui/identwizard.cpp" line="114"/>
         <source>Device is in bootloader mode</source>
         <translation>Gerät ist im Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="128" />
+        <location filename="../../ident/ui/identwizard.cpp" line="128"/>
         <source>Parameters must be non-zero value</source>
         <translation>Die Parameter dürfen nicht null sein</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="131" />
+        <location filename="../../ident/ui/identwizard.cpp" line="131"/>
         <source>Device is not connected</source>
         <translation>Gerät ist nicht verbunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="173" />
+        <location filename="../../ident/ui/identwizard.cpp" line="173"/>
         <source>Start</source>
         <translation>Start</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="177" />
+        <location filename="../../ident/ui/identwizard.cpp" line="177"/>
         <source>Save motor</source>
         <translation>Motor speichern</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="181" />
+        <location filename="../../ident/ui/identwizard.cpp" line="181"/>
         <source>Correction</source>
         <translation>Korrektur</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="181" />
+        <location filename="../../ident/ui/identwizard.cpp" line="181"/>
         <source>Repeat</source>
         <translation>Wiederholen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="242" />
+        <location filename="../../ident/ui/identwizard.cpp" line="242"/>
         <source>Unexpected error occurs</source>
         <translation>Ein unerwarteter Fehler ist aufgetreten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="278" />
+        <location filename="../../ident/ui/identwizard.cpp" line="278"/>
         <source>&lt;b&gt;Right behaviour:&lt;/b&gt;&lt;br&gt;</source>
         <translation>&lt;b&gt;Richtiges Verhalten:&lt;/b&gt;&lt;br&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="281" />
+        <location filename="../../ident/ui/identwizard.cpp" line="281"/>
         <source>&lt;b&gt;Errors:&lt;/b&gt;&lt;br&gt;</source>
         <translation>&lt;b&gt;Fehler:&lt;/b&gt;&lt;br&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="401" />
+        <location filename="../../ident/ui/identwizard.cpp" line="401"/>
         <source>- Step Acceleration - without increasing speed</source>
         <translation>- Schritt Beschleunigung - ohne steigende Drehzahl</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="402" />
+        <location filename="../../ident/ui/identwizard.cpp" line="402"/>
         <source>- Probably bad params: pole pairs or kv</source>
         <translation>- Wahrscheinlich falsche Parameter: Polpaare oder Kv</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="403" />
+        <location filename="../../ident/ui/identwizard.cpp" line="403"/>
         <source>- Step Variable speed - motor stops spinning</source>
         <translation>- Schritt Variable Drehzahl - der Motor bleibt stehen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="404" />
+        <location filename="../../ident/ui/identwizard.cpp" line="404"/>
         <source>- Probably bad (low) params: Max current</source>
         <translation>- Wahrscheinlich falsche (zu niedrige) Parameter: Maximalstrom</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="405" />
+        <location filename="../../ident/ui/identwizard.cpp" line="405"/>
         <source>Break identification by user</source>
         <translation>Identifikation vom Benutzer abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="406" />
-        <location filename="../../ident/ui/identwizard.cpp" line="412" />
+        <location filename="../../ident/ui/identwizard.cpp" line="406"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="412"/>
         <source>Self-diagnosis </source>
         <translation>Die Selbstdiagnose hat </translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="406" />
+        <location filename="../../ident/ui/identwizard.cpp" line="406"/>
         <source>did not find</source>
         <translation>nicht gefunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="407" />
-        <location filename="../../ident/ui/identwizard.cpp" line="413" />
+        <location filename="../../ident/ui/identwizard.cpp" line="407"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="413"/>
         <source> an error</source>
         <translation> einen Fehler</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="407" />
+        <location filename="../../ident/ui/identwizard.cpp" line="407"/>
         <source>- No problems</source>
         <translation>- Keine Probleme</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="408" />
+        <location filename="../../ident/ui/identwizard.cpp" line="408"/>
         <source>- Use `Repeat` identification with actual motor params</source>
         <translation>- Identifikation mit den aktuellen Motorparametern `Wiederholen`</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="409" />
+        <location filename="../../ident/ui/identwizard.cpp" line="409"/>
         <source>- The motor did not have the desired behavior</source>
         <translation>- Der Motor hat sich nicht wie erwartet verhalten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="410" />
+        <location filename="../../ident/ui/identwizard.cpp" line="410"/>
         <source>- Use `Cancel, check and adjust motor params</source>
         <translation>- `Abbrechen, Motorparameter prüfen und anpassen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="411" />
+        <location filename="../../ident/ui/identwizard.cpp" line="411"/>
         <source>Break identification by warning</source>
         <translation>Identifikation durch Warnung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="412" />
+        <location filename="../../ident/ui/identwizard.cpp" line="412"/>
         <source>find</source>
         <translation>gefunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="414" />
+        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
         <source>- Use `Correction` of identification</source>
         <translation>- `Korrektur` der Identifikation verwenden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="414" />
+        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
         <source>no changes actual motor params</source>
         <translation>ändert die aktuellen Motorparameter nicht</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="415" />
+        <location filename="../../ident/ui/identwizard.cpp" line="415"/>
         <source>- Use `Cancel`, check and adjust motor params</source>
         <translation>- `Abbrechen`, Motorparameter prüfen und anpassen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="416" />
+        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
         <source>update motor params affects internal params</source>
         <translation>geänderte Motorparameter wirken auf die internen Parameter</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="420" />
+        <location filename="../../ident/ui/identwizard.cpp" line="420"/>
         <source>Beware, you may need to break the identification!</source>
         <translation>Achtung, Sie müssen die Identifikation eventuell abbrechen!</translation>
     </message>
@@ -1263,53 +1449,53 @@
 <context>
     <name>MainWindow</name>
     <message>
-        <location filename="../../app/mainwindow.ui" line="43" />
-        <location filename="../../app/mainwindow.cpp" line="453" />
+        <location filename="../../app/mainwindow.ui" line="43"/>
+        <location filename="../../app/mainwindow.cpp" line="462"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.ui" line="72" />
+        <location filename="../../app/mainwindow.ui" line="72"/>
         <source>No Device</source>
         <translation>Kein Gerät</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.ui" line="101" />
+        <location filename="../../app/mainwindow.ui" line="101"/>
         <source>Disconnected</source>
         <translation>Getrennt</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.ui" line="139" />
+        <location filename="../../app/mainwindow.ui" line="139"/>
         <source>Welcome</source>
         <translation>Willkommen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.ui" line="173" />
+        <location filename="../../app/mainwindow.ui" line="173"/>
         <source>Settings</source>
         <translation>Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.ui" line="207" />
+        <location filename="../../app/mainwindow.ui" line="207"/>
         <source>Motor</source>
         <translation>Motor</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.ui" line="241" />
+        <location filename="../../app/mainwindow.ui" line="241"/>
         <source>Control</source>
         <translation>Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.ui" line="275" />
+        <location filename="../../app/mainwindow.ui" line="275"/>
         <source>Firmware</source>
         <translation>Firmware</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.ui" line="323" />
+        <location filename="../../app/mainwindow.ui" line="323"/>
         <source>&lt;h2&gt;Kordo manager&lt;/h2&gt;</source>
         <translation>&lt;h2&gt;Kordo manager&lt;/h2&gt;</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.ui" line="333" />
+        <location filename="../../app/mainwindow.ui" line="333"/>
         <source>Connect the controller through its USB serial adapter. The program finds it on its own; choose the port with the port button when it cannot.
 ESC settings: PWM input, motion and controller gains, diagnostics and the settings file.
 Motor: the motor database and the motor identification.
@@ -1322,47 +1508,47 @@ Steuerung: Live-Telemetrie und die Tastgradvorgabe.
 Firmware: Aktualisieren des Reglers.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.ui" line="356" />
+        <location filename="../../app/mainwindow.ui" line="356"/>
         <source>...</source>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="369" />
+        <location filename="../../app/mainwindow.cpp" line="378"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="377" />
+        <location filename="../../app/mainwindow.cpp" line="386"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="377" />
+        <location filename="../../app/mainwindow.cpp" line="386"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="378" />
+        <location filename="../../app/mainwindow.cpp" line="387"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="411" />
+        <location filename="../../app/mainwindow.cpp" line="420"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="411" />
+        <location filename="../../app/mainwindow.cpp" line="420"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="453" />
+        <location filename="../../app/mainwindow.cpp" line="462"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="464" />
+        <location filename="../../app/mainwindow.cpp" line="473"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1370,38 +1556,38 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorBackupCommand</name>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="22" />
+        <location filename="../../app/motorbackupcommand.cpp" line="22"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="24" />
-        <location filename="../../app/motorbackupcommand.cpp" line="65" />
+        <location filename="../../app/motorbackupcommand.cpp" line="24"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="65"/>
         <source>The database directory cannot be used.</source>
         <translation>Das Datenbankverzeichnis ist nicht nutzbar.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="32" />
+        <location filename="../../app/motorbackupcommand.cpp" line="32"/>
         <source>The motor list cannot be read.</source>
         <translation>Die Motorliste kann nicht gelesen werden.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="42" />
-        <source>There is no motor named "%1".</source>
+        <location filename="../../app/motorbackupcommand.cpp" line="42"/>
+        <source>There is no motor named &quot;%1&quot;.</source>
         <translation>Es gibt keinen Motor namens „%1“.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="51" />
+        <location filename="../../app/motorbackupcommand.cpp" line="51"/>
         <source>The file %1 cannot be written: %2</source>
         <translation>Die Datei %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="56" />
+        <location filename="../../app/motorbackupcommand.cpp" line="56"/>
         <source>A motor cannot be read or written to the file.</source>
         <translation>Ein Motor kann nicht gelesen oder in die Datei geschrieben werden.</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="57" />
+        <location filename="../../app/motorbackupcommand.cpp" line="57"/>
         <source>Exported %n motor(s) to %1.</source>
         <translation>
             <numerusform>%n Motor nach %1 exportiert.</numerusform>
@@ -1409,12 +1595,12 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="63" />
+        <location filename="../../app/motorbackupcommand.cpp" line="63"/>
         <source>Import failed!</source>
         <translation>Import fehlgeschlagen!</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="75" />
+        <location filename="../../app/motorbackupcommand.cpp" line="75"/>
         <source>Imported %n motor(s) from %1, replacing the motor list.</source>
         <translation>
             <numerusform>%n Motor aus %1 importiert; er ersetzt die Motorliste.</numerusform>
@@ -1422,7 +1608,7 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="76" />
+        <location filename="../../app/motorbackupcommand.cpp" line="76"/>
         <source>Imported %n motor(s) from %1, added to the motor list.</source>
         <translation>
             <numerusform>%n Motor aus %1 importiert und zur Motorliste hinzugefügt.</numerusform>
@@ -1430,7 +1616,7 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="78" />
+        <location filename="../../app/motorbackupcommand.cpp" line="78"/>
         <source>The database holds %n motor(s).</source>
         <translation>
             <numerusform>Die Datenbank enthält %n Motor.</numerusform>
@@ -1441,37 +1627,37 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorFileExchange</name>
     <message>
-        <location filename="../../motors/motorfileexchange.cpp" line="51" />
+        <location filename="../../motors/motorfileexchange.cpp" line="51"/>
         <source>The file %1 cannot be opened: %2</source>
         <translation>Die Datei %1 kann nicht geöffnet werden: %2</translation>
     </message>
     <message>
-        <location filename="../../motors/motorfileexchange.cpp" line="52" />
+        <location filename="../../motors/motorfileexchange.cpp" line="52"/>
         <source>The file is too large to be a motor file.</source>
         <translation>Die Datei ist zu groß für eine Motordatei.</translation>
     </message>
     <message>
-        <location filename="../../motors/motorfileexchange.cpp" line="65" />
+        <location filename="../../motors/motorfileexchange.cpp" line="65"/>
         <source>The file is damaged: %1</source>
         <translation>Die Datei ist beschädigt: %1</translation>
     </message>
     <message>
-        <location filename="../../motors/motorfileexchange.cpp" line="69" />
+        <location filename="../../motors/motorfileexchange.cpp" line="69"/>
         <source>The file holds no motors: nothing to import.</source>
         <translation>Die Datei enthält keine Motoren: Es gibt nichts zu importieren.</translation>
     </message>
     <message>
-        <location filename="../../motors/motorfileexchange.cpp" line="74" />
+        <location filename="../../motors/motorfileexchange.cpp" line="74"/>
         <source>The database refused the motors.</source>
         <translation>Die Datenbank hat die Motoren abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../motors/motorfileexchange.cpp" line="83" />
+        <location filename="../../motors/motorfileexchange.cpp" line="83"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/motorfileexchange.cpp" line="89" />
+        <location filename="../../motors/motorfileexchange.cpp" line="89"/>
         <source>Import failed!</source>
         <translation>Import fehlgeschlagen!</translation>
     </message>
@@ -1479,67 +1665,67 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorInfoText</name>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="23" />
+        <location filename="../../ident/motorinfotext.cpp" line="23"/>
         <source>Rs: %1 Ohm</source>
         <translation>Rs: %1 Ohm</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="24" />
+        <location filename="../../ident/motorinfotext.cpp" line="24"/>
         <source>Ls d: %1 uH</source>
         <translation>Ls d: %1 uH</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="25" />
+        <location filename="../../ident/motorinfotext.cpp" line="25"/>
         <source>Ls q: %1 uH</source>
         <translation>Ls q: %1 uH</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="26" />
+        <location filename="../../ident/motorinfotext.cpp" line="26"/>
         <source>Flux: %1 mWb</source>
         <translation>Fluss: %1 mWb</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="29" />
+        <location filename="../../ident/motorinfotext.cpp" line="29"/>
         <source>Max voltage: %1 V</source>
         <translation>Maximalspannung: %1 V</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="30" />
+        <location filename="../../ident/motorinfotext.cpp" line="30"/>
         <source>Max frequency: %1 Hz</source>
         <translation>Maximalfrequenz: %1 Hz</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="31" />
+        <location filename="../../ident/motorinfotext.cpp" line="31"/>
         <source>Max current: %1 A</source>
         <translation>Maximalstrom: %1 A</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="32" />
+        <location filename="../../ident/motorinfotext.cpp" line="32"/>
         <source>Pole pairs: %1</source>
         <translation>Polpaare: %1</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="33" />
+        <location filename="../../ident/motorinfotext.cpp" line="33"/>
         <source>Flux frequency: %1 Hz</source>
         <translation>Flussfrequenz: %1 Hz</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="34" />
+        <location filename="../../ident/motorinfotext.cpp" line="34"/>
         <source>Resistance current: %1 A</source>
         <translation>Widerstandsstrom: %1 A</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="35" />
+        <location filename="../../ident/motorinfotext.cpp" line="35"/>
         <source>Inductance current: %1 A</source>
         <translation>Induktivitätsstrom: %1 A</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="37" />
+        <location filename="../../ident/motorinfotext.cpp" line="37"/>
         <source>Ident</source>
         <translation>Ident</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="37" />
+        <location filename="../../ident/motorinfotext.cpp" line="37"/>
         <source>User</source>
         <translation>Benutzer</translation>
     </message>
@@ -1547,17 +1733,17 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorLibrary</name>
     <message>
-        <location filename="../../motors/motorlibrary.cpp" line="12" />
+        <location filename="../../motors/motorlibrary.cpp" line="12"/>
         <source>Motor was saved to database!</source>
         <translation>Der Motor wurde in der Datenbank gespeichert!</translation>
     </message>
     <message>
-        <location filename="../../motors/motorlibrary.cpp" line="13" />
+        <location filename="../../motors/motorlibrary.cpp" line="13"/>
         <source>Problem with database!</source>
         <translation>Problem mit der Datenbank!</translation>
     </message>
     <message>
-        <location filename="../../motors/motorlibrary.cpp" line="14" />
+        <location filename="../../motors/motorlibrary.cpp" line="14"/>
         <source>This name exists or is not valid</source>
         <translation>Dieser Name existiert bereits oder ist ungültig</translation>
     </message>
@@ -1565,298 +1751,285 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorPage</name>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="16" />
+        <location filename="../../motors/ui/motorpage.ui" line="16"/>
         <source>Motor list</source>
         <translation>Motorliste</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="22" />
+        <location filename="../../motors/ui/motorpage.ui" line="22"/>
         <source>Actual motor</source>
         <translation>Aktueller Motor</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="36" />
+        <location filename="../../motors/ui/motorpage.ui" line="36"/>
         <source>Motor hours</source>
         <translation>Motorstunden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="69" />
+        <location filename="../../motors/ui/motorpage.ui" line="69"/>
         <source>Motor</source>
         <translation>Motor</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="74" />
+        <location filename="../../motors/ui/motorpage.ui" line="74"/>
         <source>Stored</source>
         <translation>Gespeichert</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="84" />
+        <location filename="../../motors/ui/motorpage.ui" line="84"/>
         <source>Write the selected motor into the controller</source>
         <translation>Den ausgewählten Motor in den Regler schreiben</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="87" />
+        <location filename="../../motors/ui/motorpage.ui" line="87"/>
         <source>Set motor</source>
         <translation>Motor setzen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="94" />
+        <location filename="../../motors/ui/motorpage.ui" line="94"/>
         <source>Rename the selected motor</source>
         <translation>Den ausgewählten Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="97" />
+        <location filename="../../motors/ui/motorpage.ui" line="97"/>
         <source>Rename</source>
         <translation>Umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="104" />
+        <location filename="../../motors/ui/motorpage.ui" line="104"/>
         <source>Remove the selected motor from the list</source>
         <translation>Den ausgewählten Motor aus der Liste entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="107" />
+        <location filename="../../motors/ui/motorpage.ui" line="107"/>
         <source>Remove</source>
         <translation>Entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="114" />
+        <location filename="../../motors/ui/motorpage.ui" line="114"/>
         <source>Show the parameters of the selected motor</source>
         <translation>Die Parameter des gewählten Motors zeigen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="117" />
+        <location filename="../../motors/ui/motorpage.ui" line="117"/>
         <source>Info</source>
         <translation>Info</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="131" />
+        <location filename="../../motors/ui/motorpage.ui" line="131"/>
         <source>Save motors to a motor file</source>
         <translation>Motoren in einer Motordatei speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="134" />
+        <location filename="../../motors/ui/motorpage.ui" line="134"/>
         <source>Export</source>
         <translation>Exportieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="141" />
+        <location filename="../../motors/ui/motorpage.ui" line="141"/>
         <source>Load motors from a motor file</source>
         <translation>Motoren aus einer Motordatei laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="144" />
+        <location filename="../../motors/ui/motorpage.ui" line="144"/>
         <source>Import</source>
         <translation>Importieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="156" />
+        <location filename="../../motors/ui/motorpage.ui" line="156"/>
         <source>Motor data</source>
         <translation>Motordaten</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="162" />
+        <location filename="../../motors/ui/motorpage.ui" line="162"/>
         <source>Max current [A]</source>
         <translation>Max. Strom [A]</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="179" />
+        <location filename="../../motors/ui/motorpage.ui" line="179"/>
         <source>Kv  [rpm/V]</source>
         <translation>Kv  [U/min/V]</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="196" />
+        <location filename="../../motors/ui/motorpage.ui" line="196"/>
         <source>LiPo cells</source>
         <translation>LiPo-Zellen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="210" />
+        <location filename="../../motors/ui/motorpage.ui" line="210"/>
         <source>Pole pairs</source>
         <translation>Polpaare</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="224" />
+        <location filename="../../motors/ui/motorpage.ui" line="224"/>
         <source>NoLoadCurrent</source>
         <translation>Leerlaufstrom</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="244" />
+        <location filename="../../motors/ui/motorpage.ui" line="244"/>
         <source>&lt;b&gt;Max current &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Continous max current in A&lt;br&gt;&lt;br&gt;&lt;b&gt;Kv &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Motor velocity constant in rpm/V&lt;br&gt;&lt;br&gt;&lt;b&gt;LiPo cells &lt;/b&gt;&lt;i&gt;(user choice)&lt;/i&gt;&lt;br&gt;- Operating voltage given by Lipo cell (4.2V)&lt;br&gt;- Example: 6 =&amp;gt; 6S LiPo = 4.2*6 = 25.2 V&lt;br&gt;&lt;br&gt;&lt;b&gt;Pole pairs &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Pole number of permanent magnet in motor&lt;br&gt;- Example: 7 =&amp;gt; 12N14P, 14 poles, 7 pole pairs</source>
         <translation>&lt;b&gt;Max. Strom &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Maximaler Dauerstrom in A&lt;br&gt;&lt;br&gt;&lt;b&gt;Kv &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Drehzahlkonstante des Motors in U/min/V&lt;br&gt;&lt;br&gt;&lt;b&gt;LiPo-Zellen &lt;/b&gt;&lt;i&gt;(Wahl des Benutzers)&lt;/i&gt;&lt;br&gt;- Betriebsspannung aus der Zahl der LiPo-Zellen (4,2 V)&lt;br&gt;- Beispiel: 6 =&amp;gt; 6S LiPo = 4,2*6 = 25,2 V&lt;br&gt;&lt;br&gt;&lt;b&gt;Polpaare &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Polzahl der Permanentmagnete im Motor&lt;br&gt;- Beispiel: 7 =&amp;gt; 12N14P, 14 Pole, 7 Polpaare</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.ui" line="264" />
+        <location filename="../../motors/ui/motorpage.ui" line="264"/>
         <source>Identify motor</source>
         <translation>Motor identifizieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="120" />
+        <location filename="../../motors/ui/motorpage.cpp" line="120"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="189" />
+        <location filename="../../motors/ui/motorpage.cpp" line="189"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="192" />
+        <location filename="../../motors/ui/motorpage.cpp" line="192"/>
         <source>Bootloader mode</source>
         <translation>Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="195" />
+        <location filename="../../motors/ui/motorpage.cpp" line="195"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="203" />
-        <location filename="../../motors/ui/motorpage.cpp" line="247" />
-        <location filename="../../motors/ui/motorpage.cpp" line="274" />
-        <location filename="../../motors/ui/motorpage.cpp" line="419" />
+        <location filename="../../motors/ui/motorpage.cpp" line="203"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="247"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="274"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="419"/>
         <source>No motor is selected!</source>
         <translation>Kein Motor ausgewählt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="215" />
-        <source>The motor "%1" has no usable values. Motor is not set!</source>
+        <location filename="../../motors/ui/motorpage.cpp" line="215"/>
+        <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="221" />
+        <location filename="../../motors/ui/motorpage.cpp" line="221"/>
         <source>Problem. Motor is not set!</source>
         <translation>Problem. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="235" />
+        <location filename="../../motors/ui/motorpage.cpp" line="235"/>
         <source>Motor is set</source>
         <translation>Der Motor ist gesetzt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="237" />
-        <source>The controller refused the motor "%1". Motor is not set!</source>
+        <location filename="../../motors/ui/motorpage.cpp" line="237"/>
+        <source>The controller refused the motor &quot;%1&quot;. Motor is not set!</source>
         <translation>Der Regler hat den Motor „%1“ abgelehnt. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="239" />
+        <location filename="../../motors/ui/motorpage.cpp" line="239"/>
         <source>The controller did not answer. Motor is not set!</source>
         <translation>Der Regler hat nicht geantwortet. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="251" />
+        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
         <source>Rename motor</source>
         <translation>Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="251" />
+        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
         <source>New motor name:</source>
         <translation>Neuer Motorname:</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="277" />
+        <location filename="../../motors/ui/motorpage.cpp" line="277"/>
         <source>Remove motor</source>
         <translation>Motor entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="277" />
-        <source>Remove the motor "%1" from the list?</source>
+        <location filename="../../motors/ui/motorpage.cpp" line="277"/>
+        <source>Remove the motor &quot;%1&quot; from the list?</source>
         <translation>Den Motor „%1“ aus der Liste entfernen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="302" />
+        <location filename="../../motors/ui/motorpage.cpp" line="302"/>
         <source>Which motor to save to the file?</source>
         <translation>Welche Motoren sollen in die Datei gespeichert werden?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="316" />
-        <location filename="../../motors/ui/motorpage.cpp" line="326" />
+        <location filename="../../motors/ui/motorpage.cpp" line="316"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="326"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="322" />
+        <location filename="../../motors/ui/motorpage.cpp" line="322"/>
         <source>Save motors</source>
         <translation>Motoren speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="322" />
-        <location filename="../../motors/ui/motorpage.cpp" line="331" />
+        <location filename="../../motors/ui/motorpage.cpp" line="322"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="331"/>
         <source>MS Files (*.ms)</source>
         <translation>MS-Dateien (*.ms)</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="331" />
+        <location filename="../../motors/ui/motorpage.cpp" line="331"/>
         <source>Load motors</source>
         <translation>Motoren laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="335" />
+        <location filename="../../motors/ui/motorpage.cpp" line="335"/>
         <source>What operation to perform on the original motor list?</source>
         <translation>Was soll mit der bisherigen Motorliste geschehen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="369" />
-        <source>The motor "%1" of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
+        <location filename="../../motors/ui/motorpage.cpp" line="369"/>
+        <source>The motor &quot;%1&quot; of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
         <translation>Der Motor „%1“ der Einstellungsdatei hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare müssen gesetzt sein). Er wird weder gespeichert noch gesetzt.</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="376" />
+        <location filename="../../motors/ui/motorpage.cpp" line="376"/>
         <source>Replace motor</source>
         <translation>Motor ersetzen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="377" />
-        <source>A motor named "%1" is stored with other values. Replace it with the motor of the settings file?</source>
+        <location filename="../../motors/ui/motorpage.cpp" line="377"/>
+        <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
         <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
     </message>
 </context>
 <context>
     <name>ParamsHelper</name>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="209" />
-        <location filename="../../device/paramshelper.cpp" line="217" />
-        <location filename="../../device/paramshelper.cpp" line="362" />
+        <location filename="../../device/paramshelper.cpp" line="209"/>
+        <location filename="../../device/paramshelper.cpp" line="217"/>
+        <location filename="../../device/paramshelper.cpp" line="362"/>
         <source>Device did not confirm the settings</source>
         <translation>Das Gerät hat die Einstellungen nicht bestätigt</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="269" />
+        <location filename="../../device/paramshelper.cpp" line="269"/>
         <source>Error log was cleared</source>
         <translation>Das Fehlerprotokoll wurde gelöscht</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="271" />
+        <location filename="../../device/paramshelper.cpp" line="271"/>
         <source>Problem with clearing of error log</source>
         <translation>Problem beim Löschen des Fehlerprotokolls</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="416" />
+        <location filename="../../device/paramshelper.cpp" line="416"/>
         <source>Device is not connected</source>
         <translation>Das Gerät ist nicht verbunden</translation>
     </message>
 </context>
 <context>
-    <name>PendingPage</name>
-    <message>
-        <location filename="../../app/mainwindow.cpp" line="194" />
-        <source>Online control</source>
-        <translation>Online-Steuerung</translation>
-    </message>
-    <message>
-        <location filename="../../app/pendingpage.cpp" line="29" />
-        <source>%1: coming in a later version of the program.</source>
-        <translation>%1: kommt in einer späteren Version des Programms.</translation>
-    </message>
-</context>
-<context>
     <name>PingHelper</name>
     <message>
-        <location filename="../../device/pinghelper.cpp" line="199" />
+        <location filename="../../device/pinghelper.cpp" line="207"/>
         <source>Stalled motor</source>
         <translation>Motor blockiert</translation>
     </message>
     <message>
-        <location filename="../../device/pinghelper.cpp" line="201" />
+        <location filename="../../device/pinghelper.cpp" line="209"/>
         <source>Error occured</source>
         <translation>Ein Fehler ist aufgetreten</translation>
     </message>
@@ -1864,43 +2037,43 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>PortDoctor</name>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="96" />
+        <location filename="../../link/portdoctor.cpp" line="96"/>
         <source>the device was not found</source>
         <translation>das Gerät wurde nicht gefunden</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="98" />
+        <location filename="../../link/portdoctor.cpp" line="98"/>
         <source>access was refused</source>
         <translation>der Zugriff wurde verweigert</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="100" />
+        <location filename="../../link/portdoctor.cpp" line="100"/>
         <source>it is already open</source>
         <translation>der Anschluss ist bereits geöffnet</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="102" />
+        <location filename="../../link/portdoctor.cpp" line="102"/>
         <source>it does not take the line settings (250000 baud, 8N1)</source>
         <translation>der Anschluss nimmt die Leitungseinstellungen (250000 Baud, 8N1) nicht an</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="104" />
+        <location filename="../../link/portdoctor.cpp" line="104"/>
         <source>the device stopped answering</source>
         <translation>das Gerät antwortet nicht mehr</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="106" />
+        <location filename="../../link/portdoctor.cpp" line="106"/>
         <source>error %1</source>
         <translation>Fehler %1</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="155" />
+        <location filename="../../link/portdoctor.cpp" line="155"/>
         <source>%1 is gone: the adapter was unplugged or lost its power. Plug it in again; the program finds it by itself.</source>
         <translation>%1 ist verschwunden: Der Adapter wurde abgezogen oder hat keinen Strom mehr. Stecken Sie ihn wieder ein; das Programm findet ihn von selbst.</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="159" />
-        <source>You may not open %1: it belongs to the group "%2", and you are not a member. Join the group with the command
+        <location filename="../../link/portdoctor.cpp" line="159"/>
+        <source>You may not open %1: it belongs to the group &quot;%2&quot;, and you are not a member. Join the group with the command
     %3
 then log out and log in again.</source>
         <translation>Sie dürfen %1 nicht öffnen: Der Anschluss gehört der Gruppe „%2“, und Sie sind nicht Mitglied. Treten Sie der Gruppe mit dem Befehl
@@ -1908,27 +2081,27 @@ then log out and log in again.</source>
 bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="164" />
-        <source>You may not open %1 yet: you were added to the group "%2" after this login session began. Log out and log in again (or restart the computer).</source>
+        <location filename="../../link/portdoctor.cpp" line="164"/>
+        <source>You may not open %1 yet: you were added to the group &quot;%2&quot; after this login session began. Log out and log in again (or restart the computer).</source>
         <translation>Sie dürfen %1 noch nicht öffnen: Sie wurden der Gruppe „%2“ erst nach Beginn dieser Anmeldung hinzugefügt. Melden Sie sich ab und wieder an (oder starten Sie den Rechner neu).</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="168" />
-        <source>You may not open %1: it belongs to the group "%2", which is not meant for users. Install the program's udev rule for the Zorbel adapter and plug the adapter in again, or ask your administrator.</source>
+        <location filename="../../link/portdoctor.cpp" line="168"/>
+        <source>You may not open %1: it belongs to the group &quot;%2&quot;, which is not meant for users. Install the program&apos;s udev rule for the Zorbel adapter and plug the adapter in again, or ask your administrator.</source>
         <translation>Sie dürfen %1 nicht öffnen: Der Anschluss gehört der Gruppe „%2“, die nicht für Benutzer gedacht ist. Installieren Sie die udev-Regel des Programms für den Zorbel-Adapter und stecken Sie den Adapter neu ein, oder fragen Sie Ihren Administrator.</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="175" />
+        <location filename="../../link/portdoctor.cpp" line="175"/>
         <source>%1 is in use by another program. Close the program that uses it (a terminal program, another Kordo manager, a modem manager) and try again.</source>
         <translation>%1 wird von einem anderen Programm benutzt. Schließen Sie das Programm, das den Anschluss benutzt (ein Terminalprogramm, einen weiteren Kordo manager, einen Modem-Manager), und versuchen Sie es erneut.</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="181" />
+        <location filename="../../link/portdoctor.cpp" line="181"/>
         <source>%1 is in use by another program: %2. Close it and try again.</source>
         <translation>%1 wird von einem anderen Programm benutzt: %2. Schließen Sie es und versuchen Sie es erneut.</translation>
     </message>
     <message>
-        <location filename="../../link/portdoctor.cpp" line="186" />
+        <location filename="../../link/portdoctor.cpp" line="186"/>
         <source>%1 cannot be opened: %2.</source>
         <translation>%1 kann nicht geöffnet werden: %2.</translation>
     </message>
@@ -1936,27 +2109,27 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>PortProblem</name>
     <message>
-        <location filename="../../link/portproblem.cpp" line="7" />
+        <location filename="../../link/portproblem.cpp" line="7"/>
         <source>Port %1 cannot be opened: no permission to use it</source>
         <translation>Port %1 kann nicht geöffnet werden: keine Berechtigung</translation>
     </message>
     <message>
-        <location filename="../../link/portproblem.cpp" line="9" />
+        <location filename="../../link/portproblem.cpp" line="9"/>
         <source>Port %1 cannot be opened: it is in use by another program</source>
         <translation>Port %1 kann nicht geöffnet werden: er wird von einem anderen Programm benutzt</translation>
     </message>
     <message>
-        <location filename="../../link/portproblem.cpp" line="11" />
+        <location filename="../../link/portproblem.cpp" line="11"/>
         <source>Port %1 cannot be opened: it is gone</source>
         <translation>Port %1 kann nicht geöffnet werden: er ist nicht mehr vorhanden</translation>
     </message>
     <message>
-        <location filename="../../link/portproblem.cpp" line="16" />
+        <location filename="../../link/portproblem.cpp" line="16"/>
         <source>Port %1 cannot be opened</source>
         <translation>Port %1 kann nicht geöffnet werden</translation>
     </message>
     <message>
-        <location filename="../../link/portproblem.cpp" line="17" />
+        <location filename="../../link/portproblem.cpp" line="17"/>
         <source>Port %1 cannot be opened: %2</source>
         <translation>Port %1 kann nicht geöffnet werden: %2</translation>
     </message>
@@ -1964,22 +2137,22 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>PortReport</name>
     <message>
-        <location filename="../../link/portreport.cpp" line="22" />
+        <location filename="../../link/portreport.cpp" line="22"/>
         <source>No serial port found.</source>
         <translation>Kein serieller Anschluss gefunden.</translation>
     </message>
     <message>
-        <location filename="../../link/portreport.cpp" line="25" />
+        <location filename="../../link/portreport.cpp" line="25"/>
         <source>Zorbel adapter, serial number %1</source>
         <translation>Zorbel-Adapter, Seriennummer %1</translation>
     </message>
     <message>
-        <location filename="../../link/portreport.cpp" line="26" />
+        <location filename="../../link/portreport.cpp" line="26"/>
         <source>other port</source>
         <translation>anderer Anschluss</translation>
     </message>
     <message>
-        <location filename="../../link/portreport.cpp" line="37" />
+        <location filename="../../link/portreport.cpp" line="37"/>
         <source>can be opened</source>
         <translation>lässt sich öffnen</translation>
     </message>
@@ -1987,7 +2160,7 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SettingsDocument</name>
     <message>
-        <location filename="../../device/settingsdocument.cpp" line="285" />
+        <location filename="../../device/settingsdocument.cpp" line="285"/>
         <source>These values of the settings file are not numbers the program can use and were not applied: %1</source>
         <translation>Diese Werte der Einstellungsdatei sind keine Zahlen, die das Programm verwenden kann, und wurden nicht übernommen: %1</translation>
     </message>
@@ -1995,7 +2168,7 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SimulatedPort</name>
     <message>
-        <location filename="../../sim/simulatedport.cpp" line="41" />
+        <location filename="../../sim/simulatedport.cpp" line="41"/>
         <source>The simulated controller is gone</source>
         <translation>Der simulierte Regler ist nicht mehr da</translation>
     </message>
@@ -2003,32 +2176,32 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>StorageBackWorker</name>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="106" />
+        <location filename="../../recording/storagebackworker.cpp" line="100"/>
         <source>there is no sample directory</source>
         <translation>es gibt kein Messdatenverzeichnis</translation>
     </message>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="108" />
+        <location filename="../../recording/storagebackworker.cpp" line="102"/>
         <source>%1 is not a directory</source>
         <translation>%1 ist kein Verzeichnis</translation>
     </message>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="110" />
+        <location filename="../../recording/storagebackworker.cpp" line="104"/>
         <source>the directory %1 cannot be created</source>
         <translation>das Verzeichnis %1 kann nicht angelegt werden</translation>
     </message>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="125" />
+        <location filename="../../recording/storagebackworker.cpp" line="119"/>
         <source>%1 cannot be opened: %2</source>
         <translation>%1 kann nicht geöffnet werden: %2</translation>
     </message>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="151" />
+        <location filename="../../recording/storagebackworker.cpp" line="145"/>
         <source>%1 cannot be written: %2</source>
         <translation>%1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../recording/storagebackworker.cpp" line="160" />
+        <location filename="../../recording/storagebackworker.cpp" line="154"/>
         <source>%1 of %2 telemetry samples were lost: %3.</source>
         <translation>%1 von %2 Telemetriewerten gingen verloren: %3.</translation>
     </message>
@@ -2036,62 +2209,62 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundle</name>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="59" />
+        <location filename="../../app/supportbundle.cpp" line="59"/>
         <source>Program: %1 (Qt %2)</source>
         <translation>Programm: %1 (Qt %2)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="61" />
+        <location filename="../../app/supportbundle.cpp" line="61"/>
         <source>Controller: serial number %1, firmware %2.%3.%4</source>
         <translation>Regler: Seriennummer %1, Firmware %2.%3.%4</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="68" />
+        <location filename="../../app/supportbundle.cpp" line="68"/>
         <source>Controller: none connected</source>
         <translation>Regler: keiner verbunden</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="72" />
+        <location filename="../../app/supportbundle.cpp" line="72"/>
         <source>the settings (no controller connected)</source>
         <translation>die Einstellungen (kein Regler verbunden)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="74" />
+        <location filename="../../app/supportbundle.cpp" line="74"/>
         <source>the error log (not read from the controller in this session)</source>
         <translation>das Fehlerprotokoll (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="76" />
+        <location filename="../../app/supportbundle.cpp" line="76"/>
         <source>the last run data (not read from the controller in this session)</source>
         <translation>die Daten des letzten Laufs (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="78" />
+        <location filename="../../app/supportbundle.cpp" line="78"/>
         <source>Not in this bundle: %1.</source>
         <translation>Nicht in diesem Paket: %1.</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="89" />
+        <location filename="../../app/supportbundle.cpp" line="89"/>
         <source>Last</source>
         <translation>Letzte</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="90" />
+        <location filename="../../app/supportbundle.cpp" line="90"/>
         <source>Previous</source>
         <translation>Vorherige</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="91" />
+        <location filename="../../app/supportbundle.cpp" line="91"/>
         <source>All</source>
         <translation>Alle</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="97" />
+        <location filename="../../app/supportbundle.cpp" line="97"/>
         <source>no errors or warnings</source>
         <translation>keine Fehler oder Warnungen</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="122" />
+        <location filename="../../app/supportbundle.cpp" line="122"/>
         <source>An entry cannot be added to the archive.</source>
         <translation>Ein Eintrag kann nicht in das Archiv aufgenommen werden.</translation>
     </message>
@@ -2099,38 +2272,38 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundleAction</name>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="42" />
+        <location filename="../../app/supportbundleaction.cpp" line="42"/>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="43" />
+        <location filename="../../app/supportbundleaction.cpp" line="43"/>
         <source>Save support bundle...</source>
         <translation>Support-Paket speichern...</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="50" />
+        <location filename="../../app/supportbundleaction.cpp" line="50"/>
         <source>Save support bundle</source>
         <translation>Support-Paket speichern</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="50" />
+        <location filename="../../app/supportbundleaction.cpp" line="50"/>
         <source>Zip files (*.zip)</source>
         <translation>Zip-Dateien (*.zip)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="59" />
-        <location filename="../../app/supportbundleaction.cpp" line="63" />
+        <location filename="../../app/supportbundleaction.cpp" line="59"/>
+        <location filename="../../app/supportbundleaction.cpp" line="63"/>
         <source>Support bundle</source>
         <translation>Support-Paket</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="60" />
+        <location filename="../../app/supportbundleaction.cpp" line="60"/>
         <source>The support bundle %1 cannot be written: %2</source>
         <translation>Das Support-Paket %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="64" />
+        <location filename="../../app/supportbundleaction.cpp" line="64"/>
         <source>The support bundle was saved to %1. Send it to whoever helps you; it holds the versions, the port list, the device logs of this session and, with a controller connected, its settings, error log and last run data.</source>
         <translation>Das Support-Paket wurde unter %1 gespeichert. Senden Sie es an Ihre Helfer; es enthält die Versionen, die Anschlussliste, die Geräteprotokolle dieser Sitzung und, wenn ein Regler verbunden ist, seine Einstellungen, sein Fehlerprotokoll und die Daten des letzten Laufs.</translation>
     </message>
@@ -2138,7 +2311,7 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundleRecorder</name>
     <message>
-        <location filename="../../app/supportbundlerecorder.cpp" line="59" />
+        <location filename="../../app/supportbundlerecorder.cpp" line="59"/>
         <source>Connected to %1.</source>
         <translation>Verbunden mit %1.</translation>
     </message>
@@ -2146,25 +2319,25 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>TestHelper</name>
     <message>
-        <location filename="../../tuning/testhelper.cpp" line="69" />
-        <location filename="../../tuning/testhelper.cpp" line="342" />
-        <location filename="../../tuning/testhelper.cpp" line="343" />
+        <location filename="../../tuning/testhelper.cpp" line="69"/>
+        <location filename="../../tuning/testhelper.cpp" line="342"/>
+        <location filename="../../tuning/testhelper.cpp" line="343"/>
         <source>Tuning fail</source>
         <translation>Abstimmung fehlgeschlagen</translation>
     </message>
     <message>
-        <location filename="../../tuning/testhelper.cpp" line="93" />
+        <location filename="../../tuning/testhelper.cpp" line="93"/>
         <source>Tuning stop</source>
         <translation>Abstimmung angehalten</translation>
     </message>
     <message>
-        <location filename="../../tuning/testhelper.cpp" line="123" />
-        <location filename="../../tuning/testhelper.cpp" line="272" />
+        <location filename="../../tuning/testhelper.cpp" line="123"/>
+        <location filename="../../tuning/testhelper.cpp" line="272"/>
         <source>Controller tuning was failed</source>
         <translation>Die Abstimmung des Reglers ist fehlgeschlagen</translation>
     </message>
     <message>
-        <location filename="../../tuning/testhelper.cpp" line="266" />
+        <location filename="../../tuning/testhelper.cpp" line="266"/>
         <source>Controller tuning was succesful</source>
         <translation>Die Abstimmung des Reglers war erfolgreich</translation>
     </message>
@@ -2172,68 +2345,68 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>UpdateFwHelper</name>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="31" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="31"/>
         <source>An update problem has occurred. Error 0x%1</source>
         <translation>Bei der Aktualisierung ist ein Problem aufgetreten. Fehler 0x%1</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="71" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="71"/>
         <source>Resetting device</source>
         <translation>Gerät wird zurückgesetzt</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="75" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="75"/>
         <source>The device is running. Please restart to update the firmware.</source>
         <translation>Das Gerät läuft. Bitte starten Sie es neu, um die Firmware zu aktualisieren.</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="81" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="81"/>
         <source>Waiting for device to connect</source>
         <translation>Warten auf die Verbindung mit dem Gerät</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="102" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="102"/>
         <source>%1 s</source>
         <translation>%1 s</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="121" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="121"/>
         <source>Device was not connected</source>
         <translation>Das Gerät wurde nicht verbunden</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="158" />
-        <location filename="../../firmware/updatefwhelper.cpp" line="165" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="158"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="165"/>
         <source>Update error</source>
         <translation>Aktualisierungsfehler</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="211" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="211"/>
         <source>Update stopped</source>
         <translation>Aktualisierung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="256" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="256"/>
         <source>Device auto-connection</source>
         <translation>Automatische Verbindung mit dem Gerät</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="336" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="336"/>
         <source>A controller waits in its bootloader. Choose the firmware and update it.</source>
         <translation>Ein Regler wartet in seinem Bootloader. Wählen Sie die Firmware und aktualisieren Sie ihn.</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="445" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="445"/>
         <source>Firmware writing</source>
         <translation>Firmware wird geschrieben</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="519" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="519"/>
         <source>Updating finish</source>
         <translation>Aktualisierung abgeschlossen</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="520" />
+        <location filename="../../firmware/updatefwhelper.cpp" line="520"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>

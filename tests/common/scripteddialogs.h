@@ -46,6 +46,14 @@ public:
     };
     QList<ChoiceOffer> choiceOffers;
     Choice choiceAnswer = Choice::Cancel;
+    struct ButtonsOffer
+    {
+        QString text;
+        QString acceptLabel;
+        QString rejectLabel;
+    };
+    QList<ButtonsOffer> buttonsOffers;
+    bool buttonsAnswerAccept = true;
     QString saveAnswer;             // empty: cancel
     QString openAnswer;
     int fileDialogs = 0;
@@ -87,6 +95,11 @@ public:
         choiceOffers.append({informativeText, yesLabel, noLabel, noEnabled});
         // A disabled button cannot be pressed: the user can only cancel then.
         return choiceAnswer == Choice::No && !noEnabled ? Choice::Cancel : choiceAnswer;
+    }
+    bool askButtons(const QString &text, const QString &acceptLabel, const QString &rejectLabel) override
+    {
+        buttonsOffers.append({text, acceptLabel, rejectLabel});
+        return buttonsAnswerAccept;
     }
     QString saveFileName(const QString &, const QString &, const QString &) override
     {

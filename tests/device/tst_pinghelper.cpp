@@ -389,6 +389,60 @@ private slots:
         QCOMPARE(requests[0].payload.toHex(), payload.toHex());
     }
 
+    void controlIsDroppedWhenControlIsTakenAway_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::newRow("stall report") << "stall";
+        QTest::newRow("error report") << "error";
+        QTest::newRow("fourth lost telemetry") << "lost";
+        QTest::newRow("port closed") << "port";
+        QTest::newRow("device disconnected") << "disconnected";
+    }
+
+    // The next request already stops the motor, before the control page has heard of it;
+    // a device found again starts with control off.
+    void controlIsDroppedWhenControlIsTakenAway()
+    {
+        QFETCH(QString, event);
+        enterTelemetryMode();
+        ping->setDutyCycle(60, true);
+        if (event == QLatin1String("stall"))
+            feed(answer(VyxMsg::TELEMETRY, QByteArray::fromHex("200802") + QByteArray::fromHex(KNOWN_RECORD)));
+        else if (event == QLatin1String("error"))
+            feed(answer(VyxMsg::TELEMETRY, QByteArray::fromHex("201003") + QByteArray::fromHex(KNOWN_RECORD)));
+        else if (event == QLatin1String("lost"))
+            for (int i = 0; i < 4; ++i)
+                lose(VyxMsg::TELEMETRY);
+        else if (event == QLatin1String("port"))
+            ping->enablePolling(false);
+        else
+            ping->deviceConnectionState(DEVICE_DISCONNECTED);
+        QVERIFY(!ping->isDutyEnabled());
+
+        enterTelemetryMode();
+        tick();
+        QCOMPARE(takeRequests(*sent).last().payload, QByteArray::fromHex("00"));
+    }
+
+    void samplesAreNumberedFromTheRunStartAndTheVectorStaysBounded()
+    {
+        enterTelemetryMode();
+        QSignalSpy copies(ping, &PingHelper::telemetrySample);
+        const int total = 2 * PingHelper::SAMPLES_KEPT + 5;
+        for (int i = 0; i < total; ++i)
+            feed(answer(VyxMsg::TELEMETRY, statusBlock({}) + QByteArray::fromHex(KNOWN_RECORD)));
+        QCOMPARE(copies.count(), total);
+        QCOMPARE(copies.last().at(1).value<uint32_t>(), uint32_t(total));
+        QCOMPARE(copies.last().at(0).value<ONLINE_QUANTS_S>().Vbus, 25.1f);
+        QVERIFY(ping->samples().size() >= PingHelper::SAMPLES_KEPT);
+        QVERIFY(ping->samples().size() < 2 * PingHelper::SAMPLES_KEPT);
+
+        enterTelemetryMode(); // a new run counts from 1 again
+        feed(answer(VyxMsg::TELEMETRY, statusBlock({}) + QByteArray::fromHex(KNOWN_RECORD)));
+        QCOMPARE(copies.last().at(1).value<uint32_t>(), 1u);
+        QCOMPARE(ping->samples().size(), 1);
+    }
+
     void lostStatusIsResentOnceThenContactIsLost()
     {
         connectIdleDevice();

@@ -1,3 +1,4 @@
+#include "tests/common/framedecode.h"
 #include "wire/messageids.h"
 #include "device/pinghelper.h"
 #include "ident/idhelper.h"
@@ -15,18 +16,6 @@
 class TestIdentRun : public QObject
 {
     Q_OBJECT
-
-    static VYX_Protocol::VYX_MSG decode(const QByteArray &frame)
-    {
-        VYX_Protocol codec;
-        VYX_Protocol::VyxRxConfig config;
-        VYX_Protocol::VYX_MSG msg;
-        for (char byte : frame) {
-            if (codec.decodeByte(uint8_t(byte), msg, config))
-                return msg;
-        }
-        return {};
-    }
 
 private slots:
     void fullIdentificationAgainstTheSimulatedController()
@@ -62,7 +51,7 @@ private slots:
 
         QVector<VYX_Protocol::VYX_MSG> identRequests;
         connect(&controller, &SimulatedController::traffic, &id, [&](bool fromHost, const QByteArray &bytes) {
-            const VYX_Protocol::VYX_MSG msg = decode(bytes);
+            const VYX_Protocol::VYX_MSG msg = decodeFrame(bytes);
             if (fromHost && msg.msgId != VyxMsg::GET_DEVICE_INFO && msg.msgId != VyxMsg::GET_STATUS)
                 identRequests.append(msg);
         });

@@ -316,22 +316,6 @@ private slots:
                          && lines[i].endsWith(QStringLiteral(",%1").arg((i - 1) % 100)),
                      qPrintable(lines[i]));
     }
-
-    void nullSampleIsIgnored()
-    {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        {
-            StorageBackWorker worker(dir.path());
-            for (int n = 0; n < 300; ++n)
-                worker.addSample(static_cast<ONLINE_QUANTS_S *>(nullptr));
-            ONLINE_QUANTS_S sample = sampleNumber(42);
-            worker.addSample(&sample);
-        }
-        const QStringList files = csvFiles(dir.path());
-        QCOMPARE(files.size(), 1);
-        QCOMPARE(readLines(dir.filePath(files.first())).size(), 2);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestStorageBackWorker)

@@ -1,0 +1,438 @@
+#include "tests/common/windowrig.h"
+#include "tests/common/framedecode.h"
+
+#include "device/pinghelper.h"
+#include "link/comhelper.h"
+#include "tuning/ui/controlpage.h"
+#include "wire/messageids.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_scale_widget.h>
+#include <qwt_text.h>
+
+// The control page on the simulated controller: telemetry in, duty command out, checked
+// on the wire where the controller receives it.
+class TestControlPage : public QObject
+{
+    Q_OBJECT
+
+    // The window with a running controller, and every duty command the controller got.
+    struct ControlRig : WindowRig
+    {
+        QVector<DutyCommand> commands;
+
+        explicit ControlRig(const SimulatorConfig &config = SimulatorConfig()) : WindowRig(config) {}
+        // The window's last request still reaches the recorder of commands.
+        ~ControlRig() { window.reset(); }
+
+        ControlPage *page() { return window->controlPage(); }
+        QCheckBox *enable() { return find<QCheckBox>("checkBoxDutyCycle"); }
+        QSlider *slider() { return find<QSlider>("horizontalSliderDutyCycle"); }
+        QwtPlot *plot() { return find<QwtPlot>("qwtPlotTelemtry"); }
+        QString value(const char *lineEdit) { return find<QLineEdit>(lineEdit)->text(); }
+        QString info() { return find<QLabel>("labelInfo")->text(); }
+        size_t plotted(int curve)
+        {
+            const QwtPlotItemList curves = plot()->itemList(QwtPlotItem::Rtti_PlotCurve);
+            return static_cast<QwtPlotCurve *>(curves.at(curve))->dataSize();
+        }
+
+        // Connects, opens the control page and answers Yes to running the device.
+        bool run()
+        {
+            if (!connectDevice())
+                return false;
+            connect();
+            showPage("toolButtonControl");
+            QMessageBox *question = nullptr;
+            for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
+                if (box->isVisible() && box->text().contains(QLatin1String("Do you run device?")))
+                    question = box;
+            }
+            if (!question)
+                return false;
+            question->button(QMessageBox::Yes)->click();
+            return tickUntil([this] { return page()->samplesReceived() > 0; });
+        }
+
+        void connect()
+        {
+            QObject::connect(&controller(), &SimulatedController::traffic, window.get(),
+                             [this](bool fromHost, const QByteArray &bytes) {
+                                 const VYX_Protocol::VYX_MSG msg = decodeFrame(bytes);
+                                 if (fromHost && msg.msgId == VyxMsg::TELEMETRY)
+                                     commands.append(DutyCommand::decode(msg.payloadBytes()));
+                             });
+        }
+
+        // The command of the next TELEMETRY exchange.
+        DutyCommand nextCommand()
+        {
+            commands.clear();
+            tick();
+            return commands.isEmpty() ? DutyCommand {true, -1} : commands.last();
+        }
+
+        void enableControl()
+        {
+            enable()->setChecked(true);
+            QCoreApplication::processEvents();
+        }
+
+    };
+
+    static ONLINE_QUANTS_S sampleWithSpeed(float speed)
+    {
+        ONLINE_QUANTS_S s;
+        s.Speed = speed;
+        s.Torque = 0.25f;
+        s.Vbus = 24.0f;
+        s.Temp = 30;
+        s.PWm_in_us = 1500;
+        return s;
+    }
+
+private slots:
+    void pageSetUp()
+    {
+        ControlRig rig;
+        ControlPage *page = rig.page();
+        QCOMPARE(page->objectName(), QStringLiteral("pageMainEscOnline"));
+        auto *curve1 = rig.find<QComboBox>("comboBoxTelQuant_1");
+        auto *curve2 = rig.find<QComboBox>("comboBoxTelQuant_2");
+        QCOMPARE(curve1->count(), 11);
+        QCOMPARE(curve1->currentText(), QStringLiteral("Speed"));
+        QCOMPARE(curve2->currentText(), QStringLiteral("None"));
+        QCOMPARE(curve2->itemText(10), QStringLiteral("Temp"));
+        QVERIFY(rig.find<QAbstractButton>("pushButtonPause")->isChecked());
+        QVERIFY(rig.find<QWidget>("pushButtonTuning")->isHidden());
+        QVERIFY(rig.find<QWidget>("pushButtonToggling")->isHidden());
+        QCOMPARE(rig.find<QSpinBox>("spinBoxDeadBand")->value(), 3);
+        QCOMPARE(rig.slider()->minimum(), -100);
+        QCOMPARE(rig.slider()->maximum(), 100);
+        QVERIFY(rig.find<QWidget>("pushButtonStop")->toolTip().contains(QLatin1String("Esc")));
+        QCOMPARE(rig.find<QLabel>("labelUnitPwm")->text(), QStringLiteral("µs"));
+        QCOMPARE(rig.find<QLabel>("labelUnitRs")->text(), QStringLiteral("Ω"));
+        QCOMPARE(rig.plot()->axisTitle(QwtPlot::xBottom).text(), QStringLiteral("s"));
+    }
+
+    void deadBandOnTheWire_data()
+    {
+        QTest::addColumn<int>("slider");
+        QTest::addColumn<int>("sentPercent");
+        for (int v = -2; v <= 2; ++v)
+            QTest::addRow("%d", v) << v << 0;
+        QTest::newRow("3") << 3 << 3;
+        QTest::newRow("-3") << -3 << -3;
+        QTest::newRow("100") << 100 << 100;
+    }
+
+    void deadBandOnTheWire()
+    {
+        QFETCH(int, slider);
+        QFETCH(int, sentPercent);
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.enableControl();
+        rig.slider()->setValue(50); // something else first, so that the value is a change
+        rig.slider()->setValue(slider);
+        QCOMPARE(rig.find<QSpinBox>("spinBoxDutyCycle")->value(), slider);
+        const DutyCommand sent = rig.nextCommand();
+        QVERIFY(sent.enable);
+        QCOMPARE(sent.duty, DutyCommand::dutyFromPercent(sentPercent));
+    }
+
+    void spinBoxCommandsLikeTheSlider()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.enableControl();
+        auto *spin = rig.find<QSpinBox>("spinBoxDutyCycle");
+        spin->setValue(-40);
+        QMetaObject::invokeMethod(spin, "editingFinished");
+        QCOMPARE(rig.slider()->value(), -40);
+        QCOMPARE(rig.nextCommand().duty, DutyCommand::dutyFromPercent(-40));
+        QVERIFY(rig.controller().firmware().motor().duty() < 0);
+
+        rig.enable()->setChecked(false);
+        QCOMPARE(rig.slider()->value(), 0);
+        const DutyCommand off = rig.nextCommand();
+        QVERIFY(!off.enable);
+    }
+
+    void pauseFreezesThePictureWhileTheValuesUpdate()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.controller().firmware().setTelemetryOverride(sampleWithSpeed(1000));
+        rig.tick(5);
+        QCOMPARE(rig.value("lineEditSpeed"), QStringLiteral("1000"));
+        const size_t before = rig.plotted(0);
+        QVERIFY(before >= 5);
+
+        rig.find<QAbstractButton>("pushButtonPause")->click(); // frozen
+        rig.controller().firmware().setTelemetryOverride(sampleWithSpeed(2000));
+        rig.tick(4);
+        QCOMPARE(rig.value("lineEditSpeed"), QStringLiteral("2000"));
+        QCOMPARE(rig.value("lineEditPwm"), QStringLiteral("1500"));
+        QCOMPARE(rig.value("lineEditTemp"), QStringLiteral("30"));
+        QCOMPARE(rig.plotted(0), before);
+
+        rig.find<QAbstractButton>("pushButtonPause")->click(); // live again, with the points of the pause
+        QCOMPARE(rig.plotted(0), before + 4);
+        QCOMPARE(rig.page()->curve(0).points().last().y(), 2000.0);
+    }
+
+    void noneHidesTheCurveAndItsAxis()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.tick(3);
+        QVERIFY(rig.plot()->axisEnabled(QwtPlot::yLeft));
+        QCOMPARE(rig.plot()->axisTitle(QwtPlot::yLeft).text(), QStringLiteral("Speed[rpm]"));
+        QVERIFY(!rig.plot()->axisEnabled(QwtPlot::yRight));
+
+        rig.find<QComboBox>("comboBoxTelQuant_1")->setCurrentIndex(0);
+        rig.find<QComboBox>("comboBoxTelQuant_2")->setCurrentIndex(1);
+        rig.tick(2);
+        QVERIFY(!rig.plot()->axisEnabled(QwtPlot::yLeft));
+        QCOMPARE(rig.plotted(0), size_t(0));
+        QVERIFY(rig.plot()->axisEnabled(QwtPlot::yRight));
+        QCOMPARE(rig.plot()->axisTitle(QwtPlot::yRight).text(), QStringLiteral("Torque[Nm]"));
+        QCOMPARE(rig.plotted(1), size_t(2));
+        QCOMPARE(rig.plot()->axisWidget(QwtPlot::yRight)->palette().color(QPalette::WindowText), QColor(55, 100, 71));
+    }
+
+    void aOneSampleRecordingClearsBothCurves()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.find<QComboBox>("comboBoxTelQuant_2")->setCurrentIndex(1);
+        rig.tick(60);
+        QCOMPARE(rig.page()->curve(0).points().size(), CurveWindow::CAPACITY);
+        QCOMPARE(rig.page()->curve(1).points().size(), CurveWindow::CAPACITY);
+
+        // The device is found again, already running: a new recording starts.
+        rig.app().pingHelper()->enablePolling(true);
+        QVERIFY(rig.tickUntil([&] { return rig.page()->curve(0).points().size() < CurveWindow::CAPACITY; }));
+        QCOMPARE(rig.page()->curve(0).points().size(), 1);
+        QCOMPARE(rig.page()->curve(1).points().size(), 1);
+        QCOMPARE(rig.page()->curve(0).points().first().x(), 0.0);
+        QCOMPARE(rig.plotted(0), size_t(1));
+    }
+
+    void closingTheWindowPutsEnableZeroOnTheWire()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.enableControl();
+        rig.slider()->setValue(60);
+        QVERIFY(rig.nextCommand().enable);
+        QVERIFY(rig.controller().firmware().motor().duty() > 0);
+
+        rig.commands.clear();
+        rig.window->close();
+        rig.window.reset(); // the program ends without another tick
+        QVERIFY(!rig.commands.isEmpty());
+        QVERIFY(!rig.commands.last().enable);
+        QCOMPARE(rig.controller().firmware().motor().duty(), 0.0);
+    }
+
+    void stallReportStopsControl()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.enableControl();
+        rig.slider()->setValue(50);
+        QVERIFY(rig.nextCommand().enable);
+
+        rig.controller().firmware().injectStall();
+        rig.tick(); // the answer reports the stall
+        QVERIFY(!rig.enable()->isChecked());
+        QCOMPARE(rig.slider()->value(), 0);
+        QCOMPARE(rig.info(), QStringLiteral("Stalled motor"));
+        QVERIFY(!rig.nextCommand().enable);
+    }
+
+    void errorReportStopsControl()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.enableControl();
+        rig.slider()->setValue(-30);
+        QVERIFY(rig.nextCommand().enable);
+
+        rig.controller().firmware().injectError(3);
+        rig.tick();
+        QVERIFY(!rig.enable()->isChecked());
+        QCOMPARE(rig.info(), QStringLiteral("Error occured"));
+        QVERIFY(!rig.nextCommand().enable);
+    }
+
+    void lostConnectionStopsControl()
+    {
+        SimulatorConfig config;
+        config.faults.vanishAfterMs = 6000;
+        ControlRig rig(config);
+        QVERIFY(rig.run());
+        rig.enableControl();
+        rig.slider()->setValue(40);
+        QVERIFY(rig.nextCommand().enable);
+
+        QVERIFY(rig.tickUntil([&] { return !rig.enable()->isChecked(); }));
+        QCOMPARE(rig.slider()->value(), 0);
+        QVERIFY(!rig.app().pingHelper()->isDutyEnabled());
+    }
+
+    void escapeStopsTheMotor()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.enableControl();
+        rig.slider()->setValue(70);
+        QVERIFY(rig.nextCommand().enable);
+
+        // The run question was the active window; the offscreen platform does not hand
+        // activation back by itself.
+        QApplication::setActiveWindow(rig.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        rig.slider()->setFocus();
+        QTest::keyClick(rig.window->windowHandle(), Qt::Key_Escape);
+        QVERIFY(!rig.enable()->isChecked());
+        QCOMPARE(rig.slider()->value(), 0);
+        QVERIFY(!rig.nextCommand().enable);
+        QCOMPARE(rig.info(), QStringLiteral("Motor stopped"));
+    }
+
+    void leavingThePageStopsTheMotor()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.enableControl();
+        rig.slider()->setValue(20);
+        QVERIFY(rig.nextCommand().enable);
+
+        // Not while control is on: the user is told to disable it first.
+        rig.showPage("toolButtonMotorParams");
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("Please disable control first"));
+        QVERIFY(rig.page()->isVisible());
+
+        // Control off but a duty still set: leaving the page drops it.
+        rig.enable()->setChecked(false);
+        rig.slider()->setValue(20);
+        rig.showPage("toolButtonMotorParams");
+        QVERIFY(!rig.page()->isVisible());
+        QCOMPARE(rig.slider()->value(), 0);
+        const DutyCommand sent = rig.nextCommand();
+        QVERIFY(!sent.enable);
+    }
+
+    void togglingWithoutAdmissibleStepEnds()
+    {
+        ControlRig rig;
+        rig.slider()->setValue(-100);
+        rig.find<QAbstractButton>("pushButtonToggling")->click();
+        QVERIFY(rig.page()->isTogglingActive());
+        rig.page()->on_changeSequence();
+        QCOMPARE(rig.slider()->value(), 11);
+        rig.find<QAbstractButton>("pushButtonStop")->click();
+        QVERIFY(!rig.page()->isTogglingActive());
+        QCOMPARE(rig.slider()->value(), 0);
+    }
+
+    void controllerChoiceAfterTuning_data()
+    {
+        QTest::addColumn<bool>("emptyMotor");
+        QTest::addColumn<bool>("accept");
+        QTest::addColumn<int>("result");
+        QTest::newRow("empty motor, default") << true << true << 0;
+        QTest::newRow("approximation") << false << false << 1;
+    }
+
+    void controllerChoiceAfterTuning()
+    {
+        QFETCH(bool, emptyMotor);
+        QFETCH(bool, accept);
+        ControlRig rig;
+        rig.dialogs.buttonsAnswerAccept = accept;
+        QSignalSpy chosen(rig.page(), &ControlPage::controllerChosen);
+        rig.page()->on_typeOfController(emptyMotor);
+        QCOMPARE(rig.dialogs.buttonsOffers.size(), 1);
+        QCOMPARE(rig.dialogs.buttonsOffers[0].acceptLabel, QStringLiteral("Default"));
+        QCOMPARE(rig.dialogs.buttonsOffers[0].rejectLabel, QStringLiteral("Approx."));
+        QCOMPARE(rig.dialogs.buttonsOffers[0].text.contains(QLatin1String("propeler")), emptyMotor);
+        QCOMPARE(chosen.count(), 1);
+        QTEST(int(chosen.at(0).at(0).value<int8_t>()), "result");
+    }
+
+    void exportsHoldWhatThePageShows()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.enableControl();
+        rig.slider()->setValue(60);
+        rig.tick(70); // more than the plot's window, with the motor spinning up
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+
+        rig.dialogs.saveAnswer = dir.filePath(QStringLiteral("plot"));
+        rig.find<QAbstractButton>("pushButtonSavePlot")->click();
+        const QImage saved(dir.filePath(QStringLiteral("plot.png")));
+        QVERIFY(!saved.isNull());
+        const QImage shown = rig.plot()->grab().toImage().convertToFormat(saved.format());
+        QCOMPARE(saved.size(), shown.size());
+        QVERIFY(saved == shown);
+        bool curveDrawn = false;
+        for (int y = 0; y < saved.height() && !curveDrawn; ++y) {
+            for (int x = 0; x < saved.width() && !curveDrawn; ++x)
+                curveDrawn = QColor(saved.pixel(x, y)) == QColor(55, 200, 171);
+        }
+        QVERIFY(curveDrawn);
+
+        rig.dialogs.saveAnswer = dir.filePath(QStringLiteral("samples.csv"));
+        rig.find<QAbstractButton>("pushButtonSaveSamples")->click();
+        QFile csv(rig.dialogs.saveAnswer);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(csv.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), rig.page()->samplesReceived() + 1);
+        QVERIFY(lines.first().startsWith(QLatin1String("Time [s],Torque [Nm],Speed [rpm]")));
+        // The newest row is what the line edits show.
+        const QStringList last = lines.last().split(QLatin1Char(','));
+        QCOMPARE(last.size(), 11);
+        QCOMPARE(last[1], rig.value("lineEditTorque"));
+        QCOMPARE(last[2], rig.value("lineEditSpeed"));
+        QCOMPARE(last[3], rig.value("lineEditIs"));
+        QCOMPARE(last[4], rig.value("lineEditVdc"));
+        QCOMPARE(last[5], rig.value("lineEditVs"));
+        QCOMPARE(last[6], rig.value("lineEditPower"));
+        QCOMPARE(last[7], rig.value("lineEditPwm"));
+        QCOMPARE(last[8], rig.value("lineEditRs"));
+        QCOMPARE(last[9], rig.value("lineEditFlux"));
+        QCOMPARE(last[10], rig.value("lineEditTemp"));
+        // The last 50 rows are the points of the speed curve.
+        const QVector<QPointF> points = rig.page()->curve(0).points();
+        QCOMPARE(points.size(), CurveWindow::CAPACITY);
+        for (int i = 0; i < points.size(); ++i) {
+            const QStringList row = lines.at(lines.size() - points.size() + i).split(QLatin1Char(','));
+            QCOMPARE(row[0].toDouble(), points[i].x());
+            QCOMPARE(row[2], QString::number(points[i].y(), 'g', 6));
+        }
+        QVERIFY(points.last().y() > 0); // the motor turned
+    }
+};
+
+QTEST_MAIN(TestControlPage)
+#include "tst_controlpage.moc"

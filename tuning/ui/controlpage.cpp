@@ -1,0 +1,405 @@
+#include "tuning/ui/controlpage.h"
+
+#include "ui_controlpage.h"
+
+#include "tuning/dutycontrol.h"
+#include "ui/userdialogs.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QHideEvent>
+#include <QSaveFile>
+#include <QShortcut>
+
+#include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_curve.h>
+#include <qwt_scale_draw.h>
+#include <qwt_scale_engine.h>
+#include <qwt_scale_widget.h>
+
+namespace {
+
+const QColor CURVE_1_COLOUR(55, 200, 171);
+const QColor CURVE_2_COLOUR(55, 100, 71);
+constexpr double CURVE_1_WIDTH = 2.5;
+constexpr double CURVE_2_WIDTH = 1.5;
+
+// Button labels of the question after a tuning without result; not translated.
+const QString DEFAULT_LABEL = QStringLiteral("Default");
+const QString APPROX_LABEL = QStringLiteral("Approx.");
+
+// Once a minute at 20 samples per second.
+constexpr uint32_t LABEL_CACHE_SAMPLES = 1200;
+
+QString readStyleSheet(const QString &name)
+{
+    QFile file(QStringLiteral(":/stylesheets/stylesheets/%1").arg(name));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QString quantityName(int quantity)
+{
+    return QCoreApplication::translate(RECORD_NAMES_CONTEXT, QUANTITY_NAMES[size_t(quantity)]);
+}
+
+} // namespace
+
+// Tick labels are cached per value for good; on a time axis that moves on, the cache would
+// grow for as long as the run lasts, so it is dropped now and then.
+class TimeScaleDraw : public QwtScaleDraw
+{
+public:
+    void dropLabelCache() { invalidateCache(); }
+};
+
+ControlPage::ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWidget *parent)
+    : QWidget(parent),
+      ui(new Ui::ControlPage),
+      m_dutyCommand(std::move(dutyCommand)),
+      m_dialogs(dialogs),
+      m_random(quint32(QDateTime::currentMSecsSinceEpoch()))
+{
+    ui->setupUi(this);
+    setUpPlot();
+    fillQuantityNames();
+    ui->comboBoxTelQuant_1->setCurrentIndex(QUANTITY_SPEED);
+    ui->comboBoxTelQuant_2->setCurrentIndex(CurveWindow::QUANTITY_NONE);
+    ui->spinBoxDeadBand->setValue(DutyControl::DEFAULT_DEAD_BAND);
+    on_horizontalSliderDutyCycle_valueChanged(0);
+    // The tuning sequence starts from here once it is part of the program.
+    ui->pushButtonTuning->hide();
+    ui->pushButtonToggling->hide();
+
+    // Escape stops the motor wherever the focus is in the window, while this page shows.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &ControlPage::emergencyStop);
+
+    m_toggleTimer.setSingleShot(true);
+    connect(&m_toggleTimer, &QTimer::timeout, this, &ControlPage::on_changeSequence);
+    retranslate();
+}
+
+ControlPage::~ControlPage() = default;
+
+void ControlPage::setUpPlot()
+{
+    QwtPlot *plot = ui->qwtPlotTelemtry;
+    if (auto *canvas = qobject_cast<QwtPlotCanvas *>(plot->canvas())) {
+        canvas->setFrameStyle(QFrame::NoFrame);
+        // Every sample changes the picture: a cache of it would only be painted twice.
+        canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
+    }
+    for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft, QwtPlot::yRight}) {
+        plot->enableAxis(axis, true);
+        plot->setAxisAutoScale(axis, true);
+    }
+    plot->setStyleSheet(readStyleSheet(QStringLiteral("blue.css")));
+    plot->axisScaleEngine(QwtPlot::xBottom)->setAttribute(QwtScaleEngine::Floating, true);
+    m_timeScale = new TimeScaleDraw;
+    plot->setAxisScaleDraw(QwtPlot::xBottom, m_timeScale);
+
+    m_plotCurve1 = new QwtPlotCurve;
+    m_plotCurve1->setPen(CURVE_1_COLOUR, CURVE_1_WIDTH);
+    m_plotCurve1->setAxes(QwtPlot::xBottom, QwtPlot::yLeft);
+    m_plotCurve2 = new QwtPlotCurve;
+    m_plotCurve2->setPen(CURVE_2_COLOUR, CURVE_2_WIDTH);
+    m_plotCurve2->setAxes(QwtPlot::xBottom, QwtPlot::yRight);
+    for (QwtPlotCurve *curve : {m_plotCurve1, m_plotCurve2}) {
+        curve->setRenderHint(QwtPlotItem::RenderAntialiased);
+        curve->attach(plot);
+    }
+    plot->replot();
+}
+
+void ControlPage::fillQuantityNames()
+{
+    for (QComboBox *box : {ui->comboBoxTelQuant_1, ui->comboBoxTelQuant_2}) {
+        const QSignalBlocker block(box);
+        const int current = box->currentIndex();
+        box->clear();
+        for (int q = 0; q < int(QUANTITY_NAMES.size()); ++q)
+            box->addItem(quantityName(q));
+        box->setCurrentIndex(current);
+    }
+}
+
+void ControlPage::retranslate()
+{
+    ui->pushButtonStop->setToolTip(tr("Stop the motor (Esc)"));
+    QwtPlot *plot = ui->qwtPlotTelemtry;
+    plot->setAxisTitle(QwtPlot::xBottom, QStringLiteral("s"));
+    plot->setAxisTitle(QwtPlot::yLeft, QStringLiteral("%"));
+    plot->setAxisTitle(QwtPlot::yRight, QStringLiteral("%"));
+    showCurves();
+}
+
+void ControlPage::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange && ui) {
+        ui->retranslateUi(this);
+        fillQuantityNames();
+        retranslate();
+    }
+    QWidget::changeEvent(event);
+}
+
+void ControlPage::hideEvent(QHideEvent *event)
+{
+    // Another page or the window closing: nobody watches the motor any more. A minimised
+    // window (a hide from the window system) keeps control.
+    if (!event->spontaneous())
+        stopMotor();
+    QWidget::hideEvent(event);
+}
+
+// ---------------------------------------------------------------------------------
+// Telemetry
+
+void ControlPage::on_telemetryUpdated(ONLINE_QUANTS_S sample, uint32_t sampleNumber)
+{
+    showValues(sample);
+    m_history.append(sampleNumber, sample);
+    m_curve1.update(ui->comboBoxTelQuant_1->currentIndex(), sample, sampleNumber);
+    m_curve2.update(ui->comboBoxTelQuant_2->currentIndex(), sample, sampleNumber);
+    if (sampleNumber % LABEL_CACHE_SAMPLES == 0)
+        m_timeScale->dropLabelCache();
+    if (ui->pushButtonPause->isChecked())
+        showCurves();
+}
+
+void ControlPage::showValues(const ONLINE_QUANTS_S &sample)
+{
+    const struct
+    {
+        QLineEdit *edit;
+        int quantity;
+    } fields[] = {
+        {ui->lineEditSpeed, 2}, {ui->lineEditVs, 5},  {ui->lineEditVdc, 4}, {ui->lineEditPower, 6},
+        {ui->lineEditTorque, 1}, {ui->lineEditIs, 3}, {ui->lineEditPwm, 7}, {ui->lineEditRs, 8},
+        {ui->lineEditFlux, 9},  {ui->lineEditTemp, 10},
+    };
+    for (const auto &field : fields) {
+        const QString text = TelemetryHistory::displayText(sample, field.quantity);
+        if (field.edit->text() != text) // unchanged values cost no repaint
+            field.edit->setText(text);
+    }
+}
+
+// Hands the points to the plot and redraws it: once per sample at most, and only while
+// the plot is live.
+void ControlPage::showCurves()
+{
+    m_plotCurve1->setSamples(m_curve1.points());
+    m_plotCurve2->setSamples(m_curve2.points());
+    showAxis(QwtPlot::yLeft, ui->comboBoxTelQuant_1->currentIndex(), CURVE_1_COLOUR);
+    showAxis(QwtPlot::yRight, ui->comboBoxTelQuant_2->currentIndex(), CURVE_2_COLOUR);
+    ui->qwtPlotTelemtry->replot();
+}
+
+void ControlPage::showAxis(int axis, int quantity, const QColor &colour)
+{
+    QwtPlot *plot = ui->qwtPlotTelemtry;
+    const bool shown = quantity > CurveWindow::QUANTITY_NONE && quantity < int(QUANTITY_NAMES.size());
+    if (plot->axisEnabled(axis) != shown)
+        plot->enableAxis(axis, shown);
+    if (!shown)
+        return;
+    const QString title = quantityName(quantity) + QStringLiteral("[")
+        + QString::fromUtf8(QUANTITY_UNITS[size_t(quantity)]) + QStringLiteral("]");
+    if (plot->axisTitle(axis).text() != title)
+        plot->setAxisTitle(axis, title);
+    QwtScaleWidget *scale = plot->axisWidget(axis);
+    if (scale->palette().color(QPalette::WindowText) != colour) {
+        QPalette palette = scale->palette();
+        palette.setColor(QPalette::WindowText, colour);
+        palette.setColor(QPalette::Text, colour);
+        scale->setPalette(palette);
+    }
+}
+
+void ControlPage::on_comboBoxTelQuant_1_currentIndexChanged(int)
+{
+    m_curve1.clear();
+    if (ui->pushButtonPause->isChecked())
+        showCurves();
+}
+
+void ControlPage::on_comboBoxTelQuant_2_currentIndexChanged(int)
+{
+    m_curve2.clear();
+    if (ui->pushButtonPause->isChecked())
+        showCurves();
+}
+
+void ControlPage::on_pushButtonPause_toggled(bool live)
+{
+    if (live) // with the points collected meanwhile
+        showCurves();
+}
+
+// ---------------------------------------------------------------------------------
+// Duty command
+
+void ControlPage::sendDuty(int percent)
+{
+    const int duty = DutyControl::afterDeadBand(percent, ui->spinBoxDeadBand->value());
+    m_dutyCommand(int16_t(duty), ui->checkBoxDutyCycle->isChecked());
+}
+
+void ControlPage::on_horizontalSliderDutyCycle_valueChanged(int value)
+{
+    ui->spinBoxDutyCycle->setValue(value);
+    sendDuty(value);
+}
+
+void ControlPage::on_spinBoxDutyCycle_editingFinished()
+{
+    const int value = ui->spinBoxDutyCycle->value();
+    {
+        // The slider would send the same command again.
+        const QSignalBlocker block(ui->horizontalSliderDutyCycle);
+        ui->horizontalSliderDutyCycle->setValue(value);
+    }
+    sendDuty(value);
+}
+
+void ControlPage::on_checkBoxDutyCycle_stateChanged(int arg1)
+{
+    {
+        const QSignalBlocker block(ui->horizontalSliderDutyCycle);
+        ui->horizontalSliderDutyCycle->setValue(0);
+    }
+    ui->spinBoxDutyCycle->setValue(0);
+    m_dutyCommand(0, arg1 != Qt::Unchecked);
+}
+
+void ControlPage::stopMotor()
+{
+    m_togglingActive = false;
+    m_toggleTimer.stop();
+    {
+        const QSignalBlocker blockBox(ui->checkBoxDutyCycle);
+        const QSignalBlocker blockSlider(ui->horizontalSliderDutyCycle);
+        ui->checkBoxDutyCycle->setChecked(false);
+        ui->horizontalSliderDutyCycle->setValue(0);
+    }
+    ui->spinBoxDutyCycle->setValue(0);
+    m_dutyCommand(0, false);
+}
+
+void ControlPage::on_resetControl(QString msg, uint8_t)
+{
+    stopMotor();
+    emit infoText(msg, false);
+}
+
+void ControlPage::emergencyStop()
+{
+    if (!isVisible())
+        return;
+    stopMotor();
+    ui->horizontalSliderDutyCycle->setEnabled(true);
+    ui->checkBoxDutyCycle->setEnabled(true);
+    emit tuningStopRequested();
+    emit infoText(tr("Motor stopped"), false);
+}
+
+// ---------------------------------------------------------------------------------
+// Tuning and toggling
+
+void ControlPage::on_pushButtonTuning_clicked()
+{
+    stopMotor();
+    ui->checkBoxDutyCycle->setEnabled(false);
+    ui->horizontalSliderDutyCycle->setEnabled(false);
+    emit tuningStartRequested();
+}
+
+void ControlPage::on_pushButtonStop_clicked()
+{
+    ui->horizontalSliderDutyCycle->setEnabled(true);
+    ui->checkBoxDutyCycle->setEnabled(true);
+    ui->horizontalSliderDutyCycle->setValue(0);
+    emit tuningStopRequested();
+    m_togglingActive = false;
+    m_toggleTimer.stop();
+}
+
+void ControlPage::on_testFinished()
+{
+    ui->horizontalSliderDutyCycle->setEnabled(true);
+    ui->checkBoxDutyCycle->setEnabled(true);
+}
+
+void ControlPage::on_typeOfController(bool emptyMotor)
+{
+    const QString text = emptyMotor
+        ? tr("Controller params tuninig is stopped because motor has not propeler or propeler is inconvenient. "
+             "You can set approximation of params or default params")
+        : QStringLiteral("Controller params tuninig is stopped. You can set approximation of params or default "
+                         "params");
+    const bool defaults = m_dialogs->askButtons(text, DEFAULT_LABEL, APPROX_LABEL);
+    emit controllerChosen(defaults ? 0 : 1);
+}
+
+void ControlPage::on_pushButtonToggling_clicked()
+{
+    if (!ui->checkBoxDutyCycle->isEnabled()) // tuning runs
+        return;
+    m_togglingActive = true;
+    m_toggleTimer.start(TOGGLE_START_MS);
+}
+
+void ControlPage::on_changeSequence()
+{
+    if (!m_togglingActive)
+        return;
+    ui->horizontalSliderDutyCycle->setValue(
+        DutyControl::nextToggleDuty(ui->horizontalSliderDutyCycle->value(), m_random));
+    m_toggleTimer.start(TOGGLE_STEP_MS);
+}
+
+// ---------------------------------------------------------------------------------
+// Saving the plot and the samples
+
+QString ControlPage::chooseFile(const QString &title, const QString &suffix, const QString &filter)
+{
+    QString fileName = m_dialogs->saveFileName(title, QDir::homePath(), filter);
+    if (!fileName.isEmpty() && QFileInfo(fileName).suffix().isEmpty())
+        fileName += QLatin1Char('.') + suffix;
+    return fileName;
+}
+
+void ControlPage::on_pushButtonSavePlot_clicked()
+{
+    const QString fileName = chooseFile(tr("Save plot"), QStringLiteral("png"), tr("PNG images (*.png)"));
+    if (fileName.isEmpty())
+        return;
+    if (!ui->qwtPlotTelemtry->grab().save(fileName, "PNG")) {
+        emit infoText(tr("The plot could not be saved to %1").arg(QDir::toNativeSeparators(fileName)), true);
+        return;
+    }
+    emit infoText(tr("Plot saved to %1").arg(QDir::toNativeSeparators(fileName)), false);
+}
+
+void ControlPage::on_pushButtonSaveSamples_clicked()
+{
+    const QString fileName = chooseFile(tr("Save samples"), QStringLiteral("csv"), tr("CSV tables (*.csv)"));
+    if (fileName.isEmpty())
+        return;
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(m_history.toCsv()) < 0 || !file.commit()) {
+        emit infoText(tr("The samples could not be saved to %1: %2")
+                          .arg(QDir::toNativeSeparators(fileName), file.errorString()),
+                      true);
+        return;
+    }
+    emit infoText(tr("%n samples saved to %1", nullptr, m_history.size()).arg(QDir::toNativeSeparators(fileName)),
+                  false);
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "tuning/curvewindow.h"
+#include "tuning/telemetryhistory.h"
+#include "wire/records.h"
+
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class ControlPage;
+}
+
+class QwtPlotCurve;
+class TimeScaleDraw;
+class UserDialogs;
+
+// The online page: the running controller's telemetry as numbers and as a two-curve plot,
+// the duty command, and the tuning controls. It sends the duty command through the sink
+// it is given (the polling helper's thread-safe setter) and takes telemetry as copies.
+//
+// The motor stops (duty 0, control off) when the page is left, on Escape, and on every
+// reset the coordinator or the polling helper reports.
+class ControlPage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Duty in percent and the enable flag; safe to call from the GUI thread.
+    using DutyCommandSink = std::function<void(int16_t dutyCycle, bool enableDutyCycle)>;
+
+    static constexpr int QUANTITY_SPEED = 2;
+    static constexpr int TOGGLE_START_MS = 1500;
+    static constexpr int TOGGLE_STEP_MS = 100;
+
+    ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWidget *parent = nullptr);
+    ~ControlPage() override;
+
+    // Reactions to the coordinator's objects: plain member functions connected by
+    // pointer, so that the by-name connection of the widget slots does not look at them.
+    //
+    // One new sample, numbered since the run started (1 for the first).
+    void on_telemetryUpdated(ONLINE_QUANTS_S sample, uint32_t sampleNumber);
+    // Control was taken away (stall, device error, lost connection): the motor stops.
+    void on_resetControl(QString msg, uint8_t code);
+    // From the tuning sequencer.
+    void on_testFinished();
+    void on_typeOfController(bool emptyMotor);
+    // One step of the toggling walk.
+    void on_changeSequence();
+
+    // Duty 0 with control disabled, toggling ended.
+    void stopMotor();
+
+    const CurveWindow &curve(int index) const { return index == 0 ? m_curve1 : m_curve2; }
+    bool isTogglingActive() const { return m_togglingActive; }
+    int samplesReceived() const { return m_history.size(); }
+
+signals:
+    // Text for the window's info line (isMsgBox false) or a message box.
+    void infoText(QString msg, bool isMsgBox);
+    // For the tuning sequencer: Tuning and Stop pressed, and the user's choice after a
+    // tuning that found no gains (0 "Default", 1 "Approx.").
+    void tuningStartRequested();
+    void tuningStopRequested();
+    void controllerChosen(int8_t result);
+
+protected:
+    void changeEvent(QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private slots:
+    void on_comboBoxTelQuant_1_currentIndexChanged(int index);
+    void on_comboBoxTelQuant_2_currentIndexChanged(int index);
+    void on_horizontalSliderDutyCycle_valueChanged(int value);
+    void on_spinBoxDutyCycle_editingFinished();
+    void on_checkBoxDutyCycle_stateChanged(int arg1);
+    void on_pushButtonPause_toggled(bool live);
+    void on_pushButtonTuning_clicked();
+    void on_pushButtonToggling_clicked();
+    void on_pushButtonStop_clicked();
+    void on_pushButtonSavePlot_clicked();
+    void on_pushButtonSaveSamples_clicked();
+
+private:
+    void setUpPlot();
+    void fillQuantityNames();
+    void retranslate();
+    void showValues(const ONLINE_QUANTS_S &sample);
+    void sendDuty(int percent);
+    void showCurves();
+    void showAxis(int axis, int quantity, const QColor &colour);
+    void emergencyStop();
+    QString chooseFile(const QString &title, const QString &suffix, const QString &filter);
+
+    std::unique_ptr<Ui::ControlPage> ui;
+    DutyCommandSink m_dutyCommand;
+    UserDialogs *m_dialogs;
+    QwtPlotCurve *m_plotCurve1 = nullptr; // owned by the plot
+    QwtPlotCurve *m_plotCurve2 = nullptr;
+    TimeScaleDraw *m_timeScale = nullptr; // owned by the plot
+    CurveWindow m_curve1;
+    CurveWindow m_curve2;
+    TelemetryHistory m_history;
+    bool m_togglingActive = false;
+    QTimer m_toggleTimer;
+    QRandomGenerator m_random;
+};
