@@ -50,6 +50,11 @@ QString QueuedDialogs::chooseItem(const QString &title, const QString &label, co
     return open([&] { return m_dialogs->chooseItem(title, label, items); });
 }
 
+bool QueuedDialogs::askButtons(const QString &text, const QString &acceptLabel, const QString &rejectLabel)
+{
+    return open([&] { return m_dialogs->askButtons(text, acceptLabel, rejectLabel); });
+}
+
 QString QueuedDialogs::askText(const QString &title, const QString &label, const QString &text)
 {
     return open([&] { return m_dialogs->askText(title, label, text); });

@@ -30,6 +30,7 @@ public:
     QString askText(const QString &title, const QString &label, const QString &text) override;
     Choice askChoice(const QString &informativeText, const QString &yesLabel, const QString &noLabel,
                      bool noEnabled) override;
+    bool askButtons(const QString &text, const QString &acceptLabel, const QString &rejectLabel) override;
     QString saveFileName(const QString &title, const QString &directory, const QString &filter) override;
     QString openFileName(const QString &title, const QString &directory, const QString &filter) override;
 

@@ -9,6 +9,7 @@
 #include "ident/idhelper.h"
 #include "motors/motorfileexchange.h"
 #include "ident/motorinfotext.h"
+#include "motors/dbmanager.h"
 #include "motors/motorlibrary.h"
 
 #include <QEvent>

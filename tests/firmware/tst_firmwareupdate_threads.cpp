@@ -52,7 +52,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(connection->text(), QStringLiteral("Connected"), 60000);
 
         window->findChild<QAbstractButton *>(QStringLiteral("toolButtonFirmware"))->click();
-        QCOMPARE(window->appBase().activity(), AppBase::ActivityFirmware);
+        // The page choice reaches the coordinator through its own thread.
+        QTRY_COMPARE_WITH_TIMEOUT(window->appBase().activity(), AppBase::ActivityFirmware, 10000);
         window->findChild<QLineEdit *>(QStringLiteral("lineEditFwFileAddress"))->setText(imagePath);
         window->findChild<QAbstractButton *>(QStringLiteral("pushButtonUpdateFw"))->click();
 

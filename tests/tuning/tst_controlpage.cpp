@@ -164,7 +164,8 @@ private slots:
         QMetaObject::invokeMethod(spin, "editingFinished");
         QCOMPARE(rig.slider()->value(), -40);
         QCOMPARE(rig.nextCommand().duty, DutyCommand::dutyFromPercent(-40));
-        QVERIFY(rig.controller().firmware().motor().duty() < 0);
+        // In speed control the command is the reference the controller's loop follows.
+        QVERIFY(rig.tickUntil([&] { return rig.controller().firmware().motor().duty() < 0; }));
 
         rig.enable()->setChecked(false);
         QCOMPARE(rig.slider()->value(), 0);
@@ -240,7 +241,7 @@ private slots:
         rig.enableControl();
         rig.slider()->setValue(60);
         QVERIFY(rig.nextCommand().enable);
-        QVERIFY(rig.controller().firmware().motor().duty() > 0);
+        QVERIFY(rig.tickUntil([&] { return rig.controller().firmware().motor().duty() > 0; }));
 
         rig.commands.clear();
         rig.window->close();
