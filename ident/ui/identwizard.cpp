@@ -73,11 +73,15 @@ void IdentWizard::changeEvent(QEvent *event)
 }
 
 // The motor page hidden (another page of the window, or the window closed) ends a run.
+// A stack being destroyed is only a QWidget any more (it hides itself in ~QWidget): the
+// cast fails then, and nothing of it is touched.
 bool IdentWizard::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_stack && event->type() == QEvent::Hide && !event->spontaneous()
-        && currentPage() == PageActualState)
-        m_idHelper->cancelIdentification();
+    if (event->type() == QEvent::Hide && !event->spontaneous()) {
+        const auto *stack = qobject_cast<QStackedWidget *>(watched);
+        if (stack && stack == m_stack && stack->currentIndex() == PageActualState)
+            m_idHelper->cancelIdentification();
+    }
     return QWidget::eventFilter(watched, event);
 }
 
