@@ -346,7 +346,6 @@ void MainWindow::pageChanged(int index)
 
 void MainWindow::on_updateProcess()
 {
-    m_motorPage->showMotorList();
     m_appBase.setActivePage(uint8_t(ui->stackedWidgetMainDataArea->currentIndex()));
 }
 
@@ -482,6 +481,11 @@ void MainWindow::on_deviceDisconnected()
 
 void MainWindow::on_connectionChanged(uint32_t serialNumber, Device_State_e deviceState, Device_FW_s fw)
 {
+    // A newly connected device starts on the motor list. Done here, with "Connected" shown,
+    // and not on the coordinator's later echo of the same news: a wizard the user started
+    // after seeing "Connected" would be thrown away by it, a running identification stopped.
+    if (deviceState == DEVICE_CONNECTED && m_deviceStatus.state != DEVICE_CONNECTED)
+        m_motorPage->showMotorList();
     m_deviceStatus = {serialNumber, deviceState, fw};
     showDeviceStatus();
     m_escSettingsPage->redrawPwmCharacteristic();

@@ -1,7 +1,6 @@
 #include "comhelper.h"
 
 #include "link/combackworker.h"
-#include "link/portproblem.h"
 #include "link/portprovider.h"
 
 #include <QDebug>
@@ -247,7 +246,7 @@ void ComHelper::openSelectedPort()
     connect(m_port, &QIODevice::readChannelFinished, this, &ComHelper::takePortAsLost);
     if (!m_port->open(QIODevice::ReadWrite)) {
         comDebug() << " Error during port opening" << m_port->errorString();
-        reportPortProblem(PortProblem::text(m_selectedPort, PortProblem::Reason::Other, m_port->errorString()));
+        reportPortProblem(m_provider->openProblem(*m_port, m_selectedPort));
         reportIdle();
         delete m_port;
         m_port = nullptr;

@@ -186,6 +186,13 @@ QString PortDoctor::explain(const QString &portPath, QSerialPort::SerialPortErro
     return tr("%1 cannot be opened: %2.").arg(path, reasonText(error));
 }
 
+QString PortDoctor::cannotOpen(const QString &portName, const QString &detail)
+{
+    if (detail.isEmpty())
+        return tr("Port %1 cannot be opened").arg(portName);
+    return tr("Port %1 cannot be opened: %2").arg(portName, detail);
+}
+
 QString PortDoctor::explain(const QIODevice *port, const PortSystem &system)
 {
     if (!port)

@@ -56,4 +56,6 @@ public:
     // For a port from the port seam that failed to open: a serial port is explained as
     // above; any other device (the simulated controller) by its own error text.
     static QString explain(const QIODevice *port, const PortSystem &system = PortSystem::machine());
+    // For a port that knows no cause: its name and, when given, the device's own text.
+    static QString cannotOpen(const QString &portName, const QString &detail = QString());
 };

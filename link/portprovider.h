@@ -1,11 +1,11 @@
 #pragma once
 
 #include "link/portinfo.h"
-#include "link/portproblem.h"
+#include "link/portdoctor.h"
 
+#include <QIODevice>
 #include <QtGlobal>
 
-class QIODevice;
 class QObject;
 
 // The seam between the port manager and the machine's serial ports: everything above it
@@ -31,7 +31,14 @@ public:
     // text when it can. Ports that know no reason keep this default.
     virtual QString readinessProblem(const QString &portName)
     {
-        return checkReadiness(portName) ? QString() : PortProblem::text(portName, PortProblem::Reason::Other);
+        return checkReadiness(portName) ? QString() : PortDoctor::cannotOpen(portName);
+    }
+
+    // Why a port made by createPort did not open (a user text). Ports that know no cause
+    // keep this default.
+    virtual QString openProblem(const QIODevice &port, const QString &portName)
+    {
+        return PortDoctor::cannotOpen(portName, port.errorString());
     }
 
     // Asks the driver of an open port (made by createPort) to pass received bytes on at

@@ -73,15 +73,10 @@ private:
     bool m_hadLowLatency = false;
 };
 
-// A name without a path is a device in /dev, as QSerialPort takes it.
-QString systemLocationOf(const QString &portName)
-{
-    return portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
-}
-
 } // namespace
 
-SerialPortProvider::SerialPortProvider(const QStringList &extraPortSpecs)
+SerialPortProvider::SerialPortProvider(const QStringList &extraPortSpecs, const PortSystem &system)
+    : m_system(&system)
 {
     for (const QString &spec : extraPortSpecs)
         m_extraPorts.append(parseExtraPort(spec));
@@ -139,24 +134,12 @@ QString SerialPortProvider::readinessProblem(const QString &portName)
         probe.close();
         return QString();
     }
-    return PortProblem::text(portName, reasonFor(probe.error(), systemLocationOf(portName)),
-                             probe.errorString());
+    return PortDoctor::explain(portName, probe.error(), *m_system);
 }
 
-// Qt reports a port held by another program and a port the user may not use alike; the
-// device file's access rights tell them apart.
-PortProblem::Reason SerialPortProvider::reasonFor(int serialError, const QString &systemLocation)
+QString SerialPortProvider::openProblem(const QIODevice &port, const QString &portName)
 {
-    switch (serialError) {
-    case QSerialPort::DeviceNotFoundError:
-        return PortProblem::Reason::Gone;
-    case QSerialPort::PermissionError: {
-        const QFileInfo file(systemLocation);
-        if (!file.exists())
-            return PortProblem::Reason::Gone;
-        return file.isReadable() && file.isWritable() ? PortProblem::Reason::Busy : PortProblem::Reason::NoPermission;
-    }
-    default:
-        return PortProblem::Reason::Other;
-    }
+    if (qobject_cast<const QSerialPort *>(&port))
+        return PortDoctor::explain(&port, *m_system);
+    return PortProvider::openProblem(port, portName);
 }

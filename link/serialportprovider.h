@@ -10,17 +10,18 @@
 class SerialPortProvider : public PortProvider
 {
 public:
-    explicit SerialPortProvider(const QStringList &extraPortSpecs = {});
+    // `system` answers the port doctor's questions about device files (tests give a fake).
+    explicit SerialPortProvider(const QStringList &extraPortSpecs = {},
+                                const PortSystem &system = PortSystem::machine());
 
     static PortInfo parseExtraPort(const QString &spec);
 
     QList<PortInfo> availablePorts() const override;
     QIODevice *createPort(const QString &portName, QObject *parent) override;
     bool checkReadiness(const QString &portName) override;
+    // Both tell the port doctor's cause and fix.
     QString readinessProblem(const QString &portName) override;
-
-    // The reason shown for a QSerialPort::SerialPortError on opening the port at that path.
-    static PortProblem::Reason reasonFor(int serialError, const QString &systemLocation);
+    QString openProblem(const QIODevice &port, const QString &portName) override;
     // Linux: the ASYNC_LOW_LATENCY flag of the serial driver (USB adapters).
     bool setLowLatency(QIODevice *port, bool on) override;
 
@@ -30,6 +31,7 @@ public:
     static constexpr int MACHINE_REFRESH_CALLS = 10;
 
 private:
+    const PortSystem *m_system;
     QList<PortInfo> m_extraPorts;
     mutable QList<PortInfo> m_machinePorts;
     mutable int m_callsSinceRefresh = MACHINE_REFRESH_CALLS;

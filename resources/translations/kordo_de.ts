@@ -1450,7 +1450,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="462"/>
+        <location filename="../../app/mainwindow.cpp" line="461"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -1513,42 +1513,42 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="378"/>
+        <location filename="../../app/mainwindow.cpp" line="377"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="386"/>
+        <location filename="../../app/mainwindow.cpp" line="385"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="386"/>
+        <location filename="../../app/mainwindow.cpp" line="385"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="387"/>
+        <location filename="../../app/mainwindow.cpp" line="386"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="420"/>
+        <location filename="../../app/mainwindow.cpp" line="419"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="420"/>
+        <location filename="../../app/mainwindow.cpp" line="419"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="462"/>
+        <location filename="../../app/mainwindow.cpp" line="461"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="473"/>
+        <location filename="../../app/mainwindow.cpp" line="472"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1876,122 +1876,122 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>Motor identifizieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="120"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="121"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="189"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="190"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="192"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="193"/>
         <source>Bootloader mode</source>
         <translation>Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="195"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="196"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="203"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="247"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="274"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="419"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="204"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="248"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="275"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="420"/>
         <source>No motor is selected!</source>
         <translation>Kein Motor ausgewählt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="215"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="216"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="221"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="222"/>
         <source>Problem. Motor is not set!</source>
         <translation>Problem. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="235"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="236"/>
         <source>Motor is set</source>
         <translation>Der Motor ist gesetzt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="237"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="238"/>
         <source>The controller refused the motor &quot;%1&quot;. Motor is not set!</source>
         <translation>Der Regler hat den Motor „%1“ abgelehnt. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="239"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="240"/>
         <source>The controller did not answer. Motor is not set!</source>
         <translation>Der Regler hat nicht geantwortet. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="252"/>
         <source>Rename motor</source>
         <translation>Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="252"/>
         <source>New motor name:</source>
         <translation>Neuer Motorname:</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="277"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
         <source>Remove motor</source>
         <translation>Motor entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="277"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
         <source>Remove the motor &quot;%1&quot; from the list?</source>
         <translation>Den Motor „%1“ aus der Liste entfernen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="302"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="303"/>
         <source>Which motor to save to the file?</source>
         <translation>Welche Motoren sollen in die Datei gespeichert werden?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="316"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="326"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="317"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="327"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="322"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
         <source>Save motors</source>
         <translation>Motoren speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="322"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="331"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
         <source>MS Files (*.ms)</source>
         <translation>MS-Dateien (*.ms)</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="331"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
         <source>Load motors</source>
         <translation>Motoren laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="335"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="336"/>
         <source>What operation to perform on the original motor list?</source>
         <translation>Was soll mit der bisherigen Motorliste geschehen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="369"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="370"/>
         <source>The motor &quot;%1&quot; of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
         <translation>Der Motor „%1“ der Einstellungsdatei hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare müssen gesetzt sein). Er wird weder gespeichert noch gesetzt.</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="376"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="377"/>
         <source>Replace motor</source>
         <translation>Motor ersetzen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="377"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="378"/>
         <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
         <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
     </message>
@@ -2105,31 +2105,13 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <source>%1 cannot be opened: %2.</source>
         <translation>%1 kann nicht geöffnet werden: %2.</translation>
     </message>
-</context>
-<context>
-    <name>PortProblem</name>
     <message>
-        <location filename="../../link/portproblem.cpp" line="7"/>
-        <source>Port %1 cannot be opened: no permission to use it</source>
-        <translation>Port %1 kann nicht geöffnet werden: keine Berechtigung</translation>
-    </message>
-    <message>
-        <location filename="../../link/portproblem.cpp" line="9"/>
-        <source>Port %1 cannot be opened: it is in use by another program</source>
-        <translation>Port %1 kann nicht geöffnet werden: er wird von einem anderen Programm benutzt</translation>
-    </message>
-    <message>
-        <location filename="../../link/portproblem.cpp" line="11"/>
-        <source>Port %1 cannot be opened: it is gone</source>
-        <translation>Port %1 kann nicht geöffnet werden: er ist nicht mehr vorhanden</translation>
-    </message>
-    <message>
-        <location filename="../../link/portproblem.cpp" line="16"/>
+        <location filename="../../link/portdoctor.cpp" line="192"/>
         <source>Port %1 cannot be opened</source>
         <translation>Port %1 kann nicht geöffnet werden</translation>
     </message>
     <message>
-        <location filename="../../link/portproblem.cpp" line="17"/>
+        <location filename="../../link/portdoctor.cpp" line="193"/>
         <source>Port %1 cannot be opened: %2</source>
         <translation>Port %1 kann nicht geöffnet werden: %2</translation>
     </message>

@@ -5,7 +5,7 @@
 #include "link/portprovider.h"
 #include "motors/dbmanager.h"
 #include "sim/simulatedcontroller.h"
-#include "sim/simulatedport.h"
+#include "tests/common/simulatorprovider.h"
 #include "wire/messageids.h"
 
 #include <QSignalSpy>
@@ -17,26 +17,6 @@
 #include <map>
 
 namespace {
-
-// The in-process simulated controller behind the port seam, listed as the maker's adapter.
-class SimulatorProvider : public PortProvider
-{
-public:
-    explicit SimulatorProvider(SimulatedController *controller) : m_controller(controller) {}
-
-    QList<PortInfo> availablePorts() const override
-    {
-        return {{QStringLiteral("sim0"), QStringLiteral("sim0"), QStringLiteral("AE0001"), QStringLiteral("sim")}};
-    }
-    QIODevice *createPort(const QString &, QObject *parent) override
-    {
-        return new SimulatedPort(m_controller, parent);
-    }
-    bool checkReadiness(const QString &) override { return true; }
-
-private:
-    SimulatedController *m_controller;
-};
 
 enum class Action { None, ClearErrorLog, WriteMotion };
 

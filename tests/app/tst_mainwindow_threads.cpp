@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "device/paramshelper.h"
 #include "tests/common/scripteddialogs.h"
+#include "tests/common/threadwarnings.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -11,20 +12,6 @@
 
 #include <memory>
 
-namespace {
-
-QStringList g_warnings;
-QtMessageHandler g_previousHandler = nullptr;
-
-void collectWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg || type == QtCriticalMsg)
-        g_warnings << message;
-    g_previousHandler(type, context, message);
-}
-
-} // namespace
-
 // The program's arrangement: the coordinator in its own thread on its real 50 ms clock,
 // the simulated controller on the wall clock. Bounded waits only; no timing assertions.
 class TestMainWindowThreads : public QObject
@@ -32,8 +19,8 @@ class TestMainWindowThreads : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { g_previousHandler = qInstallMessageHandler(collectWarnings); }
-    void cleanupTestCase() { qInstallMessageHandler(g_previousHandler); }
+    void initTestCase() { ThreadWarnings::install(); }
+    void cleanupTestCase() { ThreadWarnings::uninstall(); }
 
     // The window listens before the coordinator's clock starts, so a problem found at
     // start-up reaches the user, once.
@@ -88,11 +75,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(indicator->checkState(), Qt::Checked, 60000);
 
         window.reset(); // stops the clock, brings the coordinator home, ends its thread
-        for (const QString &warning : qAsConst(g_warnings)) {
-            QVERIFY2(!warning.contains(QLatin1String("Cannot queue")), qPrintable(warning));
-            QVERIFY2(!warning.startsWith(QLatin1String("QObject")), qPrintable(warning));
-            QVERIFY2(!warning.contains(QLatin1String("another thread")), qPrintable(warning));
-        }
+        const QString fault = ThreadWarnings::firstThreadingFault();
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
         QVERIFY(dialogs.messages.isEmpty());
     }
 };

@@ -90,6 +90,6 @@ public:
     bool checkReadiness(const QString &) override { return ready; }
     QString readinessProblem(const QString &name) override
     {
-        return ready ? QString() : problem.isEmpty() ? PortProblem::text(name, PortProblem::Reason::Other) : problem;
+        return ready ? QString() : problem.isEmpty() ? PortDoctor::cannotOpen(name) : problem;
     }
 };

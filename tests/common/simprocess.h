@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -28,6 +29,9 @@ public:
     {
         m_process.kill();
         m_process.waitForFinished(5000);
+        // Killed, the simulator cannot remove its link; left behind, the link would lead to
+        // whatever program gets the freed pseudo-terminal next (another test's controller).
+        QFile::remove(m_linkPath);
     }
 
     bool isReady() const { return m_ready; }

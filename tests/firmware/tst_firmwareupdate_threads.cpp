@@ -3,6 +3,7 @@
 #include "firmwareimages.h"
 #include "sim/simulatedcontroller.h"
 #include "tests/common/scripteddialogs.h"
+#include "tests/common/threadwarnings.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -12,20 +13,6 @@
 
 #include <memory>
 
-namespace {
-
-QStringList g_warnings;
-QtMessageHandler g_previousHandler = nullptr;
-
-void collectWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg || type == QtCriticalMsg)
-        g_warnings << message;
-    g_previousHandler(type, context, message);
-}
-
-} // namespace
-
 // The program's arrangement: the updater in the coordinator thread on its real clock,
 // the page and the device model in this one, the simulated controller on the wall clock.
 // Bounded waits only.
@@ -34,8 +21,8 @@ class TestFirmwareUpdateThreads : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { g_previousHandler = qInstallMessageHandler(collectWarnings); }
-    void cleanupTestCase() { qInstallMessageHandler(g_previousHandler); }
+    void initTestCase() { ThreadWarnings::install(); }
+    void cleanupTestCase() { ThreadWarnings::uninstall(); }
 
     void updateFromThePageAcrossThreads()
     {
@@ -66,11 +53,8 @@ private slots:
 
         window.reset(); // stops the clock, brings the coordinator home, ends its thread
         QCOMPARE(ports.controller()->bootloader().flash().left(image.size()), image);
-        for (const QString &warning : qAsConst(g_warnings)) {
-            QVERIFY2(!warning.contains(QLatin1String("Cannot queue")), qPrintable(warning));
-            QVERIFY2(!warning.startsWith(QLatin1String("QObject")), qPrintable(warning));
-            QVERIFY2(!warning.contains(QLatin1String("another thread")), qPrintable(warning));
-        }
+        const QString fault = ThreadWarnings::firstThreadingFault();
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
         QCOMPARE(dialogs.messages.size(), 1);
     }
 };

@@ -446,11 +446,40 @@ private slots:
         runningFirstStep(rig);
         WireLog wire(rig);
 
-        rig.window->on_updateProcess(); // e.g. the device announced again: the motor list is shown
+        stack(rig)->setCurrentIndex(IdentWizard::PageMotorList); // e.g. a device connected anew
         QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
         QVERIFY(tickUntilPage(rig, IdentWizard::PageError, 100));
         QCOMPARE(wire.ids(), QVector<int>({VyxMsg::IDENT_STOP}));
         QVERIFY(!rig.controller().firmware().ident().isWalking());
+    }
+
+    // The coordinator echoes a device's connection after the window has shown "Connected";
+    // a run the user started meanwhile must go on.
+    void lateConnectionEchoLeavesTheRunAlone()
+    {
+        WindowRig rig(config());
+        runningFirstStep(rig);
+        WireLog wire(rig);
+
+        rig.window->on_updateProcess();
+        rig.tick(5);
+        QCOMPARE(page(rig), int(IdentWizard::PageActualState));
+        QVERIFY(!wire.ids().contains(VyxMsg::IDENT_STOP));
+        QVERIFY(rig.controller().firmware().ident().isWalking());
+    }
+
+    // A device connected anew starts on the motor list; the same device announced again
+    // (a new bus address) leaves the wizard where it is.
+    void newlyConnectedDeviceStartsOnTheMotorList()
+    {
+        WindowRig rig(config());
+        QVERIFY(connectedOnMotorPage(rig));
+        stack(rig)->setCurrentIndex(IdentWizard::PageAttention);
+        rig.window->on_connectionChanged(12345, DEVICE_CONNECTED, Device_FW_s());
+        QCOMPARE(page(rig), int(IdentWizard::PageAttention));
+        rig.window->on_connectionChanged(0, DEVICE_DISCONNECTED, Device_FW_s());
+        rig.window->on_connectionChanged(12345, DEVICE_CONNECTED, Device_FW_s());
+        QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
     }
 
     void closingTheWindowStopsTheRunFirst()

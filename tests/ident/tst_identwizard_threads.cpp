@@ -3,6 +3,7 @@
 #include "ident/ui/identwizard.h"
 #include "sim/simulatedcontroller.h"
 #include "tests/common/scripteddialogs.h"
+#include "tests/common/threadwarnings.h"
 #include "wire/messageids.h"
 #include "wire/vyxprotocol.h"
 
@@ -17,20 +18,6 @@
 
 #include <memory>
 
-namespace {
-
-QStringList g_warnings;
-QtMessageHandler g_previousHandler = nullptr;
-
-void collectWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtWarningMsg || type == QtCriticalMsg)
-        g_warnings << message;
-    g_previousHandler(type, context, message);
-}
-
-} // namespace
-
 // The wizard as the program runs it: the sequencer in the coordinator thread on its real
 // 50 ms clock, the simulated controller on the wall clock. Bounded waits only.
 class TestIdentWizardThreads : public QObject
@@ -44,8 +31,8 @@ class TestIdentWizardThreads : public QObject
     }
 
 private slots:
-    void initTestCase() { g_previousHandler = qInstallMessageHandler(collectWarnings); }
-    void cleanupTestCase() { qInstallMessageHandler(g_previousHandler); }
+    void initTestCase() { ThreadWarnings::install(); }
+    void cleanupTestCase() { ThreadWarnings::uninstall(); }
 
     void closingTheWindowDuringARunStopsTheMotorAcrossThreads()
     {
@@ -99,11 +86,8 @@ private slots:
         QVERIFY(received.contains(VyxMsg::IDENT_STOP));
 
         window.reset();
-        for (const QString &warning : qAsConst(g_warnings)) {
-            QVERIFY2(!warning.contains(QLatin1String("Cannot queue")), qPrintable(warning));
-            QVERIFY2(!warning.startsWith(QLatin1String("QObject")), qPrintable(warning));
-            QVERIFY2(!warning.contains(QLatin1String("another thread")), qPrintable(warning));
-        }
+        const QString fault = ThreadWarnings::firstThreadingFault();
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }
 };
 

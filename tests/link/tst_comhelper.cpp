@@ -446,6 +446,7 @@ private slots:
     {
         provider->openSucceeds = false;
         QSignalSpy opened(com, &ComHelper::comPortOpened);
+        QSignalSpy problems(com, &ComHelper::portProblem);
         provider->ports = {port(QStringLiteral("ttyUSB0"), QStringLiteral("AE0001"))};
         com->startPortSelection();
         com->handleTimeout();
@@ -455,6 +456,9 @@ private slots:
         QCOMPARE(com->state(), ComHelper::PortChoose);
         QCOMPARE(opened.size(), 0);
         QVERIFY(!com->isConnected());
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems[0][0].toString().startsWith(QLatin1String("Port ttyUSB0 cannot be opened")),
+                 qPrintable(problems[0][0].toString()));
     }
 
     void unpluggingClosesOnce()

@@ -1,5 +1,6 @@
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"
+#include "tests/common/fakeportsystem.h"
 
 #include <QSerialPort>
 #include <QSignalSpy>
@@ -7,6 +8,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <memory>
 #include <poll.h>
 #include <pty.h>
 #include <thread>
@@ -120,49 +122,43 @@ private slots:
         QVERIFY(!com.isConnected());
     }
 
-    // Why a serial port cannot be opened, as the user reads it. Qt reports a port held by
-    // another program and one the user may not use alike; the device file tells them apart.
-    void openProblemReasons_data()
+    // A port that cannot be opened reaches the info line with the doctor's cause and fix,
+    // from the readiness check as from a failed open.
+    void readinessProblemNamesTheCauseAndTheFix()
     {
-        QTest::addColumn<int>("serialError");
-        QTest::addColumn<bool>("fileExists");
-        QTest::addColumn<int>("reason");
-        QTest::newRow("device not found") << int(QSerialPort::DeviceNotFoundError) << true
-                                          << int(PortProblem::Reason::Gone);
-        QTest::newRow("refused, file gone") << int(QSerialPort::PermissionError) << false
-                                            << int(PortProblem::Reason::Gone);
-        QTest::newRow("refused, file usable: busy") << int(QSerialPort::PermissionError) << true
-                                                    << int(PortProblem::Reason::Busy);
-        QTest::newRow("other error") << int(QSerialPort::OpenError) << true << int(PortProblem::Reason::Other);
-    }
-
-    void openProblemReasons()
-    {
-        QFETCH(int, serialError);
-        QFETCH(bool, fileExists);
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("ttyUSB0"));
-        if (fileExists)
-            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
-        QTEST(int(SerialPortProvider::reasonFor(serialError, path)), "reason");
+        FakePortSystem system;
+        system.path = dir.filePath(QStringLiteral("ttyKORDO")); // a plain file: no serial line
+        QFile file(system.path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        system.accessible = false;
+        SerialPortProvider provider({system.path + QStringLiteral("@AE0001")}, system);
+        ComHelper com(&provider);
+        QSignalSpy problems(&com, &ComHelper::portProblem);
+        com.startPortSelection();
+        QTRY_VERIFY_WITH_TIMEOUT((com.handleTimeout(), !problems.isEmpty()), 10000);
+        const QString problem = problems.first().first().toString();
+        QVERIFY2(problem.startsWith(QStringLiteral("You may not open ") + system.path), qPrintable(problem));
+        QVERIFY2(problem.contains(QLatin1String("sudo usermod -aG dialout $USER")), qPrintable(problem));
+        QVERIFY(!com.isConnected());
     }
 
-    void reasonTexts()
+    void failedOpenNamesTheCause()
     {
-        QCOMPARE(PortProblem::text(QStringLiteral("ttyUSB0"), PortProblem::Reason::Busy),
-                 QStringLiteral("Port ttyUSB0 cannot be opened: it is in use by another program"));
-        QCOMPARE(PortProblem::text(QStringLiteral("ttyUSB0"), PortProblem::Reason::Other, QStringLiteral("I/O error")),
-                 QStringLiteral("Port ttyUSB0 cannot be opened: I/O error"));
-    }
+        FakePortSystem system;
+        system.path = QStringLiteral("/nonexistent/ttyKORDO");
+        system.present = false;
+        SerialPortProvider provider({}, system);
+        QVERIFY(!provider.checkReadiness(system.path));
+        QVERIFY(provider.readinessProblem(system.path).startsWith(system.path + QStringLiteral(" is gone")));
+        std::unique_ptr<QIODevice> port(provider.createPort(system.path, nullptr));
+        QVERIFY(!port->open(QIODevice::ReadWrite));
+        QVERIFY(provider.openProblem(*port, system.path).startsWith(system.path + QStringLiteral(" is gone")));
 
-    // A port that cannot be opened is refused with its reason, not just "not ready".
-    void readinessProblemOfAMissingPort()
-    {
-        SerialPortProvider provider;
-        const QString problem = provider.readinessProblem(QStringLiteral("/nonexistent/ttyKORDO"));
-        QVERIFY(!problem.isEmpty());
-        QVERIFY2(problem.startsWith(QStringLiteral("Port /nonexistent/ttyKORDO cannot be opened")), qPrintable(problem));
-        QVERIFY(!provider.checkReadiness(QStringLiteral("/nonexistent/ttyKORDO")));
+        QFile other(QStringLiteral("/nonexistent/kordo"));
+        QVERIFY(!other.open(QIODevice::ReadOnly));
+        QCOMPARE(provider.openProblem(other, QStringLiteral("Kordo simulator")),
+                 QStringLiteral("Port Kordo simulator cannot be opened: ") + other.errorString());
     }
 };
 
