@@ -64,6 +64,38 @@ bool FaultInjector::refuseRequest(uint8_t msgId)
     return consume(m_config.refuseNext, msgId);
 }
 
+QByteArray FaultInjector::strayBytes()
+{
+    if (!chance(m_config.garbageFraction))
+        return QByteArray();
+    QByteArray bytes(1 + int(m_random.bounded(8u)), '\0');
+    for (char &c : bytes)
+        c = char(m_random.bounded(256u));
+    return bytes;
+}
+
+bool FaultInjector::wrongId()
+{
+    return chance(m_config.wrongIdFraction);
+}
+
+int FaultInjector::lengthChange()
+{
+    if (!chance(m_config.wrongLengthFraction))
+        return 0;
+    return m_random.bounded(2u) == 0 ? -1 : 1;
+}
+
+int FaultInjector::unterminatedAnswerBytes(uint8_t msgId)
+{
+    const auto it = m_config.unterminatedAnswer.find(msgId);
+    if (it == m_config.unterminatedAnswer.end())
+        return 0;
+    const int bytes = it->second;
+    m_config.unterminatedAnswer.erase(it);
+    return bytes;
+}
+
 bool FaultInjector::hasVanished(qint64 nowUs) const
 {
     return m_config.vanishAfterMs >= 0 && nowUs >= qint64(m_config.vanishAfterMs) * 1000;

@@ -2,6 +2,7 @@
 
 #include "sim/simconfig.h"
 
+#include <QByteArray>
 #include <QRandomGenerator>
 
 #include <cstdint>
@@ -27,6 +28,14 @@ public:
     bool dropAnswerTo(uint8_t msgId);
     bool refuseRequest(uint8_t msgId);
     bool hasVanished(qint64 nowUs) const;
+
+    // Spoilt answers: stray bytes to send before a frame (mostly none), whether the frame
+    // carries another id, and by how much its payload length is off (-1, 0, +1).
+    QByteArray strayBytes();
+    bool wrongId();
+    int lengthChange();
+    // How many bytes the unterminated frame replacing this answer has; 0: none, answer it.
+    int unterminatedAnswerBytes(uint8_t msgId);
 
 private:
     bool chance(double fraction);

@@ -169,6 +169,12 @@ std::vector<ValueOption> valueOptions()
           doubleField([](C &c) { return &c.config.faults.dropFraction; }, 0, 1) },
         { "corrupt", "Send this fraction (0..1) of the answer frames with a wrong checksum.", "F",
           doubleField([](C &c) { return &c.config.faults.corruptFraction; }, 0, 1) },
+        { "garbage", "Send 1..8 stray bytes before this fraction (0..1) of the answer frames.", "F",
+          doubleField([](C &c) { return &c.config.faults.garbageFraction; }, 0, 1) },
+        { "wrong-id", "Send this fraction (0..1) of the answer frames with the id of the next message.", "F",
+          doubleField([](C &c) { return &c.config.faults.wrongIdFraction; }, 0, 1) },
+        { "wrong-length", "Send this fraction (0..1) of the answers one payload byte short or long.", "F",
+          doubleField([](C &c) { return &c.config.faults.wrongLengthFraction; }, 0, 1) },
         { "silent-after", "Stop answering after N answered frames.", "N",
           intField([](C &c) { return &c.config.faults.silentAfterFrames; }, 0, 1 << 30) },
         { "nack-page", "Refuse the data of page N (address / 256) of a firmware update.", "N",
@@ -189,6 +195,11 @@ std::vector<ValueOption> valueOptions()
         { "refuse-next", "Answer the next N requests of message ID with ANSWER_REFUSED, changing nothing "
                          "(e.g. 0x45; N is 1 when left out).",
           "ID[:N]", [](const QString &t, C &c) { return addMessageCount(t, &c.config.faults.refuseNext); } },
+        { "unterminated", "Answer the next request of message ID with a frame start and N bytes that never "
+                          "end (e.g. 0x48:100000).",
+          "ID:N", [](const QString &t, C &c) {
+              return t.contains(QLatin1Char(':')) && addMessageCount(t, &c.config.faults.unterminatedAnswer);
+          } },
         { "silent-after-message", "Answer message ID, then go silent for good.", "ID",
           intField([](C &c) { return &c.config.faults.silentAfterMessage; }, 0, 255) },
     };

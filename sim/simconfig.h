@@ -79,6 +79,12 @@ struct FaultConfig
     std::map<uint8_t, int> dropFirstAnswers;   // leave out the first N answers to message X
     std::map<uint8_t, int> refuseNext;         // answer the next N requests of X with ANSWER_REFUSED, unapplied
     int silentAfterMessage = -1;               // answer message X once more, then nothing at all
+
+    // Spoilt answer frames, beside the dropped and corrupted ones.
+    double garbageFraction = 0.0;     // answer frames preceded by 1..8 stray bytes, 0..1
+    double wrongIdFraction = 0.0;     // answer frames carrying the id of the next message, 0..1
+    double wrongLengthFraction = 0.0; // answer payloads one byte short or one byte long, 0..1
+    std::map<uint8_t, int> unterminatedAnswer; // the next answer to X is a frame start and N bytes, no end
 };
 
 struct SimulatorConfig

@@ -151,7 +151,7 @@ void SimulatedController::handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 a
         if (m_faults.dropAnswerTo(msg.msgId))
             qCDebug(lcSim) << "SIM: left out the answer to" << Qt::hex << msg.msgId << "by the named fault";
         else
-            sendAnswer(encodeAnswer(msg.msgId, answer.payload, corrupt), atUs);
+            sendAnswer(spoilableAnswer(msg.msgId, answer.payload, corrupt), atUs);
     }
     if (answer.enterBootloader)
         enterBootloader();
@@ -187,6 +187,23 @@ QByteArray SimulatedController::encodeAnswer(uint8_t msgId, const QByteArray &pa
     }
     frame.append(char(VYX_Protocol::FRAME_END));
     return frame;
+}
+
+QByteArray SimulatedController::spoilableAnswer(uint8_t msgId, QByteArray payload, bool corrupt)
+{
+    if (const int bytes = m_faults.unterminatedAnswerBytes(msgId)) {
+        qCDebug(lcSim) << "SIM: answered" << Qt::hex << msgId << "with a frame that never ends";
+        // No start, end or escape byte after the start: the frame just goes on.
+        return QByteArray(1, char(VYX_Protocol::FRAME_START)) + QByteArray(bytes, char(0x41));
+    }
+    const QByteArray stray = m_faults.strayBytes();
+    const uint8_t id = m_faults.wrongId() ? uint8_t(msgId + 1) : msgId;
+    const int change = m_faults.lengthChange();
+    if (change < 0 || (change > 0 && payload.size() >= VYX_Protocol::MAX_PAYLOAD))
+        payload.chop(1);
+    else if (change > 0)
+        payload.append(char(0x00));
+    return stray + encodeAnswer(id, payload, corrupt);
 }
 
 void SimulatedController::processBootloaderByte(uint8_t byte, qint64 atUs)

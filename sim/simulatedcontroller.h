@@ -69,6 +69,9 @@ private:
     void processBootloaderByte(uint8_t byte, qint64 atUs);
     void handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 atUs);
     QByteArray encodeAnswer(uint8_t msgId, const QByteArray &payload, bool corrupt) const;
+    // The answer frame with the spoiling faults applied (stray bytes, wrong id or length,
+    // a frame without end).
+    QByteArray spoilableAnswer(uint8_t msgId, QByteArray payload, bool corrupt);
     void sendAnswer(const QByteArray &bytes, qint64 readyUs);
     void enterBootloader();
     void startApplication();

@@ -2,6 +2,7 @@
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"
+#include "tests/common/runningcoordinator.h"
 #include "tests/common/simprocess.h"
 
 #include <QSignalSpy>
@@ -9,40 +10,6 @@
 #include <QtTest>
 
 #include <memory>
-
-namespace {
-
-// The coordinator in its own thread on its real clock, as the window runs it.
-struct RunningCoordinator
-{
-    QThread thread;
-    AppBase *app;
-
-    RunningCoordinator(PortProvider *ports, const QString &dataDir)
-        : app(new AppBase(ports, DataDirectory::resolve(dataDir, {}, {})))
-    {
-    }
-
-    void start()
-    {
-        app->moveToThread(&thread);
-        thread.start();
-        QMetaObject::invokeMethod(app, &AppBase::startClock, Qt::QueuedConnection);
-        QMetaObject::invokeMethod(app->comHelper(), &ComHelper::startPortSelection, Qt::QueuedConnection);
-    }
-
-    ~RunningCoordinator()
-    {
-        app->stopAndMoveTo(QThread::currentThread(), 10000);
-        thread.quit();
-        thread.wait(10000);
-        delete app;
-    }
-
-    int logFiles() const { return QDir(app->logDirectory()).entryList({QStringLiteral("*.log")}, QDir::Files).size(); }
-};
-
-} // namespace
 
 // The whole device side as the program runs it: the coordinator in its own thread on its
 // real 50 ms clock, the serial stack, and the standalone simulated controller on a

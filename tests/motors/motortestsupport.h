@@ -95,6 +95,38 @@ inline QByteArray fileDigest(const QString &path)
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
 }
 
+// A second connection to the file, as another program would hold it.
+class OtherConnection
+{
+public:
+    explicit OtherConnection(const QString &file)
+        : m_name(QUuid::createUuid().toString())
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(file);
+        db.open();
+    }
+    ~OtherConnection()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name);
+            if (db.isOpen()) {
+                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                db.close();
+            }
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    bool exec(const QString &statement)
+    {
+        QSqlQuery query(QSqlDatabase::database(m_name));
+        return query.exec(statement);
+    }
+
+private:
+    QString m_name;
+};
+
 // Makes a path unmodifiable, even for root, for the lifetime of the guard (ext2/3/4,
 // xfs, btrfs); active() is false where chattr is not available.
 class ImmutableGuard

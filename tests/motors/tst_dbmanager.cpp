@@ -21,38 +21,6 @@ const char CREATED_SCHEMA[] =
 
 } // namespace
 
-// A second connection to the file, as another program would hold it.
-class OtherConnection
-{
-public:
-    explicit OtherConnection(const QString &file)
-        : m_name(QUuid::createUuid().toString())
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(file);
-        db.open();
-    }
-    ~OtherConnection()
-    {
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_name);
-            if (db.isOpen()) {
-                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-                db.close();
-            }
-        }
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    bool exec(const QString &statement)
-    {
-        QSqlQuery query(QSqlDatabase::database(m_name));
-        return query.exec(statement);
-    }
-
-private:
-    QString m_name;
-};
-
 Q_DECLARE_METATYPE(DbManager::Health)
 
 class TestDbManager : public QObject

@@ -74,7 +74,8 @@ private slots:
         sim.start(program, { QStringLiteral("--help") });
         QVERIFY(sim.waitForFinished(10000));
         const QByteArray help = sim.readAllStandardOutput();
-        for (const char *option : { "--drop-first <ID[:N]>", "--refuse-next <ID[:N]>", "--silent-after-message <ID>" })
+        for (const char *option : { "--drop-first <ID[:N]>", "--refuse-next <ID[:N]>", "--silent-after-message <ID>",
+                                    "--garbage <F>", "--wrong-id <F>", "--wrong-length <F>", "--unterminated <ID:N>" })
             QVERIFY2(help.contains(option), option);
 
         sim.start(program, { QStringLiteral("--drop-first"), QStringLiteral("0x1ff") });

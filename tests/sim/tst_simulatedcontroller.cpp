@@ -507,6 +507,52 @@ private slots:
         }
     }
 
+    // The spoiling faults: every answer carries the next id, or a payload one byte off, or
+    // comes after stray bytes; the unterminated answer is a start byte and N bytes, once.
+    void spoiltAnswers()
+    {
+        const QByteArray good = [] {
+            SimulatedController controller {SimulatorConfig()};
+            return SimHost(controller).ask(VyxMsg::GET_DEVICE_INFO);
+        }();
+        QVERIFY(!good.isEmpty());
+
+        SimulatorConfig config;
+        config.faults.wrongIdFraction = 1.0;
+        SimulatedController wrongId(config);
+        QList<VYX_Protocol::VYX_MSG> frames = SimHost(wrongId).exchange(VyxMsg::GET_DEVICE_INFO);
+        QCOMPARE(frames.size(), 1);
+        QCOMPARE(frames.first().msgId, uint8_t(VyxMsg::GET_DEVICE_INFO + 1));
+
+        config = SimulatorConfig();
+        config.faults.wrongLengthFraction = 1.0;
+        SimulatedController wrongLength(config);
+        SimHost lengthHost(wrongLength);
+        for (int i = 0; i < 10; ++i) {
+            frames = lengthHost.exchange(VyxMsg::GET_DEVICE_INFO);
+            QCOMPARE(frames.size(), 1);
+            QCOMPARE(qAbs(frames.first().payloadBytes().size() - good.size()), 1);
+        }
+
+        config = SimulatorConfig();
+        config.faults.garbageFraction = 1.0;
+        SimulatedController garbage(config);
+        SimHost garbageHost(garbage);
+        const QByteArray answer = garbageHost.send(SimHost::frame(VyxMsg::GET_DEVICE_INFO));
+        const QByteArray frame = SimHost::frame(VyxMsg::GET_DEVICE_INFO, good, 1);
+        QVERIFY2(answer.size() > frame.size() && answer.size() <= frame.size() + 8, answer.toHex().constData());
+
+        config = SimulatorConfig();
+        config.faults.unterminatedAnswer[VyxMsg::GET_STATUS] = 1000;
+        SimulatedController endless(config);
+        SimHost endlessHost(endless);
+        const QByteArray first = endlessHost.send(SimHost::frame(VyxMsg::GET_STATUS));
+        QCOMPARE(first.size(), 1001);
+        QCOMPARE(uint8_t(first.at(0)), VYX_Protocol::FRAME_START);
+        QVERIFY(!first.contains(char(VYX_Protocol::FRAME_END)));
+        QVERIFY(!endlessHost.ask(VyxMsg::GET_STATUS).isEmpty());
+    }
+
     void silentAfterFrames()
     {
         SimulatorConfig config;
