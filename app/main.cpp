@@ -77,17 +77,22 @@ int runProduction(const CommandLineOptions &options, const DataDirectory &dataDi
     request.settingsFile = options.settingsFile;
     request.motorName = options.motorNames.value(0);
     request.reportFile = options.reportFile;
-    request.portSpecs = options.portSpecs;
+    QStringList names;
+    const auto add = [&](const PortInfo &port) {
+        if (!names.contains(port.portName)) {
+            names << port.portName;
+            request.ports << port;
+        }
+    };
     for (const QString &spec : options.portSpecs)
-        request.portNames << SerialPortProvider::parseExtraPort(spec).portName;
+        add(SerialPortProvider::parseExtraPort(spec));
     if (options.allAdapters) {
         const QList<PortInfo> present = SerialPortProvider(options.portSpecs).availablePorts();
         for (const PortInfo &port : present) {
-            if (port.isAdapter() && !request.portNames.contains(port.portName))
-                request.portNames << port.portName;
+            if (port.isAdapter())
+                add(port);
         }
     }
-    request.portNames.removeDuplicates();
     return ProductionLine(request, out, err).run();
 }
 

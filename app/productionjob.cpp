@@ -10,6 +10,7 @@
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -33,12 +34,37 @@ bool isImageError(uint32_t code)
     }
 }
 
+// The job's own port only: listing the machine's ports walks the device tree, and a bench
+// of coordinators doing that at every tick costs more than the updates themselves.
+class OnePortProvider : public PortProvider
+{
+public:
+    explicit OnePortProvider(const PortInfo &port) : m_port(port) {}
+
+    QList<PortInfo> availablePorts() const override
+    {
+        // Gone while its device file is: an unplugged adapter, a closed pseudo-terminal.
+        return QFileInfo::exists(m_port.systemLocation) ? QList<PortInfo> {m_port} : QList<PortInfo> {};
+    }
+    QIODevice *createPort(const QString &portName, QObject *parent) override
+    {
+        return m_serial.createPort(portName, parent);
+    }
+    bool checkReadiness(const QString &portName) override { return m_serial.checkReadiness(portName); }
+    QString readinessProblem(const QString &portName) override { return m_serial.readinessProblem(portName); }
+    bool setLowLatency(QIODevice *port, bool on) override { return m_serial.setLowLatency(port, on); }
+
+private:
+    PortInfo m_port;
+    SerialPortProvider m_serial;
+};
+
 } // namespace
 
-ProductionJob::ProductionJob(const QString &portName, const ProductionOrder &order)
-    : m_portName(portName), m_order(order)
+ProductionJob::ProductionJob(const PortInfo &port, const ProductionOrder &order)
+    : m_port(port), m_portName(port.portName), m_order(order)
 {
-    m_outcome.port = portName;
+    m_outcome.port = m_portName;
 }
 
 ProductionJob::~ProductionJob() = default;
@@ -46,13 +72,13 @@ ProductionJob::~ProductionJob() = default;
 void ProductionJob::start()
 {
     m_total.start();
-    m_ports = std::make_unique<SerialPortProvider>(m_order.portSpecs);
+    m_ports = std::make_unique<OnePortProvider>(m_port);
     m_app = std::make_unique<AppBase>(m_ports.get(), m_order.dataDirectory);
     AppBase *app = m_app.get();
     ComHelper *com = app->comHelper();
     UpdateFwHelper *updater = app->updateFwHelper();
 
-    // Every coordinator sees all the ports; each takes only its own.
+    // Asked again while the port is away.
     connect(com, &ComHelper::needPortSelectAndInform, this, [this, com](QList<PortInfo> ports, bool) {
         for (const PortInfo &port : ports) {
             if (port.portName == m_portName) {

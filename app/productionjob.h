@@ -2,6 +2,7 @@
 
 #include "app/datadirectory.h"
 #include "device/settingsdocument.h"
+#include "link/portinfo.h"
 #include "wire/records.h"
 
 #include <QCoreApplication>
@@ -15,7 +16,7 @@
 
 class AppBase;
 class QTimer;
-class SerialPortProvider;
+class PortProvider;
 
 // What one production run does to every controller; read-only, shared by all the ports.
 struct ProductionOrder
@@ -26,7 +27,6 @@ struct ProductionOrder
     bool hasSettings = false;     // a settings file to write
     QVector<SettingsValue> settings;
     QString motorName;            // empty: no motor
-    QStringList portSpecs;        // every --port, so that each coordinator sees the same ports
     DataDirectory dataDirectory;
 };
 
@@ -59,7 +59,7 @@ public:
     // A write that is neither confirmed nor refused within this time has failed.
     static constexpr int WRITE_TIMEOUT_MS = 15000;
 
-    ProductionJob(const QString &portName, const ProductionOrder &order);
+    ProductionJob(const PortInfo &port, const ProductionOrder &order);
     ~ProductionJob() override;
 
 public slots:
@@ -91,9 +91,10 @@ private:
     bool stepTimedOut(int limitMs) const;
     QString firmwareText() const;
 
+    PortInfo m_port;
     QString m_portName;
     ProductionOrder m_order;
-    std::unique_ptr<SerialPortProvider> m_ports;
+    std::unique_ptr<PortProvider> m_ports;
     std::unique_ptr<AppBase> m_app;
     QTimer *m_timer = nullptr;
     Step m_step = Step::Find;

@@ -43,12 +43,11 @@ bool ProductionLine::prepare(ProductionOrder *order)
         m_err << m_request.dataDirectory.errorString() << Qt::endl;
         return false;
     }
-    if (m_request.portNames.isEmpty()) {
+    if (m_request.ports.isEmpty()) {
         m_err << tr("No port to work on: name them with --port, or use --all-adapters with the maker's adapters plugged in.")
               << Qt::endl;
         return false;
     }
-    order->portSpecs = m_request.portSpecs;
     if (!m_request.firmwareFile.isEmpty()) {
         const QFileInfo file(m_request.firmwareFile);
         if (!file.isFile() || !file.isReadable()) {
@@ -98,7 +97,9 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
     QList<PortOutcome> outcomes;
     std::vector<std::unique_ptr<QThread>> threads;
     int running = 0;
-    for (const QString &port : m_request.portNames) {
+    QStringList names;
+    for (const PortInfo &port : m_request.ports) {
+        names << port.portName;
         auto thread = std::make_unique<QThread>();
         auto *job = new ProductionJob(port, order);
         job->moveToThread(thread.get());
@@ -125,8 +126,8 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
     for (const auto &thread : threads)
         thread->wait();
     // In the order the ports were named, whatever order they finished in.
-    std::sort(outcomes.begin(), outcomes.end(), [this](const PortOutcome &a, const PortOutcome &b) {
-        return m_request.portNames.indexOf(a.port) < m_request.portNames.indexOf(b.port);
+    std::sort(outcomes.begin(), outcomes.end(), [&names](const PortOutcome &a, const PortOutcome &b) {
+        return names.indexOf(a.port) < names.indexOf(b.port);
     });
     return outcomes;
 }

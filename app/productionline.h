@@ -26,8 +26,7 @@ public:
         QString settingsFile;
         QString motorName;
         QString reportFile;
-        QStringList portNames;    // the ports to work on
-        QStringList portSpecs;    // every --port, as given
+        QList<PortInfo> ports;    // the ports to work on
         DataDirectory dataDirectory;
     };
 
