@@ -78,71 +78,106 @@
     </message>
     <message>
         <location filename="../../app/commandline.cpp" line="22"/>
-        <source>With --export-motors: export only this motor (repeatable).</source>
-        <translation>Mit --export-motors: nur diesen Motor exportieren (wiederholbar).</translation>
+        <source>With --export-motors: export only this motor (repeatable). Otherwise: write this motor from the database into the controllers on the ports.</source>
+        <translation>Mit --export-motors: nur diesen Motor exportieren (wiederholbar). Sonst: diesen Motor aus der Datenbank in die Regler an den Ports schreiben.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="25"/>
+        <location filename="../../app/commandline.cpp" line="26"/>
         <source>Read the motors of a motor file into the database and exit.</source>
         <translation>Die Motoren einer Motordatei in die Datenbank einlesen und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="28"/>
+        <location filename="../../app/commandline.cpp" line="29"/>
         <source>With --import-motors: replace the whole motor list instead of adding.</source>
         <translation>Mit --import-motors: die ganze Motorliste ersetzen statt zu ergänzen.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="30"/>
+        <location filename="../../app/commandline.cpp" line="31"/>
         <source>List the serial ports, tell the maker&apos;s adapter and whether each can be opened, and exit.</source>
         <translation>Die seriellen Anschlüsse auflisten, den Adapter des Herstellers erkennen, angeben, ob sich jeder öffnen lässt, und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="32"/>
+        <location filename="../../app/commandline.cpp" line="33"/>
         <source>Write a support bundle (zip) for whoever helps you, and exit.</source>
         <translation>Ein Support-Paket (zip) für Ihre Helfer schreiben und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="35"/>
+        <location filename="../../app/commandline.cpp" line="36"/>
         <source>Write a firmware image into the connected controller (or the one waiting in its bootloader) and exit: 0 on success.</source>
         <translation>Ein Firmware-Abbild in den angeschlossenen Regler (oder den in seinem Bootloader wartenden) schreiben und beenden: 0 bei Erfolg.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="49"/>
+        <location filename="../../app/commandline.cpp" line="40"/>
+        <source>Write an ESC settings file into the controllers on the ports (after --flash), each write confirmed by the controller, and exit: 0 when every port succeeded.</source>
+        <translation>Eine ESC-Einstellungsdatei in die Regler an den Ports schreiben (nach --flash), jeden Schreibvorgang vom Regler bestätigt, und beenden: 0, wenn jeder Port erfolgreich war.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="44"/>
+        <source>With --flash, --settings or --motor: work on every port of the maker&apos;s adapter at once.</source>
+        <translation>Mit --flash, --settings oder --motor: an allen Ports des Herstelleradapters gleichzeitig arbeiten.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="47"/>
+        <source>With --flash, --settings or --motor: write the summary table as CSV.</source>
+        <translation>Mit --flash, --settings oder --motor: die Übersichtstabelle als CSV schreiben.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="61"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="68"/>
+        <location filename="../../app/commandline.cpp" line="80"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="71"/>
+        <location filename="../../app/commandline.cpp" line="84"/>
         <source>Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash.</source>
         <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports, --support-bundle und --flash an.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="78"/>
+        <location filename="../../app/commandline.cpp" line="91"/>
         <source>The firmware file name is empty.</source>
         <translation>Der Name der Firmware-Datei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="84"/>
+        <location filename="../../app/commandline.cpp" line="97"/>
         <source>The support bundle file name is empty.</source>
         <translation>Der Dateiname des Support-Pakets ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="94"/>
-        <source>--motor is used only with --export-motors.</source>
-        <translation>--motor gilt nur zusammen mit --export-motors.</translation>
+        <location filename="../../app/commandline.cpp" line="112"/>
+        <source>The settings file name is empty.</source>
+        <translation>Der Name der Einstellungsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="96"/>
+        <location filename="../../app/commandline.cpp" line="114"/>
+        <source>The report file name is empty.</source>
+        <translation>Der Name der Berichtsdatei ist leer.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="124"/>
+        <source>Give one --motor for the controllers.</source>
+        <translation>Geben Sie für die Regler ein --motor an.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="126"/>
+        <source>--all-adapters and --report are used only with --flash, --settings or --motor.</source>
+        <translation>--all-adapters und --report werden nur mit --flash, --settings oder --motor verwendet.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="129"/>
+        <source>--motor is used with --export-motors, or with --port, --flash or --settings.</source>
+        <translation>--motor wird mit --export-motors oder mit --port, --flash oder --settings verwendet.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="131"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="100"/>
+        <location filename="../../app/commandline.cpp" line="135"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
@@ -1876,122 +1911,122 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>Motor identifizieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="120"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="121"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="189"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="190"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="192"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="193"/>
         <source>Bootloader mode</source>
         <translation>Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="195"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="196"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="203"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="247"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="274"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="419"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="204"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="248"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="275"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="420"/>
         <source>No motor is selected!</source>
         <translation>Kein Motor ausgewählt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="215"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="216"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="221"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="222"/>
         <source>Problem. Motor is not set!</source>
         <translation>Problem. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="235"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="236"/>
         <source>Motor is set</source>
         <translation>Der Motor ist gesetzt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="237"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="238"/>
         <source>The controller refused the motor &quot;%1&quot;. Motor is not set!</source>
         <translation>Der Regler hat den Motor „%1“ abgelehnt. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="239"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="240"/>
         <source>The controller did not answer. Motor is not set!</source>
         <translation>Der Regler hat nicht geantwortet. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="252"/>
         <source>Rename motor</source>
         <translation>Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="252"/>
         <source>New motor name:</source>
         <translation>Neuer Motorname:</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="277"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
         <source>Remove motor</source>
         <translation>Motor entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="277"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
         <source>Remove the motor &quot;%1&quot; from the list?</source>
         <translation>Den Motor „%1“ aus der Liste entfernen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="302"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="303"/>
         <source>Which motor to save to the file?</source>
         <translation>Welche Motoren sollen in die Datei gespeichert werden?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="316"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="326"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="317"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="327"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="322"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
         <source>Save motors</source>
         <translation>Motoren speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="322"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="331"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
         <source>MS Files (*.ms)</source>
         <translation>MS-Dateien (*.ms)</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="331"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
         <source>Load motors</source>
         <translation>Motoren laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="335"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="336"/>
         <source>What operation to perform on the original motor list?</source>
         <translation>Was soll mit der bisherigen Motorliste geschehen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="369"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="370"/>
         <source>The motor &quot;%1&quot; of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
         <translation>Der Motor „%1“ der Einstellungsdatei hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare müssen gesetzt sein). Er wird weder gespeichert noch gesetzt.</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="376"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="377"/>
         <source>Replace motor</source>
         <translation>Motor ersetzen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="377"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="378"/>
         <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
         <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
     </message>
@@ -2155,6 +2190,293 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <location filename="../../link/portreport.cpp" line="37"/>
         <source>can be opened</source>
         <translation>lässt sich öffnen</translation>
+    </message>
+</context>
+<context>
+    <name>ProductionJob</name>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="98"/>
+        <source>The port was lost.</source>
+        <translation>Der Port ging verloren.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="98"/>
+        <source>plug the controller in again and re-run on this port</source>
+        <translation>Regler wieder anschließen und an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="104"/>
+        <source>bootloader</source>
+        <translation>Bootloader</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="106"/>
+        <source>The controller waits in its bootloader.</source>
+        <translation>Der Regler wartet in seinem Bootloader.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="106"/>
+        <source>write its firmware with --flash</source>
+        <translation>seine Firmware mit --flash schreiben</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="140"/>
+        <source>The controller refused the motor %1.</source>
+        <translation>Der Regler hat den Motor %1 abgelehnt.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="141"/>
+        <source>check that the motor suits this controller</source>
+        <translation>prüfen, ob der Motor zu diesem Regler passt</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="143"/>
+        <location filename="../../app/productionjob.cpp" line="198"/>
+        <source>The controller did not confirm the motor %1.</source>
+        <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="144"/>
+        <location filename="../../app/productionjob.cpp" line="199"/>
+        <source>re-run with --motor on this port</source>
+        <translation>mit --motor an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="222"/>
+        <source>Controller %1, firmware %2</source>
+        <translation>Regler %1, Firmware %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="230"/>
+        <source>No controller was found.</source>
+        <translation>Es wurde kein Regler gefunden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="230"/>
+        <source>check the cable and the power of the controller, then re-run</source>
+        <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="245"/>
+        <source>The update did not start.</source>
+        <translation>Das Update hat nicht begonnen.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="246"/>
+        <source>stop the motor, then re-run --flash on this port</source>
+        <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="251"/>
+        <source>Firmware written; waiting for the controller to start it</source>
+        <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="255"/>
+        <source>re-run --flash on this port: the controller waits in its bootloader</source>
+        <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="257"/>
+        <source>The port was lost during the update.</source>
+        <translation>Der Port ging während des Updates verloren.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="258"/>
+        <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
+        <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="260"/>
+        <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
+        <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="262"/>
+        <source>check the cable and the power of the controller, then re-run --flash on this port</source>
+        <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="264"/>
+        <source>use a firmware file made for this controller and %1</source>
+        <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="275"/>
+        <source>Controller %1 runs firmware %2</source>
+        <translation>Regler %1 läuft mit Firmware %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="280"/>
+        <source>The controller did not start after the update.</source>
+        <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="281"/>
+        <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
+        <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="292"/>
+        <source>The controller&apos;s settings could not be read; nothing was written.</source>
+        <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="293"/>
+        <location filename="../../app/productionjob.cpp" line="329"/>
+        <location filename="../../app/productionjob.cpp" line="343"/>
+        <source>re-run with --settings on this port</source>
+        <translation>mit --settings an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="297"/>
+        <source>Values out of range were limited: %1</source>
+        <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="308"/>
+        <source>Writing the settings</source>
+        <translation>Schreibe die Einstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="315"/>
+        <source>Settings stored; reading them back</source>
+        <translation>Einstellungen gespeichert; lese sie zurück</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="325"/>
+        <location filename="../../app/productionjob.cpp" line="338"/>
+        <source>PWM input</source>
+        <translation>PWM-Eingang</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="327"/>
+        <location filename="../../app/productionjob.cpp" line="340"/>
+        <source>motion</source>
+        <translation>Bewegung</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="328"/>
+        <source>The controller did not confirm the settings (%1).</source>
+        <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="342"/>
+        <source>The settings read back differ from those written (%1).</source>
+        <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="346"/>
+        <source>Settings confirmed</source>
+        <translation>Einstellungen bestätigt</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="351"/>
+        <source>The controller did not answer after the settings were written.</source>
+        <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="352"/>
+        <source>check the cable, then re-run with --settings on this port</source>
+        <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="358"/>
+        <source>Writing the motor %1</source>
+        <translation>Schreibe den Motor %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="360"/>
+        <source>The motor %1 is not in the motor database.</source>
+        <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="361"/>
+        <source>import its motor file with --import-motors, then re-run</source>
+        <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="369"/>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>ProductionLine</name>
+    <message>
+        <location filename="../../app/productionline.cpp" line="47"/>
+        <source>No port to work on: name them with --port, or use --all-adapters with the maker&apos;s adapters plugged in.</source>
+        <translation>Kein Port zum Bearbeiten: nennen Sie die Ports mit --port oder verwenden Sie --all-adapters mit angeschlossenen Herstelleradaptern.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="54"/>
+        <source>The firmware file %1 cannot be opened.</source>
+        <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="62"/>
+        <source>The settings file %1 cannot be opened.</source>
+        <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="67"/>
+        <source>The file %1 holds no ESC settings.</source>
+        <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="85"/>
+        <source>The motor %1 is not in the motor database.</source>
+        <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="113"/>
+        <source>done</source>
+        <translation>fertig</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="145"/>
+        <source>%1 of %2 ports succeeded.</source>
+        <translation>%1 von %2 Ports erfolgreich.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="150"/>
+        <source>The report %1 cannot be written: %2</source>
+        <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="161"/>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="161"/>
+        <source>Serial</source>
+        <translation>Seriennummer</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="161"/>
+        <source>Before</source>
+        <translation>Vorher</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="161"/>
+        <source>After</source>
+        <translation>Nachher</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="161"/>
+        <source>Result</source>
+        <translation>Ergebnis</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="161"/>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="161"/>
+        <source>What to do</source>
+        <translation>Was tun</translation>
     </message>
 </context>
 <context>
