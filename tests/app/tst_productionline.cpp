@@ -1,4 +1,7 @@
+#include "app/datadirectory.h"
+#include "motors/dbmanager.h"
 #include "tests/common/framedecode.h"
+#include "tests/motors/motortestsupport.h"
 #include "tests/common/simprocess.h"
 #include "tests/firmware/firmwareimages.h"
 #include "wire/messageids.h"
@@ -37,8 +40,8 @@ class TestProductionLine : public QObject
     }
 
     // The last answer of the controller to message `msgId` in its trace: what it had stored
-    // when the program read it.
-    static QByteArray lastAnswer(const QString &tracePath, uint8_t msgId)
+    // when the program read it. With `fromHost`: the last such request.
+    static QByteArray lastAnswer(const QString &tracePath, uint8_t msgId, bool fromHost = false)
     {
         QFile trace(tracePath);
         if (!trace.open(QIODevice::ReadOnly))
@@ -46,7 +49,7 @@ class TestProductionLine : public QObject
         QByteArray payload;
         while (!trace.atEnd()) {
             const QList<QByteArray> parts = trace.readLine().simplified().split(' ');
-            if (parts.size() < 3 || parts[1] != "out")
+            if (parts.size() < 3 || parts[1] != (fromHost ? "in" : "out"))
                 continue;
             const VYX_Protocol::VYX_MSG msg = decodeFrame(QByteArray::fromHex(parts.mid(2).join()));
             if (msg.msgId == msgId && msg.length > 0)
@@ -140,6 +143,36 @@ private slots:
             QCOMPARE(int(motion.Kp), 512);
             QCOMPARE(int(motion.Ki), 1280);
         }
+    }
+
+    // A motor from the database goes into the controller beside one that refuses its reset.
+    void motorWrittenResetRefused()
+    {
+        const QString dataDir = m_dir.filePath(QStringLiteral("motordata"));
+        QString problem;
+        const MOTOR_TOTAL motor = MotorTestSupport::sampleMotor(3);
+        {
+            const QString dbDir = DataDirectory::resolve(dataDir, {}, {}).databaseDirectory(&problem);
+            DbManager db(nullptr, dbDir);
+            MOTOR_TOTAL stored = motor;
+            QVERIFY(db.saveMotor(QStringLiteral("Bench 3"), QStringLiteral("2026-01-01 10:00:00"), &stored));
+        }
+        const QString image = writeFile(QStringLiteral("fw2.bin"), TestImages::plainImage(8192));
+        const QString trace = m_dir.filePath(QStringLiteral("motor.trace"));
+        SimProcess good({"--serial", "2001", "--trace", trace});
+        SimProcess refusing({"--serial", "2002", "--refuse-next", "0x80"});
+        QVERIFY(good.isReady() && refusing.isReady());
+
+        QProcess process;
+        process.start(program(), {"--flash", image, "--motor", "Bench 3", "--data-dir", dataDir, "--port",
+                                  good.adapterPortSpec(), "--port", refusing.adapterPortSpec()});
+        QVERIFY(process.waitForFinished(90000));
+        const QByteArray out = process.readAllStandardOutput();
+        QVERIFY2(process.exitCode() == 1, out.constData());
+        QVERIFY2(out.contains("1 of 2 ports succeeded."), out.constData());
+        QVERIFY2(out.contains("its old firmware still runs"), out.constData());
+        QCOMPARE(lastAnswer(trace, VyxMsg::SET_MOTOR_IDENT_PARAMS, true), motor.packIdent());
+        QCOMPARE(lastAnswer(trace, VyxMsg::SET_MOTOR_USER_PARAMS, true), motor.packUser());
     }
 
     void settingsFileRefusedBeforeAnyPort()
