@@ -48,6 +48,9 @@ bool ProductionLine::prepare(ProductionOrder *order)
               << Qt::endl;
         return false;
     }
+    // Files named relative to where the program was started, whatever happens meanwhile.
+    if (!m_request.reportFile.isEmpty())
+        m_request.reportFile = QFileInfo(m_request.reportFile).absoluteFilePath();
     if (!m_request.firmwareFile.isEmpty()) {
         const QFileInfo file(m_request.firmwareFile);
         if (!file.isFile() || !file.isReadable()) {
