@@ -89,19 +89,26 @@ void ProductionJob::start()
         com->portSelectionCanceled(); // asked again while the port is away
     });
     connect(com, &ComHelper::comPortClosed, this, [this] {
-        if (m_step == Step::Done)
-            return;
-        if (m_step == Step::Flash) {
+        switch (m_step) {
+        case Step::Flash:
             m_portLost = true; // the updater reports the end of the update itself
-            return;
+            break;
+        case Step::Settings:
+        case Step::Motor:
+            fail(tr("The port was lost."), tr("plug the controller in again and re-run on this port"));
+            break;
+        default:
+            // While a controller is awaited the port manager opens the port again; the
+            // step's time limit decides.
+            break;
         }
-        fail(tr("The port was lost."), tr("plug the controller in again and re-run on this port"));
     });
 
     connect(updater, &UpdateFwHelper::bootloaderFound, this, [this] {
         if (m_step != Step::Find)
             return;
-        m_outcome.firmwareBefore = tr("bootloader");
+        if (m_outcome.firmwareBefore.isEmpty()) // not when found again after a lost answer
+            m_outcome.firmwareBefore = tr("bootloader");
         if (m_order.firmwareFile.isEmpty())
             fail(tr("The controller waits in its bootloader."), tr("write its firmware with --flash"));
         else
@@ -217,8 +224,9 @@ void ProductionJob::checkFind()
 {
     if (deviceReady()) {
         m_outcome.serialNumber = QString::number(m_app->device()->serialNumber());
-        m_outcome.firmwareBefore = firmwareText();
-        m_outcome.firmwareAfter = m_outcome.firmwareBefore;
+        if (!m_flashRetried)
+            m_outcome.firmwareBefore = firmwareText();
+        m_outcome.firmwareAfter = firmwareText();
         emit progress(m_portName, tr("Controller %1, firmware %2").arg(m_outcome.serialNumber, m_outcome.firmwareBefore));
         if (!m_order.firmwareFile.isEmpty())
             startFlash();
@@ -250,6 +258,15 @@ void ProductionJob::checkFlash()
     if (m_flashSucceeded) {
         emit progress(m_portName, tr("Firmware written; waiting for the controller to start it"));
         startStep(Step::Return);
+        return;
+    }
+    // An answer lost before the first page (the reset's, an identification step's) leaves
+    // the controller as it was or in its bootloader: look for it once more and start over.
+    if (m_flashError == UpdateError::Timeout && !m_portLost && m_lastPercent < 0 && !m_flashRetried) {
+        m_flashRetried = true;
+        m_flashEnded = false;
+        emit progress(m_portName, tr("No answer from the controller; looking for it once more"));
+        startStep(Step::Find);
         return;
     }
     const QString waits = tr("re-run --flash on this port: the controller waits in its bootloader");

@@ -108,6 +108,7 @@ private:
     bool m_flashSucceeded = false;
     uint32_t m_flashError = 0;
     bool m_portLost = false;
+    bool m_flashRetried = false;
     bool m_pwmInConfirmed = false;
     bool m_motionConfirmed = false;
     SET_PWM_IN_PARAMS m_pwmInWritten;
