@@ -2205,198 +2205,203 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Regler wieder anschließen und an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="104"/>
+        <location filename="../../app/productionjob.cpp" line="111"/>
         <source>bootloader</source>
         <translation>Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="106"/>
+        <location filename="../../app/productionjob.cpp" line="113"/>
         <source>The controller waits in its bootloader.</source>
         <translation>Der Regler wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="106"/>
+        <location filename="../../app/productionjob.cpp" line="113"/>
         <source>write its firmware with --flash</source>
         <translation>seine Firmware mit --flash schreiben</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="140"/>
+        <location filename="../../app/productionjob.cpp" line="147"/>
         <source>The controller refused the motor %1.</source>
         <translation>Der Regler hat den Motor %1 abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="141"/>
+        <location filename="../../app/productionjob.cpp" line="148"/>
         <source>check that the motor suits this controller</source>
         <translation>prüfen, ob der Motor zu diesem Regler passt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="143"/>
-        <location filename="../../app/productionjob.cpp" line="198"/>
+        <location filename="../../app/productionjob.cpp" line="150"/>
+        <location filename="../../app/productionjob.cpp" line="205"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="144"/>
-        <location filename="../../app/productionjob.cpp" line="199"/>
+        <location filename="../../app/productionjob.cpp" line="151"/>
+        <location filename="../../app/productionjob.cpp" line="206"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="222"/>
+        <location filename="../../app/productionjob.cpp" line="230"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="230"/>
+        <location filename="../../app/productionjob.cpp" line="238"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="230"/>
+        <location filename="../../app/productionjob.cpp" line="238"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="245"/>
+        <location filename="../../app/productionjob.cpp" line="253"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="246"/>
+        <location filename="../../app/productionjob.cpp" line="254"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="251"/>
+        <location filename="../../app/productionjob.cpp" line="259"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="255"/>
+        <location filename="../../app/productionjob.cpp" line="268"/>
+        <source>No answer from the controller; looking for it once more</source>
+        <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="272"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="257"/>
+        <location filename="../../app/productionjob.cpp" line="274"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="258"/>
+        <location filename="../../app/productionjob.cpp" line="275"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="260"/>
+        <location filename="../../app/productionjob.cpp" line="277"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="262"/>
+        <location filename="../../app/productionjob.cpp" line="279"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="264"/>
+        <location filename="../../app/productionjob.cpp" line="281"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="275"/>
+        <location filename="../../app/productionjob.cpp" line="292"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="280"/>
+        <location filename="../../app/productionjob.cpp" line="297"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="281"/>
+        <location filename="../../app/productionjob.cpp" line="298"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="292"/>
+        <location filename="../../app/productionjob.cpp" line="309"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="293"/>
-        <location filename="../../app/productionjob.cpp" line="329"/>
-        <location filename="../../app/productionjob.cpp" line="343"/>
+        <location filename="../../app/productionjob.cpp" line="310"/>
+        <location filename="../../app/productionjob.cpp" line="346"/>
+        <location filename="../../app/productionjob.cpp" line="360"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="297"/>
+        <location filename="../../app/productionjob.cpp" line="314"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="308"/>
+        <location filename="../../app/productionjob.cpp" line="325"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="315"/>
+        <location filename="../../app/productionjob.cpp" line="332"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="325"/>
-        <location filename="../../app/productionjob.cpp" line="338"/>
+        <location filename="../../app/productionjob.cpp" line="342"/>
+        <location filename="../../app/productionjob.cpp" line="355"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="327"/>
-        <location filename="../../app/productionjob.cpp" line="340"/>
+        <location filename="../../app/productionjob.cpp" line="344"/>
+        <location filename="../../app/productionjob.cpp" line="357"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="328"/>
+        <location filename="../../app/productionjob.cpp" line="345"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="342"/>
+        <location filename="../../app/productionjob.cpp" line="359"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="346"/>
+        <location filename="../../app/productionjob.cpp" line="363"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="351"/>
+        <location filename="../../app/productionjob.cpp" line="368"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="352"/>
+        <location filename="../../app/productionjob.cpp" line="369"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="358"/>
+        <location filename="../../app/productionjob.cpp" line="375"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="360"/>
+        <location filename="../../app/productionjob.cpp" line="377"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="361"/>
+        <location filename="../../app/productionjob.cpp" line="378"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="369"/>
+        <location filename="../../app/productionjob.cpp" line="386"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2409,72 +2414,72 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Kein Port zum Bearbeiten: nennen Sie die Ports mit --port oder verwenden Sie --all-adapters mit angeschlossenen Herstelleradaptern.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="54"/>
+        <location filename="../../app/productionline.cpp" line="57"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="62"/>
+        <location filename="../../app/productionline.cpp" line="65"/>
         <source>The settings file %1 cannot be opened.</source>
         <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="67"/>
+        <location filename="../../app/productionline.cpp" line="70"/>
         <source>The file %1 holds no ESC settings.</source>
         <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="85"/>
+        <location filename="../../app/productionline.cpp" line="88"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="113"/>
+        <location filename="../../app/productionline.cpp" line="116"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="145"/>
+        <location filename="../../app/productionline.cpp" line="148"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="150"/>
+        <location filename="../../app/productionline.cpp" line="153"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="161"/>
+        <location filename="../../app/productionline.cpp" line="164"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="161"/>
+        <location filename="../../app/productionline.cpp" line="164"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="161"/>
+        <location filename="../../app/productionline.cpp" line="164"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="161"/>
+        <location filename="../../app/productionline.cpp" line="164"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="161"/>
+        <location filename="../../app/productionline.cpp" line="164"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="161"/>
+        <location filename="../../app/productionline.cpp" line="164"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="161"/>
+        <location filename="../../app/productionline.cpp" line="164"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
