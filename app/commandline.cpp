@@ -19,7 +19,8 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
                                           tr("Write the motors of the database to a motor file and exit."),
                                           QStringLiteral("FILE"));
     const QCommandLineOption motor(QStringLiteral("motor"),
-                                   tr("With --export-motors: export only this motor (repeatable)."),
+                                   tr("With --export-motors: export only this motor (repeatable). Otherwise: write "
+                                      "this motor from the database into the controllers on the ports."),
                                    QStringLiteral("NAME"));
     const QCommandLineOption importMotors(QStringLiteral("import-motors"),
                                           tr("Read the motors of a motor file into the database and exit."),
@@ -35,7 +36,18 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
                                    tr("Write a firmware image into the connected controller (or the one waiting in "
                                       "its bootloader) and exit: 0 on success."),
                                    QStringLiteral("FILE"));
-    parser.addOptions({demo, port, dataDir, exportMotors, motor, importMotors, overwrite, listPorts, supportBundle, flash});
+    const QCommandLineOption settings(QStringLiteral("settings"),
+                                      tr("Write an ESC settings file into the controllers on the ports (after --flash), "
+                                         "each write confirmed by the controller, and exit: 0 when every port succeeded."),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption allAdapters(QStringLiteral("all-adapters"),
+                                         tr("With --flash, --settings or --motor: work on every port of the maker's "
+                                            "adapter at once."));
+    const QCommandLineOption report(QStringLiteral("report"),
+                                    tr("With --flash, --settings or --motor: write the summary table as CSV."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({demo, port, dataDir, exportMotors, motor, importMotors, overwrite, listPorts, supportBundle, flash,
+                       settings, allAdapters, report});
 
     CommandLineOptions options;
     const auto invalid = [&options](const QString &error) {
@@ -66,13 +78,14 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
     }
     if (parser.isSet(exportMotors) && parser.isSet(importMotors))
         return invalid(tr("--export-motors and --import-motors cannot be combined."));
+    const bool production = parser.isSet(flash) || parser.isSet(settings);
     if (int(parser.isSet(exportMotors) || parser.isSet(importMotors)) + int(parser.isSet(listPorts))
-            + int(parser.isSet(supportBundle)) + int(parser.isSet(flash)) > 1)
+            + int(parser.isSet(supportBundle)) + int(production) > 1)
         return invalid(tr("Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash."));
     if (parser.isSet(listPorts))
         options.command = CommandLineOptions::Command::ListPorts;
     if (parser.isSet(flash)) {
-        options.command = CommandLineOptions::Command::Flash;
+        options.command = CommandLineOptions::Command::Flash; // or Production, below
         options.firmwareFile = parser.value(flash);
         if (options.firmwareFile.isEmpty())
             return invalid(tr("The firmware file name is empty."));
@@ -90,8 +103,30 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
         options.command = CommandLineOptions::Command::ImportMotors;
         options.motorFile = parser.value(importMotors);
     }
-    if (!options.motorNames.isEmpty() && options.command != CommandLineOptions::Command::ExportMotors)
-        return invalid(tr("--motor is used only with --export-motors."));
+    if (options.command == CommandLineOptions::Command::Flash || options.command == CommandLineOptions::Command::RunWindow
+        || options.command == CommandLineOptions::Command::Production) {
+        options.settingsFile = parser.value(settings);
+        options.reportFile = parser.value(report);
+        options.allAdapters = parser.isSet(allAdapters);
+        if (parser.isSet(settings) && options.settingsFile.isEmpty())
+            return invalid(tr("The settings file name is empty."));
+        if (parser.isSet(report) && options.reportFile.isEmpty())
+            return invalid(tr("The report file name is empty."));
+        // Several controllers, settings or a motor: the production line; one port with
+        // only a firmware image: the plain --flash.
+        const bool motorTask = !options.motorNames.isEmpty()
+                               && (!options.portSpecs.isEmpty() || options.allAdapters || production);
+        const bool severalPorts = options.portSpecs.size() > 1 || options.allAdapters;
+        if (parser.isSet(settings) || motorTask || (parser.isSet(flash) && (severalPorts || parser.isSet(report))))
+            options.command = CommandLineOptions::Command::Production;
+    }
+    if (options.command == CommandLineOptions::Command::Production && options.motorNames.size() > 1)
+        return invalid(tr("Give one --motor for the controllers."));
+    if ((parser.isSet(allAdapters) || parser.isSet(report)) && options.command != CommandLineOptions::Command::Production)
+        return invalid(tr("--all-adapters and --report are used only with --flash, --settings or --motor."));
+    if (!options.motorNames.isEmpty() && options.command != CommandLineOptions::Command::ExportMotors
+        && options.command != CommandLineOptions::Command::Production)
+        return invalid(tr("--motor is used with --export-motors, or with --port, --flash or --settings."));
     if (options.overwrite && options.command != CommandLineOptions::Command::ImportMotors)
         return invalid(tr("--overwrite is used only with --import-motors."));
     const bool motorCommand = options.command == CommandLineOptions::Command::ExportMotors

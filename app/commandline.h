@@ -14,6 +14,7 @@ struct CommandLineOptions
         ListPorts,      // --list-ports
         SupportBundle,  // --support-bundle FILE
         Flash,          // --flash FILE [--port PATH[@SERIAL]]
+        Production,     // several ports at once: --flash, --settings, --motor, --report, --all-adapters
         ShowHelp,
         ShowVersion,
         Invalid,        // see error
@@ -28,6 +29,9 @@ struct CommandLineOptions
     bool overwrite = false;
     QString bundleFile;         // --support-bundle FILE
     QString firmwareFile;       // --flash FILE
+    QString settingsFile;       // --settings FILE
+    QString reportFile;         // --report FILE
+    bool allAdapters = false;   // --all-adapters
     QString error;
     QString helpText;
 };

@@ -8,6 +8,7 @@
 #include "app/mainwindow.h"
 #include "app/flashcommand.h"
 #include "app/motorbackupcommand.h"
+#include "app/productionline.h"
 #include "ui/userdialogs.h"
 #include "link/serialportprovider.h"
 
@@ -66,6 +67,35 @@ int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirecto
     return command.run(options.firmwareFile);
 }
 
+// The named ports, then (--all-adapters) every other port of the maker's adapter present now.
+// Each port gets its own coordinator, so the built-in simulated controller (--demo) has no part here.
+int runProduction(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
+                  QTextStream &err)
+{
+    ProductionLine::Request request(dataDirectory);
+    request.firmwareFile = options.firmwareFile;
+    request.settingsFile = options.settingsFile;
+    request.motorName = options.motorNames.value(0);
+    request.reportFile = options.reportFile;
+    QStringList names;
+    const auto add = [&](const PortInfo &port) {
+        if (!names.contains(port.portName)) {
+            names << port.portName;
+            request.ports << port;
+        }
+    };
+    for (const QString &spec : options.portSpecs)
+        add(SerialPortProvider::parseExtraPort(spec));
+    if (options.allAdapters) {
+        const QList<PortInfo> present = SerialPortProvider(options.portSpecs).availablePorts();
+        for (const PortInfo &port : present) {
+            if (port.isAdapter())
+                add(port);
+        }
+    }
+    return ProductionLine(request, out, err).run();
+}
+
 // Everything but the window runs without a display.
 int runHeadless(int argc, char *argv[])
 {
@@ -97,6 +127,8 @@ int runHeadless(int argc, char *argv[])
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
     if (options.command == CommandLineOptions::Command::Flash)
         return runFlash(options, dataDirectory, out, err);
+    if (options.command == CommandLineOptions::Command::Production)
+        return runProduction(options, dataDirectory, out, err);
     QString problem;
     if (options.command == CommandLineOptions::Command::SupportBundle)
         return DiagnosticsCommand(options.portSpecs, out, err)

@@ -78,71 +78,106 @@
     </message>
     <message>
         <location filename="../../app/commandline.cpp" line="22"/>
-        <source>With --export-motors: export only this motor (repeatable).</source>
-        <translation>Mit --export-motors: nur diesen Motor exportieren (wiederholbar).</translation>
+        <source>With --export-motors: export only this motor (repeatable). Otherwise: write this motor from the database into the controllers on the ports.</source>
+        <translation>Mit --export-motors: nur diesen Motor exportieren (wiederholbar). Sonst: diesen Motor aus der Datenbank in die Regler an den Ports schreiben.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="25"/>
+        <location filename="../../app/commandline.cpp" line="26"/>
         <source>Read the motors of a motor file into the database and exit.</source>
         <translation>Die Motoren einer Motordatei in die Datenbank einlesen und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="28"/>
+        <location filename="../../app/commandline.cpp" line="29"/>
         <source>With --import-motors: replace the whole motor list instead of adding.</source>
         <translation>Mit --import-motors: die ganze Motorliste ersetzen statt zu ergänzen.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="30"/>
+        <location filename="../../app/commandline.cpp" line="31"/>
         <source>List the serial ports, tell the maker&apos;s adapter and whether each can be opened, and exit.</source>
         <translation>Die seriellen Anschlüsse auflisten, den Adapter des Herstellers erkennen, angeben, ob sich jeder öffnen lässt, und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="32"/>
+        <location filename="../../app/commandline.cpp" line="33"/>
         <source>Write a support bundle (zip) for whoever helps you, and exit.</source>
         <translation>Ein Support-Paket (zip) für Ihre Helfer schreiben und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="35"/>
+        <location filename="../../app/commandline.cpp" line="36"/>
         <source>Write a firmware image into the connected controller (or the one waiting in its bootloader) and exit: 0 on success.</source>
         <translation>Ein Firmware-Abbild in den angeschlossenen Regler (oder den in seinem Bootloader wartenden) schreiben und beenden: 0 bei Erfolg.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="49"/>
+        <location filename="../../app/commandline.cpp" line="40"/>
+        <source>Write an ESC settings file into the controllers on the ports (after --flash), each write confirmed by the controller, and exit: 0 when every port succeeded.</source>
+        <translation>Eine ESC-Einstellungsdatei in die Regler an den Ports schreiben (nach --flash), jeden Schreibvorgang vom Regler bestätigt, und beenden: 0, wenn jeder Port erfolgreich war.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="44"/>
+        <source>With --flash, --settings or --motor: work on every port of the maker&apos;s adapter at once.</source>
+        <translation>Mit --flash, --settings oder --motor: an allen Ports des Herstelleradapters gleichzeitig arbeiten.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="47"/>
+        <source>With --flash, --settings or --motor: write the summary table as CSV.</source>
+        <translation>Mit --flash, --settings oder --motor: die Übersichtstabelle als CSV schreiben.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="61"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="68"/>
+        <location filename="../../app/commandline.cpp" line="80"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="71"/>
+        <location filename="../../app/commandline.cpp" line="84"/>
         <source>Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash.</source>
         <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports, --support-bundle und --flash an.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="78"/>
+        <location filename="../../app/commandline.cpp" line="91"/>
         <source>The firmware file name is empty.</source>
         <translation>Der Name der Firmware-Datei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="84"/>
+        <location filename="../../app/commandline.cpp" line="97"/>
         <source>The support bundle file name is empty.</source>
         <translation>Der Dateiname des Support-Pakets ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="94"/>
-        <source>--motor is used only with --export-motors.</source>
-        <translation>--motor gilt nur zusammen mit --export-motors.</translation>
+        <location filename="../../app/commandline.cpp" line="112"/>
+        <source>The settings file name is empty.</source>
+        <translation>Der Name der Einstellungsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="96"/>
+        <location filename="../../app/commandline.cpp" line="114"/>
+        <source>The report file name is empty.</source>
+        <translation>Der Name der Berichtsdatei ist leer.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="124"/>
+        <source>Give one --motor for the controllers.</source>
+        <translation>Geben Sie für die Regler ein --motor an.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="126"/>
+        <source>--all-adapters and --report are used only with --flash, --settings or --motor.</source>
+        <translation>--all-adapters und --report werden nur mit --flash, --settings oder --motor verwendet.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="129"/>
+        <source>--motor is used with --export-motors, or with --port, --flash or --settings.</source>
+        <translation>--motor wird mit --export-motors oder mit --port, --flash oder --settings verwendet.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="131"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="100"/>
+        <location filename="../../app/commandline.cpp" line="135"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
@@ -1284,164 +1319,164 @@
     </message>
     <message>
         <location filename="../../ident/ui/identwizard.ui" line="428"/>
-        <location filename="../../ident/ui/identwizard.cpp" line="170"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="174"/>
         <source>Accept</source>
         <translation>Bestätigen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="107"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="111"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="110"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="114"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="114"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="118"/>
         <source>Device is in bootloader mode</source>
         <translation>Gerät ist im Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="128"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="132"/>
         <source>Parameters must be non-zero value</source>
         <translation>Die Parameter dürfen nicht null sein</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="131"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="135"/>
         <source>Device is not connected</source>
         <translation>Gerät ist nicht verbunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="173"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="177"/>
         <source>Start</source>
         <translation>Start</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="177"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="181"/>
         <source>Save motor</source>
         <translation>Motor speichern</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="181"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="185"/>
         <source>Correction</source>
         <translation>Korrektur</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="181"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="185"/>
         <source>Repeat</source>
         <translation>Wiederholen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="242"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="246"/>
         <source>Unexpected error occurs</source>
         <translation>Ein unerwarteter Fehler ist aufgetreten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="278"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="282"/>
         <source>&lt;b&gt;Right behaviour:&lt;/b&gt;&lt;br&gt;</source>
         <translation>&lt;b&gt;Richtiges Verhalten:&lt;/b&gt;&lt;br&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="281"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="285"/>
         <source>&lt;b&gt;Errors:&lt;/b&gt;&lt;br&gt;</source>
         <translation>&lt;b&gt;Fehler:&lt;/b&gt;&lt;br&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="401"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="405"/>
         <source>- Step Acceleration - without increasing speed</source>
         <translation>- Schritt Beschleunigung - ohne steigende Drehzahl</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="402"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="406"/>
         <source>- Probably bad params: pole pairs or kv</source>
         <translation>- Wahrscheinlich falsche Parameter: Polpaare oder Kv</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="403"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="407"/>
         <source>- Step Variable speed - motor stops spinning</source>
         <translation>- Schritt Variable Drehzahl - der Motor bleibt stehen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="404"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="408"/>
         <source>- Probably bad (low) params: Max current</source>
         <translation>- Wahrscheinlich falsche (zu niedrige) Parameter: Maximalstrom</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="405"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="409"/>
         <source>Break identification by user</source>
         <translation>Identifikation vom Benutzer abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="406"/>
-        <location filename="../../ident/ui/identwizard.cpp" line="412"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="410"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
         <source>Self-diagnosis </source>
         <translation>Die Selbstdiagnose hat </translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="406"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="410"/>
         <source>did not find</source>
         <translation>nicht gefunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="407"/>
-        <location filename="../../ident/ui/identwizard.cpp" line="413"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="411"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="417"/>
         <source> an error</source>
         <translation> einen Fehler</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="407"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="411"/>
         <source>- No problems</source>
         <translation>- Keine Probleme</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="408"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="412"/>
         <source>- Use `Repeat` identification with actual motor params</source>
         <translation>- Identifikation mit den aktuellen Motorparametern `Wiederholen`</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="409"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="413"/>
         <source>- The motor did not have the desired behavior</source>
         <translation>- Der Motor hat sich nicht wie erwartet verhalten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="410"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
         <source>- Use `Cancel, check and adjust motor params</source>
         <translation>- `Abbrechen, Motorparameter prüfen und anpassen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="411"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="415"/>
         <source>Break identification by warning</source>
         <translation>Identifikation durch Warnung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="412"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
         <source>find</source>
         <translation>gefunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
         <source>- Use `Correction` of identification</source>
         <translation>- `Korrektur` der Identifikation verwenden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
         <source>no changes actual motor params</source>
         <translation>ändert die aktuellen Motorparameter nicht</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="415"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="419"/>
         <source>- Use `Cancel`, check and adjust motor params</source>
         <translation>- `Abbrechen`, Motorparameter prüfen und anpassen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="420"/>
         <source>update motor params affects internal params</source>
         <translation>geänderte Motorparameter wirken auf die internen Parameter</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="420"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="424"/>
         <source>Beware, you may need to break the identification!</source>
         <translation>Achtung, Sie müssen die Identifikation eventuell abbrechen!</translation>
     </message>
@@ -2137,6 +2172,298 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <location filename="../../link/portreport.cpp" line="37"/>
         <source>can be opened</source>
         <translation>lässt sich öffnen</translation>
+    </message>
+</context>
+<context>
+    <name>ProductionJob</name>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="98"/>
+        <source>The port was lost.</source>
+        <translation>Der Port ging verloren.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="98"/>
+        <source>plug the controller in again and re-run on this port</source>
+        <translation>Regler wieder anschließen und an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="111"/>
+        <source>bootloader</source>
+        <translation>Bootloader</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="113"/>
+        <source>The controller waits in its bootloader.</source>
+        <translation>Der Regler wartet in seinem Bootloader.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="113"/>
+        <source>write its firmware with --flash</source>
+        <translation>seine Firmware mit --flash schreiben</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="147"/>
+        <source>The controller refused the motor %1.</source>
+        <translation>Der Regler hat den Motor %1 abgelehnt.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="148"/>
+        <source>check that the motor suits this controller</source>
+        <translation>prüfen, ob der Motor zu diesem Regler passt</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="150"/>
+        <location filename="../../app/productionjob.cpp" line="205"/>
+        <source>The controller did not confirm the motor %1.</source>
+        <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="151"/>
+        <location filename="../../app/productionjob.cpp" line="206"/>
+        <source>re-run with --motor on this port</source>
+        <translation>mit --motor an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="230"/>
+        <source>Controller %1, firmware %2</source>
+        <translation>Regler %1, Firmware %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="238"/>
+        <source>No controller was found.</source>
+        <translation>Es wurde kein Regler gefunden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="238"/>
+        <source>check the cable and the power of the controller, then re-run</source>
+        <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="253"/>
+        <source>The update did not start.</source>
+        <translation>Das Update hat nicht begonnen.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="254"/>
+        <source>stop the motor, then re-run --flash on this port</source>
+        <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="259"/>
+        <source>Firmware written; waiting for the controller to start it</source>
+        <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="268"/>
+        <source>No answer from the controller; looking for it once more</source>
+        <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="272"/>
+        <source>re-run --flash on this port: the controller waits in its bootloader</source>
+        <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="274"/>
+        <source>The port was lost during the update.</source>
+        <translation>Der Port ging während des Updates verloren.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="275"/>
+        <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
+        <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="277"/>
+        <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
+        <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="279"/>
+        <source>check the cable and the power of the controller, then re-run --flash on this port</source>
+        <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="281"/>
+        <source>use a firmware file made for this controller and %1</source>
+        <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="292"/>
+        <source>Controller %1 runs firmware %2</source>
+        <translation>Regler %1 läuft mit Firmware %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="297"/>
+        <source>The controller did not start after the update.</source>
+        <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="298"/>
+        <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
+        <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="309"/>
+        <source>The controller&apos;s settings could not be read; nothing was written.</source>
+        <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="310"/>
+        <location filename="../../app/productionjob.cpp" line="346"/>
+        <location filename="../../app/productionjob.cpp" line="360"/>
+        <source>re-run with --settings on this port</source>
+        <translation>mit --settings an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="314"/>
+        <source>Values out of range were limited: %1</source>
+        <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="325"/>
+        <source>Writing the settings</source>
+        <translation>Schreibe die Einstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="332"/>
+        <source>Settings stored; reading them back</source>
+        <translation>Einstellungen gespeichert; lese sie zurück</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="342"/>
+        <location filename="../../app/productionjob.cpp" line="355"/>
+        <source>PWM input</source>
+        <translation>PWM-Eingang</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="344"/>
+        <location filename="../../app/productionjob.cpp" line="357"/>
+        <source>motion</source>
+        <translation>Bewegung</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="345"/>
+        <source>The controller did not confirm the settings (%1).</source>
+        <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="359"/>
+        <source>The settings read back differ from those written (%1).</source>
+        <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="363"/>
+        <source>Settings confirmed</source>
+        <translation>Einstellungen bestätigt</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="368"/>
+        <source>The controller did not answer after the settings were written.</source>
+        <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="369"/>
+        <source>check the cable, then re-run with --settings on this port</source>
+        <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="375"/>
+        <source>Writing the motor %1</source>
+        <translation>Schreibe den Motor %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="377"/>
+        <source>The motor %1 is not in the motor database.</source>
+        <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="378"/>
+        <source>import its motor file with --import-motors, then re-run</source>
+        <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="386"/>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>ProductionLine</name>
+    <message>
+        <location filename="../../app/productionline.cpp" line="47"/>
+        <source>No port to work on: name them with --port, or use --all-adapters with the maker&apos;s adapters plugged in.</source>
+        <translation>Kein Port zum Bearbeiten: nennen Sie die Ports mit --port oder verwenden Sie --all-adapters mit angeschlossenen Herstelleradaptern.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="57"/>
+        <source>The firmware file %1 cannot be opened.</source>
+        <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="65"/>
+        <source>The settings file %1 cannot be opened.</source>
+        <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="70"/>
+        <source>The file %1 holds no ESC settings.</source>
+        <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="88"/>
+        <source>The motor %1 is not in the motor database.</source>
+        <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="116"/>
+        <source>done</source>
+        <translation>fertig</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="148"/>
+        <source>%1 of %2 ports succeeded.</source>
+        <translation>%1 von %2 Ports erfolgreich.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="153"/>
+        <source>The report %1 cannot be written: %2</source>
+        <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="164"/>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="164"/>
+        <source>Serial</source>
+        <translation>Seriennummer</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="164"/>
+        <source>Before</source>
+        <translation>Vorher</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="164"/>
+        <source>After</source>
+        <translation>Nachher</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="164"/>
+        <source>Result</source>
+        <translation>Ergebnis</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="164"/>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="164"/>
+        <source>What to do</source>
+        <translation>Was tun</translation>
     </message>
 </context>
 <context>

@@ -136,6 +136,37 @@ private slots:
                                       << QStringList {} << QString() << "a" << QStringList {} << false;
         QTest::newRow("stray argument") << QStringList {"file.ms"} << C::Invalid << false << QStringList {}
                                         << QString() << QString() << QStringList {} << false;
+        QTest::newRow("flash one port") << QStringList {"--flash", "f.bin", "--port", "/a"} << C::Flash << false
+                                        << QStringList {"/a"} << QString() << QString() << QStringList {} << false;
+        QTest::newRow("flash two ports") << QStringList {"--flash", "f.bin", "--port", "/a@AE1", "--port", "/b@AE2"}
+                                         << C::Production << false << QStringList {"/a@AE1", "/b@AE2"} << QString()
+                                         << QString() << QStringList {} << false;
+        QTest::newRow("flash with report") << QStringList {"--flash", "f.bin", "--port", "/a", "--report", "r.csv"}
+                                           << C::Production << false << QStringList {"/a"} << QString() << QString()
+                                           << QStringList {} << false;
+        QTest::newRow("flash all adapters") << QStringList {"--flash", "f.bin", "--all-adapters"} << C::Production
+                                            << false << QStringList {} << QString() << QString() << QStringList {}
+                                            << false;
+        QTest::newRow("settings alone") << QStringList {"--settings", "s.xml", "--port", "/a"} << C::Production
+                                        << false << QStringList {"/a"} << QString() << QString() << QStringList {}
+                                        << false;
+        QTest::newRow("motor on a port") << QStringList {"--port", "/a", "--motor", "M 1"} << C::Production << false
+                                         << QStringList {"/a"} << QString() << QString() << QStringList {"M 1"}
+                                         << false;
+        QTest::newRow("two motors") << QStringList {"--settings", "s", "--port", "/a", "--motor", "A", "--motor", "B"}
+                                    << C::Invalid << false << QStringList {} << QString() << QString()
+                                    << QStringList {} << false;
+        QTest::newRow("report without work") << QStringList {"--report", "r.csv", "--port", "/a"} << C::Invalid
+                                             << false << QStringList {} << QString() << QString() << QStringList {}
+                                             << false;
+        QTest::newRow("all adapters without work") << QStringList {"--all-adapters"} << C::Invalid << false
+                                                   << QStringList {} << QString() << QString() << QStringList {}
+                                                   << false;
+        QTest::newRow("settings with export") << QStringList {"--settings", "s", "--export-motors", "m"} << C::Invalid
+                                              << false << QStringList {} << QString() << QString() << QStringList {}
+                                              << false;
+        QTest::newRow("empty settings name") << QStringList {"--settings", "", "--port", "/a"} << C::Invalid << false
+                                             << QStringList {} << QString() << QString() << QStringList {} << false;
     }
     void parse()
     {
@@ -157,11 +188,24 @@ private slots:
         QTEST(options.overwrite, "overwrite");
     }
 
+    // The files of a production run reach the command.
+    void productionFiles()
+    {
+        const CommandLineOptions options = CommandLine::parse(
+            {"kordoman", "--flash", "f.bin", "--settings", "s.xml", "--report", "r.csv", "--all-adapters"});
+        QCOMPARE(options.command, CommandLineOptions::Command::Production);
+        QCOMPARE(options.firmwareFile, QStringLiteral("f.bin"));
+        QCOMPARE(options.settingsFile, QStringLiteral("s.xml"));
+        QCOMPARE(options.reportFile, QStringLiteral("r.csv"));
+        QVERIFY(options.allAdapters);
+    }
+
     void helpNamesEveryOption()
     {
         const CommandLineOptions options = CommandLine::parse({"kordoman", "--help"});
         for (const char *option : {"--demo", "--port", "--data-dir", "--export-motors", "--motor", "--import-motors",
-                                   "--overwrite", "--flash", "--version", "--list-ports", "--support-bundle"})
+                                   "--overwrite", "--flash", "--version", "--list-ports", "--support-bundle",
+                                   "--settings", "--report", "--all-adapters"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
     }
 

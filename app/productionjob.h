@@ -1,0 +1,116 @@
+#pragma once
+
+#include "app/datadirectory.h"
+#include "device/settingsdocument.h"
+#include "link/portinfo.h"
+#include "wire/records.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class AppBase;
+class QTimer;
+class PortProvider;
+
+// What one production run does to every controller; read-only, shared by all the ports.
+struct ProductionOrder
+{
+    explicit ProductionOrder(const DataDirectory &directory) : dataDirectory(directory) {}
+
+    QString firmwareFile;         // empty: no update
+    bool hasSettings = false;     // a settings file to write
+    QVector<SettingsValue> settings;
+    QString motorName;            // empty: no motor
+    DataDirectory dataDirectory;
+};
+
+// The line of the summary table for one port.
+struct PortOutcome
+{
+    QString port;
+    QString serialNumber;         // empty: not known (a controller found in its bootloader)
+    QString firmwareBefore;
+    QString firmwareAfter;
+    bool success = false;
+    QString result;               // what happened, for the user
+    QString advice;               // what to do about a failure
+    qint64 milliseconds = 0;
+};
+Q_DECLARE_METATYPE(PortOutcome)
+
+// The production steps for the controller on one port: find it, write the firmware, write
+// the settings and the motor, each write confirmed by the controller, and read the settings
+// back. Owns a coordinator of its own, made in the thread the job runs in; nothing is
+// shared with the jobs of the other ports but the order.
+class ProductionJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    // How long a port may stay without a controller, and a controller without coming back
+    // after its update, before the port counts as failed.
+    static constexpr int FIND_TIMEOUT_MS = 20000;
+    // A write that is neither confirmed nor refused within this time has failed.
+    static constexpr int WRITE_TIMEOUT_MS = 15000;
+
+    ProductionJob(const PortInfo &port, const ProductionOrder &order);
+    ~ProductionJob() override;
+
+public slots:
+    // Call in the job's thread (a queued call once the thread runs).
+    void start();
+
+signals:
+    void progress(QString port, QString text);
+    void finished(PortOutcome outcome);
+
+private:
+    enum class Step { Find, Flash, Return, Settings, Verify, Motor, Done };
+
+    void tick();
+    void startStep(Step step);
+    void startFlash();
+    void startSettings();
+    void startMotor();
+    void continueAfter(Step done);
+    void checkFind();
+    void checkFlash();
+    void checkReturn();
+    void checkSettings();
+    void checkVerify();
+    void succeed();
+    void fail(const QString &result, const QString &advice);
+    void finish();
+    bool deviceReady() const;
+    bool stepTimedOut(int limitMs) const;
+    QString firmwareText() const;
+
+    PortInfo m_port;
+    QString m_portName;
+    ProductionOrder m_order;
+    std::unique_ptr<PortProvider> m_ports;
+    std::unique_ptr<AppBase> m_app;
+    QTimer *m_timer = nullptr;
+    Step m_step = Step::Find;
+    QElapsedTimer m_total;
+    QElapsedTimer m_stepClock;
+    PortOutcome m_outcome;
+    int m_lastPercent = -1;
+    QString m_lastState;
+    QString m_updateMessage;
+    bool m_flashEnded = false;
+    bool m_flashSucceeded = false;
+    uint32_t m_flashError = 0;
+    bool m_portLost = false;
+    bool m_flashRetried = false;
+    bool m_pwmInConfirmed = false;
+    bool m_motionConfirmed = false;
+    SET_PWM_IN_PARAMS m_pwmInWritten;
+    SET_MOTION_PARAMS m_motionWritten;
+};

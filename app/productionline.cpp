@@ -1,0 +1,195 @@
+#include "app/productionline.h"
+
+#include "motors/dbmanager.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTextStream>
+#include <QThread>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace {
+
+QString seconds(qint64 milliseconds)
+{
+    return QString::number(double(milliseconds) / 1000.0, 'f', 1);
+}
+
+QByteArray csvField(const QString &text)
+{
+    QString field = text;
+    if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n'))) {
+        field.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+        field = QLatin1Char('"') + field + QLatin1Char('"');
+    }
+    return field.toUtf8();
+}
+
+} // namespace
+
+ProductionLine::ProductionLine(const Request &request, QTextStream &out, QTextStream &err)
+    : m_request(request), m_out(out), m_err(err)
+{
+}
+
+bool ProductionLine::prepare(ProductionOrder *order)
+{
+    if (!m_request.dataDirectory.isValid()) {
+        m_err << m_request.dataDirectory.errorString() << Qt::endl;
+        return false;
+    }
+    if (m_request.ports.isEmpty()) {
+        m_err << tr("No port to work on: name them with --port, or use --all-adapters with the maker's adapters plugged in.")
+              << Qt::endl;
+        return false;
+    }
+    // Files named relative to where the program was started, whatever happens meanwhile.
+    if (!m_request.reportFile.isEmpty())
+        m_request.reportFile = QFileInfo(m_request.reportFile).absoluteFilePath();
+    if (!m_request.firmwareFile.isEmpty()) {
+        const QFileInfo file(m_request.firmwareFile);
+        if (!file.isFile() || !file.isReadable()) {
+            m_err << tr("The firmware file %1 cannot be opened.").arg(m_request.firmwareFile) << Qt::endl;
+            return false;
+        }
+        order->firmwareFile = file.absoluteFilePath();
+    }
+    if (!m_request.settingsFile.isEmpty()) {
+        QFile file(m_request.settingsFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            m_err << tr("The settings file %1 cannot be opened.").arg(m_request.settingsFile) << Qt::endl;
+            return false;
+        }
+        const ImportedSettings settings = SettingsDocument::parse(file.read(SettingsDocument::MAX_FILE_SIZE + 1));
+        if (settings.status != ImportedSettings::Status::Ok) {
+            m_err << tr("The file %1 holds no ESC settings.").arg(m_request.settingsFile) << Qt::endl;
+            return false;
+        }
+        // Half a file is not written: the controllers would end up configured unlike the file.
+        if (!settings.refused.isEmpty()) {
+            m_err << SettingsDocument::refusedValuesText(settings.refused) << Qt::endl;
+            return false;
+        }
+        order->hasSettings = true;
+        order->settings = settings.values;
+    }
+    if (!m_request.motorName.isEmpty()) {
+        // Looked up once before the ports start: each coordinator then reads a database
+        // that exists, and a missing motor stops the run before any controller is touched.
+        QString problem;
+        DbManager database(nullptr, m_request.dataDirectory.databaseDirectory(&problem));
+        MOTOR_TOTAL motor;
+        if (!database.getMotorParams(m_request.motorName, &motor)) {
+            m_err << tr("The motor %1 is not in the motor database.").arg(m_request.motorName) << Qt::endl;
+            return false;
+        }
+        order->motorName = m_request.motorName;
+    }
+    return true;
+}
+
+QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
+{
+    qRegisterMetaType<PortOutcome>();
+    QEventLoop loop;
+    QList<PortOutcome> outcomes;
+    std::vector<std::unique_ptr<QThread>> threads;
+    int running = 0;
+    QStringList names;
+    for (const PortInfo &port : m_request.ports) {
+        names << port.portName;
+        auto thread = std::make_unique<QThread>();
+        auto *job = new ProductionJob(port, order);
+        job->moveToThread(thread.get());
+        QObject::connect(thread.get(), &QThread::started, job, &ProductionJob::start);
+        QObject::connect(thread.get(), &QThread::finished, job, &QObject::deleteLater);
+        QObject::connect(job, &ProductionJob::progress, &loop, [this](QString portName, QString text) {
+            m_out << QStringLiteral("[%1] %2").arg(portName, text) << Qt::endl;
+        });
+        QThread *jobThread = thread.get();
+        QObject::connect(job, &ProductionJob::finished, &loop, [&, jobThread](PortOutcome outcome) {
+            m_out << QStringLiteral("[%1] %2").arg(outcome.port, outcome.success ? tr("done") : outcome.result)
+                  << Qt::endl;
+            outcomes.append(outcome);
+            jobThread->quit();
+            if (--running == 0)
+                loop.quit();
+        });
+        threads.push_back(std::move(thread));
+        ++running;
+    }
+    for (const auto &thread : threads)
+        thread->start();
+    loop.exec();
+    for (const auto &thread : threads)
+        thread->wait();
+    // In the order the ports were named, whatever order they finished in.
+    std::sort(outcomes.begin(), outcomes.end(), [&names](const PortOutcome &a, const PortOutcome &b) {
+        return names.indexOf(a.port) < names.indexOf(b.port);
+    });
+    return outcomes;
+}
+
+int ProductionLine::run()
+{
+    ProductionOrder order(m_request.dataDirectory);
+    if (!prepare(&order))
+        return 1;
+    const QList<PortOutcome> outcomes = runJobs(order);
+    m_out << Qt::endl << table(outcomes);
+    int failed = 0;
+    for (const PortOutcome &outcome : outcomes)
+        failed += outcome.success ? 0 : 1;
+    m_out << tr("%1 of %2 ports succeeded.").arg(outcomes.size() - failed).arg(outcomes.size()) << Qt::endl;
+
+    if (!m_request.reportFile.isEmpty()) {
+        QSaveFile report(m_request.reportFile);
+        if (!report.open(QIODevice::WriteOnly) || report.write(csv(outcomes)) < 0 || !report.commit()) {
+            m_err << tr("The report %1 cannot be written: %2").arg(m_request.reportFile, report.errorString())
+                  << Qt::endl;
+            return 1;
+        }
+    }
+    return failed == 0 ? 0 : 1;
+}
+
+QString ProductionLine::table(const QList<PortOutcome> &outcomes)
+{
+    QList<QStringList> rows;
+    rows << QStringList {tr("Port"), tr("Serial"), tr("Before"), tr("After"), tr("Result"), tr("Time"), tr("What to do")};
+    for (const PortOutcome &o : outcomes)
+        rows << QStringList {o.port, o.serialNumber, o.firmwareBefore, o.firmwareAfter, o.result,
+                             seconds(o.milliseconds) + QStringLiteral(" s"), o.advice};
+    QVector<int> widths(rows.first().size(), 0);
+    for (const QStringList &row : qAsConst(rows))
+        for (int i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], int(row[i].size()));
+    QString text;
+    for (const QStringList &row : qAsConst(rows)) {
+        QString line;
+        for (int i = 0; i < row.size(); ++i)
+            line += (i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i]);
+        text += line.trimmed() + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QByteArray ProductionLine::csv(const QList<PortOutcome> &outcomes)
+{
+    QByteArray text = "port,serial,firmware_before,firmware_after,result,reason,time_s,what_to_do\n";
+    for (const PortOutcome &o : outcomes) {
+        const QStringList fields {o.port, o.serialNumber, o.firmwareBefore, o.firmwareAfter,
+                                  o.success ? QStringLiteral("ok") : QStringLiteral("failed"),
+                                  o.success ? QString() : o.result, seconds(o.milliseconds), o.advice};
+        QByteArrayList encoded;
+        for (const QString &field : fields)
+            encoded << csvField(field);
+        text += encoded.join(',') + '\n';
+    }
+    return text;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "app/productionjob.h"
+
+#include <QCoreApplication>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class QTextStream;
+
+// Flashes and configures the controllers on several ports at once, headless: one job (with
+// its own coordinator) per port, each in its own thread. Prints "[port] text" progress
+// lines and, at the end, a summary table; writes the table as CSV when asked. Returns the
+// exit code: 0 only when every port succeeded.
+class ProductionLine
+{
+    Q_DECLARE_TR_FUNCTIONS(ProductionLine)
+
+public:
+    struct Request
+    {
+        explicit Request(const DataDirectory &directory) : dataDirectory(directory) {}
+
+        QString firmwareFile;
+        QString settingsFile;
+        QString motorName;
+        QString reportFile;
+        QList<PortInfo> ports;    // the ports to work on
+        DataDirectory dataDirectory;
+    };
+
+    ProductionLine(const Request &request, QTextStream &out, QTextStream &err);
+
+    int run();
+
+    // The summary as the terminal shows it and as CSV.
+    static QString table(const QList<PortOutcome> &outcomes);
+    static QByteArray csv(const QList<PortOutcome> &outcomes);
+
+private:
+    bool prepare(ProductionOrder *order);
+    QList<PortOutcome> runJobs(const ProductionOrder &order);
+
+    Request m_request;
+    QTextStream &m_out;
+    QTextStream &m_err;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "device/settingsdocument.h"
+#include "wire/records.h"
+
+#include <QStringList>
+#include <QVector>
+
+// The values of a settings file laid over the two records the controller holds, without the
+// settings page: each value is limited to the range the page offers and packed as the page
+// packs it, every field the file does not name keeps the controller's value.
+struct SettingsRecords
+{
+    SET_PWM_IN_PARAMS pwmIn;
+    SET_MOTION_PARAMS motion;
+    bool pwmInChanged = false;    // the file names a PWM input value
+    bool motionChanged = false;   // the file names a motion value
+    QStringList limited;          // "tag value -> used" for each value out of range
+
+    static SettingsRecords apply(const QVector<SettingsValue> &values, const SET_PWM_IN_PARAMS &pwmIn,
+                                 const SET_MOTION_PARAMS &motion);
+};

@@ -1,0 +1,195 @@
+#include "app/datadirectory.h"
+#include "motors/dbmanager.h"
+#include "tests/common/framedecode.h"
+#include "tests/motors/motortestsupport.h"
+#include "tests/common/simprocess.h"
+#include "tests/firmware/firmwareimages.h"
+#include "wire/messageids.h"
+#include "wire/records.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// kordoman on four simulated controllers at once: two take firmware and settings, one
+// refuses a page twice, one is unplugged in the middle of its update. The line worker
+// trusts the exit code, the table and the CSV report.
+class TestProductionLine : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    static QString program()
+    {
+        const QString binDir = qEnvironmentVariable("KORDO_BIN_DIR", QStringLiteral(KORDO_DEFAULT_BIN_DIR));
+        return QDir(binDir).filePath(QStringLiteral("kordoman"));
+    }
+
+    QString writeFile(const QString &name, const QByteArray &content)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            return QString();
+        return path;
+    }
+
+    // The last answer of the controller to message `msgId` in its trace: what it had stored
+    // when the program read it. With `fromHost`: the last such request.
+    static QByteArray lastAnswer(const QString &tracePath, uint8_t msgId, bool fromHost = false)
+    {
+        QFile trace(tracePath);
+        if (!trace.open(QIODevice::ReadOnly))
+            return {};
+        QByteArray payload;
+        while (!trace.atEnd()) {
+            const QList<QByteArray> parts = trace.readLine().simplified().split(' ');
+            if (parts.size() < 3 || parts[1] != (fromHost ? "in" : "out"))
+                continue;
+            const VYX_Protocol::VYX_MSG msg = decodeFrame(QByteArray::fromHex(parts.mid(2).join()));
+            if (msg.msgId == msgId && msg.length > 0)
+                payload = msg.payloadBytes();
+        }
+        return payload;
+    }
+
+private slots:
+    void fourPortsTwoFail()
+    {
+        const QString image = writeFile(QStringLiteral("fw.bin"), TestImages::plainImage(32 * 1024));
+        const QString settings = writeFile(
+            QStringLiteral("esc.xml"),
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<settings>"
+            "<pwm_input><dead_zone>7</dead_zone><pwm_type>1</pwm_type><control_type>1</control_type>"
+            "<speed_norm>12000</speed_norm></pwm_input>"
+            "<motion><reverse>1</reverse><device_address>3</device_address><hw_address>0</hw_address>"
+            "<ttl>300</ttl><kp>0.5</kp><kff>1.25</kff></motion></settings>\n");
+        QVERIFY(!image.isEmpty() && !settings.isEmpty());
+
+        const QString traceA = m_dir.filePath(QStringLiteral("a.trace"));
+        const QString traceB = m_dir.filePath(QStringLiteral("b.trace"));
+        SimProcess good1({"--serial", "1001", "--trace", traceA});
+        SimProcess good2({"--serial", "1002", "--trace", traceB});
+        // The third page refused twice: the image restarts once, then the update fails.
+        SimProcess nacking({"--serial", "1003", "--nack-page", "3", "--nack-times", "2"});
+        // Slow page writes, so that the update is surely still running when it is unplugged.
+        auto vanishing = std::make_unique<SimProcess>(QStringList {"--serial", "1004", "--page-write-us", "50000"});
+        QVERIFY(good1.isReady() && good2.isReady() && nacking.isReady() && vanishing->isReady());
+        const QString vanishingPort = vanishing->linkPath();
+
+        const QString report = m_dir.filePath(QStringLiteral("report.csv"));
+        QProcess process;
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(program(), {"--flash", image, "--settings", settings, "--report", report, "--data-dir",
+                                  m_dir.filePath(QStringLiteral("data")), "--port", good1.adapterPortSpec(),
+                                  "--port", nacking.adapterPortSpec(), "--port", vanishing->adapterPortSpec(),
+                                  "--port", good2.adapterPortSpec()});
+        QVERIFY(process.waitForStarted());
+
+        // Unplug the fourth controller once its first pages are written.
+        QByteArray out;
+        const QByteArray writing = "[" + vanishingPort.toUtf8() + "] 10 %";
+        QElapsedTimer clock;
+        clock.start();
+        while (vanishing && !clock.hasExpired(90000) && process.state() == QProcess::Running) {
+            process.waitForReadyRead(200);
+            out += process.readAllStandardOutput();
+            if (out.contains(writing))
+                vanishing.reset();
+        }
+        if (vanishing)
+            qWarning().noquote() << out; // the whole run: QVERIFY2 shows only its start
+        QVERIFY2(!vanishing, "the fourth controller never reached 10 %");
+        if (!process.waitForFinished(90000))
+            process.kill();
+        out += process.readAllStandardOutput();
+        const QByteArray err = process.readAllStandardError();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        if (!out.contains("2 of 4 ports succeeded."))
+            qWarning().noquote() << out;
+        QVERIFY2(process.exitCode() == 1, out.constData());
+        QVERIFY2(out.contains("2 of 4 ports succeeded."), "see the run above");
+        QVERIFY2(err.isEmpty(), err.constData());
+
+        QFile csv(report);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = csv.readAll().split('\n');
+        QCOMPARE(lines.takeFirst(), QByteArray("port,serial,firmware_before,firmware_after,result,reason,time_s,what_to_do"));
+        QCOMPARE(lines.takeLast(), QByteArray()); // the last line ends like the others
+        QCOMPARE(lines.size(), 4);
+        // In the order the ports were named.
+        QVERIFY2(lines[0].startsWith((good1.linkPath() + ",1001,1.2.3,1.2.3,ok,,").toUtf8()), lines[0].constData());
+        QVERIFY2(lines[1].startsWith((nacking.linkPath() + ",1003,1.2.3,,failed,An update problem has occurred. Error 0x1,").toUtf8()),
+                 lines[1].constData());
+        QVERIFY2(lines[1].endsWith("re-run --flash on this port: the controller waits in its bootloader"), lines[1].constData());
+        QVERIFY2(lines[2].startsWith((vanishingPort + ",1004,1.2.3,,failed,The port was lost during the update.,").toUtf8()),
+                 lines[2].constData());
+        QVERIFY2(lines[2].contains("it waits in its bootloader"), lines[2].constData());
+        QVERIFY2(lines[3].startsWith((good2.linkPath() + ",1002,1.2.3,1.2.3,ok,,").toUtf8()), lines[3].constData());
+
+        // What each good controller answered when its records were read after the writes.
+        for (const QString &trace : {traceA, traceB}) {
+            const SET_PWM_IN_PARAMS pwmIn = SET_PWM_IN_PARAMS::unpack(lastAnswer(trace, VyxMsg::GET_PWM_IN_PARAMS));
+            QCOMPARE(int(pwmIn.deadZone), 7);
+            QVERIFY(pwmIn.pwmType);
+            QVERIFY(pwmIn.controlType);
+            QCOMPARE(int(pwmIn.speedNorm), 1200);
+            const SET_MOTION_PARAMS motion = SET_MOTION_PARAMS::unpack(lastAnswer(trace, VyxMsg::GET_MOTION_PARAMS));
+            QVERIFY(motion.reverseDir);
+            QCOMPARE(int(motion.deviceAddress), 3);
+            QVERIFY(!motion.hwAddress);
+            QCOMPARE(int(motion.timeToLeave), 6);
+            QCOMPARE(int(motion.Kp), 512);
+            QCOMPARE(int(motion.Ki), 1280);
+        }
+    }
+
+    // A motor from the database goes into the controller beside one that refuses its reset.
+    void motorWrittenResetRefused()
+    {
+        const QString dataDir = m_dir.filePath(QStringLiteral("motordata"));
+        QString problem;
+        const MOTOR_TOTAL motor = MotorTestSupport::sampleMotor(3);
+        {
+            const QString dbDir = DataDirectory::resolve(dataDir, {}, {}).databaseDirectory(&problem);
+            DbManager db(nullptr, dbDir);
+            MOTOR_TOTAL stored = motor;
+            QVERIFY(db.saveMotor(QStringLiteral("Bench 3"), QStringLiteral("2026-01-01 10:00:00"), &stored));
+        }
+        const QString image = writeFile(QStringLiteral("fw2.bin"), TestImages::plainImage(8192));
+        const QString trace = m_dir.filePath(QStringLiteral("motor.trace"));
+        SimProcess good({"--serial", "2001", "--trace", trace});
+        SimProcess refusing({"--serial", "2002", "--refuse-next", "0x80"});
+        QVERIFY(good.isReady() && refusing.isReady());
+
+        QProcess process;
+        process.start(program(), {"--flash", image, "--motor", "Bench 3", "--data-dir", dataDir, "--port",
+                                  good.adapterPortSpec(), "--port", refusing.adapterPortSpec()});
+        QVERIFY(process.waitForFinished(90000));
+        const QByteArray out = process.readAllStandardOutput();
+        QVERIFY2(process.exitCode() == 1, out.constData());
+        QVERIFY2(out.contains("1 of 2 ports succeeded."), out.constData());
+        QVERIFY2(out.contains("its old firmware still runs"), out.constData());
+        QCOMPARE(lastAnswer(trace, VyxMsg::SET_MOTOR_IDENT_PARAMS, true), motor.packIdent());
+        QCOMPARE(lastAnswer(trace, VyxMsg::SET_MOTOR_USER_PARAMS, true), motor.packUser());
+    }
+
+    void settingsFileRefusedBeforeAnyPort()
+    {
+        const QString settings = writeFile(QStringLiteral("config.xml"), "<config><motion/></config>");
+        QProcess process;
+        process.start(program(), {"--settings", settings, "--port", "/nonexistent/ttyX@AE01", "--data-dir",
+                                  m_dir.filePath(QStringLiteral("data2"))});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(process.readAllStandardError().contains("holds no ESC settings"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProductionLine)
+#include "tst_productionline.moc"

@@ -1,0 +1,50 @@
+#include "app/productionline.h"
+
+#include <QtTest>
+
+// The summary of a production run as the line worker and a spreadsheet read it.
+class TestProductionReport : public QObject
+{
+    Q_OBJECT
+
+    static QList<PortOutcome> outcomes()
+    {
+        PortOutcome ok;
+        ok.port = QStringLiteral("/dev/ttyUSB0");
+        ok.serialNumber = QStringLiteral("1001");
+        ok.firmwareBefore = QStringLiteral("1.2.3");
+        ok.firmwareAfter = QStringLiteral("1.3.0");
+        ok.success = true;
+        ok.result = QStringLiteral("OK");
+        ok.milliseconds = 4260;
+        PortOutcome failed;
+        failed.port = QStringLiteral("ttyUSB1");
+        failed.firmwareBefore = QStringLiteral("bootloader");
+        failed.result = QStringLiteral("Said \"no\", twice");
+        failed.advice = QStringLiteral("re-run, then look");
+        failed.milliseconds = 60;
+        return {ok, failed};
+    }
+
+private slots:
+    void csvQuotesWhatNeedsIt()
+    {
+        QCOMPARE(ProductionLine::csv(outcomes()),
+                 QByteArray("port,serial,firmware_before,firmware_after,result,reason,time_s,what_to_do\n"
+                            "/dev/ttyUSB0,1001,1.2.3,1.3.0,ok,,4.3,\n"
+                            "ttyUSB1,,bootloader,,failed,\"Said \"\"no\"\", twice\",0.1,\"re-run, then look\"\n"));
+    }
+
+    void tableColumnsLineUp()
+    {
+        const QStringList lines = ProductionLine::table(outcomes()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        const int resultColumn = lines[0].indexOf(QLatin1String("Result"));
+        QCOMPARE(lines[1].indexOf(QLatin1String("OK")), resultColumn);
+        QCOMPARE(lines[2].indexOf(QLatin1String("Said")), resultColumn);
+        QVERIFY(lines[2].endsWith(QLatin1String("re-run, then look")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProductionReport)
+#include "tst_productionreport.moc"

@@ -1,0 +1,88 @@
+#include "device/settingsrecords.h"
+
+#include <QtTest>
+
+// A settings file laid over the controller's records without the settings page: the fields
+// it names change as the page would pack them, the others keep the controller's values.
+class TestSettingsRecords : public QObject
+{
+    Q_OBJECT
+
+    static SettingsValue value(SettingsValue::Field field, double v, const char *tag)
+    {
+        return {field, v, QString::fromLatin1(tag)};
+    }
+
+    static SET_PWM_IN_PARAMS controllerPwmIn()
+    {
+        return SET_PWM_IN_PARAMS::unpack(QByteArray::fromHex("6496c80f49060000"));
+    }
+
+    static SET_MOTION_PARAMS controllerMotion()
+    {
+        return SET_MOTION_PARAMS::unpack(QByteArray::fromHex("1446c2000004cd00"));
+    }
+
+private slots:
+    void onlyNamedFieldsChange()
+    {
+        const SET_PWM_IN_PARAMS pwmIn = controllerPwmIn();
+        const SET_MOTION_PARAMS motion = controllerMotion();
+        const SettingsRecords r = SettingsRecords::apply(
+            {value(SettingsValue::DeadZone, 7, "dead_zone"), value(SettingsValue::SpeedNorm, 12345, "speed_norm"),
+             value(SettingsValue::TimeToLeave, 175, "ttl"), value(SettingsValue::Kp, 0.5, "kp"),
+             value(SettingsValue::KiKff, 0.0123, "kff"), value(SettingsValue::BrakeIntensity, 1, "brake_intesity"),
+             value(SettingsValue::Acceleration, 3500, "acceleration")},
+            pwmIn, motion);
+        QVERIFY(r.pwmInChanged && r.motionChanged);
+        QVERIFY(r.limited.isEmpty());
+        QCOMPARE(int(r.pwmIn.deadZone), 7);
+        QCOMPARE(int(r.pwmIn.speedNorm), 1234);
+        QCOMPARE(int(r.pwmIn.lowLevel), int(pwmIn.lowLevel));
+        QCOMPARE(r.pwmIn.pwmType, pwmIn.pwmType);
+        QCOMPARE(int(r.pwmIn.byte3Rest), int(pwmIn.byte3Rest));
+        QCOMPARE(int(r.motion.timeToLeave), 3);
+        QCOMPARE(int(r.motion.Kp), 512);
+        QCOMPARE(int(r.motion.Ki), 13);
+        QCOMPARE(int(r.motion.brakeIntensity), 70);
+        QCOMPARE(int(r.motion.acceleration), 5 * 5 + 10);
+        QCOMPARE(r.motion.reverseDir, motion.reverseDir);
+        QCOMPARE(int(r.motion.deviceAddress), int(motion.deviceAddress));
+    }
+
+    void outOfRangeIsLimitedAndTold_data()
+    {
+        QTest::addColumn<int>("field");
+        QTest::addColumn<double>("given");
+        QTest::addColumn<QByteArray>("expected"); // the record as packed, hex
+        QTest::newRow("dead zone 40 -> 31") << int(SettingsValue::DeadZone) << 40.0 << QByteArray("6496c81f49060000");
+        QTest::newRow("ttl 5000 -> 3150") << int(SettingsValue::TimeToLeave) << 5000.0 << QByteArray("1446e2070004cd00");
+        QTest::newRow("kp -1 -> 0") << int(SettingsValue::Kp) << -1.0 << QByteArray("1446c2000000cd00");
+    }
+
+    void outOfRangeIsLimitedAndTold()
+    {
+        QFETCH(int, field);
+        QFETCH(double, given);
+        QFETCH(QByteArray, expected);
+        const SettingsRecords r = SettingsRecords::apply({value(SettingsValue::Field(field), given, "x")},
+                                                         controllerPwmIn(), controllerMotion());
+        QCOMPARE(r.limited.size(), 1);
+        const QByteArray packed = (r.pwmInChanged ? r.pwmIn.pack() : r.motion.pack()).toHex();
+        QCOMPARE(packed, expected);
+    }
+
+    // The page keeps a hardware address as it is; so does the file laid over the record.
+    void hardwareAddressKeepsTheAddress()
+    {
+        const QVector<SettingsValue> values {value(SettingsValue::HwAddress, 1, "hw_address"),
+                                             value(SettingsValue::DeviceAddress, 5, "device_address")};
+        const SettingsRecords r = SettingsRecords::apply(values, controllerPwmIn(), controllerMotion());
+        QVERIFY(r.motion.hwAddress);
+        QCOMPARE(int(r.motion.deviceAddress), int(controllerMotion().deviceAddress));
+        QVERIFY(!r.pwmInChanged);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsRecords)
+#include "tst_settingsrecords.moc"
