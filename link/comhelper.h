@@ -38,8 +38,8 @@ public:
     Q_ENUM(PortState)
 
     static constexpr uint8_t NO_DEVICE_ADDRESS = 0xEE;
-    // While a port is connected, the port list is read every this many ticks (2 s).
-    static constexpr int LISTING_TICKS_WHILE_CONNECTED = 40;
+    // While a port is connected, the port list is read every this many ticks (5 s).
+    static constexpr int LISTING_TICKS_WHILE_CONNECTED = 100;
 
     // The provider must outlive the port manager.
     explicit ComHelper(PortProvider *provider, QObject *parent = nullptr);

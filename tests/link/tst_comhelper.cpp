@@ -458,7 +458,7 @@ private slots:
     }
 
     // A port that leaves the machine's list without an error of its own is taken as lost at
-    // the next listing: every 40th tick while connected, every tick while looking for a port,
+    // the next listing: every 100th tick (5 s) while connected, every tick while looking for a port,
     // so the adapter plugged in again is taken at the next tick.
     void unpluggingClosesOnce()
     {
@@ -470,9 +470,9 @@ private slots:
         emit a->com_sendVyxMessageObj(0x44, {}, false, true);
         emit a->com_sendVyxMessageObj(0x46, {}, false, true);
         provider->ports.clear();
-        com->handleTimeout(); // tick 39: the list is not read
+        com->handleTimeout(); // the tick before the listing
         QCOMPARE(com->state(), ComHelper::PortConnected);
-        com->handleTimeout(); // tick 40
+        com->handleTimeout(); // the listing
         QCOMPARE(com->state(), ComHelper::PortLost);
         com->handleTimeout(); // the watchdog expires in this tick too; the loss is still acted on
         QCOMPARE(closed.size(), 1);
