@@ -132,21 +132,38 @@ void ComHelper::handleTimeout()
 {
     m_watchdog.update();
 
-    const QList<PortInfo> ports = m_provider->availablePorts();
-    if (ports.size() != m_knownPortCount) {
-        refreshPortLists(ports);
-        if (m_port && !containsPort(ports, m_selectedPort)) {
-            m_state = PortLost;
-            return;
+    if (isPortListingDue()) {
+        const QList<PortInfo> ports = m_provider->availablePorts();
+        if (ports.size() != m_knownPortCount) {
+            refreshPortLists(ports);
+            if (m_port && !containsPort(ports, m_selectedPort)) {
+                m_state = PortLost;
+                return;
+            }
+            // A changed port set restarts the choice in every state without a port; an open
+            // choice is closed first, so the window never shows an outdated list.
+            if (m_state == PortAwaitSelection)
+                emit portChoiceClosed();
+            if (m_state == PortIdle || m_state == PortAwaitSelection)
+                m_state = PortChoose;
         }
-        // A changed port set restarts the choice in every state without a port; an open
-        // choice is closed first, so the window never shows an outdated list.
-        if (m_state == PortAwaitSelection)
-            emit portChoiceClosed();
-        if (m_state == PortIdle || m_state == PortAwaitSelection)
-            m_state = PortChoose;
     }
     actOnState();
+}
+
+// Listing the machine's ports costs milliseconds. An open port that goes away says so
+// through its own error at once, so while connected the list is only a backstop (and keeps
+// the shown port set current); while looking for a port it is read every tick.
+bool ComHelper::isPortListingDue()
+{
+    if (m_state != PortConnected) {
+        m_ticksSinceListing = 0;
+        return true;
+    }
+    if (++m_ticksSinceListing < LISTING_TICKS_WHILE_CONNECTED)
+        return false;
+    m_ticksSinceListing = 0;
+    return true;
 }
 
 void ComHelper::actOnState()

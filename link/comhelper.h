@@ -38,6 +38,8 @@ public:
     Q_ENUM(PortState)
 
     static constexpr uint8_t NO_DEVICE_ADDRESS = 0xEE;
+    // While a port is connected, the port list is read every this many ticks (5 s).
+    static constexpr int LISTING_TICKS_WHILE_CONNECTED = 100;
 
     // The provider must outlive the port manager.
     explicit ComHelper(PortProvider *provider, QObject *parent = nullptr);
@@ -118,6 +120,7 @@ private:
     enum WriteProblem : uint8_t { WriteFailed = 1, WriteBlocked = 2, WriteCut = 4 };
     void reportWriteProblem(WriteProblem problem);
     void loseCurrentRequest();
+    bool isPortListingDue();
     void refreshPortLists(const QList<PortInfo> &ports);
     void actOnState();
     void choosePort();
@@ -135,6 +138,7 @@ private:
     QList<PortInfo> m_zorbelPorts;
     QList<PortInfo> m_genPorts;
     int m_knownPortCount = 0;
+    int m_ticksSinceListing = 0;
     QIODevice *m_port = nullptr;
     std::atomic<bool> m_portOpen {false};
     PortState m_state = PortInit;

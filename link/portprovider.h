@@ -16,7 +16,8 @@ class PortProvider
 public:
     virtual ~PortProvider() = default;
 
-    // The ports present now. Called every tick from the coordinator thread.
+    // The ports present now. Called from the coordinator thread every tick while the port
+    // manager looks for a port, every few seconds while one is connected.
     virtual QList<PortInfo> availablePorts() const = 0;
 
     // A port for the name, configured (250000 8N1, no flow control) but not opened. It emits

@@ -95,8 +95,8 @@ PortInfo SerialPortProvider::parseExtraPort(const QString &spec)
 
 QList<PortInfo> SerialPortProvider::availablePorts() const
 {
-    if (++m_callsSinceRefresh >= MACHINE_REFRESH_CALLS) {
-        m_callsSinceRefresh = 0;
+    if (!m_machineListAge.isValid() || m_machineListAge.hasExpired(MACHINE_REFRESH_MS)) {
+        m_machineListAge.start();
         m_machinePorts.clear();
         const auto serialPorts = QSerialPortInfo::availablePorts();
         for (const QSerialPortInfo &p : serialPorts)

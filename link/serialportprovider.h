@@ -2,6 +2,7 @@
 
 #include "link/portprovider.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 
 // The machine's serial ports through Qt SerialPort, plus extra ports given on the command
@@ -26,13 +27,13 @@ public:
     bool setLowLatency(QIODevice *port, bool on) override;
 
     // Listing the machine's serial ports costs milliseconds (it walks the device tree), and
-    // the port manager asks every tick: the machine's list is read afresh every this many
-    // calls, the extra ports' paths at every call.
-    static constexpr int MACHINE_REFRESH_CALLS = 10;
+    // the port manager asks every tick while it looks for a port: the machine's list is read
+    // afresh when it is older than this, the extra ports' paths at every call.
+    static constexpr qint64 MACHINE_REFRESH_MS = 500;
 
 private:
     const PortSystem *m_system;
     QList<PortInfo> m_extraPorts;
     mutable QList<PortInfo> m_machinePorts;
-    mutable int m_callsSinceRefresh = MACHINE_REFRESH_CALLS;
+    mutable QElapsedTimer m_machineListAge;
 };

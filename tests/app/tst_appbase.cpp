@@ -55,7 +55,8 @@ private slots:
         QCOMPARE(app.deviceState(), DEVICE_CONNECTED);
 
         const PortInfo adapter = provider.ports.first();
-        provider.ports.clear(); // unplugged
+        provider.ports.clear(); // unplugged: the port reports its loss, the list follows
+        provider.lastPort->vanish();
         app.handleTimeout();
         app.handleTimeout();
         QCOMPARE(app.deviceState(), DEVICE_DISCONNECTED);
@@ -205,7 +206,8 @@ private slots:
         QCOMPARE(update.size(), 1);
 
         QSignalSpy closed(app.comHelper(), &ComHelper::comPortClosed);
-        provider.ports.clear(); // unplugged
+        provider.ports.clear(); // unplugged: the port reports its loss, the list follows
+        provider.lastPort->vanish();
         app.handleTimeout();
         app.handleTimeout();
         // The port closes and the selection restarts within the same tick.

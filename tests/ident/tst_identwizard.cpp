@@ -316,8 +316,11 @@ private slots:
         QVERIFY(rig.tickUntil([&] { return rig.controller().firmware().ident().isWalking(); }));
         QCOMPARE(wire.ids(), QVector<int>({VyxMsg::IDENT_STOP, VyxMsg::IDENT_RUN}));
 
-        // Escape is Cancel.
+        // Escape is Cancel. A shortcut clicks its button at the end of a 100 ms press
+        // animation: the run must not be ticked on meanwhile.
+        QSignalSpy cancelClicked(button(rig, "pushButtonCancelIdent"), &QAbstractButton::clicked);
         QTest::keyClick(rig.window.get(), Qt::Key_Escape);
+        QVERIFY(cancelClicked.wait(5000));
         QVERIFY(tickUntilPage(rig, IdentWizard::PageError, 100));
         QVERIFY(!rig.controller().firmware().ident().isWalking());
         button(rig, "pushButtonCancelIdent")->click();

@@ -461,14 +461,22 @@ private slots:
                  qPrintable(problems[0][0].toString()));
     }
 
+    // A port that leaves the machine's list without an error of its own is taken as lost at
+    // the next listing: every 100th tick (5 s) while connected, every tick while looking for a port,
+    // so the adapter plugged in again is taken at the next tick.
     void unpluggingClosesOnce()
     {
         connectToOneAdapter();
+        const QList<PortInfo> adapter = provider->ports;
         QSignalSpy closed(com, &ComHelper::comPortClosed);
+        for (int tick = 1; tick < ComHelper::LISTING_TICKS_WHILE_CONNECTED - 1; ++tick)
+            com->handleTimeout();
         emit a->com_sendVyxMessageObj(0x44, {}, false, true);
         emit a->com_sendVyxMessageObj(0x46, {}, false, true);
         provider->ports.clear();
-        com->handleTimeout();
+        com->handleTimeout(); // the tick before the listing
+        QCOMPARE(com->state(), ComHelper::PortConnected);
+        com->handleTimeout(); // the listing
         QCOMPARE(com->state(), ComHelper::PortLost);
         com->handleTimeout(); // the watchdog expires in this tick too; the loss is still acted on
         QCOMPARE(closed.size(), 1);
@@ -478,6 +486,10 @@ private slots:
         for (int i = 0; i < 3; ++i)
             com->handleTimeout();
         QCOMPARE(closed.size(), 1);
+
+        provider->ports = adapter;
+        com->handleTimeout();
+        QCOMPARE(com->state(), ComHelper::PortCheckReadiness);
     }
 
     void resourceErrorIsALossAtOnce()
