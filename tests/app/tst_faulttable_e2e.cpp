@@ -167,6 +167,7 @@ private slots:
         QVERIFY(app->motorList(&namesBefore, &datetimesBefore));
         QVERIFY(namesBefore.contains(QStringLiteral("kept")));
         texts.clear();
+        int written = 0; // percent of the image, as the progress bar shows it (lives as long as the coordinator)
 
         switch (fault) {
         case Fault::Line:
@@ -191,7 +192,6 @@ private slots:
             break;
         case Fault::VanishFlashing:
         case Fault::FirmwareNack: {
-            int written = 0; // percent of the image, as the progress bar shows it
             connect(app->updateFwHelper(), &UpdateFwHelper::updateProgressBar, this,
                     [&written](int value, int, int max) { written = max == 100 ? value : written; });
             app->setActivePage(4);
