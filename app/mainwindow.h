@@ -70,9 +70,6 @@ public:
     void on_deviceToRun();
     void on_connectionChanged(uint32_t serialNumber, Device_State_e deviceState, Device_FW_s fw);
 
-signals:
-    void stopTimer();
-
 protected:
     void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
