@@ -38,13 +38,16 @@ bool LineScheduler::hasReleased(qint64 nowUs) const
     return !m_queue.empty() && m_queue.front().releaseUs <= nowUs;
 }
 
-qint64 LineScheduler::nextReleaseAfter(qint64 nowUs) const
+qint64 LineScheduler::endOfBurstAfter(qint64 nowUs) const
 {
-    for (const Entry &entry : m_queue) {
-        if (entry.releaseUs > nowUs)
-            return entry.releaseUs;
-    }
-    return -1;
+    auto it = std::upper_bound(m_queue.begin(), m_queue.end(), nowUs,
+                               [](qint64 time, const Entry &e) { return time < e.releaseUs; });
+    if (it == m_queue.end())
+        return -1;
+    qint64 end = it->releaseUs;
+    for (++it; it != m_queue.end() && it->releaseUs <= end + m_byteUs; ++it)
+        end = it->releaseUs;
+    return end;
 }
 
 void LineScheduler::clear()

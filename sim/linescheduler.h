@@ -20,8 +20,10 @@ public:
     QByteArray takeReleased(qint64 nowUs);
     bool hasReleased(qint64 nowUs) const;
     bool isEmpty() const { return m_queue.empty(); }
-    // The first release time after nowUs, or -1 when nothing more is queued.
-    qint64 nextReleaseAfter(qint64 nowUs) const;
+    // When the line next goes quiet: the release time of the last byte of the run of
+    // back-to-back bytes that starts with the first release after nowUs; -1 when nothing
+    // more is queued.
+    qint64 endOfBurstAfter(qint64 nowUs) const;
     void clear();
 
 private:

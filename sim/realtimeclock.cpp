@@ -4,15 +4,19 @@
 
 #include <algorithm>
 
+namespace {
+
+constexpr qint64 ADAPTER_LATENCY_US = 1000;
+
+} // namespace
+
 RealTimeClock::RealTimeClock(SimulatedController *controller, QObject *parent)
     : QObject(parent)
     , m_controller(controller)
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &RealTimeClock::catchUp);
-    m_nextEvent.setTimerType(Qt::PreciseTimer);
-    m_nextEvent.setSingleShot(true);
-    connect(&m_nextEvent, &QTimer::timeout, this, &RealTimeClock::catchUp);
+    connect(&m_nextEvent, &PreciseTimer::timeout, this, &RealTimeClock::catchUp);
 }
 
 void RealTimeClock::start(int intervalMs)
@@ -46,10 +50,10 @@ void RealTimeClock::scheduleNext()
     const qint64 next = m_controller->nextEventUs();
     if (next < 0)
         return;
-    const qint64 waitUs = next - m_controller->nowUs();
+    // A USB serial adapter hands over what it has received at least every millisecond
+    // (its latency timer at the lowest): a long run reaches the host in slices.
+    const qint64 waitUs = std::min<qint64>(next - m_controller->nowUs(), ADAPTER_LATENCY_US);
     if (waitUs >= qint64(m_intervalMs) * 1000)
         return; // the step comes first
-    // A timer fires up to a millisecond late: wake a millisecond early and go through
-    // the event loop (timeout 0) for the rest.
-    m_nextEvent.start(int(std::max<qint64>(0, waitUs / 1000 - 1)));
+    m_nextEvent.start(waitUs);
 }

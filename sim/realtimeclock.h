@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/precisetimer.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
@@ -20,15 +22,16 @@ public:
     bool isActive() const { return m_timer.isActive(); }
     // Brings the controller up to the present, e.g. before handing it received bytes.
     void catchUp();
-    // Wakes up when the controller's line next changes, if that comes before the next
+    // Wakes up when the controller's line next goes quiet, if that comes before the next
     // step: answers leave at their own time, not at the step's (the flashing benchmark
-    // measures the program's turnaround, not the clock's).
+    // measures the program's turnaround, not the clock's), and a busy line costs one
+    // wake-up per burst, not one per byte.
     void scheduleNext();
 
 private:
     SimulatedController *m_controller;
     QTimer m_timer;
-    QTimer m_nextEvent;
+    PreciseTimer m_nextEvent;
     int m_intervalMs = 10;
     QElapsedTimer m_elapsed;
     qint64 m_lastUs = 0;

@@ -51,10 +51,9 @@ bool SimulatedController::hasOutput() const
 
 qint64 SimulatedController::nextEventUs() const
 {
-    qint64 next = m_line.nextReleaseAfter(m_nowUs);
-    if (!m_inbound.empty() && (next < 0 || m_inbound.front().arrivalUs < next))
-        next = m_inbound.front().arrivalUs;
-    return next;
+    // Host bytes are echoed on the line at their arrival time, so the line's queue holds
+    // every arrival as well.
+    return m_line.endOfBurstAfter(m_nowUs);
 }
 
 void SimulatedController::advance(int ms)

@@ -33,8 +33,11 @@ public:
     void advanceMicroseconds(qint64 us);
     qint64 nowMs() const { return m_nowUs / 1000; }
     qint64 nowUs() const { return m_nowUs; }
-    // When the line next changes (a host byte arrives, an answer byte becomes readable),
-    // or -1: a real-time clock wakes up then instead of at its next step.
+    // When the line next goes quiet after a run of bytes (the host's arriving, the
+    // controller's becoming readable), or -1: a real-time clock wakes up then instead of
+    // at its next step. Nothing is lost by sleeping through a run: every byte is still
+    // handled at its own arrival time, and the host cannot act on an answer before its
+    // last byte.
     qint64 nextEventUs() const;
 
     // Good frames addressed to this controller, per message id, answered or not.

@@ -474,6 +474,34 @@ private slots:
         QCOMPARE(controller.takeOutput(), QByteArray::fromHex("1f"));
     }
 
+    // A real-time clock sleeps through a run of back-to-back bytes and wakes when the line
+    // goes quiet: first at the request's last byte, then at the answer's.
+    void nextEventIsTheEndOfTheLinesRun_data()
+    {
+        QTest::addColumn<int>("answerDelayMs");
+        QTest::addColumn<qint64>("answerEndUs");
+        QTest::newRow("answer right after the request") << 0 << qint64(200 + 19 * 40);
+        QTest::newRow("answer after a pause") << 1 << qint64(200 + 1000 + 19 * 40);
+    }
+
+    void nextEventIsTheEndOfTheLinesRun()
+    {
+        QFETCH(int, answerDelayMs);
+        QFETCH(qint64, answerEndUs);
+        SimulatorConfig config;
+        config.faults.paceOutput = true;
+        config.faults.answerDelayMs = answerDelayMs;
+        SimulatedController controller(config);
+        QCOMPARE(controller.nextEventUs(), qint64(-1));
+        controller.receiveFromHost(kDetection); // 5 bytes at 40 us each
+        QCOMPARE(controller.nextEventUs(), qint64(200));
+        controller.advanceMicroseconds(200);
+        QCOMPARE(controller.nextEventUs(), answerEndUs);
+        controller.advanceMicroseconds(answerEndUs - 200);
+        QCOMPARE(controller.takeOutput().size(), kDetection.size() + 19); // the echo, then the answer
+        QCOMPARE(controller.nextEventUs(), qint64(-1));
+    }
+
     void droppedAnswersAreSeededAndRepeatable()
     {
         SimulatorConfig config;
