@@ -34,7 +34,8 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
                                            QStringLiteral("FILE"));
     const QCommandLineOption flash(QStringLiteral("flash"),
                                    tr("Write a firmware image into the connected controller (or the one waiting in "
-                                      "its bootloader) and exit: 0 on success."),
+                                      "its bootloader), or into the controllers on several ports at once, and exit: 0 "
+                                      "when every controller succeeded."),
                                    QStringLiteral("FILE"));
     const QCommandLineOption settings(QStringLiteral("settings"),
                                       tr("Write an ESC settings file into the controllers on the ports (after --flash), "
@@ -81,7 +82,8 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
     const bool production = parser.isSet(flash) || parser.isSet(settings);
     if (int(parser.isSet(exportMotors) || parser.isSet(importMotors)) + int(parser.isSet(listPorts))
             + int(parser.isSet(supportBundle)) + int(production) > 1)
-        return invalid(tr("Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash."));
+        return invalid(tr("Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and "
+                              "--flash or --settings."));
     if (parser.isSet(listPorts))
         options.command = CommandLineOptions::Command::ListPorts;
     if (parser.isSet(flash)) {

@@ -77,22 +77,12 @@ int runProduction(const CommandLineOptions &options, const DataDirectory &dataDi
     request.settingsFile = options.settingsFile;
     request.motorName = options.motorNames.value(0);
     request.reportFile = options.reportFile;
-    QStringList names;
-    const auto add = [&](const PortInfo &port) {
-        if (!names.contains(port.portName)) {
-            names << port.portName;
-            request.ports << port;
-        }
-    };
+    QList<PortInfo> named;
     for (const QString &spec : options.portSpecs)
-        add(SerialPortProvider::parseExtraPort(spec));
-    if (options.allAdapters) {
-        const QList<PortInfo> present = SerialPortProvider(options.portSpecs).availablePorts();
-        for (const PortInfo &port : present) {
-            if (port.isAdapter())
-                add(port);
-        }
-    }
+        named << SerialPortProvider::parseExtraPort(spec);
+    const QList<PortInfo> present = options.allAdapters ? SerialPortProvider(options.portSpecs).availablePorts()
+                                                        : QList<PortInfo>();
+    request.ports = ProductionLine::portsToWorkOn(named, present, options.allAdapters);
     return ProductionLine(request, out, err).run();
 }
 

@@ -158,6 +158,28 @@ int ProductionLine::run()
     return failed == 0 ? 0 : 1;
 }
 
+QList<PortInfo> ProductionLine::portsToWorkOn(const QList<PortInfo> &named, const QList<PortInfo> &present,
+                                              bool allAdapters)
+{
+    QList<PortInfo> ports;
+    QStringList names;
+    const auto add = [&](const PortInfo &port) {
+        if (!names.contains(port.portName)) {
+            names << port.portName;
+            ports << port;
+        }
+    };
+    for (const PortInfo &port : named)
+        add(port);
+    if (allAdapters) {
+        for (const PortInfo &port : present) {
+            if (port.isAdapter())
+                add(port);
+        }
+    }
+    return ports;
+}
+
 QString ProductionLine::table(const QList<PortOutcome> &outcomes)
 {
     QList<QStringList> rows;

@@ -34,6 +34,11 @@ public:
 
     int run();
 
+    // The named ports in their order, then, with allAdapters, every other port of the
+    // maker's adapter among those present; each port once.
+    static QList<PortInfo> portsToWorkOn(const QList<PortInfo> &named, const QList<PortInfo> &present,
+                                         bool allAdapters);
+
     // The summary as the terminal shows it and as CSV.
     static QString table(const QList<PortOutcome> &outcomes);
     static QByteArray csv(const QList<PortOutcome> &outcomes);

@@ -103,81 +103,81 @@
     </message>
     <message>
         <location filename="../../app/commandline.cpp" line="36"/>
-        <source>Write a firmware image into the connected controller (or the one waiting in its bootloader) and exit: 0 on success.</source>
-        <translation>Ein Firmware-Abbild in den angeschlossenen Regler (oder den in seinem Bootloader wartenden) schreiben und beenden: 0 bei Erfolg.</translation>
+        <source>Write a firmware image into the connected controller (or the one waiting in its bootloader), or into the controllers on several ports at once, and exit: 0 when every controller succeeded.</source>
+        <translation>Ein Firmware-Abbild in den angeschlossenen Regler (oder den in seinem Bootloader wartenden) oder gleichzeitig in die Regler an mehreren Anschlüssen schreiben und beenden: 0, wenn jeder Regler erfolgreich war.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="40"/>
+        <location filename="../../app/commandline.cpp" line="85"/>
+        <source>Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash or --settings.</source>
+        <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports, --support-bundle und --flash oder --settings an.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="41"/>
         <source>Write an ESC settings file into the controllers on the ports (after --flash), each write confirmed by the controller, and exit: 0 when every port succeeded.</source>
         <translation>Eine ESC-Einstellungsdatei in die Regler an den Ports schreiben (nach --flash), jeden Schreibvorgang vom Regler bestätigt, und beenden: 0, wenn jeder Port erfolgreich war.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="44"/>
+        <location filename="../../app/commandline.cpp" line="45"/>
         <source>With --flash, --settings or --motor: work on every port of the maker&apos;s adapter at once.</source>
         <translation>Mit --flash, --settings oder --motor: an allen Ports des Herstelleradapters gleichzeitig arbeiten.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="47"/>
+        <location filename="../../app/commandline.cpp" line="48"/>
         <source>With --flash, --settings or --motor: write the summary table as CSV.</source>
         <translation>Mit --flash, --settings oder --motor: die Übersichtstabelle als CSV schreiben.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="61"/>
+        <location filename="../../app/commandline.cpp" line="62"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="80"/>
+        <location filename="../../app/commandline.cpp" line="81"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="84"/>
-        <source>Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash.</source>
-        <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports, --support-bundle und --flash an.</translation>
-    </message>
-    <message>
-        <location filename="../../app/commandline.cpp" line="91"/>
+        <location filename="../../app/commandline.cpp" line="93"/>
         <source>The firmware file name is empty.</source>
         <translation>Der Name der Firmware-Datei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="97"/>
+        <location filename="../../app/commandline.cpp" line="99"/>
         <source>The support bundle file name is empty.</source>
         <translation>Der Dateiname des Support-Pakets ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="112"/>
+        <location filename="../../app/commandline.cpp" line="114"/>
         <source>The settings file name is empty.</source>
         <translation>Der Name der Einstellungsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="114"/>
+        <location filename="../../app/commandline.cpp" line="116"/>
         <source>The report file name is empty.</source>
         <translation>Der Name der Berichtsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="124"/>
+        <location filename="../../app/commandline.cpp" line="126"/>
         <source>Give one --motor for the controllers.</source>
         <translation>Geben Sie für die Regler ein --motor an.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="126"/>
+        <location filename="../../app/commandline.cpp" line="128"/>
         <source>--all-adapters and --report are used only with --flash, --settings or --motor.</source>
         <translation>--all-adapters und --report werden nur mit --flash, --settings oder --motor verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="129"/>
+        <location filename="../../app/commandline.cpp" line="131"/>
         <source>--motor is used with --export-motors, or with --port, --flash or --settings.</source>
         <translation>--motor wird mit --export-motors oder mit --port, --flash oder --settings verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="131"/>
+        <location filename="../../app/commandline.cpp" line="133"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="135"/>
+        <location filename="../../app/commandline.cpp" line="137"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
@@ -310,57 +310,57 @@
         <translation>Stopp</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="134"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="145"/>
         <source>Stop the motor (Esc)</source>
         <translation>Motor anhalten (Esc)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="310"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="321"/>
         <source>Motor stopped</source>
         <translation>Motor angehalten</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="343"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="354"/>
         <source>Controller params tuninig is stopped because motor has not propeler or propeler is inconvenient. You can set approximation of params or default params</source>
         <translation>Die Abstimmung der Reglerparameter wurde beendet, weil der Motor keinen oder einen ungeeigneten Propeller hat. Sie können genäherte Parameter oder die Standardparameter setzen</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="381"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="392"/>
         <source>Save plot</source>
         <translation>Diagramm speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="381"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="392"/>
         <source>PNG images (*.png)</source>
         <translation>PNG-Bilder (*.png)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="385"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="396"/>
         <source>The plot could not be saved to %1</source>
         <translation>Das Diagramm konnte nicht in %1 gespeichert werden</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="388"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="399"/>
         <source>Plot saved to %1</source>
         <translation>Diagramm in %1 gespeichert</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="393"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="404"/>
         <source>Save samples</source>
         <translation>Messwerte speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="393"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="404"/>
         <source>CSV tables (*.csv)</source>
         <translation>CSV-Tabellen (*.csv)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="398"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="409"/>
         <source>The samples could not be saved to %1: %2</source>
         <translation>Die Messwerte konnten nicht in %1 gespeichert werden: %2</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../tuning/ui/controlpage.cpp" line="403"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="414"/>
         <source>%n samples saved to %1</source>
         <translation>
             <numerusform>%n Messwert in %1 gespeichert</numerusform>
@@ -2431,37 +2431,37 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="164"/>
+        <location filename="../../app/productionline.cpp" line="186"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="164"/>
+        <location filename="../../app/productionline.cpp" line="186"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="164"/>
+        <location filename="../../app/productionline.cpp" line="186"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="164"/>
+        <location filename="../../app/productionline.cpp" line="186"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="164"/>
+        <location filename="../../app/productionline.cpp" line="186"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="164"/>
+        <location filename="../../app/productionline.cpp" line="186"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="164"/>
+        <location filename="../../app/productionline.cpp" line="186"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>

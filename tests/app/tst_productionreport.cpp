@@ -26,7 +26,43 @@ class TestProductionReport : public QObject
         return {ok, failed};
     }
 
+    static PortInfo port(const char *name, const char *serial)
+    {
+        PortInfo info;
+        info.portName = QLatin1String(name);
+        info.serialNumber = QLatin1String(serial);
+        return info;
+    }
+
 private slots:
+    void portsToWorkOn_data()
+    {
+        QTest::addColumn<QList<PortInfo>>("named");
+        QTest::addColumn<bool>("allAdapters");
+        QTest::addColumn<QStringList>("expected");
+        const QList<PortInfo> none;
+        const QList<PortInfo> twoNamed {port("ttyB", "AE02"), port("ttyX", "")};
+        QTest::newRow("named only") << twoNamed << false << QStringList {"ttyB", "ttyX"};
+        QTest::newRow("every adapter, none named") << none << true << QStringList {"ttyA", "ttyB", "ttyC"};
+        QTest::newRow("named first, then the other adapters once")
+            << twoNamed << true << QStringList {"ttyB", "ttyX", "ttyA", "ttyC"};
+        QTest::newRow("nothing asked") << none << false << QStringList {};
+    }
+
+    // Only the maker's adapters (serial numbers starting with AE, case-sensitively) join.
+    void portsToWorkOn()
+    {
+        QFETCH(QList<PortInfo>, named);
+        QFETCH(bool, allAdapters);
+        QFETCH(QStringList, expected);
+        const QList<PortInfo> present {port("ttyA", "AE01"), port("ttyS0", ""), port("ttyB", "AE02"),
+                                       port("ttyUSB9", "ae03"), port("ttyC", "AE04")};
+        QStringList names;
+        for (const PortInfo &info : ProductionLine::portsToWorkOn(named, present, allAdapters))
+            names << info.portName;
+        QCOMPARE(names, expected);
+    }
+
     void csvQuotesWhatNeedsIt()
     {
         QCOMPARE(ProductionLine::csv(outcomes()),
