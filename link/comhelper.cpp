@@ -33,18 +33,25 @@ constexpr int LAST_REQUEST_WAIT_MS = 100;
 
 } // namespace
 
-ComHelper::ComHelper(PortProvider *provider, QObject *parent)
-    : QObject(parent), m_provider(provider), m_watchdog(this)
+void registerLinkMetaTypes()
 {
-    static const int registered = [] {
+    // Once, whichever thread comes first: a container registered from two threads at once
+    // has its converter registered twice, and Qt warns.
+    static const bool registered = [] {
         qRegisterMetaType<PortInfo>("PortInfo");
         qRegisterMetaType<QList<PortInfo>>("QList<PortInfo>");
         qRegisterMetaType<VYX_Protocol::VYX_MSG>("VYX_Protocol::VYX_MSG");
         qRegisterMetaType<uint8_t>("uint8_t");
         qRegisterMetaType<uint32_t>("uint32_t");
-        return 0;
+        return true;
     }();
     Q_UNUSED(registered)
+}
+
+ComHelper::ComHelper(PortProvider *provider, QObject *parent)
+    : QObject(parent), m_provider(provider), m_watchdog(this)
+{
+    registerLinkMetaTypes();
 
     VYX_Protocol::init(m_rxConfig, 0, 255);
     m_watchdog.setLimit(DEFAULT_ANSWER_LIMIT_MS);

@@ -12,6 +12,9 @@
 #include <atomic>
 #include <cstdint>
 
+// Registers the types of the port's queued signals under their own names, once.
+void registerLinkMetaTypes();
+
 class QIODevice;
 class PortProvider;
 

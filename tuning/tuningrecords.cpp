@@ -21,9 +21,16 @@ Test_Data_s Test_Data_s::fromSample(const ONLINE_QUANTS_S &sample, int16_t dutyC
 
 void registerTuningMetaTypes()
 {
-    registerDeviceRecordMetaTypes();
-    qRegisterMetaType<Test_Data_s>("Test_Data_s");
-    qRegisterMetaType<QVector<Test_Data_s>>("QVector<Test_Data_s>");
-    qRegisterMetaType<Test_Evalute_s>("Test_Evalute_s");
-    qRegisterMetaType<int8_t>("int8_t");
+    // Once, whichever thread comes first: a container registered from two threads at once
+    // has its converter registered twice, and Qt warns (the production line starts several
+    // coordinators at once).
+    static const bool registered = [] {
+        registerDeviceRecordMetaTypes();
+        qRegisterMetaType<Test_Data_s>("Test_Data_s");
+        qRegisterMetaType<QVector<Test_Data_s>>("QVector<Test_Data_s>");
+        qRegisterMetaType<Test_Evalute_s>("Test_Evalute_s");
+        qRegisterMetaType<int8_t>("int8_t");
+        return true;
+    }();
+    Q_UNUSED(registered)
 }

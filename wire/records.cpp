@@ -595,25 +595,30 @@ double quantityValue(const ONLINE_QUANTS_S &s, int quantityIndex)
 
 void registerDeviceRecordMetaTypes()
 {
-    qRegisterMetaType<Device_State_e>("Device_State_e");
-    qRegisterMetaType<Device_FW_s>("Device_FW_s");
-    qRegisterMetaType<Poll_Answer_s>("Poll_Answer_s");
-    qRegisterMetaType<ONLINE_QUANTS_S>("ONLINE_QUANTS_S");
-    qRegisterMetaType<SET_PWM_IN_PARAMS>("SET_PWM_IN_PARAMS");
-    qRegisterMetaType<SET_MOTION_PARAMS>("SET_MOTION_PARAMS");
-    qRegisterMetaType<ERROR_WARN_LOG>("ERROR_WARN_LOG");
-    qRegisterMetaType<RUN_DATA>("RUN_DATA");
-    qRegisterMetaType<RESISTANCE>("RESISTANCE");
-    qRegisterMetaType<SET_PWM_IN_PARAMS *>("SET_PWM_IN_PARAMS*");
-    qRegisterMetaType<SET_MOTION_PARAMS *>("SET_MOTION_PARAMS*");
-    qRegisterMetaType<QVector<ONLINE_QUANTS_S> *>("QVector<ONLINE_QUANTS_S>*");
-    // Fixed-width integers and the check state travel in queued device signals under
-    // these names.
-    qRegisterMetaType<uint8_t>("uint8_t");
-    qRegisterMetaType<int16_t>("int16_t");
-    qRegisterMetaType<uint16_t>("uint16_t");
-    qRegisterMetaType<uint32_t>("uint32_t");
-    qRegisterMetaType<Qt::CheckState>("Qt::CheckState");
-    // Answers reach the device objects in both threads.
-    qRegisterMetaType<VYX_Protocol::VYX_MSG>("VYX_Protocol::VYX_MSG");
+    // Once, whichever thread comes first (several coordinators start at once).
+    static const bool registered = [] {
+        qRegisterMetaType<Device_State_e>("Device_State_e");
+        qRegisterMetaType<Device_FW_s>("Device_FW_s");
+        qRegisterMetaType<Poll_Answer_s>("Poll_Answer_s");
+        qRegisterMetaType<ONLINE_QUANTS_S>("ONLINE_QUANTS_S");
+        qRegisterMetaType<SET_PWM_IN_PARAMS>("SET_PWM_IN_PARAMS");
+        qRegisterMetaType<SET_MOTION_PARAMS>("SET_MOTION_PARAMS");
+        qRegisterMetaType<ERROR_WARN_LOG>("ERROR_WARN_LOG");
+        qRegisterMetaType<RUN_DATA>("RUN_DATA");
+        qRegisterMetaType<RESISTANCE>("RESISTANCE");
+        qRegisterMetaType<SET_PWM_IN_PARAMS *>("SET_PWM_IN_PARAMS*");
+        qRegisterMetaType<SET_MOTION_PARAMS *>("SET_MOTION_PARAMS*");
+        qRegisterMetaType<QVector<ONLINE_QUANTS_S> *>("QVector<ONLINE_QUANTS_S>*");
+        // Fixed-width integers and the check state travel in queued device signals under
+        // these names.
+        qRegisterMetaType<uint8_t>("uint8_t");
+        qRegisterMetaType<int16_t>("int16_t");
+        qRegisterMetaType<uint16_t>("uint16_t");
+        qRegisterMetaType<uint32_t>("uint32_t");
+        qRegisterMetaType<Qt::CheckState>("Qt::CheckState");
+        // Answers reach the device objects in both threads.
+        qRegisterMetaType<VYX_Protocol::VYX_MSG>("VYX_Protocol::VYX_MSG");
+        return true;
+    }();
+    Q_UNUSED(registered)
 }
