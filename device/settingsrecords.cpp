@@ -112,3 +112,20 @@ SettingsRecords SettingsRecords::apply(const QVector<SettingsValue> &values, con
     }
     return r;
 }
+
+EscSettingsSnapshot SettingsRecords::exported(const SET_PWM_IN_PARAMS &pwmIn, const SET_MOTION_PARAMS &motion)
+{
+    EscSettingsSnapshot s;
+    s.deadZone = pwmIn.deadZone;
+    s.pwmType = pwmIn.pwmType ? 1 : 0;
+    s.controlType = pwmIn.controlType ? 1 : 0;
+    s.speedNorm = pwmIn.speedNorm * 10;
+    s.reverse = motion.reverseDir;
+    s.deviceAddress = motion.deviceAddress;
+    s.hwAddress = motion.hwAddress;
+    s.timeToLeave = motion.timeToLeave * 50;
+    // The page shows the gain words as unsigned; so does the file.
+    s.kp = uint16_t(motion.Kp) / 1024.0;
+    s.kff = uint16_t(motion.Ki) / 1024.0;
+    return s;
+}

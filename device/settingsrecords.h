@@ -19,4 +19,9 @@ struct SettingsRecords
 
     static SettingsRecords apply(const QVector<SettingsValue> &values, const SET_PWM_IN_PARAMS &pwmIn,
                                  const SET_MOTION_PARAMS &motion);
+
+    // The fields a settings export writes, taken from the records themselves rather than from
+    // widgets whose range or decimals could change them: a file exported and imported again
+    // gives back the same words. The motor is left to the caller.
+    static EscSettingsSnapshot exported(const SET_PWM_IN_PARAMS &pwmIn, const SET_MOTION_PARAMS &motion);
 };

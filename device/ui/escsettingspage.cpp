@@ -10,6 +10,7 @@
 #include "device/escsettingstext.h"
 #include "device/paramshelper.h"
 #include "device/pwmcharacteristic.h"
+#include "device/settingsrecords.h"
 #include "motors/dbmanager.h"
 
 #include <QEvent>
@@ -635,27 +636,36 @@ void EscSettingsPage::redrawPwmCharacteristic()
 // ---------------------------------------------------------------------------------
 // Settings file
 
+bool EscSettingsPage::hasSettingsToExport() const
+{
+    return m_pwmInRead && m_motionRead;
+}
+
 EscSettingsSnapshot EscSettingsPage::snapshot() const
 {
-    EscSettingsSnapshot s;
-    s.deadZone = ui->spinBoxPwmDeadZone->value();
-    s.pwmType = ui->comboBoxPwmType->currentIndex();
-    s.controlType = ui->comboBoxControlType->currentIndex();
-    s.speedNorm = ui->spinBoxSpeedNorm->value();
-    s.reverse = ui->checkBoxReverseDir->isChecked();
-    s.deviceAddress = ui->spinBoxIndexDevice->value();
-    s.hwAddress = ui->spinBoxIndexDevice->isReadOnly();
-    s.timeToLeave = ui->spinBoxTimeToLeave->value();
-    s.kp = ui->doubleSpinBoxKp->value();
-    s.kff = ui->doubleSpinBoxKi_Kff->value();
+    // The records as read, with the user's edits in their own fields: a widget's range or
+    // decimals must not change what the file keeps (a Kff of 0.1 in a 1.0 to 2.0 box).
+    EscSettingsSnapshot s = SettingsRecords::exported(m_pwmIn, m_motion);
     s.motorName = m_device->motorName();
+    // A motor the database no longer holds is written as the controller holds it.
     if (!s.motorName.isEmpty() && !m_database->getMotorParams(s.motorName, &s.motor))
-        s.motor = MOTOR_TOTAL(); // not in the database: zeros
+        s.motor = m_device->motorParams();
     return s;
+}
+
+QByteArray EscSettingsPage::settingsDocument() const
+{
+    return hasSettingsToExport() ? SettingsDocument::compose(snapshot()) : QByteArray();
 }
 
 void EscSettingsPage::on_toolButtonExportParams_clicked()
 {
+    if (!hasSettingsToExport()) {
+        m_dialogs->message(UserDialogs::Icon::Warning, tr("Content"),
+                           EmbeddedFonts::inDialogFont(tr("The settings have not been read from the controller yet: "
+                                                          "there is nothing to export.")));
+        return;
+    }
     const QByteArray document = SettingsDocument::compose(snapshot());
     const QString fileName = m_dialogs->saveFileName(tr("Choose params"), m_settings->firmwareDirectory(),
                                                      tr("XML Files (*.xml)"));

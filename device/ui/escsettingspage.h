@@ -43,8 +43,8 @@ public:
 
     void redrawPwmCharacteristic();
 
-    // The settings file of the values shown, as an export writes it.
-    QByteArray settingsDocument() const { return SettingsDocument::compose(snapshot()); }
+    // The settings file as an export writes it; empty while the records are not read.
+    QByteArray settingsDocument() const;
 
     // Reactions to the device objects. Plain member functions connected by pointer, so
     // that the by-name connection of the widget slots below does not look at them.
@@ -106,6 +106,7 @@ private:
     QList<QWidget *> pwmInputWidgets() const;
     QList<QWidget *> motionWidgets() const;
 
+    bool hasSettingsToExport() const;
     EscSettingsSnapshot snapshot() const;
     void applyImported(const ImportedSettings &settings);
     QWidget *applyValue(const SettingsValue &value, QStringList &clamped);

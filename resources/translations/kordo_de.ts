@@ -847,7 +847,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="404"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="405"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -917,60 +917,66 @@
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="397"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="398"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="660"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="678"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="665"/>
+        <source>The settings have not been read from the controller yet: there is nothing to export.</source>
+        <translation>Die Einstellungen wurden noch nicht vom Regler gelesen: Es gibt nichts zu exportieren.</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="670"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="688"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="661"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="679"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="671"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="689"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="668"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="684"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="678"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="694"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="669"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="679"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="672"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="682"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="673"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="683"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="685"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="695"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="691"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="664"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="701"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="692"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="702"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="721"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="731"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>

@@ -359,6 +359,42 @@ private slots:
         QCOMPARE(rig.controller().firmware().pwmInParams().deadZone, uint8_t(11));
     }
 
+    // In speed control the Kff box runs from 1.0 to 2.0 and cannot show the controller's 0.1:
+    // the file keeps both gain words as read all the same.
+    void exportKeepsTheGainsAsRead()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        const SET_MOTION_PARAMS held = rig.controller().firmware().motionParams();
+        QCOMPARE(int(held.Ki), 102);
+        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxKi_Kff")->value(), 1.0);
+
+        const QString path = m_files.filePath(QStringLiteral("gains.xml"));
+        rig.dialogs.saveAnswer = path;
+        rig.find<QAbstractButton>("toolButtonExportParams")->click();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QMap<int, double> written;
+        for (const SettingsValue &value : SettingsDocument::parse(file.readAll()).values)
+            written[value.field] = value.value;
+        QCOMPARE(qRound(written.value(SettingsValue::KiKff) * 1024), int(held.Ki));
+        QCOMPARE(qRound(written.value(SettingsValue::Kp) * 1024), int(held.Kp));
+    }
+
+    void exportBeforeTheRecordsAreReadSaysSo()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        emit rig.device()->ui_emptyParams();
+        const QString path = m_files.filePath(QStringLiteral("unread.xml"));
+        rig.dialogs.saveAnswer = path;
+        rig.find<QAbstractButton>("toolButtonExportParams")->click();
+        QCOMPARE(rig.dialogs.fileDialogs, 0);
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QVERIFY(rig.dialogs.messages[0].text.contains(QLatin1String("nothing to export")));
+        QVERIFY(!QFile::exists(path));
+    }
+
     void exportThatCannotBeWrittenSaysSo()
     {
         WindowRig rig;

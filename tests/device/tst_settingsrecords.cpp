@@ -50,6 +50,52 @@ private slots:
         QCOMPARE(int(r.motion.deviceAddress), int(motion.deviceAddress));
     }
 
+    void exportedFileGivesBackTheSameWords_data()
+    {
+        QTest::addColumn<QByteArray>("pwmIn");
+        QTest::addColumn<QByteArray>("motion");
+        QTest::newRow("a controller as delivered") << QByteArray::fromHex("6496c80f49060000")
+                                                   << QByteArray::fromHex("1446c2000004cd00");
+        SET_PWM_IN_PARAMS pwmIn;
+        pwmIn.deadZone = 31;
+        pwmIn.pwmType = true;
+        pwmIn.speedNorm = 4095;
+        SET_MOTION_PARAMS motion;
+        motion.reverseDir = true;
+        motion.deviceAddress = 7;
+        motion.timeToLeave = 63;
+        motion.Kp = 32767;
+        motion.Ki = 1;
+        QTest::newRow("every field at its end") << pwmIn.pack() << motion.pack();
+        motion.Kp = 13;
+        motion.Ki = 102;
+        QTest::newRow("gains no three decimals can show") << pwmIn.pack() << motion.pack();
+    }
+
+    // Export and import again over other records: every exported field comes back as it was.
+    void exportedFileGivesBackTheSameWords()
+    {
+        QFETCH(QByteArray, pwmIn);
+        QFETCH(QByteArray, motion);
+        const SET_PWM_IN_PARAMS heldPwmIn = SET_PWM_IN_PARAMS::unpack(pwmIn);
+        const SET_MOTION_PARAMS heldMotion = SET_MOTION_PARAMS::unpack(motion);
+        const QByteArray file = SettingsDocument::compose(SettingsRecords::exported(heldPwmIn, heldMotion));
+        const ImportedSettings parsed = SettingsDocument::parse(file);
+        QCOMPARE(parsed.status, ImportedSettings::Status::Ok);
+        const SettingsRecords back = SettingsRecords::apply(parsed.values, SET_PWM_IN_PARAMS(), SET_MOTION_PARAMS());
+        QVERIFY2(back.limited.isEmpty(), qPrintable(back.limited.join(QLatin1String(", "))));
+        QCOMPARE(int(back.pwmIn.deadZone), int(heldPwmIn.deadZone));
+        QCOMPARE(back.pwmIn.pwmType, heldPwmIn.pwmType);
+        QCOMPARE(back.pwmIn.controlType, heldPwmIn.controlType);
+        QCOMPARE(int(back.pwmIn.speedNorm), int(heldPwmIn.speedNorm));
+        QCOMPARE(back.motion.reverseDir, heldMotion.reverseDir);
+        QCOMPARE(back.motion.hwAddress, heldMotion.hwAddress);
+        QCOMPARE(int(back.motion.deviceAddress), int(heldMotion.deviceAddress));
+        QCOMPARE(int(back.motion.timeToLeave), int(heldMotion.timeToLeave));
+        QCOMPARE(int(back.motion.Kp), int(heldMotion.Kp));
+        QCOMPARE(int(back.motion.Ki), int(heldMotion.Ki));
+    }
+
     void outOfRangeIsLimitedAndTold_data()
     {
         QTest::addColumn<int>("field");
