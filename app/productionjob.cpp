@@ -88,6 +88,8 @@ void ProductionJob::start()
         }
         com->portSelectionCanceled(); // asked again while the port is away
     });
+    connect(com, &ComHelper::comPortOpened, this, [this] { m_portOpened = true; });
+    connect(com, &ComHelper::portProblem, this, [this](const QString &problem) { m_portProblem = problem; });
     connect(com, &ComHelper::comPortClosed, this, [this] {
         switch (m_step) {
         case Step::Flash:
@@ -234,8 +236,15 @@ void ProductionJob::checkFind()
             continueAfter(Step::Return);
         return;
     }
-    if (stepTimedOut(FIND_TIMEOUT_MS))
+    if (!stepTimedOut(m_order.findTimeoutMs))
+        return;
+    if (m_portOpened)
         fail(tr("No controller was found."), tr("check the cable and the power of the controller, then re-run"));
+    else if (!m_portProblem.isEmpty())
+        fail(tr("The port could not be opened: %1").arg(m_portProblem),
+             tr("check that this is the controller's adapter and that no other program uses it, then re-run"));
+    else
+        fail(tr("The port was not found."), tr("check the port name and that the adapter is plugged in, then re-run"));
 }
 
 void ProductionJob::startFlash()

@@ -28,6 +28,7 @@ struct ProductionOrder
     QVector<SettingsValue> settings;
     QString motorName;            // empty: no motor
     DataDirectory dataDirectory;
+    int findTimeoutMs = 20000;    // how long a port may stay without a controller
 };
 
 // The line of the summary table for one port.
@@ -53,8 +54,7 @@ class ProductionJob : public QObject
     Q_OBJECT
 
 public:
-    // How long a port may stay without a controller, and a controller without coming back
-    // after its update, before the port counts as failed.
+    // How long a controller may stay away after its update before the port counts as failed.
     static constexpr int FIND_TIMEOUT_MS = 20000;
     // A write that is neither confirmed nor refused within this time has failed.
     static constexpr int WRITE_TIMEOUT_MS = 15000;
@@ -108,6 +108,8 @@ private:
     bool m_flashSucceeded = false;
     uint32_t m_flashError = 0;
     bool m_portLost = false;
+    bool m_portOpened = false;   // at least once: a controller that never answers is the cause
+    QString m_portProblem;       // why the port could not be opened, the last reason given
     bool m_flashRetried = false;
     bool m_pwmInConfirmed = false;
     bool m_motionConfirmed = false;

@@ -138,6 +138,7 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
 int ProductionLine::run()
 {
     ProductionOrder order(m_request.dataDirectory);
+    order.findTimeoutMs = m_request.findTimeoutMs;
     if (!prepare(&order))
         return 1;
     const QList<PortOutcome> outcomes = runJobs(order);

@@ -2183,213 +2183,233 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionJob</name>
     <message>
-        <location filename="../../app/productionjob.cpp" line="98"/>
+        <location filename="../../app/productionjob.cpp" line="100"/>
         <source>The port was lost.</source>
         <translation>Der Port ging verloren.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="98"/>
+        <location filename="../../app/productionjob.cpp" line="100"/>
         <source>plug the controller in again and re-run on this port</source>
         <translation>Regler wieder anschließen und an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="111"/>
+        <location filename="../../app/productionjob.cpp" line="113"/>
         <source>bootloader</source>
         <translation>Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="113"/>
+        <location filename="../../app/productionjob.cpp" line="115"/>
         <source>The controller waits in its bootloader.</source>
         <translation>Der Regler wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="113"/>
+        <location filename="../../app/productionjob.cpp" line="115"/>
         <source>write its firmware with --flash</source>
         <translation>seine Firmware mit --flash schreiben</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="147"/>
+        <location filename="../../app/productionjob.cpp" line="149"/>
         <source>The controller refused the motor %1.</source>
         <translation>Der Regler hat den Motor %1 abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="148"/>
+        <location filename="../../app/productionjob.cpp" line="150"/>
         <source>check that the motor suits this controller</source>
         <translation>prüfen, ob der Motor zu diesem Regler passt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="150"/>
-        <location filename="../../app/productionjob.cpp" line="205"/>
+        <location filename="../../app/productionjob.cpp" line="152"/>
+        <location filename="../../app/productionjob.cpp" line="207"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="151"/>
-        <location filename="../../app/productionjob.cpp" line="206"/>
+        <location filename="../../app/productionjob.cpp" line="153"/>
+        <location filename="../../app/productionjob.cpp" line="208"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="230"/>
+        <location filename="../../app/productionjob.cpp" line="232"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="238"/>
+        <location filename="../../app/productionjob.cpp" line="242"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="238"/>
+        <location filename="../../app/productionjob.cpp" line="242"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="253"/>
+        <location filename="../../app/productionjob.cpp" line="244"/>
+        <source>The port could not be opened: %1</source>
+        <translation>Der Port konnte nicht geöffnet werden: %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="245"/>
+        <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
+        <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="247"/>
+        <source>The port was not found.</source>
+        <translation>Der Port wurde nicht gefunden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="247"/>
+        <source>check the port name and that the adapter is plugged in, then re-run</source>
+        <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="262"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="254"/>
+        <location filename="../../app/productionjob.cpp" line="263"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="259"/>
+        <location filename="../../app/productionjob.cpp" line="268"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="268"/>
+        <location filename="../../app/productionjob.cpp" line="277"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="272"/>
+        <location filename="../../app/productionjob.cpp" line="281"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="274"/>
+        <location filename="../../app/productionjob.cpp" line="283"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="275"/>
+        <location filename="../../app/productionjob.cpp" line="284"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="277"/>
+        <location filename="../../app/productionjob.cpp" line="286"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="279"/>
+        <location filename="../../app/productionjob.cpp" line="288"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="281"/>
+        <location filename="../../app/productionjob.cpp" line="290"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="292"/>
+        <location filename="../../app/productionjob.cpp" line="301"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="297"/>
+        <location filename="../../app/productionjob.cpp" line="306"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="298"/>
+        <location filename="../../app/productionjob.cpp" line="307"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="309"/>
+        <location filename="../../app/productionjob.cpp" line="318"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="310"/>
-        <location filename="../../app/productionjob.cpp" line="346"/>
-        <location filename="../../app/productionjob.cpp" line="360"/>
+        <location filename="../../app/productionjob.cpp" line="319"/>
+        <location filename="../../app/productionjob.cpp" line="355"/>
+        <location filename="../../app/productionjob.cpp" line="369"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="314"/>
+        <location filename="../../app/productionjob.cpp" line="323"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="325"/>
+        <location filename="../../app/productionjob.cpp" line="334"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="332"/>
+        <location filename="../../app/productionjob.cpp" line="341"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="342"/>
-        <location filename="../../app/productionjob.cpp" line="355"/>
+        <location filename="../../app/productionjob.cpp" line="351"/>
+        <location filename="../../app/productionjob.cpp" line="364"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="344"/>
-        <location filename="../../app/productionjob.cpp" line="357"/>
+        <location filename="../../app/productionjob.cpp" line="353"/>
+        <location filename="../../app/productionjob.cpp" line="366"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="345"/>
+        <location filename="../../app/productionjob.cpp" line="354"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="359"/>
+        <location filename="../../app/productionjob.cpp" line="368"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="363"/>
+        <location filename="../../app/productionjob.cpp" line="372"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="368"/>
+        <location filename="../../app/productionjob.cpp" line="377"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="369"/>
+        <location filename="../../app/productionjob.cpp" line="378"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="375"/>
+        <location filename="../../app/productionjob.cpp" line="384"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="377"/>
+        <location filename="../../app/productionjob.cpp" line="386"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="378"/>
+        <location filename="../../app/productionjob.cpp" line="387"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="386"/>
+        <location filename="../../app/productionjob.cpp" line="395"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2427,47 +2447,47 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="148"/>
+        <location filename="../../app/productionline.cpp" line="149"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="153"/>
+        <location filename="../../app/productionline.cpp" line="154"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="186"/>
+        <location filename="../../app/productionline.cpp" line="187"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="186"/>
+        <location filename="../../app/productionline.cpp" line="187"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="186"/>
+        <location filename="../../app/productionline.cpp" line="187"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="186"/>
+        <location filename="../../app/productionline.cpp" line="187"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="186"/>
+        <location filename="../../app/productionline.cpp" line="187"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="186"/>
+        <location filename="../../app/productionline.cpp" line="187"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="186"/>
+        <location filename="../../app/productionline.cpp" line="187"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>

@@ -1,4 +1,6 @@
 #include "app/datadirectory.h"
+#include "app/productionline.h"
+#include "link/serialportprovider.h"
 #include "motors/dbmanager.h"
 #include "tests/common/framedecode.h"
 #include "tests/motors/motortestsupport.h"
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <QtTest>
 
 #include <memory>
@@ -177,6 +180,39 @@ private slots:
         QVERIFY2(out.contains("its old firmware still runs"), out.constData());
         QCOMPARE(lastAnswer(trace, VyxMsg::SET_MOTOR_IDENT_PARAMS, true), motor.packIdent());
         QCOMPARE(lastAnswer(trace, VyxMsg::SET_MOTOR_USER_PARAMS, true), motor.packUser());
+    }
+
+    // A port without a controller says why at the end of its wait: the port is not there,
+    // it cannot be opened, or nothing answers on it.
+    void portsWithoutAControllerSayWhy()
+    {
+        SimProcess silent({"--silent-after", "0"});
+        QVERIFY(silent.isReady());
+        ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("data3")), {}, {}));
+        request.firmwareFile = writeFile(QStringLiteral("fw3.bin"), TestImages::plainImage(4096));
+        request.findTimeoutMs = 1500;
+        for (const QString &spec : {QStringLiteral("/nonexistent/ttyK@AE01"), QStringLiteral("/dev/null@AE02"),
+                                    silent.adapterPortSpec()})
+            request.ports << SerialPortProvider::parseExtraPort(spec);
+        QString outText;
+        QString errText;
+        QTextStream out(&outText);
+        QTextStream err(&errText);
+        QCOMPARE(ProductionLine(request, out, err).run(), 1);
+        out.flush();
+        const QStringList rows = outText.split(QLatin1Char('\n'));
+        const auto row = [&rows](const QString &port) {
+            for (const QString &line : rows) {
+                if (line.startsWith(port + QLatin1Char(' ')))
+                    return line;
+            }
+            return QString();
+        };
+        QVERIFY2(row(QStringLiteral("/nonexistent/ttyK")).contains(QLatin1String("The port was not found.")),
+                 qPrintable(outText));
+        QVERIFY2(row(QStringLiteral("/dev/null")).contains(QLatin1String("The port could not be opened: /dev/null")),
+                 qPrintable(outText));
+        QVERIFY2(row(silent.linkPath()).contains(QLatin1String("No controller was found.")), qPrintable(outText));
     }
 
     void settingsFileRefusedBeforeAnyPort()
