@@ -302,7 +302,7 @@ void ProductionJob::checkReturn()
         continueAfter(Step::Return);
         return;
     }
-    if (stepTimedOut(FIND_TIMEOUT_MS))
+    if (stepTimedOut(RETURN_TIMEOUT_MS))
         fail(tr("The controller did not start after the update."),
              tr("power the controller off and on; if it stays in its bootloader, re-run --flash on this port"));
 }
@@ -373,7 +373,7 @@ void ProductionJob::checkVerify()
         continueAfter(Step::Verify);
         return;
     }
-    if (stepTimedOut(FIND_TIMEOUT_MS))
+    if (stepTimedOut(RETURN_TIMEOUT_MS))
         fail(tr("The controller did not answer after the settings were written."),
              tr("check the cable, then re-run with --settings on this port"));
 }

@@ -23,12 +23,15 @@ struct ProductionOrder
 {
     explicit ProductionOrder(const DataDirectory &directory) : dataDirectory(directory) {}
 
+    // How long a port may stay without a controller before it counts as failed.
+    static constexpr int DEFAULT_FIND_TIMEOUT_MS = 20000;
+
     QString firmwareFile;         // empty: no update
     bool hasSettings = false;     // a settings file to write
     QVector<SettingsValue> settings;
     QString motorName;            // empty: no motor
     DataDirectory dataDirectory;
-    int findTimeoutMs = 20000;    // how long a port may stay without a controller
+    int findTimeoutMs = DEFAULT_FIND_TIMEOUT_MS;
 };
 
 // The line of the summary table for one port.
@@ -54,8 +57,9 @@ class ProductionJob : public QObject
     Q_OBJECT
 
 public:
-    // How long a controller may stay away after its update before the port counts as failed.
-    static constexpr int FIND_TIMEOUT_MS = 20000;
+    // How long a controller may stay away after its update, or its answers after a settings
+    // write, before the port counts as failed.
+    static constexpr int RETURN_TIMEOUT_MS = 20000;
     // A write that is neither confirmed nor refused within this time has failed.
     static constexpr int WRITE_TIMEOUT_MS = 15000;
 

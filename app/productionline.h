@@ -28,7 +28,7 @@ public:
         QString reportFile;
         QList<PortInfo> ports;    // the ports to work on
         DataDirectory dataDirectory;
-        int findTimeoutMs = 20000; // how long a port may stay without a controller
+        int findTimeoutMs = ProductionOrder::DEFAULT_FIND_TIMEOUT_MS; // a port without a controller
     };
 
     ProductionLine(const Request &request, QTextStream &out, QTextStream &err);
