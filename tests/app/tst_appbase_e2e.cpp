@@ -34,7 +34,8 @@ private slots:
         QSignalSpy hours(device, &Device::ui_fillMotorHours);
         QSignalSpy motorName(device, &Device::ui_fillMotorName);
         int samples = 0;
-        connect(app->pingHelper(), &PingHelper::addSample, this, [&samples] { ++samples; });
+        QObject listener; // goes first, and the samples still queued for it with it
+        connect(app->pingHelper(), &PingHelper::addSample, &listener, [&samples] { ++samples; });
 
         app->moveToThread(&coordinatorThread);
         coordinatorThread.start();
@@ -71,7 +72,8 @@ private slots:
         RunningCoordinator coordinator(&provider, dataDir.path());
         AppBase *app = coordinator.app;
         int created = 0;
-        connect(app->device(), &Device::deviceConnectionStateChanged, this,
+        QObject listener; // goes first: no state change reaches the counter after the test
+        connect(app->device(), &Device::deviceConnectionStateChanged, &listener,
                 [&created](Device_State_e state) { created += state == DEVICE_CONNECTED ? 1 : 0; });
         coordinator.start();
         QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 20000);
@@ -114,9 +116,10 @@ private slots:
         AppBase *app = coordinator.app;
         int choicesOffered = 0;
         int choicesClosed = 0;
-        connect(app->comHelper(), &ComHelper::needPortSelectAndInform, this,
+        QObject listener; // goes first, and the signals still queued for it with it
+        connect(app->comHelper(), &ComHelper::needPortSelectAndInform, &listener,
                 [&choicesOffered](const QList<PortInfo> &ports) { choicesOffered += ports.isEmpty() ? 0 : 1; });
-        connect(app->comHelper(), &ComHelper::portChoiceClosed, this, [&choicesClosed] { ++choicesClosed; });
+        connect(app->comHelper(), &ComHelper::portChoiceClosed, &listener, [&choicesClosed] { ++choicesClosed; });
         coordinator.start();
         QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(coordinator.logFiles(), 1, 10000);

@@ -152,8 +152,12 @@ private slots:
         RunningCoordinator coordinator(&provider, dataDir.path());
         AppBase *app = coordinator.app;
         QStringList texts; // in the info line, a message box, or the control page
-        connect(app, &AppBase::sendTextForInfo, this, [&texts](const QString &text) { texts << text; });
-        connect(app, &AppBase::resetControl, this, [&texts](const QString &text) { texts << text; });
+        int written = 0;   // percent of the image, as the progress bar shows it
+        // The context of the connections below goes first: with it go the signals still
+        // queued for them, which would otherwise reach these variables after the row.
+        QObject listener;
+        connect(app, &AppBase::sendTextForInfo, &listener, [&texts](const QString &text) { texts << text; });
+        connect(app, &AppBase::resetControl, &listener, [&texts](const QString &text) { texts << text; });
         QSignalSpy motorName(app->device(), &Device::ui_fillMotorName);
         coordinator.start();
         QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 30000);
@@ -167,7 +171,6 @@ private slots:
         QVERIFY(app->motorList(&namesBefore, &datetimesBefore));
         QVERIFY(namesBefore.contains(QStringLiteral("kept")));
         texts.clear();
-        int written = 0; // percent of the image, as the progress bar shows it (lives as long as the coordinator)
 
         switch (fault) {
         case Fault::Line:
@@ -192,7 +195,7 @@ private slots:
             break;
         case Fault::VanishFlashing:
         case Fault::FirmwareNack: {
-            connect(app->updateFwHelper(), &UpdateFwHelper::updateProgressBar, this,
+            connect(app->updateFwHelper(), &UpdateFwHelper::updateProgressBar, &listener,
                     [&written](int value, int, int max) { written = max == 100 ? value : written; });
             app->setActivePage(4);
             QTRY_COMPARE_WITH_TIMEOUT(app->activity(), AppBase::ActivityFirmware, 10000);

@@ -135,9 +135,12 @@ private slots:
         RunningCoordinator coordinator(&provider, dataPath);
         AppBase *app = coordinator.app;
         QStringList texts;
-        connect(app, &AppBase::sendTextForInfo, this, [&texts](const QString &text) { texts << text; });
         int samples = 0;
-        connect(app->pingHelper(), &PingHelper::addSample, this, [&samples] { ++samples; });
+        // The context of the connections below goes first: with it go the signals still
+        // queued for them, which would otherwise reach these variables after the row.
+        QObject listener;
+        connect(app, &AppBase::sendTextForInfo, &listener, [&texts](const QString &text) { texts << text; });
+        connect(app->pingHelper(), &PingHelper::addSample, &listener, [&samples] { ++samples; });
         QSignalSpy motorName(app->device(), &Device::ui_fillMotorName);
         coordinator.start();
 
