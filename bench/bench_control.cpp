@@ -35,18 +35,9 @@
 #include <ctime>
 #include <functional>
 #include <malloc.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
-
-double processCpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // Bytes the program holds on the heap, all threads' arenas together.
 long heapInUseKiB()
@@ -65,6 +56,7 @@ long residentKiB()
 
 } // namespace
 
+using BenchSupport::processCpuSeconds;
 using BenchSupport::threadCpuSeconds;
 using BenchSupport::waitFor;
 

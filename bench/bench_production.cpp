@@ -9,6 +9,7 @@
 
 #include "app/datadirectory.h"
 #include "app/productionline.h"
+#include "bench/benchsupport.h"
 #include "link/serialportprovider.h"
 #include "tests/common/simprocess.h"
 #include "tests/firmware/firmwareimages.h"
@@ -20,23 +21,11 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <memory>
 #include <vector>
 
 namespace {
-
-// CPU seconds of this process, all its threads (the coordinators), or of its children
-// that have ended (the simulators).
-double cpuSeconds(int who)
-{
-    rusage usage {};
-    getrusage(who, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 constexpr int IMAGE_BYTES = 64 * 1024;
 constexpr int PAGE_WRITE_US = 2000;
@@ -44,7 +33,7 @@ constexpr int PAGE_WRITE_US = 2000;
 // The milliseconds for `ports` controllers flashed at once, or -1 when a port failed.
 double flashAll(int ports, const QString &imagePath)
 {
-    const double simCpuBefore = cpuSeconds(RUSAGE_CHILDREN);
+    const double simCpuBefore = BenchSupport::processCpuSeconds(RUSAGE_CHILDREN);
     std::vector<std::unique_ptr<SimProcess>> sims;
     QTemporaryDir dataDir;
     ProductionLine::Request request(DataDirectory::resolve(dataDir.path(), {}, {}));
@@ -66,13 +55,13 @@ double flashAll(int ports, const QString &imagePath)
     QTextStream err(&errText);
     QElapsedTimer clock;
     clock.start();
-    const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+    const double cpuBefore = BenchSupport::processCpuSeconds();
     const int code = ProductionLine(request, out, err).run();
     const double ms = double(clock.nsecsElapsed()) / 1e6;
-    const double programCpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    const double programCpu = BenchSupport::processCpuSeconds() - cpuBefore;
     sims.clear();
     std::printf("  %d controller(s): CPU of the program %.2f s, of the simulators %.2f s\n", ports, programCpu,
-                cpuSeconds(RUSAGE_CHILDREN) - simCpuBefore);
+                BenchSupport::processCpuSeconds(RUSAGE_CHILDREN) - simCpuBefore);
     if (code != 0) {
         std::fprintf(stderr, "%s%s", qPrintable(outText), qPrintable(errText));
         return -1;

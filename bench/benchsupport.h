@@ -4,11 +4,12 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <sys/resource.h>
+
 #include <ctime>
 #include <functional>
 
-// What the benchmarks share: the calling thread's CPU time and a bounded wait that keeps
-// the event loop running.
+// What the benchmarks share: CPU times and a bounded wait that keeps the event loop running.
 namespace BenchSupport {
 
 inline double threadCpuSeconds()
@@ -16,6 +17,16 @@ inline double threadCpuSeconds()
     timespec ts {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// CPU seconds of this process, all its threads (RUSAGE_SELF), or of its children that have
+// ended and been waited for (RUSAGE_CHILDREN).
+inline double processCpuSeconds(int who = RUSAGE_SELF)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 // Runs the event loop until the condition holds or the time is up. It polls: not for the
