@@ -33,7 +33,7 @@ IdentWizard::IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *
     ui->stackedWidgetIdentPages->hide();
     Q_ASSERT(m_stack->count() == PageError + 1);
 
-    ui->pushButtonCancelIdent->setShortcut(Qt::Key_Escape);
+    applyShortcuts();
     ui->textEdit_ErrorPredicted->hide();
     fillErrorTexts();
 
@@ -66,6 +66,7 @@ void IdentWizard::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        applyShortcuts();
         fillErrorTexts();
         showButtons(currentPage());
     }
@@ -83,6 +84,13 @@ bool IdentWizard::eventFilter(QObject *watched, QEvent *event)
             m_idHelper->cancelIdentification();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// A button's new text replaces its shortcut with the text's mnemonic: set again after
+// every retranslation.
+void IdentWizard::applyShortcuts()
+{
+    ui->pushButtonCancelIdent->setShortcut(Qt::Key_Escape);
 }
 
 int IdentWizard::currentPage() const

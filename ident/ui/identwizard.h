@@ -103,6 +103,7 @@ private:
     void stopProgress();
     void runEnded();
     void fillErrorTexts();
+    void applyShortcuts();
     bool allConditionsChecked() const;
 
     std::unique_ptr<Ui::IdentWizard> ui;

@@ -1,5 +1,7 @@
 #include "tests/common/windowrig.h"
 
+#include "app/translations.h"
+
 #include "wire/messageids.h"
 #include "ident/idhelper.h"
 #include "ident/ui/identwizard.h"
@@ -8,6 +10,7 @@
 #include "motors/ui/motorpage.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -315,9 +318,37 @@ private slots:
         QCOMPARE(page(rig), int(IdentWizard::PageActualState));
         QVERIFY(rig.tickUntil([&] { return rig.controller().firmware().ident().isWalking(); }));
         QCOMPARE(wire.ids(), QVector<int>({VyxMsg::IDENT_STOP, VyxMsg::IDENT_RUN}));
+    }
 
-        // Escape is Cancel. A shortcut clicks its button at the end of a 100 ms press
-        // animation: the run must not be ticked on meanwhile.
+    // Escape is Cancel in every language, also after the language changed while the
+    // wizard was open (a button's new text replaces its shortcut).
+    void escapeCancelsTheRunInEveryLanguage_data()
+    {
+        QTest::addColumn<QStringList>("languages");
+        QTest::newRow("English") << QStringList();
+        QTest::newRow("German") << QStringList {"de"};
+        QTest::newRow("German, then English again") << QStringList {"de", "en"};
+    }
+
+    void escapeCancelsTheRunInEveryLanguage()
+    {
+        QFETCH(QStringList, languages);
+        Translations translations(QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(Translations::DIRECTORY_NAME));
+        WindowRig rig(config());
+        runningFirstStep(rig);
+        for (const QString &code : languages) {
+            translations.load(code);
+            QCOMPARE(translations.isProgramTranslationInstalled(), code != QLatin1String("en"));
+            QCoreApplication::processEvents(); // language change events
+        }
+        if (!languages.isEmpty()) {
+            const QString cancel = languages.last() == QLatin1String("de") ? QStringLiteral("Abbrechen")
+                                                                            : QStringLiteral("Cancel");
+            QCOMPARE(rig.text("pushButtonCancelIdent"), cancel);
+        }
+
+        // A shortcut clicks its button at the end of a 100 ms press animation: the run
+        // must not be ticked on meanwhile.
         QSignalSpy cancelClicked(button(rig, "pushButtonCancelIdent"), &QAbstractButton::clicked);
         QTest::keyClick(rig.window.get(), Qt::Key_Escape);
         QVERIFY(cancelClicked.wait(5000));
