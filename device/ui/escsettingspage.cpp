@@ -87,12 +87,14 @@ uint8_t scaleField(double scale)
     return uint8_t(std::lround(std::min(scale, 1.27) * 100.0) & 0x7F);
 }
 
+// The gain boxes show a word read as unsigned / 1024 (up to 63.999): a value is written
+// back as the same unsigned word, so that what is shown is what the controller gets.
 int16_t gainWord(double gain)
 {
     const double word = std::round(gain * 1024.0);
-    if (!(word >= std::numeric_limits<int16_t>::min())) // NaN too
-        return std::numeric_limits<int16_t>::min();
-    return int16_t(std::min(word, double(std::numeric_limits<int16_t>::max())));
+    if (!(word >= 0.0)) // NaN too
+        return 0;
+    return int16_t(uint16_t(std::min(word, double(std::numeric_limits<uint16_t>::max()))));
 }
 
 QwtPlotCurve *addCurve(QwtPlot *plot, const QVector<QPointF> &points, const QPen &pen)
@@ -392,6 +394,7 @@ void EscSettingsPage::showControlType(int index)
 {
     QDoubleSpinBox *gain = ui->doubleSpinBoxKi_Kff;
     const QSignalBlocker blocker(gain); // a range change may clamp the value: not an edit
+    restoreUsualRange(gain);
     if (index == 0) {
         ui->spinBoxSpeedNorm->setEnabled(false);
         ui->doubleSpinBoxScale->setEnabled(true);
@@ -407,6 +410,41 @@ void EscSettingsPage::showControlType(int index)
         gain->setRange(1.0, 2.0);
         gain->setSingleStep(0.01);
     }
+}
+
+// A gain the controller holds outside its box's usual range is shown as read all the
+// same: the box widens to it, with the decimals a word / 1024 needs, and its tooltip names
+// the usual range. The usual range comes back with the next value inside it or the next
+// control type. The caller blocks the box's signals: showing is not an edit.
+void EscSettingsPage::showGainAsRead(QDoubleSpinBox *box, double value)
+{
+    if (box == ui->doubleSpinBoxKi_Kff)
+        showControlType(ui->comboBoxControlType->currentIndex());
+    else
+        restoreUsualRange(box);
+    if (value < box->minimum() || value > box->maximum()) {
+        box->setProperty("usualMinimum", box->minimum());
+        box->setProperty("usualMaximum", box->maximum());
+        box->setProperty("usualDecimals", box->decimals());
+        box->setToolTip(tr("The controller holds %1, outside the usual range %2 to %3.")
+                            .arg(QLocale().toString(value, 'f', READ_GAIN_DECIMALS))
+                            .arg(QLocale().toString(box->minimum(), 'f', box->decimals()))
+                            .arg(QLocale().toString(box->maximum(), 'f', box->decimals())));
+        box->setDecimals(READ_GAIN_DECIMALS);
+        box->setRange(std::min(box->minimum(), value), std::max(box->maximum(), value));
+    }
+    box->setValue(value);
+}
+
+void EscSettingsPage::restoreUsualRange(QDoubleSpinBox *box)
+{
+    if (!box->property("usualDecimals").isValid())
+        return;
+    box->setDecimals(box->property("usualDecimals").toInt());
+    box->setRange(box->property("usualMinimum").toDouble(), box->property("usualMaximum").toDouble());
+    for (const char *name : {"usualMinimum", "usualMaximum", "usualDecimals"})
+        box->setProperty(name, QVariant());
+    box->setToolTip(QString());
 }
 
 void EscSettingsPage::on_checkBoxDigitalControl_stateChanged(int state)
@@ -491,8 +529,8 @@ void EscSettingsPage::on_fillMotionParams(SET_MOTION_PARAMS *motionParams, bool 
         ui->spinBoxTimeToLeave->setValue(m.timeToLeave * 50);
         ui->checkBoxBreak->setChecked(m.brakeEnable);
         ui->checkBoxReverseDir->setChecked(m.reverseDir);
-        ui->doubleSpinBoxKp->setValue(uint16_t(m.Kp) / 1024.0);
-        ui->doubleSpinBoxKi_Kff->setValue(uint16_t(m.Ki) / 1024.0);
+        showGainAsRead(ui->doubleSpinBoxKp, uint16_t(m.Kp) / 1024.0);
+        showGainAsRead(ui->doubleSpinBoxKi_Kff, uint16_t(m.Ki) / 1024.0);
     }
     m_motion = m;
     m_motionRead = true;
@@ -530,6 +568,7 @@ void EscSettingsPage::on_emptyParams()
         setHardwareAddress(false);
         ui->spinBoxIndexDevice->setValue(0);
         ui->spinBoxTimeToLeave->setValue(150);
+        restoreUsualRange(ui->doubleSpinBoxKp);
         ui->doubleSpinBoxKp->setValue(0.0);
         ui->doubleSpinBoxKi_Kff->setValue(0.0);
     }

@@ -17,6 +17,7 @@ class DbManager;
 class Device;
 class ParamsHelper;
 class QAbstractSpinBox;
+class QDoubleSpinBox;
 class UserDialogs;
 
 // The ESC settings page: shows and edits the controller's PWM input and motion settings,
@@ -103,6 +104,9 @@ private:
     void showControlType(int index);
     void showPwmType(int index);
     void setHardwareAddress(bool fromHardware);
+    void showGainAsRead(QDoubleSpinBox *box, double value);
+    void restoreUsualRange(QDoubleSpinBox *box);
+    static constexpr int READ_GAIN_DECIMALS = 4; // a gain word / 1024, exact to the word
     QList<QWidget *> pwmInputWidgets() const;
     QList<QWidget *> motionWidgets() const;
 

@@ -847,7 +847,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="405"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="408"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -917,66 +917,71 @@
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="398"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="401"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="665"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="429"/>
+        <source>The controller holds %1, outside the usual range %2 to %3.</source>
+        <translation>Der Regler hält %1, außerhalb des üblichen Bereichs von %2 bis %3.</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="704"/>
         <source>The settings have not been read from the controller yet: there is nothing to export.</source>
         <translation>Die Einstellungen wurden noch nicht vom Regler gelesen: Es gibt nichts zu exportieren.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="670"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="688"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="709"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="727"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="671"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="689"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="710"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="728"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="678"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="694"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="717"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="733"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="679"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="718"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="682"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="721"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="683"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="722"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="695"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="734"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="664"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="701"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="703"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="740"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="702"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="741"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="731"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="770"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -1325,164 +1330,164 @@
     </message>
     <message>
         <location filename="../../ident/ui/identwizard.ui" line="428"/>
-        <location filename="../../ident/ui/identwizard.cpp" line="174"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="182"/>
         <source>Accept</source>
         <translation>Bestätigen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="111"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="119"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="114"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="122"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="118"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="126"/>
         <source>Device is in bootloader mode</source>
         <translation>Gerät ist im Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="132"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="140"/>
         <source>Parameters must be non-zero value</source>
         <translation>Die Parameter dürfen nicht null sein</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="135"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="143"/>
         <source>Device is not connected</source>
         <translation>Gerät ist nicht verbunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="177"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="185"/>
         <source>Start</source>
         <translation>Start</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="181"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="189"/>
         <source>Save motor</source>
         <translation>Motor speichern</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="185"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="193"/>
         <source>Correction</source>
         <translation>Korrektur</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="185"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="193"/>
         <source>Repeat</source>
         <translation>Wiederholen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="246"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="254"/>
         <source>Unexpected error occurs</source>
         <translation>Ein unerwarteter Fehler ist aufgetreten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="282"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="290"/>
         <source>&lt;b&gt;Right behaviour:&lt;/b&gt;&lt;br&gt;</source>
         <translation>&lt;b&gt;Richtiges Verhalten:&lt;/b&gt;&lt;br&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="285"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="293"/>
         <source>&lt;b&gt;Errors:&lt;/b&gt;&lt;br&gt;</source>
         <translation>&lt;b&gt;Fehler:&lt;/b&gt;&lt;br&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="405"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="413"/>
         <source>- Step Acceleration - without increasing speed</source>
         <translation>- Schritt Beschleunigung - ohne steigende Drehzahl</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="406"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
         <source>- Probably bad params: pole pairs or kv</source>
         <translation>- Wahrscheinlich falsche Parameter: Polpaare oder Kv</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="407"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="415"/>
         <source>- Step Variable speed - motor stops spinning</source>
         <translation>- Schritt Variable Drehzahl - der Motor bleibt stehen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="408"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
         <source>- Probably bad (low) params: Max current</source>
         <translation>- Wahrscheinlich falsche (zu niedrige) Parameter: Maximalstrom</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="409"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="417"/>
         <source>Break identification by user</source>
         <translation>Identifikation vom Benutzer abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="410"/>
-        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="424"/>
         <source>Self-diagnosis </source>
         <translation>Die Selbstdiagnose hat </translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="410"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
         <source>did not find</source>
         <translation>nicht gefunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="411"/>
-        <location filename="../../ident/ui/identwizard.cpp" line="417"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="419"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="425"/>
         <source> an error</source>
         <translation> einen Fehler</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="411"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="419"/>
         <source>- No problems</source>
         <translation>- Keine Probleme</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="412"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="420"/>
         <source>- Use `Repeat` identification with actual motor params</source>
         <translation>- Identifikation mit den aktuellen Motorparametern `Wiederholen`</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="413"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="421"/>
         <source>- The motor did not have the desired behavior</source>
         <translation>- Der Motor hat sich nicht wie erwartet verhalten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="422"/>
         <source>- Use `Cancel, check and adjust motor params</source>
         <translation>- `Abbrechen, Motorparameter prüfen und anpassen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="415"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="423"/>
         <source>Break identification by warning</source>
         <translation>Identifikation durch Warnung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="424"/>
         <source>find</source>
         <translation>gefunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="426"/>
         <source>- Use `Correction` of identification</source>
         <translation>- `Korrektur` der Identifikation verwenden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="426"/>
         <source>no changes actual motor params</source>
         <translation>ändert die aktuellen Motorparameter nicht</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="419"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="427"/>
         <source>- Use `Cancel`, check and adjust motor params</source>
         <translation>- `Abbrechen`, Motorparameter prüfen und anpassen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="420"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="428"/>
         <source>update motor params affects internal params</source>
         <translation>geänderte Motorparameter wirken auf die internen Parameter</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="424"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="432"/>
         <source>Beware, you may need to break the identification!</source>
         <translation>Achtung, Sie müssen die Identifikation eventuell abbrechen!</translation>
     </message>
