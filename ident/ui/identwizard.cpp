@@ -414,18 +414,17 @@ void IdentWizard::fillErrorTexts()
         + tr("- Probably bad params: pole pairs or kv") + QStringLiteral("<br>")
         + tr("- Step Variable speed - motor stops spinning") + QStringLiteral("<br>")
         + tr("- Probably bad (low) params: Max current");
+    // Each sentence is one text, its markup inside, so that a translation orders its words.
     const QString repeat = QStringLiteral("<b>") + tr("Break identification by user") + QStringLiteral("</b><br>(")
-        + tr("Self-diagnosis ") + QStringLiteral("<u>") + tr("did not find") + QStringLiteral("</u>")
-        + tr(" an error") + QStringLiteral(")<br><br>") + tr("- No problems") + QStringLiteral("<br>")
-        + tr("- Use `Repeat` identification with actual motor params") + QStringLiteral("<br>")
+        + tr("Self-diagnosis <u>did not find</u> an error") + QStringLiteral(")<br><br>") + tr("- No problems")
+        + QStringLiteral("<br>") + tr("- Use `Repeat` identification with actual motor params") + QStringLiteral("<br>")
         + tr("- The motor did not have the desired behavior") + QStringLiteral("<br>")
         + tr("- Use `Cancel, check and adjust motor params") + QStringLiteral("<br>") + stepHints;
     const QString correction = QStringLiteral("<b>") + tr("Break identification by warning")
-        + QStringLiteral("</b><br>(") + tr("Self-diagnosis ") + QStringLiteral("<u>") + tr("find")
-        + QStringLiteral("</u>") + tr(" an error") + QStringLiteral(")<br><br>")
-        + tr("- Use `Correction` of identification") + QStringLiteral(" <i>(") + tr("no changes actual motor params")
-        + QStringLiteral(")</i><br>") + tr("- Use `Cancel`, check and adjust motor params") + QStringLiteral(" <i>(")
-        + tr("update motor params affects internal params") + QStringLiteral(")</i><br>") + stepHints;
+        + QStringLiteral("</b><br>(") + tr("Self-diagnosis <u>find</u> an error") + QStringLiteral(")<br><br>")
+        + tr("- Use `Correction` of identification <i>(no changes actual motor params)</i>") + QStringLiteral("<br>")
+        + tr("- Use `Cancel`, check and adjust motor params <i>(update motor params affects internal params)</i>")
+        + QStringLiteral("<br>") + stepHints;
     ui->textEdit_ErrorRepeat->setHtml(repeat);
     ui->textEdit_ErrorCorretion->setHtml(correction);
     ui->textEdit_ErrorPredicted->setHtml(QStringLiteral("<b>")

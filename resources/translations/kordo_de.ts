@@ -20,8 +20,8 @@
     </message>
     <message>
         <location filename="../../app/appbase.cpp" line="356"/>
-        <source>Error: 0x</source>
-        <translation>Fehler: 0x</translation>
+        <source>Error: 0x%1</source>
+        <translation>Fehler: 0x%1</translation>
     </message>
     <message>
         <location filename="../../app/appbase.cpp" line="359"/>
@@ -453,6 +453,11 @@
         <source>The motor was not stored: the motor database %1 is in use by another program. It is stored as soon as the database is free again.</source>
         <translation>Der Motor wurde nicht gespeichert: Die Motordatenbank %1 wird von einem anderen Programm benutzt. Er wird gespeichert, sobald die Datenbank wieder frei ist.</translation>
     </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="621"/>
+        <source>Unknown motor %1</source>
+        <translation>Unbekannter Motor %1</translation>
+    </message>
 </context>
 <context>
     <name>Device</name>
@@ -635,8 +640,8 @@
     <name>DeviceStatusView</name>
     <message>
         <location filename="../../app/devicestatusview.cpp" line="12"/>
-        <source>Device </source>
-        <translation>Gerät </translation>
+        <source>Device %1</source>
+        <translation>Gerät %1</translation>
     </message>
     <message>
         <location filename="../../app/devicestatusview.cpp" line="14"/>
@@ -1415,31 +1420,34 @@
         <translation>- Wahrscheinlich falsche (zu niedrige) Parameter: Maximalstrom</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="417"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
         <source>Break identification by user</source>
         <translation>Identifikation vom Benutzer abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
         <location filename="../../ident/ui/identwizard.cpp" line="424"/>
-        <source>Self-diagnosis </source>
-        <translation>Die Selbstdiagnose hat </translation>
+        <source>Self-diagnosis &lt;u&gt;find&lt;/u&gt; an error</source>
+        <translation>Die Selbstdiagnose hat &lt;u&gt;einen Fehler gefunden&lt;/u&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
-        <source>did not find</source>
-        <translation>nicht gefunden</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="419"/>
         <location filename="../../ident/ui/identwizard.cpp" line="425"/>
-        <source> an error</source>
-        <translation> einen Fehler</translation>
+        <source>- Use `Correction` of identification &lt;i&gt;(no changes actual motor params)&lt;/i&gt;</source>
+        <translation>- `Korrektur` der Identifikation verwenden &lt;i&gt;(ändert die aktuellen Motorparameter nicht)&lt;/i&gt;</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="426"/>
+        <source>- Use `Cancel`, check and adjust motor params &lt;i&gt;(update motor params affects internal params)&lt;/i&gt;</source>
+        <translation>- `Abbrechen`, Motorparameter prüfen und anpassen &lt;i&gt;(geänderte Motorparameter wirken auf die internen Parameter)&lt;/i&gt;</translation>
     </message>
     <message>
         <location filename="../../ident/ui/identwizard.cpp" line="419"/>
         <source>- No problems</source>
         <translation>- Keine Probleme</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="419"/>
+        <source>Self-diagnosis &lt;u&gt;did not find&lt;/u&gt; an error</source>
+        <translation>Die Selbstdiagnose hat &lt;u&gt;keinen Fehler gefunden&lt;/u&gt;</translation>
     </message>
     <message>
         <location filename="../../ident/ui/identwizard.cpp" line="420"/>
@@ -1462,32 +1470,7 @@
         <translation>Identifikation durch Warnung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="424"/>
-        <source>find</source>
-        <translation>gefunden</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="426"/>
-        <source>- Use `Correction` of identification</source>
-        <translation>- `Korrektur` der Identifikation verwenden</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="426"/>
-        <source>no changes actual motor params</source>
-        <translation>ändert die aktuellen Motorparameter nicht</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="427"/>
-        <source>- Use `Cancel`, check and adjust motor params</source>
-        <translation>- `Abbrechen`, Motorparameter prüfen und anpassen</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="428"/>
-        <source>update motor params affects internal params</source>
-        <translation>geänderte Motorparameter wirken auf die internen Parameter</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="432"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="431"/>
         <source>Beware, you may need to break the identification!</source>
         <translation>Achtung, Sie müssen die Identifikation eventuell abbrechen!</translation>
     </message>
