@@ -664,6 +664,9 @@ void EscSettingsPage::redrawPwmCharacteristic()
     QwtText unit(c.unit);
     unit.setFont(EmbeddedFonts::dialogFont(PLOT_FONT_POINTS));
     plot->setAxisTitle(QwtPlot::yLeft, unit);
+    QwtText input(tr("Input (full scale = 1)"));
+    input.setFont(EmbeddedFonts::dialogFont(PLOT_FONT_POINTS));
+    plot->setAxisTitle(QwtPlot::xBottom, input);
 
     QPen reference(CHARACTERISTIC_COLOUR, 1, Qt::DashLine);
     for (double x : c.referenceX)

@@ -310,57 +310,57 @@
         <translation>Stopp</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="145"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="147"/>
         <source>Stop the motor (Esc)</source>
         <translation>Motor anhalten (Esc)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="321"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="324"/>
         <source>Motor stopped</source>
         <translation>Motor angehalten</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="354"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="357"/>
         <source>Controller params tuninig is stopped because motor has not propeler or propeler is inconvenient. You can set approximation of params or default params</source>
         <translation>Die Abstimmung der Reglerparameter wurde beendet, weil der Motor keinen oder einen ungeeigneten Propeller hat. Sie können genäherte Parameter oder die Standardparameter setzen</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="392"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="395"/>
         <source>Save plot</source>
         <translation>Diagramm speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="392"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="395"/>
         <source>PNG images (*.png)</source>
         <translation>PNG-Bilder (*.png)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="396"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="399"/>
         <source>The plot could not be saved to %1</source>
         <translation>Das Diagramm konnte nicht in %1 gespeichert werden</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="399"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="402"/>
         <source>Plot saved to %1</source>
         <translation>Diagramm in %1 gespeichert</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="404"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="407"/>
         <source>Save samples</source>
         <translation>Messwerte speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="404"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="407"/>
         <source>CSV tables (*.csv)</source>
         <translation>CSV-Tabellen (*.csv)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="409"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="412"/>
         <source>The samples could not be saved to %1: %2</source>
         <translation>Die Messwerte konnten nicht in %1 gespeichert werden: %2</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../tuning/ui/controlpage.cpp" line="414"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="417"/>
         <source>%n samples saved to %1</source>
         <translation>
             <numerusform>%n Messwert in %1 gespeichert</numerusform>
@@ -932,61 +932,66 @@
         <translation>Der Regler hält %1, außerhalb des üblichen Bereichs von %2 bis %3.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="704"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="667"/>
+        <source>Input (full scale = 1)</source>
+        <translation>Eingang (Vollausschlag = 1)</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="707"/>
         <source>The settings have not been read from the controller yet: there is nothing to export.</source>
         <translation>Die Einstellungen wurden noch nicht vom Regler gelesen: Es gibt nichts zu exportieren.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="709"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="727"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="712"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="730"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="710"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="728"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="713"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="731"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="717"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="733"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="720"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="736"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="718"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="721"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="721"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="724"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="722"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="725"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="734"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="737"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="703"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="740"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="706"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="743"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="741"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="744"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="770"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="773"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -994,52 +999,52 @@
 <context>
     <name>EscSettingsText</name>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="12"/>
+        <location filename="../../device/escsettingstext.cpp" line="14"/>
         <source>Errors</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="13"/>
+        <location filename="../../device/escsettingstext.cpp" line="15"/>
         <source>Warns</source>
         <translation>Warnungen</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="39"/>
+        <location filename="../../device/escsettingstext.cpp" line="35"/>
         <source>Max temp ESC</source>
         <translation>Max. Temperatur Regler</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="41"/>
+        <location filename="../../device/escsettingstext.cpp" line="37"/>
         <source>Max temp Motor</source>
         <translation>Max. Temperatur Motor</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="43"/>
+        <location filename="../../device/escsettingstext.cpp" line="39"/>
         <source>Avg current</source>
         <translation>Mittlerer Strom</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="45"/>
+        <location filename="../../device/escsettingstext.cpp" line="41"/>
         <source>Max current</source>
         <translation>Max. Strom</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="54"/>
+        <location filename="../../device/escsettingstext.cpp" line="50"/>
         <source>Phase A</source>
         <translation>Phase A</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="55"/>
+        <location filename="../../device/escsettingstext.cpp" line="51"/>
         <source>Phase B</source>
         <translation>Phase B</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="56"/>
+        <location filename="../../device/escsettingstext.cpp" line="52"/>
         <source>Phase C</source>
         <translation>Phase C</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="57"/>
+        <location filename="../../device/escsettingstext.cpp" line="53"/>
         <source>Global</source>
         <translation>Gesamt</translation>
     </message>
@@ -1694,67 +1699,67 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorInfoText</name>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="23"/>
-        <source>Rs: %1 Ohm</source>
-        <translation>Rs: %1 Ohm</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="24"/>
-        <source>Ls d: %1 uH</source>
-        <translation>Ls d: %1 uH</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="25"/>
-        <source>Ls q: %1 uH</source>
-        <translation>Ls q: %1 uH</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="26"/>
-        <source>Flux: %1 mWb</source>
-        <translation>Fluss: %1 mWb</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="29"/>
-        <source>Max voltage: %1 V</source>
-        <translation>Maximalspannung: %1 V</translation>
-    </message>
-    <message>
         <location filename="../../ident/motorinfotext.cpp" line="30"/>
-        <source>Max frequency: %1 Hz</source>
-        <translation>Maximalfrequenz: %1 Hz</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="31"/>
-        <source>Max current: %1 A</source>
-        <translation>Maximalstrom: %1 A</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="32"/>
         <source>Pole pairs: %1</source>
         <translation>Polpaare: %1</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="33"/>
-        <source>Flux frequency: %1 Hz</source>
-        <translation>Flussfrequenz: %1 Hz</translation>
+        <location filename="../../ident/motorinfotext.cpp" line="21"/>
+        <source>Rs: %1</source>
+        <translation>Rs: %1</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="34"/>
-        <source>Resistance current: %1 A</source>
-        <translation>Widerstandsstrom: %1 A</translation>
+        <location filename="../../ident/motorinfotext.cpp" line="22"/>
+        <source>Ls d: %1</source>
+        <translation>Ls d: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="23"/>
+        <source>Ls q: %1</source>
+        <translation>Ls q: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="24"/>
+        <source>Flux: %1</source>
+        <translation>Fluss: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="27"/>
+        <source>Max voltage: %1</source>
+        <translation>Maximalspannung: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="28"/>
+        <source>Max frequency: %1</source>
+        <translation>Maximalfrequenz: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="29"/>
+        <source>Max current: %1</source>
+        <translation>Maximalstrom: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="31"/>
+        <source>Flux frequency: %1</source>
+        <translation>Flussfrequenz: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="32"/>
+        <source>Resistance current: %1</source>
+        <translation>Widerstandsstrom: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="33"/>
+        <source>Inductance current: %1</source>
+        <translation>Induktivitätsstrom: %1</translation>
     </message>
     <message>
         <location filename="../../ident/motorinfotext.cpp" line="35"/>
-        <source>Inductance current: %1 A</source>
-        <translation>Induktivitätsstrom: %1 A</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="37"/>
         <source>Ident</source>
         <translation>Ident</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="37"/>
+        <location filename="../../ident/motorinfotext.cpp" line="35"/>
         <source>User</source>
         <translation>Benutzer</translation>
     </message>
@@ -2663,6 +2668,80 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <location filename="../../tuning/testhelper.cpp" line="266"/>
         <source>Controller tuning was succesful</source>
         <translation>Die Abstimmung des Reglers war erfolgreich</translation>
+    </message>
+</context>
+<context>
+    <name>Units</name>
+    <message>
+        <location filename="../../ui/units.cpp" line="11"/>
+        <source>Nm</source>
+        <translation>Nm</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="12"/>
+        <source>rpm</source>
+        <translation>U/min</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="13"/>
+        <source>A</source>
+        <translation>A</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="14"/>
+        <source>V</source>
+        <translation>V</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="15"/>
+        <source>W</source>
+        <translation>W</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="16"/>
+        <source>µs</source>
+        <translation>µs</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="17"/>
+        <source>ms</source>
+        <translation>ms</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="18"/>
+        <source>Ω</source>
+        <translation>Ω</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="19"/>
+        <source>µH</source>
+        <translation>µH</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="20"/>
+        <source>V/Hz</source>
+        <translation>V/Hz</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="21"/>
+        <source>Hz</source>
+        <translation>Hz</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="22"/>
+        <source>°C</source>
+        <translation>°C</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="23"/>
+        <source>%</source>
+        <translation>%</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="48"/>
+        <source>%1 %2</source>
+        <comment>a value and its unit</comment>
+        <translation>%1 %2</translation>
     </message>
 </context>
 <context>

@@ -561,11 +561,11 @@ private slots:
         button(rig, "toolButtonInfoMotor")->click();
         QCOMPARE(rig.dialogs.messages.last().title, QStringLiteral("M"));
         QCOMPARE(lastMessage(rig),
-                 QStringLiteral("<b>Ident</b><br>Rs: 0.0500 Ohm<br>Ls d: 15.00 uH<br>Ls q: 16.00 uH<br>"
-                                "Flux: 9.500 mWb<br><br><b>User</b><br>Max voltage: 25.1 V<br>"
-                                "Max frequency: 2646 Hz<br>Max current: 20.0 A<br>Pole pairs: 7<br>"
-                                "Flux frequency: 132 Hz<br>Resistance current: 2.00 A<br>"
-                                "Inductance current: 2.00 A"));
+                 QString::fromUtf8("<b>Ident</b><br>Rs: 0.0500 \u03A9<br>Ls d: 15.00 \u00B5H<br>Ls q: 16.00 \u00B5H<br>"
+                                  "Flux: 0.009500 V/Hz<br><br><b>User</b><br>Max voltage: 25.1 V<br>"
+                                  "Max frequency: 2646 Hz<br>Max current: 20.0 A<br>Pole pairs: 7<br>"
+                                  "Flux frequency: 132 Hz<br>Resistance current: 2.00 A<br>"
+                                  "Inductance current: 2.00 A"));
     }
 };
 
