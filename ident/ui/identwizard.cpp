@@ -3,6 +3,7 @@
 #include "ui_identwizard.h"
 
 #include "ident/idhelper.h"
+#include "ident/motorinfotext.h"
 #include "motors/motorlibrary.h"
 #include "ui/userdialogs.h"
 
@@ -12,6 +13,7 @@
 #include <QStackedWidget>
 
 #include <algorithm>
+#include <cmath>
 
 IdentWizard::IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs, QTimer *progressTimer,
                          QStackedWidget *stack, QWidget *parent)
@@ -137,12 +139,30 @@ void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
         showPage(PageAttention);
         break;
     case IdHelper::ParameterZero:
-        showBox(tr("Parameters must be non-zero value"));
+        showBox(tr("Parameters must be non-zero value: %1").arg(missingFields(input).join(QStringLiteral(", "))));
         break;
     default:
         showBox(tr("Device is not connected"));
         break;
     }
+}
+
+// The motor data fields the identification needs and lacks, by their labels.
+QStringList IdentWizard::missingFields(const MotorUserInput &input)
+{
+    const auto missing = [](double value) { return !(value > 0.0) || !std::isfinite(value); };
+    QStringList fields;
+    if (missing(double(input.maxCurrent)))
+        fields << tr("Max current");
+    if (missing(double(input.kv)))
+        fields << tr("Kv");
+    if (input.lipoCells <= 0)
+        fields << tr("LiPo cells");
+    if (input.polePairs <= 0)
+        fields << tr("Pole pairs");
+    if (input.noLoadKnown && missing(double(input.noLoadCurrent)))
+        fields << tr("NoLoadCurrent");
+    return fields;
 }
 
 // ---------------------------------------------------------------------------------
@@ -269,10 +289,16 @@ void IdentWizard::on_pushButtonBackIdent_clicked()
 void IdentWizard::on_pushButtonCancelIdent_clicked()
 {
     // During the run the page stays until the sequencer reports the stop (error page).
-    if (currentPage() == PageActualState)
+    if (currentPage() == PageActualState) {
         m_idHelper->stopIdentification();
-    else
-        showPage(PageMotorList);
+        return;
+    }
+    // An identified motor not yet saved is thrown away only when the user says so.
+    if (currentPage() == PageFinish
+        && !m_dialogs->askYesNo(tr("Discard the identified motor?"),
+                                tr("The identified motor is not saved yet. Discard it?")))
+        return;
+    showPage(PageMotorList);
 }
 
 void IdentWizard::on_pushButtonStateId_clicked()
@@ -330,6 +356,8 @@ void IdentWizard::on_setPageIdent(uint8_t index)
 void IdentWizard::on_identificationfinish()
 {
     stopProgress();
+    // The results before they are saved.
+    ui->labelIdentResults->setText(MotorInfoText::html(m_idHelper->motorParamsSnapshot()));
     showPage(PageFinish);
     runEnded();
 }

@@ -104,6 +104,7 @@ private:
     void runEnded();
     void fillErrorTexts();
     void applyShortcuts();
+    static QStringList missingFields(const MotorUserInput &input);
     bool allConditionsChecked() const;
 
     std::unique_ptr<Ui::IdentWizard> ui;

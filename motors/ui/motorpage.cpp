@@ -71,6 +71,7 @@ MotorPage::MotorPage(Device *device, MotorLibrary *motors, MotorFileExchange *mo
 
     connect(m_device, &Device::ui_fillMotorName, this, &MotorPage::on_fillMotorName);
     connect(m_device, &Device::ui_fillMotorHours, this, &MotorPage::on_fillMotorHours);
+    connect(m_device, &Device::ui_changeUserMotorParams, this, &MotorPage::prefillMotorData);
     connect(m_idHelper, &IdHelper::storedMotorAnswered, this, &MotorPage::on_storedMotorAnswered);
     fillMotorTable(QString());
 }
@@ -399,6 +400,21 @@ void MotorPage::on_motorImported(ImportedMotor motor)
 void MotorPage::on_checkBoxNoLoadCurrent_stateChanged(int state)
 {
     ui->doubleSpinBoxNoLoadCurrent->setEnabled(state == Qt::Checked);
+}
+
+// The motor data fields start from what the connected controller holds: each field still
+// at zero takes the controller's value, a value the user entered stays.
+void MotorPage::prefillMotorData()
+{
+    const MotorUserInput held = MotorUserLimits::heldInput(m_device->motorParams());
+    const auto fill = [](auto *box, double value) {
+        if (box->value() == 0 && value > 0)
+            box->setValue(value);
+    };
+    fill(ui->doubleSpinBoxMaxCurrent, double(held.maxCurrent));
+    fill(ui->doubleSpinBoxKv, double(held.kv));
+    fill(ui->spinBoxMaxLiPoCells, held.lipoCells);
+    fill(ui->spinBoxPolePairs, held.polePairs);
 }
 
 void MotorPage::on_pushSetIdentifyMotor_clicked()

@@ -1324,158 +1324,193 @@
         <translation>Geben Sie den Motornamen ein und speichern Sie den Motor in der Liste</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="367"/>
+        <location filename="../../ident/ui/identwizard.ui" line="377"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="407"/>
+        <location filename="../../ident/ui/identwizard.ui" line="417"/>
         <source>Back</source>
         <translation>Zurück</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="421"/>
+        <location filename="../../ident/ui/identwizard.ui" line="431"/>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="428"/>
-        <location filename="../../ident/ui/identwizard.cpp" line="182"/>
+        <location filename="../../ident/ui/identwizard.ui" line="438"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="202"/>
         <source>Accept</source>
         <translation>Bestätigen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="119"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="121"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="122"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="124"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="126"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="128"/>
         <source>Device is in bootloader mode</source>
         <translation>Gerät ist im Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="140"/>
-        <source>Parameters must be non-zero value</source>
-        <translation>Die Parameter dürfen nicht null sein</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="143"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="145"/>
         <source>Device is not connected</source>
         <translation>Gerät ist nicht verbunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="185"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="156"/>
+        <source>Max current</source>
+        <translation>Max. Strom</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="158"/>
+        <source>Kv</source>
+        <translation>Kv</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="160"/>
+        <source>LiPo cells</source>
+        <translation>LiPo-Zellen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="162"/>
+        <source>Pole pairs</source>
+        <translation>Polpaare</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="164"/>
+        <source>NoLoadCurrent</source>
+        <translation>Leerlaufstrom</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="205"/>
         <source>Start</source>
         <translation>Start</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="189"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="209"/>
         <source>Save motor</source>
         <translation>Motor speichern</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="193"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="213"/>
         <source>Correction</source>
         <translation>Korrektur</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="193"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="213"/>
         <source>Repeat</source>
         <translation>Wiederholen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="254"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="274"/>
         <source>Unexpected error occurs</source>
         <translation>Ein unerwarteter Fehler ist aufgetreten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="290"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="298"/>
+        <source>Discard the identified motor?</source>
+        <translation>Den identifizierten Motor verwerfen?</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="299"/>
+        <source>The identified motor is not saved yet. Discard it?</source>
+        <translation>Der identifizierte Motor ist noch nicht gespeichert. Verwerfen?</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="316"/>
         <source>&lt;b&gt;Right behaviour:&lt;/b&gt;&lt;br&gt;</source>
         <translation>&lt;b&gt;Richtiges Verhalten:&lt;/b&gt;&lt;br&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="293"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="319"/>
         <source>&lt;b&gt;Errors:&lt;/b&gt;&lt;br&gt;</source>
         <translation>&lt;b&gt;Fehler:&lt;/b&gt;&lt;br&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="413"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="441"/>
         <source>- Step Acceleration - without increasing speed</source>
         <translation>- Schritt Beschleunigung - ohne steigende Drehzahl</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="442"/>
         <source>- Probably bad params: pole pairs or kv</source>
         <translation>- Wahrscheinlich falsche Parameter: Polpaare oder Kv</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="415"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="443"/>
         <source>- Step Variable speed - motor stops spinning</source>
         <translation>- Schritt Variable Drehzahl - der Motor bleibt stehen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="444"/>
         <source>- Probably bad (low) params: Max current</source>
         <translation>- Wahrscheinlich falsche (zu niedrige) Parameter: Maximalstrom</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="446"/>
         <source>Break identification by user</source>
         <translation>Identifikation vom Benutzer abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="424"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="452"/>
         <source>Self-diagnosis &lt;u&gt;find&lt;/u&gt; an error</source>
         <translation>Die Selbstdiagnose hat &lt;u&gt;einen Fehler gefunden&lt;/u&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="425"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="453"/>
         <source>- Use `Correction` of identification &lt;i&gt;(no changes actual motor params)&lt;/i&gt;</source>
         <translation>- `Korrektur` der Identifikation verwenden &lt;i&gt;(ändert die aktuellen Motorparameter nicht)&lt;/i&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="426"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="454"/>
         <source>- Use `Cancel`, check and adjust motor params &lt;i&gt;(update motor params affects internal params)&lt;/i&gt;</source>
         <translation>- `Abbrechen`, Motorparameter prüfen und anpassen &lt;i&gt;(geänderte Motorparameter wirken auf die internen Parameter)&lt;/i&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="419"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="447"/>
         <source>- No problems</source>
         <translation>- Keine Probleme</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="419"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="142"/>
+        <source>Parameters must be non-zero value: %1</source>
+        <translation>Diese Parameter dürfen nicht null sein: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="447"/>
         <source>Self-diagnosis &lt;u&gt;did not find&lt;/u&gt; an error</source>
         <translation>Die Selbstdiagnose hat &lt;u&gt;keinen Fehler gefunden&lt;/u&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="420"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="448"/>
         <source>- Use `Repeat` identification with actual motor params</source>
         <translation>- Identifikation mit den aktuellen Motorparametern `Wiederholen`</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="421"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="449"/>
         <source>- The motor did not have the desired behavior</source>
         <translation>- Der Motor hat sich nicht wie erwartet verhalten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="422"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="450"/>
         <source>- Use `Cancel, check and adjust motor params</source>
         <translation>- `Abbrechen, Motorparameter prüfen und anpassen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="423"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="451"/>
         <source>Break identification by warning</source>
         <translation>Identifikation durch Warnung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="431"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="459"/>
         <source>Beware, you may need to break the identification!</source>
         <translation>Achtung, Sie müssen die Identifikation eventuell abbrechen!</translation>
     </message>
@@ -1910,122 +1945,122 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>Motor identifizieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="121"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="122"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="190"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="191"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="193"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="194"/>
         <source>Bootloader mode</source>
         <translation>Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="196"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="197"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="204"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="248"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="275"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="420"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="205"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="249"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="276"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="436"/>
         <source>No motor is selected!</source>
         <translation>Kein Motor ausgewählt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="216"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="217"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="222"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="223"/>
         <source>Problem. Motor is not set!</source>
         <translation>Problem. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="236"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="237"/>
         <source>Motor is set</source>
         <translation>Der Motor ist gesetzt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="238"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="239"/>
         <source>The controller refused the motor &quot;%1&quot;. Motor is not set!</source>
         <translation>Der Regler hat den Motor „%1“ abgelehnt. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="240"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="241"/>
         <source>The controller did not answer. Motor is not set!</source>
         <translation>Der Regler hat nicht geantwortet. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="252"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="253"/>
         <source>Rename motor</source>
         <translation>Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="252"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="253"/>
         <source>New motor name:</source>
         <translation>Neuer Motorname:</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="279"/>
         <source>Remove motor</source>
         <translation>Motor entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="279"/>
         <source>Remove the motor &quot;%1&quot; from the list?</source>
         <translation>Den Motor „%1“ aus der Liste entfernen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="303"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="304"/>
         <source>Which motor to save to the file?</source>
         <translation>Welche Motoren sollen in die Datei gespeichert werden?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="317"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="327"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="318"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="328"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="324"/>
         <source>Save motors</source>
         <translation>Motoren speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="324"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="333"/>
         <source>MS Files (*.ms)</source>
         <translation>MS-Dateien (*.ms)</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="333"/>
         <source>Load motors</source>
         <translation>Motoren laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="336"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="337"/>
         <source>What operation to perform on the original motor list?</source>
         <translation>Was soll mit der bisherigen Motorliste geschehen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="370"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="371"/>
         <source>The motor &quot;%1&quot; of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
         <translation>Der Motor „%1“ der Einstellungsdatei hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare müssen gesetzt sein). Er wird weder gespeichert noch gesetzt.</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="377"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="378"/>
         <source>Replace motor</source>
         <translation>Motor ersetzen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="378"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="379"/>
         <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
         <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
     </message>

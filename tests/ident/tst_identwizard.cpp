@@ -5,6 +5,7 @@
 #include "wire/messageids.h"
 #include "ident/idhelper.h"
 #include "ident/ui/identwizard.h"
+#include "ident/motorinfotext.h"
 #include "sim/identrun.h"
 #include "motors/dbmanager.h"
 #include "motors/ui/motorpage.h"
@@ -175,6 +176,16 @@ private slots:
         QCOMPARE(rig.text("pushButtonAcceptIdent"), QStringLiteral("Save motor"));
         QCOMPARE(wire.ids(), QVector<int>({VyxMsg::SET_MOTOR_USER_PARAMS, VyxMsg::IDENT_RUN, VyxMsg::GET_MOTOR_PARAMS}));
         QVERIFY(!rig.app().idHelper()->isIdentRunning());
+        // The results show before they are saved.
+        QCOMPARE(labelText(rig, "labelIdentResults"),
+                 MotorInfoText::html(rig.app().idHelper()->motorParamsSnapshot()));
+        QVERIFY(labelText(rig, "labelIdentResults").contains(QLatin1String("Rs: ")));
+
+        // Cancel asks before the result is thrown away; No keeps it.
+        rig.dialogs.answerYes = false;
+        button(rig, "pushButtonCancelIdent")->click();
+        QCOMPARE(rig.dialogs.questions, QStringList {"Discard the identified motor?"});
+        QCOMPARE(page(rig), int(IdentWizard::PageFinish));
 
         // A stored name turns red and saves nothing; the motor can still be saved.
         QLineEdit *name = rig.find<QLineEdit>("lineEditMotorName");
@@ -359,6 +370,70 @@ private slots:
         QVERIFY(!rig.app().isActivityBusy());
     }
 
+    // Yes on the finish page's question drops the result.
+    void cancelOnTheFinishPageDiscardsOnYes()
+    {
+        WindowRig rig(config());
+        QVERIFY(connectedOnMotorPage(rig));
+        startRun(rig);
+        QVERIFY(tickUntilPage(rig, IdentWizard::PageFinish));
+        rig.dialogs.answerYes = true;
+        button(rig, "pushButtonCancelIdent")->click();
+        QCOMPARE(rig.dialogs.questions.size(), 1);
+        QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
+        QStringList names;
+        QStringList dates;
+        QVERIFY(rig.app().dbManager()->getMotorList(&names, &dates));
+        QVERIFY(!names.contains(QStringLiteral("Quad 2207")));
+    }
+
+    // The motor data fields start from the controller's values; a value entered stays.
+    void motorDataStartsFromTheController()
+    {
+        WindowRig rig; // the demo controller holds a motor
+        QVERIFY(connectedOnMotorPage(rig));
+        const MotorUserInput held = MotorUserLimits::heldInput(rig.device()->motorParams());
+        QVERIFY(held.isComplete());
+        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxMaxCurrent")->value(), double(held.maxCurrent));
+        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxKv")->value(), double(held.kv));
+        QCOMPARE(rig.find<QSpinBox>("spinBoxMaxLiPoCells")->value(), held.lipoCells);
+        QCOMPARE(rig.find<QSpinBox>("spinBoxPolePairs")->value(), held.polePairs);
+
+        rig.find<QDoubleSpinBox>("doubleSpinBoxMaxCurrent")->setValue(33.0);
+        emit rig.device()->ui_changeUserMotorParams();
+        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxMaxCurrent")->value(), 33.0);
+    }
+
+    // The user's data comes back from the limits the controller keeps.
+    void heldInputIsTheWayBack_data()
+    {
+        QTest::addColumn<double>("maxCurrent");
+        QTest::addColumn<double>("kv");
+        QTest::addColumn<int>("cells");
+        QTest::addColumn<int>("polePairs");
+        QTest::newRow("quad") << 20.0 << 900.0 << 6 << 7;
+        QTest::newRow("small") << 2.5 << 2300.0 << 2 << 6;
+        QTest::newRow("large") << 80.0 << 170.0 << 12 << 14;
+    }
+    void heldInputIsTheWayBack()
+    {
+        QFETCH(double, maxCurrent);
+        QFETCH(double, kv);
+        QFETCH(int, cells);
+        QFETCH(int, polePairs);
+        MotorUserInput input;
+        input.maxCurrent = float(maxCurrent);
+        input.kv = float(kv);
+        input.lipoCells = cells;
+        input.polePairs = polePairs;
+        const MotorUserInput back = MotorUserLimits::heldInput(MotorUserLimits::compute(input).record);
+        QCOMPARE(double(back.maxCurrent), maxCurrent);
+        QCOMPARE(double(back.kv), kv);
+        QCOMPARE(back.lipoCells, cells);
+        QCOMPARE(back.polePairs, polePairs);
+        QCOMPARE(MotorUserLimits::heldInput(MOTOR_TOTAL()).lipoCells, 0); // a blank controller fills nothing
+    }
+
     void cancelBeforeTheRunSendsNothingAndFreesThePage()
     {
         WindowRig rig(config());
@@ -435,7 +510,8 @@ private slots:
         QTest::newRow("running") << int(DEVICE_RUNNING) << 20.0 << "Device is running";
         QTest::newRow("bootloader started") << int(DEVICE_BOOT_STARTED) << 20.0 << "Device is in bootloader mode";
         QTest::newRow("bootloader connected") << int(DEVICE_BOOT_CONNECTED) << 20.0 << "Device is in bootloader mode";
-        QTest::newRow("zero max current") << int(DEVICE_CONNECTED) << 0.0 << "Parameters must be non-zero value";
+        QTest::newRow("zero max current") << int(DEVICE_CONNECTED) << 0.0
+                                          << "Parameters must be non-zero value: Max current";
     }
 
     void deviceStateRefusalsSendNothing()
