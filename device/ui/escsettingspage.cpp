@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QLibraryInfo>
 #include <QListView>
+#include <QLocale>
 #include <QSaveFile>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
@@ -142,6 +143,11 @@ void EscSettingsPage::changeEvent(QEvent *event)
         // control type, so it is set again.
         ui->retranslateUi(this);
         showControlType(ui->comboBoxControlType->currentIndex());
+        if (m_motionRead) { // a gain shown as read keeps its widened box
+            const QSignalBlocker blocker(ui->doubleSpinBoxKi_Kff);
+            showGainAsRead(ui->doubleSpinBoxKi_Kff, uint16_t(m_motion.Ki) / 1024.0);
+        }
+        showRangeToolTips();
     }
     QWidget::changeEvent(event);
 }
@@ -176,6 +182,24 @@ void EscSettingsPage::setInitialState()
         indicator->setFocusPolicy(Qt::NoFocus);
     }
     setSettingsFileEnabled(false);
+    showRangeToolTips();
+}
+
+// Every number field names its range, in its unit; a gain shown beyond its usual range
+// keeps the tooltip that says so.
+void EscSettingsPage::showRangeToolTips()
+{
+    const QLocale locale;
+    for (QSpinBox *box : findChildren<QSpinBox *>()) {
+        box->setToolTip(tr("%1 to %2").arg(locale.toString(box->minimum()) + box->suffix(),
+                                          locale.toString(box->maximum()) + box->suffix()));
+    }
+    for (QDoubleSpinBox *box : findChildren<QDoubleSpinBox *>()) {
+        if (box->property("usualDecimals").isValid())
+            continue;
+        box->setToolTip(tr("%1 to %2").arg(locale.toString(box->minimum(), 'f', box->decimals()) + box->suffix(),
+                                          locale.toString(box->maximum(), 'f', box->decimals()) + box->suffix()));
+    }
 }
 
 void EscSettingsPage::setSettingsFileEnabled(bool enabled)
@@ -410,6 +434,7 @@ void EscSettingsPage::showControlType(int index)
         gain->setRange(1.0, 2.0);
         gain->setSingleStep(0.01);
     }
+    showRangeToolTips();
 }
 
 // A gain the controller holds outside its box's usual range is shown as read all the
@@ -444,7 +469,7 @@ void EscSettingsPage::restoreUsualRange(QDoubleSpinBox *box)
     box->setRange(box->property("usualMinimum").toDouble(), box->property("usualMaximum").toDouble());
     for (const char *name : {"usualMinimum", "usualMaximum", "usualDecimals"})
         box->setProperty(name, QVariant());
-    box->setToolTip(QString());
+    showRangeToolTips();
 }
 
 void EscSettingsPage::on_checkBoxDigitalControl_stateChanged(int state)

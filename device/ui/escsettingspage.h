@@ -106,6 +106,7 @@ private:
     void setHardwareAddress(bool fromHardware);
     void showGainAsRead(QDoubleSpinBox *box, double value);
     void restoreUsualRange(QDoubleSpinBox *box);
+    void showRangeToolTips();
     static constexpr int READ_GAIN_DECIMALS = 4; // a gain word / 1024, exact to the word
     QList<QWidget *> pwmInputWidgets() const;
     QList<QWidget *> motionWidgets() const;

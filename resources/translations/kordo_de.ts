@@ -852,7 +852,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="408"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="432"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -922,76 +922,82 @@
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="401"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="425"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="429"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="454"/>
         <source>The controller holds %1, outside the usual range %2 to %3.</source>
         <translation>Der Regler hält %1, außerhalb des üblichen Bereichs von %2 bis %3.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="667"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="692"/>
         <source>Input (full scale = 1)</source>
         <translation>Eingang (Vollausschlag = 1)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="707"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="732"/>
         <source>The settings have not been read from the controller yet: there is nothing to export.</source>
         <translation>Die Einstellungen wurden noch nicht vom Regler gelesen: Es gibt nichts zu exportieren.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="712"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="730"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="737"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="755"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="713"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="731"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="738"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="756"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="720"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="736"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="745"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="761"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="721"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="746"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="724"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="749"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="725"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="750"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="737"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="762"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="706"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="743"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="731"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="768"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="744"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="194"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="200"/>
+        <source>%1 to %2</source>
+        <translation>%1 bis %2</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="769"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="773"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="798"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -1519,7 +1525,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="461"/>
+        <location filename="../../app/mainwindow.cpp" line="571"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -1582,42 +1588,118 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="377"/>
+        <location filename="../../app/mainwindow.cpp" line="333"/>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="334"/>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <location filename="../../app/mainwindow.cpp" line="336"/>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="337"/>
+        <source>&amp;About Kordo manager</source>
+        <translation>Ü&amp;ber Kordo manager</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="338"/>
+        <source>Settings page</source>
+        <translation>Seite Einstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="338"/>
+        <source>Motor page</source>
+        <translation>Seite Motor</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="338"/>
+        <source>Control page</source>
+        <translation>Seite Steuerung</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="338"/>
+        <source>Firmware page</source>
+        <translation>Seite Firmware</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="341"/>
+        <source>The controller&apos;s settings</source>
+        <translation>Die Einstellungen des Reglers</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="342"/>
+        <source>Choose the port</source>
+        <translation>Den Port wählen</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="347"/>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="348"/>
+        <source>&lt;b&gt;Keys&lt;/b&gt;&lt;br&gt;Escape: stops the motor on the control page; cancels a running identification.&lt;br&gt;Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages.&lt;br&gt;F1: this help. Ctrl+Q: quit (the motor stops first).&lt;br&gt;&lt;br&gt;The user guide is the README file that comes with the program.</source>
+        <translation>&lt;b&gt;Tasten&lt;/b&gt;&lt;br&gt;Escape: hält den Motor auf der Seite Steuerung an; bricht eine laufende Identifikation ab.&lt;br&gt;Strg+1 bis Strg+4: die Seiten Einstellungen, Motor, Steuerung und Firmware.&lt;br&gt;F1: diese Hilfe. Strg+Q: beenden (der Motor hält vorher an).&lt;br&gt;&lt;br&gt;Die Anleitung ist die README-Datei, die dem Programm beiliegt.</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="358"/>
+        <source>no controller connected</source>
+        <translation>kein Regler angeschlossen</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="360"/>
+        <source>About Kordo manager</source>
+        <translation>Über Kordo manager</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="361"/>
+        <source>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Controller firmware: %3&lt;br&gt;&lt;br&gt;Licence: proprietary, for the maker&apos;s controllers.</source>
+        <translation>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Firmware des Reglers: %3&lt;br&gt;&lt;br&gt;Lizenz: proprietär, für die Regler des Herstellers.</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="487"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="385"/>
+        <location filename="../../app/mainwindow.cpp" line="495"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="385"/>
+        <location filename="../../app/mainwindow.cpp" line="495"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="386"/>
+        <location filename="../../app/mainwindow.cpp" line="496"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="419"/>
+        <location filename="../../app/mainwindow.cpp" line="529"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="419"/>
+        <location filename="../../app/mainwindow.cpp" line="529"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="461"/>
+        <location filename="../../app/mainwindow.cpp" line="571"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="472"/>
+        <location filename="../../app/mainwindow.cpp" line="582"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>

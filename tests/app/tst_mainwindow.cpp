@@ -5,7 +5,9 @@
 #include "link/comhelper.h"
 #include "ident/idsteps.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -216,6 +218,83 @@ private slots:
         rig.tick(10);
         QVERIFY(rig.app().comHelper()->isConnected());
         QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
+    }
+
+    // A second start finds the window as it was left: size, place and page.
+    void windowAndPageComeBackOnTheNextStart()
+    {
+        QTemporaryDir data;
+        QRect left;
+        {
+            WindowRig first(SimulatorConfig(), data.path());
+            first.window->show();
+            first.window->setGeometry(40, 30, 700, 500);
+            first.showPage("toolButtonFirmware");
+            QCOMPARE(first.find<QStackedWidget>("stackedWidgetMainDataArea")->currentIndex(),
+                     int(MainWindow::PageFirmware));
+            left = first.window->geometry();
+        }
+        WindowRig second(SimulatorConfig(), data.path());
+        QCOMPARE(second.window->size(), left.size());
+        QCOMPARE(second.window->pos(), left.topLeft());
+        QCOMPARE(second.find<QStackedWidget>("stackedWidgetMainDataArea")->currentIndex(),
+                 int(MainWindow::PageFirmware));
+        QVERIFY(second.find<QToolButton>("toolButtonFirmware")->isChecked());
+        QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("org.kordo.KordoManager"));
+    }
+
+    // The keys of a desktop program, and status buttons that lead somewhere.
+    void keysAndStatusButtonsLeadToThePages_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("page");
+        QTest::newRow("Ctrl+1") << int(Qt::Key_1) << int(MainWindow::PageEscSettings);
+        QTest::newRow("Ctrl+2") << int(Qt::Key_2) << int(MainWindow::PageMotor);
+        QTest::newRow("Ctrl+4") << int(Qt::Key_4) << int(MainWindow::PageFirmware);
+    }
+    void keysAndStatusButtonsLeadToThePages()
+    {
+        QFETCH(int, key);
+        QFETCH(int, page);
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        QStackedWidget *pages = rig.find<QStackedWidget>("stackedWidgetMainDataArea");
+        rig.find<QAction>(qPrintable(QStringLiteral("actionPage%1").arg(key - Qt::Key_0)))->trigger();
+        QCOMPARE(pages->currentIndex(), page);
+        QCOMPARE(rig.find<QAction>(qPrintable(QStringLiteral("actionPage%1").arg(key - Qt::Key_0)))->shortcut(),
+                 QKeySequence(int(Qt::CTRL) + key));
+
+        rig.showPage("toolButtonMotorParams");
+        rig.find<QAbstractButton>("pushButtonStateDevice")->click();
+        QCOMPARE(pages->currentIndex(), int(MainWindow::PageEscSettings));
+
+        QCOMPARE(rig.find<QAction>("actionQuit")->shortcut(), QKeySequence(Qt::CTRL + Qt::Key_Q));
+        QCOMPARE(rig.find<QAction>("actionHelp")->shortcut(), QKeySequence(Qt::Key_F1));
+        rig.find<QAction>("actionHelp")->trigger();
+        QCOMPARE(rig.dialogs.messages.last().title, QStringLiteral("Help"));
+        rig.find<QAction>("actionAbout")->trigger();
+        const QString about = rig.dialogs.messages.last().text;
+        QVERIFY2(about.contains(QString::fromLatin1(qVersion())), qPrintable(about));
+        QVERIFY2(about.contains(DeviceStatusView::firmwareVersion(rig.device()->firmware())), qPrintable(about));
+        QVERIFY2(about.contains(QLatin1String("Licence")), qPrintable(about));
+    }
+
+    // Every number field of the settings page names its range.
+    void settingsFieldsNameTheirRange()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonEscParams");
+        const QList<QAbstractSpinBox *> boxes =
+            rig.find<QWidget>("toolButtonEscParams")->window()->findChild<EscSettingsPage *>()->findChildren<QAbstractSpinBox *>();
+        QVERIFY(boxes.size() >= 8);
+        for (QAbstractSpinBox *box : boxes) {
+            const QString tip = box->toolTip();
+            QVERIFY2(tip.contains(QLatin1String(" to ")), qPrintable(box->objectName() + ": " + tip));
+            if (auto *spin = qobject_cast<QSpinBox *>(box))
+                QVERIFY2(tip.startsWith(QString::number(spin->minimum()) + spin->suffix()),
+                         qPrintable(box->objectName() + ": " + tip));
+        }
     }
 
     void languageChangeKeepsTheStatus()
