@@ -122,8 +122,8 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     ui->setupUi(this);
     m_uiReady = true;
     buildPages();
-    new SupportBundleAction(this, m_appBase, m_escSettingsPage, m_dialogs);
     createActions();
+    new SupportBundleAction(this, m_appBase, m_escSettingsPage, m_dialogs);
     ui->comboBoxLanguage->hide();
     ui->toolButtonWelcome->hide();
     ui->pushButtonStateFirmware->hide();
@@ -298,6 +298,7 @@ void MainWindow::createActions()
     m_quitAction->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_Q));
     m_quitAction->setMenuRole(QAction::QuitRole);
     m_helpMenu = menuBar()->addMenu(QString());
+    m_helpMenu->setObjectName(QStringLiteral("menuHelp"));
     m_helpAction = m_helpMenu->addAction(QString(), this, &MainWindow::showHelp);
     m_helpAction->setObjectName(QStringLiteral("actionHelp"));
     m_helpAction->setShortcut(QKeySequence(Qt::Key_F1));
