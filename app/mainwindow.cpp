@@ -11,6 +11,7 @@
 #include "device/device.h"
 #include "device/paramshelper.h"
 #include "device/pinghelper.h"
+#include "device/runningmode.h"
 #include "device/ui/escsettingspage.h"
 #include "ident/ui/identwizard.h"
 #include "firmware/ui/firmwarepage.h"
@@ -581,6 +582,7 @@ void MainWindow::showPortStatus()
 void MainWindow::on_deviceToRun()
 {
     m_runQuestionBox->setText(tr("Actually device is in communication mode. Do you run device?"));
+    m_runQuestionBox->setInformativeText(RunningMode::wayBack());
     m_runQuestionBox->show();
 }
 

@@ -1,5 +1,7 @@
 #include "ident/ui/identwizard.h"
 
+#include "device/runningmode.h"
+
 #include "ui_identwizard.h"
 
 #include "ident/idhelper.h"
@@ -121,7 +123,7 @@ void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
         showBox(tr("Device is disconnected"));
         return;
     case DEVICE_RUNNING:
-        showBox(tr("Device is running"));
+        showBox(RunningMode::refusal(tr("Device is running")));
         return;
     case DEVICE_BOOT_STARTED:
     case DEVICE_BOOT_CONNECTED:

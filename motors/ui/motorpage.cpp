@@ -1,5 +1,7 @@
 #include "motors/ui/motorpage.h"
 
+#include "device/runningmode.h"
+
 #include "ui_motorpage.h"
 
 #include "ui/embeddedfonts.h"
@@ -188,7 +190,7 @@ QString MotorPage::setMotorRefusal(Device_State_e state)
     case DEVICE_CONNECTED:
         return QString();
     case DEVICE_RUNNING:
-        return tr("Device is running");
+        return RunningMode::refusal(tr("Device is running"));
     case DEVICE_BOOT_STARTED:
     case DEVICE_BOOT_CONNECTED:
         return tr("Bootloader mode");

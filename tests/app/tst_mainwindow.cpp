@@ -3,6 +3,7 @@
 #include "ui/embeddedfonts.h"
 #include "device/ui/escsettingspage.h"
 #include "link/comhelper.h"
+#include "device/runningmode.h"
 #include "ident/idsteps.h"
 
 #include <QAction>
@@ -136,6 +137,7 @@ private slots:
         const QString question = QStringLiteral("Actually device is in communication mode. Do you run device?");
         QMessageBox *box = visibleBox(rig, question);
         QVERIFY(box);
+        QCOMPARE(box->informativeText(), RunningMode::wayBack()); // how to come back, before saying Yes
         box->button(QMessageBox::Yes)->click();
         QVERIFY(rig.tickUntil([&] { return rig.text("pushButtonStateConnection") == QLatin1String("Running"); }));
         QCOMPARE(rig.find<QLabel>("labelConnectionStatusIcon")->property("iconPath").toString(),

@@ -21,6 +21,8 @@
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTextEdit>
+#include "device/runningmode.h"
+
 #include <QtTest>
 
 #include <cmath>
@@ -507,7 +509,7 @@ private slots:
         QTest::addColumn<double>("maxCurrent");
         QTest::addColumn<QString>("message");
         QTest::newRow("disconnected") << int(DEVICE_DISCONNECTED) << 20.0 << "Device is disconnected";
-        QTest::newRow("running") << int(DEVICE_RUNNING) << 20.0 << "Device is running";
+        QTest::newRow("running") << int(DEVICE_RUNNING) << 20.0 << RunningMode::refusal("Device is running");
         QTest::newRow("bootloader started") << int(DEVICE_BOOT_STARTED) << 20.0 << "Device is in bootloader mode";
         QTest::newRow("bootloader connected") << int(DEVICE_BOOT_CONNECTED) << 20.0 << "Device is in bootloader mode";
         QTest::newRow("zero max current") << int(DEVICE_CONNECTED) << 0.0
