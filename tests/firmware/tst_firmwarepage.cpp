@@ -120,6 +120,28 @@ private slots:
         QCOMPARE(rig.controller().bootloader().flash().left(image.size()), image);
         QVERIFY(rig.tickUntil([&] { return rig.app().deviceState() == DEVICE_CONNECTED; }));
     }
+
+    // The demo's update takes a visible time (counted in ticks of the simulated clock) and
+    // ends with a new version shown.
+    void demoUpdateTakesItsTimeAndBringsANewVersion()
+    {
+        WindowRig rig(DemoPortProvider::demoConfig());
+        QVERIFY(rig.connectDevice());
+        QCOMPARE(rig.text("pushButtonStateFirmware"), QStringLiteral("1.2.3"));
+        const QString imagePath = rig.dataDir.filePath(QStringLiteral("fw.bin"));
+        const QByteArray image = TestImages::plainImage(8192);
+        QVERIFY(TestImages::writeFile(imagePath, image));
+        rig.showPage("toolButtonFirmware");
+        rig.dialogs.openAnswer = imagePath;
+        rig.find<QPushButton>("pushButtonBrowseFw")->click();
+        rig.find<QPushButton>("pushButtonUpdateFw")->click();
+        int ticks = 0;
+        QVERIFY(rig.tickUntil([&] { ++ticks; return !rig.dialogs.messages.isEmpty(); }, 60000));
+        QCOMPARE(rig.dialogs.messages.last().text, QStringLiteral("Firmware update successful"));
+        const int pages = image.size() / 256;
+        QVERIFY2(ticks * 50 >= pages * DemoPortProvider::DEMO_PAGE_WRITE_US / 1000, qPrintable(QString::number(ticks)));
+        QVERIFY(rig.tickUntil([&] { return rig.text("pushButtonStateFirmware") == QLatin1String("1.2.4"); }));
+    }
 };
 
 QTEST_MAIN(TestFirmwarePage)
