@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScrollArea>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
@@ -195,20 +196,32 @@ void MainWindow::stopCoordinator()
     m_coordinatorThread.wait();
 }
 
+// Each page in a scroll area: on a small screen (or a large scale factor) a page that
+// does not fit scrolls instead of being cut off.
+void MainWindow::addPage(QWidget *page)
+{
+    auto *scroll = new QScrollArea;
+    scroll->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(page);
+    ui->stackedWidgetMainDataArea->addWidget(scroll);
+}
+
 void MainWindow::buildPages()
 {
     m_escSettingsPage = new EscSettingsPage(m_appBase.paramsHelper(), m_appBase.device(), m_appBase.dbManager(),
                                             m_dialogs, &m_settings);
-    ui->stackedWidgetMainDataArea->addWidget(m_escSettingsPage);
+    addPage(m_escSettingsPage);
     m_motorPage = new MotorPage(m_appBase.device(), m_appBase.motorLibrary(), m_appBase.motorFiles(),
                                 m_appBase.idHelper(), m_dialogs);
-    ui->stackedWidgetMainDataArea->addWidget(m_motorPage);
+    addPage(m_motorPage);
     PingHelper *ping = m_appBase.pingHelper();
     m_controlPage = new ControlPage([ping](int16_t duty, bool enable) { ping->setDutyCycle(duty, enable); },
                                     m_dialogs);
-    ui->stackedWidgetMainDataArea->addWidget(m_controlPage);
+    addPage(m_controlPage);
     m_firmwarePage = new FirmwarePage(m_appBase.updateFwHelper(), m_dialogs, &m_settings);
-    ui->stackedWidgetMainDataArea->addWidget(m_firmwarePage);
+    addPage(m_firmwarePage);
     connect(m_firmwarePage, &FirmwarePage::infoText, this, &MainWindow::on_showInfo);
     connect(m_firmwarePage, &FirmwarePage::updateRequested, this,
             [this](const QString &fileName) { m_appBase.startFirmwareUpdate(fileName); });

@@ -88,6 +88,7 @@ private:
     void startClock();
     void stopCoordinator();
     void buildPages();
+    void addPage(QWidget *page);
     void connectCoordinator();
     void applyStyleSheets();
     void fillLanguageList();

@@ -18,6 +18,7 @@
 #include <QLibraryInfo>
 #include <QListView>
 #include <QLocale>
+#include <QPalette>
 #include <QSaveFile>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
@@ -148,6 +149,8 @@ void EscSettingsPage::changeEvent(QEvent *event)
             showGainAsRead(ui->doubleSpinBoxKi_Kff, uint16_t(m_motion.Ki) / 1024.0);
         }
         showRangeToolTips();
+    } else if (event->type() == QEvent::PaletteChange) {
+        redrawPwmCharacteristic();
     }
     QWidget::changeEvent(event);
 }
@@ -669,6 +672,20 @@ void EscSettingsPage::on_fillResistances(RESISTANCE res)
 // ---------------------------------------------------------------------------------
 // PWM input characteristic
 
+// The plot's own light colours on a light palette; on a dark one the plot follows the
+// palette, so that its axis numbers stay readable.
+QString EscSettingsPage::plotStyleSheet(const QPalette &palette)
+{
+    if (palette.color(QPalette::Base).lightness() >= 128) {
+        QFile styleSheet(QStringLiteral(":/stylesheets/stylesheets/blue.css"));
+        return styleSheet.open(QIODevice::ReadOnly) ? QString::fromUtf8(styleSheet.readAll()) : QString();
+    }
+    return QStringLiteral("QwtPlot { background-color: %1; color: %2; }\n"
+                          "QwtPlotCanvas { background-color: %3; border: 1px solid %4; border-radius: 4px; }\n")
+        .arg(palette.color(QPalette::Window).name(), palette.color(QPalette::WindowText).name(),
+             palette.color(QPalette::Base).name(), palette.color(QPalette::Mid).name());
+}
+
 void EscSettingsPage::redrawPwmCharacteristic()
 {
     const PwmCharacteristic c = PwmCharacteristic::compute(ui->comboBoxPwmType->currentIndex() == 1,
@@ -679,9 +696,7 @@ void EscSettingsPage::redrawPwmCharacteristic()
         return;
     QwtPlot *plot = ui->qwtPlot;
     plot->detachItems(QwtPlotItem::Rtti_PlotItem, true);
-    QFile styleSheet(QStringLiteral(":/stylesheets/stylesheets/blue.css"));
-    if (styleSheet.open(QIODevice::ReadOnly))
-        plot->setStyleSheet(QString::fromUtf8(styleSheet.readAll()));
+    plot->setStyleSheet(plotStyleSheet(palette()));
     plot->setFont(EmbeddedFonts::dialogFont(PLOT_FONT_POINTS));
 
     plot->setAxisScale(QwtPlot::yLeft, c.yMin, c.yMax);

@@ -8,6 +8,13 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QAbstractItemView>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QSlider>
+#include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_scale_widget.h>
 #include <QGuiApplication>
 #include <QFontInfo>
 #include <QLabel>
@@ -72,8 +79,13 @@ private slots:
         const QStringList names {"pageMainWelcome", "pageMainEscSettings", "pageMainMotor", "pageMainEscOnline",
                                  "pageMainFwUpdate"};
         QCOMPARE(pages(rig)->count(), names.size());
-        for (int i = 0; i < names.size(); ++i)
-            QCOMPARE(pages(rig)->widget(i)->objectName(), names[i]);
+        for (int i = 0; i < names.size(); ++i) {
+            // The pages sit in scroll areas of their own (the welcome page does not).
+            QWidget *page = pages(rig)->widget(i);
+            if (auto *scroll = qobject_cast<QScrollArea *>(page))
+                page = scroll->widget();
+            QCOMPARE(page->objectName(), names[i]);
+        }
         QCOMPARE(pages(rig)->currentIndex(), 0);
         QVERIFY(rig.find<QWidget>("toolButtonWelcome")->isHidden());
         QVERIFY(rig.find<QWidget>("pushButtonStateFirmware")->isHidden());
@@ -297,6 +309,76 @@ private slots:
                 QVERIFY2(tip.startsWith(QString::number(spin->minimum()) + spin->suffix()),
                          qPrintable(box->objectName() + ": " + tip));
         }
+    }
+
+    // A window of 1024 x 640 shows every control of every page, directly or by scrolling
+    // its page; nothing is cut off.
+    void everyControlFitsASmallWindow()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.window->resize(1024, 640);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.window->size(), QSize(1024, 640));
+        const QRect windowRect = rig.window->rect();
+        QStackedWidget *pages = rig.find<QStackedWidget>("stackedWidgetMainDataArea");
+        for (const char *button : {"toolButtonEscParams", "toolButtonMotorParams", "toolButtonControl", "toolButtonFirmware"}) {
+            rig.showPage(button);
+            QCoreApplication::processEvents();
+            QWidget *page = pages->currentWidget();
+            int checked = 0;
+            for (QWidget *w : page->findChildren<QWidget *>()) {
+                const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QAbstractSpinBox *>(w)
+                    || qobject_cast<QComboBox *>(w) || qobject_cast<QLineEdit *>(w)
+                    || qobject_cast<QAbstractSlider *>(w) || qobject_cast<QAbstractItemView *>(w);
+                if (!control || w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_"))
+                    || !w->isVisibleTo(rig.window.get()))
+                    continue;
+                ++checked;
+                QScrollArea *area = nullptr;
+                for (QWidget *p = w->parentWidget(); p && !area; p = p->parentWidget())
+                    area = qobject_cast<QScrollArea *>(p);
+                const QString where = QStringLiteral("%1 on %2").arg(w->objectName(), QLatin1String(button));
+                QVERIFY2(w->width() > 0 && w->height() > 0, qPrintable(where));
+                if (area) {
+                    const QRect inPage(w->mapTo(area->widget(), QPoint(0, 0)), w->size());
+                    QVERIFY2(area->widget()->rect().contains(inPage), qPrintable(where));
+                    const QRect viewport(area->viewport()->mapTo(rig.window.get(), QPoint(0, 0)), area->viewport()->size());
+                    QVERIFY2(windowRect.contains(viewport), qPrintable(where));
+                } else {
+                    const QRect inWindow(w->mapTo(rig.window.get(), QPoint(0, 0)), w->size());
+                    QVERIFY2(windowRect.contains(inWindow), qPrintable(where));
+                }
+            }
+            QVERIFY2(checked >= 3, button);
+        }
+    }
+
+    // On a dark palette the PWM characteristic follows it: dark canvas, light axis text.
+    void characteristicFollowsADarkPalette()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonEscParams");
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+        dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+        auto *page = rig.window->findChild<EscSettingsPage *>();
+        page->setPalette(dark);
+        QCoreApplication::processEvents();
+        auto *plot = rig.find<QwtPlot>("qwtPlot");
+        const QImage canvas = plot->canvas()->grab().toImage();
+        QCOMPARE(canvas.pixelColor(canvas.width() / 3, canvas.height() / 5), dark.color(QPalette::Base));
+        const QImage axis = plot->axisWidget(QwtPlot::yLeft)->grab().toImage();
+        bool lightText = false;
+        for (int y = 0; y < axis.height() && !lightText; ++y)
+            for (int x = 0; x < axis.width() && !lightText; ++x)
+                lightText = axis.pixelColor(x, y).lightness() > 160;
+        QVERIFY(lightText);
+        const QImage whole = plot->grab().toImage();
+        QCOMPARE(whole.pixelColor(1, 1), dark.color(QPalette::Window)); // on the dark background
     }
 
     void languageChangeKeepsTheStatus()
