@@ -11,6 +11,7 @@
 #include <QAbstractItemView>
 #include <QLineEdit>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
@@ -352,6 +353,23 @@ private slots:
             }
             QVERIFY2(checked >= 3, button);
         }
+    }
+
+    // At the window's own size the control page shows everything, its Stop button too,
+    // without scrolling.
+    void controlPageFitsTheDefaultWindow()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.window->resize(1180, 760);
+        rig.showPage("toolButtonControl");
+        QCoreApplication::processEvents();
+        auto *scroll = rig.find<QScrollArea>("pageMainEscOnlineScroll");
+        QVERIFY(scroll);
+        QVERIFY(!scroll->verticalScrollBar()->isVisible());
+        QWidget *stop = rig.find<QWidget>("pushButtonStop");
+        const QRect inViewport(stop->mapTo(scroll->viewport(), QPoint(0, 0)), stop->size());
+        QVERIFY(scroll->viewport()->rect().contains(inViewport));
     }
 
     // On a dark palette the PWM characteristic follows it: dark canvas, light axis text.
