@@ -17,6 +17,7 @@
 #include <qwt_plot_canvas.h>
 #include <qwt_scale_widget.h>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -233,6 +234,17 @@ private slots:
         rig.tick(10);
         QVERIFY(rig.app().comHelper()->isConnected());
         QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
+    }
+
+    // A first start opens within the screen (the headless screen is 800 x 600, smaller than
+    // the window's own size), as on a small screen or with a large scale factor.
+    void firstStartOpensWithinTheScreen()
+    {
+        WindowRig rig;
+        const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
+        QVERIFY(available.width() < 1180 || available.height() < 760); // or the test shows nothing
+        QVERIFY2(rig.window->width() <= available.width() && rig.window->height() <= available.height(),
+                 qPrintable(QStringLiteral("%1x%2").arg(rig.window->width()).arg(rig.window->height())));
     }
 
     // A second start finds the window as it was left: size, place and page.
