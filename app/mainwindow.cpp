@@ -32,6 +32,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QLocale>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPushButton>
@@ -130,6 +131,7 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     ui->toolButtonWelcome->hide();
     ui->pushButtonStateFirmware->hide();
     fillLanguageList();
+    setLocale(QLocale()); // the number format of the language loaded, for every widget
 
     registerApplicationMetaTypes();
     connectCoordinator();
@@ -427,6 +429,8 @@ void MainWindow::changeEvent(QEvent *event)
     if (event->type() == QEvent::LanguageChange && m_uiReady) {
         ui->retranslateUi(this);
         retranslateActions();
+        // Widgets keep the locale they were made with: numbers follow the new language.
+        setLocale(QLocale());
         showPortStatus();
         showDeviceStatus();
     } else if (event->type() == QEvent::LocaleChange) {

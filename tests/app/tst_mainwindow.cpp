@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QAbstractItemView>
 #include <QLineEdit>
 #include <QScrollArea>
@@ -423,12 +424,16 @@ private slots:
         QCOMPARE(rig.text("pushButtonStateDevice"), QStringLiteral("Ger\u00e4t 12345"));
         QCOMPARE(rig.text("pushButtonStatePort"), DemoPortProvider::DEMO_PORT_NAME);
         QCOMPARE(rig.text("toolButtonControl"), QStringLiteral("Steuerung"));
+        // One number format per language: the boxes too.
+        QDoubleSpinBox *kp = rig.find<QDoubleSpinBox>("doubleSpinBoxKp");
+        QVERIFY2(kp->text().contains(QLatin1Char(',')), qPrintable(kp->text()));
         QCOMPARE(rig.find<QLabel>("labelCtrl_Ki_Kff")->text(),
                  rig.find<QComboBox>("comboBoxControlType")->currentIndex() == 0 ? QStringLiteral("Regler Ki")
                                                                                   : QStringLiteral("Regler Kff"));
         german.load(QStringLiteral("en")); // no such file: back to the program's own texts
         QCoreApplication::processEvents();
         QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
+        QVERIFY2(kp->text().contains(QLatin1Char('.')), qPrintable(kp->text()));
     }
 
     // A box runs its own event loop; device messages arriving meanwhile wait for it to
