@@ -353,7 +353,7 @@ void AppBase::setError(uint32_t errorCode)
     if (m_errorsShown.contains(errorCode))
         return;
     m_errorsShown.insert(errorCode);
-    QString text = tr("Error: 0x") + QString::number(errorCode, 16);
+    QString text = tr("Error: 0x%1").arg(errorCode, 0, 16);
     const QStringList records = Device::recordNames(uint16_t(errorCode));
     if (!records.isEmpty())
         text += QLatin1Char('\n') + tr("Could not be read from the device: %1").arg(records.join(QStringLiteral(", ")));

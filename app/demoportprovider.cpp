@@ -9,6 +9,10 @@ SimulatorConfig DemoPortProvider::demoConfig()
 {
     SimulatorConfig config;
     config.ident.timeScale = DEMO_IDENT_TIME_SCALE;
+    // A firmware update takes a visible time, as on a real controller, and ends with a
+    // new version.
+    config.bootloader.pageWriteUs = DEMO_PAGE_WRITE_US;
+    config.bootloader.newVersionAfterUpdate = true;
     return config;
 }
 

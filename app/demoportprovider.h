@@ -18,6 +18,7 @@ public:
     // The controller of the program's demo mode: a whole identification takes about 41 s
     // instead of 103 s.
     static constexpr double DEMO_IDENT_TIME_SCALE = 0.4;
+    static constexpr int DEMO_PAGE_WRITE_US = 25000; // a 48 KiB image takes about 5 s
     static SimulatorConfig demoConfig();
 
     explicit DemoPortProvider(const QStringList &extraPortSpecs = {}, const SimulatorConfig &config = {});

@@ -9,7 +9,7 @@ DeviceStatusView DeviceStatusView::forState(Device_State_e state, bool knownDevi
                                             const Device_FW_s &fw)
 {
     DeviceStatusView view;
-    const QString deviceName = tr("Device ") + QString::number(serialNumber);
+    const QString deviceName = tr("Device %1").arg(serialNumber);
     const bool known = knownDevice;
     view.deviceText = tr("No Device");
     view.connectionText = tr("Disconnected");

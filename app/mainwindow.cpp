@@ -11,6 +11,7 @@
 #include "device/device.h"
 #include "device/paramshelper.h"
 #include "device/pinghelper.h"
+#include "device/runningmode.h"
 #include "device/ui/escsettingspage.h"
 #include "ident/ui/identwizard.h"
 #include "firmware/ui/firmwarepage.h"
@@ -20,11 +21,18 @@
 #include "motors/ui/motorpage.h"
 #include "tuning/ui/controlpage.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QLocale>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPushButton>
@@ -102,6 +110,8 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
       m_appBase(portProvider, dataDirectory)
 {
     initKordoResources();
+    // The window belongs to the desktop entry (the Wayland app id, the task bar's icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kordo.KordoManager"));
     m_portMessageBox = new QMessageBox(QMessageBox::Information, QString(), QString(), QMessageBox::Ok, this);
     m_runQuestionBox = new QMessageBox(QMessageBox::Question, QString(), QString(),
                                        QMessageBox::Yes | QMessageBox::No, this);
@@ -115,11 +125,13 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     ui->setupUi(this);
     m_uiReady = true;
     buildPages();
+    createActions();
     new SupportBundleAction(this, m_appBase, m_escSettingsPage, m_dialogs);
     ui->comboBoxLanguage->hide();
     ui->toolButtonWelcome->hide();
     ui->pushButtonStateFirmware->hide();
     fillLanguageList();
+    setLocale(QLocale()); // the number format of the language loaded, for every widget
 
     registerApplicationMetaTypes();
     connectCoordinator();
@@ -136,11 +148,13 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     // Drives the identification wizard's progress bar.
     m_idProgressTimer.setParent(this);
     m_idProgressTimer.setObjectName(QStringLiteral("idProgressTimer"));
+    restoreWindowState();
     windowDebug() << "End of init";
 }
 
 MainWindow::~MainWindow()
 {
+    m_settings.setWindowState(saveGeometry(), ui->stackedWidgetMainDataArea->currentIndex());
     // The motor stops before the coordinator sends its last request.
     m_controlPage->stopMotor();
     stopCoordinator();
@@ -184,20 +198,32 @@ void MainWindow::stopCoordinator()
     m_coordinatorThread.wait();
 }
 
+// Each page in a scroll area: on a small screen (or a large scale factor) a page that
+// does not fit scrolls instead of being cut off.
+void MainWindow::addPage(QWidget *page)
+{
+    auto *scroll = new QScrollArea;
+    scroll->setObjectName(page->objectName() + QStringLiteral("Scroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(page);
+    ui->stackedWidgetMainDataArea->addWidget(scroll);
+}
+
 void MainWindow::buildPages()
 {
     m_escSettingsPage = new EscSettingsPage(m_appBase.paramsHelper(), m_appBase.device(), m_appBase.dbManager(),
                                             m_dialogs, &m_settings);
-    ui->stackedWidgetMainDataArea->addWidget(m_escSettingsPage);
+    addPage(m_escSettingsPage);
     m_motorPage = new MotorPage(m_appBase.device(), m_appBase.motorLibrary(), m_appBase.motorFiles(),
                                 m_appBase.idHelper(), m_dialogs);
-    ui->stackedWidgetMainDataArea->addWidget(m_motorPage);
+    addPage(m_motorPage);
     PingHelper *ping = m_appBase.pingHelper();
     m_controlPage = new ControlPage([ping](int16_t duty, bool enable) { ping->setDutyCycle(duty, enable); },
                                     m_dialogs);
-    ui->stackedWidgetMainDataArea->addWidget(m_controlPage);
+    addPage(m_controlPage);
     m_firmwarePage = new FirmwarePage(m_appBase.updateFwHelper(), m_dialogs, &m_settings);
-    ui->stackedWidgetMainDataArea->addWidget(m_firmwarePage);
+    addPage(m_firmwarePage);
     connect(m_firmwarePage, &FirmwarePage::infoText, this, &MainWindow::on_showInfo);
     connect(m_firmwarePage, &FirmwarePage::updateRequested, this,
             [this](const QString &fileName) { m_appBase.startFirmwareUpdate(fileName); });
@@ -278,6 +304,106 @@ void MainWindow::applyStyleSheets()
 }
 
 // ---------------------------------------------------------------------------------
+// Menus, keys and the window's place
+
+void MainWindow::createActions()
+{
+    m_fileMenu = menuBar()->addMenu(QString());
+    m_quitAction = m_fileMenu->addAction(QString(), this, &QWidget::close);
+    m_quitAction->setObjectName(QStringLiteral("actionQuit"));
+    m_quitAction->setShortcut(QKeySequence(Qt::CTRL + Qt::Key_Q));
+    m_quitAction->setMenuRole(QAction::QuitRole);
+    m_helpMenu = menuBar()->addMenu(QString());
+    m_helpMenu->setObjectName(QStringLiteral("menuHelp"));
+    m_helpAction = m_helpMenu->addAction(QString(), this, &MainWindow::showHelp);
+    m_helpAction->setObjectName(QStringLiteral("actionHelp"));
+    m_helpAction->setShortcut(QKeySequence(Qt::Key_F1));
+    m_aboutAction = m_helpMenu->addAction(QString(), this, &MainWindow::showAbout);
+    m_aboutAction->setObjectName(QStringLiteral("actionAbout"));
+    m_aboutAction->setMenuRole(QAction::AboutRole);
+
+    // Ctrl+1 to Ctrl+4 show the pages in the order of their buttons.
+    const int pages[] = {PageEscSettings, PageMotor, PageControl, PageFirmware};
+    for (int i = 0; i < 4; ++i) {
+        auto *action = new QAction(this);
+        action->setObjectName(QStringLiteral("actionPage%1").arg(i + 1));
+        action->setShortcut(QKeySequence(int(Qt::CTRL) + Qt::Key_1 + i));
+        action->setShortcutContext(Qt::WindowShortcut);
+        const int page = pages[i];
+        connect(action, &QAction::triggered, this, [this, page] { navigate(m_navigationButtons.value(page)); });
+        addAction(action);
+        m_pageActions << action;
+    }
+
+    // The status buttons lead to what they show: the device to its settings, the connection
+    // to the port choice (as the port button does).
+    connect(ui->pushButtonStateDevice, &QAbstractButton::clicked, this,
+            [this] { navigate(m_navigationButtons.value(PageEscSettings)); });
+    connect(ui->pushButtonStateConnection, &QAbstractButton::clicked, this, &MainWindow::on_pushButtonStatePort_clicked);
+    retranslateActions();
+}
+
+void MainWindow::retranslateActions()
+{
+    if (!m_fileMenu)
+        return;
+    m_fileMenu->setTitle(tr("&File"));
+    m_quitAction->setText(tr("&Quit"));
+    m_helpMenu->setTitle(tr("&Help"));
+    m_helpAction->setText(tr("&Help"));
+    m_aboutAction->setText(tr("&About Kordo manager"));
+    const QStringList pageNames = {tr("Settings page"), tr("Motor page"), tr("Control page"), tr("Firmware page")};
+    for (int i = 0; i < m_pageActions.size(); ++i)
+        m_pageActions[i]->setText(pageNames.value(i));
+    ui->pushButtonStateDevice->setToolTip(tr("The controller's settings"));
+    ui->pushButtonStateConnection->setToolTip(tr("Choose the port"));
+}
+
+void MainWindow::showHelp()
+{
+    m_dialogs->message(UserDialogs::Icon::Information, tr("Help"),
+                       tr("<b>Keys</b><br>"
+                          "Escape: stops the motor on the control page; cancels a running identification.<br>"
+                          "Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages.<br>"
+                          "F1: this help. Ctrl+Q: quit (the motor stops first).<br><br>"
+                          "The user guide is the README file that comes with the program."));
+}
+
+void MainWindow::showAbout()
+{
+    const QString firmware = m_deviceStatus.state == DEVICE_DISCONNECTED
+        ? tr("no controller connected")
+        : DeviceStatusView::firmwareVersion(m_deviceStatus.fw);
+    m_dialogs->message(UserDialogs::Icon::Information, tr("About Kordo manager"),
+                       tr("<b>Kordo manager %1</b><br>Qt %2<br>Controller firmware: %3<br><br>"
+                          "Licence: proprietary, for the maker's controllers.")
+                           .arg(QCoreApplication::applicationVersion(), QString::fromLatin1(qVersion()), firmware));
+}
+
+// The window as it was left: its place and size (never larger than the screen it opens
+// on), and its last page; the control page, which may run the motor, is not reopened.
+void MainWindow::restoreWindowState()
+{
+    const QByteArray geometry = m_settings.windowGeometry();
+    if (geometry.isEmpty() || !restoreGeometry(geometry))
+        fitIntoScreen();
+    const int page = m_settings.lastPage();
+    if (page == PageEscSettings || page == PageMotor || page == PageFirmware)
+        navigate(m_navigationButtons.value(page));
+}
+
+void MainWindow::fitIntoScreen()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QSize available = screen->availableGeometry().size();
+    const QSize fitted = size().boundedTo(available);
+    if (fitted != size())
+        resize(fitted);
+}
+
+// ---------------------------------------------------------------------------------
 // Languages
 
 void MainWindow::fillLanguageList()
@@ -302,6 +428,9 @@ void MainWindow::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LanguageChange && m_uiReady) {
         ui->retranslateUi(this);
+        retranslateActions();
+        // Widgets keep the locale they were made with: numbers follow the new language.
+        setLocale(QLocale());
         showPortStatus();
         showDeviceStatus();
     } else if (event->type() == QEvent::LocaleChange) {
@@ -470,6 +599,7 @@ void MainWindow::showPortStatus()
 void MainWindow::on_deviceToRun()
 {
     m_runQuestionBox->setText(tr("Actually device is in communication mode. Do you run device?"));
+    m_runQuestionBox->setInformativeText(RunningMode::wayBack());
     m_runQuestionBox->show();
 }
 

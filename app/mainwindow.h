@@ -19,6 +19,9 @@ namespace Ui {
 class MainWindow;
 }
 
+class QAction;
+class QMenu;
+
 class ControlPage;
 class EscSettingsPage;
 class IdentWizard;
@@ -85,6 +88,7 @@ private:
     void startClock();
     void stopCoordinator();
     void buildPages();
+    void addPage(QWidget *page);
     void connectCoordinator();
     void applyStyleSheets();
     void fillLanguageList();
@@ -96,6 +100,12 @@ private:
     void showDeviceStatus();
     void setConnectionIcon(DeviceStatusView::ConnectionIcon icon);
     void setDeviceIcon(DeviceStatusView::DeviceIcon icon);
+    void createActions();
+    void retranslateActions();
+    void showHelp();
+    void showAbout();
+    void restoreWindowState();
+    void fitIntoScreen();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QueuedDialogs m_queuedDialogs;  // one dialog at a time, for the window and its pages
@@ -116,6 +126,12 @@ private:
     IdentWizard *m_identWizard = nullptr;
     FirmwarePage *m_firmwarePage = nullptr;
     ControlPage *m_controlPage = nullptr;
+    QMenu *m_fileMenu = nullptr;
+    QMenu *m_helpMenu = nullptr;
+    QAction *m_quitAction = nullptr;
+    QAction *m_helpAction = nullptr;
+    QAction *m_aboutAction = nullptr;
+    QList<QAction *> m_pageActions; // Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages
     bool m_uiReady = false;     // the widget tree exists (language events may come earlier)
     bool m_shownOnce = false;
 

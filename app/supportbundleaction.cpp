@@ -21,7 +21,10 @@ SupportBundleAction::SupportBundleAction(QMainWindow *window, AppBase &appBase, 
       m_settingsPage(settingsPage),
       m_dialogs(dialogs),
       m_recorder(new SupportBundleRecorder(appBase.comHelper(), appBase.paramsHelper(), appBase.device(), this)),
-      m_menu(window->menuBar()->addMenu(QString())),
+      // The window's Help menu when it has one.
+      m_menu(window->menuBar()->findChild<QMenu *>(QStringLiteral("menuHelp"))
+                 ? window->menuBar()->findChild<QMenu *>(QStringLiteral("menuHelp"))
+                 : window->menuBar()->addMenu(QString())),
       m_action(m_menu->addAction(QString()))
 {
     m_action->setObjectName(QStringLiteral("actionSupportBundle"));

@@ -1,5 +1,7 @@
 #include "device/escsettingstext.h"
 
+#include "ui/units.h"
+
 namespace {
 
 const QString VALUE_INDENT = QStringLiteral("    ");
@@ -27,29 +29,23 @@ void EscSettingsText::appendBits(QStringList &lines, const QString &title, uint3
     }
 }
 
-QString EscSettingsText::valueLine(const QString &value, const QString &unit)
-{
-    return unit.isEmpty() ? VALUE_INDENT + value : VALUE_INDENT + value + QLatin1Char(' ') + unit;
-}
-
 QStringList EscSettingsText::runDataLines(const RUN_DATA &runData)
 {
-    const QString celsius = QStringLiteral("\u00B0C");
     return {
         QStringLiteral("<u>%1</u>").arg(tr("Max temp ESC")),
-        valueLine(QString::number(int(runData.maxTempEsc) - 50), celsius),
+        VALUE_INDENT + Units::withUnit(int(runData.maxTempEsc) - 50, 0, Units::DegreeCelsius),
         QStringLiteral("<u>%1</u>").arg(tr("Max temp Motor")),
-        valueLine(QString::number(int(runData.maxTempMotor) - 50), celsius),
+        VALUE_INDENT + Units::withUnit(int(runData.maxTempMotor) - 50, 0, Units::DegreeCelsius),
         QStringLiteral("<u>%1</u>").arg(tr("Avg current")),
-        valueLine(QString::number(runData.avgCurrent / 10.0, 'f', 1), QStringLiteral("A")),
+        VALUE_INDENT + Units::withUnit(runData.avgCurrent / 10.0, 1, Units::Ampere),
         QStringLiteral("<u>%1</u>").arg(tr("Max current")),
-        valueLine(QString::number(runData.maxCurrent / 256.0, 'f', 1), QStringLiteral("A")),
+        VALUE_INDENT + Units::withUnit(runData.maxCurrent / 256.0, 1, Units::Ampere),
     };
 }
 
 QStringList EscSettingsText::resistanceLines(const RESISTANCE &resistance)
 {
-    const auto value = [](float ohm) { return valueLine(QString::number(double(ohm), 'f', 6)); };
+    const auto value = [](float ohm) { return VALUE_INDENT + Units::withUnit(double(ohm), 6, Units::Ohm); };
     return {
         QStringLiteral("<u>%1</u>").arg(tr("Phase A")), value(resistance.phaseA),
         QStringLiteral("<u>%1</u>").arg(tr("Phase B")), value(resistance.phaseB),

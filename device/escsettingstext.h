@@ -28,5 +28,4 @@ public:
 private:
     static void appendBits(QStringList &lines, const QString &title, uint32_t word,
                            const char *const *names, int nameCount);
-    static QString valueLine(const QString &value, const QString &unit = QString());
 };

@@ -1,5 +1,7 @@
 #include "device/pwmcharacteristic.h"
 
+#include "ui/units.h"
+
 namespace {
 
 // Short flat ends beyond the input range, so the curve visibly stops there.
@@ -11,12 +13,12 @@ PwmCharacteristic PwmCharacteristic::compute(bool bipolar, bool speedControl, in
 {
     PwmCharacteristic c;
     double range = 100.0;
-    c.unit = QStringLiteral("%");
+    c.unit = Units::text(Units::Percent);
     if (speedControl) {
         if (speedNorm == 0)
             return c;
         range = speedNorm;
-        c.unit = QStringLiteral("rpm");
+        c.unit = Units::text(Units::Rpm);
     }
     c.valid = true;
     const double d = deadZone / 100.0;

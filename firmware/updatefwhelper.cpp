@@ -1,5 +1,7 @@
 #include "firmware/updatefwhelper.h"
 
+#include "device/runningmode.h"
+
 #include "device/answerpayload.h"
 #include "device/ownthread.h"
 #include "firmware/firmwarelog.h"
@@ -72,7 +74,7 @@ void UpdateFwHelper::startUpdate(const QString &fileName)
         emit com_sendVyxMessageObj(VyxMsg::FIRMWARE_UPDATE_ENTRY, QByteArray(), false, true);
         break;
     case DEVICE_RUNNING:
-        emit sendTextForMsgBox(tr("The device is running. Please restart to update the firmware."), true);
+        emit sendTextForMsgBox(RunningMode::refusal(tr("The device is running. Please restart to update the firmware.")), true);
         emit updateFinished(false, UpdateError::None);
         break;
     default:

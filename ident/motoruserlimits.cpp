@@ -66,6 +66,31 @@ MotorUserLimits MotorUserLimits::compute(const MotorUserInput &input)
     return out;
 }
 
+MotorUserInput MotorUserLimits::heldInput(const MOTOR_TOTAL &record)
+{
+    MotorUserInput input;
+    input.maxCurrent = record.maxMotorCurrent / 10.0f;
+    input.polePairs = record.polePairs;
+    const double voltage = record.voltage_scale / 10.0;
+    input.lipoCells = int(std::lround(voltage / double(CELL_VOLTAGE)));
+    const double cellVoltage = double(input.lipoCells) * double(CELL_VOLTAGE);
+    if (input.lipoCells <= 0 || input.polePairs <= 0 || record.maxFrequency == 0)
+        return input;
+    // The maximum frequency was truncated: of the whole Kv values that give it, the largest
+    // is the one entered (the truncation only ever lowered it).
+    const double perKv = cellVoltage / 60.0 * input.polePairs;
+    const double lowest = std::floor(double(record.maxFrequency) / perKv);
+    MotorUserInput candidate = input;
+    for (double kv = lowest + std::ceil(1.0 / perKv) + 1.0; kv >= lowest && kv > 0.0; kv -= 1.0) {
+        candidate.kv = float(kv);
+        if (compute(candidate).record.maxFrequency == record.maxFrequency) {
+            input.kv = candidate.kv;
+            break;
+        }
+    }
+    return input;
+}
+
 QStringList MotorUserLimits::logLines() const
 {
     return {

@@ -31,6 +31,10 @@ struct MotorUserLimits
     static constexpr float FLUX_DIVISOR = 20.0f;  // flux frequency = max frequency / 20
     static constexpr uint8_t VALID_COMPUTED = 1;  // validData of limits computed here
 
+    // The user's motor data that gives the limits a controller holds, as far as they tell
+    // it (zero where they do not): the way back of compute().
+    static MotorUserInput heldInput(const MOTOR_TOTAL &record);
+
     double voltage = 0;          // V
     float maxFrequency = 0;      // Hz, electrical
     double fluxFrequency = 0;    // Hz

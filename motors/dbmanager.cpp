@@ -618,7 +618,7 @@ QString DbManager::storeAsUnknownMotor(const MOTOR_TOTAL &motor, const QString &
         return QString();
     const QSet<QString> taken(names.cbegin(), names.cend());
     for (int n = 1; n <= LAST_UNKNOWN_MOTOR_NUMBER; ++n) {
-        const QString candidate = QStringLiteral("Unknown motor %1").arg(n);
+        const QString candidate = tr("Unknown motor %1").arg(n);
         if (taken.contains(candidate))
             continue;
         // The name is free, so a failure is the database's and would repeat for every N.

@@ -58,6 +58,8 @@ struct BootloaderConfig
     uint32_t uid3 = 0x30383830;
     int interByteTimeoutMs = 1000; // a request left incomplete this long is dropped
     int pageWriteUs = 0;          // time to write one page into the flash before the ACK
+    bool newVersionAfterUpdate = false; // the application started by the bootloader reports
+                                        // its minor version one higher (a new firmware)
 };
 
 struct FaultConfig

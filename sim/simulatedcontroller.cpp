@@ -245,6 +245,8 @@ void SimulatedController::startApplication()
 {
     qCInfo(lcSim) << "SIM: bootloader starts the application";
     m_inBootloader = false;
+    if (m_config.bootloader.newVersionAfterUpdate)
+        m_firmware.takeNewVersion();
     m_codec = VYX_Protocol();
     m_rawRequest.clear();
     emit applicationStarted();

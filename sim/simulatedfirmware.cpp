@@ -268,6 +268,11 @@ QByteArray SimulatedFirmware::telemetryAnswer(const QByteArray &payload)
     return statusBlock(ANSWER_OK) + TelemetryRecord::fromQuantities(sample).pack();
 }
 
+void SimulatedFirmware::takeNewVersion()
+{
+    ++m_config.identity.fwMinor;
+}
+
 void SimulatedFirmware::command(double fraction)
 {
     if (!isSpeedControl()) {

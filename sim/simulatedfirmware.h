@@ -35,6 +35,8 @@ public:
     void advance(qint64 us);
     // Back from the bootloader: as after switching the power off and on.
     void powerCycle();
+    // A new firmware was written: the minor version goes up by one.
+    void takeNewVersion();
 
     uint8_t busAddress() const;
     bool acceptsAddress(uint8_t frameAddress) const;

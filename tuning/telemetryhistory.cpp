@@ -1,5 +1,7 @@
 #include "tuning/telemetryhistory.h"
 
+#include <QLocale>
+
 #include "tuning/curvewindow.h"
 
 TelemetryHistory::TelemetryHistory() : m_entries(CAPACITY)
@@ -32,13 +34,18 @@ TelemetryHistory::Entry TelemetryHistory::at(int index) const
 
 QString TelemetryHistory::displayText(const ONLINE_QUANTS_S &sample, int quantity)
 {
+    return displayText(sample, quantity, QLocale::c());
+}
+
+QString TelemetryHistory::displayText(const ONLINE_QUANTS_S &sample, int quantity, const QLocale &locale)
+{
     switch (quantity) {
     case 7:
-        return QString::number(sample.PWm_in_us);
+        return locale.toString(sample.PWm_in_us);
     case 10:
-        return QString::number(sample.Temp);
+        return locale.toString(sample.Temp);
     default:
-        return QString::number(quantityValue(sample, quantity), 'g', 6);
+        return locale.toString(quantityValue(sample, quantity), 'g', 6);
     }
 }
 

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QLocale;
+
 #include <cstdint>
 #include <vector>
 
@@ -36,8 +38,10 @@ public:
     // quantity as the control page shows it.
     QByteArray toCsv() const;
 
-    // A value as the control page's line edits show it.
+    // A value as the file keeps it ("." as decimal separator), and as the control page's
+    // line edits show it in the locale's number format.
     static QString displayText(const ONLINE_QUANTS_S &sample, int quantity);
+    static QString displayText(const ONLINE_QUANTS_S &sample, int quantity, const QLocale &locale);
 
 private:
     std::vector<Entry> m_entries;

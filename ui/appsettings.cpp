@@ -4,6 +4,8 @@
 #include <QFileInfo>
 
 const QString AppSettings::FIRMWARE_DIRECTORY_KEY = QStringLiteral("fw_dir");
+const QString AppSettings::WINDOW_GEOMETRY_KEY = QStringLiteral("window_geometry");
+const QString AppSettings::LAST_PAGE_KEY = QStringLiteral("last_page");
 
 AppSettings::AppSettings(const QString &filePath)
     : m_settings(filePath, QSettings::IniFormat)
@@ -19,5 +21,24 @@ void AppSettings::setFirmwareDirectory(const QString &directory)
 {
     m_firmwareDirectory = directory;
     m_settings.setValue(FIRMWARE_DIRECTORY_KEY, directory);
+    m_settings.sync();
+}
+
+QByteArray AppSettings::windowGeometry() const
+{
+    return m_settings.value(WINDOW_GEOMETRY_KEY).toByteArray();
+}
+
+int AppSettings::lastPage() const
+{
+    bool ok = false;
+    const int page = m_settings.value(LAST_PAGE_KEY).toInt(&ok);
+    return ok ? page : -1;
+}
+
+void AppSettings::setWindowState(const QByteArray &geometry, int lastPage)
+{
+    m_settings.setValue(WINDOW_GEOMETRY_KEY, geometry);
+    m_settings.setValue(LAST_PAGE_KEY, lastPage);
     m_settings.sync();
 }

@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QLibraryInfo>
 #include <QListView>
+#include <QLocale>
+#include <QPalette>
 #include <QSaveFile>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
@@ -87,12 +89,14 @@ uint8_t scaleField(double scale)
     return uint8_t(std::lround(std::min(scale, 1.27) * 100.0) & 0x7F);
 }
 
+// The gain boxes show a word read as unsigned / 1024 (up to 63.999): a value is written
+// back as the same unsigned word, so that what is shown is what the controller gets.
 int16_t gainWord(double gain)
 {
     const double word = std::round(gain * 1024.0);
-    if (!(word >= std::numeric_limits<int16_t>::min())) // NaN too
-        return std::numeric_limits<int16_t>::min();
-    return int16_t(std::min(word, double(std::numeric_limits<int16_t>::max())));
+    if (!(word >= 0.0)) // NaN too
+        return 0;
+    return int16_t(uint16_t(std::min(word, double(std::numeric_limits<uint16_t>::max()))));
 }
 
 QwtPlotCurve *addCurve(QwtPlot *plot, const QVector<QPointF> &points, const QPen &pen)
@@ -140,6 +144,13 @@ void EscSettingsPage::changeEvent(QEvent *event)
         // control type, so it is set again.
         ui->retranslateUi(this);
         showControlType(ui->comboBoxControlType->currentIndex());
+        if (m_motionRead) { // a gain shown as read keeps its widened box
+            const QSignalBlocker blocker(ui->doubleSpinBoxKi_Kff);
+            showGainAsRead(ui->doubleSpinBoxKi_Kff, uint16_t(m_motion.Ki) / 1024.0);
+        }
+        showRangeToolTips();
+    } else if (event->type() == QEvent::PaletteChange) {
+        redrawPwmCharacteristic();
     }
     QWidget::changeEvent(event);
 }
@@ -174,6 +185,24 @@ void EscSettingsPage::setInitialState()
         indicator->setFocusPolicy(Qt::NoFocus);
     }
     setSettingsFileEnabled(false);
+    showRangeToolTips();
+}
+
+// Every number field names its range, in its unit; a gain shown beyond its usual range
+// keeps the tooltip that says so.
+void EscSettingsPage::showRangeToolTips()
+{
+    const QLocale locale;
+    for (QSpinBox *box : findChildren<QSpinBox *>()) {
+        box->setToolTip(tr("%1 to %2").arg(locale.toString(box->minimum()) + box->suffix(),
+                                          locale.toString(box->maximum()) + box->suffix()));
+    }
+    for (QDoubleSpinBox *box : findChildren<QDoubleSpinBox *>()) {
+        if (box->property("usualDecimals").isValid())
+            continue;
+        box->setToolTip(tr("%1 to %2").arg(locale.toString(box->minimum(), 'f', box->decimals()) + box->suffix(),
+                                          locale.toString(box->maximum(), 'f', box->decimals()) + box->suffix()));
+    }
 }
 
 void EscSettingsPage::setSettingsFileEnabled(bool enabled)
@@ -392,6 +421,7 @@ void EscSettingsPage::showControlType(int index)
 {
     QDoubleSpinBox *gain = ui->doubleSpinBoxKi_Kff;
     const QSignalBlocker blocker(gain); // a range change may clamp the value: not an edit
+    restoreUsualRange(gain);
     if (index == 0) {
         ui->spinBoxSpeedNorm->setEnabled(false);
         ui->doubleSpinBoxScale->setEnabled(true);
@@ -407,6 +437,42 @@ void EscSettingsPage::showControlType(int index)
         gain->setRange(1.0, 2.0);
         gain->setSingleStep(0.01);
     }
+    showRangeToolTips();
+}
+
+// A gain the controller holds outside its box's usual range is shown as read all the
+// same: the box widens to it, with the decimals a word / 1024 needs, and its tooltip names
+// the usual range. The usual range comes back with the next value inside it or the next
+// control type. The caller blocks the box's signals: showing is not an edit.
+void EscSettingsPage::showGainAsRead(QDoubleSpinBox *box, double value)
+{
+    if (box == ui->doubleSpinBoxKi_Kff)
+        showControlType(ui->comboBoxControlType->currentIndex());
+    else
+        restoreUsualRange(box);
+    if (value < box->minimum() || value > box->maximum()) {
+        box->setProperty("usualMinimum", box->minimum());
+        box->setProperty("usualMaximum", box->maximum());
+        box->setProperty("usualDecimals", box->decimals());
+        box->setToolTip(tr("The controller holds %1, outside the usual range %2 to %3.")
+                            .arg(QLocale().toString(value, 'f', READ_GAIN_DECIMALS))
+                            .arg(QLocale().toString(box->minimum(), 'f', box->decimals()))
+                            .arg(QLocale().toString(box->maximum(), 'f', box->decimals())));
+        box->setDecimals(READ_GAIN_DECIMALS);
+        box->setRange(std::min(box->minimum(), value), std::max(box->maximum(), value));
+    }
+    box->setValue(value);
+}
+
+void EscSettingsPage::restoreUsualRange(QDoubleSpinBox *box)
+{
+    if (!box->property("usualDecimals").isValid())
+        return;
+    box->setDecimals(box->property("usualDecimals").toInt());
+    box->setRange(box->property("usualMinimum").toDouble(), box->property("usualMaximum").toDouble());
+    for (const char *name : {"usualMinimum", "usualMaximum", "usualDecimals"})
+        box->setProperty(name, QVariant());
+    showRangeToolTips();
 }
 
 void EscSettingsPage::on_checkBoxDigitalControl_stateChanged(int state)
@@ -491,8 +557,8 @@ void EscSettingsPage::on_fillMotionParams(SET_MOTION_PARAMS *motionParams, bool 
         ui->spinBoxTimeToLeave->setValue(m.timeToLeave * 50);
         ui->checkBoxBreak->setChecked(m.brakeEnable);
         ui->checkBoxReverseDir->setChecked(m.reverseDir);
-        ui->doubleSpinBoxKp->setValue(uint16_t(m.Kp) / 1024.0);
-        ui->doubleSpinBoxKi_Kff->setValue(uint16_t(m.Ki) / 1024.0);
+        showGainAsRead(ui->doubleSpinBoxKp, uint16_t(m.Kp) / 1024.0);
+        showGainAsRead(ui->doubleSpinBoxKi_Kff, uint16_t(m.Ki) / 1024.0);
     }
     m_motion = m;
     m_motionRead = true;
@@ -530,6 +596,7 @@ void EscSettingsPage::on_emptyParams()
         setHardwareAddress(false);
         ui->spinBoxIndexDevice->setValue(0);
         ui->spinBoxTimeToLeave->setValue(150);
+        restoreUsualRange(ui->doubleSpinBoxKp);
         ui->doubleSpinBoxKp->setValue(0.0);
         ui->doubleSpinBoxKi_Kff->setValue(0.0);
     }
@@ -605,6 +672,20 @@ void EscSettingsPage::on_fillResistances(RESISTANCE res)
 // ---------------------------------------------------------------------------------
 // PWM input characteristic
 
+// The plot's own light colours on a light palette; on a dark one the plot follows the
+// palette, so that its axis numbers stay readable.
+QString EscSettingsPage::plotStyleSheet(const QPalette &palette)
+{
+    if (palette.color(QPalette::Base).lightness() >= 128) {
+        QFile styleSheet(QStringLiteral(":/stylesheets/stylesheets/blue.css"));
+        return styleSheet.open(QIODevice::ReadOnly) ? QString::fromUtf8(styleSheet.readAll()) : QString();
+    }
+    return QStringLiteral("QwtPlot { background-color: %1; color: %2; }\n"
+                          "QwtPlotCanvas { background-color: %3; border: 1px solid %4; border-radius: 4px; }\n")
+        .arg(palette.color(QPalette::Window).name(), palette.color(QPalette::WindowText).name(),
+             palette.color(QPalette::Base).name(), palette.color(QPalette::Mid).name());
+}
+
 void EscSettingsPage::redrawPwmCharacteristic()
 {
     const PwmCharacteristic c = PwmCharacteristic::compute(ui->comboBoxPwmType->currentIndex() == 1,
@@ -615,9 +696,7 @@ void EscSettingsPage::redrawPwmCharacteristic()
         return;
     QwtPlot *plot = ui->qwtPlot;
     plot->detachItems(QwtPlotItem::Rtti_PlotItem, true);
-    QFile styleSheet(QStringLiteral(":/stylesheets/stylesheets/blue.css"));
-    if (styleSheet.open(QIODevice::ReadOnly))
-        plot->setStyleSheet(QString::fromUtf8(styleSheet.readAll()));
+    plot->setStyleSheet(plotStyleSheet(palette()));
     plot->setFont(EmbeddedFonts::dialogFont(PLOT_FONT_POINTS));
 
     plot->setAxisScale(QwtPlot::yLeft, c.yMin, c.yMax);
@@ -625,6 +704,9 @@ void EscSettingsPage::redrawPwmCharacteristic()
     QwtText unit(c.unit);
     unit.setFont(EmbeddedFonts::dialogFont(PLOT_FONT_POINTS));
     plot->setAxisTitle(QwtPlot::yLeft, unit);
+    QwtText input(tr("Input (full scale = 1)"));
+    input.setFont(EmbeddedFonts::dialogFont(PLOT_FONT_POINTS));
+    plot->setAxisTitle(QwtPlot::xBottom, input);
 
     QPen reference(CHARACTERISTIC_COLOUR, 1, Qt::DashLine);
     for (double x : c.referenceX)

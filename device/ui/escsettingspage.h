@@ -17,6 +17,8 @@ class DbManager;
 class Device;
 class ParamsHelper;
 class QAbstractSpinBox;
+class QDoubleSpinBox;
+class QPalette;
 class UserDialogs;
 
 // The ESC settings page: shows and edits the controller's PWM input and motion settings,
@@ -103,6 +105,11 @@ private:
     void showControlType(int index);
     void showPwmType(int index);
     void setHardwareAddress(bool fromHardware);
+    void showGainAsRead(QDoubleSpinBox *box, double value);
+    void restoreUsualRange(QDoubleSpinBox *box);
+    void showRangeToolTips();
+    static QString plotStyleSheet(const QPalette &palette);
+    static constexpr int READ_GAIN_DECIMALS = 4; // a gain word / 1024, exact to the word
     QList<QWidget *> pwmInputWidgets() const;
     QList<QWidget *> motionWidgets() const;
 

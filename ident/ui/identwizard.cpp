@@ -1,8 +1,11 @@
 #include "ident/ui/identwizard.h"
 
+#include "device/runningmode.h"
+
 #include "ui_identwizard.h"
 
 #include "ident/idhelper.h"
+#include "ident/motorinfotext.h"
 #include "motors/motorlibrary.h"
 #include "ui/userdialogs.h"
 
@@ -12,6 +15,7 @@
 #include <QStackedWidget>
 
 #include <algorithm>
+#include <cmath>
 
 IdentWizard::IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs, QTimer *progressTimer,
                          QStackedWidget *stack, QWidget *parent)
@@ -33,7 +37,7 @@ IdentWizard::IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *
     ui->stackedWidgetIdentPages->hide();
     Q_ASSERT(m_stack->count() == PageError + 1);
 
-    ui->pushButtonCancelIdent->setShortcut(Qt::Key_Escape);
+    applyShortcuts();
     ui->textEdit_ErrorPredicted->hide();
     fillErrorTexts();
 
@@ -66,6 +70,7 @@ void IdentWizard::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        applyShortcuts();
         fillErrorTexts();
         showButtons(currentPage());
     }
@@ -83,6 +88,13 @@ bool IdentWizard::eventFilter(QObject *watched, QEvent *event)
             m_idHelper->cancelIdentification();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// A button's new text replaces its shortcut with the text's mnemonic: set again after
+// every retranslation.
+void IdentWizard::applyShortcuts()
+{
+    ui->pushButtonCancelIdent->setShortcut(Qt::Key_Escape);
 }
 
 int IdentWizard::currentPage() const
@@ -111,7 +123,7 @@ void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
         showBox(tr("Device is disconnected"));
         return;
     case DEVICE_RUNNING:
-        showBox(tr("Device is running"));
+        showBox(RunningMode::refusal(tr("Device is running")));
         return;
     case DEVICE_BOOT_STARTED:
     case DEVICE_BOOT_CONNECTED:
@@ -129,12 +141,30 @@ void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
         showPage(PageAttention);
         break;
     case IdHelper::ParameterZero:
-        showBox(tr("Parameters must be non-zero value"));
+        showBox(tr("Parameters must be non-zero value: %1").arg(missingFields(input).join(QStringLiteral(", "))));
         break;
     default:
         showBox(tr("Device is not connected"));
         break;
     }
+}
+
+// The motor data fields the identification needs and lacks, by their labels.
+QStringList IdentWizard::missingFields(const MotorUserInput &input)
+{
+    const auto missing = [](double value) { return !(value > 0.0) || !std::isfinite(value); };
+    QStringList fields;
+    if (missing(double(input.maxCurrent)))
+        fields << tr("Max current");
+    if (missing(double(input.kv)))
+        fields << tr("Kv");
+    if (input.lipoCells <= 0)
+        fields << tr("LiPo cells");
+    if (input.polePairs <= 0)
+        fields << tr("Pole pairs");
+    if (input.noLoadKnown && missing(double(input.noLoadCurrent)))
+        fields << tr("NoLoadCurrent");
+    return fields;
 }
 
 // ---------------------------------------------------------------------------------
@@ -261,10 +291,16 @@ void IdentWizard::on_pushButtonBackIdent_clicked()
 void IdentWizard::on_pushButtonCancelIdent_clicked()
 {
     // During the run the page stays until the sequencer reports the stop (error page).
-    if (currentPage() == PageActualState)
+    if (currentPage() == PageActualState) {
         m_idHelper->stopIdentification();
-    else
-        showPage(PageMotorList);
+        return;
+    }
+    // An identified motor not yet saved is thrown away only when the user says so.
+    if (currentPage() == PageFinish
+        && !m_dialogs->askYesNo(tr("Discard the identified motor?"),
+                                tr("The identified motor is not saved yet. Discard it?")))
+        return;
+    showPage(PageMotorList);
 }
 
 void IdentWizard::on_pushButtonStateId_clicked()
@@ -322,6 +358,8 @@ void IdentWizard::on_setPageIdent(uint8_t index)
 void IdentWizard::on_identificationfinish()
 {
     stopProgress();
+    // The results before they are saved.
+    ui->labelIdentResults->setText(MotorInfoText::html(m_idHelper->motorParamsSnapshot()));
     showPage(PageFinish);
     runEnded();
 }
@@ -406,18 +444,17 @@ void IdentWizard::fillErrorTexts()
         + tr("- Probably bad params: pole pairs or kv") + QStringLiteral("<br>")
         + tr("- Step Variable speed - motor stops spinning") + QStringLiteral("<br>")
         + tr("- Probably bad (low) params: Max current");
+    // Each sentence is one text, its markup inside, so that a translation orders its words.
     const QString repeat = QStringLiteral("<b>") + tr("Break identification by user") + QStringLiteral("</b><br>(")
-        + tr("Self-diagnosis ") + QStringLiteral("<u>") + tr("did not find") + QStringLiteral("</u>")
-        + tr(" an error") + QStringLiteral(")<br><br>") + tr("- No problems") + QStringLiteral("<br>")
-        + tr("- Use `Repeat` identification with actual motor params") + QStringLiteral("<br>")
+        + tr("Self-diagnosis <u>did not find</u> an error") + QStringLiteral(")<br><br>") + tr("- No problems")
+        + QStringLiteral("<br>") + tr("- Use `Repeat` identification with actual motor params") + QStringLiteral("<br>")
         + tr("- The motor did not have the desired behavior") + QStringLiteral("<br>")
         + tr("- Use `Cancel, check and adjust motor params") + QStringLiteral("<br>") + stepHints;
     const QString correction = QStringLiteral("<b>") + tr("Break identification by warning")
-        + QStringLiteral("</b><br>(") + tr("Self-diagnosis ") + QStringLiteral("<u>") + tr("find")
-        + QStringLiteral("</u>") + tr(" an error") + QStringLiteral(")<br><br>")
-        + tr("- Use `Correction` of identification") + QStringLiteral(" <i>(") + tr("no changes actual motor params")
-        + QStringLiteral(")</i><br>") + tr("- Use `Cancel`, check and adjust motor params") + QStringLiteral(" <i>(")
-        + tr("update motor params affects internal params") + QStringLiteral(")</i><br>") + stepHints;
+        + QStringLiteral("</b><br>(") + tr("Self-diagnosis <u>find</u> an error") + QStringLiteral(")<br><br>")
+        + tr("- Use `Correction` of identification <i>(no changes actual motor params)</i>") + QStringLiteral("<br>")
+        + tr("- Use `Cancel`, check and adjust motor params <i>(update motor params affects internal params)</i>")
+        + QStringLiteral("<br>") + stepHints;
     ui->textEdit_ErrorRepeat->setHtml(repeat);
     ui->textEdit_ErrorCorretion->setHtml(correction);
     ui->textEdit_ErrorPredicted->setHtml(QStringLiteral("<b>")

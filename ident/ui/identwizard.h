@@ -103,6 +103,8 @@ private:
     void stopProgress();
     void runEnded();
     void fillErrorTexts();
+    void applyShortcuts();
+    static QStringList missingFields(const MotorUserInput &input);
     bool allConditionsChecked() const;
 
     std::unique_ptr<Ui::IdentWizard> ui;

@@ -1,5 +1,7 @@
 #include "motors/ui/motorpage.h"
 
+#include "device/runningmode.h"
+
 #include "ui_motorpage.h"
 
 #include "ui/embeddedfonts.h"
@@ -71,6 +73,7 @@ MotorPage::MotorPage(Device *device, MotorLibrary *motors, MotorFileExchange *mo
 
     connect(m_device, &Device::ui_fillMotorName, this, &MotorPage::on_fillMotorName);
     connect(m_device, &Device::ui_fillMotorHours, this, &MotorPage::on_fillMotorHours);
+    connect(m_device, &Device::ui_changeUserMotorParams, this, &MotorPage::prefillMotorData);
     connect(m_idHelper, &IdHelper::storedMotorAnswered, this, &MotorPage::on_storedMotorAnswered);
     fillMotorTable(QString());
 }
@@ -187,7 +190,7 @@ QString MotorPage::setMotorRefusal(Device_State_e state)
     case DEVICE_CONNECTED:
         return QString();
     case DEVICE_RUNNING:
-        return tr("Device is running");
+        return RunningMode::refusal(tr("Device is running"));
     case DEVICE_BOOT_STARTED:
     case DEVICE_BOOT_CONNECTED:
         return tr("Bootloader mode");
@@ -399,6 +402,21 @@ void MotorPage::on_motorImported(ImportedMotor motor)
 void MotorPage::on_checkBoxNoLoadCurrent_stateChanged(int state)
 {
     ui->doubleSpinBoxNoLoadCurrent->setEnabled(state == Qt::Checked);
+}
+
+// The motor data fields start from what the connected controller holds: each field still
+// at zero takes the controller's value, a value the user entered stays.
+void MotorPage::prefillMotorData()
+{
+    const MotorUserInput held = MotorUserLimits::heldInput(m_device->motorParams());
+    const auto fill = [](auto *box, double value) {
+        if (box->value() == 0 && value > 0)
+            box->setValue(value);
+    };
+    fill(ui->doubleSpinBoxMaxCurrent, double(held.maxCurrent));
+    fill(ui->doubleSpinBoxKv, double(held.kv));
+    fill(ui->spinBoxMaxLiPoCells, held.lipoCells);
+    fill(ui->spinBoxPolePairs, held.polePairs);
 }
 
 void MotorPage::on_pushSetIdentifyMotor_clicked()

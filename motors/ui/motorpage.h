@@ -61,6 +61,7 @@ public:
     // Reactions to the device model. Plain member functions connected by pointer, so
     // that the by-name connection of the widget slots below does not look at them.
     void on_fillMotorName(QString motorName);
+    void prefillMotorData();
     void on_fillMotorHours(uint32_t motorHours);
     // The motor of an imported settings file: found or stored, selected and applied.
     // A motor that cannot drive one (zero values) is refused; replacing a stored motor of

@@ -20,8 +20,8 @@
     </message>
     <message>
         <location filename="../../app/appbase.cpp" line="356"/>
-        <source>Error: 0x</source>
-        <translation>Fehler: 0x</translation>
+        <source>Error: 0x%1</source>
+        <translation>Fehler: 0x%1</translation>
     </message>
     <message>
         <location filename="../../app/appbase.cpp" line="359"/>
@@ -310,57 +310,57 @@
         <translation>Stopp</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="145"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="147"/>
         <source>Stop the motor (Esc)</source>
         <translation>Motor anhalten (Esc)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="321"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="324"/>
         <source>Motor stopped</source>
         <translation>Motor angehalten</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="354"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="357"/>
         <source>Controller params tuninig is stopped because motor has not propeler or propeler is inconvenient. You can set approximation of params or default params</source>
         <translation>Die Abstimmung der Reglerparameter wurde beendet, weil der Motor keinen oder einen ungeeigneten Propeller hat. Sie können genäherte Parameter oder die Standardparameter setzen</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="392"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="395"/>
         <source>Save plot</source>
         <translation>Diagramm speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="392"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="395"/>
         <source>PNG images (*.png)</source>
         <translation>PNG-Bilder (*.png)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="396"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="399"/>
         <source>The plot could not be saved to %1</source>
         <translation>Das Diagramm konnte nicht in %1 gespeichert werden</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="399"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="402"/>
         <source>Plot saved to %1</source>
         <translation>Diagramm in %1 gespeichert</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="404"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="407"/>
         <source>Save samples</source>
         <translation>Messwerte speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="404"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="407"/>
         <source>CSV tables (*.csv)</source>
         <translation>CSV-Tabellen (*.csv)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="409"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="412"/>
         <source>The samples could not be saved to %1: %2</source>
         <translation>Die Messwerte konnten nicht in %1 gespeichert werden: %2</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../tuning/ui/controlpage.cpp" line="414"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="417"/>
         <source>%n samples saved to %1</source>
         <translation>
             <numerusform>%n Messwert in %1 gespeichert</numerusform>
@@ -452,6 +452,11 @@
         <location filename="../../motors/dbmanager.cpp" line="583"/>
         <source>The motor was not stored: the motor database %1 is in use by another program. It is stored as soon as the database is free again.</source>
         <translation>Der Motor wurde nicht gespeichert: Die Motordatenbank %1 wird von einem anderen Programm benutzt. Er wird gespeichert, sobald die Datenbank wieder frei ist.</translation>
+    </message>
+    <message>
+        <location filename="../../motors/dbmanager.cpp" line="621"/>
+        <source>Unknown motor %1</source>
+        <translation>Unbekannter Motor %1</translation>
     </message>
 </context>
 <context>
@@ -635,8 +640,8 @@
     <name>DeviceStatusView</name>
     <message>
         <location filename="../../app/devicestatusview.cpp" line="12"/>
-        <source>Device </source>
-        <translation>Gerät </translation>
+        <source>Device %1</source>
+        <translation>Gerät %1</translation>
     </message>
     <message>
         <location filename="../../app/devicestatusview.cpp" line="14"/>
@@ -847,7 +852,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="405"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="432"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -917,66 +922,82 @@
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="398"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="425"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="665"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="454"/>
+        <source>The controller holds %1, outside the usual range %2 to %3.</source>
+        <translation>Der Regler hält %1, außerhalb des üblichen Bereichs von %2 bis %3.</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="692"/>
+        <source>Input (full scale = 1)</source>
+        <translation>Eingang (Vollausschlag = 1)</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="732"/>
         <source>The settings have not been read from the controller yet: there is nothing to export.</source>
         <translation>Die Einstellungen wurden noch nicht vom Regler gelesen: Es gibt nichts zu exportieren.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="670"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="688"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="737"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="755"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="671"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="689"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="738"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="756"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="678"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="694"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="745"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="761"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="679"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="746"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="682"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="749"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="683"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="750"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="695"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="762"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="664"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="701"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="731"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="768"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="702"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="194"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="200"/>
+        <source>%1 to %2</source>
+        <translation>%1 bis %2</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="769"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="731"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="798"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -984,52 +1005,52 @@
 <context>
     <name>EscSettingsText</name>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="12"/>
+        <location filename="../../device/escsettingstext.cpp" line="14"/>
         <source>Errors</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="13"/>
+        <location filename="../../device/escsettingstext.cpp" line="15"/>
         <source>Warns</source>
         <translation>Warnungen</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="39"/>
+        <location filename="../../device/escsettingstext.cpp" line="35"/>
         <source>Max temp ESC</source>
         <translation>Max. Temperatur Regler</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="41"/>
+        <location filename="../../device/escsettingstext.cpp" line="37"/>
         <source>Max temp Motor</source>
         <translation>Max. Temperatur Motor</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="43"/>
+        <location filename="../../device/escsettingstext.cpp" line="39"/>
         <source>Avg current</source>
         <translation>Mittlerer Strom</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="45"/>
+        <location filename="../../device/escsettingstext.cpp" line="41"/>
         <source>Max current</source>
         <translation>Max. Strom</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="54"/>
+        <location filename="../../device/escsettingstext.cpp" line="50"/>
         <source>Phase A</source>
         <translation>Phase A</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="55"/>
+        <location filename="../../device/escsettingstext.cpp" line="51"/>
         <source>Phase B</source>
         <translation>Phase B</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="56"/>
+        <location filename="../../device/escsettingstext.cpp" line="52"/>
         <source>Phase C</source>
         <translation>Phase C</translation>
     </message>
     <message>
-        <location filename="../../device/escsettingstext.cpp" line="57"/>
+        <location filename="../../device/escsettingstext.cpp" line="53"/>
         <source>Global</source>
         <translation>Gesamt</translation>
     </message>
@@ -1309,180 +1330,193 @@
         <translation>Geben Sie den Motornamen ein und speichern Sie den Motor in der Liste</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="367"/>
+        <location filename="../../ident/ui/identwizard.ui" line="377"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="407"/>
+        <location filename="../../ident/ui/identwizard.ui" line="417"/>
         <source>Back</source>
         <translation>Zurück</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="421"/>
+        <location filename="../../ident/ui/identwizard.ui" line="431"/>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.ui" line="428"/>
-        <location filename="../../ident/ui/identwizard.cpp" line="174"/>
+        <location filename="../../ident/ui/identwizard.ui" line="438"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="204"/>
         <source>Accept</source>
         <translation>Bestätigen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="111"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="123"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="114"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="126"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="118"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="130"/>
         <source>Device is in bootloader mode</source>
         <translation>Gerät ist im Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="132"/>
-        <source>Parameters must be non-zero value</source>
-        <translation>Die Parameter dürfen nicht null sein</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="135"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="147"/>
         <source>Device is not connected</source>
         <translation>Gerät ist nicht verbunden</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="177"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="158"/>
+        <source>Max current</source>
+        <translation>Max. Strom</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="160"/>
+        <source>Kv</source>
+        <translation>Kv</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="162"/>
+        <source>LiPo cells</source>
+        <translation>LiPo-Zellen</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="164"/>
+        <source>Pole pairs</source>
+        <translation>Polpaare</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="166"/>
+        <source>NoLoadCurrent</source>
+        <translation>Leerlaufstrom</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="207"/>
         <source>Start</source>
         <translation>Start</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="181"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="211"/>
         <source>Save motor</source>
         <translation>Motor speichern</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="185"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="215"/>
         <source>Correction</source>
         <translation>Korrektur</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="185"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="215"/>
         <source>Repeat</source>
         <translation>Wiederholen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="246"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="276"/>
         <source>Unexpected error occurs</source>
         <translation>Ein unerwarteter Fehler ist aufgetreten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="282"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="300"/>
+        <source>Discard the identified motor?</source>
+        <translation>Den identifizierten Motor verwerfen?</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="301"/>
+        <source>The identified motor is not saved yet. Discard it?</source>
+        <translation>Der identifizierte Motor ist noch nicht gespeichert. Verwerfen?</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="318"/>
         <source>&lt;b&gt;Right behaviour:&lt;/b&gt;&lt;br&gt;</source>
         <translation>&lt;b&gt;Richtiges Verhalten:&lt;/b&gt;&lt;br&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="285"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="321"/>
         <source>&lt;b&gt;Errors:&lt;/b&gt;&lt;br&gt;</source>
         <translation>&lt;b&gt;Fehler:&lt;/b&gt;&lt;br&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="405"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="443"/>
         <source>- Step Acceleration - without increasing speed</source>
         <translation>- Schritt Beschleunigung - ohne steigende Drehzahl</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="406"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="444"/>
         <source>- Probably bad params: pole pairs or kv</source>
         <translation>- Wahrscheinlich falsche Parameter: Polpaare oder Kv</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="407"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="445"/>
         <source>- Step Variable speed - motor stops spinning</source>
         <translation>- Schritt Variable Drehzahl - der Motor bleibt stehen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="408"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="446"/>
         <source>- Probably bad (low) params: Max current</source>
         <translation>- Wahrscheinlich falsche (zu niedrige) Parameter: Maximalstrom</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="409"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="448"/>
         <source>Break identification by user</source>
         <translation>Identifikation vom Benutzer abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="410"/>
-        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
-        <source>Self-diagnosis </source>
-        <translation>Die Selbstdiagnose hat </translation>
+        <location filename="../../ident/ui/identwizard.cpp" line="454"/>
+        <source>Self-diagnosis &lt;u&gt;find&lt;/u&gt; an error</source>
+        <translation>Die Selbstdiagnose hat &lt;u&gt;einen Fehler gefunden&lt;/u&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="410"/>
-        <source>did not find</source>
-        <translation>nicht gefunden</translation>
+        <location filename="../../ident/ui/identwizard.cpp" line="455"/>
+        <source>- Use `Correction` of identification &lt;i&gt;(no changes actual motor params)&lt;/i&gt;</source>
+        <translation>- `Korrektur` der Identifikation verwenden &lt;i&gt;(ändert die aktuellen Motorparameter nicht)&lt;/i&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="411"/>
-        <location filename="../../ident/ui/identwizard.cpp" line="417"/>
-        <source> an error</source>
-        <translation> einen Fehler</translation>
+        <location filename="../../ident/ui/identwizard.cpp" line="456"/>
+        <source>- Use `Cancel`, check and adjust motor params &lt;i&gt;(update motor params affects internal params)&lt;/i&gt;</source>
+        <translation>- `Abbrechen`, Motorparameter prüfen und anpassen &lt;i&gt;(geänderte Motorparameter wirken auf die internen Parameter)&lt;/i&gt;</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="411"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="449"/>
         <source>- No problems</source>
         <translation>- Keine Probleme</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="412"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="144"/>
+        <source>Parameters must be non-zero value: %1</source>
+        <translation>Diese Parameter dürfen nicht null sein: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="449"/>
+        <source>Self-diagnosis &lt;u&gt;did not find&lt;/u&gt; an error</source>
+        <translation>Die Selbstdiagnose hat &lt;u&gt;keinen Fehler gefunden&lt;/u&gt;</translation>
+    </message>
+    <message>
+        <location filename="../../ident/ui/identwizard.cpp" line="450"/>
         <source>- Use `Repeat` identification with actual motor params</source>
         <translation>- Identifikation mit den aktuellen Motorparametern `Wiederholen`</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="413"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="451"/>
         <source>- The motor did not have the desired behavior</source>
         <translation>- Der Motor hat sich nicht wie erwartet verhalten</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="414"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="452"/>
         <source>- Use `Cancel, check and adjust motor params</source>
         <translation>- `Abbrechen, Motorparameter prüfen und anpassen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="415"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="453"/>
         <source>Break identification by warning</source>
         <translation>Identifikation durch Warnung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="416"/>
-        <source>find</source>
-        <translation>gefunden</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
-        <source>- Use `Correction` of identification</source>
-        <translation>- `Korrektur` der Identifikation verwenden</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="418"/>
-        <source>no changes actual motor params</source>
-        <translation>ändert die aktuellen Motorparameter nicht</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="419"/>
-        <source>- Use `Cancel`, check and adjust motor params</source>
-        <translation>- `Abbrechen`, Motorparameter prüfen und anpassen</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="420"/>
-        <source>update motor params affects internal params</source>
-        <translation>geänderte Motorparameter wirken auf die internen Parameter</translation>
-    </message>
-    <message>
-        <location filename="../../ident/ui/identwizard.cpp" line="424"/>
+        <location filename="../../ident/ui/identwizard.cpp" line="461"/>
         <source>Beware, you may need to break the identification!</source>
         <translation>Achtung, Sie müssen die Identifikation eventuell abbrechen!</translation>
     </message>
@@ -1491,7 +1525,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="461"/>
+        <location filename="../../app/mainwindow.cpp" line="573"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -1554,42 +1588,118 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="377"/>
+        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="336"/>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="337"/>
+        <location filename="../../app/mainwindow.cpp" line="338"/>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="339"/>
+        <source>&amp;About Kordo manager</source>
+        <translation>Ü&amp;ber Kordo manager</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="340"/>
+        <source>Settings page</source>
+        <translation>Seite Einstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="340"/>
+        <source>Motor page</source>
+        <translation>Seite Motor</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="340"/>
+        <source>Control page</source>
+        <translation>Seite Steuerung</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="340"/>
+        <source>Firmware page</source>
+        <translation>Seite Firmware</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="343"/>
+        <source>The controller&apos;s settings</source>
+        <translation>Die Einstellungen des Reglers</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="344"/>
+        <source>Choose the port</source>
+        <translation>Den Port wählen</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="349"/>
+        <source>Help</source>
+        <translation>Hilfe</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="350"/>
+        <source>&lt;b&gt;Keys&lt;/b&gt;&lt;br&gt;Escape: stops the motor on the control page; cancels a running identification.&lt;br&gt;Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages.&lt;br&gt;F1: this help. Ctrl+Q: quit (the motor stops first).&lt;br&gt;&lt;br&gt;The user guide is the README file that comes with the program.</source>
+        <translation>&lt;b&gt;Tasten&lt;/b&gt;&lt;br&gt;Escape: hält den Motor auf der Seite Steuerung an; bricht eine laufende Identifikation ab.&lt;br&gt;Strg+1 bis Strg+4: die Seiten Einstellungen, Motor, Steuerung und Firmware.&lt;br&gt;F1: diese Hilfe. Strg+Q: beenden (der Motor hält vorher an).&lt;br&gt;&lt;br&gt;Die Anleitung ist die README-Datei, die dem Programm beiliegt.</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="360"/>
+        <source>no controller connected</source>
+        <translation>kein Regler angeschlossen</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="362"/>
+        <source>About Kordo manager</source>
+        <translation>Über Kordo manager</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="363"/>
+        <source>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Controller firmware: %3&lt;br&gt;&lt;br&gt;Licence: proprietary, for the maker&apos;s controllers.</source>
+        <translation>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Firmware des Reglers: %3&lt;br&gt;&lt;br&gt;Lizenz: proprietär, für die Regler des Herstellers.</translation>
+    </message>
+    <message>
+        <location filename="../../app/mainwindow.cpp" line="489"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="385"/>
+        <location filename="../../app/mainwindow.cpp" line="497"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="385"/>
+        <location filename="../../app/mainwindow.cpp" line="497"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="386"/>
+        <location filename="../../app/mainwindow.cpp" line="498"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="419"/>
+        <location filename="../../app/mainwindow.cpp" line="531"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="419"/>
+        <location filename="../../app/mainwindow.cpp" line="531"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="461"/>
+        <location filename="../../app/mainwindow.cpp" line="573"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="472"/>
+        <location filename="../../app/mainwindow.cpp" line="584"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -1706,67 +1816,67 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorInfoText</name>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="23"/>
-        <source>Rs: %1 Ohm</source>
-        <translation>Rs: %1 Ohm</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="24"/>
-        <source>Ls d: %1 uH</source>
-        <translation>Ls d: %1 uH</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="25"/>
-        <source>Ls q: %1 uH</source>
-        <translation>Ls q: %1 uH</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="26"/>
-        <source>Flux: %1 mWb</source>
-        <translation>Fluss: %1 mWb</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="29"/>
-        <source>Max voltage: %1 V</source>
-        <translation>Maximalspannung: %1 V</translation>
-    </message>
-    <message>
         <location filename="../../ident/motorinfotext.cpp" line="30"/>
-        <source>Max frequency: %1 Hz</source>
-        <translation>Maximalfrequenz: %1 Hz</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="31"/>
-        <source>Max current: %1 A</source>
-        <translation>Maximalstrom: %1 A</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="32"/>
         <source>Pole pairs: %1</source>
         <translation>Polpaare: %1</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="33"/>
-        <source>Flux frequency: %1 Hz</source>
-        <translation>Flussfrequenz: %1 Hz</translation>
+        <location filename="../../ident/motorinfotext.cpp" line="21"/>
+        <source>Rs: %1</source>
+        <translation>Rs: %1</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="34"/>
-        <source>Resistance current: %1 A</source>
-        <translation>Widerstandsstrom: %1 A</translation>
+        <location filename="../../ident/motorinfotext.cpp" line="22"/>
+        <source>Ls d: %1</source>
+        <translation>Ls d: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="23"/>
+        <source>Ls q: %1</source>
+        <translation>Ls q: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="24"/>
+        <source>Flux: %1</source>
+        <translation>Fluss: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="27"/>
+        <source>Max voltage: %1</source>
+        <translation>Maximalspannung: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="28"/>
+        <source>Max frequency: %1</source>
+        <translation>Maximalfrequenz: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="29"/>
+        <source>Max current: %1</source>
+        <translation>Maximalstrom: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="31"/>
+        <source>Flux frequency: %1</source>
+        <translation>Flussfrequenz: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="32"/>
+        <source>Resistance current: %1</source>
+        <translation>Widerstandsstrom: %1</translation>
+    </message>
+    <message>
+        <location filename="../../ident/motorinfotext.cpp" line="33"/>
+        <source>Inductance current: %1</source>
+        <translation>Induktivitätsstrom: %1</translation>
     </message>
     <message>
         <location filename="../../ident/motorinfotext.cpp" line="35"/>
-        <source>Inductance current: %1 A</source>
-        <translation>Induktivitätsstrom: %1 A</translation>
-    </message>
-    <message>
-        <location filename="../../ident/motorinfotext.cpp" line="37"/>
         <source>Ident</source>
         <translation>Ident</translation>
     </message>
     <message>
-        <location filename="../../ident/motorinfotext.cpp" line="37"/>
+        <location filename="../../ident/motorinfotext.cpp" line="35"/>
         <source>User</source>
         <translation>Benutzer</translation>
     </message>
@@ -1917,122 +2027,122 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>Motor identifizieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="121"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="124"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="190"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="193"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="193"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="196"/>
         <source>Bootloader mode</source>
         <translation>Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="196"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="199"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="204"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="248"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="275"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="420"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="207"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="251"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="438"/>
         <source>No motor is selected!</source>
         <translation>Kein Motor ausgewählt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="216"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="219"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="222"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="225"/>
         <source>Problem. Motor is not set!</source>
         <translation>Problem. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="236"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="239"/>
         <source>Motor is set</source>
         <translation>Der Motor ist gesetzt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="238"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="241"/>
         <source>The controller refused the motor &quot;%1&quot;. Motor is not set!</source>
         <translation>Der Regler hat den Motor „%1“ abgelehnt. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="240"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="243"/>
         <source>The controller did not answer. Motor is not set!</source>
         <translation>Der Regler hat nicht geantwortet. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="252"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="255"/>
         <source>Rename motor</source>
         <translation>Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="252"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="255"/>
         <source>New motor name:</source>
         <translation>Neuer Motorname:</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="281"/>
         <source>Remove motor</source>
         <translation>Motor entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="281"/>
         <source>Remove the motor &quot;%1&quot; from the list?</source>
         <translation>Den Motor „%1“ aus der Liste entfernen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="303"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="306"/>
         <source>Which motor to save to the file?</source>
         <translation>Welche Motoren sollen in die Datei gespeichert werden?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="317"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="327"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="320"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="330"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="326"/>
         <source>Save motors</source>
         <translation>Motoren speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="326"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="335"/>
         <source>MS Files (*.ms)</source>
         <translation>MS-Dateien (*.ms)</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="335"/>
         <source>Load motors</source>
         <translation>Motoren laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="336"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="339"/>
         <source>What operation to perform on the original motor list?</source>
         <translation>Was soll mit der bisherigen Motorliste geschehen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="370"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="373"/>
         <source>The motor &quot;%1&quot; of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
         <translation>Der Motor „%1“ der Einstellungsdatei hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare müssen gesetzt sein). Er wird weder gespeichert noch gesetzt.</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="377"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="380"/>
         <source>Replace motor</source>
         <translation>Motor ersetzen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="378"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="381"/>
         <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
         <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
     </message>
@@ -2493,6 +2603,24 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
 </context>
 <context>
+    <name>RunningMode</name>
+    <message>
+        <location filename="../../device/runningmode.cpp" line="5"/>
+        <source>The controller stays in running mode until it is switched off and on again (or unplugged and plugged in again); it then answers in communication mode, and this program finds it again.</source>
+        <translation>Der Regler bleibt im Betriebsmodus, bis er aus- und wieder eingeschaltet (oder ab- und wieder angesteckt) wird; danach antwortet er im Kommunikationsmodus, und dieses Programm findet ihn wieder.</translation>
+    </message>
+    <message>
+        <location filename="../../device/runningmode.cpp" line="11"/>
+        <source>%1
+
+%2</source>
+        <comment>a refusal, then the way back to communication mode</comment>
+        <translation>%1
+
+%2</translation>
+    </message>
+</context>
+<context>
     <name>SettingsDocument</name>
     <message>
         <location filename="../../device/settingsdocument.cpp" line="285"/>
@@ -2607,38 +2735,38 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundleAction</name>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="42"/>
+        <location filename="../../app/supportbundleaction.cpp" line="45"/>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="43"/>
+        <location filename="../../app/supportbundleaction.cpp" line="46"/>
         <source>Save support bundle...</source>
         <translation>Support-Paket speichern...</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="50"/>
+        <location filename="../../app/supportbundleaction.cpp" line="53"/>
         <source>Save support bundle</source>
         <translation>Support-Paket speichern</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="50"/>
+        <location filename="../../app/supportbundleaction.cpp" line="53"/>
         <source>Zip files (*.zip)</source>
         <translation>Zip-Dateien (*.zip)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="59"/>
-        <location filename="../../app/supportbundleaction.cpp" line="63"/>
+        <location filename="../../app/supportbundleaction.cpp" line="62"/>
+        <location filename="../../app/supportbundleaction.cpp" line="66"/>
         <source>Support bundle</source>
         <translation>Support-Paket</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="60"/>
+        <location filename="../../app/supportbundleaction.cpp" line="63"/>
         <source>The support bundle %1 cannot be written: %2</source>
         <translation>Das Support-Paket %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="64"/>
+        <location filename="../../app/supportbundleaction.cpp" line="67"/>
         <source>The support bundle was saved to %1. Send it to whoever helps you; it holds the versions, the port list, the device logs of this session and, with a controller connected, its settings, error log and last run data.</source>
         <translation>Das Support-Paket wurde unter %1 gespeichert. Senden Sie es an Ihre Helfer; es enthält die Versionen, die Anschlussliste, die Geräteprotokolle dieser Sitzung und, wenn ein Regler verbunden ist, seine Einstellungen, sein Fehlerprotokoll und die Daten des letzten Laufs.</translation>
     </message>
@@ -2678,70 +2806,144 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
 </context>
 <context>
+    <name>Units</name>
+    <message>
+        <location filename="../../ui/units.cpp" line="11"/>
+        <source>Nm</source>
+        <translation>Nm</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="12"/>
+        <source>rpm</source>
+        <translation>U/min</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="13"/>
+        <source>A</source>
+        <translation>A</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="14"/>
+        <source>V</source>
+        <translation>V</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="15"/>
+        <source>W</source>
+        <translation>W</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="16"/>
+        <source>µs</source>
+        <translation>µs</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="17"/>
+        <source>ms</source>
+        <translation>ms</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="18"/>
+        <source>Ω</source>
+        <translation>Ω</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="19"/>
+        <source>µH</source>
+        <translation>µH</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="20"/>
+        <source>V/Hz</source>
+        <translation>V/Hz</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="21"/>
+        <source>Hz</source>
+        <translation>Hz</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="22"/>
+        <source>°C</source>
+        <translation>°C</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="23"/>
+        <source>%</source>
+        <translation>%</translation>
+    </message>
+    <message>
+        <location filename="../../ui/units.cpp" line="48"/>
+        <source>%1 %2</source>
+        <comment>a value and its unit</comment>
+        <translation>%1 %2</translation>
+    </message>
+</context>
+<context>
     <name>UpdateFwHelper</name>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="31"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="33"/>
         <source>An update problem has occurred. Error 0x%1</source>
         <translation>Bei der Aktualisierung ist ein Problem aufgetreten. Fehler 0x%1</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="71"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="73"/>
         <source>Resetting device</source>
         <translation>Gerät wird zurückgesetzt</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="75"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="77"/>
         <source>The device is running. Please restart to update the firmware.</source>
         <translation>Das Gerät läuft. Bitte starten Sie es neu, um die Firmware zu aktualisieren.</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="81"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="83"/>
         <source>Waiting for device to connect</source>
         <translation>Warten auf die Verbindung mit dem Gerät</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="102"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="104"/>
         <source>%1 s</source>
         <translation>%1 s</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="121"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="123"/>
         <source>Device was not connected</source>
         <translation>Das Gerät wurde nicht verbunden</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="158"/>
-        <location filename="../../firmware/updatefwhelper.cpp" line="165"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="160"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="167"/>
         <source>Update error</source>
         <translation>Aktualisierungsfehler</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="211"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="213"/>
         <source>Update stopped</source>
         <translation>Aktualisierung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="256"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="258"/>
         <source>Device auto-connection</source>
         <translation>Automatische Verbindung mit dem Gerät</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="336"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="338"/>
         <source>A controller waits in its bootloader. Choose the firmware and update it.</source>
         <translation>Ein Regler wartet in seinem Bootloader. Wählen Sie die Firmware und aktualisieren Sie ihn.</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="445"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="447"/>
         <source>Firmware writing</source>
         <translation>Firmware wird geschrieben</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="519"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="521"/>
         <source>Updating finish</source>
         <translation>Aktualisierung abgeschlossen</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="520"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="522"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>

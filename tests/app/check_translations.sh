@@ -32,4 +32,13 @@ if [ "${unfinished:-0}" != 0 ] || [ "${untranslated:-0}" != 0 ]; then
   awk '/<source>/ { source = $0 } /type="unfinished"/ { print source }' "$work/kordo_de.ts"
   exit 1
 fi
-echo "Every source text has a finished German translation."
+# A text that ends with a space, or begins with one before more than one word, is a piece
+# of a sentence joined from parts, whose words a translation cannot order: each sentence is
+# one text with placeholders. A unit suffix (" ms") is one word after its space.
+pieces="$(grep -E '<source>(.*[[:space:]]|[[:space:]][^<]*[[:space:]][^<]*)</source>' "$work/kordo_de.ts" || true)"
+if [ -n "$pieces" ]; then
+  echo "Source texts that are pieces of a joined sentence (make each sentence one text with %1):"
+  echo "$pieces"
+  exit 1
+fi
+echo "Every source text has a finished German translation, and none is a piece of a sentence."

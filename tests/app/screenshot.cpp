@@ -1,6 +1,8 @@
-// Takes the README's screenshot: the window in demo mode on the ESC settings page, drawn
-// headless (QT_QPA_PLATFORM=offscreen) and saved as a PNG. Run by hand:
-//   build/tests/kordo_screenshot docs/screenshot.png
+// Takes the README's screenshots: the window in demo mode, drawn headless
+// (QT_QPA_PLATFORM=offscreen) and saved as PNG files. Run by hand, or by the target
+// "screenshots", which writes them into docs/:
+//   build/tests/kordo_screenshot docs/screenshot.png   the settings page only
+//   build/tests/kordo_screenshot docs/                 every page: screenshot-<page>.png
 #include "app/demoportprovider.h"
 #include "ui/embeddedfonts.h"
 #include "app/mainwindow.h"
@@ -9,17 +11,36 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
 
+namespace {
+
+void settle(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+void click(MainWindow &window, const char *name)
+{
+    if (auto *button = window.findChild<QAbstractButton *>(QLatin1String(name)))
+        button->click();
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     if (argc < 2) {
-        QTextStream(stderr) << "usage: kordo_screenshot OUTPUT.png" << Qt::endl;
+        QTextStream(stderr) << "usage: kordo_screenshot OUTPUT.png | OUTPUT_DIRECTORY/" << Qt::endl;
         return 2;
     }
     EmbeddedFonts::registerAll();
@@ -35,13 +56,35 @@ int main(int argc, char *argv[])
     QDeadlineTimer deadline(60000);
     while (connection->text() != QLatin1String("Connected") && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    window.findChild<QAbstractButton *>(QStringLiteral("toolButtonEscParams"))->click();
-    window.findChild<QAbstractButton *>(QStringLiteral("pushButtonGetRes"))->click();
-    window.findChild<QAbstractButton *>(QStringLiteral("pushButtonGetData"))->click();
-    QDeadlineTimer settle(3000);
-    while (!settle.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     if (connection->text() != QLatin1String("Connected"))
         return 1;
-    return window.grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+    click(window, "toolButtonEscParams");
+    click(window, "pushButtonGetRes");
+    click(window, "pushButtonGetData");
+    settle(3000);
+
+    const QString target = QString::fromLocal8Bit(argv[1]);
+    if (!QFileInfo(target).isDir() && !target.endsWith(QLatin1Char('/')))
+        return window.grab().save(target) ? 0 : 1;
+
+    QDir out(target);
+    if (!out.mkpath(QStringLiteral(".")))
+        return 1;
+    const struct
+    {
+        const char *button;
+        const char *file;
+    } pages[] = {
+        {"toolButtonEscParams", "screenshot-settings.png"},
+        {"toolButtonMotorParams", "screenshot-motor.png"},
+        {"toolButtonControl", "screenshot-control.png"},
+        {"toolButtonFirmware", "screenshot-firmware.png"},
+    };
+    for (const auto &page : pages) {
+        click(window, page.button);
+        settle(1500);
+        if (!window.grab().save(out.filePath(QLatin1String(page.file))))
+            return 1;
+    }
+    return 0;
 }

@@ -3,9 +3,22 @@
 #include "ui/embeddedfonts.h"
 #include "device/ui/escsettingspage.h"
 #include "link/comhelper.h"
+#include "device/runningmode.h"
 #include "ident/idsteps.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QAbstractItemView>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSlider>
+#include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_scale_widget.h>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QFontInfo>
 #include <QLabel>
 #include <QMessageBox>
@@ -69,8 +82,13 @@ private slots:
         const QStringList names {"pageMainWelcome", "pageMainEscSettings", "pageMainMotor", "pageMainEscOnline",
                                  "pageMainFwUpdate"};
         QCOMPARE(pages(rig)->count(), names.size());
-        for (int i = 0; i < names.size(); ++i)
-            QCOMPARE(pages(rig)->widget(i)->objectName(), names[i]);
+        for (int i = 0; i < names.size(); ++i) {
+            // The pages sit in scroll areas of their own (the welcome page does not).
+            QWidget *page = pages(rig)->widget(i);
+            if (auto *scroll = qobject_cast<QScrollArea *>(page))
+                page = scroll->widget();
+            QCOMPARE(page->objectName(), names[i]);
+        }
         QCOMPARE(pages(rig)->currentIndex(), 0);
         QVERIFY(rig.find<QWidget>("toolButtonWelcome")->isHidden());
         QVERIFY(rig.find<QWidget>("pushButtonStateFirmware")->isHidden());
@@ -134,6 +152,7 @@ private slots:
         const QString question = QStringLiteral("Actually device is in communication mode. Do you run device?");
         QMessageBox *box = visibleBox(rig, question);
         QVERIFY(box);
+        QCOMPARE(box->informativeText(), RunningMode::wayBack()); // how to come back, before saying Yes
         box->button(QMessageBox::Yes)->click();
         QVERIFY(rig.tickUntil([&] { return rig.text("pushButtonStateConnection") == QLatin1String("Running"); }));
         QCOMPARE(rig.find<QLabel>("labelConnectionStatusIcon")->property("iconPath").toString(),
@@ -218,6 +237,181 @@ private slots:
         QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
     }
 
+    // A first start opens within the screen (the headless screen is 800 x 600, smaller than
+    // the window's own size), as on a small screen or with a large scale factor.
+    void firstStartOpensWithinTheScreen()
+    {
+        WindowRig rig;
+        const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
+        QVERIFY(available.width() < 1180 || available.height() < 760); // or the test shows nothing
+        QVERIFY2(rig.window->width() <= available.width() && rig.window->height() <= available.height(),
+                 qPrintable(QStringLiteral("%1x%2").arg(rig.window->width()).arg(rig.window->height())));
+    }
+
+    // A second start finds the window as it was left: size, place and page.
+    void windowAndPageComeBackOnTheNextStart()
+    {
+        QTemporaryDir data;
+        QRect left;
+        {
+            WindowRig first(SimulatorConfig(), data.path());
+            first.window->show();
+            first.window->setGeometry(40, 30, 700, 500);
+            first.showPage("toolButtonFirmware");
+            QCOMPARE(first.find<QStackedWidget>("stackedWidgetMainDataArea")->currentIndex(),
+                     int(MainWindow::PageFirmware));
+            left = first.window->geometry();
+        }
+        WindowRig second(SimulatorConfig(), data.path());
+        QCOMPARE(second.window->size(), left.size());
+        QCOMPARE(second.window->pos(), left.topLeft());
+        QCOMPARE(second.find<QStackedWidget>("stackedWidgetMainDataArea")->currentIndex(),
+                 int(MainWindow::PageFirmware));
+        QVERIFY(second.find<QToolButton>("toolButtonFirmware")->isChecked());
+        QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("org.kordo.KordoManager"));
+    }
+
+    // The keys of a desktop program, and status buttons that lead somewhere.
+    void keysAndStatusButtonsLeadToThePages_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("page");
+        QTest::newRow("Ctrl+1") << int(Qt::Key_1) << int(MainWindow::PageEscSettings);
+        QTest::newRow("Ctrl+2") << int(Qt::Key_2) << int(MainWindow::PageMotor);
+        QTest::newRow("Ctrl+4") << int(Qt::Key_4) << int(MainWindow::PageFirmware);
+    }
+    void keysAndStatusButtonsLeadToThePages()
+    {
+        QFETCH(int, key);
+        QFETCH(int, page);
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        QStackedWidget *pages = rig.find<QStackedWidget>("stackedWidgetMainDataArea");
+        rig.find<QAction>(qPrintable(QStringLiteral("actionPage%1").arg(key - Qt::Key_0)))->trigger();
+        QCOMPARE(pages->currentIndex(), page);
+        QCOMPARE(rig.find<QAction>(qPrintable(QStringLiteral("actionPage%1").arg(key - Qt::Key_0)))->shortcut(),
+                 QKeySequence(int(Qt::CTRL) + key));
+
+        rig.showPage("toolButtonMotorParams");
+        rig.find<QAbstractButton>("pushButtonStateDevice")->click();
+        QCOMPARE(pages->currentIndex(), int(MainWindow::PageEscSettings));
+
+        QCOMPARE(rig.find<QAction>("actionQuit")->shortcut(), QKeySequence(Qt::CTRL + Qt::Key_Q));
+        QCOMPARE(rig.find<QAction>("actionHelp")->shortcut(), QKeySequence(Qt::Key_F1));
+        rig.find<QAction>("actionHelp")->trigger();
+        QCOMPARE(rig.dialogs.messages.last().title, QStringLiteral("Help"));
+        rig.find<QAction>("actionAbout")->trigger();
+        const QString about = rig.dialogs.messages.last().text;
+        QVERIFY2(about.contains(QString::fromLatin1(qVersion())), qPrintable(about));
+        QVERIFY2(about.contains(DeviceStatusView::firmwareVersion(rig.device()->firmware())), qPrintable(about));
+        QVERIFY2(about.contains(QLatin1String("Licence")), qPrintable(about));
+    }
+
+    // Every number field of the settings page names its range.
+    void settingsFieldsNameTheirRange()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonEscParams");
+        const QList<QAbstractSpinBox *> boxes =
+            rig.find<QWidget>("toolButtonEscParams")->window()->findChild<EscSettingsPage *>()->findChildren<QAbstractSpinBox *>();
+        QVERIFY(boxes.size() >= 8);
+        for (QAbstractSpinBox *box : boxes) {
+            const QString tip = box->toolTip();
+            QVERIFY2(tip.contains(QLatin1String(" to ")), qPrintable(box->objectName() + ": " + tip));
+            if (auto *spin = qobject_cast<QSpinBox *>(box))
+                QVERIFY2(tip.startsWith(QString::number(spin->minimum()) + spin->suffix()),
+                         qPrintable(box->objectName() + ": " + tip));
+        }
+    }
+
+    // A window of 1024 x 640 shows every control of every page, directly or by scrolling
+    // its page; nothing is cut off.
+    void everyControlFitsASmallWindow()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.window->resize(1024, 640);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.window->size(), QSize(1024, 640));
+        const QRect windowRect = rig.window->rect();
+        QStackedWidget *pages = rig.find<QStackedWidget>("stackedWidgetMainDataArea");
+        for (const char *button : {"toolButtonEscParams", "toolButtonMotorParams", "toolButtonControl", "toolButtonFirmware"}) {
+            rig.showPage(button);
+            QCoreApplication::processEvents();
+            QWidget *page = pages->currentWidget();
+            int checked = 0;
+            for (QWidget *w : page->findChildren<QWidget *>()) {
+                const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QAbstractSpinBox *>(w)
+                    || qobject_cast<QComboBox *>(w) || qobject_cast<QLineEdit *>(w)
+                    || qobject_cast<QAbstractSlider *>(w) || qobject_cast<QAbstractItemView *>(w);
+                if (!control || w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_"))
+                    || !w->isVisibleTo(rig.window.get()))
+                    continue;
+                ++checked;
+                QScrollArea *area = nullptr;
+                for (QWidget *p = w->parentWidget(); p && !area; p = p->parentWidget())
+                    area = qobject_cast<QScrollArea *>(p);
+                const QString where = QStringLiteral("%1 on %2").arg(w->objectName(), QLatin1String(button));
+                QVERIFY2(w->width() > 0 && w->height() > 0, qPrintable(where));
+                if (area) {
+                    const QRect inPage(w->mapTo(area->widget(), QPoint(0, 0)), w->size());
+                    QVERIFY2(area->widget()->rect().contains(inPage), qPrintable(where));
+                    const QRect viewport(area->viewport()->mapTo(rig.window.get(), QPoint(0, 0)), area->viewport()->size());
+                    QVERIFY2(windowRect.contains(viewport), qPrintable(where));
+                } else {
+                    const QRect inWindow(w->mapTo(rig.window.get(), QPoint(0, 0)), w->size());
+                    QVERIFY2(windowRect.contains(inWindow), qPrintable(where));
+                }
+            }
+            QVERIFY2(checked >= 3, button);
+        }
+    }
+
+    // At the window's own size the control page shows everything, its Stop button too,
+    // without scrolling.
+    void controlPageFitsTheDefaultWindow()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.window->resize(1180, 760);
+        rig.showPage("toolButtonControl");
+        QCoreApplication::processEvents();
+        auto *scroll = rig.find<QScrollArea>("pageMainEscOnlineScroll");
+        QVERIFY(scroll);
+        QVERIFY(!scroll->verticalScrollBar()->isVisible());
+        QWidget *stop = rig.find<QWidget>("pushButtonStop");
+        const QRect inViewport(stop->mapTo(scroll->viewport(), QPoint(0, 0)), stop->size());
+        QVERIFY(scroll->viewport()->rect().contains(inViewport));
+    }
+
+    // On a dark palette the PWM characteristic follows it: dark canvas, light axis text.
+    void characteristicFollowsADarkPalette()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonEscParams");
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+        dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+        dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+        auto *page = rig.window->findChild<EscSettingsPage *>();
+        page->setPalette(dark);
+        QCoreApplication::processEvents();
+        auto *plot = rig.find<QwtPlot>("qwtPlot");
+        const QImage canvas = plot->canvas()->grab().toImage();
+        QCOMPARE(canvas.pixelColor(canvas.width() / 3, canvas.height() / 5), dark.color(QPalette::Base));
+        const QImage axis = plot->axisWidget(QwtPlot::yLeft)->grab().toImage();
+        bool lightText = false;
+        for (int y = 0; y < axis.height() && !lightText; ++y)
+            for (int x = 0; x < axis.width() && !lightText; ++x)
+                lightText = axis.pixelColor(x, y).lightness() > 160;
+        QVERIFY(lightText);
+        const QImage whole = plot->grab().toImage();
+        QCOMPARE(whole.pixelColor(1, 1), dark.color(QPalette::Window)); // on the dark background
+    }
+
     void languageChangeKeepsTheStatus()
     {
         WindowRig rig;
@@ -230,12 +424,16 @@ private slots:
         QCOMPARE(rig.text("pushButtonStateDevice"), QStringLiteral("Ger\u00e4t 12345"));
         QCOMPARE(rig.text("pushButtonStatePort"), DemoPortProvider::DEMO_PORT_NAME);
         QCOMPARE(rig.text("toolButtonControl"), QStringLiteral("Steuerung"));
+        // One number format per language: the boxes too.
+        QDoubleSpinBox *kp = rig.find<QDoubleSpinBox>("doubleSpinBoxKp");
+        QVERIFY2(kp->text().contains(QLatin1Char(',')), qPrintable(kp->text()));
         QCOMPARE(rig.find<QLabel>("labelCtrl_Ki_Kff")->text(),
                  rig.find<QComboBox>("comboBoxControlType")->currentIndex() == 0 ? QStringLiteral("Regler Ki")
                                                                                   : QStringLiteral("Regler Kff"));
         german.load(QStringLiteral("en")); // no such file: back to the program's own texts
         QCoreApplication::processEvents();
         QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
+        QVERIFY2(kp->text().contains(QLatin1Char('.')), qPrintable(kp->text()));
     }
 
     // A box runs its own event loop; device messages arriving meanwhile wait for it to

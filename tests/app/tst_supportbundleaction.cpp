@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QMenuBar>
 #include <QTextBrowser>
+#include <QMenu>
 #include <QtTest>
 
 // The window's "Save support bundle..." on the simulated controller: what the session showed
@@ -28,7 +29,9 @@ private slots:
         WindowRig rig;
         QVERIFY(rig.connectDevice());
         QVERIFY(action(rig));
-        QVERIFY(rig.window->menuBar()->actions().size() == 1);
+        // In the window's one Help menu, beside Help and About.
+        QCOMPARE(rig.window->menuBar()->actions().size(), 2);
+        QVERIFY(rig.window->findChild<QMenu *>("menuHelp")->actions().contains(action(rig)));
 
         rig.showPage("toolButtonEscParams");
         rig.find<QAbstractButton>("pushButtonGetErrors")->click();

@@ -25,12 +25,14 @@ struct WindowRig
     ScriptedDialogs dialogs;
     std::unique_ptr<MainWindow> window;
 
-    explicit WindowRig(const SimulatorConfig &config = SimulatorConfig())
+    // dataPath: the data directory of an earlier window (a second start); its own otherwise.
+    explicit WindowRig(const SimulatorConfig &config = SimulatorConfig(), const QString &dataPath = QString())
         : ports(QStringList(), config)
     {
         ports.setRealTime(false);
-        window = std::make_unique<MainWindow>(&ports, DataDirectory::resolve(dataDir.path(), QString(), QString()),
-                                              &dialogs, MainWindow::Threading::CallerThread);
+        window = std::make_unique<MainWindow>(
+            &ports, DataDirectory::resolve(dataPath.isEmpty() ? dataDir.path() : dataPath, QString(), QString()),
+            &dialogs, MainWindow::Threading::CallerThread);
     }
 
     SimulatedController &controller() { return *ports.controller(); }

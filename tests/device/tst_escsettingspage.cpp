@@ -359,15 +359,15 @@ private slots:
         QCOMPARE(rig.controller().firmware().pwmInParams().deadZone, uint8_t(11));
     }
 
-    // In speed control the Kff box runs from 1.0 to 2.0 and cannot show the controller's 0.1:
-    // the file keeps both gain words as read all the same.
+    // In speed control the Kff box runs from 1.0 to 2.0; the controller's 0.1 widens it,
+    // and the file keeps both gain words as read.
     void exportKeepsTheGainsAsRead()
     {
         WindowRig rig;
         QVERIFY(ready(rig));
         const SET_MOTION_PARAMS held = rig.controller().firmware().motionParams();
         QCOMPARE(int(held.Ki), 102);
-        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxKi_Kff")->value(), 1.0);
+        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxKi_Kff")->value(), 0.0996);
 
         const QString path = m_files.filePath(QStringLiteral("gains.xml"));
         rig.dialogs.saveAnswer = path;
@@ -379,6 +379,70 @@ private slots:
             written[value.field] = value.value;
         QCOMPARE(qRound(written.value(SettingsValue::KiKff) * 1024), int(held.Ki));
         QCOMPARE(qRound(written.value(SettingsValue::Kp) * 1024), int(held.Kp));
+    }
+
+    // A gain read outside its box's usual range is shown as read, and nothing is written
+    // until the user changes it; the next value inside the range brings the range back.
+    void gainsAreShownAsRead_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("kp");
+        QTest::addColumn<int>("ki");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("Kff below 1.0") << "doubleSpinBoxKi_Kff" << 512 << 102 << "0.0996";
+        QTest::newRow("Kff far below") << "doubleSpinBoxKi_Kff" << 512 << 13 << "0.0127";
+        QTest::newRow("Kff above 2.0") << "doubleSpinBoxKi_Kff" << 512 << 2100 << "2.0508";
+        QTest::newRow("Kp above 31.999") << "doubleSpinBoxKp" << -5 << 1280 << "63.9951";
+    }
+    void gainsAreShownAsRead()
+    {
+        QFETCH(QString, box);
+        QFETCH(int, kp);
+        QFETCH(int, ki);
+        QFETCH(QString, shown);
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        QDoubleSpinBox *gain = rig.window->findChild<QDoubleSpinBox *>(box);
+        QVERIFY(gain);
+        SET_MOTION_PARAMS motion = rig.controller().firmware().motionParams();
+        motion.Kp = 1024;
+        motion.Ki = 1280;
+        emit rig.device()->ui_fillMotionParams(&motion, false);
+        const double usualMinimum = gain->minimum();
+        const double usualMaximum = gain->maximum();
+        const int usualDecimals = gain->decimals();
+        motion.Kp = int16_t(kp);
+        motion.Ki = int16_t(ki);
+        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        emit rig.device()->ui_fillMotionParams(&motion, false);
+        QCOMPARE(gain->text(), shown);
+        QVERIFY(gain->toolTip().contains(shown));
+
+        // Focus in and out is no edit.
+        gain->setFocus();
+        rig.find<QWidget>("spinBoxTimeToLeave")->setFocus();
+        rig.tick(20);
+        QByteArray payload;
+        QVERIFY(!written(sent, 0x45, &payload));
+
+        // A step is the user's value, from the value shown; the other gain stays as read.
+        const bool down = gain->value() == gain->maximum();
+        down ? gain->stepDown() : gain->stepUp();
+        QVERIFY(rig.tickUntil([&] { return written(sent, 0x45, &payload); }));
+        SET_MOTION_PARAMS expected = motion;
+        const int stepWord = qRound(gain->singleStep() * 1024) * (down ? -1 : 1);
+        int16_t &word = box == QLatin1String("doubleSpinBoxKp") ? expected.Kp : expected.Ki;
+        word = int16_t(uint16_t(int(uint16_t(word)) + stepWord));
+        QCOMPARE(payload.toHex(), expected.pack().toHex());
+
+        // A value inside the usual range brings the range back.
+        motion.Kp = 1024;
+        motion.Ki = 1280;
+        emit rig.device()->ui_fillMotionParams(&motion, false);
+        QCOMPARE(gain->minimum(), usualMinimum);
+        QCOMPARE(gain->maximum(), usualMaximum);
+        QCOMPARE(gain->decimals(), usualDecimals);
+        QVERIFY(!gain->toolTip().contains(shown));
     }
 
     void exportBeforeTheRecordsAreReadSaysSo()

@@ -57,8 +57,10 @@ private slots:
         r.phaseB = 1.5f;
         r.phaseC = 0.0f;
         r.global = 12.25f;
-        const QStringList expected {"<u>Phase A</u>", "    0.062500", "<u>Phase B</u>", "    1.500000",
-                                    "<u>Phase C</u>", "    0.000000", "<u>Global</u>", "    12.250000"};
+        const QStringList expected {"<u>Phase A</u>", QString::fromUtf8("    0.062500 \u03A9"),
+                                    "<u>Phase B</u>", QString::fromUtf8("    1.500000 \u03A9"),
+                                    "<u>Phase C</u>", QString::fromUtf8("    0.000000 \u03A9"),
+                                    "<u>Global</u>", QString::fromUtf8("    12.250000 \u03A9")};
         QCOMPARE(EscSettingsText::resistanceLines(r), expected);
     }
 

@@ -120,6 +120,38 @@ private slots:
         QCOMPARE(rig.controller().bootloader().flash().left(image.size()), image);
         QVERIFY(rig.tickUntil([&] { return rig.app().deviceState() == DEVICE_CONNECTED; }));
     }
+
+    // The demo's update takes a visible time (counted in ticks of the simulated clock) and
+    // ends with a new version shown.
+    void demoUpdateTakesItsTimeAndBringsANewVersion()
+    {
+        // In real time the host answers at once: the page writes are what takes the time,
+        // a few seconds for a 48 KiB image.
+        const SimulatorConfig demo = DemoPortProvider::demoConfig();
+        QVERIFY(qint64(demo.bootloader.pageWriteUs) * (48 * 1024 / 256) >= 2000000);
+        WindowRig rig(demo);
+        QVERIFY(rig.connectDevice());
+        QCOMPARE(rig.text("pushButtonStateFirmware"), QStringLiteral("1.2.3"));
+        const QString imagePath = rig.dataDir.filePath(QStringLiteral("fw.bin"));
+        const QByteArray image = TestImages::plainImage(8192);
+        QVERIFY(TestImages::writeFile(imagePath, image));
+        rig.showPage("toolButtonFirmware");
+        rig.dialogs.openAnswer = imagePath;
+        rig.find<QPushButton>("pushButtonBrowseFw")->click();
+        rig.find<QPushButton>("pushButtonUpdateFw")->click();
+        auto *bar = rig.find<QProgressBar>("progressBarUpdateFw");
+        QSet<int> valuesShown; // the bar's values between empty and full, one per tick at most
+        QVERIFY(rig.tickUntil([&] {
+            if (bar->isVisible() && bar->value() > bar->minimum() && bar->value() < bar->maximum())
+                valuesShown.insert(bar->value());
+            return !rig.dialogs.messages.isEmpty();
+        }, 60000));
+        QCOMPARE(rig.dialogs.messages.last().text, QStringLiteral("Firmware update successful"));
+        const int pages = image.size() / 256;
+        const int writeTicks = pages * DemoPortProvider::DEMO_PAGE_WRITE_US / 1000 / 50;
+        QVERIFY2(valuesShown.size() >= writeTicks / 2, qPrintable(QString::number(valuesShown.size())));
+        QVERIFY(rig.tickUntil([&] { return rig.text("pushButtonStateFirmware") == QLatin1String("1.2.4"); }));
+    }
 };
 
 QTEST_MAIN(TestFirmwarePage)

@@ -2,6 +2,8 @@
 #include "firmwareimages.h"
 #include "flashrig.h"
 
+#include "device/runningmode.h"
+
 #include <QtTest>
 
 // Whole updates through the coordinator, the port manager and the device model against
@@ -216,7 +218,8 @@ private slots:
         for (int i = 0; i < 5; ++i)
             rig.tick();
 
-        QCOMPARE(rig.lastMessage(), QStringLiteral("The device is running. Please restart to update the firmware."));
+        QCOMPARE(rig.lastMessage(), RunningMode::refusal("The device is running. Please restart to update the firmware."));
+        QVERIFY(rig.lastMessage().contains(QLatin1String("switched off and on again")));
         QCOMPARE(vyx.size(), 0);
         QCOMPARE(rig.sent.size(), 0);
         QVERIFY(!rig.controller.isInBootloader());

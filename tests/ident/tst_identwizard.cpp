@@ -1,13 +1,17 @@
 #include "tests/common/windowrig.h"
 
+#include "app/translations.h"
+
 #include "wire/messageids.h"
 #include "ident/idhelper.h"
 #include "ident/ui/identwizard.h"
+#include "ident/motorinfotext.h"
 #include "sim/identrun.h"
 #include "motors/dbmanager.h"
 #include "motors/ui/motorpage.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +21,8 @@
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTextEdit>
+#include "device/runningmode.h"
+
 #include <QtTest>
 
 #include <cmath>
@@ -172,6 +178,16 @@ private slots:
         QCOMPARE(rig.text("pushButtonAcceptIdent"), QStringLiteral("Save motor"));
         QCOMPARE(wire.ids(), QVector<int>({VyxMsg::SET_MOTOR_USER_PARAMS, VyxMsg::IDENT_RUN, VyxMsg::GET_MOTOR_PARAMS}));
         QVERIFY(!rig.app().idHelper()->isIdentRunning());
+        // The results show before they are saved.
+        QCOMPARE(labelText(rig, "labelIdentResults"),
+                 MotorInfoText::html(rig.app().idHelper()->motorParamsSnapshot()));
+        QVERIFY(labelText(rig, "labelIdentResults").contains(QLatin1String("Rs: ")));
+
+        // Cancel asks before the result is thrown away; No keeps it.
+        rig.dialogs.answerYes = false;
+        button(rig, "pushButtonCancelIdent")->click();
+        QCOMPARE(rig.dialogs.questions, QStringList {"Discard the identified motor?"});
+        QCOMPARE(page(rig), int(IdentWizard::PageFinish));
 
         // A stored name turns red and saves nothing; the motor can still be saved.
         QLineEdit *name = rig.find<QLineEdit>("lineEditMotorName");
@@ -315,9 +331,37 @@ private slots:
         QCOMPARE(page(rig), int(IdentWizard::PageActualState));
         QVERIFY(rig.tickUntil([&] { return rig.controller().firmware().ident().isWalking(); }));
         QCOMPARE(wire.ids(), QVector<int>({VyxMsg::IDENT_STOP, VyxMsg::IDENT_RUN}));
+    }
 
-        // Escape is Cancel. A shortcut clicks its button at the end of a 100 ms press
-        // animation: the run must not be ticked on meanwhile.
+    // Escape is Cancel in every language, also after the language changed while the
+    // wizard was open (a button's new text replaces its shortcut).
+    void escapeCancelsTheRunInEveryLanguage_data()
+    {
+        QTest::addColumn<QStringList>("languages");
+        QTest::newRow("English") << QStringList();
+        QTest::newRow("German") << QStringList {"de"};
+        QTest::newRow("German, then English again") << QStringList {"de", "en"};
+    }
+
+    void escapeCancelsTheRunInEveryLanguage()
+    {
+        QFETCH(QStringList, languages);
+        Translations translations(QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(Translations::DIRECTORY_NAME));
+        WindowRig rig(config());
+        runningFirstStep(rig);
+        for (const QString &code : languages) {
+            translations.load(code);
+            QCOMPARE(translations.isProgramTranslationInstalled(), code != QLatin1String("en"));
+            QCoreApplication::processEvents(); // language change events
+        }
+        if (!languages.isEmpty()) {
+            const QString cancel = languages.last() == QLatin1String("de") ? QStringLiteral("Abbrechen")
+                                                                            : QStringLiteral("Cancel");
+            QCOMPARE(rig.text("pushButtonCancelIdent"), cancel);
+        }
+
+        // A shortcut clicks its button at the end of a 100 ms press animation: the run
+        // must not be ticked on meanwhile.
         QSignalSpy cancelClicked(button(rig, "pushButtonCancelIdent"), &QAbstractButton::clicked);
         QTest::keyClick(rig.window.get(), Qt::Key_Escape);
         QVERIFY(cancelClicked.wait(5000));
@@ -326,6 +370,70 @@ private slots:
         button(rig, "pushButtonCancelIdent")->click();
         QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
         QVERIFY(!rig.app().isActivityBusy());
+    }
+
+    // Yes on the finish page's question drops the result.
+    void cancelOnTheFinishPageDiscardsOnYes()
+    {
+        WindowRig rig(config());
+        QVERIFY(connectedOnMotorPage(rig));
+        startRun(rig);
+        QVERIFY(tickUntilPage(rig, IdentWizard::PageFinish));
+        rig.dialogs.answerYes = true;
+        button(rig, "pushButtonCancelIdent")->click();
+        QCOMPARE(rig.dialogs.questions.size(), 1);
+        QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
+        QStringList names;
+        QStringList dates;
+        QVERIFY(rig.app().dbManager()->getMotorList(&names, &dates));
+        QVERIFY(!names.contains(QStringLiteral("Quad 2207")));
+    }
+
+    // The motor data fields start from the controller's values; a value entered stays.
+    void motorDataStartsFromTheController()
+    {
+        WindowRig rig; // the demo controller holds a motor
+        QVERIFY(connectedOnMotorPage(rig));
+        const MotorUserInput held = MotorUserLimits::heldInput(rig.device()->motorParams());
+        QVERIFY(held.isComplete());
+        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxMaxCurrent")->value(), double(held.maxCurrent));
+        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxKv")->value(), double(held.kv));
+        QCOMPARE(rig.find<QSpinBox>("spinBoxMaxLiPoCells")->value(), held.lipoCells);
+        QCOMPARE(rig.find<QSpinBox>("spinBoxPolePairs")->value(), held.polePairs);
+
+        rig.find<QDoubleSpinBox>("doubleSpinBoxMaxCurrent")->setValue(33.0);
+        emit rig.device()->ui_changeUserMotorParams();
+        QCOMPARE(rig.find<QDoubleSpinBox>("doubleSpinBoxMaxCurrent")->value(), 33.0);
+    }
+
+    // The user's data comes back from the limits the controller keeps.
+    void heldInputIsTheWayBack_data()
+    {
+        QTest::addColumn<double>("maxCurrent");
+        QTest::addColumn<double>("kv");
+        QTest::addColumn<int>("cells");
+        QTest::addColumn<int>("polePairs");
+        QTest::newRow("quad") << 20.0 << 900.0 << 6 << 7;
+        QTest::newRow("small") << 2.5 << 2300.0 << 2 << 6;
+        QTest::newRow("large") << 80.0 << 170.0 << 12 << 14;
+    }
+    void heldInputIsTheWayBack()
+    {
+        QFETCH(double, maxCurrent);
+        QFETCH(double, kv);
+        QFETCH(int, cells);
+        QFETCH(int, polePairs);
+        MotorUserInput input;
+        input.maxCurrent = float(maxCurrent);
+        input.kv = float(kv);
+        input.lipoCells = cells;
+        input.polePairs = polePairs;
+        const MotorUserInput back = MotorUserLimits::heldInput(MotorUserLimits::compute(input).record);
+        QCOMPARE(double(back.maxCurrent), maxCurrent);
+        QCOMPARE(double(back.kv), kv);
+        QCOMPARE(back.lipoCells, cells);
+        QCOMPARE(back.polePairs, polePairs);
+        QCOMPARE(MotorUserLimits::heldInput(MOTOR_TOTAL()).lipoCells, 0); // a blank controller fills nothing
     }
 
     void cancelBeforeTheRunSendsNothingAndFreesThePage()
@@ -401,10 +509,11 @@ private slots:
         QTest::addColumn<double>("maxCurrent");
         QTest::addColumn<QString>("message");
         QTest::newRow("disconnected") << int(DEVICE_DISCONNECTED) << 20.0 << "Device is disconnected";
-        QTest::newRow("running") << int(DEVICE_RUNNING) << 20.0 << "Device is running";
+        QTest::newRow("running") << int(DEVICE_RUNNING) << 20.0 << RunningMode::refusal("Device is running");
         QTest::newRow("bootloader started") << int(DEVICE_BOOT_STARTED) << 20.0 << "Device is in bootloader mode";
         QTest::newRow("bootloader connected") << int(DEVICE_BOOT_CONNECTED) << 20.0 << "Device is in bootloader mode";
-        QTest::newRow("zero max current") << int(DEVICE_CONNECTED) << 0.0 << "Parameters must be non-zero value";
+        QTest::newRow("zero max current") << int(DEVICE_CONNECTED) << 0.0
+                                          << "Parameters must be non-zero value: Max current";
     }
 
     void deviceStateRefusalsSendNothing()
@@ -530,11 +639,11 @@ private slots:
         button(rig, "toolButtonInfoMotor")->click();
         QCOMPARE(rig.dialogs.messages.last().title, QStringLiteral("M"));
         QCOMPARE(lastMessage(rig),
-                 QStringLiteral("<b>Ident</b><br>Rs: 0.0500 Ohm<br>Ls d: 15.00 uH<br>Ls q: 16.00 uH<br>"
-                                "Flux: 9.500 mWb<br><br><b>User</b><br>Max voltage: 25.1 V<br>"
-                                "Max frequency: 2646 Hz<br>Max current: 20.0 A<br>Pole pairs: 7<br>"
-                                "Flux frequency: 132 Hz<br>Resistance current: 2.00 A<br>"
-                                "Inductance current: 2.00 A"));
+                 QString::fromUtf8("<b>Ident</b><br>Rs: 0.0500 \u03A9<br>Ls d: 15.00 \u00B5H<br>Ls q: 16.00 \u00B5H<br>"
+                                  "Flux: 0.009500 V/Hz<br><br><b>User</b><br>Max voltage: 25.1 V<br>"
+                                  "Max frequency: 2646 Hz<br>Max current: 20.0 A<br>Pole pairs: 7<br>"
+                                  "Flux frequency: 132 Hz<br>Resistance current: 2.00 A<br>"
+                                  "Inductance current: 2.00 A"));
     }
 };
 

@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QToolButton>
+#include "device/runningmode.h"
+
 #include <QtTest>
 
 using MotorTestSupport::sampleMotor;
@@ -193,7 +195,7 @@ private slots:
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("message");
         QTest::newRow("disconnected") << int(DEVICE_DISCONNECTED) << "Device is disconnected";
-        QTest::newRow("running") << int(DEVICE_RUNNING) << "Device is running";
+        QTest::newRow("running") << int(DEVICE_RUNNING) << RunningMode::refusal("Device is running");
         QTest::newRow("bootloader started") << int(DEVICE_BOOT_STARTED) << "Bootloader mode";
         QTest::newRow("bootloader connected") << int(DEVICE_BOOT_CONNECTED) << "Bootloader mode";
     }

@@ -3,6 +3,7 @@
 #include "ui_controlpage.h"
 
 #include "tuning/dutycontrol.h"
+#include "ui/units.h"
 #include "ui/userdialogs.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QLocale>
 #include <QHideEvent>
 #include <QSaveFile>
 #include <QShortcut>
@@ -143,6 +145,7 @@ void ControlPage::fillQuantityNames()
 void ControlPage::retranslate()
 {
     ui->pushButtonStop->setToolTip(tr("Stop the motor (Esc)"));
+    ui->labelUnitSpeed->setText(Units::text(Units::Rpm));
     QwtPlot *plot = ui->qwtPlotTelemtry;
     plot->setAxisTitle(QwtPlot::xBottom, QStringLiteral("s"));
     plot->setAxisTitle(QwtPlot::yLeft, QStringLiteral("%"));
@@ -196,7 +199,7 @@ void ControlPage::showValues(const ONLINE_QUANTS_S &sample)
         {ui->lineEditFlux, 9},  {ui->lineEditTemp, 10},
     };
     for (const auto &field : fields) {
-        const QString text = TelemetryHistory::displayText(sample, field.quantity);
+        const QString text = TelemetryHistory::displayText(sample, field.quantity, QLocale());
         if (field.edit->text() != text) // unchanged values cost no repaint
             field.edit->setText(text);
     }
@@ -222,7 +225,7 @@ void ControlPage::showAxis(int axis, int quantity, const QColor &colour)
     if (!shown)
         return;
     const QString title = quantityName(quantity) + QStringLiteral("[")
-        + QString::fromUtf8(QUANTITY_UNITS[size_t(quantity)]) + QStringLiteral("]");
+        + Units::text(Units::ofQuantity(quantity)) + QStringLiteral("]");
     if (plot->axisTitle(axis).text() != title)
         plot->setAxisTitle(axis, title);
     QwtScaleWidget *scale = plot->axisWidget(axis);
