@@ -22,6 +22,10 @@
 #include <qwt_scale_widget.h>
 #include <qwt_text.h>
 
+// A way out of a running motor.
+enum class WayOut { StopWithTypedDuty, UntickWithTypedDuty, HomeKey, EndKey };
+Q_DECLARE_METATYPE(WayOut)
+
 // The control page on the simulated controller: telemetry in, duty command out, checked
 // on the wire where the controller receives it.
 class TestControlPage : public QObject
@@ -160,8 +164,13 @@ private slots:
         QVERIFY(rig.run());
         rig.enableControl();
         auto *spin = rig.find<QSpinBox>("spinBoxDutyCycle");
-        spin->setValue(-40);
-        QMetaObject::invokeMethod(spin, "editingFinished");
+        QApplication::setActiveWindow(rig.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        spin->setFocus();
+        spin->selectAll();
+        QTest::keyClicks(spin, QStringLiteral("-40"));
+        QCOMPARE(rig.nextCommand().duty, DutyCommand::dutyFromPercent(0)); // not before Return
+        QTest::keyClick(spin, Qt::Key_Return);
         QCOMPARE(rig.slider()->value(), -40);
         QCOMPARE(rig.nextCommand().duty, DutyCommand::dutyFromPercent(-40));
         // In speed control the command is the reference the controller's loop follows.
@@ -339,6 +348,71 @@ private slots:
         QCOMPARE(rig.slider()->value(), 0);
         const DutyCommand sent = rig.nextCommand();
         QVERIFY(!sent.enable);
+    }
+
+    // The ways out of a running motor: none sends more than the duty already running, and
+    // the request after the action carries control off or duty 0.
+    void waysOutOfARunningMotor_data()
+    {
+        QTest::addColumn<WayOut>("way");
+        QTest::newRow("Stop with a typed duty") << WayOut::StopWithTypedDuty;
+        QTest::newRow("untick with a typed duty") << WayOut::UntickWithTypedDuty;
+        QTest::newRow("Home on the slider") << WayOut::HomeKey;
+        QTest::newRow("End on the slider") << WayOut::EndKey;
+    }
+
+    void waysOutOfARunningMotor()
+    {
+        QFETCH(WayOut, way);
+        constexpr int RUNNING = 30;
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.enableControl();
+        rig.slider()->setValue(RUNNING);
+        QCOMPARE(rig.nextCommand().duty, DutyCommand::dutyFromPercent(RUNNING));
+        QApplication::setActiveWindow(rig.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        rig.commands.clear();
+
+        auto *spin = rig.find<QSpinBox>("spinBoxDutyCycle");
+        // A press (which takes the focus, as a real one does), a few exchanges while the
+        // button is held, the release.
+        auto pressAndRelease = [&](QWidget *button) {
+            button->setFocus(Qt::MouseFocusReason);
+            QTest::mousePress(button, Qt::LeftButton);
+            rig.tick(3);
+            QTest::mouseRelease(button, Qt::LeftButton);
+        };
+        switch (way) {
+        case WayOut::StopWithTypedDuty:
+        case WayOut::UntickWithTypedDuty:
+            spin->setFocus();
+            spin->selectAll();
+            QTest::keyClicks(spin, QStringLiteral("80"));
+            rig.tick();
+            pressAndRelease(way == WayOut::StopWithTypedDuty ? rig.find<QWidget>("pushButtonStop")
+                                                             : static_cast<QWidget *>(rig.enable()));
+            break;
+        case WayOut::HomeKey:
+        case WayOut::EndKey:
+            rig.slider()->setFocus();
+            QTest::keyClick(rig.slider(), way == WayOut::HomeKey ? Qt::Key_Home : Qt::Key_End);
+            rig.tick();
+            break;
+        }
+        const QVector<DutyCommand> duringAction = rig.commands;
+        QVERIFY(!duringAction.isEmpty());
+        const DutyCommand next = rig.nextCommand();
+        for (const DutyCommand &sent : duringAction)
+            QVERIFY2(!sent.enable || std::abs(sent.duty) <= DutyCommand::dutyFromPercent(RUNNING),
+                     qPrintable(QString::number(sent.duty)));
+        if (way == WayOut::HomeKey || way == WayOut::EndKey) {
+            // Nothing stops here: the key is ignored and the running duty stays.
+            QCOMPARE(rig.slider()->value(), RUNNING);
+            QCOMPARE(next.duty, DutyCommand::dutyFromPercent(RUNNING));
+        } else {
+            QVERIFY(!next.enable || next.duty == 0);
+        }
     }
 
     void togglingWithoutAdmissibleStepEnds()

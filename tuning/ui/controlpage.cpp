@@ -11,6 +11,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QSaveFile>
 #include <QShortcut>
 
@@ -72,6 +73,8 @@ ControlPage::ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWid
     ui->comboBoxTelQuant_2->setCurrentIndex(CurveWindow::QUANTITY_NONE);
     ui->spinBoxDeadBand->setValue(DutyControl::DEFAULT_DEAD_BAND);
     on_horizontalSliderDutyCycle_valueChanged(0);
+    // Home and End would jump to full forward or full reverse in one key press.
+    ui->horizontalSliderDutyCycle->installEventFilter(this);
     // The tuning sequence starts from here once it is part of the program.
     ui->pushButtonTuning->hide();
     ui->pushButtonToggling->hide();
@@ -148,6 +151,16 @@ void ControlPage::retranslate()
     plot->setAxisTitle(QwtPlot::yLeft, QStringLiteral("%"));
     plot->setAxisTitle(QwtPlot::yRight, QStringLiteral("%"));
     showCurves();
+}
+
+bool ControlPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->horizontalSliderDutyCycle && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Home || key == Qt::Key_End)
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ControlPage::changeEvent(QEvent *event)
@@ -271,6 +284,13 @@ void ControlPage::on_horizontalSliderDutyCycle_valueChanged(int value)
 
 void ControlPage::on_spinBoxDutyCycle_editingFinished()
 {
+    // A typed value counts on Return only. The box also finishes editing when it loses the
+    // focus, for example to the Stop button or the enable box pressed to stop the motor:
+    // the typed value then goes back to the one running.
+    if (!ui->spinBoxDutyCycle->hasFocus()) {
+        ui->spinBoxDutyCycle->setValue(ui->horizontalSliderDutyCycle->value());
+        return;
+    }
     const int value = ui->spinBoxDutyCycle->value();
     {
         // The slider would send the same command again.

@@ -71,6 +71,7 @@ signals:
     void controllerChosen(int8_t result);
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
