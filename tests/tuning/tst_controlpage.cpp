@@ -4,6 +4,7 @@
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "tuning/ui/controlpage.h"
+#include "app/terminationsignals.h"
 #include "wire/messageids.h"
 
 #include <QCheckBox>
@@ -17,13 +18,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
 #include <qwt_scale_widget.h>
 #include <qwt_text.h>
 
 // A way out of a running motor.
-enum class WayOut { StopWithTypedDuty, UntickWithTypedDuty, HomeKey, EndKey };
+enum class WayOut { StopWithTypedDuty, UntickWithTypedDuty, HomeKey, EndKey, Close, Signal };
 Q_DECLARE_METATYPE(WayOut)
 
 // The control page on the simulated controller: telemetry in, duty command out, checked
@@ -355,15 +358,21 @@ private slots:
     void waysOutOfARunningMotor_data()
     {
         QTest::addColumn<WayOut>("way");
-        QTest::newRow("Stop with a typed duty") << WayOut::StopWithTypedDuty;
-        QTest::newRow("untick with a typed duty") << WayOut::UntickWithTypedDuty;
-        QTest::newRow("Home on the slider") << WayOut::HomeKey;
-        QTest::newRow("End on the slider") << WayOut::EndKey;
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("Stop with a typed duty") << WayOut::StopWithTypedDuty << 0;
+        QTest::newRow("untick with a typed duty") << WayOut::UntickWithTypedDuty << 0;
+        QTest::newRow("Home on the slider") << WayOut::HomeKey << 0;
+        QTest::newRow("End on the slider") << WayOut::EndKey << 0;
+        QTest::newRow("window closed") << WayOut::Close << 0;
+        QTest::newRow("SIGTERM") << WayOut::Signal << SIGTERM;
+        QTest::newRow("SIGINT") << WayOut::Signal << SIGINT;
+        QTest::newRow("SIGHUP") << WayOut::Signal << SIGHUP;
     }
 
     void waysOutOfARunningMotor()
     {
         QFETCH(WayOut, way);
+        QFETCH(int, signalNumber);
         constexpr int RUNNING = 30;
         ControlRig rig;
         QVERIFY(rig.run());
@@ -399,6 +408,23 @@ private slots:
             QTest::keyClick(rig.slider(), way == WayOut::HomeKey ? Qt::Key_Home : Qt::Key_End);
             rig.tick();
             break;
+        case WayOut::Close:
+        case WayOut::Signal: {
+            // The program ends without another exchange: the window's last request counts.
+            TerminationSignals termination;
+            termination.closeOnRequest(rig.window.get());
+            if (way == WayOut::Close)
+                rig.window->close();
+            else
+                ::raise(signalNumber);
+            QTRY_VERIFY(!rig.window->isVisible());
+            rig.window.reset(); // as after the event loop, in the program
+            QVERIFY(!rig.commands.isEmpty());
+            for (const DutyCommand &sent : qAsConst(rig.commands))
+                QVERIFY(!sent.enable || std::abs(sent.duty) <= DutyCommand::dutyFromPercent(RUNNING));
+            QVERIFY(!rig.commands.last().enable);
+            return;
+        }
         }
         const QVector<DutyCommand> duringAction = rig.commands;
         QVERIFY(!duringAction.isEmpty());
