@@ -10,6 +10,7 @@
 #include "app/motorbackupcommand.h"
 #include "app/productionline.h"
 #include "app/terminationsignals.h"
+#include "app/windowtermination.h"
 #include "ui/userdialogs.h"
 #include "link/serialportprovider.h"
 
@@ -167,7 +168,7 @@ int main(int argc, char *argv[])
     // A terminating signal (kill, Ctrl+C in the terminal, a logout) closes the window as the
     // user would: the program's open dialogs first, then the window, which stops the motor.
     TerminationSignals terminationSignals;
-    terminationSignals.closeOnRequest(window.get());
+    closeWindowOnTermination(&terminationSignals, window.get());
     window->show();
     const int result = app.exec();
     window.reset(); // the window (and the coordinator) before the ports it uses

@@ -1,10 +1,6 @@
 #include "app/terminationsignals.h"
 
-#include <QApplication>
-#include <QDialog>
-#include <QPointer>
 #include <QSocketNotifier>
-#include <QWidget>
 
 #include <cerrno>
 #include <csignal>
@@ -82,15 +78,3 @@ void TerminationSignals::readPipe()
     }
 }
 
-void TerminationSignals::closeOnRequest(QWidget *window)
-{
-    const QPointer<QWidget> target(window);
-    connect(this, &TerminationSignals::terminationRequested, window, [target] {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible())
-                dialog->reject();
-        }
-        if (target)
-            target->close();
-    });
-}

@@ -3,7 +3,6 @@
 #include <QObject>
 
 class QSocketNotifier;
-class QWidget;
 
 // SIGTERM, SIGINT and SIGHUP delivered into the event loop: the handler only writes the
 // signal's number into a pipe, and received() is emitted from the loop that reads it, so
@@ -18,10 +17,6 @@ class TerminationSignals : public QObject
 public:
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
-
-    // Each signal closes the program's open dialogs, then the window, as the user would;
-    // the window stops the motor as it closes.
-    void closeOnRequest(QWidget *window);
 
     bool isInstalled() const { return m_notifier != nullptr; }
     // The first signal received, 0 while none was.

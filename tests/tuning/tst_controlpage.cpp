@@ -5,6 +5,7 @@
 #include "link/comhelper.h"
 #include "tuning/ui/controlpage.h"
 #include "app/terminationsignals.h"
+#include "app/windowtermination.h"
 #include "wire/messageids.h"
 
 #include <QCheckBox>
@@ -412,7 +413,7 @@ private slots:
         case WayOut::Signal: {
             // The program ends without another exchange: the window's last request counts.
             TerminationSignals termination;
-            termination.closeOnRequest(rig.window.get());
+            closeWindowOnTermination(&termination, rig.window.get());
             if (way == WayOut::Close)
                 rig.window->close();
             else
