@@ -310,57 +310,62 @@
         <translation>Stopp</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="148"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="173"/>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="174"/>
         <source>Stop the motor (Esc)</source>
         <translation>Motor anhalten (Esc)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="341"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="392"/>
         <source>Motor stopped</source>
         <translation>Motor angehalten</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="374"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="425"/>
         <source>Controller params tuninig is stopped because motor has not propeler or propeler is inconvenient. You can set approximation of params or default params</source>
         <translation>Die Abstimmung der Reglerparameter wurde beendet, weil der Motor keinen oder einen ungeeigneten Propeller hat. Sie können genäherte Parameter oder die Standardparameter setzen</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="412"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="463"/>
         <source>Save plot</source>
         <translation>Diagramm speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="412"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="463"/>
         <source>PNG images (*.png)</source>
         <translation>PNG-Bilder (*.png)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="416"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="467"/>
         <source>The plot could not be saved to %1</source>
         <translation>Das Diagramm konnte nicht in %1 gespeichert werden</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="419"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="470"/>
         <source>Plot saved to %1</source>
         <translation>Diagramm in %1 gespeichert</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="424"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="475"/>
         <source>Save samples</source>
         <translation>Messwerte speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="424"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="475"/>
         <source>CSV tables (*.csv)</source>
         <translation>CSV-Tabellen (*.csv)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="429"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="480"/>
         <source>The samples could not be saved to %1: %2</source>
         <translation>Die Messwerte konnten nicht in %1 gespeichert werden: %2</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../tuning/ui/controlpage.cpp" line="434"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="485"/>
         <source>%n samples saved to %1</source>
         <translation>
             <numerusform>%n Messwert in %1 gespeichert</numerusform>

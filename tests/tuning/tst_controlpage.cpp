@@ -278,6 +278,13 @@ private slots:
         QCOMPARE(rig.slider()->value(), 0);
         QCOMPARE(rig.info(), QStringLiteral("Stalled motor"));
         QVERIFY(!rig.nextCommand().enable);
+
+        // On the page until acknowledged, long after the info line has moved on.
+        rig.tick(100);
+        QCOMPARE(rig.page()->stopNotice(), QStringLiteral("Stalled motor"));
+        QVERIFY(rig.find<QWidget>("labelStopNotice")->isVisible());
+        rig.find<QAbstractButton>("pushButtonAcknowledgeStop")->click();
+        QCOMPARE(rig.page()->stopNotice(), QString());
     }
 
     void errorReportStopsControl()
@@ -293,6 +300,12 @@ private slots:
         QVERIFY(!rig.enable()->isChecked());
         QCOMPARE(rig.info(), QStringLiteral("Error occured"));
         QVERIFY(!rig.nextCommand().enable);
+
+        // On the page until control is enabled again.
+        rig.tick(100);
+        QCOMPARE(rig.page()->stopNotice(), QStringLiteral("Error occured"));
+        rig.enableControl();
+        QCOMPARE(rig.page()->stopNotice(), QString());
     }
 
     void lostConnectionStopsControl()
@@ -305,9 +318,16 @@ private slots:
         rig.slider()->setValue(40);
         QVERIFY(rig.nextCommand().enable);
 
+        QVERIFY(!rig.value("lineEditSpeed").isEmpty());
+        QVERIFY(rig.plotted(0) > 0);
         QVERIFY(rig.tickUntil([&] { return !rig.enable()->isChecked(); }));
         QCOMPARE(rig.slider()->value(), 0);
         QVERIFY(!rig.app().pingHelper()->isDutyEnabled());
+        // Nothing shown is current any more, and the page says why.
+        QCOMPARE(rig.page()->stopNotice(), QStringLiteral("Control signal lost"));
+        for (const char *name : {"lineEditSpeed", "lineEditVdc", "lineEditTemp", "lineEditPwm"})
+            QVERIFY2(rig.value(name).isEmpty(), name);
+        QCOMPARE(rig.plotted(0), size_t(0));
     }
 
     void escapeStopsTheMotor()

@@ -14,6 +14,12 @@
 #include <QKeyEvent>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
 
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
@@ -84,6 +90,24 @@ ControlPage::ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWid
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, &ControlPage::emergencyStop);
 
+    // Stall, error and lost contact stay on the page until the user acknowledges them.
+    m_stopNotice = new QFrame(this);
+    m_stopNotice->setObjectName(QStringLiteral("frameStopNotice"));
+    m_stopNotice->setStyleSheet(QStringLiteral("#frameStopNotice { background: #fdecea; border: 1px solid #c62828; }"
+                                               " QLabel { color: #b71c1c; font-weight: bold; }"));
+    m_stopNoticeText = new QLabel(m_stopNotice);
+    m_stopNoticeText->setObjectName(QStringLiteral("labelStopNotice"));
+    m_stopNoticeText->setWordWrap(true);
+    auto *acknowledge = new QPushButton(m_stopNotice);
+    acknowledge->setObjectName(QStringLiteral("pushButtonAcknowledgeStop"));
+    connect(acknowledge, &QPushButton::clicked, m_stopNotice, &QWidget::hide);
+    auto *noticeLayout = new QHBoxLayout(m_stopNotice);
+    noticeLayout->addWidget(m_stopNoticeText, 1);
+    noticeLayout->addWidget(acknowledge);
+    if (auto *pageLayout = qobject_cast<QBoxLayout *>(layout()))
+        pageLayout->insertWidget(0, m_stopNotice);
+    m_stopNotice->hide();
+
     m_toggleTimer.setSingleShot(true);
     connect(&m_toggleTimer, &QTimer::timeout, this, &ControlPage::on_changeSequence);
     retranslate();
@@ -145,6 +169,8 @@ void ControlPage::fillQuantityNames()
 
 void ControlPage::retranslate()
 {
+    if (auto *acknowledge = findChild<QPushButton *>(QStringLiteral("pushButtonAcknowledgeStop")))
+        acknowledge->setText(tr("OK"));
     ui->pushButtonStop->setToolTip(tr("Stop the motor (Esc)"));
     QwtPlot *plot = ui->qwtPlotTelemtry;
     plot->setAxisTitle(QwtPlot::xBottom, QStringLiteral("s"));
@@ -302,6 +328,8 @@ void ControlPage::on_spinBoxDutyCycle_editingFinished()
 
 void ControlPage::on_checkBoxDutyCycle_stateChanged(int arg1)
 {
+    if (arg1 != Qt::Unchecked) // started again
+        m_stopNotice->hide();
     {
         const QSignalBlocker block(ui->horizontalSliderDutyCycle);
         ui->horizontalSliderDutyCycle->setValue(0);
@@ -324,10 +352,33 @@ void ControlPage::stopMotor()
     m_dutyCommand(0, false);
 }
 
-void ControlPage::on_resetControl(QString msg, uint8_t)
+void ControlPage::on_resetControl(QString msg, uint8_t code)
 {
     stopMotor();
+    if (code == CODE_CONTACT_LOST)
+        clearValues(); // nothing shown is current any more
+    showStopNotice(msg);
     emit infoText(msg, false);
+}
+
+void ControlPage::showStopNotice(const QString &text)
+{
+    m_stopNoticeText->setText(text);
+    m_stopNotice->show();
+}
+
+QString ControlPage::stopNotice() const
+{
+    return m_stopNotice->isHidden() ? QString() : m_stopNoticeText->text();
+}
+
+void ControlPage::clearValues()
+{
+    for (QLineEdit *edit : findChildren<QLineEdit *>(QRegularExpression(QStringLiteral("^lineEdit"))))
+        edit->clear();
+    m_curve1.clear();
+    m_curve2.clear();
+    showCurves();
 }
 
 void ControlPage::emergencyStop()
