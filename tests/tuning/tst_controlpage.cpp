@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,7 +28,8 @@
 #include <qwt_text.h>
 
 // A way out of a running motor.
-enum class WayOut { StopWithTypedDuty, UntickWithTypedDuty, HomeKey, EndKey, Close, Signal };
+enum class WayOut { StopWithTypedDuty, UntickWithTypedDuty, HomeKey, EndKey, EscapeInMessageBox, EscapeInFileDialog,
+                    Stall, DeviceError, Close, Signal };
 Q_DECLARE_METATYPE(WayOut)
 
 // The control page on the simulated controller: telemetry in, duty command out, checked
@@ -384,6 +386,10 @@ private slots:
         QTest::newRow("untick with a typed duty") << WayOut::UntickWithTypedDuty << 0;
         QTest::newRow("Home on the slider") << WayOut::HomeKey << 0;
         QTest::newRow("End on the slider") << WayOut::EndKey << 0;
+        QTest::newRow("Escape in the program's message box") << WayOut::EscapeInMessageBox << 0;
+        QTest::newRow("Escape in the program's file dialog") << WayOut::EscapeInFileDialog << 0;
+        QTest::newRow("stall report") << WayOut::Stall << 0;
+        QTest::newRow("error report") << WayOut::DeviceError << 0;
         QTest::newRow("window closed") << WayOut::Close << 0;
         QTest::newRow("SIGTERM") << WayOut::Signal << SIGTERM;
         QTest::newRow("SIGINT") << WayOut::Signal << SIGINT;
@@ -428,6 +434,39 @@ private slots:
             rig.slider()->setFocus();
             QTest::keyClick(rig.slider(), way == WayOut::HomeKey ? Qt::Key_Home : Qt::Key_End);
             rig.tick();
+            break;
+        case WayOut::EscapeInMessageBox:
+        case WayOut::EscapeInFileDialog: {
+            // The dialogs the program opens over its window, modal, with the focus in them.
+            std::unique_ptr<QDialog> dialog;
+            if (way == WayOut::EscapeInMessageBox) {
+                dialog = std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("Kordo"),
+                                                       QStringLiteral("Please disable control first"),
+                                                       QMessageBox::Ok, rig.window.get());
+            } else {
+                auto *files = new QFileDialog(rig.window.get(), QStringLiteral("Save samples"));
+                files->setOption(QFileDialog::DontUseNativeDialog);
+                dialog.reset(files);
+            }
+            dialog->open();
+            QApplication::setActiveWindow(dialog.get());
+            QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+            QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : dialog.get();
+            QVERIFY(focus->window() == dialog.get());
+            QTest::keyClick(focus, Qt::Key_Escape);
+            QVERIFY(!dialog->isVisible()); // the dialog closes too
+            QVERIFY(!rig.enable()->isChecked());
+            rig.tick();
+            break;
+        }
+        case WayOut::Stall:
+        case WayOut::DeviceError:
+            if (way == WayOut::Stall)
+                rig.controller().firmware().injectStall();
+            else
+                rig.controller().firmware().injectError(3);
+            rig.tick(); // the answer reports it
+            QVERIFY(!rig.enable()->isChecked());
             break;
         case WayOut::Close:
         case WayOut::Signal: {

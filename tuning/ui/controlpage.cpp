@@ -5,6 +5,7 @@
 #include "tuning/dutycontrol.h"
 #include "ui/userdialogs.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -89,6 +90,9 @@ ControlPage::ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWid
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, &ControlPage::emergencyStop);
+    // In the program's own dialogs too (the window's shortcut does not reach them): Escape
+    // stops a running motor there, and then closes the dialog as usual.
+    qApp->installEventFilter(this);
 
     // Stall, error and lost contact stay on the page until the user acknowledges them.
     m_stopNotice = new QFrame(this);
@@ -181,6 +185,13 @@ void ControlPage::retranslate()
 
 bool ControlPage::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
+        && isMotorCommanded()) {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (widget && widget->window() != window())
+            emergencyStop();
+        return false; // the dialog closes as well
+    }
     if (watched == ui->horizontalSliderDutyCycle && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Home || key == Qt::Key_End)
@@ -379,6 +390,11 @@ void ControlPage::clearValues()
     m_curve1.clear();
     m_curve2.clear();
     showCurves();
+}
+
+bool ControlPage::isMotorCommanded() const
+{
+    return ui->checkBoxDutyCycle->isChecked() || ui->horizontalSliderDutyCycle->value() != 0 || m_togglingActive;
 }
 
 void ControlPage::emergencyStop()

@@ -104,6 +104,7 @@ private:
     void showCurves();
     void showAxis(int axis, int quantity, const QColor &colour);
     void emergencyStop();
+    bool isMotorCommanded() const;
     void showStopNotice(const QString &text);
     void clearValues();
     QString chooseFile(const QString &title, const QString &suffix, const QString &filter);
