@@ -157,6 +157,7 @@ void ControlPage::setUpPlot()
         curve->attach(plot);
     }
     plot->replot();
+    plot->installEventFilter(this);
 }
 
 void ControlPage::fillQuantityNames()
@@ -185,6 +186,16 @@ void ControlPage::retranslate()
 
 bool ControlPage::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::LayoutRequest && watched == ui->qwtPlotTelemtry) {
+        // The scrolling time axis asks for a new layout of the whole plot at every sample;
+        // the layout changes only when an axis needs another size (longer labels, another
+        // title, an axis shown or hidden). The axis itself has already been redrawn.
+        const QString layoutKey = plotLayoutKey();
+        if (layoutKey == m_plotLayoutKey)
+            return true;
+        m_plotLayoutKey = layoutKey;
+        return false;
+    }
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
         && isMotorCommanded()) {
         auto *widget = qobject_cast<QWidget *>(watched);
@@ -390,6 +401,21 @@ void ControlPage::clearValues()
     m_curve1.clear();
     m_curve2.clear();
     showCurves();
+}
+
+QString ControlPage::plotLayoutKey() const
+{
+    QString key;
+    const QwtPlot *plot = ui->qwtPlotTelemtry;
+    for (int axis = 0; axis < QwtPlot::axisCnt; ++axis) {
+        if (!plot->axisEnabled(axis)) {
+            key += QStringLiteral("-;");
+            continue;
+        }
+        const QSize hint = plot->axisWidget(axis)->minimumSizeHint();
+        key += QStringLiteral("%1x%2;").arg(hint.width()).arg(hint.height());
+    }
+    return key;
 }
 
 bool ControlPage::isMotorCommanded() const
