@@ -1,6 +1,7 @@
 #include "app/flashcommand.h"
 
 #include "app/appbase.h"
+#include "app/terminationsignals.h"
 #include "firmware/updatefwhelper.h"
 #include "link/comhelper.h"
 
@@ -103,6 +104,13 @@ int FlashCommand::run(const QString &fileName)
             finish(0, QString());
         else
             finish(1, lastMessage);
+    });
+
+    // A terminating signal ends the update where it is: no further page is written.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &loop, [&] {
+        finish(1, started ? tr("interrupted: re-run --flash on this port: the controller waits in its bootloader")
+                          : tr("interrupted"));
     });
 
     app.startClock();

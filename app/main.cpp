@@ -9,6 +9,8 @@
 #include "app/flashcommand.h"
 #include "app/motorbackupcommand.h"
 #include "app/productionline.h"
+#include "app/terminationsignals.h"
+#include "app/windowtermination.h"
 #include "ui/userdialogs.h"
 #include "link/serialportprovider.h"
 
@@ -163,6 +165,10 @@ int main(int argc, char *argv[])
     window->setWindowTitle(windowTitle());
     if (!dataDirectory.isValid())
         dialogs.message(UserDialogs::Icon::Critical, window->windowTitle(), dataDirectory.errorString());
+    // A terminating signal (kill, Ctrl+C in the terminal, a logout) closes the window as the
+    // user would: the program's open dialogs first, then the window, which stops the motor.
+    TerminationSignals terminationSignals;
+    closeWindowOnTermination(&terminationSignals, window.get());
     window->show();
     const int result = app.exec();
     window.reset(); // the window (and the coordinator) before the ports it uses

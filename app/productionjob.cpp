@@ -162,6 +162,14 @@ void ProductionJob::start()
     startStep(Step::Find);
 }
 
+void ProductionJob::interrupt()
+{
+    if (m_step == Step::Flash)
+        fail(tr("interrupted"), tr("re-run --flash on this port: the controller waits in its bootloader"));
+    else
+        fail(tr("interrupted"), tr("re-run on this port"));
+}
+
 void ProductionJob::startStep(Step step)
 {
     m_step = step;

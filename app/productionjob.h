@@ -69,6 +69,8 @@ public:
 public slots:
     // Call in the job's thread (a queued call once the thread runs).
     void start();
+    // A terminating signal: the job ends now, writing nothing more, its port "interrupted".
+    void interrupt();
 
 signals:
     void progress(QString port, QString text);

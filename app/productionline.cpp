@@ -1,5 +1,6 @@
 #include "app/productionline.h"
 
+#include "app/terminationsignals.h"
 #include "motors/dbmanager.h"
 
 #include <QEventLoop>
@@ -10,6 +11,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -101,6 +103,13 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
     std::vector<std::unique_ptr<QThread>> threads;
     int running = 0;
     QStringList names;
+    // The jobs still running, by thread; a terminating signal interrupts them all.
+    std::map<QThread *, ProductionJob *> unfinished;
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &loop, [&unfinished] {
+        for (const auto &entry : unfinished)
+            QMetaObject::invokeMethod(entry.second, &ProductionJob::interrupt, Qt::QueuedConnection);
+    });
     for (const PortInfo &port : m_request.ports) {
         names << port.portName;
         auto thread = std::make_unique<QThread>();
@@ -116,10 +125,12 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
             m_out << QStringLiteral("[%1] %2").arg(outcome.port, outcome.success ? tr("done") : outcome.result)
                   << Qt::endl;
             outcomes.append(outcome);
+            unfinished.erase(jobThread);
             jobThread->quit();
             if (--running == 0)
                 loop.quit();
         });
+        unfinished[jobThread] = job;
         threads.push_back(std::move(thread));
         ++running;
     }

@@ -264,6 +264,12 @@ void PingHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
 
 void PingHelper::contactLost()
 {
+    // The controller may still hear what it no longer answers: one request with control
+    // off goes out before the search, no answer awaited, so that its last command is not
+    // a running duty.
+    if (m_mode == PING_TELEMETRY) {
+        emit com_sendVyxMessageObj(VyxMsg::TELEMETRY, DutyCommand {false, 0}.encode(), true, false);
+    }
     // A device found again starts with the motor stopped.
     stopDuty();
     resetMode(PING_SEARCH);

@@ -310,57 +310,62 @@
         <translation>Stopp</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="147"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="180"/>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <location filename="../../tuning/ui/controlpage.cpp" line="181"/>
         <source>Stop the motor (Esc)</source>
         <translation>Motor anhalten (Esc)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="324"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="437"/>
         <source>Motor stopped</source>
         <translation>Motor angehalten</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="357"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="470"/>
         <source>Controller params tuninig is stopped because motor has not propeler or propeler is inconvenient. You can set approximation of params or default params</source>
         <translation>Die Abstimmung der Reglerparameter wurde beendet, weil der Motor keinen oder einen ungeeigneten Propeller hat. Sie können genäherte Parameter oder die Standardparameter setzen</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="395"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="508"/>
         <source>Save plot</source>
         <translation>Diagramm speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="395"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="508"/>
         <source>PNG images (*.png)</source>
         <translation>PNG-Bilder (*.png)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="399"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="512"/>
         <source>The plot could not be saved to %1</source>
         <translation>Das Diagramm konnte nicht in %1 gespeichert werden</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="402"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="515"/>
         <source>Plot saved to %1</source>
         <translation>Diagramm in %1 gespeichert</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="407"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="520"/>
         <source>Save samples</source>
         <translation>Messwerte speichern</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="407"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="520"/>
         <source>CSV tables (*.csv)</source>
         <translation>CSV-Tabellen (*.csv)</translation>
     </message>
     <message>
-        <location filename="../../tuning/ui/controlpage.cpp" line="412"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="525"/>
         <source>The samples could not be saved to %1: %2</source>
         <translation>Die Messwerte konnten nicht in %1 gespeichert werden: %2</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../tuning/ui/controlpage.cpp" line="417"/>
+        <location filename="../../tuning/ui/controlpage.cpp" line="530"/>
         <source>%n samples saved to %1</source>
         <translation>
             <numerusform>%n Messwert in %1 gespeichert</numerusform>
@@ -852,7 +857,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="432"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="435"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -922,82 +927,82 @@
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="425"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="428"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="454"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="457"/>
         <source>The controller holds %1, outside the usual range %2 to %3.</source>
         <translation>Der Regler hält %1, außerhalb des üblichen Bereichs von %2 bis %3.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="692"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="707"/>
         <source>Input (full scale = 1)</source>
         <translation>Eingang (Vollausschlag = 1)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="732"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="747"/>
         <source>The settings have not been read from the controller yet: there is nothing to export.</source>
         <translation>Die Einstellungen wurden noch nicht vom Regler gelesen: Es gibt nichts zu exportieren.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="737"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="755"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="752"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="770"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="738"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="756"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="753"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="771"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="745"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="761"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="760"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="776"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="746"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="761"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="749"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="764"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="750"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="765"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="762"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="777"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="731"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="768"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="746"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="783"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="194"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="200"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="197"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="203"/>
         <source>%1 to %2</source>
         <translation>%1 bis %2</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="769"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="784"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="798"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="813"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -1106,32 +1111,42 @@
 <context>
     <name>FlashCommand</name>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="22"/>
+        <location filename="../../app/flashcommand.cpp" line="23"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="59"/>
+        <location filename="../../app/flashcommand.cpp" line="60"/>
         <source>Several ports are present (%1): name one with --port.</source>
         <translation>Mehrere Anschlüsse sind vorhanden (%1): wählen Sie einen mit --port.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="64"/>
+        <location filename="../../app/flashcommand.cpp" line="65"/>
         <source>Port opened; looking for the controller.</source>
         <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="80"/>
+        <location filename="../../app/flashcommand.cpp" line="81"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="96"/>
+        <location filename="../../app/flashcommand.cpp" line="97"/>
         <source>Written: %1%</source>
         <translation>Geschrieben: %1%</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="116"/>
+        <location filename="../../app/flashcommand.cpp" line="112"/>
+        <source>interrupted: re-run --flash on this port: the controller waits in its bootloader</source>
+        <translation>abgebrochen: --flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="113"/>
+        <source>interrupted</source>
+        <translation>abgebrochen</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="124"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
@@ -1525,7 +1540,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="573"/>
+        <location filename="../../app/mainwindow.cpp" line="590"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -1588,118 +1603,118 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="335"/>
+        <location filename="../../app/mainwindow.cpp" line="350"/>
         <source>&amp;File</source>
         <translation>&amp;Datei</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="336"/>
+        <location filename="../../app/mainwindow.cpp" line="351"/>
         <source>&amp;Quit</source>
         <translation>&amp;Beenden</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="337"/>
-        <location filename="../../app/mainwindow.cpp" line="338"/>
+        <location filename="../../app/mainwindow.cpp" line="352"/>
+        <location filename="../../app/mainwindow.cpp" line="353"/>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="339"/>
+        <location filename="../../app/mainwindow.cpp" line="354"/>
         <source>&amp;About Kordo manager</source>
         <translation>Ü&amp;ber Kordo manager</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="340"/>
+        <location filename="../../app/mainwindow.cpp" line="355"/>
         <source>Settings page</source>
         <translation>Seite Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="340"/>
+        <location filename="../../app/mainwindow.cpp" line="355"/>
         <source>Motor page</source>
         <translation>Seite Motor</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="340"/>
+        <location filename="../../app/mainwindow.cpp" line="355"/>
         <source>Control page</source>
         <translation>Seite Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="340"/>
+        <location filename="../../app/mainwindow.cpp" line="355"/>
         <source>Firmware page</source>
         <translation>Seite Firmware</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="343"/>
+        <location filename="../../app/mainwindow.cpp" line="358"/>
         <source>The controller&apos;s settings</source>
         <translation>Die Einstellungen des Reglers</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="344"/>
+        <location filename="../../app/mainwindow.cpp" line="359"/>
         <source>Choose the port</source>
         <translation>Den Port wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="349"/>
+        <location filename="../../app/mainwindow.cpp" line="364"/>
         <source>Help</source>
         <translation>Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="350"/>
+        <location filename="../../app/mainwindow.cpp" line="365"/>
         <source>&lt;b&gt;Keys&lt;/b&gt;&lt;br&gt;Escape: stops the motor on the control page; cancels a running identification.&lt;br&gt;Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages.&lt;br&gt;F1: this help. Ctrl+Q: quit (the motor stops first).&lt;br&gt;&lt;br&gt;The user guide is the README file that comes with the program.</source>
         <translation>&lt;b&gt;Tasten&lt;/b&gt;&lt;br&gt;Escape: hält den Motor auf der Seite Steuerung an; bricht eine laufende Identifikation ab.&lt;br&gt;Strg+1 bis Strg+4: die Seiten Einstellungen, Motor, Steuerung und Firmware.&lt;br&gt;F1: diese Hilfe. Strg+Q: beenden (der Motor hält vorher an).&lt;br&gt;&lt;br&gt;Die Anleitung ist die README-Datei, die dem Programm beiliegt.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="360"/>
+        <location filename="../../app/mainwindow.cpp" line="375"/>
         <source>no controller connected</source>
         <translation>kein Regler angeschlossen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="362"/>
+        <location filename="../../app/mainwindow.cpp" line="377"/>
         <source>About Kordo manager</source>
         <translation>Über Kordo manager</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="363"/>
+        <location filename="../../app/mainwindow.cpp" line="378"/>
         <source>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Controller firmware: %3&lt;br&gt;&lt;br&gt;Licence: proprietary, for the maker&apos;s controllers.</source>
         <translation>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Firmware des Reglers: %3&lt;br&gt;&lt;br&gt;Lizenz: proprietär, für die Regler des Herstellers.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="489"/>
+        <location filename="../../app/mainwindow.cpp" line="506"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="497"/>
+        <location filename="../../app/mainwindow.cpp" line="514"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="497"/>
+        <location filename="../../app/mainwindow.cpp" line="514"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="498"/>
+        <location filename="../../app/mainwindow.cpp" line="515"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="531"/>
+        <location filename="../../app/mainwindow.cpp" line="548"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="531"/>
+        <location filename="../../app/mainwindow.cpp" line="548"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="573"/>
+        <location filename="../../app/mainwindow.cpp" line="590"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="584"/>
+        <location filename="../../app/mainwindow.cpp" line="601"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -2329,197 +2344,209 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
     <message>
         <location filename="../../app/productionjob.cpp" line="152"/>
-        <location filename="../../app/productionjob.cpp" line="207"/>
+        <location filename="../../app/productionjob.cpp" line="215"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
         <location filename="../../app/productionjob.cpp" line="153"/>
-        <location filename="../../app/productionjob.cpp" line="208"/>
+        <location filename="../../app/productionjob.cpp" line="216"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="232"/>
+        <location filename="../../app/productionjob.cpp" line="240"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="242"/>
+        <location filename="../../app/productionjob.cpp" line="250"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="242"/>
+        <location filename="../../app/productionjob.cpp" line="250"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="244"/>
+        <location filename="../../app/productionjob.cpp" line="252"/>
         <source>The port could not be opened: %1</source>
         <translation>Der Port konnte nicht geöffnet werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="245"/>
+        <location filename="../../app/productionjob.cpp" line="253"/>
         <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
         <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="247"/>
+        <location filename="../../app/productionjob.cpp" line="255"/>
         <source>The port was not found.</source>
         <translation>Der Port wurde nicht gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="247"/>
+        <location filename="../../app/productionjob.cpp" line="255"/>
         <source>check the port name and that the adapter is plugged in, then re-run</source>
         <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="262"/>
+        <location filename="../../app/productionjob.cpp" line="270"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="263"/>
+        <location filename="../../app/productionjob.cpp" line="271"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="268"/>
+        <location filename="../../app/productionjob.cpp" line="276"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="277"/>
+        <location filename="../../app/productionjob.cpp" line="285"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="281"/>
+        <location filename="../../app/productionjob.cpp" line="168"/>
+        <location filename="../../app/productionjob.cpp" line="289"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="283"/>
+        <location filename="../../app/productionjob.cpp" line="168"/>
+        <location filename="../../app/productionjob.cpp" line="170"/>
+        <source>interrupted</source>
+        <translation>abgebrochen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="170"/>
+        <source>re-run on this port</source>
+        <translation>an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="291"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="284"/>
+        <location filename="../../app/productionjob.cpp" line="292"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="286"/>
+        <location filename="../../app/productionjob.cpp" line="294"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="288"/>
+        <location filename="../../app/productionjob.cpp" line="296"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="290"/>
+        <location filename="../../app/productionjob.cpp" line="298"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="301"/>
+        <location filename="../../app/productionjob.cpp" line="309"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="306"/>
+        <location filename="../../app/productionjob.cpp" line="314"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="307"/>
+        <location filename="../../app/productionjob.cpp" line="315"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="318"/>
+        <location filename="../../app/productionjob.cpp" line="326"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="319"/>
-        <location filename="../../app/productionjob.cpp" line="355"/>
-        <location filename="../../app/productionjob.cpp" line="369"/>
+        <location filename="../../app/productionjob.cpp" line="327"/>
+        <location filename="../../app/productionjob.cpp" line="363"/>
+        <location filename="../../app/productionjob.cpp" line="377"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="323"/>
+        <location filename="../../app/productionjob.cpp" line="331"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="334"/>
+        <location filename="../../app/productionjob.cpp" line="342"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="341"/>
+        <location filename="../../app/productionjob.cpp" line="349"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="351"/>
-        <location filename="../../app/productionjob.cpp" line="364"/>
+        <location filename="../../app/productionjob.cpp" line="359"/>
+        <location filename="../../app/productionjob.cpp" line="372"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="353"/>
-        <location filename="../../app/productionjob.cpp" line="366"/>
+        <location filename="../../app/productionjob.cpp" line="361"/>
+        <location filename="../../app/productionjob.cpp" line="374"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="354"/>
+        <location filename="../../app/productionjob.cpp" line="362"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="368"/>
+        <location filename="../../app/productionjob.cpp" line="376"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="372"/>
+        <location filename="../../app/productionjob.cpp" line="380"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="377"/>
+        <location filename="../../app/productionjob.cpp" line="385"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="378"/>
+        <location filename="../../app/productionjob.cpp" line="386"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="384"/>
+        <location filename="../../app/productionjob.cpp" line="392"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="386"/>
+        <location filename="../../app/productionjob.cpp" line="394"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="387"/>
+        <location filename="../../app/productionjob.cpp" line="395"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="395"/>
+        <location filename="../../app/productionjob.cpp" line="403"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2527,77 +2554,77 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionLine</name>
     <message>
-        <location filename="../../app/productionline.cpp" line="47"/>
+        <location filename="../../app/productionline.cpp" line="49"/>
         <source>No port to work on: name them with --port, or use --all-adapters with the maker&apos;s adapters plugged in.</source>
         <translation>Kein Port zum Bearbeiten: nennen Sie die Ports mit --port oder verwenden Sie --all-adapters mit angeschlossenen Herstelleradaptern.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="57"/>
+        <location filename="../../app/productionline.cpp" line="59"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="65"/>
+        <location filename="../../app/productionline.cpp" line="67"/>
         <source>The settings file %1 cannot be opened.</source>
         <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="70"/>
+        <location filename="../../app/productionline.cpp" line="72"/>
         <source>The file %1 holds no ESC settings.</source>
         <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="88"/>
+        <location filename="../../app/productionline.cpp" line="90"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="116"/>
+        <location filename="../../app/productionline.cpp" line="125"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="149"/>
+        <location filename="../../app/productionline.cpp" line="160"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="154"/>
+        <location filename="../../app/productionline.cpp" line="165"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="198"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="198"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="198"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="198"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="198"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="198"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="198"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>

@@ -4,6 +4,9 @@
 #include "link/serialportprovider.h"
 #include "tests/common/runningcoordinator.h"
 #include "tests/common/simprocess.h"
+#include "tests/common/framedecode.h"
+#include "wire/messageids.h"
+#include "wire/records.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -17,6 +20,24 @@
 class TestAppBaseEndToEnd : public QObject
 {
     Q_OBJECT
+
+    // The duty commands of the TELEMETRY requests in a simulator's trace, in order.
+    static QVector<DutyCommand> receivedDutyCommands(const QString &trace)
+    {
+        QVector<DutyCommand> commands;
+        QFile file(trace);
+        if (!file.open(QIODevice::ReadOnly))
+            return commands;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const int at = line.indexOf(" in  ");
+            if (at < 0)
+                continue;
+            const VYX_Protocol::VYX_MSG msg = decodeFrame(QByteArray::fromHex(line.mid(at + 5).trimmed()));
+            if (msg.msgId == VyxMsg::TELEMETRY)
+                commands.append(DutyCommand::decode(msg.payloadBytes()));
+        }
+        return commands;
+    }
 
 private slots:
     void findsTheDeviceReadsItAndStreamsTelemetry()
@@ -57,6 +78,35 @@ private slots:
         coordinatorThread.quit();
         QVERIFY(coordinatorThread.wait(10000));
         delete app;
+    }
+
+    // A controller that stops answering while the motor runs: one request with control off
+    // follows (no answer awaited), then the search; the controller still hears it.
+    void silentControllerGetsControlOff()
+    {
+        QTemporaryDir dataDir;
+        const QString trace = dataDir.filePath(QStringLiteral("silent.trace"));
+        SimProcess sim({QStringLiteral("--silent-after"), QStringLiteral("120"), QStringLiteral("--trace"), trace});
+        QVERIFY2(sim.isReady(), "kordo-sim did not start");
+        SerialPortProvider provider({sim.adapterPortSpec()});
+        RunningCoordinator coordinator(&provider, dataDir.path());
+        AppBase *app = coordinator.app;
+        coordinator.start();
+        QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 20000);
+        app->pingHelper()->startRun();
+        QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_RUNNING, 20000);
+        app->pingHelper()->setDutyCycle(30, true);
+        QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_DISCONNECTED, 60000);
+
+        QVector<DutyCommand> commands;
+        QTRY_VERIFY_WITH_TIMEOUT((commands = receivedDutyCommands(trace), !commands.isEmpty() && !commands.last().enable),
+                                 10000);
+        int running = 0;
+        for (const DutyCommand &command : qAsConst(commands))
+            running += command.enable && command.duty == DutyCommand::dutyFromPercent(30) ? 1 : 0;
+        QVERIFY(running > 0);  // the motor ran before the controller went silent
+        QCOMPARE(commands.last().duty, int16_t(0));
+        QVERIFY(commands[commands.size() - 2].enable); // exactly one request with control off
     }
 
     // The controller's port goes for 5 s while the control page is chosen, then comes back:

@@ -4,6 +4,10 @@
 #include "tests/motors/motortestsupport.h"
 
 #include <QProcess>
+#include "tests/common/simprocess.h"
+
+#include <csignal>
+#include <sys/types.h>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QtTest>
@@ -239,6 +243,37 @@ private slots:
         QCOMPARE(run({"--version"}, &out, &err), 0);
         QCOMPARE(out.trimmed(), QByteArray("Kordo manager 1.1.0"));
         QCOMPARE(run({"--no-such-option"}, &out, &err), 2);
+    }
+
+    // The window program ends on a terminating signal as on a close: normally, with exit
+    // status 0, after its last request to the controller.
+    void programClosesOnTerminatingSignals_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void programClosesOnTerminatingSignals()
+    {
+        QFETCH(int, signalNumber);
+        const QString program = QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(QStringLiteral("kordoman"));
+        const QString trace = m_dir.filePath(QStringLiteral("signal-%1.trace").arg(signalNumber));
+        SimProcess sim({QStringLiteral("--trace"), trace});
+        QVERIFY(sim.isReady());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(program, {"--data-dir", m_dir.filePath(QStringLiteral("signals")), "--port", sim.adapterPortSpec()});
+        QVERIFY(process.waitForStarted(30000));
+        // Talking to the controller: the event loop runs.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(trace).size() > 0, 60000);
+        QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
     }
 
     // The program itself: an empty motor file with --overwrite deletes nothing and exits

@@ -16,7 +16,9 @@
 #include <QTextStream>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+#include <sys/types.h>
 
 // kordoman on four simulated controllers at once: two take firmware and settings, one
 // refuses a page twice, one is unplugged in the middle of its update. The line worker
@@ -62,6 +64,54 @@ class TestProductionLine : public QObject
     }
 
 private slots:
+    // SIGTERM in the middle of an update on two ports: no further page, both rows
+    // "interrupted" in the table and the report, a non-zero exit.
+    void terminatingSignalInterruptsEveryPort()
+    {
+        const QString image = writeFile(QStringLiteral("interrupted.bin"), TestImages::plainImage(32 * 1024));
+        QVERIFY(!image.isEmpty());
+        SimProcess a({"--serial", "2001", "--page-write-us", "50000"});
+        SimProcess b({"--serial", "2002", "--page-write-us", "50000"});
+        QVERIFY(a.isReady() && b.isReady());
+        const QString report = m_dir.filePath(QStringLiteral("interrupted.csv"));
+        const QStringList arguments {"--flash", image, "--report", report, "--data-dir",
+                                     m_dir.filePath(QStringLiteral("data")), "--port", a.adapterPortSpec(),
+                                     "--port", b.adapterPortSpec()};
+        QProcess process;
+        process.start(program(), arguments);
+        QVERIFY(process.waitForStarted());
+
+        // Both updates under way.
+        QByteArray out;
+        const QByteArray writingA = "[" + a.linkPath().toUtf8() + "] 10 %";
+        const QByteArray writingB = "[" + b.linkPath().toUtf8() + "] 10 %";
+        QElapsedTimer clock;
+        clock.start();
+        while (!(out.contains(writingA) && out.contains(writingB)) && !clock.hasExpired(90000)
+               && process.state() == QProcess::Running) {
+            process.waitForReadyRead(200);
+            out += process.readAllStandardOutput();
+        }
+        QVERIFY2(out.contains(writingA) && out.contains(writingB), out.constData());
+        QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
+        QVERIFY(process.waitForFinished(90000));
+        out += process.readAllStandardOutput();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(out.contains("0 of 2 ports succeeded."), out.constData());
+        QCOMPARE(out.count("interrupted"), 4); // the end of each job and its table row
+
+        QFile csv(report);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = csv.readAll().split('\n');
+        QCOMPARE(lines.size(), 4); // the header, two rows, the last line's end
+        for (int i = 1; i <= 2; ++i) {
+            QVERIFY2(lines[i].contains(",interrupted,"), lines[i].constData());
+            QVERIFY2(lines[i].endsWith("re-run --flash on this port: the controller waits in its bootloader"),
+                     lines[i].constData());
+        }
+    }
+
     void fourPortsTwoFail()
     {
         const QString image = writeFile(QStringLiteral("fw.bin"), TestImages::plainImage(32 * 1024));

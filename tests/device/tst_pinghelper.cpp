@@ -355,9 +355,17 @@ private slots:
         QCOMPARE(deleted.count(), 0);
         QCOMPARE(sent->count(), 0); // the next tick sends, not the loss
 
+        ping->setDutyCycle(30, true);
         lose(VyxMsg::TELEMETRY);
         QCOMPARE(deleted.count(), 1);
         QCOMPARE(ping->pollMode(), PingHelper::PING_SEARCH);
+        // One last command with control off, for a controller that still hears, before the
+        // search; its answer is not awaited.
+        const QVector<SentRequest> last = takeRequests(*sent);
+        QCOMPARE(last.size(), 1);
+        QCOMPARE(last[0].msgId, VyxMsg::TELEMETRY);
+        QCOMPARE(last[0].payload.toHex(), QByteArray("00"));
+        QVERIFY(!last[0].waitForAnswer);
     }
 
     void dutyCommand_data()

@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/types.h>
+
 // kordoman --flash against kordo-sim on a pseudo-terminal: the exit code tells a
 // production line whether the controller got its firmware.
 class TestFlashCommand : public QObject
@@ -77,6 +80,37 @@ private slots:
         QFile flashed(dump);
         QVERIFY(flashed.open(QIODevice::ReadOnly));
         QCOMPARE(flashed.readAll().left(image.size()), image);
+    }
+
+    // SIGTERM in the middle of the update: no success, the port's advice, exit status 1.
+    void terminatingSignalInterruptsTheUpdate()
+    {
+        SimProcess sim({"--page-write-us", "50000"});
+        QVERIFY(sim.isReady());
+        const QString imagePath = m_dir.filePath(QStringLiteral("interrupted.bin"));
+        QVERIFY(TestImages::writeFile(imagePath, TestImages::plainImage(32 * 1024)));
+        const QString binDir = qEnvironmentVariable("KORDO_BIN_DIR", QStringLiteral(KORDO_DEFAULT_BIN_DIR));
+        QProcess process;
+        process.start(QDir(binDir).filePath(QStringLiteral("kordoman")),
+                      {"--flash", imagePath, "--port", sim.adapterPortSpec(), "--data-dir",
+                       m_dir.filePath(QStringLiteral("data"))});
+        QVERIFY(process.waitForStarted());
+        QByteArray out;
+        QElapsedTimer clock;
+        clock.start();
+        while (!out.contains("Written: 10%") && !clock.hasExpired(90000) && process.state() == QProcess::Running) {
+            process.waitForReadyRead(200);
+            out += process.readAllStandardOutput();
+        }
+        QVERIFY2(out.contains("Written: 10%"), out.constData());
+        QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
+        QVERIFY(process.waitForFinished(90000));
+        out += process.readAllStandardOutput();
+        const QByteArray err = process.readAllStandardError();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(!out.contains("Firmware update successful"));
+        QVERIFY2(err.contains("interrupted: re-run --flash on this port"), err.constData());
     }
 
     void missingFileFailsAtOnce()

@@ -4,10 +4,13 @@
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "tuning/ui/controlpage.h"
+#include "app/terminationsignals.h"
+#include "app/windowtermination.h"
 #include "wire/messageids.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,10 +20,17 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
 #include <qwt_scale_widget.h>
 #include <qwt_text.h>
+
+// A way out of a running motor.
+enum class WayOut { StopWithTypedDuty, UntickWithTypedDuty, HomeKey, EndKey, EscapeInMessageBox, EscapeInFileDialog,
+                    Stall, DeviceError, Close, Signal };
+Q_DECLARE_METATYPE(WayOut)
 
 // The control page on the simulated controller: telemetry in, duty command out, checked
 // on the wire where the controller receives it.
@@ -160,8 +170,13 @@ private slots:
         QVERIFY(rig.run());
         rig.enableControl();
         auto *spin = rig.find<QSpinBox>("spinBoxDutyCycle");
-        spin->setValue(-40);
-        QMetaObject::invokeMethod(spin, "editingFinished");
+        QApplication::setActiveWindow(rig.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        spin->setFocus();
+        spin->selectAll();
+        QTest::keyClicks(spin, QStringLiteral("-40"));
+        QCOMPARE(rig.nextCommand().duty, DutyCommand::dutyFromPercent(0)); // not before Return
+        QTest::keyClick(spin, Qt::Key_Return);
         QCOMPARE(rig.slider()->value(), -40);
         QCOMPARE(rig.nextCommand().duty, DutyCommand::dutyFromPercent(-40));
         // In speed control the command is the reference the controller's loop follows.
@@ -265,6 +280,13 @@ private slots:
         QCOMPARE(rig.slider()->value(), 0);
         QCOMPARE(rig.info(), QStringLiteral("Stalled motor"));
         QVERIFY(!rig.nextCommand().enable);
+
+        // On the page until acknowledged, long after the info line has moved on.
+        rig.tick(100);
+        QCOMPARE(rig.page()->stopNotice(), QStringLiteral("Stalled motor"));
+        QVERIFY(rig.find<QWidget>("labelStopNotice")->isVisible());
+        rig.find<QAbstractButton>("pushButtonAcknowledgeStop")->click();
+        QCOMPARE(rig.page()->stopNotice(), QString());
     }
 
     void errorReportStopsControl()
@@ -280,6 +302,12 @@ private slots:
         QVERIFY(!rig.enable()->isChecked());
         QCOMPARE(rig.info(), QStringLiteral("Error occured"));
         QVERIFY(!rig.nextCommand().enable);
+
+        // On the page until control is enabled again.
+        rig.tick(100);
+        QCOMPARE(rig.page()->stopNotice(), QStringLiteral("Error occured"));
+        rig.enableControl();
+        QCOMPARE(rig.page()->stopNotice(), QString());
     }
 
     void lostConnectionStopsControl()
@@ -292,9 +320,16 @@ private slots:
         rig.slider()->setValue(40);
         QVERIFY(rig.nextCommand().enable);
 
+        QVERIFY(!rig.value("lineEditSpeed").isEmpty());
+        QVERIFY(rig.plotted(0) > 0);
         QVERIFY(rig.tickUntil([&] { return !rig.enable()->isChecked(); }));
         QCOMPARE(rig.slider()->value(), 0);
         QVERIFY(!rig.app().pingHelper()->isDutyEnabled());
+        // Nothing shown is current any more, and the page says why.
+        QCOMPARE(rig.page()->stopNotice(), QStringLiteral("Control signal lost"));
+        for (const char *name : {"lineEditSpeed", "lineEditVdc", "lineEditTemp", "lineEditPwm"})
+            QVERIFY2(rig.value(name).isEmpty(), name);
+        QCOMPARE(rig.plotted(0), size_t(0));
     }
 
     void escapeStopsTheMotor()
@@ -339,6 +374,131 @@ private slots:
         QCOMPARE(rig.slider()->value(), 0);
         const DutyCommand sent = rig.nextCommand();
         QVERIFY(!sent.enable);
+    }
+
+    // The ways out of a running motor: none sends more than the duty already running, and
+    // the request after the action carries control off or duty 0.
+    void waysOutOfARunningMotor_data()
+    {
+        QTest::addColumn<WayOut>("way");
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("Stop with a typed duty") << WayOut::StopWithTypedDuty << 0;
+        QTest::newRow("untick with a typed duty") << WayOut::UntickWithTypedDuty << 0;
+        QTest::newRow("Home on the slider") << WayOut::HomeKey << 0;
+        QTest::newRow("End on the slider") << WayOut::EndKey << 0;
+        QTest::newRow("Escape in the program's message box") << WayOut::EscapeInMessageBox << 0;
+        QTest::newRow("Escape in the program's file dialog") << WayOut::EscapeInFileDialog << 0;
+        QTest::newRow("stall report") << WayOut::Stall << 0;
+        QTest::newRow("error report") << WayOut::DeviceError << 0;
+        QTest::newRow("window closed") << WayOut::Close << 0;
+        QTest::newRow("SIGTERM") << WayOut::Signal << SIGTERM;
+        QTest::newRow("SIGINT") << WayOut::Signal << SIGINT;
+        QTest::newRow("SIGHUP") << WayOut::Signal << SIGHUP;
+    }
+
+    void waysOutOfARunningMotor()
+    {
+        QFETCH(WayOut, way);
+        QFETCH(int, signalNumber);
+        constexpr int RUNNING = 30;
+        ControlRig rig;
+        QVERIFY(rig.run());
+        rig.enableControl();
+        rig.slider()->setValue(RUNNING);
+        QCOMPARE(rig.nextCommand().duty, DutyCommand::dutyFromPercent(RUNNING));
+        QApplication::setActiveWindow(rig.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(rig.window.get()));
+        rig.commands.clear();
+
+        auto *spin = rig.find<QSpinBox>("spinBoxDutyCycle");
+        // A press (which takes the focus, as a real one does), a few exchanges while the
+        // button is held, the release.
+        auto pressAndRelease = [&](QWidget *button) {
+            button->setFocus(Qt::MouseFocusReason);
+            QTest::mousePress(button, Qt::LeftButton);
+            rig.tick(3);
+            QTest::mouseRelease(button, Qt::LeftButton);
+        };
+        switch (way) {
+        case WayOut::StopWithTypedDuty:
+        case WayOut::UntickWithTypedDuty:
+            spin->setFocus();
+            spin->selectAll();
+            QTest::keyClicks(spin, QStringLiteral("80"));
+            rig.tick();
+            pressAndRelease(way == WayOut::StopWithTypedDuty ? rig.find<QWidget>("pushButtonStop")
+                                                             : static_cast<QWidget *>(rig.enable()));
+            break;
+        case WayOut::HomeKey:
+        case WayOut::EndKey:
+            rig.slider()->setFocus();
+            QTest::keyClick(rig.slider(), way == WayOut::HomeKey ? Qt::Key_Home : Qt::Key_End);
+            rig.tick();
+            break;
+        case WayOut::EscapeInMessageBox:
+        case WayOut::EscapeInFileDialog: {
+            // The dialogs the program opens over its window, modal, with the focus in them.
+            std::unique_ptr<QDialog> dialog;
+            if (way == WayOut::EscapeInMessageBox) {
+                dialog = std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("Kordo"),
+                                                       QStringLiteral("Please disable control first"),
+                                                       QMessageBox::Ok, rig.window.get());
+            } else {
+                auto *files = new QFileDialog(rig.window.get(), QStringLiteral("Save samples"));
+                files->setOption(QFileDialog::DontUseNativeDialog);
+                dialog.reset(files);
+            }
+            dialog->open();
+            QApplication::setActiveWindow(dialog.get());
+            QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+            QWidget *focus = QApplication::focusWidget() ? QApplication::focusWidget() : dialog.get();
+            QVERIFY(focus->window() == dialog.get());
+            QTest::keyClick(focus, Qt::Key_Escape);
+            QVERIFY(!dialog->isVisible()); // the dialog closes too
+            QVERIFY(!rig.enable()->isChecked());
+            rig.tick();
+            break;
+        }
+        case WayOut::Stall:
+        case WayOut::DeviceError:
+            if (way == WayOut::Stall)
+                rig.controller().firmware().injectStall();
+            else
+                rig.controller().firmware().injectError(3);
+            rig.tick(); // the answer reports it
+            QVERIFY(!rig.enable()->isChecked());
+            break;
+        case WayOut::Close:
+        case WayOut::Signal: {
+            // The program ends without another exchange: the window's last request counts.
+            TerminationSignals termination;
+            closeWindowOnTermination(&termination, rig.window.get());
+            if (way == WayOut::Close)
+                rig.window->close();
+            else
+                ::raise(signalNumber);
+            QTRY_VERIFY(!rig.window->isVisible());
+            rig.window.reset(); // as after the event loop, in the program
+            QVERIFY(!rig.commands.isEmpty());
+            for (const DutyCommand &sent : qAsConst(rig.commands))
+                QVERIFY(!sent.enable || std::abs(sent.duty) <= DutyCommand::dutyFromPercent(RUNNING));
+            QVERIFY(!rig.commands.last().enable);
+            return;
+        }
+        }
+        const QVector<DutyCommand> duringAction = rig.commands;
+        QVERIFY(!duringAction.isEmpty());
+        const DutyCommand next = rig.nextCommand();
+        for (const DutyCommand &sent : duringAction)
+            QVERIFY2(!sent.enable || std::abs(sent.duty) <= DutyCommand::dutyFromPercent(RUNNING),
+                     qPrintable(QString::number(sent.duty)));
+        if (way == WayOut::HomeKey || way == WayOut::EndKey) {
+            // Nothing stops here: the key is ignored and the running duty stays.
+            QCOMPARE(rig.slider()->value(), RUNNING);
+            QCOMPARE(next.duty, DutyCommand::dutyFromPercent(RUNNING));
+        } else {
+            QVERIFY(!next.enable || next.duty == 0);
+        }
     }
 
     void togglingWithoutAdmissibleStepEnds()

@@ -6,6 +6,7 @@
 #include "ui/units.h"
 #include "ui/userdialogs.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -13,8 +14,15 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
 
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
@@ -74,6 +82,8 @@ ControlPage::ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWid
     ui->comboBoxTelQuant_2->setCurrentIndex(CurveWindow::QUANTITY_NONE);
     ui->spinBoxDeadBand->setValue(DutyControl::DEFAULT_DEAD_BAND);
     on_horizontalSliderDutyCycle_valueChanged(0);
+    // Home and End would jump to full forward or full reverse in one key press.
+    ui->horizontalSliderDutyCycle->installEventFilter(this);
     // The tuning sequence starts from here once it is part of the program.
     ui->pushButtonTuning->hide();
     ui->pushButtonToggling->hide();
@@ -82,6 +92,27 @@ ControlPage::ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWid
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, &ControlPage::emergencyStop);
+    // In the program's own dialogs too (the window's shortcut does not reach them): Escape
+    // stops a running motor there, and then closes the dialog as usual.
+    qApp->installEventFilter(this);
+
+    // Stall, error and lost contact stay on the page until the user acknowledges them.
+    m_stopNotice = new QFrame(this);
+    m_stopNotice->setObjectName(QStringLiteral("frameStopNotice"));
+    m_stopNotice->setStyleSheet(QStringLiteral("#frameStopNotice { background: #fdecea; border: 1px solid #c62828; }"
+                                               " QLabel { color: #b71c1c; font-weight: bold; }"));
+    m_stopNoticeText = new QLabel(m_stopNotice);
+    m_stopNoticeText->setObjectName(QStringLiteral("labelStopNotice"));
+    m_stopNoticeText->setWordWrap(true);
+    auto *acknowledge = new QPushButton(m_stopNotice);
+    acknowledge->setObjectName(QStringLiteral("pushButtonAcknowledgeStop"));
+    connect(acknowledge, &QPushButton::clicked, m_stopNotice, &QWidget::hide);
+    auto *noticeLayout = new QHBoxLayout(m_stopNotice);
+    noticeLayout->addWidget(m_stopNoticeText, 1);
+    noticeLayout->addWidget(acknowledge);
+    if (auto *pageLayout = qobject_cast<QBoxLayout *>(layout()))
+        pageLayout->insertWidget(0, m_stopNotice);
+    m_stopNotice->hide();
 
     m_toggleTimer.setSingleShot(true);
     connect(&m_toggleTimer, &QTimer::timeout, this, &ControlPage::on_changeSequence);
@@ -128,6 +159,7 @@ void ControlPage::setUpPlot()
         curve->attach(plot);
     }
     plot->replot();
+    plot->installEventFilter(this);
 }
 
 void ControlPage::fillQuantityNames()
@@ -144,6 +176,8 @@ void ControlPage::fillQuantityNames()
 
 void ControlPage::retranslate()
 {
+    if (auto *acknowledge = findChild<QPushButton *>(QStringLiteral("pushButtonAcknowledgeStop")))
+        acknowledge->setText(tr("OK"));
     ui->pushButtonStop->setToolTip(tr("Stop the motor (Esc)"));
     ui->labelUnitSpeed->setText(Units::text(Units::Rpm));
     QwtPlot *plot = ui->qwtPlotTelemtry;
@@ -151,6 +185,33 @@ void ControlPage::retranslate()
     plot->setAxisTitle(QwtPlot::yLeft, QStringLiteral("%"));
     plot->setAxisTitle(QwtPlot::yRight, QStringLiteral("%"));
     showCurves();
+}
+
+bool ControlPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::LayoutRequest && watched == ui->qwtPlotTelemtry) {
+        // The scrolling time axis asks for a new layout of the whole plot at every sample;
+        // the layout changes only when an axis needs another size (longer labels, another
+        // title, an axis shown or hidden). The axis itself has already been redrawn.
+        const QString layoutKey = plotLayoutKey();
+        if (layoutKey == m_plotLayoutKey)
+            return true;
+        m_plotLayoutKey = layoutKey;
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
+        && isMotorCommanded()) {
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (widget && widget->window() != window())
+            emergencyStop();
+        return false; // the dialog closes as well
+    }
+    if (watched == ui->horizontalSliderDutyCycle && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Home || key == Qt::Key_End)
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ControlPage::changeEvent(QEvent *event)
@@ -274,6 +335,13 @@ void ControlPage::on_horizontalSliderDutyCycle_valueChanged(int value)
 
 void ControlPage::on_spinBoxDutyCycle_editingFinished()
 {
+    // A typed value counts on Return only. The box also finishes editing when it loses the
+    // focus, for example to the Stop button or the enable box pressed to stop the motor:
+    // the typed value then goes back to the one running.
+    if (!ui->spinBoxDutyCycle->hasFocus()) {
+        ui->spinBoxDutyCycle->setValue(ui->horizontalSliderDutyCycle->value());
+        return;
+    }
     const int value = ui->spinBoxDutyCycle->value();
     {
         // The slider would send the same command again.
@@ -285,6 +353,8 @@ void ControlPage::on_spinBoxDutyCycle_editingFinished()
 
 void ControlPage::on_checkBoxDutyCycle_stateChanged(int arg1)
 {
+    if (arg1 != Qt::Unchecked) // started again
+        m_stopNotice->hide();
     {
         const QSignalBlocker block(ui->horizontalSliderDutyCycle);
         ui->horizontalSliderDutyCycle->setValue(0);
@@ -307,10 +377,53 @@ void ControlPage::stopMotor()
     m_dutyCommand(0, false);
 }
 
-void ControlPage::on_resetControl(QString msg, uint8_t)
+void ControlPage::on_resetControl(QString msg, uint8_t code)
 {
     stopMotor();
+    if (code == CODE_CONTACT_LOST)
+        clearValues(); // nothing shown is current any more
+    showStopNotice(msg);
     emit infoText(msg, false);
+}
+
+void ControlPage::showStopNotice(const QString &text)
+{
+    m_stopNoticeText->setText(text);
+    m_stopNotice->show();
+}
+
+QString ControlPage::stopNotice() const
+{
+    return m_stopNotice->isHidden() ? QString() : m_stopNoticeText->text();
+}
+
+void ControlPage::clearValues()
+{
+    for (QLineEdit *edit : findChildren<QLineEdit *>(QRegularExpression(QStringLiteral("^lineEdit"))))
+        edit->clear();
+    m_curve1.clear();
+    m_curve2.clear();
+    showCurves();
+}
+
+QString ControlPage::plotLayoutKey() const
+{
+    QString key;
+    const QwtPlot *plot = ui->qwtPlotTelemtry;
+    for (int axis = 0; axis < QwtPlot::axisCnt; ++axis) {
+        if (!plot->axisEnabled(axis)) {
+            key += QStringLiteral("-;");
+            continue;
+        }
+        const QSize hint = plot->axisWidget(axis)->minimumSizeHint();
+        key += QStringLiteral("%1x%2;").arg(hint.width()).arg(hint.height());
+    }
+    return key;
+}
+
+bool ControlPage::isMotorCommanded() const
+{
+    return ui->checkBoxDutyCycle->isChecked() || ui->horizontalSliderDutyCycle->value() != 0 || m_togglingActive;
 }
 
 void ControlPage::emergencyStop()

@@ -16,6 +16,7 @@ namespace Ui {
 class ControlPage;
 }
 
+class QLabel;
 class QwtPlotCurve;
 class TimeScaleDraw;
 class UserDialogs;
@@ -35,6 +36,8 @@ public:
     using DutyCommandSink = std::function<void(int16_t dutyCycle, bool enableDutyCycle)>;
 
     static constexpr int QUANTITY_SPEED = 2;
+    // The reset code of a lost contact (1 stall, 4 device error).
+    static constexpr uint8_t CODE_CONTACT_LOST = 2;
     static constexpr int TOGGLE_START_MS = 1500;
     static constexpr int TOGGLE_STEP_MS = 100;
 
@@ -57,6 +60,10 @@ public:
     // Duty 0 with control disabled, toggling ended.
     void stopMotor();
 
+    // Why control was taken away, shown on the page until acknowledged or control is
+    // enabled again; empty while there is nothing to tell.
+    QString stopNotice() const;
+
     const CurveWindow &curve(int index) const { return index == 0 ? m_curve1 : m_curve2; }
     bool isTogglingActive() const { return m_togglingActive; }
     int samplesReceived() const { return m_history.size(); }
@@ -71,6 +78,7 @@ signals:
     void controllerChosen(int8_t result);
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
@@ -96,6 +104,10 @@ private:
     void showCurves();
     void showAxis(int axis, int quantity, const QColor &colour);
     void emergencyStop();
+    bool isMotorCommanded() const;
+    QString plotLayoutKey() const;
+    void showStopNotice(const QString &text);
+    void clearValues();
     QString chooseFile(const QString &title, const QString &suffix, const QString &filter);
 
     std::unique_ptr<Ui::ControlPage> ui;
@@ -110,4 +122,7 @@ private:
     bool m_togglingActive = false;
     QTimer m_toggleTimer;
     QRandomGenerator m_random;
+    QWidget *m_stopNotice = nullptr; // a child of the page
+    QLabel *m_stopNoticeText = nullptr;
+    QString m_plotLayoutKey; // the axes' sizes the plot was laid out for
 };

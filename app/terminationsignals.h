@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// SIGTERM, SIGINT and SIGHUP delivered into the event loop: the handler only writes the
+// signal's number into a pipe, and received() is emitted from the loop that reads it, so
+// that the program stops as it does on any other way out (the motor stopped, the ports
+// closed, the files whole).
+//
+// One instance at a time; the default actions come back when it goes.
+class TerminationSignals : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TerminationSignals(QObject *parent = nullptr);
+    ~TerminationSignals() override;
+
+    bool isInstalled() const { return m_notifier != nullptr; }
+    // The first signal received, 0 while none was.
+    int received() const { return m_received; }
+
+signals:
+    // Once per signal received.
+    void terminationRequested(int signalNumber);
+
+private:
+    void readPipe();
+
+    QSocketNotifier *m_notifier = nullptr;
+    int m_received = 0;
+};
