@@ -324,11 +324,14 @@ void UpdateFwHelper::handleReceivedChar(uint8_t receivedChar)
 
 bool UpdateFwHelper::handleProbeByte(uint8_t byte)
 {
-    // Only an ACK counts: 0x1F also ends every VYX frame, and a late answer of a running
-    // firmware must not pass for a bootloader.
-    if (!m_probeAwaiting || byte != Bootloader::ACK)
+    // Only the first byte after the sync's echo is its answer, and only an ACK counts: 0x1F
+    // also ends every VYX frame, and no byte of a late answer of a running firmware (a
+    // serial number may hold 0x79) must pass for a bootloader.
+    if (!m_probeAwaiting)
         return false;
     m_probeAwaiting = false;
+    if (byte != Bootloader::ACK)
+        return false;
     m_bootloaderWaiting = true;
     firmwareDebug() << "A controller waits in its bootloader";
     emit answerCorrect();

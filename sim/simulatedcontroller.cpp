@@ -20,6 +20,7 @@ SimulatedController::SimulatedController(const SimulatorConfig &config, QObject 
     , m_faults(config.faults)
     , m_inBootloader(config.bootloader.startInBootloader)
 {
+    m_identityFromUs = qint64(config.faults.identityAfterMs) * 1000;
     VYX_Protocol::init(m_rxConfig, 0, 255);
     m_line.setPacing(config.faults.paceOutput, LINE_BYTES_PER_SECOND);
 }
@@ -137,6 +138,10 @@ void SimulatedController::handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 a
     ++m_requestCounts[msg.msgId];
     if (m_faults.isSilent())
         return;
+    if (msg.msgId == VyxMsg::GET_DEVICE_INFO && m_nowUs < m_identityFromUs) {
+        qCDebug(lcSim) << "SIM: still booting, no answer to the identity request";
+        return;
+    }
     if (m_faults.refuseRequest(msg.msgId)) {
         qCDebug(lcSim) << "SIM: refused message" << Qt::hex << msg.msgId << "by the named fault";
         m_faults.countAnswerTo(msg.msgId);
@@ -247,6 +252,7 @@ void SimulatedController::startApplication()
     m_inBootloader = false;
     m_codec = VYX_Protocol();
     m_rawRequest.clear();
+    m_identityFromUs = m_nowUs + qint64(m_config.faults.identityAfterMs) * 1000;
     emit applicationStarted();
 }
 
@@ -265,6 +271,7 @@ void SimulatedController::setPowered(bool on)
         m_bootloader.restart();
     else
         m_firmware.powerCycle();
+    m_identityFromUs = m_nowUs + qint64(m_config.faults.identityAfterMs) * 1000;
 }
 
 void SimulatedController::vanish()

@@ -79,6 +79,23 @@ private slots:
         QCOMPARE(flashed.readAll().left(image.size()), image);
     }
 
+    // A controller still booting answers its identity late, with ACK bytes in its serial
+    // number, about when the look for a waiting bootloader begins: every update finds the
+    // running firmware and succeeds.
+    void lateIdentityAnswerTenUpdatesInARow()
+    {
+        const QByteArray image = TestImages::plainImage(8192);
+        const QString imagePath = m_dir.filePath(QStringLiteral("late.bin"));
+        QVERIFY(TestImages::writeFile(imagePath, image));
+        for (int i = 0; i < 10; ++i) {
+            SimProcess sim({"--serial", "0x79797979", "--identity-after", "1500", "--delay", "30"});
+            QVERIFY(sim.isReady());
+            const Run run = flash(imagePath, sim.adapterPortSpec());
+            QVERIFY2(run.code == 0, qPrintable(QStringLiteral("run %1: %2").arg(i).arg(QString::fromUtf8(run.err))));
+            QVERIFY(run.out.contains("Resetting device"));
+        }
+    }
+
     void missingFileFailsAtOnce()
     {
         const Run run = flash(m_dir.filePath(QStringLiteral("absent.bin")), QStringLiteral("/dev/null"));

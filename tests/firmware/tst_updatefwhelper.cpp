@@ -203,6 +203,53 @@ private slots:
         QCOMPARE(rig.fw->state(), UpdateFwHelper::UpdateIdle);
     }
 
+    // A controller still booting answers its first identity request late, about when the
+    // look for a waiting bootloader sends its sync; its serial number is full of ACK bytes.
+    // Whatever the timing, it is found as the running controller it is.
+    void lateIdentityAnswerIsNoBootloader()
+    {
+        for (int afterMs = 900; afterMs <= 1150; afterMs += 10) {
+            SimulatorConfig config;
+            config.identity.serialNumber = 0x79797979;
+            config.faults.identityAfterMs = afterMs;
+            config.faults.answerDelayMs = 30;
+            FlashRig rig(config);
+            QSignalSpy found(rig.fw, &UpdateFwHelper::bootloaderFound);
+            QVERIFY(rig.openPort());
+            QVERIFY2(rig.tickUntil([&] { return rig.app.deviceState() == DEVICE_CONNECTED || !found.isEmpty(); }, 80),
+                     qPrintable(QString::number(afterMs)));
+            QVERIFY2(found.isEmpty(), qPrintable(QStringLiteral("taken for a bootloader at %1 ms").arg(afterMs)));
+            QVERIFY(!rig.fw->isBootloaderWaiting());
+        }
+    }
+
+    // Only the first byte after the sync's echo answers it: an ACK later in a stray answer
+    // does not make a controller waiting in its bootloader.
+    void probeCountsOnlyTheFirstByte_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("ACK") << QByteArray::fromHex("79") << true;
+        QTest::newRow("frame start, then ACK bytes") << QByteArray::fromHex("1a0179797979") << false;
+        QTest::newRow("NACK, then ACK") << QByteArray::fromHex("1f79") << false;
+    }
+
+    void probeCountsOnlyTheFirstByte()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, found);
+        UpdateFwHelper fw;
+        QSignalSpy bootloader(&fw, &UpdateFwHelper::bootloaderFound);
+        QSignalSpy sync(&fw, &UpdateFwHelper::sendMessageToComPort);
+        for (int i = 0; i < UpdateFwHelper::PROBE_AFTER_TICKS && sync.isEmpty(); ++i)
+            fw.probeTick(true);
+        QCOMPARE(sync.size(), 1);
+        for (char byte : answer)
+            fw.handleReceivedChar(uint8_t(byte));
+        QCOMPARE(bootloader.size(), found ? 1 : 0);
+        QCOMPARE(fw.isBootloaderWaiting(), found);
+    }
+
     void runningDeviceIsNotUpdated()
     {
         SimulatorConfig config;

@@ -273,6 +273,55 @@ private slots:
         QCOMPARE(uint8_t(fakePort()->writes.last().at(2)), uint8_t(0x23));
     }
 
+    // A byte-wise request (the bootloader's sync) never goes out while a frame answer may
+    // still come: its bytes would be taken for the sync's answer.
+    void byteRequestWaitsForAFrameAnswer_data()
+    {
+        QTest::addColumn<bool>("frameBegun");
+        QTest::newRow("frame request's slot open") << false;
+        QTest::newRow("answer frame begun after the slot") << true;
+    }
+
+    void byteRequestWaitsForAFrameAnswer()
+    {
+        QFETCH(bool, frameBegun);
+        connectToOneAdapter();
+        emit b->com_sendVyxMessageObj(0x21, {}, true, false); // the identity poll: no answer awaited
+        QCOMPARE(fakePort()->writes.size(), 1);
+        if (frameBegun) {
+            com->handleTimeout();
+            com->handleTimeout(); // the slot is over
+            QVERIFY(!com->isWatchDogRunning());
+            fakePort()->answer(QByteArray::fromHex("1a0121"));
+        }
+        QVERIFY(com->mayFrameAnswerArrive());
+        emit a->sendMessageToComPort(QByteArray::fromHex("7f"), true, false);
+        QCOMPARE(fakePort()->writes.size(), 1);
+
+        if (frameBegun)
+            fakePort()->deliver(QByteArray::fromHex("79797979dd1f")); // the rest of the frame
+        for (int i = 0; i < 2 && fakePort()->writes.size() == 1; ++i)
+            com->handleTimeout();
+        QVERIFY(!com->mayFrameAnswerArrive());
+        QCOMPARE(fakePort()->writes.size(), 2);
+        QCOMPARE(fakePort()->writes.last(), QByteArray::fromHex("7f"));
+    }
+
+    // A begun frame whose end never comes holds a byte-wise request back only briefly.
+    void unendedFrameStopsHoldingBack()
+    {
+        connectToOneAdapter();
+        emit b->com_sendVyxMessageObj(0x21, {}, true, false);
+        com->handleTimeout();
+        com->handleTimeout();
+        fakePort()->answer(QByteArray::fromHex("1a01"));
+        emit a->sendMessageToComPort(QByteArray::fromHex("7f"), true, false);
+        QCOMPARE(fakePort()->writes.size(), 1);
+        com->handleTimeout();
+        com->handleTimeout();
+        QCOMPARE(fakePort()->writes.size(), 2);
+    }
+
     void failedWriteKeepsTheHead()
     {
         connectToOneAdapter();
