@@ -267,9 +267,11 @@ void AppBase::handleTimeout()
     m_testHelper->handleTimeout();
     m_comHelper->handleTimeout();
     m_idHelper->tick();
+    // The probe looks before this tick's poll goes out: a poll's slot would keep the line
+    // from ever being quiet at its turn.
+    m_updateFwHelper->probeTick(m_activity > ActivityNoPort, !m_comHelper->mayFrameAnswerArrive());
     if (m_activity > ActivityNoPort)
         m_pingHelper->handleTimeout();
-    m_updateFwHelper->probeTick(m_activity > ActivityNoPort);
 
     switch (m_activity.load()) {
     case ActivityParams:

@@ -125,7 +125,7 @@ void UpdateFwHelper::endSyncing()
     emit updateFinished(false, UpdateError::None);
 }
 
-void UpdateFwHelper::probeTick(bool portOpen)
+void UpdateFwHelper::probeTick(bool portOpen, bool lineQuiet)
 {
     if (!portOpen) {
         m_probeTicks = 0;
@@ -136,12 +136,14 @@ void UpdateFwHelper::probeTick(bool portOpen)
         m_probeTicks = 0;
         return;
     }
-    ++m_probeTicks;
-    if (m_probeTicks >= PROBE_AFTER_TICKS && (m_probeTicks - PROBE_AFTER_TICKS) % PROBE_EVERY_TICKS == 0) {
-        m_probeAwaiting = true;
-        m_rxState = RxWaitAck;
-        emit sendMessageToComPort(Bootloader::syncRequest(), true, false);
-    }
+    if (m_probeTicks < PROBE_AFTER_TICKS)
+        ++m_probeTicks;
+    if (m_probeTicks < PROBE_AFTER_TICKS || !lineQuiet)
+        return;
+    m_probeTicks = PROBE_AFTER_TICKS - PROBE_EVERY_TICKS;
+    m_probeAwaiting = true;
+    m_rxState = RxWaitAck;
+    emit sendMessageToComPort(Bootloader::syncRequest(), true, false);
 }
 
 // ---- failures ----------------------------------------------------------------------------
@@ -334,8 +336,10 @@ bool UpdateFwHelper::handleProbeByte(uint8_t byte)
         return false;
     m_bootloaderWaiting = true;
     firmwareDebug() << "A controller waits in its bootloader";
-    emit answerCorrect();
+    // The queue goes first: a frame request waiting behind the sync must not reach the
+    // bootloader when the line is freed.
     emit finishPoll(false);
+    emit answerCorrect();
     emit on_updateFwState(tr("A controller waits in its bootloader. Choose the firmware and update it."), false,
                           false, true);
     emit bootloaderFound();

@@ -60,8 +60,9 @@ public:
     void startUpdate(const QString &fileName);
     void updateTick();
     // Every tick: looks for a controller waiting in its bootloader while the port is open
-    // and no device answers (the sync needs no frame).
-    void probeTick(bool portOpen);
+    // and no device answers (the sync needs no frame). A look that is due waits while the
+    // line is not quiet (a frame answer may still come).
+    void probeTick(bool portOpen, bool lineQuiet);
     // May be asked from any thread.
     bool isUpdateRunning() const { return m_running.load(); }
     bool isBootloaderWaiting() const { return m_bootloaderWaiting.load(); }

@@ -392,6 +392,22 @@ bool ComHelper::enqueue(PendingMessage request)
         // kind that expects no answer. Frames and byte-wise requests never share a slot: a
         // late answer would be read as the other kind's.
         const bool sameKind = request.isVyx == m_currentRequest.isVyx;
+        // A poll that expects no answer is not repeated while it is in its slot, and one that
+        // waits still is replaced by its repetition: both going out back to back would bring
+        // two answers, the second taken for the next request's.
+        if (!request.waitForAnswer && m_watchdog.isRunning() && m_currentRequest.pingType
+            && !m_currentRequest.waitForAnswer && m_lastSent == request.bytes
+            && m_currentRequest.receiver == request.receiver)
+            return true;
+        if (!request.waitForAnswer) {
+            m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
+                                         [&](const PendingMessage &queued) {
+                                             return queued.pingType && !queued.waitForAnswer
+                                                 && queued.bytes == request.bytes
+                                                 && queued.receiver == request.receiver;
+                                         }),
+                          m_queue.end());
+        }
         m_queue.prepend(std::move(request));
         if (m_watchdog.isRunning() && !m_currentRequest.waitForAnswer && sameKind)
             m_watchdog.stop();
@@ -405,8 +421,6 @@ bool ComHelper::sendNext()
 {
     if (m_watchdog.isRunning() || m_queue.isEmpty() || !m_port || !m_port->isOpen())
         return false;
-    if (!m_queue.first().isVyx && mayFrameAnswerArrive())
-        return false; // a later tick's send step writes it
 
     const PendingMessage head = m_queue.takeFirst();
     const qint64 written = m_port->write(head.bytes);

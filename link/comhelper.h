@@ -53,8 +53,8 @@ public:
     uint32_t watchDogLimit() const { return m_watchdog.limit(); }
     bool isWatchDogRunning() const { return m_watchdog.isRunning(); }
     // A frame answer may still come: a frame request's slot is open, or a frame has begun
-    // on the line and its bytes are still coming. A byte-wise request waits meanwhile, so
-    // that no byte of a late frame answer passes for its answer.
+    // on the line and its bytes are still coming. The bootloader probe waits meanwhile, so
+    // that no byte of a late frame answer passes for its sync's answer.
     bool mayFrameAnswerArrive() const;
 
     // Queues a request on behalf of a named receiver (the slots use the sender's class name).

@@ -20,7 +20,6 @@ SimulatedController::SimulatedController(const SimulatorConfig &config, QObject 
     , m_faults(config.faults)
     , m_inBootloader(config.bootloader.startInBootloader)
 {
-    m_identityFromUs = qint64(config.faults.identityAfterMs) * 1000;
     VYX_Protocol::init(m_rxConfig, 0, 255);
     m_line.setPacing(config.faults.paceOutput, LINE_BYTES_PER_SECOND);
 }
@@ -138,7 +137,9 @@ void SimulatedController::handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 a
     ++m_requestCounts[msg.msgId];
     if (m_faults.isSilent())
         return;
-    if (msg.msgId == VyxMsg::GET_DEVICE_INFO && m_nowUs < m_identityFromUs) {
+    if (msg.msgId == VyxMsg::GET_DEVICE_INFO && m_config.faults.identityAfterMs > 0 && m_identityFromUs < 0)
+        m_identityFromUs = atUs + qint64(m_config.faults.identityAfterMs) * 1000;
+    if (msg.msgId == VyxMsg::GET_DEVICE_INFO && atUs < m_identityFromUs) {
         qCDebug(lcSim) << "SIM: still booting, no answer to the identity request";
         return;
     }
@@ -252,7 +253,7 @@ void SimulatedController::startApplication()
     m_inBootloader = false;
     m_codec = VYX_Protocol();
     m_rawRequest.clear();
-    m_identityFromUs = m_nowUs + qint64(m_config.faults.identityAfterMs) * 1000;
+    m_identityFromUs = -1;
     emit applicationStarted();
 }
 
@@ -271,7 +272,7 @@ void SimulatedController::setPowered(bool on)
         m_bootloader.restart();
     else
         m_firmware.powerCycle();
-    m_identityFromUs = m_nowUs + qint64(m_config.faults.identityAfterMs) * 1000;
+    m_identityFromUs = -1;
 }
 
 void SimulatedController::vanish()

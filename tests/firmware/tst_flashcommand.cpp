@@ -87,8 +87,10 @@ private slots:
         const QByteArray image = TestImages::plainImage(8192);
         const QString imagePath = m_dir.filePath(QStringLiteral("late.bin"));
         QVERIFY(TestImages::writeFile(imagePath, image));
+        // The first answer comes about when the look begins, 1 s after the port opened.
         for (int i = 0; i < 10; ++i) {
-            SimProcess sim({"--serial", "0x79797979", "--identity-after", "1500", "--delay", "30"});
+            const QString after = QString::number(950 + 10 * i);
+            SimProcess sim({"--serial", "0x79797979", "--identity-after", after, "--delay", "30"});
             QVERIFY(sim.isReady());
             const Run run = flash(imagePath, sim.adapterPortSpec());
             QVERIFY2(run.code == 0, qPrintable(QStringLiteral("run %1: %2").arg(i).arg(QString::fromUtf8(run.err))));

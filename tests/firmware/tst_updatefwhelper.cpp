@@ -208,7 +208,7 @@ private slots:
     // Whatever the timing, it is found as the running controller it is.
     void lateIdentityAnswerIsNoBootloader()
     {
-        for (int afterMs = 900; afterMs <= 1150; afterMs += 10) {
+        for (int afterMs = 850; afterMs <= 1100; afterMs += 10) {
             SimulatorConfig config;
             config.identity.serialNumber = 0x79797979;
             config.faults.identityAfterMs = afterMs;
@@ -241,8 +241,11 @@ private slots:
         UpdateFwHelper fw;
         QSignalSpy bootloader(&fw, &UpdateFwHelper::bootloaderFound);
         QSignalSpy sync(&fw, &UpdateFwHelper::sendMessageToComPort);
-        for (int i = 0; i < UpdateFwHelper::PROBE_AFTER_TICKS && sync.isEmpty(); ++i)
-            fw.probeTick(true);
+        // A look that is due waits while a frame answer may still come.
+        for (int i = 0; i < 2 * UpdateFwHelper::PROBE_AFTER_TICKS; ++i)
+            fw.probeTick(true, false);
+        QCOMPARE(sync.size(), 0);
+        fw.probeTick(true, true);
         QCOMPARE(sync.size(), 1);
         for (char byte : answer)
             fw.handleReceivedChar(uint8_t(byte));
