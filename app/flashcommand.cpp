@@ -17,9 +17,12 @@ FlashCommand::FlashCommand(PortProvider *ports, const DataDirectory &dataDirecto
 
 int FlashCommand::run(const QString &fileName)
 {
+    // Everything about the image that needs no bootloader is checked before any port is
+    // opened: a bad image never resets a controller.
     const QFileInfo file(fileName);
-    if (!file.isFile() || !file.isReadable()) {
-        m_err << tr("The firmware file %1 cannot be opened.").arg(fileName) << Qt::endl;
+    const uint32_t imageProblem = UpdateFwHelper::checkImageFile(fileName);
+    if (imageProblem != 0) {
+        m_err << UpdateFwHelper::imageErrorMessage(imageProblem, fileName) << Qt::endl;
         return 1;
     }
 

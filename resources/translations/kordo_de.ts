@@ -4,47 +4,47 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="321"/>
+        <location filename="../../app/appbase.cpp" line="323"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="339"/>
+        <location filename="../../app/appbase.cpp" line="341"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="342"/>
+        <location filename="../../app/appbase.cpp" line="344"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="356"/>
+        <location filename="../../app/appbase.cpp" line="358"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="359"/>
+        <location filename="../../app/appbase.cpp" line="361"/>
         <source>Could not be read from the device: %1</source>
         <translation>Vom Gerät konnte nicht gelesen werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="420"/>
+        <location filename="../../app/appbase.cpp" line="422"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="426"/>
+        <location filename="../../app/appbase.cpp" line="428"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="433"/>
+        <location filename="../../app/appbase.cpp" line="435"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="439"/>
+        <location filename="../../app/appbase.cpp" line="441"/>
         <source>Firmware update is still running</source>
         <translation>Die Firmware-Aktualisierung läuft noch</translation>
     </message>
@@ -1085,32 +1085,27 @@
 <context>
     <name>FlashCommand</name>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="22"/>
-        <source>The firmware file %1 cannot be opened.</source>
-        <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
-    </message>
-    <message>
-        <location filename="../../app/flashcommand.cpp" line="59"/>
+        <location filename="../../app/flashcommand.cpp" line="62"/>
         <source>Several ports are present (%1): name one with --port.</source>
         <translation>Mehrere Anschlüsse sind vorhanden (%1): wählen Sie einen mit --port.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="64"/>
+        <location filename="../../app/flashcommand.cpp" line="67"/>
         <source>Port opened; looking for the controller.</source>
         <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="80"/>
+        <location filename="../../app/flashcommand.cpp" line="83"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="96"/>
+        <location filename="../../app/flashcommand.cpp" line="99"/>
         <source>Written: %1%</source>
         <translation>Geschrieben: %1%</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="116"/>
+        <location filename="../../app/flashcommand.cpp" line="119"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
@@ -2680,68 +2675,99 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>UpdateFwHelper</name>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="31"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="32"/>
         <source>An update problem has occurred. Error 0x%1</source>
         <translation>Bei der Aktualisierung ist ein Problem aufgetreten. Fehler 0x%1</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="71"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="123"/>
         <source>Resetting device</source>
         <translation>Gerät wird zurückgesetzt</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="75"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="127"/>
         <source>The device is running. Please restart to update the firmware.</source>
         <translation>Das Gerät läuft. Bitte starten Sie es neu, um die Firmware zu aktualisieren.</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="81"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="133"/>
         <source>Waiting for device to connect</source>
         <translation>Warten auf die Verbindung mit dem Gerät</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="102"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="154"/>
         <source>%1 s</source>
         <translation>%1 s</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="121"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="173"/>
         <source>Device was not connected</source>
         <translation>Das Gerät wurde nicht verbunden</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="158"/>
-        <location filename="../../firmware/updatefwhelper.cpp" line="165"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="105"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="213"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="220"/>
         <source>Update error</source>
         <translation>Aktualisierungsfehler</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="211"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="54"/>
+        <source>The firmware file %1 cannot be opened (Error 0x%2).</source>
+        <translation>Die Firmware-Datei %1 kann nicht geöffnet werden (Fehler 0x%2).</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="56"/>
+        <source>The firmware image is larger than the controller&apos;s flash (Error 0x%1). Use a firmware file made for this controller.</source>
+        <translation>Das Firmware-Abbild ist größer als der Flash-Speicher des Reglers (Fehler 0x%1). Verwenden Sie eine Firmware-Datei für diesen Regler.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="59"/>
+        <source>The file is not a firmware image for this controller: its length does not fit (Error 0x%1). Use a firmware file made for this controller.</source>
+        <translation>Die Datei ist kein Firmware-Abbild für diesen Regler: Ihre Länge passt nicht (Fehler 0x%1). Verwenden Sie eine Firmware-Datei für diesen Regler.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="62"/>
+        <source>The file is not a firmware image for this controller: its header is missing (Error 0x%1). Use a firmware file made for this controller.</source>
+        <translation>Die Datei ist kein Firmware-Abbild für diesen Regler: Ihr Kopf fehlt (Fehler 0x%1). Verwenden Sie eine Firmware-Datei für diesen Regler.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="65"/>
+        <source>The firmware image is made for another controller variant (Error 0x%1). Use a firmware file made for this controller.</source>
+        <translation>Das Firmware-Abbild ist für eine andere Reglervariante bestimmt (Fehler 0x%1). Verwenden Sie eine Firmware-Datei für diesen Regler.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="68"/>
+        <source>The file is not a firmware image for this controller: its checksum does not match (Error 0x%1). Use a firmware file made for this controller.</source>
+        <translation>Die Datei ist kein Firmware-Abbild für diesen Regler: Ihre Prüfsumme stimmt nicht (Fehler 0x%1). Verwenden Sie eine Firmware-Datei für diesen Regler.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="268"/>
         <source>Update stopped</source>
         <translation>Aktualisierung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="256"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="313"/>
         <source>Device auto-connection</source>
         <translation>Automatische Verbindung mit dem Gerät</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="336"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="398"/>
         <source>A controller waits in its bootloader. Choose the firmware and update it.</source>
         <translation>Ein Regler wartet in seinem Bootloader. Wählen Sie die Firmware und aktualisieren Sie ihn.</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="445"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="505"/>
         <source>Firmware writing</source>
         <translation>Firmware wird geschrieben</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="519"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="597"/>
         <source>Updating finish</source>
         <translation>Aktualisierung abgeschlossen</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="520"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="598"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>

@@ -67,7 +67,7 @@ private slots:
         const Run run = flash(imagePath, sim.adapterPortSpec());
         if (spoilt) {
             QCOMPARE(run.code, 1);
-            QVERIFY2(run.err.contains("An update problem has occurred. Error 0x10"), run.err.constData());
+            QVERIFY2(run.err.contains("its checksum does not match (Error 0x10)"), run.err.constData());
             QVERIFY(!QFileInfo::exists(dump));
             return;
         }
@@ -98,11 +98,36 @@ private slots:
         }
     }
 
-    void missingFileFailsAtOnce()
+    // A bad image is refused before any port is opened: the controller is not reset.
+    void badImageFailsAtOnce_data()
     {
-        const Run run = flash(m_dir.filePath(QStringLiteral("absent.bin")), QStringLiteral("/dev/null"));
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<QByteArray>("words");
+        QByteArray changed = TestImages::plainImage(8192);
+        changed[100] = char(changed[100] ^ 0x01);
+        const QByteArray foreign = "Use a firmware file made for this controller.";
+        QTest::newRow("missing") << QByteArray("no file") << QByteArray("cannot be opened (Error 0x20)");
+        QTest::newRow("empty") << QByteArray() << "its length does not fit (Error 0x1). " + foreign;
+        QTest::newRow("1 byte") << QByteArray(1, 'x') << "its length does not fit (Error 0x1). " + foreign;
+        QTest::newRow("text file") << QByteArray("not firmware\n").repeated(315)
+                                   << "its length does not fit (Error 0x1). " + foreign;
+        QTest::newRow("changed byte") << changed << "its checksum does not match (Error 0x10). " + foreign;
+    }
+
+    void badImageFailsAtOnce()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(QByteArray, words);
+        SimProcess sim;
+        QVERIFY(sim.isReady());
+        const QString imagePath = m_dir.filePath(QStringLiteral("bad-%1.bin").arg(QTest::currentDataTag()));
+        if (image != "no file")
+            QVERIFY(TestImages::writeFile(imagePath, image));
+        const Run run = flash(imagePath, sim.adapterPortSpec());
         QCOMPARE(run.code, 1);
-        QVERIFY(run.err.contains("cannot be opened"));
+        QVERIFY2(run.err.contains(words), run.err.constData());
+        QVERIFY2(!run.out.contains("Port opened"), run.out.constData());
+        QVERIFY(!run.out.contains("Resetting device"));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "firmware/updateerror.h"
 #include "firmwareimages.h"
 #include "flashrig.h"
+#include "wire/messageids.h"
 
 #include <QtTest>
 
@@ -80,12 +81,14 @@ private slots:
 
     // Another bootloader version: the file goes as it is; the short last page is filled
     // with 0xFF and the progress stops at 100.
-    void uncheckedImageLastPageFilled()
+    // A bootloader of another version takes the image as it is (it passed the checks that
+    // need no bootloader before the reset).
+    void otherBootloaderVersionTakesTheImageAsItIs()
     {
         SimulatorConfig config;
         config.bootloader.version = 0x92;
         FlashRig rig(config);
-        const QByteArray image = TestImages::randomBytes(300, 5);
+        const QByteArray image = TestImages::plainImage(4096, 0x11, 0x22);
         QVERIFY(TestImages::writeFile(rig.imagePath(), image));
         QVERIFY(rig.connect());
 
@@ -93,31 +96,34 @@ private slots:
         QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
 
         QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
-        QCOMPARE(rig.pageAddresses(), QList<uint32_t>({0, 256}));
-        QCOMPARE(rig.writeProgress(), QList<int>({0, 85, 100}));
-        QCOMPARE(rig.controller.bootloader().flash().left(512), image + QByteArray(212, char(0xFF)));
-        QByteArray lastPage;
-        for (const auto &args : rig.sent) {
-            if (args.at(0).toByteArray().size() == 258)
-                lastPage = args.at(0).toByteArray();
-        }
-        QCOMPARE(lastPage.mid(1, 256), image.mid(256) + QByteArray(212, char(0xFF)));
+        QCOMPARE(rig.pageAddresses().size(), 16);
+        QCOMPARE(rig.controller.bootloader().flash().left(image.size()), image);
     }
 
+    // A bad image never leaves the controller in its bootloader: what needs no bootloader
+    // is checked before anything is sent; what does (variant, flash size) is found after
+    // the reset, before any page, and the old application is started again.
     void imageProblemsStopBeforeWriting_data()
     {
         QTest::addColumn<QByteArray>("image");
         QTest::addColumn<int>("flashKiB");
         QTest::addColumn<uint32_t>("error");
+        QTest::addColumn<bool>("beforeReset");
 
         QByteArray changed = TestImages::plainImage(8192);
         changed[100] = char(changed[100] ^ 0x01);
-        QTest::newRow("4100 bytes") << TestImages::plainImage(4100) << 64 << UpdateError::Length;
-        QTest::newRow("empty") << QByteArray() << 64 << UpdateError::Length;
-        QTest::newRow("changed byte") << changed << 64 << UpdateError::Checksum;
-        QTest::newRow("other variant") << TestImages::plainImage(8192, 0x5A, 0xC4) << 64 << UpdateError::Variant;
-        QTest::newRow("larger than the flash") << TestImages::plainImage(8192) << 20 << UpdateError::Size;
-        QTest::newRow("no file") << QByteArray("no file") << 64 << UpdateError::File;
+        QByteArray encryptedChanged = TestImages::encryptedImage(4096 + 256);
+        encryptedChanged[300] = char(encryptedChanged[300] ^ 0x01);
+        QTest::newRow("empty") << QByteArray() << 64 << UpdateError::Length << true;
+        QTest::newRow("1 byte") << QByteArray(1, '\x79') << 64 << UpdateError::Length << true;
+        QTest::newRow("4100 bytes") << TestImages::plainImage(4100) << 64 << UpdateError::Length << true;
+        QTest::newRow("changed byte") << changed << 64 << UpdateError::Checksum << true;
+        QTest::newRow("encrypted, changed byte") << encryptedChanged << 64 << UpdateError::Checksum << true;
+        QTest::newRow("text file") << QByteArray("not firmware\n").repeated(315) << 64 << UpdateError::Length << true;
+        QTest::newRow("no file") << QByteArray("no file") << 64 << UpdateError::File << true;
+        QTest::newRow("other variant") << TestImages::plainImage(8192, 0x5A, 0xC4) << 64 << UpdateError::Variant
+                                       << false;
+        QTest::newRow("larger than the flash") << TestImages::plainImage(8192) << 20 << UpdateError::Size << false;
     }
 
     void imageProblemsStopBeforeWriting()
@@ -125,6 +131,7 @@ private slots:
         QFETCH(QByteArray, image);
         QFETCH(int, flashKiB);
         QFETCH(uint32_t, error);
+        QFETCH(bool, beforeReset);
         SimulatorConfig config;
         config.bootloader.flashKiB = flashKiB;
         FlashRig rig(config);
@@ -136,9 +143,14 @@ private slots:
         QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
 
         QCOMPARE(rig.finished.first().at(1).value<uint32_t>(), error);
-        QCOMPARE(rig.lastMessage(), errorText(error));
+        QCOMPARE(rig.lastMessage(), UpdateFwHelper::imageErrorMessage(error, rig.imagePath()));
         QVERIFY(!rig.sentRequest(QByteArray::fromHex("31ce")));
         QCOMPARE(rig.controller.bootloader().pagesWritten(), 0);
+        QCOMPARE(rig.controller.requestsReceived(VyxMsg::FIRMWARE_UPDATE_ENTRY), beforeReset ? 0 : 1);
+        // The controller runs its old application and is found again.
+        QVERIFY(!rig.controller.isInBootloader());
+        QVERIFY(rig.tickUntil([&] { return rig.app.deviceState() == DEVICE_CONNECTED; }, 60));
+        QCOMPARE(rig.finished.size(), 1);
     }
 
     void nackWhileWritingRestartsOnce_data()
