@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <thread>
+
 // Whole updates through the coordinator, the port manager and the device model against
 // the simulated bootloader, tick by tick.
 class TestUpdateFwHelper : public QObject
@@ -263,6 +265,51 @@ private slots:
             fw.handleReceivedChar(uint8_t(byte));
         QCOMPARE(bootloader.size(), found ? 1 : 0);
         QCOMPARE(fw.isBootloaderWaiting(), found);
+    }
+
+    // A failure raised just before the firmware page is left is reported all the same, and
+    // the device model is back to the normal detection.
+    void failureRaisedAsThePageIsLeftIsReported()
+    {
+        SimulatorConfig config;
+        config.faults.refuseNext[VyxMsg::FIRMWARE_UPDATE_ENTRY] = 1;
+        FlashRig rig(config);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        QVERIFY(rig.connect());
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        // The refusal arrives between two ticks; the page is left before the next one.
+        for (int i = 0; i < 40 && rig.fw->state() != UpdateFwHelper::UpdateFailed; ++i) {
+            rig.controller.advance(AppBase::TICK_MS);
+            for (int j = 0; j < 4; ++j)
+                QCoreApplication::processEvents();
+        }
+        QCOMPARE(rig.fw->state(), UpdateFwHelper::UpdateFailed);
+        QVERIFY(!rig.app.isActivityBusy());
+        rig.app.setActivePage(0);
+        QCOMPARE(rig.app.activity(), AppBase::ActivityDevice);
+
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, 5));
+        QCOMPARE(rig.finished.first().at(1).value<uint32_t>(), UpdateError::ResetRefused);
+        QCOMPARE(rig.lastMessage(), errorText(UpdateError::ResetRefused));
+        QVERIFY(rig.tickUntil([&] { return rig.app.deviceState() == DEVICE_CONNECTED; }, 60));
+    }
+
+    // The activity is changed in the coordinator's thread only: a start asked from another
+    // thread is carried there.
+    void startFromAnotherThreadChangesTheActivityInItsOwn()
+    {
+        FlashRig rig(SimulatorConfig {});
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        QVERIFY(rig.connect());
+        rig.app.setActivePage(0);
+        QCOMPARE(rig.app.activity(), AppBase::ActivityDevice);
+        std::thread other([&] { rig.app.startFirmwareUpdate(rig.imagePath()); });
+        other.join();
+        QCOMPARE(rig.app.activity(), AppBase::ActivityDevice);
+        QVERIFY(!rig.fw->isUpdateRunning());
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.app.activity(), AppBase::ActivityFirmware);
+        QVERIFY(rig.fw->isUpdateRunning());
     }
 
     void runningDeviceIsNotUpdated()
