@@ -4,47 +4,47 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="323"/>
+        <location filename="../../app/appbase.cpp" line="336"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="341"/>
+        <location filename="../../app/appbase.cpp" line="354"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="344"/>
+        <location filename="../../app/appbase.cpp" line="357"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="358"/>
+        <location filename="../../app/appbase.cpp" line="371"/>
         <source>Error: 0x</source>
         <translation>Fehler: 0x</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="361"/>
+        <location filename="../../app/appbase.cpp" line="374"/>
         <source>Could not be read from the device: %1</source>
         <translation>Vom Gerät konnte nicht gelesen werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="422"/>
+        <location filename="../../app/appbase.cpp" line="435"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="428"/>
+        <location filename="../../app/appbase.cpp" line="441"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="435"/>
+        <location filename="../../app/appbase.cpp" line="448"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="441"/>
+        <location filename="../../app/appbase.cpp" line="454"/>
         <source>Firmware update is still running</source>
         <translation>Die Firmware-Aktualisierung läuft noch</translation>
     </message>
@@ -1095,17 +1095,32 @@
         <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="83"/>
+        <location filename="../../app/flashcommand.cpp" line="82"/>
+        <source>A controller waits in its bootloader; its firmware is written.</source>
+        <translation>Ein Regler wartet in seinem Bootloader; seine Firmware wird geschrieben.</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="93"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="99"/>
+        <location filename="../../app/flashcommand.cpp" line="111"/>
         <source>Written: %1%</source>
         <translation>Geschrieben: %1%</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="119"/>
+        <location filename="../../app/flashcommand.cpp" line="122"/>
+        <source>The port was lost during the update (Error 0x%1): plug the controller in again and re-run --flash on this port; it waits in its bootloader.</source>
+        <translation>Der Anschluss ging während der Aktualisierung verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut; er wartet in seinem Bootloader.</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="126"/>
+        <source>The port was lost (Error 0x%1): plug the controller in again and re-run --flash on this port.</source>
+        <translation>Der Anschluss ging verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut.</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="141"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>

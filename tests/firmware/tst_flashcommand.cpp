@@ -73,6 +73,7 @@ private slots:
         }
         QVERIFY2(run.code == 0, run.err.constData());
         QVERIFY(run.out.contains("Written: 100%"));
+        QVERIFY2(!run.out.contains("Choose the firmware"), run.out.constData()); // the window's words
         QVERIFY(run.out.trimmed().endsWith("Firmware update successful"));
         QFile flashed(dump);
         QVERIFY(flashed.open(QIODevice::ReadOnly));
@@ -93,9 +94,25 @@ private slots:
             SimProcess sim({"--serial", "0x79797979", "--identity-after", after, "--delay", "30"});
             QVERIFY(sim.isReady());
             const Run run = flash(imagePath, sim.adapterPortSpec());
-            QVERIFY2(run.code == 0, qPrintable(QStringLiteral("run %1: %2").arg(i).arg(QString::fromUtf8(run.err))));
+            QVERIFY2(run.code == 0, qPrintable(QStringLiteral("run %1: %2%3").arg(i).arg(QString::fromUtf8(run.out),
+                                                                                       QString::fromUtf8(run.err))));
             QVERIFY(run.out.contains("Resetting device"));
         }
+    }
+
+    // The port lost while the pages are written: the line is told that the controller
+    // waits in its bootloader, and what to do.
+    void lostPortSaysTheControllerWaitsInItsBootloader()
+    {
+        SimProcess sim({"--page-write-us", "50000", "--vanish-after", "5000"});
+        QVERIFY(sim.isReady());
+        const QString imagePath = m_dir.filePath(QStringLiteral("long.bin"));
+        QVERIFY(TestImages::writeFile(imagePath, TestImages::plainImage(32768)));
+        const Run run = flash(imagePath, sim.adapterPortSpec());
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.out.contains("Firmware writing"), run.out.constData());
+        QVERIFY2(run.err.contains("The port was lost during the update (Error 0x100)"), run.err.constData());
+        QVERIFY2(run.err.contains("it waits in its bootloader"), run.err.constData());
     }
 
     // A bad image is refused before any port is opened: the controller is not reset.
