@@ -210,6 +210,11 @@ void AppBase::connectFirmwareUpdater()
 
 void AppBase::startFirmwareUpdate(const QString &fileName)
 {
+    // The activity is changed in the coordinator thread only (see setActivePage).
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, fileName] { startFirmwareUpdate(fileName); }, Qt::QueuedConnection);
+        return;
+    }
     m_activity = ActivityFirmware;
     m_updateFwHelper->startUpdate(fileName);
 }
@@ -267,17 +272,27 @@ void AppBase::handleTimeout()
     m_testHelper->handleTimeout();
     m_comHelper->handleTimeout();
     m_idHelper->tick();
+    // The probe looks before this tick's poll goes out: a poll's slot would keep the line
+    // from ever being quiet at its turn.
+    m_updateFwHelper->probeTick(m_activity > ActivityNoPort, !m_comHelper->mayFrameAnswerArrive());
     if (m_activity > ActivityNoPort)
         m_pingHelper->handleTimeout();
-    m_updateFwHelper->probeTick(m_activity > ActivityNoPort);
 
-    switch (m_activity.load()) {
+    // A failure raised just before the firmware page was left is still reported (and the
+    // device model leaves its bootloader state).
+    const AppActivity activity = m_activity.load();
+    if (activity > ActivityNoPort && activity != ActivityFirmware
+        && m_updateFwHelper->state() == UpdateFwHelper::UpdateFailed)
+        m_updateFwHelper->updateTick();
+
+    switch (activity) {
     case ActivityParams:
         m_paramsHelper->tick();
         break;
     case ActivityFirmware:
         m_updateFwHelper->updateTick();
         break;
+
     case ActivityPortClosed:
         m_activity = ActivityNoPort;
         m_comHelper->startPortSelection();

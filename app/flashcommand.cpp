@@ -18,9 +18,12 @@ FlashCommand::FlashCommand(PortProvider *ports, const DataDirectory &dataDirecto
 
 int FlashCommand::run(const QString &fileName)
 {
+    // Everything about the image that needs no bootloader is checked before any port is
+    // opened: a bad image never resets a controller.
     const QFileInfo file(fileName);
-    if (!file.isFile() || !file.isReadable()) {
-        m_err << tr("The firmware file %1 cannot be opened.").arg(fileName) << Qt::endl;
+    const uint32_t imageProblem = UpdateFwHelper::checkImageFile(fileName);
+    if (imageProblem != 0) {
+        m_err << UpdateFwHelper::imageErrorMessage(imageProblem, fileName) << Qt::endl;
         return 1;
     }
 
@@ -73,7 +76,17 @@ int FlashCommand::run(const QString &fileName)
         if ((state == DEVICE_CONNECTED && !app.device()->isReadBatchRunning()) || state == DEVICE_RUNNING)
             start();
     });
-    QObject::connect(updater, &UpdateFwHelper::bootloaderFound, &loop, start);
+    // Found by the probe: the window's advice to choose the firmware is not printed here.
+    bool bootloaderEntered = false;
+    QObject::connect(updater, &UpdateFwHelper::bootloaderFound, &loop, [&] {
+        bootloaderEntered = true;
+        m_out << tr("A controller waits in its bootloader; its firmware is written.") << Qt::endl;
+        start();
+    });
+    QObject::connect(updater, &UpdateFwHelper::setBootloaderProtocol, &loop, [&](bool knownDevice) {
+        if (knownDevice)
+            bootloaderEntered = true; // the reset was accepted
+    });
     QTimer giveUp;
     giveUp.setSingleShot(true);
     QObject::connect(&giveUp, &QTimer::timeout, &loop, [&] {
@@ -84,6 +97,8 @@ int FlashCommand::run(const QString &fileName)
     QString lastState;
     int lastPercent = -1;
     QObject::connect(updater, &UpdateFwHelper::on_updateFwState, &loop, [&](QString state) {
+        if (!started)
+            return; // the probe's words are for the window
         if (!state.isEmpty() && state != lastState)
             m_out << state << Qt::endl;
         lastState = state;
@@ -99,9 +114,19 @@ int FlashCommand::run(const QString &fileName)
                      });
     QString lastMessage;
     QObject::connect(updater, &UpdateFwHelper::sendTextForMsgBox, &loop, [&](QString msg) { lastMessage = msg; });
-    QObject::connect(updater, &UpdateFwHelper::updateFinished, &loop, [&](bool success, uint32_t) {
+    QObject::connect(updater, &UpdateFwHelper::updateFinished, &loop, [&](bool success, uint32_t errorCode) {
+        // The updater hears of a lost port first: the port is already closed then.
+        const bool portLost = !com->isConnected();
         if (success)
             finish(0, QString());
+        else if (portLost && bootloaderEntered)
+            finish(1, tr("The port was lost during the update (Error 0x%1): plug the controller in again and re-run "
+                         "--flash on this port; it waits in its bootloader.")
+                          .arg(QString::number(errorCode, 16)));
+        else if (portLost)
+            finish(1, tr("The port was lost (Error 0x%1): plug the controller in again and re-run --flash on this "
+                         "port.")
+                          .arg(QString::number(errorCode, 16)));
         else
             finish(1, lastMessage);
     });

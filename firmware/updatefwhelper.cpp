@@ -9,6 +9,7 @@
 #include "wire/messageids.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -31,6 +32,46 @@ UpdateFwHelper::UpdateFwHelper(QObject *parent) : QObject(parent)
 QString UpdateFwHelper::errorMessage(uint32_t errorCode)
 {
     return tr("An update problem has occurred. Error 0x%1").arg(hex(errorCode));
+}
+
+uint32_t UpdateFwHelper::checkImageFile(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    // Only a regular file: a FIFO or a device would never end, or end anywhere.
+    if (!info.exists() || !info.isFile())
+        return UpdateError::File;
+    if (info.size() > MAX_IMAGE_BYTES)
+        return UpdateError::Size;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return UpdateError::File;
+    return FirmwareImage::checkOwnChecksum(file.readAll());
+}
+
+QString UpdateFwHelper::imageErrorMessage(uint32_t errorCode, const QString &fileName)
+{
+    const QString code = hex(errorCode);
+    switch (errorCode) {
+    case UpdateError::File:
+        return tr("The firmware file %1 cannot be opened (Error 0x%2).").arg(fileName, code);
+    case UpdateError::Size:
+        return tr("The firmware image is larger than the controller's flash (Error 0x%1). Use a firmware file made "
+                  "for this controller.").arg(code);
+    case UpdateError::Length:
+        return tr("The file is not a firmware image for this controller: its length does not fit (Error 0x%1). Use "
+                  "a firmware file made for this controller.").arg(code);
+    case UpdateError::Header:
+        return tr("The file is not a firmware image for this controller: its header is missing (Error 0x%1). Use a "
+                  "firmware file made for this controller.").arg(code);
+    case UpdateError::Variant:
+        return tr("The firmware image is made for another controller variant (Error 0x%1). Use a firmware file made "
+                  "for this controller.").arg(code);
+    case UpdateError::Checksum:
+        return tr("The file is not a firmware image for this controller: its checksum does not match (Error 0x%1). "
+                  "Use a firmware file made for this controller.").arg(code);
+    default:
+        return errorMessage(errorCode);
+    }
 }
 
 void UpdateFwHelper::setState(UpdateState state)
@@ -57,6 +98,17 @@ void UpdateFwHelper::startUpdate(const QString &fileName)
         return;
     if (m_running)
         return;
+    m_failureText.clear();
+    m_restartingOld = false;
+    // A bad image is refused before anything is sent: the controller keeps running.
+    const uint32_t imageProblem = checkImageFile(fileName);
+    if (imageProblem != UpdateError::None) {
+        firmwareDebug() << "Image refused before the update, error 0x" + hex(imageProblem);
+        emit on_updateFwState(tr("Update error"), false, false, true);
+        emit sendTextForMsgBox(imageErrorMessage(imageProblem, fileName), true);
+        emit updateFinished(false, imageProblem);
+        return;
+    }
     m_fileName = fileName;
     m_tickCounter = 0;
     m_errorCode = UpdateError::None;
@@ -127,7 +179,7 @@ void UpdateFwHelper::endSyncing()
     emit updateFinished(false, UpdateError::None);
 }
 
-void UpdateFwHelper::probeTick(bool portOpen)
+void UpdateFwHelper::probeTick(bool portOpen, bool lineQuiet)
 {
     if (!portOpen) {
         m_probeTicks = 0;
@@ -138,12 +190,14 @@ void UpdateFwHelper::probeTick(bool portOpen)
         m_probeTicks = 0;
         return;
     }
-    ++m_probeTicks;
-    if (m_probeTicks >= PROBE_AFTER_TICKS && (m_probeTicks - PROBE_AFTER_TICKS) % PROBE_EVERY_TICKS == 0) {
-        m_probeAwaiting = true;
-        m_rxState = RxWaitAck;
-        emit sendMessageToComPort(Bootloader::syncRequest(), true, false);
-    }
+    if (m_probeTicks < PROBE_AFTER_TICKS)
+        ++m_probeTicks;
+    if (m_probeTicks < PROBE_AFTER_TICKS || !lineQuiet)
+        return;
+    m_probeTicks = PROBE_AFTER_TICKS - PROBE_EVERY_TICKS;
+    m_probeAwaiting = true;
+    m_rxState = RxWaitAck;
+    emit sendMessageToComPort(Bootloader::syncRequest(), true, false);
 }
 
 // ---- failures ----------------------------------------------------------------------------
@@ -156,6 +210,7 @@ void UpdateFwHelper::fail(uint32_t errorCode)
 
 void UpdateFwHelper::failNow(uint32_t errorCode)
 {
+    m_failureText.clear(); // no image error any more: the controller did not answer
     fail(errorCode);
     emit on_updateFwState(tr("Update error"), false, true, true);
     emit setVyxProtocol();
@@ -166,7 +221,7 @@ void UpdateFwHelper::reportFailure()
     firmwareDebug() << "Update fw error: 0x" + hex(m_errorCode);
     emit on_updateFwState(tr("Update error"), false, true, true);
     setState(UpdateIdle);
-    emit sendTextForMsgBox(errorMessage(m_errorCode), true);
+    emit sendTextForMsgBox(m_failureText.isEmpty() ? errorMessage(m_errorCode) : m_failureText, true);
     emit setVyxProtocol();
     emit watchDogLimitReset();
     emit updateFinished(false, m_errorCode);
@@ -191,8 +246,10 @@ void UpdateFwHelper::portClosed()
     if (m_state == UpdateIdle)
         return;
     // No tick of the firmware page follows a lost port: report at once.
-    if (m_state != UpdateFailed)
+    if (m_state != UpdateFailed) {
         m_errorCode = UpdateError::Timeout;
+        m_failureText.clear();
+    }
     reportFailure();
 }
 
@@ -326,15 +383,20 @@ void UpdateFwHelper::handleReceivedChar(uint8_t receivedChar)
 
 bool UpdateFwHelper::handleProbeByte(uint8_t byte)
 {
-    // Only an ACK counts: 0x1F also ends every VYX frame, and a late answer of a running
-    // firmware must not pass for a bootloader.
-    if (!m_probeAwaiting || byte != Bootloader::ACK)
+    // Only the first byte after the sync's echo is its answer, and only an ACK counts: 0x1F
+    // also ends every VYX frame, and no byte of a late answer of a running firmware (a
+    // serial number may hold 0x79) must pass for a bootloader.
+    if (!m_probeAwaiting)
         return false;
     m_probeAwaiting = false;
+    if (byte != Bootloader::ACK)
+        return false;
     m_bootloaderWaiting = true;
     firmwareDebug() << "A controller waits in its bootloader";
-    emit answerCorrect();
+    // The queue goes first: a frame request waiting behind the sync must not reach the
+    // bootloader when the line is freed.
     emit finishPoll(false);
+    emit answerCorrect();
     emit on_updateFwState(tr("A controller waits in its bootloader. Choose the firmware and update it."), false,
                           false, true);
     emit bootloaderFound();
@@ -426,21 +488,19 @@ void UpdateFwHelper::startWriting()
     firmwareDebug() << "Filename: " + m_fileName;
     firmwareDebug() << "File BL version: 0x" + hex(m_info.version);
     QFile file(m_fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        fail(UpdateError::File);
-        return;
-    }
-    if (file.size() > MAX_IMAGE_BYTES) {
-        fail(UpdateError::Size);
-        return;
-    }
-    const QByteArray content = file.readAll();
-    firmwareDebug() << "File len: 0x" + hex(uint32_t(file.size()));
+    uint32_t problem = UpdateError::None;
+    if (!QFileInfo(m_fileName).isFile() || !file.open(QIODevice::ReadOnly))
+        problem = UpdateError::File; // gone since the update began
+    else if (file.size() > MAX_IMAGE_BYTES)
+        problem = UpdateError::Size;
+    const QByteArray content = problem == UpdateError::None ? file.readAll() : QByteArray();
+    firmwareDebug() << "File len: 0x" + hex(uint32_t(content.size()));
     m_image = FirmwareImage(content, FirmwareImage::layoutFor(m_info));
     m_pagePosition = 0;
-    const uint32_t problem = m_image.check(m_info);
+    if (problem == UpdateError::None)
+        problem = m_image.check(m_info);
     if (problem != UpdateError::None) {
-        fail(problem);
+        restartOldApplication(problem);
         return;
     }
     firmwareDebug() << "Length file: " << m_image.fileSize() << "Char length: " << content.size();
@@ -455,6 +515,21 @@ void UpdateFwHelper::startWriting()
         setState(WriteCommand);
         sendWriteCommand();
     }
+}
+
+// The image does not fit what the bootloader reported, and no page was written: the old
+// application is started again, so that the controller runs as before, and the update
+// ends with the image error.
+void UpdateFwHelper::restartOldApplication(uint32_t imageProblem)
+{
+    firmwareDebug() << "Image refused by the bootloader's data, error 0x" + hex(imageProblem);
+    m_errorCode = imageProblem;
+    m_failureText = imageErrorMessage(imageProblem, m_fileName);
+    m_restartingOld = true;
+    m_startNacks = 0;
+    setState(StartApplication);
+    if (!sendCommand(Bootloader::CmdStart))
+        fail(imageProblem);
 }
 
 void UpdateFwHelper::sendWriteCommand()
@@ -491,7 +566,10 @@ void UpdateFwHelper::onAck()
         sendNextAfterPage();
         break;
     case StartApplication:
-        finishSuccess();
+        if (m_restartingOld)
+            fail(m_errorCode);
+        else
+            finishSuccess();
         break;
     default:
         break;
@@ -548,7 +626,7 @@ void UpdateFwHelper::onNack()
     case StartApplication:
         firmwareDebug() << "Finish a run";
         if (++m_startNacks > MAX_START_NACKS) {
-            fail(UpdateError::Nack);
+            fail(m_restartingOld ? m_errorCode : UpdateError::Nack);
             break;
         }
         emit watchDogLimitReset();

@@ -60,8 +60,9 @@ public:
     void startUpdate(const QString &fileName);
     void updateTick();
     // Every tick: looks for a controller waiting in its bootloader while the port is open
-    // and no device answers (the sync needs no frame).
-    void probeTick(bool portOpen);
+    // and no device answers (the sync needs no frame). A look that is due waits while the
+    // line is not quiet (a frame answer may still come).
+    void probeTick(bool portOpen, bool lineQuiet);
     // May be asked from any thread.
     bool isUpdateRunning() const { return m_running.load(); }
     bool isBootloaderWaiting() const { return m_bootloaderWaiting.load(); }
@@ -73,6 +74,11 @@ public:
 
     // The message of an update that ended with `errorCode`.
     static QString errorMessage(uint32_t errorCode);
+    // Everything about the image file that needs no bootloader: it is a regular file that
+    // can be read, not too large, and its length and own checksum fit. 0 or the error code.
+    static uint32_t checkImageFile(const QString &fileName);
+    // What is wrong with the image, in words beside the code.
+    static QString imageErrorMessage(uint32_t errorCode, const QString &fileName);
 
 public slots:
     void handleReceivedChar(uint8_t receivedChar);
@@ -124,6 +130,7 @@ private:
     void sendNextAfterPage();
     void finishSuccess();
     void restartImage();
+    void restartOldApplication(uint32_t imageProblem);
     bool expectsDataAnswer() const;
     bool handleProbeByte(uint8_t byte);
 
@@ -137,6 +144,8 @@ private:
     bool m_retried = false;
     int m_startNacks = 0;
     bool m_lowLatency = false;
+    QString m_failureText;       // the words of an image error; empty: the plain message
+    bool m_restartingOld = false; // the image was refused after the reset: the old application is started
 
     Bootloader::CommandTable m_commands;
     Bootloader::BootloaderInfo m_info;

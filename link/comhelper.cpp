@@ -28,6 +28,8 @@ bool containsPort(const QList<PortInfo> &ports, const QString &name)
 }
 
 constexpr uint32_t DEFAULT_ANSWER_LIMIT_MS = 100;
+// A begun frame whose bytes stop for this many ticks is not awaited any more.
+constexpr int FRAME_GAP_TICKS = 2;
 // How long the last request at exit may take to leave the port.
 constexpr int LAST_REQUEST_WAIT_MS = 100;
 
@@ -138,6 +140,8 @@ void ComHelper::refreshPortLists(const QList<PortInfo> &ports)
 void ComHelper::handleTimeout()
 {
     m_watchdog.update();
+    if (m_ticksSinceByte < FRAME_GAP_TICKS)
+        ++m_ticksSinceByte;
 
     if (isPortListingDue()) {
         const QList<PortInfo> ports = m_provider->availablePorts();
@@ -308,6 +312,7 @@ void ComHelper::closeLostPort()
         m_portOpen = false;
         m_watchdog.stop();
         m_queue.clear();
+        m_frameBegun = false;
         m_port->disconnect(this);
         comDebug() << "Deleting: " << m_selectedPort;
         m_port->deleteLater(); // the lost port may still be inside one of its own signals
@@ -383,10 +388,28 @@ bool ComHelper::enqueue(PendingMessage request)
         return false;
     }
     if (request.pingType) {
-        // The newest poll goes first; it need not wait out the slot of a request that
-        // expects no answer.
+        // The newest poll goes first; it need not wait out the slot of a request of its own
+        // kind that expects no answer. Frames and byte-wise requests never share a slot: a
+        // late answer would be read as the other kind's.
+        const bool sameKind = request.isVyx == m_currentRequest.isVyx;
+        // A poll that expects no answer is not repeated while it is in its slot, and one that
+        // waits still is replaced by its repetition: both going out back to back would bring
+        // two answers, the second taken for the next request's.
+        if (!request.waitForAnswer && m_watchdog.isRunning() && m_currentRequest.pingType
+            && !m_currentRequest.waitForAnswer && m_lastSent == request.bytes
+            && m_currentRequest.receiver == request.receiver)
+            return true;
+        if (!request.waitForAnswer) {
+            m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
+                                         [&](const PendingMessage &queued) {
+                                             return queued.pingType && !queued.waitForAnswer
+                                                 && queued.bytes == request.bytes
+                                                 && queued.receiver == request.receiver;
+                                         }),
+                          m_queue.end());
+        }
         m_queue.prepend(std::move(request));
-        if (m_watchdog.isRunning() && !m_currentRequest.waitForAnswer)
+        if (m_watchdog.isRunning() && !m_currentRequest.waitForAnswer && sameKind)
             m_watchdog.stop();
     } else {
         m_queue.append(std::move(request));
@@ -449,12 +472,22 @@ void ComHelper::handleReadyRead()
         receiveByte(uint8_t(c));
 }
 
+bool ComHelper::mayFrameAnswerArrive() const
+{
+    return (m_currentRequest.isVyx && m_watchdog.isRunning()) || (m_frameBegun && m_ticksSinceByte < FRAME_GAP_TICKS);
+}
+
 void ComHelper::receiveByte(uint8_t byte)
 {
     if (m_echoSkip > 0) {
         --m_echoSkip;
         return;
     }
+    m_ticksSinceByte = 0;
+    if (byte == VYX_Protocol::FRAME_START)
+        m_frameBegun = true;
+    else if (byte == VYX_Protocol::FRAME_END)
+        m_frameBegun = false;
     if (!m_currentRequest.isVyx) {
         emit handleReceivedChar(long(byte));
         return;

@@ -52,6 +52,10 @@ public:
     int queuedRequests() const { return m_queue.size(); }
     uint32_t watchDogLimit() const { return m_watchdog.limit(); }
     bool isWatchDogRunning() const { return m_watchdog.isRunning(); }
+    // A frame answer may still come: a frame request's slot is open, or a frame has begun
+    // on the line and its bytes are still coming. The bootloader probe waits meanwhile, so
+    // that no byte of a late frame answer passes for its sync's answer.
+    bool mayFrameAnswerArrive() const;
 
     // Queues a request on behalf of a named receiver (the slots use the sender's class name).
     bool queueVyxMessage(const QString &receiver, uint8_t vyxMsgId, const QByteArray &msg, bool pingType,
@@ -155,6 +159,8 @@ private:
     PendingMessage m_currentRequest;
     uint16_t m_echoSkip = 0;
     QByteArray m_lastSent;
+    bool m_frameBegun = false;       // a frame start was received, its end not yet
+    int m_ticksSinceByte = 0;
     uint8_t m_writeProblems = 0; // kinds of write failure reported since the last good write
     uint8_t m_deviceAddress = NO_DEVICE_ADDRESS;
     VYX_Protocol m_codec;

@@ -165,6 +165,9 @@ std::vector<ValueOption> valueOptions()
           uintField<quint32>([](C &c) { return &c.config.faults.seed; }, 0xFFFFFFFFu) },
         { "delay", "Delay every answer by MS milliseconds.", "MS",
           intField([](C &c) { return &c.config.faults.answerDelayMs; }, 0, 600000) },
+        { "identity-after", "Leave identity requests unanswered until MS milliseconds after the first one "
+                            "since power-up or a start of the application (a controller still booting).", "MS",
+          intField([](C &c) { return &c.config.faults.identityAfterMs; }, 0, 600000) },
         { "drop", "Leave out this fraction (0..1) of the answers.", "F",
           doubleField([](C &c) { return &c.config.faults.dropFraction; }, 0, 1) },
         { "corrupt", "Send this fraction (0..1) of the answer frames with a wrong checksum.", "F",

@@ -66,6 +66,7 @@ struct FaultConfig
 {
     quint32 seed = 1;
     int answerDelayMs = 0;
+    int identityAfterMs = 0;       // identity requests stay unanswered this long after the first one since power-up or a start
     double dropFraction = 0.0;     // answers left out, 0..1
     double corruptFraction = 0.0;  // answer frames sent with a wrong checksum, 0..1
     int silentAfterFrames = -1;    // stop answering after this many answered frames

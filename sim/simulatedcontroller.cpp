@@ -137,6 +137,12 @@ void SimulatedController::handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 a
     ++m_requestCounts[msg.msgId];
     if (m_faults.isSilent())
         return;
+    if (msg.msgId == VyxMsg::GET_DEVICE_INFO && m_config.faults.identityAfterMs > 0 && m_identityFromUs < 0)
+        m_identityFromUs = atUs + qint64(m_config.faults.identityAfterMs) * 1000;
+    if (msg.msgId == VyxMsg::GET_DEVICE_INFO && atUs < m_identityFromUs) {
+        qCDebug(lcSim) << "SIM: still booting, no answer to the identity request";
+        return;
+    }
     if (m_faults.refuseRequest(msg.msgId)) {
         qCDebug(lcSim) << "SIM: refused message" << Qt::hex << msg.msgId << "by the named fault";
         m_faults.countAnswerTo(msg.msgId);
@@ -249,6 +255,7 @@ void SimulatedController::startApplication()
         m_firmware.takeNewVersion();
     m_codec = VYX_Protocol();
     m_rawRequest.clear();
+    m_identityFromUs = -1;
     emit applicationStarted();
 }
 
@@ -267,6 +274,7 @@ void SimulatedController::setPowered(bool on)
         m_bootloader.restart();
     else
         m_firmware.powerCycle();
+    m_identityFromUs = -1;
 }
 
 void SimulatedController::vanish()

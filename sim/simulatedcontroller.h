@@ -98,6 +98,7 @@ private:
     QByteArray m_rawRequest; // the request being received, as on the wire (for traces)
     std::map<uint8_t, int> m_requestCounts;
     qint64 m_nowUs = 0;
+    qint64 m_identityFromUs = -1; // identity requests are answered from this time on; -1: none asked yet
     bool m_inBootloader = false;
     bool m_vanished = false;
     bool m_powered = true;

@@ -4,47 +4,47 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="321"/>
+        <location filename="../../app/appbase.cpp" line="336"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="339"/>
+        <location filename="../../app/appbase.cpp" line="354"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="342"/>
+        <location filename="../../app/appbase.cpp" line="357"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="356"/>
+        <location filename="../../app/appbase.cpp" line="371"/>
         <source>Error: 0x%1</source>
         <translation>Fehler: 0x%1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="359"/>
+        <location filename="../../app/appbase.cpp" line="374"/>
         <source>Could not be read from the device: %1</source>
         <translation>Vom Gerät konnte nicht gelesen werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="420"/>
+        <location filename="../../app/appbase.cpp" line="435"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="426"/>
+        <location filename="../../app/appbase.cpp" line="441"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="433"/>
+        <location filename="../../app/appbase.cpp" line="448"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="439"/>
+        <location filename="../../app/appbase.cpp" line="454"/>
         <source>Firmware update is still running</source>
         <translation>Die Firmware-Aktualisierung läuft noch</translation>
     </message>
@@ -1111,42 +1111,52 @@
 <context>
     <name>FlashCommand</name>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="23"/>
-        <source>The firmware file %1 cannot be opened.</source>
-        <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
-    </message>
-    <message>
-        <location filename="../../app/flashcommand.cpp" line="60"/>
+        <location filename="../../app/flashcommand.cpp" line="63"/>
         <source>Several ports are present (%1): name one with --port.</source>
         <translation>Mehrere Anschlüsse sind vorhanden (%1): wählen Sie einen mit --port.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="65"/>
+        <location filename="../../app/flashcommand.cpp" line="68"/>
         <source>Port opened; looking for the controller.</source>
         <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="81"/>
+        <location filename="../../app/flashcommand.cpp" line="83"/>
+        <source>A controller waits in its bootloader; its firmware is written.</source>
+        <translation>Ein Regler wartet in seinem Bootloader; seine Firmware wird geschrieben.</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="94"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="97"/>
+        <location filename="../../app/flashcommand.cpp" line="112"/>
         <source>Written: %1%</source>
         <translation>Geschrieben: %1%</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="112"/>
+        <location filename="../../app/flashcommand.cpp" line="123"/>
+        <source>The port was lost during the update (Error 0x%1): plug the controller in again and re-run --flash on this port; it waits in its bootloader.</source>
+        <translation>Der Anschluss ging während der Aktualisierung verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut; er wartet in seinem Bootloader.</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="127"/>
+        <source>The port was lost (Error 0x%1): plug the controller in again and re-run --flash on this port.</source>
+        <translation>Der Anschluss ging verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut.</translation>
+    </message>
+    <message>
+        <location filename="../../app/flashcommand.cpp" line="137"/>
         <source>interrupted: re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>abgebrochen: --flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="113"/>
+        <location filename="../../app/flashcommand.cpp" line="138"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="124"/>
+        <location filename="../../app/flashcommand.cpp" line="149"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
@@ -2909,68 +2919,99 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>UpdateFwHelper</name>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="33"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="34"/>
         <source>An update problem has occurred. Error 0x%1</source>
         <translation>Bei der Aktualisierung ist ein Problem aufgetreten. Fehler 0x%1</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="73"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="125"/>
         <source>Resetting device</source>
         <translation>Gerät wird zurückgesetzt</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="77"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="129"/>
         <source>The device is running. Please restart to update the firmware.</source>
         <translation>Das Gerät läuft. Bitte starten Sie es neu, um die Firmware zu aktualisieren.</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="83"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="135"/>
         <source>Waiting for device to connect</source>
         <translation>Warten auf die Verbindung mit dem Gerät</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="104"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="156"/>
         <source>%1 s</source>
         <translation>%1 s</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="123"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="175"/>
         <source>Device was not connected</source>
         <translation>Das Gerät wurde nicht verbunden</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="160"/>
-        <location filename="../../firmware/updatefwhelper.cpp" line="167"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="107"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="215"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="222"/>
         <source>Update error</source>
         <translation>Aktualisierungsfehler</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="213"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="56"/>
+        <source>The firmware file %1 cannot be opened (Error 0x%2).</source>
+        <translation>Die Firmware-Datei %1 kann nicht geöffnet werden (Fehler 0x%2).</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="58"/>
+        <source>The firmware image is larger than the controller&apos;s flash (Error 0x%1). Use a firmware file made for this controller.</source>
+        <translation>Das Firmware-Abbild ist größer als der Flash-Speicher des Reglers (Fehler 0x%1). Verwenden Sie eine Firmware-Datei für diesen Regler.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="61"/>
+        <source>The file is not a firmware image for this controller: its length does not fit (Error 0x%1). Use a firmware file made for this controller.</source>
+        <translation>Die Datei ist kein Firmware-Abbild für diesen Regler: Ihre Länge passt nicht (Fehler 0x%1). Verwenden Sie eine Firmware-Datei für diesen Regler.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="64"/>
+        <source>The file is not a firmware image for this controller: its header is missing (Error 0x%1). Use a firmware file made for this controller.</source>
+        <translation>Die Datei ist kein Firmware-Abbild für diesen Regler: Ihr Kopf fehlt (Fehler 0x%1). Verwenden Sie eine Firmware-Datei für diesen Regler.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="67"/>
+        <source>The firmware image is made for another controller variant (Error 0x%1). Use a firmware file made for this controller.</source>
+        <translation>Das Firmware-Abbild ist für eine andere Reglervariante bestimmt (Fehler 0x%1). Verwenden Sie eine Firmware-Datei für diesen Regler.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="70"/>
+        <source>The file is not a firmware image for this controller: its checksum does not match (Error 0x%1). Use a firmware file made for this controller.</source>
+        <translation>Die Datei ist kein Firmware-Abbild für diesen Regler: Ihre Prüfsumme stimmt nicht (Fehler 0x%1). Verwenden Sie eine Firmware-Datei für diesen Regler.</translation>
+    </message>
+    <message>
+        <location filename="../../firmware/updatefwhelper.cpp" line="270"/>
         <source>Update stopped</source>
         <translation>Aktualisierung abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="258"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="315"/>
         <source>Device auto-connection</source>
         <translation>Automatische Verbindung mit dem Gerät</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="338"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="400"/>
         <source>A controller waits in its bootloader. Choose the firmware and update it.</source>
         <translation>Ein Regler wartet in seinem Bootloader. Wählen Sie die Firmware und aktualisieren Sie ihn.</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="447"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="507"/>
         <source>Firmware writing</source>
         <translation>Firmware wird geschrieben</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="521"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="599"/>
         <source>Updating finish</source>
         <translation>Aktualisierung abgeschlossen</translation>
     </message>
     <message>
-        <location filename="../../firmware/updatefwhelper.cpp" line="522"/>
+        <location filename="../../firmware/updatefwhelper.cpp" line="600"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>

@@ -23,6 +23,14 @@ class TestBootloaderProtocol : public QObject
         QSignalSpy raw {&fw, &UpdateFwHelper::sendMessageToComPort};
         QSignalSpy finished {&fw, &UpdateFwHelper::updateFinished};
         QSignalSpy texts {&fw, &UpdateFwHelper::sendTextForMsgBox};
+        QTemporaryDir dir;
+
+        // A sound image: the update is not refused before it begins.
+        QString imageFile()
+        {
+            const QString path = dir.filePath(QStringLiteral("fw.bin"));
+            return TestImages::writeFile(path, TestImages::plainImage(8192)) ? path : QString();
+        }
 
         void feed(const QByteArray &bytes)
         {
@@ -188,7 +196,7 @@ private slots:
     void nackClosingAMultiByteAnswerFails()
     {
         Script s;
-        s.startInBootloader(QStringLiteral("unused.bin"));
+        s.startInBootloader(s.imageFile());
         s.feed(QByteArray::fromHex("79" "01" "91" "00" "1f"));
         QCOMPARE(s.fw.errorCode(), UpdateError::Nack);
     }
@@ -198,7 +206,7 @@ private slots:
         Script s;
         QSignalSpy vyx(&s.fw, &UpdateFwHelper::com_sendVyxMessageObj);
         s.fw.deviceConnectionState(DEVICE_CONNECTED);
-        s.fw.startUpdate(QStringLiteral("unused.bin"));
+        s.fw.startUpdate(s.imageFile());
         QCOMPARE(vyx.size(), 1);
         QCOMPARE(vyx.first().at(0).value<uint8_t>(), uint8_t(VyxMsg::FIRMWARE_UPDATE_ENTRY));
         VYX_Protocol::VYX_MSG refused;
@@ -217,7 +225,7 @@ private slots:
     {
         Script s;
         QSignalSpy vyx(&s.fw, &UpdateFwHelper::setVyxProtocol);
-        s.startInBootloader(QStringLiteral("unused.bin"));
+        s.startInBootloader(s.imageFile());
         QVERIFY(s.fw.isUpdateRunning());
         s.fw.portClosed();
         QCOMPARE(s.finished.size(), 1);
@@ -231,7 +239,7 @@ private slots:
     void otherReceiversAreIgnored()
     {
         Script s;
-        s.startInBootloader(QStringLiteral("unused.bin"));
+        s.startInBootloader(s.imageFile());
         s.fw.watchDogOverflowObj(0, QStringLiteral("PingHelper"));
         QCOMPARE(s.fw.state(), UpdateFwHelper::BlGet);
         s.fw.watchDogOverflowObj(0, QStringLiteral("UpdateFwHelper"));

@@ -70,12 +70,13 @@ private slots:
         const Run run = flash(imagePath, sim.adapterPortSpec());
         if (spoilt) {
             QCOMPARE(run.code, 1);
-            QVERIFY2(run.err.contains("An update problem has occurred. Error 0x10"), run.err.constData());
+            QVERIFY2(run.err.contains("its checksum does not match (Error 0x10)"), run.err.constData());
             QVERIFY(!QFileInfo::exists(dump));
             return;
         }
         QVERIFY2(run.code == 0, run.err.constData());
         QVERIFY(run.out.contains("Written: 100%"));
+        QVERIFY2(!run.out.contains("Choose the firmware"), run.out.constData()); // the window's words
         QVERIFY(run.out.trimmed().endsWith("Firmware update successful"));
         QFile flashed(dump);
         QVERIFY(flashed.open(QIODevice::ReadOnly));
@@ -113,11 +114,71 @@ private slots:
         QVERIFY2(err.contains("interrupted: re-run --flash on this port"), err.constData());
     }
 
-    void missingFileFailsAtOnce()
+    // A controller still booting answers its identity late, with ACK bytes in its serial
+    // number, about when the look for a waiting bootloader begins: every update finds the
+    // running firmware and succeeds.
+    void lateIdentityAnswerTenUpdatesInARow()
     {
-        const Run run = flash(m_dir.filePath(QStringLiteral("absent.bin")), QStringLiteral("/dev/null"));
+        const QByteArray image = TestImages::plainImage(8192);
+        const QString imagePath = m_dir.filePath(QStringLiteral("late.bin"));
+        QVERIFY(TestImages::writeFile(imagePath, image));
+        // The first answer comes about when the look begins, 1 s after the port opened.
+        for (int i = 0; i < 10; ++i) {
+            const QString after = QString::number(950 + 10 * i);
+            SimProcess sim({"--serial", "0x79797979", "--identity-after", after, "--delay", "30"});
+            QVERIFY(sim.isReady());
+            const Run run = flash(imagePath, sim.adapterPortSpec());
+            QVERIFY2(run.code == 0, qPrintable(QStringLiteral("run %1: %2%3").arg(i).arg(QString::fromUtf8(run.out),
+                                                                                       QString::fromUtf8(run.err))));
+            QVERIFY(run.out.contains("Resetting device"));
+        }
+    }
+
+    // The port lost while the pages are written: the line is told that the controller
+    // waits in its bootloader, and what to do.
+    void lostPortSaysTheControllerWaitsInItsBootloader()
+    {
+        SimProcess sim({"--page-write-us", "50000", "--vanish-after", "5000"});
+        QVERIFY(sim.isReady());
+        const QString imagePath = m_dir.filePath(QStringLiteral("long.bin"));
+        QVERIFY(TestImages::writeFile(imagePath, TestImages::plainImage(32768)));
+        const Run run = flash(imagePath, sim.adapterPortSpec());
         QCOMPARE(run.code, 1);
-        QVERIFY(run.err.contains("cannot be opened"));
+        QVERIFY2(run.out.contains("Firmware writing"), run.out.constData());
+        QVERIFY2(run.err.contains("The port was lost during the update (Error 0x100)"), run.err.constData());
+        QVERIFY2(run.err.contains("it waits in its bootloader"), run.err.constData());
+    }
+
+    // A bad image is refused before any port is opened: the controller is not reset.
+    void badImageFailsAtOnce_data()
+    {
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<QByteArray>("words");
+        QByteArray changed = TestImages::plainImage(8192);
+        changed[100] = char(changed[100] ^ 0x01);
+        const QByteArray foreign = "Use a firmware file made for this controller.";
+        QTest::newRow("missing") << QByteArray("no file") << QByteArray("cannot be opened (Error 0x20)");
+        QTest::newRow("empty") << QByteArray() << "its length does not fit (Error 0x1). " + foreign;
+        QTest::newRow("1 byte") << QByteArray(1, 'x') << "its length does not fit (Error 0x1). " + foreign;
+        QTest::newRow("text file") << QByteArray("not firmware\n").repeated(315)
+                                   << "its length does not fit (Error 0x1). " + foreign;
+        QTest::newRow("changed byte") << changed << "its checksum does not match (Error 0x10). " + foreign;
+    }
+
+    void badImageFailsAtOnce()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(QByteArray, words);
+        SimProcess sim;
+        QVERIFY(sim.isReady());
+        const QString imagePath = m_dir.filePath(QStringLiteral("bad-%1.bin").arg(QTest::currentDataTag()));
+        if (image != "no file")
+            QVERIFY(TestImages::writeFile(imagePath, image));
+        const Run run = flash(imagePath, sim.adapterPortSpec());
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains(words), run.err.constData());
+        QVERIFY2(!run.out.contains("Port opened"), run.out.constData());
+        QVERIFY(!run.out.contains("Resetting device"));
     }
 };
 

@@ -1,10 +1,13 @@
 #include "firmware/updateerror.h"
 #include "firmwareimages.h"
 #include "flashrig.h"
+#include "wire/messageids.h"
 
 #include "device/runningmode.h"
 
 #include <QtTest>
+
+#include <thread>
 
 // Whole updates through the coordinator, the port manager and the device model against
 // the simulated bootloader, tick by tick.
@@ -82,12 +85,14 @@ private slots:
 
     // Another bootloader version: the file goes as it is; the short last page is filled
     // with 0xFF and the progress stops at 100.
-    void uncheckedImageLastPageFilled()
+    // A bootloader of another version takes the image as it is (it passed the checks that
+    // need no bootloader before the reset).
+    void otherBootloaderVersionTakesTheImageAsItIs()
     {
         SimulatorConfig config;
         config.bootloader.version = 0x92;
         FlashRig rig(config);
-        const QByteArray image = TestImages::randomBytes(300, 5);
+        const QByteArray image = TestImages::plainImage(4096, 0x11, 0x22);
         QVERIFY(TestImages::writeFile(rig.imagePath(), image));
         QVERIFY(rig.connect());
 
@@ -95,31 +100,34 @@ private slots:
         QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
 
         QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
-        QCOMPARE(rig.pageAddresses(), QList<uint32_t>({0, 256}));
-        QCOMPARE(rig.writeProgress(), QList<int>({0, 85, 100}));
-        QCOMPARE(rig.controller.bootloader().flash().left(512), image + QByteArray(212, char(0xFF)));
-        QByteArray lastPage;
-        for (const auto &args : rig.sent) {
-            if (args.at(0).toByteArray().size() == 258)
-                lastPage = args.at(0).toByteArray();
-        }
-        QCOMPARE(lastPage.mid(1, 256), image.mid(256) + QByteArray(212, char(0xFF)));
+        QCOMPARE(rig.pageAddresses().size(), 16);
+        QCOMPARE(rig.controller.bootloader().flash().left(image.size()), image);
     }
 
+    // A bad image never leaves the controller in its bootloader: what needs no bootloader
+    // is checked before anything is sent; what does (variant, flash size) is found after
+    // the reset, before any page, and the old application is started again.
     void imageProblemsStopBeforeWriting_data()
     {
         QTest::addColumn<QByteArray>("image");
         QTest::addColumn<int>("flashKiB");
         QTest::addColumn<uint32_t>("error");
+        QTest::addColumn<bool>("beforeReset");
 
         QByteArray changed = TestImages::plainImage(8192);
         changed[100] = char(changed[100] ^ 0x01);
-        QTest::newRow("4100 bytes") << TestImages::plainImage(4100) << 64 << UpdateError::Length;
-        QTest::newRow("empty") << QByteArray() << 64 << UpdateError::Length;
-        QTest::newRow("changed byte") << changed << 64 << UpdateError::Checksum;
-        QTest::newRow("other variant") << TestImages::plainImage(8192, 0x5A, 0xC4) << 64 << UpdateError::Variant;
-        QTest::newRow("larger than the flash") << TestImages::plainImage(8192) << 20 << UpdateError::Size;
-        QTest::newRow("no file") << QByteArray("no file") << 64 << UpdateError::File;
+        QByteArray encryptedChanged = TestImages::encryptedImage(4096 + 256);
+        encryptedChanged[300] = char(encryptedChanged[300] ^ 0x01);
+        QTest::newRow("empty") << QByteArray() << 64 << UpdateError::Length << true;
+        QTest::newRow("1 byte") << QByteArray(1, '\x79') << 64 << UpdateError::Length << true;
+        QTest::newRow("4100 bytes") << TestImages::plainImage(4100) << 64 << UpdateError::Length << true;
+        QTest::newRow("changed byte") << changed << 64 << UpdateError::Checksum << true;
+        QTest::newRow("encrypted, changed byte") << encryptedChanged << 64 << UpdateError::Checksum << true;
+        QTest::newRow("text file") << QByteArray("not firmware\n").repeated(315) << 64 << UpdateError::Length << true;
+        QTest::newRow("no file") << QByteArray("no file") << 64 << UpdateError::File << true;
+        QTest::newRow("other variant") << TestImages::plainImage(8192, 0x5A, 0xC4) << 64 << UpdateError::Variant
+                                       << false;
+        QTest::newRow("larger than the flash") << TestImages::plainImage(8192) << 20 << UpdateError::Size << false;
     }
 
     void imageProblemsStopBeforeWriting()
@@ -127,6 +135,7 @@ private slots:
         QFETCH(QByteArray, image);
         QFETCH(int, flashKiB);
         QFETCH(uint32_t, error);
+        QFETCH(bool, beforeReset);
         SimulatorConfig config;
         config.bootloader.flashKiB = flashKiB;
         FlashRig rig(config);
@@ -138,9 +147,14 @@ private slots:
         QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
 
         QCOMPARE(rig.finished.first().at(1).value<uint32_t>(), error);
-        QCOMPARE(rig.lastMessage(), errorText(error));
+        QCOMPARE(rig.lastMessage(), UpdateFwHelper::imageErrorMessage(error, rig.imagePath()));
         QVERIFY(!rig.sentRequest(QByteArray::fromHex("31ce")));
         QCOMPARE(rig.controller.bootloader().pagesWritten(), 0);
+        QCOMPARE(rig.controller.requestsReceived(VyxMsg::FIRMWARE_UPDATE_ENTRY), beforeReset ? 0 : 1);
+        // The controller runs its old application and is found again.
+        QVERIFY(!rig.controller.isInBootloader());
+        QVERIFY(rig.tickUntil([&] { return rig.app.deviceState() == DEVICE_CONNECTED; }, 60));
+        QCOMPARE(rig.finished.size(), 1);
     }
 
     void nackWhileWritingRestartsOnce_data()
@@ -203,6 +217,101 @@ private slots:
         QCOMPARE(rig.lastMessage(), QStringLiteral("An update problem has occurred. Error 0x100"));
         QVERIFY(!rig.fw->isUpdateRunning());
         QCOMPARE(rig.fw->state(), UpdateFwHelper::UpdateIdle);
+    }
+
+    // A controller still booting answers its first identity request late, about when the
+    // look for a waiting bootloader sends its sync; its serial number is full of ACK bytes.
+    // Whatever the timing, it is found as the running controller it is.
+    void lateIdentityAnswerIsNoBootloader()
+    {
+        for (int afterMs = 850; afterMs <= 1100; afterMs += 10) {
+            SimulatorConfig config;
+            config.identity.serialNumber = 0x79797979;
+            config.faults.identityAfterMs = afterMs;
+            config.faults.answerDelayMs = 30;
+            FlashRig rig(config);
+            QSignalSpy found(rig.fw, &UpdateFwHelper::bootloaderFound);
+            QVERIFY(rig.openPort());
+            QVERIFY2(rig.tickUntil([&] { return rig.app.deviceState() == DEVICE_CONNECTED || !found.isEmpty(); }, 80),
+                     qPrintable(QString::number(afterMs)));
+            QVERIFY2(found.isEmpty(), qPrintable(QStringLiteral("taken for a bootloader at %1 ms").arg(afterMs)));
+            QVERIFY(!rig.fw->isBootloaderWaiting());
+        }
+    }
+
+    // Only the first byte after the sync's echo answers it: an ACK later in a stray answer
+    // does not make a controller waiting in its bootloader.
+    void probeCountsOnlyTheFirstByte_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("ACK") << QByteArray::fromHex("79") << true;
+        QTest::newRow("frame start, then ACK bytes") << QByteArray::fromHex("1a0179797979") << false;
+        QTest::newRow("NACK, then ACK") << QByteArray::fromHex("1f79") << false;
+    }
+
+    void probeCountsOnlyTheFirstByte()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, found);
+        UpdateFwHelper fw;
+        QSignalSpy bootloader(&fw, &UpdateFwHelper::bootloaderFound);
+        QSignalSpy sync(&fw, &UpdateFwHelper::sendMessageToComPort);
+        // A look that is due waits while a frame answer may still come.
+        for (int i = 0; i < 2 * UpdateFwHelper::PROBE_AFTER_TICKS; ++i)
+            fw.probeTick(true, false);
+        QCOMPARE(sync.size(), 0);
+        fw.probeTick(true, true);
+        QCOMPARE(sync.size(), 1);
+        for (char byte : answer)
+            fw.handleReceivedChar(uint8_t(byte));
+        QCOMPARE(bootloader.size(), found ? 1 : 0);
+        QCOMPARE(fw.isBootloaderWaiting(), found);
+    }
+
+    // A failure raised just before the firmware page is left is reported all the same, and
+    // the device model is back to the normal detection.
+    void failureRaisedAsThePageIsLeftIsReported()
+    {
+        SimulatorConfig config;
+        config.faults.refuseNext[VyxMsg::FIRMWARE_UPDATE_ENTRY] = 1;
+        FlashRig rig(config);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        QVERIFY(rig.connect());
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        // The refusal arrives between two ticks; the page is left before the next one.
+        for (int i = 0; i < 40 && rig.fw->state() != UpdateFwHelper::UpdateFailed; ++i) {
+            rig.controller.advance(AppBase::TICK_MS);
+            for (int j = 0; j < 4; ++j)
+                QCoreApplication::processEvents();
+        }
+        QCOMPARE(rig.fw->state(), UpdateFwHelper::UpdateFailed);
+        QVERIFY(!rig.app.isActivityBusy());
+        rig.app.setActivePage(0);
+        QCOMPARE(rig.app.activity(), AppBase::ActivityDevice);
+
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, 5));
+        QCOMPARE(rig.finished.first().at(1).value<uint32_t>(), UpdateError::ResetRefused);
+        QCOMPARE(rig.lastMessage(), errorText(UpdateError::ResetRefused));
+        QVERIFY(rig.tickUntil([&] { return rig.app.deviceState() == DEVICE_CONNECTED; }, 60));
+    }
+
+    // The activity is changed in the coordinator's thread only: a start asked from another
+    // thread is carried there.
+    void startFromAnotherThreadChangesTheActivityInItsOwn()
+    {
+        FlashRig rig(SimulatorConfig {});
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        QVERIFY(rig.connect());
+        rig.app.setActivePage(0);
+        QCOMPARE(rig.app.activity(), AppBase::ActivityDevice);
+        std::thread other([&] { rig.app.startFirmwareUpdate(rig.imagePath()); });
+        other.join();
+        QCOMPARE(rig.app.activity(), AppBase::ActivityDevice);
+        QVERIFY(!rig.fw->isUpdateRunning());
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.app.activity(), AppBase::ActivityFirmware);
+        QVERIFY(rig.fw->isUpdateRunning());
     }
 
     void runningDeviceIsNotUpdated()

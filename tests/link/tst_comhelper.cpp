@@ -273,6 +273,62 @@ private slots:
         QCOMPARE(uint8_t(fakePort()->writes.last().at(2)), uint8_t(0x23));
     }
 
+    // A byte-wise request (the bootloader's sync) does not take the slot of a frame
+    // request: the frame's late answer would be read as the sync's.
+    void byteRequestWaitsForAFrameRequestsSlot()
+    {
+        connectToOneAdapter();
+        emit b->com_sendVyxMessageObj(0x21, {}, true, false); // the identity poll: no answer awaited
+        emit a->sendMessageToComPort(QByteArray::fromHex("7f"), true, false);
+        QCOMPARE(fakePort()->writes.size(), 1);
+        com->handleTimeout();
+        com->handleTimeout(); // the slot is over
+        QCOMPARE(fakePort()->writes.size(), 2);
+        QCOMPARE(fakePort()->writes.last(), QByteArray::fromHex("7f"));
+
+        // Polls repeated meanwhile go out once, and not again within their slot: two would
+        // bring two answers, the second taken for the next request's.
+        emit b->com_sendVyxMessageObj(0x21, {}, true, false);
+        emit b->com_sendVyxMessageObj(0x21, {}, true, false);
+        QCOMPARE(com->queuedRequests(), 1);
+        com->handleTimeout();
+        com->handleTimeout();
+        QCOMPARE(fakePort()->writes.size(), 3);
+        emit b->com_sendVyxMessageObj(0x21, {}, true, false);
+        QCOMPARE(fakePort()->writes.size(), 3);
+        QCOMPARE(com->queuedRequests(), 0);
+    }
+
+    // Whether a frame answer may still come, for the bootloader probe.
+    void mayFrameAnswerArrive_data()
+    {
+        QTest::addColumn<QByteArray>("received"); // after the frame request's slot
+        QTest::addColumn<int>("quietTicks");
+        QTest::addColumn<bool>("mayArrive");
+        QTest::newRow("nothing") << QByteArray() << 0 << false;
+        QTest::newRow("frame begun") << QByteArray::fromHex("1a0121") << 0 << true;
+        QTest::newRow("frame begun, a tick ago") << QByteArray::fromHex("1a0121") << 1 << true;
+        QTest::newRow("frame begun, bytes stopped") << QByteArray::fromHex("1a0121") << 2 << false;
+        QTest::newRow("frame ended") << QByteArray::fromHex("1a012179797979dd1f") << 0 << false;
+    }
+
+    void mayFrameAnswerArrive()
+    {
+        QFETCH(QByteArray, received);
+        QFETCH(int, quietTicks);
+        QFETCH(bool, mayArrive);
+        connectToOneAdapter();
+        emit b->com_sendVyxMessageObj(0x21, {}, true, false);
+        QVERIFY(com->mayFrameAnswerArrive()); // its slot is open
+        com->handleTimeout();
+        com->handleTimeout();
+        QVERIFY(!com->isWatchDogRunning());
+        fakePort()->answer(received);
+        for (int i = 0; i < quietTicks; ++i)
+            com->handleTimeout();
+        QCOMPARE(com->mayFrameAnswerArrive(), mayArrive);
+    }
+
     void failedWriteKeepsTheHead()
     {
         connectToOneAdapter();
