@@ -1,5 +1,6 @@
 #include "app/productionline.h"
 
+#include "app/filechecks.h"
 #include "motors/dbmanager.h"
 
 #include <QEventLoop>
@@ -49,8 +50,21 @@ bool ProductionLine::prepare(ProductionOrder *order)
         return false;
     }
     // Files named relative to where the program was started, whatever happens meanwhile.
-    if (!m_request.reportFile.isEmpty())
+    if (!m_request.reportFile.isEmpty()) {
         m_request.reportFile = QFileInfo(m_request.reportFile).absoluteFilePath();
+        // The results of a run must not be lost at its end: the report is tried first.
+        QString problem = FileChecks::outputProblem(m_request.reportFile);
+        if (problem.isEmpty()) {
+            QSaveFile probe(m_request.reportFile);
+            if (!probe.open(QIODevice::WriteOnly))
+                problem = probe.errorString();
+            probe.cancelWriting();
+        }
+        if (!problem.isEmpty()) {
+            m_err << tr("The report %1 cannot be written: %2").arg(m_request.reportFile, problem) << Qt::endl;
+            return false;
+        }
+    }
     if (!m_request.firmwareFile.isEmpty()) {
         const QFileInfo file(m_request.firmwareFile);
         if (!file.isFile() || !file.isReadable()) {
@@ -60,6 +74,11 @@ bool ProductionLine::prepare(ProductionOrder *order)
         order->firmwareFile = file.absoluteFilePath();
     }
     if (!m_request.settingsFile.isEmpty()) {
+        const QString problem = FileChecks::inputProblem(m_request.settingsFile);
+        if (!problem.isEmpty()) {
+            m_err << problem << Qt::endl;
+            return false;
+        }
         QFile file(m_request.settingsFile);
         if (!file.open(QIODevice::ReadOnly)) {
             m_err << tr("The settings file %1 cannot be opened.").arg(m_request.settingsFile) << Qt::endl;

@@ -1,5 +1,6 @@
 #include "app/supportbundle.h"
 
+#include "app/filechecks.h"
 #include "app/zipwriter.h"
 #include "device/escsettingstext.h"
 
@@ -106,6 +107,12 @@ QString SupportBundle::runDataText(const RUN_DATA &runData)
 
 bool SupportBundle::write(const QString &fileName, const SupportBundleContent &content, QString *error)
 {
+    const QString targetProblem = FileChecks::outputProblem(fileName);
+    if (!targetProblem.isEmpty()) {
+        if (error)
+            *error = targetProblem;
+        return false;
+    }
     ZipWriter zip;
     bool added = zip.addEntry(VERSIONS_ENTRY, versionsText(content).toUtf8())
                  && zip.addEntry(PORTS_ENTRY, content.portList.toUtf8());

@@ -1035,6 +1035,19 @@
     </message>
 </context>
 <context>
+    <name>FileChecks</name>
+    <message>
+        <location filename="../../app/filechecks.cpp" line="31"/>
+        <source>%1 is not a regular file; only a regular file is replaced.</source>
+        <translation>%1 ist keine gewöhnliche Datei; ersetzt wird nur eine gewöhnliche Datei.</translation>
+    </message>
+    <message>
+        <location filename="../../app/filechecks.cpp" line="38"/>
+        <source>%1 is not a regular file.</source>
+        <translation>%1 ist keine gewöhnliche Datei.</translation>
+    </message>
+</context>
+<context>
     <name>FirmwarePage</name>
     <message>
         <location filename="../../firmware/ui/firmwarepage.ui" line="17"/>
@@ -1085,32 +1098,32 @@
 <context>
     <name>FlashCommand</name>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="22"/>
+        <location filename="../../app/flashcommand.cpp" line="23"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="59"/>
+        <location filename="../../app/flashcommand.cpp" line="63"/>
         <source>Several ports are present (%1): name one with --port.</source>
         <translation>Mehrere Anschlüsse sind vorhanden (%1): wählen Sie einen mit --port.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="64"/>
+        <location filename="../../app/flashcommand.cpp" line="68"/>
         <source>Port opened; looking for the controller.</source>
         <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="80"/>
+        <location filename="../../app/flashcommand.cpp" line="84"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="96"/>
+        <location filename="../../app/flashcommand.cpp" line="100"/>
         <source>Written: %1%</source>
         <translation>Geschrieben: %1%</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="116"/>
+        <location filename="../../app/flashcommand.cpp" line="120"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
@@ -1597,38 +1610,38 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorBackupCommand</name>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="22"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="23"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="24"/>
-        <location filename="../../app/motorbackupcommand.cpp" line="65"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="28"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="72"/>
         <source>The database directory cannot be used.</source>
         <translation>Das Datenbankverzeichnis ist nicht nutzbar.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="32"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="36"/>
         <source>The motor list cannot be read.</source>
         <translation>Die Motorliste kann nicht gelesen werden.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="42"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="46"/>
         <source>There is no motor named &quot;%1&quot;.</source>
         <translation>Es gibt keinen Motor namens „%1“.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="51"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="55"/>
         <source>The file %1 cannot be written: %2</source>
         <translation>Die Datei %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="56"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="60"/>
         <source>A motor cannot be read or written to the file.</source>
         <translation>Ein Motor kann nicht gelesen oder in die Datei geschrieben werden.</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="57"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="61"/>
         <source>Exported %n motor(s) to %1.</source>
         <translation>
             <numerusform>%n Motor nach %1 exportiert.</numerusform>
@@ -1636,12 +1649,12 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="63"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="67"/>
         <source>Import failed!</source>
         <translation>Import fehlgeschlagen!</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="75"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="82"/>
         <source>Imported %n motor(s) from %1, replacing the motor list.</source>
         <translation>
             <numerusform>%n Motor aus %1 importiert; er ersetzt die Motorliste.</numerusform>
@@ -1649,7 +1662,7 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="76"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="83"/>
         <source>Imported %n motor(s) from %1, added to the motor list.</source>
         <translation>
             <numerusform>%n Motor aus %1 importiert und zur Motorliste hinzugefügt.</numerusform>
@@ -1657,7 +1670,7 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="78"/>
+        <location filename="../../app/motorbackupcommand.cpp" line="85"/>
         <source>The database holds %n motor(s).</source>
         <translation>
             <numerusform>Die Datenbank enthält %n Motor.</numerusform>
@@ -2417,77 +2430,78 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionLine</name>
     <message>
-        <location filename="../../app/productionline.cpp" line="47"/>
+        <location filename="../../app/productionline.cpp" line="48"/>
         <source>No port to work on: name them with --port, or use --all-adapters with the maker&apos;s adapters plugged in.</source>
         <translation>Kein Port zum Bearbeiten: nennen Sie die Ports mit --port oder verwenden Sie --all-adapters mit angeschlossenen Herstelleradaptern.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="57"/>
+        <location filename="../../app/productionline.cpp" line="71"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="65"/>
+        <location filename="../../app/productionline.cpp" line="84"/>
         <source>The settings file %1 cannot be opened.</source>
         <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="70"/>
+        <location filename="../../app/productionline.cpp" line="89"/>
         <source>The file %1 holds no ESC settings.</source>
         <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="88"/>
+        <location filename="../../app/productionline.cpp" line="107"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="116"/>
+        <location filename="../../app/productionline.cpp" line="135"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="149"/>
+        <location filename="../../app/productionline.cpp" line="168"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="154"/>
+        <location filename="../../app/productionline.cpp" line="64"/>
+        <location filename="../../app/productionline.cpp" line="173"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="206"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="206"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="206"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="206"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="206"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="206"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="187"/>
+        <location filename="../../app/productionline.cpp" line="206"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
@@ -2544,62 +2558,62 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundle</name>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="59"/>
+        <location filename="../../app/supportbundle.cpp" line="60"/>
         <source>Program: %1 (Qt %2)</source>
         <translation>Programm: %1 (Qt %2)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="61"/>
+        <location filename="../../app/supportbundle.cpp" line="62"/>
         <source>Controller: serial number %1, firmware %2.%3.%4</source>
         <translation>Regler: Seriennummer %1, Firmware %2.%3.%4</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="68"/>
+        <location filename="../../app/supportbundle.cpp" line="69"/>
         <source>Controller: none connected</source>
         <translation>Regler: keiner verbunden</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="72"/>
+        <location filename="../../app/supportbundle.cpp" line="73"/>
         <source>the settings (no controller connected)</source>
         <translation>die Einstellungen (kein Regler verbunden)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="74"/>
+        <location filename="../../app/supportbundle.cpp" line="75"/>
         <source>the error log (not read from the controller in this session)</source>
         <translation>das Fehlerprotokoll (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="76"/>
+        <location filename="../../app/supportbundle.cpp" line="77"/>
         <source>the last run data (not read from the controller in this session)</source>
         <translation>die Daten des letzten Laufs (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="78"/>
+        <location filename="../../app/supportbundle.cpp" line="79"/>
         <source>Not in this bundle: %1.</source>
         <translation>Nicht in diesem Paket: %1.</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="89"/>
+        <location filename="../../app/supportbundle.cpp" line="90"/>
         <source>Last</source>
         <translation>Letzte</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="90"/>
+        <location filename="../../app/supportbundle.cpp" line="91"/>
         <source>Previous</source>
         <translation>Vorherige</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="91"/>
+        <location filename="../../app/supportbundle.cpp" line="92"/>
         <source>All</source>
         <translation>Alle</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="97"/>
+        <location filename="../../app/supportbundle.cpp" line="98"/>
         <source>no errors or warnings</source>
         <translation>keine Fehler oder Warnungen</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="122"/>
+        <location filename="../../app/supportbundle.cpp" line="129"/>
         <source>An entry cannot be added to the archive.</source>
         <translation>Ein Eintrag kann nicht in das Archiv aufgenommen werden.</translation>
     </message>
