@@ -107,6 +107,11 @@ bool ProductionLine::prepare(ProductionOrder *order)
             m_err << tr("The motor %1 is not in the motor database.").arg(m_request.motorName) << Qt::endl;
             return false;
         }
+        if (!DbManager::isUsable(motor)) {
+            m_err << tr("The motor \"%1\" has no usable values. Motor is not set!").arg(m_request.motorName)
+                  << Qt::endl;
+            return false;
+        }
         order->motorName = m_request.motorName;
     }
     return true;

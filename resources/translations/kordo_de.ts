@@ -404,52 +404,52 @@
         <translation>Der Motorname enthält einen Zeilenumbruch, den ein Motorname nicht enthalten darf.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="143"/>
+        <location filename="../../motors/dbmanager.cpp" line="144"/>
         <source>the SQLite driver is missing</source>
         <translation>der SQLite-Treiber fehlt</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="149"/>
+        <location filename="../../motors/dbmanager.cpp" line="150"/>
         <source>There is no motor database: no directory for it can be used. Motors cannot be listed, stored or exchanged.</source>
         <translation>Es gibt keine Motordatenbank: Für sie kann kein Verzeichnis verwendet werden. Motoren können weder aufgelistet noch gespeichert oder ausgetauscht werden.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="156"/>
+        <location filename="../../motors/dbmanager.cpp" line="157"/>
         <source>its directory does not exist</source>
         <translation>ihr Verzeichnis existiert nicht</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="167"/>
+        <location filename="../../motors/dbmanager.cpp" line="168"/>
         <source>there is no database file, and none can be created there</source>
         <translation>es gibt keine Datenbankdatei, und dort kann keine angelegt werden</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="218"/>
+        <location filename="../../motors/dbmanager.cpp" line="219"/>
         <source>the table %1 lacks columns</source>
         <translation>der Tabelle %1 fehlen Spalten</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="275"/>
+        <location filename="../../motors/dbmanager.cpp" line="276"/>
         <source>The motor database %1 cannot be used: %2. Motors cannot be listed, stored or exchanged.</source>
         <translation>Die Motordatenbank %1 ist nicht nutzbar: %2. Motoren können weder aufgelistet noch gespeichert oder ausgetauscht werden.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="285"/>
+        <location filename="../../motors/dbmanager.cpp" line="286"/>
         <source>The motor database %1 cannot be written: %2. Motors can be listed and exported, but not stored, renamed, removed or imported.</source>
         <translation>Die Motordatenbank %1 ist nicht beschreibbar: %2. Motoren können aufgelistet und exportiert, aber nicht gespeichert, umbenannt, gelöscht oder importiert werden.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="294"/>
+        <location filename="../../motors/dbmanager.cpp" line="295"/>
         <source>The motor database %1 is in use by another program. Motors cannot be stored, renamed, removed or imported until it is free; the program tries again by itself.</source>
         <translation>Die Motordatenbank %1 wird von einem anderen Programm benutzt. Motoren können erst gespeichert, umbenannt, gelöscht oder importiert werden, wenn sie frei ist; das Programm versucht es selbst erneut.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="306"/>
+        <location filename="../../motors/dbmanager.cpp" line="307"/>
         <source>The motor database %1 is damaged (%2). Its motors cannot be read. Move the file away to start a new motor database.</source>
         <translation>Die Motordatenbank %1 ist beschädigt (%2). Ihre Motoren können nicht gelesen werden. Verschieben Sie die Datei, um eine neue Motordatenbank zu beginnen.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="583"/>
+        <location filename="../../motors/dbmanager.cpp" line="584"/>
         <source>The motor was not stored: the motor database %1 is in use by another program. It is stored as soon as the database is free again.</source>
         <translation>Der Motor wurde nicht gespeichert: Die Motordatenbank %1 wird von einem anderen Programm benutzt. Er wird gespeichert, sobald die Datenbank wieder frei ist.</translation>
     </message>
@@ -1930,122 +1930,122 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>Motor identifizieren</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="121"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="114"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="190"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="183"/>
         <source>Device is running</source>
         <translation>Gerät läuft</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="193"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="186"/>
         <source>Bootloader mode</source>
         <translation>Bootloader-Modus</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="196"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="189"/>
         <source>Device is disconnected</source>
         <translation>Gerät ist getrennt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="204"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="248"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="275"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="420"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="197"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="241"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="268"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="413"/>
         <source>No motor is selected!</source>
         <translation>Kein Motor ausgewählt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="216"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="209"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="222"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="215"/>
         <source>Problem. Motor is not set!</source>
         <translation>Problem. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="236"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="229"/>
         <source>Motor is set</source>
         <translation>Der Motor ist gesetzt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="238"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="231"/>
         <source>The controller refused the motor &quot;%1&quot;. Motor is not set!</source>
         <translation>Der Regler hat den Motor „%1“ abgelehnt. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="240"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="233"/>
         <source>The controller did not answer. Motor is not set!</source>
         <translation>Der Regler hat nicht geantwortet. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="252"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="245"/>
         <source>Rename motor</source>
         <translation>Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="252"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="245"/>
         <source>New motor name:</source>
         <translation>Neuer Motorname:</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="271"/>
         <source>Remove motor</source>
         <translation>Motor entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="278"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="271"/>
         <source>Remove the motor &quot;%1&quot; from the list?</source>
         <translation>Den Motor „%1“ aus der Liste entfernen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="303"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="296"/>
         <source>Which motor to save to the file?</source>
         <translation>Welche Motoren sollen in die Datei gespeichert werden?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="317"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="327"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="310"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="320"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="316"/>
         <source>Save motors</source>
         <translation>Motoren speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="316"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="325"/>
         <source>MS Files (*.ms)</source>
         <translation>MS-Dateien (*.ms)</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="325"/>
         <source>Load motors</source>
         <translation>Motoren laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="336"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="329"/>
         <source>What operation to perform on the original motor list?</source>
         <translation>Was soll mit der bisherigen Motorliste geschehen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="370"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="363"/>
         <source>The motor &quot;%1&quot; of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
         <translation>Der Motor „%1“ der Einstellungsdatei hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare müssen gesetzt sein). Er wird weder gespeichert noch gesetzt.</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="377"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="370"/>
         <source>Replace motor</source>
         <translation>Motor ersetzen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="378"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="371"/>
         <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
         <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
     </message>
@@ -2455,53 +2455,58 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="135"/>
+        <location filename="../../app/productionline.cpp" line="140"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="168"/>
+        <location filename="../../app/productionline.cpp" line="173"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
         <location filename="../../app/productionline.cpp" line="64"/>
-        <location filename="../../app/productionline.cpp" line="173"/>
+        <location filename="../../app/productionline.cpp" line="178"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="206"/>
+        <location filename="../../app/productionline.cpp" line="111"/>
+        <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
+        <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="211"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="206"/>
+        <location filename="../../app/productionline.cpp" line="211"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="206"/>
+        <location filename="../../app/productionline.cpp" line="211"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="206"/>
+        <location filename="../../app/productionline.cpp" line="211"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="206"/>
+        <location filename="../../app/productionline.cpp" line="211"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="206"/>
+        <location filename="../../app/productionline.cpp" line="211"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="206"/>
+        <location filename="../../app/productionline.cpp" line="211"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>

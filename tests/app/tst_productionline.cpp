@@ -12,6 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QtTest>
@@ -224,6 +227,51 @@ private slots:
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(process.readAllStandardError().contains("holds no ESC settings"));
+    }
+    // A run that cannot be done as asked ends before any controller is touched: no port
+    // line, the cause in words, a non-zero exit.
+    void refusedBeforeAnyPort_data()
+    {
+        QTest::addColumn<QString>("motor");     // stored as it is, then its resistance set to 0
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("motor with zero resistance") << "Zero" << "has no usable values";
+    }
+    void refusedBeforeAnyPort()
+    {
+        QFETCH(QString, motor);
+        QFETCH(QString, reason);
+        QTemporaryDir dataDir;
+        const DataDirectory directory = DataDirectory::resolve(dataDir.path(), {}, {});
+        if (!motor.isEmpty()) {
+            QString problem;
+            const QString databaseDir = directory.databaseDirectory(&problem);
+            {
+                DbManager db(nullptr, databaseDir);
+                MOTOR_TOTAL stored = MotorTestSupport::sampleMotor(1);
+                QVERIFY(db.saveMotor(motor, QStringLiteral("2026-01-01 10:00:00"), &stored));
+            }
+            { // as an older version could leave it
+                QSqlDatabase sql = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("zeroing"));
+                sql.setDatabaseName(QDir(databaseDir).filePath(QString::fromLatin1(DbManager::FILE_NAME)));
+                QVERIFY(sql.open());
+                const QString rs = sql.record(QStringLiteral("motors")).fieldName(1);
+                QVERIFY(QSqlQuery(sql).exec(QStringLiteral("UPDATE motors SET %1 = 0").arg(rs)));
+                sql.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("zeroing"));
+        }
+        ProductionLine::Request request(directory);
+        request.motorName = motor;
+        request.ports << SerialPortProvider::parseExtraPort(QStringLiteral("/nonexistent/ttyR@AE01"));
+        QString outText;
+        QString errText;
+        QTextStream out(&outText);
+        QTextStream err(&errText);
+        QCOMPARE(ProductionLine(request, out, err).run(), 1);
+        out.flush();
+        err.flush();
+        QVERIFY2(errText.contains(reason), qPrintable(errText));
+        QVERIFY2(!outText.contains(QLatin1String("/nonexistent/ttyR")), qPrintable(outText));
     }
 };
 
