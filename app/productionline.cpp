@@ -183,14 +183,23 @@ int ProductionLine::run()
     return failed == 0 ? 0 : 1;
 }
 
+QString ProductionLine::deviceOf(const PortInfo &port)
+{
+    const QString location = port.systemLocation.isEmpty() ? port.portName : port.systemLocation;
+    const QFileInfo file(location);
+    const QString canonical = file.canonicalFilePath(); // links resolved; empty when it does not exist
+    return !canonical.isEmpty() ? canonical : file.isAbsolute() ? file.absoluteFilePath() : location;
+}
+
 QList<PortInfo> ProductionLine::portsToWorkOn(const QList<PortInfo> &named, const QList<PortInfo> &present,
                                               bool allAdapters)
 {
     QList<PortInfo> ports;
-    QStringList names;
+    QStringList devices;
     const auto add = [&](const PortInfo &port) {
-        if (!names.contains(port.portName)) {
-            names << port.portName;
+        const QString device = deviceOf(port);
+        if (!devices.contains(device)) {
+            devices << device;
             ports << port;
         }
     };

@@ -1,5 +1,6 @@
 #include "app/productionline.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 // The summary of a production run as the line worker and a spreadsheet read it.
@@ -60,6 +61,44 @@ private slots:
         QStringList names;
         for (const PortInfo &info : ProductionLine::portsToWorkOn(named, present, allAdapters))
             names << info.portName;
+        QCOMPARE(names, expected);
+    }
+
+    // One device named twice (a link beside its device file, or present as the machine's
+    // port as well): worked on once, under the name given first.
+    void oneDeviceNamedTwiceIsWorkedOnOnce_data()
+    {
+        QTest::addColumn<QStringList>("named"); // relative to a folder holding "tty1" and "by-id/link" to it
+        QTest::addColumn<bool>("allAdapters");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("link, then the file") << QStringList {"by-id/link", "tty1"} << false << QStringList {"by-id/link"};
+        QTest::newRow("the file, then the link") << QStringList {"tty1", "by-id/link"} << false << QStringList {"tty1"};
+        QTest::newRow("the link beside every adapter") << QStringList {"by-id/link"} << true
+                                                        << QStringList {"by-id/link"};
+    }
+    void oneDeviceNamedTwiceIsWorkedOnOnce()
+    {
+        QFETCH(QStringList, named);
+        QFETCH(bool, allAdapters);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        QFile device(dir.filePath(QStringLiteral("tty1")));
+        QVERIFY(device.open(QIODevice::WriteOnly));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("by-id")));
+        QVERIFY(QFile::link(device.fileName(), dir.filePath(QStringLiteral("by-id/link"))));
+        QList<PortInfo> namedPorts;
+        for (const QString &name : named) {
+            PortInfo info;
+            info.portName = info.systemLocation = dir.filePath(name);
+            info.serialNumber = QStringLiteral("AE01");
+            namedPorts << info;
+        }
+        // The machine lists the device under its short name.
+        PortInfo machine = port("tty1", "AE01");
+        machine.systemLocation = device.fileName();
+        QStringList names;
+        for (const PortInfo &info : ProductionLine::portsToWorkOn(namedPorts, {machine}, allAdapters))
+            names << QDir(dir.path()).relativeFilePath(info.portName);
         QCOMPARE(names, expected);
     }
 
