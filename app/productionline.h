@@ -50,9 +50,13 @@ public:
 
 private:
     bool prepare(ProductionOrder *order);
+    bool refuse(const QString &reason); // says why the run is not done; returns false
+    bool writeReport(const QList<PortOutcome> &outcomes);
     QList<PortOutcome> runJobs(const ProductionOrder &order);
 
     Request m_request;
     QTextStream &m_out;
     QTextStream &m_err;
+    QString m_refusal;
+    bool m_reportUsable = false;
 };

@@ -158,26 +158,31 @@
     </message>
     <message>
         <location filename="../../app/commandline.cpp" line="126"/>
+        <source>The motor name is empty.</source>
+        <translation>Der Motorname ist leer.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="128"/>
         <source>Give one --motor for the controllers.</source>
         <translation>Geben Sie für die Regler ein --motor an.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="128"/>
+        <location filename="../../app/commandline.cpp" line="130"/>
         <source>--all-adapters and --report are used only with --flash, --settings or --motor.</source>
         <translation>--all-adapters und --report werden nur mit --flash, --settings oder --motor verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="131"/>
+        <location filename="../../app/commandline.cpp" line="133"/>
         <source>--motor is used with --export-motors, or with --port, --flash or --settings.</source>
         <translation>--motor wird mit --export-motors oder mit --port, --flash oder --settings verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="133"/>
+        <location filename="../../app/commandline.cpp" line="135"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="137"/>
+        <location filename="../../app/commandline.cpp" line="139"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
@@ -404,52 +409,52 @@
         <translation>Der Motorname enthält einen Zeilenumbruch, den ein Motorname nicht enthalten darf.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="144"/>
+        <location filename="../../motors/dbmanager.cpp" line="150"/>
         <source>the SQLite driver is missing</source>
         <translation>der SQLite-Treiber fehlt</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="150"/>
+        <location filename="../../motors/dbmanager.cpp" line="156"/>
         <source>There is no motor database: no directory for it can be used. Motors cannot be listed, stored or exchanged.</source>
         <translation>Es gibt keine Motordatenbank: Für sie kann kein Verzeichnis verwendet werden. Motoren können weder aufgelistet noch gespeichert oder ausgetauscht werden.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="157"/>
+        <location filename="../../motors/dbmanager.cpp" line="163"/>
         <source>its directory does not exist</source>
         <translation>ihr Verzeichnis existiert nicht</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="168"/>
+        <location filename="../../motors/dbmanager.cpp" line="174"/>
         <source>there is no database file, and none can be created there</source>
         <translation>es gibt keine Datenbankdatei, und dort kann keine angelegt werden</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="219"/>
+        <location filename="../../motors/dbmanager.cpp" line="225"/>
         <source>the table %1 lacks columns</source>
         <translation>der Tabelle %1 fehlen Spalten</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="276"/>
+        <location filename="../../motors/dbmanager.cpp" line="282"/>
         <source>The motor database %1 cannot be used: %2. Motors cannot be listed, stored or exchanged.</source>
         <translation>Die Motordatenbank %1 ist nicht nutzbar: %2. Motoren können weder aufgelistet noch gespeichert oder ausgetauscht werden.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="286"/>
+        <location filename="../../motors/dbmanager.cpp" line="292"/>
         <source>The motor database %1 cannot be written: %2. Motors can be listed and exported, but not stored, renamed, removed or imported.</source>
         <translation>Die Motordatenbank %1 ist nicht beschreibbar: %2. Motoren können aufgelistet und exportiert, aber nicht gespeichert, umbenannt, gelöscht oder importiert werden.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="295"/>
+        <location filename="../../motors/dbmanager.cpp" line="301"/>
         <source>The motor database %1 is in use by another program. Motors cannot be stored, renamed, removed or imported until it is free; the program tries again by itself.</source>
         <translation>Die Motordatenbank %1 wird von einem anderen Programm benutzt. Motoren können erst gespeichert, umbenannt, gelöscht oder importiert werden, wenn sie frei ist; das Programm versucht es selbst erneut.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="307"/>
+        <location filename="../../motors/dbmanager.cpp" line="313"/>
         <source>The motor database %1 is damaged (%2). Its motors cannot be read. Move the file away to start a new motor database.</source>
         <translation>Die Motordatenbank %1 ist beschädigt (%2). Ihre Motoren können nicht gelesen werden. Verschieben Sie die Datei, um eine neue Motordatenbank zu beginnen.</translation>
     </message>
     <message>
-        <location filename="../../motors/dbmanager.cpp" line="584"/>
+        <location filename="../../motors/dbmanager.cpp" line="590"/>
         <source>The motor was not stored: the motor database %1 is in use by another program. It is stored as soon as the database is free again.</source>
         <translation>Der Motor wurde nicht gespeichert: Die Motordatenbank %1 wird von einem anderen Programm benutzt. Er wird gespeichert, sobald die Datenbank wieder frei ist.</translation>
     </message>
@@ -2430,22 +2435,22 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionLine</name>
     <message>
-        <location filename="../../app/productionline.cpp" line="48"/>
+        <location filename="../../app/productionline.cpp" line="54"/>
         <source>No port to work on: name them with --port, or use --all-adapters with the maker&apos;s adapters plugged in.</source>
         <translation>Kein Port zum Bearbeiten: nennen Sie die Ports mit --port oder verwenden Sie --all-adapters mit angeschlossenen Herstelleradaptern.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="71"/>
+        <location filename="../../app/productionline.cpp" line="73"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="84"/>
+        <location filename="../../app/productionline.cpp" line="82"/>
         <source>The settings file %1 cannot be opened.</source>
         <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="89"/>
+        <location filename="../../app/productionline.cpp" line="85"/>
         <source>The file %1 holds no ESC settings.</source>
         <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
     </message>
@@ -2455,58 +2460,68 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="140"/>
+        <location filename="../../app/productionline.cpp" line="136"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="173"/>
+        <location filename="../../app/productionline.cpp" line="183"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="64"/>
-        <location filename="../../app/productionline.cpp" line="178"/>
+        <location filename="../../app/productionline.cpp" line="67"/>
+        <location filename="../../app/productionline.cpp" line="194"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="111"/>
+        <location filename="../../app/productionline.cpp" line="88"/>
+        <source>The file %1 names no setting the controller knows.</source>
+        <translation>Die Datei %1 nennt keine Einstellung, die der Regler kennt.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="110"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="211"/>
+        <location filename="../../app/productionline.cpp" line="171"/>
+        <source>correct the command or its files and re-run</source>
+        <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="235"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="211"/>
+        <location filename="../../app/productionline.cpp" line="235"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="211"/>
+        <location filename="../../app/productionline.cpp" line="235"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="211"/>
+        <location filename="../../app/productionline.cpp" line="235"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="211"/>
+        <location filename="../../app/productionline.cpp" line="235"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="211"/>
+        <location filename="../../app/productionline.cpp" line="235"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="211"/>
+        <location filename="../../app/productionline.cpp" line="235"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
@@ -2563,62 +2578,62 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundle</name>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="60"/>
+        <location filename="../../app/supportbundle.cpp" line="68"/>
         <source>Program: %1 (Qt %2)</source>
         <translation>Programm: %1 (Qt %2)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="62"/>
+        <location filename="../../app/supportbundle.cpp" line="70"/>
         <source>Controller: serial number %1, firmware %2.%3.%4</source>
         <translation>Regler: Seriennummer %1, Firmware %2.%3.%4</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="69"/>
+        <location filename="../../app/supportbundle.cpp" line="77"/>
         <source>Controller: none connected</source>
         <translation>Regler: keiner verbunden</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="73"/>
+        <location filename="../../app/supportbundle.cpp" line="81"/>
         <source>the settings (no controller connected)</source>
         <translation>die Einstellungen (kein Regler verbunden)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="75"/>
+        <location filename="../../app/supportbundle.cpp" line="83"/>
         <source>the error log (not read from the controller in this session)</source>
         <translation>das Fehlerprotokoll (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="77"/>
+        <location filename="../../app/supportbundle.cpp" line="85"/>
         <source>the last run data (not read from the controller in this session)</source>
         <translation>die Daten des letzten Laufs (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="79"/>
+        <location filename="../../app/supportbundle.cpp" line="87"/>
         <source>Not in this bundle: %1.</source>
         <translation>Nicht in diesem Paket: %1.</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="90"/>
+        <location filename="../../app/supportbundle.cpp" line="98"/>
         <source>Last</source>
         <translation>Letzte</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="91"/>
+        <location filename="../../app/supportbundle.cpp" line="99"/>
         <source>Previous</source>
         <translation>Vorherige</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="92"/>
+        <location filename="../../app/supportbundle.cpp" line="100"/>
         <source>All</source>
         <translation>Alle</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="98"/>
+        <location filename="../../app/supportbundle.cpp" line="106"/>
         <source>no errors or warnings</source>
         <translation>keine Fehler oder Warnungen</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="129"/>
+        <location filename="../../app/supportbundle.cpp" line="137"/>
         <source>An entry cannot be added to the archive.</source>
         <translation>Ein Eintrag kann nicht in das Archiv aufgenommen werden.</translation>
     </message>

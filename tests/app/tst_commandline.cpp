@@ -139,6 +139,9 @@ private slots:
                                        << false << QStringList {} << QString() << QString() << QStringList {} << false;
         QTest::newRow("motor without export") << QStringList {"--motor", "A"} << C::Invalid << false
                                               << QStringList {} << QString() << QString() << QStringList {"A"} << false;
+        QTest::newRow("empty motor name") << QStringList {"--port", "/dev/x", "--motor", ""} << C::Invalid << false
+                                          << QStringList {"/dev/x"} << QString() << QString() << QStringList {""}
+                                          << false;
         QTest::newRow("overwrite without import") << QStringList {"--export-motors", "a", "--overwrite"} << C::Invalid
                                                   << false << QStringList {} << QString() << "a" << QStringList {}
                                                   << true;

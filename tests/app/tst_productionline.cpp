@@ -232,17 +232,29 @@ private slots:
     // line, the cause in words, a non-zero exit.
     void refusedBeforeAnyPort_data()
     {
-        QTest::addColumn<QString>("motor");     // stored as it is, then its resistance set to 0
+        QTest::addColumn<QString>("motor");        // stored as it is, then its resistance set to 0
+        QTest::addColumn<QByteArray>("settings");  // the settings file, when not null
         QTest::addColumn<QString>("reason");
-        QTest::newRow("motor with zero resistance") << "Zero" << "has no usable values";
+        QTest::newRow("motor with zero resistance") << "Zero" << QByteArray() << "has no usable values";
+        QTest::newRow("damaged database") << "Damaged" << QByteArray() << "Kordo_data.db";
+        const QString noField = QStringLiteral("names no setting the controller knows");
+        QTest::newRow("empty settings") << QString() << QByteArray("<settings/>") << noField;
+        QTest::newRow("misspelled settings") << QString()
+                                             << QByteArray("<settings><motion><kpp>0.5</kpp></motion></settings>")
+                                             << noField;
     }
     void refusedBeforeAnyPort()
     {
         QFETCH(QString, motor);
+        QFETCH(QByteArray, settings);
         QFETCH(QString, reason);
         QTemporaryDir dataDir;
         const DataDirectory directory = DataDirectory::resolve(dataDir.path(), {}, {});
-        if (!motor.isEmpty()) {
+        if (motor == QLatin1String("Damaged")) {
+            QString problem;
+            QFile file(QDir(directory.databaseDirectory(&problem)).filePath(QString::fromLatin1(DbManager::FILE_NAME)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, '\x5a')) == 4096);
+        } else if (!motor.isEmpty()) {
             QString problem;
             const QString databaseDir = directory.databaseDirectory(&problem);
             {
@@ -260,8 +272,13 @@ private slots:
             }
             QSqlDatabase::removeDatabase(QStringLiteral("zeroing"));
         }
+        // A report of an earlier run, all ok, must not stand for this one.
+        const QString report = writeFile(QStringLiteral("refused.csv"), "port,serial\n/dev/ttyUSB0,1001,ok\n");
         ProductionLine::Request request(directory);
+        request.reportFile = report;
         request.motorName = motor;
+        if (!settings.isNull())
+            request.settingsFile = writeFile(QStringLiteral("refused.xml"), settings);
         request.ports << SerialPortProvider::parseExtraPort(QStringLiteral("/nonexistent/ttyR@AE01"));
         QString outText;
         QString errText;
@@ -272,6 +289,13 @@ private slots:
         err.flush();
         QVERIFY2(errText.contains(reason), qPrintable(errText));
         QVERIFY2(!outText.contains(QLatin1String("/nonexistent/ttyR")), qPrintable(outText));
+        QVERIFY2(!errText.contains(QLatin1String("is not in the motor database")), qPrintable(errText));
+        QFile written(report);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = written.readAll().split('\n');
+        QCOMPARE(rows.value(0), QByteArray("port,serial,firmware_before,firmware_after,result,reason,time_s,what_to_do"));
+        QVERIFY2(rows.value(1).startsWith("/nonexistent/ttyR,,,,failed,"), rows.value(1).constData());
+        QVERIFY2(rows.value(1).contains(reason.toUtf8()), rows.value(1).constData());
     }
 };
 

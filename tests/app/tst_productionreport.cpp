@@ -110,6 +110,16 @@ private slots:
                             "ttyUSB1,,bootloader,,failed,\"Said \"\"no\"\", twice\",0.1,\"re-run, then look\"\n"));
     }
 
+    // A carriage return splits a row as a line feed does: the field is quoted.
+    void csvQuotesACarriageReturn()
+    {
+        PortOutcome outcome;
+        outcome.port = QStringLiteral("ttyUSB2");
+        outcome.result = QStringLiteral("first\rsecond");
+        QCOMPARE(ProductionLine::csv({outcome}).split('\n').value(1),
+                 QByteArray("ttyUSB2,,,,failed,\"first\rsecond\",0.0,"));
+    }
+
     void tableColumnsLineUp()
     {
         const QStringList lines = ProductionLine::table(outcomes()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
