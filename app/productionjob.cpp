@@ -321,6 +321,7 @@ void ProductionJob::startSettings()
     }
     if (!records.limited.isEmpty())
         emit progress(m_portName, tr("Values out of range were limited: %1").arg(records.limited.join(QStringLiteral(", "))));
+    m_notWritten = records.limited + records.skipped;
     m_pwmInWritten = records.pwmIn;
     m_motionWritten = records.motion;
     m_pwmInConfirmed = !records.pwmInChanged;
@@ -391,6 +392,12 @@ void ProductionJob::succeed()
 {
     if (m_step == Step::Done)
         return;
+    // A value limited or left out is no success: the controller does not hold the file.
+    if (!m_notWritten.isEmpty()) {
+        fail(tr("Not written as in the settings file: %1").arg(m_notWritten.join(QStringLiteral(", "))),
+             tr("correct the settings file or the controller's address setting and re-run with --settings"));
+        return;
+    }
     m_outcome.success = true;
     m_outcome.result = tr("OK");
     finish();

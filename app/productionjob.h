@@ -98,6 +98,7 @@ private:
     PortInfo m_port;
     QString m_portName;
     ProductionOrder m_order;
+    QStringList m_notWritten; // settings values limited or skipped on this controller
     std::unique_ptr<PortProvider> m_ports;
     std::unique_ptr<AppBase> m_app;
     QTimer *m_timer = nullptr;

@@ -1,6 +1,7 @@
 #include "app/productionline.h"
 
 #include "app/filechecks.h"
+#include "device/settingsrecords.h"
 #include "motors/dbmanager.h"
 
 #include <QEventLoop>
@@ -89,6 +90,11 @@ bool ProductionLine::prepare(ProductionOrder *order)
         // Half a file is not written: the controllers would end up configured unlike the file.
         if (!settings.refused.isEmpty())
             return refuse(SettingsDocument::refusedValuesText(settings.refused));
+        // A value out of range would be limited: the controllers would not hold the file's value.
+        const QStringList limited = SettingsRecords::apply(settings.values, {}, {}).limited;
+        if (!limited.isEmpty())
+            return refuse(tr("Values of the file %1 are out of range: %2")
+                              .arg(m_request.settingsFile, limited.join(QStringLiteral(", "))));
         order->hasSettings = true;
         order->settings = settings.values;
     }

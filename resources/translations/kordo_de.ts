@@ -2354,8 +2354,8 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
     <message>
         <location filename="../../app/productionjob.cpp" line="319"/>
-        <location filename="../../app/productionjob.cpp" line="355"/>
-        <location filename="../../app/productionjob.cpp" line="369"/>
+        <location filename="../../app/productionjob.cpp" line="356"/>
+        <location filename="../../app/productionjob.cpp" line="370"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
@@ -2365,69 +2365,79 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="334"/>
+        <location filename="../../app/productionjob.cpp" line="335"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="341"/>
+        <location filename="../../app/productionjob.cpp" line="342"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="351"/>
-        <location filename="../../app/productionjob.cpp" line="364"/>
+        <location filename="../../app/productionjob.cpp" line="352"/>
+        <location filename="../../app/productionjob.cpp" line="365"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="353"/>
-        <location filename="../../app/productionjob.cpp" line="366"/>
+        <location filename="../../app/productionjob.cpp" line="354"/>
+        <location filename="../../app/productionjob.cpp" line="367"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="354"/>
+        <location filename="../../app/productionjob.cpp" line="355"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="368"/>
+        <location filename="../../app/productionjob.cpp" line="369"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="372"/>
+        <location filename="../../app/productionjob.cpp" line="373"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="377"/>
+        <location filename="../../app/productionjob.cpp" line="378"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="378"/>
+        <location filename="../../app/productionjob.cpp" line="379"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="384"/>
+        <location filename="../../app/productionjob.cpp" line="385"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="386"/>
+        <location filename="../../app/productionjob.cpp" line="387"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="387"/>
+        <location filename="../../app/productionjob.cpp" line="388"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="395"/>
+        <location filename="../../app/productionjob.cpp" line="397"/>
+        <source>Not written as in the settings file: %1</source>
+        <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="398"/>
+        <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
+        <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="402"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2435,93 +2445,98 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionLine</name>
     <message>
-        <location filename="../../app/productionline.cpp" line="54"/>
+        <location filename="../../app/productionline.cpp" line="55"/>
         <source>No port to work on: name them with --port, or use --all-adapters with the maker&apos;s adapters plugged in.</source>
         <translation>Kein Port zum Bearbeiten: nennen Sie die Ports mit --port oder verwenden Sie --all-adapters mit angeschlossenen Herstelleradaptern.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="73"/>
+        <location filename="../../app/productionline.cpp" line="74"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="82"/>
+        <location filename="../../app/productionline.cpp" line="83"/>
         <source>The settings file %1 cannot be opened.</source>
         <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="85"/>
+        <location filename="../../app/productionline.cpp" line="86"/>
         <source>The file %1 holds no ESC settings.</source>
         <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="107"/>
+        <location filename="../../app/productionline.cpp" line="113"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="136"/>
+        <location filename="../../app/productionline.cpp" line="142"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="183"/>
+        <location filename="../../app/productionline.cpp" line="189"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="67"/>
-        <location filename="../../app/productionline.cpp" line="194"/>
+        <location filename="../../app/productionline.cpp" line="68"/>
+        <location filename="../../app/productionline.cpp" line="200"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="88"/>
+        <location filename="../../app/productionline.cpp" line="89"/>
         <source>The file %1 names no setting the controller knows.</source>
         <translation>Die Datei %1 nennt keine Einstellung, die der Regler kennt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="110"/>
+        <location filename="../../app/productionline.cpp" line="96"/>
+        <source>Values of the file %1 are out of range: %2</source>
+        <translation>Werte der Datei %1 liegen außerhalb des Bereichs: %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionline.cpp" line="116"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="171"/>
+        <location filename="../../app/productionline.cpp" line="177"/>
         <source>correct the command or its files and re-run</source>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="235"/>
+        <location filename="../../app/productionline.cpp" line="241"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="235"/>
+        <location filename="../../app/productionline.cpp" line="241"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="235"/>
+        <location filename="../../app/productionline.cpp" line="241"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="235"/>
+        <location filename="../../app/productionline.cpp" line="241"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="235"/>
+        <location filename="../../app/productionline.cpp" line="241"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="235"/>
+        <location filename="../../app/productionline.cpp" line="241"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="235"/>
+        <location filename="../../app/productionline.cpp" line="241"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>

@@ -238,6 +238,9 @@ private slots:
         QTest::newRow("motor with zero resistance") << "Zero" << QByteArray() << "has no usable values";
         QTest::newRow("damaged database") << "Damaged" << QByteArray() << "Kordo_data.db";
         const QString noField = QStringLiteral("names no setting the controller knows");
+        QTest::newRow("settings value out of range")
+            << QString() << QByteArray("<settings><motion><kp>40</kp><ttl>300</ttl></motion></settings>")
+            << "are out of range: kp 40";
         QTest::newRow("empty settings") << QString() << QByteArray("<settings/>") << noField;
         QTest::newRow("misspelled settings") << QString()
                                              << QByteArray("<settings><motion><kpp>0.5</kpp></motion></settings>")
