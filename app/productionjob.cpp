@@ -226,6 +226,9 @@ void ProductionJob::checkFind()
 {
     if (deviceReady()) {
         m_outcome.serialNumber = QString::number(m_app->device()->serialNumber());
+        m_order.serialClaims->claim(m_outcome.serialNumber, m_portName);
+        if (controllerContested())
+            return;
         if (!m_flashRetried)
             m_outcome.firmwareBefore = firmwareText();
         m_outcome.firmwareAfter = firmwareText();
@@ -247,8 +250,21 @@ void ProductionJob::checkFind()
         fail(tr("The port was not found."), tr("check the port name and that the adapter is plugged in, then re-run"));
 }
 
+// One controller answering on two ports of this run: neither port writes to it.
+bool ProductionJob::controllerContested()
+{
+    if (m_outcome.serialNumber.isEmpty() || !m_order.serialClaims->contested(m_outcome.serialNumber))
+        return false;
+    fail(tr("The controller %1 answers on another port of this run as well; nothing was written.")
+             .arg(m_outcome.serialNumber),
+         tr("name each controller's port once and re-run"));
+    return true;
+}
+
 void ProductionJob::startFlash()
 {
+    if (controllerContested())
+        return;
     startStep(Step::Flash);
     m_outcome.firmwareAfter.clear(); // known again once the new firmware answers
     m_app->startFirmwareUpdate(m_order.firmwareFile);
@@ -309,6 +325,8 @@ void ProductionJob::checkReturn()
 
 void ProductionJob::startSettings()
 {
+    if (controllerContested())
+        return;
     startStep(Step::Settings);
     Device *device = m_app->device();
     const SettingsRecords records =
@@ -381,6 +399,8 @@ void ProductionJob::checkVerify()
 
 void ProductionJob::startMotor()
 {
+    if (controllerContested())
+        return;
     startStep(Step::Motor);
     emit progress(m_portName, tr("Writing the motor %1").arg(m_order.motorName));
     if (!m_app->idHelper()->setMotorFromDatabase(m_order.motorName))

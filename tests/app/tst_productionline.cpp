@@ -218,6 +218,28 @@ private slots:
         QVERIFY2(row(silent.linkPath()).contains(QLatin1String("No controller was found.")), qPrintable(outText));
     }
 
+    // Two ports reaching controllers with one serial number (one controller on two device
+    // files): at most one port writes, the other says why it did not.
+    void oneSerialNumberOnTwoPortsIsWorkedOnOnce()
+    {
+        SimProcess first({"--serial", "4242"});
+        SimProcess second({"--serial", "4242"});
+        QVERIFY(first.isReady() && second.isReady());
+        ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("twins")), {}, {}));
+        request.settingsFile = writeFile(QStringLiteral("twins.xml"),
+                                         "<settings><motion><ttl>300</ttl></motion></settings>");
+        for (const SimProcess *sim : {&first, &second})
+            request.ports << SerialPortProvider::parseExtraPort(sim->adapterPortSpec());
+        QString outText;
+        QString errText;
+        QTextStream out(&outText);
+        QTextStream err(&errText);
+        QCOMPARE(ProductionLine(request, out, err).run(), 1);
+        out.flush();
+        QVERIFY2(outText.contains(QLatin1String("answers on another port of this run")), qPrintable(outText));
+        QVERIFY2(!outText.contains(QLatin1String("2 of 2 ports succeeded")), qPrintable(outText));
+    }
+
     void settingsFileRefusedBeforeAnyPort()
     {
         const QString settings = writeFile(QStringLiteral("config.xml"), "<config><motion/></config>");
