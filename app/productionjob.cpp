@@ -229,6 +229,13 @@ void ProductionJob::checkFind()
         m_order.serialClaims->claim(m_outcome.serialNumber, m_portName);
         if (controllerContested())
             return;
+        // Nothing is written to a controller that drives its motor: the motor is not stopped
+        // on anyone's behalf, and a running controller takes neither settings nor a motor.
+        if (m_app->deviceState() == DEVICE_RUNNING) {
+            fail(tr("The controller's motor is running; nothing was written."),
+                 tr("stop the motor, then re-run on this port"));
+            return;
+        }
         if (!m_flashRetried)
             m_outcome.firmwareBefore = firmwareText();
         m_outcome.firmwareAfter = firmwareText();

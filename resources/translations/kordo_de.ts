@@ -2249,205 +2249,215 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
     <message>
         <location filename="../../app/productionjob.cpp" line="235"/>
+        <source>The controller&apos;s motor is running; nothing was written.</source>
+        <translation>Der Motor des Reglers läuft; nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="236"/>
+        <source>stop the motor, then re-run on this port</source>
+        <translation>den Motor anhalten, dann an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="242"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="245"/>
+        <location filename="../../app/productionjob.cpp" line="252"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="245"/>
+        <location filename="../../app/productionjob.cpp" line="252"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="247"/>
+        <location filename="../../app/productionjob.cpp" line="254"/>
         <source>The port could not be opened: %1</source>
         <translation>Der Port konnte nicht geöffnet werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="248"/>
+        <location filename="../../app/productionjob.cpp" line="255"/>
         <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
         <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="250"/>
+        <location filename="../../app/productionjob.cpp" line="257"/>
         <source>The port was not found.</source>
         <translation>Der Port wurde nicht gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="250"/>
+        <location filename="../../app/productionjob.cpp" line="257"/>
         <source>check the port name and that the adapter is plugged in, then re-run</source>
         <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="258"/>
+        <location filename="../../app/productionjob.cpp" line="265"/>
         <source>The controller %1 answers on another port of this run as well; nothing was written.</source>
         <translation>Der Regler %1 antwortet auch an einem anderen Port dieses Laufs; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="260"/>
+        <location filename="../../app/productionjob.cpp" line="267"/>
         <source>name each controller&apos;s port once and re-run</source>
         <translation>den Port jedes Reglers nur einmal nennen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="278"/>
+        <location filename="../../app/productionjob.cpp" line="285"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="279"/>
+        <location filename="../../app/productionjob.cpp" line="286"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="284"/>
+        <location filename="../../app/productionjob.cpp" line="291"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="293"/>
+        <location filename="../../app/productionjob.cpp" line="300"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="297"/>
+        <location filename="../../app/productionjob.cpp" line="304"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="299"/>
+        <location filename="../../app/productionjob.cpp" line="306"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="300"/>
+        <location filename="../../app/productionjob.cpp" line="307"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="302"/>
+        <location filename="../../app/productionjob.cpp" line="309"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="304"/>
+        <location filename="../../app/productionjob.cpp" line="311"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="306"/>
+        <location filename="../../app/productionjob.cpp" line="313"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="317"/>
+        <location filename="../../app/productionjob.cpp" line="324"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="322"/>
+        <location filename="../../app/productionjob.cpp" line="329"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="323"/>
+        <location filename="../../app/productionjob.cpp" line="330"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="336"/>
+        <location filename="../../app/productionjob.cpp" line="343"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="337"/>
-        <location filename="../../app/productionjob.cpp" line="374"/>
-        <location filename="../../app/productionjob.cpp" line="388"/>
+        <location filename="../../app/productionjob.cpp" line="344"/>
+        <location filename="../../app/productionjob.cpp" line="381"/>
+        <location filename="../../app/productionjob.cpp" line="395"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="341"/>
+        <location filename="../../app/productionjob.cpp" line="348"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="353"/>
+        <location filename="../../app/productionjob.cpp" line="360"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="360"/>
+        <location filename="../../app/productionjob.cpp" line="367"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="370"/>
-        <location filename="../../app/productionjob.cpp" line="383"/>
+        <location filename="../../app/productionjob.cpp" line="377"/>
+        <location filename="../../app/productionjob.cpp" line="390"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="372"/>
-        <location filename="../../app/productionjob.cpp" line="385"/>
+        <location filename="../../app/productionjob.cpp" line="379"/>
+        <location filename="../../app/productionjob.cpp" line="392"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="373"/>
+        <location filename="../../app/productionjob.cpp" line="380"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="387"/>
+        <location filename="../../app/productionjob.cpp" line="394"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="391"/>
+        <location filename="../../app/productionjob.cpp" line="398"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="396"/>
+        <location filename="../../app/productionjob.cpp" line="403"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="397"/>
+        <location filename="../../app/productionjob.cpp" line="404"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="405"/>
+        <location filename="../../app/productionjob.cpp" line="412"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="407"/>
+        <location filename="../../app/productionjob.cpp" line="414"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="408"/>
+        <location filename="../../app/productionjob.cpp" line="415"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="417"/>
+        <location filename="../../app/productionjob.cpp" line="424"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="418"/>
+        <location filename="../../app/productionjob.cpp" line="425"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="422"/>
+        <location filename="../../app/productionjob.cpp" line="429"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>

@@ -240,6 +240,46 @@ private slots:
         QVERIFY2(!outText.contains(QLatin1String("2 of 2 ports succeeded")), qPrintable(outText));
     }
 
+    // A controller driving its motor is left alone, whatever the run was to write, and the
+    // advice names the cause.
+    void runningMotorIsLeftAlone_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("--settings") << "--settings";
+        QTest::newRow("--motor") << "--motor";
+        QTest::newRow("--flash") << "--flash";
+    }
+    void runningMotorIsLeftAlone()
+    {
+        QFETCH(QString, option);
+        const QString trace = m_dir.filePath(QStringLiteral("running-%1.trace").arg(QTest::currentDataTag() + 2));
+        SimProcess sim({"--running", "--trace", trace});
+        QVERIFY(sim.isReady());
+        ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("running")), {}, {}));
+        if (option == QLatin1String("--settings"))
+            request.settingsFile = writeFile(QStringLiteral("running.xml"),
+                                             "<settings><motion><ttl>300</ttl></motion></settings>");
+        if (option == QLatin1String("--flash"))
+            request.firmwareFile = writeFile(QStringLiteral("running.bin"), TestImages::plainImage(4096));
+        if (option == QLatin1String("--motor")) {
+            QString problem;
+            DbManager db(nullptr, request.dataDirectory.databaseDirectory(&problem));
+            MOTOR_TOTAL stored = MotorTestSupport::sampleMotor(2);
+            QVERIFY(db.saveMotor(QStringLiteral("Bench 2"), QStringLiteral("2026-01-01 10:00:00"), &stored));
+            request.motorName = QStringLiteral("Bench 2");
+        }
+        request.ports << SerialPortProvider::parseExtraPort(sim.adapterPortSpec());
+        QString outText;
+        QString errText;
+        QTextStream out(&outText);
+        QTextStream err(&errText);
+        QCOMPARE(ProductionLine(request, out, err).run(), 1);
+        out.flush();
+        QVERIFY2(outText.contains(QLatin1String("stop the motor")), qPrintable(outText));
+        for (const uint8_t written : {VyxMsg::WRITE_MOTION_PARAMS, VyxMsg::SET_MOTOR_IDENT_PARAMS})
+            QVERIFY(lastAnswer(trace, written, true).isEmpty());
+    }
+
     void settingsFileRefusedBeforeAnyPort()
     {
         const QString settings = writeFile(QStringLiteral("config.xml"), "<config><motion/></config>");
