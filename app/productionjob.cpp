@@ -9,6 +9,7 @@
 #include "ident/idhelper.h"
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"
+#include "wire/messageids.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -140,6 +141,13 @@ void ProductionJob::start()
     ParamsHelper *params = app->paramsHelper();
     connect(params, &ParamsHelper::device_setPwmInParams, this, [this] { m_pwmInConfirmed = true; });
     connect(params, &ParamsHelper::device_setMotionParams, this, [this] { m_motionConfirmed = true; });
+    connect(params, &ParamsHelper::recordRefused, this, [this](uint8_t msgId) {
+        if (m_step != Step::Settings)
+            return;
+        fail(tr("The controller refused the %1 settings.")
+                 .arg(msgId == VyxMsg::WRITE_PWM_IN_PARAMS ? tr("PWM input") : tr("motion")),
+             tr("check that the settings file suits this controller and its firmware; a re-run is refused again"));
+    });
     connect(app->idHelper(), &IdHelper::storedMotorAnswered, this, [this](bool accepted, bool answered) {
         if (m_step != Step::Motor)
             return;

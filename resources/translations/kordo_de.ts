@@ -2060,22 +2060,22 @@ Firmware: Aktualisieren des Reglers.</translation>
     <message>
         <location filename="../../device/paramshelper.cpp" line="209"/>
         <location filename="../../device/paramshelper.cpp" line="217"/>
-        <location filename="../../device/paramshelper.cpp" line="362"/>
+        <location filename="../../device/paramshelper.cpp" line="366"/>
         <source>Device did not confirm the settings</source>
         <translation>Das Gerät hat die Einstellungen nicht bestätigt</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="269"/>
+        <location filename="../../device/paramshelper.cpp" line="273"/>
         <source>Error log was cleared</source>
         <translation>Das Fehlerprotokoll wurde gelöscht</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="271"/>
+        <location filename="../../device/paramshelper.cpp" line="275"/>
         <source>Problem with clearing of error log</source>
         <translation>Problem beim Löschen des Fehlerprotokolls</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="416"/>
+        <location filename="../../device/paramshelper.cpp" line="420"/>
         <source>Device is not connected</source>
         <translation>Das Gerät ist nicht verbunden</translation>
     </message>
@@ -2201,263 +2201,275 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionJob</name>
     <message>
-        <location filename="../../app/productionjob.cpp" line="100"/>
+        <location filename="../../app/productionjob.cpp" line="101"/>
         <source>The port was lost.</source>
         <translation>Der Port ging verloren.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="100"/>
+        <location filename="../../app/productionjob.cpp" line="101"/>
         <source>plug the controller in again and re-run on this port</source>
         <translation>Regler wieder anschließen und an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="113"/>
+        <location filename="../../app/productionjob.cpp" line="114"/>
         <source>bootloader</source>
         <translation>Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="115"/>
+        <location filename="../../app/productionjob.cpp" line="116"/>
         <source>The controller waits in its bootloader.</source>
         <translation>Der Regler wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="115"/>
+        <location filename="../../app/productionjob.cpp" line="116"/>
         <source>write its firmware with --flash</source>
         <translation>seine Firmware mit --flash schreiben</translation>
     </message>
     <message>
+        <location filename="../../app/productionjob.cpp" line="147"/>
+        <source>The controller refused the %1 settings.</source>
+        <translation>Der Regler hat die Einstellungen (%1) abgelehnt.</translation>
+    </message>
+    <message>
         <location filename="../../app/productionjob.cpp" line="149"/>
+        <source>check that the settings file suits this controller and its firmware; a re-run is refused again</source>
+        <translation>prüfen, ob die Einstellungsdatei zu diesem Regler und seiner Firmware passt; eine Wiederholung wird erneut abgelehnt</translation>
+    </message>
+    <message>
+        <location filename="../../app/productionjob.cpp" line="157"/>
         <source>The controller refused the motor %1.</source>
         <translation>Der Regler hat den Motor %1 abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="150"/>
+        <location filename="../../app/productionjob.cpp" line="158"/>
         <source>check that the motor suits this controller</source>
         <translation>prüfen, ob der Motor zu diesem Regler passt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="152"/>
-        <location filename="../../app/productionjob.cpp" line="207"/>
+        <location filename="../../app/productionjob.cpp" line="160"/>
+        <location filename="../../app/productionjob.cpp" line="215"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="153"/>
-        <location filename="../../app/productionjob.cpp" line="208"/>
+        <location filename="../../app/productionjob.cpp" line="161"/>
+        <location filename="../../app/productionjob.cpp" line="216"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="235"/>
+        <location filename="../../app/productionjob.cpp" line="243"/>
         <source>The controller&apos;s motor is running; nothing was written.</source>
         <translation>Der Motor des Reglers läuft; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="236"/>
+        <location filename="../../app/productionjob.cpp" line="244"/>
         <source>stop the motor, then re-run on this port</source>
         <translation>den Motor anhalten, dann an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="242"/>
+        <location filename="../../app/productionjob.cpp" line="250"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="252"/>
+        <location filename="../../app/productionjob.cpp" line="260"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="252"/>
+        <location filename="../../app/productionjob.cpp" line="260"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="254"/>
+        <location filename="../../app/productionjob.cpp" line="262"/>
         <source>The port could not be opened: %1</source>
         <translation>Der Port konnte nicht geöffnet werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="255"/>
+        <location filename="../../app/productionjob.cpp" line="263"/>
         <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
         <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="257"/>
+        <location filename="../../app/productionjob.cpp" line="265"/>
         <source>The port was not found.</source>
         <translation>Der Port wurde nicht gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="257"/>
+        <location filename="../../app/productionjob.cpp" line="265"/>
         <source>check the port name and that the adapter is plugged in, then re-run</source>
         <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="265"/>
+        <location filename="../../app/productionjob.cpp" line="273"/>
         <source>The controller %1 answers on another port of this run as well; nothing was written.</source>
         <translation>Der Regler %1 antwortet auch an einem anderen Port dieses Laufs; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="267"/>
+        <location filename="../../app/productionjob.cpp" line="275"/>
         <source>name each controller&apos;s port once and re-run</source>
         <translation>den Port jedes Reglers nur einmal nennen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="285"/>
+        <location filename="../../app/productionjob.cpp" line="293"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="286"/>
+        <location filename="../../app/productionjob.cpp" line="294"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="291"/>
+        <location filename="../../app/productionjob.cpp" line="299"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="300"/>
+        <location filename="../../app/productionjob.cpp" line="308"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="304"/>
+        <location filename="../../app/productionjob.cpp" line="312"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="306"/>
+        <location filename="../../app/productionjob.cpp" line="314"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="307"/>
+        <location filename="../../app/productionjob.cpp" line="315"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="309"/>
+        <location filename="../../app/productionjob.cpp" line="317"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="311"/>
+        <location filename="../../app/productionjob.cpp" line="319"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="313"/>
+        <location filename="../../app/productionjob.cpp" line="321"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="324"/>
+        <location filename="../../app/productionjob.cpp" line="332"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="329"/>
+        <location filename="../../app/productionjob.cpp" line="337"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="330"/>
+        <location filename="../../app/productionjob.cpp" line="338"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="343"/>
+        <location filename="../../app/productionjob.cpp" line="351"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="344"/>
-        <location filename="../../app/productionjob.cpp" line="381"/>
-        <location filename="../../app/productionjob.cpp" line="395"/>
+        <location filename="../../app/productionjob.cpp" line="352"/>
+        <location filename="../../app/productionjob.cpp" line="389"/>
+        <location filename="../../app/productionjob.cpp" line="403"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="348"/>
+        <location filename="../../app/productionjob.cpp" line="356"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="360"/>
+        <location filename="../../app/productionjob.cpp" line="368"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="367"/>
+        <location filename="../../app/productionjob.cpp" line="375"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="377"/>
-        <location filename="../../app/productionjob.cpp" line="390"/>
+        <location filename="../../app/productionjob.cpp" line="148"/>
+        <location filename="../../app/productionjob.cpp" line="385"/>
+        <location filename="../../app/productionjob.cpp" line="398"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="379"/>
-        <location filename="../../app/productionjob.cpp" line="392"/>
+        <location filename="../../app/productionjob.cpp" line="148"/>
+        <location filename="../../app/productionjob.cpp" line="387"/>
+        <location filename="../../app/productionjob.cpp" line="400"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="380"/>
+        <location filename="../../app/productionjob.cpp" line="388"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="394"/>
+        <location filename="../../app/productionjob.cpp" line="402"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="398"/>
+        <location filename="../../app/productionjob.cpp" line="406"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="403"/>
+        <location filename="../../app/productionjob.cpp" line="411"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="404"/>
+        <location filename="../../app/productionjob.cpp" line="412"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="412"/>
+        <location filename="../../app/productionjob.cpp" line="420"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="414"/>
+        <location filename="../../app/productionjob.cpp" line="422"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="415"/>
+        <location filename="../../app/productionjob.cpp" line="423"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="424"/>
+        <location filename="../../app/productionjob.cpp" line="432"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="425"/>
+        <location filename="../../app/productionjob.cpp" line="433"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="429"/>
+        <location filename="../../app/productionjob.cpp" line="437"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>

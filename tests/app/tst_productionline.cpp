@@ -280,6 +280,26 @@ private slots:
             QVERIFY(lastAnswer(trace, written, true).isEmpty());
     }
 
+    // A settings record the controller refuses outright: the advice does not promise that
+    // a re-run helps.
+    void refusedSettingsRecordIsNamed()
+    {
+        SimProcess sim({"--refuse-next", "0x45:10"});
+        QVERIFY(sim.isReady());
+        ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("refusing")), {}, {}));
+        request.settingsFile = writeFile(QStringLiteral("refusing.xml"),
+                                         "<settings><motion><ttl>300</ttl></motion></settings>");
+        request.ports << SerialPortProvider::parseExtraPort(sim.adapterPortSpec());
+        QString outText;
+        QString errText;
+        QTextStream out(&outText);
+        QTextStream err(&errText);
+        QCOMPARE(ProductionLine(request, out, err).run(), 1);
+        out.flush();
+        QVERIFY2(outText.contains(QLatin1String("The controller refused the motion settings.")), qPrintable(outText));
+        QVERIFY2(!outText.contains(QLatin1String("re-run with --settings")), qPrintable(outText));
+    }
+
     void settingsFileRefusedBeforeAnyPort()
     {
         const QString settings = writeFile(QStringLiteral("config.xml"), "<config><motion/></config>");
