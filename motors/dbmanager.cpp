@@ -436,7 +436,7 @@ bool DbManager::insertMotor(const QString &name, const QString &datetime, const 
 
 bool DbManager::saveMotor(const QString &name, const QString &datetime, MOTOR_TOTAL *motorParams)
 {
-    if (!motorParams || !isUsable(*motorParams) || !writable())
+    if (!motorParams || !writable())
         return false;
     return insertMotor(name, datetime, *motorParams);
 }
