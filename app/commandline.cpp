@@ -122,6 +122,8 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
         if (parser.isSet(settings) || motorTask || (parser.isSet(flash) && (severalPorts || parser.isSet(report))))
             options.command = CommandLineOptions::Command::Production;
     }
+    if (options.motorNames.contains(QString()))
+        return invalid(tr("The motor name is empty."));
     if (options.command == CommandLineOptions::Command::Production && options.motorNames.size() > 1)
         return invalid(tr("Give one --motor for the controllers."));
     if ((parser.isSet(allAdapters) || parser.isSet(report)) && options.command != CommandLineOptions::Command::Production)

@@ -1,6 +1,7 @@
 #include "app/flashcommand.h"
 
 #include "app/appbase.h"
+#include "app/namedportsprovider.h"
 #include "app/terminationsignals.h"
 #include "firmware/updatefwhelper.h"
 #include "link/comhelper.h"
@@ -27,7 +28,10 @@ int FlashCommand::run(const QString &fileName)
         return 1;
     }
 
-    AppBase app(m_ports, m_dataDirectory);
+    // A named port is the only one worked on, even where the port manager would take
+    // another one without asking.
+    NamedPortsProvider named(m_ports, m_portNames);
+    AppBase app(m_portNames.isEmpty() ? m_ports : &named, m_dataDirectory);
     ComHelper *com = app.comHelper();
     UpdateFwHelper *updater = app.updateFwHelper();
     QEventLoop loop;

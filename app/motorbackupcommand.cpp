@@ -1,5 +1,6 @@
 #include "app/motorbackupcommand.h"
 
+#include "app/filechecks.h"
 #include "motors/dbmanager.h"
 #include "motors/motorfileexchange.h"
 
@@ -20,6 +21,9 @@ int MotorBackupCommand::fail(const QString &message, const QString &reason)
 int MotorBackupCommand::exportMotors(const QString &fileName, const QStringList &names)
 {
     const QString failed = tr("Export failed!");
+    const QString targetProblem = FileChecks::outputProblem(fileName);
+    if (!targetProblem.isEmpty())
+        return fail(failed, targetProblem);
     if (m_databaseDirectory.isEmpty())
         return fail(failed, tr("The database directory cannot be used."));
     DbManager database(nullptr, m_databaseDirectory);
@@ -61,6 +65,9 @@ int MotorBackupCommand::exportMotors(const QString &fileName, const QStringList 
 int MotorBackupCommand::importMotors(const QString &fileName, bool overwrite)
 {
     const QString failed = tr("Import failed!");
+    const QString sourceProblem = FileChecks::inputProblem(fileName);
+    if (!sourceProblem.isEmpty())
+        return fail(failed, sourceProblem);
     if (m_databaseDirectory.isEmpty())
         return fail(failed, tr("The database directory cannot be used."));
     DbManager database(nullptr, m_databaseDirectory);

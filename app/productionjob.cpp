@@ -9,6 +9,7 @@
 #include "ident/idhelper.h"
 #include "link/comhelper.h"
 #include "link/serialportprovider.h"
+#include "wire/messageids.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -140,6 +141,13 @@ void ProductionJob::start()
     ParamsHelper *params = app->paramsHelper();
     connect(params, &ParamsHelper::device_setPwmInParams, this, [this] { m_pwmInConfirmed = true; });
     connect(params, &ParamsHelper::device_setMotionParams, this, [this] { m_motionConfirmed = true; });
+    connect(params, &ParamsHelper::recordRefused, this, [this](uint8_t msgId) {
+        if (m_step != Step::Settings)
+            return;
+        fail(tr("The controller refused the %1 settings.")
+                 .arg(msgId == VyxMsg::WRITE_PWM_IN_PARAMS ? tr("PWM input") : tr("motion")),
+             tr("check that the settings file suits this controller and its firmware; a re-run is refused again"));
+    });
     connect(app->idHelper(), &IdHelper::storedMotorAnswered, this, [this](bool accepted, bool answered) {
         if (m_step != Step::Motor)
             return;
@@ -234,6 +242,16 @@ void ProductionJob::checkFind()
 {
     if (deviceReady()) {
         m_outcome.serialNumber = QString::number(m_app->device()->serialNumber());
+        m_order.serialClaims->claim(m_outcome.serialNumber, m_portName);
+        if (controllerContested())
+            return;
+        // Nothing is written to a controller that drives its motor: the motor is not stopped
+        // on anyone's behalf, and a running controller takes neither settings nor a motor.
+        if (m_app->deviceState() == DEVICE_RUNNING) {
+            fail(tr("The controller's motor is running; nothing was written."),
+                 tr("stop the motor, then re-run on this port"));
+            return;
+        }
         if (!m_flashRetried)
             m_outcome.firmwareBefore = firmwareText();
         m_outcome.firmwareAfter = firmwareText();
@@ -255,8 +273,21 @@ void ProductionJob::checkFind()
         fail(tr("The port was not found."), tr("check the port name and that the adapter is plugged in, then re-run"));
 }
 
+// One controller answering on two ports of this run: neither port writes to it.
+bool ProductionJob::controllerContested()
+{
+    if (m_outcome.serialNumber.isEmpty() || !m_order.serialClaims->contested(m_outcome.serialNumber))
+        return false;
+    fail(tr("The controller %1 answers on another port of this run as well; nothing was written.")
+             .arg(m_outcome.serialNumber),
+         tr("name each controller's port once and re-run"));
+    return true;
+}
+
 void ProductionJob::startFlash()
 {
+    if (controllerContested())
+        return;
     startStep(Step::Flash);
     m_outcome.firmwareAfter.clear(); // known again once the new firmware answers
     m_app->startFirmwareUpdate(m_order.firmwareFile);
@@ -317,6 +348,8 @@ void ProductionJob::checkReturn()
 
 void ProductionJob::startSettings()
 {
+    if (controllerContested())
+        return;
     startStep(Step::Settings);
     Device *device = m_app->device();
     const SettingsRecords records =
@@ -329,6 +362,7 @@ void ProductionJob::startSettings()
     }
     if (!records.limited.isEmpty())
         emit progress(m_portName, tr("Values out of range were limited: %1").arg(records.limited.join(QStringLiteral(", "))));
+    m_notWritten = records.limited + records.skipped;
     m_pwmInWritten = records.pwmIn;
     m_motionWritten = records.motion;
     m_pwmInConfirmed = !records.pwmInChanged;
@@ -388,6 +422,8 @@ void ProductionJob::checkVerify()
 
 void ProductionJob::startMotor()
 {
+    if (controllerContested())
+        return;
     startStep(Step::Motor);
     emit progress(m_portName, tr("Writing the motor %1").arg(m_order.motorName));
     if (!m_app->idHelper()->setMotorFromDatabase(m_order.motorName))
@@ -399,6 +435,12 @@ void ProductionJob::succeed()
 {
     if (m_step == Step::Done)
         return;
+    // A value limited or left out is no success: the controller does not hold the file.
+    if (!m_notWritten.isEmpty()) {
+        fail(tr("Not written as in the settings file: %1").arg(m_notWritten.join(QStringLiteral(", "))),
+             tr("correct the settings file or the controller's address setting and re-run with --settings"));
+        return;
+    }
     m_outcome.success = true;
     m_outcome.result = tr("OK");
     finish();

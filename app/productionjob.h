@@ -6,6 +6,9 @@
 #include "wire/records.h"
 
 #include <QCoreApplication>
+#include <QHash>
+#include <QMutex>
+#include <QSet>
 #include <QElapsedTimer>
 #include <QMetaType>
 #include <QObject>
@@ -19,6 +22,38 @@ class QTimer;
 class PortProvider;
 
 // What one production run does to every controller; read-only, shared by all the ports.
+// The serial numbers the ports of one run found, shared by their threads: one controller
+// reached on two ports (two device files of one adapter) must not be worked on twice.
+class SerialClaims
+{
+public:
+    // Notes that `port` found the controller `serial`; returns the other port that found
+    // it first, or an empty text.
+    QString claim(const QString &serial, const QString &port)
+    {
+        const QMutexLocker lock(&m_mutex);
+        const QString first = m_ports.value(serial);
+        if (first.isEmpty()) {
+            m_ports.insert(serial, port);
+            return QString();
+        }
+        if (first != port)
+            m_contested.insert(serial);
+        return first == port ? QString() : first;
+    }
+    // Whether another port found this controller as well.
+    bool contested(const QString &serial) const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_contested.contains(serial);
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QHash<QString, QString> m_ports;
+    QSet<QString> m_contested;
+};
+
 struct ProductionOrder
 {
     explicit ProductionOrder(const DataDirectory &directory) : dataDirectory(directory) {}
@@ -32,6 +67,7 @@ struct ProductionOrder
     QString motorName;            // empty: no motor
     DataDirectory dataDirectory;
     int findTimeoutMs = DEFAULT_FIND_TIMEOUT_MS;
+    std::shared_ptr<SerialClaims> serialClaims = std::make_shared<SerialClaims>(); // shared by copies
 };
 
 // The line of the summary table for one port.
@@ -100,6 +136,8 @@ private:
     PortInfo m_port;
     QString m_portName;
     ProductionOrder m_order;
+    bool controllerContested();
+    QStringList m_notWritten; // settings values limited or skipped on this controller
     std::unique_ptr<PortProvider> m_ports;
     std::unique_ptr<AppBase> m_app;
     QTimer *m_timer = nullptr;

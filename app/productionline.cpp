@@ -1,6 +1,8 @@
 #include "app/productionline.h"
 
+#include "app/filechecks.h"
 #include "app/terminationsignals.h"
+#include "device/settingsrecords.h"
 #include "motors/dbmanager.h"
 
 #include <QEventLoop>
@@ -25,7 +27,8 @@ QString seconds(qint64 milliseconds)
 QByteArray csvField(const QString &text)
 {
     QString field = text;
-    if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n'))) {
+    if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n'))
+        || field.contains(QLatin1Char('\r'))) {
         field.replace(QLatin1Char('"'), QStringLiteral("\"\""));
         field = QLatin1Char('"') + field + QLatin1Char('"');
     }
@@ -39,44 +42,61 @@ ProductionLine::ProductionLine(const Request &request, QTextStream &out, QTextSt
 {
 }
 
+bool ProductionLine::refuse(const QString &reason)
+{
+    m_err << reason << Qt::endl;
+    m_refusal = reason;
+    return false;
+}
+
 bool ProductionLine::prepare(ProductionOrder *order)
 {
-    if (!m_request.dataDirectory.isValid()) {
-        m_err << m_request.dataDirectory.errorString() << Qt::endl;
-        return false;
-    }
-    if (m_request.ports.isEmpty()) {
-        m_err << tr("No port to work on: name them with --port, or use --all-adapters with the maker's adapters plugged in.")
-              << Qt::endl;
-        return false;
-    }
+    if (!m_request.dataDirectory.isValid())
+        return refuse(m_request.dataDirectory.errorString());
+    if (m_request.ports.isEmpty())
+        return refuse(tr("No port to work on: name them with --port, or use --all-adapters with the maker's adapters plugged in."));
     // Files named relative to where the program was started, whatever happens meanwhile.
-    if (!m_request.reportFile.isEmpty())
+    if (!m_request.reportFile.isEmpty()) {
         m_request.reportFile = QFileInfo(m_request.reportFile).absoluteFilePath();
+        // The results of a run must not be lost at its end: the report is tried first.
+        QString problem = FileChecks::outputProblem(m_request.reportFile);
+        if (problem.isEmpty()) {
+            QSaveFile probe(m_request.reportFile);
+            if (!probe.open(QIODevice::WriteOnly))
+                problem = probe.errorString();
+            probe.cancelWriting();
+        }
+        if (!problem.isEmpty())
+            return refuse(tr("The report %1 cannot be written: %2").arg(m_request.reportFile, problem));
+    }
+    m_reportUsable = !m_request.reportFile.isEmpty();
     if (!m_request.firmwareFile.isEmpty()) {
         const QFileInfo file(m_request.firmwareFile);
-        if (!file.isFile() || !file.isReadable()) {
-            m_err << tr("The firmware file %1 cannot be opened.").arg(m_request.firmwareFile) << Qt::endl;
-            return false;
-        }
+        if (!file.isFile() || !file.isReadable())
+            return refuse(tr("The firmware file %1 cannot be opened.").arg(m_request.firmwareFile));
         order->firmwareFile = file.absoluteFilePath();
     }
     if (!m_request.settingsFile.isEmpty()) {
+        const QString problem = FileChecks::inputProblem(m_request.settingsFile);
+        if (!problem.isEmpty())
+            return refuse(problem);
         QFile file(m_request.settingsFile);
-        if (!file.open(QIODevice::ReadOnly)) {
-            m_err << tr("The settings file %1 cannot be opened.").arg(m_request.settingsFile) << Qt::endl;
-            return false;
-        }
+        if (!file.open(QIODevice::ReadOnly))
+            return refuse(tr("The settings file %1 cannot be opened.").arg(m_request.settingsFile));
         const ImportedSettings settings = SettingsDocument::parse(file.read(SettingsDocument::MAX_FILE_SIZE + 1));
-        if (settings.status != ImportedSettings::Status::Ok) {
-            m_err << tr("The file %1 holds no ESC settings.").arg(m_request.settingsFile) << Qt::endl;
-            return false;
-        }
+        if (settings.status != ImportedSettings::Status::Ok)
+            return refuse(tr("The file %1 holds no ESC settings.").arg(m_request.settingsFile));
+        // A file that names no field would be "written" without a word to any controller.
+        if (settings.values.isEmpty() && settings.refused.isEmpty())
+            return refuse(tr("The file %1 names no setting the controller knows.").arg(m_request.settingsFile));
         // Half a file is not written: the controllers would end up configured unlike the file.
-        if (!settings.refused.isEmpty()) {
-            m_err << SettingsDocument::refusedValuesText(settings.refused) << Qt::endl;
-            return false;
-        }
+        if (!settings.refused.isEmpty())
+            return refuse(SettingsDocument::refusedValuesText(settings.refused));
+        // A value out of range would be limited: the controllers would not hold the file's value.
+        const QStringList limited = SettingsRecords::apply(settings.values, {}, {}).limited;
+        if (!limited.isEmpty())
+            return refuse(tr("Values of the file %1 are out of range: %2")
+                              .arg(m_request.settingsFile, limited.join(QStringLiteral(", "))));
         order->hasSettings = true;
         order->settings = settings.values;
     }
@@ -86,10 +106,16 @@ bool ProductionLine::prepare(ProductionOrder *order)
         QString problem;
         DbManager database(nullptr, m_request.dataDirectory.databaseDirectory(&problem));
         MOTOR_TOTAL motor;
+        // A locked or damaged database is not a missing motor: it says what is wrong.
         if (!database.getMotorParams(m_request.motorName, &motor)) {
-            m_err << tr("The motor %1 is not in the motor database.").arg(m_request.motorName) << Qt::endl;
-            return false;
+            const DbManager::Health health = database.health();
+            if (health == DbManager::Health::Locked || health == DbManager::Health::Damaged
+                || health == DbManager::Health::Unavailable)
+                return refuse(database.problemText());
+            return refuse(tr("The motor %1 is not in the motor database.").arg(m_request.motorName));
         }
+        if (!DbManager::isUsable(motor))
+            return refuse(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(m_request.motorName));
         order->motorName = m_request.motorName;
     }
     return true;
@@ -150,8 +176,22 @@ int ProductionLine::run()
 {
     ProductionOrder order(m_request.dataDirectory);
     order.findTimeoutMs = m_request.findTimeoutMs;
-    if (!prepare(&order))
+    if (!prepare(&order)) {
+        // An older report must not stand for this run: once its file may be written, it
+        // says that no port was worked on, and why.
+        if (m_reportUsable) {
+            QList<PortOutcome> refused;
+            for (const PortInfo &port : qAsConst(m_request.ports)) {
+                PortOutcome outcome;
+                outcome.port = port.portName;
+                outcome.result = m_refusal;
+                outcome.advice = tr("correct the command or its files and re-run");
+                refused << outcome;
+            }
+            writeReport(refused);
+        }
         return 1;
+    }
     const QList<PortOutcome> outcomes = runJobs(order);
     m_out << Qt::endl << table(outcomes);
     int failed = 0;
@@ -159,25 +199,39 @@ int ProductionLine::run()
         failed += outcome.success ? 0 : 1;
     m_out << tr("%1 of %2 ports succeeded.").arg(outcomes.size() - failed).arg(outcomes.size()) << Qt::endl;
 
-    if (!m_request.reportFile.isEmpty()) {
-        QSaveFile report(m_request.reportFile);
-        if (!report.open(QIODevice::WriteOnly) || report.write(csv(outcomes)) < 0 || !report.commit()) {
-            m_err << tr("The report %1 cannot be written: %2").arg(m_request.reportFile, report.errorString())
-                  << Qt::endl;
-            return 1;
-        }
-    }
+    if (!m_request.reportFile.isEmpty() && !writeReport(outcomes))
+        return 1;
     return failed == 0 ? 0 : 1;
+}
+
+bool ProductionLine::writeReport(const QList<PortOutcome> &outcomes)
+{
+    QSaveFile report(m_request.reportFile);
+    if (!report.open(QIODevice::WriteOnly) || report.write(csv(outcomes)) < 0 || !report.commit()) {
+        m_err << tr("The report %1 cannot be written: %2").arg(m_request.reportFile, report.errorString())
+              << Qt::endl;
+        return false;
+    }
+    return true;
+}
+
+QString ProductionLine::deviceOf(const PortInfo &port)
+{
+    const QString location = port.systemLocation.isEmpty() ? port.portName : port.systemLocation;
+    const QFileInfo file(location);
+    const QString canonical = file.canonicalFilePath(); // links resolved; empty when it does not exist
+    return !canonical.isEmpty() ? canonical : file.isAbsolute() ? file.absoluteFilePath() : location;
 }
 
 QList<PortInfo> ProductionLine::portsToWorkOn(const QList<PortInfo> &named, const QList<PortInfo> &present,
                                               bool allAdapters)
 {
     QList<PortInfo> ports;
-    QStringList names;
+    QStringList devices;
     const auto add = [&](const PortInfo &port) {
-        if (!names.contains(port.portName)) {
-            names << port.portName;
+        const QString device = deviceOf(port);
+        if (!devices.contains(device)) {
+            devices << device;
             ports << port;
         }
     };

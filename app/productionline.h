@@ -36,7 +36,8 @@ public:
     int run();
 
     // The named ports in their order, then, with allAdapters, every other port of the
-    // maker's adapter among those present; each port once.
+    // maker's adapter among those present; each device once, however it is named (a link
+    // in /dev/serial/by-id beside /dev/ttyUSB0): the first name given is kept.
     static QList<PortInfo> portsToWorkOn(const QList<PortInfo> &named, const QList<PortInfo> &present,
                                          bool allAdapters);
 
@@ -44,11 +45,18 @@ public:
     static QString table(const QList<PortOutcome> &outcomes);
     static QByteArray csv(const QList<PortOutcome> &outcomes);
 
+    // The device file a port stands for, links resolved.
+    static QString deviceOf(const PortInfo &port);
+
 private:
     bool prepare(ProductionOrder *order);
+    bool refuse(const QString &reason); // says why the run is not done; returns false
+    bool writeReport(const QList<PortOutcome> &outcomes);
     QList<PortOutcome> runJobs(const ProductionOrder &order);
 
     Request m_request;
     QTextStream &m_out;
     QTextStream &m_err;
+    QString m_refusal;
+    bool m_reportUsable = false;
 };

@@ -1,5 +1,6 @@
 #include "app/supportbundle.h"
 
+#include "app/filechecks.h"
 #include "app/zipwriter.h"
 #include "device/escsettingstext.h"
 
@@ -42,10 +43,18 @@ QStringList SupportBundle::deviceLogs(const QString &logDirectory, const QDateTi
 {
     if (logDirectory.isEmpty())
         return {};
-    const QFileInfoList logs = QDir(logDirectory).entryInfoList({QStringLiteral("*.log")}, QDir::Files,
-                                                                QDir::Time | QDir::Reversed);
+    // Only the folder's own regular files: no link (it may lead anywhere), no FIFO or device.
+    const QString folder = QFileInfo(logDirectory).canonicalFilePath();
+    QFileInfoList logs;
+    for (const QFileInfo &log : QDir(logDirectory).entryInfoList({QStringLiteral("*.log")},
+                                                                 QDir::Files | QDir::NoSymLinks,
+                                                                 QDir::Time | QDir::Reversed)) {
+        if (!folder.isEmpty() && QFileInfo(log.canonicalPath()).canonicalFilePath() == folder
+            && FileChecks::inputProblem(log.absoluteFilePath()).isEmpty())
+            logs << log;
+    }
     QStringList paths;
-    for (const QFileInfo &log : logs) {
+    for (const QFileInfo &log : qAsConst(logs)) {
         if (since.isValid() && log.lastModified() >= since)
             paths.append(log.absoluteFilePath());
     }
@@ -106,6 +115,12 @@ QString SupportBundle::runDataText(const RUN_DATA &runData)
 
 bool SupportBundle::write(const QString &fileName, const SupportBundleContent &content, QString *error)
 {
+    const QString targetProblem = FileChecks::outputProblem(fileName);
+    if (!targetProblem.isEmpty()) {
+        if (error)
+            *error = targetProblem;
+        return false;
+    }
     ZipWriter zip;
     bool added = zip.addEntry(VERSIONS_ENTRY, versionsText(content).toUtf8())
                  && zip.addEntry(PORTS_ENTRY, content.portList.toUtf8());

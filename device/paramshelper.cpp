@@ -235,6 +235,8 @@ void ParamsHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG 
             // Refused, or an answer without a code: nothing is stored, nothing to wait for.
             m_pwmIn.awaitingConfirmation = false;
             setState(PARAMS_IDLE);
+            if (payload.answerCode() == ANSWER_REFUSED)
+                emit recordRefused(msg.msgId);
         }
         break;
     case VyxMsg::WRITE_MOTION_PARAMS:
@@ -247,6 +249,8 @@ void ParamsHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG 
         } else {
             m_motion.awaitingConfirmation = false;
             setState(PARAMS_IDLE);
+            if (payload.answerCode() == ANSWER_REFUSED)
+                emit recordRefused(msg.msgId);
         }
         break;
     case VyxMsg::GET_STATUS:

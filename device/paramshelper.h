@@ -86,6 +86,9 @@ signals:
     void fillData(RUN_DATA runData);
     void fillResistances(RESISTANCE res);
     void setParamFinished(bool paramsLoaded);
+    // The controller answered a settings record (its message id) with a refusal: a repeat
+    // would be refused again.
+    void recordRefused(uint8_t vyxMsgId);
 
 private:
     // One of the two settings records on its way to the controller.

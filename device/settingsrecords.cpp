@@ -93,8 +93,10 @@ SettingsRecords SettingsRecords::apply(const QVector<SettingsValue> &values, con
             break;
         case SettingsValue::DeviceAddress:
             // A controller that takes its address from hardware keeps it, as on the page.
-            if (r.motion.hwAddress)
+            if (r.motion.hwAddress) {
+                r.skipped << value.tag;
                 continue;
+            }
             r.motion.deviceAddress = uint8_t(int(bounded(0, 7)) & 0x07);
             break;
         case SettingsValue::TimeToLeave:

@@ -16,6 +16,7 @@ struct SettingsRecords
     bool pwmInChanged = false;    // the file names a PWM input value
     bool motionChanged = false;   // the file names a motion value
     QStringList limited;          // "tag value -> used" for each value out of range
+    QStringList skipped;          // the tags of values not written (the controller keeps its own)
 
     static SettingsRecords apply(const QVector<SettingsValue> &values, const SET_PWM_IN_PARAMS &pwmIn,
                                  const SET_MOTION_PARAMS &motion);

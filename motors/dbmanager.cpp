@@ -129,6 +129,13 @@ bool DbManager::isStorable(const MOTOR_TOTAL &motor)
         && !std::isnan(motor.Ls_q) && !std::isnan(motor.Flux);
 }
 
+bool DbManager::isUsable(const MOTOR_TOTAL &motor)
+{
+    const auto positive = [](float value) { return std::isfinite(value) && value > 0.0f; };
+    return positive(motor.Rs) && positive(motor.Ls_d) && positive(motor.Ls_q) && positive(motor.Flux)
+        && motor.polePairs > 0;
+}
+
 QString DbManager::dateTimeText(const QDateTime &when)
 {
     return when.toString(QString::fromLatin1(DATE_FORMAT));
@@ -447,7 +454,7 @@ bool DbManager::storeMotors(const QVector<MotorEntry> &entries, bool replaceAll)
     if (!writable())
         return false;
     for (const MotorEntry &entry : entries) {
-        if (!isValidMotorName(entry.name) || !isStorable(entry.params))
+        if (!isValidMotorName(entry.name) || !isUsable(entry.params))
             return false;
     }
     if (!m_db.transaction()) {

@@ -70,6 +70,11 @@ public:
     static QString invalidNameReason(const QString &name);
     // Identified values that SQLite keeps faithfully (it stores NaN as NULL).
     static bool isStorable(const MOTOR_TOTAL &motor);
+    // A motor the controller can run: finite, positive resistance, inductances and flux,
+    // and pole pairs that are set. Only such a motor is stored from a file, and only such
+    // a motor is written to a controller. (What the controller itself reports is still
+    // saved, and remembered under "Unknown motor N", when it is merely storable.)
+    static bool isUsable(const MOTOR_TOTAL &motor);
     static QString dateTimeText(const QDateTime &when);
 
     // Inserts the motor, replacing any motor of the same name.

@@ -28,16 +28,9 @@ const QString SELECTED_LABEL = QStringLiteral("Selected");
 const QString OVERWRITE_LABEL = QStringLiteral("Overwrite");
 const QString APPEND_LABEL = QStringLiteral("Append");
 
-bool isPositiveNumber(float value)
-{
-    return std::isfinite(value) && value > 0.0f;
-}
-
-// A motor the controller can run: identified values and pole pairs that are set.
 bool canDriveAMotor(const MOTOR_TOTAL &motor)
 {
-    return isPositiveNumber(motor.Rs) && isPositiveNumber(motor.Ls_d) && isPositiveNumber(motor.Ls_q)
-        && isPositiveNumber(motor.Flux) && motor.polePairs > 0;
+    return DbManager::isUsable(motor);
 }
 
 // The values a settings file carries; the database rebuilds the others when reading.

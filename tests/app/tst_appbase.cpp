@@ -1,4 +1,5 @@
 #include "app/appbase.h"
+#include "app/flashcommand.h"
 #include "device/paramshelper.h"
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
@@ -299,6 +300,34 @@ private slots:
         QCOMPARE(reset[0][0].toString(), QStringLiteral("Control signal lost"));
         QCOMPARE(int(reset[0][1].value<uint8_t>()), 2);
         QCOMPARE(lost.size(), 1);
+    }
+
+    // The only adapter of the maker present is not the port the user named: the headless
+    // update opens the named port, never the adapter the port manager would take by itself.
+    void flashWorksOnTheNamedPortOnly()
+    {
+        struct RecordingProvider : FakeProvider
+        {
+            QStringList created;
+            QIODevice *createPort(const QString &name, QObject *parent) override
+            {
+                created << name;
+                // The first port opened decides the test: the command's own loop ends here.
+                QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
+                return FakeProvider::createPort(name, parent);
+            }
+        } ports;
+        ports.ports = {{QStringLiteral("ttyUSB0"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("AE01"), {}},
+                       {QStringLiteral("pts-7"), QStringLiteral("/dev/pts/7"), QString(), {}}};
+        QTemporaryFile image;
+        QVERIFY(image.open());
+        image.write(QByteArray(1024, '\x5a'));
+        image.flush();
+        QString output;
+        QTextStream out(&output);
+        QTextStream err(&output);
+        FlashCommand(&ports, dataDirectory(), {QStringLiteral("pts-7")}, out, err).run(image.fileName());
+        QCOMPARE(ports.created, QStringList {QStringLiteral("pts-7")});
     }
 
     void userMessages_data()

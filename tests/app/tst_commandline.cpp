@@ -12,6 +12,9 @@
 #include <QTextStream>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 Q_DECLARE_METATYPE(CommandLineOptions::Command)
 
 // The command line, and the two headless motor commands on a database of their own.
@@ -82,6 +85,21 @@ class TestCommandLine : public QObject
         return {code, out, err};
     }
 
+    // kordoman itself, ended when it has not finished in a minute (a FIFO holding it, say).
+    Run runProgram(const QStringList &arguments)
+    {
+        const QString program = QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(QStringLiteral("kordoman"));
+        QProcess process;
+        process.start(program, QStringList {"--data-dir", m_dir.filePath(QStringLiteral("program"))} + arguments);
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            return {-1, QString(), QStringLiteral("did not finish")};
+        }
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    }
+
 private slots:
     void init()
     {
@@ -125,6 +143,9 @@ private slots:
                                        << false << QStringList {} << QString() << QString() << QStringList {} << false;
         QTest::newRow("motor without export") << QStringList {"--motor", "A"} << C::Invalid << false
                                               << QStringList {} << QString() << QString() << QStringList {"A"} << false;
+        QTest::newRow("empty motor name") << QStringList {"--port", "/dev/x", "--motor", ""} << C::Invalid << false
+                                          << QStringList {"/dev/x"} << QString() << QString() << QStringList {""}
+                                          << false;
         QTest::newRow("overwrite without import") << QStringList {"--export-motors", "a", "--overwrite"} << C::Invalid
                                                   << false << QStringList {} << QString() << "a" << QStringList {}
                                                   << true;
@@ -274,6 +295,61 @@ private slots:
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
+    }
+
+    // Outputs replace only regular files, inputs are read only from regular files, and the
+    // production report is tried before any port is: each refused at once, nothing replaced.
+    void filesMustBeRegular_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        const QString notRegular = QStringLiteral("is not a regular file");
+        for (const char *option : {"--export-motors", "--support-bundle", "--report"}) {
+            for (const char *kind : {"fifo", "folder", "link to fifo", "device"})
+                QTest::addRow("%s %s", option, kind) << option << kind << notRegular;
+        }
+        QTest::newRow("--report in a missing folder") << "--report" << "missing folder" << "cannot be written";
+        for (const char *option : {"--import-motors", "--settings"})
+            QTest::addRow("%s fifo", option) << option << "fifo" << notRegular;
+        QTest::newRow("--flash fifo") << "--flash" << "fifo" << QString(); // refused in words of its own
+    }
+    void filesMustBeRegular()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        QString path = dir.filePath(QStringLiteral("target"));
+        if (kind == QLatin1String("fifo") || kind == QLatin1String("link to fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        if (kind == QLatin1String("link to fifo")) {
+            QVERIFY(QFile::link(path, dir.filePath(QStringLiteral("link"))));
+            path = dir.filePath(QStringLiteral("link"));
+        }
+        if (kind == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(path));
+        // A node of its own: on code that replaced it, the machine's own would be lost.
+        if (kind == QLatin1String("device")
+            && ::mknod(QFile::encodeName(path).constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+            QSKIP("making a device node needs root");
+        if (kind == QLatin1String("missing folder"))
+            path = dir.filePath(QStringLiteral("absent/report.csv"));
+
+        QStringList arguments {option, path};
+        if (option == QLatin1String("--report")) { // a port whose controller would be awaited 20 s
+            QFile image(dir.filePath(QStringLiteral("fw.bin")));
+            QVERIFY(image.open(QIODevice::WriteOnly) && image.write(QByteArray(1024, 'x')) == 1024);
+            arguments << "--flash" << image.fileName() << "--port" << dir.filePath("tty");
+        }
+        if (option == QLatin1String("--settings") || option == QLatin1String("--flash"))
+            arguments << "--port" << dir.filePath("tty");
+        const Run run = runProgram(arguments);
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+        QVERIFY2(!run.out.contains(dir.filePath("tty")), qPrintable(run.out)); // no port was worked on
+        const QFileInfo after(path);
+        QVERIFY(!after.isFile()); // nothing replaced it
     }
 
     // The program itself: an empty motor file with --overwrite deletes nothing and exits

@@ -12,6 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QtTest>
@@ -265,6 +268,88 @@ private slots:
         QVERIFY2(row(silent.linkPath()).contains(QLatin1String("No controller was found.")), qPrintable(outText));
     }
 
+    // Two ports reaching controllers with one serial number (one controller on two device
+    // files): at most one port writes, the other says why it did not.
+    void oneSerialNumberOnTwoPortsIsWorkedOnOnce()
+    {
+        SimProcess first({"--serial", "4242"});
+        SimProcess second({"--serial", "4242"});
+        QVERIFY(first.isReady() && second.isReady());
+        ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("twins")), {}, {}));
+        request.settingsFile = writeFile(QStringLiteral("twins.xml"),
+                                         "<settings><motion><ttl>300</ttl></motion></settings>");
+        for (const SimProcess *sim : {&first, &second})
+            request.ports << SerialPortProvider::parseExtraPort(sim->adapterPortSpec());
+        QString outText;
+        QString errText;
+        QTextStream out(&outText);
+        QTextStream err(&errText);
+        QCOMPARE(ProductionLine(request, out, err).run(), 1);
+        out.flush();
+        QVERIFY2(outText.contains(QLatin1String("answers on another port of this run")), qPrintable(outText));
+        QVERIFY2(!outText.contains(QLatin1String("2 of 2 ports succeeded")), qPrintable(outText));
+    }
+
+    // A controller driving its motor is left alone, whatever the run was to write, and the
+    // advice names the cause.
+    void runningMotorIsLeftAlone_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("--settings") << "--settings";
+        QTest::newRow("--motor") << "--motor";
+        QTest::newRow("--flash") << "--flash";
+    }
+    void runningMotorIsLeftAlone()
+    {
+        QFETCH(QString, option);
+        const QString trace = m_dir.filePath(QStringLiteral("running-%1.trace").arg(QTest::currentDataTag() + 2));
+        SimProcess sim({"--running", "--trace", trace});
+        QVERIFY(sim.isReady());
+        ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("running")), {}, {}));
+        if (option == QLatin1String("--settings"))
+            request.settingsFile = writeFile(QStringLiteral("running.xml"),
+                                             "<settings><motion><ttl>300</ttl></motion></settings>");
+        if (option == QLatin1String("--flash"))
+            request.firmwareFile = writeFile(QStringLiteral("running.bin"), TestImages::plainImage(4096));
+        if (option == QLatin1String("--motor")) {
+            QString problem;
+            DbManager db(nullptr, request.dataDirectory.databaseDirectory(&problem));
+            MOTOR_TOTAL stored = MotorTestSupport::sampleMotor(2);
+            QVERIFY(db.saveMotor(QStringLiteral("Bench 2"), QStringLiteral("2026-01-01 10:00:00"), &stored));
+            request.motorName = QStringLiteral("Bench 2");
+        }
+        request.ports << SerialPortProvider::parseExtraPort(sim.adapterPortSpec());
+        QString outText;
+        QString errText;
+        QTextStream out(&outText);
+        QTextStream err(&errText);
+        QCOMPARE(ProductionLine(request, out, err).run(), 1);
+        out.flush();
+        QVERIFY2(outText.contains(QLatin1String("stop the motor")), qPrintable(outText));
+        for (const uint8_t written : {VyxMsg::WRITE_MOTION_PARAMS, VyxMsg::SET_MOTOR_IDENT_PARAMS})
+            QVERIFY(lastAnswer(trace, written, true).isEmpty());
+    }
+
+    // A settings record the controller refuses outright: the advice does not promise that
+    // a re-run helps.
+    void refusedSettingsRecordIsNamed()
+    {
+        SimProcess sim({"--refuse-next", "0x45:10"});
+        QVERIFY(sim.isReady());
+        ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("refusing")), {}, {}));
+        request.settingsFile = writeFile(QStringLiteral("refusing.xml"),
+                                         "<settings><motion><ttl>300</ttl></motion></settings>");
+        request.ports << SerialPortProvider::parseExtraPort(sim.adapterPortSpec());
+        QString outText;
+        QString errText;
+        QTextStream out(&outText);
+        QTextStream err(&errText);
+        QCOMPARE(ProductionLine(request, out, err).run(), 1);
+        out.flush();
+        QVERIFY2(outText.contains(QLatin1String("The controller refused the motion settings.")), qPrintable(outText));
+        QVERIFY2(!outText.contains(QLatin1String("re-run with --settings")), qPrintable(outText));
+    }
+
     void settingsFileRefusedBeforeAnyPort()
     {
         const QString settings = writeFile(QStringLiteral("config.xml"), "<config><motion/></config>");
@@ -274,6 +359,78 @@ private slots:
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(process.readAllStandardError().contains("holds no ESC settings"));
+    }
+    // A run that cannot be done as asked ends before any controller is touched: no port
+    // line, the cause in words, a non-zero exit.
+    void refusedBeforeAnyPort_data()
+    {
+        QTest::addColumn<QString>("motor");        // stored as it is, then its resistance set to 0
+        QTest::addColumn<QByteArray>("settings");  // the settings file, when not null
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("motor with zero resistance") << "Zero" << QByteArray() << "has no usable values";
+        QTest::newRow("damaged database") << "Damaged" << QByteArray() << "Kordo_data.db";
+        const QString noField = QStringLiteral("names no setting the controller knows");
+        QTest::newRow("settings value out of range")
+            << QString() << QByteArray("<settings><motion><kp>40</kp><ttl>300</ttl></motion></settings>")
+            << "are out of range: kp 40";
+        QTest::newRow("empty settings") << QString() << QByteArray("<settings/>") << noField;
+        QTest::newRow("misspelled settings") << QString()
+                                             << QByteArray("<settings><motion><kpp>0.5</kpp></motion></settings>")
+                                             << noField;
+    }
+    void refusedBeforeAnyPort()
+    {
+        QFETCH(QString, motor);
+        QFETCH(QByteArray, settings);
+        QFETCH(QString, reason);
+        QTemporaryDir dataDir;
+        const DataDirectory directory = DataDirectory::resolve(dataDir.path(), {}, {});
+        if (motor == QLatin1String("Damaged")) {
+            QString problem;
+            QFile file(QDir(directory.databaseDirectory(&problem)).filePath(QString::fromLatin1(DbManager::FILE_NAME)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, '\x5a')) == 4096);
+        } else if (!motor.isEmpty()) {
+            QString problem;
+            const QString databaseDir = directory.databaseDirectory(&problem);
+            {
+                DbManager db(nullptr, databaseDir);
+                MOTOR_TOTAL stored = MotorTestSupport::sampleMotor(1);
+                QVERIFY(db.saveMotor(motor, QStringLiteral("2026-01-01 10:00:00"), &stored));
+            }
+            { // as an older version could leave it
+                QSqlDatabase sql = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("zeroing"));
+                sql.setDatabaseName(QDir(databaseDir).filePath(QString::fromLatin1(DbManager::FILE_NAME)));
+                QVERIFY(sql.open());
+                const QString rs = sql.record(QStringLiteral("motors")).fieldName(1);
+                QVERIFY(QSqlQuery(sql).exec(QStringLiteral("UPDATE motors SET %1 = 0").arg(rs)));
+                sql.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("zeroing"));
+        }
+        // A report of an earlier run, all ok, must not stand for this one.
+        const QString report = writeFile(QStringLiteral("refused.csv"), "port,serial\n/dev/ttyUSB0,1001,ok\n");
+        ProductionLine::Request request(directory);
+        request.reportFile = report;
+        request.motorName = motor;
+        if (!settings.isNull())
+            request.settingsFile = writeFile(QStringLiteral("refused.xml"), settings);
+        request.ports << SerialPortProvider::parseExtraPort(QStringLiteral("/nonexistent/ttyR@AE01"));
+        QString outText;
+        QString errText;
+        QTextStream out(&outText);
+        QTextStream err(&errText);
+        QCOMPARE(ProductionLine(request, out, err).run(), 1);
+        out.flush();
+        err.flush();
+        QVERIFY2(errText.contains(reason), qPrintable(errText));
+        QVERIFY2(!outText.contains(QLatin1String("/nonexistent/ttyR")), qPrintable(outText));
+        QVERIFY2(!errText.contains(QLatin1String("is not in the motor database")), qPrintable(errText));
+        QFile written(report);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = written.readAll().split('\n');
+        QCOMPARE(rows.value(0), QByteArray("port,serial,firmware_before,firmware_after,result,reason,time_s,what_to_do"));
+        QVERIFY2(rows.value(1).startsWith("/nonexistent/ttyR,,,,failed,"), rows.value(1).constData());
+        QVERIFY2(rows.value(1).contains(reason.toUtf8()), rows.value(1).constData());
     }
 };
 

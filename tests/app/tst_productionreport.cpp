@@ -1,5 +1,6 @@
 #include "app/productionline.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 // The summary of a production run as the line worker and a spreadsheet read it.
@@ -63,12 +64,60 @@ private slots:
         QCOMPARE(names, expected);
     }
 
+    // One device named twice (a link beside its device file, or present as the machine's
+    // port as well): worked on once, under the name given first.
+    void oneDeviceNamedTwiceIsWorkedOnOnce_data()
+    {
+        QTest::addColumn<QStringList>("named"); // relative to a folder holding "tty1" and "by-id/link" to it
+        QTest::addColumn<bool>("allAdapters");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("link, then the file") << QStringList {"by-id/link", "tty1"} << false << QStringList {"by-id/link"};
+        QTest::newRow("the file, then the link") << QStringList {"tty1", "by-id/link"} << false << QStringList {"tty1"};
+        QTest::newRow("the link beside every adapter") << QStringList {"by-id/link"} << true
+                                                        << QStringList {"by-id/link"};
+    }
+    void oneDeviceNamedTwiceIsWorkedOnOnce()
+    {
+        QFETCH(QStringList, named);
+        QFETCH(bool, allAdapters);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        QFile device(dir.filePath(QStringLiteral("tty1")));
+        QVERIFY(device.open(QIODevice::WriteOnly));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("by-id")));
+        QVERIFY(QFile::link(device.fileName(), dir.filePath(QStringLiteral("by-id/link"))));
+        QList<PortInfo> namedPorts;
+        for (const QString &name : named) {
+            PortInfo info;
+            info.portName = info.systemLocation = dir.filePath(name);
+            info.serialNumber = QStringLiteral("AE01");
+            namedPorts << info;
+        }
+        // The machine lists the device under its short name.
+        PortInfo machine = port("tty1", "AE01");
+        machine.systemLocation = device.fileName();
+        QStringList names;
+        for (const PortInfo &info : ProductionLine::portsToWorkOn(namedPorts, {machine}, allAdapters))
+            names << QDir(dir.path()).relativeFilePath(info.portName);
+        QCOMPARE(names, expected);
+    }
+
     void csvQuotesWhatNeedsIt()
     {
         QCOMPARE(ProductionLine::csv(outcomes()),
                  QByteArray("port,serial,firmware_before,firmware_after,result,reason,time_s,what_to_do\n"
                             "/dev/ttyUSB0,1001,1.2.3,1.3.0,ok,,4.3,\n"
                             "ttyUSB1,,bootloader,,failed,\"Said \"\"no\"\", twice\",0.1,\"re-run, then look\"\n"));
+    }
+
+    // A carriage return splits a row as a line feed does: the field is quoted.
+    void csvQuotesACarriageReturn()
+    {
+        PortOutcome outcome;
+        outcome.port = QStringLiteral("ttyUSB2");
+        outcome.result = QStringLiteral("first\rsecond");
+        QCOMPARE(ProductionLine::csv({outcome}).split('\n').value(1),
+                 QByteArray("ttyUSB2,,,,failed,\"first\rsecond\",0.0,"));
     }
 
     void tableColumnsLineUp()

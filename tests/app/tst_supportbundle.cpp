@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <pty.h>
 #include <unistd.h>
 
@@ -152,6 +154,22 @@ private slots:
 
         QVERIFY(!SupportBundle::write(path(QStringLiteral("no/such/dir/x.zip")), content, &error));
         QVERIFY(!error.isEmpty());
+    }
+
+    // Only the log folder's own regular files go into a bundle: a link to a file elsewhere,
+    // a FIFO or a folder named like a log stays out.
+    void onlyTheFoldersOwnLogsAreTaken()
+    {
+        const QString logs = path(QStringLiteral("links/Kordo_Logs"));
+        QVERIFY(QDir().mkpath(logs));
+        const QDateTime now = QDateTime::currentDateTime();
+        writeFile(logs + QStringLiteral("/own.log"), "own\n", now.addSecs(-60));
+        writeFile(path(QStringLiteral("secret.txt")), "secret\n");
+        QVERIFY(QFile::link(path(QStringLiteral("secret.txt")), logs + QStringLiteral("/z_link.log")));
+        QCOMPARE(::mkfifo(QFile::encodeName(logs + QStringLiteral("/fifo.log")).constData(), 0600), 0);
+        QVERIFY(QDir().mkpath(logs + QStringLiteral("/folder.log")));
+        QCOMPARE(SupportBundle::deviceLogs(logs, now.addDays(-1)), QStringList {logs + QStringLiteral("/own.log")});
+        QCOMPARE(SupportBundle::deviceLogs(logs, {}), QStringList {logs + QStringLiteral("/own.log")});
     }
 
     // What the window's bundle takes from the session: the connected controller's settings

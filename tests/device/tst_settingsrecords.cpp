@@ -127,6 +127,7 @@ private slots:
         QVERIFY(r.motion.hwAddress);
         QCOMPARE(int(r.motion.deviceAddress), int(controllerMotion().deviceAddress));
         QVERIFY(!r.pwmInChanged);
+        QCOMPARE(r.skipped, QStringList {"device_address"}); // told, not passed over in silence
     }
 };
 

@@ -324,16 +324,41 @@ private slots:
         QCOMPARE(rowCount(), 0);
     }
 
-    // SQLite keeps NaN as NULL: such a motor could never be read back or found again,
-    // and every connection of the controller would store one more "Unknown motor".
-    void notANumberIsNeitherStoredNorFound()
+    // A motor the controller cannot run is not stored from a file (so never written to a
+    // controller). NaN is not even saved or remembered for a controller: SQLite keeps it as
+    // NULL, and every connection would store one more "Unknown motor".
+    void unusableMotorIsNeitherStoredNorFound_data()
     {
+        QTest::addColumn<int>("field"); // 0 Rs, 1 Ls_d, 2 Ls_q, 3 Flux, 4 pole pairs
+        QTest::addColumn<float>("value");
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float inf = std::numeric_limits<float>::infinity();
+        QTest::newRow("Ls_q NaN") << 2 << nan;
+        QTest::newRow("Rs zero") << 0 << 0.0f;
+        QTest::newRow("Ls_d zero") << 1 << 0.0f;
+        QTest::newRow("Ls_q negative") << 2 << -1e-5f;
+        QTest::newRow("flux zero") << 3 << 0.0f;
+        QTest::newRow("flux infinite") << 3 << inf;
+        QTest::newRow("no pole pairs") << 4 << 0.0f;
+    }
+    void unusableMotorIsNeitherStoredNorFound()
+    {
+        QFETCH(int, field);
+        QFETCH(float, value);
         MOTOR_TOTAL m = sampleMotor(1);
-        m.Ls_q = std::numeric_limits<float>::quiet_NaN();
-        QVERIFY(m_db->findMotor(&m).isNull());
-        QVERIFY(m_db->findMotor(&m, QStringLiteral("Named")).isNull());
-        QVERIFY(!m_db->saveMotor(QStringLiteral("Named"), QString(), &m));
+        float *const fields[] = {&m.Rs, &m.Ls_d, &m.Ls_q, &m.Flux};
+        if (field < 4)
+            *fields[field] = value;
+        else
+            m.polePairs = 0;
+        QVERIFY(!m_db->storeMotors({{QStringLiteral("Named"), QString(), m}}, false));
         QCOMPARE(rowCount(), 0);
+        if (std::isnan(value)) {
+            QVERIFY(!m_db->saveMotor(QStringLiteral("Named"), QString(), &m));
+            QVERIFY(m_db->findMotor(&m).isNull());
+            QVERIFY(m_db->findMotor(&m, QStringLiteral("Named")).isNull());
+            QCOMPARE(rowCount(), 0);
+        }
     }
 
     void storeMotorsIsAllOrNothing()
@@ -470,7 +495,7 @@ private slots:
     {
         QVector<MotorEntry> motors;
         for (int i = 0; i < 400; ++i)
-            motors.append({QStringLiteral("Motor with a long name to fill pages %1").arg(i), QString(), sampleMotor(i)});
+            motors.append({QStringLiteral("Motor with a long name to fill pages %1").arg(i), QString(), sampleMotor(i % 200)});
         QVERIFY(m_db->storeMotors(motors, false));
         m_db.reset();
         {

@@ -1,0 +1,40 @@
+#include "app/filechecks.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+// QFileInfo::isFile() says yes to device nodes: the kind is asked of the system itself.
+bool existsAsOtherThanRegularFile(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0) // follows links
+        return false;
+    return !S_ISREG(status.st_mode);
+#else
+    const QFileInfo file(path);
+    return file.exists() && !file.isFile();
+#endif
+}
+
+} // namespace
+
+QString FileChecks::outputProblem(const QString &path)
+{
+    if (existsAsOtherThanRegularFile(path))
+        return tr("%1 is not a regular file; only a regular file is replaced.").arg(path);
+    return QString();
+}
+
+QString FileChecks::inputProblem(const QString &path)
+{
+    if (existsAsOtherThanRegularFile(path))
+        return tr("%1 is not a regular file.").arg(path);
+    return QString();
+}
