@@ -4,6 +4,7 @@
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "tests/common/fakeport.h"
+#include "tests/firmware/firmwareimages.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -321,7 +322,7 @@ private slots:
                        {QStringLiteral("pts-7"), QStringLiteral("/dev/pts/7"), QString(), {}}};
         QTemporaryFile image;
         QVERIFY(image.open());
-        image.write(QByteArray(1024, '\x5a'));
+        image.write(TestImages::plainImage(8192)); // a sound image: a bad one opens no port at all
         image.flush();
         QString output;
         QTextStream out(&output);
