@@ -32,6 +32,24 @@ class TestProductionLine : public QObject
 
     QTemporaryDir m_dir;
 
+    // One in-process run of the line: its exit status and what it printed.
+    struct LineRun
+    {
+        int code;
+        QString out;
+        QString err;
+    };
+    static LineRun runLine(const ProductionLine::Request &request)
+    {
+        LineRun run {0, {}, {}};
+        QTextStream out(&run.out);
+        QTextStream err(&run.err);
+        run.code = ProductionLine(request, out, err).run();
+        out.flush();
+        err.flush();
+        return run;
+    }
+
     static QString program()
     {
         const QString binDir = qEnvironmentVariable("KORDO_BIN_DIR", QStringLiteral(KORDO_DEFAULT_BIN_DIR));
@@ -247,12 +265,9 @@ private slots:
         for (const QString &spec : {QStringLiteral("/nonexistent/ttyK@AE01"), QStringLiteral("/dev/null@AE02"),
                                     silent.adapterPortSpec()})
             request.ports << SerialPortProvider::parseExtraPort(spec);
-        QString outText;
-        QString errText;
-        QTextStream out(&outText);
-        QTextStream err(&errText);
-        QCOMPARE(ProductionLine(request, out, err).run(), 1);
-        out.flush();
+        const LineRun line = runLine(request);
+        QCOMPARE(line.code, 1);
+        const QString &outText = line.out;
         const QStringList rows = outText.split(QLatin1Char('\n'));
         const auto row = [&rows](const QString &port) {
             for (const QString &line : rows) {
@@ -280,12 +295,9 @@ private slots:
                                          "<settings><motion><ttl>300</ttl></motion></settings>");
         for (const SimProcess *sim : {&first, &second})
             request.ports << SerialPortProvider::parseExtraPort(sim->adapterPortSpec());
-        QString outText;
-        QString errText;
-        QTextStream out(&outText);
-        QTextStream err(&errText);
-        QCOMPARE(ProductionLine(request, out, err).run(), 1);
-        out.flush();
+        const LineRun line = runLine(request);
+        QCOMPARE(line.code, 1);
+        const QString &outText = line.out;
         QVERIFY2(outText.contains(QLatin1String("answers on another port of this run")), qPrintable(outText));
         QVERIFY2(!outText.contains(QLatin1String("2 of 2 ports succeeded")), qPrintable(outText));
     }
@@ -319,12 +331,9 @@ private slots:
             request.motorName = QStringLiteral("Bench 2");
         }
         request.ports << SerialPortProvider::parseExtraPort(sim.adapterPortSpec());
-        QString outText;
-        QString errText;
-        QTextStream out(&outText);
-        QTextStream err(&errText);
-        QCOMPARE(ProductionLine(request, out, err).run(), 1);
-        out.flush();
+        const LineRun line = runLine(request);
+        QCOMPARE(line.code, 1);
+        const QString &outText = line.out;
         QVERIFY2(outText.contains(QLatin1String("stop the motor")), qPrintable(outText));
         for (const uint8_t written : {VyxMsg::WRITE_MOTION_PARAMS, VyxMsg::SET_MOTOR_IDENT_PARAMS})
             QVERIFY(lastAnswer(trace, written, true).isEmpty());
@@ -340,12 +349,9 @@ private slots:
         request.settingsFile = writeFile(QStringLiteral("refusing.xml"),
                                          "<settings><motion><ttl>300</ttl></motion></settings>");
         request.ports << SerialPortProvider::parseExtraPort(sim.adapterPortSpec());
-        QString outText;
-        QString errText;
-        QTextStream out(&outText);
-        QTextStream err(&errText);
-        QCOMPARE(ProductionLine(request, out, err).run(), 1);
-        out.flush();
+        const LineRun line = runLine(request);
+        QCOMPARE(line.code, 1);
+        const QString &outText = line.out;
         QVERIFY2(outText.contains(QLatin1String("The controller refused the motion settings.")), qPrintable(outText));
         QVERIFY2(!outText.contains(QLatin1String("re-run with --settings")), qPrintable(outText));
     }
@@ -415,13 +421,10 @@ private slots:
         if (!settings.isNull())
             request.settingsFile = writeFile(QStringLiteral("refused.xml"), settings);
         request.ports << SerialPortProvider::parseExtraPort(QStringLiteral("/nonexistent/ttyR@AE01"));
-        QString outText;
-        QString errText;
-        QTextStream out(&outText);
-        QTextStream err(&errText);
-        QCOMPARE(ProductionLine(request, out, err).run(), 1);
-        out.flush();
-        err.flush();
+        const LineRun line = runLine(request);
+        QCOMPARE(line.code, 1);
+        const QString &outText = line.out;
+        const QString &errText = line.err;
         QVERIFY2(errText.contains(reason), qPrintable(errText));
         QVERIFY2(!outText.contains(QLatin1String("/nonexistent/ttyR")), qPrintable(outText));
         QVERIFY2(!errText.contains(QLatin1String("is not in the motor database")), qPrintable(errText));
