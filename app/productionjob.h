@@ -37,9 +37,10 @@ public:
             m_ports.insert(serial, port);
             return QString();
         }
-        if (first != port)
-            m_contested.insert(serial);
-        return first == port ? QString() : first;
+        if (first == port)
+            return QString();
+        m_contested.insert(serial);
+        return first;
     }
     // Whether another port found this controller as well.
     bool contested(const QString &serial) const

@@ -69,12 +69,8 @@ void TerminationSignals::readPipe()
     unsigned char bytes[16];
     ssize_t count;
     while ((count = ::read(g_pipe[0], bytes, sizeof bytes)) > 0) {
-        for (ssize_t i = 0; i < count; ++i) {
-            const int signalNumber = bytes[i];
-            if (m_received == 0)
-                m_received = signalNumber;
-            emit terminationRequested(signalNumber);
-        }
+        for (ssize_t i = 0; i < count; ++i)
+            emit terminationRequested(bytes[i]);
     }
 }
 

@@ -5,7 +5,7 @@
 class QSocketNotifier;
 
 // SIGTERM, SIGINT and SIGHUP delivered into the event loop: the handler only writes the
-// signal's number into a pipe, and received() is emitted from the loop that reads it, so
+// signal's number into a pipe, and terminationRequested() is emitted from the loop that reads it, so
 // that the program stops as it does on any other way out (the motor stopped, the ports
 // closed, the files whole).
 //
@@ -18,10 +18,6 @@ public:
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
 
-    bool isInstalled() const { return m_notifier != nullptr; }
-    // The first signal received, 0 while none was.
-    int received() const { return m_received; }
-
 signals:
     // Once per signal received.
     void terminationRequested(int signalNumber);
@@ -30,5 +26,4 @@ private:
     void readPipe();
 
     QSocketNotifier *m_notifier = nullptr;
-    int m_received = 0;
 };
