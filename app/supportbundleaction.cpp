@@ -1,7 +1,7 @@
 #include "app/supportbundleaction.h"
 
 #include "app/appbase.h"
-#include "app/supportbundlerecorder.h"
+#include "cli/supportbundlerecorder.h"
 #include "device/ui/escsettingspage.h"
 #include "ui/userdialogs.h"
 

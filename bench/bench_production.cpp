@@ -8,7 +8,7 @@
 //   build/bin/bench_production [--ports 8] [--runs 3]
 
 #include "app/datadirectory.h"
-#include "app/productionline.h"
+#include "cli/productionline.h"
 #include "bench/benchsupport.h"
 #include "link/serialportprovider.h"
 #include "tests/common/simprocess.h"

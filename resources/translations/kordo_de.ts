@@ -694,12 +694,12 @@
 <context>
     <name>DiagnosticsCommand</name>
     <message>
-        <location filename="../../app/diagnosticscommand.cpp" line="36"/>
+        <location filename="../../cli/diagnosticscommand.cpp" line="36"/>
         <source>The support bundle %1 cannot be written: %2</source>
         <translation>Das Support-Paket %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/diagnosticscommand.cpp" line="39"/>
+        <location filename="../../cli/diagnosticscommand.cpp" line="39"/>
         <source>Support bundle written to %1.</source>
         <translation>Support-Paket nach %1 geschrieben.</translation>
     </message>
@@ -1068,12 +1068,12 @@
 <context>
     <name>FileChecks</name>
     <message>
-        <location filename="../../app/filechecks.cpp" line="31"/>
+        <location filename="../../cli/filechecks.cpp" line="31"/>
         <source>%1 is not a regular file; only a regular file is replaced.</source>
         <translation>%1 ist keine gewöhnliche Datei; ersetzt wird nur eine gewöhnliche Datei.</translation>
     </message>
     <message>
-        <location filename="../../app/filechecks.cpp" line="38"/>
+        <location filename="../../cli/filechecks.cpp" line="38"/>
         <source>%1 is not a regular file.</source>
         <translation>%1 ist keine gewöhnliche Datei.</translation>
     </message>
@@ -1129,52 +1129,52 @@
 <context>
     <name>FlashCommand</name>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="67"/>
+        <location filename="../../cli/flashcommand.cpp" line="67"/>
         <source>Several ports are present (%1): name one with --port.</source>
         <translation>Mehrere Anschlüsse sind vorhanden (%1): wählen Sie einen mit --port.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="72"/>
+        <location filename="../../cli/flashcommand.cpp" line="72"/>
         <source>Port opened; looking for the controller.</source>
         <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="87"/>
+        <location filename="../../cli/flashcommand.cpp" line="87"/>
         <source>A controller waits in its bootloader; its firmware is written.</source>
         <translation>Ein Regler wartet in seinem Bootloader; seine Firmware wird geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="98"/>
+        <location filename="../../cli/flashcommand.cpp" line="98"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="116"/>
+        <location filename="../../cli/flashcommand.cpp" line="116"/>
         <source>Written: %1%</source>
         <translation>Geschrieben: %1%</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="127"/>
+        <location filename="../../cli/flashcommand.cpp" line="127"/>
         <source>The port was lost during the update (Error 0x%1): plug the controller in again and re-run --flash on this port; it waits in its bootloader.</source>
         <translation>Der Anschluss ging während der Aktualisierung verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut; er wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="131"/>
+        <location filename="../../cli/flashcommand.cpp" line="131"/>
         <source>The port was lost (Error 0x%1): plug the controller in again and re-run --flash on this port.</source>
         <translation>Der Anschluss ging verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut.</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="141"/>
+        <location filename="../../cli/flashcommand.cpp" line="141"/>
         <source>interrupted: re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>abgebrochen: --flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="142"/>
+        <location filename="../../cli/flashcommand.cpp" line="142"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../app/flashcommand.cpp" line="153"/>
+        <location filename="../../cli/flashcommand.cpp" line="153"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
@@ -1750,38 +1750,38 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>MotorBackupCommand</name>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="23"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="23"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="28"/>
-        <location filename="../../app/motorbackupcommand.cpp" line="72"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="28"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="72"/>
         <source>The database directory cannot be used.</source>
         <translation>Das Datenbankverzeichnis ist nicht nutzbar.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="36"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="36"/>
         <source>The motor list cannot be read.</source>
         <translation>Die Motorliste kann nicht gelesen werden.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="46"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="46"/>
         <source>There is no motor named &quot;%1&quot;.</source>
         <translation>Es gibt keinen Motor namens „%1“.</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="55"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="55"/>
         <source>The file %1 cannot be written: %2</source>
         <translation>Die Datei %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="60"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="60"/>
         <source>A motor cannot be read or written to the file.</source>
         <translation>Ein Motor kann nicht gelesen oder in die Datei geschrieben werden.</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="61"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="61"/>
         <source>Exported %n motor(s) to %1.</source>
         <translation>
             <numerusform>%n Motor nach %1 exportiert.</numerusform>
@@ -1789,12 +1789,12 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message>
-        <location filename="../../app/motorbackupcommand.cpp" line="67"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="67"/>
         <source>Import failed!</source>
         <translation>Import fehlgeschlagen!</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="82"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="82"/>
         <source>Imported %n motor(s) from %1, replacing the motor list.</source>
         <translation>
             <numerusform>%n Motor aus %1 importiert; er ersetzt die Motorliste.</numerusform>
@@ -1802,7 +1802,7 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="83"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="83"/>
         <source>Imported %n motor(s) from %1, added to the motor list.</source>
         <translation>
             <numerusform>%n Motor aus %1 importiert und zur Motorliste hinzugefügt.</numerusform>
@@ -1810,7 +1810,7 @@ Firmware: Aktualisieren des Reglers.</translation>
         </translation>
     </message>
     <message numerus="yes">
-        <location filename="../../app/motorbackupcommand.cpp" line="85"/>
+        <location filename="../../cli/motorbackupcommand.cpp" line="85"/>
         <source>The database holds %n motor(s).</source>
         <translation>
             <numerusform>Die Datenbank enthält %n Motor.</numerusform>
@@ -2336,287 +2336,287 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionJob</name>
     <message>
-        <location filename="../../app/productionjob.cpp" line="101"/>
+        <location filename="../../cli/productionjob.cpp" line="101"/>
         <source>The port was lost.</source>
         <translation>Der Port ging verloren.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="101"/>
+        <location filename="../../cli/productionjob.cpp" line="101"/>
         <source>plug the controller in again and re-run on this port</source>
         <translation>Regler wieder anschließen und an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="114"/>
+        <location filename="../../cli/productionjob.cpp" line="114"/>
         <source>bootloader</source>
         <translation>Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="116"/>
+        <location filename="../../cli/productionjob.cpp" line="116"/>
         <source>The controller waits in its bootloader.</source>
         <translation>Der Regler wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="116"/>
+        <location filename="../../cli/productionjob.cpp" line="116"/>
         <source>write its firmware with --flash</source>
         <translation>seine Firmware mit --flash schreiben</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="147"/>
+        <location filename="../../cli/productionjob.cpp" line="147"/>
         <source>The controller refused the %1 settings.</source>
         <translation>Der Regler hat die Einstellungen (%1) abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="149"/>
+        <location filename="../../cli/productionjob.cpp" line="149"/>
         <source>check that the settings file suits this controller and its firmware; a re-run is refused again</source>
         <translation>prüfen, ob die Einstellungsdatei zu diesem Regler und seiner Firmware passt; eine Wiederholung wird erneut abgelehnt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="157"/>
+        <location filename="../../cli/productionjob.cpp" line="157"/>
         <source>The controller refused the motor %1.</source>
         <translation>Der Regler hat den Motor %1 abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="158"/>
+        <location filename="../../cli/productionjob.cpp" line="158"/>
         <source>check that the motor suits this controller</source>
         <translation>prüfen, ob der Motor zu diesem Regler passt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="160"/>
-        <location filename="../../app/productionjob.cpp" line="223"/>
+        <location filename="../../cli/productionjob.cpp" line="160"/>
+        <location filename="../../cli/productionjob.cpp" line="223"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="161"/>
-        <location filename="../../app/productionjob.cpp" line="224"/>
+        <location filename="../../cli/productionjob.cpp" line="161"/>
+        <location filename="../../cli/productionjob.cpp" line="224"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="251"/>
+        <location filename="../../cli/productionjob.cpp" line="251"/>
         <source>The controller&apos;s motor is running; nothing was written.</source>
         <translation>Der Motor des Reglers läuft; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="252"/>
+        <location filename="../../cli/productionjob.cpp" line="252"/>
         <source>stop the motor, then re-run on this port</source>
         <translation>den Motor anhalten, dann an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="258"/>
+        <location filename="../../cli/productionjob.cpp" line="258"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="268"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="268"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="270"/>
+        <location filename="../../cli/productionjob.cpp" line="270"/>
         <source>The port could not be opened: %1</source>
         <translation>Der Port konnte nicht geöffnet werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="271"/>
+        <location filename="../../cli/productionjob.cpp" line="271"/>
         <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
         <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="273"/>
+        <location filename="../../cli/productionjob.cpp" line="273"/>
         <source>The port was not found.</source>
         <translation>Der Port wurde nicht gefunden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="273"/>
+        <location filename="../../cli/productionjob.cpp" line="273"/>
         <source>check the port name and that the adapter is plugged in, then re-run</source>
         <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="281"/>
+        <location filename="../../cli/productionjob.cpp" line="281"/>
         <source>The controller %1 answers on another port of this run as well; nothing was written.</source>
         <translation>Der Regler %1 antwortet auch an einem anderen Port dieses Laufs; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="283"/>
+        <location filename="../../cli/productionjob.cpp" line="283"/>
         <source>name each controller&apos;s port once and re-run</source>
         <translation>den Port jedes Reglers nur einmal nennen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="301"/>
+        <location filename="../../cli/productionjob.cpp" line="301"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="302"/>
+        <location filename="../../cli/productionjob.cpp" line="302"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="307"/>
+        <location filename="../../cli/productionjob.cpp" line="307"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="316"/>
+        <location filename="../../cli/productionjob.cpp" line="316"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="176"/>
-        <location filename="../../app/productionjob.cpp" line="320"/>
+        <location filename="../../cli/productionjob.cpp" line="176"/>
+        <location filename="../../cli/productionjob.cpp" line="320"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="176"/>
-        <location filename="../../app/productionjob.cpp" line="178"/>
+        <location filename="../../cli/productionjob.cpp" line="176"/>
+        <location filename="../../cli/productionjob.cpp" line="178"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="178"/>
+        <location filename="../../cli/productionjob.cpp" line="178"/>
         <source>re-run on this port</source>
         <translation>an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="322"/>
+        <location filename="../../cli/productionjob.cpp" line="322"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="323"/>
+        <location filename="../../cli/productionjob.cpp" line="323"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="325"/>
+        <location filename="../../cli/productionjob.cpp" line="325"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="327"/>
+        <location filename="../../cli/productionjob.cpp" line="327"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="329"/>
+        <location filename="../../cli/productionjob.cpp" line="329"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="340"/>
+        <location filename="../../cli/productionjob.cpp" line="340"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="345"/>
+        <location filename="../../cli/productionjob.cpp" line="345"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="346"/>
+        <location filename="../../cli/productionjob.cpp" line="346"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="359"/>
+        <location filename="../../cli/productionjob.cpp" line="359"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="360"/>
-        <location filename="../../app/productionjob.cpp" line="397"/>
-        <location filename="../../app/productionjob.cpp" line="411"/>
+        <location filename="../../cli/productionjob.cpp" line="360"/>
+        <location filename="../../cli/productionjob.cpp" line="397"/>
+        <location filename="../../cli/productionjob.cpp" line="411"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="364"/>
+        <location filename="../../cli/productionjob.cpp" line="364"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="376"/>
+        <location filename="../../cli/productionjob.cpp" line="376"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="383"/>
+        <location filename="../../cli/productionjob.cpp" line="383"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="148"/>
-        <location filename="../../app/productionjob.cpp" line="393"/>
-        <location filename="../../app/productionjob.cpp" line="406"/>
+        <location filename="../../cli/productionjob.cpp" line="148"/>
+        <location filename="../../cli/productionjob.cpp" line="393"/>
+        <location filename="../../cli/productionjob.cpp" line="406"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="148"/>
-        <location filename="../../app/productionjob.cpp" line="395"/>
-        <location filename="../../app/productionjob.cpp" line="408"/>
+        <location filename="../../cli/productionjob.cpp" line="148"/>
+        <location filename="../../cli/productionjob.cpp" line="395"/>
+        <location filename="../../cli/productionjob.cpp" line="408"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="396"/>
+        <location filename="../../cli/productionjob.cpp" line="396"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="410"/>
+        <location filename="../../cli/productionjob.cpp" line="410"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="414"/>
+        <location filename="../../cli/productionjob.cpp" line="414"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="419"/>
+        <location filename="../../cli/productionjob.cpp" line="419"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="420"/>
+        <location filename="../../cli/productionjob.cpp" line="420"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="428"/>
+        <location filename="../../cli/productionjob.cpp" line="428"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="430"/>
+        <location filename="../../cli/productionjob.cpp" line="430"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="431"/>
+        <location filename="../../cli/productionjob.cpp" line="431"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="440"/>
+        <location filename="../../cli/productionjob.cpp" line="440"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="441"/>
+        <location filename="../../cli/productionjob.cpp" line="441"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionjob.cpp" line="445"/>
+        <location filename="../../cli/productionjob.cpp" line="445"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2624,98 +2624,98 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionLine</name>
     <message>
-        <location filename="../../app/productionline.cpp" line="57"/>
+        <location filename="../../cli/productionline.cpp" line="57"/>
         <source>No port to work on: name them with --port, or use --all-adapters with the maker&apos;s adapters plugged in.</source>
         <translation>Kein Port zum Bearbeiten: nennen Sie die Ports mit --port oder verwenden Sie --all-adapters mit angeschlossenen Herstelleradaptern.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="76"/>
+        <location filename="../../cli/productionline.cpp" line="76"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="85"/>
+        <location filename="../../cli/productionline.cpp" line="85"/>
         <source>The settings file %1 cannot be opened.</source>
         <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="88"/>
+        <location filename="../../cli/productionline.cpp" line="88"/>
         <source>The file %1 holds no ESC settings.</source>
         <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="115"/>
+        <location filename="../../cli/productionline.cpp" line="115"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="151"/>
+        <location filename="../../cli/productionline.cpp" line="151"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="200"/>
+        <location filename="../../cli/productionline.cpp" line="200"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="70"/>
-        <location filename="../../app/productionline.cpp" line="211"/>
+        <location filename="../../cli/productionline.cpp" line="70"/>
+        <location filename="../../cli/productionline.cpp" line="211"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="91"/>
+        <location filename="../../cli/productionline.cpp" line="91"/>
         <source>The file %1 names no setting the controller knows.</source>
         <translation>Die Datei %1 nennt keine Einstellung, die der Regler kennt.</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="98"/>
+        <location filename="../../cli/productionline.cpp" line="98"/>
         <source>Values of the file %1 are out of range: %2</source>
         <translation>Werte der Datei %1 liegen außerhalb des Bereichs: %2</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="118"/>
+        <location filename="../../cli/productionline.cpp" line="118"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="188"/>
+        <location filename="../../cli/productionline.cpp" line="188"/>
         <source>correct the command or its files and re-run</source>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="252"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="252"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="252"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="252"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="252"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="252"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../app/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="252"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
@@ -2790,62 +2790,62 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundle</name>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="68"/>
+        <location filename="../../cli/supportbundle.cpp" line="68"/>
         <source>Program: %1 (Qt %2)</source>
         <translation>Programm: %1 (Qt %2)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="70"/>
+        <location filename="../../cli/supportbundle.cpp" line="70"/>
         <source>Controller: serial number %1, firmware %2.%3.%4</source>
         <translation>Regler: Seriennummer %1, Firmware %2.%3.%4</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="77"/>
+        <location filename="../../cli/supportbundle.cpp" line="77"/>
         <source>Controller: none connected</source>
         <translation>Regler: keiner verbunden</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="81"/>
+        <location filename="../../cli/supportbundle.cpp" line="81"/>
         <source>the settings (no controller connected)</source>
         <translation>die Einstellungen (kein Regler verbunden)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="83"/>
+        <location filename="../../cli/supportbundle.cpp" line="83"/>
         <source>the error log (not read from the controller in this session)</source>
         <translation>das Fehlerprotokoll (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="85"/>
+        <location filename="../../cli/supportbundle.cpp" line="85"/>
         <source>the last run data (not read from the controller in this session)</source>
         <translation>die Daten des letzten Laufs (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="87"/>
+        <location filename="../../cli/supportbundle.cpp" line="87"/>
         <source>Not in this bundle: %1.</source>
         <translation>Nicht in diesem Paket: %1.</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="98"/>
+        <location filename="../../cli/supportbundle.cpp" line="98"/>
         <source>Last</source>
         <translation>Letzte</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="99"/>
+        <location filename="../../cli/supportbundle.cpp" line="99"/>
         <source>Previous</source>
         <translation>Vorherige</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="100"/>
+        <location filename="../../cli/supportbundle.cpp" line="100"/>
         <source>All</source>
         <translation>Alle</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="106"/>
+        <location filename="../../cli/supportbundle.cpp" line="106"/>
         <source>no errors or warnings</source>
         <translation>keine Fehler oder Warnungen</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundle.cpp" line="137"/>
+        <location filename="../../cli/supportbundle.cpp" line="137"/>
         <source>An entry cannot be added to the archive.</source>
         <translation>Ein Eintrag kann nicht in das Archiv aufgenommen werden.</translation>
     </message>
@@ -2892,7 +2892,7 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundleRecorder</name>
     <message>
-        <location filename="../../app/supportbundlerecorder.cpp" line="59"/>
+        <location filename="../../cli/supportbundlerecorder.cpp" line="59"/>
         <source>Connected to %1.</source>
         <translation>Verbunden mit %1.</translation>
     </message>

@@ -1,5 +1,5 @@
 #include "app/appbase.h"
-#include "app/flashcommand.h"
+#include "cli/flashcommand.h"
 #include "device/paramshelper.h"
 #include "device/pinghelper.h"
 #include "link/comhelper.h"

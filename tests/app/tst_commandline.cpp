@@ -1,5 +1,5 @@
 #include "app/commandline.h"
-#include "app/motorbackupcommand.h"
+#include "cli/motorbackupcommand.h"
 #include "motors/dbmanager.h"
 #include "tests/motors/motortestsupport.h"
 

@@ -1,4 +1,4 @@
-#include "tests/app/zipcheck.h"
+#include "tests/common/zipcheck.h"
 #include "tests/common/windowrig.h"
 
 #include <QAction>

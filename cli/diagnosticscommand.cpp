@@ -1,6 +1,6 @@
-#include "app/diagnosticscommand.h"
+#include "cli/diagnosticscommand.h"
 
-#include "app/supportbundle.h"
+#include "cli/supportbundle.h"
 #include "link/portreport.h"
 #include "link/serialportprovider.h"
 

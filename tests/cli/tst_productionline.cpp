@@ -1,5 +1,5 @@
 #include "app/datadirectory.h"
-#include "app/productionline.h"
+#include "cli/productionline.h"
 #include "link/serialportprovider.h"
 #include "motors/dbmanager.h"
 #include "tests/common/framedecode.h"

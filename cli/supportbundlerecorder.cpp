@@ -1,4 +1,4 @@
-#include "app/supportbundlerecorder.h"
+#include "cli/supportbundlerecorder.h"
 
 #include "device/device.h"
 #include "device/paramshelper.h"

@@ -1,4 +1,4 @@
-#include "app/productionline.h"
+#include "cli/productionline.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/productionjob.h"
+#include "cli/productionjob.h"
 
 #include <QCoreApplication>
 #include <QList>

@@ -1,7 +1,7 @@
-#include "app/supportbundle.h"
+#include "cli/supportbundle.h"
 
-#include "app/filechecks.h"
-#include "app/zipwriter.h"
+#include "cli/filechecks.h"
+#include "cli/zipwriter.h"
 #include "device/escsettingstext.h"
 
 #include <QDir>

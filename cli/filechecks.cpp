@@ -1,4 +1,4 @@
-#include "app/filechecks.h"
+#include "cli/filechecks.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/supportbundle.h"
+#include "cli/supportbundle.h"
 #include "link/portinfo.h"
 #include "wire/records.h"
 

@@ -1,11 +1,11 @@
 #include "app/appbase.h"
-#include "app/supportbundle.h"
-#include "app/supportbundlerecorder.h"
-#include "app/zipwriter.h"
+#include "cli/supportbundle.h"
+#include "cli/supportbundlerecorder.h"
+#include "cli/zipwriter.h"
 #include "device/device.h"
 #include "device/paramshelper.h"
 #include "link/comhelper.h"
-#include "tests/app/zipcheck.h"
+#include "tests/common/zipcheck.h"
 #include "tests/common/fakeport.h"
 
 #include <QTemporaryDir>

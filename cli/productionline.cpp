@@ -1,6 +1,6 @@
-#include "app/productionline.h"
+#include "cli/productionline.h"
 
-#include "app/filechecks.h"
+#include "cli/filechecks.h"
 #include "app/terminationsignals.h"
 #include "device/settingsrecords.h"
 #include "motors/dbmanager.h"

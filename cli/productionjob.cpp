@@ -1,4 +1,4 @@
-#include "app/productionjob.h"
+#include "cli/productionjob.h"
 
 #include "app/appbase.h"
 #include "app/devicestatusview.h"

@@ -1,4 +1,4 @@
-#include "app/zipwriter.h"
+#include "cli/zipwriter.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>

@@ -1,7 +1,7 @@
-#include "app/flashcommand.h"
+#include "cli/flashcommand.h"
 
 #include "app/appbase.h"
-#include "app/namedportsprovider.h"
+#include "cli/namedportsprovider.h"
 #include "app/terminationsignals.h"
 #include "firmware/updatefwhelper.h"
 #include "link/comhelper.h"

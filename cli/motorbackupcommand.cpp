@@ -1,6 +1,6 @@
-#include "app/motorbackupcommand.h"
+#include "cli/motorbackupcommand.h"
 
-#include "app/filechecks.h"
+#include "cli/filechecks.h"
 #include "motors/dbmanager.h"
 #include "motors/motorfileexchange.h"
 
