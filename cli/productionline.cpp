@@ -2,7 +2,7 @@
 
 #include "cli/filechecks.h"
 #include "app/terminationsignals.h"
-#include "device/settingsrecords.h"
+#include "device/settingsmodel.h"
 #include "motors/dbmanager.h"
 
 #include <QEventLoop>
@@ -93,7 +93,7 @@ bool ProductionLine::prepare(ProductionOrder *order)
         if (!settings.refused.isEmpty())
             return refuse(SettingsDocument::refusedValuesText(settings.refused));
         // A value out of range would be limited: the controllers would not hold the file's value.
-        const QStringList limited = SettingsRecords::apply(settings.values, {}, {}).limited;
+        const QStringList limited = SettingsModel::outOfRange(settings.values);
         if (!limited.isEmpty())
             return refuse(tr("Values of the file %1 are out of range: %2")
                               .arg(m_request.settingsFile, limited.join(QStringLiteral(", "))));

@@ -2,6 +2,7 @@
 
 #include "device/answerpayload.h"
 #include "device/devicelog.h"
+#include "device/settingsmodel.h"
 
 #include <QLibraryInfo>
 
@@ -18,13 +19,6 @@ constexpr uint16_t MOTOR_PARAM_HALVES = Device::READ_MOTOR_PARAMS | Device::READ
 bool isReadingState(Device_State_e state)
 {
     return state == DEVICE_CONNECTED || state == DEVICE_RUNNING;
-}
-
-// Thousandths to the 1/1024 wire unit, kept within the signed 16-bit word.
-int16_t gainWord(uint32_t thousandths)
-{
-    const double word = std::round(double(thousandths) * 1.024);
-    return int16_t(std::min(word, double(std::numeric_limits<int16_t>::max())));
 }
 
 } // namespace
@@ -383,8 +377,9 @@ void Device::setPwmInParams(SET_PWM_IN_PARAMS pwmInParams)
 void Device::updateControllerParams(uint32_t Kp, uint32_t Ki)
 {
     deviceDebug(TAG) << "params kp:" << Kp << "Ki:" << Ki;
-    m_motionParams.Kp = gainWord(Kp);
-    m_motionParams.Ki = gainWord(Ki);
+    // Thousandths of a gain.
+    m_motionParams.Kp = SettingsModel::gainWord(Kp / 1000.0);
+    m_motionParams.Ki = SettingsModel::gainWord(Ki / 1000.0);
     emit ui_fillMotionParams(&m_motionParams, false);
     emit setMotionParamsDirectly(m_motionParams);
 }

@@ -3,8 +3,7 @@
 #include "device/answerpayload.h"
 #include "device/devicelog.h"
 #include "device/ownthread.h"
-
-#include <QLibraryInfo>
+#include "device/settingsmodel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,33 +13,6 @@ namespace {
 
 const char *const TAG = "PARAMS_HELPER:";
 const QString OWN_NAME = QStringLiteral("ParamsHelper");
-
-// The scale field is honoured only by debug builds of the Qt library; releases send 1.00.
-constexpr uint8_t RELEASE_SCALE = 100;
-
-uint8_t tenthsByte(uint16_t microseconds)
-{
-    return uint8_t(std::min(microseconds / 10, 0xFF));
-}
-
-// Scale x 100 in the 7-bit field.
-uint8_t scaleField(double scale)
-{
-    if (!(scale > 0.0)) // NaN too
-        return 0;
-    return uint8_t(std::lround(std::min(scale, 1.27) * 100.0) & 0x7F);
-}
-
-// A gain times 1024, rounded to nearest and kept within the signed 16-bit word.
-int16_t gainWord(float gain)
-{
-    constexpr double low = std::numeric_limits<int16_t>::min();
-    constexpr double high = std::numeric_limits<int16_t>::max();
-    const double word = std::round(double(gain) * 1024.0);
-    if (!(word >= low)) // NaN too
-        return int16_t(low);
-    return int16_t(std::min(word, high));
-}
 
 } // namespace
 
@@ -77,16 +49,16 @@ void ParamsHelper::setPwmInParams(uint16_t lowLevel, uint16_t centerLevel, uint1
         return;
 
     SET_PWM_IN_PARAMS &record = m_pwmIn.toSend; // byte 3 bits 5..7 keep their value
-    record.lowLevel = tenthsByte(lowLevel);
-    record.centerLevel = tenthsByte(centerLevel);
-    record.highLevel = tenthsByte(highLevel);
-    record.deadZone = deadZone & 0x1F;
+    record.lowLevel = SettingsModel::levelField(lowLevel);
+    record.centerLevel = SettingsModel::levelField(centerLevel);
+    record.highLevel = SettingsModel::levelField(highLevel);
+    record.deadZone = SettingsModel::deadZoneField(deadZone);
     record.pwmType = pwmType;
     record.controlType = controlType;
     record.digitalControl = digitalControl;
     record.analogControl = analogControl;
-    record.speedNorm = (speedNorm / 10) & 0x0FFF;
-    record.scale = QLibraryInfo::isDebugBuild() ? scaleField(scale) : RELEASE_SCALE;
+    record.speedNorm = SettingsModel::speedNormField(speedNorm);
+    record.scale = SettingsModel::scaleField(scale);
     m_pwmIn.quietTicks = 0;
     m_pwmIn.pending.store(true);
 }
@@ -106,15 +78,15 @@ void ParamsHelper::setMotionParams(uint16_t acceleration, uint16_t brakeIntense,
     deviceDebug(TAG) << "DeviceAddress" << deviceAddress;
 
     SET_MOTION_PARAMS record;
-    record.acceleration = uint8_t(acceleration * 5 + 10);
-    record.brakeIntensity = BRAKE_INTENSITY[std::min<size_t>(brakeIntense, BRAKE_INTENSITY.size() - 1)] & 0x7F;
+    record.acceleration = SettingsModel::accelerationField(acceleration);
+    record.brakeIntensity = SettingsModel::brakeIntensityField(brakeIntense);
     record.brakeEnable = brakeEnable;
     record.reverseDir = reverseDir;
-    record.deviceAddress = deviceAddress & 0x07;
+    record.deviceAddress = SettingsModel::addressField(deviceAddress);
     record.hwAddress = hwAddress;
-    record.timeToLeave = uint8_t((timeToLeave / 50) & 0x3F);
-    record.Kp = gainWord(Kp);
-    record.Ki = gainWord(Ki);
+    record.timeToLeave = SettingsModel::timeToLeaveField(timeToLeave);
+    record.Kp = SettingsModel::gainWord(double(Kp));
+    record.Ki = SettingsModel::gainWord(double(Ki));
     m_motion.toSend = record;
     m_motion.quietTicks = 0;
     m_motion.pending.store(true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/settingsmodel.h"
 #include "wire/records.h"
 #include "wire/vyxprotocol.h"
 
@@ -36,7 +37,7 @@ public:
     // An accepted write whose storage is not confirmed within this many ticks (ten status
     // polls) is given up, so it cannot hold later writes and the page for good.
     static constexpr uint32_t CONFIRMATION_TICKS = 40;
-    static constexpr std::array<uint16_t, 3> BRAKE_INTENSITY = {50, 70, 90};
+    static constexpr std::array<uint16_t, 3> BRAKE_INTENSITY = SettingsModel::BRAKE_INTENSITY;
 
     explicit ParamsHelper(QObject *parent = nullptr);
 

@@ -10,12 +10,12 @@
 #include "device/escsettingstext.h"
 #include "device/paramshelper.h"
 #include "device/pwmcharacteristic.h"
+#include "device/settingsmodel.h"
 #include "device/settingsrecords.h"
 #include "motors/dbmanager.h"
 
 #include <QEvent>
 #include <QFile>
-#include <QLibraryInfo>
 #include <QListView>
 #include <QLocale>
 #include <QPalette>
@@ -34,16 +34,11 @@
 namespace {
 
 const QColor CHARACTERISTIC_COLOUR(55, 200, 171);
-constexpr int ACCELERATION_BASE = 1000;   // slider position 0
-constexpr int ACCELERATION_STEP = 500;    // per slider position
 constexpr int PLOT_FONT_POINTS = 8;
-// Release builds write the PWM scale 1.00 whatever is entered.
-constexpr uint8_t RELEASE_SCALE = 100;
-
 // Only debug builds of the Qt library show and send the PWM scale.
 bool isDebugQt()
 {
-    return QLibraryInfo::isDebugBuild();
+    return SettingsModel::scaleIsSent();
 }
 
 // A combo box item that cannot be chosen; `hidden` also takes it out of the drop-down list.
@@ -73,31 +68,6 @@ public:
 private:
     std::vector<QSignalBlocker> m_blockers;
 };
-
-// Widget values in the units of the record fields.
-uint8_t tenthsByte(int microseconds)
-{
-    return uint8_t(qBound(0, microseconds / 10, 0xFF));
-}
-
-uint8_t scaleField(double scale)
-{
-    if (!isDebugQt())
-        return RELEASE_SCALE;
-    if (!(scale > 0.0)) // NaN too
-        return 0;
-    return uint8_t(std::lround(std::min(scale, 1.27) * 100.0) & 0x7F);
-}
-
-// The gain boxes show a word read as unsigned / 1024 (up to 63.999): a value is written
-// back as the same unsigned word, so that what is shown is what the controller gets.
-int16_t gainWord(double gain)
-{
-    const double word = std::round(gain * 1024.0);
-    if (!(word >= 0.0)) // NaN too
-        return 0;
-    return int16_t(uint16_t(std::min(word, double(std::numeric_limits<uint16_t>::max()))));
-}
 
 QwtPlotCurve *addCurve(QwtPlot *plot, const QVector<QPointF> &points, const QPen &pen)
 {
@@ -146,7 +116,7 @@ void EscSettingsPage::changeEvent(QEvent *event)
         showControlType(ui->comboBoxControlType->currentIndex());
         if (m_motionRead) { // a gain shown as read keeps its widened box
             const QSignalBlocker blocker(ui->doubleSpinBoxKi_Kff);
-            showGainAsRead(ui->doubleSpinBoxKi_Kff, uint16_t(m_motion.Ki) / 1024.0);
+            showGainAsRead(ui->doubleSpinBoxKi_Kff, SettingsModel::shownGain(m_motion.Ki));
         }
         showRangeToolTips();
     } else if (event->type() == QEvent::PaletteChange) {
@@ -253,48 +223,69 @@ void EscSettingsPage::sendMotionParams()
     QMetaObject::invokeMethod(params, [params, record] { params->setMotionRecord(record); }, Qt::QueuedConnection);
 }
 
+// The field a widget edits and its value in the file's units.
+bool EscSettingsPage::editedField(const QWidget *widget, SettingsValue::Field *field, double *value) const
+{
+    const struct {
+        const QWidget *widget;
+        SettingsValue::Field field;
+        double value;
+    } edits[] = {
+        {ui->spinBoxPwmLow, SettingsValue::LowLevel, double(ui->spinBoxPwmLow->value())},
+        {ui->spinBoxPwmCenter, SettingsValue::CenterLevel, double(ui->spinBoxPwmCenter->value())},
+        {ui->spinBoxPwmHigh, SettingsValue::HighLevel, double(ui->spinBoxPwmHigh->value())},
+        {ui->spinBoxPwmDeadZone, SettingsValue::DeadZone, double(ui->spinBoxPwmDeadZone->value())},
+        {ui->comboBoxPwmType, SettingsValue::PwmType, double(ui->comboBoxPwmType->currentIndex())},
+        {ui->comboBoxControlType, SettingsValue::ControlType, double(ui->comboBoxControlType->currentIndex())},
+        {ui->checkBoxDigitalControl, SettingsValue::DigitalControl, ui->checkBoxDigitalControl->isChecked() ? 1.0 : 0.0},
+        {ui->checkBoxAnalogControl, SettingsValue::AnalogControl, ui->checkBoxAnalogControl->isChecked() ? 1.0 : 0.0},
+        {ui->spinBoxSpeedNorm, SettingsValue::SpeedNorm, double(ui->spinBoxSpeedNorm->value())},
+        {ui->doubleSpinBoxScale, SettingsValue::Scale, ui->doubleSpinBoxScale->value()},
+        {ui->horizontalSliderAcceleration, SettingsValue::Acceleration,
+         double(SettingsModel::accelerationValue(ui->horizontalSliderAcceleration->value()))},
+        {ui->horizontalSliderBreak, SettingsValue::BrakeIntensity, double(ui->horizontalSliderBreak->value())},
+        {ui->checkBoxBreak, SettingsValue::BrakeEnable, ui->checkBoxBreak->isChecked() ? 1.0 : 0.0},
+        {ui->checkBoxReverseDir, SettingsValue::Reverse, ui->checkBoxReverseDir->isChecked() ? 1.0 : 0.0},
+        {ui->spinBoxTimeToLeave, SettingsValue::TimeToLeave, double(ui->spinBoxTimeToLeave->value())},
+        {ui->doubleSpinBoxKp, SettingsValue::Kp, ui->doubleSpinBoxKp->value()},
+        {ui->doubleSpinBoxKi_Kff, SettingsValue::KiKff, ui->doubleSpinBoxKi_Kff->value()},
+    };
+    for (const auto &edit : edits) {
+        if (edit.widget == widget) {
+            *field = edit.field;
+            *value = edit.value;
+            return true;
+        }
+    }
+    return false;
+}
+
 void EscSettingsPage::takeEdit(const QWidget *widget)
 {
-    if (widget == ui->spinBoxPwmLow)
-        m_pwmIn.lowLevel = tenthsByte(ui->spinBoxPwmLow->value());
-    else if (widget == ui->spinBoxPwmCenter)
-        m_pwmIn.centerLevel = tenthsByte(ui->spinBoxPwmCenter->value());
-    else if (widget == ui->spinBoxPwmHigh)
-        m_pwmIn.highLevel = tenthsByte(ui->spinBoxPwmHigh->value());
-    else if (widget == ui->spinBoxPwmDeadZone)
-        m_pwmIn.deadZone = uint8_t(ui->spinBoxPwmDeadZone->value() & 0x1F);
-    else if (widget == ui->comboBoxPwmType)
-        m_pwmIn.pwmType = ui->comboBoxPwmType->currentIndex() != 0;
-    else if (widget == ui->comboBoxControlType)
-        m_pwmIn.controlType = ui->comboBoxControlType->currentIndex() != 0;
-    else if (widget == ui->checkBoxDigitalControl)
-        m_pwmIn.digitalControl = ui->checkBoxDigitalControl->isChecked();
-    else if (widget == ui->checkBoxAnalogControl)
-        m_pwmIn.analogControl = ui->checkBoxAnalogControl->isChecked();
-    else if (widget == ui->spinBoxSpeedNorm)
-        m_pwmIn.speedNorm = uint16_t((ui->spinBoxSpeedNorm->value() / 10) & 0x0FFF);
-    else if (widget == ui->doubleSpinBoxScale)
-        m_pwmIn.scale = scaleField(ui->doubleSpinBoxScale->value());
-    else if (widget == ui->horizontalSliderAcceleration)
-        m_motion.acceleration = uint8_t(ui->horizontalSliderAcceleration->value() * 5 + 10);
-    else if (widget == ui->horizontalSliderBreak)
-        m_motion.brakeIntensity = uint8_t(ParamsHelper::BRAKE_INTENSITY[std::min<size_t>(
-                                              size_t(ui->horizontalSliderBreak->value()),
-                                              ParamsHelper::BRAKE_INTENSITY.size() - 1)]
-                                          & 0x7F);
-    else if (widget == ui->checkBoxBreak)
-        m_motion.brakeEnable = ui->checkBoxBreak->isChecked();
-    else if (widget == ui->checkBoxReverseDir)
-        m_motion.reverseDir = ui->checkBoxReverseDir->isChecked();
-    else if (widget == ui->spinBoxIndexDevice) {
-        m_motion.deviceAddress = uint8_t(ui->spinBoxIndexDevice->value() & 0x07);
-        m_motion.hwAddress = ui->spinBoxIndexDevice->isReadOnly();
-    } else if (widget == ui->spinBoxTimeToLeave)
-        m_motion.timeToLeave = uint8_t((ui->spinBoxTimeToLeave->value() / 50) & 0x3F);
-    else if (widget == ui->doubleSpinBoxKp)
-        m_motion.Kp = gainWord(ui->doubleSpinBoxKp->value());
-    else if (widget == ui->doubleSpinBoxKi_Kff)
-        m_motion.Ki = gainWord(ui->doubleSpinBoxKi_Kff->value());
+    if (widget == ui->spinBoxIndexDevice) {
+        // The box carries both the address and where it comes from.
+        SettingsModel::setField(SettingsValue::DeviceAddress, ui->spinBoxIndexDevice->value(), m_pwmIn, m_motion);
+        SettingsModel::setField(SettingsValue::HwAddress, ui->spinBoxIndexDevice->isReadOnly() ? 1 : 0, m_pwmIn,
+                                m_motion);
+        return;
+    }
+    SettingsValue::Field field;
+    double value = 0;
+    if (!editedField(widget, &field, &value))
+        return;
+    double used = 0;
+    if (!SettingsModel::limit(field, value, &used)) {
+        // A box may offer more than the field holds (a Ki beyond what its word holds, a gain
+        // shown as read): what is sent is shown, and said.
+        if (auto *box = qobject_cast<QDoubleSpinBox *>(const_cast<QWidget *>(widget))) {
+            const QSignalBlocker blocker(box);
+            box->setValue(used);
+        }
+        emit infoText(tr("Values out of range were limited: %1")
+                          .arg(SettingsModel::limitedText(SettingsModel::tag(field), value, used)),
+                      false);
+    }
+    SettingsModel::setField(field, used, m_pwmIn, m_motion);
 }
 
 void EscSettingsPage::on_fillSetParams()
@@ -307,7 +298,7 @@ void EscSettingsPage::on_fillSetParams()
 
 void EscSettingsPage::on_horizontalSliderAcceleration_valueChanged(int value)
 {
-    ui->spinBoxAcceleration->setValue(value * ACCELERATION_STEP + ACCELERATION_BASE);
+    ui->spinBoxAcceleration->setValue(SettingsModel::accelerationValue(value));
     takeEdit(ui->horizontalSliderAcceleration);
     sendMotionParams();
 }
@@ -508,26 +499,47 @@ void EscSettingsPage::setHardwareAddress(bool fromHardware)
 // ---------------------------------------------------------------------------------
 // Filling from the device
 
+// Shows a record in the widgets, their signals blocked: showing is not an edit.
+void EscSettingsPage::showPwmIn(const SET_PWM_IN_PARAMS &p)
+{
+    const SignalBlockers blocked(pwmInputWidgets());
+    ui->spinBoxPwmLow->setValue(SettingsModel::levelMicroseconds(p.lowLevel));
+    ui->spinBoxPwmCenter->setValue(SettingsModel::levelMicroseconds(p.centerLevel));
+    ui->spinBoxPwmHigh->setValue(SettingsModel::levelMicroseconds(p.highLevel));
+    ui->spinBoxPwmDeadZone->setValue(p.deadZone);
+    ui->comboBoxPwmType->setCurrentIndex(p.pwmType ? 1 : 0);
+    ui->comboBoxControlType->setCurrentIndex(p.controlType ? 1 : 0);
+    showPwmType(ui->comboBoxPwmType->currentIndex());
+    showControlType(ui->comboBoxControlType->currentIndex());
+    ui->checkBoxDigitalControl->setChecked(p.digitalControl);
+    ui->checkBoxAnalogControl->setChecked(p.analogControl);
+    ui->spinBoxSpeedNorm->setValue(SettingsModel::speedNorm(p.speedNorm));
+    ui->doubleSpinBoxScale->setValue(SettingsModel::scale(p.scale));
+}
+
+void EscSettingsPage::showMotion(const SET_MOTION_PARAMS &m)
+{
+    const SignalBlockers blocked(motionWidgets());
+    ui->horizontalSliderAcceleration->setValue(SettingsModel::accelerationPosition(m.acceleration));
+    ui->spinBoxAcceleration->setValue(int(SettingsModel::fieldValue(SettingsValue::Acceleration, m_pwmIn, m)));
+    const int brake = SettingsModel::brakePosition(m.brakeIntensity);
+    if (brake >= 0) // any other intensity leaves the slider
+        ui->horizontalSliderBreak->setValue(brake);
+    setHardwareAddress(m.hwAddress);
+    ui->spinBoxIndexDevice->setValue(m.deviceAddress);
+    ui->spinBoxTimeToLeave->setValue(SettingsModel::timeToLeave(m.timeToLeave));
+    ui->checkBoxBreak->setChecked(m.brakeEnable);
+    ui->checkBoxReverseDir->setChecked(m.reverseDir);
+    showGainAsRead(ui->doubleSpinBoxKp, SettingsModel::shownGain(m.Kp));
+    showGainAsRead(ui->doubleSpinBoxKi_Kff, SettingsModel::shownGain(m.Ki));
+}
+
 void EscSettingsPage::on_fillPwmInParams(SET_PWM_IN_PARAMS *pwmInParams, bool forced)
 {
     if (!pwmInParams)
         return;
     const SET_PWM_IN_PARAMS p = *pwmInParams;
-    {
-        const SignalBlockers blocked(pwmInputWidgets());
-        ui->spinBoxPwmLow->setValue(p.lowLevel * 10);
-        ui->spinBoxPwmCenter->setValue(p.centerLevel * 10);
-        ui->spinBoxPwmHigh->setValue(p.highLevel * 10);
-        ui->spinBoxPwmDeadZone->setValue(p.deadZone);
-        ui->comboBoxPwmType->setCurrentIndex(p.pwmType ? 1 : 0);
-        ui->comboBoxControlType->setCurrentIndex(p.controlType ? 1 : 0);
-        showPwmType(ui->comboBoxPwmType->currentIndex());
-        showControlType(ui->comboBoxControlType->currentIndex());
-        ui->checkBoxDigitalControl->setChecked(p.digitalControl);
-        ui->checkBoxAnalogControl->setChecked(p.analogControl);
-        ui->spinBoxSpeedNorm->setValue(p.speedNorm * 10);
-        ui->doubleSpinBoxScale->setValue(p.scale / 100.0);
-    }
+    showPwmIn(p);
     m_pwmIn = p;
     m_pwmInRead = true;
     ui->checkBoxSendPwmInput->setCheckState(Qt::Checked);
@@ -544,22 +556,7 @@ void EscSettingsPage::on_fillMotionParams(SET_MOTION_PARAMS *motionParams, bool 
         return;
     const SET_MOTION_PARAMS m = *motionParams;
     deviceDebug("MAIN_WINDOW:") << "Motion fills" << m.hwAddress << m.deviceAddress;
-    {
-        const SignalBlockers blocked(motionWidgets());
-        ui->horizontalSliderAcceleration->setValue((m.acceleration * 100 - ACCELERATION_BASE) / ACCELERATION_STEP);
-        ui->spinBoxAcceleration->setValue(m.acceleration * 100);
-        for (int position = 0; position < int(ParamsHelper::BRAKE_INTENSITY.size()); ++position) {
-            if (ParamsHelper::BRAKE_INTENSITY[size_t(position)] == m.brakeIntensity)
-                ui->horizontalSliderBreak->setValue(position);
-        }
-        setHardwareAddress(m.hwAddress);
-        ui->spinBoxIndexDevice->setValue(m.deviceAddress);
-        ui->spinBoxTimeToLeave->setValue(m.timeToLeave * 50);
-        ui->checkBoxBreak->setChecked(m.brakeEnable);
-        ui->checkBoxReverseDir->setChecked(m.reverseDir);
-        showGainAsRead(ui->doubleSpinBoxKp, uint16_t(m.Kp) / 1024.0);
-        showGainAsRead(ui->doubleSpinBoxKi_Kff, uint16_t(m.Ki) / 1024.0);
-    }
+    showMotion(m);
     m_motion = m;
     m_motionRead = true;
     ui->checkBoxSendMotion->setCheckState(Qt::Checked);
@@ -589,7 +586,7 @@ void EscSettingsPage::on_emptyParams()
         ui->checkBoxAnalogControl->setChecked(true);
         ui->checkBoxDigitalControl->setChecked(false);
         ui->horizontalSliderAcceleration->setValue(0);
-        ui->spinBoxAcceleration->setValue(ACCELERATION_BASE);
+        ui->spinBoxAcceleration->setValue(SettingsModel::ACCELERATION_BASE);
         ui->horizontalSliderBreak->setValue(0);
         ui->checkBoxBreak->setChecked(false);
         ui->checkBoxReverseDir->setChecked(false);
@@ -789,129 +786,33 @@ void EscSettingsPage::on_toolButtonImportParams_clicked()
 
 void EscSettingsPage::applyImported(const ImportedSettings &settings)
 {
-    // Set with signals active: each value goes through the widget's reaction (and so to
-    // the device after the quiet period), exactly as if the user had entered it.
-    // A value equal to the one shown changes no widget and so fires no reaction; it is
-    // taken into the record all the same, since the file asks for it.
-    QStringList clamped;
-    QList<QWidget *> applied;
-    for (const SettingsValue &value : settings.values) {
-        if (QWidget *widget = applyValue(value, clamped))
-            applied.append(widget);
-    }
-    bool pwmInput = false;
-    bool motion = false;
-    for (QWidget *widget : qAsConst(applied)) {
-        takeEdit(widget);
-        (pwmInputWidgets().contains(widget) ? pwmInput : motion) = true;
-    }
-    if (pwmInput)
+    // The file laid over the records as the controller holds them, as --settings does; the
+    // page shows the result and sends the records it changed after the quiet period.
+    const SettingsRecords records = SettingsRecords::apply(settings.values, m_pwmIn, m_motion);
+    if (records.pwmInChanged) {
+        showPwmIn(records.pwmIn);
+        m_pwmIn = records.pwmIn;
         sendPwmInParams();
-    if (motion)
+    }
+    if (records.motionChanged) {
+        showMotion(records.motion);
+        m_motion = records.motion;
         sendMotionParams();
-    if (!clamped.isEmpty())
-        emit infoText(tr("Values out of range were limited: %1").arg(clamped.join(QStringLiteral(", "))), false);
+    }
+    if (records.pwmInChanged)
+        redrawPwmCharacteristic();
+    QStringList notes;
+    if (!records.limited.isEmpty())
+        notes << tr("Values out of range were limited: %1").arg(records.limited.join(QStringLiteral(", ")));
+    if (!records.skipped.isEmpty())
+        notes << tr("Not applied, as the controller takes its address from hardware: %1")
+                     .arg(records.skipped.join(QStringLiteral(", ")));
+    if (!notes.isEmpty())
+        emit infoText(notes.join(QLatin1Char(' ')), false);
     if (!settings.refused.isEmpty())
         emit infoText(SettingsDocument::refusedValuesText(settings.refused), true);
     if (settings.hasMotor) {
         deviceDebug("MAIN_WINDOW:") << "Imported motor: " << settings.motor.name;
         emit motorImported(settings.motor);
     }
-}
-
-QWidget *EscSettingsPage::applyValue(const SettingsValue &value, QStringList &clamped)
-{
-    const auto report = [&](double used) {
-        clamped.append(QStringLiteral("%1 %2 \u2192 %3").arg(value.tag, QString::number(value.value),
-                                                               QString::number(used)));
-    };
-    const auto setInt = [&](auto *widget, double v) {
-        const int bounded = int(qBound(double(widget->minimum()), v, double(widget->maximum())));
-        if (bounded != v)
-            report(bounded);
-        widget->setValue(bounded);
-    };
-    const auto setDouble = [&](QDoubleSpinBox *widget, double v) {
-        const double bounded = qBound(widget->minimum(), v, widget->maximum());
-        if (bounded != v)
-            report(bounded);
-        widget->setValue(bounded);
-    };
-    const auto setIndex = [&](QComboBox *box, double v) {
-        const int bounded = int(qBound(0.0, v, double(box->count() - 1)));
-        if (bounded != v)
-            report(bounded);
-        box->setCurrentIndex(bounded);
-    };
-    const bool on = value.value != 0;
-
-    switch (value.field) {
-    case SettingsValue::LowLevel:
-        setInt(ui->spinBoxPwmLow, value.value);
-        return ui->spinBoxPwmLow;
-    case SettingsValue::CenterLevel:
-        setInt(ui->spinBoxPwmCenter, value.value);
-        return ui->spinBoxPwmCenter;
-    case SettingsValue::HighLevel:
-        setInt(ui->spinBoxPwmHigh, value.value);
-        return ui->spinBoxPwmHigh;
-    case SettingsValue::DeadZone:
-        setInt(ui->spinBoxPwmDeadZone, value.value);
-        return ui->spinBoxPwmDeadZone;
-    case SettingsValue::PwmType:
-        setIndex(ui->comboBoxPwmType, value.value);
-        return ui->comboBoxPwmType;
-    case SettingsValue::ControlType:
-        setIndex(ui->comboBoxControlType, value.value);
-        return ui->comboBoxControlType;
-    case SettingsValue::SpeedNorm:
-        setInt(ui->spinBoxSpeedNorm, value.value);
-        return ui->spinBoxSpeedNorm;
-    case SettingsValue::Scale:
-        setDouble(ui->doubleSpinBoxScale, value.value);
-        return ui->doubleSpinBoxScale;
-    case SettingsValue::AnalogControl:
-        ui->checkBoxAnalogControl->setChecked(on);
-        return ui->checkBoxAnalogControl;
-    case SettingsValue::DigitalControl:
-        ui->checkBoxDigitalControl->setChecked(on);
-        return ui->checkBoxDigitalControl;
-    case SettingsValue::Acceleration: {
-        // The file holds the value (1000..10000); the slider its position.
-        const double position = std::floor((value.value - ACCELERATION_BASE) / ACCELERATION_STEP);
-        QSlider *slider = ui->horizontalSliderAcceleration;
-        const int bounded = int(qBound(double(slider->minimum()), position, double(slider->maximum())));
-        if (bounded != position)
-            report(bounded * ACCELERATION_STEP + ACCELERATION_BASE);
-        slider->setValue(bounded);
-        return ui->horizontalSliderAcceleration;
-    }
-    case SettingsValue::BrakeIntensity:
-        setInt(ui->horizontalSliderBreak, value.value);
-        return ui->horizontalSliderBreak;
-    case SettingsValue::BrakeEnable:
-        ui->checkBoxBreak->setChecked(on);
-        return ui->checkBoxBreak;
-    case SettingsValue::Reverse:
-        ui->checkBoxReverseDir->setChecked(on);
-        return ui->checkBoxReverseDir;
-    case SettingsValue::HwAddress:
-        setHardwareAddress(on);
-        return ui->spinBoxIndexDevice;
-    case SettingsValue::DeviceAddress:
-        if (ui->spinBoxIndexDevice->isReadOnly())
-            return nullptr;
-        setInt(ui->spinBoxIndexDevice, value.value);
-        return ui->spinBoxIndexDevice;
-    case SettingsValue::TimeToLeave:
-        setInt(ui->spinBoxTimeToLeave, value.value);
-        return ui->spinBoxTimeToLeave;
-    case SettingsValue::Kp:
-        setDouble(ui->doubleSpinBoxKp, value.value);
-        return ui->doubleSpinBoxKp;
-    case SettingsValue::KiKff:
-        setDouble(ui->doubleSpinBoxKi_Kff, value.value);
-        return ui->doubleSpinBoxKi_Kff;
-    }
-    return nullptr;
 }

@@ -116,7 +116,9 @@ private:
     bool hasSettingsToExport() const;
     EscSettingsSnapshot snapshot() const;
     void applyImported(const ImportedSettings &settings);
-    QWidget *applyValue(const SettingsValue &value, QStringList &clamped);
+    bool editedField(const QWidget *widget, SettingsValue::Field *field, double *value) const;
+    void showPwmIn(const SET_PWM_IN_PARAMS &p);
+    void showMotion(const SET_MOTION_PARAMS &m);
 
     std::unique_ptr<Ui::EscSettingsPage> ui;
     ParamsHelper *m_params;

@@ -472,27 +472,27 @@
 <context>
     <name>Device</name>
     <message>
-        <location filename="../../device/device.cpp" line="128"/>
+        <location filename="../../device/device.cpp" line="122"/>
         <source>PWM input settings</source>
         <translation>PWM-Eingangseinstellungen</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="130"/>
+        <location filename="../../device/device.cpp" line="124"/>
         <source>motion settings</source>
         <translation>Bewegungseinstellungen</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="132"/>
+        <location filename="../../device/device.cpp" line="126"/>
         <source>motor parameters</source>
         <translation>Motorparameter</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="134"/>
+        <location filename="../../device/device.cpp" line="128"/>
         <source>motor data</source>
         <translation>Motordaten</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="136"/>
+        <location filename="../../device/device.cpp" line="130"/>
         <source>motor hours</source>
         <translation>Motorstunden</translation>
     </message>
@@ -862,7 +862,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="435"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="426"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -932,82 +932,88 @@
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="428"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="419"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="457"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="448"/>
         <source>The controller holds %1, outside the usual range %2 to %3.</source>
         <translation>Der Regler hält %1, außerhalb des üblichen Bereichs von %2 bis %3.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="707"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="704"/>
         <source>Input (full scale = 1)</source>
         <translation>Eingang (Vollausschlag = 1)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="747"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="744"/>
         <source>The settings have not been read from the controller yet: there is nothing to export.</source>
         <translation>Die Einstellungen wurden noch nicht vom Regler gelesen: Es gibt nichts zu exportieren.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="752"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="770"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="749"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="767"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="753"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="771"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="750"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="768"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="760"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="776"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="757"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="773"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="761"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="758"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="764"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="761"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="765"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="762"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="777"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="774"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="746"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="783"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="808"/>
+        <source>Not applied, as the controller takes its address from hardware: %1</source>
+        <translation>Nicht übernommen, da der Regler seine Adresse aus der Hardware bezieht: %1</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="743"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="780"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="197"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="203"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="167"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="173"/>
         <source>%1 to %2</source>
         <translation>%1 bis %2</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="784"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="781"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="813"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="284"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="806"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -2193,24 +2199,24 @@ Firmware: Aktualisieren des Reglers.</translation>
 <context>
     <name>ParamsHelper</name>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="209"/>
-        <location filename="../../device/paramshelper.cpp" line="217"/>
-        <location filename="../../device/paramshelper.cpp" line="366"/>
+        <location filename="../../device/paramshelper.cpp" line="181"/>
+        <location filename="../../device/paramshelper.cpp" line="189"/>
+        <location filename="../../device/paramshelper.cpp" line="338"/>
         <source>Device did not confirm the settings</source>
         <translation>Das Gerät hat die Einstellungen nicht bestätigt</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="273"/>
+        <location filename="../../device/paramshelper.cpp" line="245"/>
         <source>Error log was cleared</source>
         <translation>Das Fehlerprotokoll wurde gelöscht</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="275"/>
+        <location filename="../../device/paramshelper.cpp" line="247"/>
         <source>Problem with clearing of error log</source>
         <translation>Problem beim Löschen des Fehlerprotokolls</translation>
     </message>
     <message>
-        <location filename="../../device/paramshelper.cpp" line="420"/>
+        <location filename="../../device/paramshelper.cpp" line="392"/>
         <source>Device is not connected</source>
         <translation>Das Gerät ist nicht verbunden</translation>
     </message>

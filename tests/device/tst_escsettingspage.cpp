@@ -389,10 +389,13 @@ private slots:
         QTest::addColumn<int>("kp");
         QTest::addColumn<int>("ki");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("Kff below 1.0") << "doubleSpinBoxKi_Kff" << 512 << 102 << "0.0996";
-        QTest::newRow("Kff far below") << "doubleSpinBoxKi_Kff" << 512 << 13 << "0.0127";
-        QTest::newRow("Kff above 2.0") << "doubleSpinBoxKi_Kff" << 512 << 2100 << "2.0508";
-        QTest::newRow("Kp above 31.999") << "doubleSpinBoxKp" << -5 << 1280 << "63.9951";
+        QTest::addColumn<bool>("beyondTheWord"); // the step leaves what the signed word holds
+        QTest::newRow("Kff below 1.0") << "doubleSpinBoxKi_Kff" << 512 << 102 << "0.0996" << false;
+        QTest::newRow("Kff far below") << "doubleSpinBoxKi_Kff" << 512 << 13 << "0.0127" << false;
+        QTest::newRow("Kff above 2.0") << "doubleSpinBoxKi_Kff" << 512 << 2100 << "2.0508" << false;
+        // A negative word read as unsigned: a step from it is limited to the largest gain
+        // (a step to 63.994 would send a negative gain), shown and said.
+        QTest::newRow("Kp above 31.999") << "doubleSpinBoxKp" << -5 << 1280 << "63.9951" << true;
     }
     void gainsAreShownAsRead()
     {
@@ -400,6 +403,7 @@ private slots:
         QFETCH(int, kp);
         QFETCH(int, ki);
         QFETCH(QString, shown);
+        QFETCH(bool, beyondTheWord);
         WindowRig rig;
         QVERIFY(ready(rig));
         QDoubleSpinBox *gain = rig.window->findChild<QDoubleSpinBox *>(box);
@@ -432,8 +436,11 @@ private slots:
         SET_MOTION_PARAMS expected = motion;
         const int stepWord = qRound(gain->singleStep() * 1024) * (down ? -1 : 1);
         int16_t &word = box == QLatin1String("doubleSpinBoxKp") ? expected.Kp : expected.Ki;
-        word = int16_t(uint16_t(int(uint16_t(word)) + stepWord));
+        word = beyondTheWord ? int16_t(32767) : int16_t(uint16_t(int(uint16_t(word)) + stepWord));
         QCOMPARE(payload.toHex(), expected.pack().toHex());
+        QCOMPARE(qRound(gain->value() * 1024), int(uint16_t(word)));
+        const QString info = rig.find<QLabel>("labelInfo")->text();
+        QCOMPARE(info.contains(QLatin1String("limited")), beyondTheWord);
 
         // A value inside the usual range brings the range back.
         motion.Kp = 1024;
