@@ -2,6 +2,7 @@
 #include "cli/productionline.h"
 #include "link/serialportprovider.h"
 #include "motors/dbmanager.h"
+#include "tests/common/everysettingsfield.h"
 #include "tests/common/framedecode.h"
 #include "tests/motors/motortestsupport.h"
 #include "tests/common/simprocess.h"
@@ -69,19 +70,25 @@ class TestProductionLine : public QObject
     // when the program read it. With `fromHost`: the last such request.
     static QByteArray lastAnswer(const QString &tracePath, uint8_t msgId, bool fromHost = false)
     {
+        const QList<QByteArray> all = answers(tracePath, msgId, fromHost);
+        return all.isEmpty() ? QByteArray() : all.last();
+    }
+    // Every answer (or request) with this message id, in the order of the trace.
+    static QList<QByteArray> answers(const QString &tracePath, uint8_t msgId, bool fromHost = false)
+    {
         QFile trace(tracePath);
         if (!trace.open(QIODevice::ReadOnly))
             return {};
-        QByteArray payload;
+        QList<QByteArray> payloads;
         while (!trace.atEnd()) {
             const QList<QByteArray> parts = trace.readLine().simplified().split(' ');
             if (parts.size() < 3 || parts[1] != (fromHost ? "in" : "out"))
                 continue;
             const VYX_Protocol::VYX_MSG msg = decodeFrame(QByteArray::fromHex(parts.mid(2).join()));
             if (msg.msgId == msgId && msg.length > 0)
-                payload = msg.payloadBytes();
+                payloads << msg.payloadBytes();
         }
-        return payload;
+        return payloads;
     }
 
 private slots:
@@ -281,6 +288,28 @@ private slots:
         QVERIFY2(row(QStringLiteral("/dev/null")).contains(QLatin1String("The port could not be opened: /dev/null")),
                  qPrintable(outText));
         QVERIFY2(row(silent.linkPath()).contains(QLatin1String("No controller was found.")), qPrintable(outText));
+    }
+
+    // A file naming every settings field gives the words the settings page writes for it
+    // (the same file and words in tst_escsettingspage), read back as written.
+    void everySettingsFieldGivesThePagesWords()
+    {
+        const QString trace = m_dir.filePath(QStringLiteral("fields.trace"));
+        SimProcess sim({"--serial", "2001", "--trace", trace});
+        QVERIFY(sim.isReady());
+        ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("fields")), {}, {}));
+        request.settingsFile = writeFile(QStringLiteral("fields.xml"), EverySettingsField::file());
+        request.ports << SerialPortProvider::parseExtraPort(sim.adapterPortSpec());
+        const LineRun line = runLine(request);
+        QVERIFY2(line.code == 0, qPrintable(line.out + line.err));
+
+        SET_PWM_IN_PARAMS pwmIn = SET_PWM_IN_PARAMS::unpack(answers(trace, VyxMsg::GET_PWM_IN_PARAMS).value(0));
+        SET_MOTION_PARAMS motion = SET_MOTION_PARAMS::unpack(answers(trace, VyxMsg::GET_MOTION_PARAMS).value(0));
+        EverySettingsField::apply(pwmIn, motion);
+        QCOMPARE(lastAnswer(trace, VyxMsg::WRITE_PWM_IN_PARAMS, true).toHex(), pwmIn.pack().toHex());
+        QCOMPARE(lastAnswer(trace, VyxMsg::WRITE_MOTION_PARAMS, true).toHex(), motion.pack().toHex());
+        QCOMPARE(lastAnswer(trace, VyxMsg::GET_PWM_IN_PARAMS).toHex(), pwmIn.pack().toHex());
+        QCOMPARE(lastAnswer(trace, VyxMsg::GET_MOTION_PARAMS).toHex(), motion.pack().toHex());
     }
 
     // Two ports reaching controllers with one serial number (one controller on two device

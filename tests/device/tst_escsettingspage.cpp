@@ -1,7 +1,12 @@
 #include "tests/common/windowrig.h"
 
+#include "tests/common/everysettingsfield.h"
+
+#include "device/settingsmodel.h"
+#include "device/settingsrecords.h"
 #include "device/ui/escsettingspage.h"
 #include "sim/simulatedfirmware.h"
+#include "wire/messageids.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -193,6 +198,105 @@ class TestEscSettingsPage : public QObject
             {"doubleSpinBoxKi_Kff", dspin("doubleSpinBoxKi_Kff", 1.5), nullptr,
              [](SET_MOTION_PARAMS &m) { m.Ki = 1536; }},
         };
+    }
+
+    // One settings file and the words it must give over the simulated controller's records.
+    struct ImportRow
+    {
+        const char *name;
+        QByteArray file;
+        std::function<void(SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &)> expect;
+        QStringList limited;    // tags of the values not held as the file gives them
+    };
+    static QVector<ImportRow> importRows()
+    {
+        const auto settings = [](const char *groups) {
+            return QByteArray("<settings>") + groups + QByteArray("</settings>");
+        };
+        const bool scaleSent = SettingsModel::scaleIsSent();
+        return {
+            {"every field", EverySettingsField::file(), EverySettingsField::apply, {}},
+            {"kff 0.5 below the Kff box", settings("<motion><kff>0.5</kff></motion>"),
+             [](SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &m) { m.Ki = 512; }, {}},
+            {"kff 3.0 above the Kff box", settings("<motion><kff>3.0</kff></motion>"),
+             [](SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &m) { m.Ki = 3072; }, {}},
+            {"ki 0.0123", settings("<motion><ki>0.0123</ki></motion>"),
+             [](SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &m) { m.Ki = 13; }, {}},
+            {"kp 40 beyond the signed word", settings("<motion><kp>40</kp></motion>"),
+             [](SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &m) { m.Kp = 32767; }, {"kp"}},
+            {"kp -1", settings("<motion><kp>-1</kp></motion>"),
+             [](SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &m) { m.Kp = 0; }, {"kp"}},
+            // The gain means Ki or Kff by the control type: a new type starts from its own.
+            {"control type changed, no gain", settings("<pwm_input><control_type>0</control_type></pwm_input>"),
+             [](SET_PWM_IN_PARAMS &p, SET_MOTION_PARAMS &m) {
+                 p.controlType = false;
+                 m.Ki = 0;
+             },
+             {}},
+            {"control type changed with its gain",
+             settings("<pwm_input><control_type>0</control_type></pwm_input><motion><ki>2</ki></motion>"),
+             [](SET_PWM_IN_PARAMS &p, SET_MOTION_PARAMS &m) {
+                 p.controlType = false;
+                 m.Ki = 2048;
+             },
+             {}},
+            // The controller has only the digital input on: one of the two stays enabled.
+            {"digital input off", settings("<pwm_input><digital_control>0</digital_control></pwm_input>"),
+             [](SET_PWM_IN_PARAMS &p, SET_MOTION_PARAMS &) {
+                 p.digitalControl = false;
+                 p.analogControl = true;
+             },
+             {"analog_control"}},
+            {"both inputs off",
+             settings("<pwm_input><analog_control>0</analog_control><digital_control>0</digital_control></pwm_input>"),
+             [](SET_PWM_IN_PARAMS &p, SET_MOTION_PARAMS &) {
+                 p.digitalControl = false;
+                 p.analogControl = true;
+             },
+             {"analog_control"}},
+            // Release builds of the Qt library send the scale 1.00 whatever the file says.
+            {"scale 0.57", settings("<pwm_input><scale>0.57</scale></pwm_input>"),
+             [=](SET_PWM_IN_PARAMS &p, SET_MOTION_PARAMS &) { p.scale = scaleSent ? 57 : 100; },
+             scaleSent ? QStringList() : QStringList {"scale"}},
+            {"acceleration 500", settings("<motion><acceleration>500</acceleration></motion>"),
+             [](SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &m) { m.acceleration = 10; }, {"acceleration"}},
+            {"brake position 5", settings("<motion><brake_intesity>5</brake_intesity></motion>"),
+             [](SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &m) { m.brakeIntensity = 90; }, {"brake_intesity"}},
+            {"ttl 5000", settings("<motion><ttl>5000</ttl></motion>"),
+             [](SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &m) { m.timeToLeave = 63; }, {"ttl"}},
+            {"address 12", settings("<motion><hw_address>0</hw_address><device_address>12</device_address></motion>"),
+             [](SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &m) {
+                 m.hwAddress = false;
+                 m.deviceAddress = 7;
+             },
+             {"device_address"}},
+            // A hardware address is kept: the file's address is not applied (and said so).
+            {"address from hardware", settings("<motion><hw_address>1</hw_address><device_address>5</device_address></motion>"),
+             [](SET_PWM_IN_PARAMS &, SET_MOTION_PARAMS &m) { m.hwAddress = true; }, {}},
+            {"pwm type 9", settings("<pwm_input><pwm_type>9</pwm_type></pwm_input>"),
+             [](SET_PWM_IN_PARAMS &p, SET_MOTION_PARAMS &) { p.pwmType = true; }, {"pwm_type"}},
+            {"dead zone 40", settings("<pwm_input><dead_zone>40</dead_zone></pwm_input>"),
+             [](SET_PWM_IN_PARAMS &p, SET_MOTION_PARAMS &) { p.deadZone = 31; }, {"dead_zone"}},
+            {"speed norm 50000", settings("<pwm_input><speed_norm>50000</speed_norm></pwm_input>"),
+             [](SET_PWM_IN_PARAMS &p, SET_MOTION_PARAMS &) { p.speedNorm = 4095; }, {"speed_norm"}},
+            {"levels beyond a byte",
+             settings("<pwm_input><low_level>-10</low_level><center_level>1505</center_level>"
+                      "<high_level>3000</high_level></pwm_input>"),
+             [](SET_PWM_IN_PARAMS &p, SET_MOTION_PARAMS &) {
+                 p.lowLevel = 0;
+                 p.centerLevel = 150;
+                 p.highLevel = 255;
+             },
+             {"low_level", "high_level"}},
+        };
+    }
+
+    static QStringList tagsOf(const QStringList &reports)
+    {
+        QStringList tags;
+        for (const QString &report : reports)
+            tags << report.section(QLatin1Char(' '), 0, 0);
+        return tags;
     }
 
 private slots:
@@ -554,6 +658,78 @@ private slots:
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("dead_zone \"x\"")),
                  qPrintable(rig.dialogs.messages[0].text));
+    }
+
+    // One settings file, three ways to the controller: the page's import, the file laid over
+    // the records as --settings does, and the values a production run refuses before any
+    // port. Each gives the same words, the words the row names.
+    void everyFieldGivesTheSameWordsOnEveryPath_data()
+    {
+        QTest::addColumn<int>("row");
+        const QVector<ImportRow> rows = importRows();
+        for (int i = 0; i < rows.size(); ++i)
+            QTest::newRow(rows[i].name) << i;
+    }
+    void everyFieldGivesTheSameWordsOnEveryPath()
+    {
+        QFETCH(int, row);
+        const ImportRow given = importRows().at(row);
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        const SET_PWM_IN_PARAMS pwmInBefore = rig.controller().firmware().pwmInParams();
+        QCOMPARE(rig.device()->pwmInParams().pack(), pwmInBefore.pack());
+        // A Kff of 1.25, inside the Kff box's usual range, as after a change of control type.
+        SET_MOTION_PARAMS motionBefore = rig.controller().firmware().motionParams();
+        motionBefore.Ki = 1280;
+        emit rig.device()->ui_fillMotionParams(&motionBefore, false);
+        SET_PWM_IN_PARAMS pwmInExpected = pwmInBefore;
+        SET_MOTION_PARAMS motionExpected = motionBefore;
+        given.expect(pwmInExpected, motionExpected);
+
+        // The file path of --settings and of the production line's ports.
+        const ImportedSettings parsed = SettingsDocument::parse(given.file);
+        QCOMPARE(parsed.status, ImportedSettings::Status::Ok);
+        QVERIFY(parsed.refused.isEmpty());
+        const SettingsRecords records = SettingsRecords::apply(parsed.values, pwmInBefore, motionBefore);
+        QCOMPARE(records.pwmIn.pack().toHex(), pwmInExpected.pack().toHex());
+        QCOMPARE(records.motion.pack().toHex(), motionExpected.pack().toHex());
+        QCOMPARE(tagsOf(records.limited), given.limited);
+        // A production run refuses a value out of range before it touches any controller.
+        for (const QString &tag : tagsOf(SettingsModel::outOfRange(parsed.values)))
+            QVERIFY2(given.limited.contains(tag), qPrintable(tag));
+
+        // The page's import: the same words reach the controller, and every limit is said.
+        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QSignalSpy refused(rig.params(), &ParamsHelper::recordRefused);
+        import(rig, writeFile(QStringLiteral("row.xml"), given.file));
+        QVERIFY(rig.settle());
+        QByteArray payload;
+        if (pwmInExpected.pack() != pwmInBefore.pack())
+            QVERIFY(written(sent, VyxMsg::WRITE_PWM_IN_PARAMS, &payload));
+        if (written(sent, VyxMsg::WRITE_PWM_IN_PARAMS, &payload))
+            QCOMPARE(payload.toHex(), pwmInExpected.pack().toHex());
+        if (motionExpected.pack() != motionBefore.pack())
+            QVERIFY(written(sent, VyxMsg::WRITE_MOTION_PARAMS, &payload));
+        if (written(sent, VyxMsg::WRITE_MOTION_PARAMS, &payload))
+            QCOMPARE(payload.toHex(), motionExpected.pack().toHex());
+        // Stored as written, unless the controller refuses a record it finds implausible (a dead
+        // zone of 31).
+        const auto refusedId = [&](uint8_t msgId) {
+            return std::any_of(refused.begin(), refused.end(),
+                               [&](const QList<QVariant> &call) { return call.value(0).value<uint8_t>() == msgId; });
+        };
+        if (written(sent, VyxMsg::WRITE_PWM_IN_PARAMS, &payload) && !refusedId(VyxMsg::WRITE_PWM_IN_PARAMS))
+            QCOMPARE(rig.controller().firmware().pwmInParams().pack().toHex(), pwmInExpected.pack().toHex());
+        if (written(sent, VyxMsg::WRITE_MOTION_PARAMS, &payload) && !refusedId(VyxMsg::WRITE_MOTION_PARAMS))
+            QCOMPARE(rig.controller().firmware().motionParams().pack().toHex(), motionExpected.pack().toHex());
+        const QString info = rig.find<QLabel>("labelInfo")->text();
+        for (const QString &tag : given.limited)
+            QVERIFY2(info.contains(tag), qPrintable(info));
+        if (given.limited.isEmpty())
+            QVERIFY2(!info.contains(QLatin1String("limited")), qPrintable(info));
+        for (const QString &tag : records.skipped)
+            QVERIFY2(info.contains(QLatin1String("Not applied")) && info.contains(tag), qPrintable(info));
+        QVERIFY(rig.dialogs.messages.isEmpty());
     }
 
     void importedMotorIsHandedOn()
