@@ -1,9 +1,10 @@
 #include "device/paramshelper.h"
+#include "device/settingsmodel.h"
 #include "devicetestsupport.h"
 
-#include <QLibraryInfo>
 #include <QtTest>
 
+#include <cmath>
 #include <thread>
 
 namespace {
@@ -176,11 +177,48 @@ private slots:
         const QVector<SentRequest> writes = takeRequests(*sent);
         QCOMPARE(writes.size(), 1);
         QCOMPARE(writes[0].msgId, uint8_t(VyxMsg::WRITE_PWM_IN_PARAMS));
-        // 100, 150, 200, dead zone 15; word: bipolar, digital, speed norm 1234, scale
-        // 1.00 (0.57 only with a debug build of the Qt library).
-        const QByteArray expected = QLibraryInfo::isDebugBuild() ? QByteArray::fromHex("6496c80f254d3900")
-                                                                 : QByteArray::fromHex("6496c80f254d6400");
-        QCOMPARE(writes[0].payload.toHex(), expected.toHex());
+        // 100, 150, 200, dead zone 15; word: bipolar, digital, speed norm 1234, then the scale
+        // byte (its bytes for both kinds of Qt library: scaleBytes below).
+        QCOMPARE(writes[0].payload.left(6).toHex(), QByteArray("6496c80f254d"));
+        QCOMPARE(int(uint8_t(writes[0].payload.at(6))), int(SettingsModel::scaleField(0.57)));
+        QCOMPARE(int(uint8_t(writes[0].payload.at(7))), 0);
+    }
+
+    // The scale byte: x 100 in 7 bits with a debug Qt library, 1.00 whatever was entered
+    // with a release one.
+    void scaleBytes_data()
+    {
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<bool>("sent");
+        QTest::addColumn<int>("byte");
+        QTest::newRow("0.57") << 0.57 << true << 57;
+        QTest::newRow("0.57, release Qt") << 0.57 << false << 100;
+        QTest::newRow("1.27, the largest") << 1.27 << true << 127;
+        QTest::newRow("2.0 beyond 7 bits") << 2.0 << true << 127;
+        QTest::newRow("0.005 rounds up") << 0.005 << true << 1;
+        QTest::newRow("0") << 0.0 << true << 0;
+        QTest::newRow("negative") << -1.0 << true << 0;
+        QTest::newRow("not a number") << std::nan("") << true << 0;
+        QTest::newRow("not a number, release Qt") << std::nan("") << false << 100;
+    }
+    void scaleBytes()
+    {
+        QFETCH(double, scale);
+        QFETCH(bool, sent);
+        QFETCH(int, byte);
+        QCOMPARE(int(SettingsModel::scaleField(scale, sent)), byte);
+    }
+
+    // An edit made while the write is in flight: the address announced when the controller
+    // accepts is the written record's, not the edit's.
+    void announcedAddressIsTheWrittenRecords()
+    {
+        QSignalSpy address(params, &ParamsHelper::updateDeviceAddress);
+        sendAfterQuietPeriod(true); // address 5
+        params->setMotionParams(6, 1, true, false, 2, false, 175, 0.5f, 0.0123f);
+        feed(answer(VyxMsg::WRITE_MOTION_PARAMS, "20"));
+        QCOMPARE(address.count(), 1);
+        QCOMPARE(address.at(0).at(0).toUInt(), 5u);
     }
 
     void pwmInWriteConfirmedThroughAStatusAnswer()
@@ -334,6 +372,31 @@ private slots:
         // A late confirmation no longer hands the record on as stored.
         params->receivePollAnswer(savedMsg(VyxMsg::WRITE_MOTION_PARAMS));
         QCOMPARE(handedOn.count(), 0);
+    }
+
+    // A confirmation that came late, but in time: the next write has the whole window again.
+    void eachWriteWaitsTheWholeConfirmationWindow_data()
+    {
+        QTest::addColumn<bool>("motion");
+        QTest::newRow("motion write") << true;
+        QTest::newRow("PWM input write") << false;
+    }
+    void eachWriteWaitsTheWholeConfirmationWindow()
+    {
+        QFETCH(bool, motion);
+        const uint8_t msgId = motion ? VyxMsg::WRITE_MOTION_PARAMS : VyxMsg::WRITE_PWM_IN_PARAMS;
+        for (int write = 0; write < 2; ++write) {
+            sendAfterQuietPeriod(motion);
+            feed(answer(msgId, "20"));
+            tick(ParamsHelper::CONFIRMATION_TICKS - 1);
+            QCOMPARE(params->sendState(), ParamsHelper::PARAMS_ACCEPTED);
+            QCOMPARE(texts->count(), 0);
+            if (write == 0)
+                params->receivePollAnswer(savedMsg(msgId));
+        }
+        tick();
+        QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
+        QCOMPARE(texts->count(), 1);
     }
 
     void bothPendingPwmInGoesFirst()
