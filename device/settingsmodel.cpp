@@ -126,6 +126,11 @@ double SettingsModel::shownGain(int16_t word)
     return uint16_t(word) / 1024.0;
 }
 
+uint16_t SettingsModel::gainThousandths(int16_t word)
+{
+    return uint16_t(std::lround(uint16_t(word) / 1.024));
+}
+
 // ---- fields ---------------------------------------------------------------------------------
 
 SettingsModel::Range SettingsModel::range(SettingsValue::Field field)

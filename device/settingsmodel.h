@@ -60,6 +60,8 @@ int timeToLeave(uint8_t field);
 int16_t gainWord(double gain);
 // The page and the file show a gain word read as unsigned / 1024.
 double shownGain(int16_t word);
+// A gain word read as unsigned, in thousandths (the tuning's unit), to the nearest.
+uint16_t gainThousandths(int16_t word);
 
 // ---- fields of the settings file -----------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "tuning/testhelper.h"
 
 #include "device/ownthread.h"
+#include "device/settingsmodel.h"
 #include "tuning/testbackworker.h"
 #include "tuning/tuninglog.h"
 
@@ -9,13 +10,6 @@
 namespace {
 
 const char *const TAG = "TEST_HELPER:";
-
-// A 1/1024 wire word to thousandths, to the nearest: a gain read back from the
-// controller gives the same word again when it is written.
-uint16_t thousandths(uint32_t wireWord)
-{
-    return uint16_t(std::lround(double(uint16_t(wireWord)) / 1.024));
-}
 
 } // namespace
 
@@ -201,8 +195,9 @@ void TestHelper::writeTestGains(uint16_t Kp, uint16_t Ki)
 
 void TestHelper::setControllerParams(uint32_t Kp, uint32_t Ki)
 {
-    m_evaluation.Kp = thousandths(Kp);
-    m_evaluation.Ki = thousandths(Ki);
+    // Read back from the controller: the same words again when written.
+    m_evaluation.Kp = SettingsModel::gainThousandths(int16_t(uint16_t(Kp)));
+    m_evaluation.Ki = SettingsModel::gainThousandths(int16_t(uint16_t(Ki)));
 }
 
 void TestHelper::motionParamsSaved(SET_MOTION_PARAMS motionParams)
