@@ -118,6 +118,37 @@ private slots:
         QCOMPARE(packed, expected);
     }
 
+    // Each field set from a value its word holds reads back as that value, and changes
+    // nothing but its own bits.
+    void everyFieldReadsBackAsSet_data()
+    {
+        QTest::addColumn<int>("field");
+        QTest::addColumn<double>("value");
+        const QVector<double> values {1100, 1400, 1900, 7, 0, 1, 12340, 1.0, 0, 1, 3500, 2, 1, 1, 1, 6, 3100,
+                                      1.2353515625, 31.9990234375};
+        const QVector<SettingsValue::Field> fields = SettingsModel::fields();
+        QCOMPARE(fields.size(), values.size());
+        for (int i = 0; i < fields.size(); ++i)
+            QTest::newRow(qPrintable(SettingsModel::tag(fields[i]))) << int(fields[i]) << values[i];
+    }
+    void everyFieldReadsBackAsSet()
+    {
+        QFETCH(int, field);
+        QFETCH(double, value);
+        const auto f = SettingsValue::Field(field);
+        double used = 0;
+        QVERIFY(SettingsModel::limit(f, value, &used));
+        SET_PWM_IN_PARAMS pwmIn = controllerPwmIn();
+        SET_MOTION_PARAMS motion = controllerMotion();
+        SettingsModel::setField(f, value, pwmIn, motion);
+        QCOMPARE(SettingsModel::fieldValue(f, pwmIn, motion), value);
+        const QVector<SettingsModel::FieldChange> changed =
+            SettingsModel::changes(controllerPwmIn(), controllerMotion(), pwmIn, motion);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(int(changed[0].field), field);
+        QCOMPARE(changed[0].file, value);
+    }
+
     // The page keeps a hardware address as it is; so does the file laid over the record.
     void hardwareAddressKeepsTheAddress()
     {
