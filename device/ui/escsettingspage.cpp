@@ -784,33 +784,70 @@ void EscSettingsPage::on_toolButtonImportParams_clicked()
     applyImported(settings);
 }
 
+// The question before an import writes: each field that would change, as the controller
+// holds it now and as the file would set it, and the values the file gives out of range.
+QString EscSettingsPage::importQuestion(const QVector<SettingsModel::FieldChange> &changes,
+                                        const QStringList &limited)
+{
+    QString rows;
+    for (const SettingsModel::FieldChange &change : changes)
+        rows += QStringLiteral("<tr><td>%1</td><td align=\"right\">%2</td><td align=\"right\">%3</td></tr>")
+                    .arg(change.tag, SettingsModel::valueText(change.field, change.now),
+                         SettingsModel::valueText(change.field, change.file));
+    QString text = tr("Writing this file changes %n setting(s) of the controller:", "", changes.size())
+                   + QStringLiteral("<table cellspacing=\"4\"><tr><th align=\"left\">%1</th><th>%2</th><th>%3</th></tr>")
+                         .arg(tr("Field"), tr("Controller now"), tr("File"))
+                   + rows + QStringLiteral("</table>");
+    if (!limited.isEmpty())
+        text += QStringLiteral("<p>%1</p>").arg(tr("Values out of range are limited: %1")
+                                                   .arg(limited.join(QStringLiteral(", ")).toHtmlEscaped()));
+    return EmbeddedFonts::inDialogFont(text);
+}
+
 void EscSettingsPage::applyImported(const ImportedSettings &settings)
 {
-    // The file laid over the records as the controller holds them, as --settings does; the
-    // page shows the result and sends the records it changed after the quiet period.
-    const SettingsRecords records = SettingsRecords::apply(settings.values, m_pwmIn, m_motion);
-    if (records.pwmInChanged) {
-        showPwmIn(records.pwmIn);
-        m_pwmIn = records.pwmIn;
-        sendPwmInParams();
-    }
-    if (records.motionChanged) {
-        showMotion(records.motion);
-        m_motion = records.motion;
-        sendMotionParams();
-    }
-    if (records.pwmInChanged)
-        redrawPwmCharacteristic();
-    QStringList notes;
-    if (!records.limited.isEmpty())
-        notes << tr("Values out of range were limited: %1").arg(records.limited.join(QStringLiteral(", ")));
-    if (!records.skipped.isEmpty())
-        notes << tr("Not applied, as the controller takes its address from hardware: %1")
-                     .arg(records.skipped.join(QStringLiteral(", ")));
-    if (!notes.isEmpty())
-        emit infoText(notes.join(QLatin1Char(' ')), false);
     if (!settings.refused.isEmpty())
         emit infoText(SettingsDocument::refusedValuesText(settings.refused), true);
+    if (!settings.values.isEmpty()) {
+        if (!m_pwmInRead || !m_motionRead) {
+            m_dialogs->message(UserDialogs::Icon::Warning, tr("Content"),
+                               EmbeddedFonts::inDialogFont(tr("The settings have not been read from the controller "
+                                                              "yet: the file cannot be compared with them.")));
+            return;
+        }
+        // The file laid over the records as the controller holds them, as --settings does;
+        // the user sees what would change and agrees before anything is written.
+        const SettingsRecords records = SettingsRecords::apply(settings.values, m_pwmIn, m_motion);
+        const QVector<SettingsModel::FieldChange> changes =
+            SettingsModel::changes(m_pwmIn, m_motion, records.pwmIn, records.motion);
+        if (changes.isEmpty()) {
+            m_dialogs->message(UserDialogs::Icon::Information, tr("Import"),
+                               EmbeddedFonts::inDialogFont(tr("The controller already holds the settings of this "
+                                                              "file: nothing was written.")));
+        } else if (!m_dialogs->askButtons(importQuestion(changes, records.limited), tr("Write"), tr("Cancel"))) {
+            return;
+        } else {
+            if (records.pwmIn.pack() != m_pwmIn.pack()) {
+                showPwmIn(records.pwmIn);
+                m_pwmIn = records.pwmIn;
+                sendPwmInParams();
+                redrawPwmCharacteristic();
+            }
+            if (records.motion.pack() != m_motion.pack()) {
+                showMotion(records.motion);
+                m_motion = records.motion;
+                sendMotionParams();
+            }
+        }
+        QStringList notes;
+        if (!records.limited.isEmpty())
+            notes << tr("Values out of range were limited: %1").arg(records.limited.join(QStringLiteral(", ")));
+        if (!records.skipped.isEmpty())
+            notes << tr("Not applied, as the controller takes its address from hardware: %1")
+                         .arg(records.skipped.join(QStringLiteral(", ")));
+        if (!notes.isEmpty())
+            emit infoText(notes.join(QLatin1Char(' ')), false);
+    }
     if (settings.hasMotor) {
         deviceDebug("MAIN_WINDOW:") << "Imported motor: " << settings.motor.name;
         emit motorImported(settings.motor);

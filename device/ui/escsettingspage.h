@@ -2,6 +2,7 @@
 
 #include "wire/records.h"
 #include "device/settingsdocument.h"
+#include "device/settingsmodel.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -116,6 +117,7 @@ private:
     bool hasSettingsToExport() const;
     EscSettingsSnapshot snapshot() const;
     void applyImported(const ImportedSettings &settings);
+    static QString importQuestion(const QVector<SettingsModel::FieldChange> &changes, const QStringList &limited);
     bool editedField(const QWidget *widget, SettingsValue::Field *field, double *value) const;
     void showPwmIn(const SET_PWM_IN_PARAMS &p);
     void showMotion(const SET_MOTION_PARAMS &m);

@@ -873,6 +873,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="514"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="824"/>
         <source>Import</source>
         <translation>Importieren</translation>
     </message>
@@ -989,14 +990,63 @@
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
+    <message numerus="yes">
+        <location filename="../../device/ui/escsettingspage.cpp" line="797"/>
+        <source>Writing this file changes %n setting(s) of the controller:</source>
+        <translation>
+            <numerusform>Das Schreiben dieser Datei ändert %n Einstellung des Reglers:</numerusform>
+            <numerusform>Das Schreiben dieser Datei ändert %n Einstellungen des Reglers:</numerusform>
+        </translation>
+    </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="808"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="799"/>
+        <source>Field</source>
+        <translation>Feld</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="799"/>
+        <source>Controller now</source>
+        <translation>Regler jetzt</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="799"/>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="802"/>
+        <source>Values out of range are limited: %1</source>
+        <translation>Werte außerhalb des Bereichs werden begrenzt: %1</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="814"/>
+        <source>The settings have not been read from the controller yet: the file cannot be compared with them.</source>
+        <translation>Die Einstellungen wurden noch nicht aus dem Regler gelesen: Die Datei kann nicht mit ihnen verglichen werden.</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="825"/>
+        <source>The controller already holds the settings of this file: nothing was written.</source>
+        <translation>Der Regler hat bereits die Einstellungen dieser Datei: Es wurde nichts geschrieben.</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="827"/>
+        <source>Write</source>
+        <translation>Schreiben</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="827"/>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.cpp" line="846"/>
         <source>Not applied, as the controller takes its address from hardware: %1</source>
         <translation>Nicht übernommen, da der Regler seine Adresse aus der Hardware bezieht: %1</translation>
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.cpp" line="743"/>
         <location filename="../../device/ui/escsettingspage.cpp" line="780"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="813"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
@@ -1013,7 +1063,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.cpp" line="284"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="806"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="844"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -2906,25 +2956,25 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>TestHelper</name>
     <message>
-        <location filename="../../tuning/testhelper.cpp" line="69"/>
-        <location filename="../../tuning/testhelper.cpp" line="342"/>
-        <location filename="../../tuning/testhelper.cpp" line="343"/>
+        <location filename="../../tuning/testhelper.cpp" line="63"/>
+        <location filename="../../tuning/testhelper.cpp" line="337"/>
+        <location filename="../../tuning/testhelper.cpp" line="338"/>
         <source>Tuning fail</source>
         <translation>Abstimmung fehlgeschlagen</translation>
     </message>
     <message>
-        <location filename="../../tuning/testhelper.cpp" line="93"/>
+        <location filename="../../tuning/testhelper.cpp" line="87"/>
         <source>Tuning stop</source>
         <translation>Abstimmung angehalten</translation>
     </message>
     <message>
-        <location filename="../../tuning/testhelper.cpp" line="123"/>
-        <location filename="../../tuning/testhelper.cpp" line="272"/>
+        <location filename="../../tuning/testhelper.cpp" line="117"/>
+        <location filename="../../tuning/testhelper.cpp" line="267"/>
         <source>Controller tuning was failed</source>
         <translation>Die Abstimmung des Reglers ist fehlgeschlagen</translation>
     </message>
     <message>
-        <location filename="../../tuning/testhelper.cpp" line="266"/>
+        <location filename="../../tuning/testhelper.cpp" line="261"/>
         <source>Controller tuning was succesful</source>
         <translation>Die Abstimmung des Reglers war erfolgreich</translation>
     </message>

@@ -13,6 +13,7 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTextBrowser>
@@ -729,7 +730,79 @@ private slots:
             QVERIFY2(!info.contains(QLatin1String("limited")), qPrintable(info));
         for (const QString &tag : records.skipped)
             QVERIFY2(info.contains(QLatin1String("Not applied")) && info.contains(tag), qPrintable(info));
-        QVERIFY(rig.dialogs.messages.isEmpty());
+        // What would change is asked first; a file the controller already holds says so.
+        const bool unchanged = pwmInExpected.pack() == pwmInBefore.pack() && motionExpected.pack() == motionBefore.pack();
+        QCOMPARE(rig.dialogs.buttonsOffers.size(), unchanged ? 0 : 1);
+        QCOMPARE(rig.dialogs.messages.size(), unchanged ? 1 : 0);
+    }
+
+    // Before an import writes, the page shows each field that would change (controller now,
+    // file) and writes only when the user agrees; a file the controller already holds says
+    // so and writes nothing.
+    void importAsksBeforeItWrites_data()
+    {
+        QTest::addColumn<QByteArray>("file");       // empty: the controller's own export
+        QTest::addColumn<bool>("agree");
+        QTest::addColumn<QStringList>("changed");    // the fields shown, in order
+        QTest::addColumn<QString>("shownRow");       // one row of the question, as shown
+        QTest::addColumn<QString>("limited");        // a limit the question names
+        const QByteArray ttl("<settings><motion><ttl>300</ttl></motion></settings>");
+        const QString ttlRow("<tr><td>ttl</td><td align=\"right\">500</td><td align=\"right\">300</td></tr>");
+        QTest::newRow("no change") << QByteArray() << true << QStringList() << QString() << QString();
+        QTest::newRow("one field") << ttl << true << QStringList {"ttl"} << ttlRow << QString();
+        QTest::newRow("one field, declined") << ttl << false << QStringList {"ttl"} << ttlRow << QString();
+        QTest::newRow("every field")
+            << EverySettingsField::file() << true
+            << QStringList {"low_level", "center_level", "high_level", "dead_zone", "pwm_type", "speed_norm",
+                            "analog_control", "digital_control", "acceleration", "brake_intesity", "brake_enable",
+                            "reverse", "device_address", "ttl", "kp", "kff"}
+            << QString("<tr><td>kff</td><td align=\"right\">0.0996</td><td align=\"right\">0.5000</td></tr>")
+            << QString();
+        QTest::newRow("a field out of range")
+            << QByteArray("<settings><motion><kp>40</kp></motion></settings>") << true << QStringList {"kp"}
+            << QString("<tr><td>kp</td><td align=\"right\">0.2002</td><td align=\"right\">31.9990</td></tr>")
+            << QString("kp 40 \u2192 31.999");
+    }
+    void importAsksBeforeItWrites()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, agree);
+        QFETCH(QStringList, changed);
+        QFETCH(QString, shownRow);
+        QFETCH(QString, limited);
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        if (file.isEmpty())
+            file = SettingsDocument::compose(SettingsRecords::exported(rig.device()->pwmInParams(),
+                                                                       rig.device()->motionParams()));
+        const QVariantMap before = widgetValues(rig);
+        rig.dialogs.buttonsAnswerAccept = agree;
+        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        import(rig, writeFile(QStringLiteral("diff.xml"), file));
+
+        if (changed.isEmpty()) {
+            QCOMPARE(rig.dialogs.buttonsOffers.size(), 0);
+            QCOMPARE(rig.dialogs.messages.size(), 1);
+            QVERIFY(rig.dialogs.messages[0].text.contains(QLatin1String("nothing was written")));
+        } else {
+            QCOMPARE(rig.dialogs.buttonsOffers.size(), 1);
+            const QString question = rig.dialogs.buttonsOffers[0].text;
+            QStringList shown;
+            const QRegularExpression field(QStringLiteral("<tr><td>([a-z_]+)</td>"));
+            for (auto it = field.globalMatch(question); it.hasNext();)
+                shown << it.next().captured(1);
+            QCOMPARE(shown, changed);
+            QVERIFY2(question.contains(shownRow), qPrintable(question));
+            QCOMPARE(question.contains(QLatin1String("limited")), !limited.isEmpty());
+            if (!limited.isEmpty())
+                QVERIFY2(question.contains(limited), qPrintable(question));
+            QVERIFY(rig.dialogs.messages.isEmpty());
+        }
+        rig.tick(40);
+        const bool writes = agree && !changed.isEmpty();
+        QCOMPARE(this->writes(sent, 0x45) + this->writes(sent, 0x47) > 0, writes);
+        if (!writes)
+            QCOMPARE(widgetValues(rig), before);
     }
 
     void importedMotorIsHandedOn()
