@@ -4,7 +4,6 @@
 #include "device/devicelog.h"
 #include "device/settingsmodel.h"
 
-#include <QLibraryInfo>
 
 #include <cmath>
 #include <limits>
@@ -341,7 +340,7 @@ void Device::takePwmInParams(const VYX_Protocol::VYX_MSG &msg)
         m_recordsRead |= READ_PWM_IN;
     readAnswered(READ_PWM_IN);
     // A release build always refreshes the page; a debug build leaves edits in place.
-    emit ui_fillPwmInParams(&m_pwmInParams, !QLibraryInfo::isDebugBuild());
+    emit ui_fillPwmInParams(&m_pwmInParams, !SettingsModel::scaleIsSent());
 }
 
 void Device::takeMotorHours(const VYX_Protocol::VYX_MSG &msg)
