@@ -338,8 +338,10 @@ QVector<SettingsModel::FieldChange> SettingsModel::changes(const SET_PWM_IN_PARA
     for (SettingsValue::Field field : fields()) {
         const double now = fieldValue(field, pwmInNow, motionNow);
         const double after = fieldValue(field, pwmInAfter, motionAfter);
+        // The gain is a Ki under voltage control and a Kff under speed control.
+        const QString name = field == SettingsValue::KiKff && !pwmInAfter.controlType ? QStringLiteral("ki") : tag(field);
         if (now != after)
-            changed.append({field, tag(field), now, after});
+            changed.append({field, name, now, after});
     }
     return changed;
 }

@@ -98,7 +98,7 @@ QStringList outOfRange(const QVector<SettingsValue> &values);
 struct FieldChange
 {
     SettingsValue::Field field;
-    QString tag;
+    QString tag;     // the element name ("ki" for the gain under voltage control)
     double now;      // as the controller holds it
     double file;     // as it would hold it after the import
 };

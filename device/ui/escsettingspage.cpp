@@ -827,17 +827,17 @@ void EscSettingsPage::applyImported(const ImportedSettings &settings)
         } else if (!m_dialogs->askButtons(importQuestion(changes, records.limited), tr("Write"), tr("Cancel"))) {
             return;
         } else {
-            if (records.pwmIn.pack() != m_pwmIn.pack()) {
-                showPwmIn(records.pwmIn);
-                m_pwmIn = records.pwmIn;
+            const bool pwmIn = records.pwmIn.pack() != m_pwmIn.pack();
+            const bool motion = records.motion.pack() != m_motion.pack();
+            m_pwmIn = records.pwmIn;
+            m_motion = records.motion;
+            showPwmIn(m_pwmIn);
+            showMotion(m_motion); // after the control type, which sets the gain box's range
+            redrawPwmCharacteristic();
+            if (pwmIn)
                 sendPwmInParams();
-                redrawPwmCharacteristic();
-            }
-            if (records.motion.pack() != m_motion.pack()) {
-                showMotion(records.motion);
-                m_motion = records.motion;
+            if (motion)
                 sendMotionParams();
-            }
         }
         QStringList notes;
         if (!records.limited.isEmpty())

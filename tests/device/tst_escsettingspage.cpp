@@ -751,6 +751,12 @@ private slots:
         QTest::newRow("no change") << QByteArray() << true << QStringList() << QString() << QString();
         QTest::newRow("one field") << ttl << true << QStringList {"ttl"} << ttlRow << QString();
         QTest::newRow("one field, declined") << ttl << false << QStringList {"ttl"} << ttlRow << QString();
+        // The control type is shown again: the Kff box keeps the controller's 0.0996.
+        QTest::newRow("one PWM input field")
+            << QByteArray("<settings><pwm_input><dead_zone>12</dead_zone></pwm_input></settings>") << true
+            << QStringList {"dead_zone"}
+            << QString("<tr><td>dead_zone</td><td align=\"right\">10</td><td align=\"right\">12</td></tr>")
+            << QString();
         QTest::newRow("every field")
             << EverySettingsField::file() << true
             << QStringList {"low_level", "center_level", "high_level", "dead_zone", "pwm_type", "speed_norm",
@@ -776,6 +782,10 @@ private slots:
             file = SettingsDocument::compose(SettingsRecords::exported(rig.device()->pwmInParams(),
                                                                        rig.device()->motionParams()));
         const QVariantMap before = widgetValues(rig);
+        const SET_MOTION_PARAMS motionAfter =
+            SettingsRecords::apply(SettingsDocument::parse(file).values, rig.device()->pwmInParams(),
+                                   rig.device()->motionParams())
+                .motion;
         rig.dialogs.buttonsAnswerAccept = agree;
         QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
         import(rig, writeFile(QStringLiteral("diff.xml"), file));
@@ -803,6 +813,8 @@ private slots:
         QCOMPARE(this->writes(sent, 0x45) + this->writes(sent, 0x47) > 0, writes);
         if (!writes)
             QCOMPARE(widgetValues(rig), before);
+        else // the page shows what it wrote
+            QCOMPARE(qRound(rig.find<QDoubleSpinBox>("doubleSpinBoxKi_Kff")->value() * 1024), int(motionAfter.Ki));
     }
 
     void importedMotorIsHandedOn()
