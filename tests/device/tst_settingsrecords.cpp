@@ -149,6 +149,30 @@ private slots:
         QCOMPARE(changed[0].file, value);
     }
 
+    // The diff names the gain as the controller will use it: Ki under voltage control.
+    void changedGainIsNamedByTheControlType_data()
+    {
+        QTest::addColumn<bool>("speedControl");
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("voltage") << false << "ki";
+        QTest::newRow("speed") << true << "kff";
+    }
+    void changedGainIsNamedByTheControlType()
+    {
+        QFETCH(bool, speedControl);
+        QFETCH(QString, tag);
+        SET_PWM_IN_PARAMS pwmIn = controllerPwmIn();
+        pwmIn.controlType = speedControl;
+        SET_MOTION_PARAMS motion = controllerMotion();
+        motion.Ki = 512;
+        const QVector<SettingsModel::FieldChange> changed =
+            SettingsModel::changes(pwmIn, controllerMotion(), pwmIn, motion);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed[0].tag, tag);
+        QCOMPARE(changed[0].now, 205 / 1024.0);
+        QCOMPARE(changed[0].file, 0.5);
+    }
+
     // The page keeps a hardware address as it is; so does the file laid over the record.
     void hardwareAddressKeepsTheAddress()
     {
