@@ -46,7 +46,8 @@ RunRecord ResultsRecorder::newRun(const QString &programVersion)
 
 QString ResultsRecorder::sha256OfFile(const QString &fileName)
 {
-    if (fileName.isEmpty())
+    // Only a regular file: reading a FIFO or a device would never end.
+    if (fileName.isEmpty() || !QFileInfo(fileName).isFile())
         return QString();
     QFile file(fileName);
     QCryptographicHash hash(QCryptographicHash::Sha256);
@@ -67,11 +68,10 @@ ResultsRecorder::Outcome ResultsRecorder::record(const RunRecord &run, const QLi
             const SyncOutcome sent = sync();
             outcome.outboxSent = sent.sent;
             if (sent.sent > 0)
-                outcome.message += QLatin1Char(' ') + tr("%n earlier run(s) sent from the outbox.", nullptr, sent.sent);
+                outcome.message += QLatin1Char(' ') + tr("Earlier runs sent from the outbox: %1.").arg(sent.sent);
             if (sent.waiting > 0)
                 outcome.message += QLatin1Char(' ')
-                                   + tr("%n earlier run(s) still wait in the outbox: %1", nullptr, sent.waiting)
-                                         .arg(sent.error);
+                                   + tr("Earlier runs still waiting in the outbox: %1 (%2).").arg(sent.waiting).arg(sent.error);
         }
         return outcome;
     }

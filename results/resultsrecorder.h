@@ -50,7 +50,8 @@ public:
 
     // A new run: its id, this station and its operator; the caller fills in the rest.
     static RunRecord newRun(const QString &programVersion);
-    // SHA-256 of a file's content as hex; empty for an empty name or an unreadable file.
+    // SHA-256 of a regular file's content as hex; empty for an empty name, an unreadable
+    // file or anything but a regular file.
     static QString sha256OfFile(const QString &fileName);
 
     Outcome record(const RunRecord &run, const QList<ResultRecord> &results);
