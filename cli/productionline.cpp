@@ -124,6 +124,7 @@ bool ProductionLine::prepare(ProductionOrder *order)
     QString recordingProblem;
     if (!m_recording.prepare(m_request.results, *order, m_request.settingsFile, &recordingProblem))
         return refuse(recordingProblem);
+    m_recording.connectWhileRunning();
     return true;
 }
 

@@ -1,9 +1,13 @@
 #include "cli/productionrecording.h"
 
+#include <QTimer>
+
 bool ProductionRecording::prepare(const Options &options, const ProductionOrder &order, const QString &settingsFile,
                                   QString *problem)
 {
     m_recorder.reset();
+    m_store.reset();
+    m_connectTimer.reset();
     if (!options.enabled)
         return true;
     QString folderProblem;
@@ -25,6 +29,17 @@ bool ProductionRecording::prepare(const Options &options, const ProductionOrder 
     return true;
 }
 
+void ProductionRecording::connectWhileRunning()
+{
+    if (!m_recorder)
+        return;
+    m_connectTimer = std::make_unique<QObject>();
+    QTimer::singleShot(0, m_connectTimer.get(), [this] {
+        m_store = std::make_unique<ResultsStore>(m_recorder->target());
+        m_store->open(); // when it fails, record() connects again
+    });
+}
+
 ProductionRecording::Recorded ProductionRecording::record(const QList<PortOutcome> &outcomes, int runExitStatus)
 {
     Recorded recorded;
@@ -36,7 +51,9 @@ ProductionRecording::Recorded ProductionRecording::record(const QList<PortOutcom
     QList<ResultRecord> results;
     for (const PortOutcome &outcome : outcomes)
         results << resultOf(outcome, run.started, m_fields);
-    const ResultsRecorder::Outcome outcome = m_recorder->record(run, results);
+    m_connectTimer.reset(); // not connected yet: record() connects
+    const ResultsRecorder::Outcome outcome = m_recorder->record(run, results, m_store.get());
+    m_store.reset();
     recorded.status = outcome.status;
     recorded.message = outcome.message;
     recorded.exitStatus = exitStatus(runExitStatus, outcome.status);

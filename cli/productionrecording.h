@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QJsonObject>
+#include <QObject>
 #include <QList>
 #include <QString>
 
@@ -43,6 +44,11 @@ public:
 
     bool isEnabled() const { return m_recorder != nullptr; }
 
+    // Connects to the results database as soon as the calling thread's event loop runs
+    // (while the controllers are worked on in their threads), so that the end of the run
+    // only writes. A database that cannot be reached then is tried again at the end.
+    void connectWhileRunning();
+
     // The changed settings fields, as the settings file names them.
     static QStringList fieldNames(const QVector<SettingsValue> &settings);
     static ResultRecord resultOf(const PortOutcome &outcome, const QDateTime &started, const QStringList &fields);
@@ -53,6 +59,8 @@ public:
 
 private:
     std::unique_ptr<ResultsRecorder> m_recorder;
+    std::unique_ptr<ResultsStore> m_store;    // opened while the run goes on
+    std::unique_ptr<QObject> m_connectTimer;  // the early connection, cancelled with this object
     RunRecord m_run;
     QStringList m_fields;
 };

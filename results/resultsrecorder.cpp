@@ -56,11 +56,15 @@ QString ResultsRecorder::sha256OfFile(const QString &fileName)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-ResultsRecorder::Outcome ResultsRecorder::record(const RunRecord &run, const QList<ResultRecord> &results)
+ResultsRecorder::Outcome ResultsRecorder::record(const RunRecord &run, const QList<ResultRecord> &results,
+                                                 ResultsStore *openStore)
 {
     Outcome outcome;
     ResultsStore store(m_target);
-    if (store.record(run, results)) {
+    // A connection held since the start may have been dropped meanwhile: then a new one.
+    const bool recorded = (openStore && openStore->isOpen() && openStore->record(run, results))
+                          || store.record(run, results);
+    if (recorded) {
         outcome.status = Status::Recorded;
         outcome.message = tr("The results are recorded in %1.").arg(m_target.displayName());
         // The server is back: what waited in the outbox goes along.

@@ -54,7 +54,9 @@ public:
     // file or anything but a regular file.
     static QString sha256OfFile(const QString &fileName);
 
-    Outcome record(const RunRecord &run, const QList<ResultRecord> &results);
+    // `openStore`: a store on the target opened earlier (while the run went on), tried
+    // first; when it fails, a new connection is tried once, then the outbox.
+    Outcome record(const RunRecord &run, const QList<ResultRecord> &results, ResultsStore *openStore = nullptr);
     // Sends every run of the outbox, each once, and removes it there once the database has it.
     SyncOutcome sync();
 

@@ -218,9 +218,15 @@ int ResultsStore::schemaVersion()
 
 bool ResultsStore::migrate()
 {
+    const bool postgres = m_location.kind == ResultsLocation::Kind::PostgreSql;
+    // The server's notices ("already exists, skipping") are not for the user.
+    if (postgres && !exec(QStringLiteral("SET client_min_messages TO WARNING")))
+        return false;
+    // Up to date, as nearly always: one query, no lock.
+    if (schemaVersion() == SCHEMA_VERSION)
+        return true;
     if (!begin(true))
         return false;
-    const bool postgres = m_location.kind == ResultsLocation::Kind::PostgreSql;
     if (postgres && !exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(MIGRATION_LOCK))) {
         rollback();
         return false;
@@ -282,23 +288,29 @@ bool ResultsStore::record(const RunRecord &run, const QList<ResultRecord> &resul
         rollback();
         return false;
     }
-    QSqlQuery resultQuery(db);
-    resultQuery.prepare(QStringLiteral(
-        "INSERT INTO results (run_id, port, serial, firmware_before, firmware_after, result, reason, what_to_do, "
-        "time_ms, finished, settings_fields) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-        "ON CONFLICT (run_id, port) DO NOTHING"));
-    for (const ResultRecord &result : results) {
-        resultQuery.addBindValue(text(run.id));
-        resultQuery.addBindValue(text(result.port));
-        resultQuery.addBindValue(text(result.serial));
-        resultQuery.addBindValue(text(result.firmwareBefore));
-        resultQuery.addBindValue(text(result.firmwareAfter));
-        resultQuery.addBindValue(result.success ? QStringLiteral("ok") : QStringLiteral("failed"));
-        resultQuery.addBindValue(text(result.reason));
-        resultQuery.addBindValue(text(result.advice));
-        resultQuery.addBindValue(result.milliseconds);
-        resultQuery.addBindValue(text(timeText(result.finished)));
-        resultQuery.addBindValue(text(result.settingsFields.join(QLatin1Char(','))));
+    // Every port in one statement: one round trip to the server, however many ports.
+    if (!results.isEmpty()) {
+        QStringList rows;
+        for (int i = 0; i < results.size(); ++i)
+            rows << QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        QSqlQuery resultQuery(db);
+        resultQuery.prepare(QStringLiteral("INSERT INTO results (run_id, port, serial, firmware_before, firmware_after, "
+                                           "result, reason, what_to_do, time_ms, finished, settings_fields) VALUES %1 "
+                                           "ON CONFLICT (run_id, port) DO NOTHING")
+                                .arg(rows.join(QStringLiteral(", "))));
+        for (const ResultRecord &result : results) {
+            resultQuery.addBindValue(text(run.id));
+            resultQuery.addBindValue(text(result.port));
+            resultQuery.addBindValue(text(result.serial));
+            resultQuery.addBindValue(text(result.firmwareBefore));
+            resultQuery.addBindValue(text(result.firmwareAfter));
+            resultQuery.addBindValue(result.success ? QStringLiteral("ok") : QStringLiteral("failed"));
+            resultQuery.addBindValue(text(result.reason));
+            resultQuery.addBindValue(text(result.advice));
+            resultQuery.addBindValue(result.milliseconds);
+            resultQuery.addBindValue(text(timeText(result.finished)));
+            resultQuery.addBindValue(text(result.settingsFields.join(QLatin1Char(','))));
+        }
         if (!resultQuery.exec()) {
             fail(resultQuery.lastError().text());
             rollback();

@@ -2700,18 +2700,18 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="167"/>
+        <location filename="../../cli/productionline.cpp" line="168"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="222"/>
+        <location filename="../../cli/productionline.cpp" line="223"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
         <location filename="../../cli/productionline.cpp" line="73"/>
-        <location filename="../../cli/productionline.cpp" line="238"/>
+        <location filename="../../cli/productionline.cpp" line="239"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
@@ -2731,42 +2731,42 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="203"/>
+        <location filename="../../cli/productionline.cpp" line="204"/>
         <source>correct the command or its files and re-run</source>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="280"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="280"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="280"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="280"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="280"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="280"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="280"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
@@ -2774,7 +2774,7 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionRecording</name>
     <message>
-        <location filename="../../cli/productionrecording.cpp" line="12"/>
+        <location filename="../../cli/productionrecording.cpp" line="16"/>
         <source>The results cannot be recorded: %1</source>
         <translation>Die Ergebnisse können nicht festgehalten werden: %1</translation>
     </message>
@@ -2893,27 +2893,27 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Datenbanktreiber %1 fehlt (für PostgreSQL: das Paket libqt5sql5-psql).</translation>
     </message>
     <message>
-        <location filename="../../results/resultsrecorder.cpp" line="65"/>
+        <location filename="../../results/resultsrecorder.cpp" line="69"/>
         <source>The results are recorded in %1.</source>
         <translation>Die Ergebnisse sind in %1 festgehalten.</translation>
     </message>
     <message>
-        <location filename="../../results/resultsrecorder.cpp" line="71"/>
+        <location filename="../../results/resultsrecorder.cpp" line="75"/>
         <source>Earlier runs sent from the outbox: %1.</source>
         <translation>Frühere Läufe aus dem Postausgang gesendet: %1.</translation>
     </message>
     <message>
-        <location filename="../../results/resultsrecorder.cpp" line="74"/>
+        <location filename="../../results/resultsrecorder.cpp" line="78"/>
         <source>Earlier runs still waiting in the outbox: %1 (%2).</source>
         <translation>Frühere Läufe, die noch im Postausgang warten: %1 (%2).</translation>
     </message>
     <message>
-        <location filename="../../results/resultsrecorder.cpp" line="82"/>
+        <location filename="../../results/resultsrecorder.cpp" line="86"/>
         <source>The results database cannot take the results (%1): the results wait in the outbox %2. Send them with --sync-results.</source>
         <translation>Die Ergebnisdatenbank kann die Ergebnisse nicht aufnehmen (%1): Die Ergebnisse warten im Postausgang %2. Senden Sie sie mit --sync-results.</translation>
     </message>
     <message>
-        <location filename="../../results/resultsrecorder.cpp" line="88"/>
+        <location filename="../../results/resultsrecorder.cpp" line="92"/>
         <source>The results could not be recorded: %1; the outbox %2 cannot take them either: %3</source>
         <translation>Die Ergebnisse konnten nicht festgehalten werden: %1; auch der Postausgang %2 kann sie nicht aufnehmen: %3</translation>
     </message>
@@ -2936,17 +2936,17 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Die Ergebnisdatenbank %1 kann nicht verwendet werden: %2</translation>
     </message>
     <message>
-        <location filename="../../results/resultsstore.cpp" line="235"/>
+        <location filename="../../results/resultsstore.cpp" line="241"/>
         <source>its schema version cannot be read</source>
         <translation>ihre Schemaversion kann nicht gelesen werden</translation>
     </message>
     <message>
-        <location filename="../../results/resultsstore.cpp" line="239"/>
+        <location filename="../../results/resultsstore.cpp" line="245"/>
         <source>it was written by a newer program (schema version %1, this program knows %2)</source>
         <translation>sie wurde von einem neueren Programm geschrieben (Schemaversion %1, dieses Programm kennt %2)</translation>
     </message>
     <message>
-        <location filename="../../results/resultsstore.cpp" line="410"/>
+        <location filename="../../results/resultsstore.cpp" line="422"/>
         <source>The run %1 is not stored.</source>
         <translation>Der Lauf %1 ist nicht gespeichert.</translation>
     </message>

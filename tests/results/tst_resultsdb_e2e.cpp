@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -230,6 +231,53 @@ private slots:
         const Run history = runProgram({"--history", "7201", "--results-db", url});
         QCOMPARE(history.code, 0);
         QVERIFY2(history.out.contains("Controller 7201, results recorded: 1"), history.out.constData());
+    }
+
+    // The server restarts while the controllers are worked on: the connection made at the
+    // start is gone, a new one takes the results; nothing waits in the outbox.
+    void serverRestartedMidRun()
+    {
+        PostgresServer pg;
+        if (!pg.isAvailable())
+            QSKIP(qPrintable(pg.problem()));
+        QVERIFY2(pg.start(), qPrintable(pg.problem()));
+        QVERIFY2(pg.createDatabase(QStringLiteral("restart")), qPrintable(pg.problem()));
+        const QString url = pg.url(QStringLiteral("restart"));
+        // A longer update (64 pages of 60 ms): the server is back well before it ends.
+        const QString image = m_dir.filePath(QStringLiteral("fw16.bin"));
+        QFile file(image);
+        const QByteArray bytes = TestImages::plainImage(16 * 1024);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        SimProcess a({"--serial", "7251", "--page-write-us", "60000"});
+        SimProcess b({"--serial", "7252", "--page-write-us", "60000"});
+        QVERIFY(a.isReady() && b.isReady());
+        QProcess process;
+        process.start(program(), {"--flash", image, "--json", "--results-db", url, "--data-dir",
+                                  dataDir(QStringLiteral("restart")), "--port", a.adapterPortSpec(), "--port",
+                                  b.adapterPortSpec()});
+        QVERIFY(process.waitForStarted());
+        QByteArray out;
+        QElapsedTimer clock;
+        clock.start();
+        const QRegularExpression writing(QStringLiteral("\"text\":\"[1-9][0-9]? %\""));
+        while (!QString::fromUtf8(out).contains(writing) && process.state() == QProcess::Running
+               && !clock.hasExpired(90000)) {
+            process.waitForReadyRead(200);
+            out += process.readAllStandardOutput();
+        }
+        QVERIFY2(QString::fromUtf8(out).contains(writing), out.constData());
+        QVERIFY2(pg.stop(), qPrintable(pg.problem()));
+        QVERIFY2(pg.start(), qPrintable(pg.problem()));
+        QVERIFY2(process.state() == QProcess::Running, "the update ended before the server was back");
+        QVERIFY(process.waitForFinished(120000));
+        out += process.readAllStandardOutput();
+        QVERIFY2(process.exitCode() == 0, out.constData());
+        const QList<QJsonObject> lines = jsonLines(out);
+        QVERIFY2(!lines.isEmpty(), out.constData());
+        QCOMPARE(lines.last().value(QStringLiteral("results")).toString(), QStringLiteral("recorded"));
+        QCOMPARE(pg.number(QStringLiteral("restart"), QStringLiteral("SELECT COUNT(*) FROM results")), 2LL);
+        QVERIFY(!QFile::exists(QDir(dataDir(QStringLiteral("restart"))).filePath(QStringLiteral("Kordo_Db/results-outbox.sqlite"))));
     }
 
     // Without a server at all (nothing listens on the port): one plain --flash as a test stand
