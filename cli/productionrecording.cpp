@@ -20,6 +20,20 @@ bool ProductionRecording::prepare(const Options &options, const ProductionOrder 
     QString outbox;
     if (!ResultsRecorder::fromUrl(options.resultsDb, databaseDirectory, &target, &outbox, problem))
         return false;
+    // The data directory's own database is tried now: a run whose results could go neither
+    // there nor into the outbox does not start. (A server is not asked here: when it is
+    // away, the outbox keeps the results.)
+    if (target.kind == ResultsLocation::Kind::Sqlite) {
+        ResultsStore store(target);
+        if (!store.open()) {
+            ResultsStore outboxStore(ResultsLocation::sqlite(outbox));
+            if (!outboxStore.open()) {
+                *problem = tr("The results cannot be recorded: %1; the outbox cannot take them either: %2")
+                               .arg(store.errorString(), outboxStore.errorString());
+                return false;
+            }
+        }
+    }
     m_recorder = std::make_unique<ResultsRecorder>(target, outbox);
     m_run = ResultsRecorder::newRun(options.programVersion);
     m_run.imageSha256 = ResultsRecorder::sha256OfFile(order.firmwareFile);

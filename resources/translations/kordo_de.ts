@@ -2778,6 +2778,11 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <source>The results cannot be recorded: %1</source>
         <translation>Die Ergebnisse können nicht festgehalten werden: %1</translation>
     </message>
+    <message>
+        <location filename="../../cli/productionrecording.cpp" line="31"/>
+        <source>The results cannot be recorded: %1; the outbox cannot take them either: %2</source>
+        <translation>Die Ergebnisse können nicht festgehalten werden: %1; auch der Postausgang kann sie nicht aufnehmen: %2</translation>
+    </message>
 </context>
 <context>
     <name>ResultsCommand</name>

@@ -318,6 +318,24 @@ private slots:
         QCOMPARE(entries.first().value(QStringLiteral("port")).toString(), sim.linkPath());
     }
 
+    // Neither the data directory's results database nor the outbox can be opened: the run
+    // stops before the controller is touched, saying why.
+    void nowhereToRecordStopsBeforeTheController()
+    {
+        SimProcess sim({"--serial", "7401"});
+        QVERIFY(sim.isReady());
+        const QString data = dataDir(QStringLiteral("nowhere"));
+        for (const char *name : {"Kordo_Db/results.sqlite", "Kordo_Db/results-outbox.sqlite"})
+            QVERIFY(QDir().mkpath(QDir(data).filePath(QLatin1String(name)))); // folders, not databases
+        for (const QStringList &ports : {QStringList {"--port", sim.linkPath()},
+                                         QStringList {"--port", sim.adapterPortSpec(), "--port", "/dev/kordo-none"}}) {
+            const Run run = runProgram(QStringList {"--flash", m_image, "--data-dir", data} + ports);
+            QCOMPARE(run.code, 1);
+            QVERIFY2(run.err.contains("The results cannot be recorded"), run.err.constData());
+            QVERIFY2(!run.out.contains("Resetting device") && !run.out.contains("Port opened"), run.out.constData());
+        }
+    }
+
     void listPortsAsJson()
     {
         SimProcess sim;
