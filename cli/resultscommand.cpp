@@ -3,7 +3,9 @@
 #include "cli/jsonlines.h"
 #include "results/resultsrecorder.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QPair>
 #include <QTextStream>
 
 #include <algorithm>
@@ -107,26 +109,51 @@ int ResultsCommand::history(const QString &serial, bool json)
     }
     ResultsStore store(target);
     bool ok = false;
-    const QList<HistoryEntry> entries = store.history(serial, &ok);
+    const QList<HistoryEntry> recorded = store.history(serial, &ok);
     if (!ok)
         return fail(store.errorString(), json);
+    // This station's results that still wait in its outbox belong to the history as well.
+    QList<QPair<HistoryEntry, bool>> entries; // the entry, whether it waits in the outbox
+    for (const HistoryEntry &entry : recorded)
+        entries.append({entry, false});
+    bool outboxRead = true;
+    QString outboxProblem;
+    if (QFileInfo::exists(outbox)) {
+        ResultsStore outboxStore(ResultsLocation::sqlite(outbox));
+        const QList<HistoryEntry> waiting = outboxStore.history(serial, &outboxRead);
+        outboxProblem = outboxStore.errorString();
+        for (const HistoryEntry &entry : waiting)
+            entries.append({entry, true});
+        std::stable_sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) {
+            return a.first.result.finished > b.first.result.finished;
+        });
+    }
+    const auto outboxUnread = [&] {
+        m_err << tr("The outbox %1 cannot be read: %2").arg(outbox, outboxProblem) << Qt::endl;
+        return 1;
+    };
     if (json) {
-        for (const HistoryEntry &entry : entries)
-            JsonLines::write(m_out, historyObject(entry));
-        return 0;
+        for (const auto &entry : qAsConst(entries)) {
+            QJsonObject object = historyObject(entry.first);
+            object.insert(QStringLiteral("outbox"), entry.second);
+            JsonLines::write(m_out, object);
+        }
+        return outboxRead ? 0 : outboxUnread();
     }
     if (entries.isEmpty()) {
         m_out << tr("No run is recorded for the controller %1 in %2.").arg(serial, target.displayName()) << Qt::endl;
-        return 0;
+        return outboxRead ? 0 : outboxUnread();
     }
     QList<QStringList> rows;
     rows << QStringList {tr("Finished"), tr("Result"), tr("Before"), tr("After"), tr("Station"), tr("Operator"),
                          tr("Port"), tr("Motor"), tr("Reason")};
-    for (const HistoryEntry &entry : entries) {
-        const ResultRecord &r = entry.result;
+    for (const auto &entry : qAsConst(entries)) {
+        const ResultRecord &r = entry.first.result;
+        const QString result = r.success ? tr("ok") : tr("failed");
         rows << QStringList {r.finished.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                             r.success ? tr("ok") : tr("failed"), r.firmwareBefore, r.firmwareAfter,
-                             entry.run.station, entry.run.operatorName, r.port, entry.run.motor, r.reason};
+                             entry.second ? tr("%1, waiting in the outbox").arg(result) : result, r.firmwareBefore,
+                             r.firmwareAfter, entry.first.run.station, entry.first.run.operatorName, r.port,
+                             entry.first.run.motor, r.reason};
     }
     QVector<int> widths(rows.first().size(), 0);
     for (const QStringList &row : qAsConst(rows))
@@ -139,5 +166,5 @@ int ResultsCommand::history(const QString &serial, bool json)
             line += (i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i]);
         m_out << line.trimmed() << Qt::endl;
     }
-    return 0;
+    return outboxRead ? 0 : outboxUnread();
 }

@@ -2787,87 +2787,97 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ResultsCommand</name>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="53"/>
+        <location filename="../../cli/resultscommand.cpp" line="55"/>
         <source>Runs sent from the outbox to %1: %2.</source>
         <translation>Aus dem Postausgang an %1 gesendete Läufe: %2.</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="55"/>
+        <location filename="../../cli/resultscommand.cpp" line="57"/>
         <source>Runs still waiting in the outbox %1: %2 (%3)</source>
         <translation>Im Postausgang %1 noch wartende Läufe: %2 (%3)</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="60"/>
+        <location filename="../../cli/resultscommand.cpp" line="62"/>
         <source>No results wait in the outbox.</source>
         <translation>Im Postausgang warten keine Ergebnisse.</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="105"/>
+        <location filename="../../cli/resultscommand.cpp" line="107"/>
         <source>The results database cannot be used.</source>
         <translation>Die Ergebnisdatenbank kann nicht verwendet werden.</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="119"/>
+        <location filename="../../cli/resultscommand.cpp" line="132"/>
+        <source>The outbox %1 cannot be read: %2</source>
+        <translation>Der Postausgang %1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../cli/resultscommand.cpp" line="144"/>
         <source>No run is recorded for the controller %1 in %2.</source>
         <translation>Für den Regler %1 ist in %2 kein Lauf festgehalten.</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="123"/>
+        <location filename="../../cli/resultscommand.cpp" line="148"/>
         <source>Finished</source>
         <translation>Beendet</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="123"/>
+        <location filename="../../cli/resultscommand.cpp" line="148"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="123"/>
+        <location filename="../../cli/resultscommand.cpp" line="148"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="123"/>
+        <location filename="../../cli/resultscommand.cpp" line="148"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="123"/>
+        <location filename="../../cli/resultscommand.cpp" line="148"/>
         <source>Station</source>
         <translation>Station</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="123"/>
+        <location filename="../../cli/resultscommand.cpp" line="148"/>
         <source>Operator</source>
         <translation>Bediener</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="124"/>
+        <location filename="../../cli/resultscommand.cpp" line="149"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="124"/>
+        <location filename="../../cli/resultscommand.cpp" line="149"/>
         <source>Motor</source>
         <translation>Motor</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="124"/>
+        <location filename="../../cli/resultscommand.cpp" line="149"/>
         <source>Reason</source>
         <translation>Grund</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="128"/>
+        <location filename="../../cli/resultscommand.cpp" line="152"/>
         <source>ok</source>
         <translation>ok</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="128"/>
+        <location filename="../../cli/resultscommand.cpp" line="152"/>
         <source>failed</source>
         <translation>fehlgeschlagen</translation>
     </message>
     <message>
-        <location filename="../../cli/resultscommand.cpp" line="135"/>
+        <location filename="../../cli/resultscommand.cpp" line="154"/>
+        <source>%1, waiting in the outbox</source>
+        <translation>%1, wartet im Postausgang</translation>
+    </message>
+    <message>
+        <location filename="../../cli/resultscommand.cpp" line="162"/>
         <source>Controller %1, results recorded: %2</source>
         <translation>Regler %1, festgehaltene Ergebnisse: %2</translation>
     </message>

@@ -305,15 +305,22 @@ private slots:
         QCOMPARE(lines.last().value(QStringLiteral("results")).toString(), QStringLiteral("outbox"));
         QCOMPARE(lines.last().value(QStringLiteral("exit_status")).toInt(), ResultsRecorder::EXIT_RESULTS_WAITING);
 
-        const Run nothingYet = runProgram({"--history", "7301", "--json", "--data-dir", data});
-        QCOMPARE(nothingYet.code, 0);
-        QVERIFY(jsonLines(nothingYet.out).isEmpty());
+        // The history shows it already, as waiting in this station's outbox.
+        const Run waiting = runProgram({"--history", "7301", "--json", "--data-dir", data});
+        QCOMPARE(waiting.code, 0);
+        const QList<QJsonObject> waitingEntries = jsonLines(waiting.out);
+        QCOMPARE(waitingEntries.size(), 1);
+        QCOMPARE(waitingEntries.first().value(QStringLiteral("outbox")).toBool(), true);
+        const Run waitingText = runProgram({"--history", "7301", "--data-dir", data});
+        QVERIFY2(waitingText.out.contains("ok, waiting in the outbox"), waitingText.out.constData());
+
         const Run sent = runProgram({"--sync-results", "--data-dir", data});
         QVERIFY2(sent.code == 0, sent.err.constData());
         const Run history = runProgram({"--history", "7301", "--json", "--data-dir", data});
         QCOMPARE(history.code, 0);
         const QList<QJsonObject> entries = jsonLines(history.out);
-        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.size(), 1); // sent, not twice
+        QCOMPARE(entries.first().value(QStringLiteral("outbox")).toBool(), false);
         QCOMPARE(entries.first().value(QStringLiteral("firmware_before")).toString(), QStringLiteral("1.2.3"));
         QCOMPARE(entries.first().value(QStringLiteral("port")).toString(), sim.linkPath());
     }
