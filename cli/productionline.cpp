@@ -213,7 +213,9 @@ int ProductionLine::run()
     for (const PortOutcome &outcome : outcomes)
         failed += outcome.success ? 0 : 1;
     // The results are recorded before the summary is printed: it says where they are.
-    const ProductionRecording::Recorded recorded = m_recording.record(outcomes, failed == 0 ? 0 : 1);
+    ProductionRecording::Recorded recorded = m_recording.record(outcomes, failed == 0 ? 0 : 1);
+    if (!m_request.reportFile.isEmpty() && !writeReport(outcomes))
+        recorded.exitStatus = 1;
     if (m_request.json) {
         for (const PortOutcome &outcome : outcomes)
             JsonLines::write(m_out, JsonLines::result(outcome));
@@ -226,9 +228,6 @@ int ProductionLine::run()
     }
     if (recorded.status == ResultsRecorder::Status::Lost && !recorded.message.isEmpty())
         m_err << recorded.message << Qt::endl;
-
-    if (!m_request.reportFile.isEmpty() && !writeReport(outcomes))
-        return 1;
     return recorded.exitStatus;
 }
 
