@@ -91,11 +91,11 @@ int FlashCommand::run(const QString &fileName)
         if (names.size() == 1 && m_portNames.isEmpty()) {
             m_outcome.port = names.first();
             com->selectPort(names.first());
-        }
-        else if (names.size() > 1 && m_portNames.isEmpty())
+        } else if (names.size() > 1 && m_portNames.isEmpty()) {
             finish(1, tr("Several ports are present (%1): name one with --port.").arg(names.join(QStringLiteral(", "))));
-        else
+        } else {
             com->portSelectionCanceled(); // asked again while the port list changes
+        }
     });
     QObject::connect(com, &ComHelper::comPortOpened, &loop,
                      [&] { say(tr("Port opened; looking for the controller.")); });
