@@ -62,14 +62,16 @@ ResultsRecorder::Outcome ResultsRecorder::record(const RunRecord &run, const QLi
     Outcome outcome;
     ResultsStore store(m_target);
     // A connection held since the start may have been dropped meanwhile: then a new one.
-    const bool recorded = (openStore && openStore->isOpen() && openStore->record(run, results))
-                          || store.record(run, results);
+    ResultsStore *used = openStore;
+    if (!(openStore && openStore->isOpen() && openStore->record(run, results)))
+        used = store.record(run, results) ? &store : nullptr;
+    const bool recorded = used != nullptr;
     if (recorded) {
         outcome.status = Status::Recorded;
         outcome.message = tr("The results are recorded in %1.").arg(m_target.displayName());
         // The server is back: what waited in the outbox goes along.
         if (QFileInfo::exists(m_outboxFile)) {
-            const SyncOutcome sent = sync();
+            const SyncOutcome sent = sync(used);
             outcome.outboxSent = sent.sent;
             if (sent.sent > 0)
                 outcome.message += QLatin1Char(' ') + tr("Earlier runs sent from the outbox: %1.").arg(sent.sent);
@@ -94,7 +96,7 @@ ResultsRecorder::Outcome ResultsRecorder::record(const RunRecord &run, const QLi
     return outcome;
 }
 
-ResultsRecorder::SyncOutcome ResultsRecorder::sync()
+ResultsRecorder::SyncOutcome ResultsRecorder::sync(ResultsStore *openTarget)
 {
     SyncOutcome outcome;
     if (!QFileInfo::exists(m_outboxFile)) {
@@ -113,7 +115,8 @@ ResultsRecorder::SyncOutcome ResultsRecorder::sync()
         outcome.ok = true;
         return outcome;
     }
-    ResultsStore target(m_target);
+    ResultsStore ownTarget(m_target);
+    ResultsStore &target = openTarget ? *openTarget : ownTarget;
     for (const QString &id : ids) {
         RunRecord run;
         QList<ResultRecord> results;

@@ -58,7 +58,8 @@ public:
     // first; when it fails, a new connection is tried once, then the outbox.
     Outcome record(const RunRecord &run, const QList<ResultRecord> &results, ResultsStore *openStore = nullptr);
     // Sends every run of the outbox, each once, and removes it there once the database has it.
-    SyncOutcome sync();
+    // `openTarget`: a store on the target already open, used instead of a new connection.
+    SyncOutcome sync(ResultsStore *openTarget = nullptr);
 
     const ResultsLocation &target() const { return m_target; }
     QString outboxFile() const { return m_outboxFile; }

@@ -201,12 +201,30 @@ private slots:
         // Sent again: nothing more.
         QCOMPARE(recorder.sync().sent, 0);
         QCOMPARE(rows(target, QStringLiteral("results")), 2);
+    }
 
-        // A second run goes straight in.
-        const ResultsRecorder::Outcome second =
-            recorder.record(run(QStringLiteral("b"), t0), {result(QStringLiteral("p0"), QStringLiteral("11"), true, t0)});
-        QCOMPARE(second.status, ResultsRecorder::Status::Recorded);
-        QCOMPARE(rows(target, QStringLiteral("results")), 3);
+    // The next run that reaches the database takes what waited in the outbox along, once.
+    void nextRunSendsTheOutbox()
+    {
+        const QString laterDir = m_dir.filePath(QStringLiteral("next"));
+        const QString target = QDir(laterDir).filePath(QStringLiteral("results.sqlite"));
+        const QString outbox = m_dir.filePath(QStringLiteral("next-outbox.sqlite"));
+        ResultsRecorder recorder(ResultsLocation::sqlite(target), outbox);
+        const QDateTime t0 = QDateTime::currentDateTimeUtc();
+        QCOMPARE(recorder.record(run(QStringLiteral("n1"), t0), {result(QStringLiteral("p0"), QStringLiteral("21"), true, t0)})
+                     .status,
+                 ResultsRecorder::Status::InOutbox);
+        QVERIFY(QDir().mkpath(laterDir));
+        ResultsStore early(ResultsLocation::sqlite(target)); // as the line opens it while it runs
+        QVERIFY(early.open());
+        const ResultsRecorder::Outcome next = recorder.record(
+            run(QStringLiteral("n2"), t0.addSecs(60)), {result(QStringLiteral("p0"), QStringLiteral("22"), true, t0)}, &early);
+        QCOMPARE(next.status, ResultsRecorder::Status::Recorded);
+        QCOMPARE(next.outboxSent, 1);
+        QVERIFY2(next.message.contains(QLatin1String("Earlier runs sent from the outbox: 1.")), qPrintable(next.message));
+        QCOMPARE(rows(target, QStringLiteral("runs")), 2);
+        QCOMPARE(rows(target, QStringLiteral("results")), 2);
+        QCOMPARE(rows(outbox, QStringLiteral("runs")), 0);
     }
 
     // Neither the database nor the outbox can be written: the caller hears it.
