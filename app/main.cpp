@@ -8,13 +8,16 @@
 #include "app/mainwindow.h"
 #include "cli/flashcommand.h"
 #include "cli/motorbackupcommand.h"
+#include "cli/jsonlines.h"
 #include "cli/productionline.h"
+#include "cli/resultscommand.h"
 #include "app/terminationsignals.h"
 #include "app/windowtermination.h"
 #include "ui/userdialogs.h"
 #include "link/serialportprovider.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLoggingCategory>
@@ -52,6 +55,16 @@ std::unique_ptr<PortProvider> makePortProvider(const CommandLineOptions &options
     return std::make_unique<SerialPortProvider>(options.portSpecs);
 }
 
+// Every run of the program records its results.
+ProductionRecording::Options recordingOptions(const CommandLineOptions &options)
+{
+    ProductionRecording::Options recording;
+    recording.enabled = true;
+    recording.resultsDb = options.resultsDb;
+    recording.programVersion = QString::fromLatin1(VERSION);
+    return recording;
+}
+
 int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
              QTextStream &err)
 {
@@ -65,8 +78,32 @@ int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirecto
         portNames << SerialPortProvider::parseExtraPort(spec).portName;
     if (options.demo)
         portNames << DemoPortProvider::DEMO_PORT_NAME;
+    // The run's result is recorded as the production line's are; where it goes is checked first.
+    ProductionOrder order(dataDirectory);
+    order.firmwareFile = QFileInfo(options.firmwareFile).absoluteFilePath();
+    ProductionRecording recording;
+    QString problem;
+    if (!recording.prepare(recordingOptions(options), order, QString(), &problem)) {
+        if (options.json)
+            JsonLines::write(out, JsonLines::error(problem));
+        err << problem << Qt::endl;
+        return 1;
+    }
     FlashCommand command(ports.get(), dataDirectory, portNames, out, err);
-    return command.run(options.firmwareFile);
+    command.setJson(options.json);
+    const int code = command.run(options.firmwareFile);
+    if (!command.touchedController())
+        return code; // nothing was done to a controller: nothing to record
+    const ProductionRecording::Recorded recorded = recording.record({command.outcome()}, code);
+    if (options.json) {
+        JsonLines::write(out, JsonLines::result(command.outcome()));
+        JsonLines::write(out, ProductionRecording::summary(code == 0 ? 1 : 0, 1, recorded));
+    } else if (recorded.status != ResultsRecorder::Status::Lost) {
+        out << recorded.message << Qt::endl;
+    }
+    if (recorded.status == ResultsRecorder::Status::Lost)
+        err << recorded.message << Qt::endl;
+    return recorded.exitStatus;
 }
 
 // The named ports, then (--all-adapters) every other port of the maker's adapter present now.
@@ -85,6 +122,8 @@ int runProduction(const CommandLineOptions &options, const DataDirectory &dataDi
     const QList<PortInfo> present = options.allAdapters ? SerialPortProvider(options.portSpecs).availablePorts()
                                                         : QList<PortInfo>();
     request.ports = ProductionLine::portsToWorkOn(named, present, options.allAdapters);
+    request.results = recordingOptions(options);
+    request.json = options.json;
     return ProductionLine(request, out, err).run();
 }
 
@@ -114,9 +153,13 @@ int runHeadless(int argc, char *argv[])
     }
 
     if (options.command == CommandLineOptions::Command::ListPorts)
-        return DiagnosticsCommand(options.portSpecs, out, err).listPorts();
+        return DiagnosticsCommand(options.portSpecs, out, err).listPorts(options.json);
 
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
+    if (options.command == CommandLineOptions::Command::SyncResults)
+        return ResultsCommand(dataDirectory, options.resultsDb, out, err).syncResults();
+    if (options.command == CommandLineOptions::Command::History)
+        return ResultsCommand(dataDirectory, options.resultsDb, out, err).history(options.historySerial, options.json);
     if (options.command == CommandLineOptions::Command::Flash)
         return runFlash(options, dataDirectory, out, err);
     if (options.command == CommandLineOptions::Command::Production)

@@ -1,5 +1,6 @@
 #include "cli/diagnosticscommand.h"
 
+#include "cli/jsonlines.h"
 #include "cli/supportbundle.h"
 #include "link/portreport.h"
 #include "link/serialportprovider.h"
@@ -17,8 +18,26 @@ QString DiagnosticsCommand::probedPortList() const
     return PortReport::describe(ports.availablePorts(), &PortReport::openWithSerialPort);
 }
 
-int DiagnosticsCommand::listPorts()
+int DiagnosticsCommand::listPorts(bool json)
 {
+    if (json) {
+        const SerialPortProvider ports(m_extraPortSpecs);
+        for (const PortInfo &port : ports.availablePorts()) {
+            const QSerialPort::SerialPortError error = PortReport::openWithSerialPort(port);
+            const QString location = port.systemLocation.isEmpty() ? port.portName : port.systemLocation;
+            JsonLines::write(m_out, QJsonObject {{QStringLiteral("event"), QStringLiteral("port")},
+                                                 {QStringLiteral("port"), port.portName},
+                                                 {QStringLiteral("adapter"), port.isAdapter()},
+                                                 {QStringLiteral("serial"), port.serialNumber},
+                                                 {QStringLiteral("description"), port.description},
+                                                 {QStringLiteral("can_open"), error == QSerialPort::NoError},
+                                                 {QStringLiteral("problem"),
+                                                  error == QSerialPort::NoError
+                                                      ? QString()
+                                                      : PortDoctor::explain(location, error, PortSystem::machine())}});
+        }
+        return 0;
+    }
     m_out << probedPortList();
     m_out.flush();
     return 0;

@@ -17,7 +17,8 @@ public:
     // extraPortSpecs: the --port PATH[@SERIAL] ports.
     DiagnosticsCommand(const QStringList &extraPortSpecs, QTextStream &out, QTextStream &err);
 
-    int listPorts();
+    // json: one {"event":"port",…} object per port instead of text.
+    int listPorts(bool json = false);
     // logDirectory may be empty (no data directory): the bundle then has no device log.
     int writeSupportBundle(const QString &fileName, const QString &program, const QString &logDirectory);
 

@@ -1,11 +1,14 @@
 #include "cli/flashcommand.h"
 
 #include "app/appbase.h"
+#include "app/devicestatusview.h"
+#include "cli/jsonlines.h"
 #include "cli/namedportsprovider.h"
 #include "app/terminationsignals.h"
 #include "firmware/updatefwhelper.h"
 #include "link/comhelper.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTextStream>
@@ -17,13 +20,27 @@ FlashCommand::FlashCommand(PortProvider *ports, const DataDirectory &dataDirecto
 {
 }
 
+void FlashCommand::say(const QString &text)
+{
+    if (m_json)
+        JsonLines::write(m_out, JsonLines::progress(m_outcome.port, text));
+    else
+        m_out << text << Qt::endl;
+}
+
 int FlashCommand::run(const QString &fileName)
 {
+    m_outcome = PortOutcome();
+    m_touched = false;
+    QElapsedTimer clock;
+    clock.start();
     // Everything about the image that needs no bootloader is checked before any port is
     // opened: a bad image never resets a controller.
     const QFileInfo file(fileName);
     const uint32_t imageProblem = UpdateFwHelper::checkImageFile(fileName);
     if (imageProblem != 0) {
+        if (m_json)
+            JsonLines::write(m_out, JsonLines::error(UpdateFwHelper::imageErrorMessage(imageProblem, fileName)));
         m_err << UpdateFwHelper::imageErrorMessage(imageProblem, fileName) << Qt::endl;
         return 1;
     }
@@ -48,6 +65,15 @@ int FlashCommand::run(const QString &fileName)
         if (started)
             return;
         started = true;
+        // The controller as found, for the record of the run.
+        m_touched = true;
+        const Device_State_e state = app.deviceState();
+        if (state == DEVICE_CONNECTED || state == DEVICE_RUNNING) {
+            m_outcome.serialNumber = QString::number(app.device()->serialNumber());
+            m_outcome.firmwareBefore = DeviceStatusView::firmwareVersion(app.device()->firmware());
+        } else {
+            m_outcome.firmwareBefore = tr("bootloader");
+        }
         app.startFirmwareUpdate(file.absoluteFilePath());
     };
 
@@ -57,19 +83,22 @@ int FlashCommand::run(const QString &fileName)
             names << port.portName;
         for (const QString &wanted : qAsConst(m_portNames)) {
             if (names.contains(wanted)) {
+                m_outcome.port = wanted;
                 com->selectPort(wanted);
                 return;
             }
         }
-        if (names.size() == 1 && m_portNames.isEmpty())
+        if (names.size() == 1 && m_portNames.isEmpty()) {
+            m_outcome.port = names.first();
             com->selectPort(names.first());
-        else if (names.size() > 1 && m_portNames.isEmpty())
+        } else if (names.size() > 1 && m_portNames.isEmpty()) {
             finish(1, tr("Several ports are present (%1): name one with --port.").arg(names.join(QStringLiteral(", "))));
-        else
+        } else {
             com->portSelectionCanceled(); // asked again while the port list changes
+        }
     });
     QObject::connect(com, &ComHelper::comPortOpened, &loop,
-                     [&] { m_out << tr("Port opened; looking for the controller.") << Qt::endl; });
+                     [&] { say(tr("Port opened; looking for the controller.")); });
 
     // The controller found: running firmware (once its records are read, so that the
     // reset request does not queue behind them), or one waiting in its bootloader.
@@ -84,7 +113,7 @@ int FlashCommand::run(const QString &fileName)
     bool bootloaderEntered = false;
     QObject::connect(updater, &UpdateFwHelper::bootloaderFound, &loop, [&] {
         bootloaderEntered = true;
-        m_out << tr("A controller waits in its bootloader; its firmware is written.") << Qt::endl;
+        say(tr("A controller waits in its bootloader; its firmware is written."));
         start();
     });
     QObject::connect(updater, &UpdateFwHelper::setBootloaderProtocol, &loop, [&](bool knownDevice) {
@@ -104,7 +133,7 @@ int FlashCommand::run(const QString &fileName)
         if (!started)
             return; // the probe's words are for the window
         if (!state.isEmpty() && state != lastState)
-            m_out << state << Qt::endl;
+            say(state);
         lastState = state;
     });
     QObject::connect(updater, &UpdateFwHelper::updateProgressBar, &loop,
@@ -113,7 +142,7 @@ int FlashCommand::run(const QString &fileName)
                              return; // the countdown and the busy bar: the state line says enough
                          const int percent = value / 10 * 10;
                          if (percent != lastPercent)
-                             m_out << tr("Written: %1%").arg(percent) << Qt::endl;
+                             say(tr("Written: %1%").arg(percent));
                          lastPercent = percent;
                      });
     QString lastMessage;
@@ -149,9 +178,15 @@ int FlashCommand::run(const QString &fileName)
     loop.exec();
     app.stopTimer();
 
-    if (exitCode == 0)
-        m_out << tr("Firmware update successful") << Qt::endl;
-    else
+    m_outcome.success = exitCode == 0;
+    m_outcome.result = exitCode == 0 ? tr("Firmware update successful") : failure;
+    m_outcome.milliseconds = clock.elapsed();
+    if (exitCode == 0) {
+        say(tr("Firmware update successful"));
+    } else {
+        if (m_json)
+            JsonLines::write(m_out, JsonLines::error(failure));
         m_err << failure << Qt::endl;
+    }
     return exitCode;
 }

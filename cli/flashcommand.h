@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/datadirectory.h"
+#include "cli/productionjob.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -28,10 +29,22 @@ public:
 
     int run(const QString &fileName);
 
+    // --json: the steps as {"event":"progress",…} lines, the failure as {"event":"error",…}.
+    void setJson(bool json) { m_json = json; }
+    // What the run did to the controller, as a row of the production line's table.
+    const PortOutcome &outcome() const { return m_outcome; }
+    // Whether the update was started on a controller (not for a bad image or no controller).
+    bool touchedController() const { return m_touched; }
+
 private:
+    void say(const QString &text);
+
     PortProvider *m_ports;
     DataDirectory m_dataDirectory;
     QStringList m_portNames;
     QTextStream &m_out;
     QTextStream &m_err;
+    bool m_json = false;
+    bool m_touched = false;
+    PortOutcome m_outcome;
 };

@@ -1,6 +1,7 @@
 #include "cli/productionline.h"
 
 #include "cli/filechecks.h"
+#include "cli/jsonlines.h"
 #include "app/terminationsignals.h"
 #include "device/settingsmodel.h"
 #include "motors/dbmanager.h"
@@ -44,6 +45,8 @@ ProductionLine::ProductionLine(const Request &request, QTextStream &out, QTextSt
 
 bool ProductionLine::refuse(const QString &reason)
 {
+    if (m_request.json)
+        JsonLines::write(m_out, JsonLines::error(reason));
     m_err << reason << Qt::endl;
     m_refusal = reason;
     return false;
@@ -118,7 +121,19 @@ bool ProductionLine::prepare(ProductionOrder *order)
             return refuse(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(m_request.motorName));
         order->motorName = m_request.motorName;
     }
+    QString recordingProblem;
+    if (!m_recording.prepare(m_request.results, *order, m_request.settingsFile, &recordingProblem))
+        return refuse(recordingProblem);
+    m_recording.connectWhileRunning();
     return true;
+}
+
+void ProductionLine::print(const QString &port, const QString &text)
+{
+    if (m_request.json)
+        JsonLines::write(m_out, JsonLines::progress(port, text));
+    else
+        m_out << QStringLiteral("[%1] %2").arg(port, text) << Qt::endl;
 }
 
 QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
@@ -143,13 +158,14 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
         job->moveToThread(thread.get());
         QObject::connect(thread.get(), &QThread::started, job, &ProductionJob::start);
         QObject::connect(thread.get(), &QThread::finished, job, &QObject::deleteLater);
-        QObject::connect(job, &ProductionJob::progress, &loop, [this](QString portName, QString text) {
-            m_out << QStringLiteral("[%1] %2").arg(portName, text) << Qt::endl;
-        });
+        QObject::connect(job, &ProductionJob::progress, &loop,
+                         [this](QString portName, QString text) { print(portName, text); });
         QThread *jobThread = thread.get();
         QObject::connect(job, &ProductionJob::finished, &loop, [&, jobThread](PortOutcome outcome) {
-            m_out << QStringLiteral("[%1] %2").arg(outcome.port, outcome.success ? tr("done") : outcome.result)
-                  << Qt::endl;
+            if (m_request.json)
+                JsonLines::write(m_out, JsonLines::finished(outcome));
+            else
+                print(outcome.port, outcome.success ? tr("done") : outcome.result);
             outcomes.append(outcome);
             unfinished.erase(jobThread);
             jobThread->quit();
@@ -193,15 +209,26 @@ int ProductionLine::run()
         return 1;
     }
     const QList<PortOutcome> outcomes = runJobs(order);
-    m_out << Qt::endl << table(outcomes);
     int failed = 0;
     for (const PortOutcome &outcome : outcomes)
         failed += outcome.success ? 0 : 1;
-    m_out << tr("%1 of %2 ports succeeded.").arg(outcomes.size() - failed).arg(outcomes.size()) << Qt::endl;
-
+    // The results are recorded before the summary is printed: it says where they are.
+    ProductionRecording::Recorded recorded = m_recording.record(outcomes, failed == 0 ? 0 : 1);
     if (!m_request.reportFile.isEmpty() && !writeReport(outcomes))
-        return 1;
-    return failed == 0 ? 0 : 1;
+        recorded.exitStatus = 1;
+    if (m_request.json) {
+        for (const PortOutcome &outcome : outcomes)
+            JsonLines::write(m_out, JsonLines::result(outcome));
+        JsonLines::write(m_out, ProductionRecording::summary(outcomes.size() - failed, outcomes.size(), recorded));
+    } else {
+        m_out << Qt::endl << table(outcomes);
+        m_out << tr("%1 of %2 ports succeeded.").arg(outcomes.size() - failed).arg(outcomes.size()) << Qt::endl;
+        if (!recorded.message.isEmpty() && recorded.status != ResultsRecorder::Status::Lost)
+            m_out << recorded.message << Qt::endl;
+    }
+    if (recorded.status == ResultsRecorder::Status::Lost && !recorded.message.isEmpty())
+        m_err << recorded.message << Qt::endl;
+    return recorded.exitStatus;
 }
 
 bool ProductionLine::writeReport(const QList<PortOutcome> &outcomes)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/productionjob.h"
+#include "cli/productionrecording.h"
 
 #include <QCoreApplication>
 #include <QList>
@@ -29,6 +30,8 @@ public:
         QList<PortInfo> ports;    // the ports to work on
         DataDirectory dataDirectory;
         int findTimeoutMs = ProductionOrder::DEFAULT_FIND_TIMEOUT_MS; // a port without a controller
+        ProductionRecording::Options results; // where the results are recorded
+        bool json = false;        // one JSON object per line instead of text
     };
 
     ProductionLine(const Request &request, QTextStream &out, QTextStream &err);
@@ -53,10 +56,12 @@ private:
     bool refuse(const QString &reason); // says why the run is not done; returns false
     bool writeReport(const QList<PortOutcome> &outcomes);
     QList<PortOutcome> runJobs(const ProductionOrder &order);
+    void print(const QString &port, const QString &text);
 
     Request m_request;
     QTextStream &m_out;
     QTextStream &m_err;
     QString m_refusal;
     bool m_reportUsable = false;
+    ProductionRecording m_recording;
 };

@@ -10,6 +10,8 @@ packages=(
   desktop-file-utils appstream unzip  # the install test validates the desktop entry, metainfo and zip
   qttranslations5-l10n               # Qt's own German texts (buttons, file dialogs)
   zlib1g-dev                         # the payload cipher inflates with zlib itself
+  libqt5sql5-psql                    # results in a shared PostgreSQL database (--results-db)
+  postgresql                         # the results tests start a server of their own
 )
 
 missing=()

@@ -225,12 +225,67 @@ private slots:
         QVERIFY(options.allAdapters);
     }
 
+    // Where the results go, the outbox and the history, and JSON lines: each with the
+    // commands that use it.
+    void resultsOptions_data()
+    {
+        using C = CommandLineOptions::Command;
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<CommandLineOptions::Command>("command");
+        QTest::addColumn<QString>("resultsDb");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<bool>("json");
+        const QString url = QStringLiteral("postgresql://kordo@db/line");
+        QTest::newRow("history") << QStringList {"--history", " 1001 "} << C::History << QString() << "1001" << false;
+        QTest::newRow("history json on a server") << QStringList {"--history", "7", "--json", "--results-db", url}
+                                                  << C::History << url << "7" << true;
+        QTest::newRow("sync") << QStringList {"--sync-results", "--results-db", url, "--data-dir", "d"}
+                              << C::SyncResults << url << QString() << false;
+        QTest::newRow("production on a server") << QStringList {"--flash", "f", "--all-adapters", "--results-db", url, "--json"}
+                                                << C::Production << url << QString() << true;
+        QTest::newRow("flash json") << QStringList {"--flash", "f", "--json"} << C::Flash << QString() << QString() << true;
+        QTest::newRow("list ports json") << QStringList {"--list-ports", "--json"} << C::ListPorts << QString()
+                                         << QString() << true;
+        QTest::newRow("history empty serial") << QStringList {"--history", " "} << C::Invalid << QString() << QString()
+                                              << false;
+        QTest::newRow("history and sync") << QStringList {"--history", "1", "--sync-results"} << C::Invalid
+                                          << QString() << QString() << false;
+        QTest::newRow("history with flash") << QStringList {"--history", "1", "--flash", "f"} << C::Invalid
+                                            << QString() << QString() << false;
+        QTest::newRow("history with a port") << QStringList {"--history", "1", "--port", "/a"} << C::Invalid
+                                             << QString() << QString() << false;
+        QTest::newRow("sync json") << QStringList {"--sync-results", "--json"} << C::Invalid << QString() << QString()
+                                   << false;
+        QTest::newRow("results db alone") << QStringList {"--results-db", url} << C::Invalid << QString() << QString()
+                                          << false;
+        QTest::newRow("results db with export") << QStringList {"--export-motors", "m", "--results-db", url}
+                                                << C::Invalid << QString() << QString() << false;
+        QTest::newRow("empty results db") << QStringList {"--flash", "f", "--results-db", ""} << C::Invalid
+                                          << QString() << QString() << false;
+        QTest::newRow("json with the window") << QStringList {"--json"} << C::Invalid << QString() << QString() << false;
+    }
+    void resultsOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(CommandLineOptions::Command, command);
+        const CommandLineOptions options = CommandLine::parse(QStringList {"kordoman"} + arguments);
+        QCOMPARE(options.command, command);
+        if (command == CommandLineOptions::Command::Invalid) {
+            QVERIFY(!options.error.isEmpty());
+            return;
+        }
+        QTEST(options.resultsDb, "resultsDb");
+        QTEST(options.historySerial, "serial");
+        QTEST(options.json, "json");
+    }
+
     void helpNamesEveryOption()
     {
         const CommandLineOptions options = CommandLine::parse({"kordoman", "--help"});
         for (const char *option : {"--demo", "--port", "--data-dir", "--export-motors", "--motor", "--import-motors",
                                    "--overwrite", "--flash", "--version", "--list-ports", "--support-bundle",
-                                   "--settings", "--report", "--all-adapters"})
+                                   "--settings", "--report", "--all-adapters", "--results-db", "--sync-results",
+                                   "--history", "--json"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
     }
 

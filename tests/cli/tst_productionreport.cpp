@@ -129,6 +129,54 @@ private slots:
         QCOMPARE(lines[2].indexOf(QLatin1String("Said")), resultColumn);
         QVERIFY(lines[2].endsWith(QLatin1String("re-run, then look")));
     }
+
+    // The exit status once the results are recorded: a failed port stays a failure wherever
+    // its results went; a good run whose results wait in the outbox says so with 3; results
+    // that went nowhere fail the run.
+    void exitStatusWithResults_data()
+    {
+        QTest::addColumn<int>("run");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("expected");
+        const int recorded = int(ResultsRecorder::Status::Recorded);
+        const int outbox = int(ResultsRecorder::Status::InOutbox);
+        const int lost = int(ResultsRecorder::Status::Lost);
+        QTest::newRow("good, recorded") << 0 << recorded << 0;
+        QTest::newRow("good, in the outbox") << 0 << outbox << ResultsRecorder::EXIT_RESULTS_WAITING;
+        QTest::newRow("good, lost") << 0 << lost << 1;
+        QTest::newRow("failed, recorded") << 1 << recorded << 1;
+        QTest::newRow("failed, in the outbox") << 1 << outbox << 1;
+        QTest::newRow("failed, lost") << 1 << lost << 1;
+    }
+    void exitStatusWithResults()
+    {
+        QFETCH(int, run);
+        QFETCH(int, status);
+        QTEST(ProductionRecording::exitStatus(run, ResultsRecorder::Status(status)), "expected");
+    }
+
+    // A row of the table as the results database keeps it.
+    void resultRecordOfAPort()
+    {
+        const QList<PortOutcome> rows = outcomes();
+        const QDateTime started = QDateTime::fromString(QStringLiteral("2026-05-04T10:00:00.000Z"), Qt::ISODateWithMs);
+        const QStringList fields {QStringLiteral("dead_zone"), QStringLiteral("ttl")};
+        const ResultRecord ok = ProductionRecording::resultOf(rows[0], started, fields);
+        QCOMPARE(ok.port, rows[0].port);
+        QCOMPARE(ok.serial, QStringLiteral("1001"));
+        QCOMPARE(ok.firmwareBefore, QStringLiteral("1.2.3"));
+        QCOMPARE(ok.firmwareAfter, QStringLiteral("1.3.0"));
+        QVERIFY(ok.success);
+        QCOMPARE(ok.reason, QString()); // "OK" is no reason
+        QCOMPARE(ok.milliseconds, 4260);
+        QCOMPARE(ok.finished, started.addMSecs(4260));
+        QCOMPARE(ok.settingsFields, fields);
+        const ResultRecord failed = ProductionRecording::resultOf(rows[1], started, fields);
+        QVERIFY(!failed.success);
+        QCOMPARE(failed.reason, rows[1].result);
+        QCOMPARE(failed.advice, rows[1].advice);
+        QCOMPARE(failed.serial, QString());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestProductionReport)

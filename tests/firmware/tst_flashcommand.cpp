@@ -77,7 +77,10 @@ private slots:
         QVERIFY2(run.code == 0, run.err.constData());
         QVERIFY(run.out.contains("Written: 100%"));
         QVERIFY2(!run.out.contains("Choose the firmware"), run.out.constData()); // the window's words
-        QVERIFY(run.out.trimmed().endsWith("Firmware update successful"));
+        // The success, then where its result was recorded: the last line.
+        QVERIFY2(run.out.contains("Firmware update successful\n"), run.out.constData());
+        const QList<QByteArray> lines = run.out.trimmed().split('\n');
+        QVERIFY2(lines.last().startsWith("The results are recorded in "), run.out.constData());
         QFile flashed(dump);
         QVERIFY(flashed.open(QIODevice::ReadOnly));
         QCOMPARE(flashed.readAll().left(image.size()), image);
