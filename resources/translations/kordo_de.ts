@@ -517,27 +517,27 @@
 <context>
     <name>Device</name>
     <message>
-        <location filename="../../device/device.cpp" line="122"/>
+        <location filename="../../device/device.cpp" line="121"/>
         <source>PWM input settings</source>
         <translation>PWM-Eingangseinstellungen</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="124"/>
+        <location filename="../../device/device.cpp" line="123"/>
         <source>motion settings</source>
         <translation>Bewegungseinstellungen</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="126"/>
+        <location filename="../../device/device.cpp" line="125"/>
         <source>motor parameters</source>
         <translation>Motorparameter</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="128"/>
+        <location filename="../../device/device.cpp" line="127"/>
         <source>motor data</source>
         <translation>Motordaten</translation>
     </message>
     <message>
-        <location filename="../../device/device.cpp" line="130"/>
+        <location filename="../../device/device.cpp" line="129"/>
         <source>motor hours</source>
         <translation>Motorstunden</translation>
     </message>
@@ -1235,7 +1235,7 @@
         <translation>Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="96"/>
+        <location filename="../../cli/flashcommand.cpp" line="95"/>
         <source>Several ports are present (%1): name one with --port.</source>
         <translation>Mehrere Anschlüsse sind vorhanden (%1): wählen Sie einen mit --port.</translation>
     </message>
@@ -2761,13 +2761,13 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="223"/>
+        <location filename="../../cli/productionline.cpp" line="225"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
         <location filename="../../cli/productionline.cpp" line="73"/>
-        <location filename="../../cli/productionline.cpp" line="239"/>
+        <location filename="../../cli/productionline.cpp" line="238"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
@@ -2792,37 +2792,37 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="280"/>
+        <location filename="../../cli/productionline.cpp" line="279"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="280"/>
+        <location filename="../../cli/productionline.cpp" line="279"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="280"/>
+        <location filename="../../cli/productionline.cpp" line="279"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="280"/>
+        <location filename="../../cli/productionline.cpp" line="279"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="280"/>
+        <location filename="../../cli/productionline.cpp" line="279"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="280"/>
+        <location filename="../../cli/productionline.cpp" line="279"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="280"/>
+        <location filename="../../cli/productionline.cpp" line="279"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
@@ -2964,27 +2964,27 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Datenbanktreiber %1 fehlt (für PostgreSQL: das Paket libqt5sql5-psql).</translation>
     </message>
     <message>
-        <location filename="../../results/resultsrecorder.cpp" line="69"/>
+        <location filename="../../results/resultsrecorder.cpp" line="71"/>
         <source>The results are recorded in %1.</source>
         <translation>Die Ergebnisse sind in %1 festgehalten.</translation>
     </message>
     <message>
-        <location filename="../../results/resultsrecorder.cpp" line="75"/>
+        <location filename="../../results/resultsrecorder.cpp" line="77"/>
         <source>Earlier runs sent from the outbox: %1.</source>
         <translation>Frühere Läufe aus dem Postausgang gesendet: %1.</translation>
     </message>
     <message>
-        <location filename="../../results/resultsrecorder.cpp" line="78"/>
+        <location filename="../../results/resultsrecorder.cpp" line="80"/>
         <source>Earlier runs still waiting in the outbox: %1 (%2).</source>
         <translation>Frühere Läufe, die noch im Postausgang warten: %1 (%2).</translation>
     </message>
     <message>
-        <location filename="../../results/resultsrecorder.cpp" line="86"/>
+        <location filename="../../results/resultsrecorder.cpp" line="88"/>
         <source>The results database cannot take the results (%1): the results wait in the outbox %2. Send them with --sync-results.</source>
         <translation>Die Ergebnisdatenbank kann die Ergebnisse nicht aufnehmen (%1): Die Ergebnisse warten im Postausgang %2. Senden Sie sie mit --sync-results.</translation>
     </message>
     <message>
-        <location filename="../../results/resultsrecorder.cpp" line="92"/>
+        <location filename="../../results/resultsrecorder.cpp" line="94"/>
         <source>The results could not be recorded: %1; the outbox %2 cannot take them either: %3</source>
         <translation>Die Ergebnisse konnten nicht festgehalten werden: %1; auch der Postausgang %2 kann sie nicht aufnehmen: %3</translation>
     </message>
