@@ -66,6 +66,12 @@ public:
     // Whether the record (READ_PWM_IN or READ_MOTION) holds the present device's values:
     // a page offers no edit built on the defaults instead.
     bool hasRead(ReadBit record) const { return (m_recordsRead & record) == record; }
+    // Whether both halves of the motor record were read from the present device.
+    bool hasReadMotor() const
+    {
+        return (m_motorParamsRead & (READ_MOTOR_PARAMS | READ_MOTOR_USER_PARAMS))
+               == (READ_MOTOR_PARAMS | READ_MOTOR_USER_PARAMS);
+    }
     // The names of the records in a failed-read mask, for the user.
     static QStringList recordNames(uint16_t mask);
 
