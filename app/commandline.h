@@ -15,6 +15,10 @@ struct CommandLineOptions
         SupportBundle,  // --support-bundle FILE
         Flash,          // --flash FILE [--port PATH[@SERIAL]]
         Production,     // several ports at once: --flash, --settings, --motor, --report, --all-adapters
+        ListBackups,    // --backups [SERIAL]
+        PruneBackups,   // --prune-backups DAYS
+        RestoreBackup,  // --restore-backup ID --port PATH
+        DiffSettings,   // --diff-settings FILE --port PATH
         ShowHelp,
         ShowVersion,
         Invalid,        // see error
@@ -32,6 +36,11 @@ struct CommandLineOptions
     QString settingsFile;       // --settings FILE
     QString reportFile;         // --report FILE
     bool allAdapters = false;   // --all-adapters
+    // Settings backups and the settings comparison.
+    QString backupSerial;       // --backups SERIAL; empty: every controller
+    int pruneDays = 0;          // --prune-backups DAYS
+    qint64 restoreId = 0;       // --restore-backup ID
+    QString diffFile;           // --diff-settings FILE
     QString error;
     QString helpText;
 };

@@ -161,6 +161,14 @@ void ProductionJob::start()
                  tr("re-run with --motor on this port"));
     });
 
+    // The snapshot kept before the update (taken by the coordinator) and before each write.
+    connect(app, &AppBase::settingsSnapshotKept, this, [this](qint64 id, QString text) {
+        if (id > 0)
+            emit progress(m_portName, tr("Settings kept as backup %1").arg(id));
+        else
+            emit progress(m_portName, text);
+    });
+
     m_timer = new QTimer(this);
     m_timer->setInterval(AppBase::TICK_MS);
     connect(m_timer, &QTimer::timeout, this, &ProductionJob::tick);
@@ -230,7 +238,7 @@ void ProductionJob::tick()
 
 void ProductionJob::continueAfter(Step done)
 {
-    if (done < Step::Settings && m_order.hasSettings)
+    if (done < Step::Settings && (m_order.hasSettings || m_order.hasRestore))
         startSettings();
     else if (done < Step::Motor && !m_order.motorName.isEmpty())
         startMotor();
@@ -352,14 +360,36 @@ void ProductionJob::startSettings()
         return;
     startStep(Step::Settings);
     Device *device = m_app->device();
-    const SettingsRecords records =
-        SettingsRecords::apply(m_order.settings, device->pwmInParams(), device->motionParams());
+    SettingsRecords records;
+    if (m_order.hasRestore) {
+        // A controller's backup goes back into that controller only.
+        if (m_order.restore.serialNumber != m_outcome.serialNumber) {
+            fail(tr("The backup %1 was taken from the controller %2, not from this one; nothing was written.")
+                     .arg(m_order.restore.id)
+                     .arg(m_order.restore.serialNumber),
+                 tr("choose a backup of this controller (kordoman --backups %1)").arg(m_outcome.serialNumber));
+            return;
+        }
+        records.pwmIn = device->pwmInParams();
+        records.motion = device->motionParams();
+        if (m_order.restore.pwmIn.size() == SET_PWM_IN_PARAMS::WIRE_SIZE) {
+            records.pwmIn = SET_PWM_IN_PARAMS::unpack(m_order.restore.pwmIn);
+            records.pwmInChanged = true;
+        }
+        if (m_order.restore.motion.size() == SET_MOTION_PARAMS::WIRE_SIZE) {
+            records.motion = SET_MOTION_PARAMS::unpack(m_order.restore.motion);
+            records.motionChanged = true;
+        }
+    } else {
+        records = SettingsRecords::apply(m_order.settings, device->pwmInParams(), device->motionParams());
+    }
     if ((records.pwmInChanged && !device->hasRead(Device::READ_PWM_IN))
         || (records.motionChanged && !device->hasRead(Device::READ_MOTION))) {
         fail(tr("The controller's settings could not be read; nothing was written."),
              tr("re-run with --settings on this port"));
         return;
     }
+    keepSnapshot(m_order.hasRestore ? SettingsSnapshot::Reason::Restore : SettingsSnapshot::Reason::SettingsWrite);
     if (!records.limited.isEmpty())
         emit progress(m_portName, tr("Values out of range were limited: %1").arg(records.limited.join(QStringLiteral(", "))));
     m_notWritten = records.limited + records.skipped;
@@ -425,10 +455,17 @@ void ProductionJob::startMotor()
     if (controllerContested())
         return;
     startStep(Step::Motor);
+    keepSnapshot(SettingsSnapshot::Reason::MotorWrite);
     emit progress(m_portName, tr("Writing the motor %1").arg(m_order.motorName));
     if (!m_app->idHelper()->setMotorFromDatabase(m_order.motorName))
         fail(tr("The motor %1 is not in the motor database.").arg(m_order.motorName),
              tr("import its motor file with --import-motors, then re-run"));
+}
+
+void ProductionJob::keepSnapshot(SettingsSnapshot::Reason reason)
+{
+    // A database that cannot take it never stops the write: the file is named in the progress.
+    m_app->takeSnapshot(reason);
 }
 
 void ProductionJob::succeed()

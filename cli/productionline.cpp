@@ -3,6 +3,7 @@
 #include "cli/filechecks.h"
 #include "app/terminationsignals.h"
 #include "device/settingsrecords.h"
+#include "device/settingssnapshots.h"
 #include "motors/dbmanager.h"
 
 #include <QEventLoop>
@@ -99,6 +100,17 @@ bool ProductionLine::prepare(ProductionOrder *order)
                               .arg(m_request.settingsFile, limited.join(QStringLiteral(", "))));
         order->hasSettings = true;
         order->settings = settings.values;
+    }
+    if (m_request.restoreId != 0) {
+        QString problem;
+        SettingsSnapshots store(m_request.dataDirectory.databaseDirectory(&problem), m_request.dataDirectory.path());
+        SettingsSnapshot snapshot;
+        if (!store.find(m_request.restoreId, &snapshot, &problem))
+            return refuse(tr("The settings backup %1 cannot be read: %2").arg(m_request.restoreId).arg(problem));
+        if (!snapshot.hasSettings())
+            return refuse(tr("The settings backup %1 holds no settings records.").arg(m_request.restoreId));
+        order->hasRestore = true;
+        order->restore = snapshot;
     }
     if (!m_request.motorName.isEmpty()) {
         // Looked up once before the ports start: each coordinator then reads a database

@@ -25,6 +25,7 @@ public:
         QString firmwareFile;
         QString settingsFile;
         QString motorName;
+        qint64 restoreId = 0;     // a settings backup to write back instead of a settings file
         QString reportFile;
         QList<PortInfo> ports;    // the ports to work on
         DataDirectory dataDirectory;

@@ -97,6 +97,8 @@ public slots:
     // New gains from tuning, in thousandths; written to the controller at once.
     void updateControllerParams(uint32_t Kp, uint32_t Ki);
     void updateDeviceAddress(uint8_t address);
+    // Reads the two settings records again (a write is checked against what was stored).
+    void rereadSettings();
 
 signals:
     void sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
@@ -122,6 +124,8 @@ signals:
     void setMotionParamsDirectly(SET_MOTION_PARAMS motionParams);
     // Read requests given up in the last batch.
     void setError(uint32_t errorCode);
+    // The batch of stored-record reads has ended (answered or given up).
+    void readBatchFinished();
 
 private:
     void storeIdentity(uint32_t serialNumber, uint8_t fw_h, uint8_t fw_m, uint8_t fw_l, uint32_t hwBuild,
