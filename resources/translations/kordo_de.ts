@@ -4,49 +4,127 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="336"/>
+        <location filename="../../app/appbase.cpp" line="387"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="354"/>
+        <location filename="../../app/appbase.cpp" line="405"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="357"/>
+        <location filename="../../app/appbase.cpp" line="408"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="371"/>
+        <location filename="../../app/appbase.cpp" line="422"/>
         <source>Error: 0x%1</source>
         <translation>Fehler: 0x%1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="374"/>
+        <location filename="../../app/appbase.cpp" line="425"/>
         <source>Could not be read from the device: %1</source>
         <translation>Vom Gerät konnte nicht gelesen werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="435"/>
+        <location filename="../../app/appbase.cpp" line="486"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="441"/>
+        <location filename="../../app/appbase.cpp" line="492"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="448"/>
+        <location filename="../../app/appbase.cpp" line="499"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="454"/>
+        <location filename="../../app/appbase.cpp" line="505"/>
         <source>Firmware update is still running</source>
         <translation>Die Firmware-Aktualisierung läuft noch</translation>
+    </message>
+</context>
+<context>
+    <name>BackupsCommand</name>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="32"/>
+        <source>The backups in %1 cannot be read: %2</source>
+        <translation>Die Sicherungen in %1 können nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="36"/>
+        <source>No settings backups.</source>
+        <translation>Keine Einstellungssicherungen.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="36"/>
+        <source>No settings backups of the controller %1.</source>
+        <translation>Keine Einstellungssicherungen des Reglers %1.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="60"/>
+        <source>The backups in %1 cannot be pruned: %2</source>
+        <translation>Die Sicherungen in %1 können nicht ausgedünnt werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="63"/>
+        <source>Settings backups older than %1 days removed: %2.</source>
+        <translation>Entfernte Einstellungssicherungen, älter als %1 Tage: %2.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="78"/>
+        <source>The settings file %1 cannot be opened.</source>
+        <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="83"/>
+        <source>The file %1 holds no ESC settings.</source>
+        <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="91"/>
+        <source>The file %1 names no setting the controller knows.</source>
+        <translation>Die Datei %1 nennt keine Einstellung, die der Regler kennt.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="96"/>
+        <source>Values of the file %1 are out of range: %2</source>
+        <translation>Werte der Datei %1 liegen außerhalb des Bereichs: %2</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="144"/>
+        <source>No controller was found on %1.</source>
+        <translation>An %1 wurde kein Regler gefunden.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="148"/>
+        <source>The controller&apos;s settings could not be read.</source>
+        <translation>Die Einstellungen des Reglers konnten nicht gelesen werden.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="160"/>
+        <source>%1 (from its hardware)</source>
+        <translation>%1 (aus seiner Hardware)</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="164"/>
+        <source>Controller %1 on %2, settings file %3</source>
+        <translation>Regler %1 an %2, Einstellungsdatei %3</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="166"/>
+        <source>The controller holds the settings of the file.</source>
+        <translation>Der Regler hat die Einstellungen der Datei.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="172"/>
+        <source>Fields that differ: %1.</source>
+        <translation>Abweichende Felder: %1.</translation>
     </message>
 </context>
 <context>
@@ -107,7 +185,57 @@
         <translation>Ein Firmware-Abbild in den angeschlossenen Regler (oder den in seinem Bootloader wartenden) oder gleichzeitig in die Regler an mehreren Anschlüssen schreiben und beenden: 0, wenn jeder Regler erfolgreich war.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="85"/>
+        <location filename="../../app/commandline.cpp" line="54"/>
+        <source>List the settings backups (id, time, serial number, firmware, reason), of one controller when its serial number follows, and exit.</source>
+        <translation>Die Einstellungssicherungen auflisten (Nummer, Zeit, Seriennummer, Firmware, Anlass), die eines Reglers, wenn seine Seriennummer folgt, und beenden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="57"/>
+        <source>Remove the settings backups older than DAYS days, and exit.</source>
+        <translation>Die Einstellungssicherungen entfernen, die älter als DAYS Tage sind, und beenden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="60"/>
+        <source>Write a settings backup back into its controller on --port (each write confirmed and read back), and exit: 0 on success.</source>
+        <translation>Eine Einstellungssicherung in ihren Regler an --port zurückschreiben (jeder Schreibvorgang bestätigt und zurückgelesen) und beenden: 0 bei Erfolg.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="64"/>
+        <source>Print the fields in which the controller on --port differs from a settings file, and exit: 0 when equal, 1 when they differ, 2 on an error.</source>
+        <translation>Die Felder ausgeben, in denen der Regler an --port von einer Einstellungsdatei abweicht, und beenden: 0 bei Gleichheit, 1 bei Abweichungen, 2 bei einem Fehler.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="105"/>
+        <source>Give --backups, --prune-backups, --restore-backup or --diff-settings alone (with --port and --data-dir).</source>
+        <translation>Geben Sie --backups, --prune-backups, --restore-backup oder --diff-settings allein an (mit --port und --data-dir).</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="110"/>
+        <source>--restore-backup and --diff-settings work on one controller: name its port with --port.</source>
+        <translation>--restore-backup und --diff-settings arbeiten mit einem Regler: nennen Sie seinen Port mit --port.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="112"/>
+        <source>--backups and --prune-backups take no --port.</source>
+        <translation>--backups und --prune-backups nehmen kein --port.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="119"/>
+        <source>The serial number %1 is not a number.</source>
+        <translation>Die Seriennummer %1 ist keine Zahl.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="124"/>
+        <source>The number of days %1 is not a whole number of 0 or more.</source>
+        <translation>Die Anzahl der Tage %1 ist keine ganze Zahl von 0 oder mehr.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="129"/>
+        <source>The backup %1 is not a backup number (see --backups).</source>
+        <translation>%1 ist keine Sicherungsnummer (siehe --backups).</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="143"/>
         <source>Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash or --settings.</source>
         <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports, --support-bundle und --flash oder --settings an.</translation>
     </message>
@@ -127,62 +255,63 @@
         <translation>Mit --flash, --settings oder --motor: die Übersichtstabelle als CSV schreiben.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="62"/>
+        <location filename="../../app/commandline.cpp" line="80"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="81"/>
+        <location filename="../../app/commandline.cpp" line="139"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="93"/>
+        <location filename="../../app/commandline.cpp" line="151"/>
         <source>The firmware file name is empty.</source>
         <translation>Der Name der Firmware-Datei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="99"/>
+        <location filename="../../app/commandline.cpp" line="157"/>
         <source>The support bundle file name is empty.</source>
         <translation>Der Dateiname des Support-Pakets ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="114"/>
+        <location filename="../../app/commandline.cpp" line="134"/>
+        <location filename="../../app/commandline.cpp" line="172"/>
         <source>The settings file name is empty.</source>
         <translation>Der Name der Einstellungsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="116"/>
+        <location filename="../../app/commandline.cpp" line="174"/>
         <source>The report file name is empty.</source>
         <translation>Der Name der Berichtsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="126"/>
+        <location filename="../../app/commandline.cpp" line="184"/>
         <source>The motor name is empty.</source>
         <translation>Der Motorname ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="128"/>
+        <location filename="../../app/commandline.cpp" line="186"/>
         <source>Give one --motor for the controllers.</source>
         <translation>Geben Sie für die Regler ein --motor an.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="130"/>
+        <location filename="../../app/commandline.cpp" line="188"/>
         <source>--all-adapters and --report are used only with --flash, --settings or --motor.</source>
         <translation>--all-adapters und --report werden nur mit --flash, --settings oder --motor verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="133"/>
+        <location filename="../../app/commandline.cpp" line="191"/>
         <source>--motor is used with --export-motors, or with --port, --flash or --settings.</source>
         <translation>--motor wird mit --export-motors oder mit --port, --flash oder --settings verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="135"/>
+        <location filename="../../app/commandline.cpp" line="193"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="139"/>
+        <location filename="../../app/commandline.cpp" line="197"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
@@ -1134,47 +1263,52 @@
         <translation>Mehrere Anschlüsse sind vorhanden (%1): wählen Sie einen mit --port.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="72"/>
+        <location filename="../../cli/flashcommand.cpp" line="74"/>
+        <source>The controller&apos;s settings were kept as backup %1 (kordoman --restore-backup %1 --port PORT writes them back).</source>
+        <translation>Die Einstellungen des Reglers wurden als Sicherung %1 aufbewahrt (kordoman --restore-backup %1 --port PORT schreibt sie zurück).</translation>
+    </message>
+    <message>
+        <location filename="../../cli/flashcommand.cpp" line="82"/>
         <source>Port opened; looking for the controller.</source>
         <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="87"/>
+        <location filename="../../cli/flashcommand.cpp" line="97"/>
         <source>A controller waits in its bootloader; its firmware is written.</source>
         <translation>Ein Regler wartet in seinem Bootloader; seine Firmware wird geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="98"/>
+        <location filename="../../cli/flashcommand.cpp" line="108"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="116"/>
+        <location filename="../../cli/flashcommand.cpp" line="126"/>
         <source>Written: %1%</source>
         <translation>Geschrieben: %1%</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="127"/>
+        <location filename="../../cli/flashcommand.cpp" line="137"/>
         <source>The port was lost during the update (Error 0x%1): plug the controller in again and re-run --flash on this port; it waits in its bootloader.</source>
         <translation>Der Anschluss ging während der Aktualisierung verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut; er wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="131"/>
+        <location filename="../../cli/flashcommand.cpp" line="141"/>
         <source>The port was lost (Error 0x%1): plug the controller in again and re-run --flash on this port.</source>
         <translation>Der Anschluss ging verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="141"/>
+        <location filename="../../cli/flashcommand.cpp" line="151"/>
         <source>interrupted: re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>abgebrochen: --flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="142"/>
+        <location filename="../../cli/flashcommand.cpp" line="152"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="153"/>
+        <location filename="../../cli/flashcommand.cpp" line="163"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
@@ -2382,241 +2516,256 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="160"/>
-        <location filename="../../cli/productionjob.cpp" line="223"/>
+        <location filename="../../cli/productionjob.cpp" line="231"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="161"/>
-        <location filename="../../cli/productionjob.cpp" line="224"/>
+        <location filename="../../cli/productionjob.cpp" line="232"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="251"/>
+        <location filename="../../cli/productionjob.cpp" line="167"/>
+        <source>Settings kept as backup %1</source>
+        <translation>Einstellungen als Sicherung %1 aufbewahrt</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="259"/>
         <source>The controller&apos;s motor is running; nothing was written.</source>
         <translation>Der Motor des Reglers läuft; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="252"/>
+        <location filename="../../cli/productionjob.cpp" line="260"/>
         <source>stop the motor, then re-run on this port</source>
         <translation>den Motor anhalten, dann an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="258"/>
+        <location filename="../../cli/productionjob.cpp" line="266"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="276"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="276"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="270"/>
+        <location filename="../../cli/productionjob.cpp" line="278"/>
         <source>The port could not be opened: %1</source>
         <translation>Der Port konnte nicht geöffnet werden: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="271"/>
+        <location filename="../../cli/productionjob.cpp" line="279"/>
         <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
         <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="273"/>
+        <location filename="../../cli/productionjob.cpp" line="281"/>
         <source>The port was not found.</source>
         <translation>Der Port wurde nicht gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="273"/>
+        <location filename="../../cli/productionjob.cpp" line="281"/>
         <source>check the port name and that the adapter is plugged in, then re-run</source>
         <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="281"/>
+        <location filename="../../cli/productionjob.cpp" line="289"/>
         <source>The controller %1 answers on another port of this run as well; nothing was written.</source>
         <translation>Der Regler %1 antwortet auch an einem anderen Port dieses Laufs; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="283"/>
+        <location filename="../../cli/productionjob.cpp" line="291"/>
         <source>name each controller&apos;s port once and re-run</source>
         <translation>den Port jedes Reglers nur einmal nennen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="301"/>
+        <location filename="../../cli/productionjob.cpp" line="309"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="302"/>
+        <location filename="../../cli/productionjob.cpp" line="310"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="307"/>
+        <location filename="../../cli/productionjob.cpp" line="315"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="316"/>
+        <location filename="../../cli/productionjob.cpp" line="324"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="176"/>
-        <location filename="../../cli/productionjob.cpp" line="320"/>
+        <location filename="../../cli/productionjob.cpp" line="184"/>
+        <location filename="../../cli/productionjob.cpp" line="328"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="176"/>
-        <location filename="../../cli/productionjob.cpp" line="178"/>
+        <location filename="../../cli/productionjob.cpp" line="184"/>
+        <location filename="../../cli/productionjob.cpp" line="186"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="178"/>
+        <location filename="../../cli/productionjob.cpp" line="186"/>
         <source>re-run on this port</source>
         <translation>an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="322"/>
+        <location filename="../../cli/productionjob.cpp" line="330"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="323"/>
+        <location filename="../../cli/productionjob.cpp" line="331"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="325"/>
+        <location filename="../../cli/productionjob.cpp" line="333"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="327"/>
+        <location filename="../../cli/productionjob.cpp" line="335"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="329"/>
+        <location filename="../../cli/productionjob.cpp" line="337"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="340"/>
+        <location filename="../../cli/productionjob.cpp" line="348"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="345"/>
+        <location filename="../../cli/productionjob.cpp" line="353"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="346"/>
+        <location filename="../../cli/productionjob.cpp" line="354"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="359"/>
+        <location filename="../../cli/productionjob.cpp" line="367"/>
+        <source>The backup %1 was taken from the controller %2, not from this one; nothing was written.</source>
+        <translation>Die Sicherung %1 stammt vom Regler %2, nicht von diesem; nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="370"/>
+        <source>choose a backup of this controller (kordoman --backups %1)</source>
+        <translation>eine Sicherung dieses Reglers wählen (kordoman --backups %1)</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="388"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="360"/>
-        <location filename="../../cli/productionjob.cpp" line="397"/>
-        <location filename="../../cli/productionjob.cpp" line="411"/>
+        <location filename="../../cli/productionjob.cpp" line="389"/>
+        <location filename="../../cli/productionjob.cpp" line="427"/>
+        <location filename="../../cli/productionjob.cpp" line="441"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="364"/>
+        <location filename="../../cli/productionjob.cpp" line="394"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="376"/>
+        <location filename="../../cli/productionjob.cpp" line="406"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="383"/>
+        <location filename="../../cli/productionjob.cpp" line="413"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="148"/>
-        <location filename="../../cli/productionjob.cpp" line="393"/>
-        <location filename="../../cli/productionjob.cpp" line="406"/>
+        <location filename="../../cli/productionjob.cpp" line="423"/>
+        <location filename="../../cli/productionjob.cpp" line="436"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="148"/>
-        <location filename="../../cli/productionjob.cpp" line="395"/>
-        <location filename="../../cli/productionjob.cpp" line="408"/>
+        <location filename="../../cli/productionjob.cpp" line="425"/>
+        <location filename="../../cli/productionjob.cpp" line="438"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="396"/>
+        <location filename="../../cli/productionjob.cpp" line="426"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="410"/>
+        <location filename="../../cli/productionjob.cpp" line="440"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="414"/>
+        <location filename="../../cli/productionjob.cpp" line="444"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="419"/>
+        <location filename="../../cli/productionjob.cpp" line="449"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="420"/>
+        <location filename="../../cli/productionjob.cpp" line="450"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="428"/>
+        <location filename="../../cli/productionjob.cpp" line="459"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="430"/>
+        <location filename="../../cli/productionjob.cpp" line="461"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="431"/>
+        <location filename="../../cli/productionjob.cpp" line="462"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="440"/>
+        <location filename="../../cli/productionjob.cpp" line="477"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="441"/>
+        <location filename="../../cli/productionjob.cpp" line="478"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="445"/>
+        <location filename="../../cli/productionjob.cpp" line="482"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2624,98 +2773,108 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionLine</name>
     <message>
-        <location filename="../../cli/productionline.cpp" line="57"/>
+        <location filename="../../cli/productionline.cpp" line="58"/>
         <source>No port to work on: name them with --port, or use --all-adapters with the maker&apos;s adapters plugged in.</source>
         <translation>Kein Port zum Bearbeiten: nennen Sie die Ports mit --port oder verwenden Sie --all-adapters mit angeschlossenen Herstelleradaptern.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="76"/>
+        <location filename="../../cli/productionline.cpp" line="77"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="85"/>
+        <location filename="../../cli/productionline.cpp" line="86"/>
         <source>The settings file %1 cannot be opened.</source>
         <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="88"/>
+        <location filename="../../cli/productionline.cpp" line="89"/>
         <source>The file %1 holds no ESC settings.</source>
         <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="115"/>
+        <location filename="../../cli/productionline.cpp" line="127"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="151"/>
+        <location filename="../../cli/productionline.cpp" line="163"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="200"/>
+        <location filename="../../cli/productionline.cpp" line="212"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="70"/>
-        <location filename="../../cli/productionline.cpp" line="211"/>
+        <location filename="../../cli/productionline.cpp" line="71"/>
+        <location filename="../../cli/productionline.cpp" line="223"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="91"/>
+        <location filename="../../cli/productionline.cpp" line="92"/>
         <source>The file %1 names no setting the controller knows.</source>
         <translation>Die Datei %1 nennt keine Einstellung, die der Regler kennt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="98"/>
+        <location filename="../../cli/productionline.cpp" line="99"/>
         <source>Values of the file %1 are out of range: %2</source>
         <translation>Werte der Datei %1 liegen außerhalb des Bereichs: %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="118"/>
+        <location filename="../../cli/productionline.cpp" line="109"/>
+        <source>The settings backup %1 cannot be read: %2</source>
+        <translation>Die Einstellungssicherung %1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionline.cpp" line="111"/>
+        <source>The settings backup %1 holds no settings records.</source>
+        <translation>Die Einstellungssicherung %1 enthält keine Einstellungsdatensätze.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionline.cpp" line="130"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="188"/>
+        <location filename="../../cli/productionline.cpp" line="200"/>
         <source>correct the command or its files and re-run</source>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="264"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="264"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="264"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="264"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="264"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="264"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="264"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
@@ -2744,6 +2903,84 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <location filename="../../device/settingsdocument.cpp" line="285"/>
         <source>These values of the settings file are not numbers the program can use and were not applied: %1</source>
         <translation>Diese Werte der Einstellungsdatei sind keine Zahlen, die das Programm verwenden kann, und wurden nicht übernommen: %1</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsSnapshots</name>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="105"/>
+        <source>before a firmware update</source>
+        <translation>vor einem Firmware-Update</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="107"/>
+        <source>before a settings import</source>
+        <translation>vor einem Einstellungsimport</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="109"/>
+        <source>before a settings write</source>
+        <translation>vor dem Schreiben von Einstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="111"/>
+        <source>before a motor write</source>
+        <translation>vor dem Schreiben eines Motors</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="113"/>
+        <source>before a restore</source>
+        <translation>vor einer Wiederherstellung</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="197"/>
+        <source>there is no database directory</source>
+        <translation>es gibt kein Datenbankverzeichnis</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="201"/>
+        <source>its directory does not exist</source>
+        <translation>ihr Verzeichnis existiert nicht</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="207"/>
+        <source>the SQLite driver is missing</source>
+        <translation>der SQLite-Treiber fehlt</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="257"/>
+        <source>the table %1 lacks the column %2</source>
+        <translation>der Tabelle %1 fehlt die Spalte %2</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="298"/>
+        <source>%1; no file either: %2</source>
+        <translation>%1; auch keine Datei: %2</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="307"/>
+        <source>The database could not keep the controller&apos;s settings (%1); they were saved to %2.</source>
+        <translation>Die Datenbank konnte die Einstellungen des Reglers nicht aufnehmen (%1); sie wurden in %2 gespeichert.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="309"/>
+        <source>The controller&apos;s settings could not be kept: %1.</source>
+        <translation>Die Einstellungen des Reglers konnten nicht gesichert werden: %1.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="315"/>
+        <source>there is no data directory</source>
+        <translation>es gibt kein Datenverzeichnis</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="364"/>
+        <source>there is no backup %1</source>
+        <translation>es gibt keine Sicherung %1</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="374"/>
+        <source>the number of days is negative</source>
+        <translation>die Anzahl der Tage ist negativ</translation>
     </message>
 </context>
 <context>
