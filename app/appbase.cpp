@@ -224,8 +224,16 @@ SettingsSnapshots::Kept AppBase::takeSnapshot(SettingsSnapshot::Reason reason)
     SettingsSnapshot snapshot = SettingsSnapshot::ofDevice(m_device, reason);
     if (snapshot.isEmpty())
         return {};
+    if (m_lastKept.ok && snapshot.serialNumber == m_lastSnapshot.serialNumber && snapshot.pwmIn == m_lastSnapshot.pwmIn
+        && snapshot.motion == m_lastSnapshot.motion && snapshot.motor == m_lastSnapshot.motor) {
+        if (reason == SettingsSnapshot::Reason::FirmwareUpdate)
+            m_beforeUpdate = m_lastSnapshot;
+        return m_lastKept;
+    }
     const SettingsSnapshots::Kept kept = m_snapshots->keep(snapshot);
     snapshot.id = kept.id;
+    m_lastSnapshot = snapshot;
+    m_lastKept = kept;
     if (reason == SettingsSnapshot::Reason::FirmwareUpdate)
         m_beforeUpdate = snapshot;
     const QString text = SettingsSnapshots::keptText(kept);

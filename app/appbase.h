@@ -83,7 +83,8 @@ public:
     // settings: keeps the connected controller's records and motor as read. Nothing is kept
     // when no controller is connected or nothing of it was read (Kept::ok false, no problem).
     // Where the snapshot went is announced with settingsSnapshotKept, and told the user
-    // (sendTextForInfo) when it is not in the database.
+    // (sendTextForInfo) when it is not in the database. Records equal to those of the last
+    // snapshot kept are not kept again: that one is returned.
     SettingsSnapshots::Kept takeSnapshot(SettingsSnapshot::Reason reason);
 
     // Motor database and motor files, called from the GUI thread (where the database
@@ -177,5 +178,8 @@ private:
     // Device-model thread: the snapshot taken before the running update, and whether the
     // update has ended well and the controller's new records are awaited.
     SettingsSnapshot m_beforeUpdate;
+    // The last snapshot kept, and where: the same records are not kept twice in a row.
+    SettingsSnapshot m_lastSnapshot;
+    SettingsSnapshots::Kept m_lastKept;
     bool m_awaitingUpdatedRecords = false;
 };

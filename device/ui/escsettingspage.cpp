@@ -209,6 +209,7 @@ void EscSettingsPage::setSettingsFileEnabled(bool enabled)
 {
     ui->toolButtonExportParams->setEnabled(enabled);
     ui->toolButtonImportParams->setEnabled(enabled);
+    ui->toolButtonBackups->setEnabled(enabled);
 }
 
 QList<QWidget *> EscSettingsPage::pwmInputWidgets() const
@@ -784,7 +785,13 @@ void EscSettingsPage::on_toolButtonImportParams_clicked()
                            EmbeddedFonts::inDialogFont(tr("File not contain settings!")));
         return;
     }
+    emit aboutToImport();
     applyImported(settings);
+}
+
+void EscSettingsPage::on_toolButtonBackups_clicked()
+{
+    emit backupsRequested();
 }
 
 void EscSettingsPage::applyImported(const ImportedSettings &settings)

@@ -4,47 +4,47 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="387"/>
+        <location filename="../../app/appbase.cpp" line="395"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="405"/>
+        <location filename="../../app/appbase.cpp" line="413"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="408"/>
+        <location filename="../../app/appbase.cpp" line="416"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="422"/>
+        <location filename="../../app/appbase.cpp" line="430"/>
         <source>Error: 0x%1</source>
         <translation>Fehler: 0x%1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="425"/>
+        <location filename="../../app/appbase.cpp" line="433"/>
         <source>Could not be read from the device: %1</source>
         <translation>Vom Gerät konnte nicht gelesen werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="486"/>
+        <location filename="../../app/appbase.cpp" line="494"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="492"/>
+        <location filename="../../app/appbase.cpp" line="500"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="499"/>
+        <location filename="../../app/appbase.cpp" line="507"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="505"/>
+        <location filename="../../app/appbase.cpp" line="513"/>
         <source>Firmware update is still running</source>
         <translation>Die Firmware-Aktualisierung läuft noch</translation>
     </message>
@@ -991,7 +991,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="435"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="436"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -1011,116 +1011,126 @@
         <translation>Exportieren</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="540"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="528"/>
+        <source>The settings kept before each update, import and write; restore one</source>
+        <translation>Die vor jedem Update, Import und Schreiben gesicherten Einstellungen; eine davon wiederherstellen</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="531"/>
+        <source>Backups...</source>
+        <translation>Sicherungen...</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="550"/>
         <source>Diagnostics</source>
         <translation>Diagnose</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="548"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="558"/>
         <source>Get errors</source>
         <translation>Fehler lesen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="555"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="565"/>
         <source>Clear errors</source>
         <translation>Fehler löschen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="564"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="574"/>
         <source>Get run data</source>
         <translation>Laufdaten lesen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="571"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="581"/>
         <source>Get resistances</source>
         <translation>Widerstände lesen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="578"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="588"/>
         <source>All</source>
         <translation>Alle</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="585"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="595"/>
         <source>Previous</source>
         <translation>Vorherige</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="592"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="602"/>
         <source>Last</source>
         <translation>Letzte</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="599"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="609"/>
         <source>Last run</source>
         <translation>Letzter Lauf</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="606"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="616"/>
         <source>Resistances</source>
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="428"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="429"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="457"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="458"/>
         <source>The controller holds %1, outside the usual range %2 to %3.</source>
         <translation>Der Regler hält %1, außerhalb des üblichen Bereichs von %2 bis %3.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="707"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="708"/>
         <source>Input (full scale = 1)</source>
         <translation>Eingang (Vollausschlag = 1)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="747"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="748"/>
         <source>The settings have not been read from the controller yet: there is nothing to export.</source>
         <translation>Die Einstellungen wurden noch nicht vom Regler gelesen: Es gibt nichts zu exportieren.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="752"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="770"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="753"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="771"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="753"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="771"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="754"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="772"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="760"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="776"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="761"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="777"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="761"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="762"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="764"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="765"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="765"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="766"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="777"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="778"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="746"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="783"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="747"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="784"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
@@ -1131,12 +1141,12 @@
         <translation>%1 bis %2</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="784"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="785"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="813"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="820"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -1702,7 +1712,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="590"/>
+        <location filename="../../app/mainwindow.cpp" line="607"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -1765,118 +1775,118 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="350"/>
+        <location filename="../../app/mainwindow.cpp" line="367"/>
         <source>&amp;File</source>
         <translation>&amp;Datei</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="351"/>
+        <location filename="../../app/mainwindow.cpp" line="368"/>
         <source>&amp;Quit</source>
         <translation>&amp;Beenden</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="352"/>
-        <location filename="../../app/mainwindow.cpp" line="353"/>
+        <location filename="../../app/mainwindow.cpp" line="369"/>
+        <location filename="../../app/mainwindow.cpp" line="370"/>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="354"/>
+        <location filename="../../app/mainwindow.cpp" line="371"/>
         <source>&amp;About Kordo manager</source>
         <translation>Ü&amp;ber Kordo manager</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="372"/>
         <source>Settings page</source>
         <translation>Seite Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="372"/>
         <source>Motor page</source>
         <translation>Seite Motor</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="372"/>
         <source>Control page</source>
         <translation>Seite Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="372"/>
         <source>Firmware page</source>
         <translation>Seite Firmware</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="358"/>
+        <location filename="../../app/mainwindow.cpp" line="375"/>
         <source>The controller&apos;s settings</source>
         <translation>Die Einstellungen des Reglers</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="359"/>
+        <location filename="../../app/mainwindow.cpp" line="376"/>
         <source>Choose the port</source>
         <translation>Den Port wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="364"/>
+        <location filename="../../app/mainwindow.cpp" line="381"/>
         <source>Help</source>
         <translation>Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="365"/>
+        <location filename="../../app/mainwindow.cpp" line="382"/>
         <source>&lt;b&gt;Keys&lt;/b&gt;&lt;br&gt;Escape: stops the motor on the control page; cancels a running identification.&lt;br&gt;Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages.&lt;br&gt;F1: this help. Ctrl+Q: quit (the motor stops first).&lt;br&gt;&lt;br&gt;The user guide is the README file that comes with the program.</source>
         <translation>&lt;b&gt;Tasten&lt;/b&gt;&lt;br&gt;Escape: hält den Motor auf der Seite Steuerung an; bricht eine laufende Identifikation ab.&lt;br&gt;Strg+1 bis Strg+4: die Seiten Einstellungen, Motor, Steuerung und Firmware.&lt;br&gt;F1: diese Hilfe. Strg+Q: beenden (der Motor hält vorher an).&lt;br&gt;&lt;br&gt;Die Anleitung ist die README-Datei, die dem Programm beiliegt.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="375"/>
+        <location filename="../../app/mainwindow.cpp" line="392"/>
         <source>no controller connected</source>
         <translation>kein Regler angeschlossen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="377"/>
+        <location filename="../../app/mainwindow.cpp" line="394"/>
         <source>About Kordo manager</source>
         <translation>Über Kordo manager</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="378"/>
+        <location filename="../../app/mainwindow.cpp" line="395"/>
         <source>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Controller firmware: %3&lt;br&gt;&lt;br&gt;Licence: proprietary, for the maker&apos;s controllers.</source>
         <translation>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Firmware des Reglers: %3&lt;br&gt;&lt;br&gt;Lizenz: proprietär, für die Regler des Herstellers.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="506"/>
+        <location filename="../../app/mainwindow.cpp" line="523"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="514"/>
+        <location filename="../../app/mainwindow.cpp" line="531"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="514"/>
+        <location filename="../../app/mainwindow.cpp" line="531"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="515"/>
+        <location filename="../../app/mainwindow.cpp" line="532"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="548"/>
+        <location filename="../../app/mainwindow.cpp" line="565"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="548"/>
+        <location filename="../../app/mainwindow.cpp" line="565"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="590"/>
+        <location filename="../../app/mainwindow.cpp" line="607"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="601"/>
+        <location filename="../../app/mainwindow.cpp" line="618"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -2225,9 +2235,9 @@ Firmware: Aktualisieren des Reglers.</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.cpp" line="200"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="244"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="271"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="431"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="245"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="272"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="432"/>
         <source>No motor is selected!</source>
         <translation>Kein Motor ausgewählt!</translation>
     </message>
@@ -2237,89 +2247,89 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="218"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="219"/>
         <source>Problem. Motor is not set!</source>
         <translation>Problem. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="232"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="233"/>
         <source>Motor is set</source>
         <translation>Der Motor ist gesetzt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="234"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="235"/>
         <source>The controller refused the motor &quot;%1&quot;. Motor is not set!</source>
         <translation>Der Regler hat den Motor „%1“ abgelehnt. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="236"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="237"/>
         <source>The controller did not answer. Motor is not set!</source>
         <translation>Der Regler hat nicht geantwortet. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="248"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="249"/>
         <source>Rename motor</source>
         <translation>Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="248"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="249"/>
         <source>New motor name:</source>
         <translation>Neuer Motorname:</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="274"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="275"/>
         <source>Remove motor</source>
         <translation>Motor entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="274"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="275"/>
         <source>Remove the motor &quot;%1&quot; from the list?</source>
         <translation>Den Motor „%1“ aus der Liste entfernen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="299"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="300"/>
         <source>Which motor to save to the file?</source>
         <translation>Welche Motoren sollen in die Datei gespeichert werden?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="313"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="314"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="324"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="319"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="320"/>
         <source>Save motors</source>
         <translation>Motoren speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="319"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="328"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="320"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="329"/>
         <source>MS Files (*.ms)</source>
         <translation>MS-Dateien (*.ms)</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="328"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="329"/>
         <source>Load motors</source>
         <translation>Motoren laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="333"/>
         <source>What operation to perform on the original motor list?</source>
         <translation>Was soll mit der bisherigen Motorliste geschehen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="366"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="367"/>
         <source>The motor &quot;%1&quot; of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
         <translation>Der Motor „%1“ der Einstellungsdatei hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare müssen gesetzt sein). Er wird weder gespeichert noch gesetzt.</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="373"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="374"/>
         <source>Replace motor</source>
         <translation>Motor ersetzen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="374"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="375"/>
         <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
         <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
     </message>
@@ -2898,11 +2908,143 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
 </context>
 <context>
+    <name>SettingsBackupsAction</name>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="37"/>
+        <source>Device is not connected</source>
+        <translation>Gerät ist nicht verbunden</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="44"/>
+        <source>The settings backups cannot be read: %1</source>
+        <translation>Die Einstellungssicherungen können nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="48"/>
+        <source>There are no settings backups of this controller yet.</source>
+        <translation>Von diesem Regler gibt es noch keine Einstellungssicherungen.</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="53"/>
+        <source>%1: %2, firmware %3, %4</source>
+        <translation>%1: %2, Firmware %3, %4</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="57"/>
+        <source>Settings backups</source>
+        <translation>Einstellungssicherungen</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="58"/>
+        <source>Backups of the controller %1, newest first:</source>
+        <translation>Sicherungen des Reglers %1, die neueste zuerst:</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="74"/>
+        <source>The controller holds the settings of this backup.</source>
+        <translation>Der Regler hat die Einstellungen dieser Sicherung.</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="79"/>
+        <source>%1: now %2, backup %3</source>
+        <translation>%1: jetzt %2, Sicherung %3</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="81"/>
+        <source>The new firmware holds other settings than the controller had before the update. Restore those kept before the update (backup %1)?</source>
+        <translation>Die neue Firmware hat andere Einstellungen, als der Regler vor dem Update hatte. Die vor dem Update gesicherten wiederherstellen (Sicherung %1)?</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="84"/>
+        <source>Restoring the backup %1 changes these settings:</source>
+        <translation>Die Wiederherstellung der Sicherung %1 ändert diese Einstellungen:</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="86"/>
+        <source>Restore</source>
+        <translation>Wiederherstellen</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="86"/>
+        <source>Keep the new settings</source>
+        <translation>Neue Einstellungen behalten</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="86"/>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+</context>
+<context>
     <name>SettingsDocument</name>
     <message>
         <location filename="../../device/settingsdocument.cpp" line="285"/>
         <source>These values of the settings file are not numbers the program can use and were not applied: %1</source>
         <translation>Diese Werte der Einstellungsdatei sind keine Zahlen, die das Programm verwenden kann, und wurden nicht übernommen: %1</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsRestore</name>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="14"/>
+        <source>The controller did not confirm the restored settings; they may not be stored.</source>
+        <translation>Der Regler hat die wiederhergestellten Einstellungen nicht bestätigt; sie sind womöglich nicht gespeichert.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="15"/>
+        <location filename="../../device/settingsrestore.cpp" line="90"/>
+        <source>The controller&apos;s settings could not be read back after the restore.</source>
+        <translation>Die Einstellungen des Reglers konnten nach der Wiederherstellung nicht zurückgelesen werden.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="24"/>
+        <source>The controller was lost during the restore; check its settings.</source>
+        <translation>Die Verbindung zum Regler ging während der Wiederherstellung verloren; prüfen Sie seine Einstellungen.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="31"/>
+        <source>A restore is already running.</source>
+        <translation>Eine Wiederherstellung läuft bereits.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="35"/>
+        <source>The controller&apos;s motor is running; stop it first.</source>
+        <translation>Der Motor des Reglers läuft; halten Sie ihn zuerst an.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="36"/>
+        <source>Device is not connected</source>
+        <translation>Gerät ist nicht verbunden</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="40"/>
+        <source>This backup was taken from the controller %1, not from the one connected.</source>
+        <translation>Diese Sicherung stammt vom Regler %1, nicht vom angeschlossenen.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="46"/>
+        <source>This backup holds no settings records.</source>
+        <translation>Diese Sicherung enthält keine Einstellungsdatensätze.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="79"/>
+        <source>The controller refused the restored PWM input settings.</source>
+        <translation>Der Regler hat die wiederhergestellten PWM-Eingangseinstellungen abgelehnt.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="80"/>
+        <source>The controller refused the restored motion settings.</source>
+        <translation>Der Regler hat die wiederhergestellten Bewegungseinstellungen abgelehnt.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="96"/>
+        <source>The settings read back differ from the backup.</source>
+        <translation>Die zurückgelesenen Einstellungen weichen von der Sicherung ab.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="98"/>
+        <source>The settings of the backup were written and confirmed by the controller.</source>
+        <translation>Die Einstellungen der Sicherung wurden geschrieben und vom Regler bestätigt.</translation>
     </message>
 </context>
 <context>

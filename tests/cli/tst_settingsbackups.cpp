@@ -130,6 +130,33 @@ private slots:
         QCOMPARE(lastAnswer(trace, VyxMsg::GET_PWM_IN_PARAMS), before.pwmIn);
     }
 
+    // A damaged database does not stop the update: the backup goes to a file of the data
+    // directory, which the output names.
+    void damagedDatabaseSendsTheBackupToAFile()
+    {
+        const QString dataDir = m_dir.filePath(QStringLiteral("damaged-data"));
+        QVERIFY(QDir().mkpath(QDir(dataDir).filePath(QStringLiteral("Kordo_Db"))));
+        {
+            QFile db(QDir(dataDir).filePath(QStringLiteral("Kordo_Db/Kordo_data.db")));
+            QVERIFY(db.open(QIODevice::WriteOnly));
+            db.write(QByteArray(4096, '\x5a'));
+        }
+        SimProcess sim({"--serial", "4321"});
+        QVERIFY(sim.isReady());
+        const QString image = writeFile(QStringLiteral("fw-damaged.bin"), TestImages::plainImage(8 * 1024));
+        const Run flash = kordoman({"--flash", image, "--port", sim.adapterPortSpec(), "--data-dir", dataDir});
+        QVERIFY2(flash.code == 0, qPrintable(flash.out + flash.err));
+        const QStringList files = QDir(dataDir).entryList({QStringLiteral("settings-backup-4321-*.json")}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(flash.out.contains(QDir(dataDir).filePath(files.first())), qPrintable(flash.out));
+        QFile file(QDir(dataDir).filePath(files.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        SettingsSnapshot kept;
+        QVERIFY(SettingsSnapshot::fromFileText(file.readAll(), &kept));
+        QCOMPARE(kept.reason, QStringLiteral("firmware update"));
+        QCOMPARE(kept.motion.size(), SET_MOTION_PARAMS::WIRE_SIZE);
+    }
+
     // A backup of one controller is not written into another.
     void restoreRefusesAnotherController()
     {
