@@ -4,6 +4,7 @@
 #include "tests/firmware/firmwareimages.h"
 #include "sim/simulatedfirmware.h"
 
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -117,6 +118,29 @@ private slots:
         rig.tick(10);
         QVERIFY(rig.dialogs.buttonsOffers.isEmpty());
         QCOMPARE(backups(rig).size(), 1);
+    }
+
+    // An import keeps what the controller held before the file's values reach it.
+    void importKeepsTheSettingsFirst()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonEscParams");
+        const QByteArray motionBefore = rig.controller().firmware().motionParams().pack();
+        const QString file = rig.dataDir.filePath(QStringLiteral("esc.xml"));
+        {
+            QFile xml(file);
+            QVERIFY(xml.open(QIODevice::WriteOnly));
+            xml.write("<settings><motion><ttl>1000</ttl></motion></settings>");
+        }
+        rig.dialogs.openAnswer = file;
+        rig.find<QToolButton>("toolButtonImportParams")->click();
+        const QVector<SettingsSnapshot> kept = backups(rig);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept[0].reason, QStringLiteral("settings import"));
+        QCOMPARE(kept[0].motion, motionBefore);
+        QVERIFY(rig.settle());
+        QVERIFY(rig.tickUntil([&] { return rig.controller().firmware().motionParams().timeToLeave == 20; }));
     }
 
     // The settings page lists the controller's backups and restores the one chosen.
