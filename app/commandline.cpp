@@ -57,9 +57,10 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
                                           tr("Remove the settings backups older than DAYS days, and exit."),
                                           QStringLiteral("DAYS"));
     const QCommandLineOption restoreBackup(QStringLiteral("restore-backup"),
-                                           tr("Write a settings backup back into its controller on --port (each write "
-                                              "confirmed and read back), and exit: 0 on success."),
-                                           QStringLiteral("ID"));
+                                           tr("Write a settings backup (its number, or a backup file the database could "
+                                              "not take) back into its controller on --port (each write confirmed and "
+                                              "read back), and exit: 0 on success."),
+                                           QStringLiteral("ID|FILE"));
     const QCommandLineOption diffSettings(QStringLiteral("diff-settings"),
                                           tr("Print the fields in which the controller on --port differs from a settings "
                                              "file, and exit: 0 when equal, 1 when they differ, 2 on an error."),
@@ -124,9 +125,16 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
                 return invalid(tr("The number of days %1 is not a whole number of 0 or more.").arg(parser.value(pruneBackups)));
         } else if (parser.isSet(restoreBackup)) {
             options.command = CommandLineOptions::Command::RestoreBackup;
-            options.restoreId = parser.value(restoreBackup).toLongLong(&ok);
-            if (!ok || options.restoreId <= 0)
-                return invalid(tr("The backup %1 is not a backup number (see --backups).").arg(parser.value(restoreBackup)));
+            const QString backup = parser.value(restoreBackup);
+            options.restoreId = backup.toLongLong(&ok);
+            if (ok && options.restoreId <= 0)
+                return invalid(tr("The backup %1 is not a backup number (see --backups).").arg(backup));
+            if (!ok) {
+                options.restoreId = 0;
+                options.restoreFile = backup; // a backup file
+                if (backup.isEmpty())
+                    return invalid(tr("The backup file name is empty."));
+            }
         } else {
             options.command = CommandLineOptions::Command::DiffSettings;
             options.diffFile = parser.value(diffSettings);

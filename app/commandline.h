@@ -17,7 +17,7 @@ struct CommandLineOptions
         Production,     // several ports at once: --flash, --settings, --motor, --report, --all-adapters
         ListBackups,    // --backups [SERIAL]
         PruneBackups,   // --prune-backups DAYS
-        RestoreBackup,  // --restore-backup ID --port PATH
+        RestoreBackup,  // --restore-backup ID|FILE --port PATH
         DiffSettings,   // --diff-settings FILE --port PATH
         ShowHelp,
         ShowVersion,
@@ -40,6 +40,7 @@ struct CommandLineOptions
     QString backupSerial;       // --backups SERIAL; empty: every controller
     int pruneDays = 0;          // --prune-backups DAYS
     qint64 restoreId = 0;       // --restore-backup ID
+    QString restoreFile;        // --restore-backup FILE (a backup the database could not take)
     QString diffFile;           // --diff-settings FILE
     QString error;
     QString helpText;

@@ -103,6 +103,7 @@ int runBackups(const CommandLineOptions &options, const DataDirectory &dataDirec
     case CommandLineOptions::Command::RestoreBackup: {
         ProductionLine::Request request(dataDirectory);
         request.restoreId = options.restoreId;
+        request.restoreFile = options.restoreFile;
         request.ports << SerialPortProvider::parseExtraPort(options.portSpecs.value(0));
         return ProductionLine(request, out, err).run();
     }

@@ -28,23 +28,38 @@ int BackupsCommand::list(const QString &serial)
     const QString databaseDirectory = m_dataDirectory.databaseDirectory(&problem);
     SettingsSnapshots store(databaseDirectory, m_dataDirectory.path());
     QVector<SettingsSnapshot> snapshots;
-    if (!store.list(serial, &snapshots, &problem)) {
+    const bool read = store.list(serial, &snapshots, &problem);
+    if (!read)
         m_err << tr("The backups in %1 cannot be read: %2").arg(store.databaseFilePath(), problem) << Qt::endl;
-        return 1;
+    const auto line = [](const QString &first, const SettingsSnapshot &s) {
+        return QStringLiteral("%1\t%2\t%3\t%4\t%5")
+            .arg(first, s.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), s.serialNumber,
+                 s.firmware, s.reason);
+    };
+    if (!snapshots.isEmpty()) {
+        m_out << QStringLiteral("id\ttime\tserial\tfirmware\treason") << Qt::endl;
+        for (const SettingsSnapshot &s : qAsConst(snapshots))
+            m_out << line(QString::number(s.id), s) << Qt::endl;
     }
-    if (snapshots.isEmpty()) {
+    // Backups the database could not take, kept as files: restored by their file name.
+    QStringList files;
+    for (const QString &path : store.backupFiles()) {
+        QFile file(path);
+        SettingsSnapshot s;
+        if (file.open(QIODevice::ReadOnly) && SettingsSnapshot::fromFileText(file.read(SettingsDocument::MAX_FILE_SIZE), &s)
+            && (serial.isEmpty() || s.serialNumber == serial))
+            files << line(path, s);
+    }
+    if (!files.isEmpty()) {
+        m_out << tr("Backups kept in files (the database could not take them):") << Qt::endl;
+        m_out << QStringLiteral("file\ttime\tserial\tfirmware\treason") << Qt::endl;
+        for (const QString &f : qAsConst(files))
+            m_out << f << Qt::endl;
+    }
+    if (read && snapshots.isEmpty() && files.isEmpty())
         m_out << (serial.isEmpty() ? tr("No settings backups.") : tr("No settings backups of the controller %1.").arg(serial))
               << Qt::endl;
-        return 0;
-    }
-    m_out << QStringLiteral("id\ttime\tserial\tfirmware\treason") << Qt::endl;
-    for (const SettingsSnapshot &s : qAsConst(snapshots))
-        m_out << QStringLiteral("%1\t%2\t%3\t%4\t%5")
-                     .arg(s.id)
-                     .arg(s.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), s.serialNumber,
-                          s.firmware, s.reason)
-              << Qt::endl;
-    return 0;
+    return read ? 0 : 1;
 }
 
 int BackupsCommand::prune(int days)

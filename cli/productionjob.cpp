@@ -364,8 +364,7 @@ void ProductionJob::startSettings()
     if (m_order.hasRestore) {
         // A controller's backup goes back into that controller only.
         if (m_order.restore.serialNumber != m_outcome.serialNumber) {
-            fail(tr("The backup %1 was taken from the controller %2, not from this one; nothing was written.")
-                     .arg(m_order.restore.id)
+            fail(tr("The backup was taken from the controller %1, not from this one; nothing was written.")
                      .arg(m_order.restore.serialNumber),
                  tr("choose a backup of this controller (kordoman --backups %1)").arg(m_outcome.serialNumber));
             return;

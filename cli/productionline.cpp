@@ -112,6 +112,20 @@ bool ProductionLine::prepare(ProductionOrder *order)
         order->hasRestore = true;
         order->restore = snapshot;
     }
+    if (!m_request.restoreFile.isEmpty()) {
+        const QString problem = FileChecks::inputProblem(m_request.restoreFile);
+        if (!problem.isEmpty())
+            return refuse(problem);
+        QFile file(m_request.restoreFile);
+        SettingsSnapshot snapshot;
+        if (!file.open(QIODevice::ReadOnly)
+            || !SettingsSnapshot::fromFileText(file.read(SettingsDocument::MAX_FILE_SIZE), &snapshot))
+            return refuse(tr("The file %1 holds no settings backup.").arg(m_request.restoreFile));
+        if (!snapshot.hasSettings())
+            return refuse(tr("The settings backup %1 holds no settings records.").arg(m_request.restoreFile));
+        order->hasRestore = true;
+        order->restore = snapshot;
+    }
     if (!m_request.motorName.isEmpty()) {
         // Looked up once before the ports start: each coordinator then reads a database
         // that exists, and a missing motor stops the run before any controller is touched.

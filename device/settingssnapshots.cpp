@@ -2,6 +2,8 @@
 
 #include "device/device.h"
 #include "motors/dbmanager.h"
+#include "wire/motortotal.h"
+#include "wire/records.h"
 
 #include <QAtomicInteger>
 #include <QDir>
@@ -163,7 +165,9 @@ bool SettingsSnapshot::fromFileText(const QByteArray &text, SettingsSnapshot *sn
     s.motion = QByteArray::fromHex(o.value(QStringLiteral("motion")).toString().toLatin1());
     s.motor = QByteArray::fromHex(o.value(QStringLiteral("motor")).toString().toLatin1());
     s.motorName = o.value(QStringLiteral("motor_name")).toString();
-    if (s.serialNumber.isEmpty() || !s.time.isValid())
+    const auto sized = [](const QByteArray &bytes, int size) { return bytes.isEmpty() || bytes.size() == size; };
+    if (s.serialNumber.isEmpty() || !s.time.isValid() || !sized(s.pwmIn, SET_PWM_IN_PARAMS::WIRE_SIZE)
+        || !sized(s.motion, SET_MOTION_PARAMS::WIRE_SIZE) || !sized(s.motor, MOTOR_TOTAL::SIZE))
         return false;
     *snapshot = s;
     return true;
@@ -307,6 +311,17 @@ QString SettingsSnapshots::keptText(const Kept &kept)
         return tr("The database could not keep the controller's settings (%1); they were saved to %2.")
             .arg(kept.problem, QDir::toNativeSeparators(kept.file));
     return tr("The controller's settings could not be kept: %1.").arg(kept.problem);
+}
+
+QStringList SettingsSnapshots::backupFiles() const
+{
+    if (m_fallbackDirectory.isEmpty())
+        return {};
+    const QDir dir(m_fallbackDirectory);
+    QStringList files;
+    for (const QString &name : dir.entryList({QStringLiteral("settings-backup-*.json")}, QDir::Files, QDir::Name))
+        files << dir.absoluteFilePath(name);
+    return files;
 }
 
 QString SettingsSnapshots::writeFile(const SettingsSnapshot &snapshot, QString *problem) const

@@ -87,6 +87,8 @@ public:
     // The snapshots, newest first; of one controller when serial is not empty.
     bool list(const QString &serial, QVector<SettingsSnapshot> *snapshots, QString *problem);
     bool find(qint64 id, SettingsSnapshot *snapshot, QString *problem);
+    // The files of snapshots the database could not take, by name (oldest first).
+    QStringList backupFiles() const;
     // Removes the snapshots taken more than `days` days before `now`; returns how many, or
     // -1 (with the problem) when the database cannot do it.
     int prune(int days, const QDateTime &now, QString *problem);

@@ -52,77 +52,82 @@
 <context>
     <name>BackupsCommand</name>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="32"/>
+        <location filename="../../cli/backupscommand.cpp" line="33"/>
         <source>The backups in %1 cannot be read: %2</source>
         <translation>Die Sicherungen in %1 können nicht gelesen werden: %2</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="36"/>
+        <location filename="../../cli/backupscommand.cpp" line="54"/>
+        <source>Backups kept in files (the database could not take them):</source>
+        <translation>In Dateien aufbewahrte Sicherungen (die Datenbank konnte sie nicht aufnehmen):</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="60"/>
         <source>No settings backups.</source>
         <translation>Keine Einstellungssicherungen.</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="36"/>
+        <location filename="../../cli/backupscommand.cpp" line="60"/>
         <source>No settings backups of the controller %1.</source>
         <translation>Keine Einstellungssicherungen des Reglers %1.</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="60"/>
+        <location filename="../../cli/backupscommand.cpp" line="75"/>
         <source>The backups in %1 cannot be pruned: %2</source>
         <translation>Die Sicherungen in %1 können nicht ausgedünnt werden: %2</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="63"/>
+        <location filename="../../cli/backupscommand.cpp" line="78"/>
         <source>Settings backups older than %1 days removed: %2.</source>
         <translation>Entfernte Einstellungssicherungen, älter als %1 Tage: %2.</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="78"/>
+        <location filename="../../cli/backupscommand.cpp" line="93"/>
         <source>The settings file %1 cannot be opened.</source>
         <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="83"/>
+        <location filename="../../cli/backupscommand.cpp" line="98"/>
         <source>The file %1 holds no ESC settings.</source>
         <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="91"/>
+        <location filename="../../cli/backupscommand.cpp" line="106"/>
         <source>The file %1 names no setting the controller knows.</source>
         <translation>Die Datei %1 nennt keine Einstellung, die der Regler kennt.</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="96"/>
+        <location filename="../../cli/backupscommand.cpp" line="111"/>
         <source>Values of the file %1 are out of range: %2</source>
         <translation>Werte der Datei %1 liegen außerhalb des Bereichs: %2</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="144"/>
+        <location filename="../../cli/backupscommand.cpp" line="159"/>
         <source>No controller was found on %1.</source>
         <translation>An %1 wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="148"/>
+        <location filename="../../cli/backupscommand.cpp" line="163"/>
         <source>The controller&apos;s settings could not be read.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden.</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="160"/>
+        <location filename="../../cli/backupscommand.cpp" line="175"/>
         <source>%1 (from its hardware)</source>
         <translation>%1 (aus seiner Hardware)</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="164"/>
+        <location filename="../../cli/backupscommand.cpp" line="179"/>
         <source>Controller %1 on %2, settings file %3</source>
         <translation>Regler %1 an %2, Einstellungsdatei %3</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="166"/>
+        <location filename="../../cli/backupscommand.cpp" line="181"/>
         <source>The controller holds the settings of the file.</source>
         <translation>Der Regler hat die Einstellungen der Datei.</translation>
     </message>
     <message>
-        <location filename="../../cli/backupscommand.cpp" line="172"/>
+        <location filename="../../cli/backupscommand.cpp" line="187"/>
         <source>Fields that differ: %1.</source>
         <translation>Abweichende Felder: %1.</translation>
     </message>
@@ -195,47 +200,42 @@
         <translation>Die Einstellungssicherungen entfernen, die älter als DAYS Tage sind, und beenden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="60"/>
-        <source>Write a settings backup back into its controller on --port (each write confirmed and read back), and exit: 0 on success.</source>
-        <translation>Eine Einstellungssicherung in ihren Regler an --port zurückschreiben (jeder Schreibvorgang bestätigt und zurückgelesen) und beenden: 0 bei Erfolg.</translation>
-    </message>
-    <message>
-        <location filename="../../app/commandline.cpp" line="64"/>
+        <location filename="../../app/commandline.cpp" line="65"/>
         <source>Print the fields in which the controller on --port differs from a settings file, and exit: 0 when equal, 1 when they differ, 2 on an error.</source>
         <translation>Die Felder ausgeben, in denen der Regler an --port von einer Einstellungsdatei abweicht, und beenden: 0 bei Gleichheit, 1 bei Abweichungen, 2 bei einem Fehler.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="105"/>
+        <location filename="../../app/commandline.cpp" line="106"/>
         <source>Give --backups, --prune-backups, --restore-backup or --diff-settings alone (with --port and --data-dir).</source>
         <translation>Geben Sie --backups, --prune-backups, --restore-backup oder --diff-settings allein an (mit --port und --data-dir).</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="110"/>
+        <location filename="../../app/commandline.cpp" line="111"/>
         <source>--restore-backup and --diff-settings work on one controller: name its port with --port.</source>
         <translation>--restore-backup und --diff-settings arbeiten mit einem Regler: nennen Sie seinen Port mit --port.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="112"/>
+        <location filename="../../app/commandline.cpp" line="113"/>
         <source>--backups and --prune-backups take no --port.</source>
         <translation>--backups und --prune-backups nehmen kein --port.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="119"/>
+        <location filename="../../app/commandline.cpp" line="120"/>
         <source>The serial number %1 is not a number.</source>
         <translation>Die Seriennummer %1 ist keine Zahl.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="124"/>
+        <location filename="../../app/commandline.cpp" line="125"/>
         <source>The number of days %1 is not a whole number of 0 or more.</source>
         <translation>Die Anzahl der Tage %1 ist keine ganze Zahl von 0 oder mehr.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="129"/>
+        <location filename="../../app/commandline.cpp" line="131"/>
         <source>The backup %1 is not a backup number (see --backups).</source>
         <translation>%1 ist keine Sicherungsnummer (siehe --backups).</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="143"/>
+        <location filename="../../app/commandline.cpp" line="151"/>
         <source>Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash or --settings.</source>
         <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports, --support-bundle und --flash oder --settings an.</translation>
     </message>
@@ -255,63 +255,73 @@
         <translation>Mit --flash, --settings oder --motor: die Übersichtstabelle als CSV schreiben.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="80"/>
+        <location filename="../../app/commandline.cpp" line="81"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="139"/>
+        <location filename="../../app/commandline.cpp" line="147"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="151"/>
+        <location filename="../../app/commandline.cpp" line="159"/>
         <source>The firmware file name is empty.</source>
         <translation>Der Name der Firmware-Datei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="157"/>
+        <location filename="../../app/commandline.cpp" line="165"/>
         <source>The support bundle file name is empty.</source>
         <translation>Der Dateiname des Support-Pakets ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="134"/>
-        <location filename="../../app/commandline.cpp" line="172"/>
+        <location filename="../../app/commandline.cpp" line="142"/>
+        <location filename="../../app/commandline.cpp" line="180"/>
         <source>The settings file name is empty.</source>
         <translation>Der Name der Einstellungsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="174"/>
+        <location filename="../../app/commandline.cpp" line="60"/>
+        <source>Write a settings backup (its number, or a backup file the database could not take) back into its controller on --port (each write confirmed and read back), and exit: 0 on success.</source>
+        <translation>Eine Einstellungssicherung (ihre Nummer oder eine Sicherungsdatei, die die Datenbank nicht aufnehmen konnte) in ihren Regler an --port zurückschreiben (jeder Schreibvorgang bestätigt und zurückgelesen) und beenden: 0 bei Erfolg.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="136"/>
+        <source>The backup file name is empty.</source>
+        <translation>Der Name der Sicherungsdatei ist leer.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="182"/>
         <source>The report file name is empty.</source>
         <translation>Der Name der Berichtsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="184"/>
+        <location filename="../../app/commandline.cpp" line="192"/>
         <source>The motor name is empty.</source>
         <translation>Der Motorname ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="186"/>
+        <location filename="../../app/commandline.cpp" line="194"/>
         <source>Give one --motor for the controllers.</source>
         <translation>Geben Sie für die Regler ein --motor an.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="188"/>
+        <location filename="../../app/commandline.cpp" line="196"/>
         <source>--all-adapters and --report are used only with --flash, --settings or --motor.</source>
         <translation>--all-adapters und --report werden nur mit --flash, --settings oder --motor verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="191"/>
+        <location filename="../../app/commandline.cpp" line="199"/>
         <source>--motor is used with --export-motors, or with --port, --flash or --settings.</source>
         <translation>--motor wird mit --export-motors oder mit --port, --flash oder --settings verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="193"/>
+        <location filename="../../app/commandline.cpp" line="201"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="197"/>
+        <location filename="../../app/commandline.cpp" line="205"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
@@ -2674,108 +2684,108 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="367"/>
-        <source>The backup %1 was taken from the controller %2, not from this one; nothing was written.</source>
-        <translation>Die Sicherung %1 stammt vom Regler %2, nicht von diesem; nichts wurde geschrieben.</translation>
-    </message>
-    <message>
-        <location filename="../../cli/productionjob.cpp" line="370"/>
+        <location filename="../../cli/productionjob.cpp" line="369"/>
         <source>choose a backup of this controller (kordoman --backups %1)</source>
         <translation>eine Sicherung dieses Reglers wählen (kordoman --backups %1)</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="388"/>
+        <location filename="../../cli/productionjob.cpp" line="387"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="389"/>
-        <location filename="../../cli/productionjob.cpp" line="427"/>
-        <location filename="../../cli/productionjob.cpp" line="441"/>
+        <location filename="../../cli/productionjob.cpp" line="388"/>
+        <location filename="../../cli/productionjob.cpp" line="426"/>
+        <location filename="../../cli/productionjob.cpp" line="440"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="394"/>
+        <location filename="../../cli/productionjob.cpp" line="393"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="406"/>
+        <location filename="../../cli/productionjob.cpp" line="405"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="413"/>
+        <location filename="../../cli/productionjob.cpp" line="412"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="148"/>
-        <location filename="../../cli/productionjob.cpp" line="423"/>
-        <location filename="../../cli/productionjob.cpp" line="436"/>
+        <location filename="../../cli/productionjob.cpp" line="422"/>
+        <location filename="../../cli/productionjob.cpp" line="435"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="148"/>
-        <location filename="../../cli/productionjob.cpp" line="425"/>
-        <location filename="../../cli/productionjob.cpp" line="438"/>
+        <location filename="../../cli/productionjob.cpp" line="424"/>
+        <location filename="../../cli/productionjob.cpp" line="437"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="426"/>
+        <location filename="../../cli/productionjob.cpp" line="367"/>
+        <source>The backup was taken from the controller %1, not from this one; nothing was written.</source>
+        <translation>Die Sicherung stammt vom Regler %1, nicht von diesem; nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="425"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="440"/>
+        <location filename="../../cli/productionjob.cpp" line="439"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="444"/>
+        <location filename="../../cli/productionjob.cpp" line="443"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="449"/>
+        <location filename="../../cli/productionjob.cpp" line="448"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="450"/>
+        <location filename="../../cli/productionjob.cpp" line="449"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="459"/>
+        <location filename="../../cli/productionjob.cpp" line="458"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="461"/>
+        <location filename="../../cli/productionjob.cpp" line="460"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="462"/>
+        <location filename="../../cli/productionjob.cpp" line="461"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="477"/>
+        <location filename="../../cli/productionjob.cpp" line="476"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="478"/>
+        <location filename="../../cli/productionjob.cpp" line="477"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="482"/>
+        <location filename="../../cli/productionjob.cpp" line="481"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2803,23 +2813,23 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="127"/>
+        <location filename="../../cli/productionline.cpp" line="141"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="163"/>
+        <location filename="../../cli/productionline.cpp" line="177"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="212"/>
+        <location filename="../../cli/productionline.cpp" line="226"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
         <location filename="../../cli/productionline.cpp" line="71"/>
-        <location filename="../../cli/productionline.cpp" line="223"/>
+        <location filename="../../cli/productionline.cpp" line="237"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
@@ -2840,51 +2850,57 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
     <message>
         <location filename="../../cli/productionline.cpp" line="111"/>
+        <location filename="../../cli/productionline.cpp" line="125"/>
         <source>The settings backup %1 holds no settings records.</source>
         <translation>Die Einstellungssicherung %1 enthält keine Einstellungsdatensätze.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="130"/>
+        <location filename="../../cli/productionline.cpp" line="123"/>
+        <source>The file %1 holds no settings backup.</source>
+        <translation>Die Datei %1 enthält keine Einstellungssicherung.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionline.cpp" line="144"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="200"/>
+        <location filename="../../cli/productionline.cpp" line="214"/>
         <source>correct the command or its files and re-run</source>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="264"/>
+        <location filename="../../cli/productionline.cpp" line="278"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="264"/>
+        <location filename="../../cli/productionline.cpp" line="278"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="264"/>
+        <location filename="../../cli/productionline.cpp" line="278"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="264"/>
+        <location filename="../../cli/productionline.cpp" line="278"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="264"/>
+        <location filename="../../cli/productionline.cpp" line="278"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="264"/>
+        <location filename="../../cli/productionline.cpp" line="278"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="264"/>
+        <location filename="../../cli/productionline.cpp" line="278"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
@@ -3050,77 +3066,77 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SettingsSnapshots</name>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="105"/>
+        <location filename="../../device/settingssnapshots.cpp" line="107"/>
         <source>before a firmware update</source>
         <translation>vor einem Firmware-Update</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="107"/>
+        <location filename="../../device/settingssnapshots.cpp" line="109"/>
         <source>before a settings import</source>
         <translation>vor einem Einstellungsimport</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="109"/>
+        <location filename="../../device/settingssnapshots.cpp" line="111"/>
         <source>before a settings write</source>
         <translation>vor dem Schreiben von Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="111"/>
+        <location filename="../../device/settingssnapshots.cpp" line="113"/>
         <source>before a motor write</source>
         <translation>vor dem Schreiben eines Motors</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="113"/>
+        <location filename="../../device/settingssnapshots.cpp" line="115"/>
         <source>before a restore</source>
         <translation>vor einer Wiederherstellung</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="197"/>
+        <location filename="../../device/settingssnapshots.cpp" line="201"/>
         <source>there is no database directory</source>
         <translation>es gibt kein Datenbankverzeichnis</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="201"/>
+        <location filename="../../device/settingssnapshots.cpp" line="205"/>
         <source>its directory does not exist</source>
         <translation>ihr Verzeichnis existiert nicht</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="207"/>
+        <location filename="../../device/settingssnapshots.cpp" line="211"/>
         <source>the SQLite driver is missing</source>
         <translation>der SQLite-Treiber fehlt</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="257"/>
+        <location filename="../../device/settingssnapshots.cpp" line="261"/>
         <source>the table %1 lacks the column %2</source>
         <translation>der Tabelle %1 fehlt die Spalte %2</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="298"/>
+        <location filename="../../device/settingssnapshots.cpp" line="302"/>
         <source>%1; no file either: %2</source>
         <translation>%1; auch keine Datei: %2</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="307"/>
+        <location filename="../../device/settingssnapshots.cpp" line="311"/>
         <source>The database could not keep the controller&apos;s settings (%1); they were saved to %2.</source>
         <translation>Die Datenbank konnte die Einstellungen des Reglers nicht aufnehmen (%1); sie wurden in %2 gespeichert.</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="309"/>
+        <location filename="../../device/settingssnapshots.cpp" line="313"/>
         <source>The controller&apos;s settings could not be kept: %1.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gesichert werden: %1.</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="315"/>
+        <location filename="../../device/settingssnapshots.cpp" line="330"/>
         <source>there is no data directory</source>
         <translation>es gibt kein Datenverzeichnis</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="364"/>
+        <location filename="../../device/settingssnapshots.cpp" line="379"/>
         <source>there is no backup %1</source>
         <translation>es gibt keine Sicherung %1</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="374"/>
+        <location filename="../../device/settingssnapshots.cpp" line="389"/>
         <source>the number of days is negative</source>
         <translation>die Anzahl der Tage ist negativ</translation>
     </message>

@@ -246,8 +246,12 @@ private slots:
         QTest::newRow("restore without port") << QStringList {"--restore-backup", "12"} << C::Invalid << QString();
         QTest::newRow("restore on two ports") << QStringList {"--restore-backup", "1", "--port", "/a", "--port", "/b"}
                                               << C::Invalid << QString();
-        QTest::newRow("restore no number") << QStringList {"--restore-backup", "x", "--port", "/a"} << C::Invalid
-                                           << QString();
+        QTest::newRow("restore a file") << QStringList {"--restore-backup", "b.json", "--port", "/a"}
+                                        << C::RestoreBackup << "b.json";
+        QTest::newRow("restore number 0") << QStringList {"--restore-backup", "0", "--port", "/a"} << C::Invalid
+                                          << QString();
+        QTest::newRow("restore nothing") << QStringList {"--restore-backup", "", "--port", "/a"} << C::Invalid
+                                         << QString();
         QTest::newRow("diff") << QStringList {"--diff-settings", "s.xml", "--port", "/a"} << C::DiffSettings << "s.xml";
         QTest::newRow("diff without port") << QStringList {"--diff-settings", "s.xml"} << C::Invalid << QString();
         QTest::newRow("diff with flash") << QStringList {"--diff-settings", "s.xml", "--port", "/a", "--flash", "f"}
@@ -276,7 +280,7 @@ private slots:
             QCOMPARE(QString::number(options.pruneDays), value);
             break;
         case CommandLineOptions::Command::RestoreBackup:
-            QCOMPARE(QString::number(options.restoreId), value);
+            QCOMPARE(options.restoreId > 0 ? QString::number(options.restoreId) : options.restoreFile, value);
             QCOMPARE(options.portSpecs, QStringList {QStringLiteral("/a")});
             break;
         default:

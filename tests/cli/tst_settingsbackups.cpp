@@ -155,6 +155,14 @@ private slots:
         QVERIFY(SettingsSnapshot::fromFileText(file.readAll(), &kept));
         QCOMPARE(kept.reason, QStringLiteral("firmware update"));
         QCOMPARE(kept.motion.size(), SET_MOTION_PARAMS::WIRE_SIZE);
+
+        // Listed (the database cannot be read: exit 1), and written back by its file name.
+        const QString path = QDir(dataDir).filePath(files.first());
+        const Run listed = kordoman({"--backups", "--data-dir", dataDir});
+        QCOMPARE(listed.code, 1);
+        QVERIFY2(listed.out.contains(path + QStringLiteral("\t")), qPrintable(listed.out));
+        const Run restore = kordoman({"--restore-backup", path, "--port", sim.adapterPortSpec(), "--data-dir", dataDir});
+        QVERIFY2(restore.code == 0, qPrintable(restore.out + restore.err));
     }
 
     // A backup of one controller is not written into another.

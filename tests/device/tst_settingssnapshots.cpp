@@ -271,6 +271,30 @@ private slots:
         QCOMPARE(QDir(m_dir->path()).entryList({QStringLiteral("settings-backup-*")}, QDir::Files).size(), 1);
     }
 
+    // A backup file is read only when it is whole: a record of the wrong size is no backup.
+    void backupFileIsChecked_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("read");
+        const QByteArray good = sample(QStringLiteral("8"), QDateTime::currentDateTimeUtc(), 4).toFileText();
+        QTest::newRow("as written") << good << true;
+        QTest::newRow("not JSON") << QByteArray("settings") << false;
+        QTest::newRow("no serial") << QByteArray(good).replace("\"serial\"", "\"serialx\"") << false;
+        QTest::newRow("motion record too short")
+            << QByteArray(good).replace("\"motion\": \"", "\"motion\": \"00") << false;
+        QTest::newRow("no time") << QByteArray(good).replace("\"taken\"", "\"takenx\"") << false;
+    }
+
+    void backupFileIsChecked()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, read);
+        SettingsSnapshot s;
+        QCOMPARE(SettingsSnapshot::fromFileText(text, &s), read);
+        if (read)
+            QCOMPARE(s.serialNumber, QStringLiteral("8"));
+    }
+
     void noPlaceAtAllIsSaid()
     {
         SettingsSnapshots store(m_dir->filePath(QStringLiteral("none")), m_dir->filePath(QStringLiteral("none")));
