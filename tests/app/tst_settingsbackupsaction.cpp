@@ -143,6 +143,38 @@ private slots:
         QVERIFY(rig.tickUntil([&] { return rig.controller().firmware().motionParams().timeToLeave == 20; }));
     }
 
+    // A damaged database does not stop the import: the backup goes to a file of the data
+    // directory, and a message names it.
+    void damagedDatabaseBackupGoesToANamedFile()
+    {
+        QTemporaryDir data;
+        QVERIFY(QDir().mkpath(data.filePath(QStringLiteral("Kordo_Db"))));
+        {
+            QFile db(data.filePath(QStringLiteral("Kordo_Db/Kordo_data.db")));
+            QVERIFY(db.open(QIODevice::WriteOnly));
+            db.write(QByteArray(4096, '\x5a'));
+        }
+        WindowRig rig(SimulatorConfig(), data.path());
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonEscParams");
+        const QString file = data.filePath(QStringLiteral("esc.xml"));
+        {
+            QFile xml(file);
+            QVERIFY(xml.open(QIODevice::WriteOnly));
+            xml.write("<settings><motion><ttl>1000</ttl></motion></settings>");
+        }
+        rig.dialogs.openAnswer = file;
+        rig.find<QToolButton>("toolButtonImportParams")->click();
+        QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty() && rig.dialogs.messages.last().text.contains(QStringLiteral("were saved to")); }));
+        const QStringList files = QDir(data.path()).entryList({QStringLiteral("settings-backup-*.json")}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(rig.dialogs.messages.last().text.contains(QDir::toNativeSeparators(QDir(data.path()).filePath(files.first()))),
+                 qPrintable(rig.dialogs.messages.last().text));
+        // The import went on all the same.
+        QVERIFY(rig.settle());
+        QVERIFY(rig.tickUntil([&] { return rig.controller().firmware().motionParams().timeToLeave == 20; }));
+    }
+
     // The settings page lists the controller's backups and restores the one chosen.
     void settingsPageRestoresAChosenBackup()
     {
