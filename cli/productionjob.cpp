@@ -385,7 +385,7 @@ void ProductionJob::startSettings()
     if ((records.pwmInChanged && !device->hasRead(Device::READ_PWM_IN))
         || (records.motionChanged && !device->hasRead(Device::READ_MOTION))) {
         fail(tr("The controller's settings could not be read; nothing was written."),
-             tr("re-run with --settings on this port"));
+             settingsRerun());
         return;
     }
     keepSnapshot(m_order.hasRestore ? SettingsSnapshot::Reason::Restore : SettingsSnapshot::Reason::SettingsWrite);
@@ -423,7 +423,7 @@ void ProductionJob::checkSettings()
     if (!m_motionConfirmed)
         missing << tr("motion");
     fail(tr("The controller did not confirm the settings (%1).").arg(missing.join(QStringLiteral(", "))),
-         tr("re-run with --settings on this port"));
+         settingsRerun());
 }
 
 void ProductionJob::checkVerify()
@@ -437,7 +437,7 @@ void ProductionJob::checkVerify()
             differ << tr("motion");
         if (!differ.isEmpty()) {
             fail(tr("The settings read back differ from those written (%1).").arg(differ.join(QStringLiteral(", "))),
-                 tr("re-run with --settings on this port"));
+                 settingsRerun());
             return;
         }
         emit progress(m_portName, tr("Settings confirmed"));
@@ -446,7 +446,8 @@ void ProductionJob::checkVerify()
     }
     if (stepTimedOut(RETURN_TIMEOUT_MS))
         fail(tr("The controller did not answer after the settings were written."),
-             tr("check the cable, then re-run with --settings on this port"));
+             m_order.hasRestore ? tr("check the cable, then re-run --restore-backup on this port")
+                                : tr("check the cable, then re-run with --settings on this port"));
 }
 
 void ProductionJob::startMotor()
@@ -459,6 +460,11 @@ void ProductionJob::startMotor()
     if (!m_app->idHelper()->setMotorFromDatabase(m_order.motorName))
         fail(tr("The motor %1 is not in the motor database.").arg(m_order.motorName),
              tr("import its motor file with --import-motors, then re-run"));
+}
+
+QString ProductionJob::settingsRerun() const
+{
+    return m_order.hasRestore ? tr("re-run --restore-backup on this port") : tr("re-run with --settings on this port");
 }
 
 void ProductionJob::keepSnapshot(SettingsSnapshot::Reason reason)

@@ -143,6 +143,8 @@ private:
     bool controllerContested();
     // Keeps the controller's records before a write; says where they went.
     void keepSnapshot(SettingsSnapshot::Reason reason);
+    // What to do when the settings step failed: the command that wrote them, again.
+    QString settingsRerun() const;
     QStringList m_notWritten; // settings values limited or skipped on this controller
     std::unique_ptr<PortProvider> m_ports;
     std::unique_ptr<AppBase> m_app;

@@ -2694,9 +2694,12 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="388"/>
-        <location filename="../../cli/productionjob.cpp" line="426"/>
-        <location filename="../../cli/productionjob.cpp" line="440"/>
+        <location filename="../../cli/productionjob.cpp" line="449"/>
+        <source>check the cable, then re-run --restore-backup on this port</source>
+        <translation>Kabel prüfen, dann --restore-backup an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="467"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
@@ -2755,37 +2758,42 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="449"/>
+        <location filename="../../cli/productionjob.cpp" line="450"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="458"/>
+        <location filename="../../cli/productionjob.cpp" line="459"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="460"/>
+        <location filename="../../cli/productionjob.cpp" line="461"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="461"/>
+        <location filename="../../cli/productionjob.cpp" line="462"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="476"/>
+        <location filename="../../cli/productionjob.cpp" line="467"/>
+        <source>re-run --restore-backup on this port</source>
+        <translation>--restore-backup an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="482"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="477"/>
+        <location filename="../../cli/productionjob.cpp" line="483"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="481"/>
+        <location filename="../../cli/productionjob.cpp" line="487"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
