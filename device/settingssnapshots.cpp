@@ -226,6 +226,40 @@ bool SettingsSnapshots::open(QString *problem)
     return true;
 }
 
+bool SettingsSnapshots::openForReading(QString *problem)
+{
+    problem->clear();
+    if (m_ready)
+        return true;
+    if (m_filePath.isEmpty() || !QFileInfo::exists(m_filePath))
+        return false;
+    {
+        // A look at the file without touching it: a database without the table has none.
+        const QString name = m_connectionName + QStringLiteral(".look");
+        bool hasTable = false;
+        bool opened = false;
+        {
+            QSqlDatabase look = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            look.setDatabaseName(m_filePath);
+            look.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(BUSY_TIMEOUT_MS));
+            opened = look.open();
+            if (opened) {
+                QSqlQuery query(look);
+                if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name = '%1'")
+                                    .arg(QString::fromLatin1(TABLE))))
+                    *problem = query.lastError().text();
+                hasTable = query.next();
+            } else {
+                *problem = look.lastError().text();
+            }
+        }
+        QSqlDatabase::removeDatabase(name);
+        if (!hasTable)
+            return false;
+    }
+    return open(problem);
+}
+
 bool SettingsSnapshots::migrate(QString *problem)
 {
     QSqlQuery query(m_db);
@@ -347,8 +381,8 @@ QString SettingsSnapshots::writeFile(const SettingsSnapshot &snapshot, QString *
 
 bool SettingsSnapshots::list(const QString &serial, QVector<SettingsSnapshot> *snapshots, QString *problem)
 {
-    if (!open(problem))
-        return false;
+    if (!openForReading(problem))
+        return problem->isEmpty();
     QSqlQuery query(m_db);
     const QString where = serial.isEmpty() ? QString() : QStringLiteral(" WHERE serial = :serial");
     query.prepare(QStringLiteral("SELECT %1 FROM %2%3 ORDER BY taken DESC, id DESC")
@@ -366,8 +400,11 @@ bool SettingsSnapshots::list(const QString &serial, QVector<SettingsSnapshot> *s
 
 bool SettingsSnapshots::find(qint64 id, SettingsSnapshot *snapshot, QString *problem)
 {
-    if (!open(problem))
+    if (!openForReading(problem)) {
+        if (problem->isEmpty())
+            *problem = tr("there is no backup %1").arg(id);
         return false;
+    }
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE id = :id").arg(selectColumns(), QString::fromLatin1(TABLE)));
     query.bindValue(QStringLiteral(":id"), id);
@@ -389,8 +426,8 @@ int SettingsSnapshots::prune(int days, const QDateTime &now, QString *problem)
         *problem = tr("the number of days is negative");
         return -1;
     }
-    if (!open(problem))
-        return -1;
+    if (!openForReading(problem))
+        return problem->isEmpty() ? 0 : -1;
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("DELETE FROM %1 WHERE taken < :limit").arg(QString::fromLatin1(TABLE)));
     query.bindValue(QStringLiteral(":limit"), timeText(now.toUTC().addDays(-days)));

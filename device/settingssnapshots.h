@@ -84,7 +84,8 @@ public:
     // empty when it is in the database.
     static QString keptText(const Kept &kept);
 
-    // The snapshots, newest first; of one controller when serial is not empty.
+    // The snapshots, newest first; of one controller when serial is not empty. Reading
+    // creates nothing: without a database there are no snapshots.
     bool list(const QString &serial, QVector<SettingsSnapshot> *snapshots, QString *problem);
     bool find(qint64 id, SettingsSnapshot *snapshot, QString *problem);
     // The files of snapshots the database could not take, by name (oldest first).
@@ -95,6 +96,9 @@ public:
 
 private:
     bool open(QString *problem);
+    // For reading: false with no problem when there is no database or no table of snapshots
+    // yet (nothing is created to be read).
+    bool openForReading(QString *problem);
     bool migrate(QString *problem);
     QString writeFile(const SettingsSnapshot &snapshot, QString *problem) const;
 

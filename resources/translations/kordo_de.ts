@@ -3114,37 +3114,38 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>der SQLite-Treiber fehlt</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="261"/>
+        <location filename="../../device/settingssnapshots.cpp" line="295"/>
         <source>the table %1 lacks the column %2</source>
         <translation>der Tabelle %1 fehlt die Spalte %2</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="302"/>
+        <location filename="../../device/settingssnapshots.cpp" line="336"/>
         <source>%1; no file either: %2</source>
         <translation>%1; auch keine Datei: %2</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="311"/>
+        <location filename="../../device/settingssnapshots.cpp" line="345"/>
         <source>The database could not keep the controller&apos;s settings (%1); they were saved to %2.</source>
         <translation>Die Datenbank konnte die Einstellungen des Reglers nicht aufnehmen (%1); sie wurden in %2 gespeichert.</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="313"/>
+        <location filename="../../device/settingssnapshots.cpp" line="347"/>
         <source>The controller&apos;s settings could not be kept: %1.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gesichert werden: %1.</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="330"/>
+        <location filename="../../device/settingssnapshots.cpp" line="364"/>
         <source>there is no data directory</source>
         <translation>es gibt kein Datenverzeichnis</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="379"/>
+        <location filename="../../device/settingssnapshots.cpp" line="405"/>
+        <location filename="../../device/settingssnapshots.cpp" line="416"/>
         <source>there is no backup %1</source>
         <translation>es gibt keine Sicherung %1</translation>
     </message>
     <message>
-        <location filename="../../device/settingssnapshots.cpp" line="389"/>
+        <location filename="../../device/settingssnapshots.cpp" line="426"/>
         <source>the number of days is negative</source>
         <translation>die Anzahl der Tage ist negativ</translation>
     </message>

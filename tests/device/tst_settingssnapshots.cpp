@@ -121,6 +121,34 @@ private slots:
         QVERIFY(problem.contains(QString::number(first.id + 100)));
     }
 
+    // Reading, listing and pruning create nothing: no database, or one without snapshots,
+    // holds none.
+    void readingCreatesNothing()
+    {
+        QString problem;
+        {
+            SettingsSnapshots store(dbDir(), m_dir->path());
+            QVector<SettingsSnapshot> none;
+            QVERIFY2(store.list(QString(), &none, &problem), qPrintable(problem));
+            QVERIFY(none.isEmpty());
+            QCOMPARE(store.prune(0, QDateTime::currentDateTimeUtc(), &problem), 0);
+            SettingsSnapshot s;
+            QVERIFY(!store.find(1, &s, &problem));
+            QVERIFY(problem.contains(QStringLiteral("no backup 1")));
+        }
+        QVERIFY(!QFileInfo::exists(dbFile()));
+        {
+            DbManager motors(nullptr, dbDir()); // a motor database from before the snapshots
+        }
+        {
+            SettingsSnapshots store(dbDir(), m_dir->path());
+            QVector<SettingsSnapshot> none;
+            QVERIFY(store.list(QString(), &none, &problem));
+            QVERIFY(none.isEmpty());
+        }
+        QCOMPARE(userVersion(), 0);
+    }
+
     // A record that was not read stays empty: a restore must not write defaults for it.
     void recordsNotReadStayEmpty()
     {
@@ -230,7 +258,10 @@ private slots:
             directory = m_dir->filePath(QStringLiteral("no/such/dir"));
         } else {
             // Another program holds the database: made current first, then locked.
-            { SettingsSnapshots fresh(dbDir(), m_dir->path()); QVector<SettingsSnapshot> none; QString p; QVERIFY(fresh.list(QString(), &none, &p)); }
+            {
+                SettingsSnapshots fresh(dbDir(), m_dir->path());
+                QVERIFY(fresh.keep(sample(QStringLiteral("1"), QDateTime::currentDateTimeUtc(), 1)).id > 0);
+            }
             locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("test.locker"));
             locker.setDatabaseName(dbFile());
             QVERIFY(locker.open());
