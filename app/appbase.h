@@ -2,6 +2,7 @@
 
 #include "app/datadirectory.h"
 #include "device/device.h"
+#include "device/settingssnapshots.h"
 #include "wire/records.h"
 #include "motors/motorfileexchange.h"
 #include "motors/motorlibrary.h"
@@ -73,7 +74,18 @@ public:
     UpdateFwHelper *updateFwHelper() const { return m_updateFwHelper; }
 
     // Called from the GUI thread: the firmware activity, and the update posted to its thread.
+    // A running controller's settings are kept first (takeSnapshot).
     void startFirmwareUpdate(const QString &fileName);
+
+    // The settings snapshots of the data directory; used in the thread of the device model.
+    SettingsSnapshots *snapshots() const { return m_snapshots.get(); }
+    // Called in the thread of the device model (the GUI thread) before a change that can lose
+    // settings: keeps the connected controller's records and motor as read. Nothing is kept
+    // when no controller is connected or nothing of it was read (Kept::ok false, no problem).
+    // Where the snapshot went is announced with settingsSnapshotKept, and told the user
+    // (sendTextForInfo) when it is not in the database. Records equal to those of the last
+    // snapshot kept are not kept again: that one is returned.
+    SettingsSnapshots::Kept takeSnapshot(SettingsSnapshot::Reason reason);
 
     // Motor database and motor files, called from the GUI thread (where the database
     // lives). Each shows its outcome through sendTextForInfo as the user expects it.
@@ -117,6 +129,12 @@ signals:
     void on_deviceDisconnected();
     void on_updateProcess();
 
+    // A snapshot was kept: id in the database (0: not there); text says where else it went.
+    void settingsSnapshotKept(qint64 id, QString text);
+    // After an update the controller holds other settings than the snapshot taken before it:
+    // the window offers to restore it. Emitted in the thread of the device model.
+    void settingsChangedByUpdate(SettingsSnapshot before, SettingsSnapshot now);
+
     void createLogFile(QString logDirectory, QString deviceSerialNumber);
     void writeMsgToLogFile(QString msg);
     void closeLogFile();
@@ -129,6 +147,7 @@ private:
     void connectFirmwareUpdater();
     void rememberIdentity(uint32_t serialNumber);
     void report(const MotorResult &result);
+    void compareAfterUpdate();
 
     DbManager *m_dbManager = nullptr;
     QTimer *m_timer = nullptr;
@@ -155,4 +174,12 @@ private:
     Device m_device;
     std::unique_ptr<MotorLibrary> m_motorLibrary;
     std::unique_ptr<MotorFileExchange> m_motorFiles;
+    std::unique_ptr<SettingsSnapshots> m_snapshots;
+    // Device-model thread: the snapshot taken before the running update, and whether the
+    // update has ended well and the controller's new records are awaited.
+    SettingsSnapshot m_beforeUpdate;
+    // The last snapshot kept, and where: the same records are not kept twice in a row.
+    SettingsSnapshot m_lastSnapshot;
+    SettingsSnapshots::Kept m_lastKept;
+    bool m_awaitingUpdatedRecords = false;
 };

@@ -67,6 +67,25 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
                                      "object per line instead of text."));
     parser.addOptions({resultsDb, syncResults, history, json});
 
+
+    // Settings backups and the settings comparison.
+    const QCommandLineOption backups(QStringLiteral("backups"),
+                                     tr("List the settings backups (id, time, serial number, firmware, reason), of one "
+                                        "controller when its serial number follows, and exit."));
+    const QCommandLineOption pruneBackups(QStringLiteral("prune-backups"),
+                                          tr("Remove the settings backups older than DAYS days, and exit."),
+                                          QStringLiteral("DAYS"));
+    const QCommandLineOption restoreBackup(QStringLiteral("restore-backup"),
+                                           tr("Write a settings backup (its number, or a backup file the database could "
+                                              "not take) back into its controller on --port (each write confirmed and "
+                                              "read back), and exit: 0 on success."),
+                                           QStringLiteral("ID|FILE"));
+    const QCommandLineOption diffSettings(QStringLiteral("diff-settings"),
+                                          tr("Print the fields in which the controller on --port differs from a settings "
+                                             "file, and exit: 0 when equal, 1 when they differ, 2 on an error."),
+                                          QStringLiteral("FILE"));
+    parser.addOptions({backups, pruneBackups, restoreBackup, diffSettings});
+
     CommandLineOptions options;
     const auto invalid = [&options](const QString &error) {
         options.command = CommandLineOptions::Command::Invalid;
@@ -75,8 +94,10 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
     };
     if (!parser.parse(arguments))
         return invalid(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
-        return invalid(tr("Unexpected argument: %1").arg(parser.positionalArguments().constFirst()));
+    // --backups may be followed by the serial number of a controller.
+    const QStringList positional = parser.positionalArguments();
+    if (!positional.isEmpty() && !(parser.isSet(backups) && positional.size() == 1))
+        return invalid(tr("Unexpected argument: %1").arg(positional.value(parser.isSet(backups) ? 1 : 0)));
 
     options.demo = parser.isSet(demo);
     options.portSpecs = parser.values(port);
@@ -92,6 +113,53 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
     }
     if (parser.isSet(version)) {
         options.command = CommandLineOptions::Command::ShowVersion;
+        return options;
+    }
+    // Settings backups and the settings comparison: each alone, the last two with one port.
+    const int backupCommands = int(parser.isSet(backups)) + int(parser.isSet(pruneBackups))
+                               + int(parser.isSet(restoreBackup)) + int(parser.isSet(diffSettings));
+    if (backupCommands > 0) {
+        for (const QCommandLineOption *other : {&exportMotors, &importMotors, &overwrite, &listPorts, &supportBundle,
+                                                &flash, &settings, &allAdapters, &report, &motor, &demo}) {
+            if (backupCommands > 1 || parser.isSet(*other))
+                return invalid(tr("Give --backups, --prune-backups, --restore-backup or --diff-settings alone (with "
+                                  "--port and --data-dir)."));
+        }
+        const bool needsPort = parser.isSet(restoreBackup) || parser.isSet(diffSettings);
+        if (needsPort && options.portSpecs.size() != 1)
+            return invalid(tr("--restore-backup and --diff-settings work on one controller: name its port with --port."));
+        if (!needsPort && !options.portSpecs.isEmpty())
+            return invalid(tr("--backups and --prune-backups take no --port."));
+        bool ok = true;
+        if (parser.isSet(backups)) {
+            options.command = CommandLineOptions::Command::ListBackups;
+            options.backupSerial = positional.value(0);
+            positional.value(0).toUInt(&ok);
+            if (!positional.isEmpty() && !ok)
+                return invalid(tr("The serial number %1 is not a number.").arg(positional.value(0)));
+        } else if (parser.isSet(pruneBackups)) {
+            options.command = CommandLineOptions::Command::PruneBackups;
+            options.pruneDays = parser.value(pruneBackups).toInt(&ok);
+            if (!ok || options.pruneDays < 0)
+                return invalid(tr("The number of days %1 is not a whole number of 0 or more.").arg(parser.value(pruneBackups)));
+        } else if (parser.isSet(restoreBackup)) {
+            options.command = CommandLineOptions::Command::RestoreBackup;
+            const QString backup = parser.value(restoreBackup);
+            options.restoreId = backup.toLongLong(&ok);
+            if (ok && options.restoreId <= 0)
+                return invalid(tr("The backup %1 is not a backup number (see --backups).").arg(backup));
+            if (!ok) {
+                options.restoreId = 0;
+                options.restoreFile = backup; // a backup file
+                if (backup.isEmpty())
+                    return invalid(tr("The backup file name is empty."));
+            }
+        } else {
+            options.command = CommandLineOptions::Command::DiffSettings;
+            options.diffFile = parser.value(diffSettings);
+            if (options.diffFile.isEmpty())
+                return invalid(tr("The settings file name is empty."));
+        }
         return options;
     }
     if (parser.isSet(exportMotors) && parser.isSet(importMotors))

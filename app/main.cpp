@@ -6,6 +6,7 @@
 #include "app/datadirectory.h"
 #include "ui/embeddedfonts.h"
 #include "app/mainwindow.h"
+#include "cli/backupscommand.h"
 #include "cli/flashcommand.h"
 #include "cli/motorbackupcommand.h"
 #include "cli/jsonlines.h"
@@ -127,6 +128,32 @@ int runProduction(const CommandLineOptions &options, const DataDirectory &dataDi
     return ProductionLine(request, out, err).run();
 }
 
+// The settings backups: listed, pruned, one written back (the production line's settings step
+// on the one named port), or a settings file compared with a controller.
+int runBackups(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
+               QTextStream &err)
+{
+    BackupsCommand command(dataDirectory, out, err);
+    switch (options.command) {
+    case CommandLineOptions::Command::ListBackups:
+        return command.list(options.backupSerial);
+    case CommandLineOptions::Command::PruneBackups:
+        return command.prune(options.pruneDays);
+    case CommandLineOptions::Command::RestoreBackup: {
+        ProductionLine::Request request(dataDirectory);
+        request.restoreId = options.restoreId;
+        request.restoreFile = options.restoreFile;
+        request.ports << SerialPortProvider::parseExtraPort(options.portSpecs.value(0));
+        return ProductionLine(request, out, err).run();
+    }
+    default: {
+        const std::unique_ptr<PortProvider> ports = makePortProvider(options);
+        return command.diffSettings(ports.get(), SerialPortProvider::parseExtraPort(options.portSpecs.value(0)).portName,
+                                    options.diffFile);
+    }
+    }
+}
+
 // Everything but the window runs without a display.
 int runHeadless(int argc, char *argv[])
 {
@@ -164,6 +191,11 @@ int runHeadless(int argc, char *argv[])
         return runFlash(options, dataDirectory, out, err);
     if (options.command == CommandLineOptions::Command::Production)
         return runProduction(options, dataDirectory, out, err);
+    if (options.command == CommandLineOptions::Command::ListBackups
+        || options.command == CommandLineOptions::Command::PruneBackups
+        || options.command == CommandLineOptions::Command::RestoreBackup
+        || options.command == CommandLineOptions::Command::DiffSettings)
+        return runBackups(options, dataDirectory, out, err);
     QString problem;
     if (options.command == CommandLineOptions::Command::SupportBundle)
         return DiagnosticsCommand(options.portSpecs, out, err)

@@ -5,6 +5,7 @@
 #include "ui/embeddedfonts.h"
 #include "app/installlayout.h"
 #include "app/metatypes.h"
+#include "app/settingsbackupsaction.h"
 #include "app/supportbundleaction.h"
 #include "ui/userdialogs.h"
 #include "ui/buttonicons.h"
@@ -234,6 +235,22 @@ void MainWindow::buildPages()
     connect(m_motorPage, &MotorPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_controlPage, &ControlPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_escSettingsPage, &EscSettingsPage::motorImported, m_motorPage, &MotorPage::on_motorImported);
+
+    // The controller's settings are kept before an import, a motor write and an update; the
+    // settings page lists the backups, and an update that changed the settings offers its own.
+    auto *backups = new SettingsBackupsAction(
+        m_appBase, m_dialogs, [this] { navigate(m_navigationButtons.value(PageEscSettings)); }, this);
+    connect(backups, &SettingsBackupsAction::infoText, this, &MainWindow::on_showInfo);
+    connect(m_escSettingsPage, &EscSettingsPage::backupsRequested, backups, &SettingsBackupsAction::chooseBackup);
+    connect(m_escSettingsPage, &EscSettingsPage::aboutToImport, this,
+            [this] { m_appBase.takeSnapshot(SettingsSnapshot::Reason::SettingsImport); });
+    connect(m_motorPage, &MotorPage::aboutToWriteMotor, this,
+            [this] { m_appBase.takeSnapshot(SettingsSnapshot::Reason::MotorWrite); });
+    // Queued: the offer's dialog does not open inside the device model's read.
+    connect(
+        &m_appBase, &AppBase::settingsChangedByUpdate, backups,
+        [backups](SettingsSnapshot before, SettingsSnapshot now) { backups->offerRestore(before, now, true); },
+        Qt::QueuedConnection);
 
     // The identification wizard's pages follow the motor list on the motor page.
     m_identWizard = new IdentWizard(m_appBase.idHelper(), m_appBase.motorLibrary(), m_dialogs, &m_idProgressTimer,

@@ -161,6 +161,14 @@ void ProductionJob::start()
                  tr("re-run with --motor on this port"));
     });
 
+    // The snapshot kept before the update (taken by the coordinator) and before each write.
+    connect(app, &AppBase::settingsSnapshotKept, this, [this](qint64 id, QString text) {
+        if (id > 0)
+            emit progress(m_portName, tr("Settings kept as backup %1").arg(id));
+        else
+            emit progress(m_portName, text);
+    });
+
     m_timer = new QTimer(this);
     m_timer->setInterval(AppBase::TICK_MS);
     connect(m_timer, &QTimer::timeout, this, &ProductionJob::tick);
@@ -230,7 +238,7 @@ void ProductionJob::tick()
 
 void ProductionJob::continueAfter(Step done)
 {
-    if (done < Step::Settings && m_order.hasSettings)
+    if (done < Step::Settings && (m_order.hasSettings || m_order.hasRestore))
         startSettings();
     else if (done < Step::Motor && !m_order.motorName.isEmpty())
         startMotor();
@@ -352,14 +360,35 @@ void ProductionJob::startSettings()
         return;
     startStep(Step::Settings);
     Device *device = m_app->device();
-    const SettingsRecords records =
-        SettingsRecords::apply(m_order.settings, device->pwmInParams(), device->motionParams());
+    SettingsRecords records;
+    if (m_order.hasRestore) {
+        // A controller's backup goes back into that controller only.
+        if (m_order.restore.serialNumber != m_outcome.serialNumber) {
+            fail(tr("The backup was taken from the controller %1, not from this one; nothing was written.")
+                     .arg(m_order.restore.serialNumber),
+                 tr("choose a backup of this controller (kordoman --backups %1)").arg(m_outcome.serialNumber));
+            return;
+        }
+        records.pwmIn = device->pwmInParams();
+        records.motion = device->motionParams();
+        if (m_order.restore.pwmIn.size() == SET_PWM_IN_PARAMS::WIRE_SIZE) {
+            records.pwmIn = SET_PWM_IN_PARAMS::unpack(m_order.restore.pwmIn);
+            records.pwmInChanged = true;
+        }
+        if (m_order.restore.motion.size() == SET_MOTION_PARAMS::WIRE_SIZE) {
+            records.motion = SET_MOTION_PARAMS::unpack(m_order.restore.motion);
+            records.motionChanged = true;
+        }
+    } else {
+        records = SettingsRecords::apply(m_order.settings, device->pwmInParams(), device->motionParams());
+    }
     if ((records.pwmInChanged && !device->hasRead(Device::READ_PWM_IN))
         || (records.motionChanged && !device->hasRead(Device::READ_MOTION))) {
         fail(tr("The controller's settings could not be read; nothing was written."),
-             tr("re-run with --settings on this port"));
+             settingsRerun());
         return;
     }
+    keepSnapshot(m_order.hasRestore ? SettingsSnapshot::Reason::Restore : SettingsSnapshot::Reason::SettingsWrite);
     if (!records.limited.isEmpty())
         emit progress(m_portName, tr("Values out of range were limited: %1").arg(records.limited.join(QStringLiteral(", "))));
     m_notWritten = records.limited + records.skipped;
@@ -394,7 +423,7 @@ void ProductionJob::checkSettings()
     if (!m_motionConfirmed)
         missing << tr("motion");
     fail(tr("The controller did not confirm the settings (%1).").arg(missing.join(QStringLiteral(", "))),
-         tr("re-run with --settings on this port"));
+         settingsRerun());
 }
 
 void ProductionJob::checkVerify()
@@ -408,7 +437,7 @@ void ProductionJob::checkVerify()
             differ << tr("motion");
         if (!differ.isEmpty()) {
             fail(tr("The settings read back differ from those written (%1).").arg(differ.join(QStringLiteral(", "))),
-                 tr("re-run with --settings on this port"));
+                 settingsRerun());
             return;
         }
         emit progress(m_portName, tr("Settings confirmed"));
@@ -417,7 +446,8 @@ void ProductionJob::checkVerify()
     }
     if (stepTimedOut(RETURN_TIMEOUT_MS))
         fail(tr("The controller did not answer after the settings were written."),
-             tr("check the cable, then re-run with --settings on this port"));
+             m_order.hasRestore ? tr("check the cable, then re-run --restore-backup on this port")
+                                : tr("check the cable, then re-run with --settings on this port"));
 }
 
 void ProductionJob::startMotor()
@@ -425,10 +455,22 @@ void ProductionJob::startMotor()
     if (controllerContested())
         return;
     startStep(Step::Motor);
+    keepSnapshot(SettingsSnapshot::Reason::MotorWrite);
     emit progress(m_portName, tr("Writing the motor %1").arg(m_order.motorName));
     if (!m_app->idHelper()->setMotorFromDatabase(m_order.motorName))
         fail(tr("The motor %1 is not in the motor database.").arg(m_order.motorName),
              tr("import its motor file with --import-motors, then re-run"));
+}
+
+QString ProductionJob::settingsRerun() const
+{
+    return m_order.hasRestore ? tr("re-run --restore-backup on this port") : tr("re-run with --settings on this port");
+}
+
+void ProductionJob::keepSnapshot(SettingsSnapshot::Reason reason)
+{
+    // A database that cannot take it never stops the write: the file is named in the progress.
+    m_app->takeSnapshot(reason);
 }
 
 void ProductionJob::succeed()

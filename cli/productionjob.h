@@ -2,6 +2,7 @@
 
 #include "app/datadirectory.h"
 #include "device/settingsdocument.h"
+#include "device/settingssnapshots.h"
 #include "link/portinfo.h"
 #include "wire/records.h"
 
@@ -66,6 +67,8 @@ struct ProductionOrder
     bool hasSettings = false;     // a settings file to write
     QVector<SettingsValue> settings;
     QString motorName;            // empty: no motor
+    bool hasRestore = false;      // a snapshot to write back instead of a settings file
+    SettingsSnapshot restore;     // its records as kept (an empty one is left alone)
     DataDirectory dataDirectory;
     int findTimeoutMs = DEFAULT_FIND_TIMEOUT_MS;
     std::shared_ptr<SerialClaims> serialClaims = std::make_shared<SerialClaims>(); // shared by copies
@@ -138,6 +141,10 @@ private:
     QString m_portName;
     ProductionOrder m_order;
     bool controllerContested();
+    // Keeps the controller's records before a write; says where they went.
+    void keepSnapshot(SettingsSnapshot::Reason reason);
+    // What to do when the settings step failed: the command that wrote them, again.
+    QString settingsRerun() const;
     QStringList m_notWritten; // settings values limited or skipped on this controller
     std::unique_ptr<PortProvider> m_ports;
     std::unique_ptr<AppBase> m_app;

@@ -4,6 +4,8 @@
 #include "cli/jsonlines.h"
 #include "app/terminationsignals.h"
 #include "device/settingsmodel.h"
+#include "device/settingsrecords.h"
+#include "device/settingssnapshots.h"
 #include "motors/dbmanager.h"
 
 #include <QEventLoop>
@@ -102,6 +104,31 @@ bool ProductionLine::prepare(ProductionOrder *order)
                               .arg(m_request.settingsFile, limited.join(QStringLiteral(", "))));
         order->hasSettings = true;
         order->settings = settings.values;
+    }
+    if (m_request.restoreId != 0) {
+        QString problem;
+        SettingsSnapshots store(m_request.dataDirectory.databaseDirectory(&problem), m_request.dataDirectory.path());
+        SettingsSnapshot snapshot;
+        if (!store.find(m_request.restoreId, &snapshot, &problem))
+            return refuse(tr("The settings backup %1 cannot be read: %2").arg(m_request.restoreId).arg(problem));
+        if (!snapshot.hasSettings())
+            return refuse(tr("The settings backup %1 holds no settings records.").arg(m_request.restoreId));
+        order->hasRestore = true;
+        order->restore = snapshot;
+    }
+    if (!m_request.restoreFile.isEmpty()) {
+        const QString problem = FileChecks::inputProblem(m_request.restoreFile);
+        if (!problem.isEmpty())
+            return refuse(problem);
+        QFile file(m_request.restoreFile);
+        SettingsSnapshot snapshot;
+        if (!file.open(QIODevice::ReadOnly)
+            || !SettingsSnapshot::fromFileText(file.read(SettingsDocument::MAX_FILE_SIZE), &snapshot))
+            return refuse(tr("The file %1 holds no settings backup.").arg(m_request.restoreFile));
+        if (!snapshot.hasSettings())
+            return refuse(tr("The settings backup %1 holds no settings records.").arg(m_request.restoreFile));
+        order->hasRestore = true;
+        order->restore = snapshot;
     }
     if (!m_request.motorName.isEmpty()) {
         // Looked up once before the ports start: each coordinator then reads a database

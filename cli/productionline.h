@@ -26,6 +26,8 @@ public:
         QString firmwareFile;
         QString settingsFile;
         QString motorName;
+        qint64 restoreId = 0;     // a settings backup to write back instead of a settings file
+        QString restoreFile;      // or a backup file (one the database could not take)
         QString reportFile;
         QList<PortInfo> ports;    // the ports to work on
         DataDirectory dataDirectory;

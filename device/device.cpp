@@ -170,6 +170,7 @@ void Device::request(uint16_t mask)
         m_batchRunning = false;
         if (m_failedMask != 0)
             emit setError(m_failedMask);
+        emit readBatchFinished();
         return;
     }
     for (const ReadRequest &entry : READ_REQUESTS) {
@@ -365,6 +366,12 @@ void Device::setMotionParams(SET_MOTION_PARAMS motionParams)
 {
     m_motionParams = motionParams;
     emit setControllerParams(uint16_t(m_motionParams.Kp), uint16_t(m_motionParams.Ki));
+}
+
+void Device::rereadSettings()
+{
+    m_recordsRead &= uint16_t(~(READ_PWM_IN | READ_MOTION));
+    extendReadBatch(READ_PWM_IN | READ_MOTION);
 }
 
 void Device::setPwmInParams(SET_PWM_IN_PARAMS pwmInParams)

@@ -66,6 +66,12 @@ public:
     // Whether the record (READ_PWM_IN or READ_MOTION) holds the present device's values:
     // a page offers no edit built on the defaults instead.
     bool hasRead(ReadBit record) const { return (m_recordsRead & record) == record; }
+    // Whether both halves of the motor record were read from the present device.
+    bool hasReadMotor() const
+    {
+        return (m_motorParamsRead & (READ_MOTOR_PARAMS | READ_MOTOR_USER_PARAMS))
+               == (READ_MOTOR_PARAMS | READ_MOTOR_USER_PARAMS);
+    }
     // The names of the records in a failed-read mask, for the user.
     static QStringList recordNames(uint16_t mask);
 
@@ -91,6 +97,8 @@ public slots:
     // New gains from tuning, in thousandths; written to the controller at once.
     void updateControllerParams(uint32_t Kp, uint32_t Ki);
     void updateDeviceAddress(uint8_t address);
+    // Reads the two settings records again (a write is checked against what was stored).
+    void rereadSettings();
 
 signals:
     void sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
@@ -116,6 +124,8 @@ signals:
     void setMotionParamsDirectly(SET_MOTION_PARAMS motionParams);
     // Read requests given up in the last batch.
     void setError(uint32_t errorCode);
+    // The batch of stored-record reads has ended (answered or given up).
+    void readBatchFinished();
 
 private:
     void storeIdentity(uint32_t serialNumber, uint8_t fw_h, uint8_t fw_m, uint8_t fw_l, uint32_t hwBuild,

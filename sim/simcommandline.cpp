@@ -220,6 +220,9 @@ std::vector<FlagOption> flagOptions()
           [](C &c) { c.config.bootloader.startInBootloader = true; } },
         { "aes", "Bootloader 0x91 with encryption (commands 0xA0 and 0xA1).",
           [](C &c) { c.config.bootloader.aes = true; } },
+        { "settings-change-on-update", "A firmware update loses the stored settings: the new application "
+                                       "starts with Kp 0.3 and a time to leave of 1000 ms.",
+          [](C &c) { c.config.bootloader.settingsChangeOnUpdate = true; } },
         { "pace", "Send at the real line rate (250000 baud, 8N1: 25000 bytes/s).",
           [](C &c) { c.config.faults.paceOutput = true; } },
     };

@@ -60,6 +60,8 @@ struct BootloaderConfig
     int pageWriteUs = 0;          // time to write one page into the flash before the ACK
     bool newVersionAfterUpdate = false; // the application started by the bootloader reports
                                         // its minor version one higher (a new firmware)
+    bool settingsChangeOnUpdate = false; // the application started by the bootloader comes with
+                                         // other settings: Kp 0.3 and a time to leave of 1 s
 };
 
 struct FaultConfig

@@ -253,6 +253,8 @@ void SimulatedController::startApplication()
     m_inBootloader = false;
     if (m_config.bootloader.newVersionAfterUpdate)
         m_firmware.takeNewVersion();
+    if (m_config.bootloader.settingsChangeOnUpdate)
+        m_firmware.takeOtherSettings();
     m_codec = VYX_Protocol();
     m_rawRequest.clear();
     m_identityFromUs = -1;

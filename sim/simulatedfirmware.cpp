@@ -273,6 +273,12 @@ void SimulatedFirmware::takeNewVersion()
     ++m_config.identity.fwMinor;
 }
 
+void SimulatedFirmware::takeOtherSettings()
+{
+    m_motion.Kp = 307;         // 0.3
+    m_motion.timeToLeave = 20; // 1000 ms
+}
+
 void SimulatedFirmware::command(double fraction)
 {
     if (!isSpeedControl()) {

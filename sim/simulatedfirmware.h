@@ -37,6 +37,8 @@ public:
     void powerCycle();
     // A new firmware was written: the minor version goes up by one.
     void takeNewVersion();
+    // An update that does not keep the stored settings: other gains and time to leave.
+    void takeOtherSettings();
 
     uint8_t busAddress() const;
     bool acceptsAddress(uint8_t frameAddress) const;

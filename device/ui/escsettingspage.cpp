@@ -179,6 +179,7 @@ void EscSettingsPage::setSettingsFileEnabled(bool enabled)
 {
     ui->toolButtonExportParams->setEnabled(enabled);
     ui->toolButtonImportParams->setEnabled(enabled);
+    ui->toolButtonBackups->setEnabled(enabled);
 }
 
 QList<QWidget *> EscSettingsPage::pwmInputWidgets() const
@@ -781,6 +782,7 @@ void EscSettingsPage::on_toolButtonImportParams_clicked()
                            EmbeddedFonts::inDialogFont(tr("File not contain settings!")));
         return;
     }
+    emit aboutToImport();
     applyImported(settings);
 }
 
@@ -802,6 +804,11 @@ QString EscSettingsPage::importQuestion(const QVector<SettingsModel::FieldChange
         text += QStringLiteral("<p>%1</p>").arg(tr("Values out of range are limited: %1")
                                                    .arg(limited.join(QStringLiteral(", ")).toHtmlEscaped()));
     return EmbeddedFonts::inDialogFont(text);
+}
+
+void EscSettingsPage::on_toolButtonBackups_clicked()
+{
+    emit backupsRequested();
 }
 
 void EscSettingsPage::applyImported(const ImportedSettings &settings)

@@ -68,6 +68,10 @@ signals:
     void infoText(QString msg, bool isMsgBox);
     // A motor named in an imported settings file, for the motor page to select and apply.
     void motorImported(ImportedMotor motor);
+    // A settings file is about to be applied (the controller's settings are kept first).
+    void aboutToImport();
+    // The user asks for the controller's settings backups.
+    void backupsRequested();
 
 private slots:
     void on_horizontalSliderAcceleration_valueChanged(int value);
@@ -94,6 +98,7 @@ private slots:
     void on_pushButtonGetRes_clicked();
     void on_toolButtonImportParams_clicked();
     void on_toolButtonExportParams_clicked();
+    void on_toolButtonBackups_clicked();
 
 private:
     void setInitialState();

@@ -212,6 +212,7 @@ void MotorPage::on_toolButtonSetMotor_clicked()
         showBox(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(name));
         return;
     }
+    emit aboutToWriteMotor();
     // The sequencer's thread-safe entry: it reads the database here and posts both halves
     // of the record into its own thread. The controller's answer comes back as a signal.
     if (!m_idHelper->setMotorFromDatabase(name)) {

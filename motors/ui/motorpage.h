@@ -78,6 +78,8 @@ signals:
     void infoText(QString msg, bool isMsgBox);
     // "Identify motor" with the motor data the user entered.
     void identifyMotorRequested(MotorUserInput input);
+    // A motor is about to be written into the controller (its settings are kept first).
+    void aboutToWriteMotor();
 
 private slots:
     void on_toolButtonSetMotor_clicked();

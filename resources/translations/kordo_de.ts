@@ -4,49 +4,132 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="336"/>
+        <location filename="../../app/appbase.cpp" line="395"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="354"/>
+        <location filename="../../app/appbase.cpp" line="413"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="357"/>
+        <location filename="../../app/appbase.cpp" line="416"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="371"/>
+        <location filename="../../app/appbase.cpp" line="430"/>
         <source>Error: 0x%1</source>
         <translation>Fehler: 0x%1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="374"/>
+        <location filename="../../app/appbase.cpp" line="433"/>
         <source>Could not be read from the device: %1</source>
         <translation>Vom Gerät konnte nicht gelesen werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="435"/>
+        <location filename="../../app/appbase.cpp" line="494"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="441"/>
+        <location filename="../../app/appbase.cpp" line="500"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="448"/>
+        <location filename="../../app/appbase.cpp" line="507"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="454"/>
+        <location filename="../../app/appbase.cpp" line="513"/>
         <source>Firmware update is still running</source>
         <translation>Die Firmware-Aktualisierung läuft noch</translation>
+    </message>
+</context>
+<context>
+    <name>BackupsCommand</name>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="33"/>
+        <source>The backups in %1 cannot be read: %2</source>
+        <translation>Die Sicherungen in %1 können nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="54"/>
+        <source>Backups kept in files (the database could not take them):</source>
+        <translation>In Dateien aufbewahrte Sicherungen (die Datenbank konnte sie nicht aufnehmen):</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="60"/>
+        <source>No settings backups.</source>
+        <translation>Keine Einstellungssicherungen.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="60"/>
+        <source>No settings backups of the controller %1.</source>
+        <translation>Keine Einstellungssicherungen des Reglers %1.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="75"/>
+        <source>The backups in %1 cannot be pruned: %2</source>
+        <translation>Die Sicherungen in %1 können nicht ausgedünnt werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="78"/>
+        <source>Settings backups older than %1 days removed: %2.</source>
+        <translation>Entfernte Einstellungssicherungen, älter als %1 Tage: %2.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="93"/>
+        <source>The settings file %1 cannot be opened.</source>
+        <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="98"/>
+        <source>The file %1 holds no ESC settings.</source>
+        <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="106"/>
+        <source>The file %1 names no setting the controller knows.</source>
+        <translation>Die Datei %1 nennt keine Einstellung, die der Regler kennt.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="111"/>
+        <source>Values of the file %1 are out of range: %2</source>
+        <translation>Werte der Datei %1 liegen außerhalb des Bereichs: %2</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="159"/>
+        <source>No controller was found on %1.</source>
+        <translation>An %1 wurde kein Regler gefunden.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="163"/>
+        <source>The controller&apos;s settings could not be read.</source>
+        <translation>Die Einstellungen des Reglers konnten nicht gelesen werden.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="175"/>
+        <source>%1 (from its hardware)</source>
+        <translation>%1 (aus seiner Hardware)</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="179"/>
+        <source>Controller %1 on %2, settings file %3</source>
+        <translation>Regler %1 an %2, Einstellungsdatei %3</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="181"/>
+        <source>The controller holds the settings of the file.</source>
+        <translation>Der Regler hat die Einstellungen der Datei.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/backupscommand.cpp" line="187"/>
+        <source>Fields that differ: %1.</source>
+        <translation>Abweichende Felder: %1.</translation>
     </message>
 </context>
 <context>
@@ -107,7 +190,7 @@
         <translation>Ein Firmware-Abbild in den angeschlossenen Regler (oder den in seinem Bootloader wartenden) oder gleichzeitig in die Regler an mehreren Anschlüssen schreiben und beenden: 0, wenn jeder Regler erfolgreich war.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="102"/>
+        <location filename="../../app/commandline.cpp" line="170"/>
         <source>Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash or --settings.</source>
         <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports, --support-bundle und --flash oder --settings an.</translation>
     </message>
@@ -147,87 +230,143 @@
         <translation>Mit --flash, --settings, --motor, --list-ports oder --history: ein JSON-Objekt pro Zeile statt Text ausgeben.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="79"/>
+        <location filename="../../app/commandline.cpp" line="100"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="98"/>
+        <location filename="../../app/commandline.cpp" line="166"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="110"/>
+        <location filename="../../app/commandline.cpp" line="178"/>
         <source>The firmware file name is empty.</source>
         <translation>Der Name der Firmware-Datei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="116"/>
+        <location filename="../../app/commandline.cpp" line="184"/>
         <source>The support bundle file name is empty.</source>
         <translation>Der Dateiname des Support-Pakets ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="131"/>
+        <location filename="../../app/commandline.cpp" line="161"/>
+        <location filename="../../app/commandline.cpp" line="199"/>
         <source>The settings file name is empty.</source>
         <translation>Der Name der Einstellungsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="133"/>
+        <location filename="../../app/commandline.cpp" line="73"/>
+        <source>List the settings backups (id, time, serial number, firmware, reason), of one controller when its serial number follows, and exit.</source>
+        <translation>Die Einstellungssicherungen auflisten (Nummer, Zeit, Seriennummer, Firmware, Anlass), die eines Reglers, wenn seine Seriennummer folgt, und beenden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="76"/>
+        <source>Remove the settings backups older than DAYS days, and exit.</source>
+        <translation>Die Einstellungssicherungen entfernen, die älter als DAYS Tage sind, und beenden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="79"/>
+        <source>Write a settings backup (its number, or a backup file the database could not take) back into its controller on --port (each write confirmed and read back), and exit: 0 on success.</source>
+        <translation>Eine Einstellungssicherung (ihre Nummer oder eine Sicherungsdatei, die die Datenbank nicht aufnehmen konnte) in ihren Regler an --port zurückschreiben (jeder Schreibvorgang bestätigt und zurückgelesen) und beenden: 0 bei Erfolg.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="84"/>
+        <source>Print the fields in which the controller on --port differs from a settings file, and exit: 0 when equal, 1 when they differ, 2 on an error.</source>
+        <translation>Die Felder ausgeben, in denen der Regler an --port von einer Einstellungsdatei abweicht, und beenden: 0 bei Gleichheit, 1 bei Abweichungen, 2 bei einem Fehler.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="125"/>
+        <source>Give --backups, --prune-backups, --restore-backup or --diff-settings alone (with --port and --data-dir).</source>
+        <translation>Geben Sie --backups, --prune-backups, --restore-backup oder --diff-settings allein an (mit --port und --data-dir).</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="130"/>
+        <source>--restore-backup and --diff-settings work on one controller: name its port with --port.</source>
+        <translation>--restore-backup und --diff-settings arbeiten mit einem Regler: nennen Sie seinen Port mit --port.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="132"/>
+        <source>--backups and --prune-backups take no --port.</source>
+        <translation>--backups und --prune-backups nehmen kein --port.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="139"/>
+        <source>The serial number %1 is not a number.</source>
+        <translation>Die Seriennummer %1 ist keine Zahl.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="144"/>
+        <source>The number of days %1 is not a whole number of 0 or more.</source>
+        <translation>Die Anzahl der Tage %1 ist keine ganze Zahl von 0 oder mehr.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="150"/>
+        <source>The backup %1 is not a backup number (see --backups).</source>
+        <translation>%1 ist keine Sicherungsnummer (siehe --backups).</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="155"/>
+        <source>The backup file name is empty.</source>
+        <translation>Der Name der Sicherungsdatei ist leer.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="201"/>
         <source>The report file name is empty.</source>
         <translation>Der Name der Berichtsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="143"/>
+        <location filename="../../app/commandline.cpp" line="211"/>
         <source>The motor name is empty.</source>
         <translation>Der Motorname ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="145"/>
+        <location filename="../../app/commandline.cpp" line="213"/>
         <source>Give one --motor for the controllers.</source>
         <translation>Geben Sie für die Regler ein --motor an.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="147"/>
+        <location filename="../../app/commandline.cpp" line="215"/>
         <source>--all-adapters and --report are used only with --flash, --settings or --motor.</source>
         <translation>--all-adapters und --report werden nur mit --flash, --settings oder --motor verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="150"/>
+        <location filename="../../app/commandline.cpp" line="218"/>
         <source>--motor is used with --export-motors, or with --port, --flash or --settings.</source>
         <translation>--motor wird mit --export-motors oder mit --port, --flash oder --settings verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="152"/>
+        <location filename="../../app/commandline.cpp" line="220"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="156"/>
+        <location filename="../../app/commandline.cpp" line="224"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="163"/>
+        <location filename="../../app/commandline.cpp" line="231"/>
         <source>Give --sync-results or --history alone, with --results-db or --data-dir at most (and --json with --history).</source>
         <translation>Geben Sie --sync-results oder --history allein an, höchstens mit --results-db oder --data-dir (und --json mit --history).</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="169"/>
+        <location filename="../../app/commandline.cpp" line="237"/>
         <source>The serial number for --history is empty.</source>
         <translation>Die Seriennummer für --history ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="177"/>
+        <location filename="../../app/commandline.cpp" line="245"/>
         <source>--results-db is used only with --flash, --settings, --motor, --sync-results or --history.</source>
         <translation>--results-db wird nur mit --flash, --settings, --motor, --sync-results oder --history verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="179"/>
+        <location filename="../../app/commandline.cpp" line="247"/>
         <source>The results database URL is empty.</source>
         <translation>Die URL der Ergebnisdatenbank ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="182"/>
+        <location filename="../../app/commandline.cpp" line="250"/>
         <source>--json is used only with --flash, --settings, --motor, --list-ports or --history.</source>
         <translation>--json wird nur mit --flash, --settings, --motor, --list-ports oder --history verwendet.</translation>
     </message>
@@ -907,7 +1046,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="450"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="426"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="427"/>
         <source>Controller Kff</source>
         <translation>Regler Kff</translation>
     </message>
@@ -918,7 +1057,7 @@
     </message>
     <message>
         <location filename="../../device/ui/escsettingspage.ui" line="514"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="824"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="831"/>
         <source>Import</source>
         <translation>Importieren</translation>
     </message>
@@ -928,115 +1067,125 @@
         <translation>Exportieren</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="540"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="528"/>
+        <source>The settings kept before each update, import and write; restore one</source>
+        <translation>Die vor jedem Update, Import und Schreiben gesicherten Einstellungen; eine davon wiederherstellen</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="531"/>
+        <source>Backups...</source>
+        <translation>Sicherungen...</translation>
+    </message>
+    <message>
+        <location filename="../../device/ui/escsettingspage.ui" line="550"/>
         <source>Diagnostics</source>
         <translation>Diagnose</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="548"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="558"/>
         <source>Get errors</source>
         <translation>Fehler lesen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="555"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="565"/>
         <source>Clear errors</source>
         <translation>Fehler löschen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="564"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="574"/>
         <source>Get run data</source>
         <translation>Laufdaten lesen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="571"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="581"/>
         <source>Get resistances</source>
         <translation>Widerstände lesen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="578"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="588"/>
         <source>All</source>
         <translation>Alle</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="585"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="595"/>
         <source>Previous</source>
         <translation>Vorherige</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="592"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="602"/>
         <source>Last</source>
         <translation>Letzte</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="599"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="609"/>
         <source>Last run</source>
         <translation>Letzter Lauf</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.ui" line="606"/>
+        <location filename="../../device/ui/escsettingspage.ui" line="616"/>
         <source>Resistances</source>
         <translation>Widerstände</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="419"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="420"/>
         <source>Controller Ki</source>
         <translation>Regler Ki</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="448"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="449"/>
         <source>The controller holds %1, outside the usual range %2 to %3.</source>
         <translation>Der Regler hält %1, außerhalb des üblichen Bereichs von %2 bis %3.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="704"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="705"/>
         <source>Input (full scale = 1)</source>
         <translation>Eingang (Vollausschlag = 1)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="744"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="745"/>
         <source>The settings have not been read from the controller yet: there is nothing to export.</source>
         <translation>Die Einstellungen wurden noch nicht vom Regler gelesen: Es gibt nichts zu exportieren.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="749"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="767"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="750"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="768"/>
         <source>Choose params</source>
         <translation>Parameter wählen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="750"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="768"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="751"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="769"/>
         <source>XML Files (*.xml)</source>
         <translation>XML-Dateien (*.xml)</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="757"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="773"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="758"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="774"/>
         <source>Error</source>
         <translation>Fehler</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="758"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="759"/>
         <source>File saving failed!</source>
         <translation>Speichern der Datei fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="761"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="762"/>
         <source>Done</source>
         <translation>Fertig</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="762"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="763"/>
         <source>Settings are exported.</source>
         <translation>Die Einstellungen wurden exportiert.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="774"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="775"/>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
     <message numerus="yes">
-        <location filename="../../device/ui/escsettingspage.cpp" line="797"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="799"/>
         <source>Writing this file changes %n setting(s) of the controller:</source>
         <translation>
             <numerusform>Das Schreiben dieser Datei ändert %n Einstellung des Reglers:</numerusform>
@@ -1044,54 +1193,54 @@
         </translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="799"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="801"/>
         <source>Field</source>
         <translation>Feld</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="799"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="801"/>
         <source>Controller now</source>
         <translation>Regler jetzt</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="799"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="801"/>
         <source>File</source>
         <translation>Datei</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="802"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="804"/>
         <source>Values out of range are limited: %1</source>
         <translation>Werte außerhalb des Bereichs werden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="814"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="821"/>
         <source>The settings have not been read from the controller yet: the file cannot be compared with them.</source>
         <translation>Die Einstellungen wurden noch nicht aus dem Regler gelesen: Die Datei kann nicht mit ihnen verglichen werden.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="825"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="832"/>
         <source>The controller already holds the settings of this file: nothing was written.</source>
         <translation>Der Regler hat bereits die Einstellungen dieser Datei: Es wurde nichts geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="827"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="834"/>
         <source>Write</source>
         <translation>Schreiben</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="827"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="834"/>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="846"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="853"/>
         <source>Not applied, as the controller takes its address from hardware: %1</source>
         <translation>Nicht übernommen, da der Regler seine Adresse aus der Hardware bezieht: %1</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="743"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="780"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="813"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="744"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="781"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="820"/>
         <source>Content</source>
         <translation>Inhalt</translation>
     </message>
@@ -1102,13 +1251,13 @@
         <translation>%1 bis %2</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="781"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="782"/>
         <source>File not contain settings!</source>
         <translation>Die Datei enthält keine Einstellungen!</translation>
     </message>
     <message>
-        <location filename="../../device/ui/escsettingspage.cpp" line="284"/>
-        <location filename="../../device/ui/escsettingspage.cpp" line="844"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="285"/>
+        <location filename="../../device/ui/escsettingspage.cpp" line="851"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
@@ -1240,48 +1389,53 @@
         <translation>Mehrere Anschlüsse sind vorhanden (%1): wählen Sie einen mit --port.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="101"/>
+        <location filename="../../cli/flashcommand.cpp" line="103"/>
+        <source>The controller&apos;s settings were kept as backup %1 (kordoman --restore-backup %1 --port PORT writes them back).</source>
+        <translation>Die Einstellungen des Reglers wurden als Sicherung %1 aufbewahrt (kordoman --restore-backup %1 --port PORT schreibt sie zurück).</translation>
+    </message>
+    <message>
+        <location filename="../../cli/flashcommand.cpp" line="111"/>
         <source>Port opened; looking for the controller.</source>
         <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="116"/>
+        <location filename="../../cli/flashcommand.cpp" line="126"/>
         <source>A controller waits in its bootloader; its firmware is written.</source>
         <translation>Ein Regler wartet in seinem Bootloader; seine Firmware wird geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="127"/>
+        <location filename="../../cli/flashcommand.cpp" line="137"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="145"/>
+        <location filename="../../cli/flashcommand.cpp" line="155"/>
         <source>Written: %1%</source>
         <translation>Geschrieben: %1%</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="156"/>
+        <location filename="../../cli/flashcommand.cpp" line="166"/>
         <source>The port was lost during the update (Error 0x%1): plug the controller in again and re-run --flash on this port; it waits in its bootloader.</source>
         <translation>Der Anschluss ging während der Aktualisierung verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut; er wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="160"/>
+        <location filename="../../cli/flashcommand.cpp" line="170"/>
         <source>The port was lost (Error 0x%1): plug the controller in again and re-run --flash on this port.</source>
         <translation>Der Anschluss ging verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="170"/>
+        <location filename="../../cli/flashcommand.cpp" line="180"/>
         <source>interrupted: re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>abgebrochen: --flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="171"/>
+        <location filename="../../cli/flashcommand.cpp" line="181"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="182"/>
-        <location filename="../../cli/flashcommand.cpp" line="185"/>
+        <location filename="../../cli/flashcommand.cpp" line="192"/>
+        <location filename="../../cli/flashcommand.cpp" line="195"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
@@ -1675,7 +1829,7 @@
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="590"/>
+        <location filename="../../app/mainwindow.cpp" line="607"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -1738,118 +1892,118 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="350"/>
+        <location filename="../../app/mainwindow.cpp" line="367"/>
         <source>&amp;File</source>
         <translation>&amp;Datei</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="351"/>
+        <location filename="../../app/mainwindow.cpp" line="368"/>
         <source>&amp;Quit</source>
         <translation>&amp;Beenden</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="352"/>
-        <location filename="../../app/mainwindow.cpp" line="353"/>
+        <location filename="../../app/mainwindow.cpp" line="369"/>
+        <location filename="../../app/mainwindow.cpp" line="370"/>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="354"/>
+        <location filename="../../app/mainwindow.cpp" line="371"/>
         <source>&amp;About Kordo manager</source>
         <translation>Ü&amp;ber Kordo manager</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="372"/>
         <source>Settings page</source>
         <translation>Seite Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="372"/>
         <source>Motor page</source>
         <translation>Seite Motor</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="372"/>
         <source>Control page</source>
         <translation>Seite Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="372"/>
         <source>Firmware page</source>
         <translation>Seite Firmware</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="358"/>
+        <location filename="../../app/mainwindow.cpp" line="375"/>
         <source>The controller&apos;s settings</source>
         <translation>Die Einstellungen des Reglers</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="359"/>
+        <location filename="../../app/mainwindow.cpp" line="376"/>
         <source>Choose the port</source>
         <translation>Den Port wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="364"/>
+        <location filename="../../app/mainwindow.cpp" line="381"/>
         <source>Help</source>
         <translation>Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="365"/>
+        <location filename="../../app/mainwindow.cpp" line="382"/>
         <source>&lt;b&gt;Keys&lt;/b&gt;&lt;br&gt;Escape: stops the motor on the control page; cancels a running identification.&lt;br&gt;Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages.&lt;br&gt;F1: this help. Ctrl+Q: quit (the motor stops first).&lt;br&gt;&lt;br&gt;The user guide is the README file that comes with the program.</source>
         <translation>&lt;b&gt;Tasten&lt;/b&gt;&lt;br&gt;Escape: hält den Motor auf der Seite Steuerung an; bricht eine laufende Identifikation ab.&lt;br&gt;Strg+1 bis Strg+4: die Seiten Einstellungen, Motor, Steuerung und Firmware.&lt;br&gt;F1: diese Hilfe. Strg+Q: beenden (der Motor hält vorher an).&lt;br&gt;&lt;br&gt;Die Anleitung ist die README-Datei, die dem Programm beiliegt.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="375"/>
+        <location filename="../../app/mainwindow.cpp" line="392"/>
         <source>no controller connected</source>
         <translation>kein Regler angeschlossen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="377"/>
+        <location filename="../../app/mainwindow.cpp" line="394"/>
         <source>About Kordo manager</source>
         <translation>Über Kordo manager</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="378"/>
+        <location filename="../../app/mainwindow.cpp" line="395"/>
         <source>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Controller firmware: %3&lt;br&gt;&lt;br&gt;Licence: proprietary, for the maker&apos;s controllers.</source>
         <translation>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Firmware des Reglers: %3&lt;br&gt;&lt;br&gt;Lizenz: proprietär, für die Regler des Herstellers.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="506"/>
+        <location filename="../../app/mainwindow.cpp" line="523"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="514"/>
+        <location filename="../../app/mainwindow.cpp" line="531"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="514"/>
+        <location filename="../../app/mainwindow.cpp" line="531"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="515"/>
+        <location filename="../../app/mainwindow.cpp" line="532"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="548"/>
+        <location filename="../../app/mainwindow.cpp" line="565"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="548"/>
+        <location filename="../../app/mainwindow.cpp" line="565"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="590"/>
+        <location filename="../../app/mainwindow.cpp" line="607"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="601"/>
+        <location filename="../../app/mainwindow.cpp" line="618"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -2198,9 +2352,9 @@ Firmware: Aktualisieren des Reglers.</translation>
     </message>
     <message>
         <location filename="../../motors/ui/motorpage.cpp" line="200"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="244"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="271"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="431"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="245"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="272"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="432"/>
         <source>No motor is selected!</source>
         <translation>Kein Motor ausgewählt!</translation>
     </message>
@@ -2210,89 +2364,89 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="218"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="219"/>
         <source>Problem. Motor is not set!</source>
         <translation>Problem. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="232"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="233"/>
         <source>Motor is set</source>
         <translation>Der Motor ist gesetzt</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="234"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="235"/>
         <source>The controller refused the motor &quot;%1&quot;. Motor is not set!</source>
         <translation>Der Regler hat den Motor „%1“ abgelehnt. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="236"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="237"/>
         <source>The controller did not answer. Motor is not set!</source>
         <translation>Der Regler hat nicht geantwortet. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="248"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="249"/>
         <source>Rename motor</source>
         <translation>Motor umbenennen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="248"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="249"/>
         <source>New motor name:</source>
         <translation>Neuer Motorname:</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="274"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="275"/>
         <source>Remove motor</source>
         <translation>Motor entfernen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="274"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="275"/>
         <source>Remove the motor &quot;%1&quot; from the list?</source>
         <translation>Den Motor „%1“ aus der Liste entfernen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="299"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="300"/>
         <source>Which motor to save to the file?</source>
         <translation>Welche Motoren sollen in die Datei gespeichert werden?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="313"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="323"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="314"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="324"/>
         <source>Export failed!</source>
         <translation>Export fehlgeschlagen!</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="319"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="320"/>
         <source>Save motors</source>
         <translation>Motoren speichern</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="319"/>
-        <location filename="../../motors/ui/motorpage.cpp" line="328"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="320"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="329"/>
         <source>MS Files (*.ms)</source>
         <translation>MS-Dateien (*.ms)</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="328"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="329"/>
         <source>Load motors</source>
         <translation>Motoren laden</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="332"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="333"/>
         <source>What operation to perform on the original motor list?</source>
         <translation>Was soll mit der bisherigen Motorliste geschehen?</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="366"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="367"/>
         <source>The motor &quot;%1&quot; of the settings file has no usable values (resistance, inductances, flux and pole pairs must be set). It is not stored and not set.</source>
         <translation>Der Motor „%1“ der Einstellungsdatei hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare müssen gesetzt sein). Er wird weder gespeichert noch gesetzt.</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="373"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="374"/>
         <source>Replace motor</source>
         <translation>Motor ersetzen</translation>
     </message>
     <message>
-        <location filename="../../motors/ui/motorpage.cpp" line="374"/>
+        <location filename="../../motors/ui/motorpage.cpp" line="375"/>
         <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
         <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
     </message>
@@ -2489,241 +2643,264 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="160"/>
-        <location filename="../../cli/productionjob.cpp" line="223"/>
+        <location filename="../../cli/productionjob.cpp" line="231"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="161"/>
-        <location filename="../../cli/productionjob.cpp" line="224"/>
+        <location filename="../../cli/productionjob.cpp" line="232"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="251"/>
+        <location filename="../../cli/productionjob.cpp" line="167"/>
+        <source>Settings kept as backup %1</source>
+        <translation>Einstellungen als Sicherung %1 aufbewahrt</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="259"/>
         <source>The controller&apos;s motor is running; nothing was written.</source>
         <translation>Der Motor des Reglers läuft; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="252"/>
+        <location filename="../../cli/productionjob.cpp" line="260"/>
         <source>stop the motor, then re-run on this port</source>
         <translation>den Motor anhalten, dann an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="258"/>
+        <location filename="../../cli/productionjob.cpp" line="266"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="276"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="276"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="270"/>
+        <location filename="../../cli/productionjob.cpp" line="278"/>
         <source>The port could not be opened: %1</source>
         <translation>Der Port konnte nicht geöffnet werden: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="271"/>
+        <location filename="../../cli/productionjob.cpp" line="279"/>
         <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
         <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="273"/>
+        <location filename="../../cli/productionjob.cpp" line="281"/>
         <source>The port was not found.</source>
         <translation>Der Port wurde nicht gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="273"/>
+        <location filename="../../cli/productionjob.cpp" line="281"/>
         <source>check the port name and that the adapter is plugged in, then re-run</source>
         <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="281"/>
+        <location filename="../../cli/productionjob.cpp" line="289"/>
         <source>The controller %1 answers on another port of this run as well; nothing was written.</source>
         <translation>Der Regler %1 antwortet auch an einem anderen Port dieses Laufs; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="283"/>
+        <location filename="../../cli/productionjob.cpp" line="291"/>
         <source>name each controller&apos;s port once and re-run</source>
         <translation>den Port jedes Reglers nur einmal nennen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="301"/>
+        <location filename="../../cli/productionjob.cpp" line="309"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="302"/>
+        <location filename="../../cli/productionjob.cpp" line="310"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="307"/>
+        <location filename="../../cli/productionjob.cpp" line="315"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="316"/>
+        <location filename="../../cli/productionjob.cpp" line="324"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="176"/>
-        <location filename="../../cli/productionjob.cpp" line="320"/>
+        <location filename="../../cli/productionjob.cpp" line="184"/>
+        <location filename="../../cli/productionjob.cpp" line="328"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="176"/>
-        <location filename="../../cli/productionjob.cpp" line="178"/>
+        <location filename="../../cli/productionjob.cpp" line="184"/>
+        <location filename="../../cli/productionjob.cpp" line="186"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="178"/>
+        <location filename="../../cli/productionjob.cpp" line="186"/>
         <source>re-run on this port</source>
         <translation>an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="322"/>
+        <location filename="../../cli/productionjob.cpp" line="330"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="323"/>
+        <location filename="../../cli/productionjob.cpp" line="331"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="325"/>
+        <location filename="../../cli/productionjob.cpp" line="333"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="327"/>
+        <location filename="../../cli/productionjob.cpp" line="335"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="329"/>
+        <location filename="../../cli/productionjob.cpp" line="337"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="340"/>
+        <location filename="../../cli/productionjob.cpp" line="348"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="345"/>
+        <location filename="../../cli/productionjob.cpp" line="353"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="346"/>
+        <location filename="../../cli/productionjob.cpp" line="354"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="359"/>
+        <location filename="../../cli/productionjob.cpp" line="367"/>
+        <source>The backup was taken from the controller %1, not from this one; nothing was written.</source>
+        <translation>Die Sicherung stammt vom Regler %1, nicht von diesem; nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="369"/>
+        <source>choose a backup of this controller (kordoman --backups %1)</source>
+        <translation>eine Sicherung dieses Reglers wählen (kordoman --backups %1)</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="387"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="360"/>
-        <location filename="../../cli/productionjob.cpp" line="397"/>
-        <location filename="../../cli/productionjob.cpp" line="411"/>
+        <location filename="../../cli/productionjob.cpp" line="449"/>
+        <source>check the cable, then re-run --restore-backup on this port</source>
+        <translation>Kabel prüfen, dann --restore-backup an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="467"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="364"/>
+        <location filename="../../cli/productionjob.cpp" line="393"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="376"/>
+        <location filename="../../cli/productionjob.cpp" line="405"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="383"/>
+        <location filename="../../cli/productionjob.cpp" line="412"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="148"/>
-        <location filename="../../cli/productionjob.cpp" line="393"/>
-        <location filename="../../cli/productionjob.cpp" line="406"/>
+        <location filename="../../cli/productionjob.cpp" line="422"/>
+        <location filename="../../cli/productionjob.cpp" line="435"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="148"/>
-        <location filename="../../cli/productionjob.cpp" line="395"/>
-        <location filename="../../cli/productionjob.cpp" line="408"/>
+        <location filename="../../cli/productionjob.cpp" line="424"/>
+        <location filename="../../cli/productionjob.cpp" line="437"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="396"/>
+        <location filename="../../cli/productionjob.cpp" line="425"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="410"/>
+        <location filename="../../cli/productionjob.cpp" line="439"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="414"/>
+        <location filename="../../cli/productionjob.cpp" line="443"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="419"/>
+        <location filename="../../cli/productionjob.cpp" line="448"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="420"/>
+        <location filename="../../cli/productionjob.cpp" line="450"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="428"/>
+        <location filename="../../cli/productionjob.cpp" line="459"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="430"/>
+        <location filename="../../cli/productionjob.cpp" line="461"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="431"/>
+        <location filename="../../cli/productionjob.cpp" line="462"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="440"/>
+        <location filename="../../cli/productionjob.cpp" line="467"/>
+        <source>re-run --restore-backup on this port</source>
+        <translation>--restore-backup an diesem Port erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="482"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="441"/>
+        <location filename="../../cli/productionjob.cpp" line="483"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="445"/>
+        <location filename="../../cli/productionjob.cpp" line="487"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2731,98 +2908,114 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionLine</name>
     <message>
-        <location filename="../../cli/productionline.cpp" line="60"/>
+        <location filename="../../cli/productionline.cpp" line="62"/>
         <source>No port to work on: name them with --port, or use --all-adapters with the maker&apos;s adapters plugged in.</source>
         <translation>Kein Port zum Bearbeiten: nennen Sie die Ports mit --port oder verwenden Sie --all-adapters mit angeschlossenen Herstelleradaptern.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="79"/>
+        <location filename="../../cli/productionline.cpp" line="81"/>
         <source>The firmware file %1 cannot be opened.</source>
         <translation>Die Firmware-Datei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="88"/>
+        <location filename="../../cli/productionline.cpp" line="90"/>
         <source>The settings file %1 cannot be opened.</source>
         <translation>Die Einstellungsdatei %1 kann nicht geöffnet werden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="91"/>
+        <location filename="../../cli/productionline.cpp" line="93"/>
         <source>The file %1 holds no ESC settings.</source>
         <translation>Die Datei %1 enthält keine ESC-Einstellungen.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="118"/>
+        <location filename="../../cli/productionline.cpp" line="145"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="168"/>
+        <location filename="../../cli/productionline.cpp" line="195"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="225"/>
+        <location filename="../../cli/productionline.cpp" line="252"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="73"/>
-        <location filename="../../cli/productionline.cpp" line="238"/>
+        <location filename="../../cli/productionline.cpp" line="75"/>
+        <location filename="../../cli/productionline.cpp" line="265"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="94"/>
+        <location filename="../../cli/productionline.cpp" line="96"/>
         <source>The file %1 names no setting the controller knows.</source>
         <translation>Die Datei %1 nennt keine Einstellung, die der Regler kennt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="101"/>
+        <location filename="../../cli/productionline.cpp" line="103"/>
         <source>Values of the file %1 are out of range: %2</source>
         <translation>Werte der Datei %1 liegen außerhalb des Bereichs: %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="121"/>
+        <location filename="../../cli/productionline.cpp" line="113"/>
+        <source>The settings backup %1 cannot be read: %2</source>
+        <translation>Die Einstellungssicherung %1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionline.cpp" line="115"/>
+        <location filename="../../cli/productionline.cpp" line="129"/>
+        <source>The settings backup %1 holds no settings records.</source>
+        <translation>Die Einstellungssicherung %1 enthält keine Einstellungsdatensätze.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionline.cpp" line="127"/>
+        <source>The file %1 holds no settings backup.</source>
+        <translation>Die Datei %1 enthält keine Einstellungssicherung.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionline.cpp" line="148"/>
         <source>The motor &quot;%1&quot; has no usable values. Motor is not set!</source>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="204"/>
+        <location filename="../../cli/productionline.cpp" line="231"/>
         <source>correct the command or its files and re-run</source>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="306"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="306"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="306"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="306"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="306"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="306"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="279"/>
+        <location filename="../../cli/productionline.cpp" line="306"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
@@ -3041,11 +3234,222 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
 </context>
 <context>
+    <name>SettingsBackupsAction</name>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="37"/>
+        <source>Device is not connected</source>
+        <translation>Gerät ist nicht verbunden</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="44"/>
+        <source>The settings backups cannot be read: %1</source>
+        <translation>Die Einstellungssicherungen können nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="48"/>
+        <source>There are no settings backups of this controller yet.</source>
+        <translation>Von diesem Regler gibt es noch keine Einstellungssicherungen.</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="53"/>
+        <source>%1: %2, firmware %3, %4</source>
+        <translation>%1: %2, Firmware %3, %4</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="57"/>
+        <source>Settings backups</source>
+        <translation>Einstellungssicherungen</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="58"/>
+        <source>Backups of the controller %1, newest first:</source>
+        <translation>Sicherungen des Reglers %1, die neueste zuerst:</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="74"/>
+        <source>The controller holds the settings of this backup.</source>
+        <translation>Der Regler hat die Einstellungen dieser Sicherung.</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="79"/>
+        <source>%1: now %2, backup %3</source>
+        <translation>%1: jetzt %2, Sicherung %3</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="81"/>
+        <source>The new firmware holds other settings than the controller had before the update. Restore those kept before the update (backup %1)?</source>
+        <translation>Die neue Firmware hat andere Einstellungen, als der Regler vor dem Update hatte. Die vor dem Update gesicherten wiederherstellen (Sicherung %1)?</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="84"/>
+        <source>Restoring the backup %1 changes these settings:</source>
+        <translation>Die Wiederherstellung der Sicherung %1 ändert diese Einstellungen:</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="86"/>
+        <source>Restore</source>
+        <translation>Wiederherstellen</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="86"/>
+        <source>Keep the new settings</source>
+        <translation>Neue Einstellungen behalten</translation>
+    </message>
+    <message>
+        <location filename="../../app/settingsbackupsaction.cpp" line="86"/>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+</context>
+<context>
     <name>SettingsDocument</name>
     <message>
         <location filename="../../device/settingsdocument.cpp" line="285"/>
         <source>These values of the settings file are not numbers the program can use and were not applied: %1</source>
         <translation>Diese Werte der Einstellungsdatei sind keine Zahlen, die das Programm verwenden kann, und wurden nicht übernommen: %1</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsRestore</name>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="14"/>
+        <source>The controller did not confirm the restored settings; they may not be stored.</source>
+        <translation>Der Regler hat die wiederhergestellten Einstellungen nicht bestätigt; sie sind womöglich nicht gespeichert.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="15"/>
+        <location filename="../../device/settingsrestore.cpp" line="90"/>
+        <source>The controller&apos;s settings could not be read back after the restore.</source>
+        <translation>Die Einstellungen des Reglers konnten nach der Wiederherstellung nicht zurückgelesen werden.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="24"/>
+        <source>The controller was lost during the restore; check its settings.</source>
+        <translation>Die Verbindung zum Regler ging während der Wiederherstellung verloren; prüfen Sie seine Einstellungen.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="31"/>
+        <source>A restore is already running.</source>
+        <translation>Eine Wiederherstellung läuft bereits.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="35"/>
+        <source>The controller&apos;s motor is running; stop it first.</source>
+        <translation>Der Motor des Reglers läuft; halten Sie ihn zuerst an.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="36"/>
+        <source>Device is not connected</source>
+        <translation>Gerät ist nicht verbunden</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="40"/>
+        <source>This backup was taken from the controller %1, not from the one connected.</source>
+        <translation>Diese Sicherung stammt vom Regler %1, nicht vom angeschlossenen.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="46"/>
+        <source>This backup holds no settings records.</source>
+        <translation>Diese Sicherung enthält keine Einstellungsdatensätze.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="79"/>
+        <source>The controller refused the restored PWM input settings.</source>
+        <translation>Der Regler hat die wiederhergestellten PWM-Eingangseinstellungen abgelehnt.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="80"/>
+        <source>The controller refused the restored motion settings.</source>
+        <translation>Der Regler hat die wiederhergestellten Bewegungseinstellungen abgelehnt.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="96"/>
+        <source>The settings read back differ from the backup.</source>
+        <translation>Die zurückgelesenen Einstellungen weichen von der Sicherung ab.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingsrestore.cpp" line="98"/>
+        <source>The settings of the backup were written and confirmed by the controller.</source>
+        <translation>Die Einstellungen der Sicherung wurden geschrieben und vom Regler bestätigt.</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsSnapshots</name>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="107"/>
+        <source>before a firmware update</source>
+        <translation>vor einem Firmware-Update</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="109"/>
+        <source>before a settings import</source>
+        <translation>vor einem Einstellungsimport</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="111"/>
+        <source>before a settings write</source>
+        <translation>vor dem Schreiben von Einstellungen</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="113"/>
+        <source>before a motor write</source>
+        <translation>vor dem Schreiben eines Motors</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="115"/>
+        <source>before a restore</source>
+        <translation>vor einer Wiederherstellung</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="201"/>
+        <source>there is no database directory</source>
+        <translation>es gibt kein Datenbankverzeichnis</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="205"/>
+        <source>its directory does not exist</source>
+        <translation>ihr Verzeichnis existiert nicht</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="211"/>
+        <source>the SQLite driver is missing</source>
+        <translation>der SQLite-Treiber fehlt</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="295"/>
+        <source>the table %1 lacks the column %2</source>
+        <translation>der Tabelle %1 fehlt die Spalte %2</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="336"/>
+        <source>%1; no file either: %2</source>
+        <translation>%1; auch keine Datei: %2</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="345"/>
+        <source>The database could not keep the controller&apos;s settings (%1); they were saved to %2.</source>
+        <translation>Die Datenbank konnte die Einstellungen des Reglers nicht aufnehmen (%1); sie wurden in %2 gespeichert.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="347"/>
+        <source>The controller&apos;s settings could not be kept: %1.</source>
+        <translation>Die Einstellungen des Reglers konnten nicht gesichert werden: %1.</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="364"/>
+        <source>there is no data directory</source>
+        <translation>es gibt kein Datenverzeichnis</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="405"/>
+        <location filename="../../device/settingssnapshots.cpp" line="416"/>
+        <source>there is no backup %1</source>
+        <translation>es gibt keine Sicherung %1</translation>
+    </message>
+    <message>
+        <location filename="../../device/settingssnapshots.cpp" line="426"/>
+        <source>the number of days is negative</source>
+        <translation>die Anzahl der Tage ist negativ</translation>
     </message>
 </context>
 <context>

@@ -279,13 +279,79 @@ private slots:
         QTEST(options.json, "json");
     }
 
+    // The settings backup commands: each alone, the last two on one port.
+    void backupCommands_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<CommandLineOptions::Command>("command");
+        QTest::addColumn<QString>("value"); // serial, days, id or file, as parsed
+
+        using C = CommandLineOptions::Command;
+        QTest::newRow("all backups") << QStringList {"--backups"} << C::ListBackups << QString();
+        QTest::newRow("backups of one") << QStringList {"--backups", "777", "--data-dir", "d"} << C::ListBackups << "777";
+        QTest::newRow("backups of a word") << QStringList {"--backups", "abc"} << C::Invalid << QString();
+        QTest::newRow("backups and two serials") << QStringList {"--backups", "1", "2"} << C::Invalid << QString();
+        QTest::newRow("backups with a port") << QStringList {"--backups", "--port", "/a"} << C::Invalid << QString();
+        QTest::newRow("prune") << QStringList {"--prune-backups", "30"} << C::PruneBackups << "30";
+        QTest::newRow("prune all") << QStringList {"--prune-backups", "0"} << C::PruneBackups << "0";
+        QTest::newRow("prune negative") << QStringList {"--prune-backups", "-1"} << C::Invalid << QString();
+        QTest::newRow("prune words") << QStringList {"--prune-backups", "many"} << C::Invalid << QString();
+        QTest::newRow("restore") << QStringList {"--restore-backup", "12", "--port", "/a"} << C::RestoreBackup << "12";
+        QTest::newRow("restore without port") << QStringList {"--restore-backup", "12"} << C::Invalid << QString();
+        QTest::newRow("restore on two ports") << QStringList {"--restore-backup", "1", "--port", "/a", "--port", "/b"}
+                                              << C::Invalid << QString();
+        QTest::newRow("restore a file") << QStringList {"--restore-backup", "b.json", "--port", "/a"}
+                                        << C::RestoreBackup << "b.json";
+        QTest::newRow("restore number 0") << QStringList {"--restore-backup", "0", "--port", "/a"} << C::Invalid
+                                          << QString();
+        QTest::newRow("restore nothing") << QStringList {"--restore-backup", "", "--port", "/a"} << C::Invalid
+                                         << QString();
+        QTest::newRow("diff") << QStringList {"--diff-settings", "s.xml", "--port", "/a"} << C::DiffSettings << "s.xml";
+        QTest::newRow("diff without port") << QStringList {"--diff-settings", "s.xml"} << C::Invalid << QString();
+        QTest::newRow("diff with flash") << QStringList {"--diff-settings", "s.xml", "--port", "/a", "--flash", "f"}
+                                         << C::Invalid << QString();
+        QTest::newRow("two backup commands") << QStringList {"--backups", "--prune-backups", "1"} << C::Invalid
+                                             << QString();
+        QTest::newRow("stray argument elsewhere") << QStringList {"--list-ports", "777"} << C::Invalid << QString();
+    }
+
+    void backupCommands()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(CommandLineOptions::Command, command);
+        QFETCH(QString, value);
+        arguments.prepend(QStringLiteral("kordoman"));
+        const CommandLineOptions options = CommandLine::parse(arguments);
+        QCOMPARE(options.command, command);
+        switch (command) {
+        case CommandLineOptions::Command::Invalid:
+            QVERIFY(!options.error.isEmpty());
+            break;
+        case CommandLineOptions::Command::ListBackups:
+            QCOMPARE(options.backupSerial, value);
+            break;
+        case CommandLineOptions::Command::PruneBackups:
+            QCOMPARE(QString::number(options.pruneDays), value);
+            break;
+        case CommandLineOptions::Command::RestoreBackup:
+            QCOMPARE(options.restoreId > 0 ? QString::number(options.restoreId) : options.restoreFile, value);
+            QCOMPARE(options.portSpecs, QStringList {QStringLiteral("/a")});
+            break;
+        default:
+            QCOMPARE(options.diffFile, value);
+            QCOMPARE(options.portSpecs, QStringList {QStringLiteral("/a")});
+            break;
+        }
+    }
+
     void helpNamesEveryOption()
     {
         const CommandLineOptions options = CommandLine::parse({"kordoman", "--help"});
         for (const char *option : {"--demo", "--port", "--data-dir", "--export-motors", "--motor", "--import-motors",
                                    "--overwrite", "--flash", "--version", "--list-ports", "--support-bundle",
                                    "--settings", "--report", "--all-adapters", "--results-db", "--sync-results",
-                                   "--history", "--json"})
+                                   "--history", "--json", "--backups", "--prune-backups", "--restore-backup",
+                                   "--diff-settings"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
     }
 

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "device/settingsrestore.h"
+#include "device/settingssnapshots.h"
+
+#include <QObject>
+
+#include <functional>
+
+class AppBase;
+class UserDialogs;
+
+// The way back in the window: lists the connected controller's settings backups (the
+// settings page's "Backups..."), shows what a restore would change, and restores one after
+// the user agrees; after a firmware update that changed the controller's settings it offers
+// the backup taken before the update in the same way. Every question goes through the
+// window's dialogs; the restore itself is a SettingsRestore (written, confirmed, read back).
+class SettingsBackupsAction : public QObject
+{
+    Q_OBJECT
+
+public:
+    // showSettingsPage: the parameter exchange writes while the settings page is shown.
+    SettingsBackupsAction(AppBase &appBase, UserDialogs *dialogs, std::function<void()> showSettingsPage,
+                          QObject *parent = nullptr);
+
+    // The controller's backups to choose from, newest first.
+    void chooseBackup();
+    // What restoring `backup` changes on the controller (whose records are `now`), and the
+    // restore when the user agrees.
+    void offerRestore(const SettingsSnapshot &backup, const SettingsSnapshot &now, bool afterUpdate);
+
+signals:
+    void infoText(QString msg, bool isMsgBox);
+
+private:
+    AppBase &m_appBase;
+    UserDialogs *m_dialogs;
+    std::function<void()> m_showSettingsPage;
+    SettingsRestore m_restore;
+};

@@ -1,0 +1,189 @@
+#include "cli/backupscommand.h"
+
+#include "app/appbase.h"
+#include "cli/filechecks.h"
+#include "cli/namedportsprovider.h"
+#include "device/settingsfielddiff.h"
+#include "device/settingsrecords.h"
+#include "device/settingssnapshots.h"
+#include "link/comhelper.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QTextStream>
+#include <QTimer>
+
+BackupsCommand::BackupsCommand(const DataDirectory &dataDirectory, QTextStream &out, QTextStream &err)
+    : m_dataDirectory(dataDirectory), m_out(out), m_err(err)
+{
+}
+
+int BackupsCommand::list(const QString &serial)
+{
+    if (!m_dataDirectory.isValid()) {
+        m_err << m_dataDirectory.errorString() << Qt::endl;
+        return 1;
+    }
+    QString problem;
+    const QString databaseDirectory = m_dataDirectory.databaseDirectory(&problem);
+    SettingsSnapshots store(databaseDirectory, m_dataDirectory.path());
+    QVector<SettingsSnapshot> snapshots;
+    const bool read = store.list(serial, &snapshots, &problem);
+    if (!read)
+        m_err << tr("The backups in %1 cannot be read: %2").arg(store.databaseFilePath(), problem) << Qt::endl;
+    const auto line = [](const QString &first, const SettingsSnapshot &s) {
+        return QStringLiteral("%1\t%2\t%3\t%4\t%5")
+            .arg(first, s.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), s.serialNumber,
+                 s.firmware, s.reason);
+    };
+    if (!snapshots.isEmpty()) {
+        m_out << QStringLiteral("id\ttime\tserial\tfirmware\treason") << Qt::endl;
+        for (const SettingsSnapshot &s : qAsConst(snapshots))
+            m_out << line(QString::number(s.id), s) << Qt::endl;
+    }
+    // Backups the database could not take, kept as files: restored by their file name.
+    QStringList files;
+    for (const QString &path : store.backupFiles()) {
+        QFile file(path);
+        SettingsSnapshot s;
+        if (file.open(QIODevice::ReadOnly) && SettingsSnapshot::fromFileText(file.read(SettingsDocument::MAX_FILE_SIZE), &s)
+            && (serial.isEmpty() || s.serialNumber == serial))
+            files << line(path, s);
+    }
+    if (!files.isEmpty()) {
+        m_out << tr("Backups kept in files (the database could not take them):") << Qt::endl;
+        m_out << QStringLiteral("file\ttime\tserial\tfirmware\treason") << Qt::endl;
+        for (const QString &f : qAsConst(files))
+            m_out << f << Qt::endl;
+    }
+    if (read && snapshots.isEmpty() && files.isEmpty())
+        m_out << (serial.isEmpty() ? tr("No settings backups.") : tr("No settings backups of the controller %1.").arg(serial))
+              << Qt::endl;
+    return read ? 0 : 1;
+}
+
+int BackupsCommand::prune(int days)
+{
+    if (!m_dataDirectory.isValid()) {
+        m_err << m_dataDirectory.errorString() << Qt::endl;
+        return 1;
+    }
+    QString problem;
+    SettingsSnapshots store(m_dataDirectory.databaseDirectory(&problem), m_dataDirectory.path());
+    const int removed = store.prune(days, QDateTime::currentDateTimeUtc(), &problem);
+    if (removed < 0) {
+        m_err << tr("The backups in %1 cannot be pruned: %2").arg(store.databaseFilePath(), problem) << Qt::endl;
+        return 1;
+    }
+    m_out << tr("Settings backups older than %1 days removed: %2.").arg(days).arg(removed) << Qt::endl;
+    return 0;
+}
+
+int BackupsCommand::diffSettings(PortProvider *ports, const QString &portName, const QString &fileName,
+                                 int findTimeoutMs)
+{
+    // The file first: a file that cannot be written as it is, is no comparison.
+    const QString fileProblem = FileChecks::inputProblem(fileName);
+    if (!fileProblem.isEmpty()) {
+        m_err << fileProblem << Qt::endl;
+        return DiffError;
+    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_err << tr("The settings file %1 cannot be opened.").arg(fileName) << Qt::endl;
+        return DiffError;
+    }
+    const ImportedSettings settings = SettingsDocument::parse(file.read(SettingsDocument::MAX_FILE_SIZE + 1));
+    if (settings.status != ImportedSettings::Status::Ok) {
+        m_err << tr("The file %1 holds no ESC settings.").arg(fileName) << Qt::endl;
+        return DiffError;
+    }
+    if (!settings.refused.isEmpty()) {
+        m_err << SettingsDocument::refusedValuesText(settings.refused) << Qt::endl;
+        return DiffError;
+    }
+    if (settings.values.isEmpty()) {
+        m_err << tr("The file %1 names no setting the controller knows.").arg(fileName) << Qt::endl;
+        return DiffError;
+    }
+    const QStringList limited = SettingsRecords::apply(settings.values, {}, {}).limited;
+    if (!limited.isEmpty()) {
+        m_err << tr("Values of the file %1 are out of range: %2").arg(fileName, limited.join(QStringLiteral(", ")))
+              << Qt::endl;
+        return DiffError;
+    }
+    if (!m_dataDirectory.isValid()) {
+        m_err << m_dataDirectory.errorString() << Qt::endl;
+        return DiffError;
+    }
+
+    // Then the controller's records, read as the window reads them; nothing is written.
+    NamedPortsProvider named(ports, {portName});
+    AppBase app(&named, m_dataDirectory);
+    ComHelper *com = app.comHelper();
+    QEventLoop loop;
+    bool read = false;
+    QObject::connect(com, &ComHelper::needPortSelectAndInform, &loop, [&](QList<PortInfo> present, bool) {
+        for (const PortInfo &port : present) {
+            if (port.portName == portName) {
+                com->selectPort(portName);
+                return;
+            }
+        }
+        com->portSelectionCanceled();
+    });
+    QTimer watch;
+    watch.setInterval(AppBase::TICK_MS);
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        const Device_State_e state = app.deviceState();
+        Device *device = app.device();
+        if ((state == DEVICE_CONNECTED || state == DEVICE_RUNNING) && !device->isReadBatchRunning()
+            && device->state() == state) {
+            read = device->hasRead(Device::READ_PWM_IN) && device->hasRead(Device::READ_MOTION);
+            loop.quit();
+        }
+    });
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, &loop, &QEventLoop::quit);
+    app.startClock();
+    com->startPortSelection();
+    watch.start();
+    giveUp.start(findTimeoutMs);
+    loop.exec();
+    watch.stop();
+    app.stopTimer();
+
+    const Device_State_e state = app.deviceState();
+    if (state != DEVICE_CONNECTED && state != DEVICE_RUNNING) {
+        m_err << tr("No controller was found on %1.").arg(portName) << Qt::endl;
+        return DiffError;
+    }
+    if (!read) {
+        m_err << tr("The controller's settings could not be read.") << Qt::endl;
+        return DiffError;
+    }
+    const Device *device = app.device();
+    const SettingsRecords fromFile = SettingsRecords::apply(settings.values, device->pwmInParams(), device->motionParams());
+    QVector<SettingsFieldChange> changes =
+        SettingsFieldDiff::between(device->pwmInParams(), device->motionParams(), fromFile.pwmIn, fromFile.motion);
+    // A value the controller keeps (its address from its hardware) differs all the same.
+    for (const QString &tag : fromFile.skipped) {
+        for (const SettingsValue &value : settings.values) {
+            if (value.tag == tag && value.field == SettingsValue::DeviceAddress
+                && int(value.value) != device->motionParams().deviceAddress)
+                changes.append({tag, tr("%1 (from its hardware)").arg(device->motionParams().deviceAddress),
+                                QString::number(value.value)});
+        }
+    }
+    m_out << tr("Controller %1 on %2, settings file %3").arg(device->serialNumber()).arg(portName, fileName) << Qt::endl;
+    if (changes.isEmpty()) {
+        m_out << tr("The controller holds the settings of the file.") << Qt::endl;
+        return Equal;
+    }
+    m_out << QStringLiteral("field\tcontroller\tfile") << Qt::endl;
+    for (const SettingsFieldChange &change : qAsConst(changes))
+        m_out << QStringLiteral("%1\t%2\t%3").arg(change.tag, change.before, change.after) << Qt::endl;
+    m_out << tr("Fields that differ: %1.").arg(changes.size()) << Qt::endl;
+    return Differ;
+}

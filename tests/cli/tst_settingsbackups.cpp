@@ -1,0 +1,254 @@
+#include "device/settingsdocument.h"
+#include "device/settingsrecords.h"
+#include "device/settingssnapshots.h"
+#include "tests/common/framedecode.h"
+#include "tests/common/simprocess.h"
+#include "tests/firmware/firmwareimages.h"
+#include "wire/messageids.h"
+#include "wire/records.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// kordoman on the simulated controller (kordo-sim on a pseudo-terminal): a firmware update
+// that loses the controller's settings leaves a backup of them, which --restore-backup
+// writes back byte for byte; --diff-settings tells a settings file from the controller.
+class TestSettingsBackups : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    struct Run
+    {
+        int code = -1;
+        QString out;
+        QString err;
+    };
+
+    static Run kordoman(const QStringList &arguments)
+    {
+        const QString binDir = qEnvironmentVariable("KORDO_BIN_DIR", QStringLiteral(KORDO_DEFAULT_BIN_DIR));
+        QProcess process;
+        process.start(QDir(binDir).filePath(QStringLiteral("kordoman")), arguments);
+        Run run;
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            return run;
+        }
+        run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = QString::fromUtf8(process.readAllStandardOutput());
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+    QString writeFile(const QString &name, const QByteArray &content)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            return QString();
+        return path;
+    }
+
+    // The last answer of the controller to message `msgId` in its trace; with `beforeRequest`,
+    // the last one before the host first sent that request.
+    static QByteArray lastAnswer(const QString &tracePath, uint8_t msgId, int beforeRequest = -1)
+    {
+        QFile trace(tracePath);
+        if (!trace.open(QIODevice::ReadOnly))
+            return {};
+        QByteArray payload;
+        while (!trace.atEnd()) {
+            const QList<QByteArray> parts = trace.readLine().simplified().split(' ');
+            if (parts.size() < 3)
+                continue;
+            const VYX_Protocol::VYX_MSG msg = decodeFrame(QByteArray::fromHex(parts.mid(2).join()));
+            if (parts[1] == "in" && msg.msgId == beforeRequest)
+                break;
+            if (parts[1] == "out" && msg.msgId == msgId && msg.length > 0)
+                payload = msg.payloadBytes();
+        }
+        return payload;
+    }
+
+    static QVector<SettingsSnapshot> snapshots(const QString &dataDir)
+    {
+        SettingsSnapshots store(QDir(dataDir).filePath(QStringLiteral("Kordo_Db")), dataDir);
+        QVector<SettingsSnapshot> all;
+        QString problem;
+        if (!store.list(QString(), &all, &problem))
+            qWarning() << problem;
+        return all;
+    }
+
+private slots:
+    // The update of a running controller keeps what it held; the new firmware comes with
+    // other values; the backup brings the old ones back, byte for byte.
+    void updateKeepsTheSettingsAndRestoreBringsThemBack()
+    {
+        const QString trace = m_dir.filePath(QStringLiteral("update.trace"));
+        const QString dataDir = m_dir.filePath(QStringLiteral("update-data"));
+        SimProcess sim({"--serial", "777", "--settings-change-on-update", "--trace", trace});
+        QVERIFY(sim.isReady());
+        const QString image = writeFile(QStringLiteral("fw.bin"), TestImages::plainImage(8 * 1024));
+
+        // The production line's update (--report): a reset request now and then left unanswered
+        // by the line is tried once more there, so that this test does not depend on it.
+        const Run flash = kordoman({"--flash", image, "--port", sim.adapterPortSpec(), "--data-dir", dataDir, "--report",
+                                    m_dir.filePath(QStringLiteral("update.csv"))});
+        QVERIFY2(flash.code == 0, qPrintable(flash.out + flash.err));
+        QVERIFY2(flash.out.contains(QStringLiteral("Settings kept as backup 1")), qPrintable(flash.out));
+        // What the controller answered before the program asked it to reset into its bootloader.
+        const QByteArray pwmInHeld = lastAnswer(trace, VyxMsg::GET_PWM_IN_PARAMS, VyxMsg::FIRMWARE_UPDATE_ENTRY);
+        const QByteArray motionHeld = lastAnswer(trace, VyxMsg::GET_MOTION_PARAMS, VyxMsg::FIRMWARE_UPDATE_ENTRY);
+        QCOMPARE(pwmInHeld.size(), SET_PWM_IN_PARAMS::WIRE_SIZE);
+        QCOMPARE(motionHeld.size(), SET_MOTION_PARAMS::WIRE_SIZE);
+
+        QVector<SettingsSnapshot> kept = snapshots(dataDir);
+        QCOMPARE(kept.size(), 1);
+        const SettingsSnapshot before = kept.first();
+        QCOMPARE(before.id, qint64(1));
+        QCOMPARE(before.serialNumber, QStringLiteral("777"));
+        QCOMPARE(before.firmware, QStringLiteral("1.2.3"));
+        QCOMPARE(before.reason, QStringLiteral("firmware update"));
+        QCOMPARE(before.pwmIn, pwmInHeld);
+        QCOMPARE(before.motion, motionHeld);
+        QCOMPARE(before.motor.size(), 28);
+
+        const Run listed = kordoman({"--backups", "777", "--data-dir", dataDir});
+        QCOMPARE(listed.code, 0);
+        QVERIFY2(listed.out.contains(QRegularExpression(QStringLiteral("\\n1\\t[-0-9 :]+\\t777\\t1\\.2\\.3\\tfirmware update\\n"))),
+                 qPrintable(listed.out));
+
+        const Run restore = kordoman({"--restore-backup", "1", "--port", sim.adapterPortSpec(), "--data-dir", dataDir});
+        QVERIFY2(restore.code == 0, qPrintable(restore.out + restore.err));
+        // What the new firmware held is kept too, before the restore wrote over it: it differs.
+        kept = snapshots(dataDir);
+        QCOMPARE(kept.size(), 2);
+        QCOMPARE(kept.first().reason, QStringLiteral("restore"));
+        QVERIFY(kept.first().motion != before.motion);
+        // Read back after the restore: the bytes kept before the update.
+        QCOMPARE(lastAnswer(trace, VyxMsg::GET_MOTION_PARAMS), before.motion);
+        QCOMPARE(lastAnswer(trace, VyxMsg::GET_PWM_IN_PARAMS), before.pwmIn);
+    }
+
+    // A damaged database does not stop the update: the backup goes to a file of the data
+    // directory, which the output names.
+    void damagedDatabaseSendsTheBackupToAFile()
+    {
+        const QString dataDir = m_dir.filePath(QStringLiteral("damaged-data"));
+        QVERIFY(QDir().mkpath(QDir(dataDir).filePath(QStringLiteral("Kordo_Db"))));
+        {
+            QFile db(QDir(dataDir).filePath(QStringLiteral("Kordo_Db/Kordo_data.db")));
+            QVERIFY(db.open(QIODevice::WriteOnly));
+            db.write(QByteArray(4096, '\x5a'));
+        }
+        SimProcess sim({"--serial", "4321"});
+        QVERIFY(sim.isReady());
+        const QString image = writeFile(QStringLiteral("fw-damaged.bin"), TestImages::plainImage(8 * 1024));
+        const Run flash = kordoman({"--flash", image, "--port", sim.adapterPortSpec(), "--data-dir", dataDir, "--report",
+                                    m_dir.filePath(QStringLiteral("damaged.csv"))});
+        QVERIFY2(flash.code == 0, qPrintable(flash.out + flash.err));
+        const QStringList files = QDir(dataDir).entryList({QStringLiteral("settings-backup-4321-*.json")}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QVERIFY2(flash.out.contains(QDir(dataDir).filePath(files.first())), qPrintable(flash.out));
+        QFile file(QDir(dataDir).filePath(files.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        SettingsSnapshot kept;
+        QVERIFY(SettingsSnapshot::fromFileText(file.readAll(), &kept));
+        QCOMPARE(kept.reason, QStringLiteral("firmware update"));
+        QCOMPARE(kept.motion.size(), SET_MOTION_PARAMS::WIRE_SIZE);
+
+        // Listed (the database cannot be read: exit 1), and written back by its file name.
+        const QString path = QDir(dataDir).filePath(files.first());
+        const Run listed = kordoman({"--backups", "--data-dir", dataDir});
+        QCOMPARE(listed.code, 1);
+        QVERIFY2(listed.out.contains(path + QStringLiteral("\t")), qPrintable(listed.out));
+        const Run restore = kordoman({"--restore-backup", path, "--port", sim.adapterPortSpec(), "--data-dir", dataDir});
+        QVERIFY2(restore.code == 0, qPrintable(restore.out + restore.err));
+    }
+
+    // A backup of one controller is not written into another.
+    void restoreRefusesAnotherController()
+    {
+        const QString dataDir = m_dir.filePath(QStringLiteral("other-data"));
+        const QString trace = m_dir.filePath(QStringLiteral("other.trace"));
+        {
+            SettingsSnapshots store(QDir(dataDir).filePath(QStringLiteral("Kordo_Db")), dataDir);
+            QVERIFY(QDir().mkpath(QDir(dataDir).filePath(QStringLiteral("Kordo_Db"))));
+            SettingsSnapshot s;
+            s.serialNumber = QStringLiteral("999");
+            s.time = QDateTime::currentDateTimeUtc();
+            SET_MOTION_PARAMS motion;
+            motion.timeToLeave = 33;
+            s.motion = motion.pack();
+            QCOMPARE(store.keep(s).id, qint64(1));
+        }
+        SimProcess sim({"--serial", "777", "--trace", trace});
+        QVERIFY(sim.isReady());
+        const Run restore = kordoman({"--restore-backup", "1", "--port", sim.adapterPortSpec(), "--data-dir", dataDir});
+        QCOMPARE(restore.code, 1);
+        QVERIFY2(restore.out.contains(QStringLiteral("taken from the controller 999")), qPrintable(restore.out));
+        QVERIFY(lastAnswer(trace, VyxMsg::WRITE_MOTION_PARAMS).isEmpty()); // nothing was written
+    }
+
+    void diffSettings()
+    {
+        const QString trace = m_dir.filePath(QStringLiteral("diff.trace"));
+        const QString dataDir = m_dir.filePath(QStringLiteral("diff-data"));
+        SimProcess sim({"--trace", trace});
+        QVERIFY(sim.isReady());
+
+        // One field changed: named, exit 1.
+        const QString oneField = writeFile(QStringLiteral("ttl.xml"),
+                                           "<settings><motion><ttl>1500</ttl></motion></settings>");
+        const Run differ = kordoman({"--diff-settings", oneField, "--port", sim.adapterPortSpec(), "--data-dir", dataDir});
+        QVERIFY2(differ.code == 1, qPrintable(differ.out + differ.err));
+        QVERIFY2(differ.out.contains(QStringLiteral("\nttl\t500\t1500\n")), qPrintable(differ.out));
+        QVERIFY2(differ.out.contains(QStringLiteral("Fields that differ: 1.")), qPrintable(differ.out));
+
+        // The controller's own values, exported as the settings page exports them: exit 0.
+        const SET_PWM_IN_PARAMS pwmIn = SET_PWM_IN_PARAMS::unpack(lastAnswer(trace, VyxMsg::GET_PWM_IN_PARAMS));
+        const SET_MOTION_PARAMS motion = SET_MOTION_PARAMS::unpack(lastAnswer(trace, VyxMsg::GET_MOTION_PARAMS));
+        const QString own = writeFile(QStringLiteral("own.xml"),
+                                      SettingsDocument::compose(SettingsRecords::exported(pwmIn, motion)));
+        const Run equal = kordoman({"--diff-settings", own, "--port", sim.adapterPortSpec(), "--data-dir", dataDir});
+        QVERIFY2(equal.code == 0, qPrintable(equal.out + equal.err));
+        QVERIFY2(equal.out.contains(QStringLiteral("holds the settings of the file")), qPrintable(equal.out));
+
+        // Nothing was written by either comparison.
+        QVERIFY(lastAnswer(trace, VyxMsg::WRITE_MOTION_PARAMS).isEmpty());
+        QVERIFY(lastAnswer(trace, VyxMsg::WRITE_PWM_IN_PARAMS).isEmpty());
+    }
+
+    // A file that is no settings file, or one with a value the controller cannot hold, is an
+    // error before any port is opened.
+    void diffSettingsErrors_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("not settings") << QByteArray("<config/>") << "holds no ESC settings";
+        QTest::newRow("out of range") << QByteArray("<settings><motion><ttl>99999</ttl></motion></settings>")
+                                      << "out of range";
+        QTest::newRow("unreadable value") << QByteArray("<settings><motion><kp>nan</kp></motion></settings>") << "kp";
+    }
+
+    void diffSettingsErrors()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, said);
+        const QString file = writeFile(QStringLiteral("bad.xml"), content);
+        const Run run = kordoman({"--diff-settings", file, "--port", m_dir.filePath(QStringLiteral("no-such-port")),
+                                  "--data-dir", m_dir.filePath(QStringLiteral("bad-data"))});
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettingsBackups)
+#include "tst_settingsbackups.moc"
