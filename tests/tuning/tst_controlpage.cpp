@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 #include <qwt_plot.h>
@@ -29,7 +30,7 @@
 
 // A way out of a running motor.
 enum class WayOut { StopWithTypedDuty, UntickWithTypedDuty, HomeKey, EndKey, EscapeInMessageBox, EscapeInFileDialog,
-                    Stall, DeviceError, Close, Signal };
+                    Stall, DeviceError, ContactLost, PageChange, Close, Signal };
 Q_DECLARE_METATYPE(WayOut)
 
 // The control page on the simulated controller: telemetry in, duty command out, checked
@@ -390,6 +391,8 @@ private slots:
         QTest::newRow("Escape in the program's file dialog") << WayOut::EscapeInFileDialog << 0;
         QTest::newRow("stall report") << WayOut::Stall << 0;
         QTest::newRow("error report") << WayOut::DeviceError << 0;
+        QTest::newRow("contact lost") << WayOut::ContactLost << 0;
+        QTest::newRow("page change") << WayOut::PageChange << 0;
         QTest::newRow("window closed") << WayOut::Close << 0;
         QTest::newRow("SIGTERM") << WayOut::Signal << SIGTERM;
         QTest::newRow("SIGINT") << WayOut::Signal << SIGINT;
@@ -468,6 +471,17 @@ private slots:
             rig.tick(); // the answer reports it
             QVERIFY(!rig.enable()->isChecked());
             break;
+        case WayOut::ContactLost:
+            rig.controller().goSilent(); // hears every request, answers none
+            QVERIFY(rig.tickUntil([&] { return !rig.enable()->isChecked(); }));
+            break;
+        case WayOut::PageChange:
+            rig.showPage("toolButtonMotorParams"); // refused while control is on
+            QCOMPARE(rig.dialogs.messages.size(), 1);
+            QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("Please disable control first"));
+            QVERIFY(rig.page()->isVisible());
+            rig.tick();
+            break;
         case WayOut::Close:
         case WayOut::Signal: {
             // The program ends without another exchange: the window's last request counts.
@@ -492,10 +506,20 @@ private slots:
         for (const DutyCommand &sent : duringAction)
             QVERIFY2(!sent.enable || std::abs(sent.duty) <= DutyCommand::dutyFromPercent(RUNNING),
                      qPrintable(QString::number(sent.duty)));
-        if (way == WayOut::HomeKey || way == WayOut::EndKey) {
-            // Nothing stops here: the key is ignored and the running duty stays.
+        if (way == WayOut::HomeKey || way == WayOut::EndKey || way == WayOut::PageChange) {
+            // Nothing stops here: the key or the page change is refused and the running duty stays.
             QCOMPARE(rig.slider()->value(), RUNNING);
+            QVERIFY(next.enable);
             QCOMPARE(next.duty, DutyCommand::dutyFromPercent(RUNNING));
+        } else if (way == WayOut::ContactLost) {
+            // The one request after the loss carries control off, sent without awaiting an
+            // answer; then the search, with no further duty command.
+            QVERIFY(!duringAction.last().enable);
+            QCOMPARE(duringAction.last().duty, int16_t(0));
+            QCOMPARE(std::count_if(duringAction.begin(), duringAction.end(),
+                                   [](const DutyCommand &sent) { return !sent.enable; }),
+                     1);
+            QCOMPARE(next.duty, int16_t(-1)); // no TELEMETRY request at all
         } else {
             QVERIFY(!next.enable || next.duty == 0);
         }
