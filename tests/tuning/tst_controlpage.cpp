@@ -25,6 +25,7 @@
 
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
+#include <qwt_scale_draw.h>
 #include <qwt_scale_widget.h>
 #include <qwt_text.h>
 
@@ -137,6 +138,41 @@ private slots:
         QCOMPARE(rig.find<QLabel>("labelUnitPwm")->text(), QStringLiteral("µs"));
         QCOMPARE(rig.find<QLabel>("labelUnitRs")->text(), QStringLiteral("Ω"));
         QCOMPARE(rig.plot()->axisTitle(QwtPlot::xBottom).text(), QStringLiteral("s"));
+    }
+
+    // The plot's tick labels are plain numbers in both languages: no group separator
+    // ("1,000" / "1.000"), the language's decimal sign, also for labels drawn before the
+    // language was set (the empty plot's 0 to 1000) and after it changes.
+    void tickLabelsArePlainNumbers_data()
+    {
+        QTest::addColumn<QLocale>("language");
+        QTest::addColumn<QString>("half");
+        QTest::newRow("English") << QLocale(QLocale::English) << QStringLiteral("2.5");
+        QTest::newRow("German") << QLocale(QLocale::German) << QStringLiteral("2,5");
+    }
+
+    void tickLabelsArePlainNumbers()
+    {
+        QFETCH(QLocale, language);
+        QFETCH(QString, half);
+        struct RestoreLocale
+        {
+            ~RestoreLocale() { QLocale::setDefault(QLocale::c()); }
+        } restore;
+        QLocale::setDefault(language); // the system's, with its group separator
+        ControlRig rig;
+        QLocale::setDefault(language);
+        QEvent change(QEvent::LanguageChange);
+        QCoreApplication::sendEvent(rig.page(), &change);
+        const QFont font = rig.plot()->axisWidget(QwtPlot::xBottom)->font();
+        for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft, QwtPlot::yRight}) {
+            const QwtScaleDraw *scale = rig.plot()->axisScaleDraw(axis);
+            QCOMPARE(scale->label(1000.0).text(), QStringLiteral("1000"));
+            QCOMPARE(scale->label(12000.0).text(), QStringLiteral("12000"));
+            QCOMPARE(scale->label(2.5).text(), half);
+            // What is drawn, from the cache as well.
+            QCOMPARE(scale->labelSize(font, 1000.0).width(), QwtText(QStringLiteral("1000")).textSize(font).width());
+        }
     }
 
     void deadBandOnTheWire_data()

@@ -29,6 +29,7 @@
 #include <qwt_plot_curve.h>
 #include <qwt_scale_draw.h>
 #include <qwt_scale_engine.h>
+#include <qwt_text.h>
 #include <qwt_scale_widget.h>
 
 namespace {
@@ -60,11 +61,19 @@ QString quantityName(int quantity)
 
 } // namespace
 
-// Tick labels are cached per value for good; on a time axis that moves on, the cache would
-// grow for as long as the run lasts, so it is dropped now and then.
-class TimeScaleDraw : public QwtScaleDraw
+// Tick labels as plain numbers in the language's decimal sign, never with a group
+// separator ("1000", not "1,000" or "1.000"), whatever the locale's options. Labels are
+// cached per value for good: on a time axis that moves on, the cache would grow for as
+// long as the run lasts, so it is dropped now and then, and on a change of language.
+class PlainScaleDraw : public QwtScaleDraw
 {
 public:
+    QwtText label(double value) const override
+    {
+        QLocale locale;
+        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+        return QwtText(locale.toString(value));
+    }
     void dropLabelCache() { invalidateCache(); }
 };
 
@@ -145,8 +154,10 @@ void ControlPage::setUpPlot()
         plot->setAxisAutoScale(axis, true);
     }
     plot->axisScaleEngine(QwtPlot::xBottom)->setAttribute(QwtScaleEngine::Floating, true);
-    m_timeScale = new TimeScaleDraw;
+    m_timeScale = new PlainScaleDraw;
     plot->setAxisScaleDraw(QwtPlot::xBottom, m_timeScale);
+    plot->setAxisScaleDraw(QwtPlot::yLeft, new PlainScaleDraw);
+    plot->setAxisScaleDraw(QwtPlot::yRight, new PlainScaleDraw);
 
     m_plotCurve1 = new QwtPlotCurve;
     m_plotCurve1->setPen(CURVE_1_COLOUR, CURVE_1_WIDTH);
@@ -217,6 +228,8 @@ bool ControlPage::eventFilter(QObject *watched, QEvent *event)
 void ControlPage::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LanguageChange && ui) {
+        for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft, QwtPlot::yRight}) // the decimal sign may change
+            static_cast<PlainScaleDraw *>(ui->qwtPlotTelemtry->axisScaleDraw(axis))->dropLabelCache();
         ui->retranslateUi(this);
         fillQuantityNames();
         retranslate();

@@ -18,7 +18,7 @@ class ControlPage;
 
 class QLabel;
 class QwtPlotCurve;
-class TimeScaleDraw;
+class PlainScaleDraw;
 class UserDialogs;
 
 // The online page: the running controller's telemetry as numbers and as a two-curve plot,
@@ -115,7 +115,7 @@ private:
     UserDialogs *m_dialogs;
     QwtPlotCurve *m_plotCurve1 = nullptr; // owned by the plot
     QwtPlotCurve *m_plotCurve2 = nullptr;
-    TimeScaleDraw *m_timeScale = nullptr; // owned by the plot
+    PlainScaleDraw *m_timeScale = nullptr; // owned by the plot
     CurveWindow m_curve1;
     CurveWindow m_curve2;
     TelemetryHistory m_history;
