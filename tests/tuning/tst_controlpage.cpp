@@ -175,6 +175,33 @@ private slots:
         }
     }
 
+    // The plot is laid out again only when an axis needs another size or other room at its
+    // ends: what it shows is what a fresh layout shows, and longer labels get their room.
+    void plotLayoutFollowsTheAxes()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        QwtPlot *plot = rig.plot();
+        const auto freshLayoutLooksTheSame = [plot] {
+            const QImage shown = plot->grab().toImage();
+            plot->updateLayout();
+            return plot->grab().toImage() == shown;
+        };
+        rig.controller().firmware().setTelemetryOverride(sampleWithSpeed(5));
+        for (int i = 0; i < 60; ++i) { // the time axis scrolls, its end labels move
+            rig.tick();
+            QVERIFY2(freshLayoutLooksTheSame(), qPrintable(QString::number(i)));
+        }
+        QwtScaleWidget *axis = plot->axisWidget(QwtPlot::yLeft);
+        const int narrow = axis->width();
+
+        rig.controller().firmware().setTelemetryOverride(sampleWithSpeed(123456));
+        rig.tick(5);
+        QVERIFY(freshLayoutLooksTheSame());
+        QVERIFY(axis->width() > narrow);
+        QVERIFY(axis->width() >= axis->minimumSizeHint().width());
+    }
+
     void deadBandOnTheWire_data()
     {
         QTest::addColumn<int>("slider");

@@ -105,7 +105,6 @@ private:
     void showAxis(int axis, int quantity, const QColor &colour);
     void emergencyStop();
     bool isMotorCommanded() const;
-    QString plotLayoutKey() const;
     void showStopNotice(const QString &text);
     void clearValues();
     QString chooseFile(const QString &title, const QString &suffix, const QString &filter);
@@ -124,5 +123,4 @@ private:
     QRandomGenerator m_random;
     QWidget *m_stopNotice = nullptr; // a child of the page
     QLabel *m_stopNoticeText = nullptr;
-    QString m_plotLayoutKey; // the axes' sizes the plot was laid out for
 };
