@@ -17,6 +17,9 @@
 #include <QKeyEvent>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QStaticText>
+#include <QPainter>
+#include <QHash>
 #include <QVector>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -106,7 +109,26 @@ public:
         m_margins.append({font, left, right, top, bottom});
     }
 
+    // The text laid out once per label and font, drawn where Qt's own layout puts it.
+    void draw(QPainter *painter, const QRectF &rect, int flags, const QString &text) const override
+    {
+        if (flags != 0 || painter->device()->devType() == QInternal::Printer) {
+            QwtPlainTextEngine::draw(painter, rect, flags, text);
+            return;
+        }
+        auto known = m_laidOut.find(text);
+        if (known == m_laidOut.end()) {
+            if (m_laidOut.size() >= 256) // the time axis' labels move on
+                m_laidOut.clear();
+            QStaticText laidOut(text);
+            laidOut.setTextFormat(Qt::PlainText);
+            known = m_laidOut.insert(text, laidOut);
+        }
+        painter->drawStaticText(rect.topLeft(), known.value()); // laid out again for another font
+    }
+
 private:
+    mutable QHash<QString, QStaticText> m_laidOut;
     struct Margins
     {
         QFont font;
