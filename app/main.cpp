@@ -3,26 +3,20 @@
 #include "cli/diagnosticscommand.h"
 #include "app/installlayout.h"
 #include "app/translations.h"
+#include "app/windowprogram.h"
 #include "app/datadirectory.h"
-#include "ui/embeddedfonts.h"
-#include "app/mainwindow.h"
 #include "cli/backupscommand.h"
 #include "cli/flashcommand.h"
 #include "cli/motorbackupcommand.h"
 #include "cli/jsonlines.h"
 #include "cli/productionline.h"
 #include "cli/resultscommand.h"
-#include "app/terminationsignals.h"
-#include "app/windowtermination.h"
-#include "ui/userdialogs.h"
 #include "link/serialportprovider.h"
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QIcon>
 #include <QLibraryInfo>
 #include <QLoggingCategory>
-#include <QMessageBox>
 #include <QTextStream>
 
 #include <cstdio>
@@ -232,20 +226,6 @@ int main(int argc, char *argv[])
 
     const std::unique_ptr<PortProvider> ports = makePortProvider(options);
 
-    WidgetDialogs dialogs;
-    auto window = std::make_unique<MainWindow>(ports.get(), dataDirectory, &dialogs);
-    dialogs.setParent(window.get());
-    EmbeddedFonts::registerAll();
-    window->setWindowIcon(QIcon(QStringLiteral(":/icons/symbol.png")));
-    window->setWindowTitle(windowTitle());
-    if (!dataDirectory.isValid())
-        dialogs.message(UserDialogs::Icon::Critical, window->windowTitle(), dataDirectory.errorString());
-    // A terminating signal (kill, Ctrl+C in the terminal, a logout) closes the window as the
-    // user would: the program's open dialogs first, then the window, which stops the motor.
-    TerminationSignals terminationSignals;
-    closeWindowOnTermination(&terminationSignals, window.get());
-    window->show();
-    const int result = app.exec();
-    window.reset(); // the window (and the coordinator) before the ports it uses
-    return result;
+    WindowProgram program(ports.get(), dataDirectory, windowTitle());
+    return program.exec();
 }

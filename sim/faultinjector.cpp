@@ -30,7 +30,7 @@ bool FaultInjector::corruptAnswer()
 
 bool FaultInjector::isSilent() const
 {
-    return m_silencedByMessage
+    return m_silenced || m_silencedByMessage
         || (m_config.silentAfterFrames >= 0 && m_answered >= m_config.silentAfterFrames);
 }
 

@@ -22,6 +22,8 @@ public:
     // once it has answered the message named by silentAfterMessage.
     bool isSilent() const;
     void countAnswer() { ++m_answered; }
+    // From now on, whatever the configuration says (a controller that stops answering).
+    void silence() { m_silenced = true; }
     void countAnswerTo(uint8_t msgId);
 
     // Named faults, each consuming one of its count when it fires.
@@ -44,4 +46,5 @@ private:
     QRandomGenerator m_random;
     int m_answered = 0;
     bool m_silencedByMessage = false;
+    bool m_silenced = false;
 };

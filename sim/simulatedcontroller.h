@@ -51,6 +51,8 @@ public:
     void setPowered(bool on);
     bool isPowered() const { return m_powered; }
     bool hasVanished() const { return m_vanished; }
+    // Stops answering from now on; frames are still received (and counted, and traced).
+    void goSilent() { m_faults.silence(); }
     const SimulatorConfig &config() const { return m_config; }
     SimulatedFirmware &firmware() { return m_firmware; }
     const SimulatedBootloader &bootloader() const { return m_bootloader; }

@@ -4,7 +4,10 @@
 #include "tests/motors/motortestsupport.h"
 
 #include <QProcess>
+#include "tests/common/framedecode.h"
 #include "tests/common/simprocess.h"
+#include "wire/messageids.h"
+#include "wire/records.h"
 
 #include <csignal>
 #include <sys/types.h>
@@ -414,6 +417,68 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(trace).size() > 0, 60000);
         QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
         QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+    // The same with the motor running: the window program (started as kordoman starts it,
+    // a scripted user enabling control at 30 %) gets the signal; the controller's last
+    // request carries control off and duty 0, nothing above 30 % was ever sent, and the
+    // program ends normally.
+    void runningMotorStopsOnTerminatingSignals_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void runningMotorStopsOnTerminatingSignals()
+    {
+        QFETCH(int, signalNumber);
+        constexpr int RUNNING = 30;
+        // The duty commands the controller received, in order, from its trace.
+        const auto received = [](const QString &tracePath) {
+            QVector<DutyCommand> commands;
+            QFile trace(tracePath);
+            if (!trace.open(QIODevice::ReadOnly))
+                return commands;
+            for (const QByteArray &line : trace.readAll().split('\n')) {
+                const int at = line.indexOf(" in  ");
+                const VYX_Protocol::VYX_MSG msg = at < 0 ? VYX_Protocol::VYX_MSG()
+                                                         : decodeFrame(QByteArray::fromHex(line.mid(at + 5).trimmed()));
+                if (at >= 0 && msg.msgId == VyxMsg::TELEMETRY)
+                    commands.append(DutyCommand::decode(msg.payloadBytes()));
+            }
+            return commands;
+        };
+        const QString trace = m_dir.filePath(QStringLiteral("running-%1.trace").arg(signalNumber));
+        SimProcess sim({QStringLiteral("--trace"), trace});
+        QVERIFY(sim.isReady());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("kordo_scripted_window")),
+                      {sim.adapterPortSpec(), m_dir.filePath(QStringLiteral("running-%1").arg(signalNumber)),
+                       QString::number(RUNNING)});
+        QVERIFY(process.waitForStarted(30000));
+        // The page shows the motor turning, and the controller has received the running duty.
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput(), out.contains("running")), 90000);
+        const DutyCommand running {true, DutyCommand::dutyFromPercent(RUNNING)};
+        QTRY_VERIFY_WITH_TIMEOUT(received(trace).size() >= 2 && received(trace).last().enable
+                                     && received(trace).last().duty == running.duty,
+                                 30000);
+
+        QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
+        QVERIFY(process.waitForFinished(60000));
+        const QVector<DutyCommand> commands = received(trace);
+        QVERIFY(!commands.isEmpty());
+        for (const DutyCommand &sent : commands)
+            QVERIFY2(!sent.enable || std::abs(sent.duty) <= running.duty, qPrintable(QString::number(sent.duty)));
+        QVERIFY(!commands.last().enable);
+        QCOMPARE(commands.last().duty, int16_t(0));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
     }

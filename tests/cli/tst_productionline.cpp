@@ -93,13 +93,17 @@ class TestProductionLine : public QObject
 
 private slots:
     // SIGTERM in the middle of an update on two ports: no further page, both rows
-    // "interrupted" in the table and the report, a non-zero exit.
+    // "interrupted" in the table and the report, a non-zero exit. The same command run again
+    // finds both controllers waiting in their bootloaders and brings both to the new image.
     void terminatingSignalInterruptsEveryPort()
     {
-        const QString image = writeFile(QStringLiteral("interrupted.bin"), TestImages::plainImage(32 * 1024));
+        const QByteArray firmware = TestImages::plainImage(32 * 1024);
+        const QString image = writeFile(QStringLiteral("interrupted.bin"), firmware);
         QVERIFY(!image.isEmpty());
-        SimProcess a({"--serial", "2001", "--page-write-us", "50000"});
-        SimProcess b({"--serial", "2002", "--page-write-us", "50000"});
+        const QString dumpA = m_dir.filePath(QStringLiteral("interrupted-a.flash"));
+        const QString dumpB = m_dir.filePath(QStringLiteral("interrupted-b.flash"));
+        SimProcess a({"--serial", "2001", "--page-write-us", "50000", "--flash-dump", dumpA});
+        SimProcess b({"--serial", "2002", "--page-write-us", "50000", "--flash-dump", dumpB});
         QVERIFY(a.isReady() && b.isReady());
         const QString report = m_dir.filePath(QStringLiteral("interrupted.csv"));
         const QStringList arguments {"--flash", image, "--report", report, "--data-dir",
@@ -137,6 +141,29 @@ private slots:
             QVERIFY2(lines[i].contains(",interrupted,"), lines[i].constData());
             QVERIFY2(lines[i].endsWith("re-run --flash on this port: the controller waits in its bootloader"),
                      lines[i].constData());
+        }
+        QVERIFY(!QFile::exists(dumpA) && !QFile::exists(dumpB)); // neither application was started
+
+        // The re-run the rows advise: both succeed and both controllers start the new image.
+        QProcess rerun;
+        rerun.start(program(), arguments);
+        QVERIFY(rerun.waitForStarted());
+        QVERIFY(rerun.waitForFinished(180000));
+        const QByteArray again = rerun.readAllStandardOutput();
+        QCOMPARE(rerun.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(rerun.exitCode() == 0, again.constData());
+        QVERIFY2(again.contains("2 of 2 ports succeeded."), again.constData());
+        QVERIFY2(!again.contains("interrupted"), again.constData());
+        csv.close();
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = csv.readAll().split('\n');
+        QCOMPARE(rows.size(), 4);
+        for (int i = 1; i <= 2; ++i)
+            QVERIFY2(rows[i].contains(",ok,") && !rows[i].contains("interrupted"), rows[i].constData());
+        for (const QString &dump : {dumpA, dumpB}) {
+            QFile flashed(dump);
+            QVERIFY2(flashed.open(QIODevice::ReadOnly), qPrintable(dump));
+            QCOMPARE(flashed.readAll().left(firmware.size()), firmware);
         }
     }
 

@@ -20,16 +20,18 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
+#include <qwt_scale_draw.h>
 #include <qwt_scale_widget.h>
 #include <qwt_text.h>
 
 // A way out of a running motor.
 enum class WayOut { StopWithTypedDuty, UntickWithTypedDuty, HomeKey, EndKey, EscapeInMessageBox, EscapeInFileDialog,
-                    Stall, DeviceError, Close, Signal };
+                    Stall, DeviceError, ContactLost, PageChange, Close, Signal };
 Q_DECLARE_METATYPE(WayOut)
 
 // The control page on the simulated controller: telemetry in, duty command out, checked
@@ -136,6 +138,68 @@ private slots:
         QCOMPARE(rig.find<QLabel>("labelUnitPwm")->text(), QStringLiteral("µs"));
         QCOMPARE(rig.find<QLabel>("labelUnitRs")->text(), QStringLiteral("Ω"));
         QCOMPARE(rig.plot()->axisTitle(QwtPlot::xBottom).text(), QStringLiteral("s"));
+    }
+
+    // The plot's tick labels are plain numbers in both languages: no group separator
+    // ("1,000" / "1.000"), the language's decimal sign, also for labels drawn before the
+    // language was set (the empty plot's 0 to 1000) and after it changes.
+    void tickLabelsArePlainNumbers_data()
+    {
+        QTest::addColumn<QLocale>("language");
+        QTest::addColumn<QString>("half");
+        QTest::newRow("English") << QLocale(QLocale::English) << QStringLiteral("2.5");
+        QTest::newRow("German") << QLocale(QLocale::German) << QStringLiteral("2,5");
+    }
+
+    void tickLabelsArePlainNumbers()
+    {
+        QFETCH(QLocale, language);
+        QFETCH(QString, half);
+        struct RestoreLocale
+        {
+            ~RestoreLocale() { QLocale::setDefault(QLocale::c()); }
+        } restore;
+        QLocale::setDefault(language); // the system's, with its group separator
+        ControlRig rig;
+        QLocale::setDefault(language);
+        QEvent change(QEvent::LanguageChange);
+        QCoreApplication::sendEvent(rig.page(), &change);
+        const QFont font = rig.plot()->axisWidget(QwtPlot::xBottom)->font();
+        for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft, QwtPlot::yRight}) {
+            const QwtScaleDraw *scale = rig.plot()->axisScaleDraw(axis);
+            QCOMPARE(scale->label(1000.0).text(), QStringLiteral("1000"));
+            QCOMPARE(scale->label(12000.0).text(), QStringLiteral("12000"));
+            QCOMPARE(scale->label(2.5).text(), half);
+            // What is drawn, from the cache as well.
+            QCOMPARE(scale->labelSize(font, 1000.0).width(), QwtText(QStringLiteral("1000")).textSize(font).width());
+        }
+    }
+
+    // The plot is laid out again only when an axis needs another size or other room at its
+    // ends: what it shows is what a fresh layout shows, and longer labels get their room.
+    void plotLayoutFollowsTheAxes()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        QwtPlot *plot = rig.plot();
+        const auto freshLayoutLooksTheSame = [plot] {
+            const QImage shown = plot->grab().toImage();
+            plot->updateLayout();
+            return plot->grab().toImage() == shown;
+        };
+        rig.controller().firmware().setTelemetryOverride(sampleWithSpeed(5));
+        for (int i = 0; i < 60; ++i) { // the time axis scrolls, its end labels move
+            rig.tick();
+            QVERIFY2(freshLayoutLooksTheSame(), qPrintable(QString::number(i)));
+        }
+        QwtScaleWidget *axis = plot->axisWidget(QwtPlot::yLeft);
+        const int narrow = axis->width();
+
+        rig.controller().firmware().setTelemetryOverride(sampleWithSpeed(123456));
+        rig.tick(5);
+        QVERIFY(freshLayoutLooksTheSame());
+        QVERIFY(axis->width() > narrow);
+        QVERIFY(axis->width() >= axis->minimumSizeHint().width());
     }
 
     void deadBandOnTheWire_data()
@@ -390,6 +454,8 @@ private slots:
         QTest::newRow("Escape in the program's file dialog") << WayOut::EscapeInFileDialog << 0;
         QTest::newRow("stall report") << WayOut::Stall << 0;
         QTest::newRow("error report") << WayOut::DeviceError << 0;
+        QTest::newRow("contact lost") << WayOut::ContactLost << 0;
+        QTest::newRow("page change") << WayOut::PageChange << 0;
         QTest::newRow("window closed") << WayOut::Close << 0;
         QTest::newRow("SIGTERM") << WayOut::Signal << SIGTERM;
         QTest::newRow("SIGINT") << WayOut::Signal << SIGINT;
@@ -468,6 +534,17 @@ private slots:
             rig.tick(); // the answer reports it
             QVERIFY(!rig.enable()->isChecked());
             break;
+        case WayOut::ContactLost:
+            rig.controller().goSilent(); // hears every request, answers none
+            QVERIFY(rig.tickUntil([&] { return !rig.enable()->isChecked(); }));
+            break;
+        case WayOut::PageChange:
+            rig.showPage("toolButtonMotorParams"); // refused while control is on
+            QCOMPARE(rig.dialogs.messages.size(), 1);
+            QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("Please disable control first"));
+            QVERIFY(rig.page()->isVisible());
+            rig.tick();
+            break;
         case WayOut::Close:
         case WayOut::Signal: {
             // The program ends without another exchange: the window's last request counts.
@@ -492,10 +569,20 @@ private slots:
         for (const DutyCommand &sent : duringAction)
             QVERIFY2(!sent.enable || std::abs(sent.duty) <= DutyCommand::dutyFromPercent(RUNNING),
                      qPrintable(QString::number(sent.duty)));
-        if (way == WayOut::HomeKey || way == WayOut::EndKey) {
-            // Nothing stops here: the key is ignored and the running duty stays.
+        if (way == WayOut::HomeKey || way == WayOut::EndKey || way == WayOut::PageChange) {
+            // Nothing stops here: the key or the page change is refused and the running duty stays.
             QCOMPARE(rig.slider()->value(), RUNNING);
+            QVERIFY(next.enable);
             QCOMPARE(next.duty, DutyCommand::dutyFromPercent(RUNNING));
+        } else if (way == WayOut::ContactLost) {
+            // The one request after the loss carries control off, sent without awaiting an
+            // answer; then the search, with no further duty command.
+            QVERIFY(!duringAction.last().enable);
+            QCOMPARE(duringAction.last().duty, int16_t(0));
+            QCOMPARE(std::count_if(duringAction.begin(), duringAction.end(),
+                                   [](const DutyCommand &sent) { return !sent.enable; }),
+                     1);
+            QCOMPARE(next.duty, int16_t(-1)); // no TELEMETRY request at all
         } else {
             QVERIFY(!next.enable || next.duty == 0);
         }

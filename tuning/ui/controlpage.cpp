@@ -17,6 +17,10 @@
 #include <QKeyEvent>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QStaticText>
+#include <QPainter>
+#include <QHash>
+#include <QVector>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -29,6 +33,8 @@
 #include <qwt_plot_curve.h>
 #include <qwt_scale_draw.h>
 #include <qwt_scale_engine.h>
+#include <qwt_text.h>
+#include <qwt_text_engine.h>
 #include <qwt_scale_widget.h>
 
 namespace {
@@ -60,13 +66,149 @@ QString quantityName(int quantity)
 
 } // namespace
 
-// Tick labels are cached per value for good; on a time axis that moves on, the cache would
-// grow for as long as the run lasts, so it is dropped now and then.
-class TimeScaleDraw : public QwtScaleDraw
+// Tick labels as plain numbers in the language's decimal sign, never with a group
+// separator ("1000", not "1,000" or "1.000"), whatever the locale's options. Labels are
+// cached per value for good: on a time axis that moves on, the cache would grow for as
+// long as the run lasts, so it is dropped now and then, and on a change of language.
+//
+// The labels are drawn by TickLabelEngine: Qwt's plain text engine, with the margins of a
+// font kept. Qwt asks for a label's margins at every size it computes (a replot, a layout,
+// a paint) and finds the ones it keeps by the font's key, a string made anew each time: at
+// 20 samples a second that was the largest part of a live plot's cost after the curves.
+class TickLabelEngine : public QwtPlainTextEngine
 {
 public:
+    static constexpr QwtText::TextFormat FORMAT = QwtText::TextFormat(QwtText::OtherFormat + 1);
+
+    // Registered once, owned by Qwt from then on.
+    static void registerOnce()
+    {
+        static const bool registered = [] {
+            QwtText::setTextEngine(FORMAT, new TickLabelEngine);
+            return true;
+        }();
+        Q_UNUSED(registered)
+    }
+
+    // A plain text's margins depend on the font only.
+    void textMargins(const QFont &font, const QString &text, double &left, double &right, double &top,
+                     double &bottom) const override
+    {
+        for (const Margins &known : qAsConst(m_margins)) {
+            if (known.font == font) {
+                left = known.left;
+                right = known.right;
+                top = known.top;
+                bottom = known.bottom;
+                return;
+            }
+        }
+        QwtPlainTextEngine::textMargins(font, text, left, right, top, bottom);
+        if (m_margins.size() >= 8) // a few fonts at a time; a style or language change may bring others
+            m_margins.removeFirst();
+        m_margins.append({font, left, right, top, bottom});
+    }
+
+    // The text laid out once per label and font, drawn where Qt's own layout puts it.
+    void draw(QPainter *painter, const QRectF &rect, int flags, const QString &text) const override
+    {
+        if (flags != 0 || painter->device()->devType() == QInternal::Printer) {
+            QwtPlainTextEngine::draw(painter, rect, flags, text);
+            return;
+        }
+        auto known = m_laidOut.find(text);
+        if (known == m_laidOut.end()) {
+            if (m_laidOut.size() >= 256) // the time axis' labels move on
+                m_laidOut.clear();
+            QStaticText laidOut(text);
+            laidOut.setTextFormat(Qt::PlainText);
+            known = m_laidOut.insert(text, laidOut);
+        }
+        painter->drawStaticText(rect.topLeft(), known.value()); // laid out again for another font
+    }
+
+private:
+    mutable QHash<QString, QStaticText> m_laidOut;
+    struct Margins
+    {
+        QFont font;
+        double left, right, top, bottom;
+    };
+    mutable QVector<Margins> m_margins;
+};
+
+class PlainScaleDraw : public QwtScaleDraw
+{
+public:
+    PlainScaleDraw() { TickLabelEngine::registerOnce(); }
+
+    QwtText label(double value) const override
+    {
+        QLocale locale;
+        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+        return QwtText(locale.toString(value), TickLabelEngine::FORMAT);
+    }
     void dropLabelCache() { invalidateCache(); }
 };
+
+namespace {
+
+// What the plot's layout takes from each axis: the room its labels need at both ends, its
+// width across, its smallest size.
+QString axisSizeKey(const QwtPlot *plot)
+{
+    QString key;
+    for (int axis = 0; axis < QwtPlot::axisCnt; ++axis) {
+        if (!plot->axisEnabled(axis)) {
+            key += QStringLiteral("-;");
+            continue;
+        }
+        const QwtScaleWidget *scale = plot->axisWidget(axis);
+        int start = 0;
+        int end = 0;
+        scale->getBorderDistHint(start, end);
+        const QSize hint = scale->minimumSizeHint();
+        key += QStringLiteral("%1 %2 %3 %4 %5 %6x%7;")
+                   .arg(start)
+                   .arg(end)
+                   .arg(scale->startBorderDist())
+                   .arg(scale->endBorderDist())
+                   .arg(scale->dimForLength(QWIDGETSIZE_MAX, scale->font()))
+                   .arg(hint.width())
+                   .arg(hint.height());
+    }
+    return key;
+}
+
+// The scrolling time axis asks for a new layout of the whole plot at every sample; the
+// layout changes only when an axis needs another size or other room at its ends (longer
+// labels, another title, an axis shown or hidden, the end labels moving). The gate lets
+// only those requests through; the axis itself has already been redrawn either way.
+// A filter of its own: the page's filter on the whole application sees the same event
+// before the plot's filters do, and one key for both would let none through.
+class PlotLayoutGate : public QObject
+{
+public:
+    explicit PlotLayoutGate(QwtPlot *plot) : QObject(plot), m_plot(plot) { plot->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched != m_plot || event->type() != QEvent::LayoutRequest)
+            return false;
+        const QString sizeKey = axisSizeKey(m_plot);
+        if (sizeKey == m_sizeKey)
+            return true;
+        m_sizeKey = sizeKey;
+        return false;
+    }
+
+private:
+    QwtPlot *m_plot;
+    QString m_sizeKey;  // the axes' sizes the plot was laid out for
+};
+
+} // namespace
 
 ControlPage::ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWidget *parent)
     : QWidget(parent),
@@ -145,8 +287,10 @@ void ControlPage::setUpPlot()
         plot->setAxisAutoScale(axis, true);
     }
     plot->axisScaleEngine(QwtPlot::xBottom)->setAttribute(QwtScaleEngine::Floating, true);
-    m_timeScale = new TimeScaleDraw;
+    m_timeScale = new PlainScaleDraw;
     plot->setAxisScaleDraw(QwtPlot::xBottom, m_timeScale);
+    plot->setAxisScaleDraw(QwtPlot::yLeft, new PlainScaleDraw);
+    plot->setAxisScaleDraw(QwtPlot::yRight, new PlainScaleDraw);
 
     m_plotCurve1 = new QwtPlotCurve;
     m_plotCurve1->setPen(CURVE_1_COLOUR, CURVE_1_WIDTH);
@@ -159,7 +303,7 @@ void ControlPage::setUpPlot()
         curve->attach(plot);
     }
     plot->replot();
-    plot->installEventFilter(this);
+    new PlotLayoutGate(plot);
 }
 
 void ControlPage::fillQuantityNames()
@@ -189,16 +333,6 @@ void ControlPage::retranslate()
 
 bool ControlPage::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::LayoutRequest && watched == ui->qwtPlotTelemtry) {
-        // The scrolling time axis asks for a new layout of the whole plot at every sample;
-        // the layout changes only when an axis needs another size (longer labels, another
-        // title, an axis shown or hidden). The axis itself has already been redrawn.
-        const QString layoutKey = plotLayoutKey();
-        if (layoutKey == m_plotLayoutKey)
-            return true;
-        m_plotLayoutKey = layoutKey;
-        return false;
-    }
     if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape
         && isMotorCommanded()) {
         auto *widget = qobject_cast<QWidget *>(watched);
@@ -217,6 +351,8 @@ bool ControlPage::eventFilter(QObject *watched, QEvent *event)
 void ControlPage::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LanguageChange && ui) {
+        for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft, QwtPlot::yRight}) // the decimal sign may change
+            static_cast<PlainScaleDraw *>(ui->qwtPlotTelemtry->axisScaleDraw(axis))->dropLabelCache();
         ui->retranslateUi(this);
         fillQuantityNames();
         retranslate();
@@ -404,21 +540,6 @@ void ControlPage::clearValues()
     m_curve1.clear();
     m_curve2.clear();
     showCurves();
-}
-
-QString ControlPage::plotLayoutKey() const
-{
-    QString key;
-    const QwtPlot *plot = ui->qwtPlotTelemtry;
-    for (int axis = 0; axis < QwtPlot::axisCnt; ++axis) {
-        if (!plot->axisEnabled(axis)) {
-            key += QStringLiteral("-;");
-            continue;
-        }
-        const QSize hint = plot->axisWidget(axis)->minimumSizeHint();
-        key += QStringLiteral("%1x%2;").arg(hint.width()).arg(hint.height());
-    }
-    return key;
 }
 
 bool ControlPage::isMotorCommanded() const

@@ -18,7 +18,7 @@ class ControlPage;
 
 class QLabel;
 class QwtPlotCurve;
-class TimeScaleDraw;
+class PlainScaleDraw;
 class UserDialogs;
 
 // The online page: the running controller's telemetry as numbers and as a two-curve plot,
@@ -105,7 +105,6 @@ private:
     void showAxis(int axis, int quantity, const QColor &colour);
     void emergencyStop();
     bool isMotorCommanded() const;
-    QString plotLayoutKey() const;
     void showStopNotice(const QString &text);
     void clearValues();
     QString chooseFile(const QString &title, const QString &suffix, const QString &filter);
@@ -115,7 +114,7 @@ private:
     UserDialogs *m_dialogs;
     QwtPlotCurve *m_plotCurve1 = nullptr; // owned by the plot
     QwtPlotCurve *m_plotCurve2 = nullptr;
-    TimeScaleDraw *m_timeScale = nullptr; // owned by the plot
+    PlainScaleDraw *m_timeScale = nullptr; // owned by the plot
     CurveWindow m_curve1;
     CurveWindow m_curve2;
     TelemetryHistory m_history;
@@ -124,5 +123,4 @@ private:
     QRandomGenerator m_random;
     QWidget *m_stopNotice = nullptr; // a child of the page
     QLabel *m_stopNoticeText = nullptr;
-    QString m_plotLayoutKey; // the axes' sizes the plot was laid out for
 };

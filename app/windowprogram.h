@@ -1,0 +1,34 @@
+#pragma once
+
+#include "app/terminationsignals.h"
+#include "ui/userdialogs.h"
+
+#include <QString>
+
+#include <memory>
+
+class DataDirectory;
+class MainWindow;
+class PortProvider;
+
+// The window program as the user runs it: the main window on the given ports with the
+// program's own dialogs, closed by a terminating signal (kill, Ctrl+C in the terminal, a
+// logout) as by the user: the program's open dialogs first, then the window, which stops
+// the motor.
+class WindowProgram
+{
+public:
+    WindowProgram(PortProvider *ports, const DataDirectory &dataDirectory, const QString &title);
+    ~WindowProgram();
+
+    MainWindow *window() const { return m_window.get(); }
+
+    // Shows the window and runs the event loop; the window (and its coordinator) ends
+    // before this returns, so before the ports it uses.
+    int exec();
+
+private:
+    WidgetDialogs m_dialogs;
+    std::unique_ptr<MainWindow> m_window;
+    TerminationSignals m_terminationSignals;
+};
