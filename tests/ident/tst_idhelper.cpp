@@ -407,6 +407,31 @@ private slots:
         QCOMPARE(steps->last().at(5).value<uint32_t>(), uint32_t(5000 + 200 * secondFlux));
     }
 
+    // Every poll repeats the prediction: each prediction is announced once, a different
+    // one in the same run again.
+    void eachPredictionAnnouncedOnce_data()
+    {
+        QTest::addColumn<QList<int>>("codes");
+        QTest::addColumn<int>("announced");
+        QTest::addColumn<int>("lastCode");
+        QTest::newRow("one, repeated") << QList<int>({4, 4, 4}) << 1 << 4;
+        QTest::newRow("a second, different one") << QList<int>({4, 4, 7, 7}) << 2 << 7;
+        QTest::newRow("back to the first") << QList<int>({4, 7, 4}) << 3 << 4;
+    }
+
+    void eachPredictionAnnouncedOnce()
+    {
+        QFETCH(QList<int>, codes);
+        QFETCH(int, announced);
+        QFETCH(int, lastCode);
+        QSignalSpy shown(id.get(), &IdHelper::showPredictError);
+        runUpTo(IdState::NoMovement);
+        for (int code : codes)
+            id->receivePollAnswer(prediction(uint8_t(code)));
+        QCOMPARE(shown.size(), announced);
+        QCOMPARE(id->predictedErrorCode(), lastCode);
+    }
+
     void correctionNeedsTheDevice()
     {
         runUpTo(IdState::NoMovement);
