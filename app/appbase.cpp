@@ -29,7 +29,8 @@ QDebug appDebug()
 
 } // namespace
 
-AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent)
+AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent,
+                 MotorDatabase motorDatabase)
     : QObject(parent)
 {
     registerDeviceRecordMetaTypes();
@@ -38,17 +39,18 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
     m_logDirectory = dataDirectory.logDirectory(&problem);
     // A log directory that cannot be made is reported by the log worker at the first
     // connection ("Log file is not created").
-    const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
     // Made by the sample worker with the first samples, which names it when it cannot be.
     const QString sampleDirectory = dataDirectory.samplePath();
 
     m_timer = new QTimer(this);
     m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(TICK_MS);
-    m_dbManager = new DbManager(nullptr, databaseDirectory);
-    m_motorLibrary = std::make_unique<MotorLibrary>(*m_dbManager);
-    m_motorFiles = std::make_unique<MotorFileExchange>(*m_dbManager);
-    m_startupProblem = m_motorLibrary->startupProblem();
+    if (motorDatabase == MotorDatabase::Open) {
+        m_dbManager = new DbManager(nullptr, dataDirectory.databaseDirectory(&problem));
+        m_motorLibrary = std::make_unique<MotorLibrary>(*m_dbManager);
+        m_motorFiles = std::make_unique<MotorFileExchange>(*m_dbManager);
+        m_startupProblem = m_motorLibrary->startupProblem();
+    }
     m_comHelper = new ComHelper(portProvider, this);
     m_idHelper = new IdHelper(m_dbManager, this);
     m_updateFwHelper = new UpdateFwHelper(this);
@@ -119,21 +121,8 @@ void AppBase::connectHelpers()
     connect(m_pingHelper, &PingHelper::device_createDevice, &m_device, &Device::createDevice);
     connect(m_pingHelper, &PingHelper::device_deleteDevice, &m_device, &Device::deleteDevice);
     connect(m_pingHelper, &PingHelper::device_runDevice, &m_device, &Device::runDevice);
-    connect(&m_device, &Device::db_findMotor, m_dbManager,
-            qOverload<MOTOR_TOTAL *, const QString &>(&DbManager::findMotor));
-    // A motor not stored while another program held the database is looked up (and
-    // stored) again once the database is free. Both live in the GUI thread; queued, as
-    // the database may notice it is free in the middle of the device model's own lookup.
-    connect(
-        m_dbManager, &DbManager::usableAgain, &m_device,
-        [this] {
-            if (m_device.state() == DEVICE_CONNECTED)
-                m_device.updateMotorHours();
-        },
-        Qt::QueuedConnection);
-    connect(m_dbManager, &DbManager::databaseMessage, this, [this](const QString &text) {
-        emit sendTextForInfo(text, true);
-    });
+    if (m_dbManager)
+        connectMotorDatabase();
     connect(m_paramsHelper, &ParamsHelper::device_setPwmInParams, &m_device, &Device::setPwmInParams);
     connect(m_paramsHelper, &ParamsHelper::device_setMotionParams, &m_device, &Device::setMotionParams);
 
@@ -168,6 +157,25 @@ void AppBase::connectHelpers()
     connect(&m_device, &Device::setMotionParamsDirectly, m_paramsHelper, &ParamsHelper::setMotionParamsDirectly);
     connect(m_paramsHelper, &ParamsHelper::updateDeviceAddress, &m_device, &Device::updateDeviceAddress);
     connectTuning();
+}
+
+void AppBase::connectMotorDatabase()
+{
+    connect(&m_device, &Device::db_findMotor, m_dbManager,
+            qOverload<MOTOR_TOTAL *, const QString &>(&DbManager::findMotor));
+    // A motor not stored while another program held the database is looked up (and
+    // stored) again once the database is free. Both live in the GUI thread; queued, as
+    // the database may notice it is free in the middle of the device model's own lookup.
+    connect(
+        m_dbManager, &DbManager::usableAgain, &m_device,
+        [this] {
+            if (m_device.state() == DEVICE_CONNECTED)
+                m_device.updateMotorHours();
+        },
+        Qt::QueuedConnection);
+    connect(m_dbManager, &DbManager::databaseMessage, this, [this](const QString &text) {
+        emit sendTextForInfo(text, true);
+    });
 }
 
 void AppBase::connectTuning()
@@ -470,6 +478,8 @@ void AppBase::report(const MotorResult &result)
 
 bool AppBase::saveMotor(const QString &name)
 {
+    if (!m_motorLibrary)
+        return false;
     const MotorResult result = m_motorLibrary->saveMotor(name, m_idHelper->motorParamsSnapshot());
     report(result);
     return result.ok;
@@ -477,6 +487,8 @@ bool AppBase::saveMotor(const QString &name)
 
 bool AppBase::renameMotor(const QString &oldName, const QString &newName)
 {
+    if (!m_motorLibrary)
+        return false;
     const MotorResult result = m_motorLibrary->renameMotor(oldName, newName);
     report(result);
     return result.ok;
@@ -484,6 +496,8 @@ bool AppBase::renameMotor(const QString &oldName, const QString &newName)
 
 bool AppBase::removeMotor(const QString &name)
 {
+    if (!m_motorLibrary)
+        return false;
     const MotorResult result = m_motorLibrary->removeMotor(name);
     report(result);
     return result.ok;
@@ -491,6 +505,8 @@ bool AppBase::removeMotor(const QString &name)
 
 bool AppBase::removeAllMotors()
 {
+    if (!m_motorLibrary)
+        return false;
     const MotorResult result = m_motorLibrary->removeAllMotors();
     report(result);
     return result.ok;
@@ -498,15 +514,21 @@ bool AppBase::removeAllMotors()
 
 bool AppBase::motorList(QStringList *names, QStringList *datetimes) const
 {
+    if (!m_motorLibrary)
+        return false;
     return m_motorLibrary->motorList(names, datetimes);
 }
 
 MotorResult AppBase::exportMotors(const QString &fileName, const QStringList &names, const QStringList &datetimes)
 {
+    if (!m_motorFiles)
+        return {};
     return m_motorFiles->exportMotors(fileName, names, datetimes);
 }
 
 MotorResult AppBase::importMotors(const QString &fileName, bool overwrite)
 {
+    if (!m_motorFiles)
+        return {};
     return m_motorFiles->importMotors(fileName, overwrite);
 }

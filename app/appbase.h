@@ -48,8 +48,14 @@ public:
 
     static constexpr int TICK_MS = 50;
 
+    // Whether the coordinator opens the motor database: the window does; a production job
+    // does not (its motor is read once before the run, and a controller's motor is not
+    // looked up or stored as an unknown motor).
+    enum class MotorDatabase { Open, None };
+
     // The provider must outlive the coordinator.
-    AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent = nullptr);
+    AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent = nullptr,
+            MotorDatabase motorDatabase = MotorDatabase::Open);
     ~AppBase() override;
 
     // Called from the GUI thread; takes effect in the coordinator thread.
@@ -62,6 +68,7 @@ public:
 
     ComHelper *comHelper() const { return m_comHelper; }
     Device *device() { return &m_device; }
+    // Null with MotorDatabase::None, as are the motor list and the motor files.
     DbManager *dbManager() const { return m_dbManager; }
     PingHelper *pingHelper() const { return m_pingHelper; }
     ParamsHelper *paramsHelper() const { return m_paramsHelper; }
@@ -125,6 +132,7 @@ private:
     void startLogWorker();
     void startSampleWorker(const QString &sampleDirectory);
     void connectHelpers();
+    void connectMotorDatabase();
     void connectTuning();
     void connectFirmwareUpdater();
     void rememberIdentity(uint32_t serialNumber);

@@ -74,7 +74,9 @@ void ProductionJob::start()
 {
     m_total.start();
     m_ports = std::make_unique<OnePortProvider>(m_port);
-    m_app = std::make_unique<AppBase>(m_ports.get(), m_order.dataDirectory);
+    // Without the motor database: the jobs of one run would all look up, and store as
+    // unknown motors, their controllers' motors in one file at once.
+    m_app = std::make_unique<AppBase>(m_ports.get(), m_order.dataDirectory, nullptr, AppBase::MotorDatabase::None);
     AppBase *app = m_app.get();
     ComHelper *com = app->comHelper();
     UpdateFwHelper *updater = app->updateFwHelper();
@@ -426,9 +428,7 @@ void ProductionJob::startMotor()
         return;
     startStep(Step::Motor);
     emit progress(m_portName, tr("Writing the motor %1").arg(m_order.motorName));
-    if (!m_app->idHelper()->setMotorFromDatabase(m_order.motorName))
-        fail(tr("The motor %1 is not in the motor database.").arg(m_order.motorName),
-             tr("import its motor file with --import-motors, then re-run"));
+    m_app->idHelper()->setStoredMotor(m_order.motor);
 }
 
 void ProductionJob::succeed()

@@ -3,6 +3,7 @@
 #include "app/datadirectory.h"
 #include "device/settingsdocument.h"
 #include "link/portinfo.h"
+#include "wire/motortotal.h"
 #include "wire/records.h"
 
 #include <QCoreApplication>
@@ -66,6 +67,7 @@ struct ProductionOrder
     bool hasSettings = false;     // a settings file to write
     QVector<SettingsValue> settings;
     QString motorName;            // empty: no motor
+    MOTOR_TOTAL motor;            // read once from the motor database before the run
     DataDirectory dataDirectory;
     int findTimeoutMs = DEFAULT_FIND_TIMEOUT_MS;
     std::shared_ptr<SerialClaims> serialClaims = std::make_shared<SerialClaims>(); // shared by copies

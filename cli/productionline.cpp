@@ -101,8 +101,8 @@ bool ProductionLine::prepare(ProductionOrder *order)
         order->settings = settings.values;
     }
     if (!m_request.motorName.isEmpty()) {
-        // Looked up once before the ports start: each coordinator then reads a database
-        // that exists, and a missing motor stops the run before any controller is touched.
+        // Read once before the ports start: the jobs do not open the motor database, and a
+        // missing motor stops the run before any controller is touched.
         QString problem;
         DbManager database(nullptr, m_request.dataDirectory.databaseDirectory(&problem));
         MOTOR_TOTAL motor;
@@ -117,6 +117,7 @@ bool ProductionLine::prepare(ProductionOrder *order)
         if (!DbManager::isUsable(motor))
             return refuse(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(m_request.motorName));
         order->motorName = m_request.motorName;
+        order->motor = motor;
     }
     return true;
 }

@@ -142,8 +142,19 @@ bool IdHelper::setMotorFromDatabase(const QString &motorName)
     if (!found)
         return false;
 
-    runInOwnThread([this, motor] { sendStoredMotor(motor); });
+    setStoredMotor(motor);
     return true;
+}
+
+void IdHelper::setStoredMotor(const MOTOR_TOTAL &motor)
+{
+    runInOwnThread([this, motor] {
+        if (!isDeviceConnected()) {
+            emit storedMotorAnswered(false, false);
+            return;
+        }
+        sendStoredMotor(motor);
+    });
 }
 
 void IdHelper::acceptConditions(ID_WIDGET widget)

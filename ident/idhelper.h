@@ -101,6 +101,9 @@ public:
     // True when the motor was found in the database and is being sent. Reads the
     // database; call it from the database's thread (it blocks on it otherwise).
     bool setMotorFromDatabase(const QString &motorName);
+    // Sends a motor read from the database (both halves); storedMotorAnswered tells the
+    // outcome, also when no controller is connected.
+    void setStoredMotor(const MOTOR_TOTAL &motor);
     bool isIdentRunning() const { return m_identRunning.load(); }
     bool hasPredictedError() const { return m_predictedError.load(); }
     Device_State_e deviceState() const { return m_deviceState.load(); }

@@ -189,6 +189,9 @@ private slots:
         QVERIFY2(process.exitCode() == 1, out.constData());
         QVERIFY2(out.contains("2 of 4 ports succeeded."), "see the run above");
         QVERIFY2(err.isEmpty(), err.constData());
+        // A run without --motor has no use for the motor database: the jobs neither open
+        // it nor store the controllers' motors in it.
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("data/Kordo_Db/Kordo_data.db"))));
 
         QFile csv(report);
         QVERIFY(csv.open(QIODevice::ReadOnly));
@@ -251,6 +254,13 @@ private slots:
         QVERIFY2(out.contains("its old firmware still runs"), out.constData());
         QCOMPARE(lastAnswer(trace, VyxMsg::SET_MOTOR_IDENT_PARAMS, true), motor.packIdent());
         QCOMPARE(lastAnswer(trace, VyxMsg::SET_MOTOR_USER_PARAMS, true), motor.packUser());
+        // The motor database is read, never written: the controllers' own motors are not
+        // stored as unknown motors.
+        DbManager db(nullptr, DataDirectory::resolve(dataDir, {}, {}).databaseDirectory(&problem));
+        QStringList names;
+        QStringList dates;
+        QVERIFY(db.getMotorList(&names, &dates));
+        QCOMPARE(names, QStringList {QStringLiteral("Bench 3")});
     }
 
     // A port without a controller says why at the end of its wait: the port is not there,
