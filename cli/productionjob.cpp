@@ -114,10 +114,8 @@ void ProductionJob::start()
             return;
         if (m_outcome.firmwareBefore.isEmpty()) // not when found again after a lost answer
             m_outcome.firmwareBefore = tr("bootloader");
-        if (m_order.firmwareFile.isEmpty())
-            fail(tr("The controller waits in its bootloader."), tr("write its firmware with --flash"));
-        else
-            startFlash();
+        m_foundInBootloader = true;
+        identify();
     });
     connect(updater, &UpdateFwHelper::on_updateFwState, this, [this](QString state) {
         if (!state.isEmpty() && state != m_lastState)
@@ -208,6 +206,8 @@ void ProductionJob::tick()
     case Step::Find:
         checkFind();
         break;
+    case Step::Identified:
+        break; // waiting for the line's word
     case Step::Flash:
         checkFlash();
         break;
@@ -244,24 +244,8 @@ void ProductionJob::checkFind()
 {
     if (deviceReady()) {
         m_outcome.serialNumber = QString::number(m_app->device()->serialNumber());
-        m_order.serialClaims->claim(m_outcome.serialNumber, m_portName);
-        if (controllerContested())
-            return;
-        // Nothing is written to a controller that drives its motor: the motor is not stopped
-        // on anyone's behalf, and a running controller takes neither settings nor a motor.
-        if (m_app->deviceState() == DEVICE_RUNNING) {
-            fail(tr("The controller's motor is running; nothing was written."),
-                 tr("stop the motor, then re-run on this port"));
-            return;
-        }
-        if (!m_flashRetried)
-            m_outcome.firmwareBefore = firmwareText();
-        m_outcome.firmwareAfter = firmwareText();
-        emit progress(m_portName, tr("Controller %1, firmware %2").arg(m_outcome.serialNumber, m_outcome.firmwareBefore));
-        if (!m_order.firmwareFile.isEmpty())
-            startFlash();
-        else
-            continueAfter(Step::Return);
+        m_foundInBootloader = false;
+        identify();
         return;
     }
     if (!stepTimedOut(m_order.findTimeoutMs))
@@ -275,21 +259,66 @@ void ProductionJob::checkFind()
         fail(tr("The port was not found."), tr("check the port name and that the adapter is plugged in, then re-run"));
 }
 
-// One controller answering on two ports of this run: neither port writes to it.
-bool ProductionJob::controllerContested()
+// The first time: the line hears of the controller and the job waits for its word. Found
+// again later (after an update lost its first answer): it goes on at once.
+void ProductionJob::identify()
 {
-    if (m_outcome.serialNumber.isEmpty() || !m_order.serialClaims->contested(m_outcome.serialNumber))
-        return false;
-    fail(tr("The controller %1 answers on another port of this run as well; nothing was written.")
-             .arg(m_outcome.serialNumber),
-         tr("name each controller's port once and re-run"));
-    return true;
+    if (m_identified) {
+        continueFound();
+        return;
+    }
+    m_identified = true;
+    startStep(Step::Identified);
+    emit identified(m_portName, m_foundInBootloader ? QString() : m_outcome.serialNumber);
+}
+
+void ProductionJob::proceed()
+{
+    if (m_step != Step::Identified)
+        return;
+    continueFound();
+}
+
+void ProductionJob::standDown(const QString &result, const QString &advice)
+{
+    if (m_step != Step::Identified)
+        return;
+    fail(result, advice);
+}
+
+void ProductionJob::continueFound()
+{
+    if (m_foundInBootloader) {
+        if (m_order.firmwareFile.isEmpty())
+            fail(tr("The controller waits in its bootloader."), tr("write its firmware with --flash"));
+        else
+            startFlash();
+        return;
+    }
+    // Lost again while the other ports were heard: looked for once more.
+    if (!deviceReady()) {
+        startStep(Step::Find);
+        return;
+    }
+    // Nothing is written to a controller that drives its motor: the motor is not stopped
+    // on anyone's behalf, and a running controller takes neither settings nor a motor.
+    if (m_app->deviceState() == DEVICE_RUNNING) {
+        fail(tr("The controller's motor is running; nothing was written."),
+             tr("stop the motor, then re-run on this port"));
+        return;
+    }
+    if (!m_flashRetried)
+        m_outcome.firmwareBefore = firmwareText();
+    m_outcome.firmwareAfter = firmwareText();
+    emit progress(m_portName, tr("Controller %1, firmware %2").arg(m_outcome.serialNumber, m_outcome.firmwareBefore));
+    if (!m_order.firmwareFile.isEmpty())
+        startFlash();
+    else
+        continueAfter(Step::Return);
 }
 
 void ProductionJob::startFlash()
 {
-    if (controllerContested())
-        return;
     startStep(Step::Flash);
     m_outcome.firmwareAfter.clear(); // known again once the new firmware answers
     m_app->startFirmwareUpdate(m_order.firmwareFile);
@@ -350,8 +379,6 @@ void ProductionJob::checkReturn()
 
 void ProductionJob::startSettings()
 {
-    if (controllerContested())
-        return;
     startStep(Step::Settings);
     Device *device = m_app->device();
     const SettingsRecords records =
@@ -424,8 +451,6 @@ void ProductionJob::checkVerify()
 
 void ProductionJob::startMotor()
 {
-    if (controllerContested())
-        return;
     startStep(Step::Motor);
     emit progress(m_portName, tr("Writing the motor %1").arg(m_order.motorName));
     m_app->idHelper()->setStoredMotor(m_order.motor);

@@ -4,47 +4,47 @@
 <context>
     <name>AppBase</name>
     <message>
-        <location filename="../../app/appbase.cpp" line="336"/>
+        <location filename="../../app/appbase.cpp" line="344"/>
         <source>Control signal lost</source>
         <translation>Steuersignal verloren</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="354"/>
+        <location filename="../../app/appbase.cpp" line="362"/>
         <source>Log file is not created</source>
         <translation>Die Protokolldatei wurde nicht angelegt</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="357"/>
+        <location filename="../../app/appbase.cpp" line="365"/>
         <source>Data is not written to log file!</source>
         <translation>Daten wurden nicht in die Protokolldatei geschrieben!</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="371"/>
+        <location filename="../../app/appbase.cpp" line="379"/>
         <source>Error: 0x%1</source>
         <translation>Fehler: 0x%1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="374"/>
+        <location filename="../../app/appbase.cpp" line="382"/>
         <source>Could not be read from the device: %1</source>
         <translation>Vom Gerät konnte nicht gelesen werden: %1</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="435"/>
+        <location filename="../../app/appbase.cpp" line="443"/>
         <source>Parameteres are send to the device, now</source>
         <translation>Die Parameter werden gerade an das Gerät gesendet</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="441"/>
+        <location filename="../../app/appbase.cpp" line="449"/>
         <source>Motor identification is still running</source>
         <translation>Die Motoridentifikation läuft noch</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="448"/>
+        <location filename="../../app/appbase.cpp" line="456"/>
         <source>Please disable control first</source>
         <translation>Bitte zuerst die Steuerung abschalten</translation>
     </message>
     <message>
-        <location filename="../../app/appbase.cpp" line="454"/>
+        <location filename="../../app/appbase.cpp" line="462"/>
         <source>Firmware update is still running</source>
         <translation>Die Firmware-Aktualisierung läuft noch</translation>
     </message>
@@ -2336,27 +2336,27 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionJob</name>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="101"/>
+        <location filename="../../cli/productionjob.cpp" line="103"/>
         <source>The port was lost.</source>
         <translation>Der Port ging verloren.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="101"/>
+        <location filename="../../cli/productionjob.cpp" line="103"/>
         <source>plug the controller in again and re-run on this port</source>
         <translation>Regler wieder anschließen und an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="114"/>
+        <location filename="../../cli/productionjob.cpp" line="116"/>
         <source>bootloader</source>
         <translation>Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="116"/>
+        <location filename="../../cli/productionjob.cpp" line="293"/>
         <source>The controller waits in its bootloader.</source>
         <translation>Der Regler wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="116"/>
+        <location filename="../../cli/productionjob.cpp" line="293"/>
         <source>write its firmware with --flash</source>
         <translation>seine Firmware mit --flash schreiben</translation>
     </message>
@@ -2382,94 +2382,84 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="160"/>
-        <location filename="../../cli/productionjob.cpp" line="223"/>
+        <location filename="../../cli/productionjob.cpp" line="225"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="161"/>
-        <location filename="../../cli/productionjob.cpp" line="224"/>
+        <location filename="../../cli/productionjob.cpp" line="226"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="251"/>
+        <location filename="../../cli/productionjob.cpp" line="306"/>
         <source>The controller&apos;s motor is running; nothing was written.</source>
         <translation>Der Motor des Reglers läuft; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="252"/>
+        <location filename="../../cli/productionjob.cpp" line="307"/>
         <source>stop the motor, then re-run on this port</source>
         <translation>den Motor anhalten, dann an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="258"/>
+        <location filename="../../cli/productionjob.cpp" line="313"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="254"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="254"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="270"/>
+        <location filename="../../cli/productionjob.cpp" line="256"/>
         <source>The port could not be opened: %1</source>
         <translation>Der Port konnte nicht geöffnet werden: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="271"/>
+        <location filename="../../cli/productionjob.cpp" line="257"/>
         <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
         <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="273"/>
+        <location filename="../../cli/productionjob.cpp" line="259"/>
         <source>The port was not found.</source>
         <translation>Der Port wurde nicht gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="273"/>
+        <location filename="../../cli/productionjob.cpp" line="259"/>
         <source>check the port name and that the adapter is plugged in, then re-run</source>
         <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="281"/>
-        <source>The controller %1 answers on another port of this run as well; nothing was written.</source>
-        <translation>Der Regler %1 antwortet auch an einem anderen Port dieses Laufs; nichts wurde geschrieben.</translation>
-    </message>
-    <message>
-        <location filename="../../cli/productionjob.cpp" line="283"/>
-        <source>name each controller&apos;s port once and re-run</source>
-        <translation>den Port jedes Reglers nur einmal nennen und erneut ausführen</translation>
-    </message>
-    <message>
-        <location filename="../../cli/productionjob.cpp" line="301"/>
+        <location filename="../../cli/productionjob.cpp" line="332"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="302"/>
+        <location filename="../../cli/productionjob.cpp" line="333"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="307"/>
+        <location filename="../../cli/productionjob.cpp" line="338"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="316"/>
+        <location filename="../../cli/productionjob.cpp" line="347"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="176"/>
-        <location filename="../../cli/productionjob.cpp" line="320"/>
+        <location filename="../../cli/productionjob.cpp" line="351"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
@@ -2485,138 +2475,128 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="322"/>
+        <location filename="../../cli/productionjob.cpp" line="353"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="323"/>
+        <location filename="../../cli/productionjob.cpp" line="354"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="325"/>
+        <location filename="../../cli/productionjob.cpp" line="356"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="327"/>
+        <location filename="../../cli/productionjob.cpp" line="358"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="329"/>
+        <location filename="../../cli/productionjob.cpp" line="360"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="340"/>
+        <location filename="../../cli/productionjob.cpp" line="371"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="345"/>
+        <location filename="../../cli/productionjob.cpp" line="376"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="346"/>
+        <location filename="../../cli/productionjob.cpp" line="377"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="359"/>
+        <location filename="../../cli/productionjob.cpp" line="388"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="360"/>
-        <location filename="../../cli/productionjob.cpp" line="397"/>
-        <location filename="../../cli/productionjob.cpp" line="411"/>
+        <location filename="../../cli/productionjob.cpp" line="389"/>
+        <location filename="../../cli/productionjob.cpp" line="426"/>
+        <location filename="../../cli/productionjob.cpp" line="440"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="364"/>
+        <location filename="../../cli/productionjob.cpp" line="393"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="376"/>
+        <location filename="../../cli/productionjob.cpp" line="405"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="383"/>
+        <location filename="../../cli/productionjob.cpp" line="412"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="148"/>
-        <location filename="../../cli/productionjob.cpp" line="393"/>
-        <location filename="../../cli/productionjob.cpp" line="406"/>
+        <location filename="../../cli/productionjob.cpp" line="422"/>
+        <location filename="../../cli/productionjob.cpp" line="435"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
         <location filename="../../cli/productionjob.cpp" line="148"/>
-        <location filename="../../cli/productionjob.cpp" line="395"/>
-        <location filename="../../cli/productionjob.cpp" line="408"/>
+        <location filename="../../cli/productionjob.cpp" line="424"/>
+        <location filename="../../cli/productionjob.cpp" line="437"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="396"/>
+        <location filename="../../cli/productionjob.cpp" line="425"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="410"/>
+        <location filename="../../cli/productionjob.cpp" line="439"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="414"/>
+        <location filename="../../cli/productionjob.cpp" line="443"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="419"/>
+        <location filename="../../cli/productionjob.cpp" line="448"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="420"/>
+        <location filename="../../cli/productionjob.cpp" line="449"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="428"/>
+        <location filename="../../cli/productionjob.cpp" line="455"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="430"/>
-        <source>The motor %1 is not in the motor database.</source>
-        <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
-    </message>
-    <message>
-        <location filename="../../cli/productionjob.cpp" line="431"/>
-        <source>import its motor file with --import-motors, then re-run</source>
-        <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
-    </message>
-    <message>
-        <location filename="../../cli/productionjob.cpp" line="440"/>
+        <location filename="../../cli/productionjob.cpp" line="465"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="441"/>
+        <location filename="../../cli/productionjob.cpp" line="466"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="445"/>
+        <location filename="../../cli/productionjob.cpp" line="470"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2649,18 +2629,18 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="151"/>
+        <location filename="../../cli/productionline.cpp" line="176"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="200"/>
+        <location filename="../../cli/productionline.cpp" line="241"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
         <location filename="../../cli/productionline.cpp" line="70"/>
-        <location filename="../../cli/productionline.cpp" line="211"/>
+        <location filename="../../cli/productionline.cpp" line="252"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
@@ -2680,42 +2660,52 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="188"/>
+        <location filename="../../cli/productionline.cpp" line="153"/>
+        <source>name each controller&apos;s port once and re-run</source>
+        <translation>den Port jedes Reglers nur einmal nennen und erneut ausführen</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionline.cpp" line="207"/>
+        <source>The controller %1 answers on the ports %2 and %3: the run is refused and nothing was written.</source>
+        <translation>Der Regler %1 antwortet an den Ports %2 und %3: Der Lauf wird abgelehnt, nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionline.cpp" line="227"/>
         <source>correct the command or its files and re-run</source>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="293"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="293"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="293"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="293"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="293"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="293"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="293"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>

@@ -84,6 +84,22 @@ class TestProductionLine : public QObject
         return payload;
     }
 
+    // How many requests with message id `msgId` the controller of this trace received.
+    static int requestCount(const QString &tracePath, uint8_t msgId)
+    {
+        QFile trace(tracePath);
+        if (!trace.open(QIODevice::ReadOnly))
+            return -1;
+        int count = 0;
+        while (!trace.atEnd()) {
+            const QList<QByteArray> parts = trace.readLine().simplified().split(' ');
+            if (parts.size() >= 3 && parts[1] == "in"
+                && decodeFrame(QByteArray::fromHex(parts.mid(2).join())).msgId == msgId)
+                ++count;
+        }
+        return count;
+    }
+
 private slots:
     // SIGTERM in the middle of an update on two ports: no further page, both rows
     // "interrupted" in the table and the report, a non-zero exit.
@@ -294,22 +310,44 @@ private slots:
     }
 
     // Two ports reaching controllers with one serial number (one controller on two device
-    // files): at most one port writes, the other says why it did not.
-    void oneSerialNumberOnTwoPortsIsWorkedOnOnce()
+    // files): the run is refused as a whole once every port has been heard, naming both
+    // ports, and no controller is written to, not even the third one.
+    void oneSerialNumberOnTwoPortsRefusesTheRun()
     {
-        SimProcess first({"--serial", "4242"});
-        SimProcess second({"--serial", "4242"});
-        QVERIFY(first.isReady() && second.isReady());
+        QStringList traces;
+        for (const char *name : {"twin1", "twin2", "other"})
+            traces << m_dir.filePath(QStringLiteral("%1.trace").arg(QLatin1String(name)));
+        SimProcess first({"--serial", "4242", "--trace", traces[0]});
+        SimProcess second({"--serial", "4242", "--trace", traces[1]});
+        SimProcess other({"--serial", "4343", "--trace", traces[2]});
+        QVERIFY(first.isReady() && second.isReady() && other.isReady());
         ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("twins")), {}, {}));
+        request.firmwareFile = writeFile(QStringLiteral("twins.bin"), TestImages::plainImage(4096));
         request.settingsFile = writeFile(QStringLiteral("twins.xml"),
                                          "<settings><motion><ttl>300</ttl></motion></settings>");
-        for (const SimProcess *sim : {&first, &second})
+        request.reportFile = m_dir.filePath(QStringLiteral("twins.csv"));
+        for (const SimProcess *sim : {&other, &first, &second})
             request.ports << SerialPortProvider::parseExtraPort(sim->adapterPortSpec());
         const LineRun line = runLine(request);
         QCOMPARE(line.code, 1);
-        const QString &outText = line.out;
-        QVERIFY2(outText.contains(QLatin1String("answers on another port of this run")), qPrintable(outText));
-        QVERIFY2(!outText.contains(QLatin1String("2 of 2 ports succeeded")), qPrintable(outText));
+        const QString refusal = QStringLiteral("The controller 4242 answers on the ports %1 and %2: the run is "
+                                               "refused and nothing was written.");
+        QVERIFY2(line.err.contains(refusal.arg(first.linkPath(), second.linkPath()))
+                     || line.err.contains(refusal.arg(second.linkPath(), first.linkPath())),
+                 qPrintable(line.err + line.out));
+        QVERIFY2(line.out.contains(QLatin1String("0 of 3 ports succeeded")), qPrintable(line.out));
+        for (const QString &trace : qAsConst(traces)) {
+            QVERIFY2(requestCount(trace, VyxMsg::GET_DEVICE_INFO) > 0, qPrintable(trace)); // each was heard
+            for (uint8_t write : {VyxMsg::FIRMWARE_UPDATE_ENTRY, VyxMsg::WRITE_MOTION_PARAMS, VyxMsg::WRITE_PWM_IN_PARAMS})
+                QVERIFY2(requestCount(trace, write) == 0, qPrintable(trace));
+        }
+        QFile csv(request.reportFile);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = csv.readAll().split('\n');
+        QCOMPARE(rows.size(), 5); // the header, three ports, the empty end
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY2(rows[i].contains(",failed,") && rows[i].contains("name each controller's port once"),
+                     rows[i].constData());
     }
 
     // A controller driving its motor is left alone, whatever the run was to write, and the
