@@ -6,6 +6,7 @@
 #include "app/installlayout.h"
 #include "app/metatypes.h"
 #include "app/supportbundleaction.h"
+#include "cli/supportbundlerecorder.h"
 #include "ui/userdialogs.h"
 #include "ui/buttonicons.h"
 #include "device/device.h"
@@ -126,7 +127,10 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     m_uiReady = true;
     buildPages();
     createActions();
-    new SupportBundleAction(this, m_appBase, m_escSettingsPage, m_dialogs);
+    EscSettingsPage *settingsPage = m_escSettingsPage;
+    new SupportBundleAction(
+        this, new SupportBundleRecorder(m_appBase.comHelper(), m_appBase.paramsHelper(), m_appBase.device(), this),
+        [settingsPage] { return settingsPage->settingsDocument(); }, m_appBase.logDirectory(), m_dialogs);
     ui->comboBoxLanguage->hide();
     ui->toolButtonWelcome->hide();
     ui->pushButtonStateFirmware->hide();
