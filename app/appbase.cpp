@@ -394,43 +394,47 @@ bool AppBase::isDeviceAvailable() const
     return state == DEVICE_CONNECTED || state == DEVICE_RUNNING;
 }
 
-// The activity is only ever changed in the coordinator thread, between two ticks: a page
-// chosen in the GUI thread can then never hide a port loss from the tick that acts on it.
 void AppBase::setActivePage(uint8_t page)
 {
+    if (page <= uint8_t(Work::Firmware))
+        setWork(Work(page));
+}
+
+// The activity is only ever changed in the coordinator thread, between two ticks: a page
+// chosen in the GUI thread can then never hide a port loss from the tick that acts on it.
+void AppBase::setWork(Work work)
+{
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, page] { setActivePage(page); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, work] { setWork(work); }, Qt::QueuedConnection);
         return;
     }
-    // Without a port nothing runs: no page starts polling or queues requests. The page's
+    // Without a port nothing runs: no work starts polling or queues requests. The work's
     // activity follows once the port opens (on_updateProcess).
     if (m_activity <= ActivityNoPort)
         return;
     const bool connected = m_deviceState != DEVICE_DISCONNECTED;
-    switch (page) {
-    case 0:
+    switch (work) {
+    case Work::Overview:
         if (connected)
             m_activity = ActivityDevice;
         break;
-    case 1:
+    case Work::Settings:
         if (connected)
             m_activity = ActivityParams;
         break;
-    case 2:
+    case Work::Identification:
         if (connected) {
             m_activity = ActivityIdent;
             QMetaObject::invokeMethod(&m_device, &Device::updateMotorHours); // in the device's thread
         }
         break;
-    case 3:
+    case Work::Control:
         m_activity = ActivityControl;
         if (m_deviceState == DEVICE_CONNECTED)
             emit on_deviceToRun();
         break;
-    case 4:
+    case Work::Firmware:
         m_activity = ActivityFirmware;
-        break;
-    default:
         break;
     }
 }

@@ -58,7 +58,12 @@ public:
             MotorDatabase motorDatabase = MotorDatabase::Open);
     ~AppBase() override;
 
-    // Called from the GUI thread; takes effect in the coordinator thread.
+    // What the user, or a headless job, is working on; each runs its own steps on the ticks.
+    enum class Work : uint8_t { Overview, Settings, Identification, Control, Firmware };
+
+    // From any thread; takes effect in the coordinator thread.
+    void setWork(Work work);
+    // The window's page index (0 overview .. 4 firmware) as the work it stands for.
     void setActivePage(uint8_t page);
     bool isActivityBusy();
     bool isTimerActive() const { return m_timerActive.load(); }

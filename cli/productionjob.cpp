@@ -16,8 +16,6 @@
 
 namespace {
 
-// The settings page's index: its activity runs the parameter exchange's quiet period.
-constexpr uint8_t SETTINGS_PAGE = 1;
 // An update that has not begun this long after its start was refused by the updater.
 constexpr int UPDATE_START_MS = 2000;
 
@@ -396,7 +394,7 @@ void ProductionJob::startSettings()
     m_motionWritten = records.motion;
     m_pwmInConfirmed = !records.pwmInChanged;
     m_motionConfirmed = !records.motionChanged;
-    m_app->setActivePage(SETTINGS_PAGE); // the parameter exchange runs on this page's ticks
+    m_app->setWork(AppBase::Work::Settings); // the parameter exchange runs on these ticks
     ParamsHelper *params = m_app->paramsHelper();
     if (records.pwmInChanged)
         params->setPwmInRecord(records.pwmIn);
