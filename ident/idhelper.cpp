@@ -361,7 +361,7 @@ void IdHelper::handleStatusAnswer(Request request, uint8_t status)
     case Request::Stop:
         setState(IdState::Failed);
         setError(accepted ? ErrorStopped : ErrorStopRefused);
-        emit setUiPage(ERROR_PAGE);
+        emit identificationFailed(m_predictedError);
         if (accepted)
             log(QStringLiteral("Ident stop"));
         else
@@ -374,7 +374,7 @@ void IdHelper::handleStatusAnswer(Request request, uint8_t status)
 
 void IdHelper::handleIdentError(const QByteArray &payload)
 {
-    emit setUiPage(ERROR_PAGE);
+    emit identificationFailed(m_predictedError);
     setState(IdState::Failed);
     if (!payload.isEmpty())
         m_identErrorInfo = uint8_t(payload.at(0));
@@ -460,7 +460,7 @@ void IdHelper::handleLostAnswer(uint8_t msgId)
     } else if (isRunningState(m_state) || msgId == VyxMsg::GET_MOTOR_PARAMS) {
         fail(ErrorNoAnswer);
     } else {
-        emit setUiPage(ERROR_PAGE);
+        emit identificationFailed(m_predictedError);
     }
 }
 
@@ -483,7 +483,7 @@ void IdHelper::deviceConnectionState(Device_State_e deviceState)
     if (isRunningState(m_state) || resultPending) {
         setState(IdState::Failed);
         setError(ErrorConnectionLost);
-        emit setUiPage(ERROR_PAGE);
+        emit identificationFailed(m_predictedError);
         log(QStringLiteral("Ident is broken"));
     }
 }
@@ -613,7 +613,7 @@ void IdHelper::fail(IdentError error)
     setState(IdState::Failed);
     setError(error);
     logError(error);
-    emit setUiPage(ERROR_PAGE);
+    emit identificationFailed(m_predictedError);
 }
 
 // ---- state --------------------------------------------------------------------------------

@@ -79,7 +79,6 @@ public:
         ErrorConnectionLost = 7,
     };
 
-    static constexpr uint8_t ERROR_PAGE = 7;   // the wizard's error page
     // An own request that neither got an answer nor a loss report within this many ticks
     // was dropped by the port manager (it empties its queue when another request is lost).
     static constexpr uint32_t ANSWER_DEADLINE_TICKS = 40;
@@ -133,7 +132,9 @@ signals:
     void changeIdState(QString actualState, QString nextState, QString buttonLabel, QStringList features,
                        QStringList errors, uint32_t timeInMs);
     void identFinished();
-    void setUiPage(uint8_t index);
+    // The run (or its start) has ended without identified parameters; `correctable`: the
+    // controller predicted the error, so a corrected run may succeed.
+    void identificationFailed(bool correctable);
     void showPredictError();
     void deviceDisconnect();
     void writeLogMessage(QString message);

@@ -50,7 +50,7 @@ IdentWizard::IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *
     connect(m_progressTimer, &QTimer::timeout, this, &IdentWizard::on_updateIdProgress);
 
     connect(m_idHelper, &IdHelper::changeIdState, this, &IdentWizard::on_changeIdState);
-    connect(m_idHelper, &IdHelper::setUiPage, this, &IdentWizard::on_setPageIdent);
+    connect(m_idHelper, &IdHelper::identificationFailed, this, &IdentWizard::on_identificationFailed);
     connect(m_idHelper, &IdHelper::identFinished, this, &IdentWizard::on_identificationfinish);
     connect(m_idHelper, &IdHelper::showPredictError, this, &IdentWizard::on_showPredictError);
 
@@ -211,7 +211,7 @@ void IdentWizard::showButtons(int page)
         accept->setText(tr("Save motor"));
         break;
     case PageError: {
-        const bool correction = m_idHelper->hasPredictedError();
+        const bool correction = m_correctable;
         accept->setText(correction ? tr("Correction") : tr("Repeat"));
         ui->textEdit_ErrorCorretion->setVisible(correction);
         ui->textEdit_ErrorRepeat->setVisible(!correction);
@@ -256,6 +256,7 @@ void IdentWizard::on_pushButtonAcceptIdent_clicked()
         m_idHelper->acceptConditions(IdHelper::ID_WIDGET_NO_LOAD);
         m_idHelper->acceptConditions(IdHelper::ID_WIDGET_STEPS);
         ui->textEdit_ErrorPredicted->hide();
+        m_correctable = false; // a new run: no prediction yet
         m_idHelper->acceptAllConditions();
         showPage(PageActualState);
         break;
@@ -272,12 +273,13 @@ void IdentWizard::on_pushButtonAcceptIdent_clicked()
 
 void IdentWizard::acceptOnErrorPage()
 {
-    if (m_idHelper->hasPredictedError() && m_idHelper->correctIdentification() != IdHelper::Sent) {
+    if (m_correctable && m_idHelper->correctIdentification() != IdHelper::Sent) {
         showBox(tr("Unexpected error occurs"));
         showPage(PageMotorList);
         return;
     }
     ui->textEdit_ErrorPredicted->hide();
+    m_correctable = false;
     m_idHelper->acceptAllConditions();
     showPage(PageActualState);
 }
@@ -348,10 +350,11 @@ void IdentWizard::stopProgress()
     ui->progressBarStateId->setValue(0);
 }
 
-void IdentWizard::on_setPageIdent(uint8_t index)
+void IdentWizard::on_identificationFailed(bool correctable)
 {
+    m_correctable = correctable;
     stopProgress();
-    showPage(index);
+    showPage(PageError);
     runEnded();
 }
 
@@ -366,6 +369,9 @@ void IdentWizard::on_identificationfinish()
 
 void IdentWizard::on_showPredictError()
 {
+    m_correctable = true;
+    if (currentPage() == PageError)
+        showButtons(PageError);
     ui->textEdit_ErrorPredicted->show();
     m_predictedErrorTimer.start();
 }

@@ -65,7 +65,7 @@ public:
     // not look at them.
     void on_changeIdState(QString actualState, QString nextState, QString buttonLabel, QStringList features,
                           QStringList errors, uint32_t timeInMs);
-    void on_setPageIdent(uint8_t index);
+    void on_identificationFailed(bool correctable);
     void on_identificationfinish();
     void on_showPredictError();
     void on_hidePredictError();
@@ -116,6 +116,7 @@ private:
     QTimer m_predictedErrorTimer;
     QTimer m_closeDeadline;
     int m_shownPage = PageMotorList;
+    bool m_correctable = false;    // the last run failed as the controller predicted
     bool m_closePending = false;   // the window waits for the run to stop
     bool m_closeReleased = false;  // the wait is over: let the window close
 };

@@ -303,7 +303,7 @@ private slots:
             wizard->on_updateIdProgress();
         QCOMPARE(bar->value(), 2000); // full, and it stays full
 
-        emit id->setUiPage(IdentWizard::PageError);
+        emit id->identificationFailed(false);
         QVERIFY(!timer->isActive());
         QCOMPARE(bar->value(), 0);
         QCOMPARE(page(rig), int(IdentWizard::PageError));
@@ -495,7 +495,7 @@ private slots:
         rig.setDeviceState(DEVICE_DISCONNECTED);
         QSignalSpy sent(id, &IdHelper::com_sendVyxMessageObj);
 
-        emit id->setUiPage(IdentWizard::PageError);
+        emit id->identificationFailed(true);
         QCOMPARE(rig.text("pushButtonAcceptIdent"), QStringLiteral("Correction"));
         button(rig, "pushButtonAcceptIdent")->click();
         QCOMPARE(lastMessage(rig), QStringLiteral("Unexpected error occurs"));
