@@ -52,7 +52,7 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
         m_startupProblem = m_motorLibrary->startupProblem();
     }
     m_comHelper = new ComHelper(portProvider, this);
-    m_idHelper = new IdHelper(m_dbManager, this);
+    m_idHelper = new IdHelper(this);
     m_updateFwHelper = new UpdateFwHelper(this);
     m_paramsHelper = new ParamsHelper(this);
     m_pingHelper = new PingHelper(this);
@@ -480,11 +480,11 @@ void AppBase::report(const MotorResult &result)
         emit sendTextForInfo(result.message, true);
 }
 
-bool AppBase::saveMotor(const QString &name)
+bool AppBase::saveMotor(const QString &name, const MOTOR_TOTAL &motor)
 {
     if (!m_motorLibrary)
         return false;
-    const MotorResult result = m_motorLibrary->saveMotor(name, m_idHelper->motorParamsSnapshot());
+    const MotorResult result = m_motorLibrary->saveMotor(name, motor);
     report(result);
     return result.ok;
 }

@@ -89,7 +89,7 @@ public:
 
     // Motor database and motor files, called from the GUI thread (where the database
     // lives). Each shows its outcome through sendTextForInfo as the user expects it.
-    bool saveMotor(const QString &name);
+    bool saveMotor(const QString &name, const MOTOR_TOTAL &motor);
     bool renameMotor(const QString &oldName, const QString &newName);
     bool removeMotor(const QString &name);
     bool removeAllMotors();

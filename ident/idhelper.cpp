@@ -5,10 +5,8 @@
 #include "device/ownthread.h"
 #include "ident/identlog.h"
 #include "ident/motoruserlimits.h"
-#include "motors/dbmanager.h"
 
 #include <QMetaObject>
-#include <QMutexLocker>
 #include <QThread>
 
 #include <algorithm>
@@ -43,8 +41,8 @@ QString hex(uint8_t value)
 
 } // namespace
 
-IdHelper::IdHelper(DbManager *database, QObject *parent)
-    : QObject(parent), m_database(database), m_steps(IdSteps::build())
+IdHelper::IdHelper(QObject *parent)
+    : QObject(parent), m_steps(IdSteps::build())
 {
     // The signals carry fixed-width integers; connections and spies made by signature
     // look them up under these names.
@@ -124,28 +122,6 @@ void IdHelper::cancelIdentification()
     });
 }
 
-bool IdHelper::setMotorFromDatabase(const QString &motorName)
-{
-    if (!isDeviceConnected() || !m_database)
-        return false;
-
-    MOTOR_TOTAL motor;
-    bool found = false;
-    if (QThread::currentThread() == m_database->thread()) {
-        found = m_database->getMotorParams(motorName, &motor);
-    } else {
-        // The database belongs to another thread; it answers at once.
-        QMetaObject::invokeMethod(
-            m_database, [this, &found, &motorName, &motor] { found = m_database->getMotorParams(motorName, &motor); },
-            Qt::BlockingQueuedConnection);
-    }
-    if (!found)
-        return false;
-
-    setStoredMotor(motor);
-    return true;
-}
-
 void IdHelper::setStoredMotor(const MOTOR_TOTAL &motor)
 {
     runInOwnThread([this, motor] {
@@ -172,12 +148,6 @@ void IdHelper::acceptConditions(ID_WIDGET widget)
             break;
         }
     });
-}
-
-MOTOR_TOTAL IdHelper::motorParamsSnapshot() const
-{
-    QMutexLocker lock(&m_motorParamsMutex);
-    return m_motorParams;
 }
 
 // ---- requests -----------------------------------------------------------------------------
@@ -227,10 +197,7 @@ bool IdHelper::takeAwaited(uint8_t msgId, Request *request)
 
 void IdHelper::applyUserLimits(const MotorUserLimits &limits)
 {
-    {
-        QMutexLocker lock(&m_motorParamsMutex);
-        m_motorParams.unpackUser(limits.record.packUser());
-    }
+    m_motorParams.unpackUser(limits.record.packUser());
     for (const QString &line : limits.logLines())
         log(line);
     setState(IdState::UserParamsSent);
@@ -240,7 +207,6 @@ void IdHelper::applyUserLimits(const MotorUserLimits &limits)
 void IdHelper::applyCorrection()
 {
     if (m_predictedError) {
-        QMutexLocker lock(&m_motorParamsMutex);
         if (m_predictedErrorCode == 4)
             m_motorParams.resCurrent = uint16_t((3 * m_motorParams.resCurrent) / 2) & MOTOR_TOTAL::CURRENT_MASK;
         else if (m_predictedErrorCode == 7)
@@ -384,16 +350,13 @@ void IdHelper::handleIdentError(const QByteArray &payload)
 void IdHelper::handleMotorParams(const QByteArray &payload)
 {
     ID_DEBUG << "MOtor params received";
-    MOTOR_TOTAL params = motorParamsSnapshot();
+    MOTOR_TOTAL params = m_motorParams;
     if (!params.unpackIdent(payload)) {
         ID_DEBUG << "Motor params answer too short:" << payload.size() << "bytes";
         fail(ErrorNoAnswer);
         return;
     }
-    {
-        QMutexLocker lock(&m_motorParamsMutex);
-        m_motorParams = params;
-    }
+    m_motorParams = params;
     log(QStringLiteral("Get motors params"));
     log(QStringLiteral("Motor params:") + hexWithoutPadding(payload));
 
@@ -411,7 +374,7 @@ void IdHelper::handleMotorParams(const QByteArray &payload)
     ID_DEBUG << "m_motorParams.indCurrent: " + QString::number(params.indCurrent);
 
     setState(IdState::Finished);
-    emit identFinished();
+    emit identFinished(m_motorParams);
 }
 
 // ---- lost answers -------------------------------------------------------------------------

@@ -6,7 +6,6 @@
 #include "wire/motortotal.h"
 
 #include <QByteArray>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -15,7 +14,6 @@
 #include <atomic>
 #include <cstdint>
 
-class DbManager;
 struct MotorUserLimits;
 
 // Drives the motor identification that runs inside the controller: sends the user's
@@ -83,8 +81,7 @@ public:
     // was dropped by the port manager (it empties its queue when another request is lost).
     static constexpr uint32_t ANSWER_DEADLINE_TICKS = 40;
 
-    // `database` is read in its own thread (the GUI thread in the application).
-    explicit IdHelper(DbManager *database, QObject *parent = nullptr);
+    explicit IdHelper(QObject *parent = nullptr);
 
     // ---- called by the main window, from any thread ----
     // 0 sent, 1 a parameter is zero, 2 device not connected.
@@ -97,17 +94,12 @@ public:
     // The user left the wizard: a run that may turn the motor is stopped (IDENT_STOP);
     // limits sent or accepted without a run are dropped without a word to the controller.
     void cancelIdentification();
-    // True when the motor was found in the database and is being sent. Reads the
-    // database; call it from the database's thread (it blocks on it otherwise).
-    bool setMotorFromDatabase(const QString &motorName);
     // Sends a motor read from the database (both halves); storedMotorAnswered tells the
     // outcome, also when no controller is connected.
     void setStoredMotor(const MOTOR_TOTAL &motor);
     bool isIdentRunning() const { return m_identRunning.load(); }
     bool hasPredictedError() const { return m_predictedError.load(); }
     Device_State_e deviceState() const { return m_deviceState.load(); }
-    // A copy of the motor being identified; safe from any thread.
-    MOTOR_TOTAL motorParamsSnapshot() const;
 
     // ---- coordinator thread ----
     const MOTOR_TOTAL *motorParams() const { return &m_motorParams; }
@@ -131,7 +123,8 @@ signals:
     void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
     void changeIdState(QString actualState, QString nextState, QString buttonLabel, QStringList features,
                        QStringList errors, uint32_t timeInMs);
-    void identFinished();
+    // The identified motor, a copy.
+    void identFinished(MOTOR_TOTAL motor);
     // The run (or its start) has ended without identified parameters; `correctable`: the
     // controller predicted the error, so a corrected run may succeed.
     void identificationFailed(bool correctable);
@@ -140,7 +133,7 @@ signals:
     void writeLogMessage(QString message);
     void updateMotorParams();
     void updateMotorHours();
-    // The outcome of setMotorFromDatabase: accepted when the controller took both halves;
+    // The outcome of setStoredMotor: accepted when the controller took both halves;
     // otherwise `answered` tells a refusal from a lost answer or connection.
     void storedMotorAnswered(bool accepted, bool answered);
 
@@ -189,7 +182,6 @@ private:
     bool isRunProgressState() const;
     static bool isRunningState(IdState state);
 
-    DbManager *m_database;
     QVector<IdStep> m_steps;
 
     IdState m_state = IdState::Idle;
@@ -206,6 +198,5 @@ private:
     bool m_storedMotorPending = false;   // both halves of a stored motor sent, outcome not told
     bool m_storedIdentRefused = false;   // the first half was refused
 
-    mutable QMutex m_motorParamsMutex;   // guards writes here against snapshot reads
     MOTOR_TOTAL m_motorParams;
 };

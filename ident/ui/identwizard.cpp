@@ -358,11 +358,12 @@ void IdentWizard::on_identificationFailed(bool correctable)
     runEnded();
 }
 
-void IdentWizard::on_identificationfinish()
+void IdentWizard::on_identificationfinish(MOTOR_TOTAL motor)
 {
     stopProgress();
+    m_identified = motor;
     // The results before they are saved.
-    ui->labelIdentResults->setText(MotorInfoText::html(m_idHelper->motorParamsSnapshot()));
+    ui->labelIdentResults->setText(MotorInfoText::html(m_identified));
     showPage(PageFinish);
     runEnded();
 }
@@ -424,7 +425,7 @@ void IdentWizard::saveMotor()
     // under another name.
     if (isStoredMotorName(name))
         return;
-    const MotorResult result = m_motors->saveMotor(name, m_idHelper->motorParamsSnapshot());
+    const MotorResult result = m_motors->saveMotor(name, m_identified);
     if (!result.message.isEmpty())
         showBox(result.message);
     if (!result.ok)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ident/motoruserlimits.h"
+#include "wire/motortotal.h"
 
 #include <QPointer>
 #include <QStackedWidget>
@@ -66,7 +67,7 @@ public:
     void on_changeIdState(QString actualState, QString nextState, QString buttonLabel, QStringList features,
                           QStringList errors, uint32_t timeInMs);
     void on_identificationFailed(bool correctable);
-    void on_identificationfinish();
+    void on_identificationfinish(MOTOR_TOTAL motor);
     void on_showPredictError();
     void on_hidePredictError();
     void on_updateIdProgress();
@@ -116,7 +117,8 @@ private:
     QTimer m_predictedErrorTimer;
     QTimer m_closeDeadline;
     int m_shownPage = PageMotorList;
-    bool m_correctable = false;    // the last run failed as the controller predicted
+    bool m_correctable = false;
+    MOTOR_TOTAL m_identified;      // the motor of the last finished run, to be saved    // the last run failed as the controller predicted
     bool m_closePending = false;   // the window waits for the run to stop
     bool m_closeReleased = false;  // the wait is over: let the window close
 };

@@ -208,17 +208,18 @@ void MotorPage::on_toolButtonSetMotor_clicked()
     // A stored motor without usable values (written by an older version) never reaches
     // the controller.
     MOTOR_TOTAL stored;
-    if (m_motors->motorParams(name, &stored) && !canDriveAMotor(stored)) {
-        showBox(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(name));
-        return;
-    }
-    // The sequencer's thread-safe entry: it reads the database here and posts both halves
-    // of the record into its own thread. The controller's answer comes back as a signal.
-    if (!m_idHelper->setMotorFromDatabase(name)) {
+    if (!m_motors->motorParams(name, &stored)) {
         showBox(tr("Problem. Motor is not set!"));
         return;
     }
+    if (!canDriveAMotor(stored)) {
+        showBox(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(name));
+        return;
+    }
+    // Read here, in the database's thread; the sequencer gets a copy through a posted call
+    // and answers with storedMotorAnswered.
     m_motorBeingSet = name;
+    m_idHelper->setStoredMotor(stored);
 }
 
 void MotorPage::on_storedMotorAnswered(bool accepted, bool answered)

@@ -163,7 +163,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 30000);
         // The device's motor has been looked up (and stored when new) before the snapshot.
         QTRY_VERIFY_WITH_TIMEOUT(!motorName.isEmpty(), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(app->saveMotor(QStringLiteral("kept")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(app->saveMotor(QStringLiteral("kept"), MOTOR_TOTAL()), 20000);
         const QMap<QString, QByteArray> stored = storedData(dataDir.path());
         QVERIFY(!stored.isEmpty());
         QStringList namesBefore;

@@ -122,7 +122,7 @@ class TestIdHelper : public QObject
 private slots:
     void init()
     {
-        id = std::make_unique<IdHelper>(nullptr);
+        id = std::make_unique<IdHelper>();
         sent = std::make_unique<QSignalSpy>(id.get(), &IdHelper::com_sendVyxMessageObj);
         logs = std::make_unique<QSignalSpy>(id.get(), &IdHelper::writeLogMessage);
         failures = std::make_unique<QSignalSpy>(id.get(), &IdHelper::identificationFailed);
@@ -185,7 +185,7 @@ private slots:
         QCOMPARE(lastSentPayload().toHex(), wire.toHex());
         QCOMPARE(sent->last().at(2).toBool(), false); // not a poll
         QCOMPARE(sent->last().at(3).toBool(), true);  // waits for the answer
-        QCOMPARE(id->motorParamsSnapshot().packUser().toHex(), wire.toHex());
+        QCOMPARE(id->motorParams()->packUser().toHex(), wire.toHex());
         QCOMPARE(id->state(), IdState::UserParamsSent);
         QVERIFY(id->isIdentRunning());
     }
@@ -618,7 +618,7 @@ private slots:
         QCOMPARE(sent->size(), 0);
         QCOMPARE(disconnects->size(), 0);
         QCOMPARE(finished.size(), 0);
-        QCOMPARE(id->motorParamsSnapshot().packIdent(), QByteArray(16, '\0'));
+        QCOMPARE(id->motorParams()->packIdent(), QByteArray(16, '\0'));
     }
 
     void otherReceiversAreIgnored()
@@ -653,18 +653,24 @@ private slots:
         // As the database gives it back: validData 3, indCurrent = resCurrent, flux = F / 20.
         const QByteArray userHalf = QByteArray::fromHex("FB00560AC80007038496 6009");
 
-        IdHelper helper(&db);
+        MOTOR_TOTAL read;
+        QVERIFY(db.getMotorParams(QStringLiteral("Quad 2207"), &read));
+
+        IdHelper helper;
         QSignalSpy helperSent(&helper, &IdHelper::com_sendVyxMessageObj);
         QSignalSpy helperLogs(&helper, &IdHelper::writeLogMessage);
         QSignalSpy paramsUpdate(&helper, &IdHelper::updateMotorParams);
         QSignalSpy hoursUpdate(&helper, &IdHelper::updateMotorHours);
+        QSignalSpy answered(&helper, &IdHelper::storedMotorAnswered);
 
-        QVERIFY(!helper.setMotorFromDatabase(QStringLiteral("Quad 2207"))); // no device yet
-        helper.deviceConnectionState(DEVICE_CONNECTED);
-        QVERIFY(!helper.setMotorFromDatabase(QStringLiteral("Unknown")));
+        helper.setStoredMotor(read); // no device yet: told at once, nothing sent
+        QCOMPARE(answered.size(), 1);
+        QCOMPARE(answered[0][0].toBool(), false);
+        QCOMPARE(answered[0][1].toBool(), false);
         QCOMPARE(helperSent.size(), 0);
+        helper.deviceConnectionState(DEVICE_CONNECTED);
 
-        QVERIFY(helper.setMotorFromDatabase(QStringLiteral("Quad 2207")));
+        helper.setStoredMotor(read);
         QCOMPARE(helperSent.size(), 2);
         QCOMPARE(int(helperSent[0][0].value<uint8_t>()), int(VyxMsg::SET_MOTOR_IDENT_PARAMS));
         QCOMPARE(helperSent[0][1].toByteArray().toHex(), stored.packIdent().toHex());
@@ -685,6 +691,8 @@ private slots:
         QCOMPARE(helperLogs.size(), 2);
         QCOMPARE(helperLogs[0][0].toString(), QStringLiteral("Set motor ident params in total params"));
         QCOMPARE(helperLogs[1][0].toString(), QStringLiteral("Set motor user params in total params"));
+        QCOMPARE(answered.size(), 2);
+        QCOMPARE(answered[1][0].toBool(), true);
     }
 
     // ---- threads ----
@@ -692,7 +700,7 @@ private slots:
     void callsFromTheGuiThreadRunInTheHelpersThread()
     {
         QThread coordinator;
-        auto *helper = new IdHelper(nullptr);
+        auto *helper = new IdHelper;
         helper->moveToThread(&coordinator);
         connect(&coordinator, &QThread::finished, helper, &QObject::deleteLater);
         std::atomic<QThread *> sendingThread {nullptr};
