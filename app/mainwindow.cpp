@@ -240,7 +240,7 @@ void MainWindow::buildPages()
     connect(m_escSettingsPage, &EscSettingsPage::motorImported, m_motorPage, &MotorPage::on_motorImported);
 
     // The identification wizard's pages follow the motor list on the motor page.
-    m_identWizard = new IdentWizard(m_appBase.idHelper(), m_appBase.motorLibrary(), m_dialogs, &m_idProgressTimer,
+    m_identWizard = new IdentWizard(m_appBase.device(), m_appBase.idHelper(), m_appBase.motorLibrary(), m_dialogs, &m_idProgressTimer,
                                     m_motorPage->motorParamsStack());
     m_motorPage->addBelowMotorParams(m_identWizard);
     connect(m_motorPage, &MotorPage::identifyMotorRequested, m_identWizard,

@@ -61,29 +61,33 @@ void IdHelper::runInOwnThread(Call call)
         call();
 }
 
-int IdHelper::setMotorUserParams(float maxCurrent, bool noLoadKnown, float noLoadCurrent, int lipoCells, float kv,
-                                 int polePairs)
+void IdHelper::setMotorUserParams(float maxCurrent, bool noLoadKnown, float noLoadCurrent, int lipoCells, float kv,
+                                  int polePairs)
 {
-    const Device_State_e deviceState = m_deviceState.load();
-    ID_DEBUG << "device state" << int(deviceState);
-    if (deviceState != DEVICE_CONNECTED)
-        return DeviceNotConnected;
-
     const MotorUserInput input {maxCurrent, noLoadKnown, noLoadCurrent, lipoCells, kv, polePairs};
-    if (!input.isComplete())
-        return ParameterZero;
-
-    const MotorUserLimits limits = MotorUserLimits::compute(input);
-    runInOwnThread([this, limits] { applyUserLimits(limits); });
-    return Sent;
+    runInOwnThread([this, input] {
+        ID_DEBUG << "device state" << int(m_deviceState);
+        if (!isDeviceConnected()) {
+            emit userParamsRefused(DeviceNotConnected);
+            return;
+        }
+        if (!input.isComplete()) {
+            emit userParamsRefused(ParameterZero);
+            return;
+        }
+        applyUserLimits(MotorUserLimits::compute(input));
+    });
 }
 
-int IdHelper::correctIdentification()
+void IdHelper::correctIdentification()
 {
-    if (!isDeviceConnected())
-        return DeviceNotConnected;
-    runInOwnThread([this] { applyCorrection(); });
-    return Sent;
+    runInOwnThread([this] {
+        if (!isDeviceConnected()) {
+            emit userParamsRefused(DeviceNotConnected);
+            return;
+        }
+        applyCorrection();
+    });
 }
 
 void IdHelper::acceptAllConditions()

@@ -1,5 +1,6 @@
 #include "ident/ui/identwizard.h"
 
+#include "device/device.h"
 #include "device/runningmode.h"
 
 #include "ui_identwizard.h"
@@ -17,10 +18,11 @@
 #include <algorithm>
 #include <cmath>
 
-IdentWizard::IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs, QTimer *progressTimer,
-                         QStackedWidget *stack, QWidget *parent)
+IdentWizard::IdentWizard(const Device *device, IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs,
+                         QTimer *progressTimer, QStackedWidget *stack, QWidget *parent)
     : QWidget(parent),
       ui(new Ui::IdentWizard),
+      m_device(device),
       m_idHelper(idHelper),
       m_motors(motors),
       m_dialogs(dialogs),
@@ -53,6 +55,7 @@ IdentWizard::IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *
     connect(m_idHelper, &IdHelper::identificationFailed, this, &IdentWizard::on_identificationFailed);
     connect(m_idHelper, &IdHelper::identFinished, this, &IdentWizard::on_identificationfinish);
     connect(m_idHelper, &IdHelper::showPredictError, this, &IdentWizard::on_showPredictError);
+    connect(m_idHelper, &IdHelper::userParamsRefused, this, &IdentWizard::on_userParamsRefused);
 
     connect(m_stack, &QStackedWidget::currentChanged, this, &IdentWizard::on_stackedWidgetMotorParams_currentChanged);
     m_stack->installEventFilter(this);
@@ -118,7 +121,7 @@ void IdentWizard::showBox(const QString &msg)
 
 void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
 {
-    switch (m_idHelper->deviceState()) {
+    switch (m_device->state()) {
     case DEVICE_DISCONNECTED:
         showBox(tr("Device is disconnected"));
         return;
@@ -132,21 +135,26 @@ void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
     case DEVICE_CONNECTED:
         break;
     }
-    const int result = m_idHelper->setMotorUserParams(input.maxCurrent, input.noLoadKnown, input.noLoadCurrent,
-                                                      input.lipoCells, input.kv, input.polePairs);
-    switch (result) {
-    case IdHelper::Sent:
-        for (QCheckBox *box : {ui->checkBoxMotorNoLoad, ui->checkBoxAttention, ui->checkBoxStepsId})
-            box->setChecked(true);
-        showPage(PageAttention);
-        break;
-    case IdHelper::ParameterZero:
-        showBox(tr("Parameters must be non-zero value: %1").arg(missingFields(input).join(QStringLiteral(", "))));
-        break;
-    default:
-        showBox(tr("Device is not connected"));
-        break;
+    m_input = input;
+    if (!input.isComplete()) {
+        on_userParamsRefused(IdHelper::ParameterZero);
+        return;
     }
+    // Posted; a refusal (the controller gone meanwhile) comes back as userParamsRefused.
+    m_idHelper->setMotorUserParams(input.maxCurrent, input.noLoadKnown, input.noLoadCurrent, input.lipoCells,
+                                   input.kv, input.polePairs);
+    for (QCheckBox *box : {ui->checkBoxMotorNoLoad, ui->checkBoxAttention, ui->checkBoxStepsId})
+        box->setChecked(true);
+    showPage(PageAttention);
+}
+
+void IdentWizard::on_userParamsRefused(int result)
+{
+    if (result == IdHelper::ParameterZero)
+        showBox(tr("Parameters must be non-zero value: %1").arg(missingFields(m_input).join(QStringLiteral(", "))));
+    else
+        showBox(tr("Device is not connected"));
+    showPage(PageMotorList);
 }
 
 // The motor data fields the identification needs and lacks, by their labels.
@@ -273,10 +281,13 @@ void IdentWizard::on_pushButtonAcceptIdent_clicked()
 
 void IdentWizard::acceptOnErrorPage()
 {
-    if (m_correctable && m_idHelper->correctIdentification() != IdHelper::Sent) {
-        showBox(tr("Unexpected error occurs"));
-        showPage(PageMotorList);
-        return;
+    if (m_correctable) {
+        if (m_device->state() != DEVICE_CONNECTED) {
+            showBox(tr("Unexpected error occurs"));
+            showPage(PageMotorList);
+            return;
+        }
+        m_idHelper->correctIdentification();
     }
     ui->textEdit_ErrorPredicted->hide();
     m_correctable = false;

@@ -15,6 +15,7 @@ namespace Ui {
 class IdentWizard;
 }
 
+class Device;
 class IdHelper;
 class MotorLibrary;
 class UserDialogs;
@@ -48,10 +49,12 @@ public:
     static constexpr int PREDICTED_ERROR_SHOW_MS = 5000; // how long the warning stays
     static constexpr int CLOSE_STOP_WAIT_MS = 3000;      // longest wait for a stop at window close
 
-    // All must outlive the wizard. The progress timer is the window's idProgressTimer; the
-    // stack is the motor page's stackedWidgetMotorParams with the motor list as its only page.
-    IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs, QTimer *progressTimer,
-                QStackedWidget *stack, QWidget *parent = nullptr);
+    // All must outlive the wizard. The device model is read here, in its (the GUI) thread;
+    // the sequencer only through its posted calls and its signals. The progress timer is
+    // the window's idProgressTimer; the stack is the motor page's stackedWidgetMotorParams
+    // with the motor list as its only page.
+    IdentWizard(const Device *device, IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs,
+                QTimer *progressTimer, QStackedWidget *stack, QWidget *parent = nullptr);
     ~IdentWizard() override;
 
     // The window is about to close. True while a run that may turn the motor is being
@@ -68,6 +71,7 @@ public:
                           QStringList errors, uint32_t timeInMs);
     void on_identificationFailed(bool correctable);
     void on_identificationfinish(MOTOR_TOTAL motor);
+    void on_userParamsRefused(int result);
     void on_showPredictError();
     void on_hidePredictError();
     void on_updateIdProgress();
@@ -109,6 +113,7 @@ private:
     bool allConditionsChecked() const;
 
     std::unique_ptr<Ui::IdentWizard> ui;
+    const Device *m_device;
     IdHelper *m_idHelper;
     MotorLibrary *m_motors;
     UserDialogs *m_dialogs;
@@ -118,7 +123,8 @@ private:
     QTimer m_closeDeadline;
     int m_shownPage = PageMotorList;
     bool m_correctable = false;
-    MOTOR_TOTAL m_identified;      // the motor of the last finished run, to be saved    // the last run failed as the controller predicted
+    MOTOR_TOTAL m_identified;      // the motor of the last finished run, to be saved
+    MotorUserInput m_input;        // the motor data of the last start    // the last run failed as the controller predicted
     bool m_closePending = false;   // the window waits for the run to stop
     bool m_closeReleased = false;  // the wait is over: let the window close
 };

@@ -78,7 +78,7 @@ private slots:
         QSignalSpy logs(&id, &IdHelper::writeLogMessage);
         QSignalSpy failures(&id, &IdHelper::identificationFailed);
 
-        QCOMPARE(id.setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7), int(IdHelper::Sent));
+        id.setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7);
         tick();
         QCOMPARE(id.state(), IdHelper::IdState::UserParamsAccepted);
         id.acceptConditions(IdHelper::ID_WIDGET_ATTENTION);

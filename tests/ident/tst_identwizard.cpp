@@ -504,6 +504,18 @@ private slots:
         QCOMPARE(sent.size(), 0);
     }
 
+    // The controller went away between the click and the sequencer's turn: the refusal
+    // comes back as a signal and the wizard returns to the motor list.
+    void lateRefusalReturnsToTheMotorList()
+    {
+        WindowRig rig;
+        rig.showPage("toolButtonMotorParams");
+        stack(rig)->setCurrentIndex(IdentWizard::PageAttention);
+        emit rig.app().idHelper()->userParamsRefused(IdHelper::DeviceNotConnected);
+        QCOMPARE(lastMessage(rig), QStringLiteral("Device is not connected"));
+        QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
+    }
+
     void deviceStateRefusalsSendNothing_data()
     {
         QTest::addColumn<int>("state");

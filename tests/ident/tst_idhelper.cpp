@@ -83,10 +83,24 @@ class TestIdHelper : public QObject
         return lines;
     }
 
+    // The limits sent, or why not (told by a signal; at once in the helper's own thread).
+    int sendUserParams(float maxCurrent, bool noLoadKnown, float noLoadCurrent, int cells, float kv, int polePairs)
+    {
+        QSignalSpy refused(id.get(), &IdHelper::userParamsRefused);
+        id->setMotorUserParams(maxCurrent, noLoadKnown, noLoadCurrent, cells, kv, polePairs);
+        return refused.isEmpty() ? int(IdHelper::Sent) : refused.first().at(0).toInt();
+    }
+    int correct()
+    {
+        QSignalSpy refused(id.get(), &IdHelper::userParamsRefused);
+        id->correctIdentification();
+        return refused.isEmpty() ? int(IdHelper::Sent) : refused.first().at(0).toInt();
+    }
+
     void sendExampleParams()
     {
         id->deviceConnectionState(DEVICE_CONNECTED);
-        QCOMPARE(id->setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7), int(IdHelper::Sent));
+        QCOMPARE(sendUserParams(20.0f, false, 0.0f, 6, 900.0f, 7), int(IdHelper::Sent));
     }
 
     void startRun()
@@ -177,8 +191,7 @@ private slots:
         QFETCH(QByteArray, wire);
 
         id->deviceConnectionState(DEVICE_CONNECTED);
-        QCOMPARE(id->setMotorUserParams(maxCurrent, noLoadKnown, noLoadCurrent, cells, kv, polePairs),
-                 int(IdHelper::Sent));
+        QCOMPARE(sendUserParams(maxCurrent, noLoadKnown, noLoadCurrent, cells, kv, polePairs), int(IdHelper::Sent));
 
         QCOMPARE(sent->size(), 1);
         QCOMPARE(lastSentId(), int(VyxMsg::SET_MOTOR_USER_PARAMS));
@@ -233,7 +246,7 @@ private slots:
         QFETCH(int, result);
 
         id->deviceConnectionState(deviceState);
-        QCOMPARE(id->setMotorUserParams(maxCurrent, noLoadKnown, noLoadCurrent, cells, kv, polePairs), result);
+        QCOMPARE(sendUserParams(maxCurrent, noLoadKnown, noLoadCurrent, cells, kv, polePairs), result);
         QCOMPARE(sent->size(), 0);
         QCOMPARE(logs->size(), 0);
         QCOMPARE(id->state(), IdState::Idle);
@@ -384,7 +397,7 @@ private slots:
         clearSpies();
 
         const auto correctAndCheck = [&](int resCurrent, int flux) {
-            QCOMPARE(id->correctIdentification(), int(IdHelper::Sent));
+            QCOMPARE(correct(), int(IdHelper::Sent));
             QCOMPARE(lastSentId(), int(VyxMsg::SET_MOTOR_USER_PARAMS));
             MOTOR_TOTAL sentLimits;
             QVERIFY(sentLimits.unpackUser(lastSentPayload()));
@@ -440,7 +453,7 @@ private slots:
         id->receivePollAnswer(prediction(4));
         id->deviceConnectionState(DEVICE_DISCONNECTED);
         clearSpies();
-        QCOMPARE(id->correctIdentification(), int(IdHelper::DeviceNotConnected));
+        QCOMPARE(correct(), int(IdHelper::DeviceNotConnected));
         QCOMPARE(sent->size(), 0);
     }
 
@@ -716,7 +729,7 @@ private slots:
 
         QMetaObject::invokeMethod(
             helper, [helper] { helper->deviceConnectionState(DEVICE_CONNECTED); }, Qt::BlockingQueuedConnection);
-        QCOMPARE(helper->setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7), int(IdHelper::Sent));
+        helper->setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7);
         helper->acceptConditions(IdHelper::ID_WIDGET_ATTENTION);
         helper->acceptAllConditions();
         QTRY_COMPARE_WITH_TIMEOUT(sends.load(), 2, 5000);
