@@ -239,10 +239,14 @@ void MainWindow::buildPages()
     connect(m_controlPage, &ControlPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_escSettingsPage, &EscSettingsPage::motorImported, m_motorPage, &MotorPage::on_motorImported);
 
-    // The identification wizard's pages follow the motor list on the motor page.
-    m_identWizard = new IdentWizard(m_appBase.device(), m_appBase.idHelper(), m_appBase.motorLibrary(), m_dialogs, &m_idProgressTimer,
-                                    m_motorPage->motorParamsStack());
-    m_motorPage->addBelowMotorParams(m_identWizard);
+    // The identification wizard, with its own pages, shown by the motor page in place of
+    // its motor list.
+    m_identWizard = new IdentWizard(m_appBase.device(), m_appBase.idHelper(), m_appBase.motorLibrary(), m_dialogs,
+                                    &m_idProgressTimer);
+    m_motorPage->addWizard(m_identWizard);
+    connect(m_identWizard, &IdentWizard::shown, m_motorPage, &MotorPage::showWizard);
+    connect(m_identWizard, &IdentWizard::motorListWanted, m_motorPage, &MotorPage::showMotorList);
+    connect(m_motorPage, &MotorPage::motorListShown, m_identWizard, &IdentWizard::on_motorListShown);
     connect(m_motorPage, &MotorPage::identifyMotorRequested, m_identWizard,
             &IdentWizard::on_pushSetIdentifyMotor_clicked);
     connect(m_identWizard, &IdentWizard::motorSaved, m_motorPage, &MotorPage::on_fillMotorName);

@@ -11,33 +11,25 @@
 #include "ui/userdialogs.h"
 
 #include <QEvent>
+#include <QHideEvent>
 #include <QLineEdit>
 #include <QPalette>
-#include <QStackedWidget>
 
 #include <algorithm>
 #include <cmath>
 
 IdentWizard::IdentWizard(const Device *device, IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs,
-                         QTimer *progressTimer, QStackedWidget *stack, QWidget *parent)
+                         QTimer *progressTimer, QWidget *parent)
     : QWidget(parent),
       ui(new Ui::IdentWizard),
       m_device(device),
       m_idHelper(idHelper),
       m_motors(motors),
       m_dialogs(dialogs),
-      m_progressTimer(progressTimer),
-      m_stack(stack)
+      m_progressTimer(progressTimer)
 {
     ui->setupUi(this);
-    // The pages join the motor list in the motor page's stack, in index order.
-    while (ui->stackedWidgetIdentPages->count() > 0) {
-        QWidget *page = ui->stackedWidgetIdentPages->widget(0);
-        ui->stackedWidgetIdentPages->removeWidget(page);
-        m_stack->addWidget(page);
-    }
-    ui->stackedWidgetIdentPages->hide();
-    Q_ASSERT(m_stack->count() == PageError + 1);
+    Q_ASSERT(ui->stackedWidgetIdentPages->count() == PageError);
 
     applyShortcuts();
     ui->textEdit_ErrorPredicted->hide();
@@ -57,17 +49,10 @@ IdentWizard::IdentWizard(const Device *device, IdHelper *idHelper, MotorLibrary 
     connect(m_idHelper, &IdHelper::showPredictError, this, &IdentWizard::on_showPredictError);
     connect(m_idHelper, &IdHelper::userParamsRefused, this, &IdentWizard::on_userParamsRefused);
 
-    connect(m_stack, &QStackedWidget::currentChanged, this, &IdentWizard::on_stackedWidgetMotorParams_currentChanged);
-    m_stack->installEventFilter(this);
-    m_shownPage = m_stack->currentIndex();
     showButtons(m_shownPage);
 }
 
-IdentWizard::~IdentWizard()
-{
-    if (m_stack)
-        m_stack->removeEventFilter(this);
-}
+IdentWizard::~IdentWizard() = default;
 
 void IdentWizard::changeEvent(QEvent *event)
 {
@@ -80,17 +65,13 @@ void IdentWizard::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
 }
 
-// The motor page hidden (another page of the window, or the window closed) ends a run.
-// A stack being destroyed is only a QWidget any more (it hides itself in ~QWidget): the
-// cast fails then, and nothing of it is touched.
-bool IdentWizard::eventFilter(QObject *watched, QEvent *event)
+// The wizard hidden (the motor list shown, another page of the window, or the window
+// closed) ends a run.
+void IdentWizard::hideEvent(QHideEvent *event)
 {
-    if (event->type() == QEvent::Hide && !event->spontaneous()) {
-        const auto *stack = qobject_cast<QStackedWidget *>(watched);
-        if (stack && stack == m_stack && stack->currentIndex() == PageActualState)
-            m_idHelper->cancelIdentification();
-    }
-    return QWidget::eventFilter(watched, event);
+    if (!event->spontaneous() && currentPage() == PageActualState)
+        m_idHelper->cancelIdentification();
+    QWidget::hideEvent(event);
 }
 
 // A button's new text replaces its shortcut with the text's mnemonic: set again after
@@ -100,15 +81,23 @@ void IdentWizard::applyShortcuts()
     ui->pushButtonCancelIdent->setShortcut(Qt::Key_Escape);
 }
 
-int IdentWizard::currentPage() const
-{
-    return m_stack->currentIndex();
-}
-
 void IdentWizard::showPage(int index)
 {
-    if (index >= 0 && index < m_stack->count())
-        m_stack->setCurrentIndex(index);
+    if (index < PageMotorList || index > PageError || index == m_shownPage)
+        return;
+    if (index == PageMotorList) {
+        emit motorListWanted(); // on_motorListShown follows
+        return;
+    }
+    ui->stackedWidgetIdentPages->setCurrentIndex(index - 1);
+    emit shown();
+    pageChanged(index);
+}
+
+void IdentWizard::on_motorListShown()
+{
+    if (m_shownPage != PageMotorList)
+        pageChanged(PageMotorList);
 }
 
 void IdentWizard::showBox(const QString &msg)
@@ -178,7 +167,7 @@ QStringList IdentWizard::missingFields(const MotorUserInput &input)
 // ---------------------------------------------------------------------------------
 // Pages and buttons
 
-void IdentWizard::on_stackedWidgetMotorParams_currentChanged(int index)
+void IdentWizard::pageChanged(int index)
 {
     const int previous = m_shownPage;
     m_shownPage = index;

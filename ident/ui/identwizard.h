@@ -3,8 +3,6 @@
 #include "ident/motoruserlimits.h"
 #include "wire/motortotal.h"
 
-#include <QPointer>
-#include <QStackedWidget>
 #include <QTimer>
 #include <QWidget>
 
@@ -20,9 +18,11 @@ class IdHelper;
 class MotorLibrary;
 class UserDialogs;
 
-// The identification wizard of the motor page: its seven pages follow the motor list in
-// the page's inner stack (indices 1..7); this widget itself is the row of Back, Cancel and
-// Accept below that stack. It collects the user's confirmations, starts the run through
+// The identification wizard of the motor page: its seven pages in a stack of its own
+// (PageAttention .. PageError), above the row of Back, Cancel and Accept. The motor page
+// shows this widget in place of its motor list when the wizard asks for it (shown) and
+// tells it when the motor list is back (on_motorListShown); PageMotorList stands for
+// "the motor list is shown, not the wizard". It collects the user's confirmations, starts the run through
 // the identification sequencer, shows each step with its expected behaviour and a progress
 // bar, and saves the identified motor under a name.
 //
@@ -51,10 +51,9 @@ public:
 
     // All must outlive the wizard. The device model is read here, in its (the GUI) thread;
     // the sequencer only through its posted calls and its signals. The progress timer is
-    // the window's idProgressTimer; the stack is the motor page's stackedWidgetMotorParams
-    // with the motor list as its only page.
+    // the window's idProgressTimer.
     IdentWizard(const Device *device, IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs,
-                QTimer *progressTimer, QStackedWidget *stack, QWidget *parent = nullptr);
+                QTimer *progressTimer, QWidget *parent = nullptr);
     ~IdentWizard() override;
 
     // The window is about to close. True while a run that may turn the motor is being
@@ -71,6 +70,12 @@ public:
                           QStringList errors, uint32_t timeInMs);
     void on_identificationFailed(bool correctable);
     void on_identificationfinish(MOTOR_TOTAL motor);
+    // The motor page shows its motor list again, however it came to it.
+    void on_motorListShown();
+
+    // The page shown: PageMotorList while the motor list is, else one of the wizard's.
+    int currentPage() const { return m_shownPage; }
+    void showPage(int index);
     void on_userParamsRefused(int result);
     void on_showPredictError();
     void on_hidePredictError();
@@ -81,10 +86,13 @@ signals:
     void motorSaved(QString name);
     // The stop asked for by holdCloseForStop() is done (or took too long).
     void readyToClose();
+    // The motor page is to show this widget in place of its motor list, or its list again.
+    void shown();
+    void motorListWanted();
 
 protected:
     void changeEvent(QEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private slots:
     void on_pushButtonAcceptIdent_clicked();
@@ -97,9 +105,7 @@ private slots:
     void on_lineEditMotorName_textChanged(QString text);
 
 private:
-    void on_stackedWidgetMotorParams_currentChanged(int index);
-    int currentPage() const;
-    void showPage(int index);
+    void pageChanged(int index);
     void showBox(const QString &msg);
     void showButtons(int page);
     void acceptOnErrorPage();
@@ -118,7 +124,6 @@ private:
     MotorLibrary *m_motors;
     UserDialogs *m_dialogs;
     QTimer *m_progressTimer;
-    QPointer<QStackedWidget> m_stack; // the motor page's; may go before this widget
     QTimer m_predictedErrorTimer;
     QTimer m_closeDeadline;
     int m_shownPage = PageMotorList;

@@ -68,6 +68,10 @@ MotorPage::MotorPage(Device *device, MotorLibrary *motors, MotorFileExchange *mo
     connect(m_device, &Device::ui_fillMotorHours, this, &MotorPage::on_fillMotorHours);
     connect(m_device, &Device::ui_changeUserMotorParams, this, &MotorPage::prefillMotorData);
     connect(m_idHelper, &IdHelper::storedMotorAnswered, this, &MotorPage::on_storedMotorAnswered);
+    connect(ui->stackedWidgetMotorParams, &QStackedWidget::currentChanged, this, [this](int index) {
+        if (ui->stackedWidgetMotorParams->widget(index) == ui->pageMotorParams)
+            emit motorListShown();
+    });
     fillMotorTable(QString());
 }
 
@@ -85,14 +89,16 @@ void MotorPage::showMotorList()
     ui->stackedWidgetMotorParams->setCurrentWidget(ui->pageMotorParams);
 }
 
-QStackedWidget *MotorPage::motorParamsStack() const
+void MotorPage::addWizard(QWidget *wizard)
 {
-    return ui->stackedWidgetMotorParams;
+    m_wizard = wizard;
+    ui->stackedWidgetMotorParams->addWidget(wizard);
 }
 
-void MotorPage::addBelowMotorParams(QWidget *widget)
+void MotorPage::showWizard()
 {
-    layout()->addWidget(widget);
+    if (m_wizard)
+        ui->stackedWidgetMotorParams->setCurrentWidget(m_wizard);
 }
 
 void MotorPage::refresh()

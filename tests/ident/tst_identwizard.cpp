@@ -49,7 +49,8 @@ class TestIdentWizard : public QObject
     }
 
     static QStackedWidget *stack(const WindowRig &rig) { return rig.find<QStackedWidget>("stackedWidgetMotorParams"); }
-    static int page(const WindowRig &rig) { return stack(rig)->currentIndex(); }
+    static IdentWizard *wizard(const WindowRig &rig) { return rig.window->findChild<IdentWizard *>(); }
+    static int page(const WindowRig &rig) { return wizard(rig)->currentPage(); }
     static QAbstractButton *button(const WindowRig &rig, const char *name) { return rig.find<QAbstractButton>(name); }
     static QCheckBox *box(const WindowRig &rig, const char *name) { return rig.find<QCheckBox>(name); }
     static QString labelText(const WindowRig &rig, const char *name) { return rig.find<QLabel>(name)->text(); }
@@ -245,7 +246,7 @@ private slots:
         QFETCH(QString, checks);
         QFETCH(bool, enabled);
         WindowRig rig;
-        stack(rig)->setCurrentIndex(IdentWizard::PageStart);
+        wizard(rig)->showPage(IdentWizard::PageStart);
         expectButtons(rig, true, true, true);
         QVERIFY(!button(rig, "pushButtonAcceptIdent")->isEnabled());
         for (QChar c : checks) {
@@ -258,7 +259,7 @@ private slots:
     void reenteringTheStartPageUnchecksTheBoxes()
     {
         WindowRig rig;
-        stack(rig)->setCurrentIndex(IdentWizard::PageStart);
+        wizard(rig)->showPage(IdentWizard::PageStart);
         for (const char *name : {"checkBoxMotorNoLoad", "checkBoxAttention", "checkBoxStepsId"})
             box(rig, name)->setChecked(true);
         QVERIFY(button(rig, "pushButtonAcceptIdent")->isEnabled());
@@ -279,7 +280,7 @@ private slots:
         IdentWizard *wizard = rig.window->identWizard();
         QTimer *timer = rig.find<QTimer>("idProgressTimer");
         QProgressBar *bar = rig.find<QProgressBar>("progressBarStateId");
-        stack(rig)->setCurrentIndex(IdentWizard::PageActualState);
+        wizard->showPage(IdentWizard::PageActualState);
 
         emit id->changeIdState("No movement", "Acceleration", "Help, motor spins", {"The motor is not spinning!"},
                                {"The motor is spinning"}, 18500);
@@ -510,7 +511,7 @@ private slots:
     {
         WindowRig rig;
         rig.showPage("toolButtonMotorParams");
-        stack(rig)->setCurrentIndex(IdentWizard::PageAttention);
+        wizard(rig)->showPage(IdentWizard::PageAttention);
         emit rig.app().idHelper()->userParamsRefused(IdHelper::DeviceNotConnected);
         QCOMPARE(lastMessage(rig), QStringLiteral("Device is not connected"));
         QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
@@ -599,7 +600,7 @@ private slots:
     {
         WindowRig rig(config());
         QVERIFY(connectedOnMotorPage(rig));
-        stack(rig)->setCurrentIndex(IdentWizard::PageAttention);
+        wizard(rig)->showPage(IdentWizard::PageAttention);
         rig.window->on_connectionChanged(12345, DEVICE_CONNECTED, Device_FW_s());
         QCOMPARE(page(rig), int(IdentWizard::PageAttention));
         rig.window->on_connectionChanged(0, DEVICE_DISCONNECTED, Device_FW_s());
