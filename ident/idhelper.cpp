@@ -6,8 +6,6 @@
 #include "ident/identlog.h"
 #include "ident/motoruserlimits.h"
 
-#include <QMetaObject>
-#include <QThread>
 
 #include <algorithm>
 
