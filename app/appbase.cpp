@@ -29,7 +29,8 @@ QDebug appDebug()
 
 } // namespace
 
-AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent)
+AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent,
+                 MotorDatabase motorDatabase)
     : QObject(parent)
 {
     registerDeviceRecordMetaTypes();
@@ -38,21 +39,24 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
     m_logDirectory = dataDirectory.logDirectory(&problem);
     // A log directory that cannot be made is reported by the log worker at the first
     // connection ("Log file is not created").
-    const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
     // Made by the sample worker with the first samples, which names it when it cannot be.
     const QString sampleDirectory = dataDirectory.samplePath();
 
     m_timer = new QTimer(this);
     m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(TICK_MS);
-    m_dbManager = new DbManager(nullptr, databaseDirectory);
-    m_motorLibrary = std::make_unique<MotorLibrary>(*m_dbManager);
-    m_motorFiles = std::make_unique<MotorFileExchange>(*m_dbManager);
-    m_startupProblem = m_motorLibrary->startupProblem();
+    const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
+    if (motorDatabase == MotorDatabase::Open) {
+        m_dbManager = new DbManager(nullptr, databaseDirectory);
+        m_motorLibrary = std::make_unique<MotorLibrary>(*m_dbManager);
+        m_motorFiles = std::make_unique<MotorFileExchange>(*m_dbManager);
+        m_startupProblem = m_motorLibrary->startupProblem();
+    }
+    // The settings backups have a connection of their own, also in the production line's jobs.
     m_snapshots = std::make_unique<SettingsSnapshots>(databaseDirectory, dataDirectory.path());
     qRegisterMetaType<SettingsSnapshot>();
     m_comHelper = new ComHelper(portProvider, this);
-    m_idHelper = new IdHelper(m_dbManager, this);
+    m_idHelper = new IdHelper(this);
     m_updateFwHelper = new UpdateFwHelper(this);
     m_paramsHelper = new ParamsHelper(this);
     m_pingHelper = new PingHelper(this);
@@ -121,21 +125,8 @@ void AppBase::connectHelpers()
     connect(m_pingHelper, &PingHelper::device_createDevice, &m_device, &Device::createDevice);
     connect(m_pingHelper, &PingHelper::device_deleteDevice, &m_device, &Device::deleteDevice);
     connect(m_pingHelper, &PingHelper::device_runDevice, &m_device, &Device::runDevice);
-    connect(&m_device, &Device::db_findMotor, m_dbManager,
-            qOverload<MOTOR_TOTAL *, const QString &>(&DbManager::findMotor));
-    // A motor not stored while another program held the database is looked up (and
-    // stored) again once the database is free. Both live in the GUI thread; queued, as
-    // the database may notice it is free in the middle of the device model's own lookup.
-    connect(
-        m_dbManager, &DbManager::usableAgain, &m_device,
-        [this] {
-            if (m_device.state() == DEVICE_CONNECTED)
-                m_device.updateMotorHours();
-        },
-        Qt::QueuedConnection);
-    connect(m_dbManager, &DbManager::databaseMessage, this, [this](const QString &text) {
-        emit sendTextForInfo(text, true);
-    });
+    if (m_dbManager)
+        connectMotorDatabase();
     connect(m_paramsHelper, &ParamsHelper::device_setPwmInParams, &m_device, &Device::setPwmInParams);
     connect(m_paramsHelper, &ParamsHelper::device_setMotionParams, &m_device, &Device::setMotionParams);
 
@@ -170,6 +161,25 @@ void AppBase::connectHelpers()
     connect(&m_device, &Device::setMotionParamsDirectly, m_paramsHelper, &ParamsHelper::setMotionParamsDirectly);
     connect(m_paramsHelper, &ParamsHelper::updateDeviceAddress, &m_device, &Device::updateDeviceAddress);
     connectTuning();
+}
+
+void AppBase::connectMotorDatabase()
+{
+    connect(&m_device, &Device::db_findMotor, m_dbManager,
+            qOverload<MOTOR_TOTAL *, const QString &>(&DbManager::findMotor));
+    // A motor not stored while another program held the database is looked up (and
+    // stored) again once the database is free. Both live in the GUI thread; queued, as
+    // the database may notice it is free in the middle of the device model's own lookup.
+    connect(
+        m_dbManager, &DbManager::usableAgain, &m_device,
+        [this] {
+            if (m_device.state() == DEVICE_CONNECTED)
+                m_device.updateMotorHours();
+        },
+        Qt::QueuedConnection);
+    connect(m_dbManager, &DbManager::databaseMessage, this, [this](const QString &text) {
+        emit sendTextForInfo(text, true);
+    });
 }
 
 void AppBase::connectTuning()
@@ -445,43 +455,47 @@ bool AppBase::isDeviceAvailable() const
     return state == DEVICE_CONNECTED || state == DEVICE_RUNNING;
 }
 
-// The activity is only ever changed in the coordinator thread, between two ticks: a page
-// chosen in the GUI thread can then never hide a port loss from the tick that acts on it.
 void AppBase::setActivePage(uint8_t page)
 {
+    if (page <= uint8_t(Work::Firmware))
+        setWork(Work(page));
+}
+
+// The activity is only ever changed in the coordinator thread, between two ticks: a page
+// chosen in the GUI thread can then never hide a port loss from the tick that acts on it.
+void AppBase::setWork(Work work)
+{
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, page] { setActivePage(page); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, work] { setWork(work); }, Qt::QueuedConnection);
         return;
     }
-    // Without a port nothing runs: no page starts polling or queues requests. The page's
+    // Without a port nothing runs: no work starts polling or queues requests. The work's
     // activity follows once the port opens (on_updateProcess).
     if (m_activity <= ActivityNoPort)
         return;
     const bool connected = m_deviceState != DEVICE_DISCONNECTED;
-    switch (page) {
-    case 0:
+    switch (work) {
+    case Work::Overview:
         if (connected)
             m_activity = ActivityDevice;
         break;
-    case 1:
+    case Work::Settings:
         if (connected)
             m_activity = ActivityParams;
         break;
-    case 2:
+    case Work::Identification:
         if (connected) {
             m_activity = ActivityIdent;
             QMetaObject::invokeMethod(&m_device, &Device::updateMotorHours); // in the device's thread
         }
         break;
-    case 3:
+    case Work::Control:
         m_activity = ActivityControl;
         if (m_deviceState == DEVICE_CONNECTED)
             emit on_deviceToRun();
         break;
-    case 4:
+    case Work::Firmware:
         m_activity = ActivityFirmware;
-        break;
-    default:
         break;
     }
 }
@@ -527,15 +541,19 @@ void AppBase::report(const MotorResult &result)
         emit sendTextForInfo(result.message, true);
 }
 
-bool AppBase::saveMotor(const QString &name)
+bool AppBase::saveMotor(const QString &name, const MOTOR_TOTAL &motor)
 {
-    const MotorResult result = m_motorLibrary->saveMotor(name, m_idHelper->motorParamsSnapshot());
+    if (!m_motorLibrary)
+        return false;
+    const MotorResult result = m_motorLibrary->saveMotor(name, motor);
     report(result);
     return result.ok;
 }
 
 bool AppBase::renameMotor(const QString &oldName, const QString &newName)
 {
+    if (!m_motorLibrary)
+        return false;
     const MotorResult result = m_motorLibrary->renameMotor(oldName, newName);
     report(result);
     return result.ok;
@@ -543,6 +561,8 @@ bool AppBase::renameMotor(const QString &oldName, const QString &newName)
 
 bool AppBase::removeMotor(const QString &name)
 {
+    if (!m_motorLibrary)
+        return false;
     const MotorResult result = m_motorLibrary->removeMotor(name);
     report(result);
     return result.ok;
@@ -550,6 +570,8 @@ bool AppBase::removeMotor(const QString &name)
 
 bool AppBase::removeAllMotors()
 {
+    if (!m_motorLibrary)
+        return false;
     const MotorResult result = m_motorLibrary->removeAllMotors();
     report(result);
     return result.ok;
@@ -557,15 +579,21 @@ bool AppBase::removeAllMotors()
 
 bool AppBase::motorList(QStringList *names, QStringList *datetimes) const
 {
+    if (!m_motorLibrary)
+        return false;
     return m_motorLibrary->motorList(names, datetimes);
 }
 
 MotorResult AppBase::exportMotors(const QString &fileName, const QStringList &names, const QStringList &datetimes)
 {
+    if (!m_motorFiles)
+        return {};
     return m_motorFiles->exportMotors(fileName, names, datetimes);
 }
 
 MotorResult AppBase::importMotors(const QString &fileName, bool overwrite)
 {
+    if (!m_motorFiles)
+        return {};
     return m_motorFiles->importMotors(fileName, overwrite);
 }

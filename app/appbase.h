@@ -49,11 +49,22 @@ public:
 
     static constexpr int TICK_MS = 50;
 
+    // Whether the coordinator opens the motor database: the window does; a production job
+    // does not (its motor is read once before the run, and a controller's motor is not
+    // looked up or stored as an unknown motor).
+    enum class MotorDatabase { Open, None };
+
     // The provider must outlive the coordinator.
-    AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent = nullptr);
+    AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent = nullptr,
+            MotorDatabase motorDatabase = MotorDatabase::Open);
     ~AppBase() override;
 
-    // Called from the GUI thread; takes effect in the coordinator thread.
+    // What the user, or a headless job, is working on; each runs its own steps on the ticks.
+    enum class Work : uint8_t { Overview, Settings, Identification, Control, Firmware };
+
+    // From any thread; takes effect in the coordinator thread.
+    void setWork(Work work);
+    // The window's page index (0 overview .. 4 firmware) as the work it stands for.
     void setActivePage(uint8_t page);
     bool isActivityBusy();
     bool isTimerActive() const { return m_timerActive.load(); }
@@ -63,6 +74,7 @@ public:
 
     ComHelper *comHelper() const { return m_comHelper; }
     Device *device() { return &m_device; }
+    // Null with MotorDatabase::None, as are the motor list and the motor files.
     DbManager *dbManager() const { return m_dbManager; }
     PingHelper *pingHelper() const { return m_pingHelper; }
     ParamsHelper *paramsHelper() const { return m_paramsHelper; }
@@ -89,7 +101,7 @@ public:
 
     // Motor database and motor files, called from the GUI thread (where the database
     // lives). Each shows its outcome through sendTextForInfo as the user expects it.
-    bool saveMotor(const QString &name);
+    bool saveMotor(const QString &name, const MOTOR_TOTAL &motor);
     bool renameMotor(const QString &oldName, const QString &newName);
     bool removeMotor(const QString &name);
     bool removeAllMotors();
@@ -143,6 +155,7 @@ private:
     void startLogWorker();
     void startSampleWorker(const QString &sampleDirectory);
     void connectHelpers();
+    void connectMotorDatabase();
     void connectTuning();
     void connectFirmwareUpdater();
     void rememberIdentity(uint32_t serialNumber);

@@ -7,6 +7,7 @@
 #include "app/metatypes.h"
 #include "app/settingsbackupsaction.h"
 #include "app/supportbundleaction.h"
+#include "cli/supportbundlerecorder.h"
 #include "ui/userdialogs.h"
 #include "ui/buttonicons.h"
 #include "device/device.h"
@@ -127,7 +128,10 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     m_uiReady = true;
     buildPages();
     createActions();
-    new SupportBundleAction(this, m_appBase, m_escSettingsPage, m_dialogs);
+    EscSettingsPage *settingsPage = m_escSettingsPage;
+    new SupportBundleAction(
+        this, new SupportBundleRecorder(m_appBase.comHelper(), m_appBase.paramsHelper(), m_appBase.device(), this),
+        [settingsPage] { return settingsPage->settingsDocument(); }, m_appBase.logDirectory(), m_dialogs);
     ui->comboBoxLanguage->hide();
     ui->toolButtonWelcome->hide();
     ui->pushButtonStateFirmware->hide();
@@ -252,10 +256,14 @@ void MainWindow::buildPages()
         [backups](SettingsSnapshot before, SettingsSnapshot now) { backups->offerRestore(before, now, true); },
         Qt::QueuedConnection);
 
-    // The identification wizard's pages follow the motor list on the motor page.
-    m_identWizard = new IdentWizard(m_appBase.idHelper(), m_appBase.motorLibrary(), m_dialogs, &m_idProgressTimer,
-                                    m_motorPage->motorParamsStack());
-    m_motorPage->addBelowMotorParams(m_identWizard);
+    // The identification wizard, with its own pages, shown by the motor page in place of
+    // its motor list.
+    m_identWizard = new IdentWizard(m_appBase.device(), m_appBase.idHelper(), m_appBase.motorLibrary(), m_dialogs,
+                                    &m_idProgressTimer);
+    m_motorPage->addWizard(m_identWizard);
+    connect(m_identWizard, &IdentWizard::shown, m_motorPage, &MotorPage::showWizard);
+    connect(m_identWizard, &IdentWizard::motorListWanted, m_motorPage, &MotorPage::showMotorList);
+    connect(m_motorPage, &MotorPage::motorListShown, m_identWizard, &IdentWizard::on_motorListShown);
     connect(m_motorPage, &MotorPage::identifyMotorRequested, m_identWizard,
             &IdentWizard::on_pushSetIdentifyMotor_clicked);
     connect(m_identWizard, &IdentWizard::motorSaved, m_motorPage, &MotorPage::on_fillMotorName);

@@ -1,8 +1,6 @@
 #include "app/supportbundleaction.h"
 
-#include "app/appbase.h"
 #include "cli/supportbundlerecorder.h"
-#include "device/ui/escsettingspage.h"
 #include "ui/userdialogs.h"
 
 #include <QAction>
@@ -14,13 +12,13 @@
 #include <QMenu>
 #include <QMenuBar>
 
-SupportBundleAction::SupportBundleAction(QMainWindow *window, AppBase &appBase, EscSettingsPage *settingsPage,
-                                         UserDialogs *dialogs)
+SupportBundleAction::SupportBundleAction(QMainWindow *window, SupportBundleRecorder *recorder, SettingsXml settingsXml,
+                                         const QString &logDirectory, UserDialogs *dialogs)
     : QObject(window),
-      m_appBase(appBase),
-      m_settingsPage(settingsPage),
+      m_recorder(recorder),
+      m_settingsXml(std::move(settingsXml)),
+      m_logDirectory(logDirectory),
       m_dialogs(dialogs),
-      m_recorder(new SupportBundleRecorder(appBase.comHelper(), appBase.paramsHelper(), appBase.device(), this)),
       // The window's Help menu when it has one.
       m_menu(window->menuBar()->findChild<QMenu *>(QStringLiteral("menuHelp"))
                  ? window->menuBar()->findChild<QMenu *>(QStringLiteral("menuHelp"))
@@ -56,7 +54,7 @@ void SupportBundleAction::save()
     const QString program =
         QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion());
     const SupportBundleContent content =
-        m_recorder->content(program, m_settingsPage->settingsDocument(), m_appBase.logDirectory());
+        m_recorder->content(program, m_settingsXml(), m_logDirectory);
     QString error;
     if (!SupportBundle::write(fileName, content, &error)) {
         m_dialogs->message(UserDialogs::Icon::Critical, tr("Support bundle"),

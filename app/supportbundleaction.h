@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
-class AppBase;
-class EscSettingsPage;
+#include <functional>
+
 class QAction;
 class QMainWindow;
 class QMenu;
@@ -17,9 +18,13 @@ class SupportBundleAction : public QObject
     Q_OBJECT
 
 public:
-    // Adds the menu to the window's menu bar; everything given must outlive this object,
-    // which the window owns.
-    SupportBundleAction(QMainWindow *window, AppBase &appBase, EscSettingsPage *settingsPage, UserDialogs *dialogs);
+    // The settings file of the connected controller, as the settings page would save it.
+    using SettingsXml = std::function<QByteArray()>;
+
+    // Adds the menu to the window's menu bar; the recorder and the dialogs must outlive this
+    // object, which the window owns.
+    SupportBundleAction(QMainWindow *window, SupportBundleRecorder *recorder, SettingsXml settingsXml,
+                        const QString &logDirectory, UserDialogs *dialogs);
 
     QAction *action() const { return m_action; }
     void save();
@@ -30,10 +35,10 @@ protected:
 private:
     void retranslate();
 
-    AppBase &m_appBase;
-    EscSettingsPage *m_settingsPage;
-    UserDialogs *m_dialogs;
     SupportBundleRecorder *m_recorder;
+    SettingsXml m_settingsXml;
+    QString m_logDirectory;
+    UserDialogs *m_dialogs;
     QMenu *m_menu;
     QAction *m_action;
 };

@@ -16,8 +16,6 @@
 
 namespace {
 
-// The settings page's index: its activity runs the parameter exchange's quiet period.
-constexpr uint8_t SETTINGS_PAGE = 1;
 // An update that has not begun this long after its start was refused by the updater.
 constexpr int UPDATE_START_MS = 2000;
 
@@ -74,7 +72,9 @@ void ProductionJob::start()
 {
     m_total.start();
     m_ports = std::make_unique<OnePortProvider>(m_port);
-    m_app = std::make_unique<AppBase>(m_ports.get(), m_order.dataDirectory);
+    // Without the motor database: the jobs of one run would all look up, and store as
+    // unknown motors, their controllers' motors in one file at once.
+    m_app = std::make_unique<AppBase>(m_ports.get(), m_order.dataDirectory, nullptr, AppBase::MotorDatabase::None);
     AppBase *app = m_app.get();
     ComHelper *com = app->comHelper();
     UpdateFwHelper *updater = app->updateFwHelper();
@@ -112,10 +112,8 @@ void ProductionJob::start()
             return;
         if (m_outcome.firmwareBefore.isEmpty()) // not when found again after a lost answer
             m_outcome.firmwareBefore = tr("bootloader");
-        if (m_order.firmwareFile.isEmpty())
-            fail(tr("The controller waits in its bootloader."), tr("write its firmware with --flash"));
-        else
-            startFlash();
+        m_foundInBootloader = true;
+        identify();
     });
     connect(updater, &UpdateFwHelper::on_updateFwState, this, [this](QString state) {
         if (!state.isEmpty() && state != m_lastState)
@@ -214,6 +212,8 @@ void ProductionJob::tick()
     case Step::Find:
         checkFind();
         break;
+    case Step::Identified:
+        break; // waiting for the line's word
     case Step::Flash:
         checkFlash();
         break;
@@ -250,24 +250,8 @@ void ProductionJob::checkFind()
 {
     if (deviceReady()) {
         m_outcome.serialNumber = QString::number(m_app->device()->serialNumber());
-        m_order.serialClaims->claim(m_outcome.serialNumber, m_portName);
-        if (controllerContested())
-            return;
-        // Nothing is written to a controller that drives its motor: the motor is not stopped
-        // on anyone's behalf, and a running controller takes neither settings nor a motor.
-        if (m_app->deviceState() == DEVICE_RUNNING) {
-            fail(tr("The controller's motor is running; nothing was written."),
-                 tr("stop the motor, then re-run on this port"));
-            return;
-        }
-        if (!m_flashRetried)
-            m_outcome.firmwareBefore = firmwareText();
-        m_outcome.firmwareAfter = firmwareText();
-        emit progress(m_portName, tr("Controller %1, firmware %2").arg(m_outcome.serialNumber, m_outcome.firmwareBefore));
-        if (!m_order.firmwareFile.isEmpty())
-            startFlash();
-        else
-            continueAfter(Step::Return);
+        m_foundInBootloader = false;
+        identify();
         return;
     }
     if (!stepTimedOut(m_order.findTimeoutMs))
@@ -281,21 +265,66 @@ void ProductionJob::checkFind()
         fail(tr("The port was not found."), tr("check the port name and that the adapter is plugged in, then re-run"));
 }
 
-// One controller answering on two ports of this run: neither port writes to it.
-bool ProductionJob::controllerContested()
+// The first time: the line hears of the controller and the job waits for its word. Found
+// again later (after an update lost its first answer): it goes on at once.
+void ProductionJob::identify()
 {
-    if (m_outcome.serialNumber.isEmpty() || !m_order.serialClaims->contested(m_outcome.serialNumber))
-        return false;
-    fail(tr("The controller %1 answers on another port of this run as well; nothing was written.")
-             .arg(m_outcome.serialNumber),
-         tr("name each controller's port once and re-run"));
-    return true;
+    if (m_identified) {
+        continueFound();
+        return;
+    }
+    m_identified = true;
+    startStep(Step::Identified);
+    emit identified(m_portName, m_foundInBootloader ? QString() : m_outcome.serialNumber);
+}
+
+void ProductionJob::proceed()
+{
+    if (m_step != Step::Identified)
+        return;
+    continueFound();
+}
+
+void ProductionJob::standDown(const QString &result, const QString &advice)
+{
+    if (m_step != Step::Identified)
+        return;
+    fail(result, advice);
+}
+
+void ProductionJob::continueFound()
+{
+    if (m_foundInBootloader) {
+        if (m_order.firmwareFile.isEmpty())
+            fail(tr("The controller waits in its bootloader."), tr("write its firmware with --flash"));
+        else
+            startFlash();
+        return;
+    }
+    // Lost again while the other ports were heard: looked for once more.
+    if (!deviceReady()) {
+        startStep(Step::Find);
+        return;
+    }
+    // Nothing is written to a controller that drives its motor: the motor is not stopped
+    // on anyone's behalf, and a running controller takes neither settings nor a motor.
+    if (m_app->deviceState() == DEVICE_RUNNING) {
+        fail(tr("The controller's motor is running; nothing was written."),
+             tr("stop the motor, then re-run on this port"));
+        return;
+    }
+    if (!m_flashRetried)
+        m_outcome.firmwareBefore = firmwareText();
+    m_outcome.firmwareAfter = firmwareText();
+    emit progress(m_portName, tr("Controller %1, firmware %2").arg(m_outcome.serialNumber, m_outcome.firmwareBefore));
+    if (!m_order.firmwareFile.isEmpty())
+        startFlash();
+    else
+        continueAfter(Step::Return);
 }
 
 void ProductionJob::startFlash()
 {
-    if (controllerContested())
-        return;
     startStep(Step::Flash);
     m_outcome.firmwareAfter.clear(); // known again once the new firmware answers
     m_app->startFirmwareUpdate(m_order.firmwareFile);
@@ -356,8 +385,6 @@ void ProductionJob::checkReturn()
 
 void ProductionJob::startSettings()
 {
-    if (controllerContested())
-        return;
     startStep(Step::Settings);
     Device *device = m_app->device();
     SettingsRecords records;
@@ -396,7 +423,7 @@ void ProductionJob::startSettings()
     m_motionWritten = records.motion;
     m_pwmInConfirmed = !records.pwmInChanged;
     m_motionConfirmed = !records.motionChanged;
-    m_app->setActivePage(SETTINGS_PAGE); // the parameter exchange runs on this page's ticks
+    m_app->setWork(AppBase::Work::Settings); // the parameter exchange runs on these ticks
     ParamsHelper *params = m_app->paramsHelper();
     if (records.pwmInChanged)
         params->setPwmInRecord(records.pwmIn);
@@ -452,14 +479,10 @@ void ProductionJob::checkVerify()
 
 void ProductionJob::startMotor()
 {
-    if (controllerContested())
-        return;
     startStep(Step::Motor);
     keepSnapshot(SettingsSnapshot::Reason::MotorWrite);
     emit progress(m_portName, tr("Writing the motor %1").arg(m_order.motorName));
-    if (!m_app->idHelper()->setMotorFromDatabase(m_order.motorName))
-        fail(tr("The motor %1 is not in the motor database.").arg(m_order.motorName),
-             tr("import its motor file with --import-motors, then re-run"));
+    m_app->idHelper()->setStoredMotor(m_order.motor);
 }
 
 QString ProductionJob::settingsRerun() const

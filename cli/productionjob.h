@@ -4,12 +4,10 @@
 #include "device/settingsdocument.h"
 #include "device/settingssnapshots.h"
 #include "link/portinfo.h"
+#include "wire/motortotal.h"
 #include "wire/records.h"
 
 #include <QCoreApplication>
-#include <QHash>
-#include <QMutex>
-#include <QSet>
 #include <QElapsedTimer>
 #include <QMetaType>
 #include <QObject>
@@ -23,39 +21,6 @@ class QTimer;
 class PortProvider;
 
 // What one production run does to every controller; read-only, shared by all the ports.
-// The serial numbers the ports of one run found, shared by their threads: one controller
-// reached on two ports (two device files of one adapter) must not be worked on twice.
-class SerialClaims
-{
-public:
-    // Notes that `port` found the controller `serial`; returns the other port that found
-    // it first, or an empty text.
-    QString claim(const QString &serial, const QString &port)
-    {
-        const QMutexLocker lock(&m_mutex);
-        const QString first = m_ports.value(serial);
-        if (first.isEmpty()) {
-            m_ports.insert(serial, port);
-            return QString();
-        }
-        if (first == port)
-            return QString();
-        m_contested.insert(serial);
-        return first;
-    }
-    // Whether another port found this controller as well.
-    bool contested(const QString &serial) const
-    {
-        const QMutexLocker lock(&m_mutex);
-        return m_contested.contains(serial);
-    }
-
-private:
-    mutable QMutex m_mutex;
-    QHash<QString, QString> m_ports;
-    QSet<QString> m_contested;
-};
-
 struct ProductionOrder
 {
     explicit ProductionOrder(const DataDirectory &directory) : dataDirectory(directory) {}
@@ -69,9 +34,9 @@ struct ProductionOrder
     QString motorName;            // empty: no motor
     bool hasRestore = false;      // a snapshot to write back instead of a settings file
     SettingsSnapshot restore;     // its records as kept (an empty one is left alone)
+    MOTOR_TOTAL motor;            // read once from the motor database before the run
     DataDirectory dataDirectory;
     int findTimeoutMs = DEFAULT_FIND_TIMEOUT_MS;
-    std::shared_ptr<SerialClaims> serialClaims = std::make_shared<SerialClaims>(); // shared by copies
 };
 
 // The line of the summary table for one port.
@@ -92,6 +57,10 @@ Q_DECLARE_METATYPE(PortOutcome)
 // the settings and the motor, each write confirmed by the controller, and read the settings
 // back. Owns a coordinator of its own, made in the thread the job runs in; nothing is
 // shared with the jobs of the other ports but the order.
+//
+// Nothing is written before the line has heard every port: a job that has found its
+// controller says so (identified) and waits until it is told to go on (proceed) or to
+// stand down (standDown, when one controller answers on two ports of the run).
 class ProductionJob : public QObject
 {
     Q_OBJECT
@@ -111,13 +80,20 @@ public slots:
     void start();
     // A terminating signal: the job ends now, writing nothing more, its port "interrupted".
     void interrupt();
+    // After identified: every port of the run has been heard; the job goes on writing.
+    void proceed();
+    // After identified: the run is refused as a whole; the job ends without writing.
+    void standDown(const QString &result, const QString &advice);
 
 signals:
     void progress(QString port, QString text);
+    // The controller was found; `serial` is empty for one waiting in its bootloader. Once
+    // per job, before anything is written; or never, when the job finishes first.
+    void identified(QString port, QString serial);
     void finished(PortOutcome outcome);
 
 private:
-    enum class Step { Find, Flash, Return, Settings, Verify, Motor, Done };
+    enum class Step { Find, Identified, Flash, Return, Settings, Verify, Motor, Done };
 
     void tick();
     void startStep(Step step);
@@ -126,6 +102,8 @@ private:
     void startMotor();
     void continueAfter(Step done);
     void checkFind();
+    void identify();
+    void continueFound();
     void checkFlash();
     void checkReturn();
     void checkSettings();
@@ -140,11 +118,12 @@ private:
     PortInfo m_port;
     QString m_portName;
     ProductionOrder m_order;
-    bool controllerContested();
     // Keeps the controller's records before a write; says where they went.
     void keepSnapshot(SettingsSnapshot::Reason reason);
     // What to do when the settings step failed: the command that wrote them, again.
     QString settingsRerun() const;
+    bool m_identified = false;
+    bool m_foundInBootloader = false;
     QStringList m_notWritten; // settings values limited or skipped on this controller
     std::unique_ptr<PortProvider> m_ports;
     std::unique_ptr<AppBase> m_app;

@@ -131,8 +131,8 @@ bool ProductionLine::prepare(ProductionOrder *order)
         order->restore = snapshot;
     }
     if (!m_request.motorName.isEmpty()) {
-        // Looked up once before the ports start: each coordinator then reads a database
-        // that exists, and a missing motor stops the run before any controller is touched.
+        // Read once before the ports start: the jobs do not open the motor database, and a
+        // missing motor stops the run before any controller is touched.
         QString problem;
         DbManager database(nullptr, m_request.dataDirectory.databaseDirectory(&problem));
         MOTOR_TOTAL motor;
@@ -147,6 +147,7 @@ bool ProductionLine::prepare(ProductionOrder *order)
         if (!DbManager::isUsable(motor))
             return refuse(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(m_request.motorName));
         order->motorName = m_request.motorName;
+        order->motor = motor;
     }
     QString recordingProblem;
     if (!m_recording.prepare(m_request.results, *order, m_request.settingsFile, &recordingProblem))
@@ -178,6 +179,23 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
         for (const auto &entry : unfinished)
             QMetaObject::invokeMethod(entry.second, &ProductionJob::interrupt, Qt::QueuedConnection);
     });
+    // The identification: nothing is written until every port has found its controller
+    // or given up; one controller on two ports refuses the whole run.
+    int unheard = m_request.ports.size();
+    QList<QPair<QString, QString>> serials; // port, serial number, in the order heard
+    const auto heardAll = [&] {
+        const QString refusal = sameControllerTwice(serials);
+        if (!refusal.isEmpty())
+            m_refusal = refusal;
+        for (const auto &entry : unfinished) {
+            if (refusal.isEmpty())
+                QMetaObject::invokeMethod(entry.second, &ProductionJob::proceed, Qt::QueuedConnection);
+            else
+                QMetaObject::invokeMethod(entry.second, [job = entry.second, refusal] {
+                    job->standDown(refusal, tr("name each controller's port once and re-run"));
+                }, Qt::QueuedConnection);
+        }
+    };
     for (const PortInfo &port : m_request.ports) {
         names << port.portName;
         auto thread = std::make_unique<QThread>();
@@ -187,8 +205,15 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
         QObject::connect(thread.get(), &QThread::finished, job, &QObject::deleteLater);
         QObject::connect(job, &ProductionJob::progress, &loop,
                          [this](QString portName, QString text) { print(portName, text); });
+        auto heard = std::make_shared<bool>(false);
+        QObject::connect(job, &ProductionJob::identified, &loop, [&, heard](QString portName, QString serial) {
+            *heard = true;
+            serials.append({portName, serial});
+            if (--unheard == 0)
+                heardAll();
+        });
         QThread *jobThread = thread.get();
-        QObject::connect(job, &ProductionJob::finished, &loop, [&, jobThread](PortOutcome outcome) {
+        QObject::connect(job, &ProductionJob::finished, &loop, [&, jobThread, heard](PortOutcome outcome) {
             if (m_request.json)
                 JsonLines::write(m_out, JsonLines::finished(outcome));
             else
@@ -196,6 +221,8 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
             outcomes.append(outcome);
             unfinished.erase(jobThread);
             jobThread->quit();
+            if (!*heard && --unheard == 0)
+                heardAll();
             if (--running == 0)
                 loop.quit();
         });
@@ -213,6 +240,18 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
         return names.indexOf(a.port) < names.indexOf(b.port);
     });
     return outcomes;
+}
+
+QString ProductionLine::sameControllerTwice(const QList<QPair<QString, QString>> &serials)
+{
+    for (int i = 0; i < serials.size(); ++i) {
+        for (int j = i + 1; j < serials.size(); ++j) {
+            if (!serials[i].second.isEmpty() && serials[i].second == serials[j].second)
+                return tr("The controller %1 answers on the ports %2 and %3: the run is refused and nothing was written.")
+                    .arg(serials[i].second, serials[i].first, serials[j].first);
+        }
+    }
+    return QString();
 }
 
 int ProductionLine::run()
@@ -236,6 +275,8 @@ int ProductionLine::run()
         return 1;
     }
     const QList<PortOutcome> outcomes = runJobs(order);
+    if (!m_refusal.isEmpty())
+        m_err << m_refusal << Qt::endl;
     int failed = 0;
     for (const PortOutcome &outcome : outcomes)
         failed += outcome.success ? 0 : 1;

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -52,6 +53,10 @@ public:
 
     // The device file a port stands for, links resolved.
     static QString deviceOf(const PortInfo &port);
+
+    // Why the run is refused when one serial number was found on two ports (port, serial
+    // number pairs; an empty serial number is a controller in its bootloader), else empty.
+    static QString sameControllerTwice(const QList<QPair<QString, QString>> &serials);
 
 private:
     bool prepare(ProductionOrder *order);

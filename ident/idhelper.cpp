@@ -5,11 +5,7 @@
 #include "device/ownthread.h"
 #include "ident/identlog.h"
 #include "ident/motoruserlimits.h"
-#include "motors/dbmanager.h"
 
-#include <QMetaObject>
-#include <QMutexLocker>
-#include <QThread>
 
 #include <algorithm>
 
@@ -43,8 +39,8 @@ QString hex(uint8_t value)
 
 } // namespace
 
-IdHelper::IdHelper(DbManager *database, QObject *parent)
-    : QObject(parent), m_database(database), m_steps(IdSteps::build())
+IdHelper::IdHelper(QObject *parent)
+    : QObject(parent), m_steps(IdSteps::build())
 {
     // The signals carry fixed-width integers; connections and spies made by signature
     // look them up under these names.
@@ -63,29 +59,33 @@ void IdHelper::runInOwnThread(Call call)
         call();
 }
 
-int IdHelper::setMotorUserParams(float maxCurrent, bool noLoadKnown, float noLoadCurrent, int lipoCells, float kv,
-                                 int polePairs)
+void IdHelper::setMotorUserParams(float maxCurrent, bool noLoadKnown, float noLoadCurrent, int lipoCells, float kv,
+                                  int polePairs)
 {
-    const Device_State_e deviceState = m_deviceState.load();
-    ID_DEBUG << "device state" << int(deviceState);
-    if (deviceState != DEVICE_CONNECTED)
-        return DeviceNotConnected;
-
     const MotorUserInput input {maxCurrent, noLoadKnown, noLoadCurrent, lipoCells, kv, polePairs};
-    if (!input.isComplete())
-        return ParameterZero;
-
-    const MotorUserLimits limits = MotorUserLimits::compute(input);
-    runInOwnThread([this, limits] { applyUserLimits(limits); });
-    return Sent;
+    runInOwnThread([this, input] {
+        ID_DEBUG << "device state" << int(m_deviceState);
+        if (!isDeviceConnected()) {
+            emit userParamsRefused(DeviceNotConnected);
+            return;
+        }
+        if (!input.isComplete()) {
+            emit userParamsRefused(ParameterZero);
+            return;
+        }
+        applyUserLimits(MotorUserLimits::compute(input));
+    });
 }
 
-int IdHelper::correctIdentification()
+void IdHelper::correctIdentification()
 {
-    if (!isDeviceConnected())
-        return DeviceNotConnected;
-    runInOwnThread([this] { applyCorrection(); });
-    return Sent;
+    runInOwnThread([this] {
+        if (!isDeviceConnected()) {
+            emit userParamsRefused(DeviceNotConnected);
+            return;
+        }
+        applyCorrection();
+    });
 }
 
 void IdHelper::acceptAllConditions()
@@ -124,26 +124,15 @@ void IdHelper::cancelIdentification()
     });
 }
 
-bool IdHelper::setMotorFromDatabase(const QString &motorName)
+void IdHelper::setStoredMotor(const MOTOR_TOTAL &motor)
 {
-    if (!isDeviceConnected() || !m_database)
-        return false;
-
-    MOTOR_TOTAL motor;
-    bool found = false;
-    if (QThread::currentThread() == m_database->thread()) {
-        found = m_database->getMotorParams(motorName, &motor);
-    } else {
-        // The database belongs to another thread; it answers at once.
-        QMetaObject::invokeMethod(
-            m_database, [this, &found, &motorName, &motor] { found = m_database->getMotorParams(motorName, &motor); },
-            Qt::BlockingQueuedConnection);
-    }
-    if (!found)
-        return false;
-
-    runInOwnThread([this, motor] { sendStoredMotor(motor); });
-    return true;
+    runInOwnThread([this, motor] {
+        if (!isDeviceConnected()) {
+            emit storedMotorAnswered(false, false);
+            return;
+        }
+        sendStoredMotor(motor);
+    });
 }
 
 void IdHelper::acceptConditions(ID_WIDGET widget)
@@ -161,12 +150,6 @@ void IdHelper::acceptConditions(ID_WIDGET widget)
             break;
         }
     });
-}
-
-MOTOR_TOTAL IdHelper::motorParamsSnapshot() const
-{
-    QMutexLocker lock(&m_motorParamsMutex);
-    return m_motorParams;
 }
 
 // ---- requests -----------------------------------------------------------------------------
@@ -216,10 +199,7 @@ bool IdHelper::takeAwaited(uint8_t msgId, Request *request)
 
 void IdHelper::applyUserLimits(const MotorUserLimits &limits)
 {
-    {
-        QMutexLocker lock(&m_motorParamsMutex);
-        m_motorParams.unpackUser(limits.record.packUser());
-    }
+    m_motorParams.unpackUser(limits.record.packUser());
     for (const QString &line : limits.logLines())
         log(line);
     setState(IdState::UserParamsSent);
@@ -229,7 +209,6 @@ void IdHelper::applyUserLimits(const MotorUserLimits &limits)
 void IdHelper::applyCorrection()
 {
     if (m_predictedError) {
-        QMutexLocker lock(&m_motorParamsMutex);
         if (m_predictedErrorCode == 4)
             m_motorParams.resCurrent = uint16_t((3 * m_motorParams.resCurrent) / 2) & MOTOR_TOTAL::CURRENT_MASK;
         else if (m_predictedErrorCode == 7)
@@ -350,7 +329,7 @@ void IdHelper::handleStatusAnswer(Request request, uint8_t status)
     case Request::Stop:
         setState(IdState::Failed);
         setError(accepted ? ErrorStopped : ErrorStopRefused);
-        emit setUiPage(ERROR_PAGE);
+        emit identificationFailed(m_predictedError);
         if (accepted)
             log(QStringLiteral("Ident stop"));
         else
@@ -363,7 +342,7 @@ void IdHelper::handleStatusAnswer(Request request, uint8_t status)
 
 void IdHelper::handleIdentError(const QByteArray &payload)
 {
-    emit setUiPage(ERROR_PAGE);
+    emit identificationFailed(m_predictedError);
     setState(IdState::Failed);
     if (!payload.isEmpty())
         m_identErrorInfo = uint8_t(payload.at(0));
@@ -373,16 +352,13 @@ void IdHelper::handleIdentError(const QByteArray &payload)
 void IdHelper::handleMotorParams(const QByteArray &payload)
 {
     ID_DEBUG << "MOtor params received";
-    MOTOR_TOTAL params = motorParamsSnapshot();
+    MOTOR_TOTAL params = m_motorParams;
     if (!params.unpackIdent(payload)) {
         ID_DEBUG << "Motor params answer too short:" << payload.size() << "bytes";
         fail(ErrorNoAnswer);
         return;
     }
-    {
-        QMutexLocker lock(&m_motorParamsMutex);
-        m_motorParams = params;
-    }
+    m_motorParams = params;
     log(QStringLiteral("Get motors params"));
     log(QStringLiteral("Motor params:") + hexWithoutPadding(payload));
 
@@ -400,7 +376,7 @@ void IdHelper::handleMotorParams(const QByteArray &payload)
     ID_DEBUG << "m_motorParams.indCurrent: " + QString::number(params.indCurrent);
 
     setState(IdState::Finished);
-    emit identFinished();
+    emit identFinished(m_motorParams);
 }
 
 // ---- lost answers -------------------------------------------------------------------------
@@ -449,7 +425,7 @@ void IdHelper::handleLostAnswer(uint8_t msgId)
     } else if (isRunningState(m_state) || msgId == VyxMsg::GET_MOTOR_PARAMS) {
         fail(ErrorNoAnswer);
     } else {
-        emit setUiPage(ERROR_PAGE);
+        emit identificationFailed(m_predictedError);
     }
 }
 
@@ -472,7 +448,7 @@ void IdHelper::deviceConnectionState(Device_State_e deviceState)
     if (isRunningState(m_state) || resultPending) {
         setState(IdState::Failed);
         setError(ErrorConnectionLost);
-        emit setUiPage(ERROR_PAGE);
+        emit identificationFailed(m_predictedError);
         log(QStringLiteral("Ident is broken"));
     }
 }
@@ -602,7 +578,7 @@ void IdHelper::fail(IdentError error)
     setState(IdState::Failed);
     setError(error);
     logError(error);
-    emit setUiPage(ERROR_PAGE);
+    emit identificationFailed(m_predictedError);
 }
 
 // ---- state --------------------------------------------------------------------------------

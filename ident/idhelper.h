@@ -6,7 +6,6 @@
 #include "wire/motortotal.h"
 
 #include <QByteArray>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -15,7 +14,6 @@
 #include <atomic>
 #include <cstdint>
 
-class DbManager;
 struct MotorUserLimits;
 
 // Drives the motor identification that runs inside the controller: sends the user's
@@ -25,11 +23,10 @@ struct MotorUserLimits;
 // controller.
 //
 // Lives in the coordinator thread and talks to the port manager only through signals.
-// The operations the main window calls (setMotorUserParams, correctIdentification,
-// acceptAllConditions, stopIdentification, acceptConditions, setMotorFromDatabase) may
-// be called from the GUI thread: they work out their result from thread-safe values and
-// post the work into the coordinator thread. isIdentRunning and hasPredictedError are
-// atomic reads.
+// The operations the pages call (setMotorUserParams, correctIdentification,
+// acceptAllConditions, stopIdentification, cancelIdentification, acceptConditions,
+// setStoredMotor) post themselves into the coordinator thread, in the order they were
+// made, and answer with signals; only isIdentRunning is read from the GUI thread.
 class IdHelper : public QObject
 {
     Q_OBJECT
@@ -79,36 +76,36 @@ public:
         ErrorConnectionLost = 7,
     };
 
-    static constexpr uint8_t ERROR_PAGE = 7;   // the wizard's error page
     // An own request that neither got an answer nor a loss report within this many ticks
     // was dropped by the port manager (it empties its queue when another request is lost).
     static constexpr uint32_t ANSWER_DEADLINE_TICKS = 40;
 
-    // `database` is read in its own thread (the GUI thread in the application).
-    explicit IdHelper(DbManager *database, QObject *parent = nullptr);
+    explicit IdHelper(QObject *parent = nullptr);
 
-    // ---- called by the main window, from any thread ----
-    // 0 sent, 1 a parameter is zero, 2 device not connected.
-    int setMotorUserParams(float maxCurrent, bool noLoadKnown, float noLoadCurrent, int lipoCells, float kv,
-                           int polePairs);
-    // 0 sent, 2 device not connected.
-    int correctIdentification();
+    // ---- called by the window's pages, from any thread: each posts itself into the
+    // coordinator thread and answers with signals ----
+    // Sends the user's limits; userParamsRefused(ParameterZero or DeviceNotConnected) when
+    // a value is missing or no controller is connected.
+    void setMotorUserParams(float maxCurrent, bool noLoadKnown, float noLoadCurrent, int lipoCells, float kv,
+                            int polePairs);
+    // The limits corrected as the predicted error asks; userParamsRefused(DeviceNotConnected)
+    // without a controller.
+    void correctIdentification();
     void acceptAllConditions();
     void stopIdentification();
     // The user left the wizard: a run that may turn the motor is stopped (IDENT_STOP);
     // limits sent or accepted without a run are dropped without a word to the controller.
     void cancelIdentification();
-    // True when the motor was found in the database and is being sent. Reads the
-    // database; call it from the database's thread (it blocks on it otherwise).
-    bool setMotorFromDatabase(const QString &motorName);
+    // Sends a motor read from the database (both halves); storedMotorAnswered tells the
+    // outcome, also when no controller is connected.
+    void setStoredMotor(const MOTOR_TOTAL &motor);
+    // Published for the window's busy check (read from the GUI thread).
     bool isIdentRunning() const { return m_identRunning.load(); }
-    bool hasPredictedError() const { return m_predictedError.load(); }
-    Device_State_e deviceState() const { return m_deviceState.load(); }
-    // A copy of the motor being identified; safe from any thread.
-    MOTOR_TOTAL motorParamsSnapshot() const;
 
     // ---- coordinator thread ----
     const MOTOR_TOTAL *motorParams() const { return &m_motorParams; }
+    bool hasPredictedError() const { return m_predictedError; }
+    Device_State_e deviceState() const { return m_deviceState; }
     // One 50 ms tick: notices own requests that the port manager dropped without a report.
     void tick();
 
@@ -129,14 +126,19 @@ signals:
     void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
     void changeIdState(QString actualState, QString nextState, QString buttonLabel, QStringList features,
                        QStringList errors, uint32_t timeInMs);
-    void identFinished();
-    void setUiPage(uint8_t index);
+    // The identified motor, a copy.
+    void identFinished(MOTOR_TOTAL motor);
+    // The run (or its start) has ended without identified parameters; `correctable`: the
+    // controller predicted the error, so a corrected run may succeed.
+    void identificationFailed(bool correctable);
     void showPredictError();
     void deviceDisconnect();
     void writeLogMessage(QString message);
     void updateMotorParams();
     void updateMotorHours();
-    // The outcome of setMotorFromDatabase: accepted when the controller took both halves;
+    // setMotorUserParams or correctIdentification did not send (a SendResult).
+    void userParamsRefused(int result);
+    // The outcome of setStoredMotor: accepted when the controller took both halves;
     // otherwise `answered` tells a refusal from a lost answer or connection.
     void storedMotorAnswered(bool accepted, bool answered);
 
@@ -153,7 +155,7 @@ private:
     };
     static uint8_t messageIdOf(Request request);
 
-    bool isDeviceConnected() const { return m_deviceState.load() == DEVICE_CONNECTED; }
+    bool isDeviceConnected() const { return m_deviceState == DEVICE_CONNECTED; }
     template <typename Call>
     void runInOwnThread(Call call);
 
@@ -185,16 +187,15 @@ private:
     bool isRunProgressState() const;
     static bool isRunningState(IdState state);
 
-    DbManager *m_database;
     QVector<IdStep> m_steps;
 
     IdState m_state = IdState::Idle;
     std::atomic<bool> m_identRunning {false};
-    std::atomic<Device_State_e> m_deviceState {DEVICE_DISCONNECTED};
+    Device_State_e m_deviceState = DEVICE_DISCONNECTED;
     uint8_t m_lastEstState = 0;
     uint8_t m_lastError = NoError;
     uint8_t m_identErrorInfo = 0;       // byte 0 of the IDENT_ERROR answer, kept as is
-    std::atomic<bool> m_predictedError {false};
+    bool m_predictedError = false;
     int m_predictedErrorCode = 0;
 
     QVector<Request> m_awaited;          // sent, not yet answered, oldest first
@@ -202,6 +203,5 @@ private:
     bool m_storedMotorPending = false;   // both halves of a stored motor sent, outcome not told
     bool m_storedIdentRefused = false;   // the first half was refused
 
-    mutable QMutex m_motorParamsMutex;   // guards writes here against snapshot reads
     MOTOR_TOTAL m_motorParams;
 };

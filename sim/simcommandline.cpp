@@ -184,6 +184,8 @@ std::vector<ValueOption> valueOptions()
           intField([](C &c) { return &c.config.faults.nackPage; }, 0, 1 << 20) },
         { "nack-times", "How many times the page of --nack-page is refused (default 1).", "N",
           intField([](C &c) { return &c.config.faults.nackPageTimes; }, 0, 1 << 20) },
+        { "nack-start", "Refuse the start command (GO) of the bootloader N times.", "N",
+          intField([](C &c) { return &c.config.faults.nackStartTimes; }, 0, 1 << 20) },
         { "vanish-after", "Close the port for good after MS milliseconds.", "MS",
           intField([](C &c) { return &c.config.faults.vanishAfterMs; }, 0, 1 << 30) },
         { "stall-after", "Report a stalled motor after MS milliseconds.", "MS",

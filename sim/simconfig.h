@@ -74,6 +74,7 @@ struct FaultConfig
     int silentAfterFrames = -1;    // stop answering after this many answered frames
     int nackPage = -1;             // page index (address / 256) whose data is refused
     int nackPageTimes = 1;         // how many times that page is refused
+    int nackStartTimes = 0;        // how many times the start command (GO) is refused
     int vanishAfterMs = -1;        // the port disappears after this time
     bool paceOutput = false;       // bytes take their real time on the line
     int stallAfterMs = -1;         // stall report after this time

@@ -46,6 +46,7 @@ SimulatedBootloader::SimulatedBootloader(const BootloaderConfig &config, const F
     : m_config(config)
     , m_faults(faults)
     , m_nacksLeft(std::max(faults.nackPageTimes, 0))
+    , m_startNacksLeft(std::max(faults.nackStartTimes, 0))
 {
     const int appKiB = std::clamp(config.flashKiB - BOOTLOADER_KIB, 0, MAX_FLASH_KIB);
     m_flash = QByteArray(appKiB * 1024, char(0xFF));
@@ -169,6 +170,10 @@ QByteArray SimulatedBootloader::handleCommand(uint8_t command)
         return dataAnswer(security);
     }
     case GO:
+        if (m_startNacksLeft > 0) {
+            --m_startNacksLeft;
+            return single(NACK);
+        }
         m_startRequested = true;
         return single(ACK);
     case AES_BEGIN:

@@ -67,5 +67,6 @@ private:
     qint64 m_lastByteUs = 0;
     int m_pagesWritten = 0;
     int m_nacksLeft = 0;
+    int m_startNacksLeft = 0;
     qint64 m_busyUs = 0;
 };

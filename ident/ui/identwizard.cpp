@@ -1,5 +1,6 @@
 #include "ident/ui/identwizard.h"
 
+#include "device/device.h"
 #include "device/runningmode.h"
 
 #include "ui_identwizard.h"
@@ -10,32 +11,25 @@
 #include "ui/userdialogs.h"
 
 #include <QEvent>
+#include <QHideEvent>
 #include <QLineEdit>
 #include <QPalette>
-#include <QStackedWidget>
 
 #include <algorithm>
 #include <cmath>
 
-IdentWizard::IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs, QTimer *progressTimer,
-                         QStackedWidget *stack, QWidget *parent)
+IdentWizard::IdentWizard(const Device *device, IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs,
+                         QTimer *progressTimer, QWidget *parent)
     : QWidget(parent),
       ui(new Ui::IdentWizard),
+      m_device(device),
       m_idHelper(idHelper),
       m_motors(motors),
       m_dialogs(dialogs),
-      m_progressTimer(progressTimer),
-      m_stack(stack)
+      m_progressTimer(progressTimer)
 {
     ui->setupUi(this);
-    // The pages join the motor list in the motor page's stack, in index order.
-    while (ui->stackedWidgetIdentPages->count() > 0) {
-        QWidget *page = ui->stackedWidgetIdentPages->widget(0);
-        ui->stackedWidgetIdentPages->removeWidget(page);
-        m_stack->addWidget(page);
-    }
-    ui->stackedWidgetIdentPages->hide();
-    Q_ASSERT(m_stack->count() == PageError + 1);
+    Q_ASSERT(ui->stackedWidgetIdentPages->count() == PageError);
 
     applyShortcuts();
     ui->textEdit_ErrorPredicted->hide();
@@ -50,21 +44,15 @@ IdentWizard::IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *
     connect(m_progressTimer, &QTimer::timeout, this, &IdentWizard::on_updateIdProgress);
 
     connect(m_idHelper, &IdHelper::changeIdState, this, &IdentWizard::on_changeIdState);
-    connect(m_idHelper, &IdHelper::setUiPage, this, &IdentWizard::on_setPageIdent);
+    connect(m_idHelper, &IdHelper::identificationFailed, this, &IdentWizard::on_identificationFailed);
     connect(m_idHelper, &IdHelper::identFinished, this, &IdentWizard::on_identificationfinish);
     connect(m_idHelper, &IdHelper::showPredictError, this, &IdentWizard::on_showPredictError);
+    connect(m_idHelper, &IdHelper::userParamsRefused, this, &IdentWizard::on_userParamsRefused);
 
-    connect(m_stack, &QStackedWidget::currentChanged, this, &IdentWizard::on_stackedWidgetMotorParams_currentChanged);
-    m_stack->installEventFilter(this);
-    m_shownPage = m_stack->currentIndex();
     showButtons(m_shownPage);
 }
 
-IdentWizard::~IdentWizard()
-{
-    if (m_stack)
-        m_stack->removeEventFilter(this);
-}
+IdentWizard::~IdentWizard() = default;
 
 void IdentWizard::changeEvent(QEvent *event)
 {
@@ -77,17 +65,13 @@ void IdentWizard::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
 }
 
-// The motor page hidden (another page of the window, or the window closed) ends a run.
-// A stack being destroyed is only a QWidget any more (it hides itself in ~QWidget): the
-// cast fails then, and nothing of it is touched.
-bool IdentWizard::eventFilter(QObject *watched, QEvent *event)
+// The wizard hidden (the motor list shown, another page of the window, or the window
+// closed) ends a run.
+void IdentWizard::hideEvent(QHideEvent *event)
 {
-    if (event->type() == QEvent::Hide && !event->spontaneous()) {
-        const auto *stack = qobject_cast<QStackedWidget *>(watched);
-        if (stack && stack == m_stack && stack->currentIndex() == PageActualState)
-            m_idHelper->cancelIdentification();
-    }
-    return QWidget::eventFilter(watched, event);
+    if (!event->spontaneous() && currentPage() == PageActualState)
+        m_idHelper->cancelIdentification();
+    QWidget::hideEvent(event);
 }
 
 // A button's new text replaces its shortcut with the text's mnemonic: set again after
@@ -97,15 +81,23 @@ void IdentWizard::applyShortcuts()
     ui->pushButtonCancelIdent->setShortcut(Qt::Key_Escape);
 }
 
-int IdentWizard::currentPage() const
-{
-    return m_stack->currentIndex();
-}
-
 void IdentWizard::showPage(int index)
 {
-    if (index >= 0 && index < m_stack->count())
-        m_stack->setCurrentIndex(index);
+    if (index < PageMotorList || index > PageError || index == m_shownPage)
+        return;
+    if (index == PageMotorList) {
+        emit motorListWanted(); // on_motorListShown follows
+        return;
+    }
+    ui->stackedWidgetIdentPages->setCurrentIndex(index - 1);
+    emit shown();
+    pageChanged(index);
+}
+
+void IdentWizard::on_motorListShown()
+{
+    if (m_shownPage != PageMotorList)
+        pageChanged(PageMotorList);
 }
 
 void IdentWizard::showBox(const QString &msg)
@@ -118,7 +110,7 @@ void IdentWizard::showBox(const QString &msg)
 
 void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
 {
-    switch (m_idHelper->deviceState()) {
+    switch (m_device->state()) {
     case DEVICE_DISCONNECTED:
         showBox(tr("Device is disconnected"));
         return;
@@ -132,21 +124,26 @@ void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
     case DEVICE_CONNECTED:
         break;
     }
-    const int result = m_idHelper->setMotorUserParams(input.maxCurrent, input.noLoadKnown, input.noLoadCurrent,
-                                                      input.lipoCells, input.kv, input.polePairs);
-    switch (result) {
-    case IdHelper::Sent:
-        for (QCheckBox *box : {ui->checkBoxMotorNoLoad, ui->checkBoxAttention, ui->checkBoxStepsId})
-            box->setChecked(true);
-        showPage(PageAttention);
-        break;
-    case IdHelper::ParameterZero:
-        showBox(tr("Parameters must be non-zero value: %1").arg(missingFields(input).join(QStringLiteral(", "))));
-        break;
-    default:
-        showBox(tr("Device is not connected"));
-        break;
+    m_input = input;
+    if (!input.isComplete()) {
+        on_userParamsRefused(IdHelper::ParameterZero);
+        return;
     }
+    // Posted; a refusal (the controller gone meanwhile) comes back as userParamsRefused.
+    m_idHelper->setMotorUserParams(input.maxCurrent, input.noLoadKnown, input.noLoadCurrent, input.lipoCells,
+                                   input.kv, input.polePairs);
+    for (QCheckBox *box : {ui->checkBoxMotorNoLoad, ui->checkBoxAttention, ui->checkBoxStepsId})
+        box->setChecked(true);
+    showPage(PageAttention);
+}
+
+void IdentWizard::on_userParamsRefused(int result)
+{
+    if (result == IdHelper::ParameterZero)
+        showBox(tr("Parameters must be non-zero value: %1").arg(missingFields(m_input).join(QStringLiteral(", "))));
+    else
+        showBox(tr("Device is not connected"));
+    showPage(PageMotorList);
 }
 
 // The motor data fields the identification needs and lacks, by their labels.
@@ -170,7 +167,7 @@ QStringList IdentWizard::missingFields(const MotorUserInput &input)
 // ---------------------------------------------------------------------------------
 // Pages and buttons
 
-void IdentWizard::on_stackedWidgetMotorParams_currentChanged(int index)
+void IdentWizard::pageChanged(int index)
 {
     const int previous = m_shownPage;
     m_shownPage = index;
@@ -211,7 +208,7 @@ void IdentWizard::showButtons(int page)
         accept->setText(tr("Save motor"));
         break;
     case PageError: {
-        const bool correction = m_idHelper->hasPredictedError();
+        const bool correction = m_correctable;
         accept->setText(correction ? tr("Correction") : tr("Repeat"));
         ui->textEdit_ErrorCorretion->setVisible(correction);
         ui->textEdit_ErrorRepeat->setVisible(!correction);
@@ -256,6 +253,7 @@ void IdentWizard::on_pushButtonAcceptIdent_clicked()
         m_idHelper->acceptConditions(IdHelper::ID_WIDGET_NO_LOAD);
         m_idHelper->acceptConditions(IdHelper::ID_WIDGET_STEPS);
         ui->textEdit_ErrorPredicted->hide();
+        m_correctable = false; // a new run: no prediction yet
         m_idHelper->acceptAllConditions();
         showPage(PageActualState);
         break;
@@ -272,12 +270,16 @@ void IdentWizard::on_pushButtonAcceptIdent_clicked()
 
 void IdentWizard::acceptOnErrorPage()
 {
-    if (m_idHelper->hasPredictedError() && m_idHelper->correctIdentification() != IdHelper::Sent) {
-        showBox(tr("Unexpected error occurs"));
-        showPage(PageMotorList);
-        return;
+    if (m_correctable) {
+        if (m_device->state() != DEVICE_CONNECTED) {
+            showBox(tr("Unexpected error occurs"));
+            showPage(PageMotorList);
+            return;
+        }
+        m_idHelper->correctIdentification();
     }
     ui->textEdit_ErrorPredicted->hide();
+    m_correctable = false;
     m_idHelper->acceptAllConditions();
     showPage(PageActualState);
 }
@@ -348,24 +350,29 @@ void IdentWizard::stopProgress()
     ui->progressBarStateId->setValue(0);
 }
 
-void IdentWizard::on_setPageIdent(uint8_t index)
+void IdentWizard::on_identificationFailed(bool correctable)
 {
+    m_correctable = correctable;
     stopProgress();
-    showPage(index);
+    showPage(PageError);
     runEnded();
 }
 
-void IdentWizard::on_identificationfinish()
+void IdentWizard::on_identificationfinish(MOTOR_TOTAL motor)
 {
     stopProgress();
+    m_identified = motor;
     // The results before they are saved.
-    ui->labelIdentResults->setText(MotorInfoText::html(m_idHelper->motorParamsSnapshot()));
+    ui->labelIdentResults->setText(MotorInfoText::html(m_identified));
     showPage(PageFinish);
     runEnded();
 }
 
 void IdentWizard::on_showPredictError()
 {
+    m_correctable = true;
+    if (currentPage() == PageError)
+        showButtons(PageError);
     ui->textEdit_ErrorPredicted->show();
     m_predictedErrorTimer.start();
 }
@@ -418,7 +425,7 @@ void IdentWizard::saveMotor()
     // under another name.
     if (isStoredMotorName(name))
         return;
-    const MotorResult result = m_motors->saveMotor(name, m_idHelper->motorParamsSnapshot());
+    const MotorResult result = m_motors->saveMotor(name, m_identified);
     if (!result.message.isEmpty())
         showBox(result.message);
     if (!result.ok)

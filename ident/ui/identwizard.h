@@ -1,9 +1,8 @@
 #pragma once
 
 #include "ident/motoruserlimits.h"
+#include "wire/motortotal.h"
 
-#include <QPointer>
-#include <QStackedWidget>
 #include <QTimer>
 #include <QWidget>
 
@@ -14,13 +13,16 @@ namespace Ui {
 class IdentWizard;
 }
 
+class Device;
 class IdHelper;
 class MotorLibrary;
 class UserDialogs;
 
-// The identification wizard of the motor page: its seven pages follow the motor list in
-// the page's inner stack (indices 1..7); this widget itself is the row of Back, Cancel and
-// Accept below that stack. It collects the user's confirmations, starts the run through
+// The identification wizard of the motor page: its seven pages in a stack of its own
+// (PageAttention .. PageError), above the row of Back, Cancel and Accept. The motor page
+// shows this widget in place of its motor list when the wizard asks for it (shown) and
+// tells it when the motor list is back (on_motorListShown); PageMotorList stands for
+// "the motor list is shown, not the wizard". It collects the user's confirmations, starts the run through
 // the identification sequencer, shows each step with its expected behaviour and a progress
 // bar, and saves the identified motor under a name.
 //
@@ -47,10 +49,11 @@ public:
     static constexpr int PREDICTED_ERROR_SHOW_MS = 5000; // how long the warning stays
     static constexpr int CLOSE_STOP_WAIT_MS = 3000;      // longest wait for a stop at window close
 
-    // All must outlive the wizard. The progress timer is the window's idProgressTimer; the
-    // stack is the motor page's stackedWidgetMotorParams with the motor list as its only page.
-    IdentWizard(IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs, QTimer *progressTimer,
-                QStackedWidget *stack, QWidget *parent = nullptr);
+    // All must outlive the wizard. The device model is read here, in its (the GUI) thread;
+    // the sequencer only through its posted calls and its signals. The progress timer is
+    // the window's idProgressTimer.
+    IdentWizard(const Device *device, IdHelper *idHelper, MotorLibrary *motors, UserDialogs *dialogs,
+                QTimer *progressTimer, QWidget *parent = nullptr);
     ~IdentWizard() override;
 
     // The window is about to close. True while a run that may turn the motor is being
@@ -65,8 +68,15 @@ public:
     // not look at them.
     void on_changeIdState(QString actualState, QString nextState, QString buttonLabel, QStringList features,
                           QStringList errors, uint32_t timeInMs);
-    void on_setPageIdent(uint8_t index);
-    void on_identificationfinish();
+    void on_identificationFailed(bool correctable);
+    void on_identificationfinish(MOTOR_TOTAL motor);
+    // The motor page shows its motor list again, however it came to it.
+    void on_motorListShown();
+
+    // The page shown: PageMotorList while the motor list is, else one of the wizard's.
+    int currentPage() const { return m_shownPage; }
+    void showPage(int index);
+    void on_userParamsRefused(int result);
     void on_showPredictError();
     void on_hidePredictError();
     void on_updateIdProgress();
@@ -76,10 +86,13 @@ signals:
     void motorSaved(QString name);
     // The stop asked for by holdCloseForStop() is done (or took too long).
     void readyToClose();
+    // The motor page is to show this widget in place of its motor list, or its list again.
+    void shown();
+    void motorListWanted();
 
 protected:
     void changeEvent(QEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private slots:
     void on_pushButtonAcceptIdent_clicked();
@@ -92,9 +105,7 @@ private slots:
     void on_lineEditMotorName_textChanged(QString text);
 
 private:
-    void on_stackedWidgetMotorParams_currentChanged(int index);
-    int currentPage() const;
-    void showPage(int index);
+    void pageChanged(int index);
     void showBox(const QString &msg);
     void showButtons(int page);
     void acceptOnErrorPage();
@@ -108,14 +119,17 @@ private:
     bool allConditionsChecked() const;
 
     std::unique_ptr<Ui::IdentWizard> ui;
+    const Device *m_device;
     IdHelper *m_idHelper;
     MotorLibrary *m_motors;
     UserDialogs *m_dialogs;
     QTimer *m_progressTimer;
-    QPointer<QStackedWidget> m_stack; // the motor page's; may go before this widget
     QTimer m_predictedErrorTimer;
     QTimer m_closeDeadline;
     int m_shownPage = PageMotorList;
+    bool m_correctable = false;
+    MOTOR_TOTAL m_identified;      // the motor of the last finished run, to be saved
+    MotorUserInput m_input;        // the motor data of the last start    // the last run failed as the controller predicted
     bool m_closePending = false;   // the window waits for the run to stop
     bool m_closeReleased = false;  // the wait is over: let the window close
 };

@@ -68,6 +68,10 @@ MotorPage::MotorPage(Device *device, MotorLibrary *motors, MotorFileExchange *mo
     connect(m_device, &Device::ui_fillMotorHours, this, &MotorPage::on_fillMotorHours);
     connect(m_device, &Device::ui_changeUserMotorParams, this, &MotorPage::prefillMotorData);
     connect(m_idHelper, &IdHelper::storedMotorAnswered, this, &MotorPage::on_storedMotorAnswered);
+    connect(ui->stackedWidgetMotorParams, &QStackedWidget::currentChanged, this, [this](int index) {
+        if (ui->stackedWidgetMotorParams->widget(index) == ui->pageMotorParams)
+            emit motorListShown();
+    });
     fillMotorTable(QString());
 }
 
@@ -85,14 +89,16 @@ void MotorPage::showMotorList()
     ui->stackedWidgetMotorParams->setCurrentWidget(ui->pageMotorParams);
 }
 
-QStackedWidget *MotorPage::motorParamsStack() const
+void MotorPage::addWizard(QWidget *wizard)
 {
-    return ui->stackedWidgetMotorParams;
+    m_wizard = wizard;
+    ui->stackedWidgetMotorParams->addWidget(wizard);
 }
 
-void MotorPage::addBelowMotorParams(QWidget *widget)
+void MotorPage::showWizard()
 {
-    layout()->addWidget(widget);
+    if (m_wizard)
+        ui->stackedWidgetMotorParams->setCurrentWidget(m_wizard);
 }
 
 void MotorPage::refresh()
@@ -208,18 +214,19 @@ void MotorPage::on_toolButtonSetMotor_clicked()
     // A stored motor without usable values (written by an older version) never reaches
     // the controller.
     MOTOR_TOTAL stored;
-    if (m_motors->motorParams(name, &stored) && !canDriveAMotor(stored)) {
+    if (!m_motors->motorParams(name, &stored)) {
+        showBox(tr("Problem. Motor is not set!"));
+        return;
+    }
+    if (!canDriveAMotor(stored)) {
         showBox(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(name));
         return;
     }
     emit aboutToWriteMotor();
-    // The sequencer's thread-safe entry: it reads the database here and posts both halves
-    // of the record into its own thread. The controller's answer comes back as a signal.
-    if (!m_idHelper->setMotorFromDatabase(name)) {
-        showBox(tr("Problem. Motor is not set!"));
-        return;
-    }
+    // Read here, in the database's thread; the sequencer gets a copy through a posted call
+    // and answers with storedMotorAnswered.
     m_motorBeingSet = name;
+    m_idHelper->setStoredMotor(stored);
 }
 
 void MotorPage::on_storedMotorAnswered(bool accepted, bool answered)

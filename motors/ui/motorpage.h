@@ -17,7 +17,6 @@ class Device;
 class IdHelper;
 class MotorFileExchange;
 class MotorLibrary;
-class QStackedWidget;
 class UserDialogs;
 
 // The motor page: the motors of the database, the motor the connected controller carries
@@ -53,10 +52,10 @@ public:
     // Back to the motor list from any page of the inner stack.
     void showMotorList();
 
-    // The inner stack: the motor list is its first page, the identification wizard's
-    // pages follow it. A widget added below it (the wizard's buttons) shares the page.
-    QStackedWidget *motorParamsStack() const;
-    void addBelowMotorParams(QWidget *widget);
+    // The identification wizard: a page of its own beside the motor list, shown when the
+    // wizard asks for it (showWizard).
+    void addWizard(QWidget *wizard);
+    void showWizard();
 
     // Reactions to the device model. Plain member functions connected by pointer, so
     // that the by-name connection of the widget slots below does not look at them.
@@ -80,6 +79,8 @@ signals:
     void identifyMotorRequested(MotorUserInput input);
     // A motor is about to be written into the controller (its settings are kept first).
     void aboutToWriteMotor();
+    // The motor list is shown again (in place of the wizard), however it came to it.
+    void motorListShown();
 
 private slots:
     void on_toolButtonSetMotor_clicked();
@@ -111,4 +112,5 @@ private:
     IdHelper *m_idHelper;
     UserDialogs *m_dialogs;
     QString m_motorBeingSet;    // sent to the controller, answer awaited
+    QWidget *m_wizard = nullptr;
 };

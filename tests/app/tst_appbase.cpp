@@ -259,6 +259,18 @@ private slots:
         QVERIFY(!app.isActivityBusy());
     }
 
+    // A headless job names its work, not a page of the window.
+    void workWithoutAPage()
+    {
+        AppBase app(&provider, dataDirectory());
+        app.comPortOpened();
+        app.deviceStateChanged(DEVICE_CONNECTED);
+        app.setWork(AppBase::Work::Settings);
+        QCOMPARE(app.activity(), AppBase::ActivityParams);
+        app.setWork(AppBase::Work::Firmware);
+        QCOMPARE(app.activity(), AppBase::ActivityFirmware);
+    }
+
     void connectionWritesTheDeviceLog()
     {
         AppBase app(&provider, dataDirectory());

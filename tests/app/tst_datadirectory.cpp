@@ -164,7 +164,7 @@ private slots:
                 QCOMPARE(app.dbManager()->health(), DbManager::Health::ReadOnly);
                 QVERIFY(app.motorList(&names, &dates));
                 QCOMPARE(names, QStringList {QStringLiteral("Stored")});
-                QVERIFY(!app.saveMotor(QStringLiteral("New")));
+                QVERIFY(!app.saveMotor(QStringLiteral("New"), MOTOR_TOTAL()));
                 QCOMPARE(texts.count(), 1);
                 QVERIFY2(texts[0][0].toString().contains(QStringLiteral("cannot be written")),
                          qPrintable(texts[0][0].toString()));

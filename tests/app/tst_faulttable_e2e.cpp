@@ -164,7 +164,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 30000);
         // The device's motor has been looked up (and stored when new) before the snapshot.
         QTRY_VERIFY_WITH_TIMEOUT(!motorName.isEmpty(), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(app->saveMotor(QStringLiteral("kept")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(app->saveMotor(QStringLiteral("kept"), MOTOR_TOTAL()), 20000);
         const QMap<QString, QByteArray> stored = storedData(dataDir.path());
         QVERIFY(!stored.isEmpty());
         QStringList namesBefore;
@@ -189,7 +189,7 @@ private slots:
         case Fault::VanishIdentifying:
             app->setActivePage(2);
             QTRY_COMPARE_WITH_TIMEOUT(app->activity(), AppBase::ActivityIdent, 10000);
-            QCOMPARE(app->idHelper()->setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7), int(IdHelper::Sent));
+            app->idHelper()->setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7);
             QTRY_COMPARE_WITH_TIMEOUT(app->idHelper()->state(), IdHelper::IdState::UserParamsAccepted, 10000);
             app->idHelper()->acceptAllConditions();
             QTRY_VERIFY_WITH_TIMEOUT(app->idHelper()->isIdentRunning(), 10000);

@@ -161,7 +161,7 @@ private slots:
                                       qPrintable(texts.join('|')), 10000);
             QVERIFY(app->motorList(&names, &datetimes));
             QCOMPARE(names, QStringList(QStringLiteral("Stored")));
-            QVERIFY(!app->saveMotor(QStringLiteral("New")));
+            QVERIFY(!app->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()));
             QVERIFY2(!texts.filter(QStringLiteral("cannot be written")).isEmpty(), qPrintable(texts.join('|')));
             QTRY_VERIFY2_WITH_TIMEOUT(!texts.filter(QStringLiteral("telemetry samples were lost")).filter(sampleDir)
                                            .isEmpty(),
@@ -172,17 +172,17 @@ private slots:
         case StorageFault::Directory:
             // Told at start-up what is wrong and with which file; nothing is written over it.
             QTRY_VERIFY2_WITH_TIMEOUT(!texts.filter(nativeDatabase).isEmpty(), qPrintable(texts.join('|')), 10000);
-            QVERIFY(!app->saveMotor(QStringLiteral("New")));
+            QVERIFY(!app->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()));
             QCOMPARE(fileDigest(databaseFile), databaseBefore);
             QCOMPARE(QFileInfo(databaseFile).isDir(), fault == StorageFault::Directory);
             break;
         case StorageFault::Locked:
             QTRY_VERIFY2_WITH_TIMEOUT(!texts.filter(QStringLiteral("in use by another program")).isEmpty(),
                                       qPrintable(texts.join('|')), 10000);
-            QVERIFY(!app->saveMotor(QStringLiteral("New")));
+            QVERIFY(!app->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()));
             QVERIFY(otherProgram->exec(QStringLiteral("ROLLBACK")));
             otherProgram.reset();
-            QTRY_VERIFY_WITH_TIMEOUT(app->saveMotor(QStringLiteral("New")), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(app->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()), 10000);
             QVERIFY(app->motorList(&names, &datetimes));
             QCOMPARE(names, QStringList({QStringLiteral("New"), QStringLiteral("Stored")}));
             break;

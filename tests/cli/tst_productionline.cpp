@@ -91,6 +91,22 @@ class TestProductionLine : public QObject
         return payloads;
     }
 
+    // How many requests with message id `msgId` the controller of this trace received.
+    static int requestCount(const QString &tracePath, uint8_t msgId)
+    {
+        QFile trace(tracePath);
+        if (!trace.open(QIODevice::ReadOnly))
+            return -1;
+        int count = 0;
+        while (!trace.atEnd()) {
+            const QList<QByteArray> parts = trace.readLine().simplified().split(' ');
+            if (parts.size() >= 3 && parts[1] == "in"
+                && decodeFrame(QByteArray::fromHex(parts.mid(2).join())).msgId == msgId)
+                ++count;
+        }
+        return count;
+    }
+
 private slots:
     // SIGTERM in the middle of an update on two ports: no further page, both rows
     // "interrupted" in the table and the report, a non-zero exit. The same command run again
@@ -223,6 +239,9 @@ private slots:
         QVERIFY2(process.exitCode() == 1, out.constData());
         QVERIFY2(out.contains("2 of 4 ports succeeded."), "see the run above");
         QVERIFY2(err.isEmpty(), err.constData());
+        // A run without --motor has no use for the motor database: the jobs neither open
+        // it nor store the controllers' motors in it.
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("data/Kordo_Db/Kordo_data.db"))));
 
         QFile csv(report);
         QVERIFY(csv.open(QIODevice::ReadOnly));
@@ -285,6 +304,13 @@ private slots:
         QVERIFY2(out.contains("its old firmware still runs"), out.constData());
         QCOMPARE(lastAnswer(trace, VyxMsg::SET_MOTOR_IDENT_PARAMS, true), motor.packIdent());
         QCOMPARE(lastAnswer(trace, VyxMsg::SET_MOTOR_USER_PARAMS, true), motor.packUser());
+        // The motor database is read, never written: the controllers' own motors are not
+        // stored as unknown motors.
+        DbManager db(nullptr, DataDirectory::resolve(dataDir, {}, {}).databaseDirectory(&problem));
+        QStringList names;
+        QStringList dates;
+        QVERIFY(db.getMotorList(&names, &dates));
+        QCOMPARE(names, QStringList {QStringLiteral("Bench 3")});
     }
 
     // A port without a controller says why at the end of its wait: the port is not there,
@@ -340,22 +366,44 @@ private slots:
     }
 
     // Two ports reaching controllers with one serial number (one controller on two device
-    // files): at most one port writes, the other says why it did not.
-    void oneSerialNumberOnTwoPortsIsWorkedOnOnce()
+    // files): the run is refused as a whole once every port has been heard, naming both
+    // ports, and no controller is written to, not even the third one.
+    void oneSerialNumberOnTwoPortsRefusesTheRun()
     {
-        SimProcess first({"--serial", "4242"});
-        SimProcess second({"--serial", "4242"});
-        QVERIFY(first.isReady() && second.isReady());
+        QStringList traces;
+        for (const char *name : {"twin1", "twin2", "other"})
+            traces << m_dir.filePath(QStringLiteral("%1.trace").arg(QLatin1String(name)));
+        SimProcess first({"--serial", "4242", "--trace", traces[0]});
+        SimProcess second({"--serial", "4242", "--trace", traces[1]});
+        SimProcess other({"--serial", "4343", "--trace", traces[2]});
+        QVERIFY(first.isReady() && second.isReady() && other.isReady());
         ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("twins")), {}, {}));
+        request.firmwareFile = writeFile(QStringLiteral("twins.bin"), TestImages::plainImage(4096));
         request.settingsFile = writeFile(QStringLiteral("twins.xml"),
                                          "<settings><motion><ttl>300</ttl></motion></settings>");
-        for (const SimProcess *sim : {&first, &second})
+        request.reportFile = m_dir.filePath(QStringLiteral("twins.csv"));
+        for (const SimProcess *sim : {&other, &first, &second})
             request.ports << SerialPortProvider::parseExtraPort(sim->adapterPortSpec());
         const LineRun line = runLine(request);
         QCOMPARE(line.code, 1);
-        const QString &outText = line.out;
-        QVERIFY2(outText.contains(QLatin1String("answers on another port of this run")), qPrintable(outText));
-        QVERIFY2(!outText.contains(QLatin1String("2 of 2 ports succeeded")), qPrintable(outText));
+        const QString refusal = QStringLiteral("The controller 4242 answers on the ports %1 and %2: the run is "
+                                               "refused and nothing was written.");
+        QVERIFY2(line.err.contains(refusal.arg(first.linkPath(), second.linkPath()))
+                     || line.err.contains(refusal.arg(second.linkPath(), first.linkPath())),
+                 qPrintable(line.err + line.out));
+        QVERIFY2(line.out.contains(QLatin1String("0 of 3 ports succeeded")), qPrintable(line.out));
+        for (const QString &trace : qAsConst(traces)) {
+            QVERIFY2(requestCount(trace, VyxMsg::GET_DEVICE_INFO) > 0, qPrintable(trace)); // each was heard
+            for (uint8_t write : {VyxMsg::FIRMWARE_UPDATE_ENTRY, VyxMsg::WRITE_MOTION_PARAMS, VyxMsg::WRITE_PWM_IN_PARAMS})
+                QVERIFY2(requestCount(trace, write) == 0, qPrintable(trace));
+        }
+        QFile csv(request.reportFile);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = csv.readAll().split('\n');
+        QCOMPARE(rows.size(), 5); // the header, three ports, the empty end
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY2(rows[i].contains(",failed,") && rows[i].contains("name each controller's port once"),
+                     rows[i].constData());
     }
 
     // A controller driving its motor is left alone, whatever the run was to write, and the

@@ -102,6 +102,28 @@ private slots:
         QCOMPARE(names, expected);
     }
 
+    // Port and serial number as each port found its controller; empty: in its bootloader.
+    void sameControllerTwice_data()
+    {
+        QTest::addColumn<QStringList>("heard"); // port=serial
+        QTest::addColumn<QString>("refusal");
+        const QString twice = QStringLiteral("The controller %1 answers on the ports %2 and %3: the run is refused "
+                                             "and nothing was written.");
+        QTest::newRow("all different") << QStringList {"A=1", "B=2", "C=3"} << QString();
+        QTest::newRow("two in their bootloaders") << QStringList {"A=", "B=", "C=3"} << QString();
+        QTest::newRow("one serial on two ports") << QStringList {"A=1", "B=2", "C=1"} << twice.arg("1", "A", "C");
+        QTest::newRow("the first pair named") << QStringList {"A=5", "B=7", "C=7", "D=5"} << twice.arg("5", "A", "D");
+    }
+
+    void sameControllerTwice()
+    {
+        QFETCH(QStringList, heard);
+        QList<QPair<QString, QString>> serials;
+        for (const QString &entry : qAsConst(heard))
+            serials.append({entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1)});
+        QTEST(ProductionLine::sameControllerTwice(serials), "refusal");
+    }
+
     void csvQuotesWhatNeedsIt()
     {
         QCOMPARE(ProductionLine::csv(outcomes()),

@@ -114,14 +114,16 @@ public:
         return addresses;
     }
 
-    bool sentRequest(const QByteArray &bytes) const
+    int sentRequests(const QByteArray &bytes) const
     {
+        int count = 0;
         for (const auto &args : sent) {
             if (args.at(0).toByteArray() == bytes)
-                return true;
+                ++count;
         }
-        return false;
+        return count;
     }
+    bool sentRequest(const QByteArray &bytes) const { return sentRequests(bytes) > 0; }
 
     QTemporaryDir dataDir;
     SimulatedController controller;

@@ -127,11 +127,17 @@ private slots:
 
         QByteArray noMagic = TestImages::encryptedImage(4352);
         noMagic[0] = 'X';
+        QByteArray encryptedChanged = TestImages::encryptedImage(4352);
+        encryptedChanged[4000] = char(encryptedChanged[4000] ^ 0x01);
+        // 64 KiB of flash leave 48 KiB (49152 bytes) for the application.
         QTest::newRow("plain 0x90") << TestImages::plainImage(8192) << 0x90 << false << UpdateError::None;
         QTest::newRow("plain 0x91") << TestImages::plainImage(4096) << 0x91 << false << UpdateError::None;
         QTest::newRow("empty plain") << QByteArray() << 0x90 << false << UpdateError::Length;
         QTest::newRow("plain, 4100 bytes") << TestImages::plainImage(4100) << 0x90 << false << UpdateError::Length;
         QTest::newRow("plain, 52 KiB in 48") << TestImages::plainImage(53248) << 0x90 << false << UpdateError::Size;
+        QTest::newRow("plain, exactly 48 KiB") << TestImages::plainImage(49152) << 0x90 << false << UpdateError::None;
+        QTest::newRow("plain, other fead4") << TestImages::plainImage(8192, 0x5A, 0xC4) << 0x90 << false
+                                            << UpdateError::Variant;
         QTest::newRow("encrypted") << TestImages::encryptedImage(4352) << 0x91 << true << UpdateError::None;
         QTest::newRow("encrypted, header only") << TestImages::encryptedImage(256) << 0x91 << true
                                                 << UpdateError::Length;
@@ -140,6 +146,13 @@ private slots:
         QTest::newRow("encrypted, no magic") << noMagic << 0x91 << true << UpdateError::Header;
         QTest::newRow("encrypted, other variant") << TestImages::encryptedImage(4352, 0x5B) << 0x91 << true
                                                   << UpdateError::Variant;
+        QTest::newRow("encrypted, other fead4") << TestImages::encryptedImage(4352, 0x5A, 0xC4) << 0x91 << true
+                                                << UpdateError::Variant;
+        QTest::newRow("encrypted, exactly 48 KiB") << TestImages::encryptedImage(256 + 49152) << 0x91 << true
+                                                   << UpdateError::None;
+        QTest::newRow("encrypted, 52 KiB in 48") << TestImages::encryptedImage(256 + 53248) << 0x91 << true
+                                                 << UpdateError::Size;
+        QTest::newRow("encrypted, changed byte") << encryptedChanged << 0x91 << true << UpdateError::Checksum;
         QTest::newRow("other version: as it is") << QByteArray(300, 'x') << 0x92 << false << UpdateError::None;
         QTest::newRow("other version, empty") << QByteArray() << 0x92 << false << UpdateError::Length;
     }

@@ -192,6 +192,39 @@ private slots:
         }
     }
 
+    // A NACK to the start command sends it again, three times at most; the fourth NACK
+    // ends the update with error 0x80 although every page was written.
+    void nackToTheStartCommandIsResent_data()
+    {
+        QTest::addColumn<int>("nackTimes");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("one NACK") << 1 << QStringLiteral("Firmware update successful");
+        QTest::newRow("three NACKs") << 3 << QStringLiteral("Firmware update successful");
+        QTest::newRow("four NACKs: error 0x80") << 4 << QStringLiteral("An update problem has occurred. Error 0x80");
+    }
+
+    void nackToTheStartCommandIsResent()
+    {
+        QFETCH(int, nackTimes);
+        QFETCH(QString, message);
+        SimulatorConfig config;
+        config.faults.nackStartTimes = nackTimes;
+        FlashRig rig(config);
+        const QByteArray image = TestImages::plainImage(8192);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), image));
+        QVERIFY(rig.connect());
+
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+
+        QCOMPARE(rig.lastMessage(), message);
+        QCOMPARE(rig.finished.size(), 1);
+        QCOMPARE(rig.finished.first().at(0).toBool(), nackTimes <= 3);
+        QCOMPARE(rig.sentRequests(QByteArray::fromHex("21de")), qMin(nackTimes + 1, 4));
+        QCOMPARE(rig.controller.bootloader().flash().left(image.size()), image);
+        QCOMPARE(rig.controller.isInBootloader(), nackTimes > 3);
+    }
+
     void silentBootloaderFailsAfterTenSeconds_data()
     {
         QTest::addColumn<int>("atState");

@@ -49,7 +49,8 @@ class TestIdentWizard : public QObject
     }
 
     static QStackedWidget *stack(const WindowRig &rig) { return rig.find<QStackedWidget>("stackedWidgetMotorParams"); }
-    static int page(const WindowRig &rig) { return stack(rig)->currentIndex(); }
+    static IdentWizard *wizard(const WindowRig &rig) { return rig.window->findChild<IdentWizard *>(); }
+    static int page(const WindowRig &rig) { return wizard(rig)->currentPage(); }
     static QAbstractButton *button(const WindowRig &rig, const char *name) { return rig.find<QAbstractButton>(name); }
     static QCheckBox *box(const WindowRig &rig, const char *name) { return rig.find<QCheckBox>(name); }
     static QString labelText(const WindowRig &rig, const char *name) { return rig.find<QLabel>(name)->text(); }
@@ -161,6 +162,7 @@ private slots:
         QCOMPARE(rig.find<QLineEdit>("lineEditActualMotorType")->text(), QStringLiteral("Unknown motor 1"));
         expectButtons(rig, false, false, false);
         WireLog wire(rig);
+        QSignalSpy identified(rig.app().idHelper(), &IdHelper::identFinished);
 
         startRun(rig);
         expectButtons(rig, false, true, false);
@@ -180,7 +182,7 @@ private slots:
         QVERIFY(!rig.app().idHelper()->isIdentRunning());
         // The results show before they are saved.
         QCOMPARE(labelText(rig, "labelIdentResults"),
-                 MotorInfoText::html(rig.app().idHelper()->motorParamsSnapshot()));
+                 MotorInfoText::html(identified.value(0).value(0).value<MOTOR_TOTAL>()));
         QVERIFY(labelText(rig, "labelIdentResults").contains(QLatin1String("Rs: ")));
 
         // Cancel asks before the result is thrown away; No keeps it.
@@ -244,7 +246,7 @@ private slots:
         QFETCH(QString, checks);
         QFETCH(bool, enabled);
         WindowRig rig;
-        stack(rig)->setCurrentIndex(IdentWizard::PageStart);
+        wizard(rig)->showPage(IdentWizard::PageStart);
         expectButtons(rig, true, true, true);
         QVERIFY(!button(rig, "pushButtonAcceptIdent")->isEnabled());
         for (QChar c : checks) {
@@ -257,7 +259,7 @@ private slots:
     void reenteringTheStartPageUnchecksTheBoxes()
     {
         WindowRig rig;
-        stack(rig)->setCurrentIndex(IdentWizard::PageStart);
+        wizard(rig)->showPage(IdentWizard::PageStart);
         for (const char *name : {"checkBoxMotorNoLoad", "checkBoxAttention", "checkBoxStepsId"})
             box(rig, name)->setChecked(true);
         QVERIFY(button(rig, "pushButtonAcceptIdent")->isEnabled());
@@ -278,7 +280,7 @@ private slots:
         IdentWizard *wizard = rig.window->identWizard();
         QTimer *timer = rig.find<QTimer>("idProgressTimer");
         QProgressBar *bar = rig.find<QProgressBar>("progressBarStateId");
-        stack(rig)->setCurrentIndex(IdentWizard::PageActualState);
+        wizard->showPage(IdentWizard::PageActualState);
 
         emit id->changeIdState("No movement", "Acceleration", "Help, motor spins", {"The motor is not spinning!"},
                                {"The motor is spinning"}, 18500);
@@ -303,7 +305,7 @@ private slots:
             wizard->on_updateIdProgress();
         QCOMPARE(bar->value(), 2000); // full, and it stays full
 
-        emit id->setUiPage(IdentWizard::PageError);
+        emit id->identificationFailed(false);
         QVERIFY(!timer->isActive());
         QCOMPARE(bar->value(), 0);
         QCOMPARE(page(rig), int(IdentWizard::PageError));
@@ -495,12 +497,24 @@ private slots:
         rig.setDeviceState(DEVICE_DISCONNECTED);
         QSignalSpy sent(id, &IdHelper::com_sendVyxMessageObj);
 
-        emit id->setUiPage(IdentWizard::PageError);
+        emit id->identificationFailed(true);
         QCOMPARE(rig.text("pushButtonAcceptIdent"), QStringLiteral("Correction"));
         button(rig, "pushButtonAcceptIdent")->click();
         QCOMPARE(lastMessage(rig), QStringLiteral("Unexpected error occurs"));
         QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
         QCOMPARE(sent.size(), 0);
+    }
+
+    // The controller went away between the click and the sequencer's turn: the refusal
+    // comes back as a signal and the wizard returns to the motor list.
+    void lateRefusalReturnsToTheMotorList()
+    {
+        WindowRig rig;
+        rig.showPage("toolButtonMotorParams");
+        wizard(rig)->showPage(IdentWizard::PageAttention);
+        emit rig.app().idHelper()->userParamsRefused(IdHelper::DeviceNotConnected);
+        QCOMPARE(lastMessage(rig), QStringLiteral("Device is not connected"));
+        QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
     }
 
     void deviceStateRefusalsSendNothing_data()
@@ -586,7 +600,7 @@ private slots:
     {
         WindowRig rig(config());
         QVERIFY(connectedOnMotorPage(rig));
-        stack(rig)->setCurrentIndex(IdentWizard::PageAttention);
+        wizard(rig)->showPage(IdentWizard::PageAttention);
         rig.window->on_connectionChanged(12345, DEVICE_CONNECTED, Device_FW_s());
         QCOMPARE(page(rig), int(IdentWizard::PageAttention));
         rig.window->on_connectionChanged(0, DEVICE_DISCONNECTED, Device_FW_s());

@@ -68,21 +68,21 @@ private slots:
         find<QSpinBox>(*window, "spinBoxMaxLiPoCells")->setValue(6);
         find<QSpinBox>(*window, "spinBoxPolePairs")->setValue(7);
         find<QAbstractButton>(*window, "pushSetIdentifyMotor")->click();
-        auto *stack = find<QStackedWidget>(*window, "stackedWidgetMotorParams");
-        QCOMPARE(stack->currentIndex(), int(IdentWizard::PageAttention));
+        const auto *wizard = window->findChild<IdentWizard *>();
+        QCOMPARE(wizard->currentPage(), int(IdentWizard::PageAttention));
         for (int i = 0; i < 3; ++i)
             find<QAbstractButton>(*window, "pushButtonAcceptIdent")->click();
         for (const char *name : {"checkBoxMotorNoLoad", "checkBoxAttention", "checkBoxStepsId"})
             find<QCheckBox>(*window, name)->setChecked(true);
         find<QAbstractButton>(*window, "pushButtonAcceptIdent")->click();
-        QCOMPARE(stack->currentIndex(), int(IdentWizard::PageActualState));
+        QCOMPARE(wizard->currentPage(), int(IdentWizard::PageActualState));
         QTRY_COMPARE_WITH_TIMEOUT(find<QLabel>(*window, "labelActualStateId")->text(), QStringLiteral("No movement"),
                                   30000);
         QVERIFY(!received.contains(VyxMsg::IDENT_STOP));
 
         QVERIFY(!window->close()); // held until the controller confirmed the stop
         QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 30000);
-        QCOMPARE(stack->currentIndex(), int(IdentWizard::PageError));
+        QCOMPARE(wizard->currentPage(), int(IdentWizard::PageError));
         QVERIFY(received.contains(VyxMsg::IDENT_STOP));
 
         window.reset();

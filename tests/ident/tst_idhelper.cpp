@@ -61,7 +61,7 @@ class TestIdHelper : public QObject
     std::unique_ptr<IdHelper> id;
     std::unique_ptr<QSignalSpy> sent;
     std::unique_ptr<QSignalSpy> logs;
-    std::unique_ptr<QSignalSpy> pages;
+    std::unique_ptr<QSignalSpy> failures;
     std::unique_ptr<QSignalSpy> steps;
     std::unique_ptr<QSignalSpy> disconnects;
 
@@ -83,10 +83,24 @@ class TestIdHelper : public QObject
         return lines;
     }
 
+    // The limits sent, or why not (told by a signal; at once in the helper's own thread).
+    int sendUserParams(float maxCurrent, bool noLoadKnown, float noLoadCurrent, int cells, float kv, int polePairs)
+    {
+        QSignalSpy refused(id.get(), &IdHelper::userParamsRefused);
+        id->setMotorUserParams(maxCurrent, noLoadKnown, noLoadCurrent, cells, kv, polePairs);
+        return refused.isEmpty() ? int(IdHelper::Sent) : refused.first().at(0).toInt();
+    }
+    int correct()
+    {
+        QSignalSpy refused(id.get(), &IdHelper::userParamsRefused);
+        id->correctIdentification();
+        return refused.isEmpty() ? int(IdHelper::Sent) : refused.first().at(0).toInt();
+    }
+
     void sendExampleParams()
     {
         id->deviceConnectionState(DEVICE_CONNECTED);
-        QCOMPARE(id->setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7), int(IdHelper::Sent));
+        QCOMPARE(sendUserParams(20.0f, false, 0.0f, 6, 900.0f, 7), int(IdHelper::Sent));
     }
 
     void startRun()
@@ -115,17 +129,17 @@ class TestIdHelper : public QObject
 
     void clearSpies()
     {
-        for (QSignalSpy *spy : {sent.get(), logs.get(), pages.get(), steps.get(), disconnects.get()})
+        for (QSignalSpy *spy : {sent.get(), logs.get(), failures.get(), steps.get(), disconnects.get()})
             spy->clear();
     }
 
 private slots:
     void init()
     {
-        id = std::make_unique<IdHelper>(nullptr);
+        id = std::make_unique<IdHelper>();
         sent = std::make_unique<QSignalSpy>(id.get(), &IdHelper::com_sendVyxMessageObj);
         logs = std::make_unique<QSignalSpy>(id.get(), &IdHelper::writeLogMessage);
-        pages = std::make_unique<QSignalSpy>(id.get(), &IdHelper::setUiPage);
+        failures = std::make_unique<QSignalSpy>(id.get(), &IdHelper::identificationFailed);
         steps = std::make_unique<QSignalSpy>(id.get(), &IdHelper::changeIdState);
         disconnects = std::make_unique<QSignalSpy>(id.get(), &IdHelper::deviceDisconnect);
     }
@@ -134,7 +148,7 @@ private slots:
     {
         sent.reset();
         logs.reset();
-        pages.reset();
+        failures.reset();
         steps.reset();
         disconnects.reset();
         id.reset();
@@ -177,15 +191,14 @@ private slots:
         QFETCH(QByteArray, wire);
 
         id->deviceConnectionState(DEVICE_CONNECTED);
-        QCOMPARE(id->setMotorUserParams(maxCurrent, noLoadKnown, noLoadCurrent, cells, kv, polePairs),
-                 int(IdHelper::Sent));
+        QCOMPARE(sendUserParams(maxCurrent, noLoadKnown, noLoadCurrent, cells, kv, polePairs), int(IdHelper::Sent));
 
         QCOMPARE(sent->size(), 1);
         QCOMPARE(lastSentId(), int(VyxMsg::SET_MOTOR_USER_PARAMS));
         QCOMPARE(lastSentPayload().toHex(), wire.toHex());
         QCOMPARE(sent->last().at(2).toBool(), false); // not a poll
         QCOMPARE(sent->last().at(3).toBool(), true);  // waits for the answer
-        QCOMPARE(id->motorParamsSnapshot().packUser().toHex(), wire.toHex());
+        QCOMPARE(id->motorParams()->packUser().toHex(), wire.toHex());
         QCOMPARE(id->state(), IdState::UserParamsSent);
         QVERIFY(id->isIdentRunning());
     }
@@ -233,7 +246,7 @@ private slots:
         QFETCH(int, result);
 
         id->deviceConnectionState(deviceState);
-        QCOMPARE(id->setMotorUserParams(maxCurrent, noLoadKnown, noLoadCurrent, cells, kv, polePairs), result);
+        QCOMPARE(sendUserParams(maxCurrent, noLoadKnown, noLoadCurrent, cells, kv, polePairs), result);
         QCOMPARE(sent->size(), 0);
         QCOMPARE(logs->size(), 0);
         QCOMPARE(id->state(), IdState::Idle);
@@ -284,8 +297,8 @@ private slots:
 
         reply(VyxMsg::IDENT_STOP, OK);
         QCOMPARE(id->state(), IdState::Failed);
-        QCOMPARE(pages->size(), 1);
-        QCOMPARE(int(pages->last().at(0).value<uint8_t>()), 7);
+        QCOMPARE(failures->size(), 1);
+        QVERIFY(!failures->last().at(0).toBool()); // no prediction: a repeat, not a correction
         QCOMPARE(lastLog(), QStringLiteral("Ident stop"));
 
         // The controller keeps reporting the broken estimator: nothing restarts.
@@ -331,7 +344,7 @@ private slots:
         reply(uint8_t(refusedId), REFUSED);
         QCOMPARE(int(id->lastError()), error);
         QCOMPARE(lastLog(), QStringLiteral("Ident error%1").arg(error));
-        QCOMPARE(pages->size(), errorPages);
+        QCOMPARE(failures->size(), errorPages);
         QCOMPARE(lastSentId(), followUpId);
         if (followUpId < 0) {
             QCOMPARE(id->state(), IdState::Failed);
@@ -343,8 +356,8 @@ private slots:
         reply(VyxMsg::IDENT_ERROR, QByteArray::fromHex("5a"));
         QCOMPARE(id->state(), IdState::Failed);
         QCOMPARE(int(id->identErrorInfo()), 0x5a);
-        QCOMPARE(pages->size(), 1);
-        QCOMPARE(int(pages->last().at(0).value<uint8_t>()), 7);
+        QCOMPARE(failures->size(), 1);
+        QVERIFY(!failures->last().at(0).toBool()); // no prediction: a repeat, not a correction
     }
 
     // ---- predicted errors and the correction ----
@@ -379,10 +392,12 @@ private slots:
         QCOMPARE(id->state(), IdState::Acceleration); // the run goes on
         id->stopIdentification();
         reply(VyxMsg::IDENT_STOP, OK);
+        QCOMPARE(failures->size(), 1);
+        QVERIFY(failures->last().at(0).toBool()); // predicted: a correction may succeed
         clearSpies();
 
         const auto correctAndCheck = [&](int resCurrent, int flux) {
-            QCOMPARE(id->correctIdentification(), int(IdHelper::Sent));
+            QCOMPARE(correct(), int(IdHelper::Sent));
             QCOMPARE(lastSentId(), int(VyxMsg::SET_MOTOR_USER_PARAMS));
             MOTOR_TOTAL sentLimits;
             QVERIFY(sentLimits.unpackUser(lastSentPayload()));
@@ -407,13 +422,38 @@ private slots:
         QCOMPARE(steps->last().at(5).value<uint32_t>(), uint32_t(5000 + 200 * secondFlux));
     }
 
+    // Every poll repeats the prediction: each prediction is announced once, a different
+    // one in the same run again.
+    void eachPredictionAnnouncedOnce_data()
+    {
+        QTest::addColumn<QList<int>>("codes");
+        QTest::addColumn<int>("announced");
+        QTest::addColumn<int>("lastCode");
+        QTest::newRow("one, repeated") << QList<int>({4, 4, 4}) << 1 << 4;
+        QTest::newRow("a second, different one") << QList<int>({4, 4, 7, 7}) << 2 << 7;
+        QTest::newRow("back to the first") << QList<int>({4, 7, 4}) << 3 << 4;
+    }
+
+    void eachPredictionAnnouncedOnce()
+    {
+        QFETCH(QList<int>, codes);
+        QFETCH(int, announced);
+        QFETCH(int, lastCode);
+        QSignalSpy shown(id.get(), &IdHelper::showPredictError);
+        runUpTo(IdState::NoMovement);
+        for (int code : codes)
+            id->receivePollAnswer(prediction(uint8_t(code)));
+        QCOMPARE(shown.size(), announced);
+        QCOMPARE(id->predictedErrorCode(), lastCode);
+    }
+
     void correctionNeedsTheDevice()
     {
         runUpTo(IdState::NoMovement);
         id->receivePollAnswer(prediction(4));
         id->deviceConnectionState(DEVICE_DISCONNECTED);
         clearSpies();
-        QCOMPARE(id->correctIdentification(), int(IdHelper::DeviceNotConnected));
+        QCOMPARE(correct(), int(IdHelper::DeviceNotConnected));
         QCOMPARE(sent->size(), 0);
     }
 
@@ -426,14 +466,15 @@ private slots:
         id->deviceConnectionState(DEVICE_DISCONNECTED);
         QCOMPARE(id->state(), IdState::Failed);
         QCOMPARE(int(id->lastError()), 7);
-        QCOMPARE(int(pages->last().at(0).value<uint8_t>()), 7);
+        QVERIFY(!failures->isEmpty());
+        QVERIFY(!failures->last().at(0).toBool());
         QCOMPARE(lastLog(), QStringLiteral("Ident is broken"));
         QVERIFY(!id->isIdentRunning());
 
         // A reconnection while nothing runs changes nothing.
         id->deviceConnectionState(DEVICE_CONNECTED);
         id->deviceConnectionState(DEVICE_DISCONNECTED);
-        QCOMPARE(pages->size(), 1);
+        QCOMPARE(failures->size(), 1);
     }
 
     void disconnectMidRunStillTellsTheControllerToStop()
@@ -447,7 +488,7 @@ private slots:
         QCOMPARE(id->state(), IdState::Failed);
         // Its answer, if it comes, changes nothing.
         reply(VyxMsg::IDENT_STOP, OK);
-        QCOMPARE(pages->size(), 1);
+        QCOMPARE(failures->size(), 1);
     }
 
     // ---- the wizard left ----
@@ -552,7 +593,8 @@ private slots:
         id->watchDogOverflowObj(VyxMsg::IDENT_STOP, QStringLiteral("IdHelper"));
         QCOMPARE(disconnects->size(), 1);
         QCOMPARE(id->state(), IdState::Failed);
-        QCOMPARE(int(pages->last().at(0).value<uint8_t>()), 7);
+        QVERIFY(!failures->isEmpty());
+        QVERIFY(!failures->last().at(0).toBool());
         QVERIFY(!id->isIdentRunning());
         QCOMPARE(sent->size(), 1);
     }
@@ -584,11 +626,12 @@ private slots:
                 reply(VyxMsg::GET_MOTOR_PARAMS, QByteArray(15, '\x01'));
         }
         QCOMPARE(id->state(), IdState::Failed);
-        QCOMPARE(int(pages->last().at(0).value<uint8_t>()), 7);
+        QVERIFY(!failures->isEmpty());
+        QVERIFY(!failures->last().at(0).toBool());
         QCOMPARE(sent->size(), 0);
         QCOMPARE(disconnects->size(), 0);
         QCOMPARE(finished.size(), 0);
-        QCOMPARE(id->motorParamsSnapshot().packIdent(), QByteArray(16, '\0'));
+        QCOMPARE(id->motorParams()->packIdent(), QByteArray(16, '\0'));
     }
 
     void otherReceiversAreIgnored()
@@ -599,7 +642,7 @@ private slots:
         reply(VyxMsg::IDENT_STOP, OK, QStringLiteral("ParamsHelper"));
         reply(VyxMsg::IDENT_STOP, OK); // no IDENT_STOP is outstanding
         QCOMPARE(id->state(), IdState::Running);
-        QCOMPARE(pages->size() + logs->size() + sent->size() + disconnects->size(), 0);
+        QCOMPARE(failures->size() + logs->size() + sent->size() + disconnects->size(), 0);
     }
 
     // ---- a stored motor back into the controller ----
@@ -623,18 +666,24 @@ private slots:
         // As the database gives it back: validData 3, indCurrent = resCurrent, flux = F / 20.
         const QByteArray userHalf = QByteArray::fromHex("FB00560AC80007038496 6009");
 
-        IdHelper helper(&db);
+        MOTOR_TOTAL read;
+        QVERIFY(db.getMotorParams(QStringLiteral("Quad 2207"), &read));
+
+        IdHelper helper;
         QSignalSpy helperSent(&helper, &IdHelper::com_sendVyxMessageObj);
         QSignalSpy helperLogs(&helper, &IdHelper::writeLogMessage);
         QSignalSpy paramsUpdate(&helper, &IdHelper::updateMotorParams);
         QSignalSpy hoursUpdate(&helper, &IdHelper::updateMotorHours);
+        QSignalSpy answered(&helper, &IdHelper::storedMotorAnswered);
 
-        QVERIFY(!helper.setMotorFromDatabase(QStringLiteral("Quad 2207"))); // no device yet
-        helper.deviceConnectionState(DEVICE_CONNECTED);
-        QVERIFY(!helper.setMotorFromDatabase(QStringLiteral("Unknown")));
+        helper.setStoredMotor(read); // no device yet: told at once, nothing sent
+        QCOMPARE(answered.size(), 1);
+        QCOMPARE(answered[0][0].toBool(), false);
+        QCOMPARE(answered[0][1].toBool(), false);
         QCOMPARE(helperSent.size(), 0);
+        helper.deviceConnectionState(DEVICE_CONNECTED);
 
-        QVERIFY(helper.setMotorFromDatabase(QStringLiteral("Quad 2207")));
+        helper.setStoredMotor(read);
         QCOMPARE(helperSent.size(), 2);
         QCOMPARE(int(helperSent[0][0].value<uint8_t>()), int(VyxMsg::SET_MOTOR_IDENT_PARAMS));
         QCOMPARE(helperSent[0][1].toByteArray().toHex(), stored.packIdent().toHex());
@@ -655,6 +704,8 @@ private slots:
         QCOMPARE(helperLogs.size(), 2);
         QCOMPARE(helperLogs[0][0].toString(), QStringLiteral("Set motor ident params in total params"));
         QCOMPARE(helperLogs[1][0].toString(), QStringLiteral("Set motor user params in total params"));
+        QCOMPARE(answered.size(), 2);
+        QCOMPARE(answered[1][0].toBool(), true);
     }
 
     // ---- threads ----
@@ -662,7 +713,7 @@ private slots:
     void callsFromTheGuiThreadRunInTheHelpersThread()
     {
         QThread coordinator;
-        auto *helper = new IdHelper(nullptr);
+        auto *helper = new IdHelper;
         helper->moveToThread(&coordinator);
         connect(&coordinator, &QThread::finished, helper, &QObject::deleteLater);
         std::atomic<QThread *> sendingThread {nullptr};
@@ -678,7 +729,7 @@ private slots:
 
         QMetaObject::invokeMethod(
             helper, [helper] { helper->deviceConnectionState(DEVICE_CONNECTED); }, Qt::BlockingQueuedConnection);
-        QCOMPARE(helper->setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7), int(IdHelper::Sent));
+        helper->setMotorUserParams(20.0f, false, 0.0f, 6, 900.0f, 7);
         helper->acceptConditions(IdHelper::ID_WIDGET_ATTENTION);
         helper->acceptAllConditions();
         QTRY_COMPARE_WITH_TIMEOUT(sends.load(), 2, 5000);

@@ -147,6 +147,20 @@ private slots:
         QCOMPARE(controller.bootloader().flash().mid(256, 256), randomPage(6));
     }
 
+    void startRefusedByFaultSwitch()
+    {
+        SimulatorConfig config;
+        config.bootloader.startInBootloader = true;
+        config.faults.nackStartTimes = 2;
+        SimulatedController controller(config);
+        SimHost host(controller);
+        host.send(QByteArray::fromHex("f00f"));
+        QCOMPARE(sendEach(host, { command(0x21), command(0x21) }), NACK + NACK);
+        QVERIFY(controller.isInBootloader());
+        QCOMPARE(host.send(command(0x21)), ACK);
+        QVERIFY(!controller.isInBootloader());
+    }
+
     void incompleteRequestIsForgotten()
     {
         SimulatorConfig config;

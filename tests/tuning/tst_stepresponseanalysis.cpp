@@ -88,9 +88,13 @@ private slots:
         QTest::newRow("a step back to zero duty: no speed per duty")
             << Recording().hold(0, {0, 0}).step(10, 0, 1000).step(0, 1000, 0).hold(30, {0}).samples() << 0 << 0
             << -1 << 100 << 0 << 50;
-        QTest::newRow("a step without peaks")
+        // One step (samples 3..11) without a peak: it settles only at its end, so the mean
+        // settling time T is 8 samples and the mean error E is 0. The proposal is
+        // (ln(1 / (0.5186103 e^(-T Ki / 1000) - E)) + 4.6417148) / T / 2, and with E = 0
+        // (ln 200 / T + Ki / 1000) / 2 = (0.6622897 + 0.1) / 2 = 0.3811448: Ki 381.
+        QTest::newRow("a step without peaks: the proposed Ki")
             << Recording().hold(0, {0, 0, 0}).hold(10, {1, 2, 3, 4, 5, 6, 7, 8}).hold(30, {9, 10}).samples() << 0 << 0
-            << -1 << any << 0 << 50;
+            << -1 << 381 << 0 << 50;
         QTest::newRow("clean response") << planRecording() << 2 << -10 << 0 << 100 << 0 << 2;
         // The falling step's response still moves when the recording ends: its settling
         // is not taken from samples that do not exist.

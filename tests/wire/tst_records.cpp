@@ -47,19 +47,59 @@ private slots:
         QCOMPARE(::fixedToFloat(raw, intBits, fracBits, decimals), expected);
     }
 
-    void telemetryDecodesKnownValues()
+    void telemetryDecoding_data()
     {
-        const ONLINE_QUANTS_S s = TelemetryRecord::unpack(kTelemetry).toQuantities();
-        QCOMPARE(s.Vbus, 25.1f);
-        QCOMPARE(s.Is, 10.0f);
-        QCOMPARE(s.PWm_in_us, 1500u); // two high bits from w1
-        QCOMPARE(s.Power, 250.0f);
-        QCOMPARE(s.Speed, 10500.0f);
-        QCOMPARE(s.Temp, int16_t(40));
-        QCOMPARE(s.Vs, 12.5f);
-        QCOMPARE(s.Torque, -0.5f);
-        QCOMPARE(s.Rs, 328.0f / 32768.0f);
-        QCOMPARE(s.Flux, 0.0078125f);
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<float>("torque");
+        QTest::addColumn<float>("speed");
+        QTest::addColumn<float>("is");
+        QTest::addColumn<float>("vbus");
+        QTest::addColumn<float>("vs");
+        QTest::addColumn<float>("power");
+        QTest::addColumn<float>("rs");
+        QTest::addColumn<float>("flux");
+        QTest::addColumn<int>("temp");
+        QTest::addColumn<uint>("pwm");
+
+        // The extremes of every field: negative speed and current, saturated unsigned fields.
+        TelemetryRecord extremes;
+        extremes.speedRaw = 0x1F600; // -2.5 krpm in 7.10
+        extremes.torqueRaw = 0x0400; // 1.0 Nm
+        extremes.isRaw = 0xFF8;      // -1.0 A in 9.3
+        extremes.vbusRaw = 0x3FF;    // 127.9 V
+        extremes.vsRaw = 0x7FF;      // -0.125 V, shown as -0.1
+        extremes.tempRaw = 0;        // -31 C
+        extremes.power = 8191;
+        extremes.pwmInUs = 4095;
+        extremes.rsRaw = 0xFFFF;
+        extremes.fluxRaw = 0x8000;   // 1.0 V/Hz
+
+        // The PWM input takes its two high bits from w1.
+        QTest::newRow("known values") << kTelemetry << -0.5f << 10500.0f << 10.0f << 25.1f << 12.5f << 250.0f
+                                      << 328.0f / 32768 << 0.0078125f << 40 << 1500u;
+        QTest::newRow("extremes") << extremes.pack() << 1.0f << -2500.0f << -1.0f << 127.9f << -0.1f << 8191.0f
+                                  << 65535.0f / 32768 << 1.0f << -31 << 4095u;
+        // w0 0x000040c9 only: Vbus 201, Is 16; the missing bytes read as zero.
+        QTest::newRow("two bytes") << QByteArray::fromHex("c940") << 0.0f << 0.0f << 2.0f << 25.1f << 0.0f << 0.0f
+                                   << 0.0f << 0.0f << -31 << 0u;
+        QTest::newRow("no bytes") << QByteArray() << 0.0f << 0.0f << 0.0f << 0.0f << 0.0f << 0.0f << 0.0f << 0.0f
+                                  << -31 << 0u;
+    }
+
+    void telemetryDecoding()
+    {
+        QFETCH(QByteArray, record);
+        const ONLINE_QUANTS_S s = TelemetryRecord::unpack(record).toQuantities();
+        QTEST(s.Torque, "torque");
+        QTEST(s.Speed, "speed");
+        QTEST(s.Is, "is");
+        QTEST(s.Vbus, "vbus");
+        QTEST(s.Vs, "vs");
+        QTEST(s.Power, "power");
+        QTEST(s.Rs, "rs");
+        QTEST(s.Flux, "flux");
+        QTEST(int(s.Temp), "temp");
+        QTEST(uint(s.PWm_in_us), "pwm");
         QCOMPARE(s.EstState, uint8_t(0));
         QCOMPARE(s.CtrlState, uint8_t(0));
     }
@@ -163,14 +203,19 @@ private slots:
 
         QTest::newRow("long") << QByteArray::fromHex("2000010203" "39300000" "07" "aabbcc" "03")
                               << 0 << true << "1.2.3" << 12345u << 7u << 3;
-        QTest::newRow("long, running") << QByteArray::fromHex("2001010203" "39300000" "07" "000000" "03" "ff")
-                                       << 1 << true << "1.2.3" << 12345u << 7u << 3;
+        QTest::newRow("long, running, a trailing byte")
+            << QByteArray::fromHex("2001010203" "39300000" "07" "000000" "03" "ff") << 1 << true << "1.2.3"
+            << 12345u << 7u << 3;
         QTest::newRow("short 13") << QByteArray::fromHex("200002" "05" "39300000" "09" "000000" "04")
                                   << 0 << false << "2.0.5" << 12345u << 9u << 4;
         QTest::newRow("short 12") << QByteArray::fromHex("200002" "05" "39300000" "09" "000000")
                                   << 0 << false << "2.0.5" << 12345u << 9u << 0xEE;
-        QTest::newRow("short 7") << QByteArray::fromHex("20000205393000") << 0 << false << "2.0.5" << 0u << 0u
-                                 << 0xEE;
+        QTest::newRow("short 8, no hardware build") << QByteArray::fromHex("2000020539300000") << 0 << false
+                                                    << "2.0.5" << 12345u << 0u << 0xEE;
+        QTest::newRow("short 7, serial cut") << QByteArray::fromHex("20000205393000") << 0 << false << "2.0.5" << 0u
+                                             << 0u << 0xEE;
+        QTest::newRow("code and run flag only") << QByteArray::fromHex("2000") << 0 << false << "0.0.0" << 0u << 0u
+                                                << 0xEE;
         QTest::newRow("run flag missing") << QByteArray::fromHex("20") << int(DeviceIdentity::RUN_FLAG_MISSING)
                                           << false << "0.0.0" << 0u << 0u << 0xEE;
     }
@@ -219,7 +264,10 @@ private slots:
         QTest::newRow("full forward") << 100 << true << QByteArray::fromHex("01eb3f"); // 16363
         QTest::newRow("half") << 50 << true << QByteArray::fromHex("01f51f");          // 8181
         QTest::newRow("full reverse") << -100 << true << QByteArray::fromHex("0115c0"); // -16363
+        QTest::newRow("0 %, enabled") << 0 << true << QByteArray::fromHex("010000");
         QTest::newRow("disabled") << 80 << false << QByteArray::fromHex("00");
+        QTest::newRow("out of range saturates") << 1000 << true << QByteArray::fromHex("01ff7f");
+        QTest::newRow("out of range, reverse") << -1000 << true << QByteArray::fromHex("010180");
     }
 
     void dutyCommand()
