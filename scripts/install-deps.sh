@@ -10,6 +10,9 @@ packages=(
   desktop-file-utils appstream unzip  # the install test validates the desktop entry, metainfo and zip
   qttranslations5-l10n               # Qt's own German texts (buttons, file dialogs)
   zlib1g-dev                         # the payload cipher inflates with zlib itself
+  libpcap-dev                        # line captures are pcap files
+  tshark                             # the test of the Wireshark dissector (asks a debconf question:
+                                     # answered by DEBIAN_FRONTEND=noninteractive below)
 )
 
 missing=()
