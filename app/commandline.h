@@ -15,6 +15,7 @@ struct CommandLineOptions
         SupportBundle,  // --support-bundle FILE
         Flash,          // --flash FILE [--port PATH[@SERIAL]]
         Production,     // several ports at once: --flash, --settings, --motor, --report, --all-adapters
+        Decode,         // --decode FILE: a line capture as text
         ShowHelp,
         ShowVersion,
         Invalid,        // see error
@@ -32,6 +33,8 @@ struct CommandLineOptions
     QString settingsFile;       // --settings FILE
     QString reportFile;         // --report FILE
     bool allAdapters = false;   // --all-adapters
+    QString captureFile;        // --capture FILE: the serial line as a pcap file; empty: none
+    QString decodeFile;         // --decode FILE
     QString error;
     QString helpText;
 };

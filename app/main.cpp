@@ -1,4 +1,6 @@
 #include "app/commandline.h"
+#include "app/linecapturesetup.h"
+#include "capture/linerecorder.h"
 #include "app/demoportprovider.h"
 #include "cli/diagnosticscommand.h"
 #include "app/installlayout.h"
@@ -44,22 +46,24 @@ void nameApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("Kordo"));
 }
 
-// The machine's ports and those of --port, plus the built-in simulated controller with --demo.
-std::unique_ptr<PortProvider> makePortProvider(const CommandLineOptions &options)
+// The machine's ports and those of --port, plus the built-in simulated controller with --demo,
+// each tapped for the line recorder.
+std::unique_ptr<PortProvider> makePortProvider(const CommandLineOptions &options, LineRecorder *recorder)
 {
     if (options.demo)
-        return std::make_unique<DemoPortProvider>(options.portSpecs, DemoPortProvider::demoConfig());
-    return std::make_unique<SerialPortProvider>(options.portSpecs);
+        return LineCaptureSetup::tapped(
+            std::make_unique<DemoPortProvider>(options.portSpecs, DemoPortProvider::demoConfig()), recorder);
+    return LineCaptureSetup::tapped(std::make_unique<SerialPortProvider>(options.portSpecs), recorder);
 }
 
-int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
-             QTextStream &err)
+int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirectory, LineRecorder *recorder,
+             QTextStream &out, QTextStream &err)
 {
     if (!dataDirectory.isValid()) {
         err << dataDirectory.errorString() << Qt::endl;
         return 1;
     }
-    const std::unique_ptr<PortProvider> ports = makePortProvider(options);
+    const std::unique_ptr<PortProvider> ports = makePortProvider(options, recorder);
     QStringList portNames;
     for (const QString &spec : options.portSpecs)
         portNames << SerialPortProvider::parseExtraPort(spec).portName;
@@ -71,10 +75,12 @@ int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirecto
 
 // The named ports, then (--all-adapters) every other port of the maker's adapter present now.
 // Each port gets its own coordinator, so the built-in simulated controller (--demo) has no part here.
-int runProduction(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
-                  QTextStream &err)
+int runProduction(const CommandLineOptions &options, const DataDirectory &dataDirectory, LineRecorder *recorder,
+                  QTextStream &out, QTextStream &err)
 {
     ProductionLine::Request request(dataDirectory);
+    if (!options.captureFile.isEmpty())
+        request.lineRecorder = recorder;
     request.firmwareFile = options.firmwareFile;
     request.settingsFile = options.settingsFile;
     request.motorName = options.motorNames.value(0);
@@ -113,14 +119,26 @@ int runHeadless(int argc, char *argv[])
         break;
     }
 
+    if (options.command == CommandLineOptions::Command::Decode)
+        return LineCaptureSetup::decode(options.decodeFile, out, err);
+    // Declared before anything that uses a port: the capture file is whole when it is closed.
+    LineRecorder recorder;
+    if (!options.captureFile.isEmpty()) {
+        const QString problem = LineCaptureSetup::startCapture(&recorder, options.captureFile);
+        if (!problem.isEmpty()) {
+            err << problem << Qt::endl;
+            return 1;
+        }
+    }
+
     if (options.command == CommandLineOptions::Command::ListPorts)
         return DiagnosticsCommand(options.portSpecs, out, err).listPorts();
 
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
     if (options.command == CommandLineOptions::Command::Flash)
-        return runFlash(options, dataDirectory, out, err);
+        return runFlash(options, dataDirectory, &recorder, out, err);
     if (options.command == CommandLineOptions::Command::Production)
-        return runProduction(options, dataDirectory, out, err);
+        return runProduction(options, dataDirectory, &recorder, out, err);
     QString problem;
     if (options.command == CommandLineOptions::Command::SupportBundle)
         return DiagnosticsCommand(options.portSpecs, out, err)
@@ -155,14 +173,25 @@ int main(int argc, char *argv[])
     const CommandLineOptions options = CommandLine::parse(app.arguments());
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
 
-    const std::unique_ptr<PortProvider> ports = makePortProvider(options);
+    // The line recorder outlives the ports and the window: the capture is closed last.
+    LineRecorder recorder;
+    const QString captureProblem =
+        options.captureFile.isEmpty() ? QString() : LineCaptureSetup::startCapture(&recorder, options.captureFile);
+    const std::unique_ptr<PortProvider> ports = makePortProvider(options, &recorder);
 
     WidgetDialogs dialogs;
     auto window = std::make_unique<MainWindow>(ports.get(), dataDirectory, &dialogs);
+    window->setLineRecorder(&recorder);
     dialogs.setParent(window.get());
     EmbeddedFonts::registerAll();
     window->setWindowIcon(QIcon(QStringLiteral(":/icons/symbol.png")));
     window->setWindowTitle(windowTitle());
+    if (!captureProblem.isEmpty()) {
+        // The recording asked for cannot be made: nothing is started without it.
+        QTextStream(stderr) << captureProblem << Qt::endl;
+        dialogs.message(UserDialogs::Icon::Critical, window->windowTitle(), captureProblem);
+        return 1;
+    }
     if (!dataDirectory.isValid())
         dialogs.message(UserDialogs::Icon::Critical, window->windowTitle(), dataDirectory.errorString());
     // A terminating signal (kill, Ctrl+C in the terminal, a logout) closes the window as the

@@ -126,7 +126,7 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     m_uiReady = true;
     buildPages();
     createActions();
-    new SupportBundleAction(this, m_appBase, m_escSettingsPage, m_dialogs);
+    m_supportBundleAction = new SupportBundleAction(this, m_appBase, m_escSettingsPage, m_dialogs);
     ui->comboBoxLanguage->hide();
     ui->toolButtonWelcome->hide();
     ui->pushButtonStateFirmware->hide();
@@ -163,6 +163,11 @@ MainWindow::~MainWindow()
     // The pages hold pointers into the coordinator: they go before it does.
     m_uiReady = false;
     delete takeCentralWidget();
+}
+
+void MainWindow::setLineRecorder(LineRecorder *recorder)
+{
+    m_supportBundleAction->setLineRecorder(recorder);
 }
 
 void MainWindow::startCoordinator()

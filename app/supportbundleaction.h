@@ -4,6 +4,7 @@
 
 class AppBase;
 class EscSettingsPage;
+class LineRecorder;
 class QAction;
 class QMainWindow;
 class QMenu;
@@ -22,6 +23,8 @@ public:
     SupportBundleAction(QMainWindow *window, AppBase &appBase, EscSettingsPage *settingsPage, UserDialogs *dialogs);
 
     QAction *action() const { return m_action; }
+    // The bundle carries the line's last minutes (line.pcap) while a controller is connected.
+    void setLineRecorder(LineRecorder *recorder) { m_lineRecorder = recorder; }
     void save();
 
 protected:
@@ -36,4 +39,5 @@ private:
     SupportBundleRecorder *m_recorder;
     QMenu *m_menu;
     QAction *m_action;
+    LineRecorder *m_lineRecorder = nullptr;
 };

@@ -3,7 +3,7 @@
 #include "link/portprovider.h"
 
 #include <QIODevice>
-#include <QPointer>
+#include <memory>
 
 class LineRecorder;
 
@@ -43,6 +43,11 @@ class CapturingPortProvider : public PortProvider
 {
 public:
     CapturingPortProvider(PortProvider *ports, LineRecorder *recorder) : m_ports(ports), m_recorder(recorder) {}
+    // The same, owning the provider.
+    CapturingPortProvider(std::unique_ptr<PortProvider> ports, LineRecorder *recorder)
+        : m_owned(std::move(ports)), m_ports(m_owned.get()), m_recorder(recorder)
+    {
+    }
 
     QList<PortInfo> availablePorts() const override { return m_ports->availablePorts(); }
     QIODevice *createPort(const QString &portName, QObject *parent) override;
@@ -54,6 +59,7 @@ public:
 private:
     static QIODevice *innerOf(QIODevice *port);
 
+    std::unique_ptr<PortProvider> m_owned;
     PortProvider *m_ports;
     LineRecorder *m_recorder;
 };

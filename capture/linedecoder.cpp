@@ -262,10 +262,10 @@ QString LineDecoder::describe(const Record &record)
         + QStringLiteral(".%1").arg(record.timeUs % 1000000, 6, 10, QLatin1Char('0'));
     const QString head = QStringLiteral("%1 %2 %3").arg(time, QString::fromLatin1(LineCapture::directionName(record.direction)).leftJustified(3),
                                                         QString::fromLatin1(LineCapture::kindName(record.kind)));
-    if (record.kind != Kind::Frame) {
-        return QStringLiteral("%1 %2 bytes: %3").arg(head).arg(record.bytes.size()).arg(
-            QString::fromLatin1(record.bytes.toHex(' ')));
-    }
+    const QString bytesText = QStringLiteral("%1 %2 bytes: %3").arg(head).arg(record.bytes.size()).arg(
+        QString::fromLatin1(record.bytes.toHex(' ')));
+    if (record.kind != Kind::Frame && record.kind != Kind::Echo)
+        return bytesText;
     VYX_Protocol codec;
     VYX_Protocol::VyxRxConfig config;
     VYX_Protocol::init(config, 0, 255);
@@ -273,6 +273,8 @@ QString LineDecoder::describe(const Record &record)
     bool complete = false;
     for (char c : record.bytes)
         complete = codec.decodeByte(uint8_t(c), msg, config);
+    if (record.kind == Kind::Echo) // the program's own request coming back
+        return complete ? QStringLiteral("%1 %2 (%3)").arg(head, messageName(msg.msgId), hex(msg.msgId)) : bytesText;
     if (!complete)
         return QStringLiteral("%1 (no whole frame): %2").arg(head, QString::fromLatin1(record.bytes.toHex(' ')));
     QString line = QStringLiteral("%1 %2 (%3) addr %4").arg(head, messageName(msg.msgId), hex(msg.msgId), hex(msg.address));

@@ -8,6 +8,7 @@
 #include "firmware/updatefwhelper.h"
 #include "ident/idhelper.h"
 #include "link/comhelper.h"
+#include "capture/capturingportprovider.h"
 #include "link/serialportprovider.h"
 #include "wire/messageids.h"
 
@@ -74,6 +75,8 @@ void ProductionJob::start()
 {
     m_total.start();
     m_ports = std::make_unique<OnePortProvider>(m_port);
+    if (m_order.lineRecorder)
+        m_ports = std::make_unique<CapturingPortProvider>(std::move(m_ports), m_order.lineRecorder);
     m_app = std::make_unique<AppBase>(m_ports.get(), m_order.dataDirectory);
     AppBase *app = m_app.get();
     ComHelper *com = app->comHelper();

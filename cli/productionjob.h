@@ -19,6 +19,7 @@
 
 class AppBase;
 class QTimer;
+class LineRecorder;
 class PortProvider;
 
 // What one production run does to every controller; read-only, shared by all the ports.
@@ -68,6 +69,7 @@ struct ProductionOrder
     QString motorName;            // empty: no motor
     DataDirectory dataDirectory;
     int findTimeoutMs = DEFAULT_FIND_TIMEOUT_MS;
+    LineRecorder *lineRecorder = nullptr; // --capture: the line of the (one) port is recorded
     std::shared_ptr<SerialClaims> serialClaims = std::make_shared<SerialClaims>(); // shared by copies
 };
 

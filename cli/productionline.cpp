@@ -176,6 +176,7 @@ int ProductionLine::run()
 {
     ProductionOrder order(m_request.dataDirectory);
     order.findTimeoutMs = m_request.findTimeoutMs;
+    order.lineRecorder = m_request.lineRecorder;
     if (!prepare(&order)) {
         // An older report must not stand for this run: once its file may be written, it
         // says that no port was worked on, and why.

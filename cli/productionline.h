@@ -29,6 +29,7 @@ public:
         QList<PortInfo> ports;    // the ports to work on
         DataDirectory dataDirectory;
         int findTimeoutMs = ProductionOrder::DEFAULT_FIND_TIMEOUT_MS; // a port without a controller
+        LineRecorder *lineRecorder = nullptr; // --capture (one port)
     };
 
     ProductionLine(const Request &request, QTextStream &out, QTextStream &err);
