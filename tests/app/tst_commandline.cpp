@@ -190,6 +190,25 @@ private slots:
         QTest::newRow("settings with export") << QStringList {"--settings", "s", "--export-motors", "m"} << C::Invalid
                                               << false << QStringList {} << QString() << QString() << QStringList {}
                                               << false;
+        QTest::newRow("capture with the window") << QStringList {"--capture", "c.pcap", "--port", "/a"} << C::RunWindow
+                                                 << false << QStringList {"/a"} << QString() << QString()
+                                                 << QStringList {} << false;
+        QTest::newRow("capture with one production port")
+            << QStringList {"--settings", "s", "--port", "/a", "--capture", "c.pcap"} << C::Production << false
+            << QStringList {"/a"} << QString() << QString() << QStringList {} << false;
+        QTest::newRow("capture with two production ports")
+            << QStringList {"--flash", "f", "--port", "/a", "--port", "/b", "--capture", "c.pcap"} << C::Invalid << false
+            << QStringList {} << QString() << QString() << QStringList {} << false;
+        QTest::newRow("empty capture name") << QStringList {"--capture", ""} << C::Invalid << false << QStringList {}
+                                            << QString() << QString() << QStringList {} << false;
+        QTest::newRow("decode") << QStringList {"--decode", "c.pcap"} << C::Decode << false << QStringList {}
+                                << QString() << QString() << QStringList {} << false;
+        QTest::newRow("decode with capture") << QStringList {"--decode", "c.pcap", "--capture", "d.pcap"} << C::Invalid
+                                             << false << QStringList {} << QString() << QString() << QStringList {}
+                                             << false;
+        QTest::newRow("decode with a command") << QStringList {"--decode", "c.pcap", "--list-ports"} << C::Invalid
+                                               << false << QStringList {} << QString() << QString() << QStringList {}
+                                               << false;
         QTest::newRow("empty settings name") << QStringList {"--settings", "", "--port", "/a"} << C::Invalid << false
                                              << QStringList {} << QString() << QString() << QStringList {} << false;
     }
@@ -211,6 +230,10 @@ private slots:
         QTEST(command == CommandLineOptions::Command::SupportBundle ? options.bundleFile : options.motorFile, "file");
         QTEST(options.motorNames, "motors");
         QTEST(options.overwrite, "overwrite");
+        if (arguments.contains(QStringLiteral("--capture")))
+            QCOMPARE(options.captureFile, QStringLiteral("c.pcap"));
+        if (command == CommandLineOptions::Command::Decode)
+            QCOMPARE(options.decodeFile, QStringLiteral("c.pcap"));
     }
 
     // The files of a production run reach the command.
@@ -230,7 +253,7 @@ private slots:
         const CommandLineOptions options = CommandLine::parse({"kordoman", "--help"});
         for (const char *option : {"--demo", "--port", "--data-dir", "--export-motors", "--motor", "--import-motors",
                                    "--overwrite", "--flash", "--version", "--list-ports", "--support-bundle",
-                                   "--settings", "--report", "--all-adapters"})
+                                   "--settings", "--report", "--all-adapters", "--capture", "--decode"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
     }
 
@@ -261,6 +284,15 @@ private slots:
         QVERIFY(out.contains("0"));
         QCOMPARE(run({"--import-motors", m_dir.filePath(QStringLiteral("absent.ms"))}, &out, &err), 1);
         QVERIFY2(err.startsWith("Import failed!"), err.constData());
+        // A command without a controller still writes a whole (empty) capture when asked.
+        const QString capture = m_dir.filePath(QStringLiteral("program.pcap"));
+        QCOMPARE(run({"--export-motors", file, "--capture", capture}, &out, &err), 0);
+        QCOMPARE(run({"--decode", capture}, &out, &err), 0);
+        QVERIFY2(out.isEmpty(), out.constData());
+        QCOMPARE(run({"--decode", file}, &out, &err), 1); // a motor file is no capture
+        QVERIFY2(err.contains("is not a line capture"), err.constData());
+        QCOMPARE(run({"--decode", m_dir.filePath(QStringLiteral("absent.pcap"))}, &out, &err), 1);
+        QVERIFY2(err.contains("does not exist"), err.constData());
         QCOMPARE(run({"--version"}, &out, &err), 0);
         QCOMPARE(out.trimmed(), QByteArray("Kordo manager 1.1.0"));
         QCOMPARE(run({"--no-such-option"}, &out, &err), 2);
@@ -305,12 +337,12 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason");
         const QString notRegular = QStringLiteral("is not a regular file");
-        for (const char *option : {"--export-motors", "--support-bundle", "--report"}) {
+        for (const char *option : {"--export-motors", "--support-bundle", "--report", "--capture"}) {
             for (const char *kind : {"fifo", "folder", "link to fifo", "device"})
                 QTest::addRow("%s %s", option, kind) << option << kind << notRegular;
         }
         QTest::newRow("--report in a missing folder") << "--report" << "missing folder" << "cannot be written";
-        for (const char *option : {"--import-motors", "--settings"})
+        for (const char *option : {"--import-motors", "--settings", "--decode"})
             QTest::addRow("%s fifo", option) << option << "fifo" << notRegular;
         QTest::newRow("--flash fifo") << "--flash" << "fifo" << QString(); // refused in words of its own
     }
@@ -344,6 +376,8 @@ private slots:
         }
         if (option == QLatin1String("--settings") || option == QLatin1String("--flash"))
             arguments << "--port" << dir.filePath("tty");
+        if (option == QLatin1String("--capture")) // checked before the command touches a port
+            arguments << "--flash" << dir.filePath("fw.bin") << "--port" << dir.filePath("tty");
         const Run run = runProgram(arguments);
         QCOMPARE(run.code, 1);
         QVERIFY2(run.err.contains(reason), qPrintable(run.err));
