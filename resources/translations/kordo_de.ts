@@ -107,7 +107,7 @@
         <translation>Ein Firmware-Abbild in den angeschlossenen Regler (oder den in seinem Bootloader wartenden) oder gleichzeitig in die Regler an mehreren Anschlüssen schreiben und beenden: 0, wenn jeder Regler erfolgreich war.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="85"/>
+        <location filename="../../app/commandline.cpp" line="94"/>
         <source>Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash or --settings.</source>
         <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports, --support-bundle und --flash oder --settings an.</translation>
     </message>
@@ -127,62 +127,88 @@
         <translation>Mit --flash, --settings oder --motor: die Übersichtstabelle als CSV schreiben.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="62"/>
+        <location filename="../../app/commandline.cpp" line="54"/>
+        <source>Record everything on the serial line (both directions, with time stamps) into a pcap file for Wireshark or --decode.</source>
+        <translation>Alles auf der seriellen Leitung (beide Richtungen, mit Zeitstempeln) in eine pcap-Datei für Wireshark oder --decode aufzeichnen.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="58"/>
+        <source>Print a line capture as text (time, direction, message, fields) and exit.</source>
+        <translation>Eine Leitungsaufzeichnung als Text ausgeben (Zeit, Richtung, Nachricht, Felder) und beenden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="71"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="81"/>
+        <location filename="../../app/commandline.cpp" line="90"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="93"/>
+        <location filename="../../app/commandline.cpp" line="102"/>
         <source>The firmware file name is empty.</source>
         <translation>Der Name der Firmware-Datei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="99"/>
+        <location filename="../../app/commandline.cpp" line="108"/>
         <source>The support bundle file name is empty.</source>
         <translation>Der Dateiname des Support-Pakets ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="114"/>
+        <location filename="../../app/commandline.cpp" line="123"/>
         <source>The settings file name is empty.</source>
         <translation>Der Name der Einstellungsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="116"/>
+        <location filename="../../app/commandline.cpp" line="125"/>
         <source>The report file name is empty.</source>
         <translation>Der Name der Berichtsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="126"/>
+        <location filename="../../app/commandline.cpp" line="135"/>
         <source>The motor name is empty.</source>
         <translation>Der Motorname ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="128"/>
+        <location filename="../../app/commandline.cpp" line="137"/>
         <source>Give one --motor for the controllers.</source>
         <translation>Geben Sie für die Regler ein --motor an.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="130"/>
+        <location filename="../../app/commandline.cpp" line="139"/>
         <source>--all-adapters and --report are used only with --flash, --settings or --motor.</source>
         <translation>--all-adapters und --report werden nur mit --flash, --settings oder --motor verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="133"/>
+        <location filename="../../app/commandline.cpp" line="142"/>
         <source>--motor is used with --export-motors, or with --port, --flash or --settings.</source>
         <translation>--motor wird mit --export-motors oder mit --port, --flash oder --settings verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="135"/>
+        <location filename="../../app/commandline.cpp" line="144"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="139"/>
+        <location filename="../../app/commandline.cpp" line="147"/>
+        <source>--decode cannot be combined with another command or with --capture.</source>
+        <translation>--decode kann nicht mit einem anderen Befehl oder mit --capture kombiniert werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="151"/>
+        <location filename="../../app/commandline.cpp" line="156"/>
+        <source>The capture file name is empty.</source>
+        <translation>Der Name der Aufzeichnungsdatei ist leer.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="160"/>
+        <source>--capture records one serial line: give one --port.</source>
+        <translation>--capture zeichnet eine serielle Leitung auf: geben Sie einen --port an.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="165"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
@@ -1565,10 +1591,28 @@
     </message>
 </context>
 <context>
+    <name>LineCaptureSetup</name>
+    <message>
+        <location filename="../../app/linecapturesetup.cpp" line="24"/>
+        <source>The capture file %1 cannot be written: %2</source>
+        <translation>Die Aufzeichnungsdatei %1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/linecapturesetup.cpp" line="32"/>
+        <source>The capture file %1 does not exist.</source>
+        <translation>Die Aufzeichnungsdatei %1 existiert nicht.</translation>
+    </message>
+    <message>
+        <location filename="../../app/linecapturesetup.cpp" line="36"/>
+        <source>%1 is not a line capture: %2</source>
+        <translation>%1 ist keine Leitungsaufzeichnung: %2</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="590"/>
+        <location filename="../../app/mainwindow.cpp" line="595"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -1631,118 +1675,118 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="350"/>
+        <location filename="../../app/mainwindow.cpp" line="355"/>
         <source>&amp;File</source>
         <translation>&amp;Datei</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="351"/>
+        <location filename="../../app/mainwindow.cpp" line="356"/>
         <source>&amp;Quit</source>
         <translation>&amp;Beenden</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="352"/>
-        <location filename="../../app/mainwindow.cpp" line="353"/>
+        <location filename="../../app/mainwindow.cpp" line="357"/>
+        <location filename="../../app/mainwindow.cpp" line="358"/>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="354"/>
+        <location filename="../../app/mainwindow.cpp" line="359"/>
         <source>&amp;About Kordo manager</source>
         <translation>Ü&amp;ber Kordo manager</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="360"/>
         <source>Settings page</source>
         <translation>Seite Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="360"/>
         <source>Motor page</source>
         <translation>Seite Motor</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="360"/>
         <source>Control page</source>
         <translation>Seite Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="355"/>
+        <location filename="../../app/mainwindow.cpp" line="360"/>
         <source>Firmware page</source>
         <translation>Seite Firmware</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="358"/>
+        <location filename="../../app/mainwindow.cpp" line="363"/>
         <source>The controller&apos;s settings</source>
         <translation>Die Einstellungen des Reglers</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="359"/>
+        <location filename="../../app/mainwindow.cpp" line="364"/>
         <source>Choose the port</source>
         <translation>Den Port wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="364"/>
+        <location filename="../../app/mainwindow.cpp" line="369"/>
         <source>Help</source>
         <translation>Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="365"/>
+        <location filename="../../app/mainwindow.cpp" line="370"/>
         <source>&lt;b&gt;Keys&lt;/b&gt;&lt;br&gt;Escape: stops the motor on the control page; cancels a running identification.&lt;br&gt;Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages.&lt;br&gt;F1: this help. Ctrl+Q: quit (the motor stops first).&lt;br&gt;&lt;br&gt;The user guide is the README file that comes with the program.</source>
         <translation>&lt;b&gt;Tasten&lt;/b&gt;&lt;br&gt;Escape: hält den Motor auf der Seite Steuerung an; bricht eine laufende Identifikation ab.&lt;br&gt;Strg+1 bis Strg+4: die Seiten Einstellungen, Motor, Steuerung und Firmware.&lt;br&gt;F1: diese Hilfe. Strg+Q: beenden (der Motor hält vorher an).&lt;br&gt;&lt;br&gt;Die Anleitung ist die README-Datei, die dem Programm beiliegt.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="375"/>
+        <location filename="../../app/mainwindow.cpp" line="380"/>
         <source>no controller connected</source>
         <translation>kein Regler angeschlossen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="377"/>
+        <location filename="../../app/mainwindow.cpp" line="382"/>
         <source>About Kordo manager</source>
         <translation>Über Kordo manager</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="378"/>
+        <location filename="../../app/mainwindow.cpp" line="383"/>
         <source>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Controller firmware: %3&lt;br&gt;&lt;br&gt;Licence: proprietary, for the maker&apos;s controllers.</source>
         <translation>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Firmware des Reglers: %3&lt;br&gt;&lt;br&gt;Lizenz: proprietär, für die Regler des Herstellers.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="506"/>
+        <location filename="../../app/mainwindow.cpp" line="511"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="514"/>
+        <location filename="../../app/mainwindow.cpp" line="519"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="514"/>
+        <location filename="../../app/mainwindow.cpp" line="519"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="515"/>
+        <location filename="../../app/mainwindow.cpp" line="520"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="548"/>
+        <location filename="../../app/mainwindow.cpp" line="553"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="548"/>
+        <location filename="../../app/mainwindow.cpp" line="553"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="590"/>
+        <location filename="../../app/mainwindow.cpp" line="595"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="601"/>
+        <location filename="../../app/mainwindow.cpp" line="606"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -2336,287 +2380,287 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionJob</name>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="101"/>
+        <location filename="../../cli/productionjob.cpp" line="104"/>
         <source>The port was lost.</source>
         <translation>Der Port ging verloren.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="101"/>
+        <location filename="../../cli/productionjob.cpp" line="104"/>
         <source>plug the controller in again and re-run on this port</source>
         <translation>Regler wieder anschließen und an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="114"/>
+        <location filename="../../cli/productionjob.cpp" line="117"/>
         <source>bootloader</source>
         <translation>Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="116"/>
+        <location filename="../../cli/productionjob.cpp" line="119"/>
         <source>The controller waits in its bootloader.</source>
         <translation>Der Regler wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="116"/>
+        <location filename="../../cli/productionjob.cpp" line="119"/>
         <source>write its firmware with --flash</source>
         <translation>seine Firmware mit --flash schreiben</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="147"/>
+        <location filename="../../cli/productionjob.cpp" line="150"/>
         <source>The controller refused the %1 settings.</source>
         <translation>Der Regler hat die Einstellungen (%1) abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="149"/>
+        <location filename="../../cli/productionjob.cpp" line="152"/>
         <source>check that the settings file suits this controller and its firmware; a re-run is refused again</source>
         <translation>prüfen, ob die Einstellungsdatei zu diesem Regler und seiner Firmware passt; eine Wiederholung wird erneut abgelehnt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="157"/>
+        <location filename="../../cli/productionjob.cpp" line="160"/>
         <source>The controller refused the motor %1.</source>
         <translation>Der Regler hat den Motor %1 abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="158"/>
+        <location filename="../../cli/productionjob.cpp" line="161"/>
         <source>check that the motor suits this controller</source>
         <translation>prüfen, ob der Motor zu diesem Regler passt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="160"/>
-        <location filename="../../cli/productionjob.cpp" line="223"/>
+        <location filename="../../cli/productionjob.cpp" line="163"/>
+        <location filename="../../cli/productionjob.cpp" line="226"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="161"/>
-        <location filename="../../cli/productionjob.cpp" line="224"/>
+        <location filename="../../cli/productionjob.cpp" line="164"/>
+        <location filename="../../cli/productionjob.cpp" line="227"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="251"/>
+        <location filename="../../cli/productionjob.cpp" line="254"/>
         <source>The controller&apos;s motor is running; nothing was written.</source>
         <translation>Der Motor des Reglers läuft; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="252"/>
+        <location filename="../../cli/productionjob.cpp" line="255"/>
         <source>stop the motor, then re-run on this port</source>
         <translation>den Motor anhalten, dann an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="258"/>
+        <location filename="../../cli/productionjob.cpp" line="261"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="271"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="271"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="270"/>
+        <location filename="../../cli/productionjob.cpp" line="273"/>
         <source>The port could not be opened: %1</source>
         <translation>Der Port konnte nicht geöffnet werden: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="271"/>
+        <location filename="../../cli/productionjob.cpp" line="274"/>
         <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
         <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="273"/>
+        <location filename="../../cli/productionjob.cpp" line="276"/>
         <source>The port was not found.</source>
         <translation>Der Port wurde nicht gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="273"/>
+        <location filename="../../cli/productionjob.cpp" line="276"/>
         <source>check the port name and that the adapter is plugged in, then re-run</source>
         <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="281"/>
+        <location filename="../../cli/productionjob.cpp" line="284"/>
         <source>The controller %1 answers on another port of this run as well; nothing was written.</source>
         <translation>Der Regler %1 antwortet auch an einem anderen Port dieses Laufs; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="283"/>
+        <location filename="../../cli/productionjob.cpp" line="286"/>
         <source>name each controller&apos;s port once and re-run</source>
         <translation>den Port jedes Reglers nur einmal nennen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="301"/>
+        <location filename="../../cli/productionjob.cpp" line="304"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="302"/>
+        <location filename="../../cli/productionjob.cpp" line="305"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="307"/>
+        <location filename="../../cli/productionjob.cpp" line="310"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="316"/>
+        <location filename="../../cli/productionjob.cpp" line="319"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="176"/>
-        <location filename="../../cli/productionjob.cpp" line="320"/>
+        <location filename="../../cli/productionjob.cpp" line="179"/>
+        <location filename="../../cli/productionjob.cpp" line="323"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="176"/>
-        <location filename="../../cli/productionjob.cpp" line="178"/>
+        <location filename="../../cli/productionjob.cpp" line="179"/>
+        <location filename="../../cli/productionjob.cpp" line="181"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="178"/>
+        <location filename="../../cli/productionjob.cpp" line="181"/>
         <source>re-run on this port</source>
         <translation>an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="322"/>
+        <location filename="../../cli/productionjob.cpp" line="325"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="323"/>
+        <location filename="../../cli/productionjob.cpp" line="326"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="325"/>
+        <location filename="../../cli/productionjob.cpp" line="328"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="327"/>
+        <location filename="../../cli/productionjob.cpp" line="330"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="329"/>
+        <location filename="../../cli/productionjob.cpp" line="332"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="340"/>
+        <location filename="../../cli/productionjob.cpp" line="343"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="345"/>
+        <location filename="../../cli/productionjob.cpp" line="348"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="346"/>
+        <location filename="../../cli/productionjob.cpp" line="349"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="359"/>
+        <location filename="../../cli/productionjob.cpp" line="362"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="360"/>
-        <location filename="../../cli/productionjob.cpp" line="397"/>
-        <location filename="../../cli/productionjob.cpp" line="411"/>
+        <location filename="../../cli/productionjob.cpp" line="363"/>
+        <location filename="../../cli/productionjob.cpp" line="400"/>
+        <location filename="../../cli/productionjob.cpp" line="414"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="364"/>
+        <location filename="../../cli/productionjob.cpp" line="367"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="376"/>
+        <location filename="../../cli/productionjob.cpp" line="379"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="383"/>
+        <location filename="../../cli/productionjob.cpp" line="386"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="148"/>
-        <location filename="../../cli/productionjob.cpp" line="393"/>
-        <location filename="../../cli/productionjob.cpp" line="406"/>
+        <location filename="../../cli/productionjob.cpp" line="151"/>
+        <location filename="../../cli/productionjob.cpp" line="396"/>
+        <location filename="../../cli/productionjob.cpp" line="409"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="148"/>
-        <location filename="../../cli/productionjob.cpp" line="395"/>
-        <location filename="../../cli/productionjob.cpp" line="408"/>
+        <location filename="../../cli/productionjob.cpp" line="151"/>
+        <location filename="../../cli/productionjob.cpp" line="398"/>
+        <location filename="../../cli/productionjob.cpp" line="411"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="396"/>
+        <location filename="../../cli/productionjob.cpp" line="399"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="410"/>
+        <location filename="../../cli/productionjob.cpp" line="413"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="414"/>
+        <location filename="../../cli/productionjob.cpp" line="417"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="419"/>
+        <location filename="../../cli/productionjob.cpp" line="422"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="420"/>
+        <location filename="../../cli/productionjob.cpp" line="423"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="428"/>
+        <location filename="../../cli/productionjob.cpp" line="431"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="430"/>
+        <location filename="../../cli/productionjob.cpp" line="433"/>
         <source>The motor %1 is not in the motor database.</source>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="431"/>
+        <location filename="../../cli/productionjob.cpp" line="434"/>
         <source>import its motor file with --import-motors, then re-run</source>
         <translation>seine Motordatei mit --import-motors importieren, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="440"/>
+        <location filename="../../cli/productionjob.cpp" line="443"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="441"/>
+        <location filename="../../cli/productionjob.cpp" line="444"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="445"/>
+        <location filename="../../cli/productionjob.cpp" line="448"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2654,13 +2698,13 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="200"/>
+        <location filename="../../cli/productionline.cpp" line="201"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
         <location filename="../../cli/productionline.cpp" line="70"/>
-        <location filename="../../cli/productionline.cpp" line="211"/>
+        <location filename="../../cli/productionline.cpp" line="212"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
@@ -2680,42 +2724,42 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="188"/>
+        <location filename="../../cli/productionline.cpp" line="189"/>
         <source>correct the command or its files and re-run</source>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="253"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="253"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="253"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="253"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="253"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="253"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="252"/>
+        <location filename="../../cli/productionline.cpp" line="253"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
@@ -2790,62 +2834,62 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundle</name>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="68"/>
+        <location filename="../../cli/supportbundle.cpp" line="69"/>
         <source>Program: %1 (Qt %2)</source>
         <translation>Programm: %1 (Qt %2)</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="70"/>
+        <location filename="../../cli/supportbundle.cpp" line="71"/>
         <source>Controller: serial number %1, firmware %2.%3.%4</source>
         <translation>Regler: Seriennummer %1, Firmware %2.%3.%4</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="77"/>
+        <location filename="../../cli/supportbundle.cpp" line="78"/>
         <source>Controller: none connected</source>
         <translation>Regler: keiner verbunden</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="81"/>
+        <location filename="../../cli/supportbundle.cpp" line="82"/>
         <source>the settings (no controller connected)</source>
         <translation>die Einstellungen (kein Regler verbunden)</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="83"/>
+        <location filename="../../cli/supportbundle.cpp" line="84"/>
         <source>the error log (not read from the controller in this session)</source>
         <translation>das Fehlerprotokoll (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="85"/>
+        <location filename="../../cli/supportbundle.cpp" line="86"/>
         <source>the last run data (not read from the controller in this session)</source>
         <translation>die Daten des letzten Laufs (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="87"/>
+        <location filename="../../cli/supportbundle.cpp" line="88"/>
         <source>Not in this bundle: %1.</source>
         <translation>Nicht in diesem Paket: %1.</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="98"/>
+        <location filename="../../cli/supportbundle.cpp" line="99"/>
         <source>Last</source>
         <translation>Letzte</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="99"/>
+        <location filename="../../cli/supportbundle.cpp" line="100"/>
         <source>Previous</source>
         <translation>Vorherige</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="100"/>
+        <location filename="../../cli/supportbundle.cpp" line="101"/>
         <source>All</source>
         <translation>Alle</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="106"/>
+        <location filename="../../cli/supportbundle.cpp" line="107"/>
         <source>no errors or warnings</source>
         <translation>keine Fehler oder Warnungen</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="137"/>
+        <location filename="../../cli/supportbundle.cpp" line="140"/>
         <source>An entry cannot be added to the archive.</source>
         <translation>Ein Eintrag kann nicht in das Archiv aufgenommen werden.</translation>
     </message>
@@ -2853,40 +2897,40 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundleAction</name>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="45"/>
+        <location filename="../../app/supportbundleaction.cpp" line="46"/>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="46"/>
+        <location filename="../../app/supportbundleaction.cpp" line="47"/>
         <source>Save support bundle...</source>
         <translation>Support-Paket speichern...</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="53"/>
+        <location filename="../../app/supportbundleaction.cpp" line="54"/>
         <source>Save support bundle</source>
         <translation>Support-Paket speichern</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="53"/>
+        <location filename="../../app/supportbundleaction.cpp" line="54"/>
         <source>Zip files (*.zip)</source>
         <translation>Zip-Dateien (*.zip)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="62"/>
-        <location filename="../../app/supportbundleaction.cpp" line="66"/>
+        <location filename="../../app/supportbundleaction.cpp" line="65"/>
+        <location filename="../../app/supportbundleaction.cpp" line="69"/>
         <source>Support bundle</source>
         <translation>Support-Paket</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="63"/>
+        <location filename="../../app/supportbundleaction.cpp" line="66"/>
         <source>The support bundle %1 cannot be written: %2</source>
         <translation>Das Support-Paket %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="67"/>
-        <source>The support bundle was saved to %1. Send it to whoever helps you; it holds the versions, the port list, the device logs of this session and, with a controller connected, its settings, error log and last run data.</source>
-        <translation>Das Support-Paket wurde unter %1 gespeichert. Senden Sie es an Ihre Helfer; es enthält die Versionen, die Anschlussliste, die Geräteprotokolle dieser Sitzung und, wenn ein Regler verbunden ist, seine Einstellungen, sein Fehlerprotokoll und die Daten des letzten Laufs.</translation>
+        <location filename="../../app/supportbundleaction.cpp" line="70"/>
+        <source>The support bundle was saved to %1. Send it to whoever helps you; it holds the versions, the port list, the device logs of this session and, with a controller connected, its settings, error log, last run data and the last minutes of the serial line.</source>
+        <translation>Das Support-Paket wurde unter %1 gespeichert. Senden Sie es an Ihre Helfer; es enthält die Versionen, die Anschlussliste, die Geräteprotokolle dieser Sitzung und, wenn ein Regler verbunden ist, seine Einstellungen, sein Fehlerprotokoll, die Daten des letzten Laufs und die letzten Minuten der seriellen Leitung.</translation>
     </message>
 </context>
 <context>
