@@ -208,6 +208,27 @@ private slots:
         QCOMPARE(read.size(), records.size());
     }
 
+    // With the program still running, what was recorded reaches the file within about a
+    // second, ending at a record's end: a crash loses only the last second.
+    void recorderFlushesEachSecond()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("running.pcap"));
+        LineRecorder recorder;
+        QString error;
+        QVERIFY2(recorder.startCapture(path, &error), qPrintable(error));
+        const QByteArray poll = frame(0xEE, VyxMsg::GET_STATUS);
+        recorder.recordWritten(poll.constData(), poll.size());
+        recorder.recordRead(poll.constData(), poll.size());
+        const qint64 whole = 24 + 2 * (16 + LineCapture::HEADER_SIZE + poll.size()); // file header, two records
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(path).size(), whole, 10000);
+        QVector<Record> read;
+        QVERIFY(PcapReader::read(path, &read, &error));
+        QCOMPARE(summary(read), (QStringList {"out frame " + poll.toHex(), "in echo " + poll.toHex()}));
+        recorder.stopCapture();
+        QCOMPARE(QFileInfo(path).size(), whole);
+    }
+
     void readerRefusesOtherFiles()
     {
         QTemporaryDir dir;
