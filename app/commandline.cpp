@@ -154,10 +154,6 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
         options.captureFile = parser.value(capture);
         if (options.captureFile.isEmpty())
             return invalid(tr("The capture file name is empty."));
-        // One recorder follows one line.
-        if (options.command == CommandLineOptions::Command::Production
-            && (options.portSpecs.size() != 1 || options.allAdapters))
-            return invalid(tr("--capture records one serial line: give one --port."));
     }
     const bool motorCommand = options.command == CommandLineOptions::Command::ExportMotors
                               || options.command == CommandLineOptions::Command::ImportMotors;

@@ -2,8 +2,8 @@
 
 #include "capture/linerecorder.h"
 
-TappedPort::TappedPort(QIODevice *inner, LineRecorder *recorder, QObject *parent)
-    : QIODevice(parent), m_inner(inner), m_recorder(recorder)
+TappedPort::TappedPort(QIODevice *inner, LineRecorder *recorder, uint8_t line, QObject *parent)
+    : QIODevice(parent), m_inner(inner), m_recorder(recorder), m_line(line)
 {
     m_inner->setParent(this);
     connect(m_inner, &QIODevice::readyRead, this, &QIODevice::readyRead);
@@ -15,7 +15,7 @@ TappedPort::TappedPort(QIODevice *inner, LineRecorder *recorder, QObject *parent
 TappedPort::~TappedPort()
 {
     if (isOpen())
-        m_recorder->recordClosed();
+        m_recorder->recordClosed(m_line);
 }
 
 bool TappedPort::open(OpenMode mode)
@@ -32,7 +32,7 @@ void TappedPort::close()
     if (!isOpen())
         return;
     m_inner->close();
-    m_recorder->recordClosed();
+    m_recorder->recordClosed(m_line);
     QIODevice::close();
 }
 
@@ -60,7 +60,7 @@ qint64 TappedPort::readData(char *data, qint64 maxSize)
 {
     const qint64 read = m_inner->read(data, maxSize);
     if (read > 0)
-        m_recorder->recordRead(data, read);
+        m_recorder->recordRead(data, read, m_line);
     else if (read < 0)
         setErrorString(m_inner->errorString());
     return read;
@@ -70,7 +70,7 @@ qint64 TappedPort::writeData(const char *data, qint64 size)
 {
     const qint64 written = m_inner->write(data, size);
     if (written > 0)
-        m_recorder->recordWritten(data, written);
+        m_recorder->recordWritten(data, written, m_line);
     else if (written < 0)
         setErrorString(m_inner->errorString());
     return written;
@@ -79,7 +79,7 @@ qint64 TappedPort::writeData(const char *data, qint64 size)
 QIODevice *CapturingPortProvider::createPort(const QString &portName, QObject *parent)
 {
     QIODevice *inner = m_ports->createPort(portName, nullptr);
-    return inner ? new TappedPort(inner, m_recorder, parent) : nullptr;
+    return inner ? new TappedPort(inner, m_recorder, m_line, parent) : nullptr;
 }
 
 QIODevice *CapturingPortProvider::innerOf(QIODevice *port)

@@ -15,8 +15,8 @@ class TappedPort : public QIODevice
     Q_OBJECT
 
 public:
-    // Takes `inner` over as its child.
-    TappedPort(QIODevice *inner, LineRecorder *recorder, QObject *parent = nullptr);
+    // Takes `inner` over as its child; `line` names the port in the recorder's records.
+    TappedPort(QIODevice *inner, LineRecorder *recorder, uint8_t line = 0, QObject *parent = nullptr);
     ~TappedPort() override;
 
     QIODevice *inner() const { return m_inner; }
@@ -36,16 +36,20 @@ protected:
 private:
     QIODevice *m_inner;
     LineRecorder *m_recorder;
+    uint8_t m_line;
 };
 
-// Another provider's ports, each tapped for the line recorder.
+// Another provider's ports, each tapped for the line recorder as line `line`.
 class CapturingPortProvider : public PortProvider
 {
 public:
-    CapturingPortProvider(PortProvider *ports, LineRecorder *recorder) : m_ports(ports), m_recorder(recorder) {}
+    CapturingPortProvider(PortProvider *ports, LineRecorder *recorder, uint8_t line = 0)
+        : m_ports(ports), m_recorder(recorder), m_line(line)
+    {
+    }
     // The same, owning the provider.
-    CapturingPortProvider(std::unique_ptr<PortProvider> ports, LineRecorder *recorder)
-        : m_owned(std::move(ports)), m_ports(m_owned.get()), m_recorder(recorder)
+    CapturingPortProvider(std::unique_ptr<PortProvider> ports, LineRecorder *recorder, uint8_t line = 0)
+        : m_owned(std::move(ports)), m_ports(m_owned.get()), m_recorder(recorder), m_line(line)
     {
     }
 
@@ -62,4 +66,5 @@ private:
     std::unique_ptr<PortProvider> m_owned;
     PortProvider *m_ports;
     LineRecorder *m_recorder;
+    uint8_t m_line;
 };

@@ -260,8 +260,11 @@ QString LineDecoder::describe(const Record &record)
     const QString time = QDateTime::fromMSecsSinceEpoch(record.timeUs / 1000, Qt::UTC)
                              .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
         + QStringLiteral(".%1").arg(record.timeUs % 1000000, 6, 10, QLatin1Char('0'));
-    const QString head = QStringLiteral("%1 %2 %3").arg(time, QString::fromLatin1(LineCapture::directionName(record.direction)).leftJustified(3),
-                                                        QString::fromLatin1(LineCapture::kindName(record.kind)));
+    // The line is named only where a capture holds several (a production run).
+    const QString timeAndLine = record.line ? QStringLiteral("%1 line %2").arg(time).arg(record.line) : time;
+    const QString head = QStringLiteral("%1 %2 %3").arg(
+        timeAndLine, QString::fromLatin1(LineCapture::directionName(record.direction)).leftJustified(3),
+        QString::fromLatin1(LineCapture::kindName(record.kind)));
     const QString bytesText = QStringLiteral("%1 %2 bytes: %3").arg(head).arg(record.bytes.size()).arg(
         QString::fromLatin1(record.bytes.toHex(' ')));
     if (record.kind != Kind::Frame && record.kind != Kind::Echo)

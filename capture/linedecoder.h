@@ -11,7 +11,8 @@ namespace LineDecoder {
 // "GET_STATUS", or "0x5A" for an id outside the catalogue.
 QString messageName(uint8_t msgId);
 
-// e.g. "2026-12-11 10:15:02.123456 in  frame GET_STATUS (0x23) addr 0x01 answer OK flags 0x00"
+// e.g. "2026-12-11 10:15:02.123456 in  frame GET_STATUS (0x23) addr 0x01 answer OK flags 0x00";
+// a record of another line than 0 has "line N" after the time.
 QString describe(const LineCapture::Record &record);
 
 // The fields of a frame's payload as text (no time, direction or id).

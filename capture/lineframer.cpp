@@ -3,7 +3,7 @@
 using LineCapture::Kind;
 using LineCapture::Record;
 
-LineFramer::LineFramer(LineCapture::Direction direction) : m_direction(direction)
+LineFramer::LineFramer(LineCapture::Direction direction, uint8_t line) : m_direction(direction), m_line(line)
 {
     VYX_Protocol::init(m_config, 0, 255);
 }
@@ -11,7 +11,7 @@ LineFramer::LineFramer(LineCapture::Direction direction) : m_direction(direction
 void LineFramer::emitRun(QVector<Record> &out)
 {
     for (int at = 0; at < m_run.size(); at += LineCapture::MAX_RECORD_BYTES)
-        out.append({m_runTimeUs, m_direction, Kind::Bytes, m_run.mid(at, LineCapture::MAX_RECORD_BYTES)});
+        out.append({m_runTimeUs, m_direction, Kind::Bytes, m_run.mid(at, LineCapture::MAX_RECORD_BYTES), m_line});
     m_run.clear();
 }
 
@@ -38,7 +38,7 @@ void LineFramer::feed(const char *data, int size, qint64 timeUs, QVector<Record>
             m_frame.append(char(byte));
             VYX_Protocol::VYX_MSG msg;
             if (m_codec.decodeByte(byte, msg, m_config)) {
-                out.append({m_frameTimeUs, m_direction, Kind::Frame, m_frame});
+                out.append({m_frameTimeUs, m_direction, Kind::Frame, m_frame, m_line});
                 m_frame.clear();
                 m_inFrame = false;
             } else if (m_frame.size() >= VYX_Protocol::MAX_FRAME_SIZE) {

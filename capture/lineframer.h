@@ -12,7 +12,7 @@
 class LineFramer
 {
 public:
-    explicit LineFramer(LineCapture::Direction direction = LineCapture::Direction::FromController);
+    explicit LineFramer(LineCapture::Direction direction = LineCapture::Direction::FromController, uint8_t line = 0);
 
     // Appends the records the bytes complete to `out`. A run of bytes that forms no frame
     // ends with the read; a frame not yet ended waits for its next bytes.
@@ -28,6 +28,7 @@ private:
     void emitRun(QVector<LineCapture::Record> &out);
 
     LineCapture::Direction m_direction;
+    uint8_t m_line;
     VYX_Protocol m_codec;
     VYX_Protocol::VyxRxConfig m_config;
     QByteArray m_run;     // bytes outside any frame, since the last record

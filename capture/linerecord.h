@@ -26,7 +26,8 @@ enum class Kind : uint8_t {
 // The header before each record's bytes in a pcap file.
 constexpr int HEADER_SIZE = 4;
 constexpr uint8_t HEADER_VERSION = 1;
-// header byte 0: HEADER_VERSION, 1: Direction, 2: Kind, 3: line (0: the program's one port)
+// header byte 0: HEADER_VERSION, 1: Direction, 2: Kind, 3: line (the port: 0 for the one port
+// of the window and most commands, 0, 1, 2, ... for the ports of a production run)
 
 // Longer runs are cut into records of at most this many bytes.
 constexpr int MAX_RECORD_BYTES = 4096;
@@ -37,6 +38,7 @@ struct Record
     Direction direction = Direction::ToController;
     Kind kind = Kind::Frame;
     QByteArray bytes;
+    uint8_t line = 0;
 };
 
 inline const char *directionName(Direction direction)

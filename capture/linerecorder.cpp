@@ -67,8 +67,10 @@ void LineRecorder::stopCapture()
     QMutexLocker lock(&m_mutex);
     // What waits for its end (an open frame, an awaited echo) is part of the capture too.
     QVector<Record> pending;
-    m_framer.flush(pending);
-    giveUpEcho(pending);
+    for (auto &entry : m_lines) {
+        entry.second.framer.flush(pending);
+        giveUpEcho(entry.second, pending);
+    }
     store(pending);
     m_file.close();
 }
@@ -79,15 +81,25 @@ bool LineRecorder::isCapturing() const
     return m_file.isOpen();
 }
 
+LineRecorder::Line &LineRecorder::lineNumbered(uint8_t number)
+{
+    auto it = m_lines.find(number);
+    if (it == m_lines.end())
+        it = m_lines.emplace(number, Line(number)).first;
+    return it->second;
+}
+
 void LineRecorder::flush()
 {
     QMutexLocker lock(&m_mutex);
     const qint64 now = nowUs();
-    if (m_framer.hasOpenFrame() && now - m_framer.openFrameTimeUs() > OPEN_FRAME_LIMIT_US) {
-        QVector<Record> pending;
-        m_framer.flush(pending);
-        store(pending);
+    QVector<Record> pending;
+    for (auto &entry : m_lines) {
+        LineFramer &framer = entry.second.framer;
+        if (framer.hasOpenFrame() && now - framer.openFrameTimeUs() > OPEN_FRAME_LIMIT_US)
+            framer.flush(pending);
     }
+    store(pending);
     if (m_file.unflushedBytes() > 0)
         m_file.flush();
     m_lastFlushUs = now;
@@ -110,26 +122,27 @@ void LineRecorder::flushWhenDue(qint64 timeUs)
     }
 }
 
-void LineRecorder::giveUpEcho(QVector<Record> &out)
+void LineRecorder::giveUpEcho(Line &line, QVector<Record> &out)
 {
     // Bytes held as a possible echo were the controller's after all.
-    if (m_echoMatched > 0 && !m_echoAwaited.empty()) {
-        const QByteArray held = m_echoAwaited.front().left(m_echoMatched);
-        if (m_bootloader)
-            out.append({m_echoTimeUs, Direction::FromController, Kind::Bootloader, held});
+    if (line.echoMatched > 0 && !line.echoAwaited.empty()) {
+        const QByteArray held = line.echoAwaited.front().left(line.echoMatched);
+        if (line.bootloader)
+            out.append({line.echoTimeUs, Direction::FromController, Kind::Bootloader, held, line.number});
         else
-            m_framer.feed(held.constData(), held.size(), m_echoTimeUs, out);
+            line.framer.feed(held.constData(), held.size(), line.echoTimeUs, out);
     }
-    m_echoAwaited.clear();
-    m_echoMatched = 0;
-    m_echoAwaitedBytes = 0;
+    line.echoAwaited.clear();
+    line.echoMatched = 0;
+    line.echoAwaitedBytes = 0;
 }
 
-void LineRecorder::recordWrittenAt(qint64 timeUs, const char *data, qint64 size)
+void LineRecorder::recordWrittenAt(qint64 timeUs, const char *data, qint64 size, uint8_t number)
 {
     if (size <= 0)
         return;
     QMutexLocker lock(&m_mutex);
+    Line &line = lineNumbered(number);
     m_scratch.clear();
     const int length = int(std::min<qint64>(size, LineCapture::MAX_RECORD_BYTES));
     // The program writes each request whole: a frame, or the bootloader's bytes. A write
@@ -139,80 +152,82 @@ void LineRecorder::recordWrittenAt(qint64 timeUs, const char *data, qint64 size)
         kind = Kind::Frame;
     else if (uint8_t(data[0]) == VYX_Protocol::FRAME_START)
         kind = Kind::Bytes;
-    m_bootloader = kind == Kind::Bootloader;
-    if (m_bootloader)
-        m_framer.flush(m_scratch); // the firmware's frame will not end now
+    line.bootloader = kind == Kind::Bootloader;
+    if (line.bootloader)
+        line.framer.flush(m_scratch); // the firmware's frame will not end now
     for (qint64 at = 0; at < size; at += LineCapture::MAX_RECORD_BYTES) {
         const QByteArray bytes(data + at, int(std::min<qint64>(size - at, LineCapture::MAX_RECORD_BYTES)));
-        m_scratch.append({timeUs, Direction::ToController, kind, bytes});
-        if (m_echoAwaitedBytes + bytes.size() > MAX_AWAITED_ECHO)
-            giveUpEcho(m_scratch);
-        m_echoAwaited.push_back(bytes);
-        m_echoAwaitedBytes += bytes.size();
+        m_scratch.append({timeUs, Direction::ToController, kind, bytes, number});
+        if (line.echoAwaitedBytes + bytes.size() > MAX_AWAITED_ECHO)
+            giveUpEcho(line, m_scratch);
+        line.echoAwaited.push_back(bytes);
+        line.echoAwaitedBytes += bytes.size();
     }
     store(m_scratch);
     flushWhenDue(timeUs);
 }
 
-void LineRecorder::readBytes(qint64 timeUs, const char *data, int size, QVector<Record> &out)
+void LineRecorder::readBytes(Line &line, qint64 timeUs, const char *data, int size, QVector<Record> &out)
 {
     if (size <= 0)
         return;
-    if (m_bootloader) {
+    if (line.bootloader) {
         for (int at = 0; at < size; at += LineCapture::MAX_RECORD_BYTES)
             out.append({timeUs, Direction::FromController, Kind::Bootloader,
-                        QByteArray(data + at, std::min(size - at, LineCapture::MAX_RECORD_BYTES))});
+                        QByteArray(data + at, std::min(size - at, LineCapture::MAX_RECORD_BYTES)), line.number});
         return;
     }
-    m_framer.feed(data, size, timeUs, out);
+    line.framer.feed(data, size, timeUs, out);
 }
 
-void LineRecorder::recordReadAt(qint64 timeUs, const char *data, qint64 size)
+void LineRecorder::recordReadAt(qint64 timeUs, const char *data, qint64 size, uint8_t number)
 {
     if (size <= 0)
         return;
     QMutexLocker lock(&m_mutex);
+    Line &line = lineNumbered(number);
     m_scratch.clear();
-    if (m_framer.hasOpenFrame() && timeUs - m_framer.openFrameTimeUs() > OPEN_FRAME_LIMIT_US)
-        m_framer.flush(m_scratch);
+    if (line.framer.hasOpenFrame() && timeUs - line.framer.openFrameTimeUs() > OPEN_FRAME_LIMIT_US)
+        line.framer.flush(m_scratch);
     // The echo comes first on a half-duplex line; bytes that match the awaited echo are
     // held until the whole write has come back, so an answer that starts like the request
     // is not taken for its echo.
     qint64 runStart = 0;
     for (qint64 i = 0; i < size; ++i) {
-        if (m_echoAwaited.empty())
+        if (line.echoAwaited.empty())
             break;
-        const QByteArray &awaited = m_echoAwaited.front();
-        if (data[i] == awaited.at(m_echoMatched)) {
-            if (m_echoMatched == 0)
-                m_echoTimeUs = timeUs;
-            if (++m_echoMatched == awaited.size()) {
-                m_scratch.append({m_echoTimeUs, Direction::FromController, Kind::Echo, awaited});
-                m_echoAwaitedBytes -= awaited.size();
-                m_echoAwaited.pop_front();
-                m_echoMatched = 0;
+        const QByteArray &awaited = line.echoAwaited.front();
+        if (data[i] == awaited.at(line.echoMatched)) {
+            if (line.echoMatched == 0)
+                line.echoTimeUs = timeUs;
+            if (++line.echoMatched == awaited.size()) {
+                m_scratch.append({line.echoTimeUs, Direction::FromController, Kind::Echo, awaited, number});
+                line.echoAwaitedBytes -= awaited.size();
+                line.echoAwaited.pop_front();
+                line.echoMatched = 0;
             }
             runStart = i + 1;
             continue;
         }
-        giveUpEcho(m_scratch);
+        giveUpEcho(line, m_scratch);
         runStart = i;
         break;
     }
-    readBytes(timeUs, data + runStart, int(size - runStart), m_scratch);
+    readBytes(line, timeUs, data + runStart, int(size - runStart), m_scratch);
     store(m_scratch);
     flushWhenDue(timeUs);
 }
 
-void LineRecorder::recordClosedAt(qint64 timeUs)
+void LineRecorder::recordClosedAt(qint64 timeUs, uint8_t number)
 {
     Q_UNUSED(timeUs)
     QMutexLocker lock(&m_mutex);
+    Line &line = lineNumbered(number);
     m_scratch.clear();
-    m_framer.flush(m_scratch);
-    giveUpEcho(m_scratch);
+    line.framer.flush(m_scratch);
+    giveUpEcho(line, m_scratch);
     store(m_scratch);
-    m_bootloader = false;
+    line.bootloader = false;
 }
 
 QVector<Record> LineRecorder::recentRecords(qint64 atUs) const

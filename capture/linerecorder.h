@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <map>
 
 // The flight recorder of the serial line. The port hands it every run of bytes the program
 // writes and reads (from the coordinator thread); it tells frames, the line's echo of the
@@ -38,14 +39,15 @@ public:
     // The time of day in microseconds since 1970 (UTC).
     static qint64 nowUs();
 
-    void recordWritten(const char *data, qint64 size) { recordWrittenAt(nowUs(), data, size); }
-    void recordRead(const char *data, qint64 size) { recordReadAt(nowUs(), data, size); }
+    // `line` tells the ports apart where one recorder follows several (a production run).
+    void recordWritten(const char *data, qint64 size, uint8_t line = 0) { recordWrittenAt(nowUs(), data, size, line); }
+    void recordRead(const char *data, qint64 size, uint8_t line = 0) { recordReadAt(nowUs(), data, size, line); }
     // The port closed: what waits is given out, no echo is awaited any more.
-    void recordClosed() { recordClosedAt(nowUs()); }
+    void recordClosed(uint8_t line = 0) { recordClosedAt(nowUs(), line); }
     // The same with a given time (tests).
-    void recordWrittenAt(qint64 timeUs, const char *data, qint64 size);
-    void recordReadAt(qint64 timeUs, const char *data, qint64 size);
-    void recordClosedAt(qint64 timeUs);
+    void recordWrittenAt(qint64 timeUs, const char *data, qint64 size, uint8_t line = 0);
+    void recordReadAt(qint64 timeUs, const char *data, qint64 size, uint8_t line = 0);
+    void recordClosedAt(qint64 timeUs, uint8_t line = 0);
 
     // The ring: the last minutes of the line before `atUs` (-1: now), as records or as a
     // pcap file.
@@ -58,9 +60,26 @@ public:
     void flush();
 
 private:
+    // What one line's records depend on besides its bytes.
+    struct Line
+    {
+        explicit Line(uint8_t number) : framer(LineCapture::Direction::FromController, number), number(number) {}
+
+        LineFramer framer;
+        uint8_t number;
+        bool bootloader = false; // the program's last write was no frame: the bootloader talks
+        // The program's written bytes whose echo has not come back, one entry per write,
+        // and how many bytes of the oldest one came back so far.
+        std::deque<QByteArray> echoAwaited;
+        int echoMatched = 0;
+        qint64 echoTimeUs = 0;
+        qint64 echoAwaitedBytes = 0;
+    };
+
+    Line &lineNumbered(uint8_t number);
     void store(const QVector<LineCapture::Record> &records);
-    void readBytes(qint64 timeUs, const char *data, int size, QVector<LineCapture::Record> &out);
-    void giveUpEcho(QVector<LineCapture::Record> &out);
+    void readBytes(Line &line, qint64 timeUs, const char *data, int size, QVector<LineCapture::Record> &out);
+    void giveUpEcho(Line &line, QVector<LineCapture::Record> &out);
     void flushWhenDue(qint64 timeUs);
 
     mutable QMutex m_mutex;
@@ -68,15 +87,6 @@ private:
     PcapWriter m_file;
     QTimer m_flushTimer;
     qint64 m_lastFlushUs = 0;
-
-    LineFramer m_framer {LineCapture::Direction::FromController};
-    bool m_bootloader = false;   // the program's last write was no frame: the bootloader talks
-
-    // The program's written bytes whose echo has not come back, one entry per write, and
-    // how many bytes of the oldest one came back so far.
-    std::deque<QByteArray> m_echoAwaited;
-    int m_echoMatched = 0;
-    qint64 m_echoTimeUs = 0;
-    qint64 m_echoAwaitedBytes = 0;
+    std::map<uint8_t, Line> m_lines;
     QVector<LineCapture::Record> m_scratch;
 };

@@ -7,13 +7,15 @@ using LineCapture::Record;
 
 namespace {
 
-// Entry: time (8 bytes), direction, kind, length (2 bytes), in the machine's order, then the bytes.
+// Entry: time (8 bytes), direction, kind, length (2 bytes), line, in the machine's order, then
+// the bytes.
 struct EntryHeader
 {
     qint64 timeUs;
     uint8_t direction;
     uint8_t kind;
     uint16_t length;
+    uint8_t line;
 };
 static_assert(sizeof(EntryHeader) == LineRing::ENTRY_OVERHEAD, "packed entry header");
 
@@ -75,7 +77,8 @@ void LineRing::append(const Record &record)
         dropOldest();
     while (m_count > 0 && m_used + ENTRY_OVERHEAD + length > m_capacity)
         dropOldest();
-    const EntryHeader header {record.timeUs, uint8_t(record.direction), uint8_t(record.kind), uint16_t(length)};
+    const EntryHeader header {record.timeUs, uint8_t(record.direction), uint8_t(record.kind), uint16_t(length),
+                              record.line};
     const qint64 tail = m_head + m_used;
     put(tail, reinterpret_cast<const char *>(&header), sizeof header);
     put(tail + ENTRY_OVERHEAD, record.bytes.constData(), length);
@@ -96,6 +99,7 @@ QVector<Record> LineRing::records(qint64 nowUs) const
             record.timeUs = header.timeUs;
             record.direction = LineCapture::Direction(header.direction);
             record.kind = LineCapture::Kind(header.kind);
+            record.line = header.line;
             record.bytes.resize(header.length);
             get(at + ENTRY_OVERHEAD, record.bytes.data(), header.length);
             out.append(record);

@@ -82,7 +82,7 @@ void PcapWriter::write(const Record &record)
     data[0] = LineCapture::HEADER_VERSION;
     data[1] = uint8_t(record.direction);
     data[2] = uint8_t(record.kind);
-    data[3] = 0;
+    data[3] = record.line;
     std::memcpy(data + LineCapture::HEADER_SIZE, record.bytes.constData(), size_t(length));
     pcap_pkthdr header {};
     header.ts.tv_sec = time_t(record.timeUs / 1000000);
@@ -163,6 +163,7 @@ bool PcapReader::read(const QString &fileName, QVector<Record> *records, QString
         record.timeUs = qint64(header->ts.tv_sec) * 1000000 + header->ts.tv_usec;
         record.direction = LineCapture::Direction(data[1]);
         record.kind = LineCapture::Kind(data[2]);
+        record.line = data[3];
         record.bytes = QByteArray(reinterpret_cast<const char *>(data) + LineCapture::HEADER_SIZE,
                                   int(header->caplen) - LineCapture::HEADER_SIZE);
         records->append(record);

@@ -76,7 +76,7 @@ void ProductionJob::start()
     m_total.start();
     m_ports = std::make_unique<OnePortProvider>(m_port);
     if (m_order.lineRecorder)
-        m_ports = std::make_unique<CapturingPortProvider>(std::move(m_ports), m_order.lineRecorder);
+        m_ports = std::make_unique<CapturingPortProvider>(std::move(m_ports), m_order.lineRecorder, m_order.captureLine);
     m_app = std::make_unique<AppBase>(m_ports.get(), m_order.dataDirectory);
     AppBase *app = m_app.get();
     ComHelper *com = app->comHelper();

@@ -69,7 +69,8 @@ struct ProductionOrder
     QString motorName;            // empty: no motor
     DataDirectory dataDirectory;
     int findTimeoutMs = DEFAULT_FIND_TIMEOUT_MS;
-    LineRecorder *lineRecorder = nullptr; // --capture: the line of the (one) port is recorded
+    LineRecorder *lineRecorder = nullptr; // --capture: the port's line is recorded
+    uint8_t captureLine = 0;              // as this line (the port's place in the run)
     std::shared_ptr<SerialClaims> serialClaims = std::make_shared<SerialClaims>(); // shared by copies
 };
 

@@ -139,7 +139,9 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
     for (const PortInfo &port : m_request.ports) {
         names << port.portName;
         auto thread = std::make_unique<QThread>();
-        auto *job = new ProductionJob(port, order);
+        ProductionOrder jobOrder = order;
+        jobOrder.captureLine = uint8_t(names.size() - 1); // the port's place in the run
+        auto *job = new ProductionJob(port, jobOrder);
         job->moveToThread(thread.get());
         QObject::connect(thread.get(), &QThread::started, job, &ProductionJob::start);
         QObject::connect(thread.get(), &QThread::finished, job, &QObject::deleteLater);

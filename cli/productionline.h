@@ -29,7 +29,7 @@ public:
         QList<PortInfo> ports;    // the ports to work on
         DataDirectory dataDirectory;
         int findTimeoutMs = ProductionOrder::DEFAULT_FIND_TIMEOUT_MS; // a port without a controller
-        LineRecorder *lineRecorder = nullptr; // --capture (one port)
+        LineRecorder *lineRecorder = nullptr; // --capture: every port, each as its own line (0, 1, ...)
     };
 
     ProductionLine(const Request &request, QTextStream &out, QTextStream &err);

@@ -292,6 +292,8 @@ function kordo.dissector(tvb, pinfo, root)
     local line = tvb(4)
     tree:add(f.bytes, line)
     local arrow = direction == 0 and "host > esc" or "esc > host"
+    local line_number = tvb(3, 1):uint()
+    if line_number > 0 then arrow = string.format("line %d: %s", line_number, arrow) end -- a production run
     pinfo.cols.src = direction == 0 and "host" or "controller"
     pinfo.cols.dst = direction == 0 and "controller" or "host"
     if kind == 2 or kind == 3 then

@@ -203,12 +203,7 @@
         <translation>Der Name der Aufzeichnungsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="160"/>
-        <source>--capture records one serial line: give one --port.</source>
-        <translation>--capture zeichnet eine serielle Leitung auf: geben Sie einen --port an.</translation>
-    </message>
-    <message>
-        <location filename="../../app/commandline.cpp" line="165"/>
+        <location filename="../../app/commandline.cpp" line="161"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
@@ -2693,18 +2688,18 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="151"/>
+        <location filename="../../cli/productionline.cpp" line="153"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="201"/>
+        <location filename="../../cli/productionline.cpp" line="203"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
         <location filename="../../cli/productionline.cpp" line="70"/>
-        <location filename="../../cli/productionline.cpp" line="212"/>
+        <location filename="../../cli/productionline.cpp" line="214"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
@@ -2724,42 +2719,42 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Motor „%1“ hat keine brauchbaren Werte. Der Motor wurde nicht gesetzt!</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="189"/>
+        <location filename="../../cli/productionline.cpp" line="191"/>
         <source>correct the command or its files and re-run</source>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="253"/>
+        <location filename="../../cli/productionline.cpp" line="255"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="253"/>
+        <location filename="../../cli/productionline.cpp" line="255"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="253"/>
+        <location filename="../../cli/productionline.cpp" line="255"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="253"/>
+        <location filename="../../cli/productionline.cpp" line="255"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="253"/>
+        <location filename="../../cli/productionline.cpp" line="255"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="253"/>
+        <location filename="../../cli/productionline.cpp" line="255"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="253"/>
+        <location filename="../../cli/productionline.cpp" line="255"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>

@@ -197,8 +197,8 @@ private slots:
             << QStringList {"--settings", "s", "--port", "/a", "--capture", "c.pcap"} << C::Production << false
             << QStringList {"/a"} << QString() << QString() << QStringList {} << false;
         QTest::newRow("capture with two production ports")
-            << QStringList {"--flash", "f", "--port", "/a", "--port", "/b", "--capture", "c.pcap"} << C::Invalid << false
-            << QStringList {} << QString() << QString() << QStringList {} << false;
+            << QStringList {"--flash", "f", "--port", "/a", "--port", "/b", "--capture", "c.pcap"} << C::Production
+            << false << QStringList {"/a", "/b"} << QString() << QString() << QStringList {} << false;
         QTest::newRow("empty capture name") << QStringList {"--capture", ""} << C::Invalid << false << QStringList {}
                                             << QString() << QString() << QStringList {} << false;
         QTest::newRow("decode") << QStringList {"--decode", "c.pcap"} << C::Decode << false << QStringList {}

@@ -105,6 +105,29 @@ private slots:
         QCOMPARE(summary(recorder.recentRecords(time)), expected);
     }
 
+    // Two ports on one recorder (a production run): each keeps its own framing, echo and
+    // bootloader state, and its records carry its line.
+    void linesKeptApart()
+    {
+        const QByteArray poll = frame(NO_DEVICE_ADDRESS, VyxMsg::GET_STATUS);
+        const QByteArray answer = frame(0x01, VyxMsg::GET_STATUS, QByteArray("\x20\x00", 2));
+        LineRecorder recorder;
+        recorder.recordWrittenAt(T0, poll.constData(), poll.size(), 0);
+        recorder.recordWrittenAt(T0 + 1, "\xf0\x0f", 2, 1);
+        const QByteArray first = poll + answer.left(3);
+        recorder.recordReadAt(T0 + 2, first.constData(), first.size(), 0);
+        recorder.recordReadAt(T0 + 3, "\xf0\x0f\x79", 3, 1);
+        const QByteArray rest = answer.mid(3);
+        recorder.recordReadAt(T0 + 4, rest.constData(), rest.size(), 0);
+        QStringList lines;
+        for (const Record &r : recorder.recentRecords(T0 + 5))
+            lines << QStringLiteral("%1 %2 %3 %4").arg(r.line).arg(QLatin1String(LineCapture::directionName(r.direction)),
+                                                                   QLatin1String(LineCapture::kindName(r.kind)),
+                                                                   QString::fromLatin1(r.bytes.toHex()));
+        QCOMPARE(lines, (QStringList {"0 out frame " + poll.toHex(), "1 out bootloader f00f", "0 in echo " + poll.toHex(),
+                                      "1 in echo f00f", "1 in bootloader 79", "0 in frame " + answer.toHex()}));
+    }
+
     // A frame begun and never ended is not lost: it is given out as bytes at the port's close.
     void openFrameGivenOutAtClose()
     {
@@ -135,7 +158,7 @@ private slots:
         qint64 lastTime = 0;
         for (int i = 0; i < records; ++i) {
             const int size = recordBytes ? recordBytes : 1 + (i * 7919) % 300;
-            ring.append({time, Direction::FromController, Kind::Bytes, QByteArray(size, char(i))});
+            ring.append({time, Direction::FromController, Kind::Bytes, QByteArray(size, char(i)), uint8_t(i % 3)});
             QVERIFY(ring.usedBytes() <= 4 * 1024 * 1024);
             lastTime = time;
             time += 100; // 10 000 records a second: the byte bound comes first
@@ -145,6 +168,7 @@ private slots:
         QCOMPARE(kept.size(), ring.count());
         QCOMPARE(kept.constLast().timeUs, lastTime);
         QCOMPARE(kept.constLast().bytes.at(0), char(records - 1));
+        QCOMPARE(kept.constLast().line, uint8_t((records - 1) % 3));
         for (int i = 1; i < kept.size(); ++i)
             QVERIFY(kept[i].timeUs > kept[i - 1].timeUs);
     }
@@ -178,7 +202,7 @@ private slots:
             {T0, Direction::ToController, Kind::Frame, frame(0xEE, VyxMsg::GET_STATUS)},
             {T0 + 1, Direction::FromController, Kind::Echo, frame(0xEE, VyxMsg::GET_STATUS)},
             {T0 + 987654, Direction::FromController, Kind::Bootloader, QByteArray("\x79", 1)},
-            {T0 + 2000000, Direction::FromController, Kind::Bytes, QByteArray(LineCapture::MAX_RECORD_BYTES, 'x')},
+            {T0 + 2000000, Direction::FromController, Kind::Bytes, QByteArray(LineCapture::MAX_RECORD_BYTES, 'x'), 7},
         };
         for (const Record &r : records)
             writer.write(r);
@@ -190,6 +214,7 @@ private slots:
             QCOMPARE(read[i].direction, records[i].direction);
             QCOMPARE(read[i].kind, records[i].kind);
             QCOMPARE(read[i].bytes, records[i].bytes);
+            QCOMPARE(read[i].line, records[i].line);
         }
         writer.write(records.constFirst());
         writer.close();
@@ -286,6 +311,9 @@ private slots:
         const QString line = LineDecoder::describe(record);
         QCOMPARE(line.left(27), QStringLiteral("2025-12-10 20:53:20.000042 "));
         QCOMPARE(line.mid(27), expected);
+        // Another line than the first is named.
+        const Record onLine3 {T0 + 42, Direction(direction), Kind::Frame, bytes, 3};
+        QCOMPARE(LineDecoder::describe(onLine3), QStringLiteral("2025-12-10 20:53:20.000042 line 3 ") + expected);
     }
 };
 
