@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -140,6 +141,12 @@ QByteArray PcapWriter::toPcap(const QVector<Record> &records)
 
 bool PcapReader::read(const QString &fileName, QVector<Record> *records, QString *error)
 {
+    // A FIFO or a device would hold the reader: only a regular file is opened.
+    struct stat status {};
+    if (::stat(QFile::encodeName(fileName).constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        *error = QStringLiteral("not a regular file");
+        return false;
+    }
     char pcapError[PCAP_ERRBUF_SIZE] = {};
     pcap_t *pcap = pcap_open_offline_with_tstamp_precision(QFile::encodeName(fileName).constData(),
                                                            PCAP_TSTAMP_PRECISION_MICRO, pcapError);
