@@ -9,7 +9,6 @@ TappedPort::TappedPort(QIODevice *inner, LineRecorder *recorder, uint8_t line, Q
     connect(m_inner, &QIODevice::readyRead, this, &QIODevice::readyRead);
     connect(m_inner, &QIODevice::readChannelFinished, this, &QIODevice::readChannelFinished);
     connect(m_inner, &QIODevice::bytesWritten, this, &QIODevice::bytesWritten);
-    connect(m_inner, &QIODevice::aboutToClose, this, &QIODevice::aboutToClose);
 }
 
 TappedPort::~TappedPort()
