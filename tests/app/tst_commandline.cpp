@@ -1,4 +1,6 @@
 #include "app/commandline.h"
+#include "capture/linedecoder.h"
+#include "capture/pcapfile.h"
 #include "cli/motorbackupcommand.h"
 #include "motors/dbmanager.h"
 #include "tests/motors/motortestsupport.h"
@@ -327,6 +329,36 @@ private slots:
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
+    }
+
+    // Killed without warning (SIGKILL, as in a crash), the window program leaves a capture
+    // that is whole up to its last flush: every record in it complete, the first ones the
+    // connection to the controller.
+    void captureWholeAfterKill()
+    {
+        const QString program = QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(QStringLiteral("kordoman"));
+        const QString capture = m_dir.filePath(QStringLiteral("killed.pcap"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(program, {"--demo", "--data-dir", m_dir.filePath(QStringLiteral("killed")), "--capture", capture});
+        QVERIFY(process.waitForStarted(30000));
+        // Connected and polling: the identity and the stored records are in the file.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(capture).size() > 1000, 60000);
+        QCOMPARE(::kill(pid_t(process.processId()), SIGKILL), 0);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+
+        QVector<LineCapture::Record> records;
+        QString error;
+        QVERIFY2(PcapReader::read(capture, &records, &error), qPrintable(error));
+        qint64 whole = 24; // the file header, then each record's header, line header and bytes
+        for (const LineCapture::Record &record : qAsConst(records))
+            whole += 16 + LineCapture::HEADER_SIZE + record.bytes.size();
+        QCOMPARE(QFileInfo(capture).size(), whole);
+        QVERIFY(!records.isEmpty());
+        QVERIFY(LineDecoder::describe(records.constFirst()).contains(QLatin1String("out frame GET_DEVICE_INFO")));
     }
 
     // Outputs replace only regular files, inputs are read only from regular files, and the
