@@ -86,6 +86,17 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
                                           QStringLiteral("FILE"));
     parser.addOptions({backups, pruneBackups, restoreBackup, diffSettings});
 
+
+    // The line recorder's options.
+    const QCommandLineOption capture(QStringLiteral("capture"),
+                                     tr("Record everything on the serial line (both directions, with time stamps) "
+                                        "into a pcap file for Wireshark or --decode."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption decode(QStringLiteral("decode"),
+                                    tr("Print a line capture as text (time, direction, message, fields) and exit."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({capture, decode});
+
     CommandLineOptions options;
     const auto invalid = [&options](const QString &error) {
         options.command = CommandLineOptions::Command::Invalid;
@@ -218,6 +229,19 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
         return invalid(tr("--motor is used with --export-motors, or with --port, --flash or --settings."));
     if (options.overwrite && options.command != CommandLineOptions::Command::ImportMotors)
         return invalid(tr("--overwrite is used only with --import-motors."));
+    if (parser.isSet(decode)) {
+        if (options.command != CommandLineOptions::Command::RunWindow || parser.isSet(capture))
+            return invalid(tr("--decode cannot be combined with another command or with --capture."));
+        options.command = CommandLineOptions::Command::Decode;
+        options.decodeFile = parser.value(decode);
+        if (options.decodeFile.isEmpty())
+            return invalid(tr("The capture file name is empty."));
+    }
+    if (parser.isSet(capture)) {
+        options.captureFile = parser.value(capture);
+        if (options.captureFile.isEmpty())
+            return invalid(tr("The capture file name is empty."));
+    }
     const bool motorCommand = options.command == CommandLineOptions::Command::ExportMotors
                               || options.command == CommandLineOptions::Command::ImportMotors;
     if (motorCommand && options.motorFile.isEmpty())

@@ -21,6 +21,7 @@ struct CommandLineOptions
         PruneBackups,   // --prune-backups DAYS
         RestoreBackup,  // --restore-backup ID|FILE --port PATH
         DiffSettings,   // --diff-settings FILE --port PATH
+        Decode,         // --decode FILE: a line capture as text
         ShowHelp,
         ShowVersion,
         Invalid,        // see error
@@ -51,6 +52,10 @@ struct CommandLineOptions
     qint64 restoreId = 0;       // --restore-backup ID
     QString restoreFile;        // --restore-backup FILE (a backup the database could not take)
     QString diffFile;           // --diff-settings FILE
+
+
+    QString captureFile;        // --capture FILE: the serial line as a pcap file; empty: none
+    QString decodeFile;         // --decode FILE
     QString error;
     QString helpText;
 };

@@ -1,4 +1,6 @@
 #include "app/commandline.h"
+#include "app/linecapturesetup.h"
+#include "capture/linerecorder.h"
 #include "app/demoportprovider.h"
 #include "cli/diagnosticscommand.h"
 #include "app/installlayout.h"
@@ -42,12 +44,14 @@ void nameApplication()
     QCoreApplication::setOrganizationName(QStringLiteral("Kordo"));
 }
 
-// The machine's ports and those of --port, plus the built-in simulated controller with --demo.
-std::unique_ptr<PortProvider> makePortProvider(const CommandLineOptions &options)
+// The machine's ports and those of --port, plus the built-in simulated controller with --demo,
+// each tapped for the line recorder.
+std::unique_ptr<PortProvider> makePortProvider(const CommandLineOptions &options, LineRecorder *recorder)
 {
     if (options.demo)
-        return std::make_unique<DemoPortProvider>(options.portSpecs, DemoPortProvider::demoConfig());
-    return std::make_unique<SerialPortProvider>(options.portSpecs);
+        return LineCaptureSetup::tapped(
+            std::make_unique<DemoPortProvider>(options.portSpecs, DemoPortProvider::demoConfig()), recorder);
+    return LineCaptureSetup::tapped(std::make_unique<SerialPortProvider>(options.portSpecs), recorder);
 }
 
 // Every run of the program records its results.
@@ -60,14 +64,14 @@ ProductionRecording::Options recordingOptions(const CommandLineOptions &options)
     return recording;
 }
 
-int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
-             QTextStream &err)
+int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirectory, LineRecorder *recorder,
+             QTextStream &out, QTextStream &err)
 {
     if (!dataDirectory.isValid()) {
         err << dataDirectory.errorString() << Qt::endl;
         return 1;
     }
-    const std::unique_ptr<PortProvider> ports = makePortProvider(options);
+    const std::unique_ptr<PortProvider> ports = makePortProvider(options, recorder);
     QStringList portNames;
     for (const QString &spec : options.portSpecs)
         portNames << SerialPortProvider::parseExtraPort(spec).portName;
@@ -103,10 +107,12 @@ int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirecto
 
 // The named ports, then (--all-adapters) every other port of the maker's adapter present now.
 // Each port gets its own coordinator, so the built-in simulated controller (--demo) has no part here.
-int runProduction(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
-                  QTextStream &err)
+int runProduction(const CommandLineOptions &options, const DataDirectory &dataDirectory, LineRecorder *recorder,
+                  QTextStream &out, QTextStream &err)
 {
     ProductionLine::Request request(dataDirectory);
+    if (!options.captureFile.isEmpty())
+        request.lineRecorder = recorder;
     request.firmwareFile = options.firmwareFile;
     request.settingsFile = options.settingsFile;
     request.motorName = options.motorNames.value(0);
@@ -124,8 +130,8 @@ int runProduction(const CommandLineOptions &options, const DataDirectory &dataDi
 
 // The settings backups: listed, pruned, one written back (the production line's settings step
 // on the one named port), or a settings file compared with a controller.
-int runBackups(const CommandLineOptions &options, const DataDirectory &dataDirectory, QTextStream &out,
-               QTextStream &err)
+int runBackups(const CommandLineOptions &options, const DataDirectory &dataDirectory, LineRecorder *recorder,
+               QTextStream &out, QTextStream &err)
 {
     BackupsCommand command(dataDirectory, out, err);
     switch (options.command) {
@@ -137,11 +143,13 @@ int runBackups(const CommandLineOptions &options, const DataDirectory &dataDirec
         ProductionLine::Request request(dataDirectory);
         request.restoreId = options.restoreId;
         request.restoreFile = options.restoreFile;
+        if (!options.captureFile.isEmpty())
+            request.lineRecorder = recorder;
         request.ports << SerialPortProvider::parseExtraPort(options.portSpecs.value(0));
         return ProductionLine(request, out, err).run();
     }
     default: {
-        const std::unique_ptr<PortProvider> ports = makePortProvider(options);
+        const std::unique_ptr<PortProvider> ports = makePortProvider(options, recorder);
         return command.diffSettings(ports.get(), SerialPortProvider::parseExtraPort(options.portSpecs.value(0)).portName,
                                     options.diffFile);
     }
@@ -173,6 +181,18 @@ int runHeadless(int argc, char *argv[])
         break;
     }
 
+    if (options.command == CommandLineOptions::Command::Decode)
+        return LineCaptureSetup::decode(options.decodeFile, out, err);
+    // Declared before anything that uses a port: the capture file is whole when it is closed.
+    LineRecorder recorder;
+    if (!options.captureFile.isEmpty()) {
+        const QString problem = LineCaptureSetup::startCapture(&recorder, options.captureFile);
+        if (!problem.isEmpty()) {
+            err << problem << Qt::endl;
+            return 1;
+        }
+    }
+
     if (options.command == CommandLineOptions::Command::ListPorts)
         return DiagnosticsCommand(options.portSpecs, out, err).listPorts(options.json);
 
@@ -182,14 +202,14 @@ int runHeadless(int argc, char *argv[])
     if (options.command == CommandLineOptions::Command::History)
         return ResultsCommand(dataDirectory, options.resultsDb, out, err).history(options.historySerial, options.json);
     if (options.command == CommandLineOptions::Command::Flash)
-        return runFlash(options, dataDirectory, out, err);
+        return runFlash(options, dataDirectory, &recorder, out, err);
     if (options.command == CommandLineOptions::Command::Production)
-        return runProduction(options, dataDirectory, out, err);
+        return runProduction(options, dataDirectory, &recorder, out, err);
     if (options.command == CommandLineOptions::Command::ListBackups
         || options.command == CommandLineOptions::Command::PruneBackups
         || options.command == CommandLineOptions::Command::RestoreBackup
         || options.command == CommandLineOptions::Command::DiffSettings)
-        return runBackups(options, dataDirectory, out, err);
+        return runBackups(options, dataDirectory, &recorder, out, err);
     QString problem;
     if (options.command == CommandLineOptions::Command::SupportBundle)
         return DiagnosticsCommand(options.portSpecs, out, err)
@@ -224,8 +244,19 @@ int main(int argc, char *argv[])
     const CommandLineOptions options = CommandLine::parse(app.arguments());
     const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
 
-    const std::unique_ptr<PortProvider> ports = makePortProvider(options);
+    // The line recorder outlives the ports and the window: the capture is closed last.
+    LineRecorder recorder;
+    const QString captureProblem =
+        options.captureFile.isEmpty() ? QString() : LineCaptureSetup::startCapture(&recorder, options.captureFile);
+    const std::unique_ptr<PortProvider> ports = makePortProvider(options, &recorder);
 
     WindowProgram program(ports.get(), dataDirectory, windowTitle());
+    program.window()->setLineRecorder(&recorder);
+    if (!captureProblem.isEmpty()) {
+        // The recording asked for cannot be made: nothing is started without it.
+        QTextStream(stderr) << captureProblem << Qt::endl;
+        program.refuse(captureProblem);
+        return 1;
+    }
     return program.exec();
 }

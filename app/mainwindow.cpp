@@ -129,7 +129,7 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     buildPages();
     createActions();
     EscSettingsPage *settingsPage = m_escSettingsPage;
-    new SupportBundleAction(
+    m_supportBundleAction = new SupportBundleAction(
         this, new SupportBundleRecorder(m_appBase.comHelper(), m_appBase.paramsHelper(), m_appBase.device(), this),
         [settingsPage] { return settingsPage->settingsDocument(); }, m_appBase.logDirectory(), m_dialogs);
     ui->comboBoxLanguage->hide();
@@ -168,6 +168,11 @@ MainWindow::~MainWindow()
     // The pages hold pointers into the coordinator: they go before it does.
     m_uiReady = false;
     delete takeCentralWidget();
+}
+
+void MainWindow::setLineRecorder(LineRecorder *recorder)
+{
+    m_supportBundleAction->setLineRecorder(recorder);
 }
 
 void MainWindow::startCoordinator()

@@ -25,6 +25,8 @@ class QMenu;
 class ControlPage;
 class EscSettingsPage;
 class IdentWizard;
+class LineRecorder;
+class SupportBundleAction;
 class FirmwarePage;
 class MotorPage;
 class PortProvider;
@@ -60,6 +62,9 @@ public:
     IdentWizard *identWizard() const { return m_identWizard; }
     FirmwarePage *firmwarePage() const { return m_firmwarePage; }
     ControlPage *controlPage() const { return m_controlPage; }
+    // The serial line's recorder (must outlive the window): the support bundle carries
+    // its last minutes while a controller is connected.
+    void setLineRecorder(LineRecorder *recorder);
 
     // Reactions to the coordinator's objects (connected by pointer).
     void on_showInfo(QString msg, bool isMsgBox);
@@ -122,6 +127,7 @@ private:
     QTimer m_infoResetTimer;
     QTimer m_idProgressTimer;
     EscSettingsPage *m_escSettingsPage = nullptr;
+    SupportBundleAction *m_supportBundleAction = nullptr;
     MotorPage *m_motorPage = nullptr;
     IdentWizard *m_identWizard = nullptr;
     FirmwarePage *m_firmwarePage = nullptr;

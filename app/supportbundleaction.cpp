@@ -1,5 +1,6 @@
 #include "app/supportbundleaction.h"
 
+#include "capture/linerecorder.h"
 #include "cli/supportbundlerecorder.h"
 #include "ui/userdialogs.h"
 
@@ -53,8 +54,9 @@ void SupportBundleAction::save()
         return;
     const QString program =
         QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion());
-    const SupportBundleContent content =
-        m_recorder->content(program, m_settingsXml(), m_logDirectory);
+    SupportBundleContent content = m_recorder->content(program, m_settingsXml(), m_logDirectory);
+    if (content.deviceKnown && m_lineRecorder)
+        content.linePcap = m_lineRecorder->recentPcap();
     QString error;
     if (!SupportBundle::write(fileName, content, &error)) {
         m_dialogs->message(UserDialogs::Icon::Critical, tr("Support bundle"),
@@ -64,6 +66,6 @@ void SupportBundleAction::save()
     m_dialogs->message(UserDialogs::Icon::Information, tr("Support bundle"),
                        tr("The support bundle was saved to %1. Send it to whoever helps you; it holds the "
                           "versions, the port list, the device logs of this session and, with a controller "
-                          "connected, its settings, error log and last run data.")
+                          "connected, its settings, error log, last run data and the last minutes of the serial line.")
                            .arg(fileName));
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class LineRecorder;
 class QAction;
 class QMainWindow;
 class QMenu;
@@ -27,6 +28,8 @@ public:
                         const QString &logDirectory, UserDialogs *dialogs);
 
     QAction *action() const { return m_action; }
+    // The bundle carries the line's last minutes (line.pcap) while a controller is connected.
+    void setLineRecorder(LineRecorder *recorder) { m_lineRecorder = recorder; }
     void save();
 
 protected:
@@ -41,4 +44,5 @@ private:
     UserDialogs *m_dialogs;
     QMenu *m_menu;
     QAction *m_action;
+    LineRecorder *m_lineRecorder = nullptr;
 };

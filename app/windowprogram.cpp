@@ -22,6 +22,11 @@ WindowProgram::WindowProgram(PortProvider *ports, const DataDirectory &dataDirec
 
 WindowProgram::~WindowProgram() = default;
 
+void WindowProgram::refuse(const QString &problem)
+{
+    m_dialogs.message(UserDialogs::Icon::Critical, m_window->windowTitle(), problem);
+}
+
 int WindowProgram::exec()
 {
     m_window->show();

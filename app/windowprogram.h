@@ -23,6 +23,9 @@ public:
 
     MainWindow *window() const { return m_window.get(); }
 
+    // Tells the user why the program cannot start; the window is never shown.
+    void refuse(const QString &problem);
+
     // Shows the window and runs the event loop; the window (and its coordinator) ends
     // before this returns, so before the ports it uses.
     int exec();

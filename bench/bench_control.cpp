@@ -4,9 +4,14 @@
 // thread; the simulator is a process of its own), the samples that reached the page
 // against the exchanges on the line, and the growth of the resident memory.
 //
-//   QT_QPA_PLATFORM=offscreen build/bin/bench_control [--seconds 60] [--duty 30]
+// With --capture the port is tapped and the line recorded into a capture file, as
+// kordoman --capture does.
+//
+//   QT_QPA_PLATFORM=offscreen build/bin/bench_control [--seconds 60] [--duty 30] [--capture]
 
 #include "app/mainwindow.h"
+#include "capture/capturingportprovider.h"
+#include "capture/linerecorder.h"
 #include "device/device.h"
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
@@ -107,6 +112,8 @@ int main(int argc, char *argv[])
     parser.addOption(secondsOption);
     parser.addOption(dutyOption);
     parser.addOption(frozenOption);
+    QCommandLineOption captureOption(QStringLiteral("capture"), QStringLiteral("Record the line into a capture file."));
+    parser.addOption(captureOption);
     parser.process(application);
     const int seconds = qMax(1, parser.value(secondsOption).toInt());
     const int duty = qBound(-100, parser.value(dutyOption).toInt(), 100);
@@ -117,9 +124,22 @@ int main(int argc, char *argv[])
         return 1;
     }
     QTemporaryDir dataDir;
-    SerialPortProvider provider({sim.adapterPortSpec()});
+    SerialPortProvider serial({sim.adapterPortSpec()});
+    LineRecorder recorder;
+    CapturingPortProvider tapped(&serial, &recorder);
+    const bool capture = parser.isSet(captureOption);
+    if (capture) {
+        QString error;
+        if (!recorder.startCapture(dataDir.filePath(QStringLiteral("control.pcap")), &error)) {
+            std::fprintf(stderr, "cannot capture: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
+    PortProvider *provider = capture ? static_cast<PortProvider *>(&tapped) : &serial;
     ScriptedDialogs dialogs;
-    MainWindow window(&provider, DataDirectory::resolve(dataDir.path(), {}, {}), &dialogs);
+    MainWindow window(provider, DataDirectory::resolve(dataDir.path(), {}, {}), &dialogs);
+    if (capture)
+        window.setLineRecorder(&recorder);
     PingHelper *ping = window.appBase().pingHelper();
 
     // Exchanges counted where they happen; samples counted where the page gets them.
@@ -207,7 +227,11 @@ int main(int argc, char *argv[])
     const int exchanged = exchanges - exchangesStart;
     const int shown = delivered - deliveredStart;
 
-    std::printf("streaming %.1f s at %d %% duty, plot %s\n", elapsed, duty, frozen ? "frozen" : "live");
+    std::printf("streaming %.1f s at %d %% duty, plot %s%s\n", elapsed, duty, frozen ? "frozen" : "live",
+                capture ? ", line captured" : "");
+    if (capture)
+        std::printf("capture: %d records, %.0f KiB in the ring\n", recorder.ringCount(),
+                    recorder.ringUsedBytes() / 1024.0);
     std::printf("telemetry: %d exchanges (%.1f per second), %d unanswered, %d reached the page, %d lost on the way\n",
                 exchanged, exchanged / elapsed, int(lostRequests - lostStart), shown, exchanged - shown);
     std::printf("program CPU time: %.1f %% of one core (%.1f ms per second)\n", cpu * 100.0 / elapsed,

@@ -8,6 +8,7 @@
 #include "firmware/updatefwhelper.h"
 #include "ident/idhelper.h"
 #include "link/comhelper.h"
+#include "capture/capturingportprovider.h"
 #include "link/serialportprovider.h"
 #include "wire/messageids.h"
 
@@ -72,6 +73,8 @@ void ProductionJob::start()
 {
     m_total.start();
     m_ports = std::make_unique<OnePortProvider>(m_port);
+    if (m_order.lineRecorder)
+        m_ports = std::make_unique<CapturingPortProvider>(std::move(m_ports), m_order.lineRecorder, m_order.captureLine);
     // Without the motor database: the jobs of one run would all look up, and store as
     // unknown motors, their controllers' motors in one file at once.
     m_app = std::make_unique<AppBase>(m_ports.get(), m_order.dataDirectory, nullptr, AppBase::MotorDatabase::None);

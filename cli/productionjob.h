@@ -18,6 +18,7 @@
 
 class AppBase;
 class QTimer;
+class LineRecorder;
 class PortProvider;
 
 // What one production run does to every controller; read-only, shared by all the ports.
@@ -37,6 +38,8 @@ struct ProductionOrder
     MOTOR_TOTAL motor;            // read once from the motor database before the run
     DataDirectory dataDirectory;
     int findTimeoutMs = DEFAULT_FIND_TIMEOUT_MS;
+    LineRecorder *lineRecorder = nullptr; // --capture: the port's line is recorded
+    uint8_t captureLine = 0;              // as this line (the port's place in the run)
 };
 
 // The line of the summary table for one port.

@@ -199,7 +199,9 @@ QList<PortOutcome> ProductionLine::runJobs(const ProductionOrder &order)
     for (const PortInfo &port : m_request.ports) {
         names << port.portName;
         auto thread = std::make_unique<QThread>();
-        auto *job = new ProductionJob(port, order);
+        ProductionOrder jobOrder = order;
+        jobOrder.captureLine = uint8_t(names.size() - 1); // the port's place in the run
+        auto *job = new ProductionJob(port, jobOrder);
         job->moveToThread(thread.get());
         QObject::connect(thread.get(), &QThread::started, job, &ProductionJob::start);
         QObject::connect(thread.get(), &QThread::finished, job, &QObject::deleteLater);
@@ -258,6 +260,7 @@ int ProductionLine::run()
 {
     ProductionOrder order(m_request.dataDirectory);
     order.findTimeoutMs = m_request.findTimeoutMs;
+    order.lineRecorder = m_request.lineRecorder;
     if (!prepare(&order)) {
         // An older report must not stand for this run: once its file may be written, it
         // says that no port was worked on, and why.

@@ -35,6 +35,7 @@ public:
         int findTimeoutMs = ProductionOrder::DEFAULT_FIND_TIMEOUT_MS; // a port without a controller
         ProductionRecording::Options results; // where the results are recorded
         bool json = false;        // one JSON object per line instead of text
+        LineRecorder *lineRecorder = nullptr; // --capture: every port, each as its own line (0, 1, ...)
     };
 
     ProductionLine(const Request &request, QTextStream &out, QTextStream &err);

@@ -14,6 +14,7 @@ const QString SupportBundle::PORTS_ENTRY = QStringLiteral("ports.txt");
 const QString SupportBundle::SETTINGS_ENTRY = QStringLiteral("settings.xml");
 const QString SupportBundle::ERROR_LOG_ENTRY = QStringLiteral("error-log.txt");
 const QString SupportBundle::RUN_DATA_ENTRY = QStringLiteral("run-data.txt");
+const QString SupportBundle::LINE_CAPTURE_ENTRY = QStringLiteral("line.pcap");
 const QString SupportBundle::DEVICE_LOG_DIR = QStringLiteral("device-logs/");
 
 namespace {
@@ -130,6 +131,8 @@ bool SupportBundle::write(const QString &fileName, const SupportBundleContent &c
         added = added && zip.addEntry(ERROR_LOG_ENTRY, errorLogText(*content.errorLog).toUtf8());
     if (content.runData)
         added = added && zip.addEntry(RUN_DATA_ENTRY, runDataText(*content.runData).toUtf8());
+    if (!content.linePcap.isEmpty())
+        added = added && zip.addEntry(LINE_CAPTURE_ENTRY, content.linePcap);
     for (const QString &log : deviceLogs(content.logDirectory, content.sessionStart))
         added = added && zip.addEntry(DEVICE_LOG_DIR + QFileInfo(log).fileName(), readLogTail(log));
     if (!added) {

@@ -22,11 +22,12 @@ struct SupportBundleContent
     QString portList;                      // the port report
     QString logDirectory;                  // the device logs are taken from here
     QDateTime sessionStart;                // logs written since then; invalid: the newest log only
+    QByteArray linePcap;                   // the serial line's last minutes (pcap); empty: none
 };
 
 // A zip file for whoever helps the user: the versions, the machine's ports, the device
-// logs of the session and, when a controller is connected, its settings, error log and
-// last run data. No file from outside the data directory.
+// logs of the session and, when a controller is connected, its settings, error log,
+// last run data and the serial line's last minutes. No file from outside the data directory.
 class SupportBundle
 {
     Q_DECLARE_TR_FUNCTIONS(SupportBundle)
@@ -37,6 +38,7 @@ public:
     static const QString SETTINGS_ENTRY;   // "settings.xml"
     static const QString ERROR_LOG_ENTRY;  // "error-log.txt"
     static const QString RUN_DATA_ENTRY;   // "run-data.txt"
+    static const QString LINE_CAPTURE_ENTRY; // "line.pcap"
     static const QString DEVICE_LOG_DIR;   // "device-logs/"
 
     // A larger log is cut to its end.

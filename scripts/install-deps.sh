@@ -12,6 +12,9 @@ packages=(
   zlib1g-dev                         # the payload cipher inflates with zlib itself
   libqt5sql5-psql                    # results in a shared PostgreSQL database (--results-db)
   postgresql                         # the results tests start a server of their own
+  libpcap-dev                        # line captures are pcap files
+  tshark                             # the test of the Wireshark dissector (asks a debconf question:
+                                     # answered by DEBIAN_FRONTEND=noninteractive below)
 )
 
 missing=()

@@ -1,6 +1,7 @@
 // kordo-sim: a simulated controller on a pseudo-terminal, for the program's demo and
 // for tests that go through the real serial stack.
 
+#include "capture/pcapfile.h"
 #include "sim/ptylink.h"
 #include "sim/realtimeclock.h"
 #include "sim/simcommandline.h"
@@ -9,11 +10,13 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
+#include <QSocketNotifier>
 #include <QTextStream>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +30,50 @@ void removeLinkAndExit(int)
     if (g_linkPath[0])
         ::unlink(g_linkPath);
     _exit(0);
+}
+
+// SIGUSR1 asks for the counters: the handler only wakes the event loop through this pipe.
+int g_countsPipe[2] = {-1, -1};
+
+void requestCounts(int)
+{
+    const char byte = 1;
+    const ssize_t written = ::write(g_countsPipe[1], &byte, 1);
+    (void)written;
+}
+
+QByteArray countsLine(const SimulatedController &controller)
+{
+    QByteArray line("counts in");
+    for (const auto &entry : controller.requestCounts())
+        line += ' ' + QByteArray::number(entry.first, 16) + '=' + QByteArray::number(entry.second);
+    line += " out";
+    for (const auto &entry : controller.answerCounts())
+        line += ' ' + QByteArray::number(entry.first, 16) + '=' + QByteArray::number(entry.second);
+    return line + '\n';
+}
+
+// The controller's answer frames of a line capture, per message id, in their order.
+bool loadReplay(const QString &fileName, std::map<uint8_t, std::deque<QByteArray>> *answers, QString *error)
+{
+    QVector<LineCapture::Record> records;
+    if (!PcapReader::read(fileName, &records, error))
+        return false;
+    for (const LineCapture::Record &record : qAsConst(records)) {
+        if (record.direction != LineCapture::Direction::FromController || record.kind != LineCapture::Kind::Frame)
+            continue;
+        VYX_Protocol codec;
+        VYX_Protocol::VyxRxConfig config;
+        VYX_Protocol::init(config, 0, 255);
+        VYX_Protocol::VYX_MSG msg;
+        for (char c : record.bytes) {
+            if (codec.decodeByte(uint8_t(c), msg, config)) {
+                (*answers)[msg.msgId].push_back(record.bytes);
+                break;
+            }
+        }
+    }
+    return true;
 }
 
 bool createLink(const QString &linkPath, const QString &target, QString *error)
@@ -92,6 +139,12 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    std::map<uint8_t, std::deque<QByteArray>> replayAnswers;
+    if (!options.replayFile.isEmpty() && !loadReplay(options.replayFile, &replayAnswers, &error)) {
+        std::fprintf(stderr, "kordo-sim: cannot replay %s: %s\n", qPrintable(options.replayFile), qPrintable(error));
+        return 1;
+    }
+
     PtyLink link;
     if (!link.open(&error)) {
         std::fprintf(stderr, "kordo-sim: %s\n", qPrintable(error));
@@ -111,6 +164,27 @@ int main(int argc, char *argv[])
 
     SimulatedController controller(options.config);
     RealTimeClock clock(&controller);
+    if (!options.replayFile.isEmpty()) {
+        controller.setReplay(std::move(replayAnswers));
+        QObject::connect(&controller, &SimulatedController::replayMissing, &controller, [](uint8_t msgId) {
+            std::fprintf(stderr, "kordo-sim: the capture has no answer to message 0x%02X\n", unsigned(msgId));
+            std::fflush(stderr);
+        });
+    }
+    if (::pipe2(g_countsPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::fprintf(stderr, "kordo-sim: %s\n", std::strerror(errno));
+        return 1;
+    }
+    QSocketNotifier countsNotifier(g_countsPipe[0], QSocketNotifier::Read);
+    QObject::connect(&countsNotifier, &QSocketNotifier::activated, &controller, [&controller] {
+        char drain[64];
+        while (::read(g_countsPipe[0], drain, sizeof drain) > 0) {
+        }
+        const QByteArray line = countsLine(controller);
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fflush(stdout);
+    });
+    std::signal(SIGUSR1, requestCounts);
 
     QObject::connect(&link, &PtyLink::received, &controller, [&](const QByteArray &bytes) {
         clock.catchUp();

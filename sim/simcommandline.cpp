@@ -113,6 +113,10 @@ std::vector<ValueOption> valueOptions()
           [](const QString &t, C &c) { c.traceFile = t; return !t.isEmpty(); } },
         { "flash-dump", "Write the simulated flash to FILE whenever the bootloader starts the application.",
           "FILE", [](const QString &t, C &c) { c.flashDumpFile = t; return !t.isEmpty(); } },
+        { "replay", "Play the controller's side of a line capture (pcap, as written by kordoman --capture): each "
+                    "request is answered with the next recorded answer of its message id; a request the capture "
+                    "has no answer for is reported once on stderr.", "FILE",
+          [](const QString &t, C &c) { c.replayFile = t; return !t.isEmpty(); } },
         // Identity
         { "serial", "Device serial number (default 12345).", "N",
           uintField<uint32_t>([](C &c) { return &c.config.identity.serialNumber; }, 0xFFFFFFFFu) },
@@ -237,7 +241,8 @@ bool parseSimCommandLine(const QStringList &arguments, SimCommandLine *out, QStr
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Simulated Kordo motor controller on a pseudo-terminal. Prints \"ready PATH\" when it listens "
-        "and serves until killed. Without options it is an idle controller that answers detection at once."));
+        "and serves until killed; on SIGUSR1 it prints the frames counted per message id (\"counts in ID=N ... "
+        "out ID=N ...\", ids in hex: requests received, answers sent). Without options it is an idle controller that answers detection at once."));
     parser.addHelpOption();
     const std::vector<ValueOption> values = valueOptions();
     const std::vector<FlagOption> flags = flagOptions();

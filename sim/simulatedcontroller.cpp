@@ -132,6 +132,11 @@ void SimulatedController::handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 a
         qCDebug(lcSim) << "SIM: ignored a broken frame, status" << msg.status;
         return;
     }
+    if (m_replaying) { // the recorded controller answered whatever address it was given
+        ++m_requestCounts[msg.msgId];
+        replayAnswer(msg.msgId, atUs);
+        return;
+    }
     if (!m_firmware.acceptsAddress(msg.address))
         return; // another controller on the bus is addressed
     ++m_requestCounts[msg.msgId];
@@ -146,7 +151,8 @@ void SimulatedController::handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 a
     if (m_faults.refuseRequest(msg.msgId)) {
         qCDebug(lcSim) << "SIM: refused message" << Qt::hex << msg.msgId << "by the named fault";
         m_faults.countAnswerTo(msg.msgId);
-        sendAnswer(encodeAnswer(msg.msgId, QByteArray(1, char(ANSWER_REFUSED)), false), atUs);
+        if (sendAnswer(encodeAnswer(msg.msgId, QByteArray(1, char(ANSWER_REFUSED)), false), atUs))
+            ++m_answerCounts[msg.msgId];
         return;
     }
     const FirmwareAnswer answer = m_firmware.handle(msg.msgId, msg.payloadBytes());
@@ -155,8 +161,8 @@ void SimulatedController::handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 a
         const bool corrupt = m_faults.corruptAnswer();
         if (m_faults.dropAnswerTo(msg.msgId))
             qCDebug(lcSim) << "SIM: left out the answer to" << Qt::hex << msg.msgId << "by the named fault";
-        else
-            sendAnswer(spoilableAnswer(msg.msgId, answer.payload, corrupt), atUs);
+        else if (sendAnswer(spoilableAnswer(msg.msgId, answer.payload, corrupt), atUs))
+            ++m_answerCounts[msg.msgId];
     }
     if (answer.enterBootloader)
         enterBootloader();
@@ -226,16 +232,38 @@ void SimulatedController::processBootloaderByte(uint8_t byte, qint64 atUs)
         startApplication();
 }
 
-void SimulatedController::sendAnswer(const QByteArray &bytes, qint64 readyUs)
+bool SimulatedController::sendAnswer(const QByteArray &bytes, qint64 readyUs)
 {
     if (m_faults.dropAnswer()) {
         qCDebug(lcSim) << "SIM: dropped an answer of" << bytes.size() << "bytes";
-        return;
+        return false;
     }
     emit traffic(false, bytes, m_nowUs / 1000);
     const qint64 start = readyUs + m_faults.answerDelayUs();
     for (char c : bytes)
         m_line.push(c, m_line.occupyLine(start));
+    return true;
+}
+
+void SimulatedController::setReplay(std::map<uint8_t, std::deque<QByteArray>> answers)
+{
+    m_replaying = true;
+    m_replayAnswers = std::move(answers);
+    m_replayMissingReported.clear();
+}
+
+void SimulatedController::replayAnswer(uint8_t msgId, qint64 atUs)
+{
+    auto it = m_replayAnswers.find(msgId);
+    if (it == m_replayAnswers.end() || it->second.empty()) {
+        if (m_replayMissingReported.insert(msgId).second)
+            emit replayMissing(msgId);
+        return;
+    }
+    const QByteArray frame = it->second.front();
+    it->second.pop_front();
+    if (sendAnswer(frame, atUs))
+        ++m_answerCounts[msgId];
 }
 
 void SimulatedController::enterBootloader()

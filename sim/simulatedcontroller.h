@@ -11,6 +11,7 @@
 
 #include <deque>
 #include <map>
+#include <set>
 
 // A whole controller at the far end of a half-duplex serial line, without the line:
 // the host's bytes go in through receiveFromHost(); takeOutput() gives back, in
@@ -43,6 +44,13 @@ public:
     // Good frames addressed to this controller, per message id, answered or not.
     int requestsReceived(uint8_t msgId) const;
     const std::map<uint8_t, int> &requestCounts() const { return m_requestCounts; }
+    // Answer frames put on the line, per message id of the request they answer.
+    const std::map<uint8_t, int> &answerCounts() const { return m_answerCounts; }
+
+    // Plays a recorded controller instead of the firmware: each good request is answered
+    // with the next recorded answer frame of its message id, as recorded; a request with
+    // none left gets no answer and is reported (replayMissing) once per message id.
+    void setReplay(std::map<uint8_t, std::deque<QByteArray>> answers);
 
     bool isInBootloader() const { return m_inBootloader; }
     // Power cut and return: while off, the controller hears nothing (the line still echoes
@@ -66,6 +74,8 @@ signals:
     void applicationStarted();
     // One frame (or bootloader request/answer) crossed the line; for traces.
     void traffic(bool fromHost, const QByteArray &bytes, qint64 timeMs);
+    // A replayed capture has no (more) answers to requests of this message id.
+    void replayMissing(uint8_t msgId);
 
 private:
     void processInbound();
@@ -77,7 +87,9 @@ private:
     // The answer frame with the spoiling faults applied (stray bytes, wrong id or length,
     // a frame without end).
     QByteArray spoilableAnswer(uint8_t msgId, QByteArray payload, bool corrupt);
-    void sendAnswer(const QByteArray &bytes, qint64 readyUs);
+    // False when a fault dropped it.
+    bool sendAnswer(const QByteArray &bytes, qint64 readyUs);
+    void replayAnswer(uint8_t msgId, qint64 atUs);
     void enterBootloader();
     void startApplication();
     void vanish();
@@ -99,6 +111,10 @@ private:
     std::deque<InboundByte> m_inbound;
     QByteArray m_rawRequest; // the request being received, as on the wire (for traces)
     std::map<uint8_t, int> m_requestCounts;
+    std::map<uint8_t, int> m_answerCounts;
+    bool m_replaying = false;
+    std::map<uint8_t, std::deque<QByteArray>> m_replayAnswers;
+    std::set<uint8_t> m_replayMissingReported;
     qint64 m_nowUs = 0;
     qint64 m_identityFromUs = -1; // identity requests are answered from this time on; -1: none asked yet
     bool m_inBootloader = false;

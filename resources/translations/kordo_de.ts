@@ -190,7 +190,7 @@
         <translation>Ein Firmware-Abbild in den angeschlossenen Regler (oder den in seinem Bootloader wartenden) oder gleichzeitig in die Regler an mehreren Anschlüssen schreiben und beenden: 0, wenn jeder Regler erfolgreich war.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="170"/>
+        <location filename="../../app/commandline.cpp" line="181"/>
         <source>Give only one of --export-motors, --import-motors, --list-ports, --support-bundle and --flash or --settings.</source>
         <translation>Geben Sie nur eine der Optionen --export-motors, --import-motors, --list-ports, --support-bundle und --flash oder --settings an.</translation>
     </message>
@@ -230,28 +230,28 @@
         <translation>Mit --flash, --settings, --motor, --list-ports oder --history: ein JSON-Objekt pro Zeile statt Text ausgeben.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="100"/>
+        <location filename="../../app/commandline.cpp" line="111"/>
         <source>Unexpected argument: %1</source>
         <translation>Unerwartetes Argument: %1</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="166"/>
+        <location filename="../../app/commandline.cpp" line="177"/>
         <source>--export-motors and --import-motors cannot be combined.</source>
         <translation>--export-motors und --import-motors können nicht kombiniert werden.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="178"/>
+        <location filename="../../app/commandline.cpp" line="189"/>
         <source>The firmware file name is empty.</source>
         <translation>Der Name der Firmware-Datei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="184"/>
+        <location filename="../../app/commandline.cpp" line="195"/>
         <source>The support bundle file name is empty.</source>
         <translation>Der Dateiname des Support-Pakets ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="161"/>
-        <location filename="../../app/commandline.cpp" line="199"/>
+        <location filename="../../app/commandline.cpp" line="172"/>
+        <location filename="../../app/commandline.cpp" line="210"/>
         <source>The settings file name is empty.</source>
         <translation>Der Name der Einstellungsdatei ist leer.</translation>
     </message>
@@ -276,97 +276,118 @@
         <translation>Die Felder ausgeben, in denen der Regler an --port von einer Einstellungsdatei abweicht, und beenden: 0 bei Gleichheit, 1 bei Abweichungen, 2 bei einem Fehler.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="125"/>
+        <location filename="../../app/commandline.cpp" line="92"/>
+        <source>Record everything on the serial line (both directions, with time stamps) into a pcap file for Wireshark or --decode.</source>
+        <translation>Alles auf der seriellen Leitung (beide Richtungen, mit Zeitstempeln) in eine pcap-Datei für Wireshark oder --decode aufzeichnen.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="96"/>
+        <source>Print a line capture as text (time, direction, message, fields) and exit.</source>
+        <translation>Eine Leitungsaufzeichnung als Text ausgeben (Zeit, Richtung, Nachricht, Felder) und beenden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="136"/>
         <source>Give --backups, --prune-backups, --restore-backup or --diff-settings alone (with --port and --data-dir).</source>
         <translation>Geben Sie --backups, --prune-backups, --restore-backup oder --diff-settings allein an (mit --port und --data-dir).</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="130"/>
+        <location filename="../../app/commandline.cpp" line="141"/>
         <source>--restore-backup and --diff-settings work on one controller: name its port with --port.</source>
         <translation>--restore-backup und --diff-settings arbeiten mit einem Regler: nennen Sie seinen Port mit --port.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="132"/>
+        <location filename="../../app/commandline.cpp" line="143"/>
         <source>--backups and --prune-backups take no --port.</source>
         <translation>--backups und --prune-backups nehmen kein --port.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="139"/>
+        <location filename="../../app/commandline.cpp" line="150"/>
         <source>The serial number %1 is not a number.</source>
         <translation>Die Seriennummer %1 ist keine Zahl.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="144"/>
+        <location filename="../../app/commandline.cpp" line="155"/>
         <source>The number of days %1 is not a whole number of 0 or more.</source>
         <translation>Die Anzahl der Tage %1 ist keine ganze Zahl von 0 oder mehr.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="150"/>
+        <location filename="../../app/commandline.cpp" line="161"/>
         <source>The backup %1 is not a backup number (see --backups).</source>
         <translation>%1 ist keine Sicherungsnummer (siehe --backups).</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="155"/>
+        <location filename="../../app/commandline.cpp" line="166"/>
         <source>The backup file name is empty.</source>
         <translation>Der Name der Sicherungsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="201"/>
+        <location filename="../../app/commandline.cpp" line="212"/>
         <source>The report file name is empty.</source>
         <translation>Der Name der Berichtsdatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="211"/>
+        <location filename="../../app/commandline.cpp" line="222"/>
         <source>The motor name is empty.</source>
         <translation>Der Motorname ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="213"/>
+        <location filename="../../app/commandline.cpp" line="224"/>
         <source>Give one --motor for the controllers.</source>
         <translation>Geben Sie für die Regler ein --motor an.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="215"/>
+        <location filename="../../app/commandline.cpp" line="226"/>
         <source>--all-adapters and --report are used only with --flash, --settings or --motor.</source>
         <translation>--all-adapters und --report werden nur mit --flash, --settings oder --motor verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="218"/>
+        <location filename="../../app/commandline.cpp" line="229"/>
         <source>--motor is used with --export-motors, or with --port, --flash or --settings.</source>
         <translation>--motor wird mit --export-motors oder mit --port, --flash oder --settings verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="220"/>
+        <location filename="../../app/commandline.cpp" line="231"/>
         <source>--overwrite is used only with --import-motors.</source>
         <translation>--overwrite gilt nur zusammen mit --import-motors.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="224"/>
+        <location filename="../../app/commandline.cpp" line="234"/>
+        <source>--decode cannot be combined with another command or with --capture.</source>
+        <translation>--decode kann nicht mit einem anderen Befehl oder mit --capture kombiniert werden.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="238"/>
+        <location filename="../../app/commandline.cpp" line="243"/>
+        <source>The capture file name is empty.</source>
+        <translation>Der Name der Aufzeichnungsdatei ist leer.</translation>
+    </message>
+    <message>
+        <location filename="../../app/commandline.cpp" line="248"/>
         <source>The motor file name is empty.</source>
         <translation>Der Name der Motordatei ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="231"/>
+        <location filename="../../app/commandline.cpp" line="255"/>
         <source>Give --sync-results or --history alone, with --results-db or --data-dir at most (and --json with --history).</source>
         <translation>Geben Sie --sync-results oder --history allein an, höchstens mit --results-db oder --data-dir (und --json mit --history).</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="237"/>
+        <location filename="../../app/commandline.cpp" line="261"/>
         <source>The serial number for --history is empty.</source>
         <translation>Die Seriennummer für --history ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="245"/>
+        <location filename="../../app/commandline.cpp" line="269"/>
         <source>--results-db is used only with --flash, --settings, --motor, --sync-results or --history.</source>
         <translation>--results-db wird nur mit --flash, --settings, --motor, --sync-results oder --history verwendet.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="247"/>
+        <location filename="../../app/commandline.cpp" line="271"/>
         <source>The results database URL is empty.</source>
         <translation>Die URL der Ergebnisdatenbank ist leer.</translation>
     </message>
     <message>
-        <location filename="../../app/commandline.cpp" line="250"/>
+        <location filename="../../app/commandline.cpp" line="274"/>
         <source>--json is used only with --flash, --settings, --motor, --list-ports or --history.</source>
         <translation>--json wird nur mit --flash, --settings, --motor, --list-ports oder --history verwendet.</translation>
     </message>
@@ -1826,10 +1847,28 @@
     </message>
 </context>
 <context>
+    <name>LineCaptureSetup</name>
+    <message>
+        <location filename="../../app/linecapturesetup.cpp" line="24"/>
+        <source>The capture file %1 cannot be written: %2</source>
+        <translation>Die Aufzeichnungsdatei %1 kann nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <location filename="../../app/linecapturesetup.cpp" line="32"/>
+        <source>The capture file %1 does not exist.</source>
+        <translation>Die Aufzeichnungsdatei %1 existiert nicht.</translation>
+    </message>
+    <message>
+        <location filename="../../app/linecapturesetup.cpp" line="36"/>
+        <source>%1 is not a line capture: %2</source>
+        <translation>%1 ist keine Leitungsaufzeichnung: %2</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <location filename="../../app/mainwindow.ui" line="43"/>
-        <location filename="../../app/mainwindow.cpp" line="615"/>
+        <location filename="../../app/mainwindow.cpp" line="620"/>
         <source>Select Port ...</source>
         <translation>Schnittstelle wählen ...</translation>
     </message>
@@ -1892,118 +1931,118 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="375"/>
+        <location filename="../../app/mainwindow.cpp" line="380"/>
         <source>&amp;File</source>
         <translation>&amp;Datei</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="376"/>
+        <location filename="../../app/mainwindow.cpp" line="381"/>
         <source>&amp;Quit</source>
         <translation>&amp;Beenden</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="377"/>
-        <location filename="../../app/mainwindow.cpp" line="378"/>
+        <location filename="../../app/mainwindow.cpp" line="382"/>
+        <location filename="../../app/mainwindow.cpp" line="383"/>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="379"/>
+        <location filename="../../app/mainwindow.cpp" line="384"/>
         <source>&amp;About Kordo manager</source>
         <translation>Ü&amp;ber Kordo manager</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="380"/>
+        <location filename="../../app/mainwindow.cpp" line="385"/>
         <source>Settings page</source>
         <translation>Seite Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="380"/>
+        <location filename="../../app/mainwindow.cpp" line="385"/>
         <source>Motor page</source>
         <translation>Seite Motor</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="380"/>
+        <location filename="../../app/mainwindow.cpp" line="385"/>
         <source>Control page</source>
         <translation>Seite Steuerung</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="380"/>
+        <location filename="../../app/mainwindow.cpp" line="385"/>
         <source>Firmware page</source>
         <translation>Seite Firmware</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="383"/>
+        <location filename="../../app/mainwindow.cpp" line="388"/>
         <source>The controller&apos;s settings</source>
         <translation>Die Einstellungen des Reglers</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="384"/>
+        <location filename="../../app/mainwindow.cpp" line="389"/>
         <source>Choose the port</source>
         <translation>Den Port wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="389"/>
+        <location filename="../../app/mainwindow.cpp" line="394"/>
         <source>Help</source>
         <translation>Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="390"/>
+        <location filename="../../app/mainwindow.cpp" line="395"/>
         <source>&lt;b&gt;Keys&lt;/b&gt;&lt;br&gt;Escape: stops the motor on the control page; cancels a running identification.&lt;br&gt;Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages.&lt;br&gt;F1: this help. Ctrl+Q: quit (the motor stops first).&lt;br&gt;&lt;br&gt;The user guide is the README file that comes with the program.</source>
         <translation>&lt;b&gt;Tasten&lt;/b&gt;&lt;br&gt;Escape: hält den Motor auf der Seite Steuerung an; bricht eine laufende Identifikation ab.&lt;br&gt;Strg+1 bis Strg+4: die Seiten Einstellungen, Motor, Steuerung und Firmware.&lt;br&gt;F1: diese Hilfe. Strg+Q: beenden (der Motor hält vorher an).&lt;br&gt;&lt;br&gt;Die Anleitung ist die README-Datei, die dem Programm beiliegt.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="400"/>
+        <location filename="../../app/mainwindow.cpp" line="405"/>
         <source>no controller connected</source>
         <translation>kein Regler angeschlossen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="402"/>
+        <location filename="../../app/mainwindow.cpp" line="407"/>
         <source>About Kordo manager</source>
         <translation>Über Kordo manager</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="403"/>
+        <location filename="../../app/mainwindow.cpp" line="408"/>
         <source>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Controller firmware: %3&lt;br&gt;&lt;br&gt;Licence: proprietary, for the maker&apos;s controllers.</source>
         <translation>&lt;b&gt;Kordo manager %1&lt;/b&gt;&lt;br&gt;Qt %2&lt;br&gt;Firmware des Reglers: %3&lt;br&gt;&lt;br&gt;Lizenz: proprietär, für die Regler des Herstellers.</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="531"/>
+        <location filename="../../app/mainwindow.cpp" line="536"/>
         <source>No port is available</source>
         <translation>Keine Schnittstelle verfügbar</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="539"/>
+        <location filename="../../app/mainwindow.cpp" line="544"/>
         <source>Select Zorbel Port</source>
         <translation>Zorbel-Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="539"/>
+        <location filename="../../app/mainwindow.cpp" line="544"/>
         <source>Select Port</source>
         <translation>Schnittstelle wählen</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="540"/>
+        <location filename="../../app/mainwindow.cpp" line="545"/>
         <source>Port:</source>
         <translation>Schnittstelle:</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="573"/>
+        <location filename="../../app/mainwindow.cpp" line="578"/>
         <source>Connection change</source>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="573"/>
+        <location filename="../../app/mainwindow.cpp" line="578"/>
         <source>Do you want to change current conection?</source>
         <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="615"/>
+        <location filename="../../app/mainwindow.cpp" line="620"/>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
     <message>
-        <location filename="../../app/mainwindow.cpp" line="626"/>
+        <location filename="../../app/mainwindow.cpp" line="631"/>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
@@ -2597,290 +2636,290 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionJob</name>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="101"/>
+        <location filename="../../cli/productionjob.cpp" line="104"/>
         <source>The port was lost.</source>
         <translation>Der Port ging verloren.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="101"/>
+        <location filename="../../cli/productionjob.cpp" line="104"/>
         <source>plug the controller in again and re-run on this port</source>
         <translation>Regler wieder anschließen und an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="114"/>
+        <location filename="../../cli/productionjob.cpp" line="117"/>
         <source>bootloader</source>
         <translation>Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="299"/>
+        <location filename="../../cli/productionjob.cpp" line="302"/>
         <source>The controller waits in its bootloader.</source>
         <translation>Der Regler wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="299"/>
+        <location filename="../../cli/productionjob.cpp" line="302"/>
         <source>write its firmware with --flash</source>
         <translation>seine Firmware mit --flash schreiben</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="145"/>
+        <location filename="../../cli/productionjob.cpp" line="148"/>
         <source>The controller refused the %1 settings.</source>
         <translation>Der Regler hat die Einstellungen (%1) abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="147"/>
+        <location filename="../../cli/productionjob.cpp" line="150"/>
         <source>check that the settings file suits this controller and its firmware; a re-run is refused again</source>
         <translation>prüfen, ob die Einstellungsdatei zu diesem Regler und seiner Firmware passt; eine Wiederholung wird erneut abgelehnt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="155"/>
+        <location filename="../../cli/productionjob.cpp" line="158"/>
         <source>The controller refused the motor %1.</source>
         <translation>Der Regler hat den Motor %1 abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="156"/>
+        <location filename="../../cli/productionjob.cpp" line="159"/>
         <source>check that the motor suits this controller</source>
         <translation>prüfen, ob der Motor zu diesem Regler passt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="158"/>
-        <location filename="../../cli/productionjob.cpp" line="231"/>
+        <location filename="../../cli/productionjob.cpp" line="161"/>
+        <location filename="../../cli/productionjob.cpp" line="234"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="159"/>
-        <location filename="../../cli/productionjob.cpp" line="232"/>
+        <location filename="../../cli/productionjob.cpp" line="162"/>
+        <location filename="../../cli/productionjob.cpp" line="235"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="165"/>
+        <location filename="../../cli/productionjob.cpp" line="168"/>
         <source>Settings kept as backup %1</source>
         <translation>Einstellungen als Sicherung %1 aufbewahrt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="312"/>
+        <location filename="../../cli/productionjob.cpp" line="315"/>
         <source>The controller&apos;s motor is running; nothing was written.</source>
         <translation>Der Motor des Reglers läuft; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="313"/>
+        <location filename="../../cli/productionjob.cpp" line="316"/>
         <source>stop the motor, then re-run on this port</source>
         <translation>den Motor anhalten, dann an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="319"/>
+        <location filename="../../cli/productionjob.cpp" line="322"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="260"/>
+        <location filename="../../cli/productionjob.cpp" line="263"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="260"/>
+        <location filename="../../cli/productionjob.cpp" line="263"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="262"/>
+        <location filename="../../cli/productionjob.cpp" line="265"/>
         <source>The port could not be opened: %1</source>
         <translation>Der Port konnte nicht geöffnet werden: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="263"/>
+        <location filename="../../cli/productionjob.cpp" line="266"/>
         <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
         <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="265"/>
+        <location filename="../../cli/productionjob.cpp" line="268"/>
         <source>The port was not found.</source>
         <translation>Der Port wurde nicht gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="265"/>
+        <location filename="../../cli/productionjob.cpp" line="268"/>
         <source>check the port name and that the adapter is plugged in, then re-run</source>
         <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="338"/>
+        <location filename="../../cli/productionjob.cpp" line="341"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="339"/>
+        <location filename="../../cli/productionjob.cpp" line="342"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="344"/>
+        <location filename="../../cli/productionjob.cpp" line="347"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="353"/>
+        <location filename="../../cli/productionjob.cpp" line="356"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="182"/>
-        <location filename="../../cli/productionjob.cpp" line="357"/>
+        <location filename="../../cli/productionjob.cpp" line="185"/>
+        <location filename="../../cli/productionjob.cpp" line="360"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="182"/>
-        <location filename="../../cli/productionjob.cpp" line="184"/>
+        <location filename="../../cli/productionjob.cpp" line="185"/>
+        <location filename="../../cli/productionjob.cpp" line="187"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="184"/>
+        <location filename="../../cli/productionjob.cpp" line="187"/>
         <source>re-run on this port</source>
         <translation>an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="359"/>
+        <location filename="../../cli/productionjob.cpp" line="362"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="360"/>
+        <location filename="../../cli/productionjob.cpp" line="363"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="362"/>
+        <location filename="../../cli/productionjob.cpp" line="365"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="364"/>
+        <location filename="../../cli/productionjob.cpp" line="367"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="366"/>
+        <location filename="../../cli/productionjob.cpp" line="369"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="377"/>
+        <location filename="../../cli/productionjob.cpp" line="380"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="382"/>
+        <location filename="../../cli/productionjob.cpp" line="385"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="383"/>
+        <location filename="../../cli/productionjob.cpp" line="386"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="394"/>
+        <location filename="../../cli/productionjob.cpp" line="397"/>
         <source>The backup was taken from the controller %1, not from this one; nothing was written.</source>
         <translation>Die Sicherung stammt vom Regler %1, nicht von diesem; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="396"/>
+        <location filename="../../cli/productionjob.cpp" line="399"/>
         <source>choose a backup of this controller (kordoman --backups %1)</source>
         <translation>eine Sicherung dieses Reglers wählen (kordoman --backups %1)</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="414"/>
+        <location filename="../../cli/productionjob.cpp" line="417"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="476"/>
+        <location filename="../../cli/productionjob.cpp" line="479"/>
         <source>check the cable, then re-run --restore-backup on this port</source>
         <translation>Kabel prüfen, dann --restore-backup an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="490"/>
+        <location filename="../../cli/productionjob.cpp" line="493"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="420"/>
+        <location filename="../../cli/productionjob.cpp" line="423"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="432"/>
+        <location filename="../../cli/productionjob.cpp" line="435"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="439"/>
+        <location filename="../../cli/productionjob.cpp" line="442"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="146"/>
-        <location filename="../../cli/productionjob.cpp" line="449"/>
-        <location filename="../../cli/productionjob.cpp" line="462"/>
+        <location filename="../../cli/productionjob.cpp" line="149"/>
+        <location filename="../../cli/productionjob.cpp" line="452"/>
+        <location filename="../../cli/productionjob.cpp" line="465"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="146"/>
-        <location filename="../../cli/productionjob.cpp" line="451"/>
-        <location filename="../../cli/productionjob.cpp" line="464"/>
+        <location filename="../../cli/productionjob.cpp" line="149"/>
+        <location filename="../../cli/productionjob.cpp" line="454"/>
+        <location filename="../../cli/productionjob.cpp" line="467"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="452"/>
+        <location filename="../../cli/productionjob.cpp" line="455"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="466"/>
+        <location filename="../../cli/productionjob.cpp" line="469"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="470"/>
+        <location filename="../../cli/productionjob.cpp" line="473"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="475"/>
+        <location filename="../../cli/productionjob.cpp" line="478"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="477"/>
+        <location filename="../../cli/productionjob.cpp" line="480"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="484"/>
+        <location filename="../../cli/productionjob.cpp" line="487"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="490"/>
+        <location filename="../../cli/productionjob.cpp" line="493"/>
         <source>re-run --restore-backup on this port</source>
         <translation>--restore-backup an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="505"/>
+        <location filename="../../cli/productionjob.cpp" line="508"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="506"/>
+        <location filename="../../cli/productionjob.cpp" line="509"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="510"/>
+        <location filename="../../cli/productionjob.cpp" line="513"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>
@@ -2913,18 +2952,18 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Motor %1 ist nicht in der Motordatenbank.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="220"/>
+        <location filename="../../cli/productionline.cpp" line="222"/>
         <source>done</source>
         <translation>fertig</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="293"/>
+        <location filename="../../cli/productionline.cpp" line="296"/>
         <source>%1 of %2 ports succeeded.</source>
         <translation>%1 von %2 Ports erfolgreich.</translation>
     </message>
     <message>
         <location filename="../../cli/productionline.cpp" line="75"/>
-        <location filename="../../cli/productionline.cpp" line="306"/>
+        <location filename="../../cli/productionline.cpp" line="309"/>
         <source>The report %1 cannot be written: %2</source>
         <translation>Der Bericht %1 kann nicht geschrieben werden: %2</translation>
     </message>
@@ -2965,47 +3004,47 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>den Port jedes Reglers nur einmal nennen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="250"/>
+        <location filename="../../cli/productionline.cpp" line="252"/>
         <source>The controller %1 answers on the ports %2 and %3: the run is refused and nothing was written.</source>
         <translation>Der Regler %1 antwortet an den Ports %2 und %3: Der Lauf wird abgelehnt, nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="270"/>
+        <location filename="../../cli/productionline.cpp" line="273"/>
         <source>correct the command or its files and re-run</source>
         <translation>den Befehl oder seine Dateien berichtigen und erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="347"/>
+        <location filename="../../cli/productionline.cpp" line="350"/>
         <source>Port</source>
         <translation>Port</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="347"/>
+        <location filename="../../cli/productionline.cpp" line="350"/>
         <source>Serial</source>
         <translation>Seriennummer</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="347"/>
+        <location filename="../../cli/productionline.cpp" line="350"/>
         <source>Before</source>
         <translation>Vorher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="347"/>
+        <location filename="../../cli/productionline.cpp" line="350"/>
         <source>After</source>
         <translation>Nachher</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="347"/>
+        <location filename="../../cli/productionline.cpp" line="350"/>
         <source>Result</source>
         <translation>Ergebnis</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="347"/>
+        <location filename="../../cli/productionline.cpp" line="350"/>
         <source>Time</source>
         <translation>Zeit</translation>
     </message>
     <message>
-        <location filename="../../cli/productionline.cpp" line="347"/>
+        <location filename="../../cli/productionline.cpp" line="350"/>
         <source>What to do</source>
         <translation>Was tun</translation>
     </message>
@@ -3486,62 +3525,62 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundle</name>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="68"/>
+        <location filename="../../cli/supportbundle.cpp" line="69"/>
         <source>Program: %1 (Qt %2)</source>
         <translation>Programm: %1 (Qt %2)</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="70"/>
+        <location filename="../../cli/supportbundle.cpp" line="71"/>
         <source>Controller: serial number %1, firmware %2.%3.%4</source>
         <translation>Regler: Seriennummer %1, Firmware %2.%3.%4</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="77"/>
+        <location filename="../../cli/supportbundle.cpp" line="78"/>
         <source>Controller: none connected</source>
         <translation>Regler: keiner verbunden</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="81"/>
+        <location filename="../../cli/supportbundle.cpp" line="82"/>
         <source>the settings (no controller connected)</source>
         <translation>die Einstellungen (kein Regler verbunden)</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="83"/>
+        <location filename="../../cli/supportbundle.cpp" line="84"/>
         <source>the error log (not read from the controller in this session)</source>
         <translation>das Fehlerprotokoll (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="85"/>
+        <location filename="../../cli/supportbundle.cpp" line="86"/>
         <source>the last run data (not read from the controller in this session)</source>
         <translation>die Daten des letzten Laufs (in dieser Sitzung nicht vom Regler gelesen)</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="87"/>
+        <location filename="../../cli/supportbundle.cpp" line="88"/>
         <source>Not in this bundle: %1.</source>
         <translation>Nicht in diesem Paket: %1.</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="98"/>
+        <location filename="../../cli/supportbundle.cpp" line="99"/>
         <source>Last</source>
         <translation>Letzte</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="99"/>
+        <location filename="../../cli/supportbundle.cpp" line="100"/>
         <source>Previous</source>
         <translation>Vorherige</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="100"/>
+        <location filename="../../cli/supportbundle.cpp" line="101"/>
         <source>All</source>
         <translation>Alle</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="106"/>
+        <location filename="../../cli/supportbundle.cpp" line="107"/>
         <source>no errors or warnings</source>
         <translation>keine Fehler oder Warnungen</translation>
     </message>
     <message>
-        <location filename="../../cli/supportbundle.cpp" line="137"/>
+        <location filename="../../cli/supportbundle.cpp" line="140"/>
         <source>An entry cannot be added to the archive.</source>
         <translation>Ein Eintrag kann nicht in das Archiv aufgenommen werden.</translation>
     </message>
@@ -3549,40 +3588,40 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>SupportBundleAction</name>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="43"/>
+        <location filename="../../app/supportbundleaction.cpp" line="44"/>
         <source>&amp;Help</source>
         <translation>&amp;Hilfe</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="44"/>
+        <location filename="../../app/supportbundleaction.cpp" line="45"/>
         <source>Save support bundle...</source>
         <translation>Support-Paket speichern...</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="51"/>
+        <location filename="../../app/supportbundleaction.cpp" line="52"/>
         <source>Save support bundle</source>
         <translation>Support-Paket speichern</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="51"/>
+        <location filename="../../app/supportbundleaction.cpp" line="52"/>
         <source>Zip files (*.zip)</source>
         <translation>Zip-Dateien (*.zip)</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="60"/>
-        <location filename="../../app/supportbundleaction.cpp" line="64"/>
+        <location filename="../../app/supportbundleaction.cpp" line="62"/>
+        <location filename="../../app/supportbundleaction.cpp" line="66"/>
         <source>Support bundle</source>
         <translation>Support-Paket</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="61"/>
+        <location filename="../../app/supportbundleaction.cpp" line="63"/>
         <source>The support bundle %1 cannot be written: %2</source>
         <translation>Das Support-Paket %1 kann nicht geschrieben werden: %2</translation>
     </message>
     <message>
-        <location filename="../../app/supportbundleaction.cpp" line="65"/>
-        <source>The support bundle was saved to %1. Send it to whoever helps you; it holds the versions, the port list, the device logs of this session and, with a controller connected, its settings, error log and last run data.</source>
-        <translation>Das Support-Paket wurde unter %1 gespeichert. Senden Sie es an Ihre Helfer; es enthält die Versionen, die Anschlussliste, die Geräteprotokolle dieser Sitzung und, wenn ein Regler verbunden ist, seine Einstellungen, sein Fehlerprotokoll und die Daten des letzten Laufs.</translation>
+        <location filename="../../app/supportbundleaction.cpp" line="67"/>
+        <source>The support bundle was saved to %1. Send it to whoever helps you; it holds the versions, the port list, the device logs of this session and, with a controller connected, its settings, error log, last run data and the last minutes of the serial line.</source>
+        <translation>Das Support-Paket wurde unter %1 gespeichert. Senden Sie es an Ihre Helfer; es enthält die Versionen, die Anschlussliste, die Geräteprotokolle dieser Sitzung und, wenn ein Regler verbunden ist, seine Einstellungen, sein Fehlerprotokoll, die Daten des letzten Laufs und die letzten Minuten der seriellen Leitung.</translation>
     </message>
 </context>
 <context>

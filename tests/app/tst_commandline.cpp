@@ -1,4 +1,6 @@
 #include "app/commandline.h"
+#include "capture/linedecoder.h"
+#include "capture/pcapfile.h"
 #include "cli/motorbackupcommand.h"
 #include "motors/dbmanager.h"
 #include "tests/motors/motortestsupport.h"
@@ -193,6 +195,25 @@ private slots:
         QTest::newRow("settings with export") << QStringList {"--settings", "s", "--export-motors", "m"} << C::Invalid
                                               << false << QStringList {} << QString() << QString() << QStringList {}
                                               << false;
+        QTest::newRow("capture with the window") << QStringList {"--capture", "c.pcap", "--port", "/a"} << C::RunWindow
+                                                 << false << QStringList {"/a"} << QString() << QString()
+                                                 << QStringList {} << false;
+        QTest::newRow("capture with one production port")
+            << QStringList {"--settings", "s", "--port", "/a", "--capture", "c.pcap"} << C::Production << false
+            << QStringList {"/a"} << QString() << QString() << QStringList {} << false;
+        QTest::newRow("capture with two production ports")
+            << QStringList {"--flash", "f", "--port", "/a", "--port", "/b", "--capture", "c.pcap"} << C::Production
+            << false << QStringList {"/a", "/b"} << QString() << QString() << QStringList {} << false;
+        QTest::newRow("empty capture name") << QStringList {"--capture", ""} << C::Invalid << false << QStringList {}
+                                            << QString() << QString() << QStringList {} << false;
+        QTest::newRow("decode") << QStringList {"--decode", "c.pcap"} << C::Decode << false << QStringList {}
+                                << QString() << QString() << QStringList {} << false;
+        QTest::newRow("decode with capture") << QStringList {"--decode", "c.pcap", "--capture", "d.pcap"} << C::Invalid
+                                             << false << QStringList {} << QString() << QString() << QStringList {}
+                                             << false;
+        QTest::newRow("decode with a command") << QStringList {"--decode", "c.pcap", "--list-ports"} << C::Invalid
+                                               << false << QStringList {} << QString() << QString() << QStringList {}
+                                               << false;
         QTest::newRow("empty settings name") << QStringList {"--settings", "", "--port", "/a"} << C::Invalid << false
                                              << QStringList {} << QString() << QString() << QStringList {} << false;
     }
@@ -214,6 +235,10 @@ private slots:
         QTEST(command == CommandLineOptions::Command::SupportBundle ? options.bundleFile : options.motorFile, "file");
         QTEST(options.motorNames, "motors");
         QTEST(options.overwrite, "overwrite");
+        if (arguments.contains(QStringLiteral("--capture")))
+            QCOMPARE(options.captureFile, QStringLiteral("c.pcap"));
+        if (command == CommandLineOptions::Command::Decode)
+            QCOMPARE(options.decodeFile, QStringLiteral("c.pcap"));
     }
 
     // The files of a production run reach the command.
@@ -354,7 +379,7 @@ private slots:
                                    "--overwrite", "--flash", "--version", "--list-ports", "--support-bundle",
                                    "--settings", "--report", "--all-adapters", "--results-db", "--sync-results",
                                    "--history", "--json", "--backups", "--prune-backups", "--restore-backup",
-                                   "--diff-settings"})
+                                   "--diff-settings", "--capture", "--decode"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
     }
 
@@ -385,6 +410,15 @@ private slots:
         QVERIFY(out.contains("0"));
         QCOMPARE(run({"--import-motors", m_dir.filePath(QStringLiteral("absent.ms"))}, &out, &err), 1);
         QVERIFY2(err.startsWith("Import failed!"), err.constData());
+        // A command without a controller still writes a whole (empty) capture when asked.
+        const QString capture = m_dir.filePath(QStringLiteral("program.pcap"));
+        QCOMPARE(run({"--export-motors", file, "--capture", capture}, &out, &err), 0);
+        QCOMPARE(run({"--decode", capture}, &out, &err), 0);
+        QVERIFY2(out.isEmpty(), out.constData());
+        QCOMPARE(run({"--decode", file}, &out, &err), 1); // a motor file is no capture
+        QVERIFY2(err.contains("is not a line capture"), err.constData());
+        QCOMPARE(run({"--decode", m_dir.filePath(QStringLiteral("absent.pcap"))}, &out, &err), 1);
+        QVERIFY2(err.contains("does not exist"), err.constData());
         QCOMPARE(run({"--version"}, &out, &err), 0);
         QCOMPARE(out.trimmed(), QByteArray("Kordo manager 1.1.0"));
         QCOMPARE(run({"--no-such-option"}, &out, &err), 2);
@@ -483,6 +517,36 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
     }
 
+    // Killed without warning (SIGKILL, as in a crash), the window program leaves a capture
+    // that is whole up to its last flush: every record in it complete, the first ones the
+    // connection to the controller.
+    void captureWholeAfterKill()
+    {
+        const QString program = QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(QStringLiteral("kordoman"));
+        const QString capture = m_dir.filePath(QStringLiteral("killed.pcap"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(program, {"--demo", "--data-dir", m_dir.filePath(QStringLiteral("killed")), "--capture", capture});
+        QVERIFY(process.waitForStarted(30000));
+        // Connected and polling: the identity and the stored records are in the file.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(capture).size() > 1000, 60000);
+        QCOMPARE(::kill(pid_t(process.processId()), SIGKILL), 0);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+
+        QVector<LineCapture::Record> records;
+        QString error;
+        QVERIFY2(PcapReader::read(capture, &records, &error), qPrintable(error));
+        qint64 whole = 24; // the file header, then each record's header, line header and bytes
+        for (const LineCapture::Record &record : qAsConst(records))
+            whole += 16 + LineCapture::HEADER_SIZE + record.bytes.size();
+        QCOMPARE(QFileInfo(capture).size(), whole);
+        QVERIFY(!records.isEmpty());
+        QVERIFY(LineDecoder::describe(records.constFirst()).contains(QLatin1String("out frame GET_DEVICE_INFO")));
+    }
+
     // Outputs replace only regular files, inputs are read only from regular files, and the
     // production report is tried before any port is: each refused at once, nothing replaced.
     void filesMustBeRegular_data()
@@ -491,12 +555,12 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason");
         const QString notRegular = QStringLiteral("is not a regular file");
-        for (const char *option : {"--export-motors", "--support-bundle", "--report"}) {
+        for (const char *option : {"--export-motors", "--support-bundle", "--report", "--capture"}) {
             for (const char *kind : {"fifo", "folder", "link to fifo", "device"})
                 QTest::addRow("%s %s", option, kind) << option << kind << notRegular;
         }
         QTest::newRow("--report in a missing folder") << "--report" << "missing folder" << "cannot be written";
-        for (const char *option : {"--import-motors", "--settings"})
+        for (const char *option : {"--import-motors", "--settings", "--decode"})
             QTest::addRow("%s fifo", option) << option << "fifo" << notRegular;
         QTest::newRow("--flash fifo") << "--flash" << "fifo" << QString(); // refused in words of its own
     }
@@ -530,6 +594,8 @@ private slots:
         }
         if (option == QLatin1String("--settings") || option == QLatin1String("--flash"))
             arguments << "--port" << dir.filePath("tty");
+        if (option == QLatin1String("--capture")) // checked before the command touches a port
+            arguments << "--flash" << dir.filePath("fw.bin") << "--port" << dir.filePath("tty");
         const Run run = runProgram(arguments);
         QCOMPARE(run.code, 1);
         QVERIFY2(run.err.contains(reason), qPrintable(run.err));

@@ -20,6 +20,11 @@
 #include <QTextStream>
 #include <QtTest>
 
+#include "capture/linedecoder.h"
+#include "capture/linerecorder.h"
+#include "capture/pcapfile.h"
+#include "wire/vyxprotocol.h"
+
 #include <csignal>
 #include <memory>
 #include <sys/types.h>
@@ -49,6 +54,19 @@ class TestProductionLine : public QObject
         out.flush();
         err.flush();
         return run;
+    }
+
+    static QList<VYX_Protocol::VYX_MSG> decodeFrames(const QByteArray &bytes)
+    {
+        VYX_Protocol codec;
+        VYX_Protocol::VyxRxConfig config;
+        QList<VYX_Protocol::VYX_MSG> frames;
+        for (char c : bytes) {
+            VYX_Protocol::VYX_MSG msg;
+            if (codec.decodeByte(uint8_t(c), msg, config))
+                frames << msg;
+        }
+        return frames;
     }
 
     static QString program()
@@ -404,6 +422,50 @@ private slots:
         for (int i = 1; i <= 3; ++i)
             QVERIFY2(rows[i].contains(",failed,") && rows[i].contains("name each controller's port once"),
                      rows[i].constData());
+    }
+
+    // --capture on a run of two ports: one capture, each port its own line, the frames of
+    // each whole and on its own line (the identities tell which controller spoke).
+    void captureKeepsThePortsApart()
+    {
+        SimProcess first({"--serial", "4001"});
+        SimProcess second({"--serial", "4002"});
+        QVERIFY(first.isReady() && second.isReady());
+        ProductionLine::Request request(DataDirectory::resolve(m_dir.filePath(QStringLiteral("captured")), {}, {}));
+        request.settingsFile = writeFile(QStringLiteral("captured.xml"),
+                                         "<settings><motion><ttl>300</ttl></motion></settings>");
+        for (const SimProcess *sim : {&first, &second})
+            request.ports << SerialPortProvider::parseExtraPort(sim->adapterPortSpec());
+        LineRecorder recorder;
+        const QString capture = m_dir.filePath(QStringLiteral("line.pcap"));
+        QString error;
+        QVERIFY2(recorder.startCapture(capture, &error), qPrintable(error));
+        request.lineRecorder = &recorder;
+        const LineRun line = runLine(request);
+        QVERIFY2(line.code == 0, qPrintable(line.out + line.err));
+        recorder.stopCapture();
+
+        QVector<LineCapture::Record> records;
+        QVERIFY(PcapReader::read(capture, &records, &error));
+        QMap<int, QSet<uint32_t>> serialsByLine;
+        QMap<int, int> writesByLine;
+        for (const LineCapture::Record &record : qAsConst(records)) {
+            QVERIFY2(record.kind == LineCapture::Kind::Frame || record.kind == LineCapture::Kind::Echo,
+                     qPrintable(LineDecoder::describe(record)));
+            const QList<VYX_Protocol::VYX_MSG> frames = decodeFrames(record.bytes);
+            QCOMPARE(frames.size(), 1);
+            if (record.kind != LineCapture::Kind::Frame)
+                continue;
+            const VYX_Protocol::VYX_MSG &msg = frames.constFirst();
+            if (record.direction == LineCapture::Direction::FromController && msg.msgId == VyxMsg::GET_DEVICE_INFO)
+                serialsByLine[record.line] << DeviceIdentity::decode(msg.payloadBytes()).serialNumber;
+            if (record.direction == LineCapture::Direction::ToController && msg.msgId == VyxMsg::WRITE_MOTION_PARAMS)
+                ++writesByLine[record.line];
+        }
+        QCOMPARE(serialsByLine.keys(), (QList<int> {0, 1}));
+        QCOMPARE(serialsByLine[0], QSet<uint32_t> {4001});
+        QCOMPARE(serialsByLine[1], QSet<uint32_t> {4002});
+        QVERIFY(writesByLine[0] >= 1 && writesByLine[1] >= 1);
     }
 
     // A controller driving its motor is left alone, whatever the run was to write, and the

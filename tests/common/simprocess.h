@@ -6,6 +6,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <map>
+#include <sys/types.h>
+
 // The standalone simulated controller (kordo-sim) on a pseudo-terminal, linked at a path
 // in a temporary directory, or at `linkPath` (a controller unplugged and plugged in again
 // comes back at the same path). Started on construction; killed on destruction.
@@ -35,6 +39,41 @@ public:
     }
 
     bool isReady() const { return m_ready; }
+
+    // The frames the simulator counted so far, per message id: requests received (in) and
+    // answers sent (out). Empty maps when it does not tell within the time.
+    struct Counts
+    {
+        std::map<int, int> in;
+        std::map<int, int> out;
+    };
+    Counts counts(int timeoutMs = 10000)
+    {
+        Counts counts;
+        if (::kill(pid_t(m_process.processId()), SIGUSR1) != 0)
+            return counts;
+        QByteArray line;
+        while (!line.endsWith('\n') && m_process.waitForReadyRead(timeoutMs))
+            line += m_process.readAllStandardOutput();
+        const QList<QByteArray> words = line.trimmed().split(' ');
+        std::map<int, int> *into = nullptr;
+        for (const QByteArray &word : words) {
+            if (word == "in" || word == "out") {
+                into = word == "in" ? &counts.in : &counts.out;
+            } else if (into && word.contains('=')) {
+                const QList<QByteArray> pair = word.split('=');
+                (*into)[pair[0].toInt(nullptr, 16)] = pair[1].toInt();
+            }
+        }
+        return counts;
+    }
+
+    // What the simulator wrote on stderr so far.
+    QByteArray errorOutput()
+    {
+        m_stderr += m_process.readAllStandardError();
+        return m_stderr;
+    }
     QString linkPath() const { return m_linkPath; }
     // The link as an extra port of the maker's adapter, chosen without asking.
     QString adapterPortSpec() const { return m_linkPath + QStringLiteral("@AE0001"); }
@@ -43,5 +82,6 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_linkPath;
+    QByteArray m_stderr;
     bool m_ready = false;
 };

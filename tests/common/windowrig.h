@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/mainwindow.h"
+#include "capture/capturingportprovider.h"
+#include "capture/linerecorder.h"
 #include "device/device.h"
 #include "device/paramshelper.h"
 #include "tests/common/scripteddialogs.h"
@@ -22,6 +24,8 @@ struct WindowRig
 {
     QTemporaryDir dataDir;
     DemoPortProvider ports;
+    LineRecorder lineRecorder;  // as in the program, every port is tapped for the line recorder
+    CapturingPortProvider tappedPorts {&ports, &lineRecorder};
     ScriptedDialogs dialogs;
     std::unique_ptr<MainWindow> window;
 
@@ -31,8 +35,9 @@ struct WindowRig
     {
         ports.setRealTime(false);
         window = std::make_unique<MainWindow>(
-            &ports, DataDirectory::resolve(dataPath.isEmpty() ? dataDir.path() : dataPath, QString(), QString()),
+            &tappedPorts, DataDirectory::resolve(dataPath.isEmpty() ? dataDir.path() : dataPath, QString(), QString()),
             &dialogs, MainWindow::Threading::CallerThread);
+        window->setLineRecorder(&lineRecorder);
     }
 
     SimulatedController &controller() { return *ports.controller(); }

@@ -25,12 +25,14 @@ class TestFlashCommand : public QObject
         QByteArray err;
     };
 
-    Run flash(const QString &image, const QString &portSpec)
+    Run flash(const QString &image, const QString &portSpec, const QStringList &more = {})
     {
         const QString binDir = qEnvironmentVariable("KORDO_BIN_DIR", QStringLiteral(KORDO_DEFAULT_BIN_DIR));
         QProcess process;
         process.start(QDir(binDir).filePath(QStringLiteral("kordoman")),
-                      {"--flash", image, "--port", portSpec, "--data-dir", m_dir.filePath(QStringLiteral("data"))});
+                      QStringList {"--flash", image, "--port", portSpec, "--data-dir",
+                                   m_dir.filePath(QStringLiteral("data"))}
+                          + more);
         Run run;
         if (!process.waitForFinished(90000)) {
             process.kill();
@@ -84,6 +86,47 @@ private slots:
         QFile flashed(dump);
         QVERIFY(flashed.open(QIODevice::ReadOnly));
         QCOMPARE(flashed.readAll().left(image.size()), image);
+    }
+
+    // --capture records the whole update: the frames up to the reset, then the bootloader's
+    // bytes both ways (each page whole, as written) up to the start of the new firmware.
+    void updateCaptured()
+    {
+        SimProcess sim;
+        QVERIFY(sim.isReady());
+        const QString imagePath = m_dir.filePath(QStringLiteral("captured.bin"));
+        QVERIFY(TestImages::writeFile(imagePath, TestImages::plainImage(8192)));
+        const QString capture = m_dir.filePath(QStringLiteral("update.pcap"));
+        const Run run = flash(imagePath, sim.adapterPortSpec(), {"--capture", capture});
+        QVERIFY2(run.code == 0, run.err.constData());
+
+        const QString binDir = qEnvironmentVariable("KORDO_BIN_DIR", QStringLiteral(KORDO_DEFAULT_BIN_DIR));
+        QProcess decode;
+        decode.start(QDir(binDir).filePath(QStringLiteral("kordoman")), {"--decode", capture});
+        QVERIFY(decode.waitForFinished(60000));
+        QCOMPARE(decode.exitCode(), 0);
+        const QList<QByteArray> lines = decode.readAllStandardOutput().trimmed().split('\n');
+        int pages = 0;
+        int entry = -1;
+        int firstBootloader = -1;
+        int lastBootloader = -1;
+        for (int i = 0; i < lines.size(); ++i) {
+            const QByteArray line = lines[i].simplified();
+            if (line.contains("out frame FIRMWARE_UPDATE_ENTRY") && entry < 0)
+                entry = i;
+            if (line.contains(" bootloader ")) {
+                firstBootloader = firstBootloader < 0 ? i : firstBootloader;
+                lastBootloader = i;
+                pages += line.contains("out bootloader 258 bytes: ff") ? 1 : 0;
+            }
+        }
+        QVERIFY2(entry >= 0 && firstBootloader > entry, lines.join('\n').left(4000).constData());
+        QVERIFY(lines.at(firstBootloader).contains("out bootloader 2 bytes: f0 0f")); // the first sync
+        QCOMPARE(pages, 8192 / 256);
+        // The file is whole at the command's exit: up to the start command and its ACK.
+        QCOMPARE(lastBootloader, lines.size() - 1);
+        QVERIFY(lines.at(lines.size() - 3).contains("out bootloader 2 bytes: 21 de"));
+        QVERIFY(lines.constLast().contains("in  bootloader 1 bytes: 79"));
     }
 
     // SIGTERM in the middle of the update: no success, the port's advice, exit status 1.

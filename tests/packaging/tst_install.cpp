@@ -50,6 +50,7 @@ private slots:
         QTest::newRow("metainfo") << "share/metainfo/org.kordo.KordoManager.metainfo.xml";
         QTest::newRow("icon") << "share/icons/hicolor/128x128/apps/org.kordo.KordoManager.png";
         QTest::newRow("udev rule") << "lib/udev/rules.d/70-kordo-zorbel.rules";
+        QTest::newRow("Wireshark dissector") << "share/kordoman/wireshark/kordo.lua";
     }
     void prefixHoldsTheDesktopProgram()
     {

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QByteArray kDetection = QByteArray::fromHex("1aee22ef1f");
@@ -82,6 +84,38 @@ private slots:
         QVERIFY(sim.waitForFinished(10000));
         QVERIFY(sim.exitCode() != 0);
         QVERIFY(sim.readAllStandardError().contains("bad value for --drop-first"));
+    }
+
+    // --replay refuses what is no line capture, before it listens.
+    void replayRefusesOtherFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("text") << QByteArray("not a capture\n");
+        QTest::newRow("empty") << QByteArray();
+        // A pcap file of another link type (Ethernet), header only.
+        QTest::newRow("ethernet capture") << QByteArray::fromHex("d4c3b2a1020004000000000000000000ffff000001000000");
+        QTest::newRow("fifo") << QByteArray(); // would hold a reader that opened it
+    }
+    void replayRefusesOtherFiles()
+    {
+        QFETCH(QByteArray, content);
+        const QString program = qEnvironmentVariable("KORDO_BIN_DIR") + QStringLiteral("/kordo-sim");
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("other.pcap")));
+        if (QTest::currentDataTag() == QByteArray("fifo")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600), 0);
+        } else {
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+            file.close();
+        }
+        QProcess sim;
+        sim.start(program, {QStringLiteral("--replay"), file.fileName(), QStringLiteral("--link"),
+                            dir.filePath(QStringLiteral("ttySim"))});
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitCode(), 1);
+        QVERIFY(!sim.readAllStandardOutput().contains("ready"));
+        QVERIFY(sim.readAllStandardError().contains("cannot replay"));
     }
 
     // --refuse-next 0x22: the first identity request is answered ANSWER_REFUSED, the

@@ -594,6 +594,38 @@ private slots:
         QVERIFY(host.echoOk()); // the line still echoes
     }
 
+    // A replayed capture: each request gets the next recorded answer of its id, byte for
+    // byte as recorded (a bad checksum too), whatever the address; a request with none left
+    // is unanswered and reported once per id. Answers are counted per id.
+    void replayAnswersInRecordedOrderById()
+    {
+        SimulatedController controller;
+        SimHost host(controller);
+        const QByteArray status1 = VYX_Protocol().encode(5, VyxMsg::GET_STATUS, QByteArray("\x20\x00", 2));
+        const QByteArray status2 = VYX_Protocol().encode(5, VyxMsg::GET_STATUS, QByteArray("\x20\x02\x45", 3));
+        QByteArray hours = VYX_Protocol().encode(5, VyxMsg::GET_MOTOR_HOURS, packMotorHours(99));
+        hours[hours.size() - 2] = char(hours.at(hours.size() - 2) ^ 0x01); // recorded with a bad checksum
+        std::map<uint8_t, std::deque<QByteArray>> answers;
+        answers[VyxMsg::GET_STATUS] = {status1, status2};
+        answers[VyxMsg::GET_MOTOR_HOURS] = {hours};
+        controller.setReplay(answers);
+        QVector<uint8_t> missing;
+        connect(&controller, &SimulatedController::replayMissing, this, [&missing](uint8_t id) { missing << id; });
+
+        QCOMPARE(host.send(SimHost::frame(VyxMsg::GET_MOTOR_HOURS, {}, 0x01)), hours);
+        QCOMPARE(host.send(SimHost::frame(VyxMsg::GET_STATUS)), status1);
+        QCOMPARE(host.send(SimHost::frame(VyxMsg::GET_STATUS, {}, 0x03)), status2);
+        QCOMPARE(host.send(SimHost::frame(VyxMsg::GET_STATUS)), QByteArray());
+        QCOMPARE(host.send(SimHost::frame(VyxMsg::GET_STATUS)), QByteArray());
+        QCOMPARE(host.send(SimHost::frame(VyxMsg::GET_DEVICE_INFO)), QByteArray());
+        QVERIFY(host.echoOk());
+        QCOMPARE(missing, (QVector<uint8_t> {VyxMsg::GET_STATUS, VyxMsg::GET_DEVICE_INFO}));
+        QCOMPARE(controller.requestsReceived(VyxMsg::GET_STATUS), 4);
+        QCOMPARE(controller.answerCounts().at(VyxMsg::GET_STATUS), 2);
+        QCOMPARE(controller.answerCounts().at(VyxMsg::GET_MOTOR_HOURS), 1);
+        QCOMPARE(controller.answerCounts().count(VyxMsg::GET_DEVICE_INFO), size_t(0));
+    }
+
     // Named faults fire exactly as configured, and every request is counted by its id
     // whether or not it was answered. Each row sends `script` (message ids in order) and
     // gives, per request, '+' answered with ANSWER_OK/data, 'r' refused, '-' no answer.

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QString>
+
+#include <memory>
+
+class LineRecorder;
+class PortProvider;
+class QTextStream;
+
+// The program's side of the line recorder: every port it opens is tapped (the ring of the
+// last minutes is always kept, for the support bundle), --capture writes a file as well,
+// and --decode prints one.
+class LineCaptureSetup
+{
+    Q_DECLARE_TR_FUNCTIONS(LineCaptureSetup)
+
+public:
+    // The provider's ports, tapped for the recorder.
+    static std::unique_ptr<PortProvider> tapped(std::unique_ptr<PortProvider> ports, LineRecorder *recorder);
+    // Starts the capture into `fileName` (a regular file or none yet); an empty text when
+    // it runs, else why it cannot.
+    static QString startCapture(LineRecorder *recorder, const QString &fileName);
+    // --decode: one line per record; the exit code.
+    static int decode(const QString &fileName, QTextStream &out, QTextStream &err);
+};
