@@ -5,6 +5,7 @@
 #include "cli/diagnosticscommand.h"
 #include "app/installlayout.h"
 #include "app/translations.h"
+#include "app/mainwindow.h"
 #include "app/windowprogram.h"
 #include "app/datadirectory.h"
 #include "cli/backupscommand.h"
