@@ -100,12 +100,11 @@ int FlashCommand::run(const QString &fileName)
     // The running controller's settings are kept before the update: said where.
     QObject::connect(&app, &AppBase::settingsSnapshotKept, &loop, [&](qint64 id, QString text) {
         if (id > 0)
-            m_out << tr("The controller's settings were kept as backup %1 (kordoman --restore-backup %1 --port PORT "
-                        "writes them back).")
-                         .arg(id)
-                  << Qt::endl;
+            say(tr("The controller's settings were kept as backup %1 (kordoman --restore-backup %1 --port PORT "
+                   "writes them back).")
+                    .arg(id));
         else
-            m_out << text << Qt::endl;
+            say(text);
     });
     QObject::connect(com, &ComHelper::comPortOpened, &loop,
                      [&] { say(tr("Port opened; looking for the controller.")); });

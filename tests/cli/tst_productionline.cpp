@@ -257,9 +257,17 @@ private slots:
         QVERIFY2(process.exitCode() == 1, out.constData());
         QVERIFY2(out.contains("2 of 4 ports succeeded."), "see the run above");
         QVERIFY2(err.isEmpty(), err.constData());
-        // A run without --motor has no use for the motor database: the jobs neither open
-        // it nor store the controllers' motors in it.
-        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("data/Kordo_Db/Kordo_data.db"))));
+        // A run without --motor has no use for the motors of the database (it keeps the
+        // settings backups): the jobs never store their controllers' motors as unknown motors.
+        {
+            QString problem;
+            DbManager db(nullptr, DataDirectory::resolve(m_dir.filePath(QStringLiteral("data")), {}, {})
+                                      .databaseDirectory(&problem));
+            QStringList names;
+            QStringList dates;
+            QVERIFY(db.getMotorList(&names, &dates));
+            QCOMPARE(names, QStringList());
+        }
 
         QFile csv(report);
         QVERIFY(csv.open(QIODevice::ReadOnly));
