@@ -1,61 +1,15 @@
 #include "device/settingsfielddiff.h"
 
-#include "device/paramshelper.h"
-
-#include <functional>
+#include "device/settingsmodel.h"
 
 namespace {
 
-using Shown = std::function<QString(const SET_PWM_IN_PARAMS &, const SET_MOTION_PARAMS &)>;
-
-struct Field
+// A field's value as the settings file writes it: a plain number in the file's units.
+QString fileText(SettingsValue::Field field, double value)
 {
-    const char *tag;
-    Shown show;
-};
-
-QString number(int value) { return QString::number(value); }
-QString gain(int16_t word) { return QString::number(uint16_t(word) / 1024.0, 'g', 6); }
-
-QString brakePosition(uint8_t intensity)
-{
-    for (size_t i = 0; i < ParamsHelper::BRAKE_INTENSITY.size(); ++i) {
-        if ((ParamsHelper::BRAKE_INTENSITY[i] & 0x7F) == intensity)
-            return number(int(i));
-    }
-    return QStringLiteral("(%1)").arg(intensity);
-}
-
-QString acceleration(uint8_t word)
-{
-    return number((int(word) - 10) / 5 * 500 + 1000);
-}
-
-// In the order of the settings file.
-const QVector<Field> &fields()
-{
-    static const QVector<Field> all {
-        {"low_level", [](const auto &p, const auto &) { return number(p.lowLevel * 10); }},
-        {"center_level", [](const auto &p, const auto &) { return number(p.centerLevel * 10); }},
-        {"high_level", [](const auto &p, const auto &) { return number(p.highLevel * 10); }},
-        {"dead_zone", [](const auto &p, const auto &) { return number(p.deadZone); }},
-        {"pwm_type", [](const auto &p, const auto &) { return number(p.pwmType); }},
-        {"control_type", [](const auto &p, const auto &) { return number(p.controlType); }},
-        {"speed_norm", [](const auto &p, const auto &) { return number(p.speedNorm * 10); }},
-        {"scale", [](const auto &p, const auto &) { return QString::number(p.scale / 100.0, 'g', 6); }},
-        {"analog_control", [](const auto &p, const auto &) { return number(p.analogControl); }},
-        {"digital_control", [](const auto &p, const auto &) { return number(p.digitalControl); }},
-        {"acceleration", [](const auto &, const auto &m) { return acceleration(m.acceleration); }},
-        {"brake_intesity", [](const auto &, const auto &m) { return brakePosition(m.brakeIntensity); }},
-        {"brake_enable", [](const auto &, const auto &m) { return number(m.brakeEnable); }},
-        {"reverse", [](const auto &, const auto &m) { return number(m.reverseDir); }},
-        {"hw_address", [](const auto &, const auto &m) { return number(m.hwAddress); }},
-        {"device_address", [](const auto &, const auto &m) { return number(m.deviceAddress); }},
-        {"ttl", [](const auto &, const auto &m) { return number(m.timeToLeave * 50); }},
-        {"kp", [](const auto &, const auto &m) { return gain(m.Kp); }},
-        {"kff", [](const auto &, const auto &m) { return gain(m.Ki); }},
-    };
-    return all;
+    if (field == SettingsValue::BrakeIntensity && value < 0)
+        return QStringLiteral("?"); // an intensity no brake position gives
+    return QString::number(value, 'g', 6);
 }
 
 } // namespace
@@ -66,12 +20,9 @@ QVector<SettingsFieldChange> between(const SET_PWM_IN_PARAMS &pwmInBefore, const
                                      const SET_PWM_IN_PARAMS &pwmInAfter, const SET_MOTION_PARAMS &motionAfter)
 {
     QVector<SettingsFieldChange> changes;
-    for (const Field &field : fields()) {
-        const QString before = field.show(pwmInBefore, motionBefore);
-        const QString after = field.show(pwmInAfter, motionAfter);
-        if (before != after)
-            changes.append({QString::fromLatin1(field.tag), before, after});
-    }
+    for (const SettingsModel::FieldChange &change :
+         SettingsModel::changes(pwmInBefore, motionBefore, pwmInAfter, motionAfter))
+        changes.append({change.tag, fileText(change.field, change.now), fileText(change.field, change.file)});
     // Bits no field shows: said once per record, so that a difference is never hidden.
     const bool pwmRest = pwmInBefore.byte3Rest != pwmInAfter.byte3Rest || pwmInBefore.word1Rest != pwmInAfter.word1Rest;
     const bool motionRest = motionBefore.word0Rest != motionAfter.word0Rest;

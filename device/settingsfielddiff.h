@@ -5,11 +5,10 @@
 #include <QString>
 #include <QVector>
 
-// The settings fields in which two pairs of settings records differ, each named by its tag
-// in the settings file and shown in the file's units (levels and speed in their own units,
-// times in ms, gains as the page shows them). Bits of a record that no field shows are
-// compared too ("pwm_input (other bits)", "motion (other bits)"), so that records that differ
-// never show as equal.
+// The settings fields in which two pairs of settings records differ, through the settings
+// model's one conversion per field: each named by its tag in the settings file and shown in
+// the file's units. Bits of a record that no field shows are compared too ("pwm_input (other
+// bits)", "motion (other bits)"), so that records that differ never show as equal.
 struct SettingsFieldChange
 {
     QString tag;
