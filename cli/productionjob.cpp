@@ -3,6 +3,7 @@
 #include "app/appbase.h"
 #include "app/devicestatusview.h"
 #include "device/paramshelper.h"
+#include "device/settingsfielddiff.h"
 #include "device/settingsrecords.h"
 #include "firmware/updateerror.h"
 #include "firmware/updatefwhelper.h"
@@ -419,6 +420,7 @@ void ProductionJob::startSettings()
         return;
     }
     keepSnapshot(m_order.hasRestore ? SettingsSnapshot::Reason::Restore : SettingsSnapshot::Reason::SettingsWrite);
+    reportChanges(records);
     if (!records.limited.isEmpty())
         emit progress(m_portName, tr("Values out of range were limited: %1").arg(records.limited.join(QStringLiteral(", "))));
     m_notWritten = records.limited + records.skipped;
@@ -433,6 +435,19 @@ void ProductionJob::startSettings()
     if (records.motionChanged)
         params->setMotionRecord(records.motion);
     emit progress(m_portName, tr("Writing the settings"));
+}
+
+// Names the fields the write changes on this controller (its value now, the new one).
+void ProductionJob::reportChanges(const SettingsRecords &records)
+{
+    const Device *device = m_app->device();
+    QStringList changes;
+    for (const SettingsFieldChange &change :
+         SettingsFieldDiff::between(device->pwmInParams(), device->motionParams(), records.pwmIn, records.motion))
+        changes << QStringLiteral("%1 %2 \u2192 %3").arg(change.tag, change.before, change.after);
+    emit progress(m_portName, changes.isEmpty()
+                                  ? tr("The controller already holds these settings; no field changes.")
+                                  : tr("Settings fields that change: %1").arg(changes.join(QStringLiteral(", "))));
 }
 
 void ProductionJob::checkSettings()

@@ -20,6 +20,7 @@ class AppBase;
 class QTimer;
 class LineRecorder;
 class PortProvider;
+struct SettingsRecords;
 
 // What one production run does to every controller; read-only, shared by all the ports.
 struct ProductionOrder
@@ -125,6 +126,7 @@ private:
     void keepSnapshot(SettingsSnapshot::Reason reason);
     // What to do when the settings step failed: the command that wrote them, again.
     QString settingsRerun() const;
+    void reportChanges(const SettingsRecords &records);
     bool m_identified = false;
     bool m_foundInBootloader = false;
     QStringList m_notWritten; // settings values limited or skipped on this controller

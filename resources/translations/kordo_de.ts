@@ -1415,48 +1415,48 @@
         <translation>Die Einstellungen des Reglers wurden als Sicherung %1 aufbewahrt (kordoman --restore-backup %1 --port PORT schreibt sie zurück).</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="111"/>
+        <location filename="../../cli/flashcommand.cpp" line="110"/>
         <source>Port opened; looking for the controller.</source>
         <translation>Anschluss geöffnet; der Regler wird gesucht.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="126"/>
+        <location filename="../../cli/flashcommand.cpp" line="125"/>
         <source>A controller waits in its bootloader; its firmware is written.</source>
         <translation>Ein Regler wartet in seinem Bootloader; seine Firmware wird geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="137"/>
+        <location filename="../../cli/flashcommand.cpp" line="136"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="155"/>
+        <location filename="../../cli/flashcommand.cpp" line="154"/>
         <source>Written: %1%</source>
         <translation>Geschrieben: %1%</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="166"/>
+        <location filename="../../cli/flashcommand.cpp" line="165"/>
         <source>The port was lost during the update (Error 0x%1): plug the controller in again and re-run --flash on this port; it waits in its bootloader.</source>
         <translation>Der Anschluss ging während der Aktualisierung verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut; er wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="170"/>
+        <location filename="../../cli/flashcommand.cpp" line="169"/>
         <source>The port was lost (Error 0x%1): plug the controller in again and re-run --flash on this port.</source>
         <translation>Der Anschluss ging verloren (Fehler 0x%1): Schließen Sie den Regler wieder an und starten Sie --flash an diesem Anschluss erneut.</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="180"/>
+        <location filename="../../cli/flashcommand.cpp" line="179"/>
         <source>interrupted: re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>abgebrochen: --flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="181"/>
+        <location filename="../../cli/flashcommand.cpp" line="180"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../cli/flashcommand.cpp" line="192"/>
-        <location filename="../../cli/flashcommand.cpp" line="195"/>
+        <location filename="../../cli/flashcommand.cpp" line="191"/>
+        <location filename="../../cli/flashcommand.cpp" line="194"/>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
@@ -2636,290 +2636,300 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 <context>
     <name>ProductionJob</name>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="104"/>
+        <location filename="../../cli/productionjob.cpp" line="105"/>
         <source>The port was lost.</source>
         <translation>Der Port ging verloren.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="104"/>
+        <location filename="../../cli/productionjob.cpp" line="105"/>
         <source>plug the controller in again and re-run on this port</source>
         <translation>Regler wieder anschließen und an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="117"/>
+        <location filename="../../cli/productionjob.cpp" line="118"/>
         <source>bootloader</source>
         <translation>Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="302"/>
+        <location filename="../../cli/productionjob.cpp" line="303"/>
         <source>The controller waits in its bootloader.</source>
         <translation>Der Regler wartet in seinem Bootloader.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="302"/>
+        <location filename="../../cli/productionjob.cpp" line="303"/>
         <source>write its firmware with --flash</source>
         <translation>seine Firmware mit --flash schreiben</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="148"/>
+        <location filename="../../cli/productionjob.cpp" line="149"/>
         <source>The controller refused the %1 settings.</source>
         <translation>Der Regler hat die Einstellungen (%1) abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="150"/>
+        <location filename="../../cli/productionjob.cpp" line="151"/>
         <source>check that the settings file suits this controller and its firmware; a re-run is refused again</source>
         <translation>prüfen, ob die Einstellungsdatei zu diesem Regler und seiner Firmware passt; eine Wiederholung wird erneut abgelehnt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="158"/>
+        <location filename="../../cli/productionjob.cpp" line="159"/>
         <source>The controller refused the motor %1.</source>
         <translation>Der Regler hat den Motor %1 abgelehnt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="159"/>
+        <location filename="../../cli/productionjob.cpp" line="160"/>
         <source>check that the motor suits this controller</source>
         <translation>prüfen, ob der Motor zu diesem Regler passt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="161"/>
-        <location filename="../../cli/productionjob.cpp" line="234"/>
+        <location filename="../../cli/productionjob.cpp" line="162"/>
+        <location filename="../../cli/productionjob.cpp" line="235"/>
         <source>The controller did not confirm the motor %1.</source>
         <translation>Der Regler hat den Motor %1 nicht bestätigt.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="162"/>
-        <location filename="../../cli/productionjob.cpp" line="235"/>
+        <location filename="../../cli/productionjob.cpp" line="163"/>
+        <location filename="../../cli/productionjob.cpp" line="236"/>
         <source>re-run with --motor on this port</source>
         <translation>mit --motor an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="168"/>
+        <location filename="../../cli/productionjob.cpp" line="169"/>
         <source>Settings kept as backup %1</source>
         <translation>Einstellungen als Sicherung %1 aufbewahrt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="315"/>
+        <location filename="../../cli/productionjob.cpp" line="316"/>
         <source>The controller&apos;s motor is running; nothing was written.</source>
         <translation>Der Motor des Reglers läuft; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="316"/>
+        <location filename="../../cli/productionjob.cpp" line="317"/>
         <source>stop the motor, then re-run on this port</source>
         <translation>den Motor anhalten, dann an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="322"/>
+        <location filename="../../cli/productionjob.cpp" line="323"/>
         <source>Controller %1, firmware %2</source>
         <translation>Regler %1, Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="263"/>
+        <location filename="../../cli/productionjob.cpp" line="264"/>
         <source>No controller was found.</source>
         <translation>Es wurde kein Regler gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="263"/>
+        <location filename="../../cli/productionjob.cpp" line="264"/>
         <source>check the cable and the power of the controller, then re-run</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="265"/>
+        <location filename="../../cli/productionjob.cpp" line="266"/>
         <source>The port could not be opened: %1</source>
         <translation>Der Port konnte nicht geöffnet werden: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="266"/>
+        <location filename="../../cli/productionjob.cpp" line="267"/>
         <source>check that this is the controller&apos;s adapter and that no other program uses it, then re-run</source>
         <translation>prüfen, ob dies der Adapter des Reglers ist und kein anderes Programm ihn benutzt, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="269"/>
         <source>The port was not found.</source>
         <translation>Der Port wurde nicht gefunden.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="268"/>
+        <location filename="../../cli/productionjob.cpp" line="269"/>
         <source>check the port name and that the adapter is plugged in, then re-run</source>
         <translation>Portnamen prüfen und ob der Adapter eingesteckt ist, dann erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="341"/>
+        <location filename="../../cli/productionjob.cpp" line="342"/>
         <source>The update did not start.</source>
         <translation>Das Update hat nicht begonnen.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="342"/>
+        <location filename="../../cli/productionjob.cpp" line="343"/>
         <source>stop the motor, then re-run --flash on this port</source>
         <translation>Motor anhalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="347"/>
+        <location filename="../../cli/productionjob.cpp" line="348"/>
         <source>Firmware written; waiting for the controller to start it</source>
         <translation>Firmware geschrieben; warte, bis der Regler sie startet</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="356"/>
+        <location filename="../../cli/productionjob.cpp" line="357"/>
         <source>No answer from the controller; looking for it once more</source>
         <translation>Keine Antwort vom Regler; suche ihn noch einmal</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="185"/>
-        <location filename="../../cli/productionjob.cpp" line="360"/>
+        <location filename="../../cli/productionjob.cpp" line="186"/>
+        <location filename="../../cli/productionjob.cpp" line="361"/>
         <source>re-run --flash on this port: the controller waits in its bootloader</source>
         <translation>--flash an diesem Port erneut ausführen: der Regler wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="185"/>
-        <location filename="../../cli/productionjob.cpp" line="187"/>
+        <location filename="../../cli/productionjob.cpp" line="186"/>
+        <location filename="../../cli/productionjob.cpp" line="188"/>
         <source>interrupted</source>
         <translation>abgebrochen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="187"/>
+        <location filename="../../cli/productionjob.cpp" line="188"/>
         <source>re-run on this port</source>
         <translation>an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="362"/>
+        <location filename="../../cli/productionjob.cpp" line="363"/>
         <source>The port was lost during the update.</source>
         <translation>Der Port ging während des Updates verloren.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="363"/>
+        <location filename="../../cli/productionjob.cpp" line="364"/>
         <source>plug the controller in again and re-run --flash on this port: it waits in its bootloader</source>
         <translation>Regler wieder anschließen und --flash an diesem Port erneut ausführen: er wartet in seinem Bootloader</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="365"/>
+        <location filename="../../cli/productionjob.cpp" line="366"/>
         <source>its old firmware still runs: power it off and on, then re-run --flash on this port</source>
         <translation>seine alte Firmware läuft noch: aus- und wieder einschalten, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="367"/>
+        <location filename="../../cli/productionjob.cpp" line="368"/>
         <source>check the cable and the power of the controller, then re-run --flash on this port</source>
         <translation>Kabel und Stromversorgung des Reglers prüfen, dann --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="369"/>
+        <location filename="../../cli/productionjob.cpp" line="370"/>
         <source>use a firmware file made for this controller and %1</source>
         <translation>eine Firmware-Datei für diesen Regler verwenden und %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="380"/>
+        <location filename="../../cli/productionjob.cpp" line="381"/>
         <source>Controller %1 runs firmware %2</source>
         <translation>Regler %1 läuft mit Firmware %2</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="385"/>
+        <location filename="../../cli/productionjob.cpp" line="386"/>
         <source>The controller did not start after the update.</source>
         <translation>Der Regler ist nach dem Update nicht gestartet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="386"/>
+        <location filename="../../cli/productionjob.cpp" line="387"/>
         <source>power the controller off and on; if it stays in its bootloader, re-run --flash on this port</source>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="397"/>
+        <location filename="../../cli/productionjob.cpp" line="398"/>
         <source>The backup was taken from the controller %1, not from this one; nothing was written.</source>
         <translation>Die Sicherung stammt vom Regler %1, nicht von diesem; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="399"/>
+        <location filename="../../cli/productionjob.cpp" line="400"/>
         <source>choose a backup of this controller (kordoman --backups %1)</source>
         <translation>eine Sicherung dieses Reglers wählen (kordoman --backups %1)</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="417"/>
+        <location filename="../../cli/productionjob.cpp" line="418"/>
         <source>The controller&apos;s settings could not be read; nothing was written.</source>
         <translation>Die Einstellungen des Reglers konnten nicht gelesen werden; nichts wurde geschrieben.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="479"/>
+        <location filename="../../cli/productionjob.cpp" line="449"/>
+        <source>The controller already holds these settings; no field changes.</source>
+        <translation>Der Regler hat diese Einstellungen bereits; kein Feld ändert sich.</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="450"/>
+        <source>Settings fields that change: %1</source>
+        <translation>Einstellungen, die sich ändern: %1</translation>
+    </message>
+    <message>
+        <location filename="../../cli/productionjob.cpp" line="494"/>
         <source>check the cable, then re-run --restore-backup on this port</source>
         <translation>Kabel prüfen, dann --restore-backup an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="493"/>
+        <location filename="../../cli/productionjob.cpp" line="508"/>
         <source>re-run with --settings on this port</source>
         <translation>mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="423"/>
+        <location filename="../../cli/productionjob.cpp" line="425"/>
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="435"/>
+        <location filename="../../cli/productionjob.cpp" line="437"/>
         <source>Writing the settings</source>
         <translation>Schreibe die Einstellungen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="442"/>
+        <location filename="../../cli/productionjob.cpp" line="457"/>
         <source>Settings stored; reading them back</source>
         <translation>Einstellungen gespeichert; lese sie zurück</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="149"/>
-        <location filename="../../cli/productionjob.cpp" line="452"/>
-        <location filename="../../cli/productionjob.cpp" line="465"/>
+        <location filename="../../cli/productionjob.cpp" line="150"/>
+        <location filename="../../cli/productionjob.cpp" line="467"/>
+        <location filename="../../cli/productionjob.cpp" line="480"/>
         <source>PWM input</source>
         <translation>PWM-Eingang</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="149"/>
-        <location filename="../../cli/productionjob.cpp" line="454"/>
-        <location filename="../../cli/productionjob.cpp" line="467"/>
+        <location filename="../../cli/productionjob.cpp" line="150"/>
+        <location filename="../../cli/productionjob.cpp" line="469"/>
+        <location filename="../../cli/productionjob.cpp" line="482"/>
         <source>motion</source>
         <translation>Bewegung</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="455"/>
+        <location filename="../../cli/productionjob.cpp" line="470"/>
         <source>The controller did not confirm the settings (%1).</source>
         <translation>Der Regler hat die Einstellungen nicht bestätigt (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="469"/>
+        <location filename="../../cli/productionjob.cpp" line="484"/>
         <source>The settings read back differ from those written (%1).</source>
         <translation>Die zurückgelesenen Einstellungen weichen von den geschriebenen ab (%1).</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="473"/>
+        <location filename="../../cli/productionjob.cpp" line="488"/>
         <source>Settings confirmed</source>
         <translation>Einstellungen bestätigt</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="478"/>
+        <location filename="../../cli/productionjob.cpp" line="493"/>
         <source>The controller did not answer after the settings were written.</source>
         <translation>Der Regler hat nach dem Schreiben der Einstellungen nicht geantwortet.</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="480"/>
+        <location filename="../../cli/productionjob.cpp" line="495"/>
         <source>check the cable, then re-run with --settings on this port</source>
         <translation>Kabel prüfen, dann mit --settings an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="487"/>
+        <location filename="../../cli/productionjob.cpp" line="502"/>
         <source>Writing the motor %1</source>
         <translation>Schreibe den Motor %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="493"/>
+        <location filename="../../cli/productionjob.cpp" line="508"/>
         <source>re-run --restore-backup on this port</source>
         <translation>--restore-backup an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="508"/>
+        <location filename="../../cli/productionjob.cpp" line="523"/>
         <source>Not written as in the settings file: %1</source>
         <translation>Nicht wie in der Einstellungsdatei geschrieben: %1</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="509"/>
+        <location filename="../../cli/productionjob.cpp" line="524"/>
         <source>correct the settings file or the controller&apos;s address setting and re-run with --settings</source>
         <translation>die Einstellungsdatei oder die Adresseinstellung des Reglers berichtigen und mit --settings erneut ausführen</translation>
     </message>
     <message>
-        <location filename="../../cli/productionjob.cpp" line="513"/>
+        <location filename="../../cli/productionjob.cpp" line="528"/>
         <source>OK</source>
         <translation>OK</translation>
     </message>

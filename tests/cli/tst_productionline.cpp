@@ -381,6 +381,9 @@ private slots:
         request.ports << SerialPortProvider::parseExtraPort(sim.adapterPortSpec());
         const LineRun line = runLine(request);
         QVERIFY2(line.code == 0, qPrintable(line.out + line.err));
+        // The report names the fields the write changes, the controller's value and the new one.
+        QVERIFY2(line.out.contains(QStringLiteral("Settings fields that change: ")) && line.out.contains(QStringLiteral("ttl ")),
+                 qPrintable(line.out));
 
         SET_PWM_IN_PARAMS pwmIn = SET_PWM_IN_PARAMS::unpack(answers(trace, VyxMsg::GET_PWM_IN_PARAMS).value(0));
         SET_MOTION_PARAMS motion = SET_MOTION_PARAMS::unpack(answers(trace, VyxMsg::GET_MOTION_PARAMS).value(0));
