@@ -1,11 +1,13 @@
 #pragma once
 
+#include "link/requestchannel.h"
 #include "wire/records.h"
 #include "ident/idsteps.h"
 #include "wire/vyxprotocol.h"
 #include "wire/motortotal.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -24,7 +26,7 @@ struct MotorUserLimits;
 // the identified parameters into motorParams(). Also writes a stored motor back to the
 // controller.
 //
-// Lives in the coordinator thread and talks to the port manager only through signals.
+// Lives in the coordinator thread and talks to the controller through its request channel.
 // The operations the main window calls (setMotorUserParams, correctIdentification,
 // acceptAllConditions, stopIdentification, acceptConditions, setMotorFromDatabase) may
 // be called from the GUI thread: they work out their result from thread-safe values and
@@ -80,12 +82,11 @@ public:
     };
 
     static constexpr uint8_t ERROR_PAGE = 7;   // the wizard's error page
-    // An own request that neither got an answer nor a loss report within this many ticks
-    // was dropped by the port manager (it empties its queue when another request is lost).
-    static constexpr uint32_t ANSWER_DEADLINE_TICKS = 40;
 
-    // `database` is read in its own thread (the GUI thread in the application).
-    explicit IdHelper(DbManager *database, QObject *parent = nullptr);
+    // `database` is read in its own thread (the GUI thread in the application). Requests go
+    // out through `requests`, which must outlive the helper.
+    IdHelper(DbManager *database, RequestChannel *requests, QObject *parent = nullptr);
+    RequestChannel *requests() const { return m_requests; }
 
     // ---- called by the main window, from any thread ----
     // 0 sent, 1 a parameter is zero, 2 device not connected.
@@ -109,8 +110,6 @@ public:
 
     // ---- coordinator thread ----
     const MOTOR_TOTAL *motorParams() const { return &m_motorParams; }
-    // One 50 ms tick: notices own requests that the port manager dropped without a report.
-    void tick();
 
     IdState state() const { return m_state; }
     uint8_t lastError() const { return m_lastError; }
@@ -119,14 +118,11 @@ public:
     const QVector<IdStep> &steps() const { return m_steps; }
 
 public slots:
-    void receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
-    void watchDogOverflowObj(uint8_t msgId, QString receiver);
     void deviceConnectionState(Device_State_e deviceState);
     void receivePollAnswer(Poll_Answer_s pollAns);
     void acceptConditions(ID_WIDGET widget);
 
 signals:
-    void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
     void changeIdState(QString actualState, QString nextState, QString buttonLabel, QStringList features,
                        QStringList errors, uint32_t timeInMs);
     void identFinished();
@@ -163,7 +159,8 @@ private:
     void requestMotorParams();
     void requestIdentError();
     void send(Request request, const QByteArray &payload = {});
-    bool takeAwaited(uint8_t msgId, Request *request);
+    void answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg);
+    void failed(RequestTicket ticket, RequestFailure reason);
 
     void handleStatusAnswer(Request request, uint8_t status);
     void handleIdentError(const QByteArray &payload);
@@ -186,6 +183,7 @@ private:
     static bool isRunningState(IdState state);
 
     DbManager *m_database;
+    RequestChannel *m_requests;
     QVector<IdStep> m_steps;
 
     IdState m_state = IdState::Idle;
@@ -197,8 +195,7 @@ private:
     std::atomic<bool> m_predictedError {false};
     int m_predictedErrorCode = 0;
 
-    QVector<Request> m_awaited;          // sent, not yet answered, oldest first
-    uint32_t m_ticksAwaiting = 0;
+    QHash<RequestTicket, Request> m_awaited; // sent, without an outcome yet
     bool m_storedMotorPending = false;   // both halves of a stored motor sent, outcome not told
     bool m_storedIdentRefused = false;   // the first half was refused
 

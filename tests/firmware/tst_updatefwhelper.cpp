@@ -1,3 +1,4 @@
+#include "tests/common/channelplayer.h"
 #include "firmware/updateerror.h"
 #include "firmwareimages.h"
 #include "flashrig.h"
@@ -254,17 +255,18 @@ private slots:
     {
         QFETCH(QByteArray, answer);
         QFETCH(bool, found);
-        UpdateFwHelper fw;
+        RequestChannel requests(QStringLiteral("UpdateFwHelper"));
+        ChannelPlayer line(&requests);
+        UpdateFwHelper fw(&requests);
         QSignalSpy bootloader(&fw, &UpdateFwHelper::bootloaderFound);
-        QSignalSpy sync(&fw, &UpdateFwHelper::sendMessageToComPort);
+        QSignalSpy sync(&requests, &RequestChannel::bytesSent);
         // A look that is due waits while a frame answer may still come.
         for (int i = 0; i < 2 * UpdateFwHelper::PROBE_AFTER_TICKS; ++i)
             fw.probeTick(true, false);
         QCOMPARE(sync.size(), 0);
         fw.probeTick(true, true);
         QCOMPARE(sync.size(), 1);
-        for (char byte : answer)
-            fw.handleReceivedChar(uint8_t(byte));
+        line.feed(answer); // framed as the request line frames a probe's answer: its first byte
         QCOMPARE(bootloader.size(), found ? 1 : 0);
         QCOMPARE(fw.isBootloaderWaiting(), found);
     }
@@ -321,7 +323,7 @@ private slots:
         FlashRig rig(config);
         QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
         QVERIFY(rig.connect(DEVICE_RUNNING));
-        QSignalSpy vyx(rig.fw, &UpdateFwHelper::com_sendVyxMessageObj);
+        QSignalSpy vyx(rig.fw->requests(), &RequestChannel::requestSent);
 
         rig.app.startFirmwareUpdate(rig.imagePath());
         for (int i = 0; i < 5; ++i)
@@ -365,9 +367,10 @@ private slots:
         rig.controller.setPowered(false);
         rig.app.startFirmwareUpdate(rig.imagePath());
         // The reset request is lost (or dropped unsent behind the device model's lost
-        // reads); either way the update ends, and the page's button is usable again.
+        // reads, and sent again); either way the update ends within 2 s, and the page's
+        // button is usable again.
         QSignalSpy pageState(rig.fw, &UpdateFwHelper::on_updateFwState);
-        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UpdateFwHelper::RESET_ANSWER_TICKS + 1));
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, 41));
         QVERIFY(!rig.fw->isUpdateRunning());
         QVERIFY(pageState.last().at(3).toBool());
     }
