@@ -51,7 +51,7 @@ RequestTicket RequestChannel::nextTicket()
 }
 
 RequestTicket RequestChannel::send(uint8_t msgId, const QByteArray &payload, bool poll, bool waitForAnswer,
-                                   uint32_t answerLimitMs)
+                                   uint32_t answerLimitMs, AnswerMatch match)
 {
     const RequestTicket ticket = nextTicket();
     emit requestSent(msgId, payload, poll, waitForAnswer, ticket, answerLimitMs);
@@ -59,9 +59,10 @@ RequestTicket RequestChannel::send(uint8_t msgId, const QByteArray &payload, boo
         return ticket; // a channel of its own: whoever drives it tells the outcome
     RequestLine *line = m_line;
     QPointer<RequestChannel> self(this);
-    auto enqueue = [line, self, ticket, msgId, payload, poll, waitForAnswer, answerLimitMs] {
+    const bool ownIdOnly = match == AnswerMatch::OwnId;
+    auto enqueue = [line, self, ticket, msgId, payload, poll, waitForAnswer, answerLimitMs, ownIdOnly] {
         if (self)
-            line->enqueueFrame(self, ticket, msgId, payload, poll, waitForAnswer, answerLimitMs);
+            line->enqueueFrame(self, ticket, msgId, payload, poll, waitForAnswer, answerLimitMs, ownIdOnly);
     };
     if (QThread::currentThread() == line->thread())
         enqueue();

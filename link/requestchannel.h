@@ -24,6 +24,12 @@ class RequestChannel : public QObject
 public:
     static constexpr uint32_t DEFAULT_ANSWER_LIMIT_MS = 100;
 
+    // Answers are matched by order: the first good frame after the echo answers the request
+    // in flight, whatever its id. A request that must not be taken as answered by a late
+    // answer of an earlier one (it cannot simply be sent again) is answered by its own id
+    // only; frames with other ids are dropped while it waits.
+    enum class AnswerMatch : uint8_t { InOrder, OwnId };
+
     // `tag` names the requester in debug lines.
     explicit RequestChannel(const QString &tag, QObject *parent = nullptr);
     ~RequestChannel() override;
@@ -35,7 +41,7 @@ public:
     // wait for an answer holds the line only for its answer limit, and is failed (NoAnswer)
     // when the next request is written without an answer having come.
     RequestTicket send(uint8_t msgId, const QByteArray &payload, bool poll, bool waitForAnswer,
-                       uint32_t answerLimitMs = DEFAULT_ANSWER_LIMIT_MS);
+                       uint32_t answerLimitMs = DEFAULT_ANSWER_LIMIT_MS, AnswerMatch match = AnswerMatch::InOrder);
     // A bootloader request: raw bytes, answered in the given shape (bootAnswered).
     RequestTicket sendBytes(const QByteArray &bytes, BootShape shape, bool poll, bool waitForAnswer,
                             uint32_t answerLimitMs = DEFAULT_ANSWER_LIMIT_MS, int fixedLength = 0);

@@ -108,7 +108,7 @@ void RequestLine::portClosed()
 // ---- queue -----------------------------------------------------------------------------------
 
 void RequestLine::enqueueFrame(RequestChannel *owner, RequestTicket ticket, uint8_t msgId, const QByteArray &payload,
-                               bool poll, bool waitForAnswer, uint32_t answerLimitMs)
+                               bool poll, bool waitForAnswer, uint32_t answerLimitMs, bool ownIdOnly)
 {
     Pending request;
     request.owner = owner;
@@ -117,6 +117,7 @@ void RequestLine::enqueueFrame(RequestChannel *owner, RequestTicket ticket, uint
     request.poll = poll;
     request.waitForAnswer = waitForAnswer;
     request.isFrame = true;
+    request.ownIdOnly = ownIdOnly;
     request.answerLimitMs = answerLimitMs;
     request.bytes = m_codec.encode(m_deviceAddress, msgId, payload);
     if (request.bytes.isEmpty()) {
@@ -390,6 +391,11 @@ void RequestLine::receiveByte(uint8_t byte)
     if (m_rxMsg.status != VYX_Protocol::Good) {
         lineDebug() << "Error " << "Received msg " << QString::number(m_rxMsg.msgId, 16) << "address"
                     << QString::number(m_rxMsg.address, 16) << "status" << m_rxMsg.status;
+        return;
+    }
+    if (m_currentOpen && m_current.ownIdOnly && m_rxMsg.msgId != m_current.msgId) {
+        lineDebug() << "Frame" << QString::number(m_rxMsg.msgId, 16) << "is no answer to"
+                    << QString::number(m_current.msgId, 16) << "- dropped";
         return;
     }
     if (!m_currentOpen) {

@@ -60,7 +60,7 @@ public:
 
     // Called by the channels, in this thread.
     void enqueueFrame(RequestChannel *owner, RequestTicket ticket, uint8_t msgId, const QByteArray &payload,
-                      bool poll, bool waitForAnswer, uint32_t answerLimitMs);
+                      bool poll, bool waitForAnswer, uint32_t answerLimitMs, bool ownIdOnly = false);
     void enqueueBytes(RequestChannel *owner, RequestTicket ticket, const QByteArray &bytes, BootShape shape,
                       int fixedLength, bool poll, bool waitForAnswer, uint32_t answerLimitMs);
 
@@ -74,6 +74,7 @@ private:
         bool poll = false;
         bool waitForAnswer = false;
         bool isFrame = true;
+        bool ownIdOnly = false; // answered only by a frame of its own id
         uint32_t answerLimitMs = 0;
         BootShape shape = BootShape::Ack;
         int fixedLength = 0;

@@ -1,4 +1,5 @@
 #include "tests/common/channelplayer.h"
+#include "device/pinghelper.h"
 #include "firmware/updateerror.h"
 #include "firmwareimages.h"
 #include "flashrig.h"
@@ -60,6 +61,35 @@ private slots:
         // Low latency asked for while the bootloader was spoken to, and given back; the
         // port refused, and the update went on.
         QCOMPARE(rig.provider.lowLatencyCalls, QList<bool>({true, false}));
+    }
+
+    // A status poll that gets no answer empties the queue; the reset request waiting behind
+    // it was never written: it is sent again, and the update goes on (it used to end with
+    // "Update error", Error 0x100).
+    void resetDroppedBehindALostPollIsSentAgain()
+    {
+        FlashRig rig(SimulatorConfig {});
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        QVERIFY(rig.connect());
+        QVERIFY(rig.tickUntil([&] { return rig.app.device()->pendingReads() == 0; }, 40));
+        QSignalSpy polls(rig.app.pingHelper()->requests(), &RequestChannel::requestSent);
+        QSignalSpy pollFailures(rig.app.pingHelper()->requests(), &RequestChannel::failed);
+        QSignalSpy resets(rig.fw->requests(), &RequestChannel::requestSent);
+        QSignalSpy resetFailures(rig.fw->requests(), &RequestChannel::failed);
+        QVERIFY(rig.tickUntil([&] { return !polls.isEmpty(); }, 10));
+        QCOMPARE(polls.first().at(0).toUInt(), uint(VyxMsg::GET_STATUS));
+        rig.controller.setPowered(false); // the poll is not answered
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QCOMPARE(resets.size(), 1); // queued behind the poll in flight
+        QVERIFY(rig.tickUntil([&] { return !resetFailures.isEmpty(); }, 3));
+        QCOMPARE(pollFailures.first().at(1).value<RequestFailure>(), RequestFailure::NoAnswer);
+        QCOMPARE(resetFailures.first().at(1).value<RequestFailure>(), RequestFailure::Dropped);
+        QCOMPARE(resets.size(), 2);
+        QCOMPARE(resets.last().at(0).toUInt(), uint(VyxMsg::FIRMWARE_UPDATE_ENTRY));
+        rig.controller.setPowered(true);
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+        QCOMPARE(rig.finished.first().at(0).toBool(), true);
+        QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
     }
 
     void encryptedImageSkipsItsHeader()

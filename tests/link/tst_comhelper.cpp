@@ -219,6 +219,21 @@ private slots:
         QVERIFY(!com->isWatchDogRunning());
     }
 
+    // A request answered by its own id only: a late frame of another id is dropped, its own
+    // answer still comes, and nothing else is told.
+    void requestAnsweredByItsOwnIdOnly()
+    {
+        connectToOneAdapter();
+        Heard heardA(a);
+        const RequestTicket reset = a->send(0x80, {}, false, true, 100, RequestChannel::AnswerMatch::OwnId);
+        fakePort()->answer(frame(0x23, QByteArray::fromHex("20")));
+        QCOMPARE(heardA.total(), 0);
+        QVERIFY(com->isWatchDogRunning());
+        fakePort()->answer(frame(0x80, QByteArray::fromHex("20")));
+        QCOMPARE(heardA.outcomesOf(reset), QStringList {"answered"});
+        QCOMPARE(int(heardA.answers.at(0).at(1).value<VYX_Protocol::VYX_MSG>().msgId), 0x80);
+    }
+
     // Frames the decoder flags are no answers: a wrong checksum, or a payload of 34 to 40
     // bytes (more than a decoded frame holds). The request runs into its deadline.
     void flaggedFramesRunIntoTheDeadline_data()
