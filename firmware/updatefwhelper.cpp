@@ -289,8 +289,8 @@ void UpdateFwHelper::sendReset()
     ++m_resetSends;
     // A late answer of an earlier request (a slow status poll's) must not pass for the
     // reset's: a controller that took the reset cannot be asked again.
-    m_ticket = m_requests->send(VyxMsg::FIRMWARE_UPDATE_ENTRY, QByteArray(), false, true,
-                                RequestChannel::DEFAULT_ANSWER_LIMIT_MS, RequestChannel::AnswerMatch::OwnId);
+    m_ticket = m_requests->send(VyxMsg::FIRMWARE_UPDATE_ENTRY, QByteArray(), false, true, RESET_ANSWER_LIMIT_MS,
+                                RequestChannel::AnswerMatch::OwnId);
 }
 
 void UpdateFwHelper::sendSync()

@@ -48,6 +48,9 @@ public:
 
     static constexpr int SYNC_TICKS = 200;                  // 10 s of syncs before giving up
     static constexpr int RESET_SENDS = 3; // a reset request dropped unsent is sent again, this often in all
+    // The reset cannot be asked twice of a controller that took it: its answer may take
+    // longer than a poll's before the update is given up.
+    static constexpr uint32_t RESET_ANSWER_LIMIT_MS = 500;
     static constexpr uint32_t WRITE_ANSWER_LIMIT_MS = 10000;
     static constexpr int MAX_START_NACKS = 3;               // NACKs to the start command before failing
     static constexpr int PROBE_AFTER_TICKS = 20;            // 1 s without a device before looking
