@@ -31,7 +31,7 @@ QDebug appDebug()
 
 AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory, QObject *parent,
                  MotorDatabase motorDatabase)
-    : QObject(parent)
+    : QObject(parent), m_deviceRequests(QStringLiteral("Device")), m_device(&m_deviceRequests)
 {
     registerDeviceRecordMetaTypes();
 
@@ -56,10 +56,19 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
     m_snapshots = std::make_unique<SettingsSnapshots>(databaseDirectory, dataDirectory.path());
     qRegisterMetaType<SettingsSnapshot>();
     m_comHelper = new ComHelper(portProvider, this);
-    m_idHelper = new IdHelper(this);
-    m_updateFwHelper = new UpdateFwHelper(this);
-    m_paramsHelper = new ParamsHelper(this);
-    m_pingHelper = new PingHelper(this);
+    // Each requester has its own channel on the port's request line: the answers and
+    // failures of its requests come back to it alone.
+    RequestLine *line = m_comHelper->requestLine();
+    const auto channel = [this, line](const QString &tag) {
+        auto *requests = new RequestChannel(tag, this);
+        line->attach(requests);
+        return requests;
+    };
+    line->attach(&m_deviceRequests);
+    m_idHelper = new IdHelper(channel(QStringLiteral("IdHelper")), this);
+    m_updateFwHelper = new UpdateFwHelper(channel(QStringLiteral("UpdateFwHelper")), this);
+    m_paramsHelper = new ParamsHelper(channel(QStringLiteral("ParamsHelper")), this);
+    m_pingHelper = new PingHelper(channel(QStringLiteral("PingHelper")), this);
     m_testHelper = new TestHelper(this);
 
     startLogWorker();
@@ -111,9 +120,6 @@ void AppBase::connectHelpers()
     connect(com, &ComHelper::comPortClosed, this, &AppBase::comPortClosed);
     connect(com, &ComHelper::portProblem, this, [this](const QString &problem) { emit sendTextForInfo(problem, false); });
 
-    connect(m_pingHelper, &PingHelper::watchDogLimitReset, com, &ComHelper::watchDogLimitReset);
-    connect(m_pingHelper, &PingHelper::watchDogLimitSet, com, &ComHelper::watchDogLimitSet);
-
     // The serial number for the log file is taken here, in this thread, before the device
     // model (which may answer at once when it shares the thread) reports the new state.
     connect(m_pingHelper, &PingHelper::device_createDevice, this,
@@ -130,20 +136,6 @@ void AppBase::connectHelpers()
     connect(m_paramsHelper, &ParamsHelper::device_setPwmInParams, &m_device, &Device::setPwmInParams);
     connect(m_paramsHelper, &ParamsHelper::device_setMotionParams, &m_device, &Device::setMotionParams);
 
-    // Answers and lost requests reach every requester; each keeps only its own.
-    connect(com, &ComHelper::processVyxMessageObj, m_pingHelper, &PingHelper::receiveVyxMessageObj);
-    connect(com, &ComHelper::processVyxMessageObj, m_idHelper, &IdHelper::receiveVyxMessageObj);
-    connect(com, &ComHelper::processVyxMessageObj, m_paramsHelper, &ParamsHelper::receiveVyxMessageObj);
-    connect(com, &ComHelper::processVyxMessageObj, &m_device, &Device::receiveVyxMessageObj);
-    connect(com, &ComHelper::watchDogOverflowObj, m_paramsHelper, &ParamsHelper::watchDogOverflowObj);
-    connect(com, &ComHelper::watchDogOverflowObj, m_idHelper, &IdHelper::watchDogOverflowObj);
-    connect(com, &ComHelper::watchDogOverflowObj, m_pingHelper, &PingHelper::watchDogOverflowObj);
-    connect(com, &ComHelper::watchDogOverflowObj, &m_device, &Device::watchDogOverflowObj);
-
-    connect(m_idHelper, &IdHelper::com_sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
-    connect(m_paramsHelper, &ParamsHelper::com_sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
-    connect(m_pingHelper, &PingHelper::com_sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
-    connect(&m_device, &Device::sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
     connect(&m_device, &Device::setDeviceAddress, com, &ComHelper::setVyxAddress);
 
     connect(m_paramsHelper, &ParamsHelper::sendTextForMsgBox, this, &AppBase::receiveTextForMsgBox);
@@ -200,26 +192,16 @@ void AppBase::connectFirmwareUpdater()
 {
     ComHelper *com = m_comHelper;
     UpdateFwHelper *fw = m_updateFwHelper;
-    connect(fw, &UpdateFwHelper::sendMessageToComPort, com, &ComHelper::sendMessage);
-    connect(fw, &UpdateFwHelper::com_sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
-    connect(fw, &UpdateFwHelper::watchDogLimitReset, com, &ComHelper::watchDogLimitReset);
-    connect(fw, &UpdateFwHelper::watchDogLimitSet, com, &ComHelper::watchDogLimitSet);
-    connect(fw, &UpdateFwHelper::answerCorrect, com, &ComHelper::answerCorrect);
-    connect(com, &ComHelper::handleReceivedChar, fw, &UpdateFwHelper::handleReceivedChar);
-    connect(com, &ComHelper::processVyxMessageObj, fw, &UpdateFwHelper::receiveVyxMessageObj);
-    connect(com, &ComHelper::watchDogOverflowObj, fw, &UpdateFwHelper::watchDogOverflowObj);
+    // The updater empties the queue itself (its channel) whenever the line changes hands.
     connect(com, &ComHelper::comPortClosed, fw, &UpdateFwHelper::portClosed);
     connect(fw, &UpdateFwHelper::lowLatencyWanted, com, &ComHelper::setLowLatency);
     connect(fw, &UpdateFwHelper::setBootloaderProtocol, &m_device, &Device::bootloaderRun);
-    connect(fw, &UpdateFwHelper::setBootloaderProtocol, com, &ComHelper::clearMessageStack);
     connect(fw, &UpdateFwHelper::setVyxProtocol, &m_device, &Device::deleteDevice);
-    connect(fw, &UpdateFwHelper::setVyxProtocol, com, &ComHelper::clearMessageStack);
     // Back after a good update: its records are compared with those kept before it.
     connect(fw, &UpdateFwHelper::updateFinished, &m_device, [this](bool success) {
         m_awaitingUpdatedRecords = success && m_beforeUpdate.hasSettings();
     });
     connect(&m_device, &Device::readBatchFinished, &m_device, [this] { compareAfterUpdate(); });
-    connect(fw, &UpdateFwHelper::finishPoll, com, &ComHelper::clearMessageStack);
     connect(fw, &UpdateFwHelper::finishPoll, &m_device, &Device::bootloaderConnected);
     connect(fw, &UpdateFwHelper::sendTextForMsgBox, this, &AppBase::receiveTextForMsgBox);
     connect(&m_device, &Device::deviceConnectionStateChanged, fw, &UpdateFwHelper::deviceConnectionState);
@@ -340,7 +322,6 @@ void AppBase::handleTimeout()
 {
     m_testHelper->handleTimeout();
     m_comHelper->handleTimeout();
-    m_idHelper->tick();
     // The probe looks before this tick's poll goes out: a poll's slot would keep the line
     // from ever being quiet at its turn.
     m_updateFwHelper->probeTick(m_activity > ActivityNoPort, !m_comHelper->mayFrameAnswerArrive());

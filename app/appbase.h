@@ -3,6 +3,7 @@
 #include "app/datadirectory.h"
 #include "device/device.h"
 #include "device/settingssnapshots.h"
+#include "link/requestchannel.h"
 #include "wire/records.h"
 #include "motors/motorfileexchange.h"
 #include "motors/motorlibrary.h"
@@ -184,6 +185,7 @@ private:
     QString m_logDirectory;
     QString m_startupProblem;
 
+    RequestChannel m_deviceRequests; // before the device model, which is built with it
     Device m_device;
     std::unique_ptr<MotorLibrary> m_motorLibrary;
     std::unique_ptr<MotorFileExchange> m_motorFiles;

@@ -27,6 +27,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QSet>
 #include <QFile>
 #include <QMap>
 #include <QMessageBox>
@@ -147,12 +148,22 @@ int main(int argc, char *argv[])
     std::atomic<int> lostRequests {0};
     int delivered = 0;
     QObject::connect(ping, &PingHelper::telemetrySample, ping, [&] { ++exchanges; }, Qt::DirectConnection);
-    QObject::connect(window.appBase().comHelper(), &ComHelper::watchDogOverflowObj, ping,
-                     [&](uint8_t msgId) {
+    // Telemetry requests that got no answer, told on the polling helper's channel.
+    QSet<RequestTicket> telemetryTickets;
+    QObject::connect(ping->requests(), &RequestChannel::requestSent, ping,
+                     [&](uint8_t msgId, const QByteArray &, bool, bool, RequestTicket ticket) {
                          if (msgId == VyxMsg::TELEMETRY)
+                             telemetryTickets.insert(ticket);
+                     },
+                     Qt::DirectConnection);
+    QObject::connect(ping->requests(), &RequestChannel::failed, ping,
+                     [&](RequestTicket ticket, RequestFailure reason) {
+                         if (telemetryTickets.remove(ticket) && reason == RequestFailure::NoAnswer)
                              ++lostRequests;
                      },
                      Qt::DirectConnection);
+    QObject::connect(ping->requests(), &RequestChannel::answered, ping,
+                     [&](RequestTicket ticket) { telemetryTickets.remove(ticket); }, Qt::DirectConnection);
     QObject::connect(ping, &PingHelper::telemetrySample, &window, [&] { ++delivered; });
 
     window.resize(1200, 800);

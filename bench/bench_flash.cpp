@@ -73,7 +73,7 @@ double flashOnce(const QString &imagePath, bool capture)
     std::atomic<bool> portOpen {false};
     QObject::connect(app->comHelper(), &ComHelper::comPortOpened, app, [&] { portOpen = true; },
                      Qt::DirectConnection);
-    QObject::connect(updater, &UpdateFwHelper::sendMessageToComPort, app,
+    QObject::connect(updater->requests(), &RequestChannel::bytesSent, app,
                      [&](const QByteArray &bytes) {
                          if (bytes == Bootloader::syncRequest() && firstSyncNs < 0)
                              firstSyncNs = clock.nsecsElapsed();

@@ -16,6 +16,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -57,12 +58,23 @@ int main(int argc, char *argv[])
                      [&] { portOpenedAt = clock.elapsed(); }, Qt::DirectConnection);
     QObject::connect(app->pingHelper(), &PingHelper::addSample, app->pingHelper(), [&] { ++samples; },
                      Qt::DirectConnection);
-    QObject::connect(app->comHelper(), &ComHelper::watchDogOverflowObj, app->comHelper(),
-                     [&](uint8_t msgId) {
+    // Telemetry requests that got no answer, told on the polling helper's channel.
+    QSet<RequestTicket> telemetryTickets;
+    RequestChannel *polls = app->pingHelper()->requests();
+    QObject::connect(polls, &RequestChannel::requestSent, app->comHelper(),
+                     [&](uint8_t msgId, const QByteArray &, bool, bool, RequestTicket ticket) {
                          if (msgId == VyxMsg::TELEMETRY)
+                             telemetryTickets.insert(ticket);
+                     },
+                     Qt::DirectConnection);
+    QObject::connect(polls, &RequestChannel::failed, app->comHelper(),
+                     [&](RequestTicket ticket, RequestFailure reason) {
+                         if (telemetryTickets.remove(ticket) && reason == RequestFailure::NoAnswer)
                              ++lostTelemetry;
                      },
                      Qt::DirectConnection);
+    QObject::connect(polls, &RequestChannel::answered, app->comHelper(),
+                     [&](RequestTicket ticket) { telemetryTickets.remove(ticket); }, Qt::DirectConnection);
     QObject::connect(device, &Device::ui_fillMotorHours, [&] { ++recordsRead; });
     QObject::connect(device, &Device::ui_fillPwmInParams, [&] { ++recordsRead; });
     QObject::connect(device, &Device::ui_fillMotionParams, [&] { ++recordsRead; });

@@ -11,7 +11,6 @@
 namespace {
 
 const char *const TAG = "DEVICE:";
-const QString OWN_NAME = QStringLiteral("Device");
 
 constexpr uint16_t MOTOR_PARAM_HALVES = Device::READ_MOTOR_PARAMS | Device::READ_MOTOR_USER_PARAMS;
 
@@ -30,9 +29,11 @@ const std::array<Device::ReadRequest, 5> Device::READ_REQUESTS = {{
     {VyxMsg::GET_MOTOR_HOURS, READ_MOTOR_HOURS},
 }};
 
-Device::Device(QObject *parent) : QObject(parent)
+Device::Device(RequestChannel *requests, QObject *parent) : QObject(parent), m_requests(requests)
 {
     registerDeviceRecordMetaTypes();
+    connect(m_requests, &RequestChannel::answered, this, &Device::answered);
+    connect(m_requests, &RequestChannel::failed, this, &Device::failed);
 }
 
 // ---- identity and state -------------------------------------------------------------------
@@ -175,8 +176,7 @@ void Device::request(uint16_t mask)
     }
     for (const ReadRequest &entry : READ_REQUESTS) {
         if (mask & entry.mask) {
-            m_awaitedReads.append(entry.msgId);
-            emit sendVyxMessageObj(entry.msgId, QByteArray(), false, true);
+            m_awaitedReads.insert(m_requests->send(entry.msgId, QByteArray(), false, true), entry.msgId);
         }
     }
 }
@@ -221,34 +221,18 @@ void Device::readMissed(uint8_t msgId)
     }
 }
 
-// Each request of ours that got no answer, or was dropped from the port manager's queue,
-// is reported on its own; reports for other requesters concern nothing read here.
-void Device::watchDogOverflowObj(uint8_t msgId, QString receiver)
+// Each read that got no answer, or was dropped from the queue behind a lost request, is
+// asked once more. Without a port (or with the bootloader on the line) the device is
+// dropped, which ends the batch.
+void Device::failed(RequestTicket ticket, RequestFailure reason)
 {
-    if (receiver != OWN_NAME)
+    const auto it = m_awaitedReads.constFind(ticket);
+    if (it == m_awaitedReads.constEnd())
         return;
-    const int index = m_awaitedReads.indexOf(msgId);
-    if (index >= 0)
-        m_awaitedReads.remove(index);
-    readMissed(msgId);
-}
-
-// Answers come in the order of the requests. One whose id is not that of the oldest
-// request still awaited answers nothing: that request counts as missing. Requests older
-// than an answered one were passed over and count as missing too.
-bool Device::takeAwaitedAnswer(uint8_t msgId)
-{
-    if (m_awaitedReads.isEmpty())
-        return true; // a late answer: stored, as answers are in any state
-    const int index = m_awaitedReads.indexOf(msgId);
-    const int passedOver = index < 0 ? 1 : index;
-    const QVector<uint8_t> missed = m_awaitedReads.mid(0, passedOver);
-    m_awaitedReads.remove(0, index < 0 ? 1 : index + 1);
-    for (const uint8_t id : missed) {
-        deviceDebug(TAG) << "answer" << Qt::hex << msgId << "in place of" << id;
-        readMissed(id);
-    }
-    return index >= 0;
+    const uint8_t msgId = it.value();
+    m_awaitedReads.erase(it);
+    if (!endsWithTheConnection(reason))
+        readMissed(msgId);
 }
 
 void Device::updateMotorHours()
@@ -263,10 +247,20 @@ void Device::updateMotorParams()
 
 // ---- answers --------------------------------------------------------------------------------
 
-void Device::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
+// An answer with another id than its read's answers nothing: that read counts as missing.
+// The answer to a read of an ended batch is still stored, as answers are in any state.
+void Device::answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg)
 {
-    if (receiver != OWN_NAME || !takeAwaitedAnswer(msg.msgId))
-        return;
+    const auto it = m_awaitedReads.constFind(ticket);
+    if (it != m_awaitedReads.constEnd()) {
+        const uint8_t asked = it.value();
+        m_awaitedReads.erase(it);
+        if (asked != msg.msgId) {
+            deviceDebug(TAG) << "answer" << Qt::hex << msg.msgId << "in place of" << asked;
+            readMissed(asked);
+            return;
+        }
+    }
     switch (msg.msgId) {
     case VyxMsg::GET_MOTOR_USER_PARAMS:
         takeMotorUserParams(msg);

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "link/requestchannel.h"
 #include "wire/records.h"
 #include "wire/vyxprotocol.h"
 #include "wire/motortotal.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -41,7 +43,10 @@ public:
     };
     static const std::array<ReadRequest, 5> READ_REQUESTS;
 
-    explicit Device(QObject *parent = nullptr);
+    // Reads go out through `requests`, which must outlive the device model; its answers
+    // reach this thread by queued signals.
+    explicit Device(RequestChannel *requests, QObject *parent = nullptr);
+    RequestChannel *requests() const { return m_requests; }
 
     // Readable from any thread: the coordinator names the log file after it.
     uint32_t serialNumber() const { return m_serialNumber.load(); }
@@ -85,9 +90,6 @@ public slots:
     void bootloaderConnected(bool knownDevice);
     void deleteDevice();
 
-    void receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
-    void watchDogOverflowObj(uint8_t msgId, QString receiver);
-
     // Records confirmed as stored by the controller (from the parameter exchange).
     void setMotionParams(SET_MOTION_PARAMS motionParams);
     void setPwmInParams(SET_PWM_IN_PARAMS pwmInParams);
@@ -101,7 +103,6 @@ public slots:
     void rereadSettings();
 
 signals:
-    void sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
     void deviceConnectionStateChanged(Device_State_e deviceState);
     // The first argument carries the device address (0 when none is shown).
     void on_connectionChanged(uint32_t serialNumber, Device_State_e deviceState, Device_FW_s fw);
@@ -138,7 +139,8 @@ private:
     void request(uint16_t mask);
     void readAnswered(uint16_t bit);
     void readMissed(uint8_t msgId);
-    bool takeAwaitedAnswer(uint8_t msgId);
+    void answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg);
+    void failed(RequestTicket ticket, RequestFailure reason);
     static uint16_t maskOf(uint8_t msgId);
 
     void takeMotorUserParams(const VYX_Protocol::VYX_MSG &msg);
@@ -147,6 +149,7 @@ private:
     void takePwmInParams(const VYX_Protocol::VYX_MSG &msg);
     void takeMotorHours(const VYX_Protocol::VYX_MSG &msg);
 
+    RequestChannel *m_requests;
     std::atomic<uint32_t> m_serialNumber {0};
     uint8_t m_deviceAddress = NO_DEVICE_ADDRESS;
     uint8_t m_commandedAddress = NO_DEVICE_ADDRESS;
@@ -165,6 +168,6 @@ private:
     uint16_t m_pendingMask = 0;
     uint16_t m_missedMask = 0; // missed once; a second miss gives the request up
     uint16_t m_failedMask = 0;
-    QVector<uint8_t> m_awaitedReads; // ids of our requests not yet answered, oldest first
+    QHash<RequestTicket, uint8_t> m_awaitedReads; // message id of each read of this batch without its outcome
     uint16_t m_recordsRead = 0;      // settings records holding the present device's values
 };

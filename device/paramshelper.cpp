@@ -12,13 +12,19 @@
 namespace {
 
 const char *const TAG = "PARAMS_HELPER:";
-const QString OWN_NAME = QStringLiteral("ParamsHelper");
 
 } // namespace
 
-ParamsHelper::ParamsHelper(QObject *parent) : QObject(parent)
+ParamsHelper::ParamsHelper(RequestChannel *requests, QObject *parent) : QObject(parent), m_requests(requests)
 {
     registerDeviceRecordMetaTypes();
+    connect(m_requests, &RequestChannel::answered, this, &ParamsHelper::answered);
+    connect(m_requests, &RequestChannel::failed, this, &ParamsHelper::failed);
+}
+
+void ParamsHelper::send(uint8_t msgId, const QByteArray &payload, bool poll)
+{
+    m_open.insert(m_requests->send(msgId, payload, poll, true), msgId);
 }
 
 bool ParamsHelper::isSending() const
@@ -124,7 +130,7 @@ void ParamsHelper::setMotionParamsDirectly(SET_MOTION_PARAMS motionParams)
     m_writeResent = false;
     setState(PARAMS_SENDING_MOTION);
     deviceDebug(TAG) << "Detect send 0x45 message directly Kp:" << motionParams.Kp << "Ki_Kff:" << motionParams.Ki;
-    emit com_sendVyxMessageObj(VyxMsg::WRITE_MOTION_PARAMS, motionParams.pack(), false, true);
+    send(VyxMsg::WRITE_MOTION_PARAMS, motionParams.pack(), false);
 }
 
 // ---- quiet period -----------------------------------------------------------------------------
@@ -165,12 +171,12 @@ void ParamsHelper::sendRecord()
         deviceDebug(TAG) << "Pwm in send";
         m_pwmIn.sent = m_pwmIn.toSend;
         m_pwmIn.awaitingConfirmation = true;
-        emit com_sendVyxMessageObj(VyxMsg::WRITE_PWM_IN_PARAMS, m_pwmIn.sent.pack(), false, true);
+        send(VyxMsg::WRITE_PWM_IN_PARAMS, m_pwmIn.sent.pack(), false);
     } else if (m_state.load() == PARAMS_SENDING_MOTION) {
         deviceDebug(TAG) << "Motion send";
         m_motion.sent = m_motion.toSend;
         m_motion.awaitingConfirmation = true;
-        emit com_sendVyxMessageObj(VyxMsg::WRITE_MOTION_PARAMS, m_motion.sent.pack(), false, true);
+        send(VyxMsg::WRITE_MOTION_PARAMS, m_motion.sent.pack(), false);
     }
 }
 
@@ -192,10 +198,21 @@ void ParamsHelper::giveUpConfirmation()
 
 // ---- answers and confirmations ------------------------------------------------------------------
 
-void ParamsHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
+// Only this helper's requests are answered on its channel. An answer with another id than
+// its request's is no answer to it: the request counts as lost. The controller's stored
+// confirmation comes with the status polls (receivePollAnswer), not here.
+void ParamsHelper::answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg)
 {
-    if (receiver != OWN_NAME && !receiver.isEmpty())
-        return;
+    const auto it = m_open.constFind(ticket);
+    if (it != m_open.constEnd()) {
+        const uint8_t asked = it.value();
+        m_open.erase(it);
+        if (asked != msg.msgId) {
+            deviceDebug(TAG) << "answer" << Qt::hex << msg.msgId << "in place of" << asked;
+            requestLost(asked);
+            return;
+        }
+    }
     const AnswerPayload payload(msg);
     switch (msg.msgId) {
     case VyxMsg::WRITE_PWM_IN_PARAMS:
@@ -223,15 +240,6 @@ void ParamsHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG 
             setState(PARAMS_IDLE);
             if (payload.answerCode() == ANSWER_REFUSED)
                 emit recordRefused(msg.msgId);
-        }
-        break;
-    case VyxMsg::GET_STATUS:
-        if (payload.at(0) == VyxMsg::WRITE_PWM_IN_PARAMS) {
-            deviceDebug(TAG) << "Set pwm in";
-            confirmPwmIn();
-        } else if (payload.at(0) == VyxMsg::WRITE_MOTION_PARAMS) {
-            deviceDebug(TAG) << "Motion";
-            confirmMotion();
         }
         break;
     case VyxMsg::GET_ERROR_LOG:
@@ -300,10 +308,21 @@ void ParamsHelper::confirmMotion()
     emit device_setMotionParams(m_motion.sent);
 }
 
-void ParamsHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
+void ParamsHelper::failed(RequestTicket ticket, RequestFailure reason)
 {
-    if (receiver != OWN_NAME)
+    const auto it = m_open.constFind(ticket);
+    if (it == m_open.constEnd())
         return;
+    const uint8_t msgId = it.value();
+    m_open.erase(it);
+    // Without a port (or with the bootloader on the line) the device is dropped, which
+    // releases every write (deviceConnectionState).
+    if (!endsWithTheConnection(reason))
+        requestLost(msgId);
+}
+
+void ParamsHelper::requestLost(uint8_t msgId)
+{
     if (isWriteInFlight(msgId)) {
         writeLost(msgId);
         return;
@@ -330,7 +349,7 @@ void ParamsHelper::writeLost(uint8_t msgId)
     if (!m_writeResent && isConnected()) {
         m_writeResent = true;
         deviceDebug(TAG) << "write lost, sent again" << Qt::hex << msgId;
-        emit com_sendVyxMessageObj(msgId, pwmIn ? m_pwmIn.sent.pack() : m_motion.sent.pack(), false, true);
+        send(msgId, pwmIn ? m_pwmIn.sent.pack() : m_motion.sent.pack(), false);
         return;
     }
     (pwmIn ? m_pwmIn.awaitingConfirmation : m_motion.awaitingConfirmation) = false;
@@ -387,7 +406,7 @@ void ParamsHelper::requestResistances()
 void ParamsHelper::requestDiagnostic(uint8_t msgId)
 {
     if (isConnected())
-        emit com_sendVyxMessageObj(msgId, QByteArray(), true, true);
+        send(msgId, QByteArray(), true);
     else
         emit sendTextForMsgBox(tr("Device is not connected"), true);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "device/settingsmodel.h"
+#include "link/requestchannel.h"
 #include "wire/records.h"
 #include "wire/vyxprotocol.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -39,7 +41,9 @@ public:
     static constexpr uint32_t CONFIRMATION_TICKS = 40;
     static constexpr std::array<uint16_t, 3> BRAKE_INTENSITY = SettingsModel::BRAKE_INTENSITY;
 
-    explicit ParamsHelper(QObject *parent = nullptr);
+    // Requests go out through `requests`, which must outlive the helper.
+    explicit ParamsHelper(RequestChannel *requests, QObject *parent = nullptr);
+    RequestChannel *requests() const { return m_requests; }
 
     // Readable from any thread: an edit waits or a write is not yet confirmed.
     bool isSending() const;
@@ -70,13 +74,10 @@ public slots:
     void requestRunData();
     void requestResistances();
 
-    void receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
     void receivePollAnswer(Poll_Answer_s pollAns);
-    void watchDogOverflowObj(uint8_t msgId, QString receiver);
     void deviceConnectionState(Device_State_e deviceState);
 
 signals:
-    void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
     void updateCheckBox(Qt::CheckState pwmIn, Qt::CheckState motion);
     // Confirmed records, by value: the receivers live in other threads.
     void device_setPwmInParams(SET_PWM_IN_PARAMS pwmInParams);
@@ -104,6 +105,10 @@ private:
     };
 
     bool isConnected() const;
+    void send(uint8_t msgId, const QByteArray &payload, bool poll);
+    void answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg);
+    void failed(RequestTicket ticket, RequestFailure reason);
+    void requestLost(uint8_t msgId);
     void setState(SendState state) { m_state.store(state); }
     template <typename Record>
     void stepQuietPeriod(Outgoing<Record> &record, SendState sendingState);
@@ -116,6 +121,8 @@ private:
     void giveUpConfirmation();
     void requestDiagnostic(uint8_t msgId);
 
+    RequestChannel *m_requests;
+    QHash<RequestTicket, uint8_t> m_open; // message id of each request without its outcome
     Outgoing<SET_PWM_IN_PARAMS> m_pwmIn;
     Outgoing<SET_MOTION_PARAMS> m_motion;
     std::atomic<SendState> m_state {PARAMS_IDLE};

@@ -7,15 +7,16 @@
 namespace {
 
 const char *const TAG = "PING_HELPER:";
-const QString OWN_NAME = QStringLiteral("PingHelper");
 
 constexpr uint32_t DUTY_ENABLE_BIT = 1u << 16;
 
 } // namespace
 
-PingHelper::PingHelper(QObject *parent) : QObject(parent)
+PingHelper::PingHelper(RequestChannel *requests, QObject *parent) : QObject(parent), m_requests(requests)
 {
     registerDeviceRecordMetaTypes();
+    connect(m_requests, &RequestChannel::answered, this, &PingHelper::answered);
+    connect(m_requests, &RequestChannel::failed, this, &PingHelper::failed);
 }
 
 // ---- operations -----------------------------------------------------------------------
@@ -91,12 +92,12 @@ void PingHelper::send(uint8_t msgId, const QByteArray &payload)
 {
     // Device info is only a probe: a silent port must not count as a lost request.
     const bool waitForAnswer = msgId != VyxMsg::GET_DEVICE_INFO;
-    emit com_sendVyxMessageObj(msgId, payload, true, waitForAnswer);
+    m_open.insert(m_requests->send(msgId, payload, true, waitForAnswer, m_answerLimitMs), msgId);
 }
 
 void PingHelper::resetMode(PollMode mode)
 {
-    emit watchDogLimitReset();
+    m_answerLimitMs = RequestChannel::DEFAULT_ANSWER_LIMIT_MS;
     m_retryCounter = 0;
     m_mode = mode;
     m_tickCounter = 0;
@@ -104,10 +105,12 @@ void PingHelper::resetMode(PollMode mode)
 
 // ---- answers ----------------------------------------------------------------------------
 
-void PingHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
+// Only this helper's requests are answered on its channel. Answers are taken by their own
+// id: a controller that stalled may answer an identity request in the place of the next
+// request (see handleIdentity).
+void PingHelper::answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg)
 {
-    if (receiver != OWN_NAME)
-        return;
+    m_open.remove(ticket);
     const AnswerPayload payload(msg);
     switch (msg.msgId) {
     case VyxMsg::GET_DEVICE_INFO:
@@ -130,7 +133,7 @@ void PingHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG ms
         handleTelemetry(msg);
         break;
     default:
-        emit transmitVyxMessage(receiver, msg);
+        emit transmitVyxMessage(msg);
         break;
     }
 }
@@ -216,7 +219,7 @@ int PingHelper::decodeStatusBlock(const uint8_t *data, int length)
 void PingHelper::enterTelemetry(bool actualSerNum, const DeviceIdentity &identity)
 {
     m_sample = ONLINE_QUANTS_S();
-    emit watchDogLimitSet(TELEMETRY_ANSWER_LIMIT_MS);
+    m_answerLimitMs = TELEMETRY_ANSWER_LIMIT_MS;
     m_retryCounter = 0;
     m_mode = PING_TELEMETRY;
     m_tickCounter = 0;
@@ -230,10 +233,23 @@ void PingHelper::enterTelemetry(bool actualSerNum, const DeviceIdentity &identit
 
 // ---- lost requests and device state ---------------------------------------------------------
 
-void PingHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
+void PingHelper::failed(RequestTicket ticket, RequestFailure reason)
+{
+    const auto it = m_open.constFind(ticket);
+    if (it == m_open.constEnd())
+        return;
+    const uint8_t msgId = it.value();
+    m_open.erase(it);
+    // A repeated identity poll stands for the one it replaced: nothing was lost. Without a
+    // port, or with the line given to the bootloader, the device is dropped: no retry is due.
+    if (reason != RequestFailure::Replaced && !endsWithTheConnection(reason))
+        requestLost(msgId);
+}
+
+void PingHelper::requestLost(uint8_t msgId)
 {
     // Without a known device a lost request (one dropped as the port went) means nothing.
-    if (receiver != OWN_NAME || !isDeviceKnown())
+    if (!isDeviceKnown())
         return;
     switch (msgId) {
     case VyxMsg::START_RUN:
@@ -268,7 +284,8 @@ void PingHelper::contactLost()
     // off goes out before the search, no answer awaited, so that its last command is not
     // a running duty.
     if (m_mode == PING_TELEMETRY) {
-        emit com_sendVyxMessageObj(VyxMsg::TELEMETRY, DutyCommand {false, 0}.encode(), true, false);
+        m_open.insert(m_requests->send(VyxMsg::TELEMETRY, DutyCommand {false, 0}.encode(), true, false),
+                      VyxMsg::TELEMETRY);
     }
     // A device found again starts with the motor stopped.
     stopDuty();

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "link/requestchannel.h"
 #include "wire/records.h"
 #include "wire/vyxprotocol.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -43,7 +45,9 @@ public:
     // dropped in blocks, so that a long run does not make the program grow.
     static constexpr int SAMPLES_KEPT = 200;
 
-    explicit PingHelper(QObject *parent = nullptr);
+    // Requests go out through `requests`, which must outlive the helper.
+    explicit PingHelper(RequestChannel *requests, QObject *parent = nullptr);
+    RequestChannel *requests() const { return m_requests; }
 
     // Called by the coordinator when the port opens (true) or closes (false).
     void enablePolling(bool on);
@@ -56,17 +60,12 @@ public:
 
 public slots:
     void handleTimeout();
-    void receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
-    void watchDogOverflowObj(uint8_t msgId, QString receiver);
     void deviceConnectionState(Device_State_e deviceState);
     // Duty command in percent; may be called from any thread. Takes effect with the next
     // TELEMETRY request.
     void setDutyCycle(int16_t dutyCycle, bool enableDutyCycle);
 
 signals:
-    void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
-    void watchDogLimitReset();
-    void watchDogLimitSet(uint32_t time_in_ms);
     void device_createDevice(uint32_t serialNumber, uint8_t fw_h, uint8_t fw_m, uint8_t fw_l, uint32_t hwBuild,
                              uint8_t deviceAdd);
     void device_runDevice(bool actualSerNum, uint32_t serialNumber, uint8_t fw_h, uint8_t fw_m, uint8_t fw_l,
@@ -81,14 +80,17 @@ signals:
     // The same copy with its number since the run started (1 for the first sample).
     void telemetrySample(ONLINE_QUANTS_S sample, uint32_t sampleNumber);
     void changeFile();
-    // An answer for this helper with an id it does not handle, passed on unchanged.
-    void transmitVyxMessage(QString receiver, VYX_Protocol::VYX_MSG msg);
+    // An answer to this helper with an id it does not handle, passed on unchanged.
+    void transmitVyxMessage(VYX_Protocol::VYX_MSG msg);
 
 private:
     friend class TestPingHelper;
     // Written in this thread only: not for readers in other threads.
     const QVector<ONLINE_QUANTS_S> &samples() const { return m_samples; }
 
+    void answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg);
+    void failed(RequestTicket ticket, RequestFailure reason);
+    void requestLost(uint8_t msgId);
     void resetMode(PollMode mode);
     void stopDuty() { m_duty.store(0); }
     void sendEvery(uint32_t ticks, uint8_t msgId, const QByteArray &payload);
@@ -102,6 +104,9 @@ private:
     bool isDeviceKnown() const;
     DutyCommand dutyCommand() const;
 
+    RequestChannel *m_requests;
+    QHash<RequestTicket, uint8_t> m_open; // message id of each request without its outcome
+    uint32_t m_answerLimitMs = RequestChannel::DEFAULT_ANSWER_LIMIT_MS; // of the polls sent now
     uint32_t m_tickCounter = 0;
     PollMode m_mode = PING_OFF;
     ONLINE_QUANTS_S m_sample;

@@ -13,7 +13,6 @@
 
 namespace {
 
-const QString RECEIVER_NAME = QStringLiteral("UpdateFwHelper");
 // No controller holds more: a larger file is not read into memory.
 constexpr qint64 MAX_IMAGE_BYTES = 64 * 1024 * 1024;
 
@@ -24,9 +23,12 @@ QString hex(uint32_t value)
 
 } // namespace
 
-UpdateFwHelper::UpdateFwHelper(QObject *parent) : QObject(parent)
+UpdateFwHelper::UpdateFwHelper(RequestChannel *requests, QObject *parent) : QObject(parent), m_requests(requests)
 {
     registerDeviceRecordMetaTypes(); // the fixed-width types of the signals, for queued calls
+    connect(m_requests, &RequestChannel::answered, this, &UpdateFwHelper::answered);
+    connect(m_requests, &RequestChannel::bootAnswered, this, &UpdateFwHelper::bootAnswered);
+    connect(m_requests, &RequestChannel::failed, this, &UpdateFwHelper::failed);
 }
 
 QString UpdateFwHelper::errorMessage(uint32_t errorCode)
@@ -112,9 +114,11 @@ void UpdateFwHelper::startUpdate(const QString &fileName)
     m_fileName = fileName;
     m_tickCounter = 0;
     m_errorCode = UpdateError::None;
-    m_probeAwaiting = false;
+    m_probeTicket = 0;
     m_bootloaderWaiting = false;
-    m_rxState = RxWaitAck;
+    m_ticket = 0;
+    m_answerLimitMs = RequestChannel::DEFAULT_ANSWER_LIMIT_MS;
+    m_resetSends = 0;
     m_commands.reset();
     m_info = Bootloader::BootloaderInfo();
 
@@ -123,7 +127,7 @@ void UpdateFwHelper::startUpdate(const QString &fileName)
         setState(UpdateResetting);
         emit updateProgressBar(0, 0, 0, QStringLiteral("")); // a busy bar without text
         emit on_updateFwState(tr("Resetting device"), true, false, false);
-        emit com_sendVyxMessageObj(VyxMsg::FIRMWARE_UPDATE_ENTRY, QByteArray(), false, true);
+        sendReset();
         break;
     case DEVICE_RUNNING:
         emit sendTextForMsgBox(RunningMode::refusal(tr("The device is running. Please restart to update the firmware.")), true);
@@ -133,7 +137,7 @@ void UpdateFwHelper::startUpdate(const QString &fileName)
         firmwareDebug() << "Start update";
         setState(UpdateWaitDevice);
         emit on_updateFwState(tr("Waiting for device to connect"), true, false, false);
-        emit setBootloaderProtocol(false);
+        toBootloader(false);
         break;
     }
 }
@@ -141,14 +145,6 @@ void UpdateFwHelper::startUpdate(const QString &fileName)
 void UpdateFwHelper::updateTick()
 {
     switch (m_state) {
-    case UpdateResetting:
-        // The reset request may be dropped unsent when another request is lost before it.
-        if (++m_tickCounter >= RESET_ANSWER_TICKS) {
-            firmwareDebug() << "No answer to the reset request";
-            m_tickCounter = 0;
-            fail(UpdateError::Timeout);
-        }
-        break;
     case UpdateResetAccepted:
     case UpdateWaitDevice:
         ++m_tickCounter;
@@ -175,7 +171,7 @@ void UpdateFwHelper::endSyncing()
     const QString text = tr("Device was not connected");
     emit on_updateFwState(text, false, false, true);
     emit sendTextForMsgBox(text, true);
-    emit setVyxProtocol();
+    toVyx();
     emit updateFinished(false, UpdateError::None);
 }
 
@@ -183,7 +179,7 @@ void UpdateFwHelper::probeTick(bool portOpen, bool lineQuiet)
 {
     if (!portOpen) {
         m_probeTicks = 0;
-        m_probeAwaiting = false;
+        m_probeTicket = 0;
         return;
     }
     if (m_state != UpdateIdle || m_deviceState != DEVICE_DISCONNECTED || m_bootloaderWaiting) {
@@ -195,9 +191,8 @@ void UpdateFwHelper::probeTick(bool portOpen, bool lineQuiet)
     if (m_probeTicks < PROBE_AFTER_TICKS || !lineQuiet)
         return;
     m_probeTicks = PROBE_AFTER_TICKS - PROBE_EVERY_TICKS;
-    m_probeAwaiting = true;
-    m_rxState = RxWaitAck;
-    emit sendMessageToComPort(Bootloader::syncRequest(), true, false);
+    // Only the first byte after the sync's echo is its answer.
+    m_probeTicket = m_requests->sendBytes(Bootloader::syncRequest(), BootShape::FirstByte, true, false);
 }
 
 // ---- failures ----------------------------------------------------------------------------
@@ -213,7 +208,7 @@ void UpdateFwHelper::failNow(uint32_t errorCode)
     m_failureText.clear(); // no image error any more: the controller did not answer
     fail(errorCode);
     emit on_updateFwState(tr("Update error"), false, true, true);
-    emit setVyxProtocol();
+    toVyx();
 }
 
 void UpdateFwHelper::reportFailure()
@@ -222,27 +217,42 @@ void UpdateFwHelper::reportFailure()
     emit on_updateFwState(tr("Update error"), false, true, true);
     setState(UpdateIdle);
     emit sendTextForMsgBox(m_failureText.isEmpty() ? errorMessage(m_errorCode) : m_failureText, true);
-    emit setVyxProtocol();
-    emit watchDogLimitReset();
+    toVyx();
     emit updateFinished(false, m_errorCode);
 }
 
-void UpdateFwHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
+void UpdateFwHelper::failed(RequestTicket ticket, RequestFailure reason)
 {
-    if (receiver != RECEIVER_NAME)
+    if (m_syncTickets.remove(ticket))
+        return; // the next tick sends another sync
+    if (ticket == m_probeTicket) {
+        m_probeTicket = 0;
         return;
-    firmwareDebug() << "Watchdog " << msgId << receiver << m_state;
-    // A start command left unanswered ends the update too: nothing else would.
+    }
+    if (ticket == 0 || ticket != m_ticket)
+        return;
+    m_ticket = 0;
+    firmwareDebug() << "Request failed:" << requestFailureName(reason) << "in state" << m_state;
+    // Without a port, portClosed() ends the update.
+    if (reason == RequestFailure::PortClosed || reason == RequestFailure::NoPort)
+        return;
     if (m_state == UpdateIdle || m_state == UpdateFailed)
         return;
+    // A reset request dropped unsent (another request lost before it) is sent again: the
+    // controller has not heard it.
+    if (m_state == UpdateResetting && reason == RequestFailure::Dropped && m_resetSends < RESET_SENDS) {
+        sendReset();
+        return;
+    }
+    // A start command left unanswered ends the update too: nothing else would.
     failNow(UpdateError::Timeout);
 }
 
 void UpdateFwHelper::portClosed()
 {
-    m_probeAwaiting = false;
+    m_probeTicket = 0;
     if (m_bootloaderWaiting.exchange(false))
-        emit setVyxProtocol(); // the controller behind the next port may be another one
+        toVyx(); // the controller behind the next port may be another one
     if (m_state == UpdateIdle)
         return;
     // No tick of the firmware page follows a lost port: report at once.
@@ -257,7 +267,7 @@ void UpdateFwHelper::deviceConnectionState(Device_State_e deviceState)
 {
     m_deviceState = deviceState;
     if (deviceState != DEVICE_DISCONNECTED)
-        m_probeAwaiting = false; // a device is known: no byte is a probe's answer any more
+        m_probeTicket = 0; // a device is known: no answer is a probe's any more
     if (deviceState == DEVICE_CONNECTED || deviceState == DEVICE_RUNNING)
         m_bootloaderWaiting = false;
     // The device model confirms the end of an update late (one event round): a pending
@@ -274,35 +284,71 @@ void UpdateFwHelper::deviceConnectionState(Device_State_e deviceState)
 
 // ---- requests ------------------------------------------------------------------------------
 
+void UpdateFwHelper::sendReset()
+{
+    ++m_resetSends;
+    // A late answer of an earlier request (a slow status poll's) must not pass for the
+    // reset's: a controller that took the reset cannot be asked again.
+    m_ticket = m_requests->send(VyxMsg::FIRMWARE_UPDATE_ENTRY, QByteArray(), false, true, RESET_ANSWER_LIMIT_MS,
+                                RequestChannel::AnswerMatch::OwnId);
+}
+
 void UpdateFwHelper::sendSync()
 {
-    m_rxState = RxWaitAck;
-    emit sendMessageToComPort(Bootloader::syncRequest(), true, false);
+    m_syncTickets.insert(m_requests->sendBytes(Bootloader::syncRequest(), BootShape::Ack, true, false));
 }
 
 bool UpdateFwHelper::sendCommand(int index)
 {
     if (!m_commands.isSupported(index))
         return false;
-    m_rxState = RxWaitAck;
-    sendRaw(Bootloader::commandRequest(Bootloader::CommandTable::code(index)));
+    const QByteArray request = Bootloader::commandRequest(Bootloader::CommandTable::code(index));
+    if (m_state == BlGetInfo)
+        sendRaw(request, BootShape::FixedData, Bootloader::GET_INFO_LENGTH); // whatever its count byte says
+    else if (expectsDataAnswer())
+        sendRaw(request, BootShape::CountedData);
+    else
+        sendRaw(request);
     return true;
 }
 
-void UpdateFwHelper::sendRaw(const QByteArray &bytes)
+void UpdateFwHelper::sendRaw(const QByteArray &bytes, BootShape shape, int fixedLength)
 {
-    emit sendMessageToComPort(bytes, false, true);
+    m_ticket = m_requests->sendBytes(bytes, shape, false, true, m_answerLimitMs, fixedLength);
+}
+
+void UpdateFwHelper::toBootloader(bool knownDevice)
+{
+    emit setBootloaderProtocol(knownDevice);
+    m_requests->switchProtocol();
+}
+
+void UpdateFwHelper::bootloaderAnswered(bool knownDevice)
+{
+    emit finishPoll(knownDevice);
+    m_requests->switchProtocol();
+}
+
+void UpdateFwHelper::toVyx()
+{
+    emit setVyxProtocol();
+    m_requests->switchProtocol();
 }
 
 // ---- answers -------------------------------------------------------------------------------
 
-void UpdateFwHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
+void UpdateFwHelper::answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg)
 {
-    if ((receiver != RECEIVER_NAME && !receiver.isEmpty()) || msg.msgId != VyxMsg::FIRMWARE_UPDATE_ENTRY)
+    if (ticket == 0 || ticket != m_ticket)
         return;
+    m_ticket = 0;
     if (m_state != UpdateResetting)
-        return; // a late answer to an earlier update
-    emit answerCorrect();
+        return;
+    if (msg.msgId != VyxMsg::FIRMWARE_UPDATE_ENTRY) {
+        firmwareDebug() << "Answer 0x" + hex(msg.msgId) << "in the place of the reset's";
+        failNow(UpdateError::Timeout);
+        return;
+    }
     const uint8_t answer = AnswerPayload(msg).answerCode();
     if (answer != ANSWER_OK) {
         firmwareDebug() << "Reset refused, answer 0x" + hex(answer);
@@ -313,7 +359,7 @@ void UpdateFwHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MS
     m_tickCounter = 0;
     setState(UpdateResetAccepted);
     emit on_updateFwState(tr("Device auto-connection"), true, false, false);
-    emit setBootloaderProtocol(true);
+    toBootloader(true);
     firmwareDebug() << "Reset accepted " << m_state;
 }
 
@@ -322,107 +368,78 @@ bool UpdateFwHelper::expectsDataAnswer() const
     return m_state == BlGet || m_state == BlGetId || m_state == BlGetInfo || m_state == BlGetSecurity;
 }
 
-void UpdateFwHelper::handleReceivedChar(uint8_t receivedChar)
+void UpdateFwHelper::bootAnswered(RequestTicket ticket, const BootAnswer &answer)
 {
-    firmwareDebug() << "received char " + hex(receivedChar);
-    if (m_state == UpdateIdle) {
-        handleProbeByte(receivedChar);
+    if (m_syncTickets.remove(ticket)) {
+        firmwareDebug() << "sync answered, ack" << answer.acknowledged;
+        if (m_state == UpdateResetAccepted || m_state == UpdateWaitDevice)
+            onBootloaderFound(answer.acknowledged);
         return;
     }
-    // No raw request of this update is in flight: nothing to decode.
-    if (m_state == UpdateResetting || m_state == BlReady || m_state == UpdateFailed)
+    if (ticket == m_probeTicket) {
+        m_probeTicket = 0;
+        handleProbeAnswer(answer);
         return;
-
-    switch (m_rxState) {
-    case RxWaitCount:
-        m_rxExpected = m_state == BlGetInfo ? Bootloader::GET_INFO_LENGTH : receivedChar + 1;
-        m_rxBuffer.clear();
-        m_rxState = RxReadData;
-        break;
-    case RxReadData:
-        m_rxBuffer.append(char(receivedChar));
-        if (m_rxBuffer.size() >= m_rxExpected) {
-            m_rxState = RxWaitEndAck;
-            onAnswerData();
-        }
-        break;
-    case RxWaitEndAck:
-        firmwareDebug() << "Rec end ack";
-        if (receivedChar == Bootloader::ACK) {
-            m_rxState = RxWaitAck;
-            emit answerCorrect();
+    }
+    if (ticket == 0 || ticket != m_ticket)
+        return;
+    m_ticket = 0;
+    // No request of this update is in flight: nothing to act on.
+    if (m_state == UpdateIdle || m_state == UpdateResetting || m_state == BlReady || m_state == UpdateFailed)
+        return;
+    firmwareDebug() << "answer, ack" << answer.acknowledged << "data" << answer.data.toHex() << "closing ack"
+                    << answer.closingAck;
+    if (!answer.acknowledged) {
+        onNack();
+        return;
+    }
+    if (expectsDataAnswer()) {
+        onAnswerData(answer.data);
+        if (answer.closingAck)
             continueIdentification();
-        } else if (receivedChar == Bootloader::NACK) {
-            m_rxState = RxWaitAck;
-            emit answerCorrect();
+        else
             fail(UpdateError::Nack);
-        }
-        break;
-    case RxWaitAck:
-        if (receivedChar == Bootloader::ACK) {
-            firmwareDebug() << "received first ack";
-            if (m_state == UpdateResetAccepted || m_state == UpdateWaitDevice) {
-                onBootloaderFound(true);
-            } else if (expectsDataAnswer()) {
-                m_rxState = RxWaitCount; // the request stays in flight until the closing ACK
-            } else {
-                emit answerCorrect();
-                onAck();
-            }
-        } else if (receivedChar == Bootloader::NACK) {
-            if (m_state == UpdateResetAccepted || m_state == UpdateWaitDevice) {
-                onBootloaderFound(false);
-            } else {
-                emit answerCorrect();
-                onNack();
-            }
-        }
-        break;
+        return;
     }
+    onAck();
 }
 
-bool UpdateFwHelper::handleProbeByte(uint8_t byte)
+void UpdateFwHelper::handleProbeAnswer(const BootAnswer &answer)
 {
-    // Only the first byte after the sync's echo is its answer, and only an ACK counts: 0x1F
-    // also ends every VYX frame, and no byte of a late answer of a running firmware (a
-    // serial number may hold 0x79) must pass for a bootloader.
-    if (!m_probeAwaiting)
-        return false;
-    m_probeAwaiting = false;
-    if (byte != Bootloader::ACK)
-        return false;
+    // Only an ACK counts: 0x1F also ends every VYX frame, and no byte of a late answer of a
+    // running firmware (a serial number may hold 0x79) must pass for a bootloader.
+    if (m_state != UpdateIdle || m_deviceState != DEVICE_DISCONNECTED || !answer.acknowledged)
+        return;
     m_bootloaderWaiting = true;
     firmwareDebug() << "A controller waits in its bootloader";
     // The queue goes first: a frame request waiting behind the sync must not reach the
     // bootloader when the line is freed.
-    emit finishPoll(false);
-    emit answerCorrect();
+    bootloaderAnswered(false);
     emit on_updateFwState(tr("A controller waits in its bootloader. Choose the firmware and update it."), false,
                           false, true);
     emit bootloaderFound();
-    return true;
 }
 
-void UpdateFwHelper::onAnswerData()
+void UpdateFwHelper::onAnswerData(const QByteArray &data)
 {
     using namespace Bootloader;
     switch (m_state) {
     case BlGet:
-        decodeGet(m_rxBuffer, &m_info, &m_commands);
+        decodeGet(data, &m_info, &m_commands);
         firmwareDebug() << "Bootloader version: " + hex(m_info.version);
         break;
     case BlGetId:
-        decodeGetId(m_rxBuffer, &m_info);
+        decodeGetId(data, &m_info);
         firmwareDebug() << "PID: " + hex(m_info.PID);
         break;
     case BlGetInfo:
-        decodeGetInfo(m_rxBuffer, &m_info);
+        decodeGetInfo(data, &m_info);
         firmwareDebug() << "fead3: " + hex(m_info.fead3) << "fead4: " + hex(m_info.fead4) << "Mcu: " + hex(m_info.Mcu)
                         << "Flash: " + QString::number(m_info.Flash) << "uid1: " + hex(m_info.uid1)
                         << "uid2: " + hex(m_info.uid2) << "uid3: " + hex(m_info.uid3);
         break;
     case BlGetSecurity:
-        decodeGetSecurity(m_rxBuffer, &m_info);
+        decodeGetSecurity(data, &m_info);
         firmwareDebug() << "Mcu: " + hex(m_info.Mcu) << "uid1: " + hex(m_info.uid1) << "uid2: " + hex(m_info.uid2)
                         << "AES is present: " << m_info.aesPresent;
         break;
@@ -435,14 +452,13 @@ void UpdateFwHelper::onBootloaderFound(bool acknowledged)
 {
     const bool knownDevice = m_state == UpdateResetAccepted;
     if (acknowledged) {
-        emit finishPoll(knownDevice);
+        bootloaderAnswered(knownDevice);
         firmwareDebug() << (knownDevice ? "Bootloader start device" : "bootloader start unknown");
     } else {
         firmwareDebug() << "BL call get";
     }
-    emit answerCorrect();
     firmwareDebug() << "Com: GET";
-    emit watchDogLimitReset();
+    m_answerLimitMs = RequestChannel::DEFAULT_ANSWER_LIMIT_MS;
     setState(BlGet);
     sendCommand(Bootloader::CmdGet);
 }
@@ -506,7 +522,7 @@ void UpdateFwHelper::startWriting()
     firmwareDebug() << "Length file: " << m_image.fileSize() << "Char length: " << content.size();
     emit on_updateFwState(tr("Firmware writing"), true, false, false);
     emit updateProgressBar(0, 0, 100, QString());
-    emit watchDogLimitSet(WRITE_ANSWER_LIMIT_MS);
+    m_answerLimitMs = WRITE_ANSWER_LIMIT_MS; // for every answer from now on
     if (m_image.layout() == FirmwareImage::Layout::Encrypted) {
         setState(AesBegin);
         if (!sendCommand(Bootloader::CmdAesBegin))
@@ -598,8 +614,7 @@ void UpdateFwHelper::finishSuccess()
     setState(UpdateIdle);
     emit on_updateFwState(tr("Updating finish"), false, false, true);
     emit sendTextForMsgBox(tr("Firmware update successful"), true);
-    emit setVyxProtocol();
-    emit watchDogLimitReset();
+    toVyx();
     emit updateFinished(true, UpdateError::None);
 }
 
@@ -629,13 +644,12 @@ void UpdateFwHelper::onNack()
             fail(m_restartingOld ? m_errorCode : UpdateError::Nack);
             break;
         }
-        emit watchDogLimitReset();
+        m_answerLimitMs = RequestChannel::DEFAULT_ANSWER_LIMIT_MS;
         sendCommand(Bootloader::CmdStart);
         break;
     default:
         firmwareDebug() << "Nack error, state: " << m_state;
         fail(UpdateError::Nack);
-        emit watchDogLimitReset();
         break;
     }
 }

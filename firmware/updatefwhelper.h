@@ -2,11 +2,13 @@
 
 #include "firmware/bootloaderprotocol.h"
 #include "firmware/firmwareimage.h"
+#include "link/requestchannel.h"
 #include "wire/records.h"
 #include "wire/vyxprotocol.h"
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <atomic>
@@ -16,8 +18,8 @@
 // firmware to reset (or waits for a controller already in its bootloader), finds the
 // bootloader with sync bytes, identifies it, checks the image against what it reported,
 // writes the image page by page and starts the new firmware, reporting progress, success
-// and errors. Lives in the coordinator thread; the tick and the port manager's bytes and
-// answers are direct calls. While a port is open and no controller answers frames, it
+// and errors. Lives in the coordinator thread; the tick and the answers of its request
+// channel (frames, and bootloader answers framed by the line) are direct calls. While a port is open and no controller answers frames, it
 // also looks for a controller left waiting in its bootloader by an interrupted update.
 class UpdateFwHelper : public QObject
 {
@@ -44,17 +46,19 @@ public:
     };
     Q_ENUM(UpdateState)
 
-    // Sub-state of the byte decoder.
-    enum RxState { RxWaitAck = 0, RxWaitCount = 1, RxReadData = 2, RxWaitEndAck = 3 };
-
     static constexpr int SYNC_TICKS = 200;                  // 10 s of syncs before giving up
-    static constexpr int RESET_ANSWER_TICKS = 40;           // 2 s for the answer to the reset request
+    static constexpr int RESET_SENDS = 3; // a reset request dropped unsent is sent again, this often in all
+    // The reset cannot be asked twice of a controller that took it: its answer may take
+    // longer than a poll's before the update is given up.
+    static constexpr uint32_t RESET_ANSWER_LIMIT_MS = 500;
     static constexpr uint32_t WRITE_ANSWER_LIMIT_MS = 10000;
     static constexpr int MAX_START_NACKS = 3;               // NACKs to the start command before failing
     static constexpr int PROBE_AFTER_TICKS = 20;            // 1 s without a device before looking
     static constexpr int PROBE_EVERY_TICKS = 20;
 
-    explicit UpdateFwHelper(QObject *parent = nullptr);
+    // Requests go out through `requests`, which must outlive the helper.
+    explicit UpdateFwHelper(RequestChannel *requests, QObject *parent = nullptr);
+    RequestChannel *requests() const { return m_requests; }
 
     // Called by the coordinator in its thread (a call from another thread is posted there).
     void startUpdate(const QString &fileName);
@@ -81,21 +85,13 @@ public:
     static QString imageErrorMessage(uint32_t errorCode, const QString &fileName);
 
 public slots:
-    void handleReceivedChar(uint8_t receivedChar);
-    void watchDogOverflowObj(uint8_t msgId, QString receiver);
-    void receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
     void deviceConnectionState(Device_State_e deviceState);
     // The port is gone: an update in progress cannot go on.
     void portClosed();
 
 signals:
-    void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
-    void sendMessageToComPort(QByteArray msg, bool pingType, bool waitForAnswer);
-    void answerCorrect();
     void updateFwError();
     void updateProgressBar(int value, int min, int max, QString format);
-    void watchDogLimitReset();
-    void watchDogLimitSet(uint32_t time_in_ms);
     void setBootloaderProtocol(bool knownDevice);
     void finishPoll(bool knownDevice);
     void setVyxProtocol();
@@ -112,9 +108,18 @@ signals:
 private:
     void setState(UpdateState state);
     void setLowLatency(bool on);
+    void sendReset();
     void sendSync();
     bool sendCommand(int index);
-    void sendRaw(const QByteArray &bytes);
+    void sendRaw(const QByteArray &bytes, BootShape shape = BootShape::Ack, int fixedLength = 0);
+    // The line changes hands: the device model hears of it, the queue is emptied.
+    void toBootloader(bool knownDevice);
+    void bootloaderAnswered(bool knownDevice);
+    void toVyx();
+
+    void answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg);
+    void bootAnswered(RequestTicket ticket, const BootAnswer &answer);
+    void failed(RequestTicket ticket, RequestFailure reason);
     void fail(uint32_t errorCode);
     void failNow(uint32_t errorCode);
     void reportFailure();
@@ -122,7 +127,7 @@ private:
 
     void onAck();
     void onNack();
-    void onAnswerData();
+    void onAnswerData(const QByteArray &data);
     void onBootloaderFound(bool acknowledged);
     void continueIdentification();
     void startWriting();
@@ -132,8 +137,14 @@ private:
     void restartImage();
     void restartOldApplication(uint32_t imageProblem);
     bool expectsDataAnswer() const;
-    bool handleProbeByte(uint8_t byte);
+    void handleProbeAnswer(const BootAnswer &answer);
 
+    RequestChannel *m_requests;
+    RequestTicket m_ticket = 0;          // this update's request without its outcome
+    QSet<RequestTicket> m_syncTickets;   // syncs without their outcome
+    RequestTicket m_probeTicket = 0;     // the probe's sync without its outcome
+    uint32_t m_answerLimitMs = RequestChannel::DEFAULT_ANSWER_LIMIT_MS; // of the requests sent now
+    int m_resetSends = 0;
     UpdateState m_state = UpdateIdle;
     uint32_t m_errorCode = 0;
     Device_State_e m_deviceState = DEVICE_DISCONNECTED;
@@ -149,12 +160,8 @@ private:
 
     Bootloader::CommandTable m_commands;
     Bootloader::BootloaderInfo m_info;
-    RxState m_rxState = RxWaitAck;
-    QByteArray m_rxBuffer;
-    int m_rxExpected = 0;
 
     int m_probeTicks = 0;
-    bool m_probeAwaiting = false;
     std::atomic<bool> m_running {false};
     std::atomic<bool> m_bootloaderWaiting {false};
 };

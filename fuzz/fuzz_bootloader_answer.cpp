@@ -3,6 +3,7 @@
 // for keeps its value), or the update sequencer fed the rest byte by byte as the
 // bootloader's side of an update (whatever the bootloader says, every request sent is
 // well formed, and every page sent is the image's page at the address sent before it).
+#include "tests/common/channelplayer.h"
 #include "firmware/bootloaderprotocol.h"
 #include "firmware/firmwareimage.h"
 #include "firmware/updatefwhelper.h"
@@ -170,9 +171,11 @@ void checkSequencer(const QByteArray &bootloaderBytes)
     FUZZ_CHECK(file.open(QIODevice::ReadOnly));
     RequestChecker checker;
     checker.image = file.readAll();
-    UpdateFwHelper helper;
-    QObject::connect(&helper, &UpdateFwHelper::sendMessageToComPort,
-                     [&checker](const QByteArray &request, bool, bool) { checker.check(request); });
+    RequestChannel requests(QStringLiteral("UpdateFwHelper"));
+    ChannelPlayer line(&requests); // frames the bytes as the request line does
+    UpdateFwHelper helper(&requests);
+    QObject::connect(&requests, &RequestChannel::bytesSent,
+                     [&checker](const QByteArray &request) { checker.check(request); });
     QObject::connect(&helper, &UpdateFwHelper::updateProgressBar, [](int value, int min, int max, const QString &) {
         FUZZ_CHECK(min <= max && value >= min && (max == 0 || value <= max));
     });
@@ -180,8 +183,7 @@ void checkSequencer(const QByteArray &bootloaderBytes)
     QObject::connect(&helper, &UpdateFwHelper::updateFinished, [&finished](bool, uint32_t) { ++finished; });
     helper.startUpdate(imagePath());
     helper.updateTick();
-    for (char c : bootloaderBytes)
-        helper.handleReceivedChar(uint8_t(c));
+    line.feed(bootloaderBytes);
     helper.updateTick(); // reports a failure the bytes caused
     FUZZ_CHECK(finished <= 1);
     FUZZ_CHECK(helper.state() != UpdateFwHelper::UpdateFailed);

@@ -13,9 +13,6 @@
 
 namespace {
 
-// The receiver name under which the port manager routes answers to this class.
-const QString RECEIVER_NAME = QString::fromLatin1(IdHelper::staticMetaObject.className());
-
 // The received payload, never longer than the frame's payload buffer, whatever length the
 // frame claims.
 QByteArray payloadOf(const VYX_Protocol::VYX_MSG &msg)
@@ -39,9 +36,11 @@ QString hex(uint8_t value)
 
 } // namespace
 
-IdHelper::IdHelper(QObject *parent)
-    : QObject(parent), m_steps(IdSteps::build())
+IdHelper::IdHelper(RequestChannel *requests, QObject *parent)
+    : QObject(parent), m_requests(requests), m_steps(IdSteps::build())
 {
+    connect(m_requests, &RequestChannel::answered, this, &IdHelper::answered);
+    connect(m_requests, &RequestChannel::failed, this, &IdHelper::failed);
     // The signals carry fixed-width integers; connections and spies made by signature
     // look them up under these names.
     qRegisterMetaType<uint8_t>("uint8_t");
@@ -176,25 +175,7 @@ uint8_t IdHelper::messageIdOf(Request request)
 
 void IdHelper::send(Request request, const QByteArray &payload)
 {
-    if (m_awaited.isEmpty())
-        m_ticksAwaiting = 0;
-    m_awaited.append(request);
-    emit com_sendVyxMessageObj(messageIdOf(request), payload, false, true);
-}
-
-// Answers come in the order of the requests, so requests older than the answered one
-// will never be answered: the port manager dropped them.
-bool IdHelper::takeAwaited(uint8_t msgId, Request *request)
-{
-    for (int i = 0; i < m_awaited.size(); ++i) {
-        if (messageIdOf(m_awaited.at(i)) == msgId) {
-            *request = m_awaited.at(i);
-            m_awaited.remove(0, i + 1);
-            m_ticksAwaiting = 0;
-            return true;
-        }
-    }
-    return false;
+    m_awaited.insert(m_requests->send(messageIdOf(request), payload, false, true), request);
 }
 
 void IdHelper::applyUserLimits(const MotorUserLimits &limits)
@@ -245,13 +226,20 @@ void IdHelper::requestIdentError()
 
 // ---- answers ------------------------------------------------------------------------------
 
-void IdHelper::receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg)
+void IdHelper::answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg)
 {
-    if (receiver != RECEIVER_NAME)
-        return;
-    Request request;
-    if (!takeAwaited(msg.msgId, &request)) {
+    const auto it = m_awaited.constFind(ticket);
+    if (it == m_awaited.constEnd()) {
         ID_DEBUG << "Answer" << hex(msg.msgId) << "to no outstanding request ignored";
+        return;
+    }
+    const Request request = it.value();
+    m_awaited.erase(it);
+    if (msg.msgId != messageIdOf(request)) {
+        // Another id in the place of our answer: ours will not come.
+        ID_DEBUG << "Answer" << hex(msg.msgId) << "in place of" << hex(messageIdOf(request));
+        m_awaited.clear();
+        handleLostAnswer(messageIdOf(request));
         return;
     }
     const QByteArray payload = payloadOf(msg);
@@ -381,29 +369,22 @@ void IdHelper::handleMotorParams(const QByteArray &payload)
 
 // ---- lost answers -------------------------------------------------------------------------
 
-void IdHelper::watchDogOverflowObj(uint8_t msgId, QString receiver)
+void IdHelper::failed(RequestTicket ticket, RequestFailure reason)
 {
-    if (receiver != RECEIVER_NAME)
+    const auto it = m_awaited.constFind(ticket);
+    if (it == m_awaited.constEnd())
         return;
-    // The port manager reports each dropped request too: only the first report of a loss
-    // finds its request still awaited.
-    if (std::none_of(m_awaited.cbegin(), m_awaited.cend(), [msgId](Request r) { return messageIdOf(r) == msgId; }))
+    // Without a port the device is dropped: deviceConnectionState ends the run and still
+    // needs to know whether the result was awaited.
+    if (reason == RequestFailure::PortClosed || reason == RequestFailure::ProtocolSwitched)
         return;
-    // The port manager has emptied its queue: nothing else sent from here will be answered.
+    const uint8_t msgId = messageIdOf(it.value());
+    m_awaited.erase(it);
+    if (reason == RequestFailure::NoPort)
+        return;
+    // A request lost or dropped: the rest of ours fail with it (the queue is emptied), and
+    // only the first of those failures is acted on.
     m_awaited.clear();
-    handleLostAnswer(msgId);
-}
-
-void IdHelper::tick()
-{
-    if (m_awaited.isEmpty())
-        return;
-    if (++m_ticksAwaiting < ANSWER_DEADLINE_TICKS)
-        return;
-    const uint8_t msgId = messageIdOf(m_awaited.first());
-    ID_DEBUG << "No answer nor loss report for" << hex(msgId) << "- taken as lost";
-    m_awaited.clear();
-    m_ticksAwaiting = 0;
     handleLostAnswer(msgId);
 }
 
@@ -436,13 +417,13 @@ void IdHelper::deviceConnectionState(Device_State_e deviceState)
     m_deviceState = deviceState;
     if (deviceState == DEVICE_CONNECTED)
         return;
-    const bool resultPending = m_awaited.contains(Request::MotorParams);
+    const bool resultPending = std::find(m_awaited.cbegin(), m_awaited.cend(), Request::MotorParams) != m_awaited.cend();
     m_awaited.clear();
     if (motorMayTurn()) {
         // The controller may still hear us while the port is open: tell it to stop. Nothing
         // waits for the answer, the run is over for this side either way.
         ID_DEBUG << "Device lost during a run: stop sent";
-        emit com_sendVyxMessageObj(messageIdOf(Request::Stop), QByteArray(), false, false);
+        m_requests->send(messageIdOf(Request::Stop), QByteArray(), false, false);
     }
     finishStoredMotor(false, false);
     if (isRunningState(m_state) || resultPending) {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "link/requestchannel.h"
 #include "wire/records.h"
 #include "ident/idsteps.h"
 #include "wire/vyxprotocol.h"
 #include "wire/motortotal.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -22,7 +24,7 @@ struct MotorUserLimits;
 // the identified parameters into motorParams(). Also writes a stored motor back to the
 // controller.
 //
-// Lives in the coordinator thread and talks to the port manager only through signals.
+// Lives in the coordinator thread and talks to the controller through its request channel.
 // The operations the pages call (setMotorUserParams, correctIdentification,
 // acceptAllConditions, stopIdentification, cancelIdentification, acceptConditions,
 // setStoredMotor) post themselves into the coordinator thread, in the order they were
@@ -76,11 +78,9 @@ public:
         ErrorConnectionLost = 7,
     };
 
-    // An own request that neither got an answer nor a loss report within this many ticks
-    // was dropped by the port manager (it empties its queue when another request is lost).
-    static constexpr uint32_t ANSWER_DEADLINE_TICKS = 40;
-
-    explicit IdHelper(QObject *parent = nullptr);
+    // Requests go out through `requests`, which must outlive the helper.
+    explicit IdHelper(RequestChannel *requests, QObject *parent = nullptr);
+    RequestChannel *requests() const { return m_requests; }
 
     // ---- called by the window's pages, from any thread: each posts itself into the
     // coordinator thread and answers with signals ----
@@ -106,8 +106,6 @@ public:
     const MOTOR_TOTAL *motorParams() const { return &m_motorParams; }
     bool hasPredictedError() const { return m_predictedError; }
     Device_State_e deviceState() const { return m_deviceState; }
-    // One 50 ms tick: notices own requests that the port manager dropped without a report.
-    void tick();
 
     IdState state() const { return m_state; }
     uint8_t lastError() const { return m_lastError; }
@@ -116,14 +114,11 @@ public:
     const QVector<IdStep> &steps() const { return m_steps; }
 
 public slots:
-    void receiveVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
-    void watchDogOverflowObj(uint8_t msgId, QString receiver);
     void deviceConnectionState(Device_State_e deviceState);
     void receivePollAnswer(Poll_Answer_s pollAns);
     void acceptConditions(ID_WIDGET widget);
 
 signals:
-    void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
     void changeIdState(QString actualState, QString nextState, QString buttonLabel, QStringList features,
                        QStringList errors, uint32_t timeInMs);
     // The identified motor, a copy.
@@ -165,7 +160,8 @@ private:
     void requestMotorParams();
     void requestIdentError();
     void send(Request request, const QByteArray &payload = {});
-    bool takeAwaited(uint8_t msgId, Request *request);
+    void answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg);
+    void failed(RequestTicket ticket, RequestFailure reason);
 
     void handleStatusAnswer(Request request, uint8_t status);
     void handleIdentError(const QByteArray &payload);
@@ -187,6 +183,7 @@ private:
     bool isRunProgressState() const;
     static bool isRunningState(IdState state);
 
+    RequestChannel *m_requests;
     QVector<IdStep> m_steps;
 
     IdState m_state = IdState::Idle;
@@ -198,8 +195,7 @@ private:
     bool m_predictedError = false;
     int m_predictedErrorCode = 0;
 
-    QVector<Request> m_awaited;          // sent, not yet answered, oldest first
-    uint32_t m_ticksAwaiting = 0;
+    QHash<RequestTicket, Request> m_awaited; // sent, without an outcome yet
     bool m_storedMotorPending = false;   // both halves of a stored motor sent, outcome not told
     bool m_storedIdentRefused = false;   // the first half was refused
 

@@ -27,9 +27,6 @@ bool containsPort(const QList<PortInfo> &ports, const QString &name)
     return std::any_of(ports.cbegin(), ports.cend(), [&](const PortInfo &p) { return p.portName == name; });
 }
 
-constexpr uint32_t DEFAULT_ANSWER_LIMIT_MS = 100;
-// A begun frame whose bytes stop for this many ticks is not awaited any more.
-constexpr int FRAME_GAP_TICKS = 2;
 // How long the last request at exit may take to leave the port.
 constexpr int LAST_REQUEST_WAIT_MS = 100;
 
@@ -42,22 +39,16 @@ void registerLinkMetaTypes()
     static const bool registered = [] {
         qRegisterMetaType<PortInfo>("PortInfo");
         qRegisterMetaType<QList<PortInfo>>("QList<PortInfo>");
-        qRegisterMetaType<VYX_Protocol::VYX_MSG>("VYX_Protocol::VYX_MSG");
-        qRegisterMetaType<uint8_t>("uint8_t");
-        qRegisterMetaType<uint32_t>("uint32_t");
+        registerRequestMetaTypes();
         return true;
     }();
     Q_UNUSED(registered)
 }
 
 ComHelper::ComHelper(PortProvider *provider, QObject *parent)
-    : QObject(parent), m_provider(provider), m_watchdog(this)
+    : QObject(parent), m_provider(provider), m_line(this)
 {
     registerLinkMetaTypes();
-
-    VYX_Protocol::init(m_rxConfig, 0, 255);
-    m_watchdog.setLimit(DEFAULT_ANSWER_LIMIT_MS);
-    connect(&m_watchdog, &WatchDog::expired, this, &ComHelper::watchDogExpired);
 }
 
 ComHelper::~ComHelper()
@@ -68,14 +59,13 @@ ComHelper::~ComHelper()
 void ComHelper::shutdown()
 {
     stopReadinessThread();
+    m_line.portClosed();
     if (m_port) {
         m_port->close();
         delete m_port;
         m_port = nullptr;
     }
     m_portOpen = false;
-    m_queue.clear();
-    m_watchdog.stop();
     m_state = PortInit;
 }
 
@@ -139,9 +129,7 @@ void ComHelper::refreshPortLists(const QList<PortInfo> &ports)
 
 void ComHelper::handleTimeout()
 {
-    m_watchdog.update();
-    if (m_ticksSinceByte < FRAME_GAP_TICKS)
-        ++m_ticksSinceByte;
+    m_line.tick();
 
     if (isPortListingDue()) {
         const QList<PortInfo> ports = m_provider->availablePorts();
@@ -197,7 +185,7 @@ void ComHelper::actOnState()
         openSelectedPort();
         break;
     case PortConnected:
-        sendNext();
+        m_line.sendNext();
         break;
     case PortLost:
         closeLostPort();
@@ -270,7 +258,6 @@ void ComHelper::openSelectedPort()
     comDebug() << " Opening port" << m_selectedPort;
     m_port = m_provider->createPort(m_selectedPort, this);
     comDebug() << "Creating: " << m_selectedPort;
-    connect(m_port, &QIODevice::readyRead, this, &ComHelper::handleReadyRead);
     connect(m_port, &QIODevice::readChannelFinished, this, &ComHelper::takePortAsLost);
     if (!m_port->open(QIODevice::ReadWrite)) {
         comDebug() << " Error during port opening" << m_port->errorString();
@@ -283,9 +270,8 @@ void ComHelper::openSelectedPort()
     }
     comDebug() << "Port opened";
     m_portOpen = true;
-    m_echoSkip = 0;
+    m_line.portOpened(m_port);
     m_lastPortProblem.clear();
-    m_writeProblems = 0;
     emit portConnectionStateChange(m_selectedPort, m_isZorbel, false, true);
     m_state = PortConnected;
     emit comPortOpened();
@@ -310,9 +296,7 @@ void ComHelper::closeLostPort()
         if (m_port->isOpen())
             m_port->close();
         m_portOpen = false;
-        m_watchdog.stop();
-        m_queue.clear();
-        m_frameBegun = false;
+        m_line.portClosed();
         m_port->disconnect(this);
         comDebug() << "Deleting: " << m_selectedPort;
         m_port->deleteLater(); // the lost port may still be inside one of its own signals
@@ -333,235 +317,21 @@ void ComHelper::reportPortProblem(const QString &problem)
     emit portProblem(problem);
 }
 
-// ---- traffic -------------------------------------------------------------------------
-
-QString ComHelper::senderName() const
-{
-    const QObject *requester = sender();
-    return requester ? QString::fromLatin1(requester->metaObject()->className()) : QString();
-}
-
-bool ComHelper::sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer)
-{
-    return queueVyxMessage(senderName(), vyxMsgId, msg, pingType, waitForAnswer);
-}
-
-bool ComHelper::sendMessage(QByteArray msg, bool pollOrCheckDevice, bool waitForAnswer)
-{
-    return queueRawMessage(senderName(), msg, pollOrCheckDevice, waitForAnswer);
-}
-
-bool ComHelper::queueVyxMessage(const QString &receiver, uint8_t vyxMsgId, const QByteArray &msg, bool pingType,
-                                bool waitForAnswer)
-{
-    const QByteArray frame = m_codec.encode(m_deviceAddress, vyxMsgId, msg);
-    if (frame.isEmpty()) {
-        comDebug() << "Request" << Qt::hex << vyxMsgId << "from" << receiver << "not sent: payload too long";
-        return false;
-    }
-    return enqueue({frame, vyxMsgId, pingType, waitForAnswer, true, receiver});
-}
-
-bool ComHelper::queueRawMessage(const QString &receiver, const QByteArray &msg, bool pingType, bool waitForAnswer)
-{
-    return enqueue({msg, 0, pingType, waitForAnswer, false, receiver});
-}
+// ---- traffic ------------------------------------------------------------------------
 
 bool ComHelper::writeLastRequest(uint8_t vyxMsgId, const QByteArray &msg)
 {
-    if (!m_port || !m_port->isOpen())
-        return false;
-    const QByteArray frame = m_codec.encode(m_deviceAddress, vyxMsgId, msg);
-    if (frame.isEmpty() || m_port->write(frame) != frame.size())
-        return false;
-    m_port->waitForBytesWritten(LAST_REQUEST_WAIT_MS);
-    return true;
-}
-
-bool ComHelper::enqueue(PendingMessage request)
-{
-    // Without an open port nothing is kept: requests piled up here would flood the
-    // controller when it returns. Nobody waits for them: closing the port drops the device,
-    // and every requester hears of that.
-    if (!m_port || !m_port->isOpen()) {
-        comDebug() << "No port: request" << Qt::hex << request.msgId << "from" << request.receiver << "dropped";
-        return false;
-    }
-    if (request.pingType) {
-        // The newest poll goes first; it need not wait out the slot of a request of its own
-        // kind that expects no answer. Frames and byte-wise requests never share a slot: a
-        // late answer would be read as the other kind's.
-        const bool sameKind = request.isVyx == m_currentRequest.isVyx;
-        // A poll that expects no answer is not repeated while it is in its slot, and one that
-        // waits still is replaced by its repetition: both going out back to back would bring
-        // two answers, the second taken for the next request's.
-        if (!request.waitForAnswer && m_watchdog.isRunning() && m_currentRequest.pingType
-            && !m_currentRequest.waitForAnswer && m_lastSent == request.bytes
-            && m_currentRequest.receiver == request.receiver)
-            return true;
-        if (!request.waitForAnswer) {
-            m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
-                                         [&](const PendingMessage &queued) {
-                                             return queued.pingType && !queued.waitForAnswer
-                                                 && queued.bytes == request.bytes
-                                                 && queued.receiver == request.receiver;
-                                         }),
-                          m_queue.end());
-        }
-        m_queue.prepend(std::move(request));
-        if (m_watchdog.isRunning() && !m_currentRequest.waitForAnswer && sameKind)
-            m_watchdog.stop();
-    } else {
-        m_queue.append(std::move(request));
-    }
-    return sendNext();
-}
-
-bool ComHelper::sendNext()
-{
-    if (m_watchdog.isRunning() || m_queue.isEmpty() || !m_port || !m_port->isOpen())
-        return false;
-
-    const PendingMessage head = m_queue.takeFirst();
-    const qint64 written = m_port->write(head.bytes);
-    if (written <= 0) {
-        // Nothing went out: the request stays at the head and the next send step retries.
-        reportWriteProblem(written < 0 ? WriteFailed : WriteBlocked);
-        m_queue.prepend(head);
-        return false;
-    }
-    m_currentRequest = head;
-    m_currentRequest.bytes.clear();
-    m_echoSkip = uint16_t(written); // the part that went out still comes back as echo
-    m_lastSent = head.bytes;
-    if (written < head.bytes.size()) {
-        // A cut frame is never answered: the request is lost at once.
-        reportWriteProblem(WriteCut);
-        loseCurrentRequest();
-        return false;
-    }
-    m_writeProblems = 0;
-    m_watchdog.start();
-    return true;
-}
-
-void ComHelper::reportWriteProblem(WriteProblem problem)
-{
-    if (m_writeProblems & problem)
-        return; // each kind once, until a write succeeds again
-    m_writeProblems |= problem;
-    switch (problem) {
-    case WriteFailed:
-        qCWarning(lcCom).noquote() << "COM_HELPER: write failed:" << m_port->errorString();
-        break;
-    case WriteBlocked:
-        qCWarning(lcCom).noquote() << "COM_HELPER: the port took no byte; the request waits";
-        break;
-    case WriteCut:
-        qCWarning(lcCom).noquote() << "COM_HELPER: the port took only part of a request; it is lost";
-        break;
-    }
-}
-
-void ComHelper::handleReadyRead()
-{
-    if (!m_port)
-        return;
-    const QByteArray received = m_port->readAll();
-    for (char c : received)
-        receiveByte(uint8_t(c));
-}
-
-bool ComHelper::mayFrameAnswerArrive() const
-{
-    return (m_currentRequest.isVyx && m_watchdog.isRunning()) || (m_frameBegun && m_ticksSinceByte < FRAME_GAP_TICKS);
-}
-
-void ComHelper::receiveByte(uint8_t byte)
-{
-    if (m_echoSkip > 0) {
-        --m_echoSkip;
-        return;
-    }
-    m_ticksSinceByte = 0;
-    if (byte == VYX_Protocol::FRAME_START)
-        m_frameBegun = true;
-    else if (byte == VYX_Protocol::FRAME_END)
-        m_frameBegun = false;
-    if (!m_currentRequest.isVyx) {
-        emit handleReceivedChar(long(byte));
-        return;
-    }
-    if (!m_codec.decodeByte(byte, m_rxMsg, m_rxConfig))
-        return;
-    if (m_rxMsg.status != VYX_Protocol::Good) {
-        comDebug() << "Error " << "Received msg " << QString::number(m_rxMsg.msgId, 16) << "address"
-                   << QString::number(m_rxMsg.address, 16) << "status" << m_rxMsg.status;
-        return;
-    }
-    emit processVyxMessageObj(m_currentRequest.receiver, m_rxMsg);
-    m_watchdog.stop();
-    m_currentRequest.pingType = false;
-    m_currentRequest.waitForAnswer = false;
-    sendNext();
-}
-
-void ComHelper::answerCorrect()
-{
-    comDebug() << "coreect answer";
-    if (m_currentRequest.isVyx)
-        return;
-    m_watchdog.stop();
-    m_currentRequest.pingType = false;
-    m_currentRequest.waitForAnswer = false;
-    sendNext();
-}
-
-void ComHelper::watchDogLimitReset()
-{
-    m_watchdog.setLimit(DEFAULT_ANSWER_LIMIT_MS);
-}
-
-void ComHelper::watchDogLimitSet(uint32_t time_in_ms)
-{
-    m_watchdog.setLimit(time_in_ms);
-}
-
-// An expiry never touches the port state: a port found lost in the same tick stays lost.
-void ComHelper::watchDogExpired()
-{
-    if (!m_currentRequest.waitForAnswer)
-        return; // only the line is freed; this tick's send step writes the next request
-    if (m_lastSent.size() > 2)
-        comDebug() << " Watch dog is enabled 0x" + QString::number(uint8_t(m_lastSent.at(2)), 16);
-    loseCurrentRequest();
-}
-
-// The queue is emptied, and every requester whose request is dropped is told, exactly as
-// the owner of the lost request is: each of them resends what it still needs. Requests
-// queued from inside these reports go out normally.
-void ComHelper::loseCurrentRequest()
-{
-    const QVector<PendingMessage> dropped = std::exchange(m_queue, {});
-    const PendingMessage lost = m_currentRequest;
-    m_currentRequest.pingType = false;
-    m_currentRequest.waitForAnswer = false;
-    if (lost.waitForAnswer)
-        emit watchDogOverflowObj(lost.msgId, lost.receiver);
-    for (const PendingMessage &request : dropped) {
-        if (request.waitForAnswer)
-            emit watchDogOverflowObj(request.msgId, request.receiver);
-    }
+    return m_line.writeLastRequest(vyxMsgId, msg, LAST_REQUEST_WAIT_MS);
 }
 
 void ComHelper::clearMessageStack()
 {
-    m_queue.clear();
+    m_line.clearQueue(RequestFailure::QueueCleared);
 }
 
 void ComHelper::setVyxAddress(uint8_t address)
 {
-    m_deviceAddress = address;
+    m_line.setDeviceAddress(address);
 }
 
 void ComHelper::setLowLatency(bool on)

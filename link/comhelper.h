@@ -1,8 +1,7 @@
 #pragma once
 
 #include "link/portinfo.h"
-#include "wire/vyxprotocol.h"
-#include "link/watchdog.h"
+#include "link/requestline.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -19,9 +18,8 @@ class QIODevice;
 class PortProvider;
 
 // Owns the one port to the controller: chooses and opens it, notices when it vanishes, and
-// carries the traffic: one send queue (polls first), one request in flight, its echo
-// dropped, the answer routed back to the requester by class name, a watchdog for answers
-// that never come. Lives in the coordinator thread and is driven by its 50 ms tick.
+// hands it to its request line, which carries the traffic (RequestLine). Lives in the
+// coordinator thread and is driven by its 50 ms tick.
 class ComHelper : public QObject
 {
     Q_OBJECT
@@ -49,18 +47,15 @@ public:
     ~ComHelper() override;
 
     PortState state() const { return m_state; }
-    int queuedRequests() const { return m_queue.size(); }
-    uint32_t watchDogLimit() const { return m_watchdog.limit(); }
-    bool isWatchDogRunning() const { return m_watchdog.isRunning(); }
+    // The traffic on the port: requesters attach their channels to it.
+    RequestLine *requestLine() { return &m_line; }
+    int queuedRequests() const { return m_line.queuedRequests(); }
+    bool isWatchDogRunning() const { return m_line.isWatchDogRunning(); }
     // A frame answer may still come: a frame request's slot is open, or a frame has begun
     // on the line and its bytes are still coming. The bootloader probe waits meanwhile, so
     // that no byte of a late frame answer passes for its sync's answer.
-    bool mayFrameAnswerArrive() const;
+    bool mayFrameAnswerArrive() const { return m_line.mayFrameAnswerArrive(); }
 
-    // Queues a request on behalf of a named receiver (the slots use the sender's class name).
-    bool queueVyxMessage(const QString &receiver, uint8_t vyxMsgId, const QByteArray &msg, bool pingType,
-                         bool waitForAnswer);
-    bool queueRawMessage(const QString &receiver, const QByteArray &msg, bool pingType, bool waitForAnswer);
     // At exit, before shutdown(): writes one request at once, past the queue and any
     // request in flight, and waits briefly until it has left; no answer is awaited.
     bool writeLastRequest(uint8_t vyxMsgId, const QByteArray &msg);
@@ -78,14 +73,7 @@ public slots:
     // At exit, in the owner thread: closes the port and stops the readiness check, quietly.
     void shutdown();
 
-    // Traffic.
-    bool sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
-    bool sendMessage(QByteArray msg, bool pollOrCheckDevice, bool waitForAnswer);
-    void handleReadyRead();
-    void answerCorrect();
-    void watchDogLimitReset();
-    void watchDogLimitSet(uint32_t time_in_ms);
-    void watchDogExpired();
+    // Traffic: every queued request ends as QueueCleared; the address of later frames.
     void clearMessageStack();
     void setVyxAddress(uint8_t address);
     // Low latency of the open port while the firmware is written (where the port allows).
@@ -105,28 +93,8 @@ signals:
     void comPortOpened();
     void comPortClosed();
 
-    void processVyxMessageObj(QString receiver, VYX_Protocol::VYX_MSG msg);
-    void watchDogOverflowObj(uint8_t msgId, QString receiver);
-    void handleReceivedChar(long receivedChar);
-
 private:
-    struct PendingMessage
-    {
-        QByteArray bytes;
-        uint8_t msgId = 0;
-        bool pingType = false;
-        bool waitForAnswer = false;
-        bool isVyx = true;
-        QString receiver;
-    };
-
     bool runsInOwnThread() const { return QThread::currentThread() == thread(); }
-    QString senderName() const;
-    bool enqueue(PendingMessage request);
-    bool sendNext();
-    enum WriteProblem : uint8_t { WriteFailed = 1, WriteBlocked = 2, WriteCut = 4 };
-    void reportWriteProblem(WriteProblem problem);
-    void loseCurrentRequest();
     bool isPortListingDue();
     void refreshPortLists(const QList<PortInfo> &ports);
     void actOnState();
@@ -137,7 +105,6 @@ private:
     void takePortAsLost();
     void stopReadinessThread();
     void reportIdle();
-    void receiveByte(uint8_t byte);
 
     PortProvider *m_provider;
 
@@ -154,17 +121,5 @@ private:
     QThread m_readinessThread;
     QString m_lastPortProblem;
 
-    // Traffic.
-    QVector<PendingMessage> m_queue;
-    PendingMessage m_currentRequest;
-    uint16_t m_echoSkip = 0;
-    QByteArray m_lastSent;
-    bool m_frameBegun = false;       // a frame start was received, its end not yet
-    int m_ticksSinceByte = 0;
-    uint8_t m_writeProblems = 0; // kinds of write failure reported since the last good write
-    uint8_t m_deviceAddress = NO_DEVICE_ADDRESS;
-    VYX_Protocol m_codec;
-    VYX_Protocol::VyxRxConfig m_rxConfig;
-    VYX_Protocol::VYX_MSG m_rxMsg;
-    WatchDog m_watchdog;
+    RequestLine m_line;
 };

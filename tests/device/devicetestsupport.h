@@ -28,7 +28,7 @@ inline VYX_Protocol::VYX_MSG answer(uint8_t msgId, const char *hex, int claimedL
     return answer(msgId, QByteArray::fromHex(hex), claimedLength);
 }
 
-// One request as emitted through com_sendVyxMessageObj / sendVyxMessageObj.
+// One request as a requester sent it on its channel (RequestChannel::requestSent).
 struct SentRequest
 {
     uint8_t msgId = 0;

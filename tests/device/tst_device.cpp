@@ -1,5 +1,6 @@
 #include "device/device.h"
 #include "devicetestsupport.h"
+#include "tests/common/channelplayer.h"
 
 #include <QLibraryInfo>
 #include <QtTest>
@@ -59,12 +60,21 @@ class TestDevice : public QObject
 {
     Q_OBJECT
 
+    RequestChannel *channel = nullptr;
+    ChannelPlayer *line = nullptr;
     Device *device = nullptr;
     QSignalSpy *sent = nullptr;
     QStringList events;
 
-    void feed(const VYX_Protocol::VYX_MSG &msg) { device->receiveVyxMessageObj(QStringLiteral("Device"), msg); }
-    void lose(uint8_t msgId) { device->watchDogOverflowObj(msgId, QStringLiteral("Device")); }
+    void feed(const VYX_Protocol::VYX_MSG &msg) { line->answer(msg); }
+    // The newest read with this id gets no answer (nothing when none is open).
+    void lose(uint8_t msgId) { line->fail(msgId); }
+    // Failures on another requester's channel.
+    void othersLose(RequestTicket ticket)
+    {
+        RequestChannel other(QStringLiteral("PingHelper"));
+        emit other.failed(ticket, RequestFailure::NoAnswer);
+    }
 
     void create(uint8_t address = 5)
     {
@@ -85,8 +95,10 @@ class TestDevice : public QObject
 private slots:
     void init()
     {
-        device = new Device;
-        sent = new QSignalSpy(device, &Device::sendVyxMessageObj);
+        channel = new RequestChannel(QStringLiteral("Device"));
+        line = new ChannelPlayer(channel);
+        device = new Device(channel);
+        sent = new QSignalSpy(channel, &RequestChannel::requestSent);
         events.clear();
         // The order in which the device model announces things matters to its receivers.
         connect(device, &Device::setDeviceAddress, this,
@@ -105,6 +117,8 @@ private slots:
     {
         delete sent;
         delete device;
+        delete line;
+        delete channel;
     }
 
     void createAnnouncesAndReadsInOrder()
@@ -188,7 +202,7 @@ private slots:
         QSignalSpy error(device, &Device::setError);
         lose(VyxMsg::GET_MOTION_PARAMS);
         lose(VyxMsg::GET_MOTION_PARAMS);
-        device->watchDogOverflowObj(VyxMsg::GET_STATUS, QStringLiteral("PingHelper"));
+        othersLose(1);
         QCOMPARE(sent->count(), 0);
         QCOMPARE(error.count(), 0);
     }
@@ -240,9 +254,9 @@ private slots:
     {
         create();
         feed(answer(VyxMsg::GET_PWM_IN_PARAMS, plausiblePwmIn().pack()));
-        // The reads dropped with it are reported to this model one by one.
-        device->watchDogOverflowObj(VyxMsg::GET_STATUS, QStringLiteral("PingHelper"));
-        device->watchDogOverflowObj(VyxMsg::GET_MOTION_PARAMS, QStringLiteral("ParamsHelper"));
+        // The reads dropped with it are reported to this model one by one, on its own channel.
+        for (const ChannelPlayer::Open &read : qAsConst(line->open))
+            othersLose(read.ticket);
         QCOMPARE(sent->count(), 0);
         QCOMPARE(device->failedReads(), uint16_t(0));
         QCOMPARE(device->pendingReads(), uint16_t(0x1E));
@@ -421,8 +435,8 @@ private slots:
     {
         create();
         const QByteArray before = device->motionParams().pack();
-        device->receiveVyxMessageObj(QStringLiteral("ParamsHelper"),
-                                     answer(VyxMsg::GET_MOTION_PARAMS, motionWithGains(9, 9).pack()));
+        RequestChannel other(QStringLiteral("ParamsHelper"));
+        emit other.answered(line->open.at(1).ticket, answer(VyxMsg::GET_MOTION_PARAMS, motionWithGains(9, 9).pack()));
         QCOMPARE(sent->count(), 0);
         feed(answer(VyxMsg::WRITE_PWM_IN_PARAMS, "20"));
         feed(answer(0xFF, "2020202020"));

@@ -308,7 +308,7 @@ private slots:
         const SET_MOTION_PARAMS stored = rig.controller().firmware().motionParams();
         QCOMPARE(rig.find<QSpinBox>("spinBoxTimeToLeave")->value(), stored.timeToLeave * 50);
 
-        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.params()->requests(), &RequestChannel::requestSent);
         SET_MOTION_PARAMS other = stored;
         other.timeToLeave = 12;
         other.reverseDir = !stored.reverseDir;
@@ -336,7 +336,7 @@ private slots:
     {
         WindowRig rig;
         QVERIFY(ready(rig));
-        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.params()->requests(), &RequestChannel::requestSent);
         QCheckBox *indicator = rig.find<QCheckBox>("checkBoxSendMotion");
 
         rig.find<QSpinBox>("spinBoxTimeToLeave")->setValue(400);
@@ -358,7 +358,7 @@ private slots:
     {
         WindowRig rig;
         QVERIFY(ready(rig));
-        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.params()->requests(), &RequestChannel::requestSent);
         QDoubleSpinBox *kp = rig.find<QDoubleSpinBox>("doubleSpinBoxKp");
         for (int i = 1; i <= 5; ++i) {
             kp->setValue(0.5 * i);
@@ -522,7 +522,7 @@ private slots:
         const int usualDecimals = gain->decimals();
         motion.Kp = int16_t(kp);
         motion.Ki = int16_t(ki);
-        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.params()->requests(), &RequestChannel::requestSent);
         emit rig.device()->ui_fillMotionParams(&motion, false);
         QCOMPARE(gain->text(), shown);
         QVERIFY(gain->toolTip().contains(shown));
@@ -700,7 +700,7 @@ private slots:
             QVERIFY2(given.limited.contains(tag), qPrintable(tag));
 
         // The page's import: the same words reach the controller, and every limit is said.
-        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.params()->requests(), &RequestChannel::requestSent);
         QSignalSpy refused(rig.params(), &ParamsHelper::recordRefused);
         import(rig, writeFile(QStringLiteral("row.xml"), given.file));
         QVERIFY(rig.settle());
@@ -787,7 +787,7 @@ private slots:
                                    rig.device()->motionParams())
                 .motion;
         rig.dialogs.buttonsAnswerAccept = agree;
-        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.params()->requests(), &RequestChannel::requestSent);
         import(rig, writeFile(QStringLiteral("diff.xml"), file));
 
         if (changed.isEmpty()) {
@@ -857,7 +857,7 @@ private slots:
             edit.motion = [=](SET_MOTION_PARAMS &m) { m.brakeIntensity = ParamsHelper::BRAKE_INTENSITY[size_t(position)]; };
         }
 
-        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.params()->requests(), &RequestChannel::requestSent);
         edit.edit(rig);
         QByteArray payload;
         QVERIFY(rig.tickUntil([&] {
@@ -888,7 +888,7 @@ private slots:
     {
         WindowRig rig;
         QVERIFY(ready(rig));
-        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.params()->requests(), &RequestChannel::requestSent);
         SET_PWM_IN_PARAMS pwmIn = unusualPwmIn();
         SET_MOTION_PARAMS motion = unusualMotion();
         emit rig.device()->ui_fillPwmInParams(&pwmIn, true);
@@ -930,7 +930,7 @@ private slots:
         rig.device()->createDevice(4242, 1, 2, 3, 4, 1); // a new device: its reads only start now
         QVERIFY(!rig.device()->hasRead(Device::READ_MOTION));
         QVERIFY(!rig.device()->hasRead(Device::READ_PWM_IN));
-        QSignalSpy sent(rig.params(), &ParamsHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.params()->requests(), &RequestChannel::requestSent);
         rig.find<QSpinBox>("spinBoxTimeToLeave")->setValue(400);
         QCoreApplication::processEvents();
         rig.tick(40);

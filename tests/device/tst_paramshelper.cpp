@@ -1,6 +1,7 @@
 #include "device/paramshelper.h"
 #include "device/settingsmodel.h"
 #include "devicetestsupport.h"
+#include "tests/common/channelplayer.h"
 
 #include <QtTest>
 
@@ -25,6 +26,8 @@ class TestParamsHelper : public QObject
 {
     Q_OBJECT
 
+    RequestChannel *channel = nullptr;
+    ChannelPlayer *line = nullptr;
     ParamsHelper *params = nullptr;
     QSignalSpy *sent = nullptr;
     QSignalSpy *texts = nullptr;
@@ -36,7 +39,8 @@ class TestParamsHelper : public QObject
             params->tick();
     }
 
-    void feed(const VYX_Protocol::VYX_MSG &msg) { params->receiveVyxMessageObj(QStringLiteral("ParamsHelper"), msg); }
+    void feed(const VYX_Protocol::VYX_MSG &msg) { line->answer(msg); }
+    void lose(uint8_t msgId) { QVERIFY(line->fail(msgId)); }
 
     // Speed ramp 6 (40), brake 1 (70) enabled, address 5, time to leave 175 ms, Kp 0.5, Ki 0.0123.
     void editMotion(uint16_t acceleration = 6)
@@ -58,8 +62,10 @@ class TestParamsHelper : public QObject
 private slots:
     void init()
     {
-        params = new ParamsHelper;
-        sent = new QSignalSpy(params, &ParamsHelper::com_sendVyxMessageObj);
+        channel = new RequestChannel(QStringLiteral("ParamsHelper"));
+        line = new ChannelPlayer(channel);
+        params = new ParamsHelper(channel);
+        sent = new QSignalSpy(channel, &RequestChannel::requestSent);
         texts = new QSignalSpy(params, &ParamsHelper::sendTextForMsgBox);
         checkBoxes.clear();
         connect(params, &ParamsHelper::updateCheckBox, this,
@@ -72,6 +78,8 @@ private slots:
         delete texts;
         delete sent;
         delete params;
+        delete line;
+        delete channel;
     }
 
     void motionEditSentOnceAfterTheLastOfASeries()
@@ -228,7 +236,7 @@ private slots:
         feed(answer(VyxMsg::WRITE_PWM_IN_PARAMS, "20"));
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_ACCEPTED);
 
-        params->receiveVyxMessageObj(QString(), answer(VyxMsg::GET_STATUS, "47"));
+        params->receivePollAnswer(savedMsg(VyxMsg::WRITE_PWM_IN_PARAMS)); // relayed from a status poll
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
         QCOMPARE(checkBoxes, QVector<CheckStates>{CheckStates(Qt::Checked, Qt::PartiallyChecked)});
         QCOMPARE(handedOn.count(), 1);
@@ -286,14 +294,14 @@ private slots:
         tick(20); // the other record waits behind the write in flight
         QCOMPARE(sent->count(), 0);
 
-        params->watchDogOverflowObj(write.msgId, QStringLiteral("ParamsHelper"));
+        lose(write.msgId);
         const QVector<SentRequest> resent = takeRequests(*sent);
         QCOMPARE(idsOf(resent), QVector<uint8_t>{write.msgId});
         QCOMPARE(resent[0].payload, write.payload);
         QVERIFY(params->isSending());
         QCOMPARE(texts->count(), 0);
 
-        params->watchDogOverflowObj(write.msgId, QStringLiteral("ParamsHelper"));
+        lose(write.msgId);
         QCOMPARE(sent->count(), 0);
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
         QCOMPARE(texts->count(), 1);
@@ -313,7 +321,9 @@ private slots:
     void lostDiagnosticLeavesTheWriteAlone()
     {
         sendAfterQuietPeriod(true);
-        params->watchDogOverflowObj(VyxMsg::GET_ERROR_LOG, QStringLiteral("ParamsHelper"));
+        params->requestErrorLog();
+        sent->clear();
+        lose(VyxMsg::GET_ERROR_LOG);
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_SENDING_MOTION);
         tick();
         QCOMPARE(texts->count(), 0);
@@ -324,7 +334,7 @@ private slots:
     {
         params->requestErrorLog();
         sent->clear();
-        params->watchDogOverflowObj(VyxMsg::GET_ERROR_LOG, QStringLiteral("ParamsHelper"));
+        lose(VyxMsg::GET_ERROR_LOG);
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_TIMEOUT);
         tick();
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
@@ -334,8 +344,8 @@ private slots:
     void timeoutReleasedByADeviceAnnouncement()
     {
         params->requestRunData();
-        params->watchDogOverflowObj(VyxMsg::GET_RUN_DATA, QStringLiteral("ParamsHelper"));
-        params->watchDogOverflowObj(VyxMsg::GET_RUN_DATA, QStringLiteral("PingHelper"));
+        lose(VyxMsg::GET_RUN_DATA);
+        QVERIFY(!line->fail(VyxMsg::GET_RUN_DATA)); // told once
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_TIMEOUT);
         params->deviceConnectionState(DEVICE_RUNNING);
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_IDLE);
@@ -552,15 +562,20 @@ private slots:
         QCOMPARE(shown.toHex(), stored.toHex());
     }
 
+    // Outcomes on other requesters' channels never reach the helper; an answer with a
+    // foreign id in the place of the write's is no answer: the write is sent again.
     void answersForOthersAreIgnored()
     {
-        sendAfterQuietPeriod(true);
-        params->receiveVyxMessageObj(QStringLiteral("PingHelper"), answer(VyxMsg::WRITE_MOTION_PARAMS, "20"));
-        params->receiveVyxMessageObj(QStringLiteral("Device"), answer(VyxMsg::GET_STATUS, "45"));
-        params->watchDogOverflowObj(VyxMsg::WRITE_MOTION_PARAMS, QStringLiteral("Device"));
+        const SentRequest write = sendAfterQuietPeriod(true);
+        RequestChannel other(QStringLiteral("PingHelper"));
+        emit other.answered(line->open.first().ticket, answer(VyxMsg::WRITE_MOTION_PARAMS, "20"));
+        emit other.answered(line->open.first().ticket, answer(VyxMsg::GET_STATUS, "45"));
+        emit other.failed(line->open.first().ticket, RequestFailure::NoAnswer);
+        QCOMPARE(sent->count(), 0);
         feed(answer(0x99, "2020"));
         QCOMPARE(params->sendState(), ParamsHelper::PARAMS_SENDING_MOTION);
         QVERIFY(checkBoxes.isEmpty());
+        QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{write.msgId});
     }
 
     // The settings page calls from the GUI thread: the edit is carried out in the helper's

@@ -1,5 +1,6 @@
 #include "device/pinghelper.h"
 #include "devicetestsupport.h"
+#include "tests/common/channelplayer.h"
 
 #include <QtTest>
 
@@ -30,6 +31,8 @@ class TestPingHelper : public QObject
 {
     Q_OBJECT
 
+    RequestChannel *channel = nullptr;
+    ChannelPlayer *line = nullptr;
     PingHelper *ping = nullptr;
     QSignalSpy *sent = nullptr;
 
@@ -39,8 +42,17 @@ class TestPingHelper : public QObject
             ping->handleTimeout();
     }
 
-    void feed(const VYX_Protocol::VYX_MSG &msg) { ping->receiveVyxMessageObj(QStringLiteral("PingHelper"), msg); }
-    void lose(uint8_t msgId) { ping->watchDogOverflowObj(msgId, QStringLiteral("PingHelper")); }
+    void feed(const VYX_Protocol::VYX_MSG &msg) { line->answer(msg); }
+    // The newest request with this id gets no answer; with none sent, one the helper is
+    // made to await, as the loss of a request dropped from the queue is told.
+    void lose(uint8_t msgId)
+    {
+        if (line->fail(msgId))
+            return;
+        const RequestTicket ticket = ChannelPlayer::unknownTicket();
+        ping->m_open.insert(ticket, msgId);
+        emit channel->failed(ticket, RequestFailure::NoAnswer);
+    }
 
     void connectIdleDevice()
     {
@@ -61,21 +73,23 @@ class TestPingHelper : public QObject
 private slots:
     void init()
     {
-        ping = new PingHelper;
-        sent = new QSignalSpy(ping, &PingHelper::com_sendVyxMessageObj);
+        channel = new RequestChannel(QStringLiteral("PingHelper"));
+        line = new ChannelPlayer(channel);
+        ping = new PingHelper(channel);
+        sent = new QSignalSpy(channel, &RequestChannel::requestSent);
     }
 
     void cleanup()
     {
         delete sent;
         delete ping;
+        delete line;
+        delete channel;
     }
 
     void searchSendsDeviceInfoEverySecondTick()
     {
-        QSignalSpy limitReset(ping, &PingHelper::watchDogLimitReset);
         ping->enablePolling(true);
-        QCOMPARE(limitReset.count(), 1);
 
         tick();
         QCOMPARE(sent->count(), 0);
@@ -141,7 +155,6 @@ private slots:
 
         QSignalSpy run(ping, &PingHelper::device_runDevice);
         QSignalSpy changeFile(ping, &PingHelper::changeFile);
-        QSignalSpy limitSet(ping, &PingHelper::watchDogLimitSet);
         ping->enablePolling(true);
         DeviceIdentity id;
         id.answerCode = ANSWER_OK;
@@ -162,11 +175,12 @@ private slots:
         QCOMPARE(args.at(5).toUInt(), 3u);
         QCOMPARE(args.at(6).toInt(), 6);
         QCOMPARE(changeFile.count(), 1);
-        QCOMPARE(limitSet.count(), 1);
-        QCOMPARE(limitSet.at(0).at(0).toUInt(), PingHelper::TELEMETRY_ANSWER_LIMIT_MS);
         QVERIFY(ping->samples().isEmpty());
 
         tick();
+        // Telemetry requests carry their own, shorter answer limit.
+        QCOMPARE(sent->count(), 1);
+        QCOMPARE(sent->at(0).at(5).toUInt(), PingHelper::TELEMETRY_ANSWER_LIMIT_MS);
         const QVector<SentRequest> telemetry = takeRequests(*sent);
         QCOMPARE(idsOf(telemetry), QVector<uint8_t>{VyxMsg::TELEMETRY});
         QCOMPARE(telemetry[0].payload, QByteArray::fromHex("00"));
@@ -527,15 +541,20 @@ private slots:
             QCOMPARE(ping->pollMode(), mode);
     }
 
-    void otherReceiversAreIgnored()
+    // Answers and failures on other requesters' channels never reach this helper; failures
+    // of tickets it does not hold change nothing.
+    void otherRequestersOutcomesAreNotSeen()
     {
         connectIdleDevice();
         QSignalSpy poll(ping, &PingHelper::sendPollAnswer);
         QSignalSpy deleted(ping, &PingHelper::device_deleteDevice);
-        ping->receiveVyxMessageObj(QStringLiteral("ParamsHelper"), answer(VyxMsg::GET_STATUS, "2000"));
-        ping->receiveVyxMessageObj(QString(), answer(VyxMsg::GET_DEVICE_INFO, "2100"));
-        for (int i = 0; i < 3; ++i)
-            ping->watchDogOverflowObj(VyxMsg::GET_STATUS, QStringLiteral("Device"));
+        RequestChannel other(QStringLiteral("ParamsHelper"));
+        emit other.answered(1, answer(VyxMsg::GET_STATUS, "2000"));
+        emit other.answered(2, answer(VyxMsg::GET_DEVICE_INFO, "2100"));
+        for (int i = 0; i < 3; ++i) {
+            emit other.failed(RequestTicket(3 + i), RequestFailure::NoAnswer);
+            emit channel->failed(ChannelPlayer::unknownTicket(), RequestFailure::NoAnswer);
+        }
         QCOMPARE(poll.count(), 0);
         QCOMPARE(deleted.count(), 0);
         QCOMPARE(ping->pollMode(), PingHelper::PING_CONNECTED);

@@ -28,7 +28,7 @@ public:
           fw(app.updateFwHelper()),
           messages(&app, &AppBase::sendTextForInfo),
           progress(fw, &UpdateFwHelper::updateProgressBar),
-          sent(fw, &UpdateFwHelper::sendMessageToComPort),
+          sent(fw->requests(), &RequestChannel::bytesSent),
           finished(fw, &UpdateFwHelper::updateFinished)
     {
     }

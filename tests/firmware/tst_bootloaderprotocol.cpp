@@ -3,6 +3,7 @@
 #include "firmware/updateerror.h"
 #include "firmware/updatefwhelper.h"
 #include "firmwareimages.h"
+#include "tests/common/channelplayer.h"
 #include "wire/messageids.h"
 
 #include <QSignalSpy>
@@ -19,8 +20,10 @@ class TestBootloaderProtocol : public QObject
     // The sequencer alone, with what it sends recorded and the bootloader's bytes fed in.
     struct Script
     {
-        UpdateFwHelper fw;
-        QSignalSpy raw {&fw, &UpdateFwHelper::sendMessageToComPort};
+        RequestChannel requests {QStringLiteral("UpdateFwHelper")};
+        ChannelPlayer line {&requests};
+        UpdateFwHelper fw {&requests};
+        QSignalSpy raw {&requests, &RequestChannel::bytesSent};
         QSignalSpy finished {&fw, &UpdateFwHelper::updateFinished};
         QSignalSpy texts {&fw, &UpdateFwHelper::sendTextForMsgBox};
         QTemporaryDir dir;
@@ -32,11 +35,8 @@ class TestBootloaderProtocol : public QObject
             return TestImages::writeFile(path, TestImages::plainImage(8192)) ? path : QString();
         }
 
-        void feed(const QByteArray &bytes)
-        {
-            for (char c : bytes)
-                fw.handleReceivedChar(uint8_t(c));
-        }
+        // The bootloader's bytes, framed as the request line frames them.
+        void feed(const QByteArray &bytes) { line.feed(bytes); }
         QByteArray lastSent() const { return raw.isEmpty() ? QByteArray() : raw.last().at(0).toByteArray(); }
         // Waiting for a bootloader; the first sync answered.
         void startInBootloader(const QString &file)
@@ -217,7 +217,7 @@ private slots:
     void refusedResetEndsTheUpdate()
     {
         Script s;
-        QSignalSpy vyx(&s.fw, &UpdateFwHelper::com_sendVyxMessageObj);
+        QSignalSpy vyx(&s.requests, &RequestChannel::requestSent);
         s.fw.deviceConnectionState(DEVICE_CONNECTED);
         s.fw.startUpdate(s.imageFile());
         QCOMPARE(vyx.size(), 1);
@@ -226,7 +226,7 @@ private slots:
         refused.msgId = VyxMsg::FIRMWARE_UPDATE_ENTRY;
         refused.payload[0] = ANSWER_REFUSED;
         refused.length = 1;
-        s.fw.receiveVyxMessageObj(QStringLiteral("UpdateFwHelper"), refused);
+        s.line.answer(refused);
         s.fw.updateTick();
         QCOMPARE(s.finished.size(), 1);
         QCOMPARE(s.texts.last().at(0).toString(), QStringLiteral("An update problem has occurred. Error 0x200"));
@@ -253,9 +253,11 @@ private slots:
     {
         Script s;
         s.startInBootloader(s.imageFile());
-        s.fw.watchDogOverflowObj(0, QStringLiteral("PingHelper"));
+        RequestChannel other(QStringLiteral("PingHelper"));
+        emit other.failed(s.line.open.last().ticket, RequestFailure::NoAnswer);
+        emit s.requests.failed(ChannelPlayer::unknownTicket(), RequestFailure::NoAnswer);
         QCOMPARE(s.fw.state(), UpdateFwHelper::BlGet);
-        s.fw.watchDogOverflowObj(0, QStringLiteral("UpdateFwHelper"));
+        QVERIFY(s.line.failBytes());
         QCOMPARE(s.fw.state(), UpdateFwHelper::UpdateFailed);
         QCOMPARE(s.fw.errorCode(), UpdateError::Timeout);
     }

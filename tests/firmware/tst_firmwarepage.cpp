@@ -21,7 +21,8 @@ class TestFirmwarePage : public QObject
     struct PageRig
     {
         QTemporaryDir dir;
-        UpdateFwHelper updater;
+        RequestChannel requests {QStringLiteral("UpdateFwHelper")};
+        UpdateFwHelper updater {&requests};
         ScriptedDialogs dialogs;
         AppSettings settings {dir.filePath(QStringLiteral("kordoman.ini"))};
         FirmwarePage page {&updater, &dialogs, &settings};

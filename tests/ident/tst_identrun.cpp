@@ -29,17 +29,13 @@ private slots:
         SimulatorProvider provider(&controller);
 
         ComHelper com(&provider);
-        PingHelper ping;
-        IdHelper id;
+        RequestChannel pingRequests(QStringLiteral("PingHelper"));
+        RequestChannel idRequests(QStringLiteral("IdHelper"));
+        com.requestLine()->attach(&pingRequests);
+        com.requestLine()->attach(&idRequests);
+        PingHelper ping(&pingRequests);
+        IdHelper id(&idRequests);
         connect(&com, &ComHelper::comPortOpened, &ping, [&ping] { ping.enablePolling(true); });
-        connect(&ping, &PingHelper::com_sendVyxMessageObj, &com, &ComHelper::sendVyxMessageObj);
-        connect(&id, &IdHelper::com_sendVyxMessageObj, &com, &ComHelper::sendVyxMessageObj);
-        connect(&ping, &PingHelper::watchDogLimitReset, &com, &ComHelper::watchDogLimitReset);
-        connect(&ping, &PingHelper::watchDogLimitSet, &com, &ComHelper::watchDogLimitSet);
-        connect(&com, &ComHelper::processVyxMessageObj, &ping, &PingHelper::receiveVyxMessageObj);
-        connect(&com, &ComHelper::processVyxMessageObj, &id, &IdHelper::receiveVyxMessageObj);
-        connect(&com, &ComHelper::watchDogOverflowObj, &id, &IdHelper::watchDogOverflowObj);
-        connect(&com, &ComHelper::watchDogOverflowObj, &ping, &PingHelper::watchDogOverflowObj);
         connect(&ping, &PingHelper::sendPollAnswer, &id, &IdHelper::receivePollAnswer);
         // The device model's part: announce the state to both helpers.
         const auto setDeviceState = [&](Device_State_e state) {
@@ -60,7 +56,6 @@ private slots:
             controller.advance(50);
             com.handleTimeout();
             ping.handleTimeout();
-            id.tick();
             for (int i = 0; i < 5; ++i) // the port delivers by queued calls
                 QCoreApplication::processEvents();
         };

@@ -495,7 +495,7 @@ private slots:
         poll.errorPrediction = 7;
         id->receivePollAnswer(poll);
         rig.setDeviceState(DEVICE_DISCONNECTED);
-        QSignalSpy sent(id, &IdHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(id->requests(), &RequestChannel::requestSent);
 
         emit id->identificationFailed(true);
         QCOMPARE(rig.text("pushButtonAcceptIdent"), QStringLiteral("Correction"));
@@ -538,7 +538,7 @@ private slots:
         WindowRig rig;
         rig.setDeviceState(Device_State_e(state));
         QCOMPARE(int(rig.app().idHelper()->deviceState()), state);
-        QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.app().idHelper()->requests(), &RequestChannel::requestSent);
         rig.showPage("toolButtonMotorParams");
         enterMotorData(rig, maxCurrent);
 

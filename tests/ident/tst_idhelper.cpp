@@ -1,5 +1,6 @@
 #include "wire/messageids.h"
 #include "ident/idhelper.h"
+#include "tests/common/channelplayer.h"
 #include "motors/dbmanager.h"
 
 #include <QSignalSpy>
@@ -58,6 +59,8 @@ class TestIdHelper : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<RequestChannel> channel;
+    std::unique_ptr<ChannelPlayer> line;
     std::unique_ptr<IdHelper> id;
     std::unique_ptr<QSignalSpy> sent;
     std::unique_ptr<QSignalSpy> logs;
@@ -65,10 +68,8 @@ class TestIdHelper : public QObject
     std::unique_ptr<QSignalSpy> steps;
     std::unique_ptr<QSignalSpy> disconnects;
 
-    void reply(uint8_t msgId, const QByteArray &payload, const QString &receiver = QStringLiteral("IdHelper"))
-    {
-        id->receiveVyxMessageObj(receiver, answerFrame(msgId, payload));
-    }
+    void reply(uint8_t msgId, const QByteArray &payload) { line->answer(answerFrame(msgId, payload)); }
+    void lose(uint8_t msgId, RequestFailure reason = RequestFailure::NoAnswer) { QVERIFY(line->fail(msgId, reason)); }
 
     int sentId(int index) const { return int(sent->at(index).at(0).value<uint8_t>()); }
     int lastSentId() const { return sent->isEmpty() ? -1 : sentId(sent->size() - 1); }
@@ -136,8 +137,10 @@ class TestIdHelper : public QObject
 private slots:
     void init()
     {
-        id = std::make_unique<IdHelper>();
-        sent = std::make_unique<QSignalSpy>(id.get(), &IdHelper::com_sendVyxMessageObj);
+        channel = std::make_unique<RequestChannel>(QStringLiteral("IdHelper"));
+        line = std::make_unique<ChannelPlayer>(channel.get());
+        id = std::make_unique<IdHelper>(channel.get());
+        sent = std::make_unique<QSignalSpy>(channel.get(), &RequestChannel::requestSent);
         logs = std::make_unique<QSignalSpy>(id.get(), &IdHelper::writeLogMessage);
         failures = std::make_unique<QSignalSpy>(id.get(), &IdHelper::identificationFailed);
         steps = std::make_unique<QSignalSpy>(id.get(), &IdHelper::changeIdState);
@@ -152,6 +155,8 @@ private slots:
         steps.reset();
         disconnects.reset();
         id.reset();
+        line.reset();
+        channel.reset();
     }
 
     // ---- the user's motor data become the controller's limits ----
@@ -564,7 +569,7 @@ private slots:
     {
         QTest::addColumn<QString>("howLost");
         QTest::newRow("loss reported by the port manager") << QStringLiteral("watchdog");
-        QTest::newRow("dropped without a report") << QStringLiteral("deadline");
+        QTest::newRow("dropped behind another lost request") << QStringLiteral("dropped");
         QTest::newRow("answer neither accepts nor refuses") << QStringLiteral("unreadable");
     }
 
@@ -577,12 +582,9 @@ private slots:
         clearSpies();
 
         if (howLost == QLatin1String("watchdog")) {
-            id->watchDogOverflowObj(VyxMsg::IDENT_RUN, QStringLiteral("IdHelper"));
-        } else if (howLost == QLatin1String("deadline")) {
-            for (uint32_t i = 1; i < IdHelper::ANSWER_DEADLINE_TICKS; ++i)
-                id->tick();
-            QCOMPARE(sent->size(), 0);
-            id->tick();
+            lose(VyxMsg::IDENT_RUN);
+        } else if (howLost == QLatin1String("dropped")) {
+            lose(VyxMsg::IDENT_RUN, RequestFailure::Dropped);
         } else {
             reply(VyxMsg::IDENT_RUN, QByteArray());
         }
@@ -590,7 +592,7 @@ private slots:
         QCOMPARE(id->state(), IdState::StopRequested);
         QCOMPARE(disconnects->size(), 0);
 
-        id->watchDogOverflowObj(VyxMsg::IDENT_STOP, QStringLiteral("IdHelper"));
+        lose(VyxMsg::IDENT_STOP);
         QCOMPARE(disconnects->size(), 1);
         QCOMPARE(id->state(), IdState::Failed);
         QVERIFY(!failures->isEmpty());
@@ -614,14 +616,14 @@ private slots:
         if (stage == QLatin1String("userParams")) {
             sendExampleParams();
             clearSpies();
-            id->watchDogOverflowObj(VyxMsg::SET_MOTOR_USER_PARAMS, QStringLiteral("IdHelper"));
+            lose(VyxMsg::SET_MOTOR_USER_PARAMS);
         } else {
             runUpTo(IdState::Deceleration);
             id->receivePollAnswer(estimator(12));
             QCOMPARE(lastSentId(), int(VyxMsg::GET_MOTOR_PARAMS));
             clearSpies();
             if (stage == QLatin1String("motorParams"))
-                id->watchDogOverflowObj(VyxMsg::GET_MOTOR_PARAMS, QStringLiteral("IdHelper"));
+                lose(VyxMsg::GET_MOTOR_PARAMS);
             else
                 reply(VyxMsg::GET_MOTOR_PARAMS, QByteArray(15, '\x01'));
         }
@@ -638,8 +640,10 @@ private slots:
     {
         startRun();
         clearSpies();
-        id->watchDogOverflowObj(VyxMsg::IDENT_RUN, QStringLiteral("PingHelper"));
-        reply(VyxMsg::IDENT_STOP, OK, QStringLiteral("ParamsHelper"));
+        RequestChannel other(QStringLiteral("PingHelper"));
+        emit other.failed(1, RequestFailure::NoAnswer);
+        emit other.answered(2, answerFrame(VyxMsg::IDENT_STOP, OK));
+        emit channel->failed(ChannelPlayer::unknownTicket(), RequestFailure::NoAnswer);
         reply(VyxMsg::IDENT_STOP, OK); // no IDENT_STOP is outstanding
         QCOMPARE(id->state(), IdState::Running);
         QCOMPARE(failures->size() + logs->size() + sent->size() + disconnects->size(), 0);
@@ -669,8 +673,10 @@ private slots:
         MOTOR_TOTAL read;
         QVERIFY(db.getMotorParams(QStringLiteral("Quad 2207"), &read));
 
-        IdHelper helper;
-        QSignalSpy helperSent(&helper, &IdHelper::com_sendVyxMessageObj);
+        RequestChannel requests(QStringLiteral("IdHelper"));
+        ChannelPlayer player(&requests);
+        IdHelper helper(&requests);
+        QSignalSpy helperSent(&requests, &RequestChannel::requestSent);
         QSignalSpy helperLogs(&helper, &IdHelper::writeLogMessage);
         QSignalSpy paramsUpdate(&helper, &IdHelper::updateMotorParams);
         QSignalSpy hoursUpdate(&helper, &IdHelper::updateMotorHours);
@@ -695,10 +701,10 @@ private slots:
 
         // The controller confirms storing through a poll before the user half is answered;
         // the late answer must not put the sequencer into a running state.
-        helper.receiveVyxMessageObj(QStringLiteral("IdHelper"), answerFrame(VyxMsg::SET_MOTOR_IDENT_PARAMS, OK));
+        player.answer(answerFrame(VyxMsg::SET_MOTOR_IDENT_PARAMS, OK));
         helper.receivePollAnswer(savedMessage(VyxMsg::SET_MOTOR_IDENT_PARAMS));
         QCOMPARE(helper.state(), IdState::Idle);
-        helper.receiveVyxMessageObj(QStringLiteral("IdHelper"), answerFrame(VyxMsg::SET_MOTOR_USER_PARAMS, OK));
+        player.answer(answerFrame(VyxMsg::SET_MOTOR_USER_PARAMS, OK));
         QCOMPARE(helper.state(), IdState::Idle);
         QVERIFY(!helper.isIdentRunning());
         QCOMPARE(helperLogs.size(), 2);
@@ -713,14 +719,15 @@ private slots:
     void callsFromTheGuiThreadRunInTheHelpersThread()
     {
         QThread coordinator;
-        auto *helper = new IdHelper;
+        RequestChannel requests(QStringLiteral("IdHelper"));
+        auto *helper = new IdHelper(&requests);
         helper->moveToThread(&coordinator);
         connect(&coordinator, &QThread::finished, helper, &QObject::deleteLater);
         std::atomic<QThread *> sendingThread {nullptr};
         std::atomic<int> sends {0};
         connect(
-            helper, &IdHelper::com_sendVyxMessageObj, helper,
-            [&](uint8_t, QByteArray, bool, bool) {
+            &requests, &RequestChannel::requestSent, helper,
+            [&](uint8_t, QByteArray, bool, bool, RequestTicket, uint32_t) {
                 sendingThread = QThread::currentThread();
                 ++sends;
             },

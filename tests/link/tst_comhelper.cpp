@@ -1,5 +1,6 @@
 #include "tests/common/fakeport.h"
 #include "link/comhelper.h"
+#include "link/requestchannel.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -32,20 +33,36 @@ void collectLinkWarnings(QtMsgType type, const QMessageLogContext &context, cons
 
 } // namespace
 
-// Two requesters with their own class names, as the helpers that use the queue have.
-class RequesterA : public QObject
+// What one requester's channel heard: every outcome, by ticket.
+struct Heard
 {
-    Q_OBJECT
-signals:
-    void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
-    void sendMessageToComPort(QByteArray msg, bool pollOrCheckDevice, bool waitForAnswer);
-};
-
-class RequesterB : public QObject
-{
-    Q_OBJECT
-signals:
-    void com_sendVyxMessageObj(uint8_t vyxMsgId, QByteArray msg, bool pingType, bool waitForAnswer);
+    explicit Heard(RequestChannel *channel)
+        : answers(channel, &RequestChannel::answered), bootAnswers(channel, &RequestChannel::bootAnswered),
+          failures(channel, &RequestChannel::failed)
+    {
+    }
+    // "answered", "boot" or the failure's name, once per outcome of `ticket`.
+    QStringList outcomesOf(RequestTicket ticket) const
+    {
+        QStringList out;
+        for (const QList<QVariant> &args : answers) {
+            if (args.at(0).value<RequestTicket>() == ticket)
+                out << QStringLiteral("answered");
+        }
+        for (const QList<QVariant> &args : bootAnswers) {
+            if (args.at(0).value<RequestTicket>() == ticket)
+                out << QStringLiteral("boot");
+        }
+        for (const QList<QVariant> &args : failures) {
+            if (args.at(0).value<RequestTicket>() == ticket)
+                out << QString::fromLatin1(requestFailureName(args.at(1).value<RequestFailure>()));
+        }
+        return out;
+    }
+    int total() const { return answers.size() + bootAnswers.size() + failures.size(); }
+    QSignalSpy answers;
+    QSignalSpy bootAnswers;
+    QSignalSpy failures;
 };
 
 class TestComHelper : public QObject
@@ -54,8 +71,8 @@ class TestComHelper : public QObject
 
     FakeProvider *provider = nullptr;
     ComHelper *com = nullptr;
-    RequesterA *a = nullptr;
-    RequesterB *b = nullptr;
+    RequestChannel *a = nullptr;
+    RequestChannel *b = nullptr;
 
     FakePort *fakePort() { return provider->lastPort.data(); }
 
@@ -72,16 +89,20 @@ class TestComHelper : public QObject
         QVERIFY(fakePort());
     }
 
+    RequestTicket send(RequestChannel *channel, uint8_t msgId, const QByteArray &payload, bool poll, bool wait)
+    {
+        return channel->send(msgId, payload, poll, wait);
+    }
+
 private slots:
     void init()
     {
         provider = new FakeProvider;
         com = new ComHelper(provider);
-        a = new RequesterA;
-        b = new RequesterB;
-        connect(a, &RequesterA::com_sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
-        connect(a, &RequesterA::sendMessageToComPort, com, &ComHelper::sendMessage);
-        connect(b, &RequesterB::com_sendVyxMessageObj, com, &ComHelper::sendVyxMessageObj);
+        a = new RequestChannel(QStringLiteral("A"));
+        b = new RequestChannel(QStringLiteral("B"));
+        com->requestLine()->attach(a);
+        com->requestLine()->attach(b);
     }
 
     void cleanup()
@@ -94,15 +115,79 @@ private slots:
 
     // ---- request queue ----
 
+    // Each way a request can end, tick-driven: the owner hears exactly one outcome per
+    // ticket, the other requester nothing at all.
+    void oneOutcomePerTicket_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QStringList>("outcomes"); // of the request in flight, then the one queued behind it
+        QTest::newRow("answer") << "answer" << QStringList {"answered", "answered"};
+        QTest::newRow("no answer") << "no answer" << QStringList {"no answer", "dropped"};
+        QTest::newRow("foreign answer") << "foreign answer" << QStringList {"answered", "answered"};
+        QTest::newRow("queue cleared") << "queue cleared" << QStringList {"answered", "queue cleared"};
+        QTest::newRow("protocol switched") << "protocol switched" << QStringList {"answered", "protocol switched"};
+        QTest::newRow("port closed") << "port closed" << QStringList {"port closed", "port closed"};
+        QTest::newRow("write cut") << "write cut" << QStringList {"write cut", "write cut"};
+        QTest::newRow("late answer after the deadline") << "late answer" << QStringList {"no answer", "dropped"};
+        QTest::newRow("no port") << "no port" << QStringList {"no port", "no port"};
+    }
+
+    void oneOutcomePerTicket()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QStringList, outcomes);
+        Heard heardA(a);
+        Heard heardB(b);
+        if (fault != QLatin1String("no port"))
+            connectToOneAdapter();
+        if (fault == QLatin1String("write cut"))
+            fakePort()->acceptAtMost = 3;
+        const RequestTicket first = a->send(0x44, QByteArray::fromHex("01"), false, true);
+        const RequestTicket second = a->send(0x45, {}, false, true);
+        QVERIFY(first != 0 && second != 0 && first != second);
+        QCOMPARE(heardA.total(), 0); // nothing is told before the sender knows its ticket
+
+        if (fault == QLatin1String("answer")) {
+            fakePort()->answer(frame(0x44, QByteArray::fromHex("20")));
+            fakePort()->answer(frame(0x45, QByteArray::fromHex("20")));
+        } else if (fault == QLatin1String("foreign answer")) {
+            fakePort()->answer(frame(0x31, QByteArray::fromHex("20")));
+            fakePort()->answer(frame(0x32, QByteArray::fromHex("20")));
+        } else if (fault == QLatin1String("queue cleared")) {
+            com->clearMessageStack();
+            fakePort()->answer(frame(0x44, QByteArray::fromHex("20")));
+        } else if (fault == QLatin1String("protocol switched")) {
+            b->switchProtocol(); // any requester's switch ends every queued request
+            fakePort()->answer(frame(0x44, QByteArray::fromHex("20")));
+        } else if (fault == QLatin1String("port closed")) {
+            fakePort()->vanish();
+        } else if (fault == QLatin1String("late answer")) {
+            com->handleTimeout();
+            com->handleTimeout(); // the deadline: two ticks
+            fakePort()->answer(frame(0x44, QByteArray::fromHex("20")));
+        }
+        for (int i = 0; i < 3; ++i)
+            com->handleTimeout();
+        if (fault == QLatin1String("late answer"))
+            fakePort()->answer(frame(0x45, QByteArray::fromHex("20"))); // even later
+
+        QCOMPARE(heardA.outcomesOf(first), QStringList {outcomes.at(0)});
+        QCOMPARE(heardA.outcomesOf(second), QStringList {outcomes.at(1)});
+        QCOMPARE(heardA.total(), 2);
+        QCOMPARE(heardB.total(), 0);
+        if (fault == QLatin1String("foreign answer")) // delivered as it came: the owner checks the id
+            QCOMPARE(int(heardA.answers.at(0).at(1).value<VYX_Protocol::VYX_MSG>().msgId), 0x31);
+    }
+
     void pollsJumpTheQueueNewestFirst()
     {
         connectToOneAdapter();
-        emit a->com_sendVyxMessageObj(0x45, QByteArray("\x01", 1), false, true); // in flight
-        emit a->com_sendVyxMessageObj(0x47, {}, false, true);
-        emit a->com_sendVyxMessageObj(0x48, {}, false, true);
-        emit a->com_sendVyxMessageObj(0x49, {}, false, true);
-        emit b->com_sendVyxMessageObj(0x22, {}, true, true);
-        emit b->com_sendVyxMessageObj(0x23, {}, true, true);
+        a->send(0x45, QByteArray("\x01", 1), false, true); // in flight
+        a->send(0x47, {}, false, true);
+        a->send(0x48, {}, false, true);
+        a->send(0x49, {}, false, true);
+        b->send(0x22, {}, true, true);
+        b->send(0x23, {}, true, true);
         QCOMPARE(fakePort()->writes.size(), 1);
 
         QByteArray order;
@@ -113,64 +198,88 @@ private slots:
         QCOMPARE(order.toHex(), QByteArray("2322474849"));
     }
 
-    void echoIsDroppedByCountAndAnswerRoutedByName()
+    void echoIsDroppedByCountAndAnswerRoutedToItsOwner()
     {
         connectToOneAdapter();
-        QSignalSpy answers(com, &ComHelper::processVyxMessageObj);
-        emit b->com_sendVyxMessageObj(0x23, {}, true, true);
+        Heard heardA(a);
+        Heard heardB(b);
+        const RequestTicket poll = b->send(0x23, {}, true, true);
         QCOMPARE(fakePort()->writes.first(), QByteArray::fromHex("1aee23ee1f"));
 
         // Five echo bytes that differ from what was written are still dropped; the answer
         // carries an unexpected id and is still the answer to the request in flight.
         fakePort()->pendingEcho.clear();
         fakePort()->deliver(QByteArray::fromHex("0102030405") + frame(0x31, QByteArray::fromHex("20")));
-        QCOMPARE(answers.size(), 1);
-        QCOMPARE(answers[0][0].toString(), QStringLiteral("RequesterB"));
-        const auto msg = answers[0][1].value<VYX_Protocol::VYX_MSG>();
+        QCOMPARE(heardB.answers.size(), 1);
+        QCOMPARE(heardB.answers[0][0].value<RequestTicket>(), poll);
+        const auto msg = heardB.answers[0][1].value<VYX_Protocol::VYX_MSG>();
         QCOMPARE(int(msg.msgId), 0x31);
         QCOMPARE(msg.payloadBytes(), QByteArray::fromHex("20"));
+        QCOMPARE(heardA.total(), 0);
         QVERIFY(!com->isWatchDogRunning());
     }
 
-    void badChecksumRunsIntoTheWatchdogAndEveryDroppedSenderIsTold()
+    // A request answered by its own id only: a late frame of another id is dropped, its own
+    // answer still comes, and nothing else is told.
+    void requestAnsweredByItsOwnIdOnly()
     {
         connectToOneAdapter();
-        QSignalSpy answers(com, &ComHelper::processVyxMessageObj);
-        QSignalSpy lost(com, &ComHelper::watchDogOverflowObj);
-        emit a->com_sendVyxMessageObj(0x44, {}, false, true);
-        emit b->com_sendVyxMessageObj(0x45, {}, false, true);
-        emit a->com_sendVyxMessageObj(0x26, {}, false, false); // expects nothing: nothing to tell
-        emit a->com_sendVyxMessageObj(0x48, {}, false, true);
+        Heard heardA(a);
+        const RequestTicket reset = a->send(0x80, {}, false, true, 100, RequestChannel::AnswerMatch::OwnId);
+        fakePort()->answer(frame(0x23, QByteArray::fromHex("20")));
+        QCOMPARE(heardA.total(), 0);
+        QVERIFY(com->isWatchDogRunning());
+        fakePort()->answer(frame(0x80, QByteArray::fromHex("20")));
+        QCOMPARE(heardA.outcomesOf(reset), QStringList {"answered"});
+        QCOMPARE(int(heardA.answers.at(0).at(1).value<VYX_Protocol::VYX_MSG>().msgId), 0x80);
+    }
+
+    // Frames the decoder flags are no answers: a wrong checksum, or a payload of 34 to 40
+    // bytes (more than a decoded frame holds). The request runs into its deadline.
+    void flaggedFramesRunIntoTheDeadline_data()
+    {
+        QTest::addColumn<QByteArray>("received");
         QByteArray bad = frame(0x44, QByteArray::fromHex("0102"));
         bad[bad.size() - 2] = char(bad.at(bad.size() - 2) ^ 0x01);
-        fakePort()->answer(bad);
-        QCOMPARE(answers.size(), 0);
+        QTest::newRow("checksum") << bad;
+        QTest::newRow("34 payload bytes") << frame(0x44, QByteArray(34, '\x20'));
+        QTest::newRow("40 payload bytes") << frame(0x44, QByteArray(40, '\x20'));
+    }
+
+    void flaggedFramesRunIntoTheDeadline()
+    {
+        QFETCH(QByteArray, received);
+        connectToOneAdapter();
+        Heard heardA(a);
+        Heard heardB(b);
+        const RequestTicket lost = a->send(0x44, {}, false, true);
+        const RequestTicket dropped = b->send(0x45, {}, false, true);
+        const RequestTicket noAnswerExpected = a->send(0x26, {}, false, false);
+        QVERIFY(!received.isEmpty());
+        fakePort()->answer(received);
+        QCOMPARE(heardA.answers.size(), 0);
 
         com->handleTimeout();
-        QCOMPARE(lost.size(), 0);
+        QCOMPARE(heardA.failures.size(), 0);
         com->handleTimeout(); // default limit: two ticks
-        QStringList reports;
-        for (const QList<QVariant> &report : qAsConst(lost))
-            reports << QStringLiteral("%1 %2").arg(report[0].value<uint8_t>(), 0, 16).arg(report[1].toString());
-        QCOMPARE(reports, (QStringList{QStringLiteral("44 RequesterA"), QStringLiteral("45 RequesterB"),
-                                       QStringLiteral("48 RequesterA")}));
+        QCOMPARE(heardA.outcomesOf(lost), QStringList {"no answer"});
+        QCOMPARE(heardA.outcomesOf(noAnswerExpected), QStringList {"dropped"});
+        QCOMPARE(heardB.outcomesOf(dropped), QStringList {"dropped"});
+        QCOMPARE(heardA.total() + heardB.total(), 3);
         QCOMPARE(com->queuedRequests(), 0);
         QCOMPARE(fakePort()->writes.size(), 1);
 
         // Requests after the loss go out normally.
-        emit a->com_sendVyxMessageObj(0x40, {}, false, true);
+        a->send(0x40, {}, false, true);
         QCOMPARE(fakePort()->writes.size(), 2);
     }
 
     void aRequestResentFromItsLossReportGoesOut()
     {
         connectToOneAdapter();
-        emit b->com_sendVyxMessageObj(0x23, {}, true, true); // a status poll, lost
-        emit a->com_sendVyxMessageObj(0x45, QByteArray("\x01", 1), false, true); // a write behind it
-        connect(com, &ComHelper::watchDogOverflowObj, a, [this](uint8_t msgId, const QString &receiver) {
-            if (receiver == QLatin1String("RequesterA"))
-                emit a->com_sendVyxMessageObj(msgId, QByteArray("\x01", 1), false, true);
-        });
+        b->send(0x23, {}, true, true); // a status poll, lost
+        a->send(0x45, QByteArray("\x01", 1), false, true); // a write behind it
+        connect(a, &RequestChannel::failed, this, [this] { a->send(0x45, QByteArray("\x01", 1), false, true); });
         com->handleTimeout();
         com->handleTimeout();
         QCOMPARE(fakePort()->writes.size(), 2);
@@ -179,42 +288,50 @@ private slots:
 
     void nothingIsQueuedWithoutAPort()
     {
-        QSignalSpy lost(com, &ComHelper::watchDogOverflowObj);
+        Heard heardA(a);
+        Heard heardB(b);
         for (int i = 0; i < 50; ++i)
-            emit b->com_sendVyxMessageObj(0x22, {}, true, false); // detection: expects nothing
-        emit a->com_sendVyxMessageObj(0x45, {}, false, true);
+            b->send(0x22, {}, true, false); // detection: expects nothing
+        a->send(0x45, {}, false, true);
         QCOMPARE(com->queuedRequests(), 0);
-        QCOMPARE(lost.size(), 0); // closing the port drops the device: nobody waits
+        com->handleTimeout();
+        QCOMPARE(heardB.failures.size(), 50); // each told once: no port
+        QCOMPARE(heardA.failures.size(), 1);
 
         connectToOneAdapter();
         for (int i = 0; i < 5; ++i)
             com->handleTimeout();
         QVERIFY(fakePort()->writes.isEmpty()); // no stale request floods the controller
+        QCOMPARE(heardA.total() + heardB.total(), 51);
     }
 
     void writeFailures_data()
     {
         QTest::addColumn<QString>("failure");
+        QTest::addColumn<int>("acceptAtMost");
         QTest::addColumn<bool>("isLost");
-        QTest::newRow("write error (-1)") << "error" << false;
-        QTest::newRow("full buffer (0)") << "full" << false;
-        QTest::newRow("part of the frame") << "partial" << true;
+        QTest::newRow("write error (-1)") << "error" << -1 << false;
+        QTest::newRow("full buffer (0)") << "full" << -1 << false;
+        QTest::newRow("part of the frame") << "partial" << 3 << true;
+        // 0x45 with 8 payload bytes: 1a ee 45 + 8 + checksum + 1f = 13 bytes, all but the end byte.
+        QTest::newRow("all but the end byte") << "partial" << 12 << true;
     }
 
     void writeFailures()
     {
         QFETCH(QString, failure);
+        QFETCH(int, acceptAtMost);
         QFETCH(bool, isLost);
         connectToOneAdapter();
-        QSignalSpy lost(com, &ComHelper::watchDogOverflowObj);
+        Heard heardA(a);
         FakePort *line = fakePort();
         line->failWrites = failure == QLatin1String("error");
         line->refuseWrites = failure == QLatin1String("full");
-        line->acceptAtMost = failure == QLatin1String("partial") ? 3 : -1;
+        line->acceptAtMost = acceptAtMost;
         g_linkWarnings.clear();
         g_previousHandler = qInstallMessageHandler(collectLinkWarnings);
-        emit a->com_sendVyxMessageObj(0x45, QByteArray::fromHex("0102030405060708"), false, true);
-        emit a->com_sendVyxMessageObj(0x47, QByteArray::fromHex("0102030405060708"), false, true);
+        const RequestTicket first = a->send(0x45, QByteArray::fromHex("0102030405060708"), false, true);
+        a->send(0x47, QByteArray::fromHex("0102030405060708"), false, true);
         for (int i = 0; i < 3; ++i)
             com->handleTimeout();
         qInstallMessageHandler(g_previousHandler);
@@ -222,14 +339,13 @@ private slots:
         QCOMPARE(g_linkWarnings.size(), 1); // each kind of failure once, at warning level
         if (isLost) {
             // Every request cut short is lost at once, its sender told; the watchdog never ran.
-            QVERIFY(lost.size() >= 1);
-            QCOMPARE(int(lost[0][0].value<uint8_t>()), 0x45);
-            QCOMPARE(lost[0][1].toString(), QStringLiteral("RequesterA"));
+            QCOMPARE(line->writes.first().size(), acceptAtMost);
+            QCOMPARE(heardA.outcomesOf(first), QStringList {"write cut"});
             QCOMPARE(com->queuedRequests(), 0);
             QVERIFY(!com->isWatchDogRunning());
         } else {
             // Nothing went out: the request waits at the head and is tried again.
-            QCOMPARE(lost.size(), 0);
+            QCOMPARE(heardA.total(), 0);
             QCOMPARE(com->queuedRequests(), 2);
             QVERIFY(!com->isWatchDogRunning());
             line->failWrites = line->refuseWrites = false;
@@ -243,34 +359,62 @@ private slots:
     void partialWriteEchoIsDropped()
     {
         connectToOneAdapter();
-        QSignalSpy answers(com, &ComHelper::processVyxMessageObj);
+        Heard heardB(b);
         fakePort()->acceptAtMost = 3;
-        emit a->com_sendVyxMessageObj(0x45, QByteArray::fromHex("0102030405060708"), false, true);
+        a->send(0x45, QByteArray::fromHex("0102030405060708"), false, true);
         fakePort()->acceptAtMost = -1;
-        emit b->com_sendVyxMessageObj(0x23, {}, true, true);
+        const RequestTicket poll = b->send(0x23, {}, true, true);
         // The echo of the three bytes that did go out, then that of the poll, then its answer.
         fakePort()->answer(frame(0x23, QByteArray::fromHex("20")));
-        QCOMPARE(answers.size(), 1);
-        QCOMPARE(answers[0][0].toString(), QStringLiteral("RequesterB"));
+        QCOMPARE(heardB.outcomesOf(poll), QStringList {"answered"});
     }
 
     void requestWithoutAnswerFreesTheLineAfterItsSlot()
     {
         connectToOneAdapter();
-        QSignalSpy lost(com, &ComHelper::watchDogOverflowObj);
-        emit a->com_sendVyxMessageObj(0x26, {}, false, false);
-        emit a->com_sendVyxMessageObj(0x27, {}, false, true);
+        Heard heardA(a);
+        const RequestTicket free = a->send(0x26, {}, false, false);
+        a->send(0x27, {}, false, true);
         QCOMPARE(fakePort()->writes.size(), 1);
         com->handleTimeout();
         com->handleTimeout(); // slot over: the same tick sends the next one
         QCOMPARE(fakePort()->writes.size(), 2);
-        QCOMPARE(lost.size(), 0);
+        // No answer came in its slot: it ends so when the next request goes out.
+        QCOMPARE(heardA.outcomesOf(free), QStringList {"no answer"});
 
         // A poll does not wait for the slot of a request that expects no answer.
         fakePort()->answer(frame(0x27));
-        emit a->com_sendVyxMessageObj(0x26, {}, false, false);
-        emit b->com_sendVyxMessageObj(0x23, {}, true, true);
+        a->send(0x26, {}, false, false);
+        b->send(0x23, {}, true, true);
         QCOMPARE(uint8_t(fakePort()->writes.last().at(2)), uint8_t(0x23));
+    }
+
+    // A poll that cuts the slot of a request expecting no answer short goes out before that
+    // request's echo came back: both echoes are dropped, and the poll's answer is its own.
+    void echoOfARequestCutShortByAPollIsDropped()
+    {
+        connectToOneAdapter();
+        Heard heardB(b);
+        a->send(0x21, {}, true, false);
+        const RequestTicket poll = b->send(0x23, {}, true, true);
+        QCOMPARE(fakePort()->writes.size(), 2);
+        fakePort()->answer(frame(0x23, QByteArray::fromHex("2001")));
+        QCOMPARE(heardB.outcomesOf(poll), QStringList {"answered"});
+        QCOMPARE(heardB.answers.at(0).at(1).value<VYX_Protocol::VYX_MSG>().payloadBytes(), QByteArray::fromHex("2001"));
+    }
+
+    // A request that expects no answer holds the line for its slot only, but an answer that
+    // comes after the slot, before the next request is written, is still its answer.
+    void answerAfterTheSlotOfARequestWithoutWait()
+    {
+        connectToOneAdapter();
+        Heard heardB(b);
+        const RequestTicket probe = b->send(0x21, {}, true, false);
+        com->handleTimeout();
+        com->handleTimeout();
+        QVERIFY(!com->isWatchDogRunning());
+        fakePort()->answer(frame(0x21, QByteArray::fromHex("20")));
+        QCOMPARE(heardB.outcomesOf(probe), QStringList {"answered"});
     }
 
     // A byte-wise request (the bootloader's sync) does not take the slot of a frame
@@ -278,8 +422,9 @@ private slots:
     void byteRequestWaitsForAFrameRequestsSlot()
     {
         connectToOneAdapter();
-        emit b->com_sendVyxMessageObj(0x21, {}, true, false); // the identity poll: no answer awaited
-        emit a->sendMessageToComPort(QByteArray::fromHex("7f"), true, false);
+        Heard heardB(b);
+        b->send(0x21, {}, true, false); // the identity poll: no answer awaited
+        a->sendBytes(QByteArray::fromHex("7f"), BootShape::Ack, true, false);
         QCOMPARE(fakePort()->writes.size(), 1);
         com->handleTimeout();
         com->handleTimeout(); // the slot is over
@@ -288,15 +433,18 @@ private slots:
 
         // Polls repeated meanwhile go out once, and not again within their slot: two would
         // bring two answers, the second taken for the next request's.
-        emit b->com_sendVyxMessageObj(0x21, {}, true, false);
-        emit b->com_sendVyxMessageObj(0x21, {}, true, false);
+        const RequestTicket replaced = b->send(0x21, {}, true, false);
+        b->send(0x21, {}, true, false);
         QCOMPARE(com->queuedRequests(), 1);
         com->handleTimeout();
         com->handleTimeout();
         QCOMPARE(fakePort()->writes.size(), 3);
-        emit b->com_sendVyxMessageObj(0x21, {}, true, false);
+        const RequestTicket again = b->send(0x21, {}, true, false);
         QCOMPARE(fakePort()->writes.size(), 3);
         QCOMPARE(com->queuedRequests(), 0);
+        com->handleTimeout();
+        QCOMPARE(heardB.outcomesOf(replaced), QStringList {"replaced"});
+        QCOMPARE(heardB.outcomesOf(again), QStringList {"replaced"});
     }
 
     // Whether a frame answer may still come, for the bootloader probe.
@@ -318,7 +466,7 @@ private slots:
         QFETCH(int, quietTicks);
         QFETCH(bool, mayArrive);
         connectToOneAdapter();
-        emit b->com_sendVyxMessageObj(0x21, {}, true, false);
+        b->send(0x21, {}, true, false);
         QVERIFY(com->mayFrameAnswerArrive()); // its slot is open
         com->handleTimeout();
         com->handleTimeout();
@@ -333,7 +481,7 @@ private slots:
     {
         connectToOneAdapter();
         fakePort()->refuseWrites = true;
-        emit a->com_sendVyxMessageObj(0x40, {}, false, true);
+        a->send(0x40, {}, false, true);
         QCOMPARE(com->queuedRequests(), 1);
         QVERIFY(!com->isWatchDogRunning());
         fakePort()->refuseWrites = false;
@@ -342,25 +490,75 @@ private slots:
         QCOMPARE(fakePort()->writes.size(), 1);
     }
 
-    void rawRequestPassesBytesOn()
+    // Bootloader answers go through their own framer: the answer comes whole, in the shape
+    // the request expects; bytes that are not acknowledgements where one is awaited are
+    // ignored, and no frame decoder sees them.
+    void bootloaderAnswersAreFramed_data()
+    {
+        QTest::addColumn<int>("shape");
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<bool>("ack");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("closingAck");
+        QTest::newRow("ack") << int(BootShape::Ack) << QByteArray::fromHex("ff79") << true << QByteArray() << false;
+        QTest::newRow("nack") << int(BootShape::Ack) << QByteArray::fromHex("1f") << false << QByteArray() << false;
+        QTest::newRow("first byte") << int(BootShape::FirstByte) << QByteArray::fromHex("ff79") << false
+                                    << QByteArray::fromHex("ff") << false;
+        QTest::newRow("counted data") << int(BootShape::CountedData) << QByteArray::fromHex("7901aabb79") << true
+                                      << QByteArray::fromHex("aabb") << true;
+        QTest::newRow("closing nack") << int(BootShape::CountedData) << QByteArray::fromHex("7900aa1f") << true
+                                      << QByteArray::fromHex("aa") << false;
+        QTest::newRow("nack first") << int(BootShape::CountedData) << QByteArray::fromHex("1f") << false
+                                    << QByteArray() << false;
+        QTest::newRow("fixed data, count ignored") << int(BootShape::FixedData) << QByteArray::fromHex("7900a1a2a379")
+                                                   << true << QByteArray::fromHex("a1a2a3") << true;
+    }
+
+    void bootloaderAnswersAreFramed()
+    {
+        QFETCH(int, shape);
+        QFETCH(QByteArray, received);
+        QFETCH(bool, ack);
+        QFETCH(QByteArray, data);
+        QFETCH(bool, closingAck);
+        connectToOneAdapter();
+        Heard heardA(a);
+        const RequestTicket ticket = a->sendBytes(QByteArray::fromHex("7f"), BootShape(shape), false, true, 100, 3);
+        for (char c : received)
+            fakePort()->answer(QByteArray(1, c)); // byte by byte, as a slow line brings them
+        QCOMPARE(heardA.outcomesOf(ticket), QStringList {"boot"});
+        const BootAnswer answer = heardA.bootAnswers.at(0).at(1).value<BootAnswer>();
+        QCOMPARE(answer.acknowledged, ack);
+        QCOMPARE(answer.data, data);
+        QCOMPARE(answer.closingAck, closingAck);
+        QVERIFY(!com->isWatchDogRunning());
+    }
+
+    // A frame answer that comes late, while a bootloader request is in flight, never reaches
+    // a frame requester; nor do bootloader bytes.
+    void lateFrameNeverReachesTheOtherKind()
     {
         connectToOneAdapter();
-        QSignalSpy chars(com, &ComHelper::handleReceivedChar);
-        emit a->sendMessageToComPort(QByteArray::fromHex("7f"), false, true);
-        fakePort()->answer(QByteArray::fromHex("ff79"));
-        QCOMPARE(chars.size(), 2);
-        QCOMPARE(chars[0][0].value<long>(), 255L);
-        QCOMPARE(chars[1][0].value<long>(), 0x79L);
-        QVERIFY(com->isWatchDogRunning()); // raw requests end only by answerCorrect()
-        com->answerCorrect();
-        QVERIFY(!com->isWatchDogRunning());
+        Heard heardA(a);
+        Heard heardB(b);
+        const RequestTicket frameRequest = b->send(0x23, {}, false, true);
+        com->handleTimeout();
+        com->handleTimeout(); // lost
+        const RequestTicket boot = a->sendBytes(QByteArray::fromHex("7f"), BootShape::Ack, false, true);
+        fakePort()->answer(frame(0x23, QByteArray::fromHex("2020")));
+        QCOMPARE(heardB.outcomesOf(frameRequest), QStringList {"no answer"});
+        QCOMPARE(heardB.total(), 1);
+        QCOMPARE(heardA.outcomesOf(boot), QStringList {"boot"});
+        // The frame's bytes are no acknowledgements, except its end byte 0x1F: a NACK, which
+        // the updater never takes for a bootloader found.
+        QVERIFY(!heardA.bootAnswers.at(0).at(1).value<BootAnswer>().acknowledged);
     }
 
     void newAddressAppliesToLaterFrames()
     {
         connectToOneAdapter();
         com->setVyxAddress(0x05);
-        emit a->com_sendVyxMessageObj(0x23, {}, true, true);
+        a->send(0x23, {}, true, true);
         QCOMPARE(fakePort()->writes.first(), frame(0x23, {}, 0x05));
     }
 
@@ -376,14 +574,17 @@ private slots:
         QTest::newRow("1000") << 1000u << 20u;
     }
 
+    // Each request carries its own answer limit.
     void watchDogLimits()
     {
         QFETCH(uint, ms);
         QFETCH(uint, ticks);
-        com->watchDogLimitSet(ms);
-        QCOMPARE(com->watchDogLimit(), uint32_t(ticks));
-        com->watchDogLimitReset();
-        QCOMPARE(com->watchDogLimit(), 2u);
+        connectToOneAdapter();
+        a->send(0x40, {}, false, true, ms);
+        QCOMPARE(com->requestLine()->answerLimitTicks(), uint32_t(ticks));
+        fakePort()->answer(frame(0x40));
+        a->send(0x41, {}, false, true);
+        QCOMPARE(com->requestLine()->answerLimitTicks(), 2u);
     }
 
     // ---- port life cycle ----
@@ -527,8 +728,9 @@ private slots:
         QSignalSpy closed(com, &ComHelper::comPortClosed);
         for (int tick = 1; tick < ComHelper::LISTING_TICKS_WHILE_CONNECTED - 1; ++tick)
             com->handleTimeout();
-        emit a->com_sendVyxMessageObj(0x44, {}, false, true);
-        emit a->com_sendVyxMessageObj(0x46, {}, false, true);
+        Heard heardA(a);
+        const RequestTicket inFlight = a->send(0x44, {}, false, true);
+        const RequestTicket queued = a->send(0x46, {}, false, true);
         provider->ports.clear();
         com->handleTimeout(); // the tick before the listing
         QCOMPARE(com->state(), ComHelper::PortConnected);
@@ -542,6 +744,10 @@ private slots:
         for (int i = 0; i < 3; ++i)
             com->handleTimeout();
         QCOMPARE(closed.size(), 1);
+        // The expiry in the tick of the close decided the first; the close, the second.
+        QCOMPARE(heardA.outcomesOf(inFlight), QStringList {"no answer"});
+        QCOMPARE(heardA.outcomesOf(queued), QStringList {"dropped"});
+        QCOMPARE(heardA.total(), 2);
 
         provider->ports = adapter;
         com->handleTimeout();

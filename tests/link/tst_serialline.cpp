@@ -1,4 +1,5 @@
 #include "link/comhelper.h"
+#include "link/requestchannel.h"
 #include "link/serialportprovider.h"
 #include "tests/common/fakeportsystem.h"
 
@@ -92,13 +93,15 @@ private slots:
 
         SerialPortProvider provider({peer.path() + QStringLiteral("@AE0001")});
         ComHelper com(&provider);
-        QSignalSpy answers(&com, &ComHelper::processVyxMessageObj);
+        RequestChannel requests(QStringLiteral("Device"));
+        com.requestLine()->attach(&requests);
+        QSignalSpy answers(&requests, &RequestChannel::answered);
         com.startPortSelection();
         QTRY_VERIFY_WITH_TIMEOUT(tickUntilConnected(com), 10000);
 
-        QVERIFY(com.queueVyxMessage(QStringLiteral("Device"), 0x22, {}, true, true));
+        const RequestTicket ticket = requests.send(0x22, {}, true, true, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 1, 10000);
-        QCOMPARE(answers[0][0].toString(), QStringLiteral("Device"));
+        QCOMPARE(answers[0][0].value<RequestTicket>(), ticket);
         const auto msg = answers[0][1].value<VYX_Protocol::VYX_MSG>();
         QCOMPARE(int(msg.msgId), 0x22);
         QCOMPARE(msg.payloadBytes(), QByteArray::fromHex("2001020304"));

@@ -166,7 +166,7 @@ private slots:
         store(rig, QStringLiteral("Test"), sampleMotor(5));
         rig.window->motorPage()->refresh();
         QVERIFY(select(rig, QStringLiteral("Test")));
-        QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.app().idHelper()->requests(), &RequestChannel::requestSent);
 
         click(rig, "toolButtonSetMotor");
         const MOTOR_TOTAL motor = stored(rig, QStringLiteral("Test"));
@@ -225,7 +225,7 @@ private slots:
         store(rig, QStringLiteral("M"), sampleMotor(1));
         rig.window->motorPage()->refresh();
         QVERIFY(select(rig, QStringLiteral("M")));
-        QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.app().idHelper()->requests(), &RequestChannel::requestSent);
 
         click(rig, "toolButtonSetMotor");
         QCOMPARE(lastMessage(rig), message);
@@ -248,7 +248,7 @@ private slots:
         QVERIFY(connectedOnMotorPage(rig));
         store(rig, QStringLiteral("M"), sampleMotor(1));
         rig.window->motorPage()->fillMotorTable(QString());
-        QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.app().idHelper()->requests(), &RequestChannel::requestSent);
 
         click(rig, button.toLatin1().constData());
         QCOMPARE(lastMessage(rig), QStringLiteral("No motor is selected!"));
@@ -495,7 +495,7 @@ private slots:
         QVERIFY(rig.settle());
         const QString path = settingsFile(motorElement);
         QVERIFY(!path.isEmpty());
-        QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.app().idHelper()->requests(), &RequestChannel::requestSent);
 
         rig.dialogs.openAnswer = path;
         click(rig, "toolButtonImportParams");
@@ -546,9 +546,14 @@ private slots:
         rig.window->motorPage()->refresh();
         QVERIFY(select(rig, QStringLiteral("Chosen")));
 
+        QSignalSpy sent(rig.app().idHelper()->requests(), &RequestChannel::requestSent);
         click(rig, "toolButtonSetMotor");
-        if (answerLost) // as the port manager reports a request that got no answer
-            rig.app().idHelper()->watchDogOverflowObj(0x41, QStringLiteral("IdHelper"));
+        if (answerLost) { // as the request line tells a request that got no answer
+            QVERIFY(rig.tickUntil([&] { return !sent.isEmpty(); }));
+            QCOMPARE(sent.first().at(0).toUInt(), 0x41u);
+            emit rig.app().idHelper()->requests()->failed(sent.first().at(4).value<RequestTicket>(),
+                                                          RequestFailure::NoAnswer);
+        }
         QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }));
         rig.tick(10);
         QCOMPARE(rig.dialogs.messages.size(), 1);
@@ -619,7 +624,7 @@ private slots:
         QVERIFY(rig.settle());
         const QString path = settingsFile("<motor><name>Stored</name><params>" + params + "</params></motor>");
         QVERIFY(!path.isEmpty());
-        QSignalSpy sent(rig.app().idHelper(), &IdHelper::com_sendVyxMessageObj);
+        QSignalSpy sent(rig.app().idHelper()->requests(), &RequestChannel::requestSent);
 
         rig.dialogs.answerYes = answerYes;
         rig.dialogs.openAnswer = path;

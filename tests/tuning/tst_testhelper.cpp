@@ -231,7 +231,8 @@ private slots:
     void defaultChoiceRestoresTheWordsBeforeTuning()
     {
         TestHelper helper;
-        Device device;
+        RequestChannel requests(QStringLiteral("Device"));
+        Device device(&requests);
         connect(&device, &Device::setControllerParams, &helper, &TestHelper::setControllerParams);
         connect(&helper, &TestHelper::updateControllerParams, &device, &Device::updateControllerParams);
         QSignalSpy written(&device, &Device::setMotionParamsDirectly);
