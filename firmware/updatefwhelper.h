@@ -54,7 +54,11 @@ public:
     static constexpr uint32_t WRITE_ANSWER_LIMIT_MS = 10000;
     static constexpr int MAX_START_NACKS = 3;               // NACKs to the start command before failing
     static constexpr int PROBE_AFTER_TICKS = 20;            // 1 s without a device before looking
-    static constexpr int PROBE_EVERY_TICKS = 20;
+    // A bootloader takes the identity polls (five bytes each) as two-byte commands and NACKs
+    // them, so an odd number of poll bytes before a sync leaves the sync split across two of
+    // its commands. An odd probe interval puts an odd number of polls (every second tick)
+    // between two probes, so every second probe finds the bootloader in step.
+    static constexpr int PROBE_EVERY_TICKS = 21;
 
     // Requests go out through `requests`, which must outlive the helper.
     explicit UpdateFwHelper(RequestChannel *requests, QObject *parent = nullptr);
