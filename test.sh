@@ -32,4 +32,5 @@ fi
 "$root/scripts/build.sh"
 "$root/scripts/fuzz.sh" --seconds "${KORDO_FUZZ_SECONDS:-5}"
 cd "$root/build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 "$@"
+# Two at a time, as in the sanitizer run: most of these tests wait on the line or the clock.
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j2 "$@"
