@@ -101,7 +101,7 @@ private:
     void retranslate();
     void showValues(const ONLINE_QUANTS_S &sample);
     void sendDuty(int percent);
-    void showCurves();
+    void showCurves(bool redraw = true);
     void showAxis(int axis, int quantity, const QColor &colour);
     void emergencyStop();
     bool isMotorCommanded() const;
