@@ -161,9 +161,13 @@ bool ResultsStore::begin(bool forWriting)
     return exec(QStringLiteral("BEGIN"));
 }
 
+// A transaction that cannot be committed is rolled back: it leaves nothing behind.
 bool ResultsStore::commit()
 {
-    return exec(QStringLiteral("COMMIT"));
+    if (exec(QStringLiteral("COMMIT")))
+        return true;
+    rollback();
+    return false;
 }
 
 void ResultsStore::rollback()
@@ -260,11 +264,7 @@ bool ResultsStore::migrate()
         rollback();
         return false;
     }
-    if (!commit()) {
-        rollback();
-        return false;
-    }
-    return true;
+    return commit();
 }
 
 bool ResultsStore::record(const RunRecord &run, const QList<ResultRecord> &results)
@@ -317,11 +317,7 @@ bool ResultsStore::record(const RunRecord &run, const QList<ResultRecord> &resul
             return false;
         }
     }
-    if (!commit()) {
-        rollback();
-        return false;
-    }
-    return true;
+    return commit();
 }
 
 namespace {
@@ -451,9 +447,5 @@ bool ResultsStore::removeRun(const QString &id)
             return false;
         }
     }
-    if (!commit()) {
-        rollback();
-        return false;
-    }
-    return true;
+    return commit();
 }
