@@ -137,19 +137,20 @@ int main(int argc, char *argv[])
         }
     }
     PortProvider *provider = capture ? static_cast<PortProvider *>(&tapped) : &serial;
+    // Exchanges counted where they happen, samples where the page gets them. The counters are
+    // touched by the coordinator thread until the window is gone: they are declared before it.
+    std::atomic<int> exchanges {0};
+    std::atomic<int> lostRequests {0};
+    int delivered = 0;
+    QSet<RequestTicket> telemetryTickets;
     ScriptedDialogs dialogs;
     MainWindow window(provider, DataDirectory::resolve(dataDir.path(), {}, {}), &dialogs);
     if (capture)
         window.setLineRecorder(&recorder);
     PingHelper *ping = window.appBase().pingHelper();
 
-    // Exchanges counted where they happen; samples counted where the page gets them.
-    std::atomic<int> exchanges {0};
-    std::atomic<int> lostRequests {0};
-    int delivered = 0;
     QObject::connect(ping, &PingHelper::telemetrySample, ping, [&] { ++exchanges; }, Qt::DirectConnection);
     // Telemetry requests that got no answer, told on the polling helper's channel.
-    QSet<RequestTicket> telemetryTickets;
     QObject::connect(ping->requests(), &RequestChannel::requestSent, ping,
                      [&](uint8_t msgId, const QByteArray &, bool, bool, RequestTicket ticket) {
                          if (msgId == VyxMsg::TELEMETRY)

@@ -95,7 +95,11 @@ PortInfo SerialPortProvider::parseExtraPort(const QString &spec)
 
 QList<PortInfo> SerialPortProvider::availablePorts() const
 {
-    if (!m_machineListAge.isValid() || m_machineListAge.hasExpired(MACHINE_REFRESH_MS)) {
+    const bool firstOrOld = !m_machineListAge.isValid() || m_machineListAge.hasExpired(MACHINE_BACKSTOP_MS);
+    // The folder is looked at before the listing, so a change made meanwhile is seen next time.
+    const bool maybeChanged = (firstOrOld || m_machineListAge.hasExpired(MACHINE_REFRESH_MS))
+        && m_deviceFolder.changed();
+    if (firstOrOld || maybeChanged) {
         m_machineListAge.start();
         m_machinePorts.clear();
         const auto serialPorts = QSerialPortInfo::availablePorts();

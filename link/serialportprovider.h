@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/devicefolderstamp.h"
 #include "link/portprovider.h"
 
 #include <QElapsedTimer>
@@ -28,12 +29,15 @@ public:
 
     // Listing the machine's serial ports costs milliseconds (it walks the device tree), and
     // the port manager asks every tick while it looks for a port: the machine's list is read
-    // afresh when it is older than this, the extra ports' paths at every call.
+    // afresh when it is older than this and the device folder changed (an adapter plugged in
+    // or pulled), or when it is older than the backstop; the extra ports' paths at every call.
     static constexpr qint64 MACHINE_REFRESH_MS = 500;
+    static constexpr qint64 MACHINE_BACKSTOP_MS = 30000;
 
 private:
     const PortSystem *m_system;
     QList<PortInfo> m_extraPorts;
     mutable QList<PortInfo> m_machinePorts;
     mutable QElapsedTimer m_machineListAge;
+    mutable DeviceFolderStamp m_deviceFolder;
 };

@@ -1,4 +1,5 @@
 #include "link/comhelper.h"
+#include "link/devicefolderstamp.h"
 #include "link/requestchannel.h"
 #include "link/serialportprovider.h"
 #include "tests/common/fakeportsystem.h"
@@ -9,6 +10,8 @@
 #include <QtTest>
 
 #include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <poll.h>
 #include <pty.h>
@@ -162,6 +165,44 @@ private slots:
         QVERIFY(!other.open(QIODevice::ReadOnly));
         QCOMPARE(provider.openProblem(other, QStringLiteral("Kordo simulator")),
                  QStringLiteral("Port Kordo simulator cannot be opened: ") + other.errorString());
+    }
+
+    // The device folder is looked at instead of listing the machine's ports: an entry that
+    // comes or goes is seen at the next look, an unchanged folder is not, and a time too
+    // young to be trusted is looked at again.
+    void deviceFolderStampSeesEntriesComeAndGo()
+    {
+        QTemporaryDir dev;
+        QVERIFY(dev.isValid());
+        const QByteArray folder = QFile::encodeName(dev.path());
+        const auto setModified = [&](time_t seconds) {
+            const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+            return ::utimensat(AT_FDCWD, folder.constData(), times, 0) == 0;
+        };
+        const time_t past = 1600000000;
+        QVERIFY(setModified(past));
+        DeviceFolderStamp stamp(dev.path());
+        QVERIFY(stamp.changed()); // the first look
+        QVERIFY(!stamp.changed());
+        QVERIFY(!stamp.changed());
+
+        QFile adapter(dev.filePath(QStringLiteral("ttyUSB0")));
+        QVERIFY(adapter.open(QIODevice::WriteOnly));
+        adapter.close();
+        QVERIFY(stamp.changed()); // plugged in: the time is now
+        QVERIFY(stamp.changed()); // and still too young to be trusted
+        QVERIFY(setModified(past + 1));
+        QVERIFY(stamp.changed());
+        QVERIFY(!stamp.changed());
+
+        QVERIFY(adapter.remove());
+        QVERIFY(setModified(past + 2)); // pulled
+        QVERIFY(stamp.changed());
+        QVERIFY(!stamp.changed());
+
+        DeviceFolderStamp missing(dev.filePath(QStringLiteral("gone")));
+        QVERIFY(missing.changed());
+        QVERIFY(missing.changed()); // a folder that cannot be read never hides a change
     }
 };
 
