@@ -481,100 +481,50 @@ void AppBase::setWork(Work work)
     }
 }
 
-bool AppBase::isActivityBusy()
+QString AppBase::busyReason(bool *messageBox) const
 {
+    *messageBox = false;
     switch (m_activity.load()) {
     case ActivityParams:
-        if (m_paramsHelper->isSending()) {
-            emit sendTextForInfo(tr("Parameteres are send to the device, now"), false);
-            return true;
-        }
-        return false;
+        if (m_paramsHelper->isSending())
+            return tr("Parameteres are send to the device, now");
+        return QString();
     case ActivityIdent:
-        if (m_idHelper->isIdentRunning()) {
-            emit sendTextForInfo(tr("Motor identification is still running"), false);
-            return true;
-        }
-        return false;
+        if (m_idHelper->isIdentRunning())
+            return tr("Motor identification is still running");
+        return QString();
     case ActivityControl:
         // A tuning run starts its next trial by itself: the page must not be left meanwhile.
         if ((m_deviceState == DEVICE_RUNNING && m_pingHelper->isDutyEnabled()) || m_testHelper->isTuningRunning()) {
-            emit sendTextForInfo(tr("Please disable control first"), true);
-            return true;
+            *messageBox = true;
+            return tr("Please disable control first");
         }
-        return false;
+        return QString();
     case ActivityFirmware:
-        if (m_updateFwHelper->isUpdateRunning()) {
-            emit sendTextForInfo(tr("Firmware update is still running"), false);
-            return true;
-        }
-        return false;
+        if (m_updateFwHelper->isUpdateRunning())
+            return tr("Firmware update is still running");
+        return QString();
     default:
-        return false;
+        return QString();
     }
 }
 
-// ---- motor database and motor files ----------------------------------------------------
-
-void AppBase::report(const MotorResult &result)
+void AppBase::requestPageChange(int page)
 {
-    if (!result.message.isEmpty())
-        emit sendTextForInfo(result.message, true);
-}
-
-bool AppBase::saveMotor(const QString &name, const MOTOR_TOTAL &motor)
-{
-    if (!m_motorLibrary)
-        return false;
-    const MotorResult result = m_motorLibrary->saveMotor(name, motor);
-    report(result);
-    return result.ok;
-}
-
-bool AppBase::renameMotor(const QString &oldName, const QString &newName)
-{
-    if (!m_motorLibrary)
-        return false;
-    const MotorResult result = m_motorLibrary->renameMotor(oldName, newName);
-    report(result);
-    return result.ok;
-}
-
-bool AppBase::removeMotor(const QString &name)
-{
-    if (!m_motorLibrary)
-        return false;
-    const MotorResult result = m_motorLibrary->removeMotor(name);
-    report(result);
-    return result.ok;
-}
-
-bool AppBase::removeAllMotors()
-{
-    if (!m_motorLibrary)
-        return false;
-    const MotorResult result = m_motorLibrary->removeAllMotors();
-    report(result);
-    return result.ok;
-}
-
-bool AppBase::motorList(QStringList *names, QStringList *datetimes) const
-{
-    if (!m_motorLibrary)
-        return false;
-    return m_motorLibrary->motorList(names, datetimes);
-}
-
-MotorResult AppBase::exportMotors(const QString &fileName, const QStringList &names, const QStringList &datetimes)
-{
-    if (!m_motorFiles)
-        return {};
-    return m_motorFiles->exportMotors(fileName, names, datetimes);
-}
-
-MotorResult AppBase::importMotors(const QString &fileName, bool overwrite)
-{
-    if (!m_motorFiles)
-        return {};
-    return m_motorFiles->importMotors(fileName, overwrite);
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, page] { requestPageChange(page); }, Qt::QueuedConnection);
+        return;
+    }
+    if (page < 0 || page > int(Work::Firmware)) {
+        emit pageChangeRefused(page);
+        return;
+    }
+    bool messageBox = false;
+    const QString reason = busyReason(&messageBox);
+    if (!reason.isEmpty()) {
+        emit sendTextForInfo(reason, messageBox);
+        emit pageChangeRefused(page);
+        return;
+    }
+    emit pageChangeAllowed(page);
 }

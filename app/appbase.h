@@ -67,7 +67,6 @@ public:
     void setWork(Work work);
     // The window's page index (0 overview .. 4 firmware) as the work it stands for.
     void setActivePage(uint8_t page);
-    bool isActivityBusy();
     bool isTimerActive() const { return m_timerActive.load(); }
     Device_State_e deviceState() const { return m_deviceState.load(); }
     bool isDeviceAvailable() const;
@@ -100,15 +99,6 @@ public:
     // snapshot kept are not kept again: that one is returned.
     SettingsSnapshots::Kept takeSnapshot(SettingsSnapshot::Reason reason);
 
-    // Motor database and motor files, called from the GUI thread (where the database
-    // lives). Each shows its outcome through sendTextForInfo as the user expects it.
-    bool saveMotor(const QString &name, const MOTOR_TOTAL &motor);
-    bool renameMotor(const QString &oldName, const QString &newName);
-    bool removeMotor(const QString &name);
-    bool removeAllMotors();
-    bool motorList(QStringList *names, QStringList *datetimes) const;
-    MotorResult exportMotors(const QString &fileName, const QStringList &names, const QStringList &datetimes);
-    MotorResult importMotors(const QString &fileName, bool overwrite);
     QString logDirectory() const { return m_logDirectory; }
 
 public slots:
@@ -118,6 +108,13 @@ public slots:
     // Tells the window, once, what went wrong at start-up (an unusable database).
     void reportStartupProblem();
     void stopTimer();
+    // The window asks (a queued call from its thread) whether it may show its page `page`
+    // (0 overview .. 4 firmware). Answered in the coordinator thread, once: pageChangeAllowed,
+    // or pageChangeRefused after the reason went out through sendTextForInfo (the work under
+    // way may not be left: a write waiting for its confirmation, an identification, a
+    // running motor or tuning run, a firmware update). Called from another thread, it posts
+    // itself into the coordinator thread.
+    void requestPageChange(int page);
 
 public:
     // At exit, from the thread that will destroy the coordinator: stops the clock and closes
@@ -141,6 +138,9 @@ signals:
     void on_deviceToRun();
     void on_deviceDisconnected();
     void on_updateProcess();
+    // The answers to requestPageChange.
+    void pageChangeAllowed(int page);
+    void pageChangeRefused(int page);
 
     // A snapshot was kept: id in the database (0: not there); text says where else it went.
     void settingsSnapshotKept(qint64 id, QString text);
@@ -160,7 +160,9 @@ private:
     void connectTuning();
     void connectFirmwareUpdater();
     void rememberIdentity(uint32_t serialNumber);
-    void report(const MotorResult &result);
+    // Why the work under way may not be left now (empty: it may), and whether the user is
+    // told in a message box rather than on the info line. Coordinator thread.
+    QString busyReason(bool *messageBox) const;
     void compareAfterUpdate();
 
     DbManager *m_dbManager = nullptr;

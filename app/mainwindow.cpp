@@ -300,6 +300,8 @@ void MainWindow::connectCoordinator()
     connect(&m_appBase, &AppBase::on_deviceToRun, this, &MainWindow::on_deviceToRun);
     connect(&m_appBase, &AppBase::on_deviceDisconnected, this, &MainWindow::on_deviceDisconnected);
     connect(&m_appBase, &AppBase::on_updateProcess, this, &MainWindow::on_updateProcess);
+    connect(&m_appBase, &AppBase::pageChangeAllowed, this, &MainWindow::on_pageChangeAllowed);
+    connect(&m_appBase, &AppBase::pageChangeRefused, this, &MainWindow::on_pageChangeRefused);
     connect(&m_appBase, &AppBase::sendTextForInfo, this, &MainWindow::on_showInfo);
     connect(m_appBase.device(), &Device::on_connectionChanged, this, &MainWindow::on_connectionChanged);
     // Telemetry and resets reach the control page as copies, queued from the coordinator.
@@ -480,17 +482,30 @@ void MainWindow::checkOnly(int pageIndex)
     }
 }
 
+// The coordinator decides, in its own thread, whether the work under way may be left; the
+// page changes on its answer only (pageChangeAllowed), and until then the page shown stays
+// chosen. A refusal has told the user why.
 void MainWindow::navigate(QAbstractButton *clicked)
 {
     const int index = m_navigationButtons.indexOf(clicked);
     if (index < 0)
         return;
-    if (m_appBase.isActivityBusy()) { // it has told the user why
-        checkOnly(ui->stackedWidgetMainDataArea->currentIndex());
+    checkOnly(ui->stackedWidgetMainDataArea->currentIndex()); // a click toggled the button
+    AppBase *app = &m_appBase;
+    QMetaObject::invokeMethod(app, [app, index] { app->requestPageChange(index); }, Qt::QueuedConnection);
+}
+
+void MainWindow::on_pageChangeAllowed(int index)
+{
+    if (index < 0 || index >= m_navigationButtons.size())
         return;
-    }
     checkOnly(index);
     ui->stackedWidgetMainDataArea->setCurrentIndex(index);
+}
+
+void MainWindow::on_pageChangeRefused()
+{
+    checkOnly(ui->stackedWidgetMainDataArea->currentIndex());
 }
 
 void MainWindow::pageChanged(int index)

@@ -74,6 +74,8 @@ public:
     void on_portChoiceClosed();
     void on_portConnectionChange(QString portName, bool isZorbel, bool isConnecting, bool isConnected);
     void on_updateProcess();
+    void on_pageChangeAllowed(int index);
+    void on_pageChangeRefused();
     void on_deviceDisconnected();
     void on_deviceToRun();
     void on_connectionChanged(uint32_t serialNumber, Device_State_e deviceState, Device_FW_s fw);

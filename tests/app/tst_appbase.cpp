@@ -4,6 +4,7 @@
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "tests/common/fakeport.h"
+#include "tests/common/pagechange.h"
 #include "tests/firmware/firmwareimages.h"
 
 #include <QSignalSpy>
@@ -129,7 +130,7 @@ private slots:
             app.handleTimeout();
         answerLast(StatusBlock::encode(ANSWER_OK, stored));
         QVERIFY(!app.paramsHelper()->isSending());
-        QVERIFY(!app.isActivityBusy());
+        QCOMPARE(pageChangeAnswer(app, 1), QStringLiteral("allowed"));
     }
 
     // The page choice arrives from the GUI thread between the port loss and the next tick.
@@ -256,7 +257,9 @@ private slots:
         app.setActivePage(uint8_t(page));
         QCOMPARE(int(app.activity()), activity);
         QCOMPARE(toRun.size(), askToRun ? 1 : 0);
-        QVERIFY(!app.isActivityBusy());
+        // Nothing under way: the window may show the page; a page it does not have is refused.
+        QCOMPARE(pageChangeAnswer(app, page),
+                 page <= int(AppBase::Work::Firmware) ? QStringLiteral("allowed") : QStringLiteral("refused"));
     }
 
     // A headless job names its work, not a page of the window.

@@ -209,7 +209,7 @@ private slots:
                                   15000);
         QCOMPARE(rig.app.deviceState(), DEVICE_CONNECTED);
         QStringList names, dates;
-        QVERIFY(rig.app.motorList(&names, &dates));
+        QVERIFY(rig.app.motorLibrary()->motorList(&names, &dates));
         QCOMPARE(names, QStringList {QStringLiteral("Unknown motor 1")});
     }
 };

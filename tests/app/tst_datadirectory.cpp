@@ -158,21 +158,19 @@ private slots:
             FakeProvider provider;
             const DataDirectory data = DataDirectory::resolve(dataPath, tmp.filePath(QStringLiteral("bin")), QString());
             AppBase app(&provider, data);
-            QSignalSpy texts(&app, &AppBase::sendTextForInfo);
             QStringList names, dates;
             if (withDatabase) {
                 QCOMPARE(app.dbManager()->health(), DbManager::Health::ReadOnly);
-                QVERIFY(app.motorList(&names, &dates));
+                QVERIFY(app.motorLibrary()->motorList(&names, &dates));
                 QCOMPARE(names, QStringList {QStringLiteral("Stored")});
-                QVERIFY(!app.saveMotor(QStringLiteral("New"), MOTOR_TOTAL()));
-                QCOMPARE(texts.count(), 1);
-                QVERIFY2(texts[0][0].toString().contains(QStringLiteral("cannot be written")),
-                         qPrintable(texts[0][0].toString()));
+                const MotorResult refused = app.motorLibrary()->saveMotor(QStringLiteral("New"), MOTOR_TOTAL());
+                QVERIFY(!refused.ok);
+                QVERIFY2(refused.message.contains(QStringLiteral("cannot be written")), qPrintable(refused.message));
             } else {
                 QCOMPARE(app.dbManager()->health(), DbManager::Health::Unavailable);
                 QVERIFY2(app.dbManager()->problemText().startsWith(QStringLiteral("There is no motor database")),
                          qPrintable(app.dbManager()->problemText()));
-                QVERIFY(!app.motorList(&names, &dates));
+                QVERIFY(!app.motorLibrary()->motorList(&names, &dates));
             }
         }
         QVERIFY(QDir::setCurrent(previous));

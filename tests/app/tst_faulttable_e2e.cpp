@@ -164,12 +164,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(app->deviceState(), DEVICE_CONNECTED, 30000);
         // The device's motor has been looked up (and stored when new) before the snapshot.
         QTRY_VERIFY_WITH_TIMEOUT(!motorName.isEmpty(), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(app->saveMotor(QStringLiteral("kept"), MOTOR_TOTAL()), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(app->motorLibrary()->saveMotor(QStringLiteral("kept"), MOTOR_TOTAL()).ok, 20000);
         const QMap<QString, QByteArray> stored = storedData(dataDir.path());
         QVERIFY(!stored.isEmpty());
         QStringList namesBefore;
         QStringList datetimesBefore;
-        QVERIFY(app->motorList(&namesBefore, &datetimesBefore));
+        QVERIFY(app->motorLibrary()->motorList(&namesBefore, &datetimesBefore));
         QVERIFY(namesBefore.contains(QStringLiteral("kept")));
         texts.clear();
 
@@ -224,7 +224,7 @@ private slots:
         verifyNotSpinning(app, "a second after the fault ended");
         QStringList names;
         QStringList datetimes;
-        QVERIFY(app->motorList(&names, &datetimes));
+        QVERIFY(app->motorLibrary()->motorList(&names, &datetimes));
         QCOMPARE(names, namesBefore);
         QCOMPARE(datetimes, datetimesBefore);
         QMap<QString, QByteArray> after = storedData(dataDir.path());

@@ -6,10 +6,13 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QLabel>
 #include <QSpinBox>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 // The program's arrangement: the coordinator in its own thread on its real 50 ms clock,
@@ -71,6 +74,23 @@ private slots:
         auto *indicator = window->findChild<QCheckBox *>(QStringLiteral("checkBoxSendMotion"));
         ttl->setValue(ttl->value() == 500 ? 550 : 500);
         QCOMPARE(indicator->checkState(), Qt::Unchecked);
+
+        // The edit waits for its quiet period: the page may not be left. The coordinator
+        // answers the window's question in its own thread and says why there.
+        std::atomic<QThread *> toldIn {nullptr};
+        const QMetaObject::Connection told =
+            connect(&window->appBase(), &AppBase::sendTextForInfo, [&toldIn](const QString &text, bool) {
+                if (text == QLatin1String("Parameteres are send to the device, now"))
+                    toldIn = QThread::currentThread();
+            });
+        window->findChild<QAbstractButton *>(QStringLiteral("toolButtonControl"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(toldIn.load() != nullptr, 10000);
+        disconnect(told);
+        QCOMPARE(toldIn.load(), window->appBase().thread());
+        auto *label = window->findChild<QLabel *>(QStringLiteral("labelInfo"));
+        QTRY_COMPARE_WITH_TIMEOUT(label->text(), QStringLiteral("Parameteres are send to the device, now"), 10000);
+        QCOMPARE(window->findChild<QStackedWidget *>(QStringLiteral("stackedWidgetMainDataArea"))->currentIndex(),
+                 int(MainWindow::PageEscSettings));
         // The confirmation crosses from the coordinator thread as a queued Qt::CheckState.
         QTRY_COMPARE_WITH_TIMEOUT(indicator->checkState(), Qt::Checked, 60000);
 

@@ -159,10 +159,13 @@ private slots:
             // The stored motors are listed; nothing new can be stored, and the user is told.
             QTRY_VERIFY2_WITH_TIMEOUT(texts.contains(QStringLiteral("Log file is not created")),
                                       qPrintable(texts.join('|')), 10000);
-            QVERIFY(app->motorList(&names, &datetimes));
+            QVERIFY(app->motorLibrary()->motorList(&names, &datetimes));
             QCOMPARE(names, QStringList(QStringLiteral("Stored")));
-            QVERIFY(!app->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()));
-            QVERIFY2(!texts.filter(QStringLiteral("cannot be written")).isEmpty(), qPrintable(texts.join('|')));
+            {
+                const MotorResult refused = app->motorLibrary()->saveMotor(QStringLiteral("New"), MOTOR_TOTAL());
+                QVERIFY(!refused.ok);
+                QVERIFY2(refused.message.contains(QStringLiteral("cannot be written")), qPrintable(refused.message));
+            }
             QTRY_VERIFY2_WITH_TIMEOUT(!texts.filter(QStringLiteral("telemetry samples were lost")).filter(sampleDir)
                                            .isEmpty(),
                                       qPrintable(texts.join('|')), 40000);
@@ -172,25 +175,25 @@ private slots:
         case StorageFault::Directory:
             // Told at start-up what is wrong and with which file; nothing is written over it.
             QTRY_VERIFY2_WITH_TIMEOUT(!texts.filter(nativeDatabase).isEmpty(), qPrintable(texts.join('|')), 10000);
-            QVERIFY(!app->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()));
+            QVERIFY(!app->motorLibrary()->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()).ok);
             QCOMPARE(fileDigest(databaseFile), databaseBefore);
             QCOMPARE(QFileInfo(databaseFile).isDir(), fault == StorageFault::Directory);
             break;
         case StorageFault::Locked:
             QTRY_VERIFY2_WITH_TIMEOUT(!texts.filter(QStringLiteral("in use by another program")).isEmpty(),
                                       qPrintable(texts.join('|')), 10000);
-            QVERIFY(!app->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()));
+            QVERIFY(!app->motorLibrary()->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()).ok);
             QVERIFY(otherProgram->exec(QStringLiteral("ROLLBACK")));
             otherProgram.reset();
-            QTRY_VERIFY_WITH_TIMEOUT(app->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()), 10000);
-            QVERIFY(app->motorList(&names, &datetimes));
+            QTRY_VERIFY_WITH_TIMEOUT(app->motorLibrary()->saveMotor(QStringLiteral("New"), MOTOR_TOTAL()).ok, 10000);
+            QVERIFY(app->motorLibrary()->motorList(&names, &datetimes));
             QCOMPARE(names, QStringList({QStringLiteral("New"), QStringLiteral("Stored")}));
             break;
         case StorageFault::DiskFull: {
             // What the program stored itself (the device's motor, found new) counts as stored too.
             QTRY_VERIFY_WITH_TIMEOUT(!motorName.isEmpty(), 20000);
             QStringList namesBefore;
-            QVERIFY(app->motorList(&namesBefore, &datetimes));
+            QVERIFY(app->motorLibrary()->motorList(&namesBefore, &datetimes));
             const QByteArray databaseFull = fileDigest(databaseFile);
             fillUp(dataPath);
             // A batch of samples is written every 15 s.
@@ -198,7 +201,7 @@ private slots:
                                            .isEmpty(),
                                       qPrintable(texts.join('|')), 40000);
             QCOMPARE(app->deviceState(), DEVICE_RUNNING);
-            QVERIFY(app->motorList(&names, &datetimes));
+            QVERIFY(app->motorLibrary()->motorList(&names, &datetimes));
             QCOMPARE(names, namesBefore);
             QVERIFY(names.contains(QStringLiteral("Stored")));
             QCOMPARE(fileDigest(databaseFile), databaseFull);

@@ -93,7 +93,13 @@ struct WindowRig
         return tickUntil([this] { return !params()->isSending(); });
     }
 
-    void showPage(const char *buttonName) { find<QAbstractButton>(buttonName)->click(); }
+    // Clicks a navigation button; the window asks the coordinator with a queued call and
+    // changes the page on its answer, both run here.
+    void showPage(const char *buttonName)
+    {
+        find<QAbstractButton>(buttonName)->click();
+        QCoreApplication::processEvents();
+    }
 
     // Puts the device model into a state without a controller: first connected, as a
     // device always is, then on to the state asked for.

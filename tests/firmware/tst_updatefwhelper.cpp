@@ -1,4 +1,5 @@
 #include "tests/common/channelplayer.h"
+#include "tests/common/pagechange.h"
 #include "device/pinghelper.h"
 #include "firmware/updateerror.h"
 #include "firmwareimages.h"
@@ -34,10 +35,10 @@ private slots:
 
         rig.app.startFirmwareUpdate(rig.imagePath());
         QVERIFY(rig.fw->isUpdateRunning());
-        QVERIFY(rig.app.isActivityBusy()); // the page may not be left
+        QCOMPARE(pageChangeAnswer(rig.app, 0), QStringLiteral("refused")); // the page may not be left
         QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update is still running"));
         QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
-        QVERIFY(!rig.app.isActivityBusy());
+        QCOMPARE(pageChangeAnswer(rig.app, 0), QStringLiteral("allowed"));
 
         QCOMPARE(rig.finished.first().at(0).toBool(), true);
         QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
@@ -351,7 +352,7 @@ private slots:
                 QCoreApplication::processEvents();
         }
         QCOMPARE(rig.fw->state(), UpdateFwHelper::UpdateFailed);
-        QVERIFY(!rig.app.isActivityBusy());
+        QCOMPARE(pageChangeAnswer(rig.app, 0), QStringLiteral("allowed"));
         rig.app.setActivePage(0);
         QCOMPARE(rig.app.activity(), AppBase::ActivityDevice);
 

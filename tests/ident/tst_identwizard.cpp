@@ -1,4 +1,5 @@
 #include "tests/common/windowrig.h"
+#include "tests/common/pagechange.h"
 
 #include "app/translations.h"
 
@@ -226,7 +227,7 @@ private slots:
 
         // The device model names the controller's motor by the new name too.
         QVERIFY(rig.tickUntil([&] { return rig.device()->motorName() == QLatin1String("Quad 2207"); }));
-        QVERIFY(!rig.app().isActivityBusy());
+        QCOMPARE(pageChangeAnswer(rig.app(), MainWindow::PageEscSettings), QStringLiteral("allowed"));
     }
 
     void startFollowsTheConfirmationBoxes_data()
@@ -371,7 +372,7 @@ private slots:
         QVERIFY(!rig.controller().firmware().ident().isWalking());
         button(rig, "pushButtonCancelIdent")->click();
         QCOMPARE(page(rig), int(IdentWizard::PageMotorList));
-        QVERIFY(!rig.app().isActivityBusy());
+        QCOMPARE(pageChangeAnswer(rig.app(), MainWindow::PageEscSettings), QStringLiteral("allowed"));
     }
 
     // Yes on the finish page's question drops the result.
@@ -591,6 +592,20 @@ private slots:
         rig.tick(5);
         QCOMPARE(page(rig), int(IdentWizard::PageActualState));
         QVERIFY(!wire.ids().contains(VyxMsg::IDENT_STOP));
+        QVERIFY(rig.controller().firmware().ident().isWalking());
+    }
+
+    // The motor page is not left while the run goes on: the coordinator refuses and says why.
+    void runningIdentificationKeepsTheMotorPage()
+    {
+        WindowRig rig(config());
+        runningFirstStep(rig);
+        rig.showPage("toolButtonEscParams");
+        QCOMPARE(rig.find<QStackedWidget>("stackedWidgetMainDataArea")->currentIndex(), int(MainWindow::PageMotor));
+        QVERIFY(rig.find<QAbstractButton>("toolButtonMotorParams")->isChecked());
+        QVERIFY(!rig.find<QAbstractButton>("toolButtonEscParams")->isChecked());
+        QCOMPARE(rig.find<QLabel>("labelInfo")->text(), QStringLiteral("Motor identification is still running"));
+        QCOMPARE(page(rig), int(IdentWizard::PageActualState));
         QVERIFY(rig.controller().firmware().ident().isWalking());
     }
 

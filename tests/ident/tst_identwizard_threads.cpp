@@ -63,6 +63,9 @@ private slots:
                 });
 
         find<QAbstractButton>(*window, "toolButtonMotorParams")->click();
+        // The page changes on the coordinator's answer.
+        QTRY_COMPARE_WITH_TIMEOUT(find<QStackedWidget>(*window, "stackedWidgetMainDataArea")->currentIndex(),
+                                  int(MainWindow::PageMotor), 10000);
         find<QDoubleSpinBox>(*window, "doubleSpinBoxMaxCurrent")->setValue(20);
         find<QDoubleSpinBox>(*window, "doubleSpinBoxKv")->setValue(900);
         find<QSpinBox>(*window, "spinBoxMaxLiPoCells")->setValue(6);

@@ -3,6 +3,7 @@
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
 #include "sim/simulatedcontroller.h"
+#include "tests/common/pagechange.h"
 #include "steptestrecorder.h"
 #include "tests/sim/simhost.h"
 #include "tuning/stepresponseanalysis.h"
@@ -131,12 +132,13 @@ private slots:
         QCOMPARE(int(tuning->evaluation().Ki), 13);
 
         rig.app.setActivePage(3); // the control page
-        QVERIFY(!rig.app.isActivityBusy());
+        QCOMPARE(pageChangeAnswer(rig.app, 2), QStringLiteral("allowed"));
         tuning->startTuning();
         // While the test gains are written the motor is off, yet the page must not be left.
         QCOMPARE(tuning->phase(), TestHelper::PHASE_START);
         QVERIFY(!rig.app.pingHelper()->isDutyEnabled());
-        QVERIFY(rig.app.isActivityBusy());
+        QCOMPARE(pageChangeAnswer(rig.app, 2), QStringLiteral("refused"));
+        QVERIFY(info.contains({QStringLiteral("Please disable control first"), true}));
         // One trial: 0.5 s at 0 % and five steps of 2.5 s; the analysis takes its own time.
         for (int i = 0; i < 2000 && finished.isEmpty(); ++i)
             rig.tick();
@@ -157,7 +159,7 @@ private slots:
 
         // The motor is stopped and control is off.
         QVERIFY(!rig.app.pingHelper()->isDutyEnabled());
-        QVERIFY(!rig.app.isActivityBusy());
+        QCOMPARE(pageChangeAnswer(rig.app, 2), QStringLiteral("allowed"));
         rig.tick();
         QCOMPARE(rig.controller.firmware().motor().duty(), 0.0);
     }
