@@ -53,8 +53,7 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
         m_startupProblem = m_motorLibrary->startupProblem();
     }
     // The settings backups have a connection of their own, also in the production line's jobs.
-    m_snapshots = std::make_unique<SettingsSnapshots>(databaseDirectory, dataDirectory.path());
-    qRegisterMetaType<SettingsSnapshot>();
+    m_settingsKeeper = std::make_unique<SettingsKeeper>(m_device, databaseDirectory, dataDirectory.path());
     m_comHelper = new ComHelper(portProvider, this);
     // Each requester has its own channel on the port's request line: the answers and
     // failures of its requests come back to it alone.
@@ -197,73 +196,36 @@ void AppBase::connectFirmwareUpdater()
     connect(fw, &UpdateFwHelper::lowLatencyWanted, com, &ComHelper::setLowLatency);
     connect(fw, &UpdateFwHelper::setBootloaderProtocol, &m_device, &Device::bootloaderRun);
     connect(fw, &UpdateFwHelper::setVyxProtocol, &m_device, &Device::deleteDevice);
-    // Back after a good update: its records are compared with those kept before it.
-    connect(fw, &UpdateFwHelper::updateFinished, &m_device, [this](bool success) {
-        m_awaitingUpdatedRecords = success && m_beforeUpdate.hasSettings();
-    });
-    connect(&m_device, &Device::readBatchFinished, &m_device, [this] { compareAfterUpdate(); });
+    // Back after a good update: its records are compared with those kept before it, by the
+    // keeper in the device model's thread.
+    SettingsKeeper *keeper = m_settingsKeeper.get();
+    connect(fw, &UpdateFwHelper::updateFinished, keeper, &SettingsKeeper::updateFinished);
+    connect(&m_device, &Device::readBatchFinished, keeper, &SettingsKeeper::compareAfterUpdate);
+    // Where a snapshot went, when not in the database, on the coordinator's one way to the user.
+    connect(keeper, &SettingsKeeper::sendTextForMsgBox, this, &AppBase::receiveTextForMsgBox);
     connect(fw, &UpdateFwHelper::finishPoll, &m_device, &Device::bootloaderConnected);
     connect(fw, &UpdateFwHelper::sendTextForMsgBox, this, &AppBase::receiveTextForMsgBox);
     connect(&m_device, &Device::deviceConnectionStateChanged, fw, &UpdateFwHelper::deviceConnectionState);
 }
 
-SettingsSnapshots::Kept AppBase::takeSnapshot(SettingsSnapshot::Reason reason)
-{
-    Q_ASSERT(QThread::currentThread() == m_device.thread());
-    const Device_State_e state = m_device.state();
-    if (state != DEVICE_CONNECTED && state != DEVICE_RUNNING)
-        return {};
-    SettingsSnapshot snapshot = SettingsSnapshot::ofDevice(m_device, reason);
-    if (snapshot.isEmpty())
-        return {};
-    if (m_lastKept.ok && snapshot.serialNumber == m_lastSnapshot.serialNumber && snapshot.pwmIn == m_lastSnapshot.pwmIn
-        && snapshot.motion == m_lastSnapshot.motion && snapshot.motor == m_lastSnapshot.motor) {
-        if (reason == SettingsSnapshot::Reason::FirmwareUpdate)
-            m_beforeUpdate = m_lastSnapshot;
-        return m_lastKept;
-    }
-    const SettingsSnapshots::Kept kept = m_snapshots->keep(snapshot);
-    snapshot.id = kept.id;
-    m_lastSnapshot = snapshot;
-    m_lastKept = kept;
-    if (reason == SettingsSnapshot::Reason::FirmwareUpdate)
-        m_beforeUpdate = snapshot;
-    const QString text = SettingsSnapshots::keptText(kept);
-    appDebug() << "settings snapshot" << kept.id << snapshot.reason << kept.file;
-    if (!text.isEmpty())
-        emit sendTextForInfo(text, true);
-    emit settingsSnapshotKept(kept.id, text);
-    return kept;
-}
-
-// Device-model thread, when a read batch has ended: the controller back after an update
-// it survived, with records other than those kept before it.
-void AppBase::compareAfterUpdate()
-{
-    if (!m_awaitingUpdatedRecords || m_device.state() != DEVICE_CONNECTED)
-        return;
-    m_awaitingUpdatedRecords = false;
-    const SettingsSnapshot now = SettingsSnapshot::ofDevice(m_device, SettingsSnapshot::Reason::Restore);
-    if (now.serialNumber != m_beforeUpdate.serialNumber || !m_beforeUpdate.hasSettings())
-        return;
-    const bool pwmInDiffers = !m_beforeUpdate.pwmIn.isEmpty() && !now.pwmIn.isEmpty() && now.pwmIn != m_beforeUpdate.pwmIn;
-    const bool motionDiffers =
-        !m_beforeUpdate.motion.isEmpty() && !now.motion.isEmpty() && now.motion != m_beforeUpdate.motion;
-    if (pwmInDiffers || motionDiffers)
-        emit settingsChangedByUpdate(m_beforeUpdate, now);
-}
-
 void AppBase::startFirmwareUpdate(const QString &fileName)
 {
-    // The records as the device model holds them, in its thread, before anything is sent.
-    if (QThread::currentThread() == m_device.thread() && m_device.state() == DEVICE_CONNECTED) {
-        m_beforeUpdate = SettingsSnapshot();
-        m_awaitingUpdatedRecords = false;
-        takeSnapshot(SettingsSnapshot::Reason::FirmwareUpdate);
+    // The records as the device model holds them, kept in its thread before anything is
+    // sent; the update is then started in the coordinator thread.
+    SettingsKeeper *keeper = m_settingsKeeper.get();
+    if (QThread::currentThread() != keeper->thread()) {
+        QMetaObject::invokeMethod(keeper, [this, fileName] { startFirmwareUpdate(fileName); }, Qt::QueuedConnection);
+        return;
     }
+    keeper->keepBeforeUpdate();
+    startUpdateInOwnThread(fileName);
+}
+
+void AppBase::startUpdateInOwnThread(const QString &fileName)
+{
     // The activity is changed in the coordinator thread only (see setActivePage).
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, fileName] { startFirmwareUpdate(fileName); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, fileName] { startUpdateInOwnThread(fileName); }, Qt::QueuedConnection);
         return;
     }
     m_activity = ActivityFirmware;

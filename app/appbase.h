@@ -2,7 +2,7 @@
 
 #include "app/datadirectory.h"
 #include "device/device.h"
-#include "device/settingssnapshots.h"
+#include "device/settingskeeper.h"
 #include "link/requestchannel.h"
 #include "wire/records.h"
 #include "motors/motorfileexchange.h"
@@ -30,8 +30,8 @@ class UpdateFwHelper;
 
 // The device-side core: owns the port manager, the device model, the helpers, the motor
 // database and the recording workers, wires them together, and drives them from the one
-// 50 ms clock. Lives in the coordinator thread; the device model and the database manager
-// stay in the thread that constructed it (the GUI thread).
+// 50 ms clock. Lives in the coordinator thread; the device model, the settings keeper and
+// the database manager stay in the thread that constructed it (the GUI thread).
 class AppBase : public QObject
 {
     Q_OBJECT
@@ -85,19 +85,14 @@ public:
     TestHelper *testHelper() const { return m_testHelper; }
     UpdateFwHelper *updateFwHelper() const { return m_updateFwHelper; }
 
-    // Called from the GUI thread: the firmware activity, and the update posted to its thread.
-    // A running controller's settings are kept first (takeSnapshot).
+    // From any thread: the controller's settings are kept first, in the device model's
+    // thread (SettingsKeeper::keepBeforeUpdate), before anything is sent; then the firmware
+    // activity and the update itself in the coordinator thread.
     void startFirmwareUpdate(const QString &fileName);
 
-    // The settings snapshots of the data directory; used in the thread of the device model.
-    SettingsSnapshots *snapshots() const { return m_snapshots.get(); }
-    // Called in the thread of the device model (the GUI thread) before a change that can lose
-    // settings: keeps the connected controller's records and motor as read. Nothing is kept
-    // when no controller is connected or nothing of it was read (Kept::ok false, no problem).
-    // Where the snapshot went is announced with settingsSnapshotKept, and told the user
-    // (sendTextForInfo) when it is not in the database. Records equal to those of the last
-    // snapshot kept are not kept again: that one is returned.
-    SettingsSnapshots::Kept takeSnapshot(SettingsSnapshot::Reason reason);
+    // Keeps the controller's settings before a change that can lose them, and compares
+    // them after an update; lives with the device model, in its thread, and is called there.
+    SettingsKeeper *settingsKeeper() const { return m_settingsKeeper.get(); }
 
     QString logDirectory() const { return m_logDirectory; }
 
@@ -142,12 +137,6 @@ signals:
     void pageChangeAllowed(int page);
     void pageChangeRefused(int page);
 
-    // A snapshot was kept: id in the database (0: not there); text says where else it went.
-    void settingsSnapshotKept(qint64 id, QString text);
-    // After an update the controller holds other settings than the snapshot taken before it:
-    // the window offers to restore it. Emitted in the thread of the device model.
-    void settingsChangedByUpdate(SettingsSnapshot before, SettingsSnapshot now);
-
     void createLogFile(QString logDirectory, QString deviceSerialNumber);
     void writeMsgToLogFile(QString msg);
     void closeLogFile();
@@ -163,7 +152,8 @@ private:
     // Why the work under way may not be left now (empty: it may), and whether the user is
     // told in a message box rather than on the info line. Coordinator thread.
     QString busyReason(bool *messageBox) const;
-    void compareAfterUpdate();
+    // The second half of startFirmwareUpdate, after the settings were kept.
+    void startUpdateInOwnThread(const QString &fileName);
 
     DbManager *m_dbManager = nullptr;
     QTimer *m_timer = nullptr;
@@ -191,12 +181,7 @@ private:
     Device m_device;
     std::unique_ptr<MotorLibrary> m_motorLibrary;
     std::unique_ptr<MotorFileExchange> m_motorFiles;
-    std::unique_ptr<SettingsSnapshots> m_snapshots;
-    // Device-model thread: the snapshot taken before the running update, and whether the
-    // update has ended well and the controller's new records are awaited.
-    SettingsSnapshot m_beforeUpdate;
-    // The last snapshot kept, and where: the same records are not kept twice in a row.
-    SettingsSnapshot m_lastSnapshot;
-    SettingsSnapshots::Kept m_lastKept;
-    bool m_awaitingUpdatedRecords = false;
+    // Beside the device model, in its thread (no parent, never moved); made after it and
+    // gone before it.
+    std::unique_ptr<SettingsKeeper> m_settingsKeeper;
 };

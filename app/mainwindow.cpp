@@ -14,6 +14,7 @@
 #include "device/paramshelper.h"
 #include "device/pinghelper.h"
 #include "device/runningmode.h"
+#include "device/settingskeeper.h"
 #include "device/ui/escsettingspage.h"
 #include "ident/ui/identwizard.h"
 #include "firmware/ui/firmwarepage.h"
@@ -251,13 +252,15 @@ void MainWindow::buildPages()
         m_appBase, m_dialogs, [this] { navigate(m_navigationButtons.value(PageEscSettings)); }, this);
     connect(backups, &SettingsBackupsAction::infoText, this, &MainWindow::on_showInfo);
     connect(m_escSettingsPage, &EscSettingsPage::backupsRequested, backups, &SettingsBackupsAction::chooseBackup);
-    connect(m_escSettingsPage, &EscSettingsPage::aboutToImport, this,
-            [this] { m_appBase.takeSnapshot(SettingsSnapshot::Reason::SettingsImport); });
-    connect(m_motorPage, &MotorPage::aboutToWriteMotor, this,
-            [this] { m_appBase.takeSnapshot(SettingsSnapshot::Reason::MotorWrite); });
+    // The keeper lives with the device model in this thread.
+    SettingsKeeper *keeper = m_appBase.settingsKeeper();
+    connect(m_escSettingsPage, &EscSettingsPage::aboutToImport, keeper,
+            [keeper] { keeper->keep(SettingsSnapshot::Reason::SettingsImport); });
+    connect(m_motorPage, &MotorPage::aboutToWriteMotor, keeper,
+            [keeper] { keeper->keep(SettingsSnapshot::Reason::MotorWrite); });
     // Queued: the offer's dialog does not open inside the device model's read.
     connect(
-        &m_appBase, &AppBase::settingsChangedByUpdate, backups,
+        keeper, &SettingsKeeper::settingsChangedByUpdate, backups,
         [backups](SettingsSnapshot before, SettingsSnapshot now) { backups->offerRestore(before, now, true); },
         Qt::QueuedConnection);
 

@@ -2,6 +2,7 @@
 
 #include "app/appbase.h"
 #include "device/settingsfielddiff.h"
+#include "device/settingskeeper.h"
 #include "ui/userdialogs.h"
 
 namespace {
@@ -40,7 +41,7 @@ void SettingsBackupsAction::chooseBackup()
     const QString serial = QString::number(device->serialNumber());
     QVector<SettingsSnapshot> backups;
     QString problem;
-    if (!m_appBase.snapshots()->list(serial, &backups, &problem)) {
+    if (!m_appBase.settingsKeeper()->snapshots()->list(serial, &backups, &problem)) {
         emit infoText(tr("The settings backups cannot be read: %1").arg(problem), true);
         return;
     }
@@ -85,7 +86,7 @@ void SettingsBackupsAction::offerRestore(const SettingsSnapshot &backup, const S
     const QString text = QStringLiteral("%1\n\n%2").arg(intro, lines.join(QLatin1Char('\n')));
     if (!m_dialogs->askButtons(text, tr("Restore"), afterUpdate ? tr("Keep the new settings") : tr("Cancel")))
         return;
-    m_appBase.takeSnapshot(SettingsSnapshot::Reason::Restore);
+    m_appBase.settingsKeeper()->keep(SettingsSnapshot::Reason::Restore);
     if (m_showSettingsPage)
         m_showSettingsPage();
     QString why;

@@ -4,6 +4,7 @@
 #include "app/devicestatusview.h"
 #include "cli/jsonlines.h"
 #include "cli/namedportsprovider.h"
+#include "device/settingskeeper.h"
 #include "app/terminationsignals.h"
 #include "firmware/updatefwhelper.h"
 #include "link/comhelper.h"
@@ -98,7 +99,7 @@ int FlashCommand::run(const QString &fileName)
         }
     });
     // The running controller's settings are kept before the update: said where.
-    QObject::connect(&app, &AppBase::settingsSnapshotKept, &loop, [&](qint64 id, QString text) {
+    QObject::connect(app.settingsKeeper(), &SettingsKeeper::snapshotKept, &loop, [&](qint64 id, QString text) {
         if (id > 0)
             say(tr("The controller's settings were kept as backup %1 (kordoman --restore-backup %1 --port PORT "
                    "writes them back).")

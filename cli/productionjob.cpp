@@ -4,6 +4,7 @@
 #include "app/devicestatusview.h"
 #include "device/paramshelper.h"
 #include "device/settingsfielddiff.h"
+#include "device/settingskeeper.h"
 #include "device/settingsrecords.h"
 #include "firmware/updateerror.h"
 #include "firmware/updatefwhelper.h"
@@ -163,8 +164,8 @@ void ProductionJob::start()
                  tr("re-run with --motor on this port"));
     });
 
-    // The snapshot kept before the update (taken by the coordinator) and before each write.
-    connect(app, &AppBase::settingsSnapshotKept, this, [this](qint64 id, QString text) {
+    // The snapshot kept before the update (asked by the coordinator) and before each write.
+    connect(app->settingsKeeper(), &SettingsKeeper::snapshotKept, this, [this](qint64 id, QString text) {
         if (id > 0)
             emit progress(m_portName, tr("Settings kept as backup %1").arg(id));
         else
@@ -511,7 +512,7 @@ QString ProductionJob::settingsRerun() const
 void ProductionJob::keepSnapshot(SettingsSnapshot::Reason reason)
 {
     // A database that cannot take it never stops the write: the file is named in the progress.
-    m_app->takeSnapshot(reason);
+    m_app->settingsKeeper()->keep(reason);
 }
 
 void ProductionJob::succeed()

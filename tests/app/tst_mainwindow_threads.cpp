@@ -1,15 +1,18 @@
 #include "app/demoportprovider.h"
 #include "app/mainwindow.h"
 #include "device/paramshelper.h"
+#include "device/settingskeeper.h"
 #include "tests/common/scripteddialogs.h"
 #include "tests/common/threadwarnings.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 #include <atomic>
@@ -98,6 +101,69 @@ private slots:
         const QString fault = ThreadWarnings::firstThreadingFault();
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
         QVERIFY(dialogs.messages.isEmpty());
+    }
+
+    // The settings kept before an import, with a database that cannot take them: the keeper
+    // says so in its own thread, the device model's, and the coordinator passes it on to the
+    // window in the coordinator thread; the window names the file.
+    void keptSettingsAreToldFromTheThreadOfTheirObject()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("Kordo_Db"))));
+        {
+            QFile db(dir.filePath(QStringLiteral("Kordo_Db/Kordo_data.db")));
+            QVERIFY(db.open(QIODevice::WriteOnly));
+            db.write(QByteArray(4096, '\x5a'));
+        }
+        const QString file = dir.filePath(QStringLiteral("esc.xml"));
+        {
+            QFile xml(file);
+            QVERIFY(xml.open(QIODevice::WriteOnly));
+            xml.write("<settings><motion><ttl>1000</ttl></motion></settings>");
+        }
+        DemoPortProvider ports;
+        ScriptedDialogs dialogs;
+        dialogs.openAnswer = file;
+        auto window = std::make_unique<MainWindow>(&ports, DataDirectory::resolve(dir.path(), QString(), QString()),
+                                                   &dialogs);
+        AppBase &app = window->appBase();
+        SettingsKeeper *keeper = app.settingsKeeper();
+        QCOMPARE(keeper->thread(), app.device()->thread());
+        QVERIFY(app.thread() != keeper->thread());
+        window->show();
+        auto *connection = window->findChild<QAbstractButton *>(QStringLiteral("pushButtonStateConnection"));
+        QTRY_COMPARE_WITH_TIMEOUT(connection->text(), QStringLiteral("Connected"), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!app.device()->isReadBatchRunning(), 60000);
+        window->findChild<QAbstractButton *>(QStringLiteral("toolButtonEscParams"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(app.activity(), AppBase::ActivityParams, 10000);
+
+        std::atomic<QThread *> keptIn {nullptr};
+        std::atomic<QThread *> toldIn {nullptr};
+        connect(keeper, &SettingsKeeper::snapshotKept, [&keptIn](qint64 id, const QString &) {
+            if (id == 0)
+                keptIn = QThread::currentThread();
+        });
+        connect(&app, &AppBase::sendTextForInfo, [&toldIn](const QString &text, bool) {
+            if (text.contains(QLatin1String("were saved to")))
+                toldIn = QThread::currentThread();
+        });
+        window->findChild<QToolButton *>(QStringLiteral("toolButtonImportParams"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(toldIn.load() != nullptr, 10000);
+        QCOMPARE(keptIn.load(), keeper->thread());
+        QCOMPARE(toldIn.load(), app.thread());
+        const QStringList files = QDir(dir.path()).entryList({QStringLiteral("settings-backup-*.json")}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        const auto named = [&] {
+            for (const ScriptedDialogs::Message &m : qAsConst(dialogs.messages))
+                if (m.text.contains(QDir::toNativeSeparators(dir.filePath(files.first()))))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(named(), 10000);
+
+        window.reset();
+        const QString fault = ThreadWarnings::firstThreadingFault();
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }
 };
 

@@ -39,7 +39,7 @@ class TestSettingsBackupsAction : public QObject
     {
         QVector<SettingsSnapshot> all;
         QString problem;
-        rig.app().snapshots()->list(QString(), &all, &problem);
+        rig.app().settingsKeeper()->snapshots()->list(QString(), &all, &problem);
         return all;
     }
 
@@ -191,7 +191,7 @@ private slots:
 
         // A backup of the present values, then a change of the controller's settings.
         const QByteArray motionBefore = rig.controller().firmware().motionParams().pack();
-        QVERIFY(rig.app().takeSnapshot(SettingsSnapshot::Reason::SettingsWrite).id > 0);
+        QVERIFY(rig.app().settingsKeeper()->keep(SettingsSnapshot::Reason::SettingsWrite).id > 0);
         SET_MOTION_PARAMS changed = rig.device()->motionParams();
         changed.timeToLeave = 7;
         rig.params()->setMotionRecord(changed);

@@ -1,6 +1,7 @@
 #include "tests/common/channelplayer.h"
 #include "tests/common/pagechange.h"
 #include "device/pinghelper.h"
+#include "device/settingskeeper.h"
 #include "firmware/updateerror.h"
 #include "firmwareimages.h"
 #include "flashrig.h"
@@ -378,6 +379,38 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(rig.app.activity(), AppBase::ActivityFirmware);
         QVERIFY(rig.fw->isUpdateRunning());
+    }
+
+    // Asked from another thread, the update still keeps the controller's settings first, in
+    // the device model's thread, before anything is sent to the controller.
+    void startFromAnotherThreadKeepsTheSettingsFirst()
+    {
+        FlashRig rig(SimulatorConfig {});
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        QVERIFY(rig.connect());
+        QVERIFY(rig.tickUntil([&] { return !rig.app.device()->isReadBatchRunning(); }, 200));
+        const QByteArray motionBefore = rig.app.device()->motionParams().pack();
+        int keptWhenSent = -1;
+        bool keptWhenRunning = true;
+        QObject::connect(rig.app.settingsKeeper(), &SettingsKeeper::snapshotKept, [&](qint64 id, const QString &) {
+            if (id > 0) {
+                keptWhenSent = rig.sent.size();
+                keptWhenRunning = rig.fw->isUpdateRunning();
+            }
+        });
+        const int sentBefore = rig.sent.size();
+        std::thread other([&] { rig.app.startFirmwareUpdate(rig.imagePath()); });
+        other.join();
+        QCoreApplication::processEvents();
+        QVERIFY(rig.fw->isUpdateRunning());
+        QCOMPARE(keptWhenSent, sentBefore);
+        QVERIFY(!keptWhenRunning);
+        QVector<SettingsSnapshot> kept;
+        QString problem;
+        QVERIFY2(rig.app.settingsKeeper()->snapshots()->list(QString(), &kept, &problem), qPrintable(problem));
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept[0].reason, QStringLiteral("firmware update"));
+        QCOMPARE(kept[0].motion, motionBefore);
     }
 
     void runningDeviceIsNotUpdated()
