@@ -117,7 +117,7 @@ void UpdateFwHelper::startUpdate(const QString &fileName)
     m_probeTicket = 0;
     m_bootloaderWaiting = false;
     m_ticket = 0;
-    m_answerLimitMs = RequestChannel::DEFAULT_ANSWER_LIMIT_MS;
+    m_answerLimitMs = BOOTLOADER_ANSWER_LIMIT_MS;
     m_resetSends = 0;
     m_commands.reset();
     m_info = Bootloader::BootloaderInfo();
@@ -458,7 +458,7 @@ void UpdateFwHelper::onBootloaderFound(bool acknowledged)
         firmwareDebug() << "BL call get";
     }
     firmwareDebug() << "Com: GET";
-    m_answerLimitMs = RequestChannel::DEFAULT_ANSWER_LIMIT_MS;
+    m_answerLimitMs = BOOTLOADER_ANSWER_LIMIT_MS;
     setState(BlGet);
     sendCommand(Bootloader::CmdGet);
 }
@@ -644,7 +644,7 @@ void UpdateFwHelper::onNack()
             fail(m_restartingOld ? m_errorCode : UpdateError::Nack);
             break;
         }
-        m_answerLimitMs = RequestChannel::DEFAULT_ANSWER_LIMIT_MS;
+        m_answerLimitMs = BOOTLOADER_ANSWER_LIMIT_MS;
         sendCommand(Bootloader::CmdStart);
         break;
     default:

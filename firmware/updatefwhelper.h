@@ -51,6 +51,12 @@ public:
     // The reset cannot be asked twice of a controller that took it: its answer may take
     // longer than a poll's before the update is given up.
     static constexpr uint32_t RESET_ANSWER_LIMIT_MS = 500;
+    // The bootloader's answers while it is identified, and to a start command sent again.
+    // Each request goes out as the answer before it comes, anywhere between two ticks, and
+    // the adapter's latency and a late controller add to each answer: two ticks (50 to
+    // 100 ms, less when a tick comes late on a loaded machine) ended updates whose answer
+    // was on its way.
+    static constexpr uint32_t BOOTLOADER_ANSWER_LIMIT_MS = 500;
     static constexpr uint32_t WRITE_ANSWER_LIMIT_MS = 10000;
     static constexpr int MAX_START_NACKS = 3;               // NACKs to the start command before failing
     static constexpr int PROBE_AFTER_TICKS = 20;            // 1 s without a device before looking
@@ -147,7 +153,7 @@ private:
     RequestTicket m_ticket = 0;          // this update's request without its outcome
     QSet<RequestTicket> m_syncTickets;   // syncs without their outcome
     RequestTicket m_probeTicket = 0;     // the probe's sync without its outcome
-    uint32_t m_answerLimitMs = RequestChannel::DEFAULT_ANSWER_LIMIT_MS; // of the requests sent now
+    uint32_t m_answerLimitMs = BOOTLOADER_ANSWER_LIMIT_MS; // of the requests sent now
     int m_resetSends = 0;
     UpdateState m_state = UpdateIdle;
     uint32_t m_errorCode = 0;

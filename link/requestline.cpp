@@ -386,11 +386,23 @@ void RequestLine::receiveByte(uint8_t byte)
             answerCurrentBoot(m_framer.answer());
         return;
     }
+    if (byte == VYX_Protocol::FRAME_START)
+        m_rxFrame.clear();
+    if (m_rxFrame.size() <= m_lastSent.size())
+        m_rxFrame.append(char(byte));
     if (!m_codec.decodeByte(byte, m_rxMsg, m_rxConfig))
         return;
     if (m_rxMsg.status != VYX_Protocol::Good) {
         lineDebug() << "Error " << "Received msg " << QString::number(m_rxMsg.msgId, 16) << "address"
                     << QString::number(m_rxMsg.address, 16) << "status" << m_rxMsg.status;
+        return;
+    }
+    // The echo is dropped by count: the bytes of a late answer that came before it take its
+    // place, and the echo itself follows as a good frame of the request's own id. A request
+    // answered by its own id only would take it for its answer (an empty one).
+    if (m_currentOpen && m_current.ownIdOnly && m_rxFrame == m_lastSent) {
+        lineDebug() << "Frame" << QString::number(m_rxMsg.msgId, 16)
+                    << "is the echo of its request, behind a late answer - dropped";
         return;
     }
     if (m_currentOpen && m_current.ownIdOnly && m_rxMsg.msgId != m_current.msgId) {

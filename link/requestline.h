@@ -107,6 +107,7 @@ private:
     QVector<Outcome> m_due;
     int m_echoSkip = 0;              // received bytes still to drop as echo
     QByteArray m_lastSent;
+    QByteArray m_rxFrame;            // the bytes of the frame being received, while they may be m_lastSent
     bool m_frameBegun = false;       // a frame start was received, its end not yet
     int m_ticksSinceByte = 0;
     uint8_t m_writeProblems = 0;     // kinds of write failure reported since the last good write

@@ -94,6 +94,29 @@ private slots:
         QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
     }
 
+    // A controller that answers everything 60 ms late (a slow adapter, a loaded machine):
+    // each bootloader request goes out as the answer before it comes, between two ticks,
+    // and its answer comes after the next tick but one. It is awaited: the update succeeds
+    // (it used to end after "Device auto-connection" with Error 0x100).
+    void lateBootloaderAnswersAreAwaited()
+    {
+        SimulatorConfig config;
+        config.faults.answerDelayMs = 60;
+        FlashRig rig(config);
+        const QByteArray image = TestImages::plainImage(8192);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), image));
+        QVERIFY(rig.connect());
+        QSignalSpy states(rig.fw, &UpdateFwHelper::on_updateFwState);
+
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+        QVERIFY(!states.isEmpty());
+        QCOMPARE(states.at(1).at(0).toString(), QStringLiteral("Device auto-connection"));
+        QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
+        QCOMPARE(rig.finished.first().at(0).toBool(), true);
+        QCOMPARE(rig.controller.bootloader().flash().left(image.size()), image);
+    }
+
     void encryptedImageSkipsItsHeader()
     {
         SimulatorConfig config;

@@ -234,6 +234,35 @@ private slots:
         QCOMPARE(int(heardA.answers.at(0).at(1).value<VYX_Protocol::VYX_MSG>().msgId), 0x80);
     }
 
+    // A poll lost its answer; the answer comes late, after the next request was written and
+    // before that request's echo. The echo count takes the late answer's first bytes, and
+    // the echo follows as a good frame of the request's own id: it is no answer. The
+    // request answered by its own id only gets its real answer (it used to take its own
+    // echo, an empty answer: a reset "refused").
+    void ownEchoBehindALateAnswerIsNoAnswer()
+    {
+        connectToOneAdapter();
+        Heard heardA(a);
+        Heard heardB(b);
+        const RequestTicket poll = b->send(0x23, {}, true, true);
+        fakePort()->answer(QByteArray()); // its echo only
+        com->handleTimeout();
+        com->handleTimeout();
+        QCOMPARE(heardB.outcomesOf(poll), QStringList {"no answer"});
+
+        const RequestTicket reset = a->send(0x80, {}, false, true, 500, RequestChannel::AnswerMatch::OwnId);
+        const QByteArray resetBytes = fakePort()->writes.last();
+        QCOMPARE(resetBytes, frame(0x80));
+        fakePort()->pendingEcho.clear();
+        fakePort()->deliver(frame(0x23, QByteArray::fromHex("2000")) + resetBytes);
+        QCOMPARE(heardA.total(), 0);
+        QVERIFY(com->isWatchDogRunning());
+        fakePort()->deliver(frame(0x80, QByteArray::fromHex("20")));
+        QCOMPARE(heardA.outcomesOf(reset), QStringList {"answered"});
+        QCOMPARE(heardA.answers.at(0).at(1).value<VYX_Protocol::VYX_MSG>().payloadBytes(), QByteArray::fromHex("20"));
+        QCOMPARE(heardB.total(), 1);
+    }
+
     // Frames the decoder flags are no answers: a wrong checksum, or a payload of 34 to 40
     // bytes (more than a decoded frame holds). The request runs into its deadline.
     void flaggedFramesRunIntoTheDeadline_data()
