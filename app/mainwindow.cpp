@@ -248,12 +248,13 @@ void MainWindow::buildPages()
 
     // The controller's settings are kept before an import, a motor write and an update; the
     // settings page lists the backups, and an update that changed the settings offers its own.
-    auto *backups = new SettingsBackupsAction(
-        m_appBase, m_dialogs, [this] { navigate(m_navigationButtons.value(PageEscSettings)); }, this);
-    connect(backups, &SettingsBackupsAction::infoText, this, &MainWindow::on_showInfo);
-    connect(m_escSettingsPage, &EscSettingsPage::backupsRequested, backups, &SettingsBackupsAction::chooseBackup);
     // The keeper lives with the device model in this thread.
     SettingsKeeper *keeper = m_appBase.settingsKeeper();
+    auto *backups = new SettingsBackupsAction(
+        m_appBase.device(), m_appBase.paramsHelper(), keeper, m_dialogs,
+        [this] { navigate(m_navigationButtons.value(PageEscSettings)); }, this);
+    connect(backups, &SettingsBackupsAction::infoText, this, &MainWindow::on_showInfo);
+    connect(m_escSettingsPage, &EscSettingsPage::backupsRequested, backups, &SettingsBackupsAction::chooseBackup);
     connect(m_escSettingsPage, &EscSettingsPage::aboutToImport, keeper,
             [keeper] { keeper->keep(SettingsSnapshot::Reason::SettingsImport); });
     connect(m_motorPage, &MotorPage::aboutToWriteMotor, keeper,

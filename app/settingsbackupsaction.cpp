@@ -1,6 +1,6 @@
 #include "app/settingsbackupsaction.h"
 
-#include "app/appbase.h"
+#include "device/device.h"
 #include "device/settingsfielddiff.h"
 #include "device/settingskeeper.h"
 #include "ui/userdialogs.h"
@@ -20,20 +20,22 @@ SET_MOTION_PARAMS motionOf(const SettingsSnapshot &s, const SET_MOTION_PARAMS &f
 
 } // namespace
 
-SettingsBackupsAction::SettingsBackupsAction(AppBase &appBase, UserDialogs *dialogs,
-                                             std::function<void()> showSettingsPage, QObject *parent)
+SettingsBackupsAction::SettingsBackupsAction(Device *device, ParamsHelper *paramsHelper, SettingsKeeper *keeper,
+                                             UserDialogs *dialogs, std::function<void()> showSettingsPage,
+                                             QObject *parent)
     : QObject(parent)
-    , m_appBase(appBase)
+    , m_device(device)
+    , m_keeper(keeper)
     , m_dialogs(dialogs)
     , m_showSettingsPage(std::move(showSettingsPage))
-    , m_restore(appBase.device(), appBase.paramsHelper())
+    , m_restore(device, paramsHelper)
 {
     connect(&m_restore, &SettingsRestore::finished, this, [this](bool, QString text) { emit infoText(text, true); });
 }
 
 void SettingsBackupsAction::chooseBackup()
 {
-    const Device *device = m_appBase.device();
+    const Device *device = m_device;
     if (device->state() != DEVICE_CONNECTED) {
         emit infoText(tr("Device is not connected"), true);
         return;
@@ -41,7 +43,7 @@ void SettingsBackupsAction::chooseBackup()
     const QString serial = QString::number(device->serialNumber());
     QVector<SettingsSnapshot> backups;
     QString problem;
-    if (!m_appBase.settingsKeeper()->snapshots()->list(serial, &backups, &problem)) {
+    if (!m_keeper->snapshots()->list(serial, &backups, &problem)) {
         emit infoText(tr("The settings backups cannot be read: %1").arg(problem), true);
         return;
     }
@@ -65,7 +67,7 @@ void SettingsBackupsAction::chooseBackup()
 
 void SettingsBackupsAction::offerRestore(const SettingsSnapshot &backup, const SettingsSnapshot &now, bool afterUpdate)
 {
-    const Device *device = m_appBase.device();
+    const Device *device = m_device;
     const SET_PWM_IN_PARAMS pwmInNow = pwmInOf(now, device->pwmInParams());
     const SET_MOTION_PARAMS motionNow = motionOf(now, device->motionParams());
     const QVector<SettingsFieldChange> changes = SettingsFieldDiff::between(
@@ -86,7 +88,7 @@ void SettingsBackupsAction::offerRestore(const SettingsSnapshot &backup, const S
     const QString text = QStringLiteral("%1\n\n%2").arg(intro, lines.join(QLatin1Char('\n')));
     if (!m_dialogs->askButtons(text, tr("Restore"), afterUpdate ? tr("Keep the new settings") : tr("Cancel")))
         return;
-    m_appBase.settingsKeeper()->keep(SettingsSnapshot::Reason::Restore);
+    m_keeper->keep(SettingsSnapshot::Reason::Restore);
     if (m_showSettingsPage)
         m_showSettingsPage();
     QString why;

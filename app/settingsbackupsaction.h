@@ -7,7 +7,9 @@
 
 #include <functional>
 
-class AppBase;
+class Device;
+class ParamsHelper;
+class SettingsKeeper;
 class UserDialogs;
 
 // The way back in the window: lists the connected controller's settings backups (the
@@ -20,9 +22,11 @@ class SettingsBackupsAction : public QObject
     Q_OBJECT
 
 public:
+    // Lives in the device model's thread, with the device model and the keeper; the parameter
+    // exchange is only handed on to the restore, which posts to it.
     // showSettingsPage: the parameter exchange writes while the settings page is shown.
-    SettingsBackupsAction(AppBase &appBase, UserDialogs *dialogs, std::function<void()> showSettingsPage,
-                          QObject *parent = nullptr);
+    SettingsBackupsAction(Device *device, ParamsHelper *paramsHelper, SettingsKeeper *keeper,
+                          UserDialogs *dialogs, std::function<void()> showSettingsPage, QObject *parent = nullptr);
 
     // The controller's backups to choose from, newest first.
     void chooseBackup();
@@ -34,7 +38,8 @@ signals:
     void infoText(QString msg, bool isMsgBox);
 
 private:
-    AppBase &m_appBase;
+    Device *m_device;
+    SettingsKeeper *m_keeper;
     UserDialogs *m_dialogs;
     std::function<void()> m_showSettingsPage;
     SettingsRestore m_restore;
