@@ -14,7 +14,7 @@ cp "$root/resources/translations/kordo_de.ts" "$work/kordo_de.ts"
 
 cd "$root"
 folders=()
-for folder in app cli device ident link motors recording results capture sim wire ui tuning firmware; do
+for folder in app cli coordinator serve device ident link motors recording results capture sim wire ui tuning firmware; do
   [ -d "$folder" ] && folders+=("$folder")
 done
 lupdate -no-obsolete "${folders[@]}" -ts "$work/kordo_de.ts" >"$work/lupdate.log" 2>&1 || {
