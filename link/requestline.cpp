@@ -311,30 +311,33 @@ void RequestLine::loseCurrentRequest(RequestFailure reason)
         fail(request, RequestFailure::Dropped);
 }
 
+// The answered request frees the line before its owner hears of it: a request the owner
+// sends from the answer goes out at once, and keeps its own answer limit (the slot of an
+// answered request may have ended already, so nothing else would hold it back).
 void RequestLine::freeLine()
 {
+    m_currentOpen = false;
     m_watchdog.stop();
     m_current.poll = false;
     m_current.waitForAnswer = false;
-    sendNext();
 }
 
 void RequestLine::answerCurrent(const VYX_Protocol::VYX_MSG &frame)
 {
-    m_currentOpen = false;
+    freeLine();
     RequestChannel *owner = m_current.owner;
     if (owner && m_channels.contains(owner))
         emit owner->answered(m_current.ticket, frame);
-    freeLine();
+    sendNext();
 }
 
 void RequestLine::answerCurrentBoot(const BootAnswer &answer)
 {
-    m_currentOpen = false;
+    freeLine();
     RequestChannel *owner = m_current.owner;
     if (owner && m_channels.contains(owner))
         emit owner->bootAnswered(m_current.ticket, answer);
-    freeLine();
+    sendNext();
 }
 
 void RequestLine::tick()

@@ -453,6 +453,32 @@ private slots:
         QCOMPARE(heardB.outcomesOf(probe), QStringList {"answered"});
     }
 
+    // Requests sent from the answer of a request whose slot had ended (a late identity
+    // answer bringing the first reads) go out one at a time: the first keeps its own limit
+    // and is not cut short by the second.
+    void requestsSentFromALateAnswerKeepTheirTurn()
+    {
+        connectToOneAdapter();
+        Heard heardA(a);
+        RequestTicket first = 0;
+        const RequestTicket poll = a->send(0x22, {}, true, false);
+        connect(a, &RequestChannel::answered, this, [&](RequestTicket ticket) {
+            if (ticket != poll)
+                return;
+            first = a->send(0x46, {}, false, true);
+            a->send(0x44, {}, false, true);
+        });
+        com->handleTimeout();
+        com->handleTimeout(); // the poll's slot is over
+        fakePort()->answer(frame(0x22, QByteArray::fromHex("20")));
+        QCOMPARE(heardA.outcomesOf(poll), QStringList {"answered"});
+        QCOMPARE(fakePort()->writes.size(), 2);
+        QCOMPARE(com->queuedRequests(), 1);
+        fakePort()->answer(frame(0x46, QByteArray::fromHex("20")));
+        QCOMPARE(heardA.outcomesOf(first), QStringList {"answered"});
+        QCOMPARE(fakePort()->writes.size(), 3);
+    }
+
     // A byte-wise request (the bootloader's sync) does not take the slot of a frame
     // request: the frame's late answer would be read as the sync's.
     void byteRequestWaitsForAFrameRequestsSlot()
