@@ -66,6 +66,7 @@ AppBase::AppBase(PortProvider *portProvider, const DataDirectory &dataDirectory,
     line->attach(&m_deviceRequests);
     m_idHelper = new IdHelper(channel(QStringLiteral("IdHelper")), this);
     m_updateFwHelper = new UpdateFwHelper(channel(QStringLiteral("UpdateFwHelper")), this);
+    m_updateFwHelper->setLineQuietCheck([line] { return line->isQuiet(); });
     m_paramsHelper = new ParamsHelper(channel(QStringLiteral("ParamsHelper")), this);
     m_pingHelper = new PingHelper(channel(QStringLiteral("PingHelper")), this);
     m_testHelper = new TestHelper(this);
@@ -284,11 +285,11 @@ void AppBase::handleTimeout()
 {
     m_testHelper->handleTimeout();
     m_comHelper->handleTimeout();
-    // The probe looks before this tick's poll goes out: a poll's slot would keep the line
-    // from ever being quiet at its turn.
-    m_updateFwHelper->probeTick(m_activity > ActivityNoPort, !m_comHelper->mayFrameAnswerArrive());
     if (m_activity > ActivityNoPort)
         m_pingHelper->handleTimeout();
+    // The probe looks after this tick's poll went out: it takes only a tick between two
+    // detection requests (each holds the line until the next tick), never the place of one.
+    m_updateFwHelper->probeTick(m_activity > ActivityNoPort, !m_comHelper->mayFrameAnswerArrive());
 
     // A failure raised just before the firmware page was left is still reported (and the
     // device model leaves its bootloader state).

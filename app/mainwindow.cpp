@@ -22,6 +22,7 @@
 #include "link/comhelper.h"
 #include "motors/dbmanager.h"
 #include "motors/ui/motorpage.h"
+#include "tuning/testhelper.h"
 #include "tuning/ui/controlpage.h"
 
 #include <QAction>
@@ -312,6 +313,16 @@ void MainWindow::connectCoordinator()
     connect(m_appBase.pingHelper(), &PingHelper::telemetrySample, m_controlPage, &ControlPage::on_telemetryUpdated);
     connect(m_appBase.pingHelper(), &PingHelper::resetControl, m_controlPage, &ControlPage::on_resetControl);
     connect(&m_appBase, &AppBase::resetControl, m_controlPage, &ControlPage::on_resetControl);
+    // The tuning run: the page's buttons and the user's choice of gains go to the sequencer
+    // (its calls post themselves into its thread); its end and its question come back queued.
+    // Stop also ends a run under way.
+    TestHelper *tuning = m_appBase.testHelper();
+    connect(m_controlPage, &ControlPage::tuningStartRequested, this, [tuning] { tuning->startTuning(); });
+    connect(m_controlPage, &ControlPage::tuningStopRequested, this, [tuning] { tuning->stopTuning(); });
+    connect(m_controlPage, &ControlPage::controllerChosen, this,
+            [tuning](int8_t result) { tuning->choiseController(result); });
+    connect(tuning, &TestHelper::testFinished, m_controlPage, &ControlPage::on_testFinished);
+    connect(tuning, &TestHelper::chooseController, m_controlPage, &ControlPage::on_typeOfController);
 
     connect(m_runQuestionBox, &QMessageBox::buttonClicked, this, [this](QAbstractButton *button) {
         if (m_runQuestionBox->standardButton(button) != QMessageBox::Yes)

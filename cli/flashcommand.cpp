@@ -35,8 +35,8 @@ int FlashCommand::run(const QString &fileName)
     m_touched = false;
     QElapsedTimer clock;
     clock.start();
-    // Everything about the image that needs no bootloader is checked before any port is
-    // opened: a bad image never resets a controller.
+    // An image that no bootloader could take is refused before any port is opened; what
+    // depends on the bootloader's version is checked once it has told it, before any page.
     const QFileInfo file(fileName);
     const uint32_t imageProblem = UpdateFwHelper::checkImageFile(fileName);
     if (imageProblem != 0) {

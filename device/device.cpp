@@ -221,9 +221,10 @@ void Device::readMissed(uint8_t msgId)
     }
 }
 
-// Each read that got no answer, or was dropped from the queue behind a lost request, is
-// asked once more. Without a port (or with the bootloader on the line) the device is
-// dropped, which ends the batch.
+// A read that went out and got no answer is missed. One that never went out (dropped from
+// the queue behind another request's loss) is simply asked again: the controller has not
+// heard it, so it counts for nothing. Without a port (or with the bootloader on the line)
+// the device is dropped, which ends the batch.
 void Device::failed(RequestTicket ticket, RequestFailure reason)
 {
     const auto it = m_awaitedReads.constFind(ticket);
@@ -231,8 +232,19 @@ void Device::failed(RequestTicket ticket, RequestFailure reason)
         return;
     const uint8_t msgId = it.value();
     m_awaitedReads.erase(it);
-    if (!endsWithTheConnection(reason))
+    if (endsWithTheConnection(reason))
+        return;
+    if (wasWrittenAndLost(reason))
         readMissed(msgId);
+    else
+        askAgain(msgId);
+}
+
+void Device::askAgain(uint8_t msgId)
+{
+    const uint16_t bit = maskOf(msgId);
+    if (m_batchRunning && (m_pendingMask & bit))
+        request(bit);
 }
 
 void Device::updateMotorHours()

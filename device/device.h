@@ -139,6 +139,7 @@ private:
     void request(uint16_t mask);
     void readAnswered(uint16_t bit);
     void readMissed(uint8_t msgId);
+    void askAgain(uint8_t msgId);
     void answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg);
     void failed(RequestTicket ticket, RequestFailure reason);
     static uint16_t maskOf(uint8_t msgId);

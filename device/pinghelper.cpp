@@ -90,9 +90,11 @@ void PingHelper::sendEvery(uint32_t ticks, uint8_t msgId, const QByteArray &payl
 
 void PingHelper::send(uint8_t msgId, const QByteArray &payload)
 {
-    // Device info is only a probe: a silent port must not count as a lost request.
-    const bool waitForAnswer = msgId != VyxMsg::GET_DEVICE_INFO;
-    m_open.insert(m_requests->send(msgId, payload, true, waitForAnswer, m_answerLimitMs), msgId);
+    // Device info is only a probe: a silent port must not count as a lost request. Its slot
+    // ends at the next tick, so that the tick between two of them is free for the look for a
+    // bootloader; a late answer is still its own until the next request goes out.
+    const bool search = msgId == VyxMsg::GET_DEVICE_INFO;
+    m_open.insert(m_requests->send(msgId, payload, true, !search, search ? SEARCH_SLOT_MS : m_answerLimitMs), msgId);
 }
 
 void PingHelper::resetMode(PollMode mode)
@@ -240,9 +242,11 @@ void PingHelper::failed(RequestTicket ticket, RequestFailure reason)
         return;
     const uint8_t msgId = it.value();
     m_open.erase(it);
-    // A repeated identity poll stands for the one it replaced: nothing was lost. Without a
-    // port, or with the line given to the bootloader, the device is dropped: no retry is due.
-    if (reason != RequestFailure::Replaced && !endsWithTheConnection(reason))
+    // Only a request that went out and got no answer is lost. A repeated poll stands for the
+    // one it replaced, and one dropped from the queue behind a lost request was never heard
+    // by the controller: the next tick asks anew. Without a port, or with the line given to
+    // the bootloader, the device is dropped: no retry is due.
+    if (wasWrittenAndLost(reason))
         requestLost(msgId);
 }
 

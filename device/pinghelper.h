@@ -41,6 +41,8 @@ public:
     // Consecutive lost TELEMETRY requests that are still tolerated.
     static constexpr uint8_t TELEMETRY_LOSSES_TOLERATED = 3;
     static constexpr uint32_t TELEMETRY_ANSWER_LIMIT_MS = 50;
+    // A detection request holds the line until the next tick only (a limit below one tick).
+    static constexpr uint32_t SEARCH_SLOT_MS = 0;
     // The sample vector keeps at least this many of the newest samples; older ones are
     // dropped in blocks, so that a long run does not make the program grow.
     static constexpr int SAMPLES_KEPT = 200;

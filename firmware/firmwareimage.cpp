@@ -60,23 +60,6 @@ uint32_t FirmwareImage::encryptedChecksum(const QByteArray &file)
     return ~sum;
 }
 
-uint32_t FirmwareImage::checkOwnChecksum(const QByteArray &file)
-{
-    const int length = file.size();
-    if (file.startsWith(HEADER_MAGIC)) {
-        if (length % SECTOR_SIZE != HEADER_SIZE || length == HEADER_SIZE)
-            return UpdateError::Length;
-        if (qFromLittleEndian<quint32>(bytesAt(file, CHECKSUM_OFFSET)) != encryptedChecksum(file))
-            return UpdateError::Checksum;
-        return UpdateError::None;
-    }
-    if (length == 0 || length % SECTOR_SIZE != 0)
-        return UpdateError::Length;
-    if (qFromBigEndian<quint32>(bytesAt(file, length - 4)) != plainChecksum(file))
-        return UpdateError::Checksum;
-    return UpdateError::None;
-}
-
 uint32_t FirmwareImage::check(const Bootloader::BootloaderInfo &info) const
 {
     switch (m_layout) {

@@ -32,11 +32,6 @@ public:
     static uint32_t plainChecksum(const QByteArray &image);
     static uint32_t encryptedChecksum(const QByteArray &file);
 
-    // What can be checked without the bootloader: a length that fits a plain or an
-    // encrypted image, and the checksum in the image's own trailer or header. 0 when it
-    // holds, else the error code (UpdateError).
-    static uint32_t checkOwnChecksum(const QByteArray &file);
-
     FirmwareImage() = default;
     FirmwareImage(const QByteArray &file, Layout layout) : m_file(file), m_layout(layout) {}
 

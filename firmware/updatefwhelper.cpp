@@ -47,7 +47,12 @@ uint32_t UpdateFwHelper::checkImageFile(const QString &fileName)
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return UpdateError::File;
-    return FirmwareImage::checkOwnChecksum(file.readAll());
+    // Nothing to write is never right, whatever the bootloader. Length, header, variant and
+    // checksum depend on the bootloader's version (another version takes the file as it is):
+    // they are checked once it has told it, before any page.
+    if (file.size() == 0)
+        return UpdateError::Length;
+    return UpdateError::None;
 }
 
 QString UpdateFwHelper::imageErrorMessage(uint32_t errorCode, const QString &fileName)
@@ -102,7 +107,8 @@ void UpdateFwHelper::startUpdate(const QString &fileName)
         return;
     m_failureText.clear();
     m_restartingOld = false;
-    // A bad image is refused before anything is sent: the controller keeps running.
+    // An image that no bootloader could take is refused before anything is sent: the
+    // controller keeps running.
     const uint32_t imageProblem = checkImageFile(fileName);
     if (imageProblem != UpdateError::None) {
         firmwareDebug() << "Image refused before the update, error 0x" + hex(imageProblem);
@@ -113,6 +119,8 @@ void UpdateFwHelper::startUpdate(const QString &fileName)
     }
     m_fileName = fileName;
     m_tickCounter = 0;
+    m_syncsSent = 0;
+    m_getWaitTicks = -1;
     m_errorCode = UpdateError::None;
     m_probeTicket = 0;
     m_bootloaderWaiting = false;
@@ -155,6 +163,12 @@ void UpdateFwHelper::updateTick()
         else
             endSyncing();
         break;
+    case BlGet:
+        if (m_getWaitTicks >= 0 && (m_lineQuiet() || ++m_getWaitTicks >= GET_QUIET_TICKS)) {
+            m_getWaitTicks = -1;
+            sendGet();
+        }
+        break;
     case UpdateFailed:
         reportFailure();
         break;
@@ -192,7 +206,10 @@ void UpdateFwHelper::probeTick(bool portOpen, bool lineQuiet)
         return;
     m_probeTicks = PROBE_AFTER_TICKS - PROBE_EVERY_TICKS;
     // Only the first byte after the sync's echo is its answer.
-    m_probeTicket = m_requests->sendBytes(Bootloader::syncRequest(), BootShape::FirstByte, true, false);
+    // It holds the line for one tick only: it goes between two detection requests and is
+    // over before the next one is due.
+    m_probeTicket = m_requests->sendBytes(Bootloader::syncRequest(), BootShape::FirstByte, true, false,
+                                          PROBE_SLOT_MS);
 }
 
 // ---- failures ----------------------------------------------------------------------------
@@ -295,6 +312,7 @@ void UpdateFwHelper::sendReset()
 
 void UpdateFwHelper::sendSync()
 {
+    ++m_syncsSent;
     m_syncTickets.insert(m_requests->sendBytes(Bootloader::syncRequest(), BootShape::Ack, true, false));
 }
 
@@ -457,9 +475,21 @@ void UpdateFwHelper::onBootloaderFound(bool acknowledged)
     } else {
         firmwareDebug() << "BL call get";
     }
-    firmwareDebug() << "Com: GET";
     m_answerLimitMs = BOOTLOADER_ANSWER_LIMIT_MS;
     setState(BlGet);
+    // A sync each tick: on a slow line the bootloader answers the others after this one.
+    // Their answers must not pass for GET's: GET waits until they have come.
+    if (m_syncsSent > 1 && !m_lineQuiet()) {
+        firmwareDebug() << "GET waits for the answers to the other syncs";
+        m_getWaitTicks = 0;
+        return;
+    }
+    sendGet();
+}
+
+void UpdateFwHelper::sendGet()
+{
+    firmwareDebug() << "Com: GET";
     sendCommand(Bootloader::CmdGet);
 }
 

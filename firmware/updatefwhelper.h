@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 // Writes a firmware image into the controller through its bootloader: asks the running
 // firmware to reset (or waits for a controller already in its bootloader), finds the
@@ -62,12 +63,22 @@ public:
     static constexpr int PROBE_AFTER_TICKS = 20;            // 1 s without a device before looking
     // A bootloader takes the identity polls (five bytes each) as two-byte commands and NACKs
     // them, so an odd number of poll bytes before a sync leaves the sync split across two of
-    // its commands. An odd probe interval puts an odd number of polls (every second tick)
-    // between two probes, so every second probe finds the bootloader in step.
-    static constexpr int PROBE_EVERY_TICKS = 21;
+    // its commands. The probe goes in the tick between two polls (every second tick), so
+    // probes lie an even number of ticks apart: 22 ticks put 11 polls, an odd number, between
+    // two probes, so every second probe finds the bootloader in step.
+    static constexpr int PROBE_EVERY_TICKS = 22;
+    // The probe's slot ends at the next tick (a limit below one tick): the next detection
+    // request goes out on time.
+    static constexpr uint32_t PROBE_SLOT_MS = 0;
+
+    // After the bootloader answered one of several syncs, GET waits until no byte came for
+    // this long (the answers to the other syncs may still come), at most GET_QUIET_TICKS.
+    static constexpr int GET_QUIET_TICKS = 10;
 
     // Requests go out through `requests`, which must outlive the helper.
     explicit UpdateFwHelper(RequestChannel *requests, QObject *parent = nullptr);
+    // Whether the line has been quiet (no byte received) for two ticks; without it, it is.
+    void setLineQuietCheck(std::function<bool()> lineQuiet) { m_lineQuiet = std::move(lineQuiet); }
     RequestChannel *requests() const { return m_requests; }
 
     // Called by the coordinator in its thread (a call from another thread is posted there).
@@ -88,8 +99,8 @@ public:
 
     // The message of an update that ended with `errorCode`.
     static QString errorMessage(uint32_t errorCode);
-    // Everything about the image file that needs no bootloader: it is a regular file that
-    // can be read, not too large, and its length and own checksum fit. 0 or the error code.
+    // What no bootloader could take, checked before anything is sent: a file that is not a
+    // regular readable one, an empty one, one larger than any flash. 0 or the error code.
     static uint32_t checkImageFile(const QString &fileName);
     // What is wrong with the image, in words beside the code.
     static QString imageErrorMessage(uint32_t errorCode, const QString &fileName);
@@ -120,6 +131,7 @@ private:
     void setLowLatency(bool on);
     void sendReset();
     void sendSync();
+    void sendGet();
     bool sendCommand(int index);
     void sendRaw(const QByteArray &bytes, BootShape shape = BootShape::Ack, int fixedLength = 0);
     // The line changes hands: the device model hears of it, the queue is emptied.
@@ -162,6 +174,9 @@ private:
     FirmwareImage m_image;
     int m_pagePosition = 0;
     int m_tickCounter = 0;
+    int m_syncsSent = 0;          // while waiting for the bootloader
+    int m_getWaitTicks = -1;      // >= 0: GET waits for a quiet line since this many ticks
+    std::function<bool()> m_lineQuiet = [] { return true; };
     bool m_retried = false;
     int m_startNacks = 0;
     bool m_lowLatency = false;

@@ -19,7 +19,7 @@ enum class RequestFailure : uint8_t {
     QueueCleared = 6,     // still queued when the queue was emptied
     ProtocolSwitched = 7, // still queued when the line switched between frames and bootloader bytes
     TooLong = 8,          // its payload does not fit into a frame
-    Replaced = 9,         // a repeated poll expecting no answer: the copy already queued or in its slot stands for it
+    Replaced = 9,         // a repeated poll expecting no answer: it takes the place of its copy still queued
 };
 
 // The line itself ended with the device connection: the port is gone, or the line was given
@@ -29,6 +29,14 @@ inline bool endsWithTheConnection(RequestFailure reason)
 {
     return reason == RequestFailure::PortClosed || reason == RequestFailure::NoPort
            || reason == RequestFailure::ProtocolSwitched;
+}
+
+// The request went out (whole, or cut short by the port) and no answer came: a loss. Every
+// other failure ended a request that never went out (dropped or cleared from the queue,
+// replaced, too long) or ended with the connection.
+inline bool wasWrittenAndLost(RequestFailure reason)
+{
+    return reason == RequestFailure::NoAnswer || reason == RequestFailure::WriteCut;
 }
 
 // The failure's name for debug lines.

@@ -23,6 +23,8 @@ QDebug lineDebug()
 
 // A begun frame whose bytes stop for this many ticks is not awaited any more.
 constexpr int FRAME_GAP_TICKS = 2;
+// The echo bytes already dropped are let go in blocks of this size.
+constexpr int ECHO_COMPACT_BYTES = 4096;
 
 } // namespace
 
@@ -87,6 +89,9 @@ void RequestLine::portOpened(QIODevice *port)
     m_port = port;
     connect(m_port, &QIODevice::readyRead, this, &RequestLine::handleReadyRead);
     m_echoSkip = 0;
+    m_echoBytes.clear();
+    m_echoPosition = 0;
+    m_awaitingEcho = false;
     m_writeProblems = 0;
     m_frameBegun = false;
 }
@@ -100,6 +105,9 @@ void RequestLine::portClosed()
     m_watchdog.stop();
     m_frameBegun = false;
     m_echoSkip = 0;
+    m_echoBytes.clear();
+    m_echoPosition = 0;
+    m_awaitingEcho = false;
     if (m_currentOpen)
         endCurrent(RequestFailure::PortClosed);
     clearQueue(RequestFailure::PortClosed);
@@ -165,15 +173,10 @@ void RequestLine::enqueue(Pending request)
         // kind that expects no answer. Frames and bootloader requests never share a slot: a
         // late answer would be read as the other kind's.
         const bool sameKind = request.isFrame == m_current.isFrame;
-        // A poll that expects no answer is not repeated while it is in its slot, and one that
-        // waits still is replaced by its repetition: both going out back to back would bring
-        // two answers, the second taken for the next request's.
-        if (!request.waitForAnswer && m_watchdog.isRunning() && m_current.poll && !m_current.waitForAnswer
-            && m_lastSent == request.bytes && m_current.owner == request.owner) {
-            fail(request, RequestFailure::Replaced);
-            --m_sending;
-            return;
-        }
+        // A poll that expects no answer and still waits in the queue is replaced by its
+        // repetition: both going out back to back would bring two answers for one turn. One
+        // already written only holds its slot: the repetition cuts it short and goes out at
+        // once (a bootloader sync each tick), once the echo of the one in flight is back.
         if (!request.waitForAnswer) {
             QVector<Pending> replaced;
             for (auto it = m_queue.begin(); it != m_queue.end();) {
@@ -188,7 +191,10 @@ void RequestLine::enqueue(Pending request)
                 fail(old, RequestFailure::Replaced);
         }
         m_queue.prepend(std::move(request));
-        if (m_watchdog.isRunning() && !m_current.waitForAnswer && sameKind)
+        // The slot is cut only once the request's own echo is back: on a slow line (an
+        // adapter that holds the bytes) its answer may follow at once, and a write before
+        // the echo would let that answer be dropped as the next request's echo.
+        if (m_watchdog.isRunning() && !m_current.waitForAnswer && sameKind && !m_awaitingEcho)
             m_watchdog.stop();
     } else {
         m_queue.append(std::move(request));
@@ -216,6 +222,7 @@ bool RequestLine::sendNext()
     // Every byte that went out comes back as echo, also those of a request whose slot a
     // poll cut short before its echo had come.
     m_echoSkip = int(std::min<qint64>(m_echoSkip + written, std::numeric_limits<int>::max()));
+    m_echoBytes.append(head.bytes.left(int(written)));
     m_lastSent = head.bytes;
     m_current = std::move(head);
     m_current.bytes.clear();
@@ -231,6 +238,7 @@ bool RequestLine::sendNext()
     m_writeProblems = 0;
     m_watchdog.setLimit(m_current.answerLimitMs);
     m_watchdog.start();
+    m_awaitingEcho = true;
     return true;
 }
 
@@ -303,30 +311,33 @@ void RequestLine::loseCurrentRequest(RequestFailure reason)
         fail(request, RequestFailure::Dropped);
 }
 
+// The answered request frees the line before its owner hears of it: a request the owner
+// sends from the answer goes out at once, and keeps its own answer limit (the slot of an
+// answered request may have ended already, so nothing else would hold it back).
 void RequestLine::freeLine()
 {
+    m_currentOpen = false;
     m_watchdog.stop();
     m_current.poll = false;
     m_current.waitForAnswer = false;
-    sendNext();
 }
 
 void RequestLine::answerCurrent(const VYX_Protocol::VYX_MSG &frame)
 {
-    m_currentOpen = false;
+    freeLine();
     RequestChannel *owner = m_current.owner;
     if (owner && m_channels.contains(owner))
         emit owner->answered(m_current.ticket, frame);
-    freeLine();
+    sendNext();
 }
 
 void RequestLine::answerCurrentBoot(const BootAnswer &answer)
 {
-    m_currentOpen = false;
+    freeLine();
     RequestChannel *owner = m_current.owner;
     if (owner && m_channels.contains(owner))
         emit owner->bootAnswered(m_current.ticket, answer);
-    freeLine();
+    sendNext();
 }
 
 void RequestLine::tick()
@@ -363,6 +374,19 @@ void RequestLine::handleReadyRead()
         receiveByte(uint8_t(c));
 }
 
+// A bootloader answers a sync after the next sync went out (a slow line, a sync each
+// tick): its acknowledgement comes before that sync's echo. Such a byte, where the echo
+// awaited holds another byte, is the answer: dropped as echo, it would push every later
+// answer into the place of an echo.
+bool RequestLine::isAcknowledgementBeforeEcho(uint8_t byte) const
+{
+    if (m_current.isFrame || !m_currentOpen || m_current.shape != BootShape::Ack)
+        return false;
+    if (byte != BootloaderFramer::ACK && byte != BootloaderFramer::NACK)
+        return false;
+    return m_echoPosition < m_echoBytes.size() && uint8_t(m_echoBytes.at(m_echoPosition)) != byte;
+}
+
 bool RequestLine::mayFrameAnswerArrive() const
 {
     return (m_current.isFrame && m_watchdog.isRunning()) || (m_frameBegun && m_ticksSinceByte < FRAME_GAP_TICKS);
@@ -370,8 +394,19 @@ bool RequestLine::mayFrameAnswerArrive() const
 
 void RequestLine::receiveByte(uint8_t byte)
 {
-    if (m_echoSkip > 0) {
+    if (m_echoSkip > 0 && !isAcknowledgementBeforeEcho(byte)) {
         --m_echoSkip;
+        ++m_echoPosition;
+        if (m_echoSkip == 0 || m_echoPosition >= ECHO_COMPACT_BYTES) {
+            m_echoBytes.remove(0, m_echoPosition);
+            m_echoPosition = 0;
+        }
+        // The request's own bytes are back: they were on the wire only now (an adapter's
+        // buffer may have held them), so its answer limit counts from here.
+        if (m_echoSkip == 0 && m_awaitingEcho && m_currentOpen && m_watchdog.isRunning())
+            m_watchdog.start();
+        if (m_echoSkip == 0)
+            m_awaitingEcho = false;
         return;
     }
     m_ticksSinceByte = 0;

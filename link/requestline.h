@@ -57,6 +57,8 @@ public:
     // A frame answer may still come: a frame request's slot is open, or a frame has begun on
     // the line and its bytes are still coming.
     bool mayFrameAnswerArrive() const;
+    // No byte but echo came for the last two ticks.
+    bool isQuiet() const { return m_ticksSinceByte >= 2; }
 
     // Called by the channels, in this thread.
     void enqueueFrame(RequestChannel *owner, RequestTicket ticket, uint8_t msgId, const QByteArray &payload,
@@ -95,6 +97,7 @@ private:
     void freeLine();
     void watchDogExpired();
     void receiveByte(uint8_t byte);
+    bool isAcknowledgementBeforeEcho(uint8_t byte) const;
     enum WriteProblem : uint8_t { WriteFailed = 1, WriteBlocked = 2, WriteCutShort = 4 };
     void reportWriteProblem(WriteProblem problem);
 
@@ -106,6 +109,9 @@ private:
     int m_sending = 0;               // inside a channel's send: outcomes wait for the next tick
     QVector<Outcome> m_due;
     int m_echoSkip = 0;              // received bytes still to drop as echo
+    bool m_awaitingEcho = false;     // the echo of the request in flight has not come whole yet
+    QByteArray m_echoBytes;          // the bytes written whose echo is still to come, from m_echoPosition on
+    int m_echoPosition = 0;
     QByteArray m_lastSent;
     QByteArray m_rxFrame;            // the bytes of the frame being received, while they may be m_lastSent
     bool m_frameBegun = false;       // a frame start was received, its end not yet

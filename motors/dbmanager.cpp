@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -615,6 +616,20 @@ QString DbManager::lookUpOrStore(const MOTOR_TOTAL &motor, const QString &motorN
     return writable() && insertMotor(motorName, now, motor) ? motorName : QString();
 }
 
+// The stored name is the same in every language: a database moves between machines, and
+// the name finds the motor again. Only what is shown is translated.
+QString DbManager::unknownMotorName(int number)
+{
+    return QStringLiteral("Unknown motor %1").arg(number);
+}
+
+QString DbManager::shownName(const QString &storedName)
+{
+    static const QRegularExpression unknown(QStringLiteral("^Unknown motor ([1-9][0-9]{0,4})$"));
+    const QRegularExpressionMatch match = unknown.match(storedName);
+    return match.hasMatch() ? tr("Unknown motor %1").arg(match.captured(1)) : storedName;
+}
+
 QString DbManager::storeAsUnknownMotor(const MOTOR_TOTAL &motor, const QString &datetime)
 {
     if (!writable())
@@ -625,7 +640,7 @@ QString DbManager::storeAsUnknownMotor(const MOTOR_TOTAL &motor, const QString &
         return QString();
     const QSet<QString> taken(names.cbegin(), names.cend());
     for (int n = 1; n <= LAST_UNKNOWN_MOTOR_NUMBER; ++n) {
-        const QString candidate = tr("Unknown motor %1").arg(n);
+        const QString candidate = unknownMotorName(n);
         if (taken.contains(candidate))
             continue;
         // The name is free, so a failure is the database's and would repeat for every N.

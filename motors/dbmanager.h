@@ -76,6 +76,10 @@ public:
     // saved, and remembered under "Unknown motor N", when it is merely storable.)
     static bool isUsable(const MOTOR_TOTAL &motor);
     static QString dateTimeText(const QDateTime &when);
+    // "Unknown motor N" as stored, in English whatever the user's language.
+    static QString unknownMotorName(int number);
+    // A stored name as the user sees it: an unknown motor's in the user's language.
+    static QString shownName(const QString &storedName);
 
     // Inserts the motor, replacing any motor of the same name.
     bool saveMotor(const QString &name, const QString &datetime, MOTOR_TOTAL *motorParams);

@@ -154,7 +154,7 @@ std::vector<ValueOption> valueOptions()
         { "ident-fail-state", "Let the identification step with estimator state N (1..11) go bad.", "N",
           intField([](C &c) { return &c.config.ident.failAtState; }, 1, 11) },
         // Bootloader
-        { "bl-version", "Bootloader version, 0x90 or 0x91 (default 0x91).", "V",
+        { "bl-version", "Bootloader version reported by GET (default 0x91): 0x90, 0x91, or another one such as 0x92, which takes any image as it is.", "V",
           uintField<uint8_t>([](C &c) { return &c.config.bootloader.version; }, 255) },
         { "flash-kib", "Flash size reported by the bootloader, KiB (default 64).", "N",
           intField([](C &c) { return &c.config.bootloader.flashKiB; }, 17, 16384) },

@@ -46,7 +46,7 @@ struct IdentConfig
 struct BootloaderConfig
 {
     bool startInBootloader = false;
-    uint8_t version = 0x91;       // 0x90 or 0x91
+    uint8_t version = 0x91;       // 0x90, 0x91, or another (0x92: images taken as they are)
     bool aes = false;             // 0x91 only: encrypted images, commands 0xA0/0xA1
     uint16_t productId = 0x0413;
     uint8_t fead3 = 0x5A;         // variant bytes an image must match

@@ -103,7 +103,7 @@ void MotorPage::showWizard()
 
 void MotorPage::refresh()
 {
-    fillMotorTable(ui->lineEditActualMotorType->text());
+    fillMotorTable(m_actualMotor);
 }
 
 void MotorPage::showBox(const QString &msg)
@@ -137,8 +137,10 @@ void MotorPage::fillMotorTable(const QString &selectName)
     table->clearContents();
     table->setRowCount(names.size());
     for (int row = 0; row < names.size(); ++row) {
-        auto *name = new QTableWidgetItem(names[row]);
-        name->setToolTip(names[row]);
+        // Shown in the user's language, kept as stored: the stored name finds the motor.
+        auto *name = new QTableWidgetItem(DbManager::shownName(names[row]));
+        name->setData(Qt::UserRole, names[row]);
+        name->setToolTip(name->text());
         table->setItem(row, NameColumn, name);
         table->setItem(row, DateColumn, new QTableWidgetItem(datetimes.value(row)));
     }
@@ -154,7 +156,7 @@ QString MotorPage::selectedMotorName() const
     // The name column of the current row, whichever cell of the row is current.
     const int row = ui->tableWidgetMotors->currentRow();
     const QTableWidgetItem *item = row >= 0 ? ui->tableWidgetMotors->item(row, NameColumn) : nullptr;
-    return item ? item->text() : QString();
+    return item ? item->data(Qt::UserRole).toString() : QString();
 }
 
 QString MotorPage::selectedMotorDate() const
@@ -167,12 +169,18 @@ QString MotorPage::selectedMotorDate() const
 void MotorPage::on_fillMotorName(QString motorName)
 {
     if (motorName.isEmpty()) {
-        ui->lineEditActualMotorType->clear();
+        showActualMotor(QString());
         ui->lineEditMotorHours->clear();
         return;
     }
-    ui->lineEditActualMotorType->setText(motorName);
+    showActualMotor(motorName);
     fillMotorTable(motorName);
+}
+
+void MotorPage::showActualMotor(const QString &storedName)
+{
+    m_actualMotor = storedName;
+    ui->lineEditActualMotorType->setText(DbManager::shownName(storedName));
 }
 
 void MotorPage::on_fillMotorHours(uint32_t motorHours)
@@ -219,7 +227,7 @@ void MotorPage::on_toolButtonSetMotor_clicked()
         return;
     }
     if (!canDriveAMotor(stored)) {
-        showBox(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(name));
+        showBox(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(DbManager::shownName(name)));
         return;
     }
     emit aboutToWriteMotor();
@@ -236,10 +244,10 @@ void MotorPage::on_storedMotorAnswered(bool accepted, bool answered)
     if (name.isEmpty())
         return; // not a motor this page sent
     if (accepted) {
-        ui->lineEditActualMotorType->setText(name);
+        showActualMotor(name);
         showBox(tr("Motor is set"));
     } else if (answered) {
-        showBox(tr("The controller refused the motor \"%1\". Motor is not set!").arg(name));
+        showBox(tr("The controller refused the motor \"%1\". Motor is not set!").arg(DbManager::shownName(name)));
     } else {
         showBox(tr("The controller did not answer. Motor is not set!"));
     }
@@ -264,8 +272,8 @@ void MotorPage::on_toolButtonRenameMotor_clicked()
 
 void MotorPage::renamed(const QString &oldName, const QString &newName)
 {
-    if (ui->lineEditActualMotorType->text() == oldName)
-        ui->lineEditActualMotorType->setText(newName);
+    if (m_actualMotor == oldName)
+        showActualMotor(newName);
     // The device model still names the motor by its old name (a settings export would
     // write it): let it look its motor up again.
     if (m_device->motorName() == oldName)
@@ -279,7 +287,7 @@ void MotorPage::on_toolButtonRemoveMotor_clicked()
         showBox(tr("No motor is selected!"));
         return;
     }
-    if (!m_dialogs->askYesNo(tr("Remove motor"), tr("Remove the motor \"%1\" from the list?").arg(name)))
+    if (!m_dialogs->askYesNo(tr("Remove motor"), tr("Remove the motor \"%1\" from the list?").arg(DbManager::shownName(name))))
         return;
     if (!report(m_motors->removeMotor(name)))
         return;
@@ -289,8 +297,8 @@ void MotorPage::on_toolButtonRemoveMotor_clicked()
 
 void MotorPage::removed(const QString &name)
 {
-    if (ui->lineEditActualMotorType->text() == name)
-        ui->lineEditActualMotorType->clear();
+    if (m_actualMotor == name)
+        showActualMotor(QString());
     // A connected controller still carries the motor: the device model looks it up again,
     // which names it anew, and its answer selects it.
     if (m_device->motorName() == name && m_device->state() != DEVICE_DISCONNECTED)
@@ -351,7 +359,7 @@ void MotorPage::on_pushButtonImportMotors_clicked()
     // connected device model then looks its motor up again, reading its motor hours, and
     // its answer selects that motor.
     const bool disconnected = m_device->state() == DEVICE_DISCONNECTED;
-    fillMotorTable(disconnected ? QString() : ui->lineEditActualMotorType->text());
+    fillMotorTable(disconnected ? QString() : m_actualMotor);
     if (!disconnected)
         m_device->updateMotorHours();
 }

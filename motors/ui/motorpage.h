@@ -104,6 +104,7 @@ private:
     // After a change of the list: the shown motor names follow it.
     void renamed(const QString &oldName, const QString &newName);
     void removed(const QString &name);
+    void showActualMotor(const QString &storedName);
 
     std::unique_ptr<Ui::MotorPage> ui;
     Device *m_device;
@@ -112,5 +113,6 @@ private:
     IdHelper *m_idHelper;
     UserDialogs *m_dialogs;
     QString m_motorBeingSet;    // sent to the controller, answer awaited
+    QString m_actualMotor;      // stored name of the controller's motor (shown translated)
     QWidget *m_wizard = nullptr;
 };

@@ -234,6 +234,33 @@ private slots:
         QVERIFY(events.contains(QStringLiteral("name ''")));
     }
 
+    // A read dropped from the queue behind another request's loss never went out: it is
+    // asked again without counting as missed. The first PWM input read is lost, the reads
+    // behind it dropped; then the first motor-hours read written is lost too: each is asked
+    // again and answered, nothing is given up.
+    void droppedReadIsAskedAgainWithoutAMiss()
+    {
+        create();
+        QSignalSpy error(device, &Device::setError);
+        QSignalSpy finished(device, &Device::readBatchFinished);
+        lose(VyxMsg::GET_PWM_IN_PARAMS);
+        for (const uint8_t id : {VyxMsg::GET_MOTION_PARAMS, VyxMsg::GET_MOTOR_PARAMS, VyxMsg::GET_MOTOR_USER_PARAMS,
+                                 VyxMsg::GET_MOTOR_HOURS})
+            QVERIFY(line->fail(id, RequestFailure::Dropped));
+        QCOMPARE(idsOf(takeRequests(*sent)), ALL_READS);
+        feed(answer(VyxMsg::GET_PWM_IN_PARAMS, plausiblePwmIn().pack()));
+        feed(answer(VyxMsg::GET_MOTION_PARAMS, motionWithGains(0, 0).pack()));
+        feed(answer(VyxMsg::GET_MOTOR_PARAMS, knownMotor().packIdent()));
+        feed(answer(VyxMsg::GET_MOTOR_USER_PARAMS, knownMotor().packUser()));
+        lose(VyxMsg::GET_MOTOR_HOURS);
+        QCOMPARE(idsOf(takeRequests(*sent)).count(VyxMsg::GET_MOTOR_HOURS), 1);
+        QCOMPARE(device->failedReads(), uint16_t(0));
+        feed(answer(VyxMsg::GET_MOTOR_HOURS, packMotorHours(5)));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(error.count(), 0);
+        QCOMPARE(device->failedReads(), uint16_t(0));
+    }
+
     void silentDeviceGivesEverythingUp()
     {
         create();

@@ -317,6 +317,40 @@ private slots:
         QVERIFY(!last[0].waitForAnswer);
     }
 
+    // Only a telemetry request that went out and got no answer is lost (L); one dropped
+    // from the queue behind a lost request (D), or replaced (R), was never heard by the
+    // controller and counts for nothing, nor resets the count. The fourth loss in a row ends
+    // the connection.
+    void onlyWrittenTelemetryRequestsAreLost_data()
+    {
+        QTest::addColumn<QString>("outcomes");
+        QTest::addColumn<bool>("ended");
+        QTest::newRow("dropped ones only") << "DDDDDDDD" << false;
+        QTest::newRow("three lost, each with a dropped one behind") << "LDLDLD" << false;
+        QTest::newRow("the fourth lost among dropped ones") << "LDLDLDL" << true;
+        QTest::newRow("replaced ones between losses") << "LRLRLR" << false;
+        QTest::newRow("four lost") << "LLLL" << true;
+        QTest::newRow("four cut by the port") << "CCCC" << true;
+    }
+
+    void onlyWrittenTelemetryRequestsAreLost()
+    {
+        QFETCH(QString, outcomes);
+        QFETCH(bool, ended);
+        enterTelemetryMode();
+        QSignalSpy deleted(ping, &PingHelper::device_deleteDevice);
+        for (const QChar outcome : outcomes) {
+            tick();
+            const RequestFailure reason = outcome == QLatin1Char('L')   ? RequestFailure::NoAnswer
+                                          : outcome == QLatin1Char('C') ? RequestFailure::WriteCut
+                                          : outcome == QLatin1Char('R') ? RequestFailure::Replaced
+                                                                        : RequestFailure::Dropped;
+            QVERIFY(line->fail(VyxMsg::TELEMETRY, reason));
+        }
+        QCOMPARE(deleted.count(), ended ? 1 : 0);
+        QCOMPARE(ping->pollMode(), ended ? PingHelper::PING_SEARCH : PingHelper::PING_TELEMETRY);
+    }
+
     void dutyCommand_data()
     {
         QTest::addColumn<int>("percent");

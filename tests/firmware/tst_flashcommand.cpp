@@ -71,9 +71,14 @@ private slots:
 
         const Run run = flash(imagePath, sim.adapterPortSpec());
         if (spoilt) {
+            // Refused once the bootloader told its version, before any page: the bootloader
+            // starts the old firmware again over an untouched flash.
             QCOMPARE(run.code, 1);
             QVERIFY2(run.err.contains("its checksum does not match (Error 0x10)"), run.err.constData());
-            QVERIFY(!QFileInfo::exists(dump));
+            QFile untouched(dump);
+            QVERIFY(untouched.open(QIODevice::ReadOnly));
+            const QByteArray flash = untouched.readAll();
+            QCOMPARE(flash, QByteArray(flash.size(), '\xff'));
             return;
         }
         QVERIFY2(run.code == 0, run.err.constData());
@@ -196,27 +201,41 @@ private slots:
         QVERIFY2(run.err.contains("it waits in its bootloader"), run.err.constData());
     }
 
-    // A bad image is refused before any port is opened: the controller is not reset.
-    void badImageFailsAtOnce_data()
+    // An image that no bootloader could take is refused before any port is opened, and one
+    // that the bootloader's version rules out once it has told it (after the reset, before
+    // any page): the controller runs its old application again, its flash untouched.
+    void badImageFailsBeforeAnyPage_data()
     {
         QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<QStringList>("simOptions");
         QTest::addColumn<QByteArray>("words");
+        QTest::addColumn<bool>("beforeAnyPort");
         QByteArray changed = TestImages::plainImage(8192);
         changed[100] = char(changed[100] ^ 0x01);
         const QByteArray foreign = "Use a firmware file made for this controller.";
-        QTest::newRow("missing") << QByteArray("no file") << QByteArray("cannot be opened (Error 0x20)");
-        QTest::newRow("empty") << QByteArray() << "its length does not fit (Error 0x1). " + foreign;
-        QTest::newRow("1 byte") << QByteArray(1, 'x') << "its length does not fit (Error 0x1). " + foreign;
-        QTest::newRow("text file") << QByteArray("not firmware\n").repeated(315)
-                                   << "its length does not fit (Error 0x1). " + foreign;
-        QTest::newRow("changed byte") << changed << "its checksum does not match (Error 0x10). " + foreign;
+        const QStringList bootloader90 {"--bl-version", "0x90"};
+        QTest::newRow("missing") << QByteArray("no file") << QStringList() << QByteArray("cannot be opened (Error 0x20)")
+                                 << true;
+        QTest::newRow("empty") << QByteArray() << QStringList() << "its length does not fit (Error 0x1). " + foreign
+                               << true;
+        QTest::newRow("1 byte, 0x90") << QByteArray(1, 'x') << bootloader90
+                                      << "its length does not fit (Error 0x1). " + foreign << false;
+        QTest::newRow("text file, 0x90") << QByteArray("not firmware\n").repeated(315) << bootloader90
+                                         << "its length does not fit (Error 0x1). " + foreign << false;
+        QTest::newRow("changed byte, 0x90") << changed << bootloader90
+                                            << "its checksum does not match (Error 0x10). " + foreign << false;
+        QTest::newRow("changed byte, 0x91") << changed << QStringList()
+                                            << "its checksum does not match (Error 0x10). " + foreign << false;
     }
 
-    void badImageFailsAtOnce()
+    void badImageFailsBeforeAnyPage()
     {
         QFETCH(QByteArray, image);
+        QFETCH(QStringList, simOptions);
         QFETCH(QByteArray, words);
-        SimProcess sim;
+        QFETCH(bool, beforeAnyPort);
+        const QString dump = m_dir.filePath(QStringLiteral("bad-flash-%1.bin").arg(QTest::currentDataTag()));
+        SimProcess sim(QStringList {"--flash-dump", dump} + simOptions);
         QVERIFY(sim.isReady());
         const QString imagePath = m_dir.filePath(QStringLiteral("bad-%1.bin").arg(QTest::currentDataTag()));
         if (image != "no file")
@@ -224,8 +243,38 @@ private slots:
         const Run run = flash(imagePath, sim.adapterPortSpec());
         QCOMPARE(run.code, 1);
         QVERIFY2(run.err.contains(words), run.err.constData());
-        QVERIFY2(!run.out.contains("Port opened"), run.out.constData());
-        QVERIFY(!run.out.contains("Resetting device"));
+        QCOMPARE(run.out.contains("Port opened"), !beforeAnyPort);
+        QCOMPARE(run.out.contains("Resetting device"), !beforeAnyPort);
+        QVERIFY2(!run.out.contains("Written:"), run.out.constData());
+        if (beforeAnyPort)
+            return;
+        // The bootloader started the old application again, with no page written.
+        QFile flashed(dump);
+        QVERIFY(flashed.open(QIODevice::ReadOnly));
+        const QByteArray flash = flashed.readAll();
+        QVERIFY(!flash.isEmpty());
+        QCOMPARE(flash, QByteArray(flash.size(), '\xff'));
+        const SimProcess::Counts counts = sim.counts();
+        QCOMPARE(counts.in.count(0x80) ? counts.in.at(0x80) : 0, 1); // one reset, then the old application
+    }
+
+    // A bootloader of another version (here 0x92) takes the file as it is: an image that
+    // fits no 0x90/0x91 rule is written byte for byte.
+    void otherBootloaderVersionGetsTheFileAsItIs()
+    {
+        const QString dump = m_dir.filePath(QStringLiteral("flash-0x92.bin"));
+        SimProcess sim({"--flash-dump", dump, "--bl-version", "0x92"});
+        QVERIFY(sim.isReady());
+        const QByteArray image = TestImages::randomBytes(5000, 11);
+        const QString imagePath = m_dir.filePath(QStringLiteral("fw-0x92.bin"));
+        QVERIFY(TestImages::writeFile(imagePath, image));
+
+        const Run run = flash(imagePath, sim.adapterPortSpec());
+        QVERIFY2(run.code == 0, run.err.constData());
+        QVERIFY2(run.out.contains("Firmware update successful\n"), run.out.constData());
+        QFile flashed(dump);
+        QVERIFY(flashed.open(QIODevice::ReadOnly));
+        QCOMPARE(flashed.readAll().left(image.size()), image);
     }
 };
 

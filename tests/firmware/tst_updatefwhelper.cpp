@@ -160,9 +160,11 @@ private slots:
         QCOMPARE(rig.controller.bootloader().flash().left(image.size()), image);
     }
 
-    // A bad image never leaves the controller in its bootloader: what needs no bootloader
-    // is checked before anything is sent; what does (variant, flash size) is found after
-    // the reset, before any page, and the old application is started again.
+    // A bad image never leaves the controller in its bootloader: what no bootloader could
+    // take (no file, an empty one) is refused before anything is sent; what depends on the
+    // bootloader's version (length, header, checksum, variant, flash size) is found once it
+    // has told its version, after the reset and before any page, and the old application
+    // is started again.
     void imageProblemsStopBeforeWriting_data()
     {
         QTest::addColumn<QByteArray>("image");
@@ -175,11 +177,11 @@ private slots:
         QByteArray encryptedChanged = TestImages::encryptedImage(4096 + 256);
         encryptedChanged[300] = char(encryptedChanged[300] ^ 0x01);
         QTest::newRow("empty") << QByteArray() << 64 << UpdateError::Length << true;
-        QTest::newRow("1 byte") << QByteArray(1, '\x79') << 64 << UpdateError::Length << true;
-        QTest::newRow("4100 bytes") << TestImages::plainImage(4100) << 64 << UpdateError::Length << true;
-        QTest::newRow("changed byte") << changed << 64 << UpdateError::Checksum << true;
-        QTest::newRow("encrypted, changed byte") << encryptedChanged << 64 << UpdateError::Checksum << true;
-        QTest::newRow("text file") << QByteArray("not firmware\n").repeated(315) << 64 << UpdateError::Length << true;
+        QTest::newRow("1 byte") << QByteArray(1, '\x79') << 64 << UpdateError::Length << false;
+        QTest::newRow("4100 bytes") << TestImages::plainImage(4100) << 64 << UpdateError::Length << false;
+        QTest::newRow("changed byte") << changed << 64 << UpdateError::Checksum << false;
+        QTest::newRow("encrypted, changed byte") << encryptedChanged << 64 << UpdateError::Checksum << false;
+        QTest::newRow("text file") << QByteArray("not firmware\n").repeated(315) << 64 << UpdateError::Length << false;
         QTest::newRow("no file") << QByteArray("no file") << 64 << UpdateError::File << true;
         QTest::newRow("other variant") << TestImages::plainImage(8192, 0x5A, 0xC4) << 64 << UpdateError::Variant
                                        << false;
@@ -194,6 +196,7 @@ private slots:
         QFETCH(bool, beforeReset);
         SimulatorConfig config;
         config.bootloader.flashKiB = flashKiB;
+        config.bootloader.aes = image.startsWith("BOOTLD91");
         FlashRig rig(config);
         if (image != "no file")
             QVERIFY(TestImages::writeFile(rig.imagePath(), image));
@@ -211,6 +214,39 @@ private slots:
         QVERIFY(!rig.controller.isInBootloader());
         QVERIFY(rig.tickUntil([&] { return rig.app.deviceState() == DEVICE_CONNECTED; }, 60));
         QCOMPARE(rig.finished.size(), 1);
+    }
+
+    // A bootloader of another version than 0x90 and 0x91 takes the file as it is: no
+    // length, header or checksum rule applies, the last page is filled with 0xFF.
+    void otherBootloaderVersionTakesTheFileAsItIs_data()
+    {
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("5000 bytes") << TestImages::randomBytes(5000, 3) << 20;
+        QTest::newRow("1 byte") << QByteArray(1, '\x79') << 1;
+        QByteArray changed = TestImages::plainImage(8192);
+        changed[100] = char(changed[100] ^ 0x01);
+        QTest::newRow("a plain image's wrong checksum") << changed << 32;
+    }
+
+    void otherBootloaderVersionTakesTheFileAsItIs()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(int, pages);
+        SimulatorConfig config;
+        config.bootloader.version = 0x92;
+        FlashRig rig(config);
+        QVERIFY(TestImages::writeFile(rig.imagePath(), image));
+        QVERIFY(rig.connect());
+
+        rig.app.startFirmwareUpdate(rig.imagePath());
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+
+        QCOMPARE(rig.lastMessage(), QStringLiteral("Firmware update successful"));
+        QCOMPARE(rig.pageAddresses().size(), pages);
+        const QByteArray flash = rig.controller.bootloader().flash();
+        QCOMPARE(flash.left(image.size()), image);
+        QCOMPARE(flash.mid(image.size(), pages * 256 - image.size()), QByteArray(pages * 256 - image.size(), '\xff'));
     }
 
     void nackWhileWritingRestartsOnce_data()

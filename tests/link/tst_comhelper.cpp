@@ -411,21 +411,28 @@ private slots:
         // No answer came in its slot: it ends so when the next request goes out.
         QCOMPARE(heardA.outcomesOf(free), QStringList {"no answer"});
 
-        // A poll does not wait for the slot of a request that expects no answer.
+        // A poll does not wait for the slot of a request that expects no answer, once that
+        // request's echo is back.
         fakePort()->answer(frame(0x27));
         a->send(0x26, {}, false, false);
+        fakePort()->answer(QByteArray());
         b->send(0x23, {}, true, true);
         QCOMPARE(uint8_t(fakePort()->writes.last().at(2)), uint8_t(0x23));
     }
 
-    // A poll that cuts the slot of a request expecting no answer short goes out before that
-    // request's echo came back: both echoes are dropped, and the poll's answer is its own.
+    // A poll cuts the slot of a request expecting no answer short only once that request's
+    // echo is back (its answer may follow at once on a slow line); the slot that ended
+    // without its echo leaves that echo to come before the next request's: both echoes are
+    // dropped, and the poll's answer is its own.
     void echoOfARequestCutShortByAPollIsDropped()
     {
         connectToOneAdapter();
         Heard heardB(b);
         a->send(0x21, {}, true, false);
         const RequestTicket poll = b->send(0x23, {}, true, true);
+        QCOMPARE(fakePort()->writes.size(), 1); // no echo yet: the slot holds
+        com->handleTimeout();
+        com->handleTimeout(); // the slot is over, its echo still to come
         QCOMPARE(fakePort()->writes.size(), 2);
         fakePort()->answer(frame(0x23, QByteArray::fromHex("2001")));
         QCOMPARE(heardB.outcomesOf(poll), QStringList {"answered"});
@@ -446,6 +453,32 @@ private slots:
         QCOMPARE(heardB.outcomesOf(probe), QStringList {"answered"});
     }
 
+    // Requests sent from the answer of a request whose slot had ended (a late identity
+    // answer bringing the first reads) go out one at a time: the first keeps its own limit
+    // and is not cut short by the second.
+    void requestsSentFromALateAnswerKeepTheirTurn()
+    {
+        connectToOneAdapter();
+        Heard heardA(a);
+        RequestTicket first = 0;
+        const RequestTicket poll = a->send(0x22, {}, true, false);
+        connect(a, &RequestChannel::answered, this, [&](RequestTicket ticket) {
+            if (ticket != poll)
+                return;
+            first = a->send(0x46, {}, false, true);
+            a->send(0x44, {}, false, true);
+        });
+        com->handleTimeout();
+        com->handleTimeout(); // the poll's slot is over
+        fakePort()->answer(frame(0x22, QByteArray::fromHex("20")));
+        QCOMPARE(heardA.outcomesOf(poll), QStringList {"answered"});
+        QCOMPARE(fakePort()->writes.size(), 2);
+        QCOMPARE(com->queuedRequests(), 1);
+        fakePort()->answer(frame(0x46, QByteArray::fromHex("20")));
+        QCOMPARE(heardA.outcomesOf(first), QStringList {"answered"});
+        QCOMPARE(fakePort()->writes.size(), 3);
+    }
+
     // A byte-wise request (the bootloader's sync) does not take the slot of a frame
     // request: the frame's late answer would be read as the sync's.
     void byteRequestWaitsForAFrameRequestsSlot()
@@ -460,20 +493,93 @@ private slots:
         QCOMPARE(fakePort()->writes.size(), 2);
         QCOMPARE(fakePort()->writes.last(), QByteArray::fromHex("7f"));
 
-        // Polls repeated meanwhile go out once, and not again within their slot: two would
+        // Polls repeated while they wait in the queue go out once: two back to back would
         // bring two answers, the second taken for the next request's.
         const RequestTicket replaced = b->send(0x21, {}, true, false);
-        b->send(0x21, {}, true, false);
+        const RequestTicket written = b->send(0x21, {}, true, false);
         QCOMPARE(com->queuedRequests(), 1);
         com->handleTimeout();
         com->handleTimeout();
         QCOMPARE(fakePort()->writes.size(), 3);
+        // Repeated once written, within its slot and with its echo back: the repetition cuts
+        // the slot short and goes out at once (a bootloader sync each tick).
+        fakePort()->answer(QByteArray());
         const RequestTicket again = b->send(0x21, {}, true, false);
-        QCOMPARE(fakePort()->writes.size(), 3);
+        QCOMPARE(fakePort()->writes.size(), 4);
         QCOMPARE(com->queuedRequests(), 0);
         com->handleTimeout();
         QCOMPARE(heardB.outcomesOf(replaced), QStringList {"replaced"});
-        QCOMPARE(heardB.outcomesOf(again), QStringList {"replaced"});
+        QCOMPARE(heardB.outcomesOf(written), QStringList {"no answer"});
+        fakePort()->answer(frame(0x21, QByteArray::fromHex("20")));
+        QCOMPARE(heardB.outcomesOf(again), QStringList {"answered"});
+    }
+
+    // On a slow line a bootloader answers a sync after the next one went out: its ACK comes
+    // before that sync's echo. It answers the sync in flight instead of passing for echo,
+    // which would push every later answer into an echo's place.
+    void syncAcknowledgedBeforeItsEcho_data()
+    {
+        QTest::addColumn<QByteArray>("received"); // after the second sync went out
+        QTest::newRow("ACK before the echo") << QByteArray::fromHex("79f00f");
+        QTest::newRow("ACK after the echo") << QByteArray::fromHex("f00f79");
+        QTest::newRow("NACK before the echo") << QByteArray::fromHex("1ff00f");
+    }
+
+    void syncAcknowledgedBeforeItsEcho()
+    {
+        QFETCH(QByteArray, received);
+        connectToOneAdapter();
+        Heard heardA(a);
+        const QByteArray sync = QByteArray::fromHex("f00f");
+        const RequestTicket first = a->sendBytes(sync, BootShape::Ack, true, false);
+        fakePort()->answer(QByteArray()); // its echo
+        com->handleTimeout();
+        const RequestTicket second = a->sendBytes(sync, BootShape::Ack, true, false);
+        QCOMPARE(fakePort()->writes.size(), 2);
+        fakePort()->pendingEcho.clear();
+        fakePort()->deliver(received);
+        QCOMPARE(heardA.outcomesOf(second), QStringList {"boot"});
+        com->handleTimeout(); // the first one's end, decided as the second went out, is told
+        QCOMPARE(heardA.outcomesOf(first), QStringList {"no answer"});
+        QCOMPARE(heardA.bootAnswers.at(0).at(1).value<BootAnswer>().acknowledged, received.contains('\x79'));
+        // The next request's echo and answer are told apart as usual.
+        const RequestTicket get = a->sendBytes(QByteArray::fromHex("00ff"), BootShape::Ack, false, true);
+        fakePort()->answer(QByteArray::fromHex("79"));
+        QCOMPARE(heardA.outcomesOf(get), QStringList {"boot"});
+    }
+
+    // A request's answer limit (here two ticks) counts from its echo: the moment its bytes
+    // were on the wire, which an adapter's buffer may delay. Without an echo within the
+    // limit it counts from the write.
+    void answerLimitCountsFromTheEcho_data()
+    {
+        QTest::addColumn<int>("echoAfter");   // ticks after the write; -1: never
+        QTest::addColumn<int>("answerAfter"); // ticks after the write; -1: never
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("echo at once, answer within the limit") << 0 << 1 << "answered";
+        QTest::newRow("echo at once, answer after the limit") << 0 << 2 << "no answer";
+        QTest::newRow("echo held a tick, answer a tick later") << 1 << 2 << "answered";
+        QTest::newRow("echo held a tick, answer after the limit from it") << 1 << 3 << "no answer";
+        QTest::newRow("no echo") << -1 << -1 << "no answer";
+    }
+
+    void answerLimitCountsFromTheEcho()
+    {
+        QFETCH(int, echoAfter);
+        QFETCH(int, answerAfter);
+        QFETCH(QString, outcome);
+        connectToOneAdapter();
+        Heard heardA(a);
+        const RequestTicket read = a->send(0x46, {}, false, true);
+        QCOMPARE(com->requestLine()->answerLimitTicks(), 2u);
+        for (int tick = 0; tick < 4; ++tick) {
+            if (tick == echoAfter)
+                fakePort()->answer(QByteArray());
+            if (tick == answerAfter)
+                fakePort()->answer(frame(0x46, QByteArray::fromHex("20")));
+            com->handleTimeout();
+        }
+        QCOMPARE(heardA.outcomesOf(read), QStringList {outcome});
     }
 
     // Whether a frame answer may still come, for the bootloader probe.

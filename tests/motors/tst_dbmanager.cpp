@@ -1,4 +1,5 @@
 #include "motors/dbmanager.h"
+#include "app/translations.h"
 
 #include "motortestsupport.h"
 
@@ -82,6 +83,22 @@ private slots:
         QCOMPARE(readBack.packIdent(), first.packIdent());
         QVERIFY(m_db->getMotorParams(QStringLiteral("Unknown motor 2"), &readBack));
         QCOMPARE(readBack.packIdent(), second.packIdent());
+    }
+
+    // The stored name is the same under every language; only what is shown is translated.
+    void unknownMotorIsStoredInEnglishUnderAnyLanguage()
+    {
+        Translations translations(QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(Translations::DIRECTORY_NAME));
+        translations.load(QStringLiteral("de"));
+        QVERIFY(translations.isProgramTranslationInstalled());
+        MOTOR_TOTAL motor = sampleMotor(1);
+        QCOMPARE(m_db->findMotor(&motor), QStringLiteral("Unknown motor 1"));
+        QStringList names, dates;
+        QVERIFY(m_db->getMotorList(&names, &dates));
+        QCOMPARE(names, QStringList {QStringLiteral("Unknown motor 1")});
+        QCOMPARE(DbManager::shownName(names.first()), QStringLiteral("Unbekannter Motor 1"));
+        QCOMPARE(DbManager::shownName(QStringLiteral("Unknown motor 1 (copy)")), QStringLiteral("Unknown motor 1 (copy)"));
+        QCOMPARE(m_db->findMotor(&motor), QStringLiteral("Unknown motor 1")); // found again, not stored twice
     }
 
     void unknownNumberingSkipsTakenNames()

@@ -3,6 +3,7 @@
 
 #include "device/pinghelper.h"
 #include "link/comhelper.h"
+#include "tuning/testhelper.h"
 #include "tuning/ui/controlpage.h"
 #include "app/terminationsignals.h"
 #include "app/windowtermination.h"
@@ -624,6 +625,39 @@ private slots:
         QCOMPARE(rig.dialogs.buttonsOffers[0].text.contains(QLatin1String("propeler")), emptyMotor);
         QCOMPARE(chosen.count(), 1);
         QTEST(int(chosen.at(0).at(0).value<int8_t>()), "result");
+    }
+
+    // The page's tuning buttons reach the sequencer, and the sequencer's end and question
+    // reach the page: Tuning starts a run, Stop ends it, the end of a test gives manual
+    // control back, and the user's choice of gains goes to the sequencer.
+    void tuningIsWiredBothWays()
+    {
+        ControlRig rig;
+        QVERIFY(rig.run());
+        TestHelper *tuning = rig.app().testHelper();
+        QSignalSpy gains(tuning, &TestHelper::updateControllerParams);
+
+        rig.find<QAbstractButton>("pushButtonTuning")->click();
+        QCoreApplication::processEvents();
+        QVERIFY(tuning->isTuningRunning());
+        QVERIFY(!rig.slider()->isEnabled());
+
+        rig.find<QAbstractButton>("pushButtonStop")->click();
+        QCoreApplication::processEvents();
+        QVERIFY(!tuning->isTuningRunning());
+
+        rig.slider()->setEnabled(false);
+        emit tuning->testFinished();
+        QCoreApplication::processEvents();
+        QVERIFY(rig.slider()->isEnabled());
+        QVERIFY(rig.enable()->isEnabled());
+
+        rig.dialogs.buttonsAnswerAccept = true; // "Default": the gains from before the run
+        gains.clear();
+        emit tuning->chooseController(false);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.dialogs.buttonsOffers.size(), 1);
+        QCOMPARE(gains.count(), 1);
     }
 
     void exportsHoldWhatThePageShows()
