@@ -97,6 +97,7 @@ void AppBase::startLogWorker()
     connect(this, &AppBase::writeMsgToLogFile, m_logWorker, &LogBackWorker::writeMessage);
     connect(m_idHelper, &IdHelper::writeLogMessage, m_logWorker, &LogBackWorker::writeMessage);
     connect(m_logWorker, &LogBackWorker::fileState, this, &AppBase::logFileState);
+    connect(m_logWorker, &LogBackWorker::writeFailed, this, [this](QString text) { emit sendTextForInfo(text, true); });
     m_logThread.start();
 }
 

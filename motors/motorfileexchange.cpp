@@ -4,9 +4,9 @@
 #include "motors/motorfile.h"
 #include "motors/motorslog.h"
 #include "motors/payloadcipher.h"
+#include "recording/wholefile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 MotorFileExchange::MotorFileExchange(DbManager &database)
     : m_database(database)
@@ -33,11 +33,9 @@ MotorResult MotorFileExchange::exportMotors(const QString &fileName, const QStri
     if (!MotorFile::compose(motors, cipher, &text))
         return exportFailed(QStringLiteral("a motor name or date holds \";\" or a line break, or is empty"));
 
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return exportFailed(file.errorString());
-    if (file.write(text) != text.size() || !file.commit())
-        return exportFailed(file.errorString());
+    QString problem;
+    if (!WholeFile::write(fileName, text, &problem))
+        return exportFailed(problem, tr("The file %1 cannot be written: %2.").arg(fileName, problem));
     qCDebug(lcMotors).noquote() << "DB_MAN:" << "exported" << motors.size() << "motors to" << fileName;
     return { true, QString(), QString(), motors.size() };
 }
@@ -77,10 +75,10 @@ MotorResult MotorFileExchange::importMotors(const QString &fileName, bool overwr
     return { true, QString(), QString(), motors.size() };
 }
 
-MotorResult MotorFileExchange::exportFailed(const QString &why) const
+MotorResult MotorFileExchange::exportFailed(const QString &why, const QString &reason) const
 {
     qCDebug(lcMotors).noquote() << "DB_MAN:" << "export failed:" << why;
-    return { false, tr("Export failed!") };
+    return { false, tr("Export failed!"), reason };
 }
 
 MotorResult MotorFileExchange::importFailed(const QString &why, const QString &reason) const

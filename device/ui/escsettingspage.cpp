@@ -13,13 +13,14 @@
 #include "device/settingsmodel.h"
 #include "device/settingsrecords.h"
 #include "motors/dbmanager.h"
+#include "recording/wholefile.h"
 
+#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QListView>
 #include <QLocale>
 #include <QPalette>
-#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 
@@ -751,12 +752,14 @@ void EscSettingsPage::on_toolButtonExportParams_clicked()
                                                      tr("XML Files (*.xml)"));
     if (fileName.isEmpty())
         return;
-    // Written atomically: a failed export never leaves a cut-off file behind.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(document) != document.size()
-        || !file.commit()) {
+    // Written whole or not at all: a failed export never leaves a cut-off file behind.
+    QString problem;
+    if (!WholeFile::write(fileName, document, &problem)) {
         m_dialogs->message(UserDialogs::Icon::Critical, tr("Error"),
-                           EmbeddedFonts::inDialogFont(tr("File saving failed!")));
+                           EmbeddedFonts::inDialogFont(tr("File saving failed!") + QStringLiteral("<br>")
+                                                       + tr("%1 cannot be written: %2.")
+                                                             .arg(QDir::toNativeSeparators(fileName), problem)
+                                                             .toHtmlEscaped()));
         return;
     }
     m_dialogs->message(UserDialogs::Icon::Information, tr("Done"),

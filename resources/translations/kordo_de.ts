@@ -467,6 +467,10 @@
             <numerusform>%n Messwerte in %1 gespeichert</numerusform>
         </translation>
     </message>
+    <message>
+        <source>The plot could not be saved to %1: %2</source>
+        <translation>Das Diagramm konnte nicht in %1 gespeichert werden: %2</translation>
+    </message>
 </context>
 <context>
     <name>DataDirectory</name>
@@ -1019,6 +1023,10 @@
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
+    <message>
+        <source>%1 cannot be written: %2.</source>
+        <translation>%1 kann nicht geschrieben werden: %2.</translation>
+    </message>
 </context>
 <context>
     <name>EscSettingsText</name>
@@ -1482,6 +1490,13 @@
     </message>
 </context>
 <context>
+    <name>LogBackWorker</name>
+    <message>
+        <source>The device log %1 cannot be written: %2.</source>
+        <translation>Das Geräteprotokoll %1 kann nicht geschrieben werden: %2.</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Select Port ...</source>
@@ -1716,6 +1731,10 @@ Firmware: Aktualisieren des Reglers.</translation>
     <message>
         <source>Import failed!</source>
         <translation>Import fehlgeschlagen!</translation>
+    </message>
+    <message>
+        <source>The file %1 cannot be written: %2.</source>
+        <translation>Die Datei %1 kann nicht geschrieben werden: %2.</translation>
     </message>
 </context>
 <context>
@@ -3063,6 +3082,17 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     <message>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
+    </message>
+</context>
+<context>
+    <name>WholeFile</name>
+    <message>
+        <source>the disk is full</source>
+        <translation>der Datenträger ist voll</translation>
+    </message>
+    <message>
+        <source>the file system took only part of it</source>
+        <translation>das Dateisystem hat nur einen Teil davon aufgenommen</translation>
     </message>
 </context>
 </TS>
