@@ -91,6 +91,7 @@ int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirecto
     }
     FlashCommand command(ports.get(), dataDirectory, portNames, out, err);
     command.setJson(options.json);
+    command.setWithoutBackup(options.withoutBackup);
     const int code = command.run(options.firmwareFile);
     if (!command.touchedController())
         return code; // nothing was done to a controller: nothing to record
@@ -115,6 +116,7 @@ int runProduction(const CommandLineOptions &options, const DataDirectory &dataDi
     if (!options.captureFile.isEmpty())
         request.lineRecorder = recorder;
     request.firmwareFile = options.firmwareFile;
+    request.withoutBackup = options.withoutBackup;
     request.settingsFile = options.settingsFile;
     request.motorName = options.motorNames.value(0);
     request.reportFile = options.reportFile;

@@ -81,6 +81,7 @@ bool ProductionLine::prepare(ProductionOrder *order)
         if (!file.isFile() || !file.isReadable())
             return refuse(tr("The firmware file %1 cannot be opened.").arg(m_request.firmwareFile));
         order->firmwareFile = file.absoluteFilePath();
+        order->updateWithoutBackup = m_request.withoutBackup;
     }
     if (!m_request.settingsFile.isEmpty()) {
         const QString problem = FileChecks::inputProblem(m_request.settingsFile);

@@ -313,6 +313,14 @@
         <source>--json is used only with --flash, --settings, --motor, --list-ports or --history.</source>
         <translation>--json wird nur mit --flash, --settings, --motor, --list-ports oder --history verwendet.</translation>
     </message>
+    <message>
+        <source>With --flash: update a controller even when its settings can be kept neither in the database nor in a file.</source>
+        <translation>Mit --flash: einen Regler auch dann aktualisieren, wenn seine Einstellungen weder in der Datenbank noch in einer Datei gesichert werden können.</translation>
+    </message>
+    <message>
+        <source>--without-backup is used only with --flash.</source>
+        <translation>--without-backup wird nur mit --flash verwendet.</translation>
+    </message>
 </context>
 <context>
     <name>ControlPage</name>
@@ -1171,6 +1179,10 @@
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
     </message>
+    <message>
+        <source>%1 The firmware was not updated; nothing was sent to the controller. Make room for the backup, or give --without-backup to update without one.</source>
+        <translation>%1 Die Firmware wurde nicht aktualisiert; nichts wurde an den Regler gesendet. Schaffen Sie Platz für die Sicherung, oder geben Sie --without-backup an, um ohne Sicherung zu aktualisieren.</translation>
+    </message>
 </context>
 <context>
     <name>IdHelper</name>
@@ -1641,6 +1653,16 @@ Firmware: Aktualisieren des Reglers.</translation>
     <message>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
+    </message>
+    <message>
+        <source>Firmware update</source>
+        <translation>Firmware-Aktualisierung</translation>
+    </message>
+    <message>
+        <source>%1
+Nothing was sent to the controller. Update its firmware without a backup of its settings?</source>
+        <translation>%1
+Nichts wurde an den Regler gesendet. Seine Firmware ohne Sicherung seiner Einstellungen aktualisieren?</translation>
     </message>
 </context>
 <context>
@@ -2351,6 +2373,14 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     <message>
         <source>OK</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>%1 The firmware was not updated; nothing was sent to the controller.</source>
+        <translation>%1 Die Firmware wurde nicht aktualisiert; nichts wurde an den Regler gesendet.</translation>
+    </message>
+    <message>
+        <source>make room for the backup, or re-run with --without-backup</source>
+        <translation>schaffen Sie Platz für die Sicherung, oder starten Sie erneut mit --without-backup</translation>
     </message>
 </context>
 <context>
