@@ -6,7 +6,6 @@
 #include "motors/payloadcipher.h"
 #include "recording/wholefile.h"
 
-#include <QFile>
 
 MotorFileExchange::MotorFileExchange(DbManager &database)
     : m_database(database)
@@ -42,18 +41,14 @@ MotorResult MotorFileExchange::exportMotors(const QString &fileName, const QStri
 
 MotorResult MotorFileExchange::importMotors(const QString &fileName, bool overwrite)
 {
-    // Read only: importing from a write-protected file is fine.
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return importFailed(file.errorString(),
-                            tr("The file %1 cannot be opened: %2").arg(fileName, file.errorString()));
-    const QString tooLarge = tr("The file is too large to be a motor file.");
-    if (file.size() > MotorFile::MAX_FILE_SIZE)
-        return importFailed(QStringLiteral("file of %1 bytes is too large").arg(file.size()), tooLarge);
-    const QByteArray text = file.read(MotorFile::MAX_FILE_SIZE + 1);
-    file.close();
-    if (text.size() > MotorFile::MAX_FILE_SIZE)     // grew while being read, or not a plain file
-        return importFailed(QStringLiteral("file is too large"), tooLarge);
+    // Read only (importing from a write-protected file is fine), and only a regular file: a
+    // FIFO or a device would hold the program.
+    QByteArray text;
+    QString problem;
+    if (!WholeFile::read(fileName, MotorFile::MAX_FILE_SIZE + 1, &text, &problem))
+        return importFailed(problem, tr("The file %1 cannot be opened: %2").arg(fileName, problem));
+    if (text.size() > MotorFile::MAX_FILE_SIZE)
+        return importFailed(QStringLiteral("file is too large"), tr("The file is too large to be a motor file."));
 
     // The file is parsed once, here; every check below works on what it gave.
     PayloadCipher cipher(MotorFile::PROGRAM_KEY);

@@ -1,9 +1,17 @@
 #include "recording/wholefile.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 QString WholeFile::cause(int errorNumber, const QFileDevice &file)
 {
@@ -53,6 +61,52 @@ bool WholeFile::write(const QString &path, const QByteArray &bytes, QString *pro
     errno = 0;
     if (!file.commit()) {
         *problem = cause(errno, file);
+        return false;
+    }
+    return true;
+}
+
+bool WholeFile::read(const QString &path, qint64 maxBytes, QByteArray *content, QString *problem)
+{
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Asked before opening, so that no device is opened at all; asked again of what was
+    // opened (without waiting for a writer), so that a file swapped meanwhile is caught too.
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status {};
+    if (::stat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        *problem = tr("it is not a regular file");
+        return false;
+    }
+    const int descriptor = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        *problem = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        *problem = tr("it is not a regular file");
+        return false;
+    }
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        *problem = file.errorString();
+        return false;
+    }
+#else
+    file.setFileName(path);
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile()) {
+        *problem = tr("it is not a regular file");
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = file.errorString();
+        return false;
+    }
+#endif
+    *content = file.read(maxBytes);
+    if (file.error() != QFileDevice::NoError) {
+        *problem = file.errorString();
         return false;
     }
     return true;

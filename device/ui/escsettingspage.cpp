@@ -772,14 +772,16 @@ void EscSettingsPage::on_toolButtonImportParams_clicked()
                                                      tr("XML Files (*.xml)"));
     if (fileName.isEmpty())
         return;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Only a regular file: a FIFO or a device would hold the window. One byte more than
+    // allowed, so that a file that is too large is seen as such.
+    QByteArray text;
+    QString problem;
+    if (!WholeFile::read(fileName, SettingsDocument::MAX_FILE_SIZE + 1, &text, &problem)) {
         m_dialogs->message(UserDialogs::Icon::Critical, tr("Error"),
                            EmbeddedFonts::inDialogFont(tr("File opening failed!")));
         return;
     }
-    // One byte more than allowed, so that a file that is too large is seen as such.
-    const ImportedSettings settings = SettingsDocument::parse(file.read(SettingsDocument::MAX_FILE_SIZE + 1));
+    const ImportedSettings settings = SettingsDocument::parse(text);
     if (settings.status != ImportedSettings::Status::Ok) {
         m_dialogs->message(UserDialogs::Icon::Warning, tr("Content"),
                            EmbeddedFonts::inDialogFont(tr("File not contain settings!")));

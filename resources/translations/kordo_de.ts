@@ -3124,5 +3124,9 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <source>the file system took only part of it</source>
         <translation>das Dateisystem hat nur einen Teil davon aufgenommen</translation>
     </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>es ist keine reguläre Datei</translation>
+    </message>
 </context>
 </TS>
