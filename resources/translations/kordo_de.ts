@@ -108,6 +108,21 @@
     </message>
 </context>
 <context>
+    <name>CaptureTarget</name>
+    <message>
+        <source>The capture file %1 is also named as another file of this command (%2); choose another capture file.</source>
+        <translation>Die Aufzeichnungsdatei %1 ist auch als andere Datei dieses Befehls angegeben (%2); wählen Sie eine andere Aufzeichnungsdatei.</translation>
+    </message>
+    <message>
+        <source>The capture file %1 would replace a file of the program&apos;s own (%2); choose a file outside it.</source>
+        <translation>Die Aufzeichnungsdatei %1 würde eine Datei des Programms selbst ersetzen (%2); wählen Sie eine Datei außerhalb davon.</translation>
+    </message>
+    <message>
+        <source>%1 exists and is not a line capture; only a line capture is replaced. Choose another capture file.</source>
+        <translation>%1 existiert und ist keine Leitungsaufzeichnung; nur eine Leitungsaufzeichnung wird ersetzt. Wählen Sie eine andere Aufzeichnungsdatei.</translation>
+    </message>
+</context>
+<context>
     <name>CommandLine</name>
     <message>
         <source>Configuration and diagnostics for the Kordo motor controller.</source>
