@@ -25,7 +25,16 @@
 
 namespace {
 
-enum class Output { BackupFile, ReportCsv, MotorExport, SupportBundle, SettingsExport, SamplesCsv, DeviceLog };
+enum class Output {
+    BackupFile,
+    ReportCsv,
+    MotorExport,
+    SupportBundle,
+    SettingsExport,
+    ControlPageSamples,
+    SamplesCsv,
+    DeviceLog,
+};
 
 // The files of a folder with their contents.
 std::map<QString, QByteArray> filesOf(const QString &folder)
@@ -64,6 +73,18 @@ SettingsSnapshot snapshot()
     return s;
 }
 
+// What the window told in message boxes after the button was clicked.
+QString messagesAfterClick(WindowRig &window, const char *button)
+{
+    window.dialogs.messages.clear();
+    window.find<QAbstractButton>(button)->click();
+    QCoreApplication::processEvents();
+    QStringList texts;
+    for (const auto &message : qAsConst(window.dialogs.messages))
+        texts << message.text;
+    return texts.join(QLatin1Char('\n'));
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Output)
@@ -93,6 +114,7 @@ private slots:
         QTest::newRow("motor export") << Output::MotorExport;
         QTest::newRow("support bundle") << Output::SupportBundle;
         QTest::newRow("settings export") << Output::SettingsExport;
+        QTest::newRow("control page samples table") << Output::ControlPageSamples;
         QTest::newRow("telemetry samples CSV") << Output::SamplesCsv;
         QTest::newRow("device log") << Output::DeviceLog;
     }
@@ -177,14 +199,14 @@ private slots:
             window->showPage("toolButtonEscParams");
             QVERIFY(window->settle());
             window->dialogs.saveAnswer = folder + QStringLiteral("/settings.xml");
-            write = [&] {
-                window->dialogs.messages.clear();
-                window->find<QAbstractButton>("toolButtonExportParams")->click();
-                QStringList texts;
-                for (const auto &message : qAsConst(window->dialogs.messages))
-                    texts << message.text;
-                return texts.join(QLatin1Char('\n'));
-            };
+            write = [&] { return messagesAfterClick(*window, "toolButtonExportParams"); };
+            break;
+        case Output::ControlPageSamples:
+            QVERIFY(writeFile(folder + QStringLiteral("/samples.csv"), earlier));
+            window = std::make_unique<WindowRig>(SimulatorConfig(), work + QStringLiteral("/data"));
+            window->window->show();
+            window->dialogs.saveAnswer = folder + QStringLiteral("/samples.csv");
+            write = [&] { return messagesAfterClick(*window, "pushButtonSaveSamples"); };
             break;
         case Output::SamplesCsv: {
             samples = std::make_unique<StorageBackWorker>(folder);
