@@ -98,6 +98,7 @@ void AppBase::startLogWorker()
     connect(this, &AppBase::writeMsgToLogFile, m_logWorker, &LogBackWorker::writeMessage);
     connect(m_idHelper, &IdHelper::writeLogMessage, m_logWorker, &LogBackWorker::writeMessage);
     connect(m_logWorker, &LogBackWorker::fileState, this, &AppBase::logFileState);
+    connect(m_logWorker, &LogBackWorker::writeFailed, this, [this](QString text) { emit sendTextForInfo(text, true); });
     m_logThread.start();
 }
 
@@ -209,16 +210,23 @@ void AppBase::connectFirmwareUpdater()
     connect(&m_device, &Device::deviceConnectionStateChanged, fw, &UpdateFwHelper::deviceConnectionState);
 }
 
-void AppBase::startFirmwareUpdate(const QString &fileName)
+void AppBase::startFirmwareUpdate(const QString &fileName, UpdateBackup backup)
 {
     // The records as the device model holds them, kept in its thread before anything is
     // sent; the update is then started in the coordinator thread.
     SettingsKeeper *keeper = m_settingsKeeper.get();
     if (QThread::currentThread() != keeper->thread()) {
-        QMetaObject::invokeMethod(keeper, [this, fileName] { startFirmwareUpdate(fileName); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            keeper, [this, fileName, backup] { startFirmwareUpdate(fileName, backup); }, Qt::QueuedConnection);
         return;
     }
-    keeper->keepBeforeUpdate();
+    const SettingsSnapshots::Kept kept = keeper->keepBeforeUpdate();
+    if (!kept.ok && !kept.problem.isEmpty()) {
+        const bool stop = backup == UpdateBackup::Required;
+        emit updateBackupFailed(fileName, SettingsSnapshots::keptText(kept), stop);
+        if (stop)
+            return;
+    }
     startUpdateInOwnThread(fileName);
 }
 

@@ -85,10 +85,15 @@ public:
     TestHelper *testHelper() const { return m_testHelper; }
     UpdateFwHelper *updateFwHelper() const { return m_updateFwHelper; }
 
+    // Whether an update may go on when the controller's settings can be kept nowhere.
+    enum class UpdateBackup : uint8_t { Required, NotRequired };
+
     // From any thread: the controller's settings are kept first, in the device model's
     // thread (SettingsKeeper::keepBeforeUpdate), before anything is sent; then the firmware
-    // activity and the update itself in the coordinator thread.
-    void startFirmwareUpdate(const QString &fileName);
+    // activity and the update itself in the coordinator thread. Settings that can be kept
+    // neither in the database nor in a file are announced with updateBackupFailed; when the
+    // backup is Required, the update is not started and nothing is sent.
+    void startFirmwareUpdate(const QString &fileName, UpdateBackup backup = UpdateBackup::Required);
 
     // Keeps the controller's settings before a change that can lose them, and compares
     // them after an update; lives with the device model, in its thread, and is called there.
@@ -136,6 +141,10 @@ signals:
     // The answers to requestPageChange.
     void pageChangeAllowed(int page);
     void pageChangeRefused(int page);
+
+    // The controller's settings could not be kept before the update of `fileName`; `text`
+    // says why. `stopped`: the update was not started (the backup was required).
+    void updateBackupFailed(QString fileName, QString text, bool stopped);
 
     void createLogFile(QString logDirectory, QString deviceSerialNumber);
     void writeMsgToLogFile(QString msg);

@@ -50,8 +50,11 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
     const QCommandLineOption report(QStringLiteral("report"),
                                     tr("With --flash, --settings or --motor: write the summary table as CSV."),
                                     QStringLiteral("FILE"));
+    const QCommandLineOption withoutBackup(QStringLiteral("without-backup"),
+                                           tr("With --flash: update a controller even when its settings can be kept "
+                                              "neither in the database nor in a file."));
     parser.addOptions({demo, port, dataDir, exportMotors, motor, importMotors, overwrite, listPorts, supportBundle, flash,
-                       settings, allAdapters, report});
+                       settings, allAdapters, report, withoutBackup});
     // Results of the production runs.
     const QCommandLineOption resultsDb(QStringLiteral("results-db"),
                                        tr("With --flash, --settings, --motor, --sync-results or --history: keep the "
@@ -269,6 +272,9 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
         return invalid(tr("--results-db is used only with --flash, --settings, --motor, --sync-results or --history."));
     if (parser.isSet(resultsDb) && options.resultsDb.isEmpty())
         return invalid(tr("The results database URL is empty."));
+    options.withoutBackup = parser.isSet(withoutBackup);
+    if (options.withoutBackup && !(commandIs({C::Flash, C::Production}) && parser.isSet(flash)))
+        return invalid(tr("--without-backup is used only with --flash."));
     options.json = parser.isSet(json);
     if (options.json && !commandIs({C::Flash, C::Production, C::ListPorts, C::History}))
         return invalid(tr("--json is used only with --flash, --settings, --motor, --list-ports or --history."));

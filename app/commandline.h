@@ -36,6 +36,7 @@ struct CommandLineOptions
     bool overwrite = false;
     QString bundleFile;         // --support-bundle FILE
     QString firmwareFile;       // --flash FILE
+    bool withoutBackup = false; // --without-backup: update even when the settings can be kept nowhere
     QString settingsFile;       // --settings FILE
     QString reportFile;         // --report FILE
     bool allAdapters = false;   // --all-adapters

@@ -1,5 +1,7 @@
 #include "app/linecapturesetup.h"
 
+#include "app/capturetarget.h"
+#include "app/commandline.h"
 #include "capture/capturingportprovider.h"
 #include "capture/linedecoder.h"
 #include "capture/linerecorder.h"
@@ -14,15 +16,24 @@ std::unique_ptr<PortProvider> LineCaptureSetup::tapped(std::unique_ptr<PortProvi
     return std::make_unique<CapturingPortProvider>(std::move(ports), recorder);
 }
 
-QString LineCaptureSetup::startCapture(LineRecorder *recorder, const QString &fileName)
+QString LineCaptureSetup::startCapture(LineRecorder *recorder, const QString &fileName,
+                                       const QStringList &commandFiles, const QString &dataDirectory)
 {
-    const QString problem = FileChecks::outputProblem(fileName);
+    const QString problem = CaptureTarget::problem(fileName, commandFiles, dataDirectory);
     if (!problem.isEmpty())
         return problem;
     QString reason;
     if (!recorder->startCapture(fileName, &reason))
         return tr("The capture file %1 cannot be written: %2").arg(fileName, reason);
     return QString();
+}
+
+QStringList LineCaptureSetup::commandFiles(const CommandLineOptions &options)
+{
+    QStringList files {options.firmwareFile, options.settingsFile, options.reportFile, options.restoreFile,
+                       options.diffFile,     options.motorFile,    options.bundleFile};
+    files.removeAll(QString());
+    return files;
 }
 
 int LineCaptureSetup::decode(const QString &fileName, QTextStream &out, QTextStream &err)

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+struct CommandLineOptions;
 class LineRecorder;
 class PortProvider;
 class QTextStream;
@@ -19,9 +20,13 @@ class LineCaptureSetup
 public:
     // The provider's ports, tapped for the recorder.
     static std::unique_ptr<PortProvider> tapped(std::unique_ptr<PortProvider> ports, LineRecorder *recorder);
-    // Starts the capture into `fileName` (a regular file or none yet); an empty text when
-    // it runs, else why it cannot.
-    static QString startCapture(LineRecorder *recorder, const QString &fileName);
+    // Starts the capture into `fileName` when it may take one (CaptureTarget: never one of
+    // `commandFiles`, never a file of the data directory's stores, an existing file only
+    // when it is a line capture); an empty text when it runs, else why it cannot.
+    static QString startCapture(LineRecorder *recorder, const QString &fileName, const QStringList &commandFiles,
+                                const QString &dataDirectory);
+    // The files the command line names besides the capture: what the command reads or writes.
+    static QStringList commandFiles(const CommandLineOptions &options);
     // --decode: one line per record; the exit code.
     static int decode(const QString &fileName, QTextStream &out, QTextStream &err);
 };

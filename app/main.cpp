@@ -91,6 +91,7 @@ int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirecto
     }
     FlashCommand command(ports.get(), dataDirectory, portNames, out, err);
     command.setJson(options.json);
+    command.setWithoutBackup(options.withoutBackup);
     const int code = command.run(options.firmwareFile);
     if (!command.touchedController())
         return code; // nothing was done to a controller: nothing to record
@@ -115,6 +116,7 @@ int runProduction(const CommandLineOptions &options, const DataDirectory &dataDi
     if (!options.captureFile.isEmpty())
         request.lineRecorder = recorder;
     request.firmwareFile = options.firmwareFile;
+    request.withoutBackup = options.withoutBackup;
     request.settingsFile = options.settingsFile;
     request.motorName = options.motorNames.value(0);
     request.reportFile = options.reportFile;
@@ -186,8 +188,10 @@ int runHeadless(int argc, char *argv[])
         return LineCaptureSetup::decode(options.decodeFile, out, err);
     // Declared before anything that uses a port: the capture file is whole when it is closed.
     LineRecorder recorder;
+    const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
     if (!options.captureFile.isEmpty()) {
-        const QString problem = LineCaptureSetup::startCapture(&recorder, options.captureFile);
+        const QString problem = LineCaptureSetup::startCapture(
+            &recorder, options.captureFile, LineCaptureSetup::commandFiles(options), dataDirectory.path());
         if (!problem.isEmpty()) {
             err << problem << Qt::endl;
             return 1;
@@ -197,7 +201,6 @@ int runHeadless(int argc, char *argv[])
     if (options.command == CommandLineOptions::Command::ListPorts)
         return DiagnosticsCommand(options.portSpecs, out, err).listPorts(options.json);
 
-    const DataDirectory dataDirectory = DataDirectory::resolve(options.dataDirectory);
     if (options.command == CommandLineOptions::Command::SyncResults)
         return ResultsCommand(dataDirectory, options.resultsDb, out, err).syncResults();
     if (options.command == CommandLineOptions::Command::History)
@@ -248,7 +251,10 @@ int main(int argc, char *argv[])
     // The line recorder outlives the ports and the window: the capture is closed last.
     LineRecorder recorder;
     const QString captureProblem =
-        options.captureFile.isEmpty() ? QString() : LineCaptureSetup::startCapture(&recorder, options.captureFile);
+        options.captureFile.isEmpty()
+            ? QString()
+            : LineCaptureSetup::startCapture(&recorder, options.captureFile, LineCaptureSetup::commandFiles(options),
+                                             dataDirectory.path());
     const std::unique_ptr<PortProvider> ports = makePortProvider(options, &recorder);
 
     WindowProgram program(ports.get(), dataDirectory, windowTitle());

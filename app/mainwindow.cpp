@@ -239,6 +239,18 @@ void MainWindow::buildPages()
     connect(m_firmwarePage, &FirmwarePage::infoText, this, &MainWindow::on_showInfo);
     connect(m_firmwarePage, &FirmwarePage::updateRequested, this,
             [this](const QString &fileName) { m_appBase.startFirmwareUpdate(fileName); });
+    // Settings that could be kept nowhere: the update waits for the user's word (No unless said).
+    connect(
+        &m_appBase, &AppBase::updateBackupFailed, this,
+        [this](const QString &fileName, const QString &text, bool stopped) {
+            if (stopped
+                && m_dialogs->askYesNo(tr("Firmware update"),
+                                       tr("%1\nNothing was sent to the controller. Update its firmware without a "
+                                          "backup of its settings?")
+                                           .arg(text)))
+                m_appBase.startFirmwareUpdate(fileName, AppBase::UpdateBackup::NotRequired);
+        },
+        Qt::QueuedConnection);
     // A controller left in its bootloader (an interrupted update): offer the update again.
     connect(m_appBase.updateFwHelper(), &UpdateFwHelper::bootloaderFound, this,
             [this] { navigate(m_navigationButtons.value(PageFirmware)); });

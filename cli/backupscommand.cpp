@@ -7,6 +7,7 @@
 #include "device/settingsrecords.h"
 #include "device/settingssnapshots.h"
 #include "link/comhelper.h"
+#include "recording/wholefile.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -44,10 +45,12 @@ int BackupsCommand::list(const QString &serial)
     // Backups the database could not take, kept as files: restored by their file name.
     QStringList files;
     for (const QString &path : store.backupFiles()) {
-        QFile file(path);
+        // Only regular files: a FIFO named like a backup would hold the listing for ever.
+        QByteArray text;
+        QString problem;
         SettingsSnapshot s;
-        if (file.open(QIODevice::ReadOnly) && SettingsSnapshot::fromFileText(file.read(SettingsDocument::MAX_FILE_SIZE), &s)
-            && (serial.isEmpty() || s.serialNumber == serial))
+        if (WholeFile::read(path, SettingsDocument::MAX_FILE_SIZE, &text, &problem)
+            && SettingsSnapshot::fromFileText(text, &s) && (serial.isEmpty() || s.serialNumber == serial))
             files << line(path, s);
     }
     if (!files.isEmpty()) {

@@ -75,7 +75,8 @@ int FlashCommand::run(const QString &fileName)
         } else {
             m_outcome.firmwareBefore = tr("bootloader");
         }
-        app.startFirmwareUpdate(file.absoluteFilePath());
+        app.startFirmwareUpdate(file.absoluteFilePath(), m_withoutBackup ? AppBase::UpdateBackup::NotRequired
+                                                                         : AppBase::UpdateBackup::Required);
     };
 
     QObject::connect(com, &ComHelper::needPortSelectAndInform, &loop, [&](QList<PortInfo> ports, bool) {
@@ -106,6 +107,17 @@ int FlashCommand::run(const QString &fileName)
                     .arg(id));
         else
             say(text);
+    });
+    // Settings that can be kept nowhere: without --without-backup nothing is sent.
+    QObject::connect(&app, &AppBase::updateBackupFailed, &loop, [&](QString, QString text, bool stopped) {
+        if (!stopped) {
+            say(text);
+            return;
+        }
+        m_touched = false;
+        finish(1, tr("%1 The firmware was not updated; nothing was sent to the controller. Make room for the backup, "
+                     "or give --without-backup to update without one.")
+                      .arg(text));
     });
     QObject::connect(com, &ComHelper::comPortOpened, &loop,
                      [&] { say(tr("Port opened; looking for the controller.")); });

@@ -31,6 +31,9 @@ public:
 
     // --json: the steps as {"event":"progress",…} lines, the failure as {"event":"error",…}.
     void setJson(bool json) { m_json = json; }
+    // --without-backup: the update goes on when the controller's settings can be kept nowhere;
+    // otherwise it is not started, and the run fails.
+    void setWithoutBackup(bool withoutBackup) { m_withoutBackup = withoutBackup; }
     // What the run did to the controller, as a row of the production line's table.
     const PortOutcome &outcome() const { return m_outcome; }
     // Whether the update was started on a controller (not for a bad image or no controller).
@@ -45,6 +48,7 @@ private:
     QTextStream &m_out;
     QTextStream &m_err;
     bool m_json = false;
+    bool m_withoutBackup = false;
     bool m_touched = false;
     PortOutcome m_outcome;
 };

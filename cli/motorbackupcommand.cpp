@@ -56,8 +56,10 @@ int MotorBackupCommand::exportMotors(const QString &fileName, const QStringList 
     probe.cancelWriting();
 
     MotorFileExchange exchange(database);
-    if (!exchange.exportMotors(fileName, exportNames, exportDates).ok)
-        return fail(failed, tr("A motor cannot be read or written to the file."));
+    const MotorResult exported = exchange.exportMotors(fileName, exportNames, exportDates);
+    if (!exported.ok)
+        return fail(failed, exported.reason.isEmpty() ? tr("A motor cannot be read or written to the file.")
+                                                      : exported.reason);
     m_out << tr("Exported %n motor(s) to %1.", nullptr, exportNames.size()).arg(fileName) << Qt::endl;
     return 0;
 }

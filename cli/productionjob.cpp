@@ -172,6 +172,15 @@ void ProductionJob::start()
             emit progress(m_portName, text);
     });
 
+    // Settings that can be kept nowhere: without --without-backup the update is not started.
+    connect(app, &AppBase::updateBackupFailed, this, [this](QString, QString text, bool stopped) {
+        if (!stopped)
+            emit progress(m_portName, text);
+        else
+            fail(tr("%1 The firmware was not updated; nothing was sent to the controller.").arg(text),
+                 tr("make room for the backup, or re-run with --without-backup"));
+    });
+
     m_timer = new QTimer(this);
     m_timer->setInterval(AppBase::TICK_MS);
     connect(m_timer, &QTimer::timeout, this, &ProductionJob::tick);
@@ -332,7 +341,9 @@ void ProductionJob::startFlash()
 {
     startStep(Step::Flash);
     m_outcome.firmwareAfter.clear(); // known again once the new firmware answers
-    m_app->startFirmwareUpdate(m_order.firmwareFile);
+    m_app->startFirmwareUpdate(m_order.firmwareFile, m_order.updateWithoutBackup
+                                                         ? AppBase::UpdateBackup::NotRequired
+                                                         : AppBase::UpdateBackup::Required);
 }
 
 void ProductionJob::checkFlash()

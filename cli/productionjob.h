@@ -31,6 +31,7 @@ struct ProductionOrder
     static constexpr int DEFAULT_FIND_TIMEOUT_MS = 20000;
 
     QString firmwareFile;         // empty: no update
+    bool updateWithoutBackup = false; // the update goes on when the settings can be kept nowhere
     bool hasSettings = false;     // a settings file to write
     QVector<SettingsValue> settings;
     QString motorName;            // empty: no motor

@@ -7,6 +7,7 @@
 #include "device/settingsrecords.h"
 #include "device/settingssnapshots.h"
 #include "motors/dbmanager.h"
+#include "recording/wholefile.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -80,6 +81,7 @@ bool ProductionLine::prepare(ProductionOrder *order)
         if (!file.isFile() || !file.isReadable())
             return refuse(tr("The firmware file %1 cannot be opened.").arg(m_request.firmwareFile));
         order->firmwareFile = file.absoluteFilePath();
+        order->updateWithoutBackup = m_request.withoutBackup;
     }
     if (!m_request.settingsFile.isEmpty()) {
         const QString problem = FileChecks::inputProblem(m_request.settingsFile);
@@ -304,10 +306,9 @@ int ProductionLine::run()
 
 bool ProductionLine::writeReport(const QList<PortOutcome> &outcomes)
 {
-    QSaveFile report(m_request.reportFile);
-    if (!report.open(QIODevice::WriteOnly) || report.write(csv(outcomes)) < 0 || !report.commit()) {
-        m_err << tr("The report %1 cannot be written: %2").arg(m_request.reportFile, report.errorString())
-              << Qt::endl;
+    QString problem;
+    if (!WholeFile::write(m_request.reportFile, csv(outcomes), &problem)) {
+        m_err << tr("The report %1 cannot be written: %2").arg(m_request.reportFile, problem) << Qt::endl;
         return false;
     }
     return true;

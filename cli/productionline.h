@@ -25,6 +25,7 @@ public:
         explicit Request(const DataDirectory &directory) : dataDirectory(directory) {}
 
         QString firmwareFile;
+        bool withoutBackup = false;   // --without-backup: update when the settings can be kept nowhere
         QString settingsFile;
         QString motorName;
         qint64 restoreId = 0;     // a settings backup to write back instead of a settings file

@@ -44,8 +44,15 @@ QStringList SupportBundle::deviceLogs(const QString &logDirectory, const QDateTi
 {
     if (logDirectory.isEmpty())
         return {};
+    // Only a folder that is itself in the data directory, not a link to a folder elsewhere:
+    // the bundle carries this program's logs, never another folder's files.
+    const QFileInfo folderInfo(QDir::cleanPath(QDir(logDirectory).absolutePath()));
+    const QString folder = folderInfo.canonicalFilePath();
+    const QString parent = QFileInfo(folderInfo.absolutePath()).canonicalFilePath();
+    if (folderInfo.isSymLink() || folder.isEmpty() || parent.isEmpty()
+        || folder != QDir(parent).filePath(folderInfo.fileName()))
+        return {};
     // Only the folder's own regular files: no link (it may lead anywhere), no FIFO or device.
-    const QString folder = QFileInfo(logDirectory).canonicalFilePath();
     QFileInfoList logs;
     for (const QFileInfo &log : QDir(logDirectory).entryInfoList({QStringLiteral("*.log")},
                                                                  QDir::Files | QDir::NoSymLinks,

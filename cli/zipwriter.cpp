@@ -1,7 +1,8 @@
 #include "cli/zipwriter.h"
 
+#include "recording/wholefile.h"
+
 #include <QCoreApplication>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <array>
@@ -151,12 +152,10 @@ QByteArray ZipWriter::archive() const
 
 bool ZipWriter::write(const QString &fileName, QString *error) const
 {
-    const QByteArray bytes = archive();
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    QString problem;
+    if (WholeFile::write(fileName, archive(), &problem))
+        return true;
+    if (error)
+        *error = problem;
+    return false;
 }

@@ -14,6 +14,15 @@ SettingsKeeper::SettingsKeeper(const Device &device, const QString &databaseDire
 
 SettingsSnapshots::Kept SettingsKeeper::keep(SettingsSnapshot::Reason reason)
 {
+    bool fresh = false;
+    const SettingsSnapshots::Kept kept = store(reason, &fresh);
+    if (fresh)
+        tell(kept);
+    return kept;
+}
+
+SettingsSnapshots::Kept SettingsKeeper::store(SettingsSnapshot::Reason reason, bool *fresh)
+{
     Q_ASSERT(QThread::currentThread() == thread() && thread() == m_device.thread());
     const Device_State_e state = m_device.state();
     if (state != DEVICE_CONNECTED && state != DEVICE_RUNNING)
@@ -33,22 +42,31 @@ SettingsSnapshots::Kept SettingsKeeper::keep(SettingsSnapshot::Reason reason)
     m_lastKept = kept;
     if (reason == SettingsSnapshot::Reason::FirmwareUpdate)
         m_beforeUpdate = snapshot;
-    const QString text = SettingsSnapshots::keptText(kept);
     deviceDebug("SETTINGS_KEEPER:") << "settings snapshot" << kept.id << snapshot.reason << kept.file;
-    if (!text.isEmpty())
-        emit sendTextForMsgBox(text, true);
-    emit snapshotKept(kept.id, text);
+    *fresh = true;
     return kept;
 }
 
-void SettingsKeeper::keepBeforeUpdate()
+void SettingsKeeper::tell(const SettingsSnapshots::Kept &kept)
+{
+    const QString text = SettingsSnapshots::keptText(kept);
+    if (!text.isEmpty())
+        emit sendTextForMsgBox(text, true);
+    emit snapshotKept(kept.id, text);
+}
+
+SettingsSnapshots::Kept SettingsKeeper::keepBeforeUpdate()
 {
     Q_ASSERT(QThread::currentThread() == thread());
     if (m_device.state() != DEVICE_CONNECTED)
-        return;
+        return {};
     m_beforeUpdate = SettingsSnapshot();
     m_awaitingUpdatedRecords = false;
-    keep(SettingsSnapshot::Reason::FirmwareUpdate);
+    bool fresh = false;
+    const SettingsSnapshots::Kept kept = store(SettingsSnapshot::Reason::FirmwareUpdate, &fresh);
+    if (fresh && (kept.ok || kept.problem.isEmpty()))
+        tell(kept);
+    return kept;
 }
 
 void SettingsKeeper::updateFinished(bool success)

@@ -36,8 +36,10 @@ public:
     // Before a firmware update is started, when a controller runs its firmware: its
     // settings are kept, and remembered to be compared with those it has after the update.
     // A controller waiting in its bootloader has nothing to read: the snapshot of an
-    // earlier, interrupted update stays the one compared with.
-    void keepBeforeUpdate();
+    // earlier, interrupted update stays the one compared with. A snapshot that could be kept
+    // nowhere (Kept::ok false, with its problem) is not told here: the caller decides whether
+    // the update may go on without it.
+    SettingsSnapshots::Kept keepBeforeUpdate();
 
 public slots:
     // The updater's updateFinished: after a good update the controller's new records are
@@ -56,6 +58,10 @@ signals:
     void settingsChangedByUpdate(SettingsSnapshot before, SettingsSnapshot now);
 
 private:
+    // keep() without telling; `fresh`: a new snapshot was tried (not the last one again).
+    SettingsSnapshots::Kept store(SettingsSnapshot::Reason reason, bool *fresh);
+    void tell(const SettingsSnapshots::Kept &kept);
+
     const Device &m_device;
     SettingsSnapshots m_snapshots;
     // The last snapshot kept, and where: the same records are not kept twice in a row.

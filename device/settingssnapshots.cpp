@@ -2,6 +2,7 @@
 
 #include "device/device.h"
 #include "motors/dbmanager.h"
+#include "recording/wholefile.h"
 #include "wire/motortotal.h"
 #include "wire/records.h"
 
@@ -11,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -370,12 +370,8 @@ QString SettingsSnapshots::writeFile(const SettingsSnapshot &snapshot, QString *
     QString path = dir.absoluteFilePath(stem + QStringLiteral(".json"));
     for (int n = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
         path = dir.absoluteFilePath(QStringLiteral("%1-%2.json").arg(stem).arg(n));
-    QSaveFile file(path);
-    const QByteArray text = snapshot.toFileText();
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        *problem = file.errorString();
+    if (!WholeFile::write(path, snapshot.toFileText(), problem))
         return QString();
-    }
     return path;
 }
 

@@ -4,9 +4,8 @@
 #include "motors/motorfile.h"
 #include "motors/motorslog.h"
 #include "motors/payloadcipher.h"
+#include "recording/wholefile.h"
 
-#include <QFile>
-#include <QSaveFile>
 
 MotorFileExchange::MotorFileExchange(DbManager &database)
     : m_database(database)
@@ -33,29 +32,23 @@ MotorResult MotorFileExchange::exportMotors(const QString &fileName, const QStri
     if (!MotorFile::compose(motors, cipher, &text))
         return exportFailed(QStringLiteral("a motor name or date holds \";\" or a line break, or is empty"));
 
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return exportFailed(file.errorString());
-    if (file.write(text) != text.size() || !file.commit())
-        return exportFailed(file.errorString());
+    QString problem;
+    if (!WholeFile::write(fileName, text, &problem))
+        return exportFailed(problem, tr("The file %1 cannot be written: %2.").arg(fileName, problem));
     qCDebug(lcMotors).noquote() << "DB_MAN:" << "exported" << motors.size() << "motors to" << fileName;
     return { true, QString(), QString(), motors.size() };
 }
 
 MotorResult MotorFileExchange::importMotors(const QString &fileName, bool overwrite)
 {
-    // Read only: importing from a write-protected file is fine.
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return importFailed(file.errorString(),
-                            tr("The file %1 cannot be opened: %2").arg(fileName, file.errorString()));
-    const QString tooLarge = tr("The file is too large to be a motor file.");
-    if (file.size() > MotorFile::MAX_FILE_SIZE)
-        return importFailed(QStringLiteral("file of %1 bytes is too large").arg(file.size()), tooLarge);
-    const QByteArray text = file.read(MotorFile::MAX_FILE_SIZE + 1);
-    file.close();
-    if (text.size() > MotorFile::MAX_FILE_SIZE)     // grew while being read, or not a plain file
-        return importFailed(QStringLiteral("file is too large"), tooLarge);
+    // Read only (importing from a write-protected file is fine), and only a regular file: a
+    // FIFO or a device would hold the program.
+    QByteArray text;
+    QString problem;
+    if (!WholeFile::read(fileName, MotorFile::MAX_FILE_SIZE + 1, &text, &problem))
+        return importFailed(problem, tr("The file %1 cannot be opened: %2").arg(fileName, problem));
+    if (text.size() > MotorFile::MAX_FILE_SIZE)
+        return importFailed(QStringLiteral("file is too large"), tr("The file is too large to be a motor file."));
 
     // The file is parsed once, here; every check below works on what it gave.
     PayloadCipher cipher(MotorFile::PROGRAM_KEY);
@@ -77,10 +70,10 @@ MotorResult MotorFileExchange::importMotors(const QString &fileName, bool overwr
     return { true, QString(), QString(), motors.size() };
 }
 
-MotorResult MotorFileExchange::exportFailed(const QString &why) const
+MotorResult MotorFileExchange::exportFailed(const QString &why, const QString &reason) const
 {
     qCDebug(lcMotors).noquote() << "DB_MAN:" << "export failed:" << why;
-    return { false, tr("Export failed!") };
+    return { false, tr("Export failed!"), reason };
 }
 
 MotorResult MotorFileExchange::importFailed(const QString &why, const QString &reason) const

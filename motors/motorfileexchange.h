@@ -30,7 +30,8 @@ class MotorFileExchange
 public:
     explicit MotorFileExchange(DbManager &database);
 
-    // Writes names[i] with datetimes[i] (the dates as the database lists them).
+    // Writes names[i] with datetimes[i] (the dates as the database lists them). A file that
+    // cannot be written whole is not written at all; the result's reason says why.
     MotorResult exportMotors(const QString &fileName, const QStringList &names, const QStringList &datetimes);
     // `overwrite`: the file's motors replace the whole list; otherwise they are added,
     // replacing motors of the same name. A file without motors is refused ("nothing to
@@ -39,8 +40,8 @@ public:
     MotorResult importMotors(const QString &fileName, bool overwrite);
 
 private:
-    MotorResult exportFailed(const QString &why) const;
     // `why` goes to the debug output, `reason` (translated) to the user.
+    MotorResult exportFailed(const QString &why, const QString &reason = QString()) const;
     MotorResult importFailed(const QString &why, const QString &reason) const;
 
     DbManager &m_database;

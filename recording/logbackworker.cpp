@@ -1,6 +1,7 @@
 #include "recording/logbackworker.h"
 
 #include "recording/recordinglog.h"
+#include "recording/wholefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,8 +71,11 @@ void LogBackWorker::createFile(QString logDirectory, QString deviceSerialNumber)
     }
 
     m_lineCounter = 0;
+    m_writeFailureTold = false;
     if (!writeLine(QStringLiteral("Date ") + now.date().toString(QStringLiteral("dd.MM.yyyy")))) {
+        // A log without even its date line is no log: it does not stay behind.
         m_file->close();
+        m_file->remove();
         emit fileState(FileNotCreated);
         return;
     }
@@ -92,8 +96,9 @@ bool LogBackWorker::openUniqueFile(const QString &logDirectory, const QString &b
             continue;
 
         auto file = std::make_unique<QFile>(path);
-        // NewOnly: never open a file that appeared after the check above.
-        if (file->open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::NewOnly)) {
+        // NewOnly: never open a file that appeared after the check above. Unbuffered: a
+        // failed write is seen at once, and what it left is known.
+        if (file->open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::NewOnly | QIODevice::Unbuffered)) {
             m_file = std::move(file);
             return true;
         }
@@ -117,14 +122,28 @@ bool LogBackWorker::writeLine(const QString &message)
     const QString line = QStringLiteral("N ") + QString::number(m_lineCounter)
         + QStringLiteral(", T ") + m_clock().toString(QStringLiteral("hh:mm:ss"))
         + QStringLiteral(", M ") + message + QLatin1Char('\n');
-    const QByteArray bytes = line.toUtf8();
-    // Flushed line by line so that a crash loses at most the line being written.
-    if (m_file->write(bytes) != bytes.size() || !m_file->flush()) {
-        qCWarning(lcRecording).noquote() << TAG + QStringLiteral("write failed: ") + m_file->errorString();
+    // Unbuffered, so each line is on its way at once: a crash loses at most the line being
+    // written. A line cut short (a full disk) is cut off again, so that the lines after it
+    // do not continue a broken one.
+    const qint64 lineStart = m_file->size();
+    QString cause;
+    if (!WholeFile::writeAll(*m_file, line.toUtf8(), &cause)) {
+        qCWarning(lcRecording).noquote() << TAG + QStringLiteral("write failed: ") + cause;
+        if (m_file->size() > lineStart && !m_file->resize(lineStart))
+            qCWarning(lcRecording).noquote() << TAG + QStringLiteral("cannot cut the line off: ") + m_file->errorString();
+        tellWriteFailure(cause);
         return false;
     }
     ++m_lineCounter;
     return true;
+}
+
+void LogBackWorker::tellWriteFailure(const QString &cause)
+{
+    if (m_writeFailureTold)
+        return;
+    m_writeFailureTold = true;
+    emit writeFailed(tr("The device log %1 cannot be written: %2.").arg(QDir::toNativeSeparators(m_file->fileName()), cause));
 }
 
 void LogBackWorker::closeFile()

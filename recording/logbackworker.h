@@ -47,12 +47,17 @@ public slots:
 
 signals:
     void fileState(uint8_t state);
+    // The first failed write of a file, with its cause, for a message box (fileState
+    // reports every line lost, on the info line).
+    void writeFailed(QString text);
 
 private:
     bool openUniqueFile(const QString &logDirectory, const QString &baseName);
     bool writeLine(const QString &message);
+    void tellWriteFailure(const QString &cause);
 
     std::unique_ptr<QFile> m_file;
     uint32_t m_lineCounter = 0;
+    bool m_writeFailureTold = false; // for the current file
     Clock m_clock;
 };

@@ -2,6 +2,7 @@
 
 #include "recording/recordinglog.h"
 #include "recording/samplecsv.h"
+#include "recording/wholefile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -129,10 +131,11 @@ void StorageBackWorker::appendToFile(const QString &path, const Buffer &buffer)
         text += SampleCsv::line(buffer.times.at(i), buffer.samples.at(i));
         sampleLineEnds.append(text.size());
     }
+    errno = 0;
     if (m_write(file, text) == text.size())
         return;
 
-    const QString reason = file.errorString();
+    const QString reason = WholeFile::cause(errno, file);
     const qint64 landed = std::min<qint64>(std::max<qint64>(file.size() - start, 0), text.size());
     const auto whole = std::upper_bound(sampleLineEnds.cbegin(), sampleLineEnds.cend(), int(landed));
     const int written = int(whole - sampleLineEnds.cbegin());

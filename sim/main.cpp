@@ -200,8 +200,11 @@ int main(int argc, char *argv[])
     QObject::connect(&controller, &SimulatedController::applicationStarted, &controller, [&] {
         if (options.flashDumpFile.isEmpty())
             return;
+        // Unbuffered: a buffered QSaveFile commits a file whose last flush failed.
         QSaveFile dump(options.flashDumpFile);
-        if (!dump.open(QIODevice::WriteOnly) || dump.write(controller.bootloader().flash()) < 0 || !dump.commit())
+        const QByteArray flash = controller.bootloader().flash();
+        if (!dump.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || dump.write(flash) != flash.size()
+            || !dump.commit())
             std::fprintf(stderr, "kordo-sim: cannot write %s\n", qPrintable(options.flashDumpFile));
     });
     QObject::connect(&controller, &SimulatedController::vanished, &app, [&] {

@@ -7,10 +7,26 @@ const QString AppSettings::FIRMWARE_DIRECTORY_KEY = QStringLiteral("fw_dir");
 const QString AppSettings::WINDOW_GEOMETRY_KEY = QStringLiteral("window_geometry");
 const QString AppSettings::LAST_PAGE_KEY = QStringLiteral("last_page");
 
-AppSettings::AppSettings(const QString &filePath)
-    : m_settings(filePath, QSettings::IniFormat)
+namespace {
+
+// A FIFO or a device in the settings file's place would hold the program as it starts (the
+// settings are read at once): the settings then live for this run only.
+QString usableFile(const QString &filePath)
 {
-    if (QFileInfo::exists(filePath)) {
+    const QFileInfo file(filePath); // links followed
+    if (file.exists() && !file.isFile()) {
+        qWarning("kordoman: %s is not a regular file; the settings are not kept", qPrintable(filePath));
+        return QString();
+    }
+    return filePath;
+}
+
+} // namespace
+
+AppSettings::AppSettings(const QString &filePath)
+    : m_settings(usableFile(filePath), QSettings::IniFormat)
+{
+    if (!m_settings.fileName().isEmpty() && QFileInfo::exists(filePath)) {
         m_firmwareDirectory = m_settings.value(FIRMWARE_DIRECTORY_KEY).toString();
     } else {
         setFirmwareDirectory(QDir::homePath());

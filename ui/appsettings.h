@@ -13,7 +13,9 @@ public:
     static const QString WINDOW_GEOMETRY_KEY;    // "window_geometry"
     static const QString LAST_PAGE_KEY;          // "last_page"
 
-    // Reads the file, or creates it with fw_dir set to the user's home directory.
+    // Reads the file, or creates it with fw_dir set to the user's home directory. A path that
+    // is no regular file (a FIFO, a device) is neither read nor written: the settings then
+    // last for this run only.
     explicit AppSettings(const QString &filePath);
 
     QString filePath() const { return m_settings.fileName(); }

@@ -43,6 +43,7 @@ void WidgetDialogs::message(Icon icon, const QString &title, const QString &text
 bool WidgetDialogs::askYesNo(const QString &title, const QString &informativeText)
 {
     QMessageBox box(QMessageBox::Question, title, title, QMessageBox::Yes | QMessageBox::No, m_parent, Qt::Dialog);
+    box.setDefaultButton(QMessageBox::No); // each question asks before something that cannot be undone
     box.setFont(EmbeddedFonts::dialogFont());
     box.setInformativeText(informativeText);
     return box.exec() == QMessageBox::Yes;

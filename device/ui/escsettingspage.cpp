@@ -13,13 +13,14 @@
 #include "device/settingsmodel.h"
 #include "device/settingsrecords.h"
 #include "motors/dbmanager.h"
+#include "recording/wholefile.h"
 
+#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QListView>
 #include <QLocale>
 #include <QPalette>
-#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 
@@ -751,12 +752,14 @@ void EscSettingsPage::on_toolButtonExportParams_clicked()
                                                      tr("XML Files (*.xml)"));
     if (fileName.isEmpty())
         return;
-    // Written atomically: a failed export never leaves a cut-off file behind.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(document) != document.size()
-        || !file.commit()) {
+    // Written whole or not at all: a failed export never leaves a cut-off file behind.
+    QString problem;
+    if (!WholeFile::write(fileName, document, &problem)) {
         m_dialogs->message(UserDialogs::Icon::Critical, tr("Error"),
-                           EmbeddedFonts::inDialogFont(tr("File saving failed!")));
+                           EmbeddedFonts::inDialogFont(tr("File saving failed!") + QStringLiteral("<br>")
+                                                       + tr("%1 cannot be written: %2.")
+                                                             .arg(QDir::toNativeSeparators(fileName), problem)
+                                                             .toHtmlEscaped()));
         return;
     }
     m_dialogs->message(UserDialogs::Icon::Information, tr("Done"),
@@ -769,14 +772,16 @@ void EscSettingsPage::on_toolButtonImportParams_clicked()
                                                      tr("XML Files (*.xml)"));
     if (fileName.isEmpty())
         return;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Only a regular file: a FIFO or a device would hold the window. One byte more than
+    // allowed, so that a file that is too large is seen as such.
+    QByteArray text;
+    QString problem;
+    if (!WholeFile::read(fileName, SettingsDocument::MAX_FILE_SIZE + 1, &text, &problem)) {
         m_dialogs->message(UserDialogs::Icon::Critical, tr("Error"),
                            EmbeddedFonts::inDialogFont(tr("File opening failed!")));
         return;
     }
-    // One byte more than allowed, so that a file that is too large is seen as such.
-    const ImportedSettings settings = SettingsDocument::parse(file.read(SettingsDocument::MAX_FILE_SIZE + 1));
+    const ImportedSettings settings = SettingsDocument::parse(text);
     if (settings.status != ImportedSettings::Status::Ok) {
         m_dialogs->message(UserDialogs::Icon::Warning, tr("Content"),
                            EmbeddedFonts::inDialogFont(tr("File not contain settings!")));

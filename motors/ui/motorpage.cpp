@@ -335,8 +335,12 @@ void MotorPage::on_pushButtonExportMotors_clicked()
     const QString fileName = m_dialogs->saveFileName(tr("Save motors"), QString(), tr("MS Files (*.ms)"));
     if (fileName.isEmpty())
         return;
-    if (!m_motorFiles->exportMotors(fileName, names, datetimes).ok)
-        showFailure(tr("Export failed!"));
+    const MotorResult exported = m_motorFiles->exportMotors(fileName, names, datetimes);
+    if (!exported.ok) { // "Export failed!" and, on a line of its own, why
+        showFailure(exported.reason.isEmpty()
+                        ? exported.message
+                        : exported.message + QStringLiteral("<br>") + exported.reason.toHtmlEscaped());
+    }
 }
 
 void MotorPage::on_pushButtonImportMotors_clicked()

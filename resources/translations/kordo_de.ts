@@ -108,6 +108,21 @@
     </message>
 </context>
 <context>
+    <name>CaptureTarget</name>
+    <message>
+        <source>The capture file %1 is also named as another file of this command (%2); choose another capture file.</source>
+        <translation>Die Aufzeichnungsdatei %1 ist auch als andere Datei dieses Befehls angegeben (%2); wählen Sie eine andere Aufzeichnungsdatei.</translation>
+    </message>
+    <message>
+        <source>The capture file %1 would replace a file of the program&apos;s own (%2); choose a file outside it.</source>
+        <translation>Die Aufzeichnungsdatei %1 würde eine Datei des Programms selbst ersetzen (%2); wählen Sie eine Datei außerhalb davon.</translation>
+    </message>
+    <message>
+        <source>%1 exists and is not a line capture; only a line capture is replaced. Choose another capture file.</source>
+        <translation>%1 existiert und ist keine Leitungsaufzeichnung; nur eine Leitungsaufzeichnung wird ersetzt. Wählen Sie eine andere Aufzeichnungsdatei.</translation>
+    </message>
+</context>
+<context>
     <name>CommandLine</name>
     <message>
         <source>Configuration and diagnostics for the Kordo motor controller.</source>
@@ -313,6 +328,14 @@
         <source>--json is used only with --flash, --settings, --motor, --list-ports or --history.</source>
         <translation>--json wird nur mit --flash, --settings, --motor, --list-ports oder --history verwendet.</translation>
     </message>
+    <message>
+        <source>With --flash: update a controller even when its settings can be kept neither in the database nor in a file.</source>
+        <translation>Mit --flash: einen Regler auch dann aktualisieren, wenn seine Einstellungen weder in der Datenbank noch in einer Datei gesichert werden können.</translation>
+    </message>
+    <message>
+        <source>--without-backup is used only with --flash.</source>
+        <translation>--without-backup wird nur mit --flash verwendet.</translation>
+    </message>
 </context>
 <context>
     <name>ControlPage</name>
@@ -466,6 +489,10 @@
             <numerusform>%n Messwert in %1 gespeichert</numerusform>
             <numerusform>%n Messwerte in %1 gespeichert</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>The plot could not be saved to %1: %2</source>
+        <translation>Das Diagramm konnte nicht in %1 gespeichert werden: %2</translation>
     </message>
 </context>
 <context>
@@ -1019,6 +1046,10 @@
         <source>Values out of range were limited: %1</source>
         <translation>Werte außerhalb des Bereichs wurden begrenzt: %1</translation>
     </message>
+    <message>
+        <source>%1 cannot be written: %2.</source>
+        <translation>%1 kann nicht geschrieben werden: %2.</translation>
+    </message>
 </context>
 <context>
     <name>EscSettingsText</name>
@@ -1162,6 +1193,10 @@
     <message>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
+    </message>
+    <message>
+        <source>%1 The firmware was not updated; nothing was sent to the controller. Make room for the backup, or give --without-backup to update without one.</source>
+        <translation>%1 Die Firmware wurde nicht aktualisiert; nichts wurde an den Regler gesendet. Schaffen Sie Platz für die Sicherung, oder geben Sie --without-backup an, um ohne Sicherung zu aktualisieren.</translation>
     </message>
 </context>
 <context>
@@ -1482,6 +1517,13 @@
     </message>
 </context>
 <context>
+    <name>LogBackWorker</name>
+    <message>
+        <source>The device log %1 cannot be written: %2.</source>
+        <translation>Das Geräteprotokoll %1 kann nicht geschrieben werden: %2.</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Select Port ...</source>
@@ -1627,6 +1669,16 @@ Firmware: Aktualisieren des Reglers.</translation>
         <source>Actually device is in communication mode. Do you run device?</source>
         <translation>Das Gerät ist im Kommunikationsmodus. Soll das Gerät gestartet werden?</translation>
     </message>
+    <message>
+        <source>Firmware update</source>
+        <translation>Firmware-Aktualisierung</translation>
+    </message>
+    <message>
+        <source>%1
+Nothing was sent to the controller. Update its firmware without a backup of its settings?</source>
+        <translation>%1
+Nichts wurde an den Regler gesendet. Seine Firmware ohne Sicherung seiner Einstellungen aktualisieren?</translation>
+    </message>
 </context>
 <context>
     <name>MotorBackupCommand</name>
@@ -1716,6 +1768,10 @@ Firmware: Aktualisieren des Reglers.</translation>
     <message>
         <source>Import failed!</source>
         <translation>Import fehlgeschlagen!</translation>
+    </message>
+    <message>
+        <source>The file %1 cannot be written: %2.</source>
+        <translation>Die Datei %1 kann nicht geschrieben werden: %2.</translation>
     </message>
 </context>
 <context>
@@ -2332,6 +2388,14 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     <message>
         <source>OK</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>%1 The firmware was not updated; nothing was sent to the controller.</source>
+        <translation>%1 Die Firmware wurde nicht aktualisiert; nichts wurde an den Regler gesendet.</translation>
+    </message>
+    <message>
+        <source>make room for the backup, or re-run with --without-backup</source>
+        <translation>schaffen Sie Platz für die Sicherung, oder starten Sie erneut mit --without-backup</translation>
     </message>
 </context>
 <context>
@@ -3063,6 +3127,21 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     <message>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
+    </message>
+</context>
+<context>
+    <name>WholeFile</name>
+    <message>
+        <source>the disk is full</source>
+        <translation>der Datenträger ist voll</translation>
+    </message>
+    <message>
+        <source>the file system took only part of it</source>
+        <translation>das Dateisystem hat nur einen Teil davon aufgenommen</translation>
+    </message>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>es ist keine reguläre Datei</translation>
     </message>
 </context>
 </TS>

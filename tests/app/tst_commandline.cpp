@@ -253,6 +253,29 @@ private slots:
         QVERIFY(options.allAdapters);
     }
 
+    // --without-backup goes with an update only: plain --flash or the production line's.
+    void withoutBackupGoesWithFlashOnly_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("flash") << QStringList {"--flash", "f.bin", "--without-backup"} << true;
+        QTest::newRow("production flash")
+            << QStringList {"--flash", "f.bin", "--port", "/a", "--port", "/b", "--without-backup"} << true;
+        QTest::newRow("settings without flash") << QStringList {"--settings", "s.xml", "--port", "/a", "--without-backup"}
+                                                << false;
+        QTest::newRow("window") << QStringList {"--without-backup"} << false;
+    }
+
+    void withoutBackupGoesWithFlashOnly()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, valid);
+        const CommandLineOptions options = CommandLine::parse(QStringList {"kordoman"} + arguments);
+        QCOMPARE(options.command != CommandLineOptions::Command::Invalid, valid);
+        if (valid)
+            QVERIFY(options.withoutBackup);
+    }
+
     // Where the results go, the outbox and the history, and JSON lines: each with the
     // commands that use it.
     void resultsOptions_data()

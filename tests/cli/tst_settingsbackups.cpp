@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // kordoman on the simulated controller (kordo-sim on a pseudo-terminal): a firmware update
 // that loses the controller's settings leaves a backup of them, which --restore-backup
 // writes back byte for byte; --diff-settings tells a settings file from the controller.
@@ -171,6 +173,34 @@ private slots:
         QVERIFY2(listed.out.contains(path + QStringLiteral("\t")), qPrintable(listed.out));
         const Run restore = kordoman({"--restore-backup", path, "--port", sim.adapterPortSpec(), "--data-dir", dataDir});
         QVERIFY2(restore.code == 0, qPrintable(restore.out + restore.err));
+    }
+
+    // A link to a FIFO named like a backup file is no backup: the listing neither waits for a
+    // writer nor shows it, and still lists the real backup file beside it.
+    void backupsListingSkipsWhatIsNoRegularFile()
+    {
+        const QString dataDir = m_dir.filePath(QStringLiteral("fifo-data"));
+        QVERIFY(QDir().mkpath(dataDir));
+        const QString fifo = m_dir.filePath(QStringLiteral("a-fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString linked = QDir(dataDir).filePath(QStringLiteral("settings-backup-1-20260101-000000.json"));
+        QVERIFY(QFile::link(fifo, linked));
+        SettingsSnapshot real;
+        real.serialNumber = QStringLiteral("2");
+        real.time = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC);
+        real.firmware = QStringLiteral("1.2.3");
+        real.reason = SettingsSnapshot::reasonKey(SettingsSnapshot::Reason::FirmwareUpdate);
+        real.motion = SET_MOTION_PARAMS().pack();
+        const QString file = QDir(dataDir).filePath(QStringLiteral("settings-backup-2-20260102-030405.json"));
+        {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(real.toFileText());
+        }
+        const Run listed = kordoman({"--backups", "--data-dir", dataDir});
+        QVERIFY2(listed.code >= 0, "the listing did not end");
+        QVERIFY2(listed.out.contains(file + QStringLiteral("\t")), qPrintable(listed.out + listed.err));
+        QVERIFY2(!listed.out.contains(linked), qPrintable(listed.out));
     }
 
     // A backup of one controller is not written into another.

@@ -172,6 +172,26 @@ private slots:
         QCOMPARE(SupportBundle::deviceLogs(logs, {}), QStringList {logs + QStringLiteral("/own.log")});
     }
 
+    // A log folder that is a link to a folder elsewhere is not the data directory's own: none
+    // of its files goes into a bundle. A data directory reached through a link is still one.
+    void linkedLogFolderIsNotTaken()
+    {
+        const QString elsewhere = path(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        writeFile(elsewhere + QStringLiteral("/private.log"), "private\n");
+        QVERIFY(QDir().mkpath(path(QStringLiteral("linked-data"))));
+        const QString logs = path(QStringLiteral("linked-data/Kordo_Logs"));
+        QVERIFY(QFile::link(elsewhere, logs));
+        QCOMPARE(SupportBundle::deviceLogs(logs, {}), QStringList());
+
+        const QString realData = path(QStringLiteral("real-data"));
+        QVERIFY(QDir().mkpath(realData + QStringLiteral("/Kordo_Logs")));
+        writeFile(realData + QStringLiteral("/Kordo_Logs/own.log"), "own\n");
+        QVERIFY(QFile::link(realData, path(QStringLiteral("data-link"))));
+        const QString throughLink = path(QStringLiteral("data-link/Kordo_Logs"));
+        QCOMPARE(SupportBundle::deviceLogs(throughLink, {}), QStringList {throughLink + QStringLiteral("/own.log")});
+    }
+
     // What the window's bundle takes from the session: the connected controller's settings
     // only while it is connected, its diagnostic records until another controller comes.
     void recorderKeepsWhatTheSessionShowed()

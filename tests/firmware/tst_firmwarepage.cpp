@@ -1,6 +1,7 @@
 #include "firmware/ui/firmwarepage.h"
 #include "firmware/updatefwhelper.h"
 #include "firmwareimages.h"
+#include "tests/common/filesizelimit.h"
 #include "tests/common/windowrig.h"
 #include "ui/appsettings.h"
 
@@ -120,6 +121,51 @@ private slots:
         QCOMPARE(state->text(), QStringLiteral("Updating finish"));
         QCOMPARE(rig.controller().bootloader().flash().left(image.size()), image);
         QVERIFY(rig.tickUntil([&] { return rig.app().deviceState() == DEVICE_CONNECTED; }));
+    }
+
+    // The controller's settings can be kept neither in the database nor in a file (a full
+    // disk): the window says so and asks; No (the default) sends nothing to the controller,
+    // Yes updates it without the backup.
+    void backupKeptNowhereAsksBeforeTheUpdate_data()
+    {
+        QTest::addColumn<bool>("answerYes");
+        QTest::newRow("no: nothing is sent") << false;
+        QTest::newRow("yes: updated without a backup") << true;
+    }
+
+    void backupKeptNowhereAsksBeforeTheUpdate()
+    {
+        QFETCH(bool, answerYes);
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        const QString imagePath = rig.dataDir.filePath(QStringLiteral("fw.bin"));
+        const QByteArray image = TestImages::plainImage(8192);
+        QVERIFY(TestImages::writeFile(imagePath, image));
+        rig.showPage("toolButtonFirmware");
+        rig.dialogs.openAnswer = imagePath;
+        rig.find<QPushButton>("pushButtonBrowseFw")->click();
+        rig.dialogs.answerYes = answerYes;
+        {
+            FileSizeLimit fullDisk(0);
+            QVERIFY(fullDisk.active());
+            rig.find<QPushButton>("pushButtonUpdateFw")->click();
+        }
+        QVERIFY(rig.tickUntil([&] { return !rig.dialogs.questions.isEmpty(); }));
+        QCOMPARE(rig.dialogs.questions, QStringList {QStringLiteral("Firmware update")});
+        QVERIFY2(rig.dialogs.questionTexts.first().contains(QStringLiteral("the disk is full")),
+                 qPrintable(rig.dialogs.questionTexts.first()));
+        if (!answerYes) {
+            rig.tickUntil([] { return false; }, 1000);
+            QVERIFY(!rig.controller().isInBootloader());
+            QCOMPARE(rig.controller().bootloader().pagesWritten(), 0);
+            QCOMPARE(rig.app().deviceState(), DEVICE_CONNECTED);
+            return;
+        }
+        QVERIFY(rig.tickUntil([&] {
+            return !rig.dialogs.messages.isEmpty()
+                   && rig.dialogs.messages.last().text == QLatin1String("Firmware update successful");
+        }));
+        QCOMPARE(rig.controller().bootloader().flash().left(image.size()), image);
     }
 
     // The demo's update takes a visible time (counted in ticks of the simulated clock) and

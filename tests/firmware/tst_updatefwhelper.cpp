@@ -1,4 +1,5 @@
 #include "tests/common/channelplayer.h"
+#include "tests/common/filesizelimit.h"
 #include "tests/common/pagechange.h"
 #include "device/pinghelper.h"
 #include "device/settingskeeper.h"
@@ -470,6 +471,43 @@ private slots:
         QCOMPARE(kept.size(), 1);
         QCOMPARE(kept[0].reason, QStringLiteral("firmware update"));
         QCOMPARE(kept[0].motion, motionBefore);
+    }
+
+    // A full disk: the controller's settings can be kept neither in the database nor in a
+    // file. The update is not started and nothing reaches the controller, unless the caller
+    // allows an update without a backup.
+    void backupKeptNowhereStopsTheUpdateUnlessAllowed()
+    {
+        FlashRig rig(SimulatorConfig {});
+        QVERIFY(TestImages::writeFile(rig.imagePath(), TestImages::plainImage(8192)));
+        QVERIFY(rig.connect());
+        QVERIFY(rig.tickUntil([&] { return !rig.app.device()->isReadBatchRunning(); }, 200));
+        QSignalSpy backupFailed(&rig.app, &AppBase::updateBackupFailed);
+        const int sentBefore = rig.sent.size();
+        {
+            FileSizeLimit fullDisk(0);
+            QVERIFY(fullDisk.active());
+            rig.app.startFirmwareUpdate(rig.imagePath());
+        }
+        QCOMPARE(backupFailed.size(), 1);
+        QVERIFY2(backupFailed.at(0).at(1).toString().contains(QStringLiteral("the disk is full")),
+                 qPrintable(backupFailed.at(0).at(1).toString()));
+        QCOMPARE(backupFailed.at(0).at(2).toBool(), true);
+        rig.tickUntil([] { return false; }, 40);
+        QVERIFY(!rig.fw->isUpdateRunning());
+        QCOMPARE(rig.sent.size(), sentBefore);
+        QVERIFY(!rig.controller.isInBootloader());
+        QVERIFY(QDir(rig.dataDir.path()).entryList({QStringLiteral("settings-backup-*")}).isEmpty());
+
+        {
+            FileSizeLimit fullDisk(0);
+            rig.app.startFirmwareUpdate(rig.imagePath(), AppBase::UpdateBackup::NotRequired);
+        }
+        QCOMPARE(backupFailed.size(), 2);
+        QCOMPARE(backupFailed.at(1).at(2).toBool(), false);
+        QVERIFY(rig.fw->isUpdateRunning());
+        QVERIFY(rig.tickUntil([&] { return !rig.finished.isEmpty(); }, UPDATE_TICKS));
+        QCOMPARE(rig.finished.first().at(0).toBool(), true);
     }
 
     void runningDeviceIsNotUpdated()

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace MotorTestSupport;
 
 namespace {
@@ -279,6 +281,36 @@ private slots:
             QCOMPARE(result.reason, reason);
             QCOMPARE(result.fullText(), QStringLiteral("Import failed!\n") + reason);
         }
+        QStringList names, dates;
+        QVERIFY(m_target->getMotorList(&names, &dates));
+        QCOMPARE(names, (QStringList { "Alpha", "Zeta" }));
+    }
+
+    // A FIFO or a device named like a motor file, itself or through a link, is refused at
+    // once: opening it would hold the window until something writes to it.
+    void importRefusesWhatIsNoRegularFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("link to a FIFO") << "link";
+        QTest::newRow("device") << "device";
+    }
+
+    void importRefusesWhatIsNoRegularFile()
+    {
+        QFETCH(QString, kind);
+        fillTargetWithOldList();
+        const QString fifo = path(QStringLiteral("motors-fifo.ms"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QString fileName = kind == QLatin1String("device") ? QStringLiteral("/dev/zero") : fifo;
+        if (kind == QLatin1String("link")) {
+            fileName = path(QStringLiteral("motors-link.ms"));
+            QVERIFY(QFile::link(fifo, fileName));
+        }
+        MotorFileExchange exchange(*m_target);
+        const MotorResult result = exchange.importMotors(fileName, true);
+        QVERIFY(!result.ok);
+        QCOMPARE(result.reason, QStringLiteral("The file %1 cannot be opened: it is not a regular file").arg(fileName));
         QStringList names, dates;
         QVERIFY(m_target->getMotorList(&names, &dates));
         QCOMPARE(names, (QStringList { "Alpha", "Zeta" }));

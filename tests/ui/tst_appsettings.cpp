@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // The settings file and the translations, as the program finds them at start-up.
 class TestAppSettings : public QObject
 {
@@ -44,6 +46,28 @@ private slots:
         settings.setFirmwareDirectory(QStringLiteral("/srv/images"));
         // Written before the object goes away.
         QCOMPARE(QSettings(path, QSettings::IniFormat).value("fw_dir").toString(), QStringLiteral("/srv/images"));
+    }
+
+    // A FIFO in the settings file's place (itself or through a link) holds nobody: the
+    // settings last for the run, and the FIFO stays a FIFO.
+    void settingsFileThatIsNoRegularFileIsLeftAlone()
+    {
+        const QString fifo = m_dir.filePath(QStringLiteral("fifo.ini"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString link = m_dir.filePath(QStringLiteral("link.ini"));
+        QVERIFY(QFile::link(fifo, link));
+        for (const QString &path : {fifo, link}) {
+            QTest::ignoreMessage(QtWarningMsg,
+                                 qPrintable(QStringLiteral("kordoman: %1 is not a regular file; the settings are not kept")
+                                                .arg(path)));
+            AppSettings settings(path);
+            QCOMPARE(settings.firmwareDirectory(), QDir::homePath());
+            settings.setWindowState(QByteArray("geometry"), 2);
+            QCOMPARE(settings.lastPage(), 2);
+        }
+        struct stat status {};
+        QCOMPARE(::stat(QFile::encodeName(fifo).constData(), &status), 0);
+        QVERIFY(S_ISFIFO(status.st_mode));
     }
 
     void noLanguagesDirectoryMeansNoTranslation()

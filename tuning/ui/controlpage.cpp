@@ -2,6 +2,7 @@
 
 #include "ui_controlpage.h"
 
+#include "recording/wholefile.h"
 #include "tuning/dutycontrol.h"
 #include "ui/units.h"
 #include "ui/userdialogs.h"
@@ -15,7 +16,7 @@
 #include <QLocale>
 #include <QHideEvent>
 #include <QKeyEvent>
-#include <QSaveFile>
+#include <QBuffer>
 #include <QShortcut>
 #include <QStaticText>
 #include <QPainter>
@@ -634,8 +635,17 @@ void ControlPage::on_pushButtonSavePlot_clicked()
     const QString fileName = chooseFile(tr("Save plot"), QStringLiteral("png"), tr("PNG images (*.png)"));
     if (fileName.isEmpty())
         return;
-    if (!ui->qwtPlotTelemtry->grab().save(fileName, "PNG")) {
+    // Drawn in memory first: the file is written whole or not at all.
+    QByteArray image;
+    QBuffer buffer(&image);
+    QString problem;
+    if (!buffer.open(QIODevice::WriteOnly) || !ui->qwtPlotTelemtry->grab().save(&buffer, "PNG")) {
         emit infoText(tr("The plot could not be saved to %1").arg(QDir::toNativeSeparators(fileName)), true);
+        return;
+    }
+    if (!WholeFile::write(fileName, image, &problem)) {
+        emit infoText(tr("The plot could not be saved to %1: %2").arg(QDir::toNativeSeparators(fileName), problem),
+                      true);
         return;
     }
     emit infoText(tr("Plot saved to %1").arg(QDir::toNativeSeparators(fileName)), false);
@@ -646,10 +656,9 @@ void ControlPage::on_pushButtonSaveSamples_clicked()
     const QString fileName = chooseFile(tr("Save samples"), QStringLiteral("csv"), tr("CSV tables (*.csv)"));
     if (fileName.isEmpty())
         return;
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(m_history.toCsv()) < 0 || !file.commit()) {
-        emit infoText(tr("The samples could not be saved to %1: %2")
-                          .arg(QDir::toNativeSeparators(fileName), file.errorString()),
+    QString problem;
+    if (!WholeFile::write(fileName, m_history.toCsv(), &problem)) {
+        emit infoText(tr("The samples could not be saved to %1: %2").arg(QDir::toNativeSeparators(fileName), problem),
                       true);
         return;
     }
