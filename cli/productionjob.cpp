@@ -172,7 +172,8 @@ void ProductionJob::start()
             keepSnapshot(SettingsSnapshot::Reason::Restore);
             emit progress(m_portName, tr("Restoring: %1").arg(m_restore->written().join(QStringLiteral(", "))));
             const SettingsSnapshot &backup = m_order.restore;
-            if (!backup.pwmIn.isEmpty() || !backup.motion.isEmpty()) {
+            const QStringList written = m_restore->written();
+            if (written.contains(SettingsRestore::pwmInName()) || written.contains(SettingsRestore::motionName())) {
                 SettingsRecords records;
                 records.pwmIn = backup.pwmIn.isEmpty() ? m_app->device()->pwmInParams() : SET_PWM_IN_PARAMS::unpack(backup.pwmIn);
                 records.motion =
