@@ -264,7 +264,7 @@ void MainWindow::buildPages()
     // The keeper lives with the device model in this thread.
     SettingsKeeper *keeper = m_appBase.settingsKeeper();
     auto *backups = new SettingsBackupsAction(
-        m_appBase.device(), m_appBase.paramsHelper(), keeper, m_dialogs,
+        m_appBase.device(), m_appBase.paramsHelper(), m_appBase.idHelper(), keeper, m_dialogs,
         [this] { navigate(m_navigationButtons.value(PageEscSettings)); }, this);
     connect(backups, &SettingsBackupsAction::infoText, this, &MainWindow::on_showInfo);
     connect(m_escSettingsPage, &EscSettingsPage::backupsRequested, backups, &SettingsBackupsAction::chooseBackup);

@@ -20,17 +20,20 @@ SET_MOTION_PARAMS motionOf(const SettingsSnapshot &s, const SET_MOTION_PARAMS &f
 
 } // namespace
 
-SettingsBackupsAction::SettingsBackupsAction(Device *device, ParamsHelper *paramsHelper, SettingsKeeper *keeper,
-                                             UserDialogs *dialogs, std::function<void()> showSettingsPage,
-                                             QObject *parent)
+SettingsBackupsAction::SettingsBackupsAction(Device *device, ParamsHelper *paramsHelper, IdHelper *idHelper,
+                                             SettingsKeeper *keeper, UserDialogs *dialogs,
+                                             std::function<void()> showSettingsPage, QObject *parent)
     : QObject(parent)
     , m_device(device)
     , m_keeper(keeper)
     , m_dialogs(dialogs)
     , m_showSettingsPage(std::move(showSettingsPage))
-    , m_restore(device, paramsHelper)
+    , m_restore(device, paramsHelper, idHelper)
 {
     connect(&m_restore, &SettingsRestore::finished, this, [this](bool, QString text) { emit infoText(text, true); });
+    // What the controller held is kept right before the restore writes over it.
+    connect(&m_restore, &SettingsRestore::aboutToWrite, this,
+            [this] { m_keeper->keep(SettingsSnapshot::Reason::Restore); });
 }
 
 void SettingsBackupsAction::chooseBackup()
@@ -67,19 +70,30 @@ void SettingsBackupsAction::chooseBackup()
 
 void SettingsBackupsAction::offerRestore(const SettingsSnapshot &backup, const SettingsSnapshot &now, bool afterUpdate)
 {
+    // A backup that cannot be written is not offered: the same checks as the restore's own.
+    const QString refusal = m_restore.refusal(backup);
+    if (!refusal.isEmpty()) {
+        emit infoText(refusal, true);
+        return;
+    }
     const Device *device = m_device;
-    const SET_PWM_IN_PARAMS pwmInNow = pwmInOf(now, device->pwmInParams());
-    const SET_MOTION_PARAMS motionNow = motionOf(now, device->motionParams());
-    const QVector<SettingsFieldChange> changes = SettingsFieldDiff::between(
-        pwmInNow, motionNow, pwmInOf(backup, pwmInNow), motionOf(backup, motionNow));
-    if (changes.isEmpty()) {
+    if (m_restore.recordsToWrite(backup).isEmpty()) {
         if (!afterUpdate)
             emit infoText(tr("The controller holds the settings of this backup."), true);
         return;
     }
+    const SET_PWM_IN_PARAMS pwmInNow = pwmInOf(now, device->pwmInParams());
+    const SET_MOTION_PARAMS motionNow = motionOf(now, device->motionParams());
+    const QVector<SettingsFieldChange> changes = SettingsFieldDiff::between(
+        pwmInNow, motionNow, pwmInOf(backup, pwmInNow), motionOf(backup, motionNow));
     QStringList lines;
     for (const SettingsFieldChange &change : changes)
         lines << tr("%1: now %2, backup %3").arg(change.tag, change.before, change.after);
+    if (m_restore.recordsToWrite(backup).contains(SettingsRestore::motorName()))
+        lines << tr("motor: the backup's motor %1 is written").arg(backup.motorName.isEmpty() ? tr("(not in the motor database)")
+                                                                                          : backup.motorName);
+    if (lines.isEmpty()) // records that differ only in bits no field shows
+        lines << tr("the records differ in bits that no field shows");
     const QString intro =
         afterUpdate ? tr("The new firmware holds other settings than the controller had before the update. "
                          "Restore those kept before the update (backup %1)?")
@@ -88,10 +102,9 @@ void SettingsBackupsAction::offerRestore(const SettingsSnapshot &backup, const S
     const QString text = QStringLiteral("%1\n\n%2").arg(intro, lines.join(QLatin1Char('\n')));
     if (!m_dialogs->askButtons(text, tr("Restore"), afterUpdate ? tr("Keep the new settings") : tr("Cancel")))
         return;
-    m_keeper->keep(SettingsSnapshot::Reason::Restore);
     if (m_showSettingsPage)
         m_showSettingsPage();
     QString why;
-    if (!m_restore.start(backup, &why))
+    if (m_restore.start(backup, &why) != SettingsRestore::Start::Started)
         emit infoText(why, true);
 }

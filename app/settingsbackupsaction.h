@@ -8,6 +8,7 @@
 #include <functional>
 
 class Device;
+class IdHelper;
 class ParamsHelper;
 class SettingsKeeper;
 class UserDialogs;
@@ -23,9 +24,10 @@ class SettingsBackupsAction : public QObject
 
 public:
     // Lives in the device model's thread, with the device model and the keeper; the parameter
-    // exchange is only handed on to the restore, which posts to it.
-    // showSettingsPage: the parameter exchange writes while the settings page is shown.
-    SettingsBackupsAction(Device *device, ParamsHelper *paramsHelper, SettingsKeeper *keeper,
+    // exchange and the identification sequencer are only handed on to the restore, which
+    // posts to them. showSettingsPage: the parameter exchange writes while the settings page
+    // is shown.
+    SettingsBackupsAction(Device *device, ParamsHelper *paramsHelper, IdHelper *idHelper, SettingsKeeper *keeper,
                           UserDialogs *dialogs, std::function<void()> showSettingsPage, QObject *parent = nullptr);
 
     // The controller's backups to choose from, newest first.

@@ -6,6 +6,7 @@
 #include "device/settingsfielddiff.h"
 #include "device/settingskeeper.h"
 #include "device/settingsrecords.h"
+#include "device/settingsrestore.h"
 #include "firmware/updateerror.h"
 #include "firmware/updatefwhelper.h"
 #include "ident/idhelper.h"
@@ -102,6 +103,7 @@ void ProductionJob::start()
             m_portLost = true; // the updater reports the end of the update itself
             break;
         case Step::Settings:
+        case Step::Restore:
         case Step::Motor:
             fail(tr("The port was lost."), tr("plug the controller in again and re-run on this port"));
             break;
@@ -163,6 +165,24 @@ void ProductionJob::start()
             fail(tr("The controller did not confirm the motor %1.").arg(m_order.motorName),
                  tr("re-run with --motor on this port"));
     });
+
+    if (m_order.hasRestore) {
+        m_restore = std::make_unique<SettingsRestore>(app->device(), params, app->idHelper());
+        connect(m_restore.get(), &SettingsRestore::aboutToWrite, this, [this] {
+            keepSnapshot(SettingsSnapshot::Reason::Restore);
+            emit progress(m_portName, tr("Restoring: %1").arg(m_restore->written().join(QStringLiteral(", "))));
+            const SettingsSnapshot &backup = m_order.restore;
+            const QStringList written = m_restore->written();
+            if (written.contains(SettingsRestore::pwmInName()) || written.contains(SettingsRestore::motionName())) {
+                SettingsRecords records;
+                records.pwmIn = backup.pwmIn.isEmpty() ? m_app->device()->pwmInParams() : SET_PWM_IN_PARAMS::unpack(backup.pwmIn);
+                records.motion =
+                    backup.motion.isEmpty() ? m_app->device()->motionParams() : SET_MOTION_PARAMS::unpack(backup.motion);
+                reportChanges(records);
+            }
+        });
+        connect(m_restore.get(), &SettingsRestore::finished, this, &ProductionJob::restoreFinished);
+    }
 
     // The snapshot kept before the update (asked by the coordinator) and before each write.
     connect(app->settingsKeeper(), &SettingsKeeper::snapshotKept, this, [this](qint64 id, QString text) {
@@ -237,6 +257,8 @@ void ProductionJob::tick()
     case Step::Settings:
         checkSettings();
         break;
+    case Step::Restore:
+        break; // the restore keeps its own time limit and tells its outcome
     case Step::Verify:
         checkVerify();
         break;
@@ -401,37 +423,20 @@ void ProductionJob::checkReturn()
 
 void ProductionJob::startSettings()
 {
+    if (m_order.hasRestore) {
+        startRestore();
+        return;
+    }
     startStep(Step::Settings);
     Device *device = m_app->device();
-    SettingsRecords records;
-    if (m_order.hasRestore) {
-        // A controller's backup goes back into that controller only.
-        if (m_order.restore.serialNumber != m_outcome.serialNumber) {
-            fail(tr("The backup was taken from the controller %1, not from this one; nothing was written.")
-                     .arg(m_order.restore.serialNumber),
-                 tr("choose a backup of this controller (kordoman --backups %1)").arg(m_outcome.serialNumber));
-            return;
-        }
-        records.pwmIn = device->pwmInParams();
-        records.motion = device->motionParams();
-        if (m_order.restore.pwmIn.size() == SET_PWM_IN_PARAMS::WIRE_SIZE) {
-            records.pwmIn = SET_PWM_IN_PARAMS::unpack(m_order.restore.pwmIn);
-            records.pwmInChanged = true;
-        }
-        if (m_order.restore.motion.size() == SET_MOTION_PARAMS::WIRE_SIZE) {
-            records.motion = SET_MOTION_PARAMS::unpack(m_order.restore.motion);
-            records.motionChanged = true;
-        }
-    } else {
-        records = SettingsRecords::apply(m_order.settings, device->pwmInParams(), device->motionParams());
-    }
+    const SettingsRecords records = SettingsRecords::apply(m_order.settings, device->pwmInParams(), device->motionParams());
     if ((records.pwmInChanged && !device->hasRead(Device::READ_PWM_IN))
         || (records.motionChanged && !device->hasRead(Device::READ_MOTION))) {
         fail(tr("The controller's settings could not be read; nothing was written."),
              settingsRerun());
         return;
     }
-    keepSnapshot(m_order.hasRestore ? SettingsSnapshot::Reason::Restore : SettingsSnapshot::Reason::SettingsWrite);
+    keepSnapshot(SettingsSnapshot::Reason::SettingsWrite);
     reportChanges(records);
     if (!records.limited.isEmpty())
         emit progress(m_portName, tr("Values out of range were limited: %1").arg(records.limited.join(QStringLiteral(", "))));
@@ -447,6 +452,45 @@ void ProductionJob::startSettings()
     if (records.motionChanged)
         params->setMotionRecord(records.motion);
     emit progress(m_portName, tr("Writing the settings"));
+}
+
+// The backup's records the controller does not hold are written as the window restores
+// them: checked, written, confirmed and read back.
+void ProductionJob::startRestore()
+{
+    startStep(Step::Restore);
+    QString text;
+    switch (m_restore->start(m_order.restore, &text)) {
+    case SettingsRestore::Start::Refused:
+        fail(text, m_order.restore.serialNumber != m_outcome.serialNumber
+                       ? tr("choose a backup of this controller (kordoman --backups %1)").arg(m_outcome.serialNumber)
+                       : settingsRerun());
+        return;
+    case SettingsRestore::Start::AlreadyHeld:
+        emit progress(m_portName, text);
+        m_restoreResult = tr("OK, already held, nothing written: %1").arg(m_restore->held().join(QStringLiteral(", ")));
+        continueAfter(Step::Verify);
+        return;
+    case SettingsRestore::Start::Started:
+        m_app->setWork(AppBase::Work::Settings); // the parameter exchange writes on these ticks
+        return;
+    }
+}
+
+void ProductionJob::restoreFinished(bool ok, const QString &text)
+{
+    if (m_step != Step::Restore)
+        return;
+    if (!ok) {
+        fail(text, settingsRerun());
+        return;
+    }
+    emit progress(m_portName, text);
+    const QString written = m_restore->written().join(QStringLiteral(", "));
+    m_restoreResult = m_restore->held().isEmpty()
+                          ? tr("OK, restored: %1").arg(written)
+                          : tr("OK, restored: %1; already held: %2").arg(written, m_restore->held().join(QStringLiteral(", ")));
+    continueAfter(Step::Verify);
 }
 
 // Names the fields the write changes on this controller (its value now, the new one).
@@ -537,7 +581,7 @@ void ProductionJob::succeed()
         return;
     }
     m_outcome.success = true;
-    m_outcome.result = tr("OK");
+    m_outcome.result = m_restoreResult.isEmpty() ? tr("OK") : m_restoreResult;
     finish();
 }
 
@@ -560,6 +604,7 @@ void ProductionJob::finish()
     m_outcome.milliseconds = m_total.elapsed();
     QTimer::singleShot(0, this, [this] {
         m_app->stopTimer();
+        m_restore.reset();
         m_app.reset();
         m_ports.reset();
         emit finished(m_outcome);

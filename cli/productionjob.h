@@ -20,6 +20,7 @@ class AppBase;
 class QTimer;
 class LineRecorder;
 class PortProvider;
+class SettingsRestore;
 struct SettingsRecords;
 
 // What one production run does to every controller; read-only, shared by all the ports.
@@ -98,12 +99,14 @@ signals:
     void finished(PortOutcome outcome);
 
 private:
-    enum class Step { Find, Identified, Flash, Return, Settings, Verify, Motor, Done };
+    enum class Step { Find, Identified, Flash, Return, Settings, Restore, Verify, Motor, Done };
 
     void tick();
     void startStep(Step step);
     void startFlash();
     void startSettings();
+    void startRestore();
+    void restoreFinished(bool ok, const QString &text);
     void startMotor();
     void continueAfter(Step done);
     void checkFind();
@@ -133,6 +136,8 @@ private:
     QStringList m_notWritten; // settings values limited or skipped on this controller
     std::unique_ptr<PortProvider> m_ports;
     std::unique_ptr<AppBase> m_app;
+    std::unique_ptr<SettingsRestore> m_restore; // --restore-backup: writes the backup back
+    QString m_restoreResult;                     // what the summary says of a good restore
     QTimer *m_timer = nullptr;
     Step m_step = Step::Find;
     QElapsedTimer m_total;

@@ -3,6 +3,7 @@
 #include "cli/filechecks.h"
 #include "cli/jsonlines.h"
 #include "app/terminationsignals.h"
+#include "device/settingsbackupcheck.h"
 #include "device/settingsmodel.h"
 #include "device/settingsrecords.h"
 #include "device/settingssnapshots.h"
@@ -113,8 +114,10 @@ bool ProductionLine::prepare(ProductionOrder *order)
         SettingsSnapshot snapshot;
         if (!store.find(m_request.restoreId, &snapshot, &problem))
             return refuse(tr("The settings backup %1 cannot be read: %2").arg(m_request.restoreId).arg(problem));
-        if (!snapshot.hasSettings())
-            return refuse(tr("The settings backup %1 holds no settings records.").arg(m_request.restoreId));
+        // Checked as a settings file is, before any controller is touched.
+        const QString wrong = SettingsBackupCheck::problemText(snapshot);
+        if (!wrong.isEmpty())
+            return refuse(tr("The settings backup %1 cannot be restored: %2.").arg(m_request.restoreId).arg(wrong));
         order->hasRestore = true;
         order->restore = snapshot;
     }
@@ -127,8 +130,9 @@ bool ProductionLine::prepare(ProductionOrder *order)
         if (!file.open(QIODevice::ReadOnly)
             || !SettingsSnapshot::fromFileText(file.read(SettingsDocument::MAX_FILE_SIZE), &snapshot))
             return refuse(tr("The file %1 holds no settings backup.").arg(m_request.restoreFile));
-        if (!snapshot.hasSettings())
-            return refuse(tr("The settings backup %1 holds no settings records.").arg(m_request.restoreFile));
+        const QString wrong = SettingsBackupCheck::problemText(snapshot);
+        if (!wrong.isEmpty())
+            return refuse(tr("The settings backup %1 cannot be restored: %2.").arg(m_request.restoreFile, wrong));
         order->hasRestore = true;
         order->restore = snapshot;
     }

@@ -380,6 +380,12 @@ void Device::rereadSettings()
     extendReadBatch(READ_PWM_IN | READ_MOTION);
 }
 
+void Device::rereadMotor()
+{
+    m_motorParamsRead &= uint16_t(~MOTOR_PARAM_HALVES);
+    extendReadBatch(MOTOR_PARAM_HALVES);
+}
+
 void Device::setPwmInParams(SET_PWM_IN_PARAMS pwmInParams)
 {
     deviceDebug(TAG) << "pwm in set again";

@@ -101,6 +101,8 @@ public slots:
     void updateDeviceAddress(uint8_t address);
     // Reads the two settings records again (a write is checked against what was stored).
     void rereadSettings();
+    // Reads both halves of the motor record again (a motor write is checked the same way).
+    void rereadMotor();
 
 signals:
     void deviceConnectionStateChanged(Device_State_e deviceState);

@@ -71,7 +71,7 @@ SettingsSnapshots::Kept SettingsKeeper::keepBeforeUpdate()
 
 void SettingsKeeper::updateFinished(bool success)
 {
-    m_awaitingUpdatedRecords = success && m_beforeUpdate.hasSettings();
+    m_awaitingUpdatedRecords = success && !m_beforeUpdate.isEmpty();
 }
 
 void SettingsKeeper::compareAfterUpdate()
@@ -80,11 +80,13 @@ void SettingsKeeper::compareAfterUpdate()
         return;
     m_awaitingUpdatedRecords = false;
     const SettingsSnapshot now = SettingsSnapshot::ofDevice(m_device, SettingsSnapshot::Reason::Restore);
-    if (now.serialNumber != m_beforeUpdate.serialNumber || !m_beforeUpdate.hasSettings())
+    if (now.serialNumber != m_beforeUpdate.serialNumber || m_beforeUpdate.isEmpty())
         return;
     const bool pwmInDiffers = !m_beforeUpdate.pwmIn.isEmpty() && !now.pwmIn.isEmpty() && now.pwmIn != m_beforeUpdate.pwmIn;
     const bool motionDiffers =
         !m_beforeUpdate.motion.isEmpty() && !now.motion.isEmpty() && now.motion != m_beforeUpdate.motion;
-    if (pwmInDiffers || motionDiffers)
+    // An update that lost the controller's motor is offered back as well.
+    const bool motorDiffers = !m_beforeUpdate.motor.isEmpty() && !now.motor.isEmpty() && now.motor != m_beforeUpdate.motor;
+    if (pwmInDiffers || motionDiffers || motorDiffers)
         emit settingsChangedByUpdate(m_beforeUpdate, now);
 }

@@ -47,7 +47,8 @@ public slots:
     void updateFinished(bool success);
     // The device model's readBatchFinished: the controller back after an update it
     // survived, with records other than those kept before it, is announced with
-    // settingsChangedByUpdate.
+    // settingsChangedByUpdate (a controller that comes back with another serial number is
+    // another controller: nothing is offered).
     void compareAfterUpdate();
 
 signals:

@@ -64,6 +64,14 @@ bool FaultInjector::refuseRequest(uint8_t msgId)
     return consume(m_config.refuseNext, msgId);
 }
 
+bool FaultInjector::storeOtherKp()
+{
+    if (m_config.storeOtherKp <= 0)
+        return false;
+    --m_config.storeOtherKp;
+    return true;
+}
+
 QByteArray FaultInjector::strayBytes()
 {
     if (!chance(m_config.garbageFraction))

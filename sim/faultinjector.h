@@ -29,6 +29,8 @@ public:
     // Named faults, each consuming one of its count when it fires.
     bool dropAnswerTo(uint8_t msgId);
     bool refuseRequest(uint8_t msgId);
+    // A motion write is stored with another Kp than written (storeOtherKp).
+    bool storeOtherKp();
     bool hasVanished(qint64 nowUs) const;
 
     // Spoilt answers: stray bytes to send before a frame (mostly none), whether the frame

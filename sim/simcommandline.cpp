@@ -211,6 +211,12 @@ std::vector<ValueOption> valueOptions()
           } },
         { "silent-after-message", "Answer message ID, then go silent for good.", "ID",
           intField([](C &c) { return &c.config.faults.silentAfterMessage; }, 0, 255) },
+        { "store-other-kp", "Accept and confirm the next N motion writes (0x45), but store them with Kp one "
+                            "step (1/1024) higher.", "N",
+          intField([](C &c) { return &c.config.faults.storeOtherKp; }, 0, 1 << 20) },
+        { "serial-after-update", "The application started by the bootloader reports this serial number "
+                                 "(a controller whose identity changes across an update).", "N",
+          uintField<uint32_t>([](C &c) { return &c.config.bootloader.serialAfterUpdate; }, 0xFFFFFFFFu) },
     };
 }
 

@@ -62,6 +62,8 @@ struct BootloaderConfig
                                         // its minor version one higher (a new firmware)
     bool settingsChangeOnUpdate = false; // the application started by the bootloader comes with
                                          // other settings: Kp 0.3 and a time to leave of 1 s
+    uint32_t serialAfterUpdate = 0;      // not 0: the application started by the bootloader reports
+                                         // this serial number (another controller's identity)
 };
 
 struct FaultConfig
@@ -85,6 +87,8 @@ struct FaultConfig
     std::map<uint8_t, int> dropFirstAnswers;   // leave out the first N answers to message X
     std::map<uint8_t, int> refuseNext;         // answer the next N requests of X with ANSWER_REFUSED, unapplied
     int silentAfterMessage = -1;               // answer message X once more, then nothing at all
+    int storeOtherKp = 0;                      // the next N motion writes are accepted and confirmed,
+                                               // but stored with Kp one step (1/1024) higher
 
     // Spoilt answer frames, beside the dropped and corrupted ones.
     double garbageFraction = 0.0;     // answer frames preceded by 1..8 stray bytes, 0..1

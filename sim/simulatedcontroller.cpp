@@ -155,7 +155,16 @@ void SimulatedController::handleFrame(const VYX_Protocol::VYX_MSG &msg, qint64 a
             ++m_answerCounts[msg.msgId];
         return;
     }
-    const FirmwareAnswer answer = m_firmware.handle(msg.msgId, msg.payloadBytes());
+    QByteArray payload = msg.payloadBytes();
+    if (msg.msgId == VyxMsg::WRITE_MOTION_PARAMS && payload.size() == SET_MOTION_PARAMS::WIRE_SIZE
+        && m_faults.storeOtherKp()) {
+        SET_MOTION_PARAMS stored = SET_MOTION_PARAMS::unpack(payload);
+        stored.Kp = int16_t(stored.Kp + 1);
+        payload = stored.pack();
+        ++m_otherKpStored;
+        qCDebug(lcSim) << "SIM: stored another Kp than written by the named fault";
+    }
+    const FirmwareAnswer answer = m_firmware.handle(msg.msgId, payload);
     if (answer.answered) {
         m_faults.countAnswerTo(msg.msgId);
         const bool corrupt = m_faults.corruptAnswer();
@@ -283,6 +292,8 @@ void SimulatedController::startApplication()
         m_firmware.takeNewVersion();
     if (m_config.bootloader.settingsChangeOnUpdate)
         m_firmware.takeOtherSettings();
+    if (m_config.bootloader.serialAfterUpdate != 0)
+        m_firmware.takeSerialNumber(m_config.bootloader.serialAfterUpdate);
     m_codec = VYX_Protocol();
     m_rawRequest.clear();
     m_identityFromUs = -1;

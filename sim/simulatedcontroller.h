@@ -46,6 +46,8 @@ public:
     const std::map<uint8_t, int> &requestCounts() const { return m_requestCounts; }
     // Answer frames put on the line, per message id of the request they answer.
     const std::map<uint8_t, int> &answerCounts() const { return m_answerCounts; }
+    // How many motion writes were stored with another Kp (the named fault storeOtherKp).
+    int otherKpStored() const { return m_otherKpStored; }
 
     // Plays a recorded controller instead of the firmware: each good request is answered
     // with the next recorded answer frame of its message id, as recorded; a request with
@@ -112,6 +114,7 @@ private:
     QByteArray m_rawRequest; // the request being received, as on the wire (for traces)
     std::map<uint8_t, int> m_requestCounts;
     std::map<uint8_t, int> m_answerCounts;
+    int m_otherKpStored = 0;
     bool m_replaying = false;
     std::map<uint8_t, std::deque<QByteArray>> m_replayAnswers;
     std::set<uint8_t> m_replayMissingReported;

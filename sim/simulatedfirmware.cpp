@@ -273,6 +273,11 @@ void SimulatedFirmware::takeNewVersion()
     ++m_config.identity.fwMinor;
 }
 
+void SimulatedFirmware::takeSerialNumber(uint32_t serialNumber)
+{
+    m_config.identity.serialNumber = serialNumber;
+}
+
 void SimulatedFirmware::takeOtherSettings()
 {
     m_motion.Kp = 307;         // 0.3

@@ -39,6 +39,8 @@ public:
     void takeNewVersion();
     // An update that does not keep the stored settings: other gains and time to leave.
     void takeOtherSettings();
+    // Another identity: the serial number the controller reports from now on.
+    void takeSerialNumber(uint32_t serialNumber);
 
     uint8_t busAddress() const;
     bool acceptsAddress(uint8_t frameAddress) const;

@@ -2302,10 +2302,6 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Regler aus- und wieder einschalten; bleibt er in seinem Bootloader, --flash an diesem Port erneut ausführen</translation>
     </message>
     <message>
-        <source>The backup was taken from the controller %1, not from this one; nothing was written.</source>
-        <translation>Die Sicherung stammt vom Regler %1, nicht von diesem; nichts wurde geschrieben.</translation>
-    </message>
-    <message>
         <source>choose a backup of this controller (kordoman --backups %1)</source>
         <translation>eine Sicherung dieses Reglers wählen (kordoman --backups %1)</translation>
     </message>
@@ -2390,12 +2386,29 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>OK</translation>
     </message>
     <message>
+<<<<<<< HEAD
         <source>%1 The firmware was not updated; nothing was sent to the controller.</source>
         <translation>%1 Die Firmware wurde nicht aktualisiert; nichts wurde an den Regler gesendet.</translation>
     </message>
     <message>
         <source>make room for the backup, or re-run with --without-backup</source>
         <translation>schaffen Sie Platz für die Sicherung, oder starten Sie erneut mit --without-backup</translation>
+=======
+        <source>Restoring: %1</source>
+        <translation>Wiederherstellung: %1</translation>
+    </message>
+    <message>
+        <source>OK, already held, nothing written: %1</source>
+        <translation>OK, bereits vorhanden, nichts geschrieben: %1</translation>
+    </message>
+    <message>
+        <source>OK, restored: %1</source>
+        <translation>OK, wiederhergestellt: %1</translation>
+    </message>
+    <message>
+        <source>OK, restored: %1; already held: %2</source>
+        <translation>OK, wiederhergestellt: %1; bereits vorhanden: %2</translation>
+>>>>>>> restore
     </message>
 </context>
 <context>
@@ -2445,10 +2458,6 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Die Einstellungssicherung %1 kann nicht gelesen werden: %2</translation>
     </message>
     <message>
-        <source>The settings backup %1 holds no settings records.</source>
-        <translation>Die Einstellungssicherung %1 enthält keine Einstellungsdatensätze.</translation>
-    </message>
-    <message>
         <source>The file %1 holds no settings backup.</source>
         <translation>Die Datei %1 enthält keine Einstellungssicherung.</translation>
     </message>
@@ -2495,6 +2504,10 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     <message>
         <source>What to do</source>
         <translation>Was tun</translation>
+    </message>
+    <message>
+        <source>The settings backup %1 cannot be restored: %2.</source>
+        <translation>Die Einstellungssicherung %1 kann nicht wiederhergestellt werden: %2.</translation>
     </message>
 </context>
 <context>
@@ -2673,6 +2686,45 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     </message>
 </context>
 <context>
+    <name>SettingsBackupCheck</name>
+    <message>
+        <source>it holds no records</source>
+        <translation>sie enthält keine Datensätze</translation>
+    </message>
+    <message>
+        <source>the PWM input record is %1 bytes long, not %2</source>
+        <translation>der PWM-Eingangsdatensatz ist %1 Bytes lang, nicht %2</translation>
+    </message>
+    <message>
+        <source>the motion record is %1 bytes long, not %2</source>
+        <translation>der Bewegungsdatensatz ist %1 Bytes lang, nicht %2</translation>
+    </message>
+    <message>
+        <source>the motor record is %1 bytes long, not %2</source>
+        <translation>der Motordatensatz ist %1 Bytes lang, nicht %2</translation>
+    </message>
+    <message>
+        <source>the PWM input record sets bits 23-31 (0x%1), which hold no setting</source>
+        <translation>der PWM-Eingangsdatensatz setzt die Bits 23-31 (0x%1), die keine Einstellung enthalten</translation>
+    </message>
+    <message>
+        <source>the PWM levels are out of order (low_level %1, center_level %2, high_level %3)</source>
+        <translation>die PWM-Pegel sind nicht in der richtigen Reihenfolge (low_level %1, center_level %2, high_level %3)</translation>
+    </message>
+    <message>
+        <source>the brake intensity %1 is none of 50, 70 and 90</source>
+        <translation>die Bremsstärke %1 ist keiner der Werte 50, 70 und 90</translation>
+    </message>
+    <message>
+        <source>the motion record sets bits 27-31 (0x%1), which hold no setting</source>
+        <translation>der Bewegungsdatensatz setzt die Bits 27-31 (0x%1), die keine Einstellung enthalten</translation>
+    </message>
+    <message>
+        <source>the motor has no usable values (resistance, inductances, flux and pole pairs)</source>
+        <translation>der Motor hat keine brauchbaren Werte (Widerstand, Induktivitäten, Fluss und Polpaare)</translation>
+    </message>
+</context>
+<context>
     <name>SettingsBackupsAction</name>
     <message>
         <source>Device is not connected</source>
@@ -2726,6 +2778,18 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
     </message>
+    <message>
+        <source>motor: the backup&apos;s motor %1 is written</source>
+        <translation>Motor: der Motor %1 der Sicherung wird geschrieben</translation>
+    </message>
+    <message>
+        <source>(not in the motor database)</source>
+        <translation>(nicht in der Motordatenbank)</translation>
+    </message>
+    <message>
+        <source>the records differ in bits that no field shows</source>
+        <translation>die Datensätze unterscheiden sich in Bits, die kein Feld zeigt</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDocument</name>
@@ -2736,14 +2800,6 @@ bei, melden Sie sich dann ab und wieder an.</translation>
 </context>
 <context>
     <name>SettingsRestore</name>
-    <message>
-        <source>The controller did not confirm the restored settings; they may not be stored.</source>
-        <translation>Der Regler hat die wiederhergestellten Einstellungen nicht bestätigt; sie sind womöglich nicht gespeichert.</translation>
-    </message>
-    <message>
-        <source>The controller&apos;s settings could not be read back after the restore.</source>
-        <translation>Die Einstellungen des Reglers konnten nach der Wiederherstellung nicht zurückgelesen werden.</translation>
-    </message>
     <message>
         <source>The controller was lost during the restore; check its settings.</source>
         <translation>Die Verbindung zum Regler ging während der Wiederherstellung verloren; prüfen Sie seine Einstellungen.</translation>
@@ -2761,14 +2817,6 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Gerät ist nicht verbunden</translation>
     </message>
     <message>
-        <source>This backup was taken from the controller %1, not from the one connected.</source>
-        <translation>Diese Sicherung stammt vom Regler %1, nicht vom angeschlossenen.</translation>
-    </message>
-    <message>
-        <source>This backup holds no settings records.</source>
-        <translation>Diese Sicherung enthält keine Einstellungsdatensätze.</translation>
-    </message>
-    <message>
         <source>The controller refused the restored PWM input settings.</source>
         <translation>Der Regler hat die wiederhergestellten PWM-Eingangseinstellungen abgelehnt.</translation>
     </message>
@@ -2777,12 +2825,64 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Der Regler hat die wiederhergestellten Bewegungseinstellungen abgelehnt.</translation>
     </message>
     <message>
-        <source>The settings read back differ from the backup.</source>
-        <translation>Die zurückgelesenen Einstellungen weichen von der Sicherung ab.</translation>
+        <source>The controller did not confirm the restored records; they may not be stored.</source>
+        <translation>Der Regler hat die wiederhergestellten Datensätze nicht bestätigt; sie sind womöglich nicht gespeichert.</translation>
     </message>
     <message>
-        <source>The settings of the backup were written and confirmed by the controller.</source>
-        <translation>Die Einstellungen der Sicherung wurden geschrieben und vom Regler bestätigt.</translation>
+        <source>The controller&apos;s records could not be read back after the restore.</source>
+        <translation>Die Datensätze des Reglers konnten nach der Wiederherstellung nicht zurückgelesen werden.</translation>
+    </message>
+    <message>
+        <source>PWM input settings</source>
+        <translation>PWM-Eingangseinstellungen</translation>
+    </message>
+    <message>
+        <source>motion settings</source>
+        <translation>Bewegungseinstellungen</translation>
+    </message>
+    <message>
+        <source>motor</source>
+        <translation>Motor</translation>
+    </message>
+    <message>
+        <source>An identification is running; nothing was written.</source>
+        <translation>Eine Identifikation läuft; nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <source>This backup was taken from the controller %1, not from the one connected; nothing was written.</source>
+        <translation>Diese Sicherung stammt vom Regler %1, nicht vom angeschlossenen; nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <source>This backup cannot be restored: %1. Nothing was written.</source>
+        <translation>Diese Sicherung kann nicht wiederhergestellt werden: %1. Nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <source>The controller&apos;s records could not be read (%1); nothing was written.</source>
+        <translation>Die Datensätze des Reglers konnten nicht gelesen werden (%1); nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <source>The controller already holds the records of this backup (%1); nothing was written.</source>
+        <translation>Der Regler hat die Datensätze dieser Sicherung bereits (%1); nichts wurde geschrieben.</translation>
+    </message>
+    <message>
+        <source>The controller refused the restored motor.</source>
+        <translation>Der Regler hat den wiederhergestellten Motor abgelehnt.</translation>
+    </message>
+    <message>
+        <source>The controller did not confirm the restored motor; it may not be stored.</source>
+        <translation>Der Regler hat den wiederhergestellten Motor nicht bestätigt; er ist womöglich nicht gespeichert.</translation>
+    </message>
+    <message>
+        <source>The settings read back differ from the backup: %1.</source>
+        <translation>Die zurückgelesenen Einstellungen weichen von der Sicherung ab: %1.</translation>
+    </message>
+    <message>
+        <source>The records of the backup were written and confirmed by the controller and read back: %1.</source>
+        <translation>Die Datensätze der Sicherung wurden geschrieben, vom Regler bestätigt und zurückgelesen: %1.</translation>
+    </message>
+    <message>
+        <source>Already held, not written: %1.</source>
+        <translation>Bereits vorhanden, nicht geschrieben: %1.</translation>
     </message>
 </context>
 <context>

@@ -1,4 +1,6 @@
 #include "app/appbase.h"
+#include "app/settingsbackupsaction.h"
+#include "wire/messageids.h"
 #include "device/settingssnapshots.h"
 #include "tests/common/windowrig.h"
 #include "tests/firmware/firmwareimages.h"
@@ -108,16 +110,37 @@ private slots:
         QCOMPARE(kept[0].reason, QStringLiteral("restore"));
     }
 
-    // An update that keeps the settings offers nothing.
-    void noOfferWhenTheUpdateKeptTheSettings()
+    // An update that keeps the settings offers nothing; nor does one after which another
+    // controller answers (another serial number): its settings are no loss.
+    void noOfferAfterTheUpdate_data()
     {
-        WindowRig rig;
+        QTest::addColumn<bool>("settingsChange");
+        QTest::addColumn<uint32_t>("serialAfterUpdate");
+        QTest::newRow("settings kept") << false << uint32_t(0);
+        QTest::newRow("another serial number") << true << uint32_t(54321);
+    }
+
+    void noOfferAfterTheUpdate()
+    {
+        QFETCH(bool, settingsChange);
+        QFETCH(uint32_t, serialAfterUpdate);
+        SimulatorConfig config;
+        config.bootloader.settingsChangeOnUpdate = settingsChange;
+        config.bootloader.serialAfterUpdate = serialAfterUpdate;
+        WindowRig rig(config);
         QVERIFY(rig.connectDevice());
         QVERIFY(update(rig));
-        QVERIFY(rig.tickUntil([&] { return rig.app().deviceState() == DEVICE_CONNECTED && !rig.device()->isReadBatchRunning(); }));
+        const uint32_t serial = serialAfterUpdate != 0 ? serialAfterUpdate : config.identity.serialNumber;
+        QVERIFY(rig.tickUntil([&] {
+            return rig.app().deviceState() == DEVICE_CONNECTED && rig.device()->serialNumber() == serial
+                && !rig.device()->isReadBatchRunning();
+        }));
         rig.tick(10);
         QVERIFY(rig.dialogs.buttonsOffers.isEmpty());
+        for (const ScriptedDialogs::Message &m : qAsConst(rig.dialogs.messages))
+            QVERIFY2(!m.text.contains(QLatin1String("backup")), qPrintable(m.text));
         QCOMPARE(backups(rig).size(), 1);
+        QCOMPARE(rig.controller().requestsReceived(VyxMsg::WRITE_MOTION_PARAMS), 0);
     }
 
     // An import keeps what the controller held before the file's values reach it.
@@ -173,6 +196,99 @@ private slots:
         // The import went on all the same.
         QVERIFY(rig.settle());
         QVERIFY(rig.tickUntil([&] { return rig.controller().firmware().motionParams().timeToLeave == 20; }));
+    }
+
+    // The settings page's restore checks a backup as the command line does: a whole backup
+    // (settings and motor) is written and read back byte for byte; a refused one is not
+    // offered and writes nothing; one the controller holds writes nothing; a controller
+    // that stores another Kp than it confirmed fails the restore.
+    void settingsPageRestoreTable_data()
+    {
+        QTest::addColumn<QString>("forge");
+        QTest::addColumn<int>("storeOtherKp");
+        QTest::addColumn<bool>("offered");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("whole backup") << "whole" << 0 << true << "written and confirmed";
+        QTest::newRow("already held") << "held" << 0 << false << "holds the settings of this backup";
+        QTest::newRow("kp out of range") << "kp" << 0 << false << "kp 32";
+        QTest::newRow("short record") << "short" << 0 << false << "7 bytes long";
+        QTest::newRow("another controller") << "other" << 0 << false << "taken from the controller 999";
+        QTest::newRow("stores another Kp") << "whole" << 1 << true << "The settings read back differ from the backup";
+    }
+
+    void settingsPageRestoreTable()
+    {
+        QFETCH(QString, forge);
+        QFETCH(int, storeOtherKp);
+        QFETCH(bool, offered);
+        QFETCH(QString, said);
+        SimulatorConfig config;
+        config.faults.storeOtherKp = storeOtherKp;
+        WindowRig rig(config);
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonEscParams");
+
+        const SimulatedFirmware &held = rig.controller().firmware();
+        SET_PWM_IN_PARAMS pwmIn = held.pwmInParams();
+        SET_MOTION_PARAMS motion = held.motionParams();
+        MOTOR_TOTAL motor = held.storedMotor();
+        if (forge != QLatin1String("held")) {
+            pwmIn.deadZone = 12;
+            motion.timeToLeave = 7;
+            motion.Kp = forge == QLatin1String("kp") ? int16_t(-32768) : int16_t(310);
+            motor.Rs *= 1.5f;
+        }
+        SettingsSnapshot backup;
+        backup.serialNumber = forge == QLatin1String("other") ? QStringLiteral("999")
+                                                              : QString::number(rig.device()->serialNumber());
+        backup.time = QDateTime::currentDateTimeUtc();
+        backup.pwmIn = pwmIn.pack();
+        backup.motion = motion.pack();
+        backup.motor = motor.pack();
+        if (forge == QLatin1String("short"))
+            backup.motion.chop(1);
+        backup.id = rig.app().settingsKeeper()->snapshots()->keep(backup).id;
+        QVERIFY(backup.id > 0);
+        const auto writes = [&] {
+            int n = 0;
+            for (uint8_t id : {VyxMsg::WRITE_PWM_IN_PARAMS, VyxMsg::WRITE_MOTION_PARAMS, VyxMsg::SET_MOTOR_IDENT_PARAMS,
+                               VyxMsg::SET_MOTOR_USER_PARAMS})
+                n += rig.controller().requestsReceived(id);
+            return n;
+        };
+
+        // A release build writes the PWM input record just read back once the page shows it:
+        // the restore's writes are those that come after.
+        QVERIFY(rig.settle());
+        rig.tick(40);
+        const int writesBefore = writes();
+
+        SettingsBackupsAction action(rig.device(), rig.params(), rig.app().idHelper(), rig.app().settingsKeeper(),
+                                     &rig.dialogs, nullptr);
+        QStringList told;
+        connect(&action, &SettingsBackupsAction::infoText, this, [&told](QString text) { told << text; });
+        action.offerRestore(backup, SettingsSnapshot::ofDevice(*rig.device(), SettingsSnapshot::Reason::Restore), false);
+        QCOMPARE(rig.dialogs.buttonsOffers.size(), offered ? 1 : 0);
+        if (offered)
+            QVERIFY(rig.tickUntil([&] { return !told.isEmpty(); }));
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told.first().contains(said), qPrintable(told.first()));
+        if (!offered) {
+            rig.tick(40);
+            QCOMPARE(writes(), writesBefore);
+            return;
+        }
+        QVERIFY(writes() > writesBefore);
+        if (storeOtherKp != 0) {
+            QCOMPARE(rig.controller().otherKpStored(), 1);
+            return;
+        }
+        // The controller holds the backup byte for byte, and the device model read it back.
+        QCOMPARE(held.pwmInParams().pack(), backup.pwmIn);
+        QCOMPARE(held.motionParams().pack(), backup.motion);
+        QCOMPARE(held.storedMotor().pack(), backup.motor);
+        QCOMPARE(rig.device()->motorParams().pack(), backup.motor);
+        QVERIFY2(told.first().contains(QStringLiteral("PWM input settings, motion settings, motor")), qPrintable(told.first()));
     }
 
     // The settings page lists the controller's backups and restores the one chosen.

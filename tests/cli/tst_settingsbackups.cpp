@@ -4,6 +4,8 @@
 #include "tests/common/framedecode.h"
 #include "tests/common/simprocess.h"
 #include "tests/firmware/firmwareimages.h"
+#include "sim/simulatedfirmware.h"
+#include "wire/motortotal.h"
 #include "wire/messageids.h"
 #include "wire/records.h"
 
@@ -14,6 +16,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <utility>
 
 // kordoman on the simulated controller (kordo-sim on a pseudo-terminal): a firmware update
 // that loses the controller's settings leaves a backup of them, which --restore-backup
@@ -203,28 +206,138 @@ private slots:
         QVERIFY2(!listed.out.contains(linked), qPrintable(listed.out));
     }
 
-    // A backup of one controller is not written into another.
-    void restoreRefusesAnotherController()
+private:
+    // The backups the restore table writes: the simulated controller's own records (serial
+    // number 777) with the changes of each row.
+    enum class Forge {
+        Whole, Held, KpOutOfRange, DeadZoneByte, InvertedLevels, BrakeIntensity, ShortRecord, MotorOnly, OtherController
+    };
+
+    static SettingsSnapshot backupOf(Forge forge)
     {
-        const QString dataDir = m_dir.filePath(QStringLiteral("other-data"));
-        const QString trace = m_dir.filePath(QStringLiteral("other.trace"));
-        {
-            SettingsSnapshots store(QDir(dataDir).filePath(QStringLiteral("Kordo_Db")), dataDir);
-            QVERIFY(QDir().mkpath(QDir(dataDir).filePath(QStringLiteral("Kordo_Db"))));
-            SettingsSnapshot s;
-            s.serialNumber = QStringLiteral("999");
-            s.time = QDateTime::currentDateTimeUtc();
-            SET_MOTION_PARAMS motion;
-            motion.timeToLeave = 33;
-            s.motion = motion.pack();
-            QCOMPARE(store.keep(s).id, qint64(1));
+        SimulatorConfig config;
+        config.identity.serialNumber = 777;
+        const SimulatedFirmware held(config);
+        SET_PWM_IN_PARAMS pwmIn = held.pwmInParams();
+        SET_MOTION_PARAMS motion = held.motionParams();
+        MOTOR_TOTAL motor = held.storedMotor();
+        if (forge != Forge::Held) { // another controller's values, all within their ranges
+            pwmIn.deadZone = 12;
+            pwmIn.speedNorm = 1500;
+            motion.timeToLeave = 7;
+            motion.Kp = 310;
+            motor.Rs *= 1.5f;
+            motor.maxMotorCurrent = 250;
         }
-        SimProcess sim({"--serial", "777", "--trace", trace});
+        SettingsSnapshot s;
+        s.serialNumber = forge == Forge::OtherController ? QStringLiteral("999") : QStringLiteral("777");
+        s.time = QDateTime::currentDateTimeUtc();
+        s.firmware = QStringLiteral("1.2.3");
+        s.reason = SettingsSnapshot::reasonKey(SettingsSnapshot::Reason::FirmwareUpdate);
+        switch (forge) {
+        case Forge::KpOutOfRange:
+            motion.Kp = int16_t(-32768); // 0x8000
+            break;
+        case Forge::InvertedLevels:
+            std::swap(pwmIn.lowLevel, pwmIn.highLevel);
+            break;
+        case Forge::BrakeIntensity:
+            motion.brakeIntensity = 127;
+            break;
+        default:
+            break;
+        }
+        s.pwmIn = pwmIn.pack();
+        s.motion = motion.pack();
+        s.motor = motor.pack();
+        if (forge == Forge::DeadZoneByte)
+            s.pwmIn[3] = char(0xFF);
+        if (forge == Forge::ShortRecord)
+            s.motion.chop(1);
+        if (forge == Forge::MotorOnly) {
+            s.pwmIn.clear();
+            s.motion.clear();
+        }
+        return s;
+    }
+
+    // The write requests the simulator received: settings and both halves of the motor.
+    static int writes(const SimProcess::Counts &counts)
+    {
+        int n = 0;
+        for (int id : {VyxMsg::WRITE_PWM_IN_PARAMS, VyxMsg::WRITE_MOTION_PARAMS, VyxMsg::SET_MOTOR_IDENT_PARAMS,
+                       VyxMsg::SET_MOTOR_USER_PARAMS}) {
+            const auto it = counts.in.find(id);
+            n += it == counts.in.end() ? 0 : it->second;
+        }
+        return n;
+    }
+
+private slots:
+    // --restore-backup on the simulated controller: a whole backup is written and read back
+    // byte for byte; a backup that a settings file's checks refuse, another controller's, or
+    // one the controller already holds writes nothing; a controller that stores another
+    // value than it confirmed fails the restore.
+    void restoreTable_data()
+    {
+        QTest::addColumn<int>("forge");
+        QTest::addColumn<QStringList>("simOptions");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("writeFrames"); // -1: some
+        QTest::newRow("whole backup") << int(Forge::Whole) << QStringList() << 0
+                                      << "OK, restored: PWM input settings, motion settings, motor" << -1;
+        QTest::newRow("motor only") << int(Forge::MotorOnly) << QStringList() << 0 << "OK, restored: motor" << 2;
+        QTest::newRow("already held") << int(Forge::Held) << QStringList() << 0 << "already holds the records" << 0;
+        QTest::newRow("kp out of range") << int(Forge::KpOutOfRange) << QStringList() << 1 << "kp 32" << 0;
+        // Bits 5-7 of the dead zone byte belong to the controller: restored as they were.
+        QTest::newRow("dead zone byte") << int(Forge::DeadZoneByte) << QStringList() << 0
+                                        << "OK, restored: PWM input settings, motion settings, motor" << -1;
+        QTest::newRow("inverted levels") << int(Forge::InvertedLevels) << QStringList() << 1 << "out of order" << 0;
+        QTest::newRow("brake intensity") << int(Forge::BrakeIntensity) << QStringList() << 1 << "brake intensity 127"
+                                         << 0;
+        QTest::newRow("short record") << int(Forge::ShortRecord) << QStringList() << 1
+                                      << "the motion record is 7 bytes long, not 8" << 0;
+        QTest::newRow("another controller") << int(Forge::OtherController) << QStringList() << 1
+                                            << "taken from the controller 999" << 0;
+        QTest::newRow("stores another Kp") << int(Forge::Whole) << QStringList {"--store-other-kp", "1"} << 1
+                                           << "The settings read back differ from the backup: motion settings" << -1;
+    }
+
+    void restoreTable()
+    {
+        QFETCH(int, forge);
+        QFETCH(QStringList, simOptions);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QFETCH(int, writeFrames);
+        const QString dataDir = m_dir.filePath(QStringLiteral("restore-%1").arg(QTest::currentDataTag()));
+        const SettingsSnapshot backup = backupOf(Forge(forge));
+        {
+            QVERIFY(QDir().mkpath(QDir(dataDir).filePath(QStringLiteral("Kordo_Db"))));
+            SettingsSnapshots store(QDir(dataDir).filePath(QStringLiteral("Kordo_Db")), dataDir);
+            QCOMPARE(store.keep(backup).id, qint64(1));
+        }
+        const QString trace = m_dir.filePath(QStringLiteral("restore-%1.trace").arg(QTest::currentDataTag()));
+        SimProcess sim(QStringList {"--serial", "777", "--trace", trace} + simOptions);
         QVERIFY(sim.isReady());
         const Run restore = kordoman({"--restore-backup", "1", "--port", sim.adapterPortSpec(), "--data-dir", dataDir});
-        QCOMPARE(restore.code, 1);
-        QVERIFY2(restore.out.contains(QStringLiteral("taken from the controller 999")), qPrintable(restore.out));
-        QVERIFY(lastAnswer(trace, VyxMsg::WRITE_MOTION_PARAMS).isEmpty()); // nothing was written
+        QVERIFY2(restore.code == exitCode, qPrintable(restore.out + restore.err));
+        QVERIFY2((restore.out + restore.err).contains(said), qPrintable(restore.out + restore.err));
+        const int written = writes(sim.counts());
+        if (writeFrames >= 0)
+            QCOMPARE(written, writeFrames);
+        else
+            QVERIFY(written > 0);
+        if (exitCode != 0)
+            return;
+        // Read back from the controller after the restore: the backup's bytes.
+        if (!backup.pwmIn.isEmpty()) {
+            QCOMPARE(lastAnswer(trace, VyxMsg::GET_PWM_IN_PARAMS), backup.pwmIn);
+            QCOMPARE(lastAnswer(trace, VyxMsg::GET_MOTION_PARAMS), backup.motion);
+        }
+        QCOMPARE(lastAnswer(trace, VyxMsg::GET_MOTOR_PARAMS) + lastAnswer(trace, VyxMsg::GET_MOTOR_USER_PARAMS),
+                 backup.motor);
     }
 
     void diffSettings()

@@ -193,6 +193,33 @@ private slots:
             QVERIFY(s.time >= now.addDays(-days));
     }
 
+    // The limit itself: a backup taken exactly DAYS days before now is not older than DAYS
+    // days and is kept; a second earlier it goes.
+    void pruneKeepsABackupTakenAtTheLimit_data()
+    {
+        QTest::addColumn<int>("secondsBeforeLimit");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("exactly at the limit") << 0 << true;
+        QTest::newRow("a second before the limit") << 1 << false;
+        QTest::newRow("a second after the limit") << -1 << true;
+    }
+
+    void pruneKeepsABackupTakenAtTheLimit()
+    {
+        QFETCH(int, secondsBeforeLimit);
+        QFETCH(bool, kept);
+        SettingsSnapshots store(dbDir(), m_dir->path());
+        // Local times in a zone far from UTC: the limit is a span of days, wherever the clock is.
+        const QDateTime now = QDateTime(QDate(2026, 12, 1), QTime(1, 30, 0), Qt::OffsetFromUTC, -5 * 3600);
+        const int days = 10;
+        QVERIFY(store.keep(sample(QStringLiteral("9"), now.addDays(-days).addSecs(-secondsBeforeLimit), 1)).id > 0);
+        QString problem;
+        QCOMPARE(store.prune(days, now, &problem), kept ? 0 : 1);
+        QVector<SettingsSnapshot> left;
+        QVERIFY(store.list(QString(), &left, &problem));
+        QCOMPARE(left.size(), kept ? 1 : 0);
+    }
+
     // A database made before snapshots existed: the table is added, the version set, the
     // motors stay as they were and the motor database still works on it.
     void olderDatabaseGainsTheTableAndKeepsItsMotors()
