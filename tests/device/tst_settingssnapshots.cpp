@@ -193,6 +193,50 @@ private slots:
             QVERIFY(s.time >= now.addDays(-days));
     }
 
+    // A backup taken exactly DAYS days ago is kept, one a second older goes: in the database
+    // and among the backup files alike.
+    void pruneKeepsABackupTakenAtTheLimit_data()
+    {
+        QTest::addColumn<bool>("inFiles");
+        QTest::newRow("database") << false;
+        QTest::newRow("backup files") << true;
+    }
+
+    void pruneKeepsABackupTakenAtTheLimit()
+    {
+        QFETCH(bool, inFiles);
+        SettingsSnapshots store(dbDir(), m_dir->path());
+        const QDateTime now = QDateTime(QDate(2026, 12, 1), QTime(12, 0, 0), Qt::UTC);
+        const QDateTime limit = now.addDays(-10);
+        for (const QDateTime &taken : {limit, limit.addSecs(-1)}) {
+            const SettingsSnapshot s = sample(QStringLiteral("9"), taken, 1);
+            if (!inFiles) {
+                QVERIFY(store.keep(s).id > 0);
+                continue;
+            }
+            QFile file(m_dir->filePath(QStringLiteral("settings-backup-9-%1.json").arg(taken.toSecsSinceEpoch())));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(s.toFileText()) > 0);
+        }
+        QString problem;
+        QStringList kept;
+        QCOMPARE(store.prune(10, now, &problem), inFiles ? 0 : 1);
+        QCOMPARE(store.pruneFiles(10, now, &kept), inFiles ? 1 : 0);
+        QVERIFY(kept.isEmpty());
+        QVector<SettingsSnapshot> left;
+        if (inFiles) {
+            for (const QString &path : store.backupFiles()) {
+                QFile file(path);
+                SettingsSnapshot s;
+                QVERIFY(file.open(QIODevice::ReadOnly) && SettingsSnapshot::fromFileText(file.readAll(), &s));
+                left << s;
+            }
+        } else {
+            QVERIFY(store.list(QString(), &left, &problem));
+        }
+        QCOMPARE(left.size(), 1);
+        QCOMPARE(left.first().time, limit);
+    }
+
     // A database made before snapshots existed: the table is added, the version set, the
     // motors stay as they were and the motor database still works on it.
     void olderDatabaseGainsTheTableAndKeepsItsMotors()
