@@ -220,6 +220,8 @@ int FlashCommand::run(const QString &fileName)
     });
 
     // What it waits for is said at once: the search may take its whole time limit.
+    if (m_portNames.size() == 1)
+        m_outcome.port = m_portNames.first();
     if (m_portNames.isEmpty())
         say(tr("Looking for a controller on the serial ports (up to %1 s).").arg(FIND_TIMEOUT_MS / 1000));
     else

@@ -534,6 +534,33 @@ private slots:
         QCOMPARE(kordoman({"--backups", "--json"}).out, QString());
     }
 
+    // What goes wrong is named for what it is.
+    void faultsNamedForWhatTheyAre_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // LOOP, ABSENT and TTY stand for paths of the test
+        QTest::addColumn<QString>("said");
+        QTest::newRow("a link loop to decode") << QStringList {"--decode", "LOOP"} << "leads round in a loop";
+        QTest::newRow("a backup file that does not exist")
+            << QStringList {"--restore-backup", "ABSENT", "--port", "TTY"} << "neither a backup number nor a file that exists";
+        QTest::newRow("a named port that does not exist") << QStringList {"--list-ports", "--port", "ABSENT"}
+                                                          << "named with --port does not exist";
+    }
+    void faultsNamedForWhatTheyAre()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        const QString loop = dir.filePath(QStringLiteral("loop"));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("round")), loop));
+        QVERIFY(QFile::link(loop, dir.filePath(QStringLiteral("round"))));
+        arguments.replaceInStrings(QStringLiteral("LOOP"), loop);
+        arguments.replaceInStrings(QStringLiteral("ABSENT"), dir.filePath(QStringLiteral("abc")));
+        arguments.replaceInStrings(QStringLiteral("TTY"), dir.filePath(QStringLiteral("tty")));
+        const Run run = runProgram(arguments);
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    }
+
     // One command a line: the second is refused, naming both, never silently dropped.
     void twoCommandsAreRefused_data()
     {

@@ -1,3 +1,5 @@
+#include "app/datadirectory.h"
+#include "cli/resultscommand.h"
 #include "results/resultsrecorder.h"
 #include "results/resultsstore.h"
 
@@ -6,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <QtTest>
 
 // The results store on SQLite: the schema made from nothing, each result written once
@@ -238,6 +241,30 @@ private slots:
             recorder.record(run(QStringLiteral("c"), t0), {result(QStringLiteral("p0"), QStringLiteral("1"), true, t0)});
         QCOMPARE(outcome.status, ResultsRecorder::Status::Lost);
         QVERIFY(outcome.message.contains(QLatin1String("could not be recorded")));
+    }
+
+    // Text from a shared database reaches the terminal with its control characters escaped.
+    void historyShowsControlCharactersEscaped()
+    {
+        const QString data = m_dir.filePath(QStringLiteral("escapes"));
+        QVERIFY(QDir().mkpath(data + QStringLiteral("/Kordo_Db")));
+        const QDateTime t0 = QDateTime::currentDateTimeUtc();
+        ResultRecord forged = result(QStringLiteral("/dev/ttyUSB0\r"), QStringLiteral("4711"), false, t0);
+        forged.reason = QStringLiteral("\x1b[2J\x1b]0;owned\x07 cleared");
+        forged.firmwareBefore = QStringLiteral("1.2\n3");
+        {
+            ResultsStore store(ResultsLocation::sqlite(data + QStringLiteral("/Kordo_Db/results.sqlite")));
+            QVERIFY2(store.record(run(QStringLiteral("forged"), t0), {forged}), qPrintable(store.errorString()));
+        }
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        QCOMPARE(ResultsCommand(DataDirectory::resolve(data), QString(), o, e).history(QStringLiteral("4711"), false), 0);
+        o.flush();
+        for (const QChar c : qAsConst(out))
+            QVERIFY2(c == QLatin1Char('\n') || c.unicode() >= 0x20, qPrintable(out.toUtf8().toHex()));
+        QVERIFY2(out.contains(QLatin1String("\\x1b[2J\\x1b]0;owned\\x07 cleared")), qPrintable(out));
+        QVERIFY2(out.contains(QLatin1String("1.2\\n3")), qPrintable(out));
+        QVERIFY2(out.contains(QLatin1String("/dev/ttyUSB0\\r")), qPrintable(out));
     }
 
     // A URL the program refuses names what is wrong with it, and never repeats a password.
