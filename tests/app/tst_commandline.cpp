@@ -615,7 +615,7 @@ private slots:
                                    "--overwrite", "--flash", "--version", "--list-ports", "--support-bundle",
                                    "--settings", "--report", "--all-adapters", "--results-db", "--sync-results",
                                    "--history", "--json", "--backups", "--prune-backups", "--restore-backup",
-                                   "--diff-settings", "--capture", "--decode"})
+                                   "--diff-settings", "--all", "--capture", "--decode"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
     }
 
