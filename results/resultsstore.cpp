@@ -434,12 +434,12 @@ QList<QStringList> ResultsStore::uniqueKeys(const QString &table, bool *ok)
 bool ResultsStore::checkSchema()
 {
     QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    const QStringList tables = db.tables(QSql::Tables);
     for (const ExpectedTable &expected : expectedTables()) {
         const QString table = QLatin1String(expected.name);
-        if (!tables.contains(table))
-            return fail(tr("the table %1 is missing").arg(table));
+        // A table has columns: none means none of that name is visible (search path included).
         const QSqlRecord columns = db.record(table);
+        if (columns.isEmpty())
+            return fail(tr("the table %1 is missing").arg(table));
         for (const QString &column : expected.columns) {
             if (columns.indexOf(column) < 0)
                 return fail(tr("the table %1 has no column %2").arg(table, column));
