@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <vector>
 
 CommandLineOptions CommandLine::parse(const QStringList &arguments)
 {
@@ -87,7 +88,9 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
                                           tr("Print the fields in which the controller on --port differs from a settings "
                                              "file, and exit: 0 when equal, 1 when they differ, 2 on an error."),
                                           QStringLiteral("FILE"));
-    parser.addOptions({backups, pruneBackups, restoreBackup, diffSettings});
+    const QCommandLineOption all(QStringLiteral("all"),
+                                 tr("With --prune-backups 0: remove every settings backup, the backup files as well."));
+    parser.addOptions({backups, pruneBackups, restoreBackup, diffSettings, all});
 
 
     // The line recorder's options.
@@ -129,6 +132,22 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
         options.command = CommandLineOptions::Command::ShowVersion;
         return options;
     }
+    // One command a line: a second one would be dropped without a word. (--flash and
+    // --settings are one command, the production line's.)
+    const std::vector<std::vector<const QCommandLineOption *>> commandOptions {
+        {&exportMotors}, {&importMotors}, {&listPorts}, {&supportBundle}, {&flash, &settings}, {&syncResults},
+        {&history}, {&backups}, {&pruneBackups}, {&restoreBackup}, {&diffSettings}, {&decode}};
+    QStringList givenCommands;
+    for (const auto &group : commandOptions) {
+        for (const QCommandLineOption *option : group) {
+            if (parser.isSet(*option)) {
+                givenCommands << QStringLiteral("--") + option->names().constFirst();
+                break;
+            }
+        }
+    }
+    if (givenCommands.size() > 1)
+        return invalid(tr("%1 and %2 are two commands: give one at a time.").arg(givenCommands.at(0), givenCommands.at(1)));
     // Settings backups and the settings comparison: each alone, the last two with one port.
     const int backupCommands = int(parser.isSet(backups)) + int(parser.isSet(pruneBackups))
                                + int(parser.isSet(restoreBackup)) + int(parser.isSet(diffSettings));
@@ -156,6 +175,10 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
             options.pruneDays = parser.value(pruneBackups).toInt(&ok);
             if (!ok || options.pruneDays < 0)
                 return invalid(tr("The number of days %1 is not a whole number of 0 or more.").arg(parser.value(pruneBackups)));
+            // 0 days removes every backup: a slip of the finger must not do that.
+            if (options.pruneDays == 0 && !parser.isSet(all))
+                return invalid(tr("--prune-backups 0 removes every settings backup: add --all to mean it."));
+            options.pruneAll = options.pruneDays == 0;
         } else if (parser.isSet(restoreBackup)) {
             options.command = CommandLineOptions::Command::RestoreBackup;
             const QString backup = parser.value(restoreBackup);
@@ -174,7 +197,13 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
             if (options.diffFile.isEmpty())
                 return invalid(tr("The settings file name is empty."));
         }
-        return options;
+    }
+    if (parser.isSet(all) && !options.pruneAll)
+        return invalid(tr("--all is used only with --prune-backups 0."));
+    if (backupCommands > 0) {
+        if (parser.isSet(withoutBackup))
+            return invalid(tr("--without-backup is used only with --flash."));
+        return withOutputOptions(parser, {json, capture, resultsDb}, options);
     }
     if (parser.isSet(exportMotors) && parser.isSet(importMotors))
         return invalid(tr("--export-motors and --import-motors cannot be combined."));
@@ -240,11 +269,6 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
         if (options.decodeFile.isEmpty())
             return invalid(tr("The capture file name is empty."));
     }
-    if (parser.isSet(capture)) {
-        options.captureFile = parser.value(capture);
-        if (options.captureFile.isEmpty())
-            return invalid(tr("The capture file name is empty."));
-    }
     const bool motorCommand = options.command == CommandLineOptions::Command::ExportMotors
                               || options.command == CommandLineOptions::Command::ImportMotors;
     if (motorCommand && options.motorFile.isEmpty())
@@ -263,20 +287,45 @@ CommandLineOptions CommandLine::parse(const QStringList &arguments)
         if (parser.isSet(history) && options.historySerial.isEmpty())
             return invalid(tr("The serial number for --history is empty."));
     }
+    options.withoutBackup = parser.isSet(withoutBackup);
+    const bool flashes = options.command == CommandLineOptions::Command::Flash
+                         || options.command == CommandLineOptions::Command::Production;
+    if (options.withoutBackup && !(flashes && parser.isSet(flash)))
+        return invalid(tr("--without-backup is used only with --flash."));
+    return withOutputOptions(parser, {json, capture, resultsDb}, options);
+}
+
+CommandLineOptions CommandLine::withOutputOptions(const QCommandLineParser &parser, const OutputOptions &given,
+                                                  CommandLineOptions options)
+{
+    const auto invalid = [&options](const QString &error) {
+        options.command = CommandLineOptions::Command::Invalid;
+        options.error = error;
+        return options;
+    };
     const auto commandIs = [&options](std::initializer_list<CommandLineOptions::Command> commands) {
         return std::find(commands.begin(), commands.end(), options.command) != commands.end();
     };
     using C = CommandLineOptions::Command;
-    options.resultsDb = parser.value(resultsDb);
-    if (parser.isSet(resultsDb) && !commandIs({C::Flash, C::Production, C::SyncResults, C::History}))
+    options.resultsDb = parser.value(given.resultsDb);
+    if (parser.isSet(given.resultsDb) && !commandIs({C::Flash, C::Production, C::SyncResults, C::History}))
         return invalid(tr("--results-db is used only with --flash, --settings, --motor, --sync-results or --history."));
-    if (parser.isSet(resultsDb) && options.resultsDb.isEmpty())
+    if (parser.isSet(given.resultsDb) && options.resultsDb.isEmpty())
         return invalid(tr("The results database URL is empty."));
-    options.withoutBackup = parser.isSet(withoutBackup);
-    if (options.withoutBackup && !(commandIs({C::Flash, C::Production}) && parser.isSet(flash)))
-        return invalid(tr("--without-backup is used only with --flash."));
-    options.json = parser.isSet(json);
-    if (options.json && !commandIs({C::Flash, C::Production, C::ListPorts, C::History}))
-        return invalid(tr("--json is used only with --flash, --settings, --motor, --list-ports or --history."));
+    options.json = parser.isSet(given.json);
+    if (options.json
+        && !commandIs({C::Flash, C::Production, C::ListPorts, C::History, C::ListBackups, C::RestoreBackup,
+                       C::DiffSettings}))
+        return invalid(tr("--json is used only with --flash, --settings, --motor, --list-ports, --history, --backups, "
+                          "--restore-backup or --diff-settings."));
+    // A capture is a recording of the serial line: only what talks to a controller makes one.
+    if (parser.isSet(given.capture) && !commandIs({C::RunWindow, C::Flash, C::Production, C::RestoreBackup, C::DiffSettings}))
+        return invalid(tr("--capture is used only with the window, --flash, --settings, --motor, --restore-backup or "
+                          "--diff-settings: the other commands talk to no controller."));
+    if (parser.isSet(given.capture)) {
+        options.captureFile = parser.value(given.capture);
+        if (options.captureFile.isEmpty())
+            return invalid(tr("The capture file name is empty."));
+    }
     return options;
 }

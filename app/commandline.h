@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QString>
 #include <QStringList>
@@ -50,6 +52,7 @@ struct CommandLineOptions
     // Settings backups and the settings comparison.
     QString backupSerial;       // --backups SERIAL; empty: every controller
     int pruneDays = 0;          // --prune-backups DAYS
+    bool pruneAll = false;      // --prune-backups 0 --all: every backup
     qint64 restoreId = 0;       // --restore-backup ID
     QString restoreFile;        // --restore-backup FILE (a backup the database could not take)
     QString diffFile;           // --diff-settings FILE
@@ -70,4 +73,16 @@ public:
     // program can choose a headless one for everything but the window); the help text is
     // filled only once a QCoreApplication exists.
     static CommandLineOptions parse(const QStringList &arguments);
+
+private:
+    struct OutputOptions
+    {
+        const QCommandLineOption &json;
+        const QCommandLineOption &capture;
+        const QCommandLineOption &resultsDb;
+    };
+    // --json, --capture and --results-db taken where the command honours them, refused
+    // (naming the option) where it does not.
+    static CommandLineOptions withOutputOptions(const QCommandLineParser &parser, const OutputOptions &given,
+                                                CommandLineOptions options);
 };

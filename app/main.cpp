@@ -82,6 +82,11 @@ int runFlash(const CommandLineOptions &options, const DataDirectory &dataDirecto
     ProductionOrder order(dataDirectory);
     order.firmwareFile = QFileInfo(options.firmwareFile).absoluteFilePath();
     ProductionRecording recording;
+    recording.setWaitNotice([&](const QString &text) {
+        if (options.json)
+            JsonLines::write(out, JsonLines::progress(QString(), text));
+        err << text << Qt::endl;
+    });
     QString problem;
     if (!recording.prepare(recordingOptions(options), order, QString(), &problem)) {
         if (options.json)
@@ -137,6 +142,7 @@ int runBackups(const CommandLineOptions &options, const DataDirectory &dataDirec
                QTextStream &out, QTextStream &err)
 {
     BackupsCommand command(dataDirectory, out, err);
+    command.setJson(options.json);
     switch (options.command) {
     case CommandLineOptions::Command::ListBackups:
         return command.list(options.backupSerial);
@@ -146,6 +152,7 @@ int runBackups(const CommandLineOptions &options, const DataDirectory &dataDirec
         ProductionLine::Request request(dataDirectory);
         request.restoreId = options.restoreId;
         request.restoreFile = options.restoreFile;
+        request.json = options.json;
         if (!options.captureFile.isEmpty())
             request.lineRecorder = recorder;
         request.ports << SerialPortProvider::parseExtraPort(options.portSpecs.value(0));

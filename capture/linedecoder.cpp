@@ -257,9 +257,10 @@ QString LineDecoder::describeFields(Direction direction, uint8_t msgId, const QB
 
 QString LineDecoder::describe(const Record &record)
 {
-    const QString time = QDateTime::fromMSecsSinceEpoch(record.timeUs / 1000, Qt::UTC)
-                             .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-        + QStringLiteral(".%1").arg(record.timeUs % 1000000, 6, 10, QLatin1Char('0'));
+    // Whole seconds rounded down, so that a time before 1970 keeps positive microseconds.
+    const qint64 seconds = record.timeUs >= 0 ? record.timeUs / 1000000 : -((-record.timeUs + 999999) / 1000000);
+    const QString time = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+        + QStringLiteral(".%1").arg(record.timeUs - seconds * 1000000, 6, 10, QLatin1Char('0'));
     // The line is named only where a capture holds several (a production run).
     const QString timeAndLine = record.line ? QStringLiteral("%1 line %2").arg(time).arg(record.line) : time;
     const QString head = QStringLiteral("%1 %2 %3").arg(

@@ -5,6 +5,7 @@
 #include "link/portreport.h"
 #include "link/serialportprovider.h"
 
+#include <QFileInfo>
 #include <QTextStream>
 
 DiagnosticsCommand::DiagnosticsCommand(const QStringList &extraPortSpecs, QTextStream &out, QTextStream &err)
@@ -20,6 +21,22 @@ QString DiagnosticsCommand::probedPortList() const
 
 int DiagnosticsCommand::listPorts(bool json)
 {
+    // A port named with --port that is not there is said, not left out of the list.
+    QStringList missing;
+    for (const QString &spec : qAsConst(m_extraPortSpecs)) {
+        const PortInfo named = SerialPortProvider::parseExtraPort(spec);
+        if (!QFileInfo::exists(named.systemLocation))
+            missing << named.portName;
+    }
+    const auto sayMissing = [&] {
+        for (const QString &port : qAsConst(missing)) {
+            const QString message = tr("The port %1 named with --port does not exist.").arg(port);
+            if (json)
+                JsonLines::write(m_out, JsonLines::error(message));
+            m_err << message << Qt::endl;
+        }
+        return missing.isEmpty() ? 0 : 1;
+    };
     if (json) {
         const SerialPortProvider ports(m_extraPortSpecs);
         for (const PortInfo &port : ports.availablePorts()) {
@@ -36,11 +53,11 @@ int DiagnosticsCommand::listPorts(bool json)
                                                       ? QString()
                                                       : PortDoctor::explain(location, error, PortSystem::machine())}});
         }
-        return 0;
+        return sayMissing();
     }
     m_out << probedPortList();
     m_out.flush();
-    return 0;
+    return sayMissing();
 }
 
 int DiagnosticsCommand::writeSupportBundle(const QString &fileName, const QString &program,

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <sys/stat.h>
 #endif
 
@@ -34,6 +35,12 @@ QString FileChecks::outputProblem(const QString &path)
 
 QString FileChecks::inputProblem(const QString &path)
 {
+#ifdef Q_OS_UNIX
+    // A link that leads round in a loop exists, but leads nowhere: not "missing".
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ELOOP)
+        return tr("%1 is a link that leads round in a loop.").arg(path);
+#endif
     if (existsAsOtherThanRegularFile(path))
         return tr("%1 is not a regular file.").arg(path);
     return QString();

@@ -79,7 +79,18 @@ int FlashCommand::run(const QString &fileName)
                                                                          : AppBase::UpdateBackup::Required);
     };
 
+    // Why no controller was found, told at the end as the production line tells it.
+    bool portOpened = false;
+    bool portSeen = false;
+    QString portProblem;
+    QObject::connect(com, &ComHelper::portProblem, &loop, [&](const QString &problem) { portProblem = problem; });
+    QObject::connect(com, &ComHelper::portConnectionStateChange, &loop,
+                     [&](QString portName, bool, bool isConnecting, bool isConnected) {
+                         if ((isConnecting || isConnected) && !portName.isEmpty())
+                             m_outcome.port = portName; // also a port the port manager took by itself
+                     });
     QObject::connect(com, &ComHelper::needPortSelectAndInform, &loop, [&](QList<PortInfo> ports, bool) {
+        portSeen = portSeen || !ports.isEmpty();
         QStringList names;
         for (const PortInfo &port : ports)
             names << port.portName;
@@ -119,17 +130,32 @@ int FlashCommand::run(const QString &fileName)
                      "or give --without-backup to update without one.")
                       .arg(text));
     });
-    QObject::connect(com, &ComHelper::comPortOpened, &loop,
-                     [&] { say(tr("Port opened; looking for the controller.")); });
+    QObject::connect(com, &ComHelper::comPortOpened, &loop, [&] {
+        portOpened = portSeen = true;
+        say(tr("Port opened; looking for the controller."));
+    });
 
     // The controller found: running firmware (once its records are read, so that the
     // reset request does not queue behind them), or one waiting in its bootloader.
     QTimer watch;
     watch.setInterval(AppBase::TICK_MS);
+    // After the update: the new firmware, once it answers, is the run's firmware after.
+    bool returning = false;
+    QElapsedTimer returnClock;
     QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
         const Device_State_e state = app.deviceState();
-        if ((state == DEVICE_CONNECTED && !app.device()->isReadBatchRunning()) || state == DEVICE_RUNNING)
+        const bool ready = (state == DEVICE_CONNECTED && !app.device()->isReadBatchRunning()) || state == DEVICE_RUNNING;
+        if (returning && ready) {
+            m_outcome.firmwareAfter = DeviceStatusView::firmwareVersion(app.device()->firmware());
+            if (m_outcome.serialNumber.isEmpty())
+                m_outcome.serialNumber = QString::number(app.device()->serialNumber());
+            say(tr("Controller %1 runs firmware %2").arg(m_outcome.serialNumber, m_outcome.firmwareAfter));
+            finish(0, QString());
+        } else if (returning && returnClock.hasExpired(RETURN_TIMEOUT_MS)) {
+            finish(1, tr("The controller did not start after the update."));
+        } else if (ready) {
             start();
+        }
     });
     // Found by the probe: the window's advice to choose the firmware is not printed here.
     bool bootloaderEntered = false;
@@ -145,8 +171,16 @@ int FlashCommand::run(const QString &fileName)
     QTimer giveUp;
     giveUp.setSingleShot(true);
     QObject::connect(&giveUp, &QTimer::timeout, &loop, [&] {
-        if (!started)
+        if (started)
+            return;
+        if (portOpened)
             finish(1, tr("No controller was found."));
+        else if (!portProblem.isEmpty())
+            finish(1, tr("The port could not be opened: %1").arg(portProblem));
+        else if (!m_portNames.isEmpty() || portSeen)
+            finish(1, tr("The port was not found."));
+        else
+            finish(1, tr("No serial port was found."));
     });
 
     QString lastState;
@@ -172,27 +206,40 @@ int FlashCommand::run(const QString &fileName)
     QObject::connect(updater, &UpdateFwHelper::updateFinished, &loop, [&](bool success, uint32_t errorCode) {
         // The updater hears of a lost port first: the port is already closed then.
         const bool portLost = !com->isConnected();
-        if (success)
-            finish(0, QString());
-        else if (portLost && bootloaderEntered)
+        if (success) {
+            say(tr("Firmware written; waiting for the controller to start it"));
+            returning = true;
+            returnClock.start();
+        } else if (portLost && bootloaderEntered) {
             finish(1, tr("The port was lost during the update (Error 0x%1): plug the controller in again and re-run "
                          "--flash on this port; it waits in its bootloader.")
                           .arg(QString::number(errorCode, 16)));
-        else if (portLost)
+        } else if (portLost) {
             finish(1, tr("The port was lost (Error 0x%1): plug the controller in again and re-run --flash on this "
                          "port.")
                           .arg(QString::number(errorCode, 16)));
-        else
+        } else {
             finish(1, lastMessage);
+        }
     });
 
     // A terminating signal ends the update where it is: no further page is written.
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &loop, [&] {
-        finish(1, started ? tr("interrupted: re-run --flash on this port: the controller waits in its bootloader")
-                          : tr("interrupted"));
+        finish(1, started && !returning
+                      ? tr("interrupted: re-run --flash on this port: the controller waits in its bootloader")
+                      : tr("interrupted"));
     });
 
+    // What it waits for is said at once: the search may take its whole time limit.
+    if (m_portNames.size() == 1)
+        m_outcome.port = m_portNames.first();
+    if (m_portNames.isEmpty())
+        say(tr("Looking for a controller on the serial ports (up to %1 s).").arg(FIND_TIMEOUT_MS / 1000));
+    else
+        say(tr("Looking for the controller on %1 (up to %2 s).")
+                .arg(m_portNames.join(QStringLiteral(", ")))
+                .arg(FIND_TIMEOUT_MS / 1000));
     app.startClock();
     com->startPortSelection();
     watch.start();

@@ -22,6 +22,8 @@ class FlashCommand
 public:
     // How long the line may stay without a controller before the command gives up.
     static constexpr int FIND_TIMEOUT_MS = 20000;
+    // How long the new firmware may take to answer after the update.
+    static constexpr int RETURN_TIMEOUT_MS = 20000;
 
     // `portNames`: the ports the user named (--port); empty: the only port there is.
     FlashCommand(PortProvider *ports, const DataDirectory &dataDirectory, const QStringList &portNames,

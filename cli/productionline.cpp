@@ -125,6 +125,9 @@ bool ProductionLine::prepare(ProductionOrder *order)
         const QString problem = FileChecks::inputProblem(m_request.restoreFile);
         if (!problem.isEmpty())
             return refuse(problem);
+        if (!QFileInfo::exists(m_request.restoreFile))
+            return refuse(tr("The settings backup %1 is neither a backup number nor a file that exists (see --backups).")
+                              .arg(m_request.restoreFile));
         QFile file(m_request.restoreFile);
         SettingsSnapshot snapshot;
         if (!file.open(QIODevice::ReadOnly)
@@ -155,6 +158,11 @@ bool ProductionLine::prepare(ProductionOrder *order)
         order->motorName = m_request.motorName;
         order->motor = motor;
     }
+    m_recording.setWaitNotice([this](const QString &text) {
+        if (m_request.json)
+            JsonLines::write(m_out, JsonLines::progress(QString(), text));
+        m_err << text << Qt::endl;
+    });
     QString recordingProblem;
     if (!m_recording.prepare(m_request.results, *order, m_request.settingsFile, &recordingProblem))
         return refuse(recordingProblem);

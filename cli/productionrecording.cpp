@@ -1,5 +1,6 @@
 #include "cli/productionrecording.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 bool ProductionRecording::prepare(const Options &options, const ProductionOrder &order, const QString &settingsFile,
@@ -20,13 +21,25 @@ bool ProductionRecording::prepare(const Options &options, const ProductionOrder 
     QString outbox;
     if (!ResultsRecorder::fromUrl(options.resultsDb, databaseDirectory, &target, &outbox, problem))
         return false;
+    // An outbox that is there is checked whatever the database: a damaged one would be found
+    // only after the run, with the run's results then lost.
+    if (QFileInfo::exists(outbox)) {
+        ResultsStore outboxStore(ResultsLocation::sqlite(outbox));
+        outboxStore.setWaitNotice(m_waitNotice);
+        if (!outboxStore.open()) {
+            *problem = tr("The results cannot be recorded: %1").arg(outboxStore.errorString());
+            return false;
+        }
+    }
     // The data directory's own database is tried now: a run whose results could go neither
     // there nor into the outbox does not start. (A server is not asked here: when it is
     // away, the outbox keeps the results.)
     if (target.kind == ResultsLocation::Kind::Sqlite) {
         ResultsStore store(target);
+        store.setWaitNotice(m_waitNotice);
         if (!store.open()) {
             ResultsStore outboxStore(ResultsLocation::sqlite(outbox));
+            outboxStore.setWaitNotice(m_waitNotice);
             if (!outboxStore.open()) {
                 *problem = tr("The results cannot be recorded: %1; the outbox cannot take them either: %2")
                                .arg(store.errorString(), outboxStore.errorString());
@@ -35,6 +48,7 @@ bool ProductionRecording::prepare(const Options &options, const ProductionOrder 
         }
     }
     m_recorder = std::make_unique<ResultsRecorder>(target, outbox);
+    m_recorder->setWaitNotice(m_waitNotice);
     m_run = ResultsRecorder::newRun(options.programVersion);
     m_run.imageSha256 = ResultsRecorder::sha256OfFile(order.firmwareFile);
     m_run.settingsSha256 = order.hasSettings ? ResultsRecorder::sha256OfFile(settingsFile) : QString();
@@ -50,6 +64,7 @@ void ProductionRecording::connectWhileRunning()
     m_connectTimer = std::make_unique<QObject>();
     QTimer::singleShot(0, m_connectTimer.get(), [this] {
         m_store = std::make_unique<ResultsStore>(m_recorder->target());
+        m_store->setWaitNotice(m_waitNotice);
         m_store->open(); // when it fails, record() connects again
     });
 }

@@ -44,6 +44,9 @@ public:
 
     bool isEnabled() const { return m_recorder != nullptr; }
 
+    // Told when a results database is locked by another program and the run waits for it.
+    void setWaitNotice(const ResultsStore::WaitNotice &notice) { m_waitNotice = notice; }
+
     // Connects to the results database as soon as the calling thread's event loop runs
     // (while the controllers are worked on in their threads), so that the end of the run
     // only writes. A database that cannot be reached then is tried again at the end.
@@ -61,6 +64,7 @@ private:
     std::unique_ptr<ResultsRecorder> m_recorder;
     std::unique_ptr<ResultsStore> m_store;    // opened while the run goes on
     std::unique_ptr<QObject> m_connectTimer;  // the early connection, cancelled with this object
+    ResultsStore::WaitNotice m_waitNotice;
     RunRecord m_run;
     QStringList m_fields;
 };

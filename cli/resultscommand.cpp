@@ -1,6 +1,7 @@
 #include "cli/resultscommand.h"
 
 #include "cli/jsonlines.h"
+#include "cli/terminaltext.h"
 #include "results/resultsrecorder.h"
 
 #include <QFileInfo>
@@ -50,6 +51,7 @@ int ResultsCommand::syncResults()
     if (!locate(&target, &outbox))
         return 1;
     ResultsRecorder recorder(target, outbox);
+    recorder.setWaitNotice([this](const QString &text) { m_err << text << Qt::endl; });
     const ResultsRecorder::SyncOutcome sent = recorder.sync();
     if (sent.sent > 0)
         m_out << tr("Runs sent from the outbox to %1: %2.").arg(target.displayName()).arg(sent.sent) << Qt::endl;
@@ -108,11 +110,18 @@ int ResultsCommand::history(const QString &serial, bool json)
         return 1;
     }
     ResultsStore store(target);
-    bool ok = false;
-    const QList<HistoryEntry> recorded = store.history(serial, &ok);
-    if (!ok)
-        return fail(store.errorString(), json);
-    // This station's results that still wait in its outbox belong to the history as well.
+    store.setWaitNotice([this](const QString &text) { m_err << text << Qt::endl; });
+    bool reached = false;
+    const QList<HistoryEntry> recorded = store.history(serial, &reached);
+    // The database away: this station's outbox still holds its own runs, shown as waiting.
+    if (!reached) {
+        const QString message = tr("The results database cannot be reached (%1): only the runs waiting in this "
+                                   "station's outbox are shown.")
+                                    .arg(store.errorString());
+        if (json)
+            JsonLines::write(m_out, JsonLines::error(message));
+        m_err << message << Qt::endl;
+    }
     QList<QPair<HistoryEntry, bool>> entries; // the entry, whether it waits in the outbox
     for (const HistoryEntry &entry : recorded)
         entries.append({entry, false});
@@ -128,9 +137,14 @@ int ResultsCommand::history(const QString &serial, bool json)
             return a.first.result.finished > b.first.result.finished;
         });
     }
-    const auto outboxUnread = [&] {
-        m_err << tr("The outbox %1 cannot be read: %2").arg(outbox, outboxProblem) << Qt::endl;
-        return 1;
+    const auto exitStatus = [&] {
+        if (!outboxRead) {
+            const QString message = tr("The outbox %1 cannot be read: %2").arg(outbox, outboxProblem);
+            if (json)
+                JsonLines::write(m_out, JsonLines::error(message));
+            m_err << message << Qt::endl;
+        }
+        return reached && outboxRead ? 0 : 1;
     };
     if (json) {
         for (const auto &entry : qAsConst(entries)) {
@@ -138,11 +152,15 @@ int ResultsCommand::history(const QString &serial, bool json)
             object.insert(QStringLiteral("outbox"), entry.second);
             JsonLines::write(m_out, object);
         }
-        return outboxRead ? 0 : outboxUnread();
+        return exitStatus();
     }
+    // What the shared database holds reaches the terminal with its control characters escaped.
+    const auto shown = &TerminalText::escaped;
     if (entries.isEmpty()) {
-        m_out << tr("No run is recorded for the controller %1 in %2.").arg(serial, target.displayName()) << Qt::endl;
-        return outboxRead ? 0 : outboxUnread();
+        if (reached)
+            m_out << tr("No run is recorded for the controller %1 in %2.").arg(shown(serial), target.displayName())
+                  << Qt::endl;
+        return exitStatus();
     }
     QList<QStringList> rows;
     rows << QStringList {tr("Finished"), tr("Result"), tr("Before"), tr("After"), tr("Station"), tr("Operator"),
@@ -151,20 +169,21 @@ int ResultsCommand::history(const QString &serial, bool json)
         const ResultRecord &r = entry.first.result;
         const QString result = r.success ? tr("ok") : tr("failed");
         rows << QStringList {r.finished.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                             entry.second ? tr("%1, waiting in the outbox").arg(result) : result, r.firmwareBefore,
-                             r.firmwareAfter, entry.first.run.station, entry.first.run.operatorName, r.port,
-                             entry.first.run.motor, r.reason};
+                             entry.second ? tr("%1, waiting in the outbox").arg(result) : result,
+                             shown(r.firmwareBefore), shown(r.firmwareAfter), shown(entry.first.run.station),
+                             shown(entry.first.run.operatorName), shown(r.port), shown(entry.first.run.motor),
+                             shown(r.reason)};
     }
     QVector<int> widths(rows.first().size(), 0);
     for (const QStringList &row : qAsConst(rows))
         for (int i = 0; i < row.size(); ++i)
             widths[i] = std::max(widths[i], int(row[i].size()));
-    m_out << tr("Controller %1, results recorded: %2").arg(serial).arg(entries.size()) << Qt::endl;
+    m_out << tr("Controller %1, results recorded: %2").arg(shown(serial)).arg(entries.size()) << Qt::endl;
     for (const QStringList &row : qAsConst(rows)) {
         QString line;
         for (int i = 0; i < row.size(); ++i)
             line += (i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i]);
         m_out << line.trimmed() << Qt::endl;
     }
-    return outboxRead ? 0 : outboxUnread();
+    return exitStatus();
 }

@@ -1,6 +1,7 @@
 #include "device/settingssnapshots.h"
 
 #include "device/device.h"
+#include "device/settingsdocument.h"
 #include "motors/dbmanager.h"
 #include "recording/wholefile.h"
 #include "wire/motortotal.h"
@@ -8,6 +9,7 @@
 
 #include <QAtomicInteger>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -432,4 +434,25 @@ int SettingsSnapshots::prune(int days, const QDateTime &now, QString *problem)
         return -1;
     }
     return query.numRowsAffected();
+}
+
+int SettingsSnapshots::pruneFiles(int days, const QDateTime &now, QStringList *kept) const
+{
+    const QDateTime limit = now.toUTC().addDays(-days);
+    int removed = 0;
+    for (const QString &path : backupFiles()) {
+        QFile file(path);
+        SettingsSnapshot snapshot;
+        if (!file.open(QIODevice::ReadOnly)
+            || !SettingsSnapshot::fromFileText(file.read(SettingsDocument::MAX_FILE_SIZE), &snapshot))
+            continue;
+        file.close();
+        if (snapshot.time >= limit) // the same limit as in the database: one taken exactly then stays
+            continue;
+        if (QFile::remove(path))
+            ++removed;
+        else
+            kept->append(path);
+    }
+    return removed;
 }

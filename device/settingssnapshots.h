@@ -93,6 +93,10 @@ public:
     // Removes the snapshots taken more than `days` days before `now`; returns how many, or
     // -1 (with the problem) when the database cannot do it.
     int prune(int days, const QDateTime &now, QString *problem);
+    // The same for the backup files: those taken more than `days` days before `now` are
+    // removed; returns how many. A file that cannot be removed is named in `kept`; a file
+    // that holds no backup is left alone.
+    int pruneFiles(int days, const QDateTime &now, QStringList *kept) const;
 
 private:
     bool open(QString *problem);

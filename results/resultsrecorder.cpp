@@ -61,6 +61,7 @@ ResultsRecorder::Outcome ResultsRecorder::record(const RunRecord &run, const QLi
 {
     Outcome outcome;
     ResultsStore store(m_target);
+    store.setWaitNotice(m_waitNotice);
     // A connection held since the start may have been dropped meanwhile: then a new one.
     ResultsStore *used = openStore;
     if (!(openStore && openStore->isOpen() && openStore->record(run, results)))
@@ -83,6 +84,7 @@ ResultsRecorder::Outcome ResultsRecorder::record(const RunRecord &run, const QLi
     }
     const QString cause = store.errorString();
     ResultsStore outbox(ResultsLocation::sqlite(m_outboxFile));
+    outbox.setWaitNotice(m_waitNotice);
     if (outbox.record(run, results)) {
         outcome.status = Status::InOutbox;
         outcome.message = tr("The results database cannot take the results (%1): the results wait in the outbox %2. "
@@ -104,6 +106,7 @@ ResultsRecorder::SyncOutcome ResultsRecorder::sync(ResultsStore *openTarget)
         return outcome;
     }
     ResultsStore outbox(ResultsLocation::sqlite(m_outboxFile));
+    outbox.setWaitNotice(m_waitNotice);
     bool listed = false;
     const QStringList ids = outbox.runIds(&listed);
     if (!listed) {
@@ -116,6 +119,7 @@ ResultsRecorder::SyncOutcome ResultsRecorder::sync(ResultsStore *openTarget)
         return outcome;
     }
     ResultsStore ownTarget(m_target);
+    ownTarget.setWaitNotice(m_waitNotice);
     ResultsStore &target = openTarget ? *openTarget : ownTarget;
     for (const QString &id : ids) {
         RunRecord run;

@@ -61,10 +61,14 @@ public:
     // `openTarget`: a store on the target already open, used instead of a new connection.
     SyncOutcome sync(ResultsStore *openTarget = nullptr);
 
+    // Handed to every store this recorder opens: a lock waited for is said.
+    void setWaitNotice(const ResultsStore::WaitNotice &notice) { m_waitNotice = notice; }
+
     const ResultsLocation &target() const { return m_target; }
     QString outboxFile() const { return m_outboxFile; }
 
 private:
     ResultsLocation m_target;
     QString m_outboxFile;
+    ResultsStore::WaitNotice m_waitNotice;
 };

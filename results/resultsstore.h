@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Where the results of production runs are kept: an SQLite file (the default, in the data
 // directory's database folder) or a PostgreSQL database shared by several stations.
 struct ResultsLocation
@@ -90,6 +92,12 @@ public:
     ResultsStore(const ResultsStore &) = delete;
     ResultsStore &operator=(const ResultsStore &) = delete;
 
+    // Told once when the database is locked by another program and the store waits for it
+    // (SQLite): the wait is never silent.
+    using WaitNotice = std::function<void(const QString &)>;
+    void setWaitNotice(const WaitNotice &notice) { m_waitNotice = notice; }
+    static constexpr int BUSY_TIMEOUT_MS = 5000;
+
     // Connects and brings the schema up to date; false with errorString() when it cannot.
     bool open();
     bool isOpen() const { return m_open; }
@@ -115,6 +123,13 @@ public:
 private:
     bool fail(const QString &what);
     bool migrate();
+    // The tables and columns this program uses, and the unique keys it relies on; false
+    // with errorString() naming the first thing missing.
+    bool checkSchema();
+    // SQLite: whether another program holds the write lock now (told to the wait notice).
+    void tellWhenLocked();
+    // The column sets of the table's unique indexes (its primary key among them).
+    QList<QStringList> uniqueKeys(const QString &table, bool *ok);
     bool exec(const QString &statement);
     bool begin(bool forWriting);
     bool commit();
@@ -124,4 +139,5 @@ private:
     QString m_connectionName;
     bool m_open = false;
     QString m_error;
+    WaitNotice m_waitNotice;
 };

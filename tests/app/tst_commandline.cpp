@@ -2,9 +2,12 @@
 #include "capture/linedecoder.h"
 #include "capture/pcapfile.h"
 #include "cli/motorbackupcommand.h"
+#include "device/settingssnapshots.h"
 #include "motors/dbmanager.h"
 #include "tests/motors/motortestsupport.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include "tests/common/framedecode.h"
 #include "tests/common/simprocess.h"
@@ -344,7 +347,7 @@ private slots:
         QTest::newRow("backups and two serials") << QStringList {"--backups", "1", "2"} << C::Invalid << QString();
         QTest::newRow("backups with a port") << QStringList {"--backups", "--port", "/a"} << C::Invalid << QString();
         QTest::newRow("prune") << QStringList {"--prune-backups", "30"} << C::PruneBackups << "30";
-        QTest::newRow("prune all") << QStringList {"--prune-backups", "0"} << C::PruneBackups << "0";
+        QTest::newRow("prune all") << QStringList {"--prune-backups", "0", "--all"} << C::PruneBackups << "0";
         QTest::newRow("prune negative") << QStringList {"--prune-backups", "-1"} << C::Invalid << QString();
         QTest::newRow("prune words") << QStringList {"--prune-backups", "many"} << C::Invalid << QString();
         QTest::newRow("restore") << QStringList {"--restore-backup", "12", "--port", "/a"} << C::RestoreBackup << "12";
@@ -395,6 +398,239 @@ private slots:
         }
     }
 
+    // Each command with each of --json, --capture and --results-db: honoured where it means
+    // something for the command, else refused (exit 2) naming the option, never dropped.
+    void outputOptions_data()
+    {
+        using C = CommandLineOptions::Command;
+        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<CommandLineOptions::Command>("parsed");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<bool>("honoured");
+        struct Row
+        {
+            const char *name;
+            QStringList arguments;
+            C parsed;
+            bool json, capture, resultsDb; // honoured
+        };
+        const QList<Row> rows {
+            {"window", {}, C::RunWindow, false, true, false},
+            {"--export-motors", {"--export-motors", "m.ms"}, C::ExportMotors, false, false, false},
+            {"--import-motors", {"--import-motors", "m.ms"}, C::ImportMotors, false, false, false},
+            {"--list-ports", {"--list-ports"}, C::ListPorts, true, false, false},
+            {"--support-bundle", {"--support-bundle", "b.zip"}, C::SupportBundle, false, false, false},
+            {"--flash", {"--flash", "f.bin", "--port", "/a"}, C::Flash, true, true, true},
+            {"--settings", {"--settings", "s.xml", "--port", "/a"}, C::Production, true, true, true},
+            {"--motor", {"--motor", "M", "--port", "/a"}, C::Production, true, true, true},
+            {"--sync-results", {"--sync-results"}, C::SyncResults, false, false, true},
+            {"--history", {"--history", "7"}, C::History, true, false, true},
+            {"--backups", {"--backups"}, C::ListBackups, true, false, false},
+            {"--prune-backups", {"--prune-backups", "30"}, C::PruneBackups, false, false, false},
+            {"--restore-backup", {"--restore-backup", "12", "--port", "/a"}, C::RestoreBackup, true, true, false},
+            {"--diff-settings", {"--diff-settings", "s.xml", "--port", "/a"}, C::DiffSettings, true, true, false},
+            {"--decode", {"--decode", "c.pcap"}, C::Decode, false, false, false},
+        };
+        for (const Row &row : rows) {
+            QTest::addRow("%s --json", row.name) << row.arguments << row.parsed << "--json" << row.json;
+            QTest::addRow("%s --capture", row.name) << row.arguments << row.parsed << "--capture" << row.capture;
+            QTest::addRow("%s --results-db", row.name) << row.arguments << row.parsed << "--results-db" << row.resultsDb;
+        }
+    }
+    void outputOptions()
+    {
+        QFETCH(QStringList, command);
+        QFETCH(CommandLineOptions::Command, parsed);
+        QFETCH(QString, option);
+        QFETCH(bool, honoured);
+        const QString value = option == QLatin1String("--capture")      ? m_dir.filePath(QStringLiteral("line.pcap"))
+                              : option == QLatin1String("--results-db") ? QStringLiteral("postgresql://kordo@db/line")
+                                                                        : QString();
+        QStringList arguments = command;
+        arguments << option;
+        if (!value.isEmpty())
+            arguments << value;
+        const CommandLineOptions options = CommandLine::parse(QStringList {"kordoman"} + arguments);
+        if (honoured) {
+            QVERIFY2(options.command == parsed, qPrintable(options.error));
+            if (option == QLatin1String("--json"))
+                QVERIFY(options.json);
+            else if (option == QLatin1String("--capture"))
+                QCOMPARE(options.captureFile, value);
+            else
+                QCOMPARE(options.resultsDb, value);
+            return;
+        }
+        QCOMPARE(options.command, CommandLineOptions::Command::Invalid);
+        QVERIFY2(options.error.contains(option), qPrintable(options.error));
+        // The program itself: exit 2, the option named, nothing done.
+        const Run run = runProgram(arguments);
+        QCOMPARE(run.code, 2);
+        QVERIFY2(run.err.contains(option), qPrintable(run.err));
+        QVERIFY2(run.out.isEmpty(), qPrintable(run.out));
+        if (option == QLatin1String("--capture"))
+            QVERIFY(!QFile::exists(value));
+    }
+
+    // The options taken are honoured for real: a restore and a comparison record the line
+    // when asked and speak JSON, the backups are listed as JSON, and a prune of everything
+    // removes the backup files as well.
+    void honouredOptionsTakeEffect()
+    {
+        const QString dataDir = m_dir.filePath(QStringLiteral("honoured"));
+        const auto kordoman = [&dataDir](const QStringList &arguments) {
+            QProcess process;
+            process.start(QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(QStringLiteral("kordoman")),
+                          QStringList {"--data-dir", dataDir} + arguments);
+            if (!process.waitForFinished(60000)) {
+                process.kill();
+                process.waitForFinished();
+                return Run {-1, QString(), QStringLiteral("did not finish")};
+            }
+            return Run {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                        QString::fromUtf8(process.readAllStandardOutput()),
+                        QString::fromUtf8(process.readAllStandardError())};
+        };
+        const auto jsonEvents = [](const QString &out) {
+            QStringList events;
+            for (const QString &line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+                const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
+                events << (document.isObject() ? document.object().value(QStringLiteral("event")).toString()
+                                               : QStringLiteral("not JSON: ") + line);
+            }
+            return events;
+        };
+        const auto requestsIn = [](const QString &capture) {
+            QVector<LineCapture::Record> records;
+            QString error;
+            PcapReader::read(capture, &records, &error);
+            QString requests;
+            for (const LineCapture::Record &record : qAsConst(records))
+                requests += LineDecoder::describe(record) + QLatin1Char('\n');
+            return requests;
+        };
+        SimProcess sim({"--serial", "777"});
+        QVERIFY(sim.isReady());
+        QFile settings(m_dir.filePath(QStringLiteral("ttl.xml")));
+        QVERIFY(settings.open(QIODevice::WriteOnly) && settings.write("<settings><motion><ttl>1500</ttl></motion></settings>") > 0);
+        settings.close();
+        // The settings write keeps the controller's own settings as backup 1.
+        const Run written = kordoman({"--settings", settings.fileName(), "--port", sim.adapterPortSpec()});
+        QVERIFY2(written.code == 0, qPrintable(written.out + written.err));
+
+        const QString restoreCapture = m_dir.filePath(QStringLiteral("restore.pcap"));
+        const Run restored = kordoman({"--restore-backup", "1", "--port", sim.adapterPortSpec(), "--capture",
+                                       restoreCapture, "--json"});
+        QVERIFY2(restored.code == 0, qPrintable(restored.out + restored.err));
+        QVERIFY2(!jsonEvents(restored.out).isEmpty() && jsonEvents(restored.out).last() == QLatin1String("summary")
+                     && jsonEvents(restored.out).filter(QStringLiteral("not JSON")).isEmpty(),
+                 qPrintable(restored.out));
+        QVERIFY2(requestsIn(restoreCapture).contains(QLatin1String("out frame WRITE_MOTION_PARAMS")),
+                 qPrintable(requestsIn(restoreCapture)));
+
+        const QString diffCapture = m_dir.filePath(QStringLiteral("diff.pcap"));
+        const Run compared = kordoman({"--diff-settings", settings.fileName(), "--port", sim.adapterPortSpec(),
+                                       "--capture", diffCapture, "--json"});
+        QVERIFY2(compared.code == 1, qPrintable(compared.out + compared.err));
+        QCOMPARE(jsonEvents(compared.out), (QStringList {"difference", "compared"}));
+        QVERIFY2(compared.out.contains(QLatin1String("\"field\":\"ttl\"")), qPrintable(compared.out));
+        QVERIFY2(requestsIn(diffCapture).contains(QLatin1String("out frame GET_MOTION_PARAMS")),
+                 qPrintable(requestsIn(diffCapture)));
+
+        // A backup the database could not take, kept as a file beside it.
+        SettingsSnapshot inFile;
+        inFile.serialNumber = QStringLiteral("777");
+        inFile.time = QDateTime::currentDateTimeUtc().addDays(-1);
+        inFile.motion = SET_MOTION_PARAMS().pack();
+        QFile backupFile(QDir(dataDir).filePath(QStringLiteral("settings-backup-777-1.json")));
+        QVERIFY(backupFile.open(QIODevice::WriteOnly) && backupFile.write(inFile.toFileText()) > 0);
+        backupFile.close();
+        const Run listed = kordoman({"--backups", "--json"});
+        QCOMPARE(listed.code, 0);
+        QCOMPARE(jsonEvents(listed.out), (QStringList {"backup", "backup", "backup"}));
+        QVERIFY2(listed.out.contains(QLatin1String("\"file\":\"") + backupFile.fileName()), qPrintable(listed.out));
+
+        const Run pruned = kordoman({"--prune-backups", "0", "--all"});
+        QVERIFY2(pruned.code == 0, qPrintable(pruned.out + pruned.err));
+        QVERIFY2(pruned.out.contains(QLatin1String("2 from the database, 1 backup files")), qPrintable(pruned.out));
+        QVERIFY(!backupFile.exists());
+        QCOMPARE(kordoman({"--backups", "--json"}).out, QString());
+    }
+
+    // What goes wrong is named for what it is.
+    void faultsNamedForWhatTheyAre_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // LOOP, ABSENT and TTY stand for paths of the test
+        QTest::addColumn<QString>("said");
+        QTest::newRow("a link loop to decode") << QStringList {"--decode", "LOOP"} << "leads round in a loop";
+        QTest::newRow("a backup file that does not exist")
+            << QStringList {"--restore-backup", "ABSENT", "--port", "TTY"} << "neither a backup number nor a file that exists";
+        QTest::newRow("a named port that does not exist") << QStringList {"--list-ports", "--port", "ABSENT"}
+                                                          << "named with --port does not exist";
+    }
+    void faultsNamedForWhatTheyAre()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        const QString loop = dir.filePath(QStringLiteral("loop"));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("round")), loop));
+        QVERIFY(QFile::link(loop, dir.filePath(QStringLiteral("round"))));
+        arguments.replaceInStrings(QStringLiteral("LOOP"), loop);
+        arguments.replaceInStrings(QStringLiteral("ABSENT"), dir.filePath(QStringLiteral("abc")));
+        arguments.replaceInStrings(QStringLiteral("TTY"), dir.filePath(QStringLiteral("tty")));
+        const Run run = runProgram(arguments);
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    }
+
+    // One command a line: the second is refused, naming both, never silently dropped.
+    void twoCommandsAreRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("history and backups") << QStringList {"--history", "7", "--backups"};
+        QTest::newRow("restore and diff") << QStringList {"--restore-backup", "1", "--diff-settings", "s.xml", "--port", "/a"};
+        QTest::newRow("prune and sync") << QStringList {"--prune-backups", "3", "--sync-results"};
+        QTest::newRow("decode and history") << QStringList {"--decode", "c.pcap", "--history", "7"};
+        QTest::newRow("flash and backups") << QStringList {"--flash", "f.bin", "--backups"};
+        QTest::newRow("list ports and sync") << QStringList {"--list-ports", "--sync-results"};
+    }
+    void twoCommandsAreRefused()
+    {
+        QFETCH(QStringList, arguments);
+        const CommandLineOptions options = CommandLine::parse(QStringList {"kordoman"} + arguments);
+        QCOMPARE(options.command, CommandLineOptions::Command::Invalid);
+        int named = 0;
+        for (const QString &argument : qAsConst(arguments))
+            named += argument.startsWith(QLatin1String("--")) && argument != QLatin1String("--port")
+                     && options.error.contains(argument);
+        QVERIFY2(named == 2, qPrintable(options.error));
+        QCOMPARE(runProgram(arguments).code, 2);
+    }
+
+    // --prune-backups 0 removes every backup: only with --all.
+    void pruningEverythingNeedsAll_data()
+    {
+        using C = CommandLineOptions::Command;
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<CommandLineOptions::Command>("command");
+        QTest::newRow("0 alone") << QStringList {"--prune-backups", "0"} << C::Invalid;
+        QTest::newRow("0 with --all") << QStringList {"--prune-backups", "0", "--all"} << C::PruneBackups;
+        QTest::newRow("--all with days") << QStringList {"--prune-backups", "5", "--all"} << C::Invalid;
+        QTest::newRow("--all alone") << QStringList {"--all"} << C::Invalid;
+    }
+    void pruningEverythingNeedsAll()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(CommandLineOptions::Command, command);
+        const CommandLineOptions options = CommandLine::parse(QStringList {"kordoman"} + arguments);
+        QCOMPARE(options.command, command);
+        if (command == CommandLineOptions::Command::Invalid)
+            QVERIFY2(options.error.contains(QLatin1String("--all")), qPrintable(options.error));
+        else
+            QVERIFY(options.pruneAll);
+    }
+
     void helpNamesEveryOption()
     {
         const CommandLineOptions options = CommandLine::parse({"kordoman", "--help"});
@@ -402,7 +638,7 @@ private slots:
                                    "--overwrite", "--flash", "--version", "--list-ports", "--support-bundle",
                                    "--settings", "--report", "--all-adapters", "--results-db", "--sync-results",
                                    "--history", "--json", "--backups", "--prune-backups", "--restore-backup",
-                                   "--diff-settings", "--capture", "--decode"})
+                                   "--diff-settings", "--all", "--capture", "--decode"})
             QVERIFY2(options.helpText.contains(QLatin1String(option)), option);
     }
 
@@ -433,9 +669,16 @@ private slots:
         QVERIFY(out.contains("0"));
         QCOMPARE(run({"--import-motors", m_dir.filePath(QStringLiteral("absent.ms"))}, &out, &err), 1);
         QVERIFY2(err.startsWith("Import failed!"), err.constData());
-        // A command without a controller still writes a whole (empty) capture when asked.
+        // A command that talks to no controller makes no capture: refused, no file made.
         const QString capture = m_dir.filePath(QStringLiteral("program.pcap"));
-        QCOMPARE(run({"--export-motors", file, "--capture", capture}, &out, &err), 0);
+        QCOMPARE(run({"--export-motors", file, "--capture", capture}, &out, &err), 2);
+        QVERIFY2(err.contains("--capture"), err.constData());
+        QVERIFY(!QFile::exists(capture));
+        // One that may talk to a controller writes a whole (empty) capture even when it stops early.
+        QCOMPARE(run({"--flash", m_dir.filePath(QStringLiteral("absent.bin")), "--port", m_dir.filePath("tty"), "--capture",
+                      capture},
+                     &out, &err),
+                 1);
         QCOMPARE(run({"--decode", capture}, &out, &err), 0);
         QVERIFY2(out.isEmpty(), out.constData());
         QCOMPARE(run({"--decode", file}, &out, &err), 1); // a motor file is no capture

@@ -315,6 +315,27 @@ private slots:
         const Record onLine3 {T0 + 42, Direction(direction), Kind::Frame, bytes, 3};
         QCOMPARE(LineDecoder::describe(onLine3), QStringLiteral("2025-12-10 20:53:20.000042 line 3 ") + expected);
     }
+
+    // A time before 1970 (a clock set wrong where the capture was made) reads as a time,
+    // its microseconds never negative.
+    void timesAroundTheEpoch_data()
+    {
+        QTest::addColumn<qint64>("timeUs");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("a microsecond before") << qint64(-1) << "1969-12-31 23:59:59.999999";
+        QTest::newRow("a second before") << qint64(-1000000) << "1969-12-31 23:59:59.000000";
+        QTest::newRow("a second and a half before") << qint64(-1500000) << "1969-12-31 23:59:58.500000";
+        QTest::newRow("the epoch") << qint64(0) << "1970-01-01 00:00:00.000000";
+        QTest::newRow("a microsecond after") << qint64(1) << "1970-01-01 00:00:00.000001";
+    }
+
+    void timesAroundTheEpoch()
+    {
+        QFETCH(qint64, timeUs);
+        QFETCH(QString, shown);
+        const Record record {timeUs, Direction::ToController, Kind::Bytes, QByteArray("\x01", 1)};
+        QCOMPARE(LineDecoder::describe(record).left(shown.size() + 1), shown + QLatin1Char(' '));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLineCapture)

@@ -195,7 +195,7 @@ private slots:
 
     // The limit itself: a backup taken exactly DAYS days before now is not older than DAYS
     // days and is kept; a second earlier it goes.
-    void pruneKeepsABackupTakenAtTheLimit_data()
+    void pruneLimitIsASpanOfDaysInAnyZone_data()
     {
         QTest::addColumn<int>("secondsBeforeLimit");
         QTest::addColumn<bool>("kept");
@@ -204,7 +204,7 @@ private slots:
         QTest::newRow("a second after the limit") << -1 << true;
     }
 
-    void pruneKeepsABackupTakenAtTheLimit()
+    void pruneLimitIsASpanOfDaysInAnyZone()
     {
         QFETCH(int, secondsBeforeLimit);
         QFETCH(bool, kept);
@@ -218,6 +218,50 @@ private slots:
         QVector<SettingsSnapshot> left;
         QVERIFY(store.list(QString(), &left, &problem));
         QCOMPARE(left.size(), kept ? 1 : 0);
+    }
+
+    // A backup taken exactly DAYS days ago is kept, one a second older goes: in the database
+    // and among the backup files alike.
+    void pruneKeepsABackupTakenAtTheLimit_data()
+    {
+        QTest::addColumn<bool>("inFiles");
+        QTest::newRow("database") << false;
+        QTest::newRow("backup files") << true;
+    }
+
+    void pruneKeepsABackupTakenAtTheLimit()
+    {
+        QFETCH(bool, inFiles);
+        SettingsSnapshots store(dbDir(), m_dir->path());
+        const QDateTime now = QDateTime(QDate(2026, 12, 1), QTime(12, 0, 0), Qt::UTC);
+        const QDateTime limit = now.addDays(-10);
+        for (const QDateTime &taken : {limit, limit.addSecs(-1)}) {
+            const SettingsSnapshot s = sample(QStringLiteral("9"), taken, 1);
+            if (!inFiles) {
+                QVERIFY(store.keep(s).id > 0);
+                continue;
+            }
+            QFile file(m_dir->filePath(QStringLiteral("settings-backup-9-%1.json").arg(taken.toSecsSinceEpoch())));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(s.toFileText()) > 0);
+        }
+        QString problem;
+        QStringList kept;
+        QCOMPARE(store.prune(10, now, &problem), inFiles ? 0 : 1);
+        QCOMPARE(store.pruneFiles(10, now, &kept), inFiles ? 1 : 0);
+        QVERIFY(kept.isEmpty());
+        QVector<SettingsSnapshot> left;
+        if (inFiles) {
+            for (const QString &path : store.backupFiles()) {
+                QFile file(path);
+                SettingsSnapshot s;
+                QVERIFY(file.open(QIODevice::ReadOnly) && SettingsSnapshot::fromFileText(file.readAll(), &s));
+                left << s;
+            }
+        } else {
+            QVERIFY(store.list(QString(), &left, &problem));
+        }
+        QCOMPARE(left.size(), 1);
+        QCOMPARE(left.first().time, limit);
     }
 
     // A database made before snapshots existed: the table is added, the version set, the
