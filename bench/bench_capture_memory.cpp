@@ -64,6 +64,7 @@ double decodePeakMiB(const QString &binDir, const QString &capture, double *seco
 {
     QElapsedTimer clock;
     clock.start();
+    std::fflush(stdout); // the child would write what waits once more
     const pid_t pid = fork();
     if (pid == 0) {
         if (!std::freopen("/dev/null", "w", stdout))
