@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using LineCapture::Direction;
 using LineCapture::Kind;
@@ -245,6 +246,25 @@ private slots:
         QVERIFY(damage.isEmpty());
         QVERIFY(!read.isEmpty());
         QCOMPARE(read.constLast().bytes, QByteArray(recordBytes, char(written - 1)));
+    }
+
+    // Records that leave by age give their pages back: after two minutes of traffic through
+    // a ring that holds ten seconds of it, the memory taken is what those ten seconds need
+    // (and a page at each end), not the whole buffer the writing walked through.
+    void ringMemoryFollowsWhatItHolds()
+    {
+        const qint64 second = 1000 * 1000;
+        LineRing ring(1024 * 1024, 10 * second);
+        qint64 time = T0;
+        for (int i = 0; i < 12000; ++i, time += 10000) // 100 records a second for two minutes
+            ring.append({time, Direction::FromController, Kind::Frame, QByteArray(200, char(i))});
+        QCOMPARE(ring.count(), 1001);
+        const qint64 page = ::sysconf(_SC_PAGESIZE);
+        QVERIFY2(ring.residentBytes() <= ring.usedBytes() + 2 * page,
+                 qPrintable(QStringLiteral("%1 resident for %2 held").arg(ring.residentBytes()).arg(ring.usedBytes())));
+        QCOMPARE(ring.records(time).constLast().bytes, QByteArray(200, char(11999)));
+        ring.clear();
+        QCOMPARE(ring.residentBytes(), qint64(0));
     }
 
     void ringAgeLimit()
