@@ -30,7 +30,7 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 
 "$root/scripts/build.sh"
-"$root/scripts/fuzz.sh" --seconds "${KORDO_FUZZ_SECONDS:-5}"
+"$root/scripts/fuzz.sh" --seconds "${KORDO_FUZZ_SECONDS:-20}"
 cd "$root/build"
 # Two at a time, as in the sanitizer run: most of these tests wait on the line or the clock.
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j2 "$@"

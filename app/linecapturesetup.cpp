@@ -7,6 +7,7 @@
 #include "capture/linerecorder.h"
 #include "capture/pcapfile.h"
 #include "cli/filechecks.h"
+#include "cli/jsonlines.h"
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -36,21 +37,65 @@ QStringList LineCaptureSetup::commandFiles(const CommandLineOptions &options)
     return files;
 }
 
+CaptureFailureNotice::CaptureFailureNotice(LineRecorder *recorder, const QString &fileName, bool json,
+                                           QTextStream &out, QTextStream &err)
+    : m_recorder(recorder), m_fileName(fileName), m_json(json), m_out(out), m_err(err)
+{
+    connect(recorder, &LineRecorder::captureFailed, this, &CaptureFailureNotice::tell);
+}
+
+void CaptureFailureNotice::finish()
+{
+    m_recorder->stopCapture();
+    tell(m_recorder->captureError()); // the last write may have failed after the last event
+}
+
+void CaptureFailureNotice::tell(const QString &reason)
+{
+    if (m_told || reason.isEmpty())
+        return;
+    m_told = true;
+    const QString message =
+        tr("The capture file %1 cannot be written on: %2. The run goes on without it; the file holds the line "
+           "up to that moment.")
+            .arg(m_fileName, reason);
+    if (m_json)
+        JsonLines::write(m_out, JsonLines::captureFailed(m_fileName, message));
+    m_err << message << Qt::endl;
+}
+
 int LineCaptureSetup::decode(const QString &fileName, QTextStream &out, QTextStream &err)
 {
     QString problem = FileChecks::inputProblem(fileName);
     if (problem.isEmpty() && !QFileInfo::exists(fileName))
         problem = tr("The capture file %1 does not exist.").arg(fileName);
-    QVector<LineCapture::Record> records;
+    // Record by record: a capture of any size takes the memory of one record.
+    PcapReader reader;
     QString reason;
-    if (problem.isEmpty() && !PcapReader::read(fileName, &records, &reason))
+    if (problem.isEmpty() && !reader.open(fileName, &reason))
         problem = tr("%1 is not a line capture: %2").arg(fileName, reason);
     if (!problem.isEmpty()) {
         err << problem << Qt::endl;
         return 1;
     }
-    for (const LineCapture::Record &record : qAsConst(records))
+    LineCapture::Record record;
+    while (reader.next(&record))
         out << LineDecoder::describe(record) << '\n';
     out.flush();
+    if (reader.recordsSkipped() > 0)
+        err << tr("%n record(s) of an unknown form (version, direction, kind or time) skipped.", "", reader.recordsSkipped())
+            << Qt::endl;
+    if (!reader.damage().isEmpty()) {
+        err << tr("The capture %1 is damaged: decoding stopped at byte %2 of %3, after %4 record(s): %5.")
+                   .arg(fileName)
+                   .arg(reader.damageOffset())
+                   .arg(reader.size())
+                   .arg(reader.recordsRead() + reader.recordsSkipped())
+                   .arg(reader.damage())
+            << Qt::endl;
+        return 1;
+    }
+    if (reader.recordsRead() + reader.recordsSkipped() == 0)
+        err << tr("The capture %1 holds no records.").arg(fileName) << Qt::endl;
     return 0;
 }

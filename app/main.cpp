@@ -166,6 +166,38 @@ int runBackups(const CommandLineOptions &options, const DataDirectory &dataDirec
     }
 }
 
+// The commands that may use a port, with the line recorder that taps it.
+int runCommand(const CommandLineOptions &options, const DataDirectory &dataDirectory, LineRecorder *recorder,
+               QTextStream &out, QTextStream &err)
+{
+    if (options.command == CommandLineOptions::Command::ListPorts)
+        return DiagnosticsCommand(options.portSpecs, out, err).listPorts(options.json);
+
+    if (options.command == CommandLineOptions::Command::SyncResults)
+        return ResultsCommand(dataDirectory, options.resultsDb, out, err).syncResults();
+    if (options.command == CommandLineOptions::Command::History)
+        return ResultsCommand(dataDirectory, options.resultsDb, out, err).history(options.historySerial, options.json);
+    if (options.command == CommandLineOptions::Command::Flash)
+        return runFlash(options, dataDirectory, recorder, out, err);
+    if (options.command == CommandLineOptions::Command::Production)
+        return runProduction(options, dataDirectory, recorder, out, err);
+    if (options.command == CommandLineOptions::Command::ListBackups
+        || options.command == CommandLineOptions::Command::PruneBackups
+        || options.command == CommandLineOptions::Command::RestoreBackup
+        || options.command == CommandLineOptions::Command::DiffSettings)
+        return runBackups(options, dataDirectory, recorder, out, err);
+    QString problem;
+    if (options.command == CommandLineOptions::Command::SupportBundle)
+        return DiagnosticsCommand(options.portSpecs, out, err)
+            .writeSupportBundle(options.bundleFile, QStringLiteral("%1 %2").arg(PRODUCT_NAME, VERSION),
+                                dataDirectory.logDirectory(&problem));
+    const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
+    MotorBackupCommand command(databaseDirectory, out, err);
+    if (options.command == CommandLineOptions::Command::ExportMotors)
+        return command.exportMotors(options.motorFile, options.motorNames);
+    return command.importMotors(options.motorFile, options.overwrite);
+}
+
 // Everything but the window runs without a display.
 int runHeadless(int argc, char *argv[])
 {
@@ -204,33 +236,10 @@ int runHeadless(int argc, char *argv[])
             return 1;
         }
     }
-
-    if (options.command == CommandLineOptions::Command::ListPorts)
-        return DiagnosticsCommand(options.portSpecs, out, err).listPorts(options.json);
-
-    if (options.command == CommandLineOptions::Command::SyncResults)
-        return ResultsCommand(dataDirectory, options.resultsDb, out, err).syncResults();
-    if (options.command == CommandLineOptions::Command::History)
-        return ResultsCommand(dataDirectory, options.resultsDb, out, err).history(options.historySerial, options.json);
-    if (options.command == CommandLineOptions::Command::Flash)
-        return runFlash(options, dataDirectory, &recorder, out, err);
-    if (options.command == CommandLineOptions::Command::Production)
-        return runProduction(options, dataDirectory, &recorder, out, err);
-    if (options.command == CommandLineOptions::Command::ListBackups
-        || options.command == CommandLineOptions::Command::PruneBackups
-        || options.command == CommandLineOptions::Command::RestoreBackup
-        || options.command == CommandLineOptions::Command::DiffSettings)
-        return runBackups(options, dataDirectory, &recorder, out, err);
-    QString problem;
-    if (options.command == CommandLineOptions::Command::SupportBundle)
-        return DiagnosticsCommand(options.portSpecs, out, err)
-            .writeSupportBundle(options.bundleFile, QStringLiteral("%1 %2").arg(PRODUCT_NAME, VERSION),
-                                dataDirectory.logDirectory(&problem));
-    const QString databaseDirectory = dataDirectory.databaseDirectory(&problem);
-    MotorBackupCommand command(databaseDirectory, out, err);
-    if (options.command == CommandLineOptions::Command::ExportMotors)
-        return command.exportMotors(options.motorFile, options.motorNames);
-    return command.importMotors(options.motorFile, options.overwrite);
+    CaptureFailureNotice captureNotice(&recorder, options.captureFile, options.json, out, err);
+    const int code = runCommand(options, dataDirectory, &recorder, out, err);
+    captureNotice.finish();
+    return code;
 }
 
 QString windowTitle()

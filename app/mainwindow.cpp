@@ -7,6 +7,7 @@
 #include "app/metatypes.h"
 #include "app/settingsbackupsaction.h"
 #include "app/supportbundleaction.h"
+#include "capture/linerecorder.h"
 #include "cli/supportbundlerecorder.h"
 #include "ui/userdialogs.h"
 #include "ui/buttonicons.h"
@@ -175,6 +176,13 @@ MainWindow::~MainWindow()
 void MainWindow::setLineRecorder(LineRecorder *recorder)
 {
     m_supportBundleAction->setLineRecorder(recorder);
+    // Sent once per capture, from the thread whose write failed.
+    connect(recorder, &LineRecorder::captureFailed, this, [this](const QString &reason) {
+        m_dialogs->message(UserDialogs::Icon::Warning, windowTitle(),
+                           tr("The line capture cannot be written on: %1. The program goes on without it; the "
+                              "file holds the line up to that moment.")
+                               .arg(reason));
+    });
 }
 
 void MainWindow::startCoordinator()

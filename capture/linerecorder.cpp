@@ -53,6 +53,8 @@ qint64 LineRecorder::nowUs()
 bool LineRecorder::startCapture(const QString &fileName, QString *error)
 {
     QMutexLocker lock(&m_mutex);
+    m_captureError.clear();
+    m_failureTold = false;
     if (!m_file.open(fileName, error))
         return false;
     m_lastFlushUs = nowUs();
@@ -65,14 +67,39 @@ void LineRecorder::stopCapture()
 {
     m_flushTimer.stop();
     QMutexLocker lock(&m_mutex);
-    // What waits for its end (an open frame, an awaited echo) is part of the capture too.
+    // What waits for its end (an open frame, an awaited echo) is part of the capture too;
+    // held echo bytes came after what the framer holds.
     QVector<Record> pending;
     for (auto &entry : m_lines) {
-        entry.second.framer.flush(pending);
         giveUpEcho(entry.second, pending);
+        entry.second.framer.flush(pending);
     }
     store(pending);
     m_file.close();
+    const QString failure = takeNewFailure();
+    lock.unlock();
+    tellFailure(failure);
+}
+
+QString LineRecorder::captureError() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_captureError;
+}
+
+QString LineRecorder::takeNewFailure()
+{
+    if (m_failureTold || m_file.error().isEmpty())
+        return QString();
+    m_failureTold = true;
+    m_captureError = m_file.error();
+    return m_captureError;
+}
+
+void LineRecorder::tellFailure(const QString &reason)
+{
+    if (!reason.isEmpty())
+        emit captureFailed(reason);
 }
 
 bool LineRecorder::isCapturing() const
@@ -103,6 +130,9 @@ void LineRecorder::flush()
     if (m_file.unflushedBytes() > 0)
         m_file.flush();
     m_lastFlushUs = now;
+    const QString failure = takeNewFailure();
+    lock.unlock();
+    tellFailure(failure);
 }
 
 void LineRecorder::store(const QVector<Record> &records)
@@ -165,6 +195,9 @@ void LineRecorder::recordWrittenAt(qint64 timeUs, const char *data, qint64 size,
     }
     store(m_scratch);
     flushWhenDue(timeUs);
+    const QString failure = takeNewFailure();
+    lock.unlock();
+    tellFailure(failure);
 }
 
 void LineRecorder::readBytes(Line &line, qint64 timeUs, const char *data, int size, QVector<Record> &out)
@@ -216,6 +249,9 @@ void LineRecorder::recordReadAt(qint64 timeUs, const char *data, qint64 size, ui
     readBytes(line, timeUs, data + runStart, int(size - runStart), m_scratch);
     store(m_scratch);
     flushWhenDue(timeUs);
+    const QString failure = takeNewFailure();
+    lock.unlock();
+    tellFailure(failure);
 }
 
 void LineRecorder::recordClosedAt(qint64 timeUs, uint8_t number)
@@ -224,10 +260,14 @@ void LineRecorder::recordClosedAt(qint64 timeUs, uint8_t number)
     QMutexLocker lock(&m_mutex);
     Line &line = lineNumbered(number);
     m_scratch.clear();
-    line.framer.flush(m_scratch);
+    // Held echo bytes were read after what the framer holds: they go in before it ends.
     giveUpEcho(line, m_scratch);
+    line.framer.flush(m_scratch);
     store(m_scratch);
     line.bootloader = false;
+    const QString failure = takeNewFailure();
+    lock.unlock();
+    tellFailure(failure);
 }
 
 QVector<Record> LineRecorder::recentRecords(qint64 atUs) const
@@ -238,7 +278,15 @@ QVector<Record> LineRecorder::recentRecords(qint64 atUs) const
 
 QByteArray LineRecorder::recentPcap(qint64 atUs) const
 {
-    return PcapWriter::toPcap(recentRecords(atUs));
+    QVector<Record> records = recentRecords(atUs);
+    // The file keeps within the ring's bound, its headers included: a record takes more room
+    // in the file than in the ring, so the oldest ones may have to stay out.
+    qint64 size = PcapFormat::FILE_HEADER_SIZE;
+    int first = records.size();
+    while (first > 0 && size + PcapFormat::recordSize(records.at(first - 1)) <= m_ring.capacity())
+        size += PcapFormat::recordSize(records.at(--first));
+    records.remove(0, first);
+    return PcapWriter::toPcap(records);
 }
 
 int LineRecorder::ringCount() const

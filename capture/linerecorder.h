@@ -50,7 +50,7 @@ public:
     void recordClosedAt(qint64 timeUs, uint8_t line = 0);
 
     // The ring: the last minutes of the line before `atUs` (-1: now), as records or as a
-    // pcap file.
+    // pcap file no larger than the ring's capacity (the newest records that fit).
     QVector<LineCapture::Record> recentRecords(qint64 atUs = -1) const;
     QByteArray recentPcap(qint64 atUs = -1) const;
     int ringCount() const;
@@ -58,6 +58,14 @@ public:
 
     // Writes what waits to the file (the timer does it each second).
     void flush();
+    // Why the capture file could not be written on (the capture then stops, the ring goes
+    // on); empty while it can.
+    QString captureError() const;
+
+signals:
+    // The capture file cannot be written on: sent once per capture, from the thread whose
+    // write failed.
+    void captureFailed(const QString &reason);
 
 private:
     // What one line's records depend on besides its bytes.
@@ -81,10 +89,15 @@ private:
     void readBytes(Line &line, qint64 timeUs, const char *data, int size, QVector<LineCapture::Record> &out);
     void giveUpEcho(Line &line, QVector<LineCapture::Record> &out);
     void flushWhenDue(qint64 timeUs);
+    // The capture's failure, once: taken under the lock, told after it.
+    QString takeNewFailure();
+    void tellFailure(const QString &reason);
 
     mutable QMutex m_mutex;
     LineRing m_ring;
     PcapWriter m_file;
+    QString m_captureError;
+    bool m_failureTold = false;
     QTimer m_flushTimer;
     qint64 m_lastFlushUs = 0;
     std::map<uint8_t, Line> m_lines;

@@ -39,6 +39,13 @@ QJsonObject result(const PortOutcome &outcome)
                         {QStringLiteral("what_to_do"), outcome.advice}};
 }
 
+QJsonObject captureFailed(const QString &file, const QString &message)
+{
+    return QJsonObject {{QStringLiteral("event"), QStringLiteral("capture")},
+                        {QStringLiteral("file"), file},
+                        {QStringLiteral("message"), message}};
+}
+
 QJsonObject error(const QString &message)
 {
     return QJsonObject {{QStringLiteral("event"), QStringLiteral("error")}, {QStringLiteral("message"), message}};

@@ -21,5 +21,7 @@ QJsonObject finished(const PortOutcome &outcome);
 QJsonObject result(const PortOutcome &outcome);
 // {"event":"error","message":…}: the command did not run, or part of it failed.
 QJsonObject error(const QString &message);
+// {"event":"capture","file":…,"message":…}: the capture file cannot be written on; the run goes on.
+QJsonObject captureFailed(const QString &file, const QString &message);
 
 } // namespace JsonLines

@@ -209,7 +209,8 @@ QString ResultsLocation::displayName() const
     url.setHost(host);
     url.setPort(port);
     url.setPath(QLatin1Char('/') + database);
-    return url.toString();
+    // Spaces encoded: what is shown can be given back to --results-db as it stands.
+    return url.toString(QUrl::EncodeSpaces);
 }
 
 QString ResultsLocation::driverName() const

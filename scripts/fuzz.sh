@@ -3,10 +3,10 @@
 # for a bounded time over its seed corpus (fuzz/corpus/NAME). New inputs go to a scratch
 # corpus, never into the repository; an input that breaks an invariant is kept in
 # build-fuzz/artifacts/ and the run fails.
-# Usage: fuzz.sh [--seconds N] [HARNESS...]   (default 5 s each, every harness)
+# Usage: fuzz.sh [--seconds N] [HARNESS...]   (default 20 s each, every harness)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-seconds=5
+seconds=20
 if [ "${1:-}" = "--seconds" ]; then seconds="$2"; shift 2; fi
 
 if ! command -v clang++ >/dev/null || ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long){return 0;}' \

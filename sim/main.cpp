@@ -1,7 +1,7 @@
 // kordo-sim: a simulated controller on a pseudo-terminal, for the program's demo and
 // for tests that go through the real serial stack.
 
-#include "capture/pcapfile.h"
+#include "sim/captureanswers.h"
 #include "sim/ptylink.h"
 #include "sim/realtimeclock.h"
 #include "sim/simcommandline.h"
@@ -51,29 +51,6 @@ QByteArray countsLine(const SimulatedController &controller)
     for (const auto &entry : controller.answerCounts())
         line += ' ' + QByteArray::number(entry.first, 16) + '=' + QByteArray::number(entry.second);
     return line + '\n';
-}
-
-// The controller's answer frames of a line capture, per message id, in their order.
-bool loadReplay(const QString &fileName, std::map<uint8_t, std::deque<QByteArray>> *answers, QString *error)
-{
-    QVector<LineCapture::Record> records;
-    if (!PcapReader::read(fileName, &records, error))
-        return false;
-    for (const LineCapture::Record &record : qAsConst(records)) {
-        if (record.direction != LineCapture::Direction::FromController || record.kind != LineCapture::Kind::Frame)
-            continue;
-        VYX_Protocol codec;
-        VYX_Protocol::VyxRxConfig config;
-        VYX_Protocol::init(config, 0, 255);
-        VYX_Protocol::VYX_MSG msg;
-        for (char c : record.bytes) {
-            if (codec.decodeByte(uint8_t(c), msg, config)) {
-                (*answers)[msg.msgId].push_back(record.bytes);
-                break;
-            }
-        }
-    }
-    return true;
 }
 
 bool createLink(const QString &linkPath, const QString &target, QString *error)
@@ -139,11 +116,15 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    std::map<uint8_t, std::deque<QByteArray>> replayAnswers;
-    if (!options.replayFile.isEmpty() && !loadReplay(options.replayFile, &replayAnswers, &error)) {
+    auto replayAnswers = std::make_shared<CaptureAnswers>();
+    QString damage;
+    if (!options.replayFile.isEmpty() && !replayAnswers->open(options.replayFile, &error, &damage)) {
         std::fprintf(stderr, "kordo-sim: cannot replay %s: %s\n", qPrintable(options.replayFile), qPrintable(error));
         return 1;
     }
+    if (!damage.isEmpty())
+        std::fprintf(stderr, "kordo-sim: %s is damaged, it is played up to the damage: %s\n",
+                     qPrintable(options.replayFile), qPrintable(damage));
 
     PtyLink link;
     if (!link.open(&error)) {
@@ -165,7 +146,8 @@ int main(int argc, char *argv[])
     SimulatedController controller(options.config);
     RealTimeClock clock(&controller);
     if (!options.replayFile.isEmpty()) {
-        controller.setReplay(std::move(replayAnswers));
+        controller.setReplay(
+            [replayAnswers](uint8_t msgId, QByteArray *frame) { return replayAnswers->next(msgId, frame); });
         QObject::connect(&controller, &SimulatedController::replayMissing, &controller, [](uint8_t msgId) {
             std::fprintf(stderr, "kordo-sim: the capture has no answer to message 0x%02X\n", unsigned(msgId));
             std::fflush(stderr);

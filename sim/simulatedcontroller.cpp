@@ -256,21 +256,32 @@ bool SimulatedController::sendAnswer(const QByteArray &bytes, qint64 readyUs)
 
 void SimulatedController::setReplay(std::map<uint8_t, std::deque<QByteArray>> answers)
 {
+    auto held = std::make_shared<std::map<uint8_t, std::deque<QByteArray>>>(std::move(answers));
+    setReplay([held](uint8_t msgId, QByteArray *frame) {
+        auto it = held->find(msgId);
+        if (it == held->end() || it->second.empty())
+            return false;
+        *frame = it->second.front();
+        it->second.pop_front();
+        return true;
+    });
+}
+
+void SimulatedController::setReplay(std::function<bool(uint8_t msgId, QByteArray *frame)> nextAnswer)
+{
     m_replaying = true;
-    m_replayAnswers = std::move(answers);
+    m_nextReplayAnswer = std::move(nextAnswer);
     m_replayMissingReported.clear();
 }
 
 void SimulatedController::replayAnswer(uint8_t msgId, qint64 atUs)
 {
-    auto it = m_replayAnswers.find(msgId);
-    if (it == m_replayAnswers.end() || it->second.empty()) {
+    QByteArray frame;
+    if (!m_nextReplayAnswer || !m_nextReplayAnswer(msgId, &frame)) {
         if (m_replayMissingReported.insert(msgId).second)
             emit replayMissing(msgId);
         return;
     }
-    const QByteArray frame = it->second.front();
-    it->second.pop_front();
     if (sendAnswer(frame, atUs))
         ++m_answerCounts[msgId];
 }

@@ -10,6 +10,8 @@
 #include <QObject>
 
 #include <deque>
+#include <functional>
+#include <memory>
 #include <map>
 #include <set>
 
@@ -53,6 +55,9 @@ public:
     // with the next recorded answer frame of its message id, as recorded; a request with
     // none left gets no answer and is reported (replayMissing) once per message id.
     void setReplay(std::map<uint8_t, std::deque<QByteArray>> answers);
+    // The same with the answers taken one at a time: `nextAnswer` gives the next recorded
+    // answer frame of a message id, false when there is none left.
+    void setReplay(std::function<bool(uint8_t msgId, QByteArray *frame)> nextAnswer);
 
     bool isInBootloader() const { return m_inBootloader; }
     // Power cut and return: while off, the controller hears nothing (the line still echoes
@@ -116,7 +121,7 @@ private:
     std::map<uint8_t, int> m_answerCounts;
     int m_otherKpStored = 0;
     bool m_replaying = false;
-    std::map<uint8_t, std::deque<QByteArray>> m_replayAnswers;
+    std::function<bool(uint8_t, QByteArray *)> m_nextReplayAnswer;
     std::set<uint8_t> m_replayMissingReported;
     qint64 m_nowUs = 0;
     qint64 m_identityFromUs = -1; // identity requests are answered from this time on; -1: none asked yet

@@ -112,6 +112,13 @@
     </message>
 </context>
 <context>
+    <name>CaptureFailureNotice</name>
+    <message>
+        <source>The capture file %1 cannot be written on: %2. The run goes on without it; the file holds the line up to that moment.</source>
+        <translation>Die Aufzeichnungsdatei %1 kann nicht weiter geschrieben werden: %2. Der Lauf geht ohne sie weiter; die Datei enthält die Leitung bis zu diesem Zeitpunkt.</translation>
+    </message>
+</context>
+<context>
     <name>CaptureTarget</name>
     <message>
         <source>The capture file %1 is also named as another file of this command (%2); choose another capture file.</source>
@@ -1579,6 +1586,21 @@
         <source>%1 is not a line capture: %2</source>
         <translation>%1 ist keine Leitungsaufzeichnung: %2</translation>
     </message>
+    <message numerus="yes">
+        <source>%n record(s) of an unknown form (version, direction, kind or time) skipped.</source>
+        <translation>
+            <numerusform>%n Datensatz unbekannter Form (Version, Richtung, Art oder Zeit) übersprungen.</numerusform>
+            <numerusform>%n Datensätze unbekannter Form (Version, Richtung, Art oder Zeit) übersprungen.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The capture %1 is damaged: decoding stopped at byte %2 of %3, after %4 record(s): %5.</source>
+        <translation>Die Leitungsaufzeichnung %1 ist beschädigt: Die Dekodierung endete bei Byte %2 von %3, nach %4 Datensatz/Datensätzen: %5.</translation>
+    </message>
+    <message>
+        <source>The capture %1 holds no records.</source>
+        <translation>Die Leitungsaufzeichnung %1 enthält keine Datensätze.</translation>
+    </message>
 </context>
 <context>
     <name>LogBackWorker</name>
@@ -1742,6 +1764,10 @@ Firmware: Aktualisieren des Reglers.</translation>
 Nothing was sent to the controller. Update its firmware without a backup of its settings?</source>
         <translation>%1
 Nichts wurde an den Regler gesendet. Seine Firmware ohne Sicherung seiner Einstellungen aktualisieren?</translation>
+    </message>
+    <message>
+        <source>The line capture cannot be written on: %1. The program goes on without it; the file holds the line up to that moment.</source>
+        <translation>Die Leitungsaufzeichnung kann nicht weiter geschrieben werden: %1. Das Programm läuft ohne sie weiter; die Datei enthält die Leitung bis zu diesem Zeitpunkt.</translation>
     </message>
 </context>
 <context>
@@ -2120,6 +2146,37 @@ Nichts wurde an den Regler gesendet. Seine Firmware ohne Sicherung seiner Einste
     <message>
         <source>Device is not connected</source>
         <translation>Das Gerät ist nicht verbunden</translation>
+    </message>
+</context>
+<context>
+    <name>PcapReader</name>
+    <message>
+        <source>not a regular file</source>
+        <translation>keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>too short for a pcap file header</source>
+        <translation>zu kurz für einen pcap-Dateikopf</translation>
+    </message>
+    <message>
+        <source>not a pcap file (pcapng files are saved as pcap with Wireshark first)</source>
+        <translation>keine pcap-Datei (pcapng-Dateien zuerst mit Wireshark als pcap speichern)</translation>
+    </message>
+    <message>
+        <source>link type %1, not a line capture (%2)</source>
+        <translation>Link-Typ %1, kein Leitungsmitschnitt (%2)</translation>
+    </message>
+    <message>
+        <source>the file ends inside the header of record %1</source>
+        <translation>die Datei endet im Kopf von Datensatz %1</translation>
+    </message>
+    <message>
+        <source>record %1 says it holds %2 bytes, more than a record can (%3)</source>
+        <translation>Datensatz %1 gibt %2 Bytes an, mehr als ein Datensatz fassen kann (%3)</translation>
+    </message>
+    <message>
+        <source>the file ends inside record %1 (%2 of its %3 bytes are there)</source>
+        <translation>die Datei endet in Datensatz %1 (%2 seiner %3 Bytes sind vorhanden)</translation>
     </message>
 </context>
 <context>

@@ -6,8 +6,15 @@
 #include "wire/records.h"
 #include "wire/vyxprotocol.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using LineCapture::Direction;
 using LineCapture::Kind;
@@ -173,6 +180,93 @@ private slots:
             QVERIFY(kept[i].timeUs > kept[i - 1].timeUs);
     }
 
+    // Records that fill the ring to exactly its byte bound are all kept; one byte more
+    // makes the oldest leave.
+    void ringFilledToItsBound_data()
+    {
+        QTest::addColumn<int>("capacity");
+        QTest::addColumn<int>("recordBytes");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("exactly full") << 64 << 16 << 2;
+        QTest::newRow("one byte short") << 63 << 16 << 1;
+        QTest::newRow("room to spare") << 100 << 16 << 2;
+    }
+
+    void ringFilledToItsBound()
+    {
+        QFETCH(int, capacity);
+        QFETCH(int, recordBytes);
+        QFETCH(int, kept);
+        LineRing ring(capacity);
+        ring.append({T0, Direction::ToController, Kind::Frame, QByteArray(recordBytes, 'a')});
+        ring.append({T0 + 1, Direction::FromController, Kind::Frame, QByteArray(recordBytes, 'b')});
+        QCOMPARE(ring.count(), kept);
+        const QVector<Record> records = ring.records(T0 + 1);
+        QCOMPARE(records.size(), kept);
+        QCOMPARE(records.constLast().bytes, QByteArray(recordBytes, 'b'));
+        if (kept == 2)
+            QCOMPARE(records.constFirst().bytes, QByteArray(recordBytes, 'a'));
+    }
+
+    // The bundle's line.pcap keeps within the ring's bound as a file, its headers included,
+    // and holds the newest records; small records take more room in the file than in the ring.
+    void recentPcapWithinItsBound_data()
+    {
+        QTest::addColumn<int>("recordBytes");
+        QTest::newRow("1-byte records") << 1;
+        QTest::newRow("frames") << 31;
+        QTest::newRow("longest runs") << LineCapture::MAX_RECORD_BYTES;
+    }
+
+    void recentPcapWithinItsBound()
+    {
+        QFETCH(int, recordBytes);
+        const qint64 bound = 64 * 1024;
+        LineRecorder recorder(bound);
+        qint64 time = T0;
+        int written = 0;
+        for (; written < int(4 * bound / recordBytes) + 10; ++written) {
+            const QByteArray bytes(recordBytes, char(written));
+            recorder.recordWrittenAt(time, bytes.constData(), bytes.size());
+            time += 10;
+        }
+        const QByteArray pcap = recorder.recentPcap(time);
+        QVERIFY2(pcap.size() <= bound, qPrintable(QString::number(pcap.size())));
+        QVERIFY(pcap.size() > bound - 2 * PcapFormat::recordSize({0, Direction::ToController, Kind::Frame,
+                                                                  QByteArray(recordBytes, 'x')}));
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("line.pcap")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(pcap);
+        file.close();
+        QVector<Record> read;
+        QString error;
+        QString damage;
+        QVERIFY(PcapReader::read(file.fileName(), &read, &error, &damage));
+        QVERIFY(damage.isEmpty());
+        QVERIFY(!read.isEmpty());
+        QCOMPARE(read.constLast().bytes, QByteArray(recordBytes, char(written - 1)));
+    }
+
+    // Records that leave by age give their pages back: after two minutes of traffic through
+    // a ring that holds ten seconds of it, the memory taken is what those ten seconds need
+    // (and a page at each end), not the whole buffer the writing walked through.
+    void ringMemoryFollowsWhatItHolds()
+    {
+        const qint64 second = 1000 * 1000;
+        LineRing ring(1024 * 1024, 10 * second);
+        qint64 time = T0;
+        for (int i = 0; i < 12000; ++i, time += 10000) // 100 records a second for two minutes
+            ring.append({time, Direction::FromController, Kind::Frame, QByteArray(200, char(i))});
+        QCOMPARE(ring.count(), 1001);
+        const qint64 page = ::sysconf(_SC_PAGESIZE);
+        QVERIFY2(ring.residentBytes() <= ring.usedBytes() + 2 * page,
+                 qPrintable(QStringLiteral("%1 resident for %2 held").arg(ring.residentBytes()).arg(ring.usedBytes())));
+        QCOMPARE(ring.records(time).constLast().bytes, QByteArray(200, char(11999)));
+        ring.clear();
+        QCOMPARE(ring.residentBytes(), qint64(0));
+    }
+
     void ringAgeLimit()
     {
         LineRing ring;
@@ -254,6 +348,51 @@ private slots:
         QCOMPARE(QFileInfo(path).size(), whole);
     }
 
+    // A file that can take no more (a full disk; here a file-size limit, so that writes fail
+    // with EFBIG) keeps its whole records only; the failure is told once and the ring goes on.
+    void captureWriteFailureToldOnce()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("full.pcap"));
+        const QByteArray poll = frame(0xEE, VyxMsg::GET_STATUS);
+        const qint64 recordSize = 16 + LineCapture::HEADER_SIZE + poll.size();
+        const qint64 limit = 24 + 3 * recordSize + recordSize / 2; // the fourth record cut in the middle
+        LineRecorder recorder;
+        QSignalSpy failed(&recorder, &LineRecorder::captureFailed);
+        QString error;
+        QVERIFY2(recorder.startCapture(path, &error), qPrintable(error));
+
+        struct rlimit before {};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = before;
+        small.rlim_cur = rlim_t(limit);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        for (int i = 0; i < 10; ++i) {
+            recorder.recordWrittenAt(T0 + i * 1000, poll.constData(), poll.size());
+            recorder.flush();
+        }
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &before), 0);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.constFirst().constFirst().toString(), QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QCOMPARE(recorder.captureError(), QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QVERIFY(!recorder.isCapturing());
+        QCOMPARE(recorder.ringCount(), 10);
+        recorder.recordWrittenAt(T0 + 20000, poll.constData(), poll.size());
+        recorder.stopCapture();
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(recorder.ringCount(), 11);
+
+        QCOMPARE(QFileInfo(path).size(), 24 + 3 * recordSize);
+        QVector<Record> read;
+        QString damage;
+        QVERIFY(PcapReader::read(path, &read, &error, &damage));
+        QVERIFY2(damage.isEmpty(), qPrintable(damage));
+        QCOMPARE(read.size(), 3);
+    }
+
     void readerRefusesOtherFiles()
     {
         QTemporaryDir dir;
@@ -298,8 +437,49 @@ private slots:
         DutyCommand duty;
         duty.enable = true;
         duty.duty = DutyCommand::dutyFromPercent(50);
+        SET_PWM_IN_PARAMS pwm;
+        pwm.pwmType = true;
+        pwm.controlType = true;
+        pwm.digitalControl = true;
+        pwm.speedNorm = 300;
+        pwm.scale = 120;
+        QTest::newRow("pwm input bipolar")
+            << 0 << frame(1, VyxMsg::WRITE_PWM_IN_PARAMS, pwm.pack())
+            << "out frame WRITE_PWM_IN_PARAMS (0x47) addr 0x01 lowLevel 1000 us, centerLevel 1500 us, highLevel "
+               "2000 us, deadZone 15, pwmType Bipolar, controlType Speed, digitalControl 1, analogControl 0, "
+               "speedNorm 3000, scale 1.2";
+        SET_MOTION_PARAMS motion;
+        motion.acceleration = 30;
+        motion.brakeIntensity = 70;
+        motion.brakeEnable = true;
+        motion.deviceAddress = 2;
+        motion.timeToLeave = 10;
+        motion.Kp = 1024;
+        motion.Ki = 512;
+        QTest::newRow("motion leaves after 500 ms")
+            << 1 << frame(1, VyxMsg::GET_MOTION_PARAMS, motion.pack())
+            << "in  frame GET_MOTION_PARAMS (0x44) addr 0x01 acceleration 30, brakeIntensity 70, brakeEnable 1, "
+               "reverseDir 0, deviceAddress 2, hwAddress 0, timeToLeave 500 ms, Kp 1, Ki 0.5";
         QTest::newRow("duty") << 0 << frame(1, VyxMsg::TELEMETRY, duty.encode())
                               << "out frame TELEMETRY (0x70) addr 0x01 control on, duty 8181";
+    }
+
+    // The time keeps its microseconds, with the zeros in front.
+    void decodedTime_data()
+    {
+        QTest::addColumn<qint64>("afterT0Us");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("microseconds") << qint64(123456) << "2025-12-10 20:53:20.123456";
+        QTest::newRow("leading zeros") << qint64(1000005) << "2025-12-10 20:53:21.000005";
+        QTest::newRow("last of a second") << qint64(999999) << "2025-12-10 20:53:20.999999";
+    }
+
+    void decodedTime()
+    {
+        QFETCH(qint64, afterT0Us);
+        QFETCH(QString, expected);
+        const Record record {T0 + afterT0Us, Direction::FromController, Kind::Bytes, QByteArray("\x01", 1)};
+        QCOMPARE(LineDecoder::describe(record).left(expected.size() + 1), expected + QLatin1Char(' '));
     }
 
     void decodedLines()

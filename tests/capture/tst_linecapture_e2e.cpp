@@ -7,6 +7,7 @@
 #include "link/serialportprovider.h"
 #include "tests/common/runningcoordinator.h"
 #include "tests/common/simprocess.h"
+#include "tests/firmware/firmwareimages.h"
 #include "wire/messageids.h"
 #include "wire/vyxprotocol.h"
 
@@ -16,6 +17,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <csignal>
 #include <map>
 #include <memory>
 
@@ -270,6 +272,59 @@ private slots:
         // The capture's status answers run out while the program keeps polling.
         QTRY_VERIFY_WITH_TIMEOUT(sim.errorOutput().contains("no answer to message 0x23"), 60000);
         QCOMPARE(sim.errorOutput().count("no answer to message 0x23"), 1);
+    }
+
+    // Killed without warning (SIGKILL, as in a crash) at any moment of a firmware update, the
+    // program leaves a capture that reads to its end: --decode and tshark find every record
+    // whole. Each row kills it once the file has reached a size.
+    void captureWholeWhenKilled_data()
+    {
+        QTest::addColumn<qint64>("killAtBytes");
+        QTest::newRow("just opened") << qint64(24);
+        QTest::newRow("connected") << qint64(1000);
+        QTest::newRow("early in the update") << qint64(30000);
+        QTest::newRow("late in the update") << qint64(90000);
+    }
+
+    void captureWholeWhenKilled()
+    {
+        QFETCH(qint64, killAtBytes);
+        const QString row = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
+        const QString image = m_dir.filePath(QStringLiteral("killed-fw.bin"));
+        QVERIFY(TestImages::writeFile(image, TestImages::plainImage(48 * 1024)));
+        const QString capture = m_dir.filePath(QStringLiteral("killed-%1.pcap").arg(row));
+        SimProcess sim({QStringLiteral("--pace"), QStringLiteral("--page-write-us"), QStringLiteral("2000")});
+        QVERIFY2(sim.isReady(), "kordo-sim did not start");
+        QProcess program;
+        program.start(binary("kordoman"), {"--flash", image, "--port", sim.adapterPortSpec(), "--data-dir",
+                                           m_dir.filePath("killed-data-" + row), "--capture", capture});
+        QVERIFY(program.waitForStarted(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(capture).size() >= killAtBytes || program.state() != QProcess::Running,
+                                 120000);
+        QCOMPARE(::kill(pid_t(program.processId()), SIGKILL), 0);
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitStatus(), QProcess::CrashExit); // killed during the capture, not after it
+
+        QProcess decode;
+        decode.start(binary("kordoman"), {QStringLiteral("--decode"), capture});
+        QVERIFY(decode.waitForFinished(60000));
+        const QByteArray told = decode.readAllStandardError();
+        QVERIFY2(decode.exitCode() == 0 && !told.contains("damaged"), told.constData());
+        QVector<Record> records;
+        QString error;
+        QString damage;
+        QVERIFY(PcapReader::read(capture, &records, &error, &damage));
+        QVERIFY2(damage.isEmpty(), qPrintable(damage));
+
+        const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+        if (tshark.isEmpty())
+            QSKIP("tshark is not installed (scripts/install-deps.sh installs it): read by --decode only");
+        QProcess read;
+        read.start(tshark, {"-r", capture});
+        QVERIFY(read.waitForFinished(120000));
+        const QByteArray complaint = read.readAllStandardError();
+        QVERIFY2(read.exitCode() == 0 && !complaint.contains("cut short"), complaint.constData());
+        QCOMPARE(read.readAllStandardOutput().count('\n'), records.size());
     }
 };
 

@@ -39,6 +39,7 @@ public:
     }
 
     bool isReady() const { return m_ready; }
+    qint64 processId() const { return m_process.processId(); }
 
     // The frames the simulator counted so far, per message id: requests received (in) and
     // answers sent (out). Empty maps when it does not tell within the time.
