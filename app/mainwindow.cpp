@@ -465,10 +465,13 @@ void MainWindow::fitIntoScreen()
     if (!screen)
         return;
     const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    // After the show only a frame can have changed what fits (without one, as on the
-    // offscreen platform, the size chosen at start stands, or the one the user gave).
-    if (isVisible() && frame.isNull())
-        return;
+    // After the show only the frame, once the window manager has added it, changes what
+    // fits; once fitted with it, the size and place are the user's.
+    if (isVisible()) {
+        if (m_fittedWithFrame || frame.isNull())
+            return;
+        m_fittedWithFrame = true;
+    }
     const QRect fitted = WindowFit::clientGeometry(screen->availableGeometry(), frame, geometry());
     if (fitted.size() != size())
         resize(fitted.size());

@@ -158,6 +158,7 @@ private:
     QList<QAction *> m_pageActions; // Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages
     bool m_uiReady = false;     // the widget tree exists (language events may come earlier)
     bool m_shownOnce = false;
+    bool m_fittedWithFrame = false; // the window manager's frame is known and was fitted
 
     // The last status shown, so that a language change can show it again.
     struct PortStatus

@@ -17,7 +17,10 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QSlider>
 #include <QPushButton>
 #include <QPixmap>
 #include <QTemporaryDir>
@@ -60,15 +63,33 @@ bool showStopNotice(MainWindow &window, DemoPortProvider &ports)
         }
         return nullptr;
     };
-    if (!waitFor([&] { return runQuestion() != nullptr; }, 10000))
+    if (!waitFor([&] { return runQuestion() != nullptr; }, 10000)) {
+        QTextStream(stderr) << "no question to run the controller" << Qt::endl;
         return false;
+    }
     runQuestion()->button(QMessageBox::Yes)->click();
     if (!waitFor([&] { return connection->text() == QLatin1String("Running")
-                              && window.controlPage()->samplesReceived() > 40; }, 20000))
+                              && window.controlPage()->samplesReceived() > 40; }, 20000)) {
+        QTextStream(stderr) << "the controller does not run" << Qt::endl;
         return false;
+    }
+    // A stall is reported while control is on (control off acknowledges it at once).
+    auto *enable = window.findChild<QCheckBox *>(QStringLiteral("checkBoxDutyCycle"));
+    auto *duty = window.findChild<QSlider *>(QStringLiteral("horizontalSliderDutyCycle"));
+    auto *speed = window.findChild<QLineEdit *>(QStringLiteral("lineEditSpeed"));
+    enable->setChecked(true);
+    duty->setValue(40);
+    if (!waitFor([&] { return speed->text().toDouble() > 1000.0; }, 20000)) {
+        QTextStream(stderr) << "the motor does not turn" << Qt::endl;
+        return false;
+    }
     SimulatedController *controller = ports.controller(); // made with the port, in the coordinator's thread
     QMetaObject::invokeMethod(controller, [controller] { controller->firmware().injectStall(); });
-    return waitFor([&] { return !window.controlPage()->stopNotice().isEmpty(); }, 10000);
+    if (!waitFor([&] { return !window.controlPage()->stopNotice().isEmpty(); }, 10000)) {
+        QTextStream(stderr) << "no stall reported" << Qt::endl;
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -86,7 +107,6 @@ int main(int argc, char *argv[])
     ScriptedDialogs dialogs;
     MainWindow window(&ports, DataDirectory::resolve(dir.path(), QString(), QString()), &dialogs);
     window.setWindowTitle(QStringLiteral("Kordo manager  1.1.0"));
-    window.resize(1180, 760);
     window.show();
 
     auto *connection = window.findChild<QAbstractButton *>(QStringLiteral("pushButtonStateConnection"));
@@ -95,6 +115,9 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     if (connection->text() != QLatin1String("Connected"))
         return 1;
+    // The window's own size, larger than the headless screen: set once the window has
+    // been fitted to that screen after showing.
+    window.resize(1180, 760);
     click(window, "toolButtonEscParams");
     click(window, "pushButtonGetRes");
     click(window, "pushButtonGetData");
@@ -114,8 +137,8 @@ int main(int argc, char *argv[])
     } pages[] = {
         {"toolButtonEscParams", "screenshot-settings.png"},
         {"toolButtonMotorParams", "screenshot-motor.png"},
-        {"toolButtonControl", "screenshot-control.png"},
         {"toolButtonFirmware", "screenshot-firmware.png"},
+        {"toolButtonControl", "screenshot-control.png"}, // last: it leaves the controller running
     };
     for (const auto &page : pages) {
         click(window, page.button);

@@ -254,6 +254,7 @@ ControlPage::ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWid
     acknowledge->setObjectName(QStringLiteral("pushButtonAcknowledgeStop"));
     connect(acknowledge, &QPushButton::clicked, m_stopNotice, &QWidget::hide);
     auto *noticeLayout = new QHBoxLayout(m_stopNotice);
+    noticeLayout->setContentsMargins(9, 3, 3, 3); // the room is the plot's
     noticeLayout->addWidget(m_stopNoticeText, 1);
     noticeLayout->addWidget(acknowledge);
     // Beside the duty command and Stop, below the plot and the values: those scroll and
