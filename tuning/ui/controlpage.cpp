@@ -335,8 +335,10 @@ void ControlPage::updateControlEnablement()
 void ControlPage::setDeviceState(Device_State_e state)
 {
     m_deviceState = state;
-    if (state != DEVICE_RUNNING)
+    if (state != DEVICE_RUNNING) {
         stopMotor(); // nothing to command; a controller found again starts stopped
+        m_tuningRunning = false; // a tuning run ends with running mode (its sequencer hears the state too)
+    }
     if (state == DEVICE_DISCONNECTED)
         clearValues(); // nothing shown is current any more
     else
