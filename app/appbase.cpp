@@ -346,7 +346,7 @@ void AppBase::rememberIdentity(uint32_t serialNumber)
 
 void AppBase::deviceStateChanged(Device_State_e deviceState)
 {
-    m_deviceState = deviceState;
+    const Device_State_e before = m_deviceState.exchange(deviceState);
     switch (deviceState) {
     case DEVICE_CONNECTED:
         emit createLogFile(m_logDirectory, LogBackWorker::serialNumberForFileName(m_serialNumber));
@@ -354,7 +354,11 @@ void AppBase::deviceStateChanged(Device_State_e deviceState)
         break;
     case DEVICE_DISCONNECTED:
         emit closeLogFile();
-        emit resetControl(tr("Control signal lost"), 2);
+        // A controller that answered is gone. The end of its bootloader (a firmware update's
+        // planned resets, its success as well) is none: no motor turned, and the update
+        // tells its own outcome.
+        if (before == DEVICE_CONNECTED || before == DEVICE_RUNNING)
+            emit resetControl(tr("Control signal lost"), 2);
         emit on_deviceDisconnected();
         break;
     case DEVICE_RUNNING:

@@ -25,9 +25,20 @@ DemoPortProvider::~DemoPortProvider() = default;
 
 SimulatedController *DemoPortProvider::controller()
 {
-    if (!m_controller)
+    if (!m_controller) {
         m_controller = std::make_unique<SimulatedController>(m_config);
+        m_madeController = m_controller.get();
+    }
     return m_controller.get();
+}
+
+void DemoPortProvider::switchControllerOffAndOn()
+{
+    SimulatedController *controller = m_madeController.load();
+    if (!controller)
+        return;
+    QMetaObject::invokeMethod(
+        controller, [controller] { controller->powerCycle(POWER_OFF_MS); }, Qt::QueuedConnection);
 }
 
 QList<PortInfo> DemoPortProvider::availablePorts() const

@@ -46,12 +46,19 @@ void nameApplication()
 }
 
 // The machine's ports and those of --port, plus the built-in simulated controller with --demo,
-// each tapped for the line recorder.
-std::unique_ptr<PortProvider> makePortProvider(const CommandLineOptions &options, LineRecorder *recorder)
+// each tapped for the line recorder. `demo`, when given, is set to the simulated controller's
+// provider (owned by the result), or null.
+std::unique_ptr<PortProvider> makePortProvider(const CommandLineOptions &options, LineRecorder *recorder,
+                                               DemoPortProvider **demo = nullptr)
 {
-    if (options.demo)
-        return LineCaptureSetup::tapped(
-            std::make_unique<DemoPortProvider>(options.portSpecs, DemoPortProvider::demoConfig()), recorder);
+    if (demo)
+        *demo = nullptr;
+    if (options.demo) {
+        auto ports = std::make_unique<DemoPortProvider>(options.portSpecs, DemoPortProvider::demoConfig());
+        if (demo)
+            *demo = ports.get();
+        return LineCaptureSetup::tapped(std::move(ports), recorder);
+    }
     return LineCaptureSetup::tapped(std::make_unique<SerialPortProvider>(options.portSpecs), recorder);
 }
 
@@ -271,10 +278,14 @@ int main(int argc, char *argv[])
             ? QString()
             : LineCaptureSetup::startCapture(&recorder, options.captureFile, LineCaptureSetup::commandFiles(options),
                                              dataDirectory.path());
-    const std::unique_ptr<PortProvider> ports = makePortProvider(options, &recorder);
+    DemoPortProvider *demo = nullptr;
+    const std::unique_ptr<PortProvider> ports = makePortProvider(options, &recorder, &demo);
 
     WindowProgram program(ports.get(), dataDirectory, windowTitle());
     program.window()->setLineRecorder(&recorder);
+    // In demo mode the way back from running mode is a button, not a hand on the power switch.
+    if (demo)
+        program.window()->setControllerRestart([demo] { demo->switchControllerOffAndOn(); });
     if (!captureProblem.isEmpty()) {
         // The recording asked for cannot be made: nothing is started without it.
         QTextStream(stderr) << captureProblem << Qt::endl;

@@ -6,6 +6,7 @@
 #include "app/installlayout.h"
 #include "app/metatypes.h"
 #include "app/settingsbackupsaction.h"
+#include "app/windowfit.h"
 #include "app/supportbundleaction.h"
 #include "capture/linerecorder.h"
 #include "cli/supportbundlerecorder.h"
@@ -27,6 +28,7 @@
 #include "tuning/ui/controlpage.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMenu>
@@ -44,6 +46,7 @@
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QToolButton>
+#include <QWindow>
 
 // Resources live in the static UI library: the linker keeps them only when named.
 static void initKordoResources()
@@ -59,6 +62,10 @@ constexpr int INFO_RESET_MS = 2000;
 const QString INFO_IDLE_TEXT = QStringLiteral("...");
 // How long the window waits for the coordinator's clock to stop at shutdown.
 constexpr int STOP_WAIT_MS = 5000;
+// How often a waiting port choice looks whether the dialog in its way has closed.
+constexpr int PORT_CHOICE_RETRY_MS = 250;
+// After the first show the window manager adds its frame; the window is fitted again then.
+constexpr int FRAME_FIT_DELAYS_MS[] = {0, 300, 1500};
 
 QDebug windowDebug()
 {
@@ -156,6 +163,11 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     // Drives the identification wizard's progress bar.
     m_idProgressTimer.setParent(this);
     m_idProgressTimer.setObjectName(QStringLiteral("idProgressTimer"));
+    m_portChoiceRetry.setParent(this);
+    m_portChoiceRetry.setObjectName(QStringLiteral("portChoiceRetryTimer"));
+    m_portChoiceRetry.setSingleShot(true);
+    m_portChoiceRetry.setInterval(PORT_CHOICE_RETRY_MS);
+    connect(&m_portChoiceRetry, &QTimer::timeout, this, &MainWindow::offerPortChoice);
     restoreWindowState();
     windowDebug() << "End of init";
 }
@@ -183,6 +195,11 @@ void MainWindow::setLineRecorder(LineRecorder *recorder)
                               "file holds the line up to that moment.")
                                .arg(reason));
     });
+}
+
+void MainWindow::setControllerRestart(std::function<void()> restart)
+{
+    m_controlPage->setControllerRestart(std::move(restart));
 }
 
 void MainWindow::startCoordinator()
@@ -219,9 +236,14 @@ void MainWindow::stopCoordinator()
 }
 
 // Each page in a scroll area: on a small screen (or a large scale factor) a page that
-// does not fit scrolls instead of being cut off.
-void MainWindow::addPage(QWidget *page)
+// does not fit scrolls instead of being cut off. The control page is the exception: Stop
+// must never scroll out of sight, so the page scrolls only its plot and values itself.
+void MainWindow::addPage(QWidget *page, PageScrolling scrolling)
 {
+    if (scrolling == PageScrolling::ByItself) {
+        ui->stackedWidgetMainDataArea->addWidget(page);
+        return;
+    }
     auto *scroll = new QScrollArea;
     scroll->setObjectName(page->objectName() + QStringLiteral("Scroll"));
     scroll->setWidgetResizable(true);
@@ -241,7 +263,7 @@ void MainWindow::buildPages()
     PingHelper *ping = m_appBase.pingHelper();
     m_controlPage = new ControlPage([ping](int16_t duty, bool enable) { ping->setDutyCycle(duty, enable); },
                                     m_dialogs);
-    addPage(m_controlPage);
+    addPage(m_controlPage, PageScrolling::ByItself);
     m_firmwarePage = new FirmwarePage(m_appBase.updateFwHelper(), m_dialogs, &m_settings);
     addPage(m_firmwarePage);
     connect(m_firmwarePage, &FirmwarePage::infoText, this, &MainWindow::on_showInfo);
@@ -265,6 +287,10 @@ void MainWindow::buildPages()
     connect(m_escSettingsPage, &EscSettingsPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_motorPage, &MotorPage::infoText, this, &MainWindow::on_showInfo);
     connect(m_controlPage, &ControlPage::infoText, this, &MainWindow::on_showInfo);
+    connect(m_controlPage, &ControlPage::runningModeRequested, this, [this] {
+        if (m_deviceStatus.state == DEVICE_CONNECTED)
+            on_deviceToRun();
+    });
     connect(m_escSettingsPage, &EscSettingsPage::motorImported, m_motorPage, &MotorPage::on_motorImported);
 
     // The controller's settings are kept before an import, a motor write and an update; the
@@ -459,15 +485,29 @@ void MainWindow::restoreWindowState()
         navigate(m_navigationButtons.value(page));
 }
 
+// All of the window on its screen, the frame too once the window manager has added it:
+// the info line at the bottom must not be below the screen's edge.
 void MainWindow::fitIntoScreen()
 {
-    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (isMaximized() || isFullScreen())
+        return;
+    const QScreen *screen = windowHandle() && windowHandle()->screen() ? windowHandle()->screen()
+                                                                       : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QSize available = screen->availableGeometry().size();
-    const QSize fitted = size().boundedTo(available);
-    if (fitted != size())
-        resize(fitted);
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    // After the show only the frame, once the window manager has added it, changes what
+    // fits; once fitted with it, the size and place are the user's.
+    if (isVisible()) {
+        if (m_fittedWithFrame || frame.isNull())
+            return;
+        m_fittedWithFrame = true;
+    }
+    const QRect fitted = WindowFit::clientGeometry(screen->availableGeometry(), frame, geometry());
+    if (fitted.size() != size())
+        resize(fitted.size());
+    if (isVisible() && fitted.topLeft() != geometry().topLeft())
+        setGeometry(fitted);
 }
 
 // ---------------------------------------------------------------------------------
@@ -581,12 +621,34 @@ void MainWindow::on_portsUpdate(QList<PortInfo>, QList<PortInfo>)
 
 void MainWindow::on_needPortSelectAndInform(QList<PortInfo> ports, bool zorbelPorts)
 {
-    ComHelper *com = m_appBase.comHelper();
     if (ports.isEmpty()) {
+        m_pendingPortChoice.waiting = false;
         m_portMessageBox->setText(tr("No port is available"));
         m_portMessageBox->show();
         return;
     }
+    m_portMessageBox->hide(); // ports have come: it no longer holds
+    m_pendingPortChoice = {ports, zorbelPorts, true};
+    offerPortChoice();
+}
+
+bool MainWindow::isAnotherDialogOpen() const
+{
+    return m_queuedDialogs.isDialogOpen() || QApplication::activeModalWidget() != nullptr;
+}
+
+void MainWindow::offerPortChoice()
+{
+    if (!m_pendingPortChoice.waiting)
+        return;
+    if (isAnotherDialogOpen()) {
+        m_portChoiceRetry.start();
+        return;
+    }
+    m_pendingPortChoice.waiting = false;
+    const QList<PortInfo> ports = m_pendingPortChoice.ports;
+    const bool zorbelPorts = m_pendingPortChoice.zorbelPorts;
+    ComHelper *com = m_appBase.comHelper();
     QStringList names;
     for (const PortInfo &port : qAsConst(ports))
         names << port.portName;
@@ -603,6 +665,10 @@ void MainWindow::on_needPortSelectAndInform(QList<PortInfo> ports, bool zorbelPo
 
 void MainWindow::on_portChoiceClosed()
 {
+    if (m_pendingPortChoice.waiting) { // not offered yet: the port manager has moved on
+        m_pendingPortChoice.waiting = false;
+        return;
+    }
     ++m_portChoicesClosed;
     m_dialogs->closeItemChoice();
 }
@@ -635,6 +701,8 @@ void MainWindow::showEvent(QShowEvent *event)
     if (m_shownOnce)
         return;
     m_shownOnce = true;
+    for (int delay : FRAME_FIT_DELAYS_MS)
+        QTimer::singleShot(delay, this, &MainWindow::fitIntoScreen);
     if (!m_appBase.comHelper()->isConnected())
         startPortSelection();
 }
@@ -680,6 +748,10 @@ void MainWindow::on_deviceToRun()
 {
     m_runQuestionBox->setText(tr("Actually device is in communication mode. Do you run device?"));
     m_runQuestionBox->setInformativeText(RunningMode::wayBack());
+    // Running mode has no way back but the controller's restart: Return says No, every
+    // time, whichever button was pressed when the box was last shown.
+    m_runQuestionBox->setDefaultButton(QMessageBox::No);
+    m_runQuestionBox->setEscapeButton(QMessageBox::No);
     m_runQuestionBox->show();
 }
 
@@ -698,6 +770,7 @@ void MainWindow::on_connectionChanged(uint32_t serialNumber, Device_State_e devi
         m_motorPage->showMotorList();
     m_deviceStatus = {serialNumber, deviceState, fw};
     showDeviceStatus();
+    m_controlPage->setDeviceState(deviceState);
     m_escSettingsPage->redrawPwmCharacteristic();
 }
 

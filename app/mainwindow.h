@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -65,6 +66,9 @@ public:
     // The serial line's recorder (must outlive the window): the support bundle carries
     // its last minutes while a controller is connected.
     void setLineRecorder(LineRecorder *recorder);
+    // Switches the controller off and on (demo mode: the simulated one), offered on the
+    // control page as the way out of running mode.
+    void setControllerRestart(std::function<void()> restart);
 
     // Reactions to the coordinator's objects (connected by pointer).
     void on_showInfo(QString msg, bool isMsgBox);
@@ -95,7 +99,8 @@ private:
     void startClock();
     void stopCoordinator();
     void buildPages();
-    void addPage(QWidget *page);
+    enum class PageScrolling { Whole, ByItself };
+    void addPage(QWidget *page, PageScrolling scrolling = PageScrolling::Whole);
     void connectCoordinator();
     void applyStyleSheets();
     void fillLanguageList();
@@ -113,11 +118,22 @@ private:
     void showAbout();
     void restoreWindowState();
     void fitIntoScreen();
+    // The port choice waits while another dialog is open: a key meant for that one must
+    // not pick a port.
+    void offerPortChoice();
+    bool isAnotherDialogOpen() const;
 
     std::unique_ptr<Ui::MainWindow> ui;
     QueuedDialogs m_queuedDialogs;  // one dialog at a time, for the window and its pages
     UserDialogs *m_dialogs;
     int m_portChoicesClosed = 0; // choices the port manager closed without the user
+    struct PendingPortChoice
+    {
+        QList<PortInfo> ports;
+        bool zorbelPorts = false;
+        bool waiting = false;
+    } m_pendingPortChoice;
+    QTimer m_portChoiceRetry; // looks again whether the other dialog has closed
     Threading m_threading;
     Translations m_translations;
     AppSettings m_settings;
@@ -142,6 +158,7 @@ private:
     QList<QAction *> m_pageActions; // Ctrl+1 to Ctrl+4: the settings, motor, control and firmware pages
     bool m_uiReady = false;     // the widget tree exists (language events may come earlier)
     bool m_shownOnce = false;
+    bool m_fittedWithFrame = false; // the window manager's frame is known and was fitted
 
     // The last status shown, so that a language change can show it again.
     struct PortStatus

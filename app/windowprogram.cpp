@@ -15,9 +15,12 @@ WindowProgram::WindowProgram(PortProvider *ports, const DataDirectory &dataDirec
     EmbeddedFonts::registerAll();
     m_window->setWindowIcon(QIcon(QStringLiteral(":/icons/symbol.png")));
     m_window->setWindowTitle(title);
+    closeWindowOnTermination(&m_terminationSignals, m_window.get(), [this] {
+        m_terminated = true;
+        m_dialogs.closeForGood();
+    });
     if (!dataDirectory.isValid())
         m_dialogs.message(UserDialogs::Icon::Critical, m_window->windowTitle(), dataDirectory.errorString());
-    closeWindowOnTermination(&m_terminationSignals, m_window.get());
 }
 
 WindowProgram::~WindowProgram() = default;
@@ -29,8 +32,12 @@ void WindowProgram::refuse(const QString &problem)
 
 int WindowProgram::exec()
 {
-    m_window->show();
-    const int result = QApplication::exec();
+    int result = 0;
+    // Ended while a box was shown before the window: as if closed at once.
+    if (!m_terminated) {
+        m_window->show();
+        result = QApplication::exec();
+    }
     m_window.reset(); // the window (and the coordinator) before the ports it uses
     return result;
 }

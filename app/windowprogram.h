@@ -31,7 +31,10 @@ public:
     int exec();
 
 private:
+    // First: a signal that comes while the window is built, or while a box is shown before
+    // it, is heard too.
+    TerminationSignals m_terminationSignals;
     WidgetDialogs m_dialogs;
     std::unique_ptr<MainWindow> m_window;
-    TerminationSignals m_terminationSignals;
+    bool m_terminated = false; // a terminating signal came: the window is never shown again
 };

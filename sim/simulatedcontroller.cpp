@@ -80,8 +80,14 @@ void SimulatedController::advanceMicroseconds(qint64 us)
             next = std::min(next, std::max(m_nowUs, m_inbound.front().arrivalUs));
         if (vanishAt > m_nowUs)
             next = std::min(next, vanishAt);
+        if (m_powerBackAtUs > m_nowUs)
+            next = std::min(next, m_powerBackAtUs);
         m_firmware.advance(next - m_nowUs);
         m_nowUs = next;
+        if (m_powerBackAtUs >= 0 && m_nowUs >= m_powerBackAtUs) {
+            m_powerBackAtUs = -1;
+            setPowered(true);
+        }
         processInbound();
         if (m_faults.hasVanished(m_nowUs)) {
             vanish();
@@ -327,6 +333,12 @@ void SimulatedController::setPowered(bool on)
     else
         m_firmware.powerCycle();
     m_identityFromUs = -1;
+}
+
+void SimulatedController::powerCycle(int offMs)
+{
+    setPowered(false);
+    m_powerBackAtUs = m_nowUs + qint64(std::max(offMs, 0)) * 1000;
 }
 
 void SimulatedController::vanish()

@@ -65,6 +65,9 @@ public:
     // there (the flash keeps what was written), otherwise in the firmware.
     void setPowered(bool on);
     bool isPowered() const { return m_powered; }
+    // Switched off now and on again after offMs of the controller's clock (as a user does
+    // to leave running mode).
+    void powerCycle(int offMs);
     bool hasVanished() const { return m_vanished; }
     // Stops answering from now on; frames are still received (and counted, and traced).
     void goSilent() { m_faults.silence(); }
@@ -128,4 +131,5 @@ private:
     bool m_inBootloader = false;
     bool m_vanished = false;
     bool m_powered = true;
+    qint64 m_powerBackAtUs = -1; // a power cycle under way: the power comes back then
 };

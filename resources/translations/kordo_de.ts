@@ -525,6 +525,34 @@
         <source>The plot could not be saved to %1: %2</source>
         <translation>Das Diagramm konnte nicht in %1 gespeichert werden: %2</translation>
     </message>
+    <message>
+        <source>No controller is connected: the motor cannot run.</source>
+        <translation>Kein Regler ist angeschlossen: Der Motor kann nicht laufen.</translation>
+    </message>
+    <message>
+        <source>The controller is in communication mode: the motor cannot run. In running mode it can; the controller then stays in running mode until it is switched off and on again.</source>
+        <translation>Der Regler ist im Kommunikationsmodus: Der Motor kann nicht laufen. Im Betriebsmodus kann er es; der Regler bleibt dann im Betriebsmodus, bis er aus- und wieder eingeschaltet wird.</translation>
+    </message>
+    <message>
+        <source>The simulated controller leaves running mode when it is switched off and on.</source>
+        <translation>Der simulierte Regler verlässt den Betriebsmodus, wenn er aus- und wieder eingeschaltet wird.</translation>
+    </message>
+    <message>
+        <source>The controller is in its bootloader: the motor cannot run.</source>
+        <translation>Der Regler ist in seinem Bootloader: Der Motor kann nicht laufen.</translation>
+    </message>
+    <message>
+        <source>The simulated controller is switched off and on again</source>
+        <translation>Der simulierte Regler wird aus- und wieder eingeschaltet</translation>
+    </message>
+    <message>
+        <source>Switch to running mode...</source>
+        <translation>In den Betriebsmodus schalten...</translation>
+    </message>
+    <message>
+        <source>Switch off and on</source>
+        <translation>Aus- und wieder einschalten</translation>
+    </message>
 </context>
 <context>
     <name>DataDirectory</name>

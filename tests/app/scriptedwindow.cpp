@@ -3,8 +3,10 @@
 // enables control and sets the duty, then prints "running" once the page shows the motor
 // turning. Everything after that (a terminating signal, the close, the last request) is the
 // program's own. For end-to-end tests of the ways out of a running motor in a real process.
+// With "box", the motor turning, a message box is opened first, with a second message
+// waiting behind it, and "running" printed while the box is open.
 //
-//   kordo_scripted_window PORT_SPEC DATA_DIR DUTY_PERCENT
+//   kordo_scripted_window PORT_SPEC DATA_DIR DUTY_PERCENT [box]
 
 #include "app/datadirectory.h"
 #include "app/mainwindow.h"
@@ -28,17 +30,23 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    if (arguments.size() != 4) {
-        std::fprintf(stderr, "usage: kordo_scripted_window PORT_SPEC DATA_DIR DUTY_PERCENT\n");
+    if (arguments.size() != 4 && !(arguments.size() == 5 && arguments[4] == QLatin1String("box"))) {
+        std::fprintf(stderr, "usage: kordo_scripted_window PORT_SPEC DATA_DIR DUTY_PERCENT [box]\n");
         return 2;
     }
     const int duty = arguments[3].toInt();
+    const bool withBox = arguments.size() == 5;
     SerialPortProvider ports({arguments[1]});
     WindowProgram program(&ports, DataDirectory::resolve(arguments[2], {}, {}), QStringLiteral("Kordo manager"));
     MainWindow *window = program.window();
 
-    enum class Step { Connect, Ask, Answer, Enable, Turning, Done };
+    enum class Step { Connect, Ask, Answer, Enable, Turning, BoxOpen, Done };
     Step step = Step::Connect;
+    const auto reportRunning = [&step] {
+        std::printf("running\n");
+        std::fflush(stdout);
+        step = Step::Done;
+    };
     QTimer user;
     QObject::connect(&user, &QTimer::timeout, window, [&] {
         const auto find = [&](const char *name) { return window->findChild<QWidget *>(QLatin1String(name)); };
@@ -68,10 +76,21 @@ int main(int argc, char *argv[])
             }
             break;
         case Step::Turning:
-            if (static_cast<QLineEdit *>(find("lineEditSpeed"))->text().toDouble() != 0.0) {
-                std::printf("running\n");
-                std::fflush(stdout);
-                step = Step::Done;
+            if (static_cast<QLineEdit *>(find("lineEditSpeed"))->text().toDouble() == 0.0)
+                break;
+            if (!withBox) {
+                reportRunning();
+                user.stop();
+                break;
+            }
+            step = Step::BoxOpen;
+            // A box runs its own event loop, in which this timer keeps running.
+            QTimer::singleShot(0, window, [window] { window->on_showInfo(QStringLiteral("A message"), true); });
+            break;
+        case Step::BoxOpen:
+            if (qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                window->on_showInfo(QStringLiteral("Another message"), true); // waits behind the open box
+                reportRunning();
                 user.stop();
             }
             break;

@@ -303,18 +303,37 @@ private slots:
         QCOMPARE(info.size(), 0);
     }
 
+    // A controller that answered and is gone stops control with an alarm; the end of the
+    // bootloader (a firmware update's resets, its success too) closes the log without one.
+    void disconnectionStopsControlAndClosesTheLog_data()
+    {
+        QTest::addColumn<QVector<int>>("statesBefore");
+        QTest::addColumn<bool>("alarm");
+        QTest::newRow("connected") << QVector<int> {DEVICE_CONNECTED} << true;
+        QTest::newRow("running") << QVector<int> {DEVICE_CONNECTED, DEVICE_RUNNING} << true;
+        QTest::newRow("update: bootloader found")
+            << QVector<int> {DEVICE_CONNECTED, DEVICE_BOOT_STARTED, DEVICE_BOOT_CONNECTED} << false;
+        QTest::newRow("update: bootloader not found") << QVector<int> {DEVICE_CONNECTED, DEVICE_BOOT_STARTED} << false;
+    }
+
     void disconnectionStopsControlAndClosesTheLog()
     {
+        QFETCH(QVector<int>, statesBefore);
+        QFETCH(bool, alarm);
         AppBase app(&provider, dataDirectory());
         QSignalSpy close(&app, &AppBase::closeLogFile);
         QSignalSpy reset(&app, &AppBase::resetControl);
         QSignalSpy lost(&app, &AppBase::on_deviceDisconnected);
-        app.deviceStateChanged(DEVICE_CONNECTED);
+        for (int state : qAsConst(statesBefore))
+            app.deviceStateChanged(Device_State_e(state));
+        const int closedBefore = close.size();
         app.deviceStateChanged(DEVICE_DISCONNECTED);
-        QCOMPARE(close.size(), 1);
-        QCOMPARE(reset.size(), 1);
-        QCOMPARE(reset[0][0].toString(), QStringLiteral("Control signal lost"));
-        QCOMPARE(int(reset[0][1].value<uint8_t>()), 2);
+        QCOMPARE(close.size(), closedBefore + 1);
+        QCOMPARE(reset.size(), alarm ? 1 : 0);
+        if (alarm) {
+            QCOMPARE(reset[0][0].toString(), QStringLiteral("Control signal lost"));
+            QCOMPARE(int(reset[0][1].value<uint8_t>()), 2);
+        }
         QCOMPARE(lost.size(), 1);
     }
 

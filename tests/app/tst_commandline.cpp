@@ -695,26 +695,55 @@ private slots:
     void programClosesOnTerminatingSignals_data()
     {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::addColumn<bool>("unusableDataDirectory"); // its box shown before the window
+        QTest::newRow("SIGTERM") << SIGTERM << false;
+        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("SIGHUP") << SIGHUP << false;
+        QTest::newRow("SIGTERM, the data directory's box open") << SIGTERM << true;
+    }
+
+    // Whether the process has a handler of its own for the signal (Linux).
+    static bool catchesSignal(qint64 pid, int signalNumber)
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("SigCgt:"))
+                return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signalNumber - 1)) & 1u;
+        }
+        return false;
     }
 
     void programClosesOnTerminatingSignals()
     {
         QFETCH(int, signalNumber);
+        QFETCH(bool, unusableDataDirectory);
         const QString program = QDir(qEnvironmentVariable("KORDO_BIN_DIR")).filePath(QStringLiteral("kordoman"));
-        const QString trace = m_dir.filePath(QStringLiteral("signal-%1.trace").arg(signalNumber));
+        const QString trace = m_dir.filePath(QStringLiteral("signal-%1%2.trace").arg(signalNumber).arg(unusableDataDirectory));
         SimProcess sim({QStringLiteral("--trace"), trace});
         QVERIFY(sim.isReady());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QString dataDirectory = m_dir.filePath(QStringLiteral("signals"));
+        if (unusableDataDirectory) { // below a regular file: it cannot be made
+            QFile blocker(m_dir.filePath(QStringLiteral("blocker")));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            dataDirectory = blocker.fileName() + QStringLiteral("/data");
+        }
         QProcess process;
         process.setProcessEnvironment(env);
-        process.start(program, {"--data-dir", m_dir.filePath(QStringLiteral("signals")), "--port", sim.adapterPortSpec()});
+        process.start(program, {"--data-dir", dataDirectory, "--port", sim.adapterPortSpec()});
         QVERIFY(process.waitForStarted(30000));
-        // Talking to the controller: the event loop runs.
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(trace).size() > 0, 60000);
+        if (unusableDataDirectory) {
+            // The program hears the signal; its box, shown before the window, is open now or
+            // soon (either way the signal must end the program).
+            QTRY_VERIFY_WITH_TIMEOUT(catchesSignal(process.processId(), signalNumber), 30000);
+            QTest::qWait(1000);
+        } else {
+            // Talking to the controller: the event loop runs.
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(trace).size() > 0, 60000);
+        }
         QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -728,14 +757,17 @@ private slots:
     void runningMotorStopsOnTerminatingSignals_data()
     {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::addColumn<bool>("withBox"); // a message box open, another message waiting behind it
+        QTest::newRow("SIGTERM") << SIGTERM << false;
+        QTest::newRow("SIGINT") << SIGINT << false;
+        QTest::newRow("SIGHUP") << SIGHUP << false;
+        QTest::newRow("SIGTERM, a message box open") << SIGTERM << true;
     }
 
     void runningMotorStopsOnTerminatingSignals()
     {
         QFETCH(int, signalNumber);
+        QFETCH(bool, withBox);
         constexpr int RUNNING = 30;
         // The duty commands the controller received, in order, from its trace.
         const auto received = [](const QString &tracePath) {
@@ -752,16 +784,19 @@ private slots:
             }
             return commands;
         };
-        const QString trace = m_dir.filePath(QStringLiteral("running-%1.trace").arg(signalNumber));
+        const QString name = QStringLiteral("running-%1%2").arg(signalNumber).arg(withBox ? "-box" : "");
+        const QString trace = m_dir.filePath(name + QStringLiteral(".trace"));
         SimProcess sim({QStringLiteral("--trace"), trace});
         QVERIFY(sim.isReady());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         QProcess process;
         process.setProcessEnvironment(env);
+        QStringList arguments {sim.adapterPortSpec(), m_dir.filePath(name), QString::number(RUNNING)};
+        if (withBox)
+            arguments << QStringLiteral("box");
         process.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("kordo_scripted_window")),
-                      {sim.adapterPortSpec(), m_dir.filePath(QStringLiteral("running-%1").arg(signalNumber)),
-                       QString::number(RUNNING)});
+                      arguments);
         QVERIFY(process.waitForStarted(30000));
         // The page shows the motor turning, and the controller has received the running duty.
         QByteArray out;

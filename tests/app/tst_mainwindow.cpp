@@ -1,5 +1,8 @@
 #include "tests/common/windowrig.h"
 
+#include "app/windowfit.h"
+#include "tuning/ui/controlpage.h"
+
 #include "ui/embeddedfonts.h"
 #include "device/ui/escsettingspage.h"
 #include "link/comhelper.h"
@@ -7,6 +10,9 @@
 #include "ident/idsteps.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QPointer>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QAbstractItemView>
@@ -29,6 +35,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(QMargins)
+
 // The window shell on the simulated controller: start-up, device status, navigation, the
 // info line and the port and run questions.
 class TestMainWindow : public QObject
@@ -49,7 +57,221 @@ class TestMainWindow : public QObject
         return nullptr;
     }
 
+    // Questions that cannot be undone or destroy something take Return as No (or as the
+    // answer that changes nothing), every time: the running-mode box is reused, and a Yes
+    // pressed on it once must not become its default.
+    enum Question { RunningMode, RunningModeAfterYes, RemoveMotor, DiscardIdentifiedMotor, ReplaceMotor,
+                    OverwriteMotorList, WriteImportedSettings, RestoreBackup };
+
+    // Presses Return where the keyboard focus is in the next modal dialog, as a user would;
+    // a dialog that Return did not close is then closed (and reported through stillOpen).
+    void pressReturnInNextDialog(bool *stillOpen)
+    {
+        QTimer::singleShot(0, this, [stillOpen] {
+            QPointer<QWidget> dialog = QApplication::activeModalWidget();
+            if (!dialog)
+                return;
+            QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog.data(), Qt::Key_Return);
+            if (dialog && dialog->isVisible()) {
+                *stillOpen = true;
+                if (auto *d = qobject_cast<QDialog *>(dialog.data()))
+                    d->reject();
+            }
+        });
+    }
+
+    static void pressReturn(QWidget *dialog)
+    {
+        QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Return);
+    }
+
 private slots:
+    void questionsTakeReturnAsNo_data()
+    {
+        QTest::addColumn<int>("question");
+        QTest::newRow("Do you run device?") << int(RunningMode);
+        QTest::newRow("Do you run device? again, after a Yes") << int(RunningModeAfterYes);
+        QTest::newRow("Remove motor") << int(RemoveMotor);
+        QTest::newRow("Discard the identified motor?") << int(DiscardIdentifiedMotor);
+        QTest::newRow("Replace motor") << int(ReplaceMotor);
+        QTest::newRow("Overwrite the motor list") << int(OverwriteMotorList);
+        QTest::newRow("Write the imported settings") << int(WriteImportedSettings);
+        QTest::newRow("Restore a backup") << int(RestoreBackup);
+    }
+
+    void questionsTakeReturnAsNo()
+    {
+        QFETCH(int, question);
+        WindowRig rig;
+        if (question == RunningMode || question == RunningModeAfterYes) {
+            QVERIFY(rig.connectDevice());
+            rig.showPage("toolButtonControl");
+            const QString text = QStringLiteral("Actually device is in communication mode. Do you run device?");
+            QMessageBox *box = visibleBox(rig, text);
+            QVERIFY(box);
+            if (question == RunningModeAfterYes) {
+                box->button(QMessageBox::Yes)->setFocus(); // Yes chosen with the keyboard
+                pressReturn(box);
+                QCOMPARE(box->clickedButton(), box->button(QMessageBox::Yes));
+                QVERIFY(rig.tickUntil([&] { return rig.text("pushButtonStateConnection") == QLatin1String("Running"); }));
+                rig.window->on_deviceToRun(); // the same box once more
+                QCOMPARE(visibleBox(rig, text), box);
+            }
+            pressReturn(box);
+            QVERIFY(!box->isVisible());
+            QCOMPARE(box->clickedButton(), box->button(QMessageBox::No));
+            if (question == RunningMode) {
+                rig.tick(10);
+                QCOMPARE(rig.text("pushButtonStateConnection"), QStringLiteral("Connected"));
+            }
+            return;
+        }
+        WidgetDialogs dialogs(rig.window.get());
+        bool stillOpen = false;
+        pressReturnInNextDialog(&stillOpen);
+        switch (question) {
+        case RemoveMotor:
+            QVERIFY(!dialogs.askYesNo(QStringLiteral("Remove motor"), QStringLiteral("Remove the motor \"M\" from the list?")));
+            break;
+        case DiscardIdentifiedMotor:
+            QVERIFY(!dialogs.askYesNo(QStringLiteral("Discard the identified motor?"),
+                                      QStringLiteral("The identified motor is not saved yet. Discard it?")));
+            break;
+        case ReplaceMotor:
+            QVERIFY(!dialogs.askYesNo(QStringLiteral("Replace motor"), QStringLiteral("Replace it?")));
+            break;
+        case OverwriteMotorList:
+            QCOMPARE(int(dialogs.askChoice(QStringLiteral("What operation to perform on the original motor list?"),
+                                           QStringLiteral("Overwrite"), QStringLiteral("Append"), true)),
+                     int(UserDialogs::Choice::Cancel));
+            break;
+        case WriteImportedSettings:
+            QVERIFY(!dialogs.askButtons(QStringLiteral("Write these settings?"), QStringLiteral("Write"),
+                                        QStringLiteral("Cancel")));
+            break;
+        case RestoreBackup:
+            QVERIFY(!dialogs.askButtons(QStringLiteral("Restore the backup?"), QStringLiteral("Restore"),
+                                        QStringLiteral("Keep the new settings")));
+            break;
+        }
+        QVERIFY(!stillOpen); // Return answered, and with the safe answer
+    }
+
+    // A port choice that comes while another dialog is open waits for it to close: a key
+    // meant for that dialog must not reach the choice. A choice the port manager withdrew
+    // meanwhile is never offered.
+    void portChoiceWaitsForTheOpenDialog()
+    {
+        WindowRig rig;
+        auto *retry = rig.window->findChild<QTimer *>(QStringLiteral("portChoiceRetryTimer"));
+        QVERIFY(retry);
+        const QList<PortInfo> ports {{"ttyS0", "/dev/ttyS0", {}, {}}};
+        int offersWhileOpen = -1;
+        rig.dialogs.whileOpen = [&] {
+            rig.window->on_needPortSelectAndInform(ports, false);
+            QCoreApplication::processEvents();
+            offersWhileOpen = rig.dialogs.itemOffers.size();
+        };
+        rig.window->on_showInfo(QStringLiteral("The data directory is read-only"), true);
+        QCOMPARE(offersWhileOpen, 0);
+        QVERIFY(retry->isActive());
+        QMetaObject::invokeMethod(retry, "timeout");
+        QCOMPARE(rig.dialogs.itemOffers.size(), 1);
+
+        rig.dialogs.whileOpen = [&] {
+            rig.window->on_needPortSelectAndInform(ports, false);
+            rig.window->on_portChoiceClosed(); // the adapter came back and was taken
+        };
+        rig.window->on_showInfo(QStringLiteral("Another message"), true);
+        QMetaObject::invokeMethod(retry, "timeout");
+        QCOMPARE(rig.dialogs.itemOffers.size(), 1);
+        QCOMPARE(rig.dialogs.itemChoicesClosed, 0); // nothing open to close
+    }
+
+    // With the stop notice showing, at the window's own size and at 1024 x 640, Stop, the
+    // notice, the duty command and the info line are in sight without scrolling; the plot,
+    // not the values, gives up the room, keeping enough for its axis title.
+    void stopStaysInSightWithTheStopNotice()
+    {
+        WindowRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonControl");
+        QMessageBox *question = visibleBox(rig, QStringLiteral("Actually device is in communication mode. Do you run device?"));
+        QVERIFY(question);
+        question->button(QMessageBox::Yes)->click();
+        QVERIFY(rig.tickUntil([&] { return rig.text("pushButtonStateConnection") == QLatin1String("Running"); }));
+        rig.window->controlPage()->on_resetControl(QStringLiteral("Stalled motor"), 1);
+        auto *monitor = rig.find<QScrollArea>("scrollAreaMonitor");
+        QWidget *shown = pages(rig);
+        auto *plot = rig.find<QwtPlot>("qwtPlotTelemtry");
+        QWidget *values = rig.find<QWidget>("groupBoxValues");
+        QVERIFY(monitor && plot && values);
+        QVector<int> plotHeights;
+        QVector<int> valueHeights;
+        for (const QSize size : {QSize(1180, 760), QSize(1024, 640)}) {
+            rig.window->resize(size);
+            QCoreApplication::processEvents();
+            QCOMPARE(rig.window->size(), size);
+            const QString at = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+            // Nothing scrolls: the plot and the values fit as well.
+            QVERIFY2(!monitor->verticalScrollBar()->isVisible(), qPrintable(at));
+            for (const char *name : {"pushButtonStop", "frameStopNotice", "checkBoxDutyCycle",
+                                     "horizontalSliderDutyCycle"}) {
+                QWidget *w = rig.find<QWidget>(name);
+                const QString where = QStringLiteral("%1 at %2").arg(QLatin1String(name), at);
+                QVERIFY2(w->isVisible(), qPrintable(where));
+                const QRect inPage(w->mapTo(shown, QPoint(0, 0)), w->size());
+                QVERIFY2(shown->rect().contains(inPage), qPrintable(where));
+                const QRect inWindow(w->mapTo(rig.window.get(), QPoint(0, 0)), w->size());
+                QVERIFY2(rig.window->rect().contains(inWindow), qPrintable(where));
+            }
+            QWidget *info = rig.find<QWidget>("labelInfo");
+            QVERIFY2(rig.window->rect().contains(QRect(info->mapTo(rig.window.get(), QPoint(0, 0)), info->size())),
+                     qPrintable(at));
+            // The axis draws its title along its length between the ends its labels need.
+            const QwtScaleWidget *axis = plot->axisWidget(QwtPlot::yLeft);
+            const double titleLength = axis->title().textSize(axis->font()).width();
+            const int room = axis->height() - axis->startBorderDist() - axis->endBorderDist();
+            QVERIFY2(room >= titleLength, qPrintable(QStringLiteral("%1: room %2, title %3")
+                                                         .arg(at).arg(room).arg(titleLength)));
+            plotHeights << plot->height();
+            valueHeights << values->height();
+        }
+        QVERIFY(plotHeights[0] > plotHeights[1]);
+        QCOMPARE(valueHeights[0], valueHeights[1]);
+    }
+
+    // The whole window, frame included, on the screen's available area.
+    void windowFitsWithItsFrame_data()
+    {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QMargins>("frame");
+        QTest::addColumn<QRect>("client");
+        QTest::addColumn<QRect>("fitted");
+        const QMargins frame(1, 20, 1, 1);
+        QTest::newRow("fits") << QRect(0, 0, 1024, 616) << frame << QRect(100, 100, 800, 500)
+                              << QRect(100, 100, 800, 500);
+        QTest::newRow("taller than the screen with its title bar")
+            << QRect(0, 0, 1024, 616) << frame << QRect(1, 20, 1180, 760) << QRect(1, 20, 1022, 595);
+        QTest::newRow("off the right and bottom edges")
+            << QRect(0, 0, 1920, 1080) << frame << QRect(1500, 700, 800, 600) << QRect(1119, 479, 800, 600);
+        QTest::newRow("title bar above the screen") << QRect(0, 24, 1920, 1056) << frame << QRect(50, 10, 800, 600)
+                                                   << QRect(50, 44, 800, 600);
+        QTest::newRow("second screen") << QRect(1920, 0, 1280, 1024) << QMargins() << QRect(0, 0, 800, 600)
+                                       << QRect(1920, 0, 800, 600);
+    }
+
+    void windowFitsWithItsFrame()
+    {
+        QFETCH(QRect, available);
+        QFETCH(QMargins, frame);
+        QFETCH(QRect, client);
+        QFETCH(QRect, fitted);
+        const QRect result = WindowFit::clientGeometry(available, frame, client);
+        QCOMPARE(result, fitted);
+        QVERIFY(available.contains(result.marginsAdded(frame)));
+    }
+
     void startUpWithoutSettingsFileOrLanguages()
     {
         WindowRig rig;
@@ -374,7 +596,7 @@ private slots:
     }
 
     // At the window's own size the control page shows everything, its Stop button too,
-    // without scrolling.
+    // without scrolling. Stop is in no scroll area at all: nothing can scroll it away.
     void controlPageFitsTheDefaultWindow()
     {
         WindowRig rig;
@@ -382,12 +604,15 @@ private slots:
         rig.window->resize(1180, 760);
         rig.showPage("toolButtonControl");
         QCoreApplication::processEvents();
-        auto *scroll = rig.find<QScrollArea>("pageMainEscOnlineScroll");
-        QVERIFY(scroll);
-        QVERIFY(!scroll->verticalScrollBar()->isVisible());
+        auto *monitor = rig.find<QScrollArea>("scrollAreaMonitor"); // the plot and the values
+        QVERIFY(monitor);
+        QVERIFY(!monitor->verticalScrollBar()->isVisible());
+        QVERIFY(!monitor->horizontalScrollBar()->isVisible());
         QWidget *stop = rig.find<QWidget>("pushButtonStop");
-        const QRect inViewport(stop->mapTo(scroll->viewport(), QPoint(0, 0)), stop->size());
-        QVERIFY(scroll->viewport()->rect().contains(inViewport));
+        for (QWidget *parent = stop->parentWidget(); parent; parent = parent->parentWidget())
+            QVERIFY2(!qobject_cast<QScrollArea *>(parent), qPrintable(parent->objectName()));
+        QWidget *shown = pages(rig);
+        QVERIFY(shown->rect().contains(QRect(stop->mapTo(shown, QPoint(0, 0)), stop->size())));
     }
 
     // On a dark palette the PWM characteristic follows it: dark canvas, light axis text.

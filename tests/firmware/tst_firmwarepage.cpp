@@ -3,6 +3,7 @@
 #include "firmwareimages.h"
 #include "tests/common/filesizelimit.h"
 #include "tests/common/windowrig.h"
+#include "tuning/ui/controlpage.h"
 #include "ui/appsettings.h"
 
 #include <QGroupBox>
@@ -198,6 +199,10 @@ private slots:
         const int writeTicks = pages * DemoPortProvider::DEMO_PAGE_WRITE_US / 1000 / 50;
         QVERIFY2(valuesShown.size() >= writeTicks / 2, qPrintable(QString::number(valuesShown.size())));
         QVERIFY(rig.tickUntil([&] { return rig.text("pushButtonStateFirmware") == QLatin1String("1.2.4"); }));
+        // The update's resets are the user's own doing, and no motor turned: no alarm.
+        QCOMPARE(rig.window->controlPage()->stopNotice(), QString());
+        for (const ScriptedDialogs::Message &message : qAsConst(rig.dialogs.messages))
+            QVERIFY2(!message.text.contains(QLatin1String("Control signal lost")), qPrintable(message.text));
     }
 };
 

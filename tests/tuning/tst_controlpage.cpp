@@ -62,6 +62,15 @@ class TestControlPage : public QObject
             return static_cast<QwtPlotCurve *>(curves.at(curve))->dataSize();
         }
 
+        QMessageBox *runQuestion()
+        {
+            for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
+                if (box->isVisible() && box->text().contains(QLatin1String("Do you run device?")))
+                    return box;
+            }
+            return nullptr;
+        }
+
         // Connects, opens the control page and answers Yes to running the device.
         bool run()
         {
@@ -69,11 +78,7 @@ class TestControlPage : public QObject
                 return false;
             connect();
             showPage("toolButtonControl");
-            QMessageBox *question = nullptr;
-            for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
-                if (box->isVisible() && box->text().contains(QLatin1String("Do you run device?")))
-                    question = box;
-            }
+            QMessageBox *question = runQuestion();
             if (!question)
                 return false;
             question->button(QMessageBox::Yes)->click();
@@ -587,6 +592,63 @@ private slots:
         } else {
             QVERIFY(!next.enable || next.duty == 0);
         }
+    }
+
+    // After No to running mode nothing on the page pretends to act: the duty command is
+    // disabled, the page says why and asks again on request; Yes brings it to life.
+    void declinedRunningModeDisablesTheDutyCommand()
+    {
+        ControlRig rig;
+        QVERIFY(rig.connectDevice());
+        rig.showPage("toolButtonControl");
+        QMessageBox *question = rig.runQuestion();
+        QVERIFY(question);
+        question->button(QMessageBox::No)->click();
+        const char *duty[] = {"checkBoxDutyCycle", "horizontalSliderDutyCycle", "spinBoxDutyCycle"};
+        for (const char *name : duty)
+            QVERIFY2(!rig.find<QWidget>(name)->isEnabled(), name);
+        QVERIFY(rig.find<QWidget>("pushButtonStop")->isEnabled());
+        QVERIFY(rig.find<QLabel>("labelModeHint")->isVisible());
+        QVERIFY(rig.find<QLabel>("labelModeHint")->text().contains(QLatin1String("communication mode")));
+        QVERIFY(rig.find<QWidget>("pushButtonRestartController")->isHidden()); // not a demo here
+
+        auto *askAgain = rig.find<QAbstractButton>("pushButtonAskRun");
+        QVERIFY(askAgain->isVisible());
+        askAgain->click();
+        question = rig.runQuestion();
+        QVERIFY(question);
+        question->button(QMessageBox::Yes)->click();
+        QVERIFY(rig.tickUntil([&] { return rig.page()->samplesReceived() > 0; }));
+        for (const char *name : duty)
+            QVERIFY2(rig.find<QWidget>(name)->isEnabled(), name);
+        QVERIFY(!rig.find<QWidget>("frameModeHint")->isVisible());
+    }
+
+    // In demo mode the way out of running mode is a button: the simulated controller is
+    // switched off and on, the motor stopped first, and comes back in communication mode
+    // without an alarm.
+    void demoRestartLeavesRunningMode()
+    {
+        ControlRig rig;
+        rig.window->setControllerRestart([&rig] { rig.ports.switchControllerOffAndOn(); });
+        QVERIFY(rig.run());
+        auto *restart = rig.find<QAbstractButton>("pushButtonRestartController");
+        QVERIFY(restart->isVisible());
+        rig.enableControl();
+        rig.slider()->setValue(40);
+        QVERIFY(rig.nextCommand().enable);
+
+        restart->click();
+        QVERIFY(!rig.enable()->isChecked());
+        QVERIFY(!rig.app().pingHelper()->isDutyEnabled());
+        rig.tick();
+        QVERIFY(!rig.controller().isPowered());
+        QVERIFY(rig.tickUntil([&] { return rig.text("pushButtonStateConnection") == QLatin1String("Connected"); }));
+        QVERIFY(rig.controller().isPowered());
+        QVERIFY(!rig.controller().firmware().isRunning());
+        QCOMPARE(rig.page()->stopNotice(), QString());
+        QVERIFY(rig.find<QWidget>("pushButtonAskRun")->isVisible());
+        QVERIFY(!rig.enable()->isEnabled());
     }
 
     void togglingWithoutAdmissibleStepEnds()

@@ -255,15 +255,113 @@ ControlPage::ControlPage(DutyCommandSink dutyCommand, UserDialogs *dialogs, QWid
     acknowledge->setObjectName(QStringLiteral("pushButtonAcknowledgeStop"));
     connect(acknowledge, &QPushButton::clicked, m_stopNotice, &QWidget::hide);
     auto *noticeLayout = new QHBoxLayout(m_stopNotice);
+    noticeLayout->setContentsMargins(9, 3, 3, 3); // the room is the plot's
     noticeLayout->addWidget(m_stopNoticeText, 1);
     noticeLayout->addWidget(acknowledge);
+    // Beside the duty command and Stop, below the plot and the values: those scroll and
+    // shrink when room is short, the notice and Stop never leave the page.
     if (auto *pageLayout = qobject_cast<QBoxLayout *>(layout()))
-        pageLayout->insertWidget(0, m_stopNotice);
+        pageLayout->insertWidget(pageLayout->indexOf(ui->scrollAreaMonitor) + 1, m_stopNotice);
     m_stopNotice->hide();
+    buildModeHint();
+    QFont stopFont = ui->pushButtonStop->font();
+    stopFont.setBold(true);
+    ui->pushButtonStop->setFont(stopFont);
 
     m_toggleTimer.setSingleShot(true);
     connect(&m_toggleTimer, &QTimer::timeout, this, &ControlPage::on_changeSequence);
     retranslate();
+    updateControlEnablement();
+}
+
+// Below the stop notice: why the duty command cannot act now, and the way into running
+// mode and out of it.
+void ControlPage::buildModeHint()
+{
+    m_modeHint = new QFrame(this);
+    m_modeHint->setObjectName(QStringLiteral("frameModeHint"));
+    m_modeHintText = new QLabel(m_modeHint);
+    m_modeHintText->setObjectName(QStringLiteral("labelModeHint"));
+    m_modeHintText->setWordWrap(true);
+    m_askRunButton = new QPushButton(m_modeHint);
+    m_askRunButton->setObjectName(QStringLiteral("pushButtonAskRun"));
+    connect(m_askRunButton, &QPushButton::clicked, this, &ControlPage::runningModeRequested);
+    m_restartButton = new QPushButton(m_modeHint);
+    m_restartButton->setObjectName(QStringLiteral("pushButtonRestartController"));
+    connect(m_restartButton, &QPushButton::clicked, this, &ControlPage::restartController);
+    auto *hintLayout = new QHBoxLayout(m_modeHint);
+    hintLayout->setContentsMargins(0, 0, 0, 0);
+    hintLayout->addWidget(m_modeHintText, 1);
+    hintLayout->addWidget(m_askRunButton);
+    hintLayout->addWidget(m_restartButton);
+    if (auto *pageLayout = qobject_cast<QBoxLayout *>(layout()))
+        pageLayout->insertWidget(pageLayout->indexOf(m_stopNotice) + 1, m_modeHint);
+}
+
+void ControlPage::showModeHint()
+{
+    QString text;
+    switch (m_deviceState) {
+    case DEVICE_DISCONNECTED:
+        text = tr("No controller is connected: the motor cannot run.");
+        break;
+    case DEVICE_CONNECTED:
+        text = tr("The controller is in communication mode: the motor cannot run. In running mode it can; the "
+                  "controller then stays in running mode until it is switched off and on again.");
+        break;
+    case DEVICE_RUNNING:
+        if (m_controllerRestart)
+            text = tr("The simulated controller leaves running mode when it is switched off and on.");
+        break;
+    case DEVICE_BOOT_STARTED:
+    case DEVICE_BOOT_CONNECTED:
+        text = tr("The controller is in its bootloader: the motor cannot run.");
+        break;
+    }
+    m_modeHintText->setText(text);
+    m_askRunButton->setVisible(m_deviceState == DEVICE_CONNECTED);
+    m_restartButton->setVisible(m_deviceState == DEVICE_RUNNING && m_controllerRestart);
+    m_modeHint->setVisible(!text.isEmpty());
+}
+
+// The duty command acts in running mode only, and not while a tuning run commands the motor.
+void ControlPage::updateControlEnablement()
+{
+    const bool canAct = m_deviceState == DEVICE_RUNNING && !m_tuningRunning;
+    ui->checkBoxDutyCycle->setEnabled(canAct);
+    ui->horizontalSliderDutyCycle->setEnabled(canAct);
+    ui->spinBoxDutyCycle->setEnabled(canAct);
+}
+
+void ControlPage::setDeviceState(Device_State_e state)
+{
+    m_deviceState = state;
+    if (state != DEVICE_RUNNING) {
+        stopMotor(); // nothing to command; a controller found again starts stopped
+        m_tuningRunning = false; // a tuning run ends with running mode (its sequencer hears the state too)
+    }
+    if (state == DEVICE_DISCONNECTED)
+        clearValues(); // nothing shown is current any more
+    else
+        m_restartRequested = false; // back after a restart, or none was under way
+    updateControlEnablement();
+    showModeHint();
+}
+
+void ControlPage::setControllerRestart(std::function<void()> restart)
+{
+    m_controllerRestart = std::move(restart);
+    showModeHint();
+}
+
+void ControlPage::restartController()
+{
+    if (!m_controllerRestart)
+        return;
+    stopMotor();
+    m_restartRequested = true;
+    m_controllerRestart();
+    emit infoText(tr("The simulated controller is switched off and on again"), false);
 }
 
 ControlPage::~ControlPage() = default;
@@ -327,6 +425,11 @@ void ControlPage::retranslate()
 {
     if (auto *acknowledge = findChild<QPushButton *>(QStringLiteral("pushButtonAcknowledgeStop")))
         acknowledge->setText(tr("OK"));
+    if (m_askRunButton) {
+        m_askRunButton->setText(tr("Switch to running mode..."));
+        m_restartButton->setText(tr("Switch off and on"));
+        showModeHint();
+    }
     ui->pushButtonStop->setToolTip(tr("Stop the motor (Esc)"));
     ui->labelUnitSpeed->setText(Units::text(Units::Rpm));
     QwtPlot *plot = ui->qwtPlotTelemtry;
@@ -522,8 +625,13 @@ void ControlPage::stopMotor()
 void ControlPage::on_resetControl(QString msg, uint8_t code)
 {
     stopMotor();
-    if (code == CODE_CONTACT_LOST)
+    if (code == CODE_CONTACT_LOST) {
         clearValues(); // nothing shown is current any more
+        if (m_restartRequested) { // the user switched the controller off: no alarm
+            m_restartRequested = false;
+            return;
+        }
+    }
     showStopNotice(msg);
     emit infoText(msg, false);
 }
@@ -558,8 +666,8 @@ void ControlPage::emergencyStop()
     if (!isVisible())
         return;
     stopMotor();
-    ui->horizontalSliderDutyCycle->setEnabled(true);
-    ui->checkBoxDutyCycle->setEnabled(true);
+    m_tuningRunning = false;
+    updateControlEnablement();
     emit tuningStopRequested();
     emit infoText(tr("Motor stopped"), false);
 }
@@ -570,15 +678,15 @@ void ControlPage::emergencyStop()
 void ControlPage::on_pushButtonTuning_clicked()
 {
     stopMotor();
-    ui->checkBoxDutyCycle->setEnabled(false);
-    ui->horizontalSliderDutyCycle->setEnabled(false);
+    m_tuningRunning = true;
+    updateControlEnablement();
     emit tuningStartRequested();
 }
 
 void ControlPage::on_pushButtonStop_clicked()
 {
-    ui->horizontalSliderDutyCycle->setEnabled(true);
-    ui->checkBoxDutyCycle->setEnabled(true);
+    m_tuningRunning = false;
+    updateControlEnablement();
     ui->horizontalSliderDutyCycle->setValue(0);
     emit tuningStopRequested();
     m_togglingActive = false;
@@ -587,8 +695,8 @@ void ControlPage::on_pushButtonStop_clicked()
 
 void ControlPage::on_testFinished()
 {
-    ui->horizontalSliderDutyCycle->setEnabled(true);
-    ui->checkBoxDutyCycle->setEnabled(true);
+    m_tuningRunning = false;
+    updateControlEnablement();
 }
 
 void ControlPage::on_typeOfController(bool emptyMotor)
@@ -604,7 +712,7 @@ void ControlPage::on_typeOfController(bool emptyMotor)
 
 void ControlPage::on_pushButtonToggling_clicked()
 {
-    if (!ui->checkBoxDutyCycle->isEnabled()) // tuning runs
+    if (m_tuningRunning)
         return;
     m_togglingActive = true;
     m_toggleTimer.start(TOGGLE_START_MS);

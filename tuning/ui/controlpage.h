@@ -17,6 +17,7 @@ class ControlPage;
 }
 
 class QLabel;
+class QPushButton;
 class QwtPlotCurve;
 class PlainScaleDraw;
 class UserDialogs;
@@ -60,6 +61,13 @@ public:
     // Duty 0 with control disabled, toggling ended.
     void stopMotor();
 
+    // The controller's state: the duty command acts in running mode only; elsewhere the
+    // page says why and how to get there.
+    void setDeviceState(Device_State_e state);
+    // How the user switches the controller off and on from here (demo mode: the simulated
+    // controller); without it, the page only says to do so.
+    void setControllerRestart(std::function<void()> restart);
+
     // Why control was taken away, shown on the page until acknowledged or control is
     // enabled again; empty while there is nothing to tell.
     QString stopNotice() const;
@@ -76,6 +84,8 @@ signals:
     void tuningStartRequested();
     void tuningStopRequested();
     void controllerChosen(int8_t result);
+    // The user wants to be asked again to switch the controller into running mode.
+    void runningModeRequested();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -106,6 +116,10 @@ private:
     void emergencyStop();
     bool isMotorCommanded() const;
     void showStopNotice(const QString &text);
+    void buildModeHint();
+    void showModeHint();
+    void updateControlEnablement();
+    void restartController();
     void clearValues();
     QString chooseFile(const QString &title, const QString &suffix, const QString &filter);
 
@@ -123,4 +137,13 @@ private:
     QRandomGenerator m_random;
     QWidget *m_stopNotice = nullptr; // a child of the page
     QLabel *m_stopNoticeText = nullptr;
+    // Why the duty command cannot act, and the way to running mode and back.
+    QWidget *m_modeHint = nullptr;
+    QLabel *m_modeHintText = nullptr;
+    QPushButton *m_askRunButton = nullptr;
+    QPushButton *m_restartButton = nullptr;
+    Device_State_e m_deviceState = DEVICE_DISCONNECTED;
+    bool m_tuningRunning = false;
+    std::function<void()> m_controllerRestart;
+    bool m_restartRequested = false; // the next lost contact is the user's own doing
 };
