@@ -5,6 +5,7 @@
 
 #include "capture/linedecoder.h"
 #include "capture/pcapfile.h"
+#include "tests/common/settingswords.h"
 #include "device/settingsdocument.h"
 #include "device/settingsmodel.h"
 #include "device/settingsrecords.h"
@@ -19,37 +20,6 @@
 #include <map>
 
 namespace {
-
-const uint16_t WORDS[] = {0, 1, 0x7FFF, 0x8000, 0xFFFF};
-
-// The smallest step of any field is 1/1024 (a gain); less than half of it tells two words apart.
-constexpr double SAME_WORD = 0.4 / 1024;
-
-// The field's bits hold the low bits of `word`; the other fields keep their defaults.
-void setWord(SettingsValue::Field field, uint16_t word, SET_PWM_IN_PARAMS &p, SET_MOTION_PARAMS &m)
-{
-    switch (field) {
-    case SettingsValue::LowLevel: p.lowLevel = uint8_t(word); break;
-    case SettingsValue::CenterLevel: p.centerLevel = uint8_t(word); break;
-    case SettingsValue::HighLevel: p.highLevel = uint8_t(word); break;
-    case SettingsValue::DeadZone: p.deadZone = uint8_t(word & 0x1F); break;
-    case SettingsValue::PwmType: p.pwmType = word & 1; break;
-    case SettingsValue::ControlType: p.controlType = word & 1; break;
-    case SettingsValue::SpeedNorm: p.speedNorm = uint16_t(word & 0x0FFF); break;
-    case SettingsValue::Scale: p.scale = uint8_t(word & 0x7F); break;
-    case SettingsValue::AnalogControl: p.analogControl = word & 1; break;
-    case SettingsValue::DigitalControl: p.digitalControl = word & 1; break;
-    case SettingsValue::Acceleration: m.acceleration = uint8_t(word); break;
-    case SettingsValue::BrakeIntensity: m.brakeIntensity = uint8_t(word & 0x7F); break;
-    case SettingsValue::BrakeEnable: m.brakeEnable = word & 1; break;
-    case SettingsValue::Reverse: m.reverseDir = word & 1; break;
-    case SettingsValue::HwAddress: m.hwAddress = word & 1; break;
-    case SettingsValue::DeviceAddress: m.deviceAddress = uint8_t(word & 0x07); break;
-    case SettingsValue::TimeToLeave: m.timeToLeave = uint8_t(word & 0x3F); break;
-    case SettingsValue::Kp: m.Kp = int16_t(word); break;
-    case SettingsValue::KiKff: m.Ki = int16_t(word); break;
-    }
-}
 
 // The dissector's field for each settings field.
 const char *dissectorField(SettingsValue::Field field)
@@ -94,9 +64,9 @@ QVector<Case> allCases()
 {
     QVector<Case> cases;
     for (SettingsValue::Field field : SettingsModel::fields()) {
-        for (uint16_t word : WORDS) {
+        for (uint16_t word : SettingsWords::WORDS) {
             Case c {field, word, {}, {}};
-            setWord(field, word, c.pwmIn, c.motion);
+            SettingsWords::set(field, word, c.pwmIn, c.motion);
             // Read back from the wire, as every reader does.
             c.pwmIn = SET_PWM_IN_PARAMS::unpack(c.pwmIn.pack());
             c.motion = SET_MOTION_PARAMS::unpack(c.motion.pack());
@@ -176,7 +146,7 @@ private slots:
         QCOMPARE(imported.status, ImportedSettings::Status::Ok);
         for (const SettingsValue &value : imported.values) {
             if (value.field == c.field)
-                QVERIFY2(qAbs(value.value - shown) < SAME_WORD,
+                QVERIFY2(qAbs(value.value - shown) < SettingsWords::SAME_WORD,
                          qPrintable(QStringLiteral("file %1, page %2").arg(value.value).arg(shown)));
         }
 
@@ -188,7 +158,7 @@ private slots:
         QVERIFY2(match.hasMatch(), qPrintable(decoded));
         bool ok = false;
         const double decodedValue = match.captured(1).toDouble(&ok);
-        QVERIFY2(ok && qAbs(decodedValue - shown) < SAME_WORD,
+        QVERIFY2(ok && qAbs(decodedValue - shown) < SettingsWords::SAME_WORD,
                  qPrintable(QStringLiteral("decoded %1, page %2").arg(match.captured(1)).arg(shown)));
 
         // The dissector.
@@ -198,7 +168,7 @@ private slots:
         QCOMPARE(dissected.size(), SettingsModel::fields().size());
         const QString text = dissected.at(c.field);
         const double dissectedValue = dissectorValue(text);
-        QVERIFY2(qAbs(dissectedValue - shown) < SAME_WORD,
+        QVERIFY2(qAbs(dissectedValue - shown) < SettingsWords::SAME_WORD,
                  qPrintable(QStringLiteral("dissector %1, page %2").arg(text).arg(shown)));
     }
 };
