@@ -48,6 +48,9 @@
 #include <QToolButton>
 #include <QWindow>
 
+#include <cstdio>
+#include <cstdlib>
+
 // Resources live in the static UI library: the linker keeps them only when named.
 static void initKordoResources()
 {
@@ -66,6 +69,8 @@ constexpr int STOP_WAIT_MS = 5000;
 constexpr int PORT_CHOICE_RETRY_MS = 250;
 // After the first show the window manager adds its frame; the window is fitted again then.
 constexpr int FRAME_FIT_DELAYS_MS[] = {0, 300, 1500};
+// After a stop that did not come in time: how long the thread still gets to end.
+constexpr int THREAD_END_WAIT_MS = 10000;
 
 QDebug windowDebug()
 {
@@ -232,7 +237,16 @@ void MainWindow::stopCoordinator()
     if (!m_appBase.stopAndMoveTo(thread(), STOP_WAIT_MS))
         qCWarning(lcMainWindow) << "MAIN_WINDOW: the coordinator did not stop in time";
     m_coordinatorThread.quit();
-    m_coordinatorThread.wait();
+    if (m_coordinatorThread.wait(THREAD_END_WAIT_MS))
+        return;
+    // The coordinator is still busy in its thread: destroying the thread, or the coordinator
+    // under it, would crash. The thread is left running and the program ends without it.
+    qCCritical(lcMainWindow).noquote()
+        << QStringLiteral("MAIN_WINDOW: the coordinator thread did not end within %1 s after its stop; "
+                          "it is left running and the program ends now")
+               .arg((STOP_WAIT_MS + THREAD_END_WAIT_MS) / 1000);
+    std::fflush(nullptr);
+    std::_Exit(EXIT_FAILURE);
 }
 
 // Each page in a scroll area: on a small screen (or a large scale factor) a page that

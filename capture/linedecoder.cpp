@@ -1,5 +1,6 @@
 #include "capture/linedecoder.h"
 
+#include "device/settingsmodel.h"
 #include "wire/motortotal.h"
 #include "wire/records.h"
 #include "wire/vyxprotocol.h"
@@ -91,34 +92,31 @@ QString telemetryFields(const ONLINE_QUANTS_S &s)
         .arg(s.PWm_in_us);
 }
 
+// A settings record's fields by their settings-file names, in the file's units, converted
+// by the settings model: --decode shows what the settings page and an export show.
+QString settingsFields(const SET_PWM_IN_PARAMS &pwmIn, const SET_MOTION_PARAMS &motion, bool pwmInRecord)
+{
+    QStringList fields;
+    for (SettingsValue::Field field : SettingsModel::fields()) {
+        if (SettingsModel::isPwmInField(field) != pwmInRecord)
+            continue;
+        QString text = QStringLiteral("%1 %2").arg(SettingsModel::tag(field),
+                                                    number(SettingsModel::fieldValue(field, pwmIn, motion)));
+        if (field == SettingsValue::BrakeIntensity) // the position; the intensity for one of no position
+            text += QStringLiteral(" (intensity %1)").arg(motion.brakeIntensity);
+        fields << text;
+    }
+    return fields.join(QStringLiteral(", "));
+}
+
 QString pwmInFields(const SET_PWM_IN_PARAMS &p)
 {
-    return QStringLiteral("lowLevel %1 us, centerLevel %2 us, highLevel %3 us, deadZone %4, pwmType %5, "
-                          "controlType %6, digitalControl %7, analogControl %8, speedNorm %9, scale %10")
-        .arg(p.lowLevel * 10)
-        .arg(p.centerLevel * 10)
-        .arg(p.highLevel * 10)
-        .arg(p.deadZone)
-        .arg(p.pwmType ? QStringLiteral("Bipolar") : QStringLiteral("Unipolar"),
-             p.controlType ? QStringLiteral("Speed") : QStringLiteral("Voltage"))
-        .arg(int(p.digitalControl))
-        .arg(int(p.analogControl))
-        .arg(p.speedNorm * 10)
-        .arg(number(p.scale / 100.0));
+    return settingsFields(p, SET_MOTION_PARAMS(), true);
 }
 
 QString motionFields(const SET_MOTION_PARAMS &m)
 {
-    return QStringLiteral("acceleration %1, brakeIntensity %2, brakeEnable %3, reverseDir %4, deviceAddress %5, "
-                          "hwAddress %6, timeToLeave %7 ms, Kp %8, Ki %9")
-        .arg(m.acceleration)
-        .arg(m.brakeIntensity)
-        .arg(int(m.brakeEnable))
-        .arg(int(m.reverseDir))
-        .arg(m.deviceAddress)
-        .arg(int(m.hwAddress))
-        .arg(m.timeToLeave * 50)
-        .arg(number(m.Kp / 1024.0), number(m.Ki / 1024.0));
+    return settingsFields(SET_PWM_IN_PARAMS(), m, false);
 }
 
 QString motorIdentFields(const QByteArray &payload)

@@ -395,9 +395,8 @@ void Device::setPwmInParams(SET_PWM_IN_PARAMS pwmInParams)
 void Device::updateControllerParams(uint32_t Kp, uint32_t Ki)
 {
     deviceDebug(TAG) << "params kp:" << Kp << "Ki:" << Ki;
-    // Thousandths of a gain.
-    m_motionParams.Kp = SettingsModel::gainWord(Kp / 1000.0);
-    m_motionParams.Ki = SettingsModel::gainWord(Ki / 1000.0);
+    m_motionParams.Kp = SettingsModel::gainWordOfThousandths(Kp);
+    m_motionParams.Ki = SettingsModel::gainWordOfThousandths(Ki);
     emit ui_fillMotionParams(&m_motionParams, false);
     emit setMotionParamsDirectly(m_motionParams);
 }

@@ -134,8 +134,8 @@ void PingHelper::answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg
     case VyxMsg::TELEMETRY:
         handleTelemetry(msg);
         break;
-    default:
-        emit transmitVyxMessage(msg);
+    default: // an answer of another requester's kind cannot reach this channel
+        deviceDebug(TAG) << "answer" << Qt::hex << msg.msgId << "not handled";
         break;
     }
 }

@@ -82,8 +82,6 @@ signals:
     // The same copy with its number since the run started (1 for the first sample).
     void telemetrySample(ONLINE_QUANTS_S sample, uint32_t sampleNumber);
     void changeFile();
-    // An answer to this helper with an id it does not handle, passed on unchanged.
-    void transmitVyxMessage(VYX_Protocol::VYX_MSG msg);
 
 private:
     friend class TestPingHelper;

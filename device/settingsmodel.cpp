@@ -131,6 +131,11 @@ uint16_t SettingsModel::gainThousandths(int16_t word)
     return uint16_t(std::lround(uint16_t(word) / 1.024));
 }
 
+int16_t SettingsModel::gainWordOfThousandths(uint32_t thousandths)
+{
+    return gainWord(thousandths / 1000.0);
+}
+
 // ---- fields ---------------------------------------------------------------------------------
 
 SettingsModel::Range SettingsModel::range(SettingsValue::Field field)

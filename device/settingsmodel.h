@@ -62,6 +62,8 @@ int16_t gainWord(double gain);
 double shownGain(int16_t word);
 // A gain word read as unsigned, in thousandths (the tuning's unit), to the nearest.
 uint16_t gainThousandths(int16_t word);
+// A gain in thousandths (the tuning's unit) as its word, as gainWord() limits it.
+int16_t gainWordOfThousandths(uint32_t thousandths);
 
 // ---- fields of the settings file -----------------------------------------------------------
 

@@ -324,11 +324,6 @@ bool ComHelper::writeLastRequest(uint8_t vyxMsgId, const QByteArray &msg)
     return m_line.writeLastRequest(vyxMsgId, msg, LAST_REQUEST_WAIT_MS);
 }
 
-void ComHelper::clearMessageStack()
-{
-    m_line.clearQueue(RequestFailure::QueueCleared);
-}
-
 void ComHelper::setVyxAddress(uint8_t address)
 {
     m_line.setDeviceAddress(address);

@@ -73,8 +73,7 @@ public slots:
     // At exit, in the owner thread: closes the port and stops the readiness check, quietly.
     void shutdown();
 
-    // Traffic: every queued request ends as QueueCleared; the address of later frames.
-    void clearMessageStack();
+    // Traffic: the address of later frames.
     void setVyxAddress(uint8_t address);
     // Low latency of the open port while the firmware is written (where the port allows).
     void setLowLatency(bool on);

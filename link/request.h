@@ -16,7 +16,6 @@ enum class RequestFailure : uint8_t {
     PortClosed = 3,       // the port closed or vanished before the answer came
     NoPort = 4,           // no open port when it was sent
     WriteCut = 5,         // the port took only part of it: it can never be answered
-    QueueCleared = 6,     // still queued when the queue was emptied
     ProtocolSwitched = 7, // still queued when the line switched between frames and bootloader bytes
     TooLong = 8,          // its payload does not fit into a frame
     Replaced = 9,         // a repeated poll expecting no answer: it takes the place of its copy still queued

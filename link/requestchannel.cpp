@@ -21,8 +21,6 @@ const char *requestFailureName(RequestFailure reason)
         return "no port";
     case RequestFailure::WriteCut:
         return "write cut";
-    case RequestFailure::QueueCleared:
-        return "queue cleared";
     case RequestFailure::ProtocolSwitched:
         return "protocol switched";
     case RequestFailure::TooLong:

@@ -36,6 +36,15 @@ public:
 
     QString tag() const { return m_tag; }
     bool isAttached() const { return m_line != nullptr; }
+    RequestLine *attachedLine() const { return m_line; }
+
+    // Only the line may make the key, so only RequestLine::attach() and detach() set the line.
+    class LineKey
+    {
+        friend class RequestLine;
+        LineKey() {} // user-provided: no one else can build one from {}
+    };
+    void setAttachedLine(RequestLine *line, LineKey) { m_line = line; }
 
     // A VYX request. `poll` requests go to the head of the queue; a request that does not
     // wait for an answer holds the line only for its answer limit, and is failed (NoAnswer)
@@ -61,7 +70,6 @@ signals:
     void failed(RequestTicket ticket, RequestFailure reason);
 
 private:
-    friend class RequestLine;
     static RequestTicket nextTicket();
 
     QString m_tag;

@@ -54,24 +54,24 @@ RequestLine::RequestLine(QObject *parent) : QObject(parent), m_watchdog(this)
 RequestLine::~RequestLine()
 {
     for (RequestChannel *channel : qAsConst(m_channels))
-        channel->m_line = nullptr;
+        channel->setAttachedLine(nullptr, {});
 }
 
 void RequestLine::attach(RequestChannel *channel)
 {
     if (!channel || m_channels.contains(channel))
         return;
-    if (channel->m_line)
-        channel->m_line->detach(channel);
+    if (RequestLine *other = channel->attachedLine())
+        other->detach(channel);
     m_channels.append(channel);
-    channel->m_line = this;
+    channel->setAttachedLine(this, {});
 }
 
 // A requester that goes away takes its requests with it: nobody is left to tell.
 void RequestLine::detach(RequestChannel *channel)
 {
     m_channels.removeAll(channel);
-    channel->m_line = nullptr;
+    channel->setAttachedLine(nullptr, {});
     m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
                                  [channel](const Pending &request) { return request.owner == channel; }),
                   m_queue.end());

@@ -73,8 +73,9 @@ f.digital = ProtoField.uint8("kordo.pwm_in.digital", "Digital control")
 f.analog = ProtoField.uint8("kordo.pwm_in.analog", "Analog control")
 f.speed_norm = ProtoField.uint32("kordo.pwm_in.speed_norm", "Speed normalisation")
 f.scale = ProtoField.float("kordo.pwm_in.scale", "Scale")
-f.acceleration = ProtoField.uint8("kordo.motion.acceleration", "acceleration")
+f.acceleration = ProtoField.uint16("kordo.motion.acceleration", "acceleration")
 f.brake_intensity = ProtoField.uint8("kordo.motion.brake_intensity", "Brake intensity")
+f.brake_position = ProtoField.int8("kordo.motion.brake_position", "Brake slider position (-1: none)")
 f.brake_enable = ProtoField.uint8("kordo.motion.brake_enable", "brakeEnable")
 f.reverse = ProtoField.uint8("kordo.motion.reverse", "reverseDir")
 f.motion_address = ProtoField.uint8("kordo.motion.address", "deviceAddress")
@@ -212,19 +213,24 @@ local function add_pwm_in(tree, body)
     t:add(f.scale, body(4, 4), bits(w, 16, 7) / 100)
 end
 
+-- The brake slider's position for each intensity the program writes.
+local brake_positions = { [50] = 0, [70] = 1, [90] = 2 }
+
 local function add_motion(tree, body)
     if body:len() < 8 then return end
     local t = tree:add(kordo, body(0, 8), "SET_MOTION_PARAMS")
     local w = body(0, 4):le_uint()
-    t:add(f.acceleration, body(0, 1), bits(w, 0, 8))
+    t:add(f.acceleration, body(0, 1), bits(w, 0, 8) * 100)
     t:add(f.brake_intensity, body(0, 4), bits(w, 8, 7))
+    t:add(f.brake_position, body(0, 4), brake_positions[bits(w, 8, 7)] or -1)
     t:add(f.brake_enable, body(0, 4), bits(w, 15, 1))
     t:add(f.reverse, body(0, 4), bits(w, 16, 1))
     t:add(f.motion_address, body(0, 4), bits(w, 17, 3))
     t:add(f.hw_address, body(0, 4), bits(w, 20, 1))
     t:add(f.time_to_leave, body(0, 4), bits(w, 21, 6) * 50)
-    t:add(f.kp, body(4, 2), body(4, 2):le_int() / 1024)
-    t:add(f.ki, body(6, 2), body(6, 2):le_int() / 1024)
+    -- The settings page and the settings file read a gain word as unsigned.
+    t:add(f.kp, body(4, 2), body(4, 2):le_uint() / 1024)
+    t:add(f.ki, body(6, 2), body(6, 2):le_uint() / 1024)
 end
 
 local function add_motor_ident(tree, body)

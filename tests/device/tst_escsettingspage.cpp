@@ -1,6 +1,7 @@
 #include "tests/common/windowrig.h"
 
 #include "tests/common/everysettingsfield.h"
+#include "tests/common/settingswords.h"
 
 #include "device/settingsmodel.h"
 #include "device/settingsrecords.h"
@@ -555,6 +556,62 @@ private slots:
         QCOMPARE(gain->maximum(), usualMaximum);
         QCOMPARE(gain->decimals(), usualDecimals);
         QVERIFY(!gain->toolTip().contains(shown));
+    }
+
+    // The page shows every field's word as the settings model reads it, which the settings
+    // file, --decode and the dissector are held to as well (tst_settingsfieldviews). A brake
+    // intensity of no slider position leaves the slider where it was: not compared.
+    void everyFieldShowsItsWordAsTheModelReadsIt()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        const auto shown = [&rig](SettingsValue::Field field) -> double {
+            const auto spin = [&rig](const char *name) { return double(rig.find<QSpinBox>(name)->value()); };
+            const auto check = [&rig](const char *name) { return rig.find<QCheckBox>(name)->isChecked() ? 1.0 : 0.0; };
+            switch (field) {
+            case SettingsValue::LowLevel: return spin("spinBoxPwmLow");
+            case SettingsValue::CenterLevel: return spin("spinBoxPwmCenter");
+            case SettingsValue::HighLevel: return spin("spinBoxPwmHigh");
+            case SettingsValue::DeadZone: return spin("spinBoxPwmDeadZone");
+            case SettingsValue::PwmType: return rig.find<QComboBox>("comboBoxPwmType")->currentIndex();
+            case SettingsValue::ControlType: return rig.find<QComboBox>("comboBoxControlType")->currentIndex();
+            case SettingsValue::SpeedNorm: return spin("spinBoxSpeedNorm");
+            case SettingsValue::Scale: return rig.find<QDoubleSpinBox>("doubleSpinBoxScale")->value();
+            case SettingsValue::AnalogControl: return check("checkBoxAnalogControl");
+            case SettingsValue::DigitalControl: return check("checkBoxDigitalControl");
+            case SettingsValue::Acceleration: return spin("spinBoxAcceleration");
+            case SettingsValue::BrakeIntensity: return rig.find<QSlider>("horizontalSliderBreak")->value();
+            case SettingsValue::BrakeEnable: return check("checkBoxBreak");
+            case SettingsValue::Reverse: return check("checkBoxReverseDir");
+            case SettingsValue::HwAddress: return rig.find<QSpinBox>("spinBoxIndexDevice")->isReadOnly() ? 1 : 0;
+            case SettingsValue::DeviceAddress: return spin("spinBoxIndexDevice");
+            case SettingsValue::TimeToLeave: return spin("spinBoxTimeToLeave");
+            case SettingsValue::Kp: return rig.find<QDoubleSpinBox>("doubleSpinBoxKp")->value();
+            case SettingsValue::KiKff: return rig.find<QDoubleSpinBox>("doubleSpinBoxKi_Kff")->value();
+            }
+            return qQNaN();
+        };
+        for (SettingsValue::Field field : SettingsModel::fields()) {
+            for (uint16_t word : SettingsWords::WORDS) {
+                SET_PWM_IN_PARAMS pwmIn;
+                SET_MOTION_PARAMS motion;
+                SettingsWords::set(field, word, pwmIn, motion);
+                pwmIn = SET_PWM_IN_PARAMS::unpack(pwmIn.pack());
+                motion = SET_MOTION_PARAMS::unpack(motion.pack());
+                const double expected = SettingsModel::fieldValue(field, pwmIn, motion);
+                if (field == SettingsValue::BrakeIntensity && expected < 0)
+                    continue;
+                emit rig.device()->ui_fillPwmInParams(&pwmIn, false);
+                emit rig.device()->ui_fillMotionParams(&motion, false);
+                const double value = shown(field);
+                QVERIFY2(qAbs(value - expected) < SettingsWords::SAME_WORD,
+                         qPrintable(QStringLiteral("%1 word 0x%2: the page shows %3, the model reads %4")
+                                        .arg(SettingsModel::tag(field))
+                                        .arg(word, 4, 16, QLatin1Char('0'))
+                                        .arg(value)
+                                        .arg(expected)));
+            }
+        }
     }
 
     void exportBeforeTheRecordsAreReadSaysSo()

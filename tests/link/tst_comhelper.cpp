@@ -124,7 +124,6 @@ private slots:
         QTest::newRow("answer") << "answer" << QStringList {"answered", "answered"};
         QTest::newRow("no answer") << "no answer" << QStringList {"no answer", "dropped"};
         QTest::newRow("foreign answer") << "foreign answer" << QStringList {"answered", "answered"};
-        QTest::newRow("queue cleared") << "queue cleared" << QStringList {"answered", "queue cleared"};
         QTest::newRow("protocol switched") << "protocol switched" << QStringList {"answered", "protocol switched"};
         QTest::newRow("port closed") << "port closed" << QStringList {"port closed", "port closed"};
         QTest::newRow("write cut") << "write cut" << QStringList {"write cut", "write cut"};
@@ -153,9 +152,6 @@ private slots:
         } else if (fault == QLatin1String("foreign answer")) {
             fakePort()->answer(frame(0x31, QByteArray::fromHex("20")));
             fakePort()->answer(frame(0x32, QByteArray::fromHex("20")));
-        } else if (fault == QLatin1String("queue cleared")) {
-            com->clearMessageStack();
-            fakePort()->answer(frame(0x44, QByteArray::fromHex("20")));
         } else if (fault == QLatin1String("protocol switched")) {
             b->switchProtocol(); // any requester's switch ends every queued request
             fakePort()->answer(frame(0x44, QByteArray::fromHex("20")));
