@@ -445,9 +445,9 @@ private slots:
         pwm.scale = 120;
         QTest::newRow("pwm input bipolar")
             << 0 << frame(1, VyxMsg::WRITE_PWM_IN_PARAMS, pwm.pack())
-            << "out frame WRITE_PWM_IN_PARAMS (0x47) addr 0x01 lowLevel 1000 us, centerLevel 1500 us, highLevel "
-               "2000 us, deadZone 15, pwmType Bipolar, controlType Speed, digitalControl 1, analogControl 0, "
-               "speedNorm 3000, scale 1.2";
+            << "out frame WRITE_PWM_IN_PARAMS (0x47) addr 0x01 low_level 1000, center_level 1500, high_level "
+               "2000, dead_zone 15, pwm_type 1, control_type 1, speed_norm 3000, scale 1.2, analog_control 0, "
+               "digital_control 1";
         SET_MOTION_PARAMS motion;
         motion.acceleration = 30;
         motion.brakeIntensity = 70;
@@ -458,8 +458,8 @@ private slots:
         motion.Ki = 512;
         QTest::newRow("motion leaves after 500 ms")
             << 1 << frame(1, VyxMsg::GET_MOTION_PARAMS, motion.pack())
-            << "in  frame GET_MOTION_PARAMS (0x44) addr 0x01 acceleration 30, brakeIntensity 70, brakeEnable 1, "
-               "reverseDir 0, deviceAddress 2, hwAddress 0, timeToLeave 500 ms, Kp 1, Ki 0.5";
+            << "in  frame GET_MOTION_PARAMS (0x44) addr 0x01 acceleration 3000, brake_intesity 1 (intensity 70), "
+               "brake_enable 1, reverse 0, hw_address 0, device_address 2, ttl 500, kp 1, kff 0.5";
         QTest::newRow("duty") << 0 << frame(1, VyxMsg::TELEMETRY, duty.encode())
                               << "out frame TELEMETRY (0x70) addr 0x01 control on, duty 8181";
     }

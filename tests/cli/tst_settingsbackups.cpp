@@ -250,8 +250,8 @@ private:
         s.pwmIn = pwmIn.pack();
         s.motion = motion.pack();
         s.motor = motor.pack();
-        if (forge == Forge::DeadZoneByte)
-            s.pwmIn[3] = char(0xFF);
+        if (forge == Forge::DeadZoneByte) // bits 5-7 set beside the dead zone
+            s.pwmIn[3] = char(0xE0 | (uint8_t(s.pwmIn.at(3)) & 0x1F));
         if (forge == Forge::ShortRecord)
             s.motion.chop(1);
         if (forge == Forge::MotorOnly) {
