@@ -2386,14 +2386,14 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>OK</translation>
     </message>
     <message>
-<<<<<<< HEAD
         <source>%1 The firmware was not updated; nothing was sent to the controller.</source>
         <translation>%1 Die Firmware wurde nicht aktualisiert; nichts wurde an den Regler gesendet.</translation>
     </message>
     <message>
         <source>make room for the backup, or re-run with --without-backup</source>
         <translation>schaffen Sie Platz für die Sicherung, oder starten Sie erneut mit --without-backup</translation>
-=======
+    </message>
+    <message>
         <source>Restoring: %1</source>
         <translation>Wiederherstellung: %1</translation>
     </message>
@@ -2408,7 +2408,6 @@ bei, melden Sie sich dann ab und wieder an.</translation>
     <message>
         <source>OK, restored: %1; already held: %2</source>
         <translation>OK, wiederhergestellt: %1; bereits vorhanden: %2</translation>
->>>>>>> restore
     </message>
 </context>
 <context>
