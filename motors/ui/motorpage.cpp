@@ -5,6 +5,7 @@
 #include "ui_motorpage.h"
 
 #include "ui/embeddedfonts.h"
+#include "ui/suggestedfiles.h"
 #include "ui/userdialogs.h"
 #include "device/device.h"
 #include "device/escsettingstext.h"
@@ -15,6 +16,7 @@
 #include "motors/motorlibrary.h"
 
 #include <QEvent>
+#include <QDir>
 #include <QHeaderView>
 #include <QLayout>
 
@@ -332,7 +334,11 @@ void MotorPage::on_pushButtonExportMotors_clicked()
         break;
     }
 
-    const QString fileName = m_dialogs->saveFileName(tr("Save motors"), QString(), tr("MS Files (*.ms)"));
+    const QString fileName = SuggestedFiles::withSuffix(
+        m_dialogs->saveFileName(tr("Save motors"),
+                                SuggestedFiles::name(QDir::homePath(), QStringLiteral("kordo-motors"), QStringLiteral("ms")),
+                                tr("MS Files (*.ms)")),
+        QStringLiteral("ms"));
     if (fileName.isEmpty())
         return;
     const MotorResult exported = m_motorFiles->exportMotors(fileName, names, datetimes);

@@ -980,10 +980,6 @@
         <translation>Fertig</translation>
     </message>
     <message>
-        <source>Settings are exported.</source>
-        <translation>Die Einstellungen wurden exportiert.</translation>
-    </message>
-    <message>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
@@ -1049,6 +1045,10 @@
     <message>
         <source>%1 cannot be written: %2.</source>
         <translation>%1 kann nicht geschrieben werden: %2.</translation>
+    </message>
+    <message>
+        <source>Settings are exported to %1.</source>
+        <translation>Die Einstellungen wurden nach %1 exportiert.</translation>
     </message>
 </context>
 <context>

@@ -4,6 +4,7 @@
 
 #include "recording/wholefile.h"
 #include "tuning/dutycontrol.h"
+#include "ui/suggestedfiles.h"
 #include "ui/units.h"
 #include "ui/userdialogs.h"
 
@@ -622,17 +623,16 @@ void ControlPage::on_changeSequence()
 // ---------------------------------------------------------------------------------
 // Saving the plot and the samples
 
-QString ControlPage::chooseFile(const QString &title, const QString &suffix, const QString &filter)
+QString ControlPage::chooseFile(const QString &title, const QString &stem, const QString &suffix,
+                                const QString &filter)
 {
-    QString fileName = m_dialogs->saveFileName(title, QDir::homePath(), filter);
-    if (!fileName.isEmpty() && QFileInfo(fileName).suffix().isEmpty())
-        fileName += QLatin1Char('.') + suffix;
-    return fileName;
+    return SuggestedFiles::withSuffix(
+        m_dialogs->saveFileName(title, SuggestedFiles::name(QDir::homePath(), stem, suffix), filter), suffix);
 }
 
 void ControlPage::on_pushButtonSavePlot_clicked()
 {
-    const QString fileName = chooseFile(tr("Save plot"), QStringLiteral("png"), tr("PNG images (*.png)"));
+    const QString fileName = chooseFile(tr("Save plot"), QStringLiteral("kordo-plot"), QStringLiteral("png"), tr("PNG images (*.png)"));
     if (fileName.isEmpty())
         return;
     // Drawn in memory first: the file is written whole or not at all.
@@ -653,7 +653,7 @@ void ControlPage::on_pushButtonSavePlot_clicked()
 
 void ControlPage::on_pushButtonSaveSamples_clicked()
 {
-    const QString fileName = chooseFile(tr("Save samples"), QStringLiteral("csv"), tr("CSV tables (*.csv)"));
+    const QString fileName = chooseFile(tr("Save samples"), QStringLiteral("kordo-samples"), QStringLiteral("csv"), tr("CSV tables (*.csv)"));
     if (fileName.isEmpty())
         return;
     QString problem;

@@ -107,7 +107,7 @@ private:
     bool isMotorCommanded() const;
     void showStopNotice(const QString &text);
     void clearValues();
-    QString chooseFile(const QString &title, const QString &suffix, const QString &filter);
+    QString chooseFile(const QString &title, const QString &stem, const QString &suffix, const QString &filter);
 
     std::unique_ptr<Ui::ControlPage> ui;
     DutyCommandSink m_dutyCommand;
