@@ -617,7 +617,7 @@ void MainWindow::on_pushButtonStatePort_clicked()
         startPortSelection();
         return;
     }
-    if (m_dialogs->askYesNo(tr("Connection change"), tr("Do you want to change current conection?")))
+    if (m_dialogs->askYesNo(tr("Connection change"), tr("Do you want to change the current connection?")))
         startPortSelection();
 }
 

@@ -210,6 +210,8 @@ void IdentWizard::showButtons(int page)
     case PageError: {
         const bool correction = m_correctable;
         accept->setText(correction ? tr("Correction") : tr("Repeat"));
+        // Without a self-diagnosis finding the run was stopped, most often by the user: no error.
+        ui->labelErrorTitle->setText(correction ? tr("Error") : tr("Identification stopped"));
         ui->textEdit_ErrorCorretion->setVisible(correction);
         ui->textEdit_ErrorRepeat->setVisible(!correction);
         break;
@@ -456,7 +458,7 @@ void IdentWizard::fillErrorTexts()
         + tr("Self-diagnosis <u>did not find</u> an error") + QStringLiteral(")<br><br>") + tr("- No problems")
         + QStringLiteral("<br>") + tr("- Use `Repeat` identification with actual motor params") + QStringLiteral("<br>")
         + tr("- The motor did not have the desired behavior") + QStringLiteral("<br>")
-        + tr("- Use `Cancel, check and adjust motor params") + QStringLiteral("<br>") + stepHints;
+        + tr("- Use `Cancel`, check and adjust motor params") + QStringLiteral("<br>") + stepHints;
     const QString correction = QStringLiteral("<b>") + tr("Break identification by warning")
         + QStringLiteral("</b><br>(") + tr("Self-diagnosis <u>find</u> an error") + QStringLiteral(")<br><br>")
         + tr("- Use `Correction` of identification <i>(no changes actual motor params)</i>") + QStringLiteral("<br>")

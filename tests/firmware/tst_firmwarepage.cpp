@@ -61,7 +61,7 @@ private slots:
         QSignalSpy requested(&rig.page, &FirmwarePage::updateRequested);
         rig.find<QPushButton>("pushButtonUpdateFw")->click();
         QCOMPARE(info.size(), 1);
-        QCOMPARE(info[0][0].toString(), QStringLiteral("FW File is not selected."));
+        QCOMPARE(info[0][0].toString(), QStringLiteral("No firmware file is selected."));
         QCOMPARE(info[0][1].toBool(), true);
         QCOMPARE(requested.size(), 0);
 
@@ -88,7 +88,7 @@ private slots:
         QCOMPARE(bar->maximum(), 200);
         QCOMPARE(bar->text(), QStringLiteral("9 s"));
 
-        emit rig.updater.on_updateFwState(QStringLiteral("Updating finish"), false, false, true);
+        emit rig.updater.on_updateFwState(QStringLiteral("Update finished"), false, false, true);
         QVERIFY(rig.find<QGroupBox>("groupBoxUpdateProgress")->isHidden());
         QVERIFY(rig.find<QPushButton>("pushButtonUpdateFw")->isEnabled());
     }
@@ -118,7 +118,7 @@ private slots:
         rig.find<QPushButton>("pushButtonUpdateFw")->click();
         QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }));
         QCOMPARE(rig.dialogs.messages.last().text, QStringLiteral("Firmware update successful"));
-        QCOMPARE(state->text(), QStringLiteral("Updating finish"));
+        QCOMPARE(state->text(), QStringLiteral("Update finished"));
         QCOMPARE(rig.controller().bootloader().flash().left(image.size()), image);
         QVERIFY(rig.tickUntil([&] { return rig.app().deviceState() == DEVICE_CONNECTED; }));
     }
