@@ -319,7 +319,9 @@ void MainWindow::connectCoordinator()
     connect(&m_appBase, &AppBase::on_updateProcess, this, &MainWindow::on_updateProcess);
     connect(&m_appBase, &AppBase::pageChangeAllowed, this, &MainWindow::on_pageChangeAllowed);
     connect(&m_appBase, &AppBase::pageChangeRefused, this, &MainWindow::on_pageChangeRefused);
-    connect(&m_appBase, &AppBase::sendTextForInfo, this, &MainWindow::on_showInfo);
+    // The coordinator's boxes all tell a problem (a log or database that fails, a device error).
+    connect(&m_appBase, &AppBase::sendTextForInfo, this,
+            [this](QString msg, bool isMsgBox) { on_showInfo(msg, isMsgBox, UserDialogs::Icon::Warning); });
     connect(m_appBase.device(), &Device::on_connectionChanged, this, &MainWindow::on_connectionChanged);
     // Telemetry and resets reach the control page as copies, queued from the coordinator.
     connect(m_appBase.pingHelper(), &PingHelper::telemetrySample, m_controlPage, &ControlPage::on_telemetryUpdated);
@@ -553,10 +555,10 @@ void MainWindow::on_updateProcess()
 // ---------------------------------------------------------------------------------
 // Info line and messages
 
-void MainWindow::on_showInfo(QString msg, bool isMsgBox)
+void MainWindow::on_showInfo(QString msg, bool isMsgBox, UserDialogs::Icon icon)
 {
     if (isMsgBox) {
-        m_dialogs->message(UserDialogs::Icon::Information, windowTitle(), msg);
+        m_dialogs->message(icon, windowTitle(), msg);
         return;
     }
     ui->labelInfo->setText(msg);

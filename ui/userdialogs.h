@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QMetaType>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -60,3 +61,5 @@ private:
     QWidget *m_parent;
     QPointer<QDialog> m_openChoice;
 };
+
+Q_DECLARE_METATYPE(UserDialogs::Icon)

@@ -827,7 +827,7 @@ void EscSettingsPage::on_toolButtonBackups_clicked()
 void EscSettingsPage::applyImported(const ImportedSettings &settings)
 {
     if (!settings.refused.isEmpty())
-        emit infoText(SettingsDocument::refusedValuesText(settings.refused), true);
+        emit infoText(SettingsDocument::refusedValuesText(settings.refused), true, UserDialogs::Icon::Warning);
     if (!settings.values.isEmpty()) {
         if (!m_pwmInRead || !m_motionRead) {
             m_dialogs->message(UserDialogs::Icon::Warning, tr("Content"),

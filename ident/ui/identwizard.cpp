@@ -100,9 +100,9 @@ void IdentWizard::on_motorListShown()
         pageChanged(PageMotorList);
 }
 
-void IdentWizard::showBox(const QString &msg)
+void IdentWizard::showBox(const QString &msg, UserDialogs::Icon icon)
 {
-    m_dialogs->message(UserDialogs::Icon::Information, window()->windowTitle(), msg);
+    m_dialogs->message(icon, window()->windowTitle(), msg);
 }
 
 // ---------------------------------------------------------------------------------
@@ -112,14 +112,14 @@ void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
 {
     switch (m_device->state()) {
     case DEVICE_DISCONNECTED:
-        showBox(tr("Device is disconnected"));
+        showBox(tr("Device is disconnected"), UserDialogs::Icon::Warning);
         return;
     case DEVICE_RUNNING:
-        showBox(RunningMode::refusal(tr("Device is running")));
+        showBox(RunningMode::refusal(tr("Device is running")), UserDialogs::Icon::Warning);
         return;
     case DEVICE_BOOT_STARTED:
     case DEVICE_BOOT_CONNECTED:
-        showBox(tr("Device is in bootloader mode"));
+        showBox(tr("Device is in bootloader mode"), UserDialogs::Icon::Warning);
         return;
     case DEVICE_CONNECTED:
         break;
@@ -140,9 +140,10 @@ void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
 void IdentWizard::on_userParamsRefused(int result)
 {
     if (result == IdHelper::ParameterZero)
-        showBox(tr("Parameters must be non-zero value: %1").arg(missingFields(m_input).join(QStringLiteral(", "))));
+        showBox(tr("Parameters must be non-zero value: %1").arg(missingFields(m_input).join(QStringLiteral(", "))),
+                UserDialogs::Icon::Warning);
     else
-        showBox(tr("Device is not connected"));
+        showBox(tr("Device is not connected"), UserDialogs::Icon::Warning);
     showPage(PageMotorList);
 }
 
@@ -274,7 +275,7 @@ void IdentWizard::acceptOnErrorPage()
 {
     if (m_correctable) {
         if (m_device->state() != DEVICE_CONNECTED) {
-            showBox(tr("Unexpected error occurs"));
+            showBox(tr("Unexpected error occurs"), UserDialogs::Icon::Critical);
             showPage(PageMotorList);
             return;
         }
@@ -429,7 +430,7 @@ void IdentWizard::saveMotor()
         return;
     const MotorResult result = m_motors->saveMotor(name, m_identified);
     if (!result.message.isEmpty())
-        showBox(result.message);
+        showBox(result.message, result.ok ? UserDialogs::Icon::Information : UserDialogs::Icon::Warning);
     if (!result.ok)
         return;
     ui->lineEditMotorName->clear();

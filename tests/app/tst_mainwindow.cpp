@@ -188,7 +188,13 @@ private slots:
         rig.window->on_showInfo(QStringLiteral("boxed"), true);
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("boxed"));
+        QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::Information);
         QCOMPARE(info->text(), QStringLiteral("..."));
+
+        // The coordinator boxes only problems: they carry the warning icon.
+        emit rig.app().sendTextForInfo(QStringLiteral("Log file is not created"), true);
+        QCOMPARE(rig.dialogs.messages.size(), 2);
+        QCOMPARE(rig.dialogs.messages[1].icon, UserDialogs::Icon::Warning);
     }
 
     void portChoice_data()

@@ -63,6 +63,7 @@ private slots:
         QCOMPARE(info.size(), 1);
         QCOMPARE(info[0][0].toString(), QStringLiteral("No firmware file is selected."));
         QCOMPARE(info[0][1].toBool(), true);
+        QCOMPARE(info[0][2].value<UserDialogs::Icon>(), UserDialogs::Icon::Warning);
         QCOMPARE(requested.size(), 0);
 
         rig.find<QLineEdit>("lineEditFwFileAddress")->setText(QStringLiteral("/images/fw.bin"));

@@ -632,7 +632,8 @@ QString ControlPage::chooseFile(const QString &title, const QString &stem, const
 
 void ControlPage::on_pushButtonSavePlot_clicked()
 {
-    const QString fileName = chooseFile(tr("Save plot"), QStringLiteral("kordo-plot"), QStringLiteral("png"), tr("PNG images (*.png)"));
+    const QString fileName =
+        chooseFile(tr("Save plot"), QStringLiteral("kordo-plot"), QStringLiteral("png"), tr("PNG images (*.png)"));
     if (fileName.isEmpty())
         return;
     // Drawn in memory first: the file is written whole or not at all.
@@ -640,12 +641,13 @@ void ControlPage::on_pushButtonSavePlot_clicked()
     QBuffer buffer(&image);
     QString problem;
     if (!buffer.open(QIODevice::WriteOnly) || !ui->qwtPlotTelemtry->grab().save(&buffer, "PNG")) {
-        emit infoText(tr("The plot could not be saved to %1").arg(QDir::toNativeSeparators(fileName)), true);
+        emit infoText(tr("The plot could not be saved to %1").arg(QDir::toNativeSeparators(fileName)), true,
+                      UserDialogs::Icon::Critical);
         return;
     }
     if (!WholeFile::write(fileName, image, &problem)) {
         emit infoText(tr("The plot could not be saved to %1: %2").arg(QDir::toNativeSeparators(fileName), problem),
-                      true);
+                      true, UserDialogs::Icon::Critical);
         return;
     }
     emit infoText(tr("Plot saved to %1").arg(QDir::toNativeSeparators(fileName)), false);
@@ -653,13 +655,14 @@ void ControlPage::on_pushButtonSavePlot_clicked()
 
 void ControlPage::on_pushButtonSaveSamples_clicked()
 {
-    const QString fileName = chooseFile(tr("Save samples"), QStringLiteral("kordo-samples"), QStringLiteral("csv"), tr("CSV tables (*.csv)"));
+    const QString fileName =
+        chooseFile(tr("Save samples"), QStringLiteral("kordo-samples"), QStringLiteral("csv"), tr("CSV tables (*.csv)"));
     if (fileName.isEmpty())
         return;
     QString problem;
     if (!WholeFile::write(fileName, m_history.toCsv(), &problem)) {
         emit infoText(tr("The samples could not be saved to %1: %2").arg(QDir::toNativeSeparators(fileName), problem),
-                      true);
+                      true, UserDialogs::Icon::Critical);
         return;
     }
     emit infoText(tr("%n samples saved to %1", nullptr, m_history.size()).arg(QDir::toNativeSeparators(fileName)),
