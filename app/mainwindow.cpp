@@ -116,7 +116,7 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     initKordoResources();
     // The window belongs to the desktop entry (the Wayland app id, the task bar's icon).
     QGuiApplication::setDesktopFileName(QStringLiteral("org.kordo.KordoManager"));
-    m_portMessageBox = new QMessageBox(QMessageBox::Information, QString(), QString(), QMessageBox::Ok, this);
+    m_portMessageBox = new QMessageBox(QMessageBox::Warning, QString(), QString(), QMessageBox::Ok, this);
     m_runQuestionBox = new QMessageBox(QMessageBox::Question, QString(), QString(),
                                        QMessageBox::Yes | QMessageBox::No, this);
     for (QMessageBox *box : {m_portMessageBox, m_runQuestionBox}) {

@@ -231,7 +231,9 @@ private slots:
         WindowRig rig;
         rig.window->on_needPortSelectAndInform({}, false);
         QVERIFY(rig.dialogs.itemOffers.isEmpty());
-        QVERIFY(visibleBox(rig, QStringLiteral("No port is available")));
+        QMessageBox *box = visibleBox(rig, QStringLiteral("No port is available"));
+        QVERIFY(box);
+        QCOMPARE(box->icon(), QMessageBox::Warning);
         rig.window->on_hidePortMessage();
         QVERIFY(!visibleBox(rig, QStringLiteral("No port is available")));
     }
