@@ -129,7 +129,7 @@ MainWindow::MainWindow(PortProvider *portProvider, const DataDirectory &dataDire
     initKordoResources();
     // The window belongs to the desktop entry (the Wayland app id, the task bar's icon).
     QGuiApplication::setDesktopFileName(QStringLiteral("org.kordo.KordoManager"));
-    m_portMessageBox = new QMessageBox(QMessageBox::Information, QString(), QString(), QMessageBox::Ok, this);
+    m_portMessageBox = new QMessageBox(QMessageBox::Warning, QString(), QString(), QMessageBox::Ok, this);
     m_runQuestionBox = new QMessageBox(QMessageBox::Question, QString(), QString(),
                                        QMessageBox::Yes | QMessageBox::No, this);
     for (QMessageBox *box : {m_portMessageBox, m_runQuestionBox}) {
@@ -367,7 +367,9 @@ void MainWindow::connectCoordinator()
     connect(&m_appBase, &AppBase::on_updateProcess, this, &MainWindow::on_updateProcess);
     connect(&m_appBase, &AppBase::pageChangeAllowed, this, &MainWindow::on_pageChangeAllowed);
     connect(&m_appBase, &AppBase::pageChangeRefused, this, &MainWindow::on_pageChangeRefused);
-    connect(&m_appBase, &AppBase::sendTextForInfo, this, &MainWindow::on_showInfo);
+    // The coordinator's boxes all tell a problem (a log or database that fails, a device error).
+    connect(&m_appBase, &AppBase::sendTextForInfo, this,
+            [this](QString msg, bool isMsgBox) { on_showInfo(msg, isMsgBox, UserDialogs::Icon::Warning); });
     connect(m_appBase.device(), &Device::on_connectionChanged, this, &MainWindow::on_connectionChanged);
     // Telemetry and resets reach the control page as copies, queued from the coordinator.
     connect(m_appBase.pingHelper(), &PingHelper::telemetrySample, m_controlPage, &ControlPage::on_telemetryUpdated);
@@ -615,10 +617,10 @@ void MainWindow::on_updateProcess()
 // ---------------------------------------------------------------------------------
 // Info line and messages
 
-void MainWindow::on_showInfo(QString msg, bool isMsgBox)
+void MainWindow::on_showInfo(QString msg, bool isMsgBox, UserDialogs::Icon icon)
 {
     if (isMsgBox) {
-        m_dialogs->message(UserDialogs::Icon::Information, windowTitle(), msg);
+        m_dialogs->message(icon, windowTitle(), msg);
         return;
     }
     ui->labelInfo->setText(msg);
@@ -705,7 +707,7 @@ void MainWindow::on_pushButtonStatePort_clicked()
         startPortSelection();
         return;
     }
-    if (m_dialogs->askYesNo(tr("Connection change"), tr("Do you want to change current conection?")))
+    if (m_dialogs->askYesNo(tr("Connection change"), tr("Do you want to change the current connection?")))
         startPortSelection();
 }
 

@@ -71,7 +71,7 @@ public:
     void setControllerRestart(std::function<void()> restart);
 
     // Reactions to the coordinator's objects (connected by pointer).
-    void on_showInfo(QString msg, bool isMsgBox);
+    void on_showInfo(QString msg, bool isMsgBox, UserDialogs::Icon icon = UserDialogs::Icon::Information);
     void on_portsUpdate(QList<PortInfo> zorbelPorts, QList<PortInfo> genPorts);
     void on_needPortSelectAndInform(QList<PortInfo> ports, bool zorbelPorts);
     void on_hidePortMessage();

@@ -30,7 +30,9 @@ SettingsBackupsAction::SettingsBackupsAction(Device *device, ParamsHelper *param
     , m_showSettingsPage(std::move(showSettingsPage))
     , m_restore(device, paramsHelper, idHelper)
 {
-    connect(&m_restore, &SettingsRestore::finished, this, [this](bool, QString text) { emit infoText(text, true); });
+    connect(&m_restore, &SettingsRestore::finished, this, [this](bool ok, QString text) {
+        emit infoText(text, true, ok ? UserDialogs::Icon::Information : UserDialogs::Icon::Critical);
+    });
     // What the controller held is kept right before the restore writes over it.
     connect(&m_restore, &SettingsRestore::aboutToWrite, this,
             [this] { m_keeper->keep(SettingsSnapshot::Reason::Restore); });
@@ -40,14 +42,14 @@ void SettingsBackupsAction::chooseBackup()
 {
     const Device *device = m_device;
     if (device->state() != DEVICE_CONNECTED) {
-        emit infoText(tr("Device is not connected"), true);
+        emit infoText(tr("Device is not connected"), true, UserDialogs::Icon::Warning);
         return;
     }
     const QString serial = QString::number(device->serialNumber());
     QVector<SettingsSnapshot> backups;
     QString problem;
     if (!m_keeper->snapshots()->list(serial, &backups, &problem)) {
-        emit infoText(tr("The settings backups cannot be read: %1").arg(problem), true);
+        emit infoText(tr("The settings backups cannot be read: %1").arg(problem), true, UserDialogs::Icon::Critical);
         return;
     }
     if (backups.isEmpty()) {
@@ -73,7 +75,7 @@ void SettingsBackupsAction::offerRestore(const SettingsSnapshot &backup, const S
     // A backup that cannot be written is not offered: the same checks as the restore's own.
     const QString refusal = m_restore.refusal(backup);
     if (!refusal.isEmpty()) {
-        emit infoText(refusal, true);
+        emit infoText(refusal, true, UserDialogs::Icon::Warning);
         return;
     }
     const Device *device = m_device;
@@ -106,5 +108,5 @@ void SettingsBackupsAction::offerRestore(const SettingsSnapshot &backup, const S
         m_showSettingsPage();
     QString why;
     if (m_restore.start(backup, &why) != SettingsRestore::Start::Started)
-        emit infoText(why, true);
+        emit infoText(why, true, UserDialogs::Icon::Warning);
 }

@@ -2,6 +2,7 @@
 
 #include "device/settingsrestore.h"
 #include "device/settingssnapshots.h"
+#include "ui/userdialogs.h"
 
 #include <QObject>
 
@@ -37,7 +38,8 @@ public:
     void offerRestore(const SettingsSnapshot &backup, const SettingsSnapshot &now, bool afterUpdate);
 
 signals:
-    void infoText(QString msg, bool isMsgBox);
+    // A message box when isMsgBox, with the icon that says what kind of message it is.
+    void infoText(QString msg, bool isMsgBox, UserDialogs::Icon icon = UserDialogs::Icon::Information);
 
 private:
     Device *m_device;

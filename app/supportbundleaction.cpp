@@ -2,11 +2,11 @@
 
 #include "capture/linerecorder.h"
 #include "cli/supportbundlerecorder.h"
+#include "ui/suggestedfiles.h"
 #include "ui/userdialogs.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QEvent>
 #include <QMainWindow>
@@ -47,8 +47,7 @@ void SupportBundleAction::retranslate()
 
 void SupportBundleAction::save()
 {
-    const QString suggestion = QDir::home().absoluteFilePath(
-        QStringLiteral("kordo-support-%1.zip").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))));
+    const QString suggestion = SuggestedFiles::name(QDir::homePath(), QStringLiteral("kordo-support"), QStringLiteral("zip"));
     const QString fileName = m_dialogs->saveFileName(tr("Save support bundle"), suggestion, tr("Zip files (*.zip)"));
     if (fileName.isEmpty())
         return;

@@ -642,7 +642,7 @@ void UpdateFwHelper::sendNextAfterPage()
 void UpdateFwHelper::finishSuccess()
 {
     setState(UpdateIdle);
-    emit on_updateFwState(tr("Updating finish"), false, false, true);
+    emit on_updateFwState(tr("Update finished"), false, false, true);
     emit sendTextForMsgBox(tr("Firmware update successful"), true);
     toVyx();
     emit updateFinished(true, UpdateError::None);

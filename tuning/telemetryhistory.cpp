@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <cmath>
+
 #include "tuning/curvewindow.h"
 
 TelemetryHistory::TelemetryHistory() : m_entries(CAPACITY)
@@ -37,6 +39,23 @@ QString TelemetryHistory::displayText(const ONLINE_QUANTS_S &sample, int quantit
     return displayText(sample, quantity, QLocale::c());
 }
 
+int TelemetryHistory::decimalsOf(int quantity)
+{
+    switch (quantity) {
+    case 1: // torque: 3 decimals as decoded
+        return 3;
+    case 3: // current and the two voltages: 1 decimal as decoded
+    case 4:
+    case 5:
+        return 1;
+    case 8: // resistance and flux: steps of 1/32768
+    case 9:
+        return 5;
+    default: // speed in whole rpm, power, PWM input and temperature: integers
+        return 0;
+    }
+}
+
 QString TelemetryHistory::displayText(const ONLINE_QUANTS_S &sample, int quantity, const QLocale &locale)
 {
     switch (quantity) {
@@ -44,8 +63,14 @@ QString TelemetryHistory::displayText(const ONLINE_QUANTS_S &sample, int quantit
         return locale.toString(sample.PWm_in_us);
     case 10:
         return locale.toString(sample.Temp);
-    default:
-        return locale.toString(quantityValue(sample, quantity), 'g', 6);
+    default: {
+        // Fixed decimals: a float's last digits ("0.0599976") are noise, not precision.
+        const int decimals = decimalsOf(quantity);
+        const double value = quantityValue(sample, quantity);
+        const double step = std::pow(10.0, -decimals);
+        // A value that rounds to zero is shown without a sign.
+        return locale.toString(std::abs(value) < step / 2 ? 0.0 : value, 'f', decimals);
+    }
     }
 }
 

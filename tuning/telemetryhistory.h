@@ -39,7 +39,9 @@ public:
     QByteArray toCsv() const;
 
     // A value as the file keeps it ("." as decimal separator), and as the control page's
-    // line edits show it in the locale's number format.
+    // line edits show it in the locale's number format: with the decimals the controller
+    // sends (decimalsOf), never a float's noise.
+    static int decimalsOf(int quantity);
     static QString displayText(const ONLINE_QUANTS_S &sample, int quantity);
     static QString displayText(const ONLINE_QUANTS_S &sample, int quantity, const QLocale &locale);
 

@@ -6,6 +6,7 @@
 const QString AppSettings::FIRMWARE_DIRECTORY_KEY = QStringLiteral("fw_dir");
 const QString AppSettings::WINDOW_GEOMETRY_KEY = QStringLiteral("window_geometry");
 const QString AppSettings::LAST_PAGE_KEY = QStringLiteral("last_page");
+const QString AppSettings::SETTINGS_DIRECTORY_KEY = QStringLiteral("settings_dir");
 
 namespace {
 
@@ -37,6 +38,18 @@ void AppSettings::setFirmwareDirectory(const QString &directory)
 {
     m_firmwareDirectory = directory;
     m_settings.setValue(FIRMWARE_DIRECTORY_KEY, directory);
+    m_settings.sync();
+}
+
+QString AppSettings::settingsDirectory() const
+{
+    const QString directory = m_settings.value(SETTINGS_DIRECTORY_KEY).toString();
+    return directory.isEmpty() ? m_firmwareDirectory : directory;
+}
+
+void AppSettings::setSettingsDirectory(const QString &directory)
+{
+    m_settings.setValue(SETTINGS_DIRECTORY_KEY, directory);
     m_settings.sync();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QMetaType>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -68,3 +69,5 @@ private:
     QPointer<QDialog> m_openChoice;
     bool m_closing = false;
 };
+
+Q_DECLARE_METATYPE(UserDialogs::Icon)

@@ -554,7 +554,7 @@ const std::array<const char *, 16> ERROR_NAMES = {
 
 const std::array<const char *, 3> WARNING_NAMES = {
     QT_TRANSLATE_NOOP("DeviceRecords", "Overtemp ESC"),
-    QT_TRANSLATE_NOOP("DeviceRecords", "Demagnization"),
+    QT_TRANSLATE_NOOP("DeviceRecords", "Demagnetization"),
     QT_TRANSLATE_NOOP("DeviceRecords", "Motor stop"),
 };
 

@@ -4,6 +4,7 @@
 
 #include "ui/appsettings.h"
 #include "ui/embeddedfonts.h"
+#include "ui/suggestedfiles.h"
 #include "ui/userdialogs.h"
 #include "device/device.h"
 #include "device/devicelog.h"
@@ -748,8 +749,12 @@ void EscSettingsPage::on_toolButtonExportParams_clicked()
         return;
     }
     const QByteArray document = SettingsDocument::compose(snapshot());
-    const QString fileName = m_dialogs->saveFileName(tr("Choose params"), m_settings->firmwareDirectory(),
-                                                     tr("XML Files (*.xml)"));
+    const QString fileName = SuggestedFiles::withSuffix(
+        m_dialogs->saveFileName(tr("Choose params"),
+                                SuggestedFiles::name(m_settings->settingsDirectory(), QStringLiteral("kordo-settings"),
+                                                     QStringLiteral("xml")),
+                                tr("XML Files (*.xml)")),
+        QStringLiteral("xml"));
     if (fileName.isEmpty())
         return;
     // Written whole or not at all: a failed export never leaves a cut-off file behind.
@@ -762,16 +767,19 @@ void EscSettingsPage::on_toolButtonExportParams_clicked()
                                                              .toHtmlEscaped()));
         return;
     }
+    m_settings->setSettingsDirectory(SuggestedFiles::folderOf(fileName));
     m_dialogs->message(UserDialogs::Icon::Information, tr("Done"),
-                       EmbeddedFonts::inDialogFont(tr("Settings are exported.")));
+                       EmbeddedFonts::inDialogFont(
+                           tr("Settings are exported to %1.").arg(QDir::toNativeSeparators(fileName)).toHtmlEscaped()));
 }
 
 void EscSettingsPage::on_toolButtonImportParams_clicked()
 {
-    const QString fileName = m_dialogs->openFileName(tr("Choose params"), m_settings->firmwareDirectory(),
+    const QString fileName = m_dialogs->openFileName(tr("Choose params"), m_settings->settingsDirectory(),
                                                      tr("XML Files (*.xml)"));
     if (fileName.isEmpty())
         return;
+    m_settings->setSettingsDirectory(SuggestedFiles::folderOf(fileName));
     // Only a regular file: a FIFO or a device would hold the window. One byte more than
     // allowed, so that a file that is too large is seen as such.
     QByteArray text;
@@ -819,7 +827,7 @@ void EscSettingsPage::on_toolButtonBackups_clicked()
 void EscSettingsPage::applyImported(const ImportedSettings &settings)
 {
     if (!settings.refused.isEmpty())
-        emit infoText(SettingsDocument::refusedValuesText(settings.refused), true);
+        emit infoText(SettingsDocument::refusedValuesText(settings.refused), true, UserDialogs::Icon::Warning);
     if (!settings.values.isEmpty()) {
         if (!m_pwmInRead || !m_motionRead) {
             m_dialogs->message(UserDialogs::Icon::Warning, tr("Content"),

@@ -3,6 +3,7 @@
 #include "wire/records.h"
 #include "device/settingsdocument.h"
 #include "device/settingsmodel.h"
+#include "ui/userdialogs.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -65,7 +66,8 @@ protected:
 
 signals:
     // Text for the window's info line (isMsgBox false) or a message box.
-    void infoText(QString msg, bool isMsgBox);
+    // A message box when isMsgBox, with the icon that says what kind of message it is.
+    void infoText(QString msg, bool isMsgBox, UserDialogs::Icon icon = UserDialogs::Icon::Information);
     // A motor named in an imported settings file, for the motor page to select and apply.
     void motorImported(ImportedMotor motor);
     // A settings file is about to be applied (the controller's settings are kept first).

@@ -44,7 +44,7 @@ void FirmwarePage::on_pushButtonUpdateFw_clicked()
 {
     const QString fileName = ui->lineEditFwFileAddress->text().trimmed();
     if (fileName.isEmpty()) {
-        emit infoText(tr("FW File is not selected."), true);
+        emit infoText(tr("No firmware file is selected."), true, UserDialogs::Icon::Warning);
         return;
     }
     emit updateRequested(fileName);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/userdialogs.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -34,7 +36,8 @@ signals:
     // The user asked to write this image into the controller.
     void updateRequested(QString fileName);
     // Text for the window's info line (isMsgBox false) or a message box.
-    void infoText(QString msg, bool isMsgBox);
+    // A message box when isMsgBox, with the icon that says what kind of message it is.
+    void infoText(QString msg, bool isMsgBox, UserDialogs::Icon icon = UserDialogs::Icon::Information);
 
 protected:
     void changeEvent(QEvent *event) override;

@@ -100,9 +100,9 @@ void IdentWizard::on_motorListShown()
         pageChanged(PageMotorList);
 }
 
-void IdentWizard::showBox(const QString &msg)
+void IdentWizard::showBox(const QString &msg, UserDialogs::Icon icon)
 {
-    m_dialogs->message(UserDialogs::Icon::Information, window()->windowTitle(), msg);
+    m_dialogs->message(icon, window()->windowTitle(), msg);
 }
 
 // ---------------------------------------------------------------------------------
@@ -112,14 +112,14 @@ void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
 {
     switch (m_device->state()) {
     case DEVICE_DISCONNECTED:
-        showBox(tr("Device is disconnected"));
+        showBox(tr("Device is disconnected"), UserDialogs::Icon::Warning);
         return;
     case DEVICE_RUNNING:
-        showBox(RunningMode::refusal(tr("Device is running")));
+        showBox(RunningMode::refusal(tr("Device is running")), UserDialogs::Icon::Warning);
         return;
     case DEVICE_BOOT_STARTED:
     case DEVICE_BOOT_CONNECTED:
-        showBox(tr("Device is in bootloader mode"));
+        showBox(tr("Device is in bootloader mode"), UserDialogs::Icon::Warning);
         return;
     case DEVICE_CONNECTED:
         break;
@@ -140,9 +140,10 @@ void IdentWizard::on_pushSetIdentifyMotor_clicked(MotorUserInput input)
 void IdentWizard::on_userParamsRefused(int result)
 {
     if (result == IdHelper::ParameterZero)
-        showBox(tr("Parameters must be non-zero value: %1").arg(missingFields(m_input).join(QStringLiteral(", "))));
+        showBox(tr("Parameters must be non-zero value: %1").arg(missingFields(m_input).join(QStringLiteral(", "))),
+                UserDialogs::Icon::Warning);
     else
-        showBox(tr("Device is not connected"));
+        showBox(tr("Device is not connected"), UserDialogs::Icon::Warning);
     showPage(PageMotorList);
 }
 
@@ -210,6 +211,8 @@ void IdentWizard::showButtons(int page)
     case PageError: {
         const bool correction = m_correctable;
         accept->setText(correction ? tr("Correction") : tr("Repeat"));
+        // Without a self-diagnosis finding the run was stopped, most often by the user: no error.
+        ui->labelErrorTitle->setText(correction ? tr("Error") : tr("Identification stopped"));
         ui->textEdit_ErrorCorretion->setVisible(correction);
         ui->textEdit_ErrorRepeat->setVisible(!correction);
         break;
@@ -272,7 +275,7 @@ void IdentWizard::acceptOnErrorPage()
 {
     if (m_correctable) {
         if (m_device->state() != DEVICE_CONNECTED) {
-            showBox(tr("Unexpected error occurs"));
+            showBox(tr("Unexpected error occurs"), UserDialogs::Icon::Critical);
             showPage(PageMotorList);
             return;
         }
@@ -427,7 +430,7 @@ void IdentWizard::saveMotor()
         return;
     const MotorResult result = m_motors->saveMotor(name, m_identified);
     if (!result.message.isEmpty())
-        showBox(result.message);
+        showBox(result.message, result.ok ? UserDialogs::Icon::Information : UserDialogs::Icon::Warning);
     if (!result.ok)
         return;
     ui->lineEditMotorName->clear();
@@ -456,7 +459,7 @@ void IdentWizard::fillErrorTexts()
         + tr("Self-diagnosis <u>did not find</u> an error") + QStringLiteral(")<br><br>") + tr("- No problems")
         + QStringLiteral("<br>") + tr("- Use `Repeat` identification with actual motor params") + QStringLiteral("<br>")
         + tr("- The motor did not have the desired behavior") + QStringLiteral("<br>")
-        + tr("- Use `Cancel, check and adjust motor params") + QStringLiteral("<br>") + stepHints;
+        + tr("- Use `Cancel`, check and adjust motor params") + QStringLiteral("<br>") + stepHints;
     const QString correction = QStringLiteral("<b>") + tr("Break identification by warning")
         + QStringLiteral("</b><br>(") + tr("Self-diagnosis <u>find</u> an error") + QStringLiteral(")<br><br>")
         + tr("- Use `Correction` of identification <i>(no changes actual motor params)</i>") + QStringLiteral("<br>")

@@ -2,6 +2,7 @@
 
 #include "ident/motoruserlimits.h"
 #include "wire/motortotal.h"
+#include "ui/userdialogs.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -106,7 +107,7 @@ private slots:
 
 private:
     void pageChanged(int index);
-    void showBox(const QString &msg);
+    void showBox(const QString &msg, UserDialogs::Icon icon = UserDialogs::Icon::Information);
     void showButtons(int page);
     void acceptOnErrorPage();
     void saveMotor();

@@ -5,6 +5,7 @@
 #include "ui_motorpage.h"
 
 #include "ui/embeddedfonts.h"
+#include "ui/suggestedfiles.h"
 #include "ui/userdialogs.h"
 #include "device/device.h"
 #include "device/escsettingstext.h"
@@ -15,6 +16,7 @@
 #include "motors/motorlibrary.h"
 
 #include <QEvent>
+#include <QDir>
 #include <QHeaderView>
 #include <QLayout>
 
@@ -111,10 +113,15 @@ void MotorPage::showBox(const QString &msg)
     emit infoText(msg, true);
 }
 
+void MotorPage::showProblem(const QString &msg)
+{
+    emit infoText(msg, true, UserDialogs::Icon::Warning);
+}
+
 bool MotorPage::report(const MotorResult &result)
 {
     if (!result.message.isEmpty())
-        showBox(result.message);
+        result.ok ? showBox(result.message) : showProblem(result.message);
     return result.ok;
 }
 
@@ -211,23 +218,23 @@ void MotorPage::on_toolButtonSetMotor_clicked()
 {
     const QString name = selectedMotorName();
     if (name.isNull()) {
-        showBox(tr("No motor is selected!"));
+        showProblem(tr("No motor is selected!"));
         return;
     }
     const QString refusal = setMotorRefusal(m_device->state());
     if (!refusal.isEmpty()) {
-        showBox(refusal);
+        showProblem(refusal);
         return;
     }
     // A stored motor without usable values (written by an older version) never reaches
     // the controller.
     MOTOR_TOTAL stored;
     if (!m_motors->motorParams(name, &stored)) {
-        showBox(tr("Problem. Motor is not set!"));
+        showProblem(tr("Problem. Motor is not set!"));
         return;
     }
     if (!canDriveAMotor(stored)) {
-        showBox(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(DbManager::shownName(name)));
+        showProblem(tr("The motor \"%1\" has no usable values. Motor is not set!").arg(DbManager::shownName(name)));
         return;
     }
     emit aboutToWriteMotor();
@@ -247,9 +254,9 @@ void MotorPage::on_storedMotorAnswered(bool accepted, bool answered)
         showActualMotor(name);
         showBox(tr("Motor is set"));
     } else if (answered) {
-        showBox(tr("The controller refused the motor \"%1\". Motor is not set!").arg(DbManager::shownName(name)));
+        showProblem(tr("The controller refused the motor \"%1\". Motor is not set!").arg(DbManager::shownName(name)));
     } else {
-        showBox(tr("The controller did not answer. Motor is not set!"));
+        showProblem(tr("The controller did not answer. Motor is not set!"));
     }
 }
 
@@ -257,7 +264,7 @@ void MotorPage::on_toolButtonRenameMotor_clicked()
 {
     const QString oldName = selectedMotorName();
     if (oldName.isNull()) {
-        showBox(tr("No motor is selected!"));
+        showProblem(tr("No motor is selected!"));
         return;
     }
     const QString newName =
@@ -284,7 +291,7 @@ void MotorPage::on_toolButtonRemoveMotor_clicked()
 {
     const QString name = selectedMotorName();
     if (name.isNull()) {
-        showBox(tr("No motor is selected!"));
+        showProblem(tr("No motor is selected!"));
         return;
     }
     if (!m_dialogs->askYesNo(tr("Remove motor"), tr("Remove the motor \"%1\" from the list?").arg(DbManager::shownName(name))))
@@ -332,7 +339,11 @@ void MotorPage::on_pushButtonExportMotors_clicked()
         break;
     }
 
-    const QString fileName = m_dialogs->saveFileName(tr("Save motors"), QString(), tr("MS Files (*.ms)"));
+    const QString fileName = SuggestedFiles::withSuffix(
+        m_dialogs->saveFileName(tr("Save motors"),
+                                SuggestedFiles::name(QDir::homePath(), QStringLiteral("kordo-motors"), QStringLiteral("ms")),
+                                tr("MS Files (*.ms)")),
+        QStringLiteral("ms"));
     if (fileName.isEmpty())
         return;
     const MotorResult exported = m_motorFiles->exportMotors(fileName, names, datetimes);
@@ -378,12 +389,12 @@ void MotorPage::on_motorImported(ImportedMotor motor)
     QString name = motor.name;
     const QString invalidName = DbManager::invalidNameReason(name);
     if (!invalidName.isEmpty()) {   // which character, not "Problem with database!"
-        showBox(invalidName);
+        showProblem(invalidName);
         return;
     }
     if (motor.hasParams) {
         if (!canDriveAMotor(motor.params)) {
-            showBox(tr("The motor \"%1\" of the settings file has no usable values (resistance, inductances, "
+            showProblem(tr("The motor \"%1\" of the settings file has no usable values (resistance, inductances, "
                        "flux and pole pairs must be set). It is not stored and not set.")
                         .arg(motor.name));
             return;
@@ -397,7 +408,7 @@ void MotorPage::on_motorImported(ImportedMotor motor)
             return;
         name = m_motors->findMotor(motor.params, motor.name);
         if (name.isNull()) {
-            showBox(MotorLibrary::problemText());
+            showProblem(MotorLibrary::problemText());
             return;
         }
     } else {
@@ -448,12 +459,12 @@ void MotorPage::on_toolButtonInfoMotor_clicked()
 {
     const QString name = selectedMotorName();
     if (name.isNull()) {
-        showBox(tr("No motor is selected!"));
+        showProblem(tr("No motor is selected!"));
         return;
     }
     MOTOR_TOTAL motor;
     if (!m_motors->motorParams(name, &motor)) {
-        showBox(MotorLibrary::problemText());
+        showProblem(MotorLibrary::problemText());
         return;
     }
     m_dialogs->message(UserDialogs::Icon::Information, name, MotorInfoText::html(motor));

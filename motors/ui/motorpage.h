@@ -4,6 +4,7 @@
 #include "device/settingsdocument.h"
 #include "motors/motorresult.h"
 #include "ident/motoruserlimits.h"
+#include "ui/userdialogs.h"
 
 #include <QWidget>
 
@@ -74,7 +75,8 @@ protected:
 
 signals:
     // Text for the window's info line (isMsgBox false) or a message box.
-    void infoText(QString msg, bool isMsgBox);
+    // A message box when isMsgBox, with the icon that says what kind of message it is.
+    void infoText(QString msg, bool isMsgBox, UserDialogs::Icon icon = UserDialogs::Icon::Information);
     // "Identify motor" with the motor data the user entered.
     void identifyMotorRequested(MotorUserInput input);
     // A motor is about to be written into the controller (its settings are kept first).
@@ -97,6 +99,7 @@ private:
     QString selectedMotorName() const;
     QString selectedMotorDate() const;
     void showBox(const QString &msg);
+    void showProblem(const QString &msg); // with the warning icon
     void showFailure(const QString &msg);
     static QString setMotorRefusal(Device_State_e state);
     // Shows the result's message, if any; returns whether it worked.

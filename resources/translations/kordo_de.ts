@@ -718,10 +718,6 @@
         <translation>Treibereinstellung</translation>
     </message>
     <message>
-        <source>Demagnization</source>
-        <translation>Entmagnetisierung</translation>
-    </message>
-    <message>
         <source>Motor stop</source>
         <translation>Motorstillstand</translation>
     </message>
@@ -768,6 +764,10 @@
     <message>
         <source>Temp</source>
         <translation>Temperatur</translation>
+    </message>
+    <message>
+        <source>Demagnetization</source>
+        <translation>Entmagnetisierung</translation>
     </message>
 </context>
 <context>
@@ -1043,10 +1043,6 @@
         <translation>Fertig</translation>
     </message>
     <message>
-        <source>Settings are exported.</source>
-        <translation>Die Einstellungen wurden exportiert.</translation>
-    </message>
-    <message>
         <source>File opening failed!</source>
         <translation>Öffnen der Datei fehlgeschlagen!</translation>
     </message>
@@ -1112,6 +1108,10 @@
     <message>
         <source>%1 cannot be written: %2.</source>
         <translation>%1 kann nicht geschrieben werden: %2.</translation>
+    </message>
+    <message>
+        <source>Settings are exported to %1.</source>
+        <translation>Die Einstellungen wurden nach %1 exportiert.</translation>
     </message>
 </context>
 <context>
@@ -1207,7 +1207,7 @@
         <translation>Firmware-Dateien (*.bin *.BIN)</translation>
     </message>
     <message>
-        <source>FW File is not selected.</source>
+        <source>No firmware file is selected.</source>
         <translation>Keine Firmware-Datei gewählt.</translation>
     </message>
 </context>
@@ -1337,20 +1337,12 @@
         <translation>Der Motor dreht sich nicht</translation>
     </message>
     <message>
-        <source>Help, motor not spins</source>
-        <translation>Hilfe, der Motor dreht sich nicht</translation>
-    </message>
-    <message>
         <source>Variable speed</source>
         <translation>Veränderliche Drehzahl</translation>
     </message>
     <message>
         <source>The motor speed can oscillate, but the motor does not stop.</source>
         <translation>Die Motordrehzahl kann schwanken, aber der Motor bleibt nicht stehen.</translation>
-    </message>
-    <message>
-        <source>Decelaration</source>
-        <translation>Abbremsen</translation>
     </message>
     <message>
         <source>The motor speed is decreasing to stop.</source>
@@ -1371,6 +1363,14 @@
     <message>
         <source>The identification is complete.</source>
         <translation>Die Identifikation ist abgeschlossen.</translation>
+    </message>
+    <message>
+        <source>Help, motor does not spin</source>
+        <translation>Hilfe, der Motor dreht sich nicht</translation>
+    </message>
+    <message>
+        <source>Deceleration</source>
+        <translation>Abbremsen</translation>
     </message>
 </context>
 <context>
@@ -1400,16 +1400,8 @@
         <translation>&lt;b&gt;1. Schritt - keine Bewegung&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich nicht!&lt;br&gt;- Der Motor erzeugt ein hochfrequentes Geräusch&lt;br&gt;Fehler: Der Motor dreht sich</translation>
     </message>
     <message>
-        <source>&lt;b&gt;2. Step - accelaration&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed increases&lt;br&gt;Error: The motor is not spinning</source>
-        <translation>&lt;b&gt;2. Schritt - Beschleunigung&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl steigt&lt;br&gt;Fehler: Der Motor dreht sich nicht</translation>
-    </message>
-    <message>
         <source>&lt;b&gt;3. Step - variable speed&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed can oscillate, but the motor does not stop.&lt;br&gt;Error: The motor is not spinning</source>
         <translation>&lt;b&gt;3. Schritt - variable Drehzahl&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl kann schwanken, aber der Motor bleibt nicht stehen.&lt;br&gt;Fehler: Der Motor dreht sich nicht</translation>
-    </message>
-    <message>
-        <source>&lt;b&gt;4. Step - decelaration&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed is decreasing to stop.&lt;br&gt;Error: At the start, the motor is not spinning&lt;br&gt;At the end, the motor is spinning</source>
-        <translation>&lt;b&gt;4. Schritt - Abbremsen&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl sinkt bis zum Stillstand.&lt;br&gt;Fehler: Zu Beginn dreht sich der Motor nicht&lt;br&gt;Am Ende dreht sich der Motor noch</translation>
     </message>
     <message>
         <source>&lt;b&gt;5. Step - finish&lt;/b&gt;&lt;br&gt;- The motor is not spinning!&lt;br&gt;- The identification is complete.&lt;br&gt;Error: The motor is spinning</source>
@@ -1588,16 +1580,28 @@
         <translation>- Der Motor hat sich nicht wie erwartet verhalten</translation>
     </message>
     <message>
-        <source>- Use `Cancel, check and adjust motor params</source>
-        <translation>- `Abbrechen, Motorparameter prüfen und anpassen</translation>
-    </message>
-    <message>
         <source>Break identification by warning</source>
         <translation>Identifikation durch Warnung abgebrochen</translation>
     </message>
     <message>
         <source>Beware, you may need to break the identification!</source>
         <translation>Achtung, Sie müssen die Identifikation eventuell abbrechen!</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;2. Step - acceleration&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed increases&lt;br&gt;Error: The motor is not spinning</source>
+        <translation>&lt;b&gt;2. Schritt - Beschleunigung&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl steigt&lt;br&gt;Fehler: Der Motor dreht sich nicht</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;4. Step - deceleration&lt;/b&gt;&lt;br&gt;- The motor is spinning!&lt;br&gt;- The motor speed is decreasing to stop.&lt;br&gt;Error: At the start, the motor is not spinning&lt;br&gt;At the end, the motor is spinning</source>
+        <translation>&lt;b&gt;4. Schritt - Abbremsen&lt;/b&gt;&lt;br&gt;- Der Motor dreht sich!&lt;br&gt;- Die Motordrehzahl sinkt bis zum Stillstand.&lt;br&gt;Fehler: Zu Beginn dreht sich der Motor nicht&lt;br&gt;Am Ende dreht sich der Motor</translation>
+    </message>
+    <message>
+        <source>Identification stopped</source>
+        <translation>Identifikation angehalten</translation>
+    </message>
+    <message>
+        <source>- Use `Cancel`, check and adjust motor params</source>
+        <translation>- `Abbrechen`, Motorparameter prüfen und anpassen</translation>
     </message>
 </context>
 <context>
@@ -1772,10 +1776,6 @@ Firmware: Aktualisieren des Reglers.</translation>
         <translation>Verbindungswechsel</translation>
     </message>
     <message>
-        <source>Do you want to change current conection?</source>
-        <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
-    </message>
-    <message>
         <source>Connecting ...</source>
         <translation>Verbinde ...</translation>
     </message>
@@ -1796,6 +1796,10 @@ Nichts wurde an den Regler gesendet. Seine Firmware ohne Sicherung seiner Einste
     <message>
         <source>The line capture cannot be written on: %1. The program goes on without it; the file holds the line up to that moment.</source>
         <translation>Die Leitungsaufzeichnung kann nicht weiter geschrieben werden: %1. Das Programm läuft ohne sie weiter; die Datei enthält die Leitung bis zu diesem Zeitpunkt.</translation>
+    </message>
+    <message>
+        <source>Do you want to change the current connection?</source>
+        <translation>Möchten Sie die aktuelle Verbindung wechseln?</translation>
     </message>
 </context>
 <context>
@@ -2057,10 +2061,6 @@ Nichts wurde an den Regler gesendet. Seine Firmware ohne Sicherung seiner Einste
         <translation>Leerlaufstrom</translation>
     </message>
     <message>
-        <source>&lt;b&gt;Max current &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Continous max current in A&lt;br&gt;&lt;br&gt;&lt;b&gt;Kv &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Motor velocity constant in rpm/V&lt;br&gt;&lt;br&gt;&lt;b&gt;LiPo cells &lt;/b&gt;&lt;i&gt;(user choice)&lt;/i&gt;&lt;br&gt;- Operating voltage given by Lipo cell (4.2V)&lt;br&gt;- Example: 6 =&amp;gt; 6S LiPo = 4.2*6 = 25.2 V&lt;br&gt;&lt;br&gt;&lt;b&gt;Pole pairs &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Pole number of permanent magnet in motor&lt;br&gt;- Example: 7 =&amp;gt; 12N14P, 14 poles, 7 pole pairs</source>
-        <translation>&lt;b&gt;Max. Strom &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Maximaler Dauerstrom in A&lt;br&gt;&lt;br&gt;&lt;b&gt;Kv &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Drehzahlkonstante des Motors in U/min/V&lt;br&gt;&lt;br&gt;&lt;b&gt;LiPo-Zellen &lt;/b&gt;&lt;i&gt;(Wahl des Benutzers)&lt;/i&gt;&lt;br&gt;- Betriebsspannung aus der Zahl der LiPo-Zellen (4,2 V)&lt;br&gt;- Beispiel: 6 =&amp;gt; 6S LiPo = 4,2*6 = 25,2 V&lt;br&gt;&lt;br&gt;&lt;b&gt;Polpaare &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Polzahl der Permanentmagnete im Motor&lt;br&gt;- Beispiel: 7 =&amp;gt; 12N14P, 14 Pole, 7 Polpaare</translation>
-    </message>
-    <message>
         <source>Identify motor</source>
         <translation>Motor identifizieren</translation>
     </message>
@@ -2155,6 +2155,10 @@ Nichts wurde an den Regler gesendet. Seine Firmware ohne Sicherung seiner Einste
     <message>
         <source>A motor named &quot;%1&quot; is stored with other values. Replace it with the motor of the settings file?</source>
         <translation>Ein Motor namens „%1“ ist mit anderen Werten gespeichert. Durch den Motor der Einstellungsdatei ersetzen?</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;Max current &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Continuous max current in A&lt;br&gt;&lt;br&gt;&lt;b&gt;Kv &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Motor velocity constant in rpm/V&lt;br&gt;&lt;br&gt;&lt;b&gt;LiPo cells &lt;/b&gt;&lt;i&gt;(user choice)&lt;/i&gt;&lt;br&gt;- Operating voltage given by Lipo cell (4.2V)&lt;br&gt;- Example: 6 =&amp;gt; 6S LiPo = 4.2*6 = 25.2 V&lt;br&gt;&lt;br&gt;&lt;b&gt;Pole pairs &lt;/b&gt;&lt;i&gt;(from motor specification)&lt;/i&gt;&lt;br&gt;- Pole number of permanent magnet in motor&lt;br&gt;- Example: 7 =&amp;gt; 12N14P, 14 poles, 7 pole pairs</source>
+        <translation>&lt;b&gt;Max. Strom &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Maximaler Dauerstrom in A&lt;br&gt;&lt;br&gt;&lt;b&gt;Kv &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Drehzahlkonstante des Motors in U/min/V&lt;br&gt;&lt;br&gt;&lt;b&gt;LiPo-Zellen &lt;/b&gt;&lt;i&gt;(Wahl des Benutzers)&lt;/i&gt;&lt;br&gt;- Betriebsspannung aus der Zahl der LiPo-Zellen (4,2 V)&lt;br&gt;- Beispiel: 6 =&amp;gt; 6S LiPo = 4,2*6 = 25,2 V&lt;br&gt;&lt;br&gt;&lt;b&gt;Polpaare &lt;/b&gt;&lt;i&gt;(aus dem Motordatenblatt)&lt;/i&gt;&lt;br&gt;- Polzahl der Permanentmagnete im Motor&lt;br&gt;- Beispiel: 7 =&amp;gt; 12N14P, 14 Pole, 7 Polpaare</translation>
     </message>
 </context>
 <context>
@@ -3421,12 +3425,12 @@ bei, melden Sie sich dann ab und wieder an.</translation>
         <translation>Firmware wird geschrieben</translation>
     </message>
     <message>
-        <source>Updating finish</source>
-        <translation>Aktualisierung abgeschlossen</translation>
-    </message>
-    <message>
         <source>Firmware update successful</source>
         <translation>Firmware-Aktualisierung erfolgreich</translation>
+    </message>
+    <message>
+        <source>Update finished</source>
+        <translation>Aktualisierung abgeschlossen</translation>
     </message>
 </context>
 <context>

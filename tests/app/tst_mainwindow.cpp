@@ -410,7 +410,13 @@ private slots:
         rig.window->on_showInfo(QStringLiteral("boxed"), true);
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("boxed"));
+        QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::Information);
         QCOMPARE(info->text(), QStringLiteral("..."));
+
+        // The coordinator boxes only problems: they carry the warning icon.
+        emit rig.app().sendTextForInfo(QStringLiteral("Log file is not created"), true);
+        QCOMPARE(rig.dialogs.messages.size(), 2);
+        QCOMPARE(rig.dialogs.messages[1].icon, UserDialogs::Icon::Warning);
     }
 
     void portChoice_data()
@@ -447,7 +453,9 @@ private slots:
         WindowRig rig;
         rig.window->on_needPortSelectAndInform({}, false);
         QVERIFY(rig.dialogs.itemOffers.isEmpty());
-        QVERIFY(visibleBox(rig, QStringLiteral("No port is available")));
+        QMessageBox *box = visibleBox(rig, QStringLiteral("No port is available"));
+        QVERIFY(box);
+        QCOMPARE(box->icon(), QMessageBox::Warning);
         rig.window->on_hidePortMessage();
         QVERIFY(!visibleBox(rig, QStringLiteral("No port is available")));
     }

@@ -57,6 +57,7 @@ public:
     QString saveAnswer;             // empty: cancel
     QString openAnswer;
     int fileDialogs = 0;
+    QString fileDialogStart;        // the folder or suggested name the last file dialog opened with
 
     // Runs while a dialog is open, as the real dialog's event loop would run queued work.
     std::function<void()> whileOpen;
@@ -101,14 +102,16 @@ public:
         buttonsOffers.append({text, acceptLabel, rejectLabel});
         return buttonsAnswerAccept;
     }
-    QString saveFileName(const QString &, const QString &, const QString &) override
+    QString saveFileName(const QString &, const QString &directory, const QString &) override
     {
         ++fileDialogs;
+        fileDialogStart = directory;
         return saveAnswer;
     }
-    QString openFileName(const QString &, const QString &, const QString &) override
+    QString openFileName(const QString &, const QString &directory, const QString &) override
     {
         ++fileDialogs;
+        fileDialogStart = directory;
         return openAnswer;
     }
 

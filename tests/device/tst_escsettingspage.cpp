@@ -430,7 +430,8 @@ private slots:
         rig.find<QAbstractButton>("toolButtonExportParams")->click();
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(rig.dialogs.messages[0].title, QStringLiteral("Done"));
-        QVERIFY(rig.dialogs.messages[0].text.contains(QLatin1String(">Settings are exported.</font>")));
+        QVERIFY(rig.dialogs.messages[0].text.contains(
+            QStringLiteral(">Settings are exported to %1.</font>").arg(QDir::toNativeSeparators(path))));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const ImportedSettings written = SettingsDocument::parse(file.readAll());
@@ -612,6 +613,32 @@ private slots:
                                         .arg(expected)));
             }
         }
+    }
+
+    // A name typed without a suffix gets ".xml" (the import dialog shows only those), and
+    // the next import opens in the folder exported to.
+    void exportAddsTheSuffixAndImportOpensWhereItSaved()
+    {
+        WindowRig rig;
+        QVERIFY(ready(rig));
+        const QString folder = m_files.filePath(QStringLiteral("exports"));
+        QVERIFY(QDir().mkpath(folder));
+        rig.dialogs.saveAnswer = folder + QStringLiteral("/esc12345");
+        rig.find<QAbstractButton>("toolButtonExportParams")->click();
+        QVERIFY(QFileInfo(rig.dialogs.fileDialogStart).fileName().startsWith(QLatin1String("kordo-settings-")));
+        QVERIFY(QFile::exists(folder + QStringLiteral("/esc12345.xml")));
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/esc12345")));
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QVERIFY(rig.dialogs.messages[0].text.contains(QDir::toNativeSeparators(folder + QStringLiteral("/esc12345.xml"))));
+
+        rig.dialogs.openAnswer.clear();
+        rig.find<QAbstractButton>("toolButtonImportParams")->click();
+        QCOMPARE(rig.dialogs.fileDialogStart, folder);
+        QCOMPARE(rig.window->settings().settingsDirectory(), folder);
+        // The next export suggests its name in that folder too.
+        rig.dialogs.saveAnswer.clear();
+        rig.find<QAbstractButton>("toolButtonExportParams")->click();
+        QCOMPARE(QFileInfo(rig.dialogs.fileDialogStart).absolutePath(), folder);
     }
 
     void exportBeforeTheRecordsAreReadSaysSo()

@@ -62,8 +62,9 @@ private slots:
         QSignalSpy requested(&rig.page, &FirmwarePage::updateRequested);
         rig.find<QPushButton>("pushButtonUpdateFw")->click();
         QCOMPARE(info.size(), 1);
-        QCOMPARE(info[0][0].toString(), QStringLiteral("FW File is not selected."));
+        QCOMPARE(info[0][0].toString(), QStringLiteral("No firmware file is selected."));
         QCOMPARE(info[0][1].toBool(), true);
+        QCOMPARE(info[0][2].value<UserDialogs::Icon>(), UserDialogs::Icon::Warning);
         QCOMPARE(requested.size(), 0);
 
         rig.find<QLineEdit>("lineEditFwFileAddress")->setText(QStringLiteral("/images/fw.bin"));
@@ -89,7 +90,7 @@ private slots:
         QCOMPARE(bar->maximum(), 200);
         QCOMPARE(bar->text(), QStringLiteral("9 s"));
 
-        emit rig.updater.on_updateFwState(QStringLiteral("Updating finish"), false, false, true);
+        emit rig.updater.on_updateFwState(QStringLiteral("Update finished"), false, false, true);
         QVERIFY(rig.find<QGroupBox>("groupBoxUpdateProgress")->isHidden());
         QVERIFY(rig.find<QPushButton>("pushButtonUpdateFw")->isEnabled());
     }
@@ -119,7 +120,7 @@ private slots:
         rig.find<QPushButton>("pushButtonUpdateFw")->click();
         QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }));
         QCOMPARE(rig.dialogs.messages.last().text, QStringLiteral("Firmware update successful"));
-        QCOMPARE(state->text(), QStringLiteral("Updating finish"));
+        QCOMPARE(state->text(), QStringLiteral("Update finished"));
         QCOMPARE(rig.controller().bootloader().flash().left(image.size()), image);
         QVERIFY(rig.tickUntil([&] { return rig.app().deviceState() == DEVICE_CONNECTED; }));
     }

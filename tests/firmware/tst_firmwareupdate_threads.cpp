@@ -47,7 +47,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!dialogs.messages.isEmpty(), 60000);
         QCOMPARE(dialogs.messages.last().text, QStringLiteral("Firmware update successful"));
         QCOMPARE(window->findChild<QLabel *>(QStringLiteral("labelFwActualState"))->text(),
-                 QStringLiteral("Updating finish"));
+                 QStringLiteral("Update finished"));
         // The new firmware is found again by the normal detection.
         QTRY_COMPARE_WITH_TIMEOUT(window->appBase().deviceState(), DEVICE_CONNECTED, 60000);
 

@@ -103,9 +103,9 @@ private slots:
         // Each step announced once, in order, with its expected time.
         const struct { const char *name; const char *next; const char *button; uint32_t timeMs; } expected[] = {
             {"No movement", "Acceleration", "Help, motor spins", 18500},
-            {"Acceleration", "Variable speed", "Help, motor not spins", 5000 + 200 * 132},
-            {"Variable speed", "Decelaration", "Help, motor not spins", 50600},
-            {"Decelaration", "Finish", "Help, motor spins", 2000},
+            {"Acceleration", "Variable speed", "Help, motor does not spin", 5000 + 200 * 132},
+            {"Variable speed", "Deceleration", "Help, motor does not spin", 50600},
+            {"Deceleration", "Finish", "Help, motor spins", 2000},
         };
         QCOMPARE(steps.size(), 4);
         for (int i = 0; i < 4; ++i) {

@@ -174,7 +174,7 @@ private slots:
             if (!step.isEmpty() && (stepsShown.isEmpty() || stepsShown.last() != step))
                 stepsShown << step;
         }
-        QCOMPARE(stepsShown, QStringList({"No movement", "Acceleration", "Variable speed", "Decelaration"}));
+        QCOMPARE(stepsShown, QStringList({"No movement", "Acceleration", "Variable speed", "Deceleration"}));
         QCOMPARE(page(rig), int(IdentWizard::PageFinish));
         QVERIFY(!rig.find<QTimer>("idProgressTimer")->isActive());
         expectButtons(rig, false, true, true);
@@ -298,7 +298,7 @@ private slots:
         QCOMPARE(bar->value(), 1500);
 
         const int timerId = timer->timerId();
-        emit id->changeIdState("Decelaration", "Finish", "Help, motor spins", {}, {}, 2000);
+        emit id->changeIdState("Deceleration", "Finish", "Help, motor spins", {}, {}, 2000);
         QCOMPARE(bar->value(), 0);
         QCOMPARE(bar->maximum(), 2000);
         QCOMPARE(timer->timerId(), timerId); // not restarted
@@ -328,6 +328,7 @@ private slots:
         QVERIFY(shown(rig, "textEdit_ErrorRepeat"));
         QVERIFY(!shown(rig, "textEdit_ErrorCorretion"));
         QVERIFY(rig.find<QTextEdit>("textEdit_ErrorRepeat")->toPlainText().contains("Break identification by user"));
+        QCOMPARE(rig.find<QLabel>("labelErrorTitle")->text(), QStringLiteral("Identification stopped")); // no "Error"
 
         // Repeat runs again with the limits the controller keeps.
         button(rig, "pushButtonAcceptIdent")->click();
@@ -471,6 +472,7 @@ private slots:
         button(rig, "pushButtonStateId")->click(); // the help button breaks the run
         QVERIFY(tickUntilPage(rig, IdentWizard::PageError, 100));
         QCOMPARE(rig.text("pushButtonAcceptIdent"), QStringLiteral("Correction"));
+        QCOMPARE(rig.find<QLabel>("labelErrorTitle")->text(), QStringLiteral("Error"));
         QVERIFY(shown(rig, "textEdit_ErrorCorretion"));
         QVERIFY(!shown(rig, "textEdit_ErrorRepeat"));
 

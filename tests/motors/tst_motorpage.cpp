@@ -520,14 +520,15 @@ private slots:
         QTest::addColumn<bool>("answerLost");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("actual");
-        QTest::newRow("accepted") << 0.5f << false << "Motor is set" << "Chosen";
+        QTest::addColumn<UserDialogs::Icon>("icon"); // a failure is never told as information
+        QTest::newRow("accepted") << 0.5f << false << "Motor is set" << "Chosen" << UserDialogs::Icon::Information;
         // The controller takes up to 10 Ohm.
         QTest::newRow("refused") << 20.0f << false
                                  << "The controller refused the motor \"Chosen\". Motor is not set!"
-                                 << "Unknown motor 1";
+                                 << "Unknown motor 1" << UserDialogs::Icon::Warning;
         // Only the report was lost here: the device model reads the motor back and names it.
         QTest::newRow("answer lost") << 0.5f << true << "The controller did not answer. Motor is not set!"
-                                     << "Chosen";
+                                     << "Chosen" << UserDialogs::Icon::Warning;
     }
     void setMotorIsReportedOnTheControllerAnswer()
     {
@@ -535,6 +536,7 @@ private slots:
         QFETCH(bool, answerLost);
         QFETCH(QString, message);
         QFETCH(QString, actual);
+        QFETCH(UserDialogs::Icon, icon);
         WindowRig rig;
         QVERIFY(connectedOnMotorPage(rig));
         MOTOR_TOTAL motor = sampleMotor(6);
@@ -555,6 +557,7 @@ private slots:
         rig.tick(10);
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QCOMPARE(lastMessage(rig), message);
+        QCOMPARE(rig.dialogs.messages.last().icon, icon);
         QCOMPARE(actualMotor(rig), actual);
     }
 

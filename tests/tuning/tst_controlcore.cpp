@@ -142,9 +142,49 @@ private slots:
         QCOMPARE(lines.size(), 4); // header, two samples, the empty end
         QCOMPARE(QString::fromUtf8(lines[0]), QStringLiteral("Time [s],Torque [Nm],Speed [rpm],I [A],V-Dc [V],V [V],"
                                                              "Power [W],Pwm [us],Rs [Ohm],Flux [V/Hz],Temp [°C]"));
-        QCOMPARE(lines[1], QByteArray("0.00,0,0,0,0,0,0,0,0,0,0"));
-        QCOMPARE(lines[2], QByteArray("0.05,-0.5,1.23457e+06,10,25.1,12.5,250,1500,0.01,0.0078125,-31"));
+        QCOMPARE(lines[1], QByteArray("0.00,0.000,0,0.0,0.0,0.0,0,0,0.00000,0.00000,0"));
+        QCOMPARE(lines[2], QByteArray("0.05,-0.500,1234567,10.0,25.1,12.5,250,1500,0.01000,0.00781,-31"));
         QVERIFY(lines[3].isEmpty());
+    }
+
+    // Values as the controller sends them, shown with the decimals they have, not with a
+    // float's noise; in the locale's number format on the page.
+    void valuesAreShownWithTheirOwnPrecision_data()
+    {
+        QTest::addColumn<int>("quantity");
+        QTest::addColumn<float>("value");
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("resistance step") << 8 << 1966.0f / 32768.0f << "C" << "0.06000";
+        QTest::newRow("resistance in German") << 8 << 1966.0f / 32768.0f << "de_DE" << "0,06000";
+        QTest::newRow("flux") << 9 << 3277.0f / 32768.0f << "C" << "0.10001";
+        QTest::newRow("torque") << 1 << 0.123f << "C" << "0.123";
+        QTest::newRow("current") << 3 << 10.3f << "C" << "10.3";
+        QTest::newRow("bus voltage") << 4 << 25.1f << "de_DE" << "25,1";
+        QTest::newRow("speed") << 2 << 9791.0f << "de_DE" << "9791";
+        QTest::newRow("power") << 6 << 250.0f << "C" << "250";
+        QTest::newRow("small negative torque has no sign") << 1 << -0.0004f << "C" << "0.000";
+    }
+    void valuesAreShownWithTheirOwnPrecision()
+    {
+        QFETCH(int, quantity);
+        QFETCH(float, value);
+        QFETCH(QString, language);
+        QFETCH(QString, shown);
+        ONLINE_QUANTS_S sample;
+        switch (quantity) {
+        case 1: sample.Torque = value; break;
+        case 2: sample.Speed = value; break;
+        case 3: sample.Is = value; break;
+        case 4: sample.Vbus = value; break;
+        case 6: sample.Power = value; break;
+        case 8: sample.Rs = value; break;
+        case 9: sample.Flux = value; break;
+        default: QFAIL("no such quantity in this table");
+        }
+        QLocale locale(language);
+        locale.setNumberOptions(QLocale::OmitGroupSeparator);
+        QCOMPARE(TelemetryHistory::displayText(sample, quantity, locale), shown);
     }
 
     void historyKeepsTheNewestAndRestartsWithARun()

@@ -48,6 +48,22 @@ private slots:
         QCOMPARE(QSettings(path, QSettings::IniFormat).value("fw_dir").toString(), QStringLiteral("/srv/images"));
     }
 
+    // Settings files are exported and imported where the last one was, which outlives the
+    // run; until then where firmware files are.
+    void settingsDirectoryIsRememberedApartFromTheFirmwareDirectory()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("folders.ini"));
+        {
+            AppSettings settings(path);
+            settings.setFirmwareDirectory(QStringLiteral("/srv/images"));
+            QCOMPARE(settings.settingsDirectory(), QStringLiteral("/srv/images"));
+            settings.setSettingsDirectory(QStringLiteral("/srv/exports"));
+        }
+        AppSettings again(path);
+        QCOMPARE(again.settingsDirectory(), QStringLiteral("/srv/exports"));
+        QCOMPARE(again.firmwareDirectory(), QStringLiteral("/srv/images"));
+    }
+
     // A FIFO in the settings file's place (itself or through a link) holds nobody: the
     // settings last for the run, and the FIFO stays a FIFO.
     void settingsFileThatIsNoRegularFileIsLeftAlone()

@@ -4,6 +4,7 @@
 
 #include "recording/wholefile.h"
 #include "tuning/dutycontrol.h"
+#include "ui/suggestedfiles.h"
 #include "ui/units.h"
 #include "ui/userdialogs.h"
 
@@ -730,17 +731,17 @@ void ControlPage::on_changeSequence()
 // ---------------------------------------------------------------------------------
 // Saving the plot and the samples
 
-QString ControlPage::chooseFile(const QString &title, const QString &suffix, const QString &filter)
+QString ControlPage::chooseFile(const QString &title, const QString &stem, const QString &suffix,
+                                const QString &filter)
 {
-    QString fileName = m_dialogs->saveFileName(title, QDir::homePath(), filter);
-    if (!fileName.isEmpty() && QFileInfo(fileName).suffix().isEmpty())
-        fileName += QLatin1Char('.') + suffix;
-    return fileName;
+    return SuggestedFiles::withSuffix(
+        m_dialogs->saveFileName(title, SuggestedFiles::name(QDir::homePath(), stem, suffix), filter), suffix);
 }
 
 void ControlPage::on_pushButtonSavePlot_clicked()
 {
-    const QString fileName = chooseFile(tr("Save plot"), QStringLiteral("png"), tr("PNG images (*.png)"));
+    const QString fileName =
+        chooseFile(tr("Save plot"), QStringLiteral("kordo-plot"), QStringLiteral("png"), tr("PNG images (*.png)"));
     if (fileName.isEmpty())
         return;
     // Drawn in memory first: the file is written whole or not at all.
@@ -748,12 +749,13 @@ void ControlPage::on_pushButtonSavePlot_clicked()
     QBuffer buffer(&image);
     QString problem;
     if (!buffer.open(QIODevice::WriteOnly) || !ui->qwtPlotTelemtry->grab().save(&buffer, "PNG")) {
-        emit infoText(tr("The plot could not be saved to %1").arg(QDir::toNativeSeparators(fileName)), true);
+        emit infoText(tr("The plot could not be saved to %1").arg(QDir::toNativeSeparators(fileName)), true,
+                      UserDialogs::Icon::Critical);
         return;
     }
     if (!WholeFile::write(fileName, image, &problem)) {
         emit infoText(tr("The plot could not be saved to %1: %2").arg(QDir::toNativeSeparators(fileName), problem),
-                      true);
+                      true, UserDialogs::Icon::Critical);
         return;
     }
     emit infoText(tr("Plot saved to %1").arg(QDir::toNativeSeparators(fileName)), false);
@@ -761,13 +763,14 @@ void ControlPage::on_pushButtonSavePlot_clicked()
 
 void ControlPage::on_pushButtonSaveSamples_clicked()
 {
-    const QString fileName = chooseFile(tr("Save samples"), QStringLiteral("csv"), tr("CSV tables (*.csv)"));
+    const QString fileName =
+        chooseFile(tr("Save samples"), QStringLiteral("kordo-samples"), QStringLiteral("csv"), tr("CSV tables (*.csv)"));
     if (fileName.isEmpty())
         return;
     QString problem;
     if (!WholeFile::write(fileName, m_history.toCsv(), &problem)) {
         emit infoText(tr("The samples could not be saved to %1: %2").arg(QDir::toNativeSeparators(fileName), problem),
-                      true);
+                      true, UserDialogs::Icon::Critical);
         return;
     }
     emit infoText(tr("%n samples saved to %1", nullptr, m_history.size()).arg(QDir::toNativeSeparators(fileName)),

@@ -2,6 +2,7 @@
 
 #include "tuning/curvewindow.h"
 #include "tuning/telemetryhistory.h"
+#include "ui/userdialogs.h"
 #include "wire/records.h"
 
 #include <QRandomGenerator>
@@ -78,7 +79,8 @@ public:
 
 signals:
     // Text for the window's info line (isMsgBox false) or a message box.
-    void infoText(QString msg, bool isMsgBox);
+    // A message box when isMsgBox, with the icon that says what kind of message it is.
+    void infoText(QString msg, bool isMsgBox, UserDialogs::Icon icon = UserDialogs::Icon::Information);
     // For the tuning sequencer: Tuning and Stop pressed, and the user's choice after a
     // tuning that found no gains (0 "Default", 1 "Approx.").
     void tuningStartRequested();
@@ -121,7 +123,7 @@ private:
     void updateControlEnablement();
     void restartController();
     void clearValues();
-    QString chooseFile(const QString &title, const QString &suffix, const QString &filter);
+    QString chooseFile(const QString &title, const QString &stem, const QString &suffix, const QString &filter);
 
     std::unique_ptr<Ui::ControlPage> ui;
     DutyCommandSink m_dutyCommand;
