@@ -31,8 +31,8 @@
 #include <qwt_text.h>
 
 // A way out of a running motor.
-enum class WayOut { StopWithTypedDuty, UntickWithTypedDuty, HomeKey, EndKey, EscapeInMessageBox, EscapeInFileDialog,
-                    Stall, DeviceError, ContactLost, PageChange, Close, Signal };
+enum class WayOut { Stop, StopWithTypedDuty, UntickWithTypedDuty, HomeKey, EndKey, EscapeInMessageBox,
+                    EscapeInFileDialog, Stall, DeviceError, ContactLost, PageChange, Close, Signal };
 Q_DECLARE_METATYPE(WayOut)
 
 // The control page on the simulated controller: telemetry in, duty command out, checked
@@ -452,6 +452,7 @@ private slots:
     {
         QTest::addColumn<WayOut>("way");
         QTest::addColumn<int>("signalNumber");
+        QTest::newRow("Stop") << WayOut::Stop << 0;
         QTest::newRow("Stop with a typed duty") << WayOut::StopWithTypedDuty << 0;
         QTest::newRow("untick with a typed duty") << WayOut::UntickWithTypedDuty << 0;
         QTest::newRow("Home on the slider") << WayOut::HomeKey << 0;
@@ -492,6 +493,9 @@ private slots:
             QTest::mouseRelease(button, Qt::LeftButton);
         };
         switch (way) {
+        case WayOut::Stop:
+            pressAndRelease(rig.find<QWidget>("pushButtonStop"));
+            break;
         case WayOut::StopWithTypedDuty:
         case WayOut::UntickWithTypedDuty:
             spin->setFocus();
@@ -590,7 +594,11 @@ private slots:
                      1);
             QCOMPARE(next.duty, int16_t(-1)); // no TELEMETRY request at all
         } else {
-            QVERIFY(!next.enable || next.duty == 0);
+            // Every stop is the same one: the enable box unticked, the duty at 0, control off.
+            QVERIFY(!rig.enable()->isChecked());
+            QCOMPARE(rig.slider()->value(), 0);
+            QVERIFY(!next.enable);
+            QCOMPARE(next.duty, int16_t(0));
         }
     }
 

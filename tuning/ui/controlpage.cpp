@@ -666,6 +666,12 @@ void ControlPage::emergencyStop()
 {
     if (!isVisible())
         return;
+    stopMotorAndTuning();
+}
+
+// Stop and Escape: one stop, the enable box unticked with the rest.
+void ControlPage::stopMotorAndTuning()
+{
     stopMotor();
     m_tuningRunning = false;
     updateControlEnablement();
@@ -686,12 +692,7 @@ void ControlPage::on_pushButtonTuning_clicked()
 
 void ControlPage::on_pushButtonStop_clicked()
 {
-    m_tuningRunning = false;
-    updateControlEnablement();
-    ui->horizontalSliderDutyCycle->setValue(0);
-    emit tuningStopRequested();
-    m_togglingActive = false;
-    m_toggleTimer.stop();
+    stopMotorAndTuning();
 }
 
 void ControlPage::on_testFinished()

@@ -116,6 +116,7 @@ private:
     void showCurves(bool redraw = true);
     void showAxis(int axis, int quantity, const QColor &colour);
     void emergencyStop();
+    void stopMotorAndTuning();
     bool isMotorCommanded() const;
     void showStopNotice(const QString &text);
     void buildModeHint();
