@@ -57,6 +57,7 @@ void SimulatedBootloader::restart()
     expect(Expect::Sync, 0);
     m_startRequested = false;
     m_aesReady = false;
+    m_pagesAtRestart = m_pagesWritten;
 }
 
 void SimulatedBootloader::expect(Expect what, int length)

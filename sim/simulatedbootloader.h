@@ -41,6 +41,8 @@ public:
     // The application area as written so far (erased bytes read 0xFF).
     const QByteArray &flash() const { return m_flash; }
     int pagesWritten() const { return m_pagesWritten; }
+    // A page was written since the last reset: the application that starts is a new one.
+    bool wroteSinceRestart() const { return m_pagesWritten != m_pagesAtRestart; }
     QByteArray commandList() const;
     // Time the last request keeps the bootloader busy before it answers (a page write).
     qint64 takeBusyUs();
@@ -66,6 +68,7 @@ private:
     bool m_startRequested = false;
     qint64 m_lastByteUs = 0;
     int m_pagesWritten = 0;
+    int m_pagesAtRestart = 0;
     int m_nacksLeft = 0;
     int m_startNacksLeft = 0;
     qint64 m_busyUs = 0;

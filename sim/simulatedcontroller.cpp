@@ -305,7 +305,8 @@ void SimulatedController::startApplication()
 {
     qCInfo(lcSim) << "SIM: bootloader starts the application";
     m_inBootloader = false;
-    if (m_config.bootloader.newVersionAfterUpdate)
+    // An image refused before any page was written leaves the old application in place.
+    if (m_config.bootloader.newVersionAfterUpdate && m_bootloader.wroteSinceRestart())
         m_firmware.takeNewVersion();
     if (m_config.bootloader.settingsChangeOnUpdate)
         m_firmware.takeOtherSettings();

@@ -205,6 +205,40 @@ private slots:
         for (const ScriptedDialogs::Message &message : qAsConst(rig.dialogs.messages))
             QVERIFY2(!message.text.contains(QLatin1String("Control signal lost")), qPrintable(message.text));
     }
+
+    // An image the bootloader's data refuses is never written: the old application starts
+    // again, and the version shown stays the one it was.
+    void demoRefusedImageKeepsTheVersion_data()
+    {
+        QTest::addColumn<QByteArray>("image");
+        QTest::newRow("another variant") << TestImages::plainImage(8192, 0x00, 0x00);
+        QByteArray corrupt = TestImages::plainImage(8192);
+        corrupt[100] = char(~corrupt.at(100));
+        QTest::newRow("checksum wrong") << corrupt;
+        QTest::newRow("length not whole sectors") << TestImages::plainImage(8192).left(8000);
+    }
+
+    void demoRefusedImageKeepsTheVersion()
+    {
+        QFETCH(QByteArray, image);
+        WindowRig rig(DemoPortProvider::demoConfig());
+        QVERIFY(rig.connectDevice());
+        QCOMPARE(rig.text("pushButtonStateFirmware"), QStringLiteral("1.2.3"));
+        const QString imagePath = rig.dataDir.filePath(QStringLiteral("fw.bin"));
+        QVERIFY(TestImages::writeFile(imagePath, image));
+        rig.showPage("toolButtonFirmware");
+        rig.dialogs.openAnswer = imagePath;
+        rig.find<QPushButton>("pushButtonBrowseFw")->click();
+        rig.find<QPushButton>("pushButtonUpdateFw")->click();
+        QVERIFY(rig.tickUntil([&] { return !rig.dialogs.messages.isEmpty(); }, 60000));
+        const QString told = rig.dialogs.messages.last().text;
+        QVERIFY2(told.contains(QLatin1String("Use a firmware file made for this controller")), qPrintable(told));
+        QCOMPARE(rig.controller().bootloader().pagesWritten(), 0);
+        // Back in the application, its identity read again.
+        QVERIFY(rig.connectDevice());
+        rig.tick(40);
+        QCOMPARE(rig.text("pushButtonStateFirmware"), QStringLiteral("1.2.3"));
+    }
 };
 
 QTEST_MAIN(TestFirmwarePage)
