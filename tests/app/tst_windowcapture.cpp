@@ -39,16 +39,25 @@ private slots:
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &before), 0);
         std::signal(SIGXFSZ, oldHandler);
 
-        QCOMPARE(rig.dialogs.messages.size(), 1);
-        QCOMPARE(rig.dialogs.messages.constFirst().icon, UserDialogs::Icon::Warning);
-        QVERIFY2(rig.dialogs.messages.constFirst().text.contains(QString::fromLocal8Bit(std::strerror(EFBIG))),
-                 qPrintable(rig.dialogs.messages.constFirst().text));
+        // Only the capture's own message counts: other files of the process (the device log)
+        // may meet the same limit while it is set.
+        const auto captureMessages = [&rig] {
+            QVector<ScriptedDialogs::Message> found;
+            for (const auto &message : qAsConst(rig.dialogs.messages))
+                if (message.text.contains(QLatin1String("line capture")))
+                    found << message;
+            return found;
+        };
+        QCOMPARE(captureMessages().size(), 1);
+        QCOMPARE(captureMessages().constFirst().icon, UserDialogs::Icon::Warning);
+        QVERIFY2(captureMessages().constFirst().text.contains(QString::fromLocal8Bit(std::strerror(EFBIG))),
+                 qPrintable(captureMessages().constFirst().text));
         const int ringBefore = rig.lineRecorder.ringCount();
         rig.tick(20);
         QVERIFY(rig.lineRecorder.ringCount() > ringBefore);
         QCOMPARE(rig.app().deviceState(), DEVICE_CONNECTED);
         rig.lineRecorder.stopCapture();
-        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(captureMessages().size(), 1);
     }
 };
 
