@@ -7,7 +7,6 @@
 #include "capture/linerecorder.h"
 #include "capture/pcapfile.h"
 #include "cli/filechecks.h"
-#include "cli/jsonlines.h"
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -35,33 +34,6 @@ QStringList LineCaptureSetup::commandFiles(const CommandLineOptions &options)
                        options.diffFile,     options.motorFile,    options.bundleFile};
     files.removeAll(QString());
     return files;
-}
-
-CaptureFailureNotice::CaptureFailureNotice(LineRecorder *recorder, const QString &fileName, bool json,
-                                           QTextStream &out, QTextStream &err)
-    : m_recorder(recorder), m_fileName(fileName), m_json(json), m_out(out), m_err(err)
-{
-    connect(recorder, &LineRecorder::captureFailed, this, &CaptureFailureNotice::tell);
-}
-
-void CaptureFailureNotice::finish()
-{
-    m_recorder->stopCapture();
-    tell(m_recorder->captureError()); // the last write may have failed after the last event
-}
-
-void CaptureFailureNotice::tell(const QString &reason)
-{
-    if (m_told || reason.isEmpty())
-        return;
-    m_told = true;
-    const QString message =
-        tr("The capture file %1 cannot be written on: %2. The run goes on without it; the file holds the line "
-           "up to that moment.")
-            .arg(m_fileName, reason);
-    if (m_json)
-        JsonLines::write(m_out, JsonLines::captureFailed(m_fileName, message));
-    m_err << message << Qt::endl;
 }
 
 int LineCaptureSetup::decode(const QString &fileName, QTextStream &out, QTextStream &err)

@@ -9,6 +9,7 @@
 #include "app/windowprogram.h"
 #include "app/datadirectory.h"
 #include "cli/backupscommand.h"
+#include "cli/capturefailurenotice.h"
 #include "cli/flashcommand.h"
 #include "cli/motorbackupcommand.h"
 #include "cli/jsonlines.h"

@@ -1,4 +1,5 @@
 #include "app/linecapturesetup.h"
+#include "cli/capturefailurenotice.h"
 #include "capture/linerecorder.h"
 #include "capture/pcapfile.h"
 #include "wire/messageids.h"
