@@ -209,7 +209,7 @@ void ParamsHelper::answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &m
         m_open.erase(it);
         if (asked != msg.msgId) {
             deviceDebug(TAG) << "answer" << Qt::hex << msg.msgId << "in place of" << asked;
-            requestLost(asked);
+            requestLost(asked, true);
             return;
         }
     }
@@ -318,13 +318,13 @@ void ParamsHelper::failed(RequestTicket ticket, RequestFailure reason)
     // Without a port (or with the bootloader on the line) the device is dropped, which
     // releases every write (deviceConnectionState).
     if (!endsWithTheConnection(reason))
-        requestLost(msgId);
+        requestLost(msgId, wasWrittenAndLost(reason));
 }
 
-void ParamsHelper::requestLost(uint8_t msgId)
+void ParamsHelper::requestLost(uint8_t msgId, bool written)
 {
     if (isWriteInFlight(msgId)) {
-        writeLost(msgId);
+        writeLost(msgId, written);
         return;
     }
     if (m_state.load() != PARAMS_IDLE)
@@ -340,12 +340,18 @@ bool ParamsHelper::isWriteInFlight(uint8_t msgId) const
            || (state == PARAMS_SENDING_MOTION && msgId == VyxMsg::WRITE_MOTION_PARAMS);
 }
 
-// A write that got no answer (lost, or dropped from the queue behind a lost request) is
-// sent once more; if that is lost too the record is released with a message, so the page
-// can be left and later edits go out.
-void ParamsHelper::writeLost(uint8_t msgId)
+// A write dropped from the queue behind another request's loss never reached the
+// controller: it is simply sent again. A write that went out and got no answer is sent once
+// more; if that is lost too the record is released with a message, so the page can be left
+// and later edits go out.
+void ParamsHelper::writeLost(uint8_t msgId, bool written)
 {
     const bool pwmIn = msgId == VyxMsg::WRITE_PWM_IN_PARAMS;
+    if (!written && isConnected()) {
+        deviceDebug(TAG) << "write dropped unwritten, sent again" << Qt::hex << msgId;
+        send(msgId, pwmIn ? m_pwmIn.sent.pack() : m_motion.sent.pack(), false);
+        return;
+    }
     if (!m_writeResent && isConnected()) {
         m_writeResent = true;
         deviceDebug(TAG) << "write lost, sent again" << Qt::hex << msgId;

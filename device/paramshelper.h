@@ -108,7 +108,7 @@ private:
     void send(uint8_t msgId, const QByteArray &payload, bool poll);
     void answered(RequestTicket ticket, const VYX_Protocol::VYX_MSG &msg);
     void failed(RequestTicket ticket, RequestFailure reason);
-    void requestLost(uint8_t msgId);
+    void requestLost(uint8_t msgId, bool written);
     void setState(SendState state) { m_state.store(state); }
     template <typename Record>
     void stepQuietPeriod(Outgoing<Record> &record, SendState sendingState);
@@ -117,7 +117,7 @@ private:
     void confirmMotion();
     void recoverFromTimeout();
     bool isWriteInFlight(uint8_t msgId) const;
-    void writeLost(uint8_t msgId);
+    void writeLost(uint8_t msgId, bool written);
     void giveUpConfirmation();
     void requestDiagnostic(uint8_t msgId);
 

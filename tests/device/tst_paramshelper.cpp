@@ -282,17 +282,30 @@ private slots:
     void lostWriteIsResentOnceThenReleased_data()
     {
         QTest::addColumn<bool>("motion");
-        QTest::newRow("motion write") << true;
-        QTest::newRow("PWM input write") << false;
+        QTest::addColumn<bool>("droppedFirst");
+        QTest::newRow("motion write") << true << false;
+        QTest::newRow("PWM input write") << false << false;
+        QTest::newRow("motion write dropped unwritten first") << true << true;
+        QTest::newRow("PWM input write dropped unwritten first") << false << true;
     }
 
     void lostWriteIsResentOnceThenReleased()
     {
         QFETCH(bool, motion);
+        QFETCH(bool, droppedFirst);
         const SentRequest write = sendAfterQuietPeriod(motion);
         motion ? editPwmIn() : editMotion();
         tick(20); // the other record waits behind the write in flight
         QCOMPARE(sent->count(), 0);
+
+        // Dropped from the queue behind another request's loss, the write never reached the
+        // controller: it goes out again without using up its one resend.
+        if (droppedFirst) {
+            QVERIFY(line->fail(write.msgId, RequestFailure::Dropped));
+            QCOMPARE(idsOf(takeRequests(*sent)), QVector<uint8_t>{write.msgId});
+            QVERIFY(params->isSending());
+            QCOMPARE(texts->count(), 0);
+        }
 
         lose(write.msgId);
         const QVector<SentRequest> resent = takeRequests(*sent);
